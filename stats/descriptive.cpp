@@ -1,0 +1,210 @@
+#include "stats/descriptive.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <limits>
+#include <numbers>
+
+namespace tabulix {
+
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+// The kernel density loop calls exp once per data value and grid point. GCC
+// vectorises such a loop only when it knows a SIMD variant of the callee:
+// glibc's vector math library (libmvec, linked through libm) provides
+// _ZGV*_exp, which this declaration announces under the plain symbol `exp`.
+// `const` states that the call does not set errno here, which the vectoriser
+// needs; an overflowing exp gives +inf and its term 0 either way.
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && defined(__GLIBC__)
+extern "C" double vectorExp(double) noexcept __asm__("exp") __attribute__((simd("notinbranch"), const));
+#else
+inline double vectorExp(double v) noexcept { return std::exp(v); }
+#endif
+
+constexpr int kDensityPoints = 100;
+
+// Σ (x - m)^2 and Σ (x - m) in one pass over the deviations from m.
+struct Deviations {
+  double squares = 0;
+  double sum = 0;
+};
+
+Deviations deviations(std::span<const double> values, double m) {
+  Deviations d;
+  for (double x : values) {
+    const double dev = x - m;
+    d.sum += dev;
+    d.squares += dev * dev;
+  }
+  return d;
+}
+
+// Kernel terms 1 / (c · exp(((v - x) / s)^2)) of every data value for one grid
+// point. Kept free of reductions and aliasing so that the loop vectorises.
+void kernelTerms(const double* __restrict values, double* __restrict terms, std::size_t n, double x, double s,
+                 double c) {
+  for (std::size_t i = 0; i < n; ++i) {
+    const double u = (values[i] - x) / s;
+    terms[i] = 1.0 / (c * vectorExp(u * u));
+  }
+}
+
+// Sum with four independent partial sums, which the compiler can keep in
+// vector registers without reordering a single serial chain.
+double sumOf(const double* terms, std::size_t n) {
+  double acc[4] = {0, 0, 0, 0};
+  std::size_t i = 0;
+  for (; i + 4 <= n; i += 4) {
+    acc[0] += terms[i];
+    acc[1] += terms[i + 1];
+    acc[2] += terms[i + 2];
+    acc[3] += terms[i + 3];
+  }
+  for (; i < n; ++i) acc[0] += terms[i];
+  return (acc[0] + acc[1]) + (acc[2] + acc[3]);
+}
+
+}  // namespace
+
+double DescriptiveStatistics::mean(std::span<const double> values) {
+  if (values.empty()) return 0;
+  double sum = 0;
+  for (double x : values) sum += x;
+  return sum / static_cast<double>(values.size());
+}
+
+double DescriptiveStatistics::variance(std::span<const double> values) { return variance(values, false); }
+
+double DescriptiveStatistics::variance(std::span<const double> values, bool biased) {
+  if (values.empty()) return 0;
+  const double n = static_cast<double>(values.size());
+  const Deviations d = deviations(values, mean(values));
+  if (biased) return d.squares / n;
+  // The deviations of an exactly computed mean sum to 0; their actual sum
+  // measures the rounding error of the mean and corrects for it.
+  return d.squares / (n - 1) - d.sum * d.sum / (n * (n - 1));
+}
+
+double DescriptiveStatistics::sdNormal(std::span<const double> values) { return std::sqrt(variance(values)); }
+
+double DescriptiveStatistics::skewness(std::span<const double> values) {
+  if (values.empty()) return 0;
+  const double n = static_cast<double>(values.size());
+  const double m = mean(values);
+  double squares = 0;
+  double cubes = 0;
+  for (double x : values) {
+    squares += (x - m) * (x - m);
+    cubes += std::pow(x - m, 3);
+  }
+  const double v = squares / n;  // the biased variance
+  return (cubes / n) / std::pow(v, 1.5);
+}
+
+double DescriptiveStatistics::kurtosis(std::span<const double> values) {
+  if (values.empty()) return 0;
+  const double n = static_cast<double>(values.size());
+  const double m = mean(values);
+  double squares = 0;
+  double fourths = 0;
+  for (double x : values) {
+    squares += (x - m) * (x - m);
+    fourths += std::pow(x - m, 4);
+  }
+  const double v = squares / n;  // the biased variance
+  return (fourths / n) / (v * v);
+}
+
+std::map<double, double> DescriptiveStatistics::percentiles(std::span<const double> percents,
+                                                            std::span<const double> data) {
+  std::map<double, double> result;
+  std::vector<double> sorted(data.begin(), data.end());
+  // NaN would break the ordering sort relies on; keep any at the end.
+  std::sort(sorted.begin(), sorted.end(),
+            [](double a, double b) { return a < b || (!std::isnan(a) && std::isnan(b)); });
+  const std::size_t n = sorted.size();
+  for (double p : percents) {
+    double value;
+    if (n == 0) {
+      value = kNaN;
+    } else if (n == 1) {
+      value = sorted[0];
+    } else if (std::trunc(p) == 0) {
+      value = sorted.front();  // every p below 1 gives the minimum
+    } else if (std::trunc(p) == 100) {
+      value = sorted.back();
+    } else {
+      // Linear interpolation at the 0-based position (n - 1) p / 100.
+      const double h = static_cast<double>(n - 1) * p / 100;
+      if (std::isnan(h)) {
+        value = kNaN;
+      } else if (h <= 0) {
+        value = sorted.front();  // percents below 0 are clamped rather than read out of range
+      } else if (h >= static_cast<double>(n - 1)) {
+        value = sorted.back();  // likewise above 100
+      } else {
+        const double whole = std::floor(h);
+        const auto i = static_cast<std::size_t>(whole);
+        const double f = h - whole;
+        value = sorted[i];
+        if (i < n - 1 && f > 0) value = sorted[i] + f * (sorted[i + 1] - sorted[i]);
+      }
+    }
+    result.emplace(p, value);
+  }
+  return result;
+}
+
+double DescriptiveStatistics::correlation(std::span<const double> x, std::span<const double> y) {
+  if (y.size() < x.size()) return kNaN;
+  const double mx = mean(x);
+  const double my = mean(y);
+  double sxy = 0;
+  double sxx = 0;
+  double syy = 0;
+  for (std::size_t i = 0; i < x.size(); ++i) {
+    const double dx = x[i] - mx;
+    const double dy = y[i] - my;
+    sxy += dx * dy;
+    sxx += dx * dx;
+    syy += dy * dy;
+  }
+  return sxy / (std::sqrt(syy) * std::sqrt(sxx));
+}
+
+std::vector<DensityPoint> DescriptiveStatistics::kdensity(std::span<const double> values, double sd,
+                                                          double min, double max) {
+  // Gaussian kernels of bandwidth h = sd / 5: each term is the normal density
+  // 1 / (h √(2π)) · exp(-((v - x) / (h √2))^2), unscaled by n because the curve
+  // is normalised to a peak of 1 at the end.
+  const double s = sd * std::numbers::sqrt2 / 5;
+  const double c = sd * std::sqrt(2 * std::numbers::pi) / 5;
+  const double lo = min - sd;
+  const double hi = max + sd;
+
+  std::vector<double> terms(values.size());
+  double grid[kDensityPoints];
+  double density[kDensityPoints];
+  double peak = 0;
+  for (int i = 0; i < kDensityPoints; ++i) {
+    grid[i] = lo + (hi - lo) * i / kDensityPoints;
+    kernelTerms(values.data(), terms.data(), values.size(), grid[i], s, c);
+    density[i] = sumOf(terms.data(), terms.size());
+    // NaN must win here: a degenerate sd shows in the curve, not as a silent 0.
+    const double magnitude = std::fabs(density[i]);
+    if (magnitude > peak || std::isnan(magnitude)) peak = magnitude;
+  }
+
+  std::vector<DensityPoint> curve(kDensityPoints);
+  for (int i = 0; i < kDensityPoints; ++i) curve[i] = {grid[i], density[i] / peak};
+  return curve;
+}
+
+double DescriptiveStatistics::se(double sd, double size) { return sd / std::sqrt(size); }
+
+double DescriptiveStatistics::sdBinomial(double p) { return std::sqrt(p * (1 - p)); }
+
+}  // namespace tabulix
