@@ -1,0 +1,44 @@
+#include "engine/log.h"
+
+#include <iostream>
+#include <mutex>
+
+#include "engine/translate.h"
+
+namespace tabulix {
+
+namespace {
+std::mutex g_mutex;
+std::function<void(std::string_view)> g_sink;
+AlertHandler g_alert;
+}  // namespace
+
+void logLine(std::string_view line) {
+  std::lock_guard lock(g_mutex);
+  if (g_sink) {
+    g_sink(line);
+  } else {
+    std::cerr << line << '\n';
+  }
+}
+
+void setLogSink(std::function<void(std::string_view)> sink) {
+  std::lock_guard lock(g_mutex);
+  g_sink = std::move(sink);
+}
+
+void setStoreErrorHandler(AlertHandler handler) {
+  std::lock_guard lock(g_mutex);
+  g_alert = std::move(handler);
+}
+
+void showCoreDataError() {
+  AlertHandler handler;
+  {
+    std::lock_guard lock(g_mutex);
+    handler = g_alert;
+  }
+  if (handler) handler(tr("Error!"), tr("Tabulix can't continue.\nPress the Home button to close Tabulix."), tr("OK"));
+}
+
+}  // namespace tabulix

@@ -1,0 +1,22 @@
+// Diagnostic log lines and the report of store failures.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace tabulix {
+
+// Writes one free-text diagnostic line (to stderr unless a sink is set).
+void logLine(std::string_view line);
+// Redirects log lines (tests, the server); an empty function restores stderr.
+void setLogSink(std::function<void(std::string_view)> sink);
+
+// Receives the "Error!" alert: its title, message and button.
+using AlertHandler = std::function<void(const std::string& title, const std::string& message, const std::string& button)>;
+// Sets who shows store failure alerts (the web UI, the CLI); empty: log only.
+void setStoreErrorHandler(AlertHandler handler);
+// Shows the store failure alert; the program keeps running afterwards.
+void showCoreDataError();
+
+}  // namespace tabulix
