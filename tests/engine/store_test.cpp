@@ -1,0 +1,417 @@
+// The workspace store: persistence, change tracking, contexts, deletion
+// rules, the upgrade of version 1 files, and survival of a killed save.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sqlite3.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <thread>
+
+#include "engine/log.h"
+#include "engine/model.h"
+#include "engine/workspace_data.h"
+
+namespace fs = std::filesystem;
+using namespace tabulix;
+
+namespace {
+
+struct TempDir {
+  fs::path path;
+  TempDir() {
+    char tmpl[] = "/tmp/tabulix-store-XXXXXX";
+    path = mkdtemp(tmpl);
+  }
+  ~TempDir() { fs::remove_all(path); }
+};
+
+std::string slurp(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+void sql(const fs::path& file, const std::string& text) {
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
+  char* err = nullptr;
+  ASSERT_EQ(sqlite3_exec(db, text.c_str(), nullptr, nullptr, &err), SQLITE_OK) << (err ? err : "");
+  sqlite3_close(db);
+}
+
+std::vector<std::string> columnTexts(Model& m, int32_t colNum) {
+  CellFetch f;
+  f.colNum = colNum;
+  f.sort = {{CellKey::RowNum, true}};
+  std::vector<std::string> out;
+  for (auto& c : m.context().fetchCells(f)) out.push_back(c.data.value_or("<nil>"));
+  return out;
+}
+
+}  // namespace
+
+TEST(Store, RecordsAndCellsSurviveReopenWithAbsentValuesKept) {
+  TempDir dir;
+  fs::path file = dir.path / "w.tbx";
+  {
+    Model m;
+    ASSERT_TRUE(m.openStore(file));
+    addColumns(m, {"a", "b"});
+    auto cols = columns(m);
+    cols[0]->obs = 0;  // present and zero, unlike obsNumeric
+    addRow(m, 1, {"1", "x"}, cols);
+    addRow(m, 2, {"2"}, cols);  // shorter than the largest num: b gets ""
+    for (int r = 3; r <= 9000; ++r) addRow(m, r, {std::to_string(r), "y"}, cols);  // spans three chunks
+    m.context().setCell(1, 5, std::nullopt);  // a cell without data
+    Analysis* a = m.context().insertAnalysis();
+    a->name = "t";
+    a->left = cols[0];
+    a->columns = {cols[1], cols[0]};
+    WhereClause* w = m.context().insertWhereClause();
+    w->x = cols[1];
+    w->op = 10;
+    w->levels = std::vector<std::string>{"x", "", "y"};
+    w->whereOfAnalysis = a;
+    a->wheres.push_back(w);
+    ASSERT_TRUE(m.saveContext());
+    EXPECT_FALSE(m.context().hasChanges());
+  }
+  Model m;
+  ASSERT_TRUE(m.openStore(file));
+  auto cols = columns(m);
+  ASSERT_EQ(cols.size(), 2u);
+  EXPECT_EQ(cols[0]->obs, OptInt(0));
+  EXPECT_EQ(cols[0]->obsNumeric, std::nullopt);
+  EXPECT_EQ(countRows(m), 9000u);
+  auto b = columnTexts(m, 1);
+  ASSERT_EQ(b.size(), 9000u);
+  EXPECT_EQ(b[0], "x");
+  EXPECT_EQ(b[1], "");
+  EXPECT_EQ(b[4], "<nil>");
+  EXPECT_EQ(b[8999], "y");
+  EXPECT_EQ(columnTexts(m, 0)[8191], "8192");
+  auto as = analyses(m);
+  ASSERT_EQ(as.size(), 1u);
+  EXPECT_EQ(as[0]->left, cols[0]);
+  EXPECT_EQ(as[0]->right, nullptr);
+  EXPECT_EQ(as[0]->columns, (std::vector<Column*>{cols[1], cols[0]}));
+  ASSERT_EQ(as[0]->wheres.size(), 1u);
+  EXPECT_EQ(as[0]->wheres[0]->levels, (std::vector<std::string>{"x", "", "y"}));
+  EXPECT_EQ(as[0]->wheres[0]->c, std::nullopt);
+}
+
+TEST(Store, FetchesFilterSortLimitCountAndDistinct) {
+  TempDir dir;
+  Model m;
+  ASSERT_TRUE(m.openStore(dir.path / "w.tbx"));
+  addColumns(m, {"a", "b", "c"});
+  auto cols = columns(m);
+  const char* texts[] = {"b", "", "a", "b", "c"};
+  for (int r = 1; r <= 5; ++r) addRow(m, r, {texts[r - 1], std::to_string(r), "z"}, cols);
+  // Unsaved cells are visible to fetches, saved ones after a release too.
+  for (int pass = 0; pass < 2; ++pass) {
+    CellFetch f;
+    f.colNum = 0;
+    f.nonEmptyOnly = true;
+    EXPECT_EQ(m.context().countCells(f), 4u);
+    std::vector<int32_t> wanted = {5, 1, 2};
+    f.rowNums = &wanted;
+    f.sort = {{CellKey::Data, false}, {CellKey::RowNum, true}};
+    auto got = m.context().fetchCells(f);
+    ASSERT_EQ(got.size(), 2u);
+    EXPECT_EQ(got[0].data, OptText("c"));
+    EXPECT_EQ(got[1].rowNum, OptInt(1));
+    auto d = m.context().distinctCellData(0, true);
+    std::sort(d.begin(), d.end());
+    EXPECT_EQ(d, (std::vector<std::string>{"a", "b", "c"}));
+    // The grid's fetch: all columns by row then column, limited.
+    CellFetch grid;
+    grid.sort = {{CellKey::RowNum, true}, {CellKey::ColNum, true}};
+    grid.fetchLimit = 7;
+    auto g = m.context().fetchCells(grid);
+    ASSERT_EQ(g.size(), 7u);
+    EXPECT_EQ(g[3].rowNum, OptInt(2));
+    EXPECT_EQ(g[3].colNum, OptInt(0));
+    EXPECT_EQ(g[6].colNum, OptInt(0));
+    m.saveContext();
+    m.context().releaseCellMemory();
+  }
+  FetchRequest<Column> req{[](const Column& c) { return *c.name != "b"; }, {sortBy(&Column::num, false)}, 0, 1};
+  auto top = m.context().fetch(req);
+  ASSERT_EQ(top.size(), 1u);
+  EXPECT_EQ(*top[0]->name, "c");
+  EXPECT_EQ(m.context().count(FetchRequest<Column>{}), 3u);
+  EXPECT_EQ(m.context().distinct(FetchRequest<Column>{}, &Column::type), (std::vector<OptInt>{0}));
+}
+
+TEST(Store, ChangeTrackingResetAndNoOpSave) {
+  TempDir dir;
+  fs::path file = dir.path / "w.tbx";
+  Model m;
+  ASSERT_TRUE(m.openStore(file));
+  addColumns(m, {"a"});
+  addRow(m, 1, {"1"}, columns(m));
+  ASSERT_TRUE(m.saveContext());
+  auto before = slurp(file);
+  auto mtime = fs::last_write_time(file);
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_FALSE(m.context().hasChanges());
+  EXPECT_TRUE(m.saveContext());
+  EXPECT_EQ(slurp(file), before);
+  EXPECT_EQ(fs::last_write_time(file), mtime);
+
+  columns(m)[0]->name = "renamed";
+  EXPECT_TRUE(m.context().hasChanges());
+  columns(m)[0]->name = "a";  // back to the saved value: nothing to save
+  EXPECT_FALSE(m.context().hasChanges());
+  m.context().setCell(0, 1, "2");
+  addEmptyRow(m);
+  EXPECT_EQ(countRows(m), 2u);
+  m.context().reset();
+  EXPECT_FALSE(m.context().hasChanges());
+  EXPECT_EQ(countRows(m), 1u);
+  EXPECT_EQ(columnTexts(m, 0), (std::vector<std::string>{"1"}));
+}
+
+TEST(Store, BackgroundContextSharesRecordsByIdentity) {
+  TempDir dir;
+  Model main;
+  ASSERT_TRUE(main.openStore(dir.path / "w.tbx"));
+  addColumns(main, {"a", "b"});
+  for (int r = 1; r <= 3; ++r) addRow(main, r, {"1", "2"}, columns(main));
+  main.saveContext();
+  ObjectId id = columns(main)[1]->objectID;
+  ASSERT_FALSE(id.isTemporary());
+
+  std::thread worker([&] {
+    Model background(main.coordinator());
+    Column* b = background.context().existingColumn(id);
+    ASSERT_NE(b, nullptr);
+    EXPECT_EQ(b->name, OptText("b"));
+    background.context().setCell(*b->num, 2, "edited");
+    b->obs = 3;
+    background.saveContext();
+  });
+  worker.join();
+  // The main context still holds what it fetched until it is reset.
+  EXPECT_EQ(main.context().existingColumn(id)->obs, std::nullopt);
+  main.context().reset();
+  EXPECT_EQ(main.context().existingColumn(id)->obs, OptInt(3));
+  EXPECT_EQ(columnTexts(main, 1)[1], "edited");
+  EXPECT_EQ(main.context().existingColumn(ObjectId{Entity::Column, 999}), nullptr);
+}
+
+TEST(Store, DeletionRulesForColumnsAndAnalyses) {
+  TempDir dir;
+  fs::path file = dir.path / "w.tbx";
+  {
+    Model m;
+    ASSERT_TRUE(m.openStore(file));
+    addColumns(m, {"a", "b", "c", "d", "e"});
+    for (int r = 1; r <= 2; ++r) addRow(m, r, {"1", "2", "3", "4", "5"}, columns(m));
+    auto cols = columns(m);
+    Analysis* a = m.context().insertAnalysis();
+    a->left = cols[2];
+    a->right = cols[1];
+    a->columns = {cols[2], cols[3]};
+    for (Column* x : {cols[2], cols[4]}) {
+      WhereClause* w = m.context().insertWhereClause();
+      w->x = x;
+      w->whereOfAnalysis = a;
+      a->wheres.push_back(w);
+    }
+    Analysis* other = m.context().insertAnalysis();
+    WhereClause* w2 = m.context().insertWhereClause();
+    w2->x = cols[0];
+    w2->where2OfAnalysis = other;
+    other->wheres2.push_back(w2);
+    m.saveContext();
+
+    removeColumn(m, cols[2]);  // order 2 of five
+    m.context().deleteObject(other);
+    m.saveContext();
+  }
+  Model m;
+  ASSERT_TRUE(m.openStore(file));
+  auto cols = columns(m);
+  ASSERT_EQ(cols.size(), 4u);
+  std::vector<int32_t> orders, nums;
+  for (Column* c : cols) {
+    orders.push_back(*c->order);
+    nums.push_back(*c->num);
+  }
+  EXPECT_EQ(orders, (std::vector<int32_t>{0, 1, 2, 3}));
+  EXPECT_EQ(nums, (std::vector<int32_t>{0, 1, 3, 4}));
+  auto as = analyses(m);
+  ASSERT_EQ(as.size(), 1u);
+  EXPECT_EQ(as[0]->left, nullptr);
+  EXPECT_EQ(*as[0]->right->name, "b");
+  ASSERT_EQ(as[0]->columns.size(), 1u);
+  EXPECT_EQ(*as[0]->columns[0]->name, "d");
+  ASSERT_EQ(as[0]->wheres.size(), 1u);  // the condition on the removed column is gone
+  EXPECT_EQ(*as[0]->wheres[0]->x->name, "e");
+  EXPECT_EQ(m.context().allWhereClauses().size(), 1u);  // the deleted analysis took its condition along
+  CellFetch f;
+  f.colNum = 2;
+  EXPECT_EQ(m.context().countCells(f), 0u);
+
+  // The next empty column takes the largest number + 1 and its name from it,
+  // with empty cells for every row.
+  Column* added = addEmptyColumn(m);
+  EXPECT_EQ(added->num, OptInt(5));
+  EXPECT_EQ(added->name, OptText("Var6"));
+  EXPECT_EQ(added->order, OptInt(4));
+  EXPECT_EQ(columnTexts(m, 5), (std::vector<std::string>{"", ""}));
+  // A removed last column's number is taken again without its old cells.
+  removeColumn(m, added);
+  removeColumn(m, columnNumber(m, 4));
+  Column* again = addEmptyColumn(m);
+  EXPECT_EQ(again->num, OptInt(4));
+  m.saveContext();
+  EXPECT_EQ(columnTexts(m, 4), (std::vector<std::string>{"", ""}));
+}
+
+TEST(Store, UpgradesVersion1FilesOnceAndKeepsIndexedOnesAsTheyAre) {
+  TempDir dir;
+  fs::path file = dir.path / "old.tbx";
+  // Version 1 of the format: one SQL row per cell; these cells carry only
+  // their relationships, as older stores did.
+  sql(file, R"(
+    CREATE TABLE tbx_info(key TEXT PRIMARY KEY, value TEXT);
+    INSERT INTO tbx_info VALUES('format', 'Tabulix workspace');
+    CREATE TABLE metadata(id INTEGER PRIMARY KEY, key TEXT, value TEXT);
+    CREATE TABLE columns(id INTEGER PRIMARY KEY, name TEXT, num INTEGER, "order" INTEGER, type INTEGER,
+      obs INTEGER, obsNumeric INTEGER, obsDate INTEGER, levels INTEGER, levelsDate INTEGER,
+      min REAL, max REAL, mean REAL, sd REAL, pc25 REAL, pc50 REAL, pc75 REAL,
+      minDate REAL, maxDate REAL, meanDate REAL, sdDate REAL, pc25Date REAL, pc50Date REAL, pc75Date REAL);
+    CREATE TABLE rows(id INTEGER PRIMARY KEY, num INTEGER);
+    CREATE TABLE analyses(id INTEGER PRIMARY KEY, name TEXT, type INTEGER, lastOpened REAL,
+      "left" INTEGER, "right" INTEGER, distribution INTEGER, test INTEGER, tails INTEGER, samples INTEGER,
+      isPaired INTEGER, expected REAL, leftLevel1 TEXT, rightLevel1 TEXT, includeMissing INTEGER,
+      twoWayPercAgg INTEGER, twoWayPercDisplay INTEGER);
+    CREATE TABLE analysis_columns(analysis INTEGER NOT NULL, "column" INTEGER NOT NULL, position INTEGER NOT NULL,
+      PRIMARY KEY(analysis, "column"));
+    CREATE TABLE where_clauses(id INTEGER PRIMARY KEY, x INTEGER, op INTEGER, c TEXT, levels TEXT,
+      whereOfAnalysis INTEGER, where2OfAnalysis INTEGER);
+    CREATE TABLE cells(id INTEGER PRIMARY KEY, data TEXT, colNum INTEGER, rowNum INTEGER, "column" INTEGER, "row" INTEGER);
+    PRAGMA user_version = 1;
+    INSERT INTO columns(id, name, num, "order") VALUES (10, 'x', 0, 1), (11, 'y', 1, 0);
+    INSERT INTO rows(id, num) VALUES (20, 1), (21, 2);
+    INSERT INTO cells(data, "column", "row") VALUES ('x1', 10, 20), ('x2', 10, 21), ('y1', 11, 20);
+    INSERT INTO cells(data, colNum, rowNum) VALUES ('y2', 1, 2);
+    INSERT INTO cells(data) VALUES ('orphan');
+  )");
+  fs::path backup = dir.path / "old~.tbx";
+  {
+    Model m;
+    ASSERT_TRUE(m.openStore(file));
+    EXPECT_FALSE(fs::exists(backup));
+    EXPECT_EQ(m.metadataValueForKey("hasCellIndices"), OptText("YES"));
+    auto cols = columns(m);
+    ASSERT_EQ(cols.size(), 2u);
+    EXPECT_EQ(*cols[0]->name, "x");  // order now equals num
+    EXPECT_EQ(columnTexts(m, 0), (std::vector<std::string>{"x1", "x2"}));
+    EXPECT_EQ(columnTexts(m, 1), (std::vector<std::string>{"y1", "y2"}));
+    // The user reorders; opening again must leave that alone.
+    cols[0]->order = 1;
+    cols[1]->order = 0;
+    m.saveContext();
+  }
+  Model m;
+  ASSERT_TRUE(m.openStore(file));
+  EXPECT_EQ(*columns(m)[0]->name, "y");
+  EXPECT_EQ(m.context().allMetadata().size(), 1u);
+}
+
+TEST(Store, ForeignAndDamagedFilesAreReportedAndLeftUntouched) {
+  TempDir dir;
+  std::vector<std::string> alerts, logs;
+  setStoreErrorHandler([&](const std::string& title, const std::string&, const std::string&) { alerts.push_back(title); });
+  setLogSink([&](std::string_view l) { logs.emplace_back(l); });
+  fs::path text = dir.path / "notes.tbx";
+  std::ofstream(text) << "just some text, not a database\n";
+  fs::path otherDb = dir.path / "other.tbx";
+  sql(otherDb, "CREATE TABLE t(x); INSERT INTO t VALUES(1);");
+  fs::path truncated = dir.path / "cut.tbx";
+  {
+    Model m;
+    ASSERT_TRUE(m.openStore(dir.path / "good.tbx"));
+    addColumns(m, {"a"});
+    for (int r = 1; r <= 20000; ++r) addRow(m, r, {std::string(40, 'x')}, columns(m));
+    m.saveContext();
+  }
+  auto good = slurp(dir.path / "good.tbx");
+  std::ofstream(truncated, std::ios::binary) << good.substr(0, good.size() / 2);
+
+  for (const fs::path& f : {text, otherDb, truncated}) {
+    auto before = slurp(f);
+    Model m;
+    EXPECT_FALSE(m.openStore(f)) << f;
+    EXPECT_EQ(m.currentStore(), std::nullopt);
+    EXPECT_EQ(slurp(f), before) << f;
+  }
+  EXPECT_EQ(alerts, (std::vector<std::string>(3, "Error!")));
+  ASSERT_FALSE(logs.empty());
+  EXPECT_EQ(logs[0].rfind("Unresolved error ", 0), 0u) << logs[0];
+  setStoreErrorHandler({});
+  setLogSink({});
+}
+
+// A child process saves over and over and is killed at a random moment; the
+// file must then pass SQLite's integrity check and hold one complete save:
+// every cell of the column equals the counter saved with it.
+TEST(Store, KilledSavesLeaveTheLastSavedState) {
+  TempDir dir;
+  fs::path file = dir.path / "w.tbx";
+  const int rows = 6000;
+  {
+    Model m;
+    ASSERT_TRUE(m.openStore(file));
+    addColumns(m, {"a"});
+    for (int r = 1; r <= rows; ++r) addRow(m, r, {"0"}, columns(m));
+    m.setMetadataValue("0", "counter");
+  }
+  std::mt19937 rng(42);
+  int lastSeen = 0;
+  for (int round = 0; round < 25; ++round) {
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      Model m;
+      if (!m.openStore(file)) _exit(3);
+      for (int i = lastSeen + 1;; ++i) {
+        std::string v = std::to_string(i);
+        for (int r = 1; r <= rows; ++r) m.context().setCell(0, r, v);
+        m.metadataForKey("counter")->value = v;
+        if (!m.saveContext()) _exit(4);
+      }
+    }
+    std::this_thread::sleep_for(std::chrono::microseconds(std::uniform_int_distribution<int>(2000, 60000)(rng)));
+    kill(pid, SIGKILL);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "child exited by itself with " << WEXITSTATUS(status);
+
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
+    sqlite3_stmt* st = nullptr;
+    sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &st, nullptr);
+    ASSERT_EQ(sqlite3_step(st), SQLITE_ROW);
+    EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)), "ok");
+    sqlite3_finalize(st);
+    sqlite3_close(db);
+
+    Model m;
+    ASSERT_TRUE(m.openStore(file));
+    std::string counter = *m.metadataValueForKey("counter");
+    auto texts = columnTexts(m, 0);
+    ASSERT_EQ(texts.size(), static_cast<size_t>(rows));
+    for (auto& t : texts) ASSERT_EQ(t, counter) << "round " << round;
+    lastSeen = std::stoi(counter);
+  }
+  EXPECT_GT(lastSeen, 0);
+}
