@@ -208,8 +208,6 @@ double Distributions::p_gamma(double a, double x) {
     const double next = sum + term;
     if (next == sum) return next;
     sum = next;
-    // NaN input never settles; it is not a convergence failure worth logging.
-    if (std::isnan(sum)) return sum;
   }
   logLine("p_gamma() could not converge.");
   return sum;
@@ -231,7 +229,6 @@ double Distributions::q_gamma(double a, double x) {
     const double nextSum = sum + w / (la * lb);
     if (nextSum == sum) return nextSum;
     sum = nextSum;
-    if (std::isnan(sum)) return sum;
   }
   logLine("q_gamma() could not converge.");
   return sum;

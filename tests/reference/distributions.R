@@ -1,0 +1,176 @@
+# Reference values for the distribution routines (stats/distributions.cpp).
+#
+# Run from the source root:  Rscript tests/reference/distributions.R
+# Writes tests/data/reference/distributions.csv with the columns
+#   function, a1..a4 (arguments in call order, NA when unused), expected, exact
+# `expected` is what our routine must return. It is R's own function except
+# where our routine is a documented closed-form approximation (the normal
+# quantile, Hill's t quantile, Wilson-Hilferty chi-square quantiles, the
+# normal limit of the t distribution above 1000 degrees of freedom, the
+# binomial term's overflow guard); there `expected` re-implements that
+# approximation here in R and `exact` holds R's exact value, so the tests can
+# also bound how far the approximation is from the truth.
+
+out <- if (length(commandArgs(TRUE)) > 0) commandArgs(TRUE)[1] else "tests/data/reference"
+rows <- list()
+add <- function(fn, args, expected, exact = NA) {
+  a <- c(args, rep(NA, 4 - length(args)))
+  rows[[length(rows) + 1]] <<- data.frame(
+    fn = fn, a1 = a[1], a2 = a[2], a3 = a[3], a4 = a[4],
+    expected = expected, exact = exact)
+}
+
+# --- The approximations, written from their published formulas ---
+
+# Inverse error function in closed form with a = 0.140012.
+normZ <- function(p) {
+  a <- 0.140012
+  y <- 2 * p - 1
+  L <- log(1 - y^2)
+  c <- 2 / (pi * a)
+  e <- sqrt(sqrt((c + L / 2)^2 - L / a) - (c + L / 2))
+  ifelse(p < 0.5, -sqrt(2), sqrt(2)) * e
+}
+
+# Hill (1970), algorithm 396, with P the two-tailed probability 2p.
+hillT <- function(p, n) {
+  if (n > 1e20) return(abs(normZ(p)))
+  P <- 2 * p
+  if (n == 1) return(1 / tan(pi * P / 2))
+  if (n == 2) return(sqrt(2 / (P * (2 - P)) - 2))
+  a <- 1 / (n - 0.5)
+  b <- 48 / a^2
+  c <- ((20700 * a / b - 98) * a - 16) * a + 96.36
+  d <- ((94.5 / (b + c) - 3) / b + 1) * sqrt(a * pi / 2) * n
+  y <- (d * P)^(2 / n)
+  if ((n < 2.1 && P > 0.5) || y > a + 0.05) {
+    x <- normZ(P / 2)
+    y2 <- x^2
+    if (n < 5) c <- c + 0.3 * (n - 4.5) * (x + 0.6)
+    c <- (((0.05 * d * x - 5) * x - 7) * x - 2) * x + b + c
+    y <- (((((0.4 * y2 + 6.3) * y2 + 36) * y2 + 94.5) / c - y2 - 3) / b + 1) * x
+    y <- expm1(a * y^2)
+  } else {
+    y <- ((1 / (((n + 6) / (n * y) - 0.089 * d - 0.822) * (n + 2) * 3) + 0.5 / (n + 4)) * y - 1) *
+      (n + 1) / (n + 2) + 1 / y
+  }
+  sqrt(n * y)
+}
+
+wilsonHilferty <- function(p, df) {
+  k <- 2 / (9 * df)
+  df * (1 - k + normZ(p) * sqrt(k))^3
+}
+
+# --- Normal ---
+for (z in c(-8, -5, -3, -1.96, -1, -0.5, 0, 0.3, 1, 1.645, 1.96, 2.5, 3, 5, 8))
+  add("normcdfz", z, pnorm(z))
+for (r in list(c(0, 0, 1), c(12, 10, 2), c(7.5, 10, 2), c(-3, 1, 0.5), c(100, 98, 15)))
+  add("normcdf", r, pnorm(r[1], r[2], r[3]))
+for (r in list(c(0, 0, 1), c(1, 0, 1), c(12, 10, 2), c(-3, 1, 0.5), c(100, 98, 15), c(40, 0, 1)))
+  add("dnormpdf", r, dnorm(r[1], r[2], r[3]))
+for (p in c(1e-6, 0.001, 0.01, 0.025, 0.05, 0.1, 0.25, 0.4, 0.5, 0.6, 0.75, 0.9, 0.95, 0.975, 0.99, 0.999,
+            1 - 1e-6))
+  add("normZForConfidence", p, normZ(p), qnorm(p))
+
+# --- Student t ---
+for (df in c(1, 2, 3, 4.5, 5, 10, 29, 30, 100, 500, 1000, 1001, 5000)) {
+  for (t in c(-6, -3, -2, -1, -0.5, 0, 0.5, 1, 1.5, 2, 2.5, 3, 4, 6, 10)) {
+    # Above 1000 degrees of freedom the routine returns the normal limit.
+    if (df > 1000) add("tcdf", c(t, df), pnorm(t), pt(t, df)) else add("tcdf", c(t, df), pt(t, df))
+  }
+}
+for (r in list(c(12, 10, 2, 5), c(7, 10, 2, 5), c(0.5, 0, 0.25, 30), c(3, 1, 1, 2000)))
+  add("tcdf", r, if (r[4] > 1000) pnorm((r[1] - r[2]) / r[3]) else pt((r[1] - r[2]) / r[3], r[4]))
+for (r in list(c(0, 0, 1, 1), c(1, 0, 1, 3), c(12, 10, 2, 5), c(-2, 1, 0.5, 10), c(0.3, 0, 1, 60), c(2, 0, 1, 200)))
+  add("dtpdf", r, dt((r[1] - r[2]) / r[3], r[4]))
+for (df in c(1, 2, 3, 4, 5, 7, 10, 20, 30, 60, 120, 1000, 1e6, 1e21))
+  for (p in c(0.0005, 0.005, 0.025, 0.05, 0.1, 0.25, 0.4))
+    add("tForConfidence", c(p, df), hillT(p, df), qt(p, df, lower.tail = FALSE))
+
+# --- Chi-square ---
+for (df in c(1, 2, 3, 5, 10, 25, 50, 100))
+  for (x in c(0, 0.001, 0.5, 1, 2, 3.841, 5, 10, 20, 50, 100, 200))
+    add("chicdf", c(x, df), pchisq(x, df, lower.tail = FALSE))
+for (df in c(1, 2, 5, 10, 30, 100))
+  for (p in c(0.005, 0.025, 0.05, 0.5, 0.95, 0.975, 0.995))
+    add("chiXForConfidence", c(p, df), wilsonHilferty(p, df), qchisq(p, df))
+# The one-argument form: Wilson-Hilferty with one degree of freedom at 1 - 2 (1 - p).
+for (p in c(0.6, 0.75, 0.9, 0.95, 0.975, 0.99))
+  add("chiXForConfidence", p, wilsonHilferty(1 - 2 * (1 - p), 1), qchisq(1 - 2 * (1 - p), 1))
+# Density of v = (x - mean)^2 obs / (mean (1 - mean)) under one degree of freedom.
+for (r in list(c(0.55, 0.5, 100), c(0.3, 0.25, 40), c(0.9, 0.5, 10), c(0.52, 0.5, 1000), c(0.1, 0.2, 50)))
+  add("dchipdf", r, dchisq((r[1] - r[2])^2 * r[3] / (r[2] * (1 - r[2])), 1))
+
+# --- F ---
+for (d in list(c(1, 1), c(1, 10), c(2, 5), c(3, 20), c(5, 100), c(10, 10), c(20, 3), c(50, 200), c(4, 1000)))
+  for (f in c(0, 0.1, 0.5, 1, 1.5, 2, 3, 5, 10, 50))
+    add("fcdf", c(f, d), pf(f, d[1], d[2], lower.tail = FALSE))
+
+# --- Binomial ---
+for (r in list(c(3, 0.5, 10), c(0, 0.3, 12), c(12, 0.3, 12), c(7, 0.25, 40), c(50, 0.5, 100), c(1, 0.01, 300)))
+  add("bipdf", r, dbinom(r[1], r[3], r[2]))
+for (r in list(c(3.7, 0.5, 10.9), c(7.2, 0.25, 40.5), c(0.5, 0.3, 12)))
+  add("dbipdf", r, dbinom(trunc(r[1]), trunc(r[3]), r[2]))
+# Two-sided exact test p-value: 1 - 1/2 of the mass of outcomes no more likely
+# than x. Only cases without near-ties in the comparison are kept, since a tie
+# broken by rounding could go either way.
+bicdfRule <- function(x, p, n) {
+  d <- dbinom(0:n, n, p)
+  1 - 0.5 * sum(d[d <= dbinom(x, n, p) * (1 + 1e-7)])
+}
+nearTie <- function(x, p, n) {
+  others <- dbinom(setdiff(0:n, x), n, p)
+  any(abs(others / dbinom(x, n, p) - 1) < 1e-7)
+}
+for (r in list(c(5, 0.5, 10), c(10, 0.5, 20), c(2, 0.3, 15), c(9, 0.3, 15), c(0, 0.1, 25),
+               c(30, 0.4, 60), c(18, 0.4, 60), c(40, 0.75, 50), c(3, 0.5, 9), c(1, 0.5, 9))) {
+  # With p = 0.5 the mirrored outcomes are exact ties, equal in both computations.
+  if (r[2] == 0.5 || !nearTie(r[1], r[2], r[3])) add("bicdf", r, bicdfRule(r[1], r[2], r[3]))
+}
+
+# --- Helpers ---
+for (a in c(0.5, 1, 2.5, 10, 50, 200))
+  for (x in c(0.001, 0.1, 1, a + 0.5, a + 1, a + 2, 3 * a, 10 * a)) {
+    add("p_gamma", c(a, x), pgamma(x, a))
+    add("q_gamma", c(a, x), pgamma(x, a, lower.tail = FALSE))
+  }
+for (ab in list(c(0.5, 0.5), c(1, 1), c(2.5, 4), c(10, 20), c(60, 50), c(300, 0.5), c(1000, 1000)))
+  {
+    add("logBeta", ab, lbeta(ab[1], ab[2]))
+    add("betaFunction", ab, beta(ab[1], ab[2]))
+  }
+for (ab in list(c(0.5, 0.5), c(1, 3), c(2.5, 4), c(10, 20), c(60, 50), c(5, 0.5), c(250, 250)))
+  for (x in c(0, 0.01, 0.2, 0.45, 0.5, 0.55, 0.8, 0.99, 1))
+    add("incompleteBeta", c(x, ab), pbeta(x, ab[1], ab[2]))
+# C(n, k) p^k (1-p)^(n-k) built as the routine builds it: the power first, then
+# n! / hi! factor by factor, giving 0 once the partial product reaches the
+# largest double, then division by lo!. For large n (here from about 500 at
+# p = 0.5) the guard fires and the routine returns 0 where the true term is
+# not small; `exact` keeps dbinom for comparison.
+guardedTerm <- function(n, k, p) {
+  v <- p^k * (1 - p)^(n - k)
+  hi <- max(k, n - k)
+  lo <- min(k, n - k)
+  if (v == 0) return(0)
+  for (i in seq(n, hi + 1, length.out = max(0, n - hi))) {
+    if (v >= .Machine$double.xmax) return(0)
+    v <- v * i
+  }
+  v
+}
+for (r in list(c(10, 3, 0.5), c(20, 0, 0.2), c(20, 20, 0.2), c(100, 37, 0.4), c(300, 150, 0.5),
+               c(1000, 10, 0.01), c(500, 250, 0.5), c(1000, 500, 0.5), c(2000, 1000, 0.5))) {
+  guarded <- guardedTerm(r[1], r[2], r[3]) == 0
+  add("binomialTerm", r, if (guarded) 0 else dbinom(r[2], r[1], r[3]), dbinom(r[2], r[1], r[3]))
+}
+for (x in c(-2.5, -1.5, -0.5, -0.49, 0, 0.49, 0.5, 1.5, 2.5, 1e15 + 0.5))
+  add("roundHalfUp", x, floor(x + 0.5))
+
+table <- do.call(rbind, rows)
+fmt <- function(v) ifelse(is.na(v), "", sprintf("%.17g", v))
+lines <- paste(table$fn, fmt(table$a1), fmt(table$a2), fmt(table$a3), fmt(table$a4),
+               fmt(table$expected), fmt(table$exact), sep = ",")
+dir.create(out, showWarnings = FALSE, recursive = TRUE)
+writeLines(c("function,a1,a2,a3,a4,expected,exact", lines), file.path(out, "distributions.csv"))
+cat(length(lines), "rows written to", file.path(out, "distributions.csv"), "\n")

@@ -1,0 +1,212 @@
+// Descriptive statistics against values computed independently in R
+// (tests/reference/descriptive.R → tests/data/reference/descriptive*.csv) and
+// by hand, with the degenerate inputs that must give 0 or NaN.
+#include "stats/descriptive.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace tabulix {
+namespace {
+
+using S = DescriptiveStatistics;
+
+std::vector<std::vector<std::string>> readCsv(const std::string& name) {
+  const char* root = std::getenv("TABULIX_SOURCE_DIR");
+  std::ifstream in(std::string(root ? root : TABULIX_SOURCE_DIR) + "/tests/data/reference/" + name);
+  std::vector<std::vector<std::string>> rows;
+  std::string line;
+  std::getline(in, line);  // header
+  while (std::getline(in, line)) {
+    std::vector<std::string> fields;
+    std::stringstream ss(line);
+    std::string f;
+    while (std::getline(ss, f, ',')) fields.push_back(f);
+    if (line.back() == ',') fields.push_back("");
+    rows.push_back(fields);
+  }
+  return rows;
+}
+
+struct DataSet {
+  std::vector<double> x, y;
+};
+
+std::map<std::string, DataSet> loadSets() {
+  std::map<std::string, DataSet> sets;
+  for (const auto& r : readCsv("descriptive_data.csv")) {
+    sets[r[0]].x.push_back(std::stod(r[1]));
+    if (!r[2].empty()) sets[r[0]].y.push_back(std::stod(r[2]));
+  }
+  return sets;
+}
+
+TEST(Descriptive, MatchesReferenceStatistics) {
+  const auto sets = loadSets();
+  ASSERT_EQ(sets.size(), 6u) << "reference data missing";
+  const auto rows = readCsv("descriptive.csv");
+  ASSERT_GT(rows.size(), 100u);
+  for (const auto& r : rows) {
+    const DataSet& d = sets.at(r[0]);
+    const std::string& stat = r[1];
+    const double expected = std::stod(r[3]);
+    double got = 0;
+    // Relative tolerance: the moment statistics accumulate a few hundred
+    // roundings (R sums in long double), the others are one or two operations.
+    double rel = 1e-12;
+    if (stat == "mean") {
+      got = S::mean(d.x), rel = 1e-15;
+    } else if (stat == "variance") {
+      got = S::variance(d.x);
+    } else if (stat == "varianceBiased") {
+      got = S::variance(d.x, true);
+    } else if (stat == "sdNormal") {
+      got = S::sdNormal(d.x);
+    } else if (stat == "skewness") {
+      // Skewness of the offset set is a small difference of large cubes.
+      got = S::skewness(d.x), rel = r[0] == "offset" ? 1e-9 : 1e-12;
+    } else if (stat == "kurtosis") {
+      got = S::kurtosis(d.x);
+    } else if (stat == "correlation") {
+      got = S::correlation(d.x, d.y);
+    } else if (stat == "percentile") {
+      const double p = std::stod(r[2]);
+      const std::vector<double> percents{p};
+      const auto result = S::percentiles(percents, d.x);
+      ASSERT_EQ(result.count(p), 1u);
+      got = result.at(p), rel = 1e-14;
+    } else {
+      FAIL() << "unknown statistic " << stat;
+    }
+    EXPECT_NEAR(got, expected, rel * std::fabs(expected)) << r[0] << " " << stat << " " << r[2];
+  }
+}
+
+TEST(Descriptive, KernelDensityMatchesReferenceCurve) {
+  const auto sets = loadSets();
+  std::map<std::string, std::vector<DensityPoint>> expected;
+  for (const auto& r : readCsv("descriptive_kdensity.csv"))
+    expected[r[0]].push_back({std::stod(r[2]), std::stod(r[3])});
+  ASSERT_EQ(expected.size(), sets.size());
+  for (const auto& [name, d] : sets) {
+    const double sd = S::sdNormal(d.x);
+    const double lo = *std::min_element(d.x.begin(), d.x.end());
+    const double hi = *std::max_element(d.x.begin(), d.x.end());
+    const auto curve = S::kdensity(d.x, sd, lo, hi);
+    ASSERT_EQ(curve.size(), 100u) << name;
+    EXPECT_EQ(curve.front().x, lo - sd) << name;
+    double top = 0;
+    for (std::size_t i = 0; i < curve.size(); ++i) {
+      // The grid to rounding; y within 1e-12 of R's directly summed dnorm (the
+      // vectorised exp may differ from the scalar one by a few ulp).
+      EXPECT_NEAR(curve[i].x, expected[name][i].x, 1e-13 * std::fabs(expected[name][i].x) + 1e-13) << name;
+      EXPECT_NEAR(curve[i].y, expected[name][i].y, 1e-12) << name << " " << i;
+      top = std::max(top, curve[i].y);
+    }
+    EXPECT_EQ(top, 1.0) << name;
+    // The grid stops one step short of max + sd.
+    EXPECT_LT(curve.back().x, hi + sd) << name;
+  }
+}
+
+TEST(Descriptive, HandComputedValues) {
+  const std::vector<double> v{1, 2, 3, 4};
+  EXPECT_DOUBLE_EQ(S::variance(v), 5.0 / 3);
+  EXPECT_EQ(S::variance(v, true), 1.25);
+  EXPECT_EQ(S::mean(v), 2.5);
+  const std::vector<double> percents{0, 25, 50, 75, 100};
+  const std::map<double, double> quartiles{{0, 1}, {25, 1.75}, {50, 2.5}, {75, 3.25}, {100, 4}};
+  EXPECT_EQ(S::percentiles(percents, v), quartiles);
+  // Integer part 0 gives the minimum even where interpolation would not.
+  const std::vector<double> half{0.5}, three{1, 2, 3};
+  EXPECT_EQ(S::percentiles(half, three).at(0.5), 1);
+  // Integer part 100 gives the maximum.
+  const std::vector<double> above{100.7};
+  EXPECT_EQ(S::percentiles(above, three).at(100.7), 3);
+  // Unsorted input is sorted on a copy; the caller's data is untouched.
+  std::vector<double> unsorted{9, 1, 5};
+  const std::vector<double> fifty{50};
+  EXPECT_EQ(S::percentiles(fifty, unsorted).at(50), 5);
+  EXPECT_EQ(unsorted, (std::vector<double>{9, 1, 5}));
+  EXPECT_EQ(S::sdBinomial(0.5), 0.5);
+  EXPECT_EQ(S::sdBinomial(0), 0);
+  EXPECT_EQ(S::se(6, 9), 2);
+  // Correlation of a vector with itself and with its negation.
+  const std::vector<double> a{3, 1, 4, 1, 5, 9, 2, 6}, neg{-3, -1, -4, -1, -5, -9, -2, -6};
+  EXPECT_NEAR(S::correlation(a, a), 1, 1e-15);
+  EXPECT_NEAR(S::correlation(a, neg), -1, 1e-15);
+  // Only the first x.size() entries of y pair up, but my is the mean of all of
+  // y (26.5): Sxy = 2, Sxx = 2, Syy = 25.5² + 24.5² + 23.5² = 1802.75.
+  const std::vector<double> x2{1, 2, 3}, y2{1, 2, 3, 100};
+  EXPECT_NEAR(S::correlation(x2, y2), 2 / (std::sqrt(1802.75) * std::sqrt(2.0)), 1e-15);
+}
+
+TEST(Descriptive, DegenerateInput) {
+  const std::vector<double> none, one{7}, same{2, 2, 2, 2};
+  for (double r : {S::mean(none), S::variance(none), S::variance(none, true), S::sdNormal(none),
+                   S::skewness(none), S::kurtosis(none)})
+    EXPECT_EQ(r, 0);
+  const std::vector<double> percents{0, 25, 100};
+  const auto empty = S::percentiles(percents, none);
+  ASSERT_EQ(empty.size(), 3u);
+  for (const auto& [p, v] : empty) EXPECT_TRUE(std::isnan(v)) << p;
+  // One value: the unbiased variance divides 0 by 0; the biased one is 0.
+  EXPECT_TRUE(std::isnan(S::variance(one)));
+  EXPECT_TRUE(std::isnan(S::sdNormal(one)));
+  EXPECT_EQ(S::variance(one, true), 0);
+  const std::vector<double> fifty{50};
+  EXPECT_EQ(S::percentiles(fifty, one).at(50), 7);
+  // Constant data: moment ratios and correlation are 0 / 0.
+  EXPECT_TRUE(std::isnan(S::skewness(same)));
+  EXPECT_TRUE(std::isnan(S::kurtosis(same)));
+  const std::vector<double> other{1, 2, 3, 4};
+  EXPECT_TRUE(std::isnan(S::correlation(same, other)));
+  EXPECT_TRUE(std::isnan(S::correlation(other, same)));
+  // A y shorter than x cannot be paired.
+  EXPECT_TRUE(std::isnan(S::correlation(other, one)));
+  // Percents outside [0, 100] stay within the data rather than reading past it.
+  const auto clamped = S::percentiles(std::vector<double>{-250, 250}, other);
+  EXPECT_EQ(clamped.at(-250), 1);
+  EXPECT_EQ(clamped.at(250), 4);
+  // A zero bandwidth or no data shows as non-finite curve values, never a crash.
+  const auto flat = S::kdensity(same, 0, 2, 2);
+  ASSERT_EQ(flat.size(), 100u);
+  EXPECT_FALSE(std::isfinite(flat[0].y));
+  const auto nothing = S::kdensity(none, 1, 0, 1);
+  ASSERT_EQ(nothing.size(), 100u);
+  EXPECT_TRUE(std::isnan(nothing[50].y));
+}
+
+TEST(Descriptive, CorrectionTermAndMomentsOnLargeSamples) {
+  // Data far from 0 with a tiny spread: a one-pass sum of squares would lose
+  // every digit; the two-pass form keeps the variance of the offsets.
+  std::mt19937_64 gen(7);
+  std::normal_distribution<double> noise(0, 1);
+  std::vector<double> shifted, offsets;
+  for (int i = 0; i < 100000; ++i) {
+    offsets.push_back(noise(gen));
+    shifted.push_back(1e8 + offsets.back());
+  }
+  EXPECT_NEAR(S::variance(shifted), S::variance(offsets), 1e-7);
+  // Kurtosis is the plain moment ratio: about 3 for normal data.
+  EXPECT_NEAR(S::kurtosis(offsets), 3, 0.05);
+  EXPECT_NEAR(S::skewness(offsets), 0, 0.02);
+}
+
+TEST(Descriptive, DensityPointSerialisesWithXAndY) {
+  const nlohmann::json j = std::vector<DensityPoint>{{1.5, 0.25}};
+  EXPECT_EQ(j.dump(), R"([{"x":1.5,"y":0.25}])");
+}
+
+}  // namespace
+}  // namespace tabulix

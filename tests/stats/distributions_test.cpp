@@ -1,0 +1,335 @@
+// Distribution routines against reference values computed in R
+// (tests/reference/distributions.R → tests/data/reference/distributions.csv),
+// plus the boundary behaviour that the table cannot express.
+#include "stats/distributions.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <limits>
+#include <map>
+#include <optional>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace tabulix {
+namespace {
+
+using D = Distributions;
+constexpr double kInf = std::numeric_limits<double>::infinity();
+
+struct Row {
+  int line = 0;
+  std::string fn;
+  std::vector<double> args;
+  double expected = 0;
+  std::optional<double> exact;
+};
+
+double parseNumber(const std::string& s) {
+  if (s == "Inf") return kInf;
+  if (s == "-Inf") return -kInf;
+  if (s == "NaN" || s == "NA") return std::numeric_limits<double>::quiet_NaN();
+  return std::stod(s);
+}
+
+std::vector<Row> loadTable() {
+  const char* root = std::getenv("TABULIX_SOURCE_DIR");
+  std::ifstream in(std::string(root ? root : TABULIX_SOURCE_DIR) + "/tests/data/reference/distributions.csv");
+  std::vector<Row> rows;
+  std::string line;
+  std::getline(in, line);  // header
+  int lineNo = 1;
+  while (std::getline(in, line)) {
+    ++lineNo;
+    std::vector<std::string> fields;
+    std::stringstream ss(line);
+    std::string f;
+    while (std::getline(ss, f, ',')) fields.push_back(f);
+    if (line.back() == ',') fields.push_back("");
+    if (fields.size() != 7) ADD_FAILURE() << "malformed line " << lineNo << ": " << line;
+    if (fields.size() != 7) continue;
+    Row r;
+    r.line = lineNo;
+    r.fn = fields[0];
+    for (int i = 1; i <= 4; ++i)
+      if (!fields[i].empty()) r.args.push_back(parseNumber(fields[i]));
+    r.expected = parseNumber(fields[5]);
+    if (!fields[6].empty()) r.exact = parseNumber(fields[6]);
+    rows.push_back(r);
+  }
+  return rows;
+}
+
+// The routine a table row names, with the row's arguments in call order.
+std::optional<double> call(const Row& r) {
+  const auto& a = r.args;
+  const auto n = a.size();
+  const std::string& f = r.fn;
+  if (f == "normcdfz" && n == 1) return D::normcdfz(a[0]);
+  if (f == "normcdf" && n == 3) return D::normcdf(a[0], a[1], a[2]);
+  if (f == "dnormpdf" && n == 3) return D::dnormpdf(a[0], a[1], a[2]);
+  if (f == "normZForConfidence" && n == 1) return D::normZForConfidence(a[0]);
+  if (f == "dtpdf" && n == 4) return D::dtpdf(a[0], a[1], a[2], a[3]);
+  if (f == "tcdf" && n == 2) return D::tcdf(a[0], a[1]);
+  if (f == "tcdf" && n == 4) return D::tcdf(a[0], a[1], a[2], a[3]);
+  if (f == "tForConfidence" && n == 2) return D::tForConfidence(a[0], a[1]);
+  if (f == "chicdf" && n == 2) return D::chicdf(a[0], a[1]);
+  if (f == "chiXForConfidence" && n == 2) return D::chiXForConfidence(a[0], a[1]);
+  if (f == "chiXForConfidence" && n == 1) return D::chiXForConfidence(a[0]);
+  if (f == "dchipdf" && n == 3) return D::dchipdf(a[0], a[1], a[2]);
+  if (f == "fcdf" && n == 3) return D::fcdf(a[0], a[1], a[2]);
+  if (f == "bipdf" && n == 3) return D::bipdf(int(a[0]), a[1], int(a[2]));
+  if (f == "dbipdf" && n == 3) return D::dbipdf(a[0], a[1], a[2]);
+  if (f == "bicdf" && n == 3) return D::bicdf(int(a[0]), a[1], int(a[2]));
+  if (f == "p_gamma" && n == 2) return D::p_gamma(a[0], a[1]);
+  if (f == "q_gamma" && n == 2) return D::q_gamma(a[0], a[1]);
+  if (f == "logBeta" && n == 2) return D::logBeta(a[0], a[1]);
+  if (f == "betaFunction" && n == 2) return D::betaFunction(a[0], a[1]);
+  if (f == "incompleteBeta" && n == 3) return D::incompleteBeta(a[0], a[1], a[2]);
+  if (f == "binomialTerm" && n == 3) return D::binomialTerm(int(a[0]), int(a[1]), a[2]);
+  if (f == "roundHalfUp" && n == 1) return D::roundHalfUp(a[0]);
+  return std::nullopt;
+}
+
+// Allowed error |got - expected| <= abs + rel · |expected| per routine.
+struct Tolerance {
+  double rel;
+  double abs;
+};
+
+// The approximations (normZForConfidence, tForConfidence, chiXForConfidence)
+// are compared with the same formula evaluated in R, so only rounding separates
+// them. Tail probabilities computed as 1 - (something near 1) lose relative
+// precision in the far tail, hence an absolute floor; the continued fraction of
+// the incomplete beta stops at coefficient differences of 1e-14 and 100 terms,
+// which bounds its accuracy near 1e-13 here.
+const std::map<std::string, Tolerance> kTolerance = {
+    {"normcdfz", {1e-14, 1e-16}},
+    {"normcdf", {1e-14, 1e-16}},
+    {"dnormpdf", {1e-14, 0}},
+    {"normZForConfidence", {1e-13, 1e-15}},
+    {"dtpdf", {1e-13, 0}},
+    {"tcdf", {1e-12, 1e-15}},
+    {"tForConfidence", {1e-12, 0}},
+    {"chicdf", {1e-12, 1e-15}},
+    {"chiXForConfidence", {1e-12, 0}},
+    {"dchipdf", {1e-13, 0}},
+    {"fcdf", {1e-12, 1e-15}},
+    {"bipdf", {1e-12, 0}},
+    {"dbipdf", {1e-12, 0}},
+    {"bicdf", {1e-12, 1e-15}},
+    {"p_gamma", {1e-12, 1e-15}},
+    {"q_gamma", {1e-12, 1e-15}},
+    {"logBeta", {1e-13, 1e-13}},
+    {"betaFunction", {1e-12, 0}},
+    {"incompleteBeta", {1e-12, 1e-15}},
+    {"binomialTerm", {1e-12, 0}},
+    {"roundHalfUp", {0, 0}},
+};
+
+TEST(Distributions, MatchReferenceTable) {
+  const std::vector<Row> rows = loadTable();
+  ASSERT_GT(rows.size(), 700u) << "reference table missing or truncated";
+  std::set<std::string> seen;
+  for (const Row& r : rows) {
+    const std::optional<double> got = call(r);
+    ASSERT_TRUE(got) << "line " << r.line << ": unknown routine " << r.fn;
+    seen.insert(r.fn);
+    const Tolerance tol = kTolerance.at(r.fn);
+    std::ostringstream where;
+    where.precision(17);
+    where << "line " << r.line << ": " << r.fn << "(";
+    for (std::size_t i = 0; i < r.args.size(); ++i) where << (i ? ", " : "") << r.args[i];
+    where << ")";
+    if (std::isinf(r.expected)) {
+      EXPECT_EQ(*got, r.expected) << where.str();
+    } else {
+      EXPECT_NEAR(*got, r.expected, tol.abs + tol.rel * std::fabs(r.expected)) << where.str();
+    }
+  }
+  EXPECT_EQ(seen.size(), kTolerance.size()) << "every routine has reference rows";
+}
+
+// How far the closed-form approximations are from the exact values (R's
+// qnorm, qt, qchisq, pt in the `exact` column). The bounds document the
+// approximations: a change of their constants would move them.
+TEST(Distributions, ApproximationsStayCloseToExactValues) {
+  double worstZ = 0, worstT = 0, worstChi5 = 0, worstChi10 = 0, worstChi1 = 0, worstTail = 0;
+  for (const Row& r : loadTable()) {
+    if (!r.exact) continue;
+    const double absolute = std::fabs(r.expected - *r.exact);
+    const double relative = absolute / std::fabs(*r.exact);
+    const double p = r.args[0];
+    if (r.fn == "normZForConfidence" && p >= 0.001 && p <= 0.999) worstZ = std::max(worstZ, absolute);
+    if (r.fn == "tForConfidence" && p >= 0.005) worstT = std::max(worstT, relative);
+    if (r.fn == "chiXForConfidence" && r.args.size() == 2 && p >= 0.025 && p <= 0.975) {
+      if (r.args[1] >= 10) worstChi10 = std::max(worstChi10, relative);
+      if (r.args[1] >= 5) worstChi5 = std::max(worstChi5, relative);
+    }
+    if (r.fn == "chiXForConfidence" && r.args.size() == 1 && p >= 0.75)
+      worstChi1 = std::max(worstChi1, relative);
+    if (r.fn == "tcdf") worstTail = std::max(worstTail, absolute);
+  }
+  // The closed-form inverse erf: normZForConfidence(0.975) = 1.95716 against
+  // 1.95996 (2.8e-3 low); the error grows to 1.01e-2 at p = 0.001 and 0.999.
+  EXPECT_GT(worstZ, 1e-2);
+  EXPECT_LT(worstZ, 1.1e-2);
+  // Hill's t quantile inherits it through its normal quantile: up to 0.41%
+  // relative for p >= 0.005 (tForConfidence(0.025, 10) = 2.2243 against 2.2281).
+  EXPECT_LT(worstT, 4.5e-3);
+  // Wilson–Hilferty between the 2.5% and 97.5% points: within 0.57% from 10
+  // degrees of freedom (chiXForConfidence(0.975, 10) = 20.461 against 20.483),
+  // 3.7% at 5 (the 2.5% point 0.800 against 0.831).
+  EXPECT_LT(worstChi10, 6e-3);
+  EXPECT_LT(worstChi5, 4e-2);
+  // The one-degree form is coarse: 2.6% at p = 0.975 (3.742 against 3.841) and
+  // up to 3.4% for p >= 0.75.
+  EXPECT_LT(worstChi1, 3.5e-2);
+  // The normal limit of tcdf just above 1000 degrees of freedom: at most 1.6e-4 off pt.
+  EXPECT_LT(worstTail, 2e-4);
+}
+
+TEST(Distributions, DocumentedValues) {
+  EXPECT_EQ(D::normcdfz(0), 0.5);
+  EXPECT_NEAR(D::normZForConfidence(0.975), 1.9572, 1e-4);
+  EXPECT_EQ(D::normZForConfidence(0.025), -D::normZForConfidence(0.975));
+  EXPECT_EQ(D::normZForConfidence(0.5), 0);
+  EXPECT_NEAR(D::tForConfidence(0.025, 1), 12.706, 1e-3);
+  EXPECT_NEAR(D::tForConfidence(0.025, 2), 4.3027, 1e-4);
+  EXPECT_NEAR(D::tForConfidence(0.025, 10), 2.2243, 1e-4);
+  EXPECT_NEAR(D::chiXForConfidence(0.975, 10), 20.46, 5e-3);
+  EXPECT_NEAR(D::chiXForConfidence(0.025, 10), 3.229, 5e-4);
+  EXPECT_EQ(D::binomialTerm(10, 3, 0.5), 120.0 / 1024);
+  for (int n : {2, 10, 40, 100}) EXPECT_NEAR(D::bicdf(n / 2, 0.5, n), 0.5, 1e-14) << n;
+  EXPECT_EQ(D::bicdf(3, 0.5, -1), 1);
+  // The sqrt(2π) constant is the literal 2.5066282746310002.
+  EXPECT_EQ(D::dnormpdf(0, 0, 1), 1 / 2.5066282746310002);
+}
+
+TEST(Distributions, SymmetriesAndLimits) {
+  for (double df : {1.0, 2.0, 3.5, 10.0, 250.0, 1000.0}) {
+    // The continued fraction stops after 100 terms: about 2.3e-13 off at df 1000.
+    EXPECT_NEAR(D::tcdf(0, df), 0.5, 1e-12) << df;
+    EXPECT_NEAR(D::fcdf(1, df, df), 0.5, 1e-12) << df;
+    EXPECT_EQ(D::fcdf(0, df, df + 3), 1) << df;
+    EXPECT_EQ(D::chicdf(0, df), 1) << df;
+    EXPECT_NEAR(D::tcdf(-1.7, df) + D::tcdf(1.7, df), 1, 1e-12) << df;
+    // Critical values are positive and reproduce their tail to the approximation's accuracy.
+    const double t = D::tForConfidence(0.025, df);
+    EXPECT_GT(t, 0) << df;
+    EXPECT_NEAR(1 - D::tcdf(t, df), 0.025, 1e-3) << df;
+  }
+  // Above 1000 degrees of freedom the t lower tail is the normal one, exactly.
+  for (double t : {-2.5, 0.0, 0.7, 3.0}) EXPECT_EQ(D::tcdf(t, 5000), D::normcdfz(t));
+  EXPECT_EQ(D::tForConfidence(0.025, 1e21), std::fabs(D::normZForConfidence(0.025)));
+  // Infinite quantiles at probabilities 0 and 1.
+  EXPECT_EQ(D::normZForConfidence(0), -kInf);
+  EXPECT_EQ(D::normZForConfidence(1), kInf);
+  EXPECT_EQ(D::tForConfidence(0, 1), kInf);
+  // Half-up rounding: halves go towards +infinity.
+  EXPECT_EQ(D::roundHalfUp(-2.5), -2);
+  EXPECT_EQ(D::roundHalfUp(2.5), 3);
+}
+
+TEST(Distributions, DegenerateInputGivesIeeeValues) {
+  EXPECT_TRUE(std::isnan(D::tcdf(1, 0)));
+  EXPECT_TRUE(std::isnan(D::tcdf(1, -3)));
+  EXPECT_TRUE(std::isnan(D::chicdf(1, 0)));
+  EXPECT_TRUE(std::isnan(D::fcdf(1, 0, 5)));
+  EXPECT_TRUE(std::isnan(D::fcdf(1, 5, -1)));
+  EXPECT_TRUE(std::isnan(D::tForConfidence(0.025, 0)));
+  EXPECT_TRUE(std::isnan(D::chiXForConfidence(0.025, 0)));
+  EXPECT_TRUE(std::isnan(D::dtpdf(0, 0, 1, 0)));
+  // A standard deviation of 0 gives infinities or NaN, never an exception.
+  EXPECT_TRUE(std::isnan(D::dnormpdf(1, 1, 0)));
+  EXPECT_TRUE(std::isnan(D::dnormpdf(2, 1, 0)));
+  EXPECT_EQ(D::normcdf(2, 1, 0), 1);
+  EXPECT_EQ(D::normcdf(0, 1, 0), 0);
+  EXPECT_TRUE(std::isnan(D::normcdf(1, 1, 0)));
+  // A proportion exactly at its expectation: infinite density at v = 0.
+  EXPECT_EQ(D::dchipdf(0.5, 0.5, 100), kInf);
+  // Out-of-range counts for the truncating form are NaN, not undefined behaviour.
+  EXPECT_TRUE(std::isnan(D::dbipdf(1e300, 0.5, 10)));
+  EXPECT_TRUE(std::isnan(D::dbipdf(3, 0.5, std::nan(""))));
+  EXPECT_EQ(D::dbipdf(3.9, 0.5, 10.99), D::bipdf(3, 0.5, 10));
+}
+
+TEST(Distributions, BinomialTermOverflowGuard) {
+  // n! / hi! passes the largest double before the probability can shrink it.
+  EXPECT_EQ(D::binomialTerm(1000, 500, 0.5), 0);
+  // An underflowed probability stays 0 without walking a huge n.
+  EXPECT_EQ(D::binomialTerm(std::numeric_limits<int>::max(), 1, 0.5), 0);
+  // Extreme counts must not overflow integer arithmetic (n - k with negative k).
+  EXPECT_EQ(D::binomialTerm(std::numeric_limits<int>::max(), -5, 0.5), 0);
+  // Just below the threshold the product is still formed.
+  EXPECT_NEAR(D::binomialTerm(300, 150, 0.5), 0.0460275144190345, 1e-15);  // R: dbinom(150, 300, 0.5)
+}
+
+TEST(Distributions, IncompleteGammaLogsNonConvergence) {
+  // A huge shape near x = a + 1 needs far more than 999 terms on either side.
+  testing::internal::CaptureStderr();
+  const double p = D::p_gamma(1e12, 1e12 - 10);
+  std::string log = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(log, "p_gamma() could not converge.\n");
+  EXPECT_TRUE(std::isfinite(p));
+
+  testing::internal::CaptureStderr();
+  // The Laguerre denominators overflow on the way; the last sum is returned as it is.
+  D::q_gamma(1e6, 1e6 + 10);
+  log = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(log, "q_gamma() could not converge.\n");
+
+  // Ordinary arguments converge silently; each side defers across x = a + 1.
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(D::p_gamma(3, 10), 1 - D::q_gamma(3, 10));
+  EXPECT_EQ(D::q_gamma(3, 1), 1 - D::p_gamma(3, 1));
+  EXPECT_EQ(D::p_gamma(3, 0), 0);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+}
+
+TEST(Distributions, IncompleteBetaReflectsOnce) {
+  // At the switch point x = (a + 1) / (a + b + 2) rounding of 1 - x must not
+  // bounce between the two sides.
+  for (double a : {0.1, 1.0, 3.3, 77.0}) {
+    for (double b : {0.2, 2.0, 5.5, 90.0}) {
+      const double x = (a + 1) / (a + b + 2);
+      for (double probe : {std::nextafter(x, 0.0), x, std::nextafter(x, 1.0)}) {
+        const double v = D::incompleteBeta(probe, a, b);
+        EXPECT_GE(v, 0) << a << " " << b;
+        EXPECT_LE(v, 1 + 1e-12) << a << " " << b;
+      }
+    }
+  }
+}
+
+TEST(Distributions, RandomUniformIsSeededOnceAndThreadSafe) {
+  std::vector<std::vector<double>> draws(4);
+  std::vector<std::thread> threads;
+  for (auto& d : draws)
+    threads.emplace_back([&d] {
+      for (int i = 0; i < 2000; ++i) d.push_back(D::randomUniform());
+    });
+  for (auto& t : threads) t.join();
+  std::set<double> distinct;
+  double sum = 0;
+  for (const auto& d : draws)
+    for (double v : d) {
+      EXPECT_GE(v, 0);
+      EXPECT_LT(v, 1);
+      distinct.insert(v);
+      sum += v;
+    }
+  // One shared stream: a re-seed from the same clock second would repeat values.
+  EXPECT_EQ(distinct.size(), 8000u);
+  EXPECT_NEAR(sum / 8000, 0.5, 0.03);
+}
+
+}  // namespace
+}  // namespace tabulix
