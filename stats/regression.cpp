@@ -1,0 +1,509 @@
+#include "stats/regression.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+#include <iostream>
+#include <limits>
+#include <nlohmann/json.hpp>
+#include <string>
+
+#include "stats/descriptive.h"
+#include "stats/distributions.h"
+#include "stats/lapack.h"
+
+namespace tabulix {
+
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+// Diagnostic lines of the numeric code; the library reports no errors otherwise.
+void logLine(const std::string& line) { std::clog << line << '\n'; }
+
+// Column-major n x k copy of a design given as k columns (element (i, j) at i + j * n).
+void copyDesign(const std::vector<std::vector<double>>& design, std::size_t n, std::vector<double>& out) {
+  out.resize(n * design.size());
+  for (std::size_t j = 0; j < design.size(); ++j) {
+    const auto& col = design[j];
+    const std::size_t m = std::min(n, col.size());
+    std::copy_n(col.begin(), m, out.begin() + j * n);
+    std::fill(out.begin() + j * n + m, out.begin() + (j + 1) * n, 0.0);
+  }
+}
+
+// --- Decimal subtraction -------------------------------------------------
+//
+// The analysis of variance takes each group mean's distance from the grand
+// mean in decimal arithmetic, so that means that print alike (0.3 and
+// 0.30000000000000004) are treated as equal up to the decimal rounding.
+// A double becomes the shortest decimal that reads back as the same double;
+// the two decimals are subtracted exactly and the difference is rounded to
+// a 38-digit mantissa with round-half-even (banker's rounding) before it is
+// read back as a double.
+
+struct Decimal {
+  bool negative = false;
+  std::vector<int> digits;  // most significant first, no leading zeros; empty for zero
+  int exponent = 0;         // value = digits * 10^exponent
+};
+
+Decimal toDecimal(double x) {
+  char buf[64];
+  auto res = std::to_chars(buf, buf + sizeof buf, x, std::chars_format::scientific);
+  Decimal d;
+  const char* p = buf;
+  if (*p == '-') {
+    d.negative = true;
+    ++p;
+  }
+  int fractionDigits = 0;
+  bool afterPoint = false;
+  for (; p < res.ptr && *p != 'e'; ++p) {
+    if (*p == '.') {
+      afterPoint = true;
+      continue;
+    }
+    d.digits.push_back(*p - '0');
+    if (afterPoint) ++fractionDigits;
+  }
+  int exp10 = 0;
+  if (p < res.ptr) {
+    const char* e = p + 1;
+    if (*e == '+') ++e;  // from_chars accepts a minus sign only
+    std::from_chars(e, res.ptr, exp10);
+  }
+  d.exponent = exp10 - fractionDigits;
+  while (!d.digits.empty() && d.digits.front() == 0) d.digits.erase(d.digits.begin());
+  return d;
+}
+
+// Magnitude comparison of two digit strings of equal length.
+bool lessDigits(const std::vector<int>& a, const std::vector<int>& b) {
+  return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end());
+}
+
+}  // namespace
+
+double decimalDifference(double a, double b) {
+  if (!std::isfinite(a) || !std::isfinite(b)) return a - b;
+  Decimal x = toDecimal(a);
+  Decimal y = toDecimal(b);
+  y.negative = !y.negative;  // a - b = a + (-b)
+  if (x.digits.empty()) x.exponent = y.exponent;
+  if (y.digits.empty()) y.exponent = x.exponent;
+  // Align both to the smaller exponent and to a common length.
+  const int e = std::min(x.exponent, y.exponent);
+  x.digits.resize(x.digits.size() + (x.exponent - e), 0);
+  y.digits.resize(y.digits.size() + (y.exponent - e), 0);
+  const std::size_t len = std::max(x.digits.size(), y.digits.size()) + 1;
+  x.digits.insert(x.digits.begin(), len - x.digits.size(), 0);
+  y.digits.insert(y.digits.begin(), len - y.digits.size(), 0);
+
+  std::vector<int> r(len, 0);
+  bool negative;
+  if (x.negative == y.negative) {
+    int carry = 0;
+    for (std::size_t i = len; i-- > 0;) {
+      const int s = x.digits[i] + y.digits[i] + carry;
+      r[i] = s % 10;
+      carry = s / 10;
+    }
+    negative = x.negative;
+  } else {
+    const bool swap = lessDigits(x.digits, y.digits);
+    const auto& big = swap ? y.digits : x.digits;
+    const auto& small = swap ? x.digits : y.digits;
+    int borrow = 0;
+    for (std::size_t i = len; i-- > 0;) {
+      int s = big[i] - small[i] - borrow;
+      borrow = s < 0;
+      r[i] = s + 10 * borrow;
+    }
+    negative = swap ? y.negative : x.negative;
+  }
+  auto first = std::find_if(r.begin(), r.end(), [](int v) { return v != 0; });
+  if (first == r.end()) return 0.0;
+  std::vector<int> m(first, r.end());
+  int exponent = e;
+
+  constexpr std::size_t kMantissaDigits = 38;
+  if (m.size() > kMantissaDigits) {
+    const std::size_t drop = m.size() - kMantissaDigits;
+    const int head = m[kMantissaDigits];
+    const bool restNonZero =
+        std::any_of(m.begin() + kMantissaDigits + 1, m.end(), [](int v) { return v != 0; });
+    m.resize(kMantissaDigits);
+    exponent += static_cast<int>(drop);
+    const bool up = head > 5 || (head == 5 && (restNonZero || m.back() % 2 == 1));
+    if (up) {
+      std::size_t i = m.size();
+      while (i-- > 0) {
+        if (++m[i] < 10) break;
+        m[i] = 0;
+      }
+      if (m.front() == 0) {  // carried out of the top digit: 99..9 + 1
+        m.insert(m.begin(), 1);
+        m.pop_back();
+        ++exponent;
+      }
+    }
+  }
+  std::string text = negative ? "-" : "";
+  for (int v : m) text.push_back(static_cast<char>('0' + v));
+  text += 'e' + std::to_string(exponent);
+  return std::strtod(text.c_str(), nullptr);
+}
+
+namespace {
+
+// A count read as a whole number (truncated towards zero), as a double so that
+// no value can overflow an integer type.
+double wholeNumber(double x) { return std::trunc(x); }
+
+}  // namespace
+
+// --- JSON ------------------------------------------------------------------
+
+void to_json(nlohmann::json& j, const OlsResult& r) {
+  j = nlohmann::json{{"coeffs", r.coeffs}, {"variance", r.variance},   {"t", r.t},
+                     {"p", r.p},           {"residuals", r.residuals}, {"N", r.N},
+                     {"r2", r.r2},         {"r2adj", r.r2adj},         {"rmse", r.rmse}};
+  if (r.N > 0) j["yhat"] = r.yhat;
+}
+
+void to_json(nlohmann::json& j, const LogitResult& r) {
+  j = nlohmann::json{{"coeffs", r.coeffs},
+                     {"variance", r.variance},
+                     {"t", r.t},
+                     {"p", r.p},
+                     {"residuals", r.residuals},
+                     {"N", r.N},
+                     {"r2adj", r.r2adj},
+                     {"LL0", r.LL0},
+                     {"LL", r.LL},
+                     {"numIter", r.numIter},
+                     {"AIC", r.AIC},
+                     {"numPerfectPredict", r.numPerfectPredict},
+                     {"converged", r.converged}};
+  if (r.N > 0) {
+    j["yhat"] = r.yhat;
+    j["roc"] = r.roc;
+    j["AUC"] = r.AUC;
+  }
+}
+
+void to_json(nlohmann::json& j, const AnovaGroupSummary& r) {
+  j = nlohmann::json{{"obs", r.obs}, {"mean", r.mean}, {"sd", r.sd}};
+}
+
+void to_json(nlohmann::json& j, const AnovaResult& r) {
+  j = nlohmann::json{{"summary", r.summary}, {"F", r.F}, {"p", r.p}};
+}
+
+void to_json(nlohmann::json& j, const ChiSquareResult& r) {
+  j = nlohmann::json{{"chi", r.chi}, {"df", r.df}, {"p", r.p}};
+}
+
+// --- Ordinary least squares ----------------------------------------------
+
+OlsResult RegressionRoutines::ols(std::span<const double> y, const std::vector<std::vector<double>>& design) {
+  OlsResult res;
+  const std::size_t n = y.size();
+  const std::size_t k = design.size();
+  if (n == 0) return res;
+
+  // Two copies of the design and of y: the solver overwrites one of each.
+  std::vector<double> a, x;
+  copyDesign(design, n, a);
+  x = a;
+  // The right-hand side must hold k entries as well when n < k (minimum-norm solution).
+  std::vector<double> rhs(std::max(n, k), 0.0);
+  std::copy(y.begin(), y.end(), rhs.begin());
+
+  const int m = static_cast<int>(n);
+  const int nc = static_cast<int>(k);
+  const int nrhs = 1;
+  const int lda = std::max(1, m);
+  const int ldb = std::max({1, m, nc});
+  int info = 0;
+  int lwork = -1;
+  double workSize = 0;
+  dgels_("N", &m, &nc, &nrhs, a.data(), &lda, rhs.data(), &ldb, &workSize, &lwork, &info, 1);
+  lwork = std::max(1, static_cast<int>(workSize));
+  std::vector<double> work(lwork);
+  dgels_("N", &m, &nc, &nrhs, a.data(), &lda, rhs.data(), &ldb, work.data(), &lwork, &info, 1);
+  if (info != 0) logLine("regression finished with error, info=" + std::to_string(info));
+
+  res.coeffs.assign(rhs.begin(), rhs.begin() + k);
+  double rss = 0;
+  if (n > k) {
+    const int rest = static_cast<int>(n - k);
+    const int one = 1;
+    const double norm = dnrm2_(&rest, rhs.data() + k, &one);
+    rss = norm * norm;
+  }
+  const double dof = static_cast<double>(n) - static_cast<double>(k);
+  const double s2 = rss / dof;
+  const double s = std::sqrt(s2);
+
+  // se_j = s * ||row j of R^-1||: the square root of s^2 (X'X)^-1_jj, since (X'X)^-1 = R^-1 R^-T.
+  res.variance.assign(k, kNaN);
+  if (n >= k && k > 0) {
+    int tinfo = 0;
+    dtrtri_("U", "N", &nc, a.data(), &lda, &tinfo, 1, 1);
+    for (std::size_t j = 0; j < k; ++j) {
+      const int len = static_cast<int>(k - j);
+      res.variance[j] = s * dnrm2_(&len, a.data() + j + j * n, &lda);
+    }
+  }
+
+  const double tdf = std::max(dof, 1.0);
+  res.t.resize(k);
+  res.p.resize(k);
+  for (std::size_t j = 0; j < k; ++j) {
+    res.t[j] = res.coeffs[j] / res.variance[j];
+    res.p[j] = 2 * (1 - Distributions::tcdf(std::fabs(res.t[j]), tdf));
+  }
+
+  res.yhat.assign(n, 0.0);
+  if (k > 0) {
+    const double alpha = 1, beta = 0;
+    const int one = 1;
+    dgemv_("N", &m, &nc, &alpha, x.data(), &lda, res.coeffs.data(), &one, &beta, res.yhat.data(), &one, 1);
+  }
+  res.residuals.resize(n);
+  for (std::size_t i = 0; i < n; ++i) res.residuals[i] = res.yhat[i] - y[i];
+
+  const double nn = static_cast<double>(n);
+  const double vary = DescriptiveStatistics::variance(y);
+  res.N = static_cast<std::uint32_t>(n);
+  res.r2 = 1 - (s2 * dof / nn) / (vary * (nn - 1) / nn);
+  res.r2adj = 1 - s2 / vary;
+  res.rmse = s;
+  return res;
+}
+
+// --- Logistic regression -------------------------------------------------
+
+LogitResult RegressionRoutines::logit(std::span<const double> y,
+                                      const std::vector<std::vector<double>>& design) {
+  LogitResult res;
+  const std::size_t n = y.size();
+  const std::size_t k = design.size();
+  if (n == 0) return res;
+
+  constexpr int kMaxIter = 200;
+  const int m = static_cast<int>(n);
+  const int nc = static_cast<int>(k);
+  const int ld = std::max(1, m);
+  const int ldc = std::max(1, nc);
+  const int one = 1;
+  const double dOne = 1, dZero = 0;
+
+  std::vector<double> x;
+  copyDesign(design, n, x);
+  std::vector<double> xs(x.size());  // row-scaled copy, refilled every iteration
+  std::vector<double> beta(k, 0.0), xtz(k, 0.0), c(k * k, 0.0);
+  std::vector<double> eta(n, 0.0), phat(n), pprev(n, -1.0), w(n), z(n);
+  const double tolerance = static_cast<double>(n) * 1e-10;
+
+  double ll = 0;
+  int r = 0;
+  for (;; ++r) {
+    if (k > 0) dgemv_("N", &m, &nc, &dOne, x.data(), &ld, beta.data(), &one, &dZero, eta.data(), &one, 1);
+    double delta = 0;
+    ll = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+      const double p = 1 / (std::exp(-eta[i]) + 1);
+      phat[i] = p;
+      w[i] = std::max(p * (1 - p), 1e-13);
+      z[i] = w[i] * eta[i] + (y[i] - p);
+      delta += std::fabs(p - pprev[i]);
+      // A 0/1 response multiplies one of the two finite logarithms by zero; skip computing it.
+      const double yi = y[i];
+      if (yi == 1)
+        ll += std::log(std::max(p, 1e-10));
+      else if (yi == 0)
+        ll += std::log(std::max(1 - p, 1e-10));
+      else
+        ll += yi * std::log(std::max(p, 1e-10)) + (1 - yi) * std::log(std::max(1 - p, 1e-10));
+    }
+    if (r == 0) res.LL0 = ll;
+    if (delta < tolerance) {
+      logLine("logit converged in iteration " + std::to_string(r));
+      res.converged = true;
+      res.numIter = r;
+      break;
+    }
+    std::copy(phat.begin(), phat.end(), pprev.begin());
+
+    // Newton step as weighted least squares: beta = (X'WX)^-1 X'(W eta + y - p).
+    if (k > 0) {
+      dgemv_("T", &m, &nc, &dOne, x.data(), &ld, z.data(), &one, &dZero, xtz.data(), &one, 1);
+      for (std::size_t i = 0; i < n; ++i) w[i] = std::sqrt(w[i]);
+      for (std::size_t j = 0; j < k; ++j) {
+        const double* src = x.data() + j * n;
+        double* dst = xs.data() + j * n;
+        for (std::size_t i = 0; i < n; ++i) dst[i] = src[i] * w[i];
+      }
+      dsyrk_("U", "T", &nc, &m, &dOne, xs.data(), &ld, &dZero, c.data(), &ldc, 1, 1);
+      int info = 0;
+      dpotrf_("U", &nc, c.data(), &ldc, &info, 1);
+      dpotri_("U", &nc, c.data(), &ldc, &info, 1);
+      dsymv_("U", &nc, &dOne, c.data(), &ldc, xtz.data(), &one, &dZero, beta.data(), &one, 1);
+    }
+    if (r + 1 >= kMaxIter) {
+      logLine("logit did not converge");
+      res.converged = false;
+      res.numIter = kMaxIter;
+      break;
+    }
+  }
+
+  res.coeffs = beta;
+  res.variance.resize(k);
+  res.t.resize(k);
+  res.p.resize(k);
+  for (std::size_t j = 0; j < k; ++j) {
+    res.variance[j] = std::sqrt(c[j + j * k]);
+    res.t[j] = res.coeffs[j] / res.variance[j];
+    res.p[j] = 2 * (1 - Distributions::normcdfz(std::fabs(res.t[j])));
+  }
+  res.N = static_cast<std::uint32_t>(n);
+  res.LL = ll;
+  res.r2adj = 1 - ll / res.LL0;
+  res.AIC = -2 * ll + 2 * static_cast<double>(k);
+  res.yhat = phat;
+  res.residuals.resize(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    res.residuals[i] = phat[i] - y[i];
+    if (phat[i] == 0.0 || phat[i] == 1.0) ++res.numPerfectPredict;
+  }
+
+  // ROC over 100 thresholds t / 99: bin t counts the observations with t <= 99 p.
+  // Each observation is counted once at bin floor(99 p); suffix sums then give
+  // every bin the observations at or above it.
+  constexpr int kBins = 100;
+  std::array<double, kBins> pos{}, neg{};
+  for (std::size_t i = 0; i < n; ++i) {
+    const double top = 99 * phat[i];
+    if (!(top >= 0)) continue;  // NaN: no threshold admits it
+    const int b = static_cast<int>(std::min(99.0, std::floor(top)));
+    (y[i] == 1 ? pos : neg)[b] += 1;
+  }
+  for (int t = kBins - 2; t >= 0; --t) {
+    pos[t] += pos[t + 1];
+    neg[t] += neg[t + 1];
+  }
+  const double allPos = pos[0];
+  const double allNeg = static_cast<double>(n) - allPos;
+  double prevPos = -1, prevNeg = -1;
+  double prevTpr = -1, prevFpr = -1;
+  bool havePrev = false;
+  double area = 0;
+  for (int t = 0; t < kBins; ++t) {
+    if (pos[t] == prevPos && neg[t] == prevNeg) continue;
+    const double tpr = pos[t] / allPos;
+    const double fpr = neg[t] / allNeg;
+    if (havePrev)
+      area += std::fabs(fpr - prevFpr) * (std::min(tpr, prevTpr) + 0.5 * std::fabs(tpr - prevTpr));
+    res.roc.push_back({tpr, fpr});
+    prevPos = pos[t];
+    prevNeg = neg[t];
+    prevTpr = tpr;
+    prevFpr = fpr;
+    havePrev = true;
+  }
+  res.AUC = area;
+  return res;
+}
+
+// --- Analysis of variance ------------------------------------------------
+
+AnovaResult RegressionRoutines::anova(const std::vector<std::vector<double>>& groups, bool isBinary) {
+  AnovaResult res;
+  res.summary.reserve(groups.size());
+  for (const auto& g : groups) {
+    AnovaGroupSummary s;
+    s.obs = static_cast<std::uint32_t>(g.size());
+    if (g.empty()) {
+      s.mean = kNaN;
+      s.sd = kNaN;
+    } else {
+      s.mean = DescriptiveStatistics::mean(g);
+      s.sd = isBinary ? DescriptiveStatistics::sdBinomial(s.mean) : DescriptiveStatistics::sdNormal(g);
+    }
+    res.summary.push_back(s);
+  }
+
+  double g = 0, total = 0, ssw = 0, weighted = 0;
+  for (const auto& s : res.summary) {
+    if (s.obs == 0) continue;
+    g += 1;
+    total += s.obs;
+    ssw += s.sd * s.sd * (s.obs - 1.0);
+    weighted += s.mean * s.obs;
+  }
+  const double grand = weighted / total;
+  double ssb = 0;
+  for (const auto& s : res.summary) {
+    if (s.obs == 0) continue;
+    const double d = decimalDifference(s.mean, grand);
+    ssb += s.obs * (d * d);
+  }
+  const double df1 = g - 1, df2 = total - g;
+  res.F = (ssb / df1) / (ssw / df2);
+  res.p = Distributions::fcdf(res.F, df1, df2);
+  return res;
+}
+
+// --- Frequency tables ----------------------------------------------------
+
+ChiSquareResult RegressionRoutines::chiForFrequencyMatrix(const std::vector<std::vector<double>>& matrix) {
+  const std::size_t cols = matrix.empty() ? 0 : matrix.back().size();
+  std::vector<double> rowTotals(matrix.size(), 0.0), colTotals(cols, 0.0);
+  for (std::size_t i = 0; i < matrix.size(); ++i) {
+    for (std::size_t j = 0; j < matrix[i].size(); ++j) {
+      const double v = wholeNumber(matrix[i][j]);
+      rowTotals[i] += v;
+      if (j < cols) colTotals[j] += v;
+    }
+  }
+  return chiForFrequencyMatrix(matrix, rowTotals, colTotals);
+}
+
+ChiSquareResult RegressionRoutines::chiForFrequencyMatrix(const std::vector<std::vector<double>>& matrix,
+                                                          std::span<const double> rowTotals,
+                                                          std::span<const double> colTotals) {
+  double total = 0;
+  for (double v : rowTotals) total += wholeNumber(v);
+  double chi = 0;
+  const std::size_t rows = std::min(matrix.size(), rowTotals.size());
+  for (std::size_t i = 0; i < rows; ++i) {
+    const std::size_t cols = std::min(matrix[i].size(), colTotals.size());
+    for (std::size_t j = 0; j < cols; ++j) {
+      const double e = rowTotals[i] * colTotals[j] / total;
+      const double d = matrix[i][j] - e;
+      chi += d * d / e;
+    }
+  }
+  ChiSquareResult res;
+  res.chi = chi;
+  res.df = (static_cast<int>(rowTotals.size()) - 1) * (static_cast<int>(colTotals.size()) - 1);
+  res.p = Distributions::chicdf(chi, res.df);
+  return res;
+}
+
+double RegressionRoutines::cramersVForChi(double chi, double obs, double rows, double cols) {
+  return std::sqrt(chi / (obs * (std::min(rows, cols) - 1)));
+}
+
+double RegressionRoutines::phiForFrequencyMatrix(const std::vector<std::vector<double>>& matrix) {
+  if (matrix.size() != 2 || matrix[0].size() != 2 || matrix[1].size() != 2) return kNaN;
+  const double a = matrix[0][0], b = matrix[0][1], c = matrix[1][0], d = matrix[1][1];
+  return (a * d - b * c) / std::sqrt((b + d) * (a + c) * (a + b) * (c + d));
+}
+
+}  // namespace tabulix
