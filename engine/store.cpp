@@ -2,6 +2,7 @@
 
 #include <sqlite3.h>
 
+#include <cstdio>
 #include <cstring>
 #include <iostream>
 #include <set>
@@ -308,9 +309,21 @@ void upgradeFromVersion1(sqlite3* db) {
 }  // namespace
 
 void StoreCoordinator::addStore(const std::filesystem::path& file) {
-  bool existed = std::filesystem::exists(file) && std::filesystem::file_size(file) > 0;
+  std::error_code ec;
+  bool existed = std::filesystem::exists(file, ec) && std::filesystem::file_size(file, ec) > 0;
+  if (existed) {
+    // Look at the header before SQLite does anything to the file.
+    char header[16] = {};
+    std::FILE* f = std::fopen(file.c_str(), "rb");
+    size_t got = f ? std::fread(header, 1, sizeof header, f) : 0;
+    if (f) std::fclose(f);
+    if (!f) throw StoreError("Cannot read the workspace file", "file " + file.string());
+    if (got < sizeof header || std::memcmp(header, "SQLite format 3", 16) != 0)
+      throw StoreError("The file is not a Tabulix workspace", "file " + file.string());
+  }
   sqlite3* db = openConnection(file, true);
   try {
+    if (existed && !isWorkspace(db)) throw StoreError("The file is not a Tabulix workspace", "file " + file.string());
     exec(db, "PRAGMA journal_mode=DELETE");
     if (!existed) {
       exec(db, "BEGIN IMMEDIATE");
@@ -319,7 +332,6 @@ void StoreCoordinator::addStore(const std::filesystem::path& file) {
       exec(db, "PRAGMA user_version = 2");
       exec(db, "COMMIT");
     } else {
-      if (!isWorkspace(db)) throw StoreError("The file is not a Tabulix workspace", "file " + file.string());
       int version = userVersion(db);
       if (version > kStoreFormatVersion)
         throw StoreError("The workspace was written by a newer Tabulix (format " + std::to_string(version) + ")",
@@ -761,7 +773,7 @@ void Context::forEachCellOfColumn(
         if (b == rowNums->end() || *b >= first + kCellsPerChunk) continue;
       }
       scratch.state.assign(kCellsPerChunk, CellChunk::kNoCell);
-      scratch.decode(s.blob(0));
+      scratch.decode(s.blob(1));
       visit(first, scratch);
     }
   }
