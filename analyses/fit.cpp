@@ -1,0 +1,165 @@
+#include "analyses/fit.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <nlohmann/json.hpp>
+
+#include "stats/lw_statistics.h"
+
+namespace tabulix {
+
+namespace {
+
+// The coefficient-table part that both fit records share.
+template <class F>
+decltype(auto) visitCommon(const FitResult& r, F&& f) {
+  return std::visit([&](const auto& fit) -> decltype(auto) { return f(fit); }, r.fit);
+}
+
+}  // namespace
+
+const std::vector<double>& FitResult::coeffs() const {
+  return visitCommon(*this, [](const auto& f) -> const std::vector<double>& { return f.coeffs; });
+}
+const std::vector<double>& FitResult::variance() const {
+  return visitCommon(*this, [](const auto& f) -> const std::vector<double>& { return f.variance; });
+}
+const std::vector<double>& FitResult::t() const {
+  return visitCommon(*this, [](const auto& f) -> const std::vector<double>& { return f.t; });
+}
+const std::vector<double>& FitResult::p() const {
+  return visitCommon(*this, [](const auto& f) -> const std::vector<double>& { return f.p; });
+}
+const std::vector<double>& FitResult::yhat() const {
+  return visitCommon(*this, [](const auto& f) -> const std::vector<double>& { return f.yhat; });
+}
+const std::vector<double>& FitResult::residuals() const {
+  return visitCommon(*this, [](const auto& f) -> const std::vector<double>& { return f.residuals; });
+}
+std::uint32_t FitResult::N() const {
+  return visitCommon(*this, [](const auto& f) { return f.N; });
+}
+
+void to_json(nlohmann::json& j, const FitResult& r) {
+  std::visit([&](const auto& fit) { j = fit; }, r.fit);
+  j["drop"] = r.drop;
+  j["varianceDep"] = r.varianceDep;
+  j["y"] = r.y;
+}
+
+FitResult olsY(std::span<const double> y, const std::vector<std::vector<double>>& xs, bool logit) {
+  FitResult res;
+  const std::size_t n = y.size();
+
+  // A vector is dropped when it is constant, or when a later vector is perfectly correlated with it
+  // (so of a collinear pair the later one stays).
+  std::vector<std::vector<double>> design;
+  std::vector<std::size_t> removed;
+  for (std::size_t j = 0; j < xs.size(); ++j) {
+    std::string status = "keep";
+    if (LWStatistics::sdNormal(xs[j]) == 0) {
+      status = "constant";
+    } else {
+      for (std::size_t k = j + 1; k < xs.size(); ++k) {
+        if (std::fabs(1 - std::fabs(LWStatistics::correlation(xs[j], xs[k]))) < 1e-10) {
+          status = "collinear";
+          break;
+        }
+      }
+    }
+    if (status == "keep")
+      design.push_back(xs[j]);
+    else
+      removed.push_back(j);
+    res.drop.push_back(std::move(status));
+  }
+  res.drop.push_back("keep");
+  res.varianceDep = LWStatistics::sdNormal(y);
+  design.emplace_back(n, 1.0);
+
+  if (logit)
+    res.fit = LWStatistics::logit(y, design);
+  else
+    res.fit = LWStatistics::ols(y, design);
+
+  std::visit(
+      [&](auto& fit) {
+        if (fit.coeffs.empty()) return;
+        constexpr double nan = std::numeric_limits<double>::quiet_NaN();
+        for (std::size_t pos : removed) {
+          for (auto* list : {&fit.coeffs, &fit.variance, &fit.t, &fit.p})
+            list->insert(list->begin() + static_cast<std::ptrdiff_t>(std::min(pos, list->size())), nan);
+        }
+      },
+      res.fit);
+  res.y.assign(y.begin(), y.end());
+  return res;
+}
+
+void to_json(nlohmann::json& j, const HistogramResult& r) { j = nlohmann::json::array({r.edges, r.counts}); }
+
+HistogramResult histogramOfVector(std::span<const double> values, unsigned bins,
+                                  std::optional<std::array<double, 2>> range, bool percent, bool optimize) {
+  HistogramResult res;
+  if (values.empty()) return res;
+  double lo, hi;
+  if (range) {
+    lo = (*range)[0];
+    hi = (*range)[1];
+  } else {
+    const auto [mn, mx] = std::minmax_element(values.begin(), values.end());
+    lo = *mn;
+    hi = *mx;
+  }
+
+  if (optimize) {
+    // Edges at multiples of half a power of ten, and a 1-2-5 step giving at most n / 4 (4 to 15) bins.
+    double unit = std::pow(10.0, std::floor(std::log10(hi - lo)));
+    if (hi == lo) {
+      const double centre = LWStatistics::roundHalfUp(hi);
+      lo = centre - 2;
+      hi = centre + 2;
+      unit = 1;
+    } else {
+      lo = unit * std::floor(2 * lo / unit) / 2;
+      hi = unit * std::ceil(2 * hi / unit) / 2;
+    }
+    const unsigned limit = std::clamp(static_cast<unsigned>(values.size() / 4), 4u, 15u);
+    const double span = hi - lo;
+    unsigned chosen = limit;
+    for (double step : {unit / 10, unit / 5, unit / 2}) {
+      const double count = std::floor(span / step);
+      if (count <= limit) {
+        chosen = static_cast<unsigned>(count);
+        break;
+      }
+    }
+    bins = std::max(chosen, 4u);
+  }
+  if (bins == 0) return res;
+
+  const double width = (hi - lo) / bins;
+  res.edges.resize(bins);
+  for (unsigned i = 0; i < bins; ++i) res.edges[i] = lo + i * width;
+  res.counts.assign(bins, 0.0);
+  for (double v : values) {
+    const double pos = std::floor((v - lo) / width);
+    std::size_t b = 0;
+    if (pos >= bins)
+      b = bins - 1;
+    else if (pos > 0)
+      b = static_cast<std::size_t>(pos);
+    res.counts[b] += 1;
+  }
+  if (percent) {
+    for (double& c : res.counts) c /= static_cast<double>(values.size());
+  }
+  return res;
+}
+
+HistogramResult histogramOfVector(std::span<const double> values, unsigned bins) {
+  return histogramOfVector(values, bins, std::nullopt, false, true);
+}
+
+}  // namespace tabulix

@@ -1,0 +1,152 @@
+// Fit wrapper (dropping and realignment, against R's lm and glm on mtcars) and rounded histograms.
+#include "analyses/fit.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <fstream>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace tabulix {
+namespace {
+
+// Named rows of numbers from a file written by tests/reference/regression.R.
+std::map<std::string, std::vector<double>> load(const std::string& name) {
+  std::ifstream in(std::string(TABULIX_SOURCE_DIR) + "/tests/data/reference/regression_" + name + ".txt");
+  if (!in) throw std::runtime_error("missing reference " + name);
+  std::map<std::string, std::vector<double>> rows;
+  std::string line, key, field;
+  while (std::getline(in, line)) {
+    std::stringstream ss(line);
+    std::getline(ss, key, ',');
+    while (std::getline(ss, field, ',')) rows[key].push_back(std::stod(field));
+  }
+  return rows;
+}
+
+std::vector<double> scaled(const std::vector<double>& v, double f) {
+  std::vector<double> out;
+  for (double x : v) out.push_back(x * f);
+  return out;
+}
+
+// lm(mpg ~ wt + hp + qsec + am) with a constant vector and a copy of qsec (scaled by 1/2) mixed in:
+// both are dropped, their entries are NaN, the rest match lm to 1e-9 and the constant stays last.
+TEST(OlsY, DropsConstantAndCollinearAndRealigns) {
+  auto ref = load("ols_mtcars");
+  const std::vector<std::vector<double>> xs{ref["x.wt"],   std::vector<double>(32, 5.0),
+                                            ref["x.hp"],   scaled(ref["x.qsec"], 0.5),
+                                            ref["x.qsec"], ref["x.am"]};
+  const FitResult fit = olsY(ref["y"], xs, false);
+  ASSERT_FALSE(fit.isLogit());
+  EXPECT_EQ(fit.drop,
+            (std::vector<std::string>{"keep", "constant", "keep", "collinear", "keep", "keep", "keep"}));
+  const std::vector<int> where{0, 2, 4, 5, 6};  // positions of wt, hp, qsec, am, constant
+  for (const auto* list : {&fit.coeffs(), &fit.variance(), &fit.t(), &fit.p()}) {
+    ASSERT_EQ(list->size(), 7u);
+    EXPECT_TRUE(std::isnan((*list)[1]) && std::isnan((*list)[3]));
+  }
+  for (std::size_t i = 0; i < where.size(); ++i) {
+    EXPECT_NEAR(fit.coeffs()[where[i]], ref["coeffs"][i], 1e-9 * std::fabs(ref["coeffs"][i]));
+    EXPECT_NEAR(fit.variance()[where[i]], ref["se"][i], 1e-9 * ref["se"][i]);
+    EXPECT_NEAR(fit.p()[where[i]], ref["p"][i], 1e-7);
+  }
+  EXPECT_NEAR(fit.varianceDep, 6.0269480520891037, 1e-12);  // sd(mtcars$mpg)
+  EXPECT_EQ(fit.y, ref["y"]);
+  EXPECT_EQ(fit.N(), 32u);
+
+  const nlohmann::json j = fit;
+  for (const char* key : {"drop", "varianceDep", "y", "yhat", "r2", "rmse"})
+    EXPECT_TRUE(j.contains(key)) << key;
+  EXPECT_EQ(j["coeffs"][1].dump(), "null");  // NaN has no JSON form
+}
+
+// Two identical vectors: the earlier is dropped; the logistic path is realigned the same way.
+TEST(OlsY, LogisticFitOfIdenticalVectors) {
+  auto ref = load("logit_mtcars");  // glm(am ~ hp + wt)
+  const FitResult fit = olsY(ref["y"], {ref["x.hp"], ref["x.wt"], ref["x.wt"]}, true);
+  ASSERT_TRUE(fit.isLogit());
+  EXPECT_EQ(fit.drop, (std::vector<std::string>{"keep", "collinear", "keep", "keep"}));
+  ASSERT_EQ(fit.coeffs().size(), 4u);
+  EXPECT_TRUE(std::isnan(fit.coeffs()[1]) && std::isnan(fit.p()[1]));
+  const std::vector<int> where{0, 2, 3};
+  for (std::size_t i = 0; i < where.size(); ++i)
+    EXPECT_NEAR(fit.coeffs()[where[i]], ref["coeffs"][i], 1e-7 * std::fabs(ref["coeffs"][i]));
+  EXPECT_EQ(fit.yhat().size(), 32u);
+  const nlohmann::json j = fit;
+  EXPECT_TRUE(j.contains("AUC") && j.contains("drop"));
+}
+
+TEST(OlsY, EmptyResponseKeepsStatusesWithoutCoefficients) {
+  const FitResult fit = olsY({}, {{}, {}}, false);
+  EXPECT_TRUE(fit.coeffs().empty());
+  EXPECT_EQ(fit.drop.size(), 3u);
+  EXPECT_EQ(fit.drop.back(), "keep");
+}
+
+std::vector<double> range(int from, int to) {
+  std::vector<double> v;
+  for (int i = from; i <= to; ++i) v.push_back(i);
+  return v;
+}
+
+TEST(Histogram, RoundedEdgesAndBinCounts) {
+  // 1..40: unit 10, range [0, 40], limit 10; steps 1 and 2 give too many bins, step 5 gives 8.
+  const HistogramResult h40 = histogramOfVector(range(1, 40), 10);
+  EXPECT_EQ(h40.edges, (std::vector<double>{0, 5, 10, 15, 20, 25, 30, 35}));
+  EXPECT_EQ(h40.counts, (std::vector<double>{4, 5, 5, 5, 5, 5, 5, 6}));  // 40 falls in the last bin
+
+  // 1..100: limit 15 and no step fits, so 15 bins of width 100 / 15 from 0.
+  const HistogramResult h100 = histogramOfVector(range(1, 100), 10);
+  ASSERT_EQ(h100.edges.size(), 15u);
+  EXPECT_EQ(h100.edges[0], 0);
+  EXPECT_NEAR(h100.edges[14], 14 * 100.0 / 15, 1e-12);
+  EXPECT_EQ(h100.counts[0], 6);  // 1..6 below the first inner edge 6.67
+  double total = 0;
+  for (double c : h100.counts) total += c;
+  EXPECT_EQ(total, 100);
+  EXPECT_EQ(h100.counts[14], 7);  // 94..100
+
+  // A constant vector spreads over [v - 2, v + 2] in 4 bins of width 1.
+  const HistogramResult flat = histogramOfVector(std::vector<double>{5, 5, 5, 5}, 10);
+  EXPECT_EQ(flat.edges, (std::vector<double>{3, 4, 5, 6}));
+  EXPECT_EQ(flat.counts, (std::vector<double>{0, 0, 4, 0}));
+
+  // Fractions: 0.12 .. 0.87 widens to [0.1, 0.9] (unit 0.1, edges at multiples of 0.05); the bin count
+  // depends on how 0.8 / 0.05 rounds, so check the shape rather than the count.
+  std::vector<double> small;
+  for (int i = 0; i < 76; ++i) small.push_back(0.12 + i * 0.01);
+  const HistogramResult hs = histogramOfVector(small, 10, std::nullopt, true, true);
+  ASSERT_GE(hs.edges.size(), 4u);
+  ASSERT_LE(hs.edges.size(), 15u);
+  EXPECT_NEAR(hs.edges[0], 0.1, 1e-12);
+  const double width = hs.edges[1] - hs.edges[0];
+  EXPECT_NEAR(hs.edges.back() + width, 0.9, 1e-12);
+  double sum = 0;
+  for (double c : hs.counts) sum += c;
+  EXPECT_NEAR(sum, 1, 1e-12);
+  EXPECT_NEAR(hs.counts.front(), std::ceil((hs.edges[1] - 0.12) / 0.01 - 1e-9) / 76, 1e-12);
+
+  const HistogramResult none = histogramOfVector({}, 10);
+  EXPECT_TRUE(none.edges.empty() && none.counts.empty());
+  const nlohmann::json j = flat;
+  EXPECT_EQ(j, nlohmann::json::parse("[[3,4,5,6],[0,0,4,0]]"));
+}
+
+TEST(Histogram, GivenRangeWithoutOptimizeClampsOutliers) {
+  const HistogramResult h = histogramOfVector(std::vector<double>{-3, 0, 1.9, 2, 7.99, 8, 100}, 4,
+                                              std::array<double, 2>{0, 8}, false, false);
+  EXPECT_EQ(h.edges, (std::vector<double>{0, 2, 4, 6}));
+  EXPECT_EQ(h.counts, (std::vector<double>{3, 1, 0, 3}));
+  // A degenerate range without optimize puts everything in the first bin instead of failing.
+  const HistogramResult d =
+      histogramOfVector(std::vector<double>{1, 1}, 3, std::array<double, 2>{1, 1}, false, false);
+  EXPECT_EQ(d.counts, (std::vector<double>{2, 0, 0}));
+}
+
+}  // namespace
+}  // namespace tabulix
