@@ -1,0 +1,429 @@
+#include "import/csv_parser.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <stdexcept>
+
+#include "engine/log.h"
+
+namespace tabulix {
+
+namespace {
+
+constexpr size_t kNever = std::numeric_limits<size_t>::max();
+// Consumed text is cut from the front of the buffer once it is at least this
+// long and longer than what is left, so each character moves at most once.
+constexpr size_t kCompactAt = 8192;
+// A buffer this large that is mostly empty after a long field is given back.
+constexpr size_t kReleaseAt = 1 << 20;
+
+struct Marker {
+  size_t length;
+  const char* bytes;
+  TextEncoding encoding;
+};
+
+// Byte-order marks, tested in this order (UTF-32 little-endian starts with the
+// UTF-16 little-endian mark, so it comes first).
+constexpr Marker kMarkers[] = {
+    {4, "\x00\x00\xFE\xFF", TextEncoding::UTF32BE},   {4, "\xFF\xFE\x00\x00", TextEncoding::UTF32LE},
+    {4, "\x1B\x24\x29\x43", TextEncoding::ISO2022KR}, {2, "\xFE\xFF", TextEncoding::UTF16BE},
+    {2, "\xFF\xFE", TextEncoding::UTF16LE},           {3, "\xEF\xBB\xBF", TextEncoding::UTF8},
+};
+
+std::string characterForMessage(char16_t c) {
+  // A lone surrogate cannot be written as UTF-8; show the replacement character.
+  if (c >= 0xD800 && c <= 0xDFFF) c = 0xFFFD;
+  return toUtf8(std::u16string_view(&c, 1));
+}
+
+std::string hex(unsigned v) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "%X", v);
+  return buf;
+}
+
+}  // namespace
+
+CHCSVParser::CHCSVParser(std::unique_ptr<ByteSource> stream, std::optional<TextEncoding>* usedEncoding,
+                         char16_t delimiter)
+    : stream_(std::move(stream)), delimiter_(delimiter) {
+  // U+0000 stands for the end of the input; as a delimiter it would never end.
+  if (delimiter == 0) throw std::invalid_argument("the delimiter must not be U+0000");
+  if (!stream_) stream_ = std::make_unique<MemoryByteSource>(std::string_view());
+  stream_->open();
+  if (usedEncoding && usedEncoding->has_value()) {
+    streamEncoding_ = **usedEncoding;
+  } else {
+    sniffEncoding();
+    if (usedEncoding) *usedEncoding = streamEncoding_;
+  }
+}
+
+CHCSVParser::~CHCSVParser() = default;
+
+std::unique_ptr<CHCSVParser> CHCSVParser::initWithContentsOfCSVFile(const std::filesystem::path& path) {
+  return std::make_unique<CHCSVParser>(std::make_unique<FileByteSource>(path), nullptr, u',');
+}
+
+std::unique_ptr<CHCSVParser> CHCSVParser::initWithCSVString(std::u16string_view text) {
+  std::optional<TextEncoding> encoding = TextEncoding::UTF16LE;
+  std::string bytes = encodeText(text, TextEncoding::UTF16LE);
+  return std::make_unique<CHCSVParser>(std::make_unique<MemoryByteSource>(bytes), &encoding, u',');
+}
+
+std::unique_ptr<CHCSVParser> CHCSVParser::initWithCSVString(std::string_view text) {
+  std::optional<TextEncoding> encoding = TextEncoding::UTF8;
+  return std::make_unique<CHCSVParser>(std::make_unique<MemoryByteSource>(text), &encoding, u',');
+}
+
+size_t CHCSVParser::bufferedBytes() const {
+  return string_.capacity() * sizeof(char16_t) + sanitizedField_.capacity() * sizeof(char16_t) +
+         stringBuffer_.capacity();
+}
+
+void CHCSVParser::sniffEncoding() {
+  stringBuffer_.resize(kChunkSize);
+  size_t n = stream_->read(stringBuffer_.data(), kChunkSize);
+  stringBuffer_.resize(n);
+  totalBytesRead_ += n;
+  triedRoman_ = false;
+  if (n == 0) return;
+  needDecode_ = true;
+  for (const Marker& m : kMarkers) {
+    if (n >= m.length && std::memcmp(stringBuffer_.data(), m.bytes, m.length) == 0) {
+      streamEncoding_ = m.encoding;
+      stringBuffer_.erase(stringBuffer_.begin(), stringBuffer_.begin() + m.length);
+      sniffed_ = true;
+      return;
+    }
+  }
+  // A character cut off by the end of the first read is no sign of another
+  // encoding when more bytes follow.
+  if (isValidUtf8(stringBuffer_.data(), n, stream_->hasBytesAvailable())) {
+    streamEncoding_ = TextEncoding::UTF8;
+  } else {
+    logLine("unable to determine stream encoding; assuming MacOSRoman");
+    streamEncoding_ = TextEncoding::MacRoman;
+  }
+}
+
+void CHCSVParser::refill() {
+  size_t length = string_.size() - start_;
+  size_t nextIndex = next_ - start_;
+  if (!streamDone_ && nextIndex + std::max<size_t>(length / 3, 10) >= length) {
+    if (stream_->hasBytesAvailable()) {
+      uint8_t chunk[kChunkSize];
+      size_t got = stream_->read(chunk, kChunkSize);
+      if (got > 0) {
+        totalBytesRead_ += got;
+        // Bytes behind undecodable ones would never be delivered: drop them.
+        if (!undecodable_) {
+          stringBuffer_.insert(stringBuffer_.end(), chunk, chunk + got);
+          needDecode_ = true;
+        }
+      }
+    }
+    if (!stream_->hasBytesAvailable()) {
+      streamDone_ = true;
+      // A character left incomplete now never completes: decide about it.
+      if (!stringBuffer_.empty() && !undecodable_) needDecode_ = true;
+    }
+  }
+  if (needDecode_) decodePending();
+  updateRefillPoint();
+}
+
+void CHCSVParser::updateRefillPoint() {
+  if (streamDone_ && !needDecode_) {
+    refillAt_ = kNever;
+    return;
+  }
+  size_t length = string_.size() - start_;
+  size_t lookahead = std::max<size_t>(length / 3, 10);
+  refillAt_ = length > lookahead ? start_ + (length - lookahead) : 0;
+}
+
+void CHCSVParser::compactBuffer() {
+  size_t live = string_.size() - start_;
+  if (start_ < kCompactAt || start_ < live) return;
+  // Every index into the buffer is at or after start_.
+  if (string_.capacity() > kReleaseAt && live * 4 < string_.capacity()) {
+    std::vector<char16_t> fresh;
+    fresh.reserve(std::max<size_t>(2 * live, 4 * kCompactAt));
+    fresh.assign(string_.begin() + static_cast<std::ptrdiff_t>(start_), string_.end());
+    string_.swap(fresh);
+  } else {
+    std::memmove(string_.data(), string_.data() + start_, live * sizeof(char16_t));
+    string_.resize(live);
+  }
+  next_ -= start_;
+  fieldStart_ = fieldStart_ >= start_ ? fieldStart_ - start_ : 0;
+  if (sanitizedTo_ > sanitizedFrom_ && sanitizedFrom_ >= start_) {
+    sanitizedFrom_ -= start_;
+    sanitizedTo_ -= start_;
+  } else {
+    sanitizedFrom_ = sanitizedTo_ = 0;
+  }
+  start_ = 0;
+}
+
+void CHCSVParser::decodePending() {
+  needDecode_ = false;
+  if (stringBuffer_.empty() || undecodable_) return;
+  compactBuffer();
+  if (!decoder_) {
+    decoder_ = std::make_unique<TextDecoder>(streamEncoding_.value_or(TextEncoding::UTF8), sniffed_);
+  }
+  size_t mark = string_.size();
+  DecodeResult r = decoder_->decode(stringBuffer_.data(), stringBuffer_.size(), streamDone_, string_);
+  bool failed = r.status == DecodeResult::Status::Invalid ||
+                (r.status == DecodeResult::Status::Incomplete && streamDone_);
+  if (failed && decoder_->encoding() == TextEncoding::UTF8 && !triedRoman_) {
+    // One chance for text that only looked like UTF-8: everything not decoded
+    // yet is read as Mac OS Roman, which maps every byte.
+    string_.resize(mark);
+    decodeMacRoman(stringBuffer_.data(), stringBuffer_.size(), string_);
+    streamEncoding_ = TextEncoding::MacRoman;
+    decoder_ = std::make_unique<TextDecoder>(TextEncoding::MacRoman);
+    logLine("switching encoding to MacOSRoman after UTF8 failed");
+    triedRoman_ = true;
+    stringBuffer_.clear();
+    return;
+  }
+  stringBuffer_.erase(stringBuffer_.begin(), stringBuffer_.begin() + static_cast<std::ptrdiff_t>(r.consumed));
+  if (failed) undecodable_ = true;
+}
+
+void CHCSVParser::buildStopTables() {
+  const bool escapes = recognizesBackslashesAsEscapes_;
+  for (char16_t c = 0; c < 128; ++c) {
+    bool valid = isValidFieldCharacter(c);
+    plainStop_[c] = c == 0 || !valid || (escapes && c == u'\\');
+    quotedStop_[c] =
+        c == 0 || !(valid || isNewlineCharacter(c) || c == delimiter_) || (escapes && c == u'\\');
+  }
+}
+
+void CHCSVParser::parse() {
+  buildStopTables();
+  if (delegate_) delegate_->parserDidBeginDocument(*this);
+  currentRecord_ = 0;
+  while (parseRecord()) {
+  }
+  if (error_) {
+    if (!cancelled_ && delegate_) delegate_->parserDidFailWithError(*this, *error_);
+  } else if (delegate_) {
+    delegate_->parserDidEndDocument(*this);
+  }
+}
+
+bool CHCSVParser::parseRecord() {
+  while (recognizesComments_ && peek() == u'#') parseComment();
+  if (!cancelled_) {
+    fieldIndex_ = 0;
+    ++currentRecord_;
+    if (delegate_) delegate_->parserDidBeginLine(*this, currentRecord_);
+  }
+  while (parseField() && parseDelimiter()) {
+  }
+  bool lineBreak = parseLineBreak();
+  if (!cancelled_ && delegate_) delegate_->parserDidEndLine(*this, currentRecord_);
+  return lineBreak && !error_;
+}
+
+void CHCSVParser::consumeTo(size_t position) {
+  start_ = position;
+  next_ = position;
+  updateRefillPoint();
+}
+
+void CHCSVParser::appendSanitized(size_t from, size_t to) {
+  if (!sanitizesFields_ || from == to) return;
+  if (!sanitizedCopied_) {
+    if (sanitizedFrom_ == sanitizedTo_) {
+      sanitizedFrom_ = from;
+      sanitizedTo_ = to;
+      return;
+    }
+    if (from == sanitizedTo_) {
+      sanitizedTo_ = to;
+      return;
+    }
+    // A quote or escape was dropped: the value is no longer a run of the input.
+    sanitizedField_.assign(string_.begin() + static_cast<std::ptrdiff_t>(sanitizedFrom_),
+                           string_.begin() + static_cast<std::ptrdiff_t>(sanitizedTo_));
+    sanitizedCopied_ = true;
+  }
+  sanitizedField_.insert(sanitizedField_.end(), string_.begin() + static_cast<std::ptrdiff_t>(from),
+                         string_.begin() + static_cast<std::ptrdiff_t>(to));
+}
+
+void CHCSVParser::skipFieldWhitespace() {
+  while (true) {
+    char16_t c = peek();
+    if (c == 0 || !isFieldWhitespace(c) || c == delimiter_) return;
+    advance();
+  }
+}
+
+bool CHCSVParser::parseField() {
+  if (cancelled_) return false;
+  sanitizedCopied_ = false;
+  sanitizedFrom_ = sanitizedTo_ = 0;
+  if (sanitizedField_.capacity() > kReleaseAt) {
+    std::vector<char16_t>().swap(sanitizedField_);
+  } else {
+    sanitizedField_.clear();
+  }
+  fieldStart_ = next_;
+  skipFieldWhitespace();
+  if (peek() == u'"') {
+    if (!parseQuotedField()) return false;
+  } else {
+    parsePlainField();
+  }
+  skipFieldWhitespace();
+  if (!cancelled_) {
+    std::u16string_view text;
+    if (sanitizesFields_) {
+      text = sanitizedCopied_
+                 ? std::u16string_view(sanitizedField_.data(), sanitizedField_.size())
+                 : std::u16string_view(string_.data() + sanitizedFrom_, sanitizedTo_ - sanitizedFrom_);
+      while (!text.empty() && isTrimCharacter(text.front())) text.remove_prefix(1);
+      while (!text.empty() && isTrimCharacter(text.back())) text.remove_suffix(1);
+    } else {
+      text = std::u16string_view(string_.data() + fieldStart_, next_ - fieldStart_);
+    }
+    if (delegate_) delegate_->parserDidReadField(*this, text, fieldIndex_);
+    consumeTo(next_);
+    ++fieldIndex_;
+  }
+  return true;
+}
+
+bool CHCSVParser::parseQuotedField() {
+  advance();
+  const bool escapes = recognizesBackslashesAsEscapes_;
+  bool escaped = false;
+  while (true) {
+    if (!escaped) {
+      // Characters that are simply part of the value, up to the next point
+      // where more input may have to be read.
+      size_t limit = std::min(string_.size(), refillAt_);
+      size_t i = next_;
+      const char16_t* s = string_.data();
+      while (i < limit && !(s[i] < 128 && quotedStop_[s[i]])) ++i;
+      if (i > next_) {
+        appendSanitized(next_, i);
+        next_ = i;
+      }
+    }
+    char16_t c = peek();
+    if (c == 0) break;
+    if (!escaped && c == u'\\' && escapes) {
+      advance();
+      escaped = true;
+    } else if (escaped || isValidFieldCharacter(c) || isNewlineCharacter(c) || c == delimiter_) {
+      appendSanitized(next_, next_ + 1);
+      advance();
+      escaped = false;
+    } else if (peekNext() == u'"') {
+      appendSanitized(next_, next_ + 1);
+      advance();
+      advance();
+      escaped = false;
+    } else {
+      break;
+    }
+  }
+  if (peek() == u'"') {
+    advance();
+    return true;
+  }
+  return false;
+}
+
+void CHCSVParser::parsePlainField() {
+  const bool escapes = recognizesBackslashesAsEscapes_;
+  bool escaped = false;
+  while (true) {
+    if (!escaped) {
+      size_t limit = std::min(string_.size(), refillAt_);
+      size_t i = next_;
+      const char16_t* s = string_.data();
+      while (i < limit) {
+        char16_t c = s[i];
+        if (c < 128 ? plainStop_[c] : (c == delimiter_ || isNewlineCharacter(c))) break;
+        ++i;
+      }
+      if (i > next_) {
+        appendSanitized(next_, i);
+        next_ = i;
+      }
+    }
+    char16_t c = peek();
+    if (c == 0) break;
+    if (!escaped && c == u'\\' && escapes) {
+      advance();
+      escaped = true;
+    } else if (!escaped && !isValidFieldCharacter(c)) {
+      break;
+    } else {
+      appendSanitized(next_, next_ + 1);
+      advance();
+      escaped = false;
+    }
+  }
+}
+
+bool CHCSVParser::parseDelimiter() {
+  // After a cancellation nothing more is judged, so no error can follow it.
+  if (cancelled_) return false;
+  char16_t c = peek();
+  if (c == delimiter_) {
+    advance();
+    return true;
+  }
+  if (c == 0 || isNewlineCharacter(c)) return false;
+  error_ = CsvError{std::string(kCsvErrorDomain), 1,
+                    "Unexpected delimiter. Expected '" + characterForMessage(delimiter_) + "' (0x" +
+                        hex(delimiter_) + "), but got '" + characterForMessage(c) + "' (0x" + hex(c) + ")"};
+  return false;
+}
+
+bool CHCSVParser::parseLineBreak() {
+  if (cancelled_) return false;
+  bool found = false;
+  while (isNewlineCharacter(peek())) {
+    advance();
+    found = true;
+    // Line breaks belong to no field; a long run of them is let go early so
+    // that memory stays bounded by the longest field.
+    if (next_ - start_ > kCompactAt * 8) consumeTo(next_);
+  }
+  return found;
+}
+
+void CHCSVParser::parseComment() {
+  advance();
+  fieldStart_ = next_;
+  const bool escapes = recognizesBackslashesAsEscapes_;
+  while (true) {
+    char16_t c = peek();
+    if (c == 0 || isNewlineCharacter(c)) break;
+    advance();
+    if (c == u'\\' && escapes && peek() != 0) advance();
+  }
+  if (!cancelled_) {
+    if (delegate_)
+      delegate_->parserDidReadComment(*this,
+                                      std::u16string_view(string_.data() + fieldStart_, next_ - fieldStart_));
+    consumeTo(next_);
+  }
+  parseLineBreak();
+}
+
+}  // namespace tabulix

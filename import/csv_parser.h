@@ -1,0 +1,178 @@
+// CHCSVParser: a streaming reader of delimited text that reports lines and
+// fields to a delegate, decoding the bytes as it goes.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "import/byte_stream.h"
+#include "import/text_encoding.h"
+
+namespace tabulix {
+
+// Domain of the parser's errors.
+inline constexpr std::string_view kCsvErrorDomain = "CsvErrorDomain";
+
+// An error reported by a reader: domain, code and description (UTF-8).
+struct CsvError {
+  std::string domain;
+  long code = 0;
+  std::string description;
+};
+
+class CHCSVParser;
+
+// Receives the parser's calls. Every call has an empty default, so a delegate
+// overrides only those it wants. Texts are views valid during the call only.
+class CHCSVParserDelegate {
+ public:
+  virtual ~CHCSVParserDelegate() = default;
+  // Once, before anything else.
+  virtual void parserDidBeginDocument(CHCSVParser& /*parser*/) {}
+  // At the start of every record; lines are numbered from 1.
+  virtual void parserDidBeginLine(CHCSVParser& /*parser*/, uint64_t /*line*/) {}
+  // At the end of every field; `index` counts from 0 within the line.
+  virtual void parserDidReadField(CHCSVParser& /*parser*/, std::u16string_view /*field*/, int64_t /*index*/) {
+  }
+  // At the end of every comment line, with the text after '#'.
+  virtual void parserDidReadComment(CHCSVParser& /*parser*/, std::u16string_view /*comment*/) {}
+  // At the end of every record, also the last and one with a syntax error.
+  virtual void parserDidEndLine(CHCSVParser& /*parser*/, uint64_t /*line*/) {}
+  // Once, last, when no error was recorded (also after cancellation).
+  virtual void parserDidEndDocument(CHCSVParser& /*parser*/) {}
+  // Once, last, instead of parserDidEndDocument, after a syntax error.
+  virtual void parserDidFailWithError(CHCSVParser& /*parser*/, const CsvError& /*error*/) {}
+};
+
+// Reads delimited text from a byte stream, 512 bytes at a time, and reports it
+// through its delegate. Made, configured, parsed once, destroyed.
+class CHCSVParser {
+ public:
+  // Bytes read from the stream at a time.
+  static constexpr size_t kChunkSize = 512;
+
+  // Parses `stream` with `delimiter`. Without `usedEncoding`, or with it unset,
+  // the encoding is sniffed now (and stored back into `usedEncoding`); when it
+  // is set, that encoding is used and no byte-order mark is removed.
+  CHCSVParser(std::unique_ptr<ByteSource> stream, std::optional<TextEncoding>* usedEncoding,
+              char16_t delimiter);
+  ~CHCSVParser();
+  CHCSVParser(const CHCSVParser&) = delete;
+  CHCSVParser& operator=(const CHCSVParser&) = delete;
+
+  // A parser of the file at `path`, encoding sniffed, comma-delimited.
+  static std::unique_ptr<CHCSVParser> initWithContentsOfCSVFile(const std::filesystem::path& path);
+  // A parser of UTF-16 text in memory, comma-delimited.
+  static std::unique_ptr<CHCSVParser> initWithCSVString(std::u16string_view text);
+  // A parser of UTF-8 text in memory, comma-delimited.
+  static std::unique_ptr<CHCSVParser> initWithCSVString(std::string_view text);
+
+  // Parses the whole input, delivering every call before returning.
+  void parse();
+  // Stops the parse; may be called from a delegate call.
+  void cancelParsing() { cancelled_ = true; }
+
+  // A backslash makes the next character literal.
+  void setRecognizesBackslashesAsEscapes(bool on) { recognizesBackslashesAsEscapes_ = on; }
+  bool recognizesBackslashesAsEscapes() const { return recognizesBackslashesAsEscapes_; }
+  // Fields are reported with quotes and escapes resolved and trimmed.
+  void setSanitizesFields(bool on) { sanitizesFields_ = on; }
+  bool sanitizesFields() const { return sanitizesFields_; }
+  // Lines that begin with '#' are comments.
+  void setRecognizesComments(bool on) { recognizesComments_ = on; }
+  bool recognizesComments() const { return recognizesComments_; }
+  // Receives the calls; not owned.
+  void setDelegate(CHCSVParserDelegate* delegate) { delegate_ = delegate; }
+  CHCSVParserDelegate* delegate() const { return delegate_; }
+
+  // Bytes read from the stream so far.
+  uint64_t totalBytesRead() const { return totalBytesRead_; }
+  // The encoding the bytes are decoded in; unset when sniffing read nothing
+  // (the input is then empty). May change once, from UTF-8 to MacRoman.
+  std::optional<TextEncoding> streamEncoding() const { return streamEncoding_; }
+  // The delimiter character.
+  char16_t delimiter() const { return delimiter_; }
+  // The syntax error recorded, if any.
+  const std::optional<CsvError>& error() const { return error_; }
+  // Bytes held by the parser's text buffers (it stays proportional to the
+  // longest field, not to the input).
+  size_t bufferedBytes() const;
+
+ private:
+  void sniffEncoding();
+  void refill();
+  void updateRefillPoint();
+  void decodePending();
+
+  // Character access: every look and every advance may read more input first.
+  char16_t peek() {
+    if (next_ >= refillAt_) refill();
+    return next_ < string_.size() ? string_[next_] : 0;
+  }
+  char16_t peekNext() {
+    if (next_ >= refillAt_) refill();
+    return next_ + 1 < string_.size() ? string_[next_ + 1] : 0;
+  }
+  void advance() {
+    if (next_ >= refillAt_) refill();
+    ++next_;
+  }
+
+  bool parseRecord();
+  bool parseField();
+  bool parseQuotedField();
+  void parsePlainField();
+  bool parseDelimiter();
+  bool parseLineBreak();
+  void parseComment();
+  void skipFieldWhitespace();
+  void consumeTo(size_t position);
+
+  // The current field's resolved value: a run of `string_` while it can be,
+  // copied into `sanitizedField_` once quotes or escapes are resolved.
+  void appendSanitized(size_t from, size_t to);
+  void compactBuffer();
+  void buildStopTables();
+  bool isValidFieldCharacter(char16_t c) const {
+    return !isNewlineCharacter(c) && c != u'"' && c != delimiter_;
+  }
+
+  std::unique_ptr<ByteSource> stream_;
+  std::optional<TextEncoding> streamEncoding_;
+  std::vector<uint8_t> stringBuffer_;  // bytes read, not yet decoded
+  std::vector<char16_t> string_;       // decoded text; [start_, size) is not consumed yet
+  size_t start_ = 0;                   // where unconsumed text begins in string_
+  size_t next_ = 0;                    // cursor (absolute index in string_)
+  size_t refillAt_ = 0;                // reaching this index triggers a refill
+  int64_t fieldIndex_ = 0;
+  size_t fieldStart_ = 0;
+  std::vector<char16_t> sanitizedField_;
+  size_t sanitizedFrom_ = 0, sanitizedTo_ = 0;  // the value as a run of string_
+  bool sanitizedCopied_ = false;
+  char16_t delimiter_;
+  std::optional<CsvError> error_;
+  uint64_t currentRecord_ = 0;
+  bool cancelled_ = false;
+  bool triedRoman_ = false;
+  bool recognizesBackslashesAsEscapes_ = false;
+  bool sanitizesFields_ = false;
+  bool recognizesComments_ = false;
+  CHCSVParserDelegate* delegate_ = nullptr;
+  uint64_t totalBytesRead_ = 0;
+
+  std::unique_ptr<TextDecoder> decoder_;
+  bool sniffed_ = false;      // the stream's marker, if any, was removed by sniffing
+  bool streamDone_ = false;   // the stream has no more bytes
+  bool needDecode_ = false;   // stringBuffer_ holds bytes not tried yet
+  bool undecodable_ = false;  // stringBuffer_ starts with bytes that can never be decoded
+  uint8_t plainStop_[128];    // ASCII characters that end a plain field
+  uint8_t quotedStop_[128];   // ASCII characters that interrupt a quoted field
+};
+
+}  // namespace tabulix
