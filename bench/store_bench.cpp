@@ -42,7 +42,7 @@ void build(const fs::path& file) {
   Model m;
   m.openStore(file);
   std::vector<std::string> names;
-  for (int c = 0; c < kCols; ++c) names.push_back("V" + std::to_string(c));
+  for (int c = 0; c < kCols; ++c) names.push_back(std::string("V").append(std::to_string(c)));
   addColumns(m, names);
   auto cols = columns(m);
   for (int r = 1; r <= kRows; ++r) addRow(m, r, rowTexts(r), cols);
@@ -58,7 +58,7 @@ void BM_Add100kRows20ColumnsAndSave(benchmark::State& state) {
     Model m;
     m.openStore(file);
     std::vector<std::string> names;
-    for (int c = 0; c < kCols; ++c) names.push_back("V" + std::to_string(c));
+    for (int c = 0; c < kCols; ++c) names.push_back(std::string("V").append(std::to_string(c)));
     addColumns(m, names);
     auto cols = columns(m);
     for (int r = 1; r <= kRows; ++r) addRow(m, r, data[r - 1], cols);
@@ -110,7 +110,7 @@ void BM_ReadOneRow(benchmark::State& state) {
     f.sort = {{CellKey::ColNum, true}};
     auto cells = m.context().fetchCells(f);
     if (cells.size() != kCols) state.SkipWithError("wrong cell count");
-    row = row % kRows + 7919 % kRows;
+    row = (row + 7919) % kRows + 1;
     m.context().releaseCellMemory();
   }
 }

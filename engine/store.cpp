@@ -752,8 +752,11 @@ void Context::forEachCellOfColumn(
     }
   };
   if (db_ && !deleted) {
-    Stmt s(db_, "SELECT firstRow, cells FROM cell_chunks WHERE colNum=? ORDER BY firstRow");
+    // A row list limits the scan to the chunks that can hold its rows.
+    Stmt s(db_, "SELECT firstRow, cells FROM cell_chunks WHERE colNum=? AND firstRow BETWEEN ? AND ? ORDER BY firstRow");
     s.bindInt64(1, colNum);
+    s.bindInt64(2, rowNums && !rowNums->empty() ? chunkStart(rowNums->front()) : INT32_MIN);
+    s.bindInt64(3, rowNums && !rowNums->empty() ? chunkStart(rowNums->back()) : INT32_MAX);
     CellChunk scratch;
     while (s.step()) {
       auto first = static_cast<int32_t>(s.int64(0));
@@ -853,12 +856,11 @@ std::vector<std::string> Context::distinctCellData(int32_t colNum, bool nonEmpty
 }
 
 std::vector<int32_t> Context::storedColumnNums() {
+  // Every cell belongs to a column: the live columns' numbers name the
+  // stored cells without scanning the cell table itself.
   std::set<int32_t> nums;
-  if (db_) {
-    Stmt s(db_, "SELECT DISTINCT colNum FROM cell_chunks");
-    while (s.step()) nums.insert(static_cast<int32_t>(s.int64(0)));
-  }
-  for (int32_t d : deletedColumnNums_) nums.erase(d);
+  for (Column* c : allColumns())
+    if (c->num) nums.insert(*c->num);
   for (auto& [k, c] : chunks_) nums.insert(k.colNum);
   return {nums.begin(), nums.end()};
 }
