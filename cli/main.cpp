@@ -1,5 +1,6 @@
 // tabulix: command-line entry point. Subcommands register themselves.
 #include "cli/commands.h"
+#include "engine/number_format.h"
 
 #include <cstdlib>
 #include <iostream>
@@ -56,6 +57,7 @@ int main(int argc, char** argv) {
     return rc == 0 ? 0 : 2;
   }
   tabulix::cli::g_locale = locale.empty() ? localeFromEnvironment() : locale;
+  tabulix::setDeviceLocale(tabulix::cli::g_locale);
   for (auto* sub : app.get_subcommands()) {
     try {
       return actions[sub]();

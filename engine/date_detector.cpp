@@ -1,0 +1,809 @@
+#include "engine/date_detector.h"
+
+#include <unicode/datefmt.h>
+#include <unicode/dtfmtsym.h>
+#include <unicode/locid.h>
+#include <unicode/smpdtfmt.h>
+#include <unicode/timezone.h>
+#include <unicode/uchar.h>
+#include <unicode/unistr.h>
+#include <unicode/utf8.h>
+
+#include <chrono>
+#include <climits>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+namespace tabulix {
+
+namespace {
+
+constexpr size_t kFail = std::string_view::npos;
+
+// What a word can stand for in a date.
+struct Word {
+  int8_t month = 0;          // 1..12, 0 when the word names no month
+  int8_t weekday = 0;        // 1 (Sunday)..7 (Saturday), 0 when none
+  bool fullWeekday = false;  // a full weekday name, which is a date on its own
+  bool relative = false;     // today, tomorrow, yesterday
+  int8_t relativeDays = 0;   // their offset from today
+};
+
+// Case-folded words, in an open-addressing table: the scan looks up every
+// word of every cell, so the lookup must not allocate.
+class WordTable {
+ public:
+  void add(const std::string& key, const Word& w) {
+    if (key.empty()) return;
+    for (auto& [k, existing] : entries_) {
+      if (k != key) continue;
+      if (!existing.month) existing.month = w.month;
+      if (!existing.weekday) existing.weekday = w.weekday;
+      existing.fullWeekday = existing.fullWeekday || w.fullWeekday;
+      if (!existing.relative) {
+        existing.relative = w.relative;
+        existing.relativeDays = w.relativeDays;
+      }
+      return;
+    }
+    entries_.emplace_back(key, w);
+  }
+
+  void build() {
+    size_t capacity = 16;
+    while (capacity < entries_.size() * 2) capacity *= 2;
+    slots_.assign(capacity, Slot{});
+    for (auto& [key, w] : entries_) {
+      size_t h = hash(key) & (capacity - 1);
+      while (slots_[h].used) h = (h + 1) & (capacity - 1);
+      slots_[h] = Slot{key, w, true};
+      if (key.size() > maxLength_) maxLength_ = key.size();
+    }
+    entries_.clear();
+  }
+
+  const Word* find(std::string_view key) const {
+    if (key.empty() || key.size() > maxLength_ || slots_.empty()) return nullptr;
+    const size_t mask = slots_.size() - 1;
+    for (size_t h = hash(key) & mask;; h = (h + 1) & mask) {
+      const Slot& slot = slots_[h];
+      if (!slot.used) return nullptr;
+      if (slot.key == key) return &slot.word;
+    }
+  }
+
+  size_t maxLength() const { return maxLength_; }
+
+ private:
+  struct Slot {
+    std::string key;
+    Word word;
+    bool used = false;
+  };
+  static size_t hash(std::string_view s) {
+    uint64_t h = 1469598103934665603ull;  // FNV-1a
+    for (char c : s) h = (h ^ uint8_t(c)) * 1099511628211ull;
+    return size_t(h ^ (h >> 29));
+  }
+  std::vector<std::pair<std::string, Word>> entries_;
+  std::vector<Slot> slots_;
+  size_t maxLength_ = 0;
+};
+
+std::string fold(const icu::UnicodeString& u) {
+  std::string out;
+  icu::UnicodeString(u).foldCase().toUTF8String(out);
+  return out;
+}
+
+// A word as a key: case-folded, without the dot of an abbreviation ("janv.").
+std::string keyOf(const icu::UnicodeString& word) {
+  std::string key = fold(word);
+  while (!key.empty() && key.back() == '.') key.pop_back();
+  return key;
+}
+
+// ---- calendar arithmetic (proleptic Gregorian, day 0 = 1970-01-01) ---------
+
+int64_t daysFromCivil(int64_t y, int m, int d) {
+  y -= m <= 2;
+  const int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const int64_t yoe = y - era * 400;
+  const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + doe - 719468;
+}
+
+int yearOfDays(int64_t z) {
+  z += 719468;
+  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  const int64_t doe = z - era * 146097;
+  const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const int64_t mp = (5 * doy + 2) / 153;
+  const int m = int(mp < 10 ? mp + 3 : mp - 9);
+  return int(yoe + era * 400 + (m <= 2));
+}
+
+bool isLeap(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+
+bool validDate(int y, int m, int d) {
+  static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (y < 1 || y > 9999 || m < 1 || m > 12 || d < 1) return false;
+  return d <= kDays[m - 1] + (m == 2 && isLeap(y));
+}
+
+// ---- characters ------------------------------------------------------------
+
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+bool isAsciiAlpha(char c) { return (c | 0x20) >= 'a' && (c | 0x20) <= 'z'; }
+char lower(char c) { return c >= 'A' && c <= 'Z' ? char(c + 32) : c; }
+bool isNumberSeparator(char c) { return c == '/' || c == '-' || c == '.' || c == ':'; }
+
+char at(std::string_view s, size_t i) { return i < s.size() ? s[i] : '\0'; }
+
+size_t digitRun(std::string_view s, size_t i) {
+  size_t j = i;
+  while (j < s.size() && isDigit(s[j])) ++j;
+  return j - i;
+}
+
+// The value of k (at most 9) digits at i.
+int value(std::string_view s, size_t i, size_t k) {
+  int v = 0;
+  for (size_t j = 0; j < k; ++j) v = v * 10 + (s[i + j] - '0');
+  return v;
+}
+
+UChar32 codePointAt(std::string_view s, size_t i, size_t& next) {
+  int32_t index = int32_t(i);
+  UChar32 c;
+  U8_NEXT(s.data(), index, int32_t(s.size()), c);
+  next = size_t(index);
+  return c;
+}
+
+bool isLetter(UChar32 c) {
+  if (c < 0x80) return c >= 0 && isAsciiAlpha(char(c));
+  return u_isalpha(c) || (U_GET_GC_MASK(c) & U_GC_M_MASK) != 0;
+}
+
+bool isWordChar(UChar32 c) {
+  if (c < 0x80) return c >= 0 && (isAsciiAlpha(char(c)) || isDigit(char(c)));
+  return u_isalnum(c) || (U_GET_GC_MASK(c) & U_GC_M_MASK) != 0;
+}
+
+bool wordCharAt(std::string_view s, size_t i) {
+  if (i >= s.size()) return false;
+  if (!(s[i] & 0x80)) return isAsciiAlpha(s[i]) || isDigit(s[i]);
+  size_t next;
+  return isWordChar(codePointAt(s, i, next));
+}
+
+bool wordCharBefore(std::string_view s, size_t i) {
+  if (i == 0) return false;
+  const char b = s[i - 1];
+  if (!(b & 0x80)) return isAsciiAlpha(b) || isDigit(b);
+  int32_t index = int32_t(i);
+  UChar32 c;
+  U8_PREV(s.data(), 0, index, c);
+  return isWordChar(c);
+}
+
+// The end of the run of letters at i.
+size_t readWord(std::string_view s, size_t i) {
+  while (i < s.size()) {
+    if (!(s[i] & 0x80)) {
+      if (!isAsciiAlpha(s[i])) break;
+      ++i;
+      continue;
+    }
+    size_t next;
+    if (!isLetter(codePointAt(s, i, next))) break;
+    i = next;
+  }
+  return i;
+}
+
+// Spaces and tabs, and the no-break and narrow no-break spaces that ICU
+// writes inside dates and times.
+size_t skipSpaces(std::string_view s, size_t i) {
+  for (;;) {
+    if (i < s.size() && (s[i] == ' ' || s[i] == '\t')) {
+      ++i;
+    } else if (s.substr(i, 2) == "\xC2\xA0") {
+      i += 2;
+    } else if (s.substr(i, 3) == "\xE2\x80\xAF" || s.substr(i, 3) == "\xE2\x80\x89") {
+      i += 3;
+    } else {
+      return i;
+    }
+  }
+}
+
+// The end of the lowercase ASCII word `w` at i when the text has it there as
+// a whole word, or kFail.
+size_t matchWord(std::string_view s, size_t i, std::string_view w) {
+  for (size_t k = 0; k < w.size(); ++k) {
+    if (lower(at(s, i + k)) != w[k]) return kFail;
+  }
+  return wordCharAt(s, i + w.size()) ? kFail : i + w.size();
+}
+
+// "st", "nd", "rd", "th" (English) and "er" (French "1er") after a day.
+size_t skipOrdinal(std::string_view s, size_t i) {
+  const char a = lower(at(s, i)), b = lower(at(s, i + 1));
+  const bool ordinal = (a == 's' && b == 't') || (a == 'n' && b == 'd') || (a == 'r' && b == 'd') ||
+                       (a == 't' && b == 'h') || (a == 'e' && b == 'r');
+  return ordinal && !isAsciiAlpha(at(s, i + 2)) ? i + 2 : i;
+}
+
+// "am", "pm", "a.m.", "p.m." (any case) at i.
+size_t matchAmPm(std::string_view s, size_t i, bool& pm) {
+  const char a = lower(at(s, i));
+  if (a != 'a' && a != 'p') return kFail;
+  size_t j = i + 1;
+  if (lower(at(s, j)) == 'm') {
+    ++j;
+  } else if (at(s, j) == '.' && lower(at(s, j + 1)) == 'm') {
+    j += 2;
+    if (at(s, j) == '.') ++j;
+  } else {
+    return kFail;
+  }
+  if (wordCharAt(s, j)) return kFail;
+  pm = a == 'p';
+  return j;
+}
+
+// A zone offset "+HH", "+HHMM", "+HH:MM" at i (and "+H" when `shortHours`).
+size_t parseOffset(std::string_view s, size_t i, bool shortHours, int& offset) {
+  const char sign = at(s, i);
+  if (sign != '+' && sign != '-') return kFail;
+  const size_t k = digitRun(s, i + 1);
+  int hours, minutes = 0;
+  size_t end;
+  if (k == 4) {
+    hours = value(s, i + 1, 2);
+    minutes = value(s, i + 3, 2);
+    end = i + 5;
+  } else if (k == 2 || (k == 1 && shortHours)) {
+    hours = value(s, i + 1, k);
+    end = i + 1 + k;
+    if (at(s, end) == ':' && digitRun(s, end + 1) == 2) {
+      minutes = value(s, end + 1, 2);
+      end += 3;
+    }
+  } else {
+    return kFail;
+  }
+  if (hours > 14 || minutes > 59) return kFail;
+  offset = (sign == '-' ? -1 : 1) * (hours * 3600 + minutes * 60);
+  return end;
+}
+
+struct TimeOfDay {
+  double seconds = 0;  // since midnight
+  bool zoned = false;
+  int offset = 0;  // seconds east of UTC, when zoned
+};
+
+}  // namespace
+
+struct DateDetector::Impl {
+  Order order = Order::DMY;
+  WordTable words;
+  std::unique_ptr<icu::TimeZone> zone;
+
+  // The state of one dateForString call.
+  struct Call {
+    std::string_view s;
+    double now;
+    bool haveToday = false;
+    int64_t today = 0;
+  };
+
+  int offsetAt(double millis, bool local) const {
+    int32_t raw = 0, dst = 0;
+    UErrorCode status = U_ZERO_ERROR;
+    zone->getOffset(millis, local, raw, dst, status);
+    return U_SUCCESS(status) ? (raw + dst) / 1000 : 0;
+  }
+
+  int64_t today(Call& c) const {
+    if (!c.haveToday) {
+      const double local = c.now + offsetAt(c.now * 1000.0, false);
+      c.today = int64_t(std::floor(local / 86400.0));
+      c.haveToday = true;
+    }
+    return c.today;
+  }
+
+  int currentYear(Call& c) const { return yearOfDays(today(c)); }
+
+  // A two-digit year within the 80 years before and 20 after this year.
+  int fullYear(Call& c, int yy) const {
+    const int start = currentYear(c) - 80;
+    int y = start - start % 100 + yy;
+    if (y < start) y += 100;
+    return y;
+  }
+
+  const Word* lookup(std::string_view s, size_t begin, size_t end) const {
+    const size_t length = end - begin;
+    if (length == 0) return nullptr;
+    char buffer[64];
+    bool ascii = true;
+    for (size_t i = begin; i < end; ++i) {
+      if (s[i] & 0x80) {
+        ascii = false;
+        break;
+      }
+    }
+    if (ascii) {
+      if (length > words.maxLength()) return nullptr;
+      for (size_t i = 0; i < length; ++i) buffer[i] = lower(s[begin + i]);
+      return words.find(std::string_view(buffer, length));
+    }
+    if (length > 4 * words.maxLength() + 8) return nullptr;
+    return words.find(
+        fold(icu::UnicodeString::fromUTF8(icu::StringPiece(s.data() + begin, int32_t(length)))));
+  }
+
+  // A four-digit year after a named date: [","] ws ["de" ws] YYYY.
+  size_t trailingYear(std::string_view s, size_t p, int& year) const {
+    size_t t = p;
+    if (at(s, t) == ',') ++t;
+    size_t u = skipSpaces(s, t);
+    if (u == p) return kFail;
+    size_t r = matchWord(s, u, "de");
+    if (r != kFail && skipSpaces(s, r) > r) u = skipSpaces(s, r);
+    if (digitRun(s, u) != 4) return kFail;
+    const size_t end = u + 4;
+    if (wordCharAt(s, end) || (isNumberSeparator(at(s, end)) && isDigit(at(s, end + 1)))) return kFail;
+    year = value(s, u, 4);
+    return end;
+  }
+
+  // YYYY s MM s DD, A s B s C, D s month [s Y] at i.
+  size_t numericDate(Call& c, size_t i, int64_t& days, bool& iso) const {
+    const std::string_view s = c.s;
+    const size_t ka = digitRun(s, i);
+    const char sep = at(s, i + ka);
+    if (sep != '/' && sep != '-' && sep != '.') return kFail;
+    const size_t j = i + ka + 1;
+    int y, m, d;
+    size_t end;
+    if (ka == 4) {
+      const size_t kb = digitRun(s, j);
+      if (kb < 1 || kb > 2 || at(s, j + kb) != sep) return kFail;
+      const size_t kc = digitRun(s, j + kb + 1);
+      if (kc < 1 || kc > 2) return kFail;
+      y = value(s, i, 4);
+      m = value(s, j, kb);
+      d = value(s, j + kb + 1, kc);
+      end = j + kb + 1 + kc;
+      iso = true;
+    } else if (ka <= 2) {
+      const int a = value(s, i, ka);
+      if (isDigit(at(s, j))) {
+        const size_t kb = digitRun(s, j);
+        if (kb > 2 || at(s, j + kb) != sep) return kFail;
+        const int b = value(s, j, kb);
+        const size_t q = j + kb + 1;
+        const size_t kc = digitRun(s, q);
+        if (order == Order::YMD) {
+          if (ka != 2 || kc < 1 || kc > 2) return kFail;
+          y = fullYear(c, a);
+          m = b;
+          d = value(s, q, kc);
+        } else {
+          if (kc != 2 && kc != 4) return kFail;
+          const int cv = value(s, q, kc);
+          y = kc == 4 ? cv : fullYear(c, cv);
+          m = order == Order::MDY ? a : b;
+          d = order == Order::MDY ? b : a;
+        }
+        end = q + kc;
+      } else {
+        const size_t w = readWord(s, j);
+        const Word* word = lookup(s, j, w);
+        if (!word || !word->month) return kFail;
+        d = a;
+        m = word->month;
+        end = w;
+        if (at(s, w) == sep && isDigit(at(s, w + 1))) {
+          const size_t kc = digitRun(s, w + 1);
+          if (kc != 2 && kc != 4) return kFail;
+          const int cv = value(s, w + 1, kc);
+          y = kc == 4 ? cv : fullYear(c, cv);
+          end = w + 1 + kc;
+        } else {
+          y = currentYear(c);
+        }
+      }
+    } else {
+      return kFail;
+    }
+    const char next = at(s, end);
+    const bool timeFollows = iso && (next == 'T' || next == 't') && isDigit(at(s, end + 1));
+    if (!timeFollows && (wordCharAt(s, end) || (isNumberSeparator(next) && isDigit(at(s, end + 1))))) {
+      return kFail;
+    }
+    if (!validDate(y, m, d)) return kFail;
+    days = daysFromCivil(y, m, d);
+    return end;
+  }
+
+  // D [ord] [.] ws [of|de ws] month [.] [year] at i.
+  size_t dayFirstDate(Call& c, size_t i, int64_t& days) const {
+    const std::string_view s = c.s;
+    const size_t k = digitRun(s, i);
+    if (k < 1 || k > 2) return kFail;
+    const int d = value(s, i, k);
+    size_t j = skipOrdinal(s, i + k);
+    if (at(s, j) == '.') ++j;
+    size_t q = skipSpaces(s, j);
+    if (q == j) return kFail;
+    size_t r = matchWord(s, q, "of");
+    if (r == kFail) r = matchWord(s, q, "de");
+    if (r != kFail && skipSpaces(s, r) > r) q = skipSpaces(s, r);
+    const size_t w = readWord(s, q);
+    if (wordCharAt(s, w)) return kFail;
+    const Word* word = lookup(s, q, w);
+    if (!word || !word->month) return kFail;
+    size_t end = at(s, w) == '.' ? w + 1 : w;
+    int y;
+    const size_t yearEnd = trailingYear(s, end, y);
+    if (yearEnd != kFail) {
+      end = yearEnd;
+    } else {
+      y = currentYear(c);
+    }
+    if (!validDate(y, word->month, d)) return kFail;
+    days = daysFromCivil(y, word->month, d);
+    return end;
+  }
+
+  // month [.] ws D [ord] [year] | month [.] [,] ws YYYY, the month word
+  // ending at w.
+  size_t monthFirstDate(Call& c, size_t w, int month, int64_t& days) const {
+    const std::string_view s = c.s;
+    const size_t p = at(s, w) == '.' ? w + 1 : w;
+    int y, d = 1;
+    size_t end = trailingYear(s, p, y);
+    if (end == kFail) {
+      const size_t q = skipSpaces(s, p);
+      if (q == p) return kFail;
+      const size_t k = digitRun(s, q);
+      if (k < 1 || k > 2) return kFail;
+      d = value(s, q, k);
+      const size_t r = skipOrdinal(s, q + k);
+      if (wordCharAt(s, r) || (isNumberSeparator(at(s, r)) && isDigit(at(s, r + 1)))) return kFail;
+      end = trailingYear(s, r, y);
+      if (end == kFail) {
+        end = r;
+        y = currentYear(c);
+      }
+    }
+    if (!validDate(y, month, d)) return kFail;
+    days = daysFromCivil(y, month, d);
+    return end;
+  }
+
+  // A date that starts exactly at i (the caller has checked what precedes).
+  size_t dateAt(Call& c, size_t i, int64_t& days, bool& iso, bool allowWeekday) const {
+    const std::string_view s = c.s;
+    if (isDigit(at(s, i))) {
+      const size_t k = digitRun(s, i);
+      const char next = at(s, i + k);
+      if ((next == '/' || next == '-' || next == '.') && (k == 4 || k <= 2)) {
+        const size_t r = numericDate(c, i, days, iso);
+        if (r != kFail) return r;
+      }
+      return k <= 2 ? dayFirstDate(c, i, days) : kFail;
+    }
+    const size_t w = readWord(s, i);
+    if (w == i || wordCharAt(s, w)) return kFail;
+    const Word* word = lookup(s, i, w);
+    if (!word) return kFail;
+    if (word->month) {
+      const size_t r = monthFirstDate(c, w, word->month, days);
+      if (r != kFail) return r;
+    }
+    if (word->relative) {
+      days = today(c) + word->relativeDays;
+      return w;
+    }
+    if (word->weekday && allowWeekday) {
+      // A weekday before a date only names the date's day.
+      size_t p = w;
+      if (at(s, p) == '.') ++p;
+      if (at(s, p) == ',') ++p;
+      const size_t q = skipSpaces(s, p);
+      if (q > w) {
+        const size_t r = dateAt(c, q, days, iso, false);
+        if (r != kFail) return r;
+      }
+      if (word->fullWeekday) {
+        const int64_t t = today(c);
+        const int todayWeekday = int(((t + 4) % 7 + 7) % 7);  // 1970-01-01 was a Thursday; 0 = Sunday
+        days = t + ((word->weekday - 1) - todayWeekday + 7) % 7;
+        return w;
+      }
+    }
+    return kFail;
+  }
+
+  // Zones after a time ending at j; returns the end of the zone, or j.
+  size_t zoneAfter(std::string_view s, size_t j, bool attached, TimeOfDay& t) const {
+    if (at(s, j) == 'Z' && !wordCharAt(s, j + 1)) {
+      t.zoned = true;
+      t.offset = 0;
+      return j + 1;
+    }
+    const size_t k = skipSpaces(s, j);
+    size_t r = matchWord(s, k, "utc");
+    if (r == kFail) r = matchWord(s, k, "gmt");
+    if (r != kFail) {
+      t.zoned = true;
+      t.offset = 0;
+      int offset;
+      const size_t e = parseOffset(s, r, true, offset);
+      if (e != kFail && !isDigit(at(s, e))) {
+        t.offset = offset;
+        return e;
+      }
+      return r;
+    }
+    int offset;
+    if (attached) {
+      const size_t e = parseOffset(s, j, false, offset);
+      if (e != kFail && !isDigit(at(s, e))) {
+        t.zoned = true;
+        t.offset = offset;
+        return e;
+      }
+    }
+    if (k > j && digitRun(s, k + 1) == 4) {
+      const size_t e = parseOffset(s, k, false, offset);
+      if (e != kFail) {
+        t.zoned = true;
+        t.offset = offset;
+        return e;
+      }
+    }
+    return j;
+  }
+
+  // H:MM[:SS[.fff]] [ampm] [zone] | H ampm at i.
+  size_t timeAt(std::string_view s, size_t i, bool attachedZone, TimeOfDay& t) const {
+    const size_t k = digitRun(s, i);
+    if (k < 1 || k > 2) return kFail;
+    int h = value(s, i, k), minutes = 0;
+    double seconds = 0;
+    size_t j = i + k;
+    bool colon = false;
+    if (at(s, j) == ':' && digitRun(s, j + 1) == 2) {
+      minutes = value(s, j + 1, 2);
+      j += 3;
+      colon = true;
+      if (at(s, j) == ':' && digitRun(s, j + 1) == 2) {
+        seconds = value(s, j + 1, 2);
+        j += 3;
+        if ((at(s, j) == '.' || at(s, j) == ',') && isDigit(at(s, j + 1))) {
+          const size_t f = digitRun(s, j + 1);
+          double scale = 0.1;
+          for (size_t n = 0; n < f && n < 9; ++n, scale /= 10) seconds += (s[j + 1 + n] - '0') * scale;
+          j += 1 + f;
+        }
+      }
+    }
+    bool pm = false;
+    const size_t a = matchAmPm(s, skipSpaces(s, j), pm);
+    if (a != kFail) {
+      if (h < 1 || h > 12) return kFail;
+      h = h % 12 + (pm ? 12 : 0);
+      j = a;
+    } else if (!colon) {
+      return kFail;
+    }
+    if (h > 23 || minutes > 59 || seconds >= 60) return kFail;
+    j = zoneAfter(s, j, attachedZone, t);
+    if (wordCharAt(s, j) || ((at(s, j) == ':' || at(s, j) == '.') && isDigit(at(s, j + 1)))) return kFail;
+    t.seconds = h * 3600.0 + minutes * 60.0 + seconds;
+    return j;
+  }
+
+  // The time joined to a date that ends at `end`, or kFail.
+  size_t timeAfterDate(std::string_view s, size_t end, bool iso, TimeOfDay& t) const {
+    if (iso && (at(s, end) == 'T' || at(s, end) == 't') && isDigit(at(s, end + 1))) {
+      return timeAt(s, end + 1, true, t);
+    }
+    size_t q = skipSpaces(s, end);
+    if (at(s, q) == ',') {
+      q = skipSpaces(s, q + 1);
+    } else if (q == end) {
+      return kFail;
+    }
+    const size_t r = matchWord(s, q, "at");
+    if (r != kFail) {
+      q = skipSpaces(s, r);
+      if (q == r) return kFail;
+    }
+    return isDigit(at(s, q)) ? timeAt(s, q, iso, t) : kFail;
+  }
+
+  // The date joined to a time that ends at `end`, or kFail.
+  size_t dateAfterTime(Call& c, size_t end, int64_t& days) const {
+    const std::string_view s = c.s;
+    size_t q = skipSpaces(s, end);
+    if (at(s, q) == ',') {
+      q = skipSpaces(s, q + 1);
+    } else if (q == end) {
+      return kFail;
+    }
+    const size_t r = matchWord(s, q, "on");
+    if (r != kFail && skipSpaces(s, r) > r) q = skipSpaces(s, r);
+    bool iso = false;
+    return dateAt(c, q, days, iso, true);
+  }
+
+  double toSeconds(int64_t days, const TimeOfDay& t) const {
+    const double local = double(days) * 86400.0 + t.seconds;
+    if (t.zoned) return local - t.offset;
+    return local - offsetAt(local * 1000.0, true);
+  }
+
+  // A match that starts at i, where a word or number starts.
+  std::optional<double> matchAt(Call& c, size_t i) const {
+    int64_t days;
+    bool iso = false;
+    TimeOfDay t;
+    const size_t end = dateAt(c, i, days, iso, true);
+    if (end != kFail) {
+      if (timeAfterDate(c.s, end, iso, t) == kFail) t = TimeOfDay{};
+      return toSeconds(days, t);
+    }
+    if (isDigit(c.s[i])) {
+      const size_t timeEnd = timeAt(c.s, i, false, t);
+      if (timeEnd != kFail) {
+        if (dateAfterTime(c, timeEnd, days) == kFail) days = today(c);
+        return toSeconds(days, t);
+      }
+    }
+    return std::nullopt;
+  }
+
+  std::optional<double> detect(std::string_view s, double now) const {
+    if (s.size() > size_t(INT32_MAX)) s = s.substr(0, size_t(INT32_MAX));
+    Call c{s, now};
+    size_t i = 0;
+    while (i < s.size()) {
+      const char ch = s[i];
+      if (isDigit(ch)) {
+        const size_t k = digitRun(s, i);
+        const bool insideNumber =
+            wordCharBefore(s, i) || (i >= 2 && isNumberSeparator(s[i - 1]) && isDigit(s[i - 2]));
+        if (!insideNumber && k <= 4) {
+          if (auto found = matchAt(c, i)) return found;
+        }
+        i += k;
+      } else if (isAsciiAlpha(ch) || (ch & 0x80)) {
+        size_t next;
+        if ((ch & 0x80) && !isLetter(codePointAt(s, i, next))) {
+          i = next;
+          continue;
+        }
+        const size_t w = readWord(s, i);
+        if (!wordCharBefore(s, i) && !wordCharAt(s, w)) {
+          if (auto found = matchAt(c, i)) return found;
+        }
+        i = w;
+        // A word that runs into digits ("A12") takes them along.
+        while (i < s.size() && (isDigit(s[i]) || isAsciiAlpha(s[i]))) ++i;
+      } else {
+        ++i;
+      }
+    }
+    return std::nullopt;
+  }
+};
+
+DateDetector::DateDetector(const std::string& localeName) : impl_(std::make_unique<Impl>()) {
+  const icu::Locale locale = icu::Locale::createCanonical(localeName.c_str());
+  impl_->zone.reset(icu::TimeZone::createDefault());
+
+  // The numeric order is that of the locale's short date pattern.
+  std::unique_ptr<icu::DateFormat> shortDate(
+      icu::DateFormat::createDateInstance(icu::DateFormat::kShort, locale));
+  if (auto* simple = dynamic_cast<icu::SimpleDateFormat*>(shortDate.get())) {
+    icu::UnicodeString pattern;
+    simple->toPattern(pattern);
+    int yearAt = -1, monthAt = -1, dayAt = -1;
+    bool quoted = false;
+    for (int32_t i = 0; i < pattern.length(); ++i) {
+      const char16_t ch = pattern.charAt(i);
+      if (ch == u'\'') quoted = !quoted;
+      if (quoted) continue;
+      if ((ch == u'y' || ch == u'Y' || ch == u'u') && yearAt < 0) yearAt = i;
+      if ((ch == u'M' || ch == u'L') && monthAt < 0) monthAt = i;
+      if (ch == u'd' && dayAt < 0) dayAt = i;
+    }
+    if (yearAt >= 0 && monthAt >= 0 && dayAt >= 0) {
+      if (yearAt < monthAt && monthAt < dayAt) {
+        impl_->order = Order::YMD;
+      } else if (monthAt < dayAt) {
+        impl_->order = Order::MDY;
+      } else {
+        impl_->order = Order::DMY;
+      }
+    }
+  }
+
+  static const char* const kMonths[12][3] = {
+      {"january", "jan", nullptr}, {"february", "feb", nullptr}, {"march", "mar", nullptr},
+      {"april", "apr", nullptr},   {"may", nullptr, nullptr},    {"june", "jun", nullptr},
+      {"july", "jul", nullptr},    {"august", "aug", nullptr},   {"september", "sep", "sept"},
+      {"october", "oct", nullptr}, {"november", "nov", nullptr}, {"december", "dec", nullptr}};
+  static const char* const kWeekdays[7][4] = {
+      {"sunday", "sun", nullptr, nullptr},  {"monday", "mon", nullptr, nullptr},
+      {"tuesday", "tue", "tues", nullptr},  {"wednesday", "wed", nullptr, nullptr},
+      {"thursday", "thu", "thur", "thurs"}, {"friday", "fri", nullptr, nullptr},
+      {"saturday", "sat", nullptr, nullptr}};
+  for (int m = 0; m < 12; ++m) {
+    for (const char* name : kMonths[m]) {
+      if (name) impl_->words.add(name, Word{.month = int8_t(m + 1)});
+    }
+  }
+  for (int d = 0; d < 7; ++d) {
+    for (int k = 0; k < 4; ++k) {
+      if (kWeekdays[d][k])
+        impl_->words.add(kWeekdays[d][k], Word{.weekday = int8_t(d + 1), .fullWeekday = k == 0});
+    }
+  }
+  impl_->words.add("today", Word{.relative = true, .relativeDays = 0});
+  impl_->words.add("tomorrow", Word{.relative = true, .relativeDays = 1});
+  impl_->words.add("yesterday", Word{.relative = true, .relativeDays = -1});
+
+  if (std::strcmp(locale.getLanguage(), "en") != 0) {
+    UErrorCode status = U_ZERO_ERROR;
+    icu::DateFormatSymbols symbols(locale, status);
+    if (U_SUCCESS(status)) {
+      using Symbols = icu::DateFormatSymbols;
+      for (auto context : {Symbols::FORMAT, Symbols::STANDALONE}) {
+        for (auto width : {Symbols::WIDE, Symbols::ABBREVIATED}) {
+          int32_t count = 0;
+          const icu::UnicodeString* months = symbols.getMonths(count, context, width);
+          for (int32_t m = 0; m < count && m < 12; ++m) {
+            impl_->words.add(keyOf(months[m]), Word{.month = int8_t(m + 1)});
+          }
+          const icu::UnicodeString* weekdays = symbols.getWeekdays(count, context, width);
+          for (int32_t d = 1; d < count && d <= 7; ++d) {
+            impl_->words.add(keyOf(weekdays[d]),
+                             Word{.weekday = int8_t(d), .fullWeekday = width == Symbols::WIDE});
+          }
+        }
+      }
+    }
+  }
+  impl_->words.build();
+}
+
+DateDetector::~DateDetector() = default;
+
+DateDetector::Order DateDetector::numericOrder() const { return impl_->order; }
+
+std::optional<double> DateDetector::dateForString(std::string_view utf8, double nowSeconds) const {
+  return impl_->detect(utf8, nowSeconds);
+}
+
+std::optional<double> DateDetector::dateForString(std::string_view utf8) const {
+  if (utf8.empty()) return std::nullopt;
+  const auto now = std::chrono::system_clock::now().time_since_epoch();
+  return impl_->detect(utf8, std::chrono::duration<double>(now).count());
+}
+
+}  // namespace tabulix

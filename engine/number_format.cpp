@@ -1,0 +1,246 @@
+#include "engine/number_format.h"
+
+#include <unicode/datefmt.h>
+#include <unicode/locid.h>
+#include <unicode/numberformatter.h>
+#include <unicode/timezone.h>
+#include <unicode/unistr.h>
+
+#include <array>
+#include <atomic>
+#include <cmath>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <set>
+
+#include "engine/translate.h"
+
+namespace tabulix {
+
+namespace {
+
+// ---- device locale ---------------------------------------------------------
+
+// Every name ever set stays in this set, so deviceLocaleName() can hand out a
+// reference without a lock: setting the locale happens a handful of times per
+// process (command line, server setting), reading it on every formatter use.
+std::mutex g_namesMutex;
+std::set<std::string>& localeNames() {
+  static std::set<std::string> names;
+  return names;
+}
+const std::string kDefaultLocale = "en_US";
+std::atomic<const std::string*> g_deviceLocale{&kDefaultLocale};
+
+// Bumped whenever the locale or the zone changes; formatters built for an
+// older generation are rebuilt on their next use.
+std::atomic<uint64_t> g_generation{1};
+
+// ---- shared number formatters ----------------------------------------------
+
+// Significant-digit settings 1..kCachedDigits get a prebuilt formatter each;
+// ICU compiles a formatter after a few uses, so keeping them avoids rebuilding
+// the formatting pipeline on every call.
+constexpr unsigned kCachedDigits = 20;
+// ICU's upper limit for significant digits.
+constexpr unsigned kMaxDigits = 999;
+
+using icu::number::LocalizedNumberFormatter;
+
+struct NumberFormatters {
+  uint64_t generation = 0;
+  LocalizedNumberFormatter decimal[kCachedDigits + 1];
+  LocalizedNumberFormatter scientific[kCachedDigits + 1];
+  LocalizedNumberFormatter decimalBase;
+  LocalizedNumberFormatter scientificBase;
+};
+
+std::mutex g_formattersMutex;
+std::shared_ptr<const NumberFormatters> g_formatters;
+
+icu::Locale icuLocale(const std::string& name) { return icu::Locale::createCanonical(name.c_str()); }
+
+std::shared_ptr<const NumberFormatters> buildNumberFormatters(uint64_t generation) {
+  auto f = std::make_shared<NumberFormatters>();
+  f->generation = generation;
+  f->decimalBase = icu::number::NumberFormatter::withLocale(icuLocale(deviceLocaleName()))
+                       .roundingMode(UNUM_ROUND_HALFEVEN)
+                       .grouping(UNUM_GROUPING_AUTO);
+  f->scientificBase = f->decimalBase.notation(icu::number::Notation::scientific());
+  for (unsigned d = 1; d <= kCachedDigits; ++d) {
+    f->decimal[d] = f->decimalBase.precision(icu::number::Precision::maxSignificantDigits(int32_t(d)));
+    f->scientific[d] = f->scientificBase.precision(icu::number::Precision::maxSignificantDigits(int32_t(d)));
+  }
+  return f;
+}
+
+// The formatters of the current generation. Each thread keeps the last ones it
+// used, so the common case is one atomic load and no lock.
+const NumberFormatters& numberFormatters() {
+  thread_local std::shared_ptr<const NumberFormatters> mine;
+  uint64_t generation = g_generation.load(std::memory_order_acquire);
+  if (!mine || mine->generation != generation) {
+    std::lock_guard lock(g_formattersMutex);
+    if (!g_formatters || g_formatters->generation != generation) {
+      g_formatters = buildNumberFormatters(generation);
+    }
+    mine = g_formatters;
+  }
+  return *mine;
+}
+
+std::string utf8(const icu::UnicodeString& u) {
+  std::string out;
+  u.toUTF8String(out);
+  return out;
+}
+
+std::string formatWith(const LocalizedNumberFormatter& f, double v) {
+  UErrorCode status = U_ZERO_ERROR;
+  icu::number::FormattedNumber formatted = f.formatDouble(v, status);
+  icu::UnicodeString text = formatted.toString(status);
+  if (U_FAILURE(status)) return {};
+  return utf8(text);
+}
+
+// ---- per-thread date formatters --------------------------------------------
+
+icu::DateFormat::EStyle icuStyle(FormatStyle s) {
+  switch (s) {
+    case FormatStyle::None:
+      return icu::DateFormat::kNone;
+    case FormatStyle::Short:
+      return icu::DateFormat::kShort;
+    case FormatStyle::Medium:
+      return icu::DateFormat::kMedium;
+    case FormatStyle::Long:
+      return icu::DateFormat::kLong;
+    case FormatStyle::Full:
+      return icu::DateFormat::kFull;
+  }
+  return icu::DateFormat::kNone;
+}
+
+constexpr int kStyles = 5;
+
+struct DateFormatters {
+  uint64_t generation = 0;
+  std::array<std::unique_ptr<icu::DateFormat>, kStyles * kStyles> byStyles;
+};
+
+const icu::DateFormat* dateFormatter(DateTimeStyles styles) {
+  thread_local DateFormatters mine;
+  uint64_t generation = g_generation.load(std::memory_order_acquire);
+  if (mine.generation != generation) {
+    for (auto& f : mine.byStyles) f.reset();
+    mine.generation = generation;
+  }
+  auto& slot = mine.byStyles[int(styles.dateStyle) * kStyles + int(styles.timeStyle)];
+  if (!slot) {
+    // ICU takes the default zone at creation; setDeviceTimeZone bumps the
+    // generation so that formatters made before it are replaced.
+    slot.reset(icu::DateFormat::createDateTimeInstance(icuStyle(styles.dateStyle), icuStyle(styles.timeStyle),
+                                                       icuLocale(deviceLocaleName())));
+  }
+  return slot.get();
+}
+
+std::string fillPlaceholder(std::string format, const std::string& value) {
+  auto at = format.find("%@");
+  if (at != std::string::npos) format.replace(at, 2, value);
+  return format;
+}
+
+// The single-precision 0.0001 widened to double (9.999999747378752e-05): the
+// bound below which a nonzero value is written in scientific notation and a
+// p-value as "p < 0.0001".
+const double kSmallBound = double(0.0001f);
+
+}  // namespace
+
+void setDeviceLocale(const std::string& name) {
+  std::lock_guard lock(g_namesMutex);
+  const std::string* stored = &*localeNames().insert(name).first;
+  g_deviceLocale.store(stored, std::memory_order_release);
+  g_generation.fetch_add(1, std::memory_order_acq_rel);
+}
+
+const std::string& deviceLocaleName() { return *g_deviceLocale.load(std::memory_order_acquire); }
+
+void setDeviceTimeZone(const std::string& zoneId) {
+  icu::TimeZone::adoptDefault(icu::TimeZone::createTimeZone(icu::UnicodeString::fromUTF8(zoneId)));
+  g_generation.fetch_add(1, std::memory_order_acq_rel);
+}
+
+std::string stringFromNumber(double v, unsigned sigDigits) {
+  if (v == 0) v = 0;  // -0.0 is written as 0
+  if (std::isnan(v)) v = std::fabs(v);
+  // 10^d is computed in double and rounded to single precision before the
+  // comparison, so for d >= 11 the bound is slightly below 10^d.
+  const double upper = double(float(std::pow(10.0, double(sigDigits))));
+  const double magnitude = std::fabs(v);
+  const bool scientific = (v != 0 && magnitude < kSmallBound) || magnitude > upper;
+  unsigned d = sigDigits == 0 ? 1 : (sigDigits > kMaxDigits ? kMaxDigits : sigDigits);
+  const NumberFormatters& f = numberFormatters();
+  if (d <= kCachedDigits) return formatWith(scientific ? f.scientific[d] : f.decimal[d], v);
+  auto precision = icu::number::Precision::maxSignificantDigits(int32_t(d));
+  return formatWith(scientific ? f.scientificBase.precision(precision) : f.decimalBase.precision(precision),
+                    v);
+}
+
+std::string stringFromNumber(double v, VariableType type, unsigned sigDigits, double timeScale) {
+  if (type == VariableType::DateTime) return stringFromDateNumber(v, timeScale);
+  return stringFromNumber(v, sigDigits);
+}
+
+DateTimeStyles dateTimeStylesForInterval(double timeScale) {
+  if (timeScale > 86400 || timeScale == 0) return {FormatStyle::Short, FormatStyle::None};
+  return {FormatStyle::None, FormatStyle::Short};
+}
+
+std::string stringFromDateNumber(double seconds, double timeScale) {
+  const icu::DateFormat* f = dateFormatter(dateTimeStylesForInterval(timeScale));
+  if (!f) return {};
+  icu::UnicodeString text;
+  f->format(UDate(seconds * 1000.0), text);
+  return utf8(text);
+}
+
+std::string stringFromDifferenceNumber(double v, VariableType type, unsigned sigDigits) {
+  if (type != VariableType::DateTime) return stringFromNumber(v, sigDigits);
+  // Day counts carry four digits fewer than the values; a 4-digit setting
+  // (and anything below it) keeps one.
+  const unsigned dayDigits = sigDigits > 4 ? sigDigits - 4 : 1;
+  return fillPlaceholder(tr("%@ days"), stringFromNumber(v / 86400.0, dayDigits));
+}
+
+std::string stringFromPNumber(double p) {
+  if (p < kSmallBound) return "p < 0.0001";
+  return "p = " + stringFromNumber(p, 4);
+}
+
+std::string stringForOperatorType(unsigned op) {
+  switch (op) {
+    case 0:
+      return "<";
+    case 1:
+      return "≤";
+    case 2:
+      return ">";
+    case 3:
+      return "≥";
+    case 4:
+      return "=";
+    case 5:
+      return "≠";
+    case 10:
+      return tr("IN");
+    case 99:
+      return tr("Contains");
+    default:
+      return "Unknown op";
+  }
+}
+
+}  // namespace tabulix

@@ -1,0 +1,75 @@
+// The device locale and the shared formatters that write numbers, dates,
+// differences, p-values and filter operators as text.
+//
+// Every formatter follows the device locale (setDeviceLocale) and the device
+// time zone (ICU's default zone, which is TZ unless setDeviceTimeZone changed
+// it). The ICU formatters behind these functions are built once per locale and
+// zone and shared by all threads: the number formatters are ICU's immutable,
+// thread-safe LocalizedNumberFormatter; the date formatters are cloned once per
+// thread, because ICU does not promise that one DateFormat may format on two
+// threads at the same time.
+#pragma once
+
+#include <string>
+
+#include "engine/variable_type.h"
+
+namespace tabulix {
+
+// Sets the device locale (an ICU locale name such as "en_US" or "fr_FR").
+void setDeviceLocale(const std::string& name);
+
+// The device locale name: "en_US" until setDeviceLocale is called. Safe to call
+// from any thread; the reference stays valid for the life of the process.
+const std::string& deviceLocaleName();
+
+// Sets the device time zone (an Olson id such as "Europe/Paris") as ICU's
+// default zone, used by the date formatters and by date detectors made later.
+void setDeviceTimeZone(const std::string& zoneId);
+
+// Writes v with at most sigDigits significant digits (half-even rounding), in
+// scientific notation when v != 0 and |v| < 0.0001 or |v| > 10^sigDigits, both
+// bounds taken in single precision, and in the locale's grouped decimal form
+// otherwise. A sigDigits of 0 writes 1 digit. Negative zero is written as 0 and
+// NaN without a sign.
+std::string stringFromNumber(double v, unsigned sigDigits = 4);
+
+// A value of a variable of the given type: a date (stringFromDateNumber with the
+// time scale) for DateTime, else stringFromNumber with sigDigits. This one
+// function stands for every ofType: variant, the omitted arguments taking
+// their defaults (4 digits, time scale 0).
+std::string stringFromNumber(double v, VariableType type, unsigned sigDigits = 4, double timeScale = 0);
+
+// The date and time format styles of ICU's DateFormat.
+enum class FormatStyle { None, Short, Medium, Long, Full };
+
+// The pair of styles that a date is written with.
+struct DateTimeStyles {
+  FormatStyle dateStyle;
+  FormatStyle timeStyle;
+  bool operator==(const DateTimeStyles&) const = default;
+};
+
+// The styles for values spread over timeScale seconds: a short date without
+// time when timeScale > 86400 or timeScale == 0, otherwise a short time
+// without date (values within a day differ only by their time).
+DateTimeStyles dateTimeStylesForInterval(double timeScale);
+
+// The date and/or time `seconds` after 1970-01-01 00:00 UTC, in the device's
+// zone, with the styles of dateTimeStylesForInterval(timeScale).
+std::string stringFromDateNumber(double seconds, double timeScale = 0);
+
+// A difference between two values of the given type: stringFromNumber for a
+// non-date type; for DateTime, the seconds as days, with sigDigits - 4 digits
+// (1 digit when sigDigits <= 4), in the translated "%@ days".
+std::string stringFromDifferenceNumber(double v, VariableType type, unsigned sigDigits);
+
+// A p-value: "p < 0.0001" below the single-precision 0.0001, else "p = "
+// followed by stringFromNumber(p, 4). The formats are not translated.
+std::string stringFromPNumber(double p);
+
+// The symbol of a filter operator code: "<", "≤", ">", "≥", "=", "≠", the
+// translated "IN" (10) and "Contains" (99), and "Unknown op" for any other code.
+std::string stringForOperatorType(unsigned op);
+
+}  // namespace tabulix
