@@ -28,6 +28,13 @@ using OptInt = std::optional<int32_t>;
 using OptReal = std::optional<double>;
 using OptText = std::optional<std::string>;
 
+// Equality of optional reals that holds NaN equal to NaN, so that a record
+// holding NaN does not look changed forever.
+inline bool sameReal(const OptReal& a, const OptReal& b) {
+  if (!a || !b) return a.has_value() == b.has_value();
+  return *a == *b || (*a != *a && *b != *b);
+}
+
 // Common part of every stored record: its identity.
 struct Record {
   ObjectId objectID;
@@ -50,7 +57,17 @@ struct Column : Record {
   OptInt obs, obsNumeric, obsDate, levels, levelsDate;
   OptReal min, max, mean, sd, pc25, pc50, pc75;
   OptReal minDate, maxDate, meanDate, sdDate, pc25Date, pc50Date, pc75Date;
-  bool operator==(const Column&) const = default;
+  bool operator==(const Column& o) const {
+    const OptReal Column::*reals[] = {&Column::min,      &Column::max,      &Column::mean,     &Column::sd,
+                                      &Column::pc25,     &Column::pc50,     &Column::pc75,     &Column::minDate,
+                                      &Column::maxDate,  &Column::meanDate, &Column::sdDate,   &Column::pc25Date,
+                                      &Column::pc50Date, &Column::pc75Date};
+    for (auto r : reals)
+      if (!sameReal(this->*r, o.*r)) return false;
+    return objectID == o.objectID && name == o.name && num == o.num && order == o.order && type == o.type &&
+           obs == o.obs && obsNumeric == o.obsNumeric && obsDate == o.obsDate && levels == o.levels &&
+           levelsDate == o.levelsDate;
+  }
 };
 
 // One observation.
@@ -87,7 +104,14 @@ struct Analysis : Record {
   OptText rightLevel1;
   std::optional<bool> includeMissing;
   OptInt twoWayPercAgg, twoWayPercDisplay;
-  bool operator==(const Analysis&) const = default;
+  bool operator==(const Analysis& o) const {
+    return objectID == o.objectID && name == o.name && type == o.type && sameReal(lastOpened, o.lastOpened) &&
+           left == o.left && right == o.right && columns == o.columns && wheres == o.wheres && wheres2 == o.wheres2 &&
+           distribution == o.distribution && test == o.test && tails == o.tails && samples == o.samples &&
+           isPaired == o.isPaired && sameReal(expected, o.expected) && leftLevel1 == o.leftLevel1 &&
+           rightLevel1 == o.rightLevel1 && includeMissing == o.includeMissing && twoWayPercAgg == o.twoWayPercAgg &&
+           twoWayPercDisplay == o.twoWayPercDisplay;
+  }
 };
 
 // One filter condition of an analysis.

@@ -1,0 +1,379 @@
+#include "engine/cell_access.h"
+
+#include <algorithm>
+#include <cmath>
+#include <unordered_set>
+
+#include "engine/translate.h"
+#include "engine/values.h"
+#include "stats/lw_statistics.h"
+
+namespace tabulix {
+
+namespace {
+
+// Hashes texts and views alike, so that a view can be looked up without
+// building a string for every cell.
+struct TextHash {
+  using is_transparent = void;
+  size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+};
+using TextSet = std::unordered_set<std::string, TextHash, std::equal_to<>>;
+
+// One pass over a column's texts, in cell order.
+class StatsAccumulator {
+ public:
+  explicit StatsAccumulator(Model& model) : model_(model) {}
+
+  void add(std::optional<std::string_view> text) {
+    if (!text || text->empty()) return;  // missing
+    ++N_;
+    if (texts_.find(*text) == texts_.end()) texts_.emplace(*text);
+    if (auto v = decimalNumberForString(model_, *text)) {
+      numbers_.push_back(*v);
+      numSet_.insert(*v);
+      if (numbers_.size() == 1) {
+        min_ = max_ = *v;
+      } else {
+        if (*v < min_) min_ = *v;
+        if (*v > max_) max_ = *v;
+      }
+      sum_ += *v;
+    } else if (auto t = dateForString(model_, *text)) {
+      dates_.push_back(*t);
+      dateSet_.insert(*t);
+      if (dates_.size() == 1) {
+        minDate_ = maxDate_ = *t;
+      } else {
+        minDate_ = std::min(minDate_, *t);
+        maxDate_ = std::max(maxDate_, *t);
+      }
+      dateSum_ += *t;
+    }
+  }
+
+  BasicStats result() const {
+    BasicStats s;
+    s.obs = N_;
+    s.obsNumeric = static_cast<int32_t>(numbers_.size());
+    s.obsDate = static_cast<int32_t>(dates_.size());
+    s.levels = static_cast<int32_t>(texts_.size());
+    static const double kQuartiles[] = {25, 50, 75};
+    if (!numbers_.empty()) {
+      s.levelsNumeric = static_cast<int32_t>(numSet_.size());
+      s.min = min_;
+      s.max = max_;
+      s.mean = sum_ / static_cast<double>(numbers_.size());
+      s.sd = LWStatistics::sdNormal(numbers_);
+      auto pc = LWStatistics::percentiles(kQuartiles, numbers_);
+      s.pc25 = pc[25];
+      s.pc50 = pc[50];
+      s.pc75 = pc[75];
+    }
+    if (!dates_.empty()) {
+      s.levelsDate = static_cast<int32_t>(dateSet_.size());
+      s.minDate = minDate_;
+      s.maxDate = maxDate_;
+      s.meanDate = dateSum_ / static_cast<double>(dates_.size());
+      s.sdDate = LWStatistics::sdNormal(dates_);
+      auto pc = LWStatistics::percentiles(kQuartiles, dates_);
+      s.pc25Date = pc[25];
+      s.pc50Date = pc[50];
+      s.pc75Date = pc[75];
+    }
+    return s;
+  }
+
+ private:
+  Model& model_;
+  int32_t N_ = 0;
+  TextSet texts_;
+  std::vector<double> numbers_, dates_;
+  std::unordered_set<double> numSet_, dateSet_;
+  double min_ = 0, max_ = 0, sum_ = 0;
+  double minDate_ = 0, maxDate_ = 0, dateSum_ = 0;
+};
+
+CellFetch columnFetch(const Column& column, const std::vector<CellSort>& sort, const std::vector<int32_t>* rows) {
+  CellFetch f;
+  f.colNum = column.num.value_or(INT32_MIN);
+  f.sort = sort;
+  f.rowNums = rows;
+  return f;
+}
+
+}  // namespace
+
+nlohmann::json toJson(const BasicStats& s) {
+  nlohmann::json j = {{"obs", s.obs}, {"obsNumeric", s.obsNumeric}, {"obsDate", s.obsDate}, {"levels", s.levels}};
+  auto put = [&](const char* k, const auto& v) {
+    if (v) j[k] = *v;
+  };
+  put("levelsNumeric", s.levelsNumeric);
+  put("min", s.min);
+  put("pc25", s.pc25);
+  put("pc50", s.pc50);
+  put("pc75", s.pc75);
+  put("max", s.max);
+  put("mean", s.mean);
+  put("sd", s.sd);
+  put("levelsDate", s.levelsDate);
+  put("minDate", s.minDate);
+  put("pc25Date", s.pc25Date);
+  put("pc50Date", s.pc50Date);
+  put("pc75Date", s.pc75Date);
+  put("maxDate", s.maxDate);
+  put("meanDate", s.meanDate);
+  put("sdDate", s.sdDate);
+  return j;
+}
+
+std::vector<Cell> cellsForRow(Model& model, const Row& row, const std::vector<CellSort>& sort) {
+  CellFetch f;
+  f.rowNum = row.num.value_or(INT32_MIN);
+  f.sort = sort;
+  return model.context().fetchCells(f);
+}
+
+std::vector<Cell> cellsForColumn(Model& model, const Column& column, const std::vector<CellSort>& sort,
+                                 const std::vector<int32_t>* rows) {
+  return model.context().fetchCells(columnFetch(column, sort, rows));
+}
+
+std::vector<std::string> distinctValuesForColumn(Model& model, const Column* column) {
+  if (!column || !column->num) return {};
+  return model.context().distinctCellData(*column->num, true);
+}
+
+BasicStats basicStatsForCells(Model& model, const std::vector<Cell>& cells) {
+  StatsAccumulator acc(model);
+  for (const Cell& c : cells) acc.add(c.data ? std::optional<std::string_view>(*c.data) : std::nullopt);
+  return acc.result();
+}
+
+BasicStats dictBasicStatsForColumn(Model& model, const Column& column) {
+  StatsAccumulator acc(model);
+  if (column.num)
+    model.context().forEachCellOfColumn(*column.num, nullptr,
+                                        [&](int32_t, std::optional<std::string_view> d) { acc.add(d); });
+  return acc.result();
+}
+
+void basicStatsForColumn(Model& model, Column& column, const std::vector<Cell>& cells) {
+  applyBasicStats(basicStatsForCells(model, cells), column);
+}
+
+void basicStatsForColumn(Model& model, Column& column) { applyBasicStats(dictBasicStatsForColumn(model, column), column); }
+
+void applyBasicStats(const BasicStats& stats, Column& c) {
+  // A figure that came out NaN (the sd of a single value) could not be
+  // formed: it is cached as absent, as the store would read it back.
+  BasicStats s = stats;
+  for (OptReal* r : {&s.min, &s.pc25, &s.pc50, &s.pc75, &s.max, &s.mean, &s.sd, &s.minDate, &s.pc25Date, &s.pc50Date,
+                     &s.pc75Date, &s.maxDate, &s.meanDate, &s.sdDate})
+    if (*r && std::isnan(**r)) r->reset();
+  c.obs = s.obs;
+  c.obsNumeric = s.obsNumeric;
+  c.obsDate = s.obsDate;
+  c.levels = s.levels;
+  c.levelsDate = s.levelsDate;
+  c.min = s.min;
+  c.max = s.max;
+  c.mean = s.mean;
+  c.sd = s.sd;
+  c.pc25 = s.pc25;
+  c.pc50 = s.pc50;
+  c.pc75 = s.pc75;
+  c.minDate = s.minDate;
+  c.meanDate = s.meanDate;
+  c.maxDate = s.maxDate;
+  c.pc25Date = s.pc25Date;
+  c.pc50Date = s.pc50Date;
+  c.pc75Date = s.pc75Date;
+  c.sdDate = s.sdDate;
+}
+
+bool needCalcBasicStatsForColulmn(const Column& c) {
+  auto type = static_cast<VariableType>(c.type.value_or(0));
+  if (type == VariableType::DateTime)
+    return !c.obs || !c.obsDate || !c.levelsDate || !c.minDate || !c.maxDate || !c.meanDate || !c.pc25Date ||
+           !c.pc50Date || !c.pc75Date || !c.sdDate;
+  if (type == VariableType::Numeric)
+    return !c.obs || !c.obsNumeric || !c.levels || !c.min || !c.max || !c.mean || !c.pc25 || !c.pc50 || !c.pc75 ||
+           !c.sd;
+  return !c.obs || !c.obsNumeric || !c.levels;
+}
+
+StatList retrieveBasicStatsForColumn(Model& model, Column& c) {
+  if (needCalcBasicStatsForColulmn(c)) {
+    basicStatsForColumn(model, c);
+    model.saveContext();
+  }
+  auto type = static_cast<VariableType>(c.type.value_or(0));
+  auto v = [](const auto& o) { return o ? static_cast<double>(*o) : 0.0; };
+  if (type == VariableType::Numeric && c.obsNumeric.value_or(0) >= 1)
+    return {{"obs", v(c.obs)},   {"obsNumeric", v(c.obsNumeric)}, {"levels", v(c.levels)}, {"min", v(c.min)},
+            {"pc25", v(c.pc25)}, {"pc50", v(c.pc50)},             {"pc75", v(c.pc75)},     {"max", v(c.max)},
+            {"mean", v(c.mean)}, {"sd", v(c.sd)}};
+  if (type == VariableType::DateTime && c.obsDate.value_or(0) >= 1)
+    return {{"obs", v(c.obs)},         {"obsDate", v(c.obsDate)},   {"levels", v(c.levelsDate)},
+            {"min", v(c.minDate)},     {"pc25", v(c.pc25Date)},     {"pc50", v(c.pc50Date)},
+            {"pc75", v(c.pc75Date)},   {"max", v(c.maxDate)},       {"mean", v(c.meanDate)},
+            {"sd", v(c.sdDate)}};
+  return {{"obs", v(c.obs)}, {"obsNumeric", v(c.obsNumeric)}, {"levels", v(c.levels)}};
+}
+
+std::vector<double> numericOfCells(Model& model, const std::vector<Cell>& cells) {
+  std::vector<double> out;
+  for (const Cell& c : cells)
+    if (c.data)
+      if (auto v = decimalNumberForString(model, *c.data)) out.push_back(*v);
+  return out;
+}
+
+std::vector<double> numericOfCells(Model& model, const std::vector<Cell>& cells, VariableType type) {
+  if (type != VariableType::DateTime) return numericOfCells(model, cells);
+  std::vector<double> out;
+  for (const Cell& c : cells)
+    if (c.data && !c.data->empty())
+      if (auto t = dateForString(model, *c.data)) out.push_back(*t);
+  return out;
+}
+
+std::vector<double> numericOfColumn(Model& model, const Column& column) {
+  std::vector<double> out;
+  if (!column.num) return out;
+  model.context().forEachCellOfColumn(*column.num, nullptr, [&](int32_t, std::optional<std::string_view> d) {
+    if (d)
+      if (auto v = decimalNumberForString(model, *d)) out.push_back(*v);
+  });
+  return out;
+}
+
+NumericMatrix numericOfColumns(Model& model, const std::vector<Column*>& cols, const std::vector<int32_t>* rows) {
+  NumericMatrix m;
+  std::vector<int32_t> sortedRows;
+  if (rows && !std::is_sorted(rows->begin(), rows->end())) {
+    sortedRows = *rows;
+    std::sort(sortedRows.begin(), sortedRows.end());
+    rows = &sortedRows;
+  }
+  std::vector<std::vector<int32_t>> rowNums;
+  for (Column* col : cols) {
+    auto type = static_cast<VariableType>(col->type.value_or(0));
+    std::string name = col->name.value_or("");
+    std::vector<double> values;
+    std::vector<int32_t> nums;
+    std::optional<std::string> reference;
+    bool renamed = false;
+    if (col->num)
+      model.context().forEachCellOfColumn(*col->num, rows, [&](int32_t r, std::optional<std::string_view> d) {
+        nums.push_back(r);
+        std::optional<double> v;
+        if (type == VariableType::Binary) {
+          if (d && !d->empty()) {
+            if (!reference) reference = std::string(*d);
+            v = *d == *reference ? 0.0 : 1.0;
+            if (*v == 1.0 && !renamed) {
+              name = "(" + col->name.value_or("") + "=" + std::string(*d) + ")";
+              renamed = true;
+            }
+          }
+        } else if (type == VariableType::DateTime) {
+          if (d && !d->empty()) v = dateForString(model, *d);
+        } else if (d) {
+          v = decimalNumberForString(model, *d);
+        }
+        values.push_back(v ? *v : std::numeric_limits<double>::quiet_NaN());
+      });
+    m.Xmat.push_back(std::move(values));
+    m.names.push_back(std::move(name));
+    rowNums.push_back(std::move(nums));
+    model.context().releaseCellMemory();
+  }
+  // Listwise deletion: keep the rows present and non-missing in every column.
+  if (m.Xmat.empty()) return m;
+  std::unordered_map<int32_t, int> okCount;
+  for (size_t k = 0; k < m.Xmat.size(); ++k)
+    for (size_t i = 0; i < m.Xmat[k].size(); ++i)
+      if (!std::isnan(m.Xmat[k][i])) ++okCount[rowNums[k][i]];
+  int need = static_cast<int>(m.Xmat.size());
+  for (size_t k = 0; k < m.Xmat.size(); ++k) {
+    std::vector<double> kept;
+    for (size_t i = 0; i < m.Xmat[k].size(); ++i)
+      if (okCount[rowNums[k][i]] == need) kept.push_back(m.Xmat[k][i]);
+    m.Xmat[k] = std::move(kept);
+  }
+  return m;
+}
+
+Factor factorOfCategorical(const std::vector<Cell>& cells, const std::map<std::string, int32_t>* levels) {
+  Factor f;
+  if (levels) f.code = *levels;
+  f.data.reserve(cells.size());
+  for (const Cell& c : cells) {
+    const std::string& text = c.data ? *c.data : std::string();
+    auto it = f.code.find(text);
+    if (it == f.code.end()) it = f.code.emplace(text, static_cast<int32_t>(f.code.size())).first;
+    f.data.push_back(it->second);
+  }
+  return f;
+}
+
+FrequencyDict frequenciesOfCells(const std::vector<Cell>& cells) {
+  FrequencyDict f;
+  for (const Cell& c : cells)
+    if (c.data && !c.data->empty()) ++f[*c.data];
+  return f;
+}
+
+FrequencyDict frequenciesOfColumn(Model& model, const Column& column) {
+  FrequencyDict f;
+  if (!column.num) return f;
+  model.context().forEachCellOfColumn(*column.num, nullptr, [&](int32_t, std::optional<std::string_view> d) {
+    if (d && !d->empty()) ++f[std::string(*d)];
+  });
+  return f;
+}
+
+TopValues dictionary(const FrequencyDict& frequencies, uint32_t top) {
+  std::vector<std::pair<std::string, int64_t>> entries(frequencies.begin(), frequencies.end());
+  auto byCount = [](const auto& a, const auto& b) { return a.second != b.second ? a.second > b.second : a.first < b.first; };
+  size_t keep = std::min<size_t>(top, entries.size());
+  std::partial_sort(entries.begin(), entries.begin() + static_cast<std::ptrdiff_t>(keep), entries.end(), byCount);
+  TopValues t;
+  for (size_t i = 0; i < keep; ++i) {
+    t.levels.push_back(entries[i].first);
+    t.counts.push_back(entries[i].second);
+  }
+  return t;
+}
+
+TopFrequencies topFrequencies(const FrequencyDict& f, uint32_t top) {
+  uint32_t k = f.size() > top ? (top > 0 ? top - 1 : 0) : top;
+  TopValues t = dictionary(f, k);
+  int64_t total = 0, kept = 0;
+  for (auto& [level, count] : f) total += count;
+  for (int64_t c : t.counts) kept += c;
+  TopFrequencies out{std::move(t.levels), std::move(t.counts), {}};
+  if (total - kept > 0) {
+    out.levels.push_back(tr("Others"));
+    out.counts.push_back(total - kept);
+  }
+  double running = 0;
+  for (int64_t c : out.counts) {
+    running += static_cast<double>(c) / static_cast<double>(total);
+    out.cumulative.push_back(running);
+  }
+  return out;
+}
+
+TopFrequencies frequenciesOfCells(const std::vector<Cell>& cells, uint32_t top) {
+  return topFrequencies(frequenciesOfCells(cells), top);
+}
+
+TopFrequencies frequenciesOfColumn(Model& model, const Column& column, uint32_t top) {
+  return topFrequencies(frequenciesOfColumn(model, column), top);
+}
+
+}  // namespace tabulix
