@@ -1,0 +1,126 @@
+#include "engine/date_detector.h"
+
+#include <gtest/gtest.h>
+#include <unicode/timezone.h>
+#include <unicode/unistr.h>
+
+#include <chrono>
+#include <cmath>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "engine/number_format.h"
+
+namespace tabulix {
+namespace {
+
+// Makes `zone` the device zone for one scope and restores the previous one.
+struct Zone {
+  explicit Zone(const std::string& zone) {
+    std::unique_ptr<icu::TimeZone> current(icu::TimeZone::createDefault());
+    icu::UnicodeString id;
+    current->getID(id);
+    id.toUTF8String(previous);
+    setDeviceTimeZone(zone);
+  }
+  ~Zone() { setDeviceTimeZone(previous); }
+  std::string previous;
+};
+
+struct Case {
+  std::string text;
+  std::string expected;  // seconds, or "NA"
+};
+
+// tests/data/reference/date_detector_cases.tsv, made by
+// tests/reference/date_detector.R from R's as.POSIXct.
+TEST(DateDetector, FindsTheReferenceDatesOfR) {
+  std::ifstream in(std::string(TABULIX_SOURCE_DIR) + "/tests/data/reference/date_detector_cases.tsv");
+  ASSERT_TRUE(in) << "reference table missing";
+  double now = 0;
+  std::map<std::pair<std::string, std::string>, std::vector<Case>> groups;
+  std::vector<std::pair<std::string, std::string>> order;
+  std::string line;
+  while (std::getline(in, line)) {
+    std::vector<std::string> fields;
+    std::stringstream ss(line);
+    for (std::string field; std::getline(ss, field, '\t');) fields.push_back(field);
+    if (line.back() == '\t') fields.push_back("");
+    if (fields.size() == 2 && fields[0] == "# now") {
+      now = std::stod(fields[1]);
+      continue;
+    }
+    ASSERT_EQ(fields.size(), 4u) << line;
+    auto key = std::make_pair(fields[0], fields[1]);
+    if (!groups.count(key)) order.push_back(key);
+    groups[key].push_back({fields[2], fields[3]});
+  }
+  ASSERT_GT(now, 0);
+  size_t checked = 0;
+  for (const auto& key : order) {
+    Zone zone(key.second);
+    DateDetector detector(key.first);
+    for (const Case& c : groups[key]) {
+      ++checked;
+      const std::optional<double> got = detector.dateForString(c.text, now);
+      if (c.expected == "NA") {
+        EXPECT_FALSE(got) << key.first << " [" << c.text << "] gave " << std::fixed << *got;
+      } else if (!got) {
+        ADD_FAILURE() << key.first << " [" << c.text << "] found no date";
+      } else {
+        // The instants are whole milliseconds; the table has three decimals.
+        EXPECT_NEAR(*got, std::stod(c.expected), 1e-6)
+            << key.first << " " << key.second << " [" << c.text << "]";
+      }
+    }
+  }
+  EXPECT_GT(checked, 100u);
+}
+
+TEST(DateDetector, TakesTheNumericOrderFromTheLocale) {
+  EXPECT_EQ(DateDetector("en_US").numericOrder(), DateDetector::Order::MDY);
+  EXPECT_EQ(DateDetector("fr_FR").numericOrder(), DateDetector::Order::DMY);
+  EXPECT_EQ(DateDetector("de_DE").numericOrder(), DateDetector::Order::DMY);
+  EXPECT_EQ(DateDetector("en_GB").numericOrder(), DateDetector::Order::DMY);
+  EXPECT_EQ(DateDetector("ja_JP").numericOrder(), DateDetector::Order::YMD);
+  EXPECT_EQ(DateDetector("zh_CN").numericOrder(), DateDetector::Order::YMD);
+}
+
+TEST(DateDetector, CountsRelativeWordsFromTheClock) {
+  Zone zone("UTC");
+  DateDetector detector("en_US");
+  using namespace std::chrono;
+  const double before = duration<double>(system_clock::now().time_since_epoch()).count();
+  const std::optional<double> today = detector.dateForString("due today");
+  const std::optional<double> tomorrow = detector.dateForString("tomorrow");
+  const double after = duration<double>(system_clock::now().time_since_epoch()).count();
+  ASSERT_TRUE(today && tomorrow);
+  EXPECT_TRUE(*today == std::floor(before / 86400) * 86400 || *today == std::floor(after / 86400) * 86400);
+  EXPECT_EQ(*tomorrow - *today, 86400);
+}
+
+TEST(DateDetector, ReadsWhatTheFormattersWrite) {
+  // A date written in the device's short style is found again, to the day
+  // or to the minute.
+  Zone zone("Europe/Paris");
+  for (const char* locale : {"en_US", "fr_FR", "de_DE", "ja_JP"}) {
+    setDeviceLocale(locale);
+    DateDetector detector(locale);
+    for (double t : {1615822200.0, 951782400.0, 1700000000.0}) {
+      const std::optional<double> day = detector.dateForString(stringFromDateNumber(t), t);
+      const std::optional<double> time = detector.dateForString(stringFromDateNumber(t, 60), t);
+      ASSERT_TRUE(day && time) << locale << " " << stringFromDateNumber(t) << " / "
+                               << stringFromDateNumber(t, 60);
+      EXPECT_LE(t - *day, 86400) << locale << " " << stringFromDateNumber(t);
+      EXPECT_GE(t - *day, 0) << locale << " " << stringFromDateNumber(t);
+      EXPECT_EQ(std::floor(t / 60) * 60, *time) << locale << " " << stringFromDateNumber(t, 60);
+    }
+  }
+  setDeviceLocale("en_US");
+}
+
+}  // namespace
+}  // namespace tabulix
