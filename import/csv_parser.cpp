@@ -237,6 +237,7 @@ bool CHCSVParser::parseRecord() {
 void CHCSVParser::consumeTo(size_t position) {
   start_ = position;
   next_ = position;
+  compactBuffer();
   updateRefillPoint();
 }
 
@@ -402,7 +403,7 @@ bool CHCSVParser::parseLineBreak() {
     found = true;
     // Line breaks belong to no field; a long run of them is let go early so
     // that memory stays bounded by the longest field.
-    if (next_ - start_ > kCompactAt * 8) consumeTo(next_);
+    if (next_ - start_ > kCompactAt) consumeTo(next_);
   }
   return found;
 }
