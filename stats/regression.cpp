@@ -1,11 +1,14 @@
 #include "stats/regression.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <iostream>
 #include <limits>
+#include <new>
 #include <nlohmann/json.hpp>
 #include <string>
 
@@ -22,14 +25,44 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 // Diagnostic lines of the numeric code; the library reports no errors otherwise.
 void logLine(const std::string& line) { std::clog << line << '\n'; }
 
+// Scratch array of doubles owned by one call, left uninitialised. Fresh memory
+// is paid for page by page on first touch, which for the n x k copies of a
+// large design costs more than the factorisation itself; large arrays are
+// therefore 2 MiB-aligned and advised as transparent huge pages.
+class Scratch {
+ public:
+  explicit Scratch(std::size_t count) {
+    constexpr std::size_t kHuge = std::size_t{2} << 20;
+    std::size_t bytes = std::max<std::size_t>(count, 1) * sizeof(double);
+    if (bytes >= 2 * kHuge) {
+      bytes = (bytes + kHuge - 1) / kHuge * kHuge;
+      data_ = static_cast<double*>(std::aligned_alloc(kHuge, bytes));
+#ifdef MADV_HUGEPAGE
+      if (data_) madvise(data_, bytes, MADV_HUGEPAGE);
+#endif
+    } else {
+      data_ = static_cast<double*>(std::malloc(bytes));
+    }
+    if (!data_) throw std::bad_alloc();
+  }
+  ~Scratch() { std::free(data_); }
+  Scratch(const Scratch&) = delete;
+  Scratch& operator=(const Scratch&) = delete;
+
+  double* data() { return data_; }
+  double& operator[](std::size_t i) { return data_[i]; }
+
+ private:
+  double* data_ = nullptr;
+};
+
 // Column-major n x k copy of a design given as k columns (element (i, j) at i + j * n).
-void copyDesign(const std::vector<std::vector<double>>& design, std::size_t n, std::vector<double>& out) {
-  out.resize(n * design.size());
+void copyDesign(const std::vector<std::vector<double>>& design, std::size_t n, double* out) {
   for (std::size_t j = 0; j < design.size(); ++j) {
     const auto& col = design[j];
     const std::size_t m = std::min(n, col.size());
-    std::copy_n(col.begin(), m, out.begin() + j * n);
-    std::fill(out.begin() + j * n + m, out.begin() + (j + 1) * n, 0.0);
+    std::copy_n(col.begin(), m, out + j * n);
+    std::fill(out + j * n + m, out + (j + 1) * n, 0.0);
   }
 }
 
@@ -215,12 +248,13 @@ OlsResult RegressionRoutines::ols(std::span<const double> y, const std::vector<s
   if (n == 0) return res;
 
   // Two copies of the design and of y: the solver overwrites one of each.
-  std::vector<double> a, x;
-  copyDesign(design, n, a);
-  x = a;
+  Scratch a(n * k), x(n * k);
+  copyDesign(design, n, a.data());
+  std::copy_n(a.data(), n * k, x.data());
   // The right-hand side must hold k entries as well when n < k (minimum-norm solution).
-  std::vector<double> rhs(std::max(n, k), 0.0);
-  std::copy(y.begin(), y.end(), rhs.begin());
+  Scratch rhs(std::max(n, k));
+  std::copy(y.begin(), y.end(), rhs.data());
+  std::fill(rhs.data() + n, rhs.data() + std::max(n, k), 0.0);
 
   const int m = static_cast<int>(n);
   const int nc = static_cast<int>(k);
@@ -232,11 +266,11 @@ OlsResult RegressionRoutines::ols(std::span<const double> y, const std::vector<s
   double workSize = 0;
   dgels_("N", &m, &nc, &nrhs, a.data(), &lda, rhs.data(), &ldb, &workSize, &lwork, &info, 1);
   lwork = std::max(1, static_cast<int>(workSize));
-  std::vector<double> work(lwork);
+  Scratch work(static_cast<std::size_t>(lwork));
   dgels_("N", &m, &nc, &nrhs, a.data(), &lda, rhs.data(), &ldb, work.data(), &lwork, &info, 1);
   if (info != 0) logLine("regression finished with error, info=" + std::to_string(info));
 
-  res.coeffs.assign(rhs.begin(), rhs.begin() + k);
+  res.coeffs.assign(rhs.data(), rhs.data() + k);
   double rss = 0;
   if (n > k) {
     const int rest = static_cast<int>(n - k);
@@ -302,17 +336,24 @@ LogitResult RegressionRoutines::logit(std::span<const double> y,
   const int one = 1;
   const double dOne = 1, dZero = 0;
 
-  std::vector<double> x;
-  copyDesign(design, n, x);
-  std::vector<double> xs(x.size());  // row-scaled copy, refilled every iteration
+  Scratch x(n * k), xs(n * k);  // the design and its row-scaled copy, refilled every iteration
+  copyDesign(design, n, x.data());
   std::vector<double> beta(k, 0.0), xtz(k, 0.0), c(k * k, 0.0);
-  std::vector<double> eta(n, 0.0), phat(n), pprev(n, -1.0), w(n), z(n);
+  std::vector<double> phat(n);
+  Scratch vectors(4 * n);
+  double* eta = vectors.data();
+  double* pprev = eta + n;
+  double* w = pprev + n;
+  double* z = w + n;
+  std::fill_n(eta, n, 0.0);
+  std::fill_n(pprev, n, -1.0);
   const double tolerance = static_cast<double>(n) * 1e-10;
+  const bool binary = std::all_of(y.begin(), y.end(), [](double v) { return v == 0 || v == 1; });
 
   double ll = 0;
   int r = 0;
   for (;; ++r) {
-    if (k > 0) dgemv_("N", &m, &nc, &dOne, x.data(), &ld, beta.data(), &one, &dZero, eta.data(), &one, 1);
+    if (k > 0) dgemv_("N", &m, &nc, &dOne, x.data(), &ld, beta.data(), &one, &dZero, eta, &one, 1);
     double delta = 0;
     ll = 0;
     for (std::size_t i = 0; i < n; ++i) {
@@ -321,12 +362,11 @@ LogitResult RegressionRoutines::logit(std::span<const double> y,
       w[i] = std::max(p * (1 - p), 1e-13);
       z[i] = w[i] * eta[i] + (y[i] - p);
       delta += std::fabs(p - pprev[i]);
-      // A 0/1 response multiplies one of the two finite logarithms by zero; skip computing it.
+      // With a 0/1 response one of the two finite logarithms is multiplied by zero, so only the other
+      // is computed, chosen without a branch; the sum is the same to the last bit.
       const double yi = y[i];
-      if (yi == 1)
-        ll += std::log(std::max(p, 1e-10));
-      else if (yi == 0)
-        ll += std::log(std::max(1 - p, 1e-10));
+      if (binary)
+        ll += std::log(std::max(yi == 1 ? p : 1 - p, 1e-10));
       else
         ll += yi * std::log(std::max(p, 1e-10)) + (1 - yi) * std::log(std::max(1 - p, 1e-10));
     }
@@ -337,11 +377,11 @@ LogitResult RegressionRoutines::logit(std::span<const double> y,
       res.numIter = r;
       break;
     }
-    std::copy(phat.begin(), phat.end(), pprev.begin());
+    std::copy(phat.begin(), phat.end(), pprev);
 
     // Newton step as weighted least squares: beta = (X'WX)^-1 X'(W eta + y - p).
     if (k > 0) {
-      dgemv_("T", &m, &nc, &dOne, x.data(), &ld, z.data(), &one, &dZero, xtz.data(), &one, 1);
+      dgemv_("T", &m, &nc, &dOne, x.data(), &ld, z, &one, &dZero, xtz.data(), &one, 1);
       for (std::size_t i = 0; i < n; ++i) w[i] = std::sqrt(w[i]);
       for (std::size_t j = 0; j < k; ++j) {
         const double* src = x.data() + j * n;
@@ -375,7 +415,6 @@ LogitResult RegressionRoutines::logit(std::span<const double> y,
   res.LL = ll;
   res.r2adj = 1 - ll / res.LL0;
   res.AIC = -2 * ll + 2 * static_cast<double>(k);
-  res.yhat = phat;
   res.residuals.resize(n);
   for (std::size_t i = 0; i < n; ++i) {
     res.residuals[i] = phat[i] - y[i];
@@ -417,6 +456,7 @@ LogitResult RegressionRoutines::logit(std::span<const double> y,
     havePrev = true;
   }
   res.AUC = area;
+  res.yhat = std::move(phat);
   return res;
 }
 

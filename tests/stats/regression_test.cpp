@@ -153,6 +153,30 @@ TEST(Logit, MatchesGlmOnMtcarsAndInfert) {
   }
 }
 
+// A design of several MB takes the large scratch-buffer path. Replicating a data set m times keeps the
+// maximum-likelihood and least-squares coefficients and divides the standard errors by about sqrt(m).
+TEST(Regression, LargeReplicatedDesignsKeepTheirCoefficients) {
+  constexpr int m = 600;
+  const Reference ref = load("logit_infert");  // 248 rows x 4 columns -> 148,800 x 4
+  const auto cols = ref.all("x.");
+  std::vector<double> y;
+  std::vector<std::vector<double>> design(cols.size());
+  for (int rep = 0; rep < m; ++rep) {
+    y.insert(y.end(), ref["y"].begin(), ref["y"].end());
+    for (std::size_t j = 0; j < design.size(); ++j)
+      design[j].insert(design[j].end(), cols[j].begin(), cols[j].end());
+  }
+  const LogitResult r = RegressionRoutines::logit(y, design);
+  expectNear(r.coeffs, ref["coeffs"], 1e-7, "coeffs");
+  for (std::size_t j = 0; j < r.variance.size(); ++j)
+    EXPECT_NEAR(r.variance[j] * std::sqrt(m), ref["se"][j], 1e-6 * ref["se"][j]);
+
+  const OlsResult small = RegressionRoutines::ols(ref["y"], cols);
+  const OlsResult big = RegressionRoutines::ols(y, design);
+  expectNear(big.coeffs, small.coeffs, 1e-9, "ols coeffs");
+  EXPECT_EQ(big.N, 248u * m);
+}
+
 // The stopping iteration and the ROC points, checked against the same loop written separately in R.
 TEST(Logit, IterationCountAndRocWalk) {
   for (const char* name : {"logit_groups", "logit_roc_mtcars"}) {
