@@ -23,8 +23,9 @@ double logGamma(double x) {
   return ::lgamma_r(x, &sign);
 }
 
-// Diagnostic lines of the numeric routines go to stderr in one write.
-void logLine(const char* text) { std::fprintf(stderr, "%s\n", text); }
+// Diagnostic lines of the numeric routines go to stderr in one write (this
+// module sits below the engine and its log sink).
+void logDiagnostic(const char* text) { std::fprintf(stderr, "%s\n", text); }
 
 // The longest continued fraction incompleteBeta evaluates.
 constexpr int kBetaFractionTerms = 100;
@@ -209,7 +210,7 @@ double Distributions::p_gamma(double a, double x) {
     if (next == sum) return next;
     sum = next;
   }
-  logLine("p_gamma() could not converge.");
+  logDiagnostic("p_gamma() could not converge.");
   return sum;
 }
 
@@ -230,7 +231,7 @@ double Distributions::q_gamma(double a, double x) {
     if (nextSum == sum) return nextSum;
     sum = nextSum;
   }
-  logLine("q_gamma() could not converge.");
+  logDiagnostic("q_gamma() could not converge.");
   return sum;
 }
 
