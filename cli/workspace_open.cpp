@@ -11,11 +11,11 @@ void openExistingWorkspace(Model& model, const std::filesystem::path& file) {
   if (!std::filesystem::is_regular_file(file, ec))
     throw std::runtime_error(file.string() + ": no such workspace file");
   std::string failure;
-  setLogSink([&](std::string_view line) {
+  LogSink previous = setLogSink([&](std::string_view line) {
     if (failure.empty()) failure = std::string(line);
   });
   bool ok = model.openStore(file);
-  setLogSink({});
+  setLogSink(previous);
   if (!ok) {
     // The log line reads "Unresolved error <description>, <details>".
     std::string reason = failure.rfind("Unresolved error ", 0) == 0 ? failure.substr(17) : failure;

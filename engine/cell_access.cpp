@@ -18,9 +18,10 @@ struct TextHash {
   using is_transparent = void;
   size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
 };
-using TextSet = std::unordered_set<std::string, TextHash, std::equal_to<>>;
 
-// One pass over a column's texts, in cell order.
+// One pass over a column's texts, in cell order. Each distinct text is read
+// once: a repeated text (the usual case in categorical columns) reuses the
+// first reading, which keeps the date detector off most cells.
 class StatsAccumulator {
  public:
   explicit StatsAccumulator(Model& model) : model_(model) {}
@@ -28,27 +29,29 @@ class StatsAccumulator {
   void add(std::optional<std::string_view> text) {
     if (!text || text->empty()) return;  // missing
     ++N_;
-    if (texts_.find(*text) == texts_.end()) texts_.emplace(*text);
-    if (auto v = decimalNumberForString(model_, *text)) {
-      numbers_.push_back(*v);
-      numSet_.insert(*v);
+    auto it = texts_.find(*text);
+    if (it == texts_.end()) it = texts_.emplace(std::string(*text), read(*text)).first;
+    const Reading& r = it->second;
+    if (r.kind == Kind::Number) {
+      double v = r.value;
+      numbers_.push_back(v);
       if (numbers_.size() == 1) {
-        min_ = max_ = *v;
+        min_ = max_ = v;
       } else {
-        if (*v < min_) min_ = *v;
-        if (*v > max_) max_ = *v;
+        if (v < min_) min_ = v;
+        if (v > max_) max_ = v;
       }
-      sum_ += *v;
-    } else if (auto t = dateForString(model_, *text)) {
-      dates_.push_back(*t);
-      dateSet_.insert(*t);
+      sum_ += v;
+    } else if (r.kind == Kind::Date) {
+      double t = r.value;
+      dates_.push_back(t);
       if (dates_.size() == 1) {
-        minDate_ = maxDate_ = *t;
+        minDate_ = maxDate_ = t;
       } else {
-        minDate_ = std::min(minDate_, *t);
-        maxDate_ = std::max(maxDate_, *t);
+        minDate_ = std::min(minDate_, t);
+        maxDate_ = std::max(maxDate_, t);
       }
-      dateSum_ += *t;
+      dateSum_ += t;
     }
   }
 
@@ -60,7 +63,7 @@ class StatsAccumulator {
     s.levels = static_cast<int32_t>(texts_.size());
     static const double kQuartiles[] = {25, 50, 75};
     if (!numbers_.empty()) {
-      s.levelsNumeric = static_cast<int32_t>(numSet_.size());
+      s.levelsNumeric = distinctCount(numbers_);
       s.min = min_;
       s.max = max_;
       s.mean = sum_ / static_cast<double>(numbers_.size());
@@ -71,7 +74,7 @@ class StatsAccumulator {
       s.pc75 = pc[75];
     }
     if (!dates_.empty()) {
-      s.levelsDate = static_cast<int32_t>(dateSet_.size());
+      s.levelsDate = distinctCount(dates_);
       s.minDate = minDate_;
       s.maxDate = maxDate_;
       s.meanDate = dateSum_ / static_cast<double>(dates_.size());
@@ -85,11 +88,25 @@ class StatsAccumulator {
   }
 
  private:
+  enum class Kind : uint8_t { Number, Date, Text };
+  struct Reading {
+    Kind kind;
+    double value;
+  };
+  Reading read(std::string_view text) {
+    if (auto v = decimalNumberForString(model_, text)) return {Kind::Number, *v};
+    if (auto t = dateForString(model_, text)) return {Kind::Date, *t};
+    return {Kind::Text, 0};
+  }
+  static int32_t distinctCount(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return static_cast<int32_t>(std::unique(v.begin(), v.end()) - v.begin());
+  }
+
   Model& model_;
   int32_t N_ = 0;
-  TextSet texts_;
+  std::unordered_map<std::string, Reading, TextHash, std::equal_to<>> texts_;
   std::vector<double> numbers_, dates_;
-  std::unordered_set<double> numSet_, dateSet_;
   double min_ = 0, max_ = 0, sum_ = 0;
   double minDate_ = 0, maxDate_ = 0, dateSum_ = 0;
 };

@@ -22,9 +22,10 @@ void logLine(std::string_view line) {
   }
 }
 
-void setLogSink(std::function<void(std::string_view)> sink) {
+LogSink setLogSink(LogSink sink) {
   std::lock_guard lock(g_mutex);
-  g_sink = std::move(sink);
+  std::swap(g_sink, sink);
+  return sink;
 }
 
 void setStoreErrorHandler(AlertHandler handler) {

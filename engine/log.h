@@ -9,8 +9,11 @@ namespace tabulix {
 
 // Writes one free-text diagnostic line (to stderr unless a sink is set).
 void logLine(std::string_view line);
-// Redirects log lines (tests, the server); an empty function restores stderr.
-void setLogSink(std::function<void(std::string_view)> sink);
+// A receiver of log lines.
+using LogSink = std::function<void(std::string_view)>;
+// Redirects log lines (tests, the server); an empty function restores
+// stderr. Returns the sink that was in place.
+LogSink setLogSink(LogSink sink);
 
 // Receives the "Error!" alert: its title, message and button.
 using AlertHandler = std::function<void(const std::string& title, const std::string& message, const std::string& button)>;

@@ -73,7 +73,7 @@ void addColumns(Model& model, const std::vector<std::string>& names) {
   model.saveContext();
 }
 
-void addRow(Model& model, uint32_t num, const std::vector<std::string>& data, const std::vector<Column*>& cols) {
+void addRow(Model& model, uint32_t num, std::span<const std::string> data, const std::vector<Column*>& cols) {
   Context& ctx = model.context();
   auto rowNum = static_cast<int32_t>(num);
   ctx.insertRow(rowNum);

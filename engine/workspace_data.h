@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <set>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -38,7 +39,11 @@ bool nameIsValid(Model& model, std::string_view name);
 void addColumns(Model& model, const std::vector<std::string>& names);
 // Creates row `num` with one cell per given column, taking each column's
 // text at the index of the column's num ("" past the end). Does not save.
-void addRow(Model& model, uint32_t num, const std::vector<std::string>& data, const std::vector<Column*>& cols);
+void addRow(Model& model, uint32_t num, std::span<const std::string> data, const std::vector<Column*>& cols);
+// The same with the texts in a vector.
+inline void addRow(Model& model, uint32_t num, const std::vector<std::string>& data, const std::vector<Column*>& cols) {
+  addRow(model, num, std::span<const std::string>(data), cols);
+}
 // Appends an empty row to every column. Does not save.
 void addEmptyRow(Model& model);
 // Appends an empty column named "Var%u" after the last. Does not save.

@@ -1,0 +1,124 @@
+// `tabulix import`, `new`, `example` and `documents`: making workspaces.
+#include <unistd.h>
+
+#include <iostream>
+
+#include <nlohmann/json.hpp>
+
+#include "cli/commands.h"
+#include "import/documents.h"
+#include "import/file_importer.h"
+
+namespace tabulix::cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Parses --delimiter: comma, tab, space, semicolon or a single character.
+char16_t parseDelimiter(const std::string& d) {
+  if (d == "comma") return u',';
+  if (d == "tab") return u'\t';
+  if (d == "space") return u' ';
+  if (d == "semicolon") return u';';
+  if (d.size() == 1) return static_cast<char16_t>(static_cast<unsigned char>(d[0]));
+  throw CLI::ValidationError("--delimiter", "must be comma, tab, space, semicolon or one character: " + d);
+}
+
+// Status lines on stderr, or one rewritten progress line on a terminal.
+std::function<void(const std::string&)> progressReporter() {
+  bool tty = isatty(STDERR_FILENO);
+  return [tty](const std::string& status) {
+    if (tty) {
+      std::cerr << "\r\033[K" << status << std::flush;
+      if (status.rfind("Successfully", 0) == 0) std::cerr << "\n";
+    } else {
+      std::cerr << status << "\n";
+    }
+  };
+}
+
+RegisterCommand importCommand{
+    {"import", "Import a delimited text file into a new workspace", [](CLI::App& app) {
+       struct Opts {
+         std::string file, out, delimiter, decimal = ".";
+         bool noHeader = false;
+       };
+       auto o = std::make_shared<Opts>();
+       app.add_option("FILE", o->file, "Data file (.csv, .txt, …)")->required();
+       app.add_option("-o,--output", o->out, "Workspace to create (.tbx)")->required();
+       app.add_flag("--no-header", o->noHeader, "The first line holds data, not names");
+       app.add_option("--delimiter", o->delimiter, "comma, tab, space, semicolon or a character");
+       app.add_option("--decimal", o->decimal, "Decimal separator")->check(CLI::IsMember({".", ","}));
+       return [o]() {
+         std::error_code ec;
+         if (!fs::is_regular_file(o->file, ec) || access(o->file.c_str(), R_OK) != 0) {
+           std::cerr << "tabulix import: " << o->file << ": cannot read the file\n";
+           return 2;
+         }
+         ImportOptions opts;
+         opts.dataFile = o->file;
+         opts.target = o->out;
+         opts.hasHeader = !o->noHeader;
+         opts.delimiter = o->delimiter.empty() ? delimiterForIndex(defaultDelimiterIndex(o->file))
+                                               : parseDelimiter(o->delimiter);
+         opts.decimalSeparator = o->decimal;
+         fs::path documents = fs::absolute(opts.target).parent_path();
+         ImportOutcome r = importDataFile(opts, documents, progressReporter());
+         nlohmann::json j = {{"workspace", r.workspace.string()},
+                             {"code", r.code},
+                             {"variables", r.variables},
+                             {"observations", r.observations}};
+         if (r.code != kImportReadToEnd) {
+           j["title"] = r.alertTitle;
+           j["message"] = r.alertMessage;
+         }
+         std::cout << j.dump() << "\n";
+         if (!r.saved) return 1;
+         return r.code == kImportReadToEnd || r.code == kImportLimitReached ? 0 : 1;
+       };
+     }}};
+
+RegisterCommand newCommand{{"new", "Create a workspace holding an empty 10 x 3 grid", [](CLI::App& app) {
+                              auto out = std::make_shared<std::string>();
+                              app.add_option("WORKSPACE", *out, "Workspace to create (.tbx)")->required();
+                              return [out]() {
+                                if (!createEmptyWorkspace(*out)) return 1;
+                                std::cout << nlohmann::json{{"workspace", *out}}.dump() << "\n";
+                                return 0;
+                              };
+                            }}};
+
+RegisterCommand exampleCommand{{"example", "Copy the example workspace", [](CLI::App& app) {
+                                  auto out = std::make_shared<std::string>();
+                                  app.add_option("WORKSPACE", *out, "Where to put the copy (.tbx)")->required();
+                                  return [out]() {
+                                    if (!copyExample(*out)) {
+                                      std::cerr << "tabulix example: cannot copy " << exampleWorkspacePath()
+                                                << " to " << *out << "\n";
+                                      return 1;
+                                    }
+                                    std::cout << nlohmann::json{{"workspace", *out}}.dump() << "\n";
+                                    return 0;
+                                  };
+                                }}};
+
+RegisterCommand documentsCommand{{"documents", "List the workspaces and data files of a folder", [](CLI::App& app) {
+                                    auto dir = std::make_shared<std::string>();
+                                    app.add_option("DIR", *dir, "Documents folder")->required();
+                                    return [dir]() {
+                                      std::error_code ec;
+                                      if (!fs::is_directory(*dir, ec)) {
+                                        std::cerr << "tabulix documents: " << *dir << ": not a folder\n";
+                                        return 2;
+                                      }
+                                      DocumentList l = listDocuments(*dir);
+                                      std::cout << nlohmann::json{{"workspaces", l.workspaces},
+                                                                  {"dataFiles", l.dataFiles}}
+                                                       .dump()
+                                                << "\n";
+                                      return 0;
+                                    };
+                                  }}};
+
+}  // namespace
+}  // namespace tabulix::cli

@@ -1,0 +1,269 @@
+#include "import/documents.h"
+
+#include <unicode/coll.h>
+#include <unicode/unistr.h>
+
+#include <algorithm>
+#include <memory>
+
+#include "engine/log.h"
+#include "engine/number_format.h"
+#include "engine/translate.h"
+#include "engine/values.h"
+#include "engine/workspace_data.h"
+#include "import/file_importer.h"
+
+namespace tabulix {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string lowerExtension(const fs::path& p) {
+  std::string e = p.extension().string();
+  if (!e.empty() && e[0] == '.') e.erase(0, 1);
+  return e;
+}
+
+// Sorts paths the way the device's locale orders them, ignoring case.
+void sortLocalized(std::vector<std::string>& names) {
+  UErrorCode status = U_ZERO_ERROR;
+  std::unique_ptr<icu::Collator> coll(
+      icu::Collator::createInstance(icu::Locale(deviceLocaleName().c_str()), status));
+  if (U_FAILURE(status) || !coll) {
+    std::sort(names.begin(), names.end());
+    return;
+  }
+  coll->setStrength(icu::Collator::SECONDARY);
+  std::stable_sort(names.begin(), names.end(), [&](const std::string& a, const std::string& b) {
+    UErrorCode st = U_ZERO_ERROR;
+    return coll->compareUTF8(a, b, st) == UCOL_LESS;
+  });
+}
+
+void deleteLogged(const fs::path& p) {
+  std::error_code ec;
+  if (fs::exists(p, ec) && !fs::remove(p, ec) && ec) logLine("Unable to delete file: " + ec.message());
+}
+
+}  // namespace
+
+DocumentList listDocuments(const fs::path& documents) {
+  DocumentList list;
+  std::error_code ec;
+  for (auto it = fs::directory_iterator(documents, ec); !ec && it != fs::directory_iterator();
+       it.increment(ec)) {
+    std::string name = it->path().filename().string();
+    if (name.empty() || name[0] == '.' || !it->is_regular_file(ec)) continue;
+    std::string ext = lowerExtension(it->path());
+    // Extensions are compared as written: the screen lists lower-case ones.
+    if (ext == "tbx") {
+      list.workspaces.push_back(name);
+    } else if (ext == "txt" || ext == "csv" || ext == "xls" || ext == "xlsx") {
+      list.dataFiles.push_back(name);
+    }
+  }
+  sortLocalized(list.workspaces);
+  sortLocalized(list.dataFiles);
+  return list;
+}
+
+fs::path moveFromInbox(const fs::path& file, const fs::path& documents) {
+  std::error_code ec;
+  fs::path folder = file.parent_path();
+  if (folder.filename() != "Inbox" || !fs::is_directory(folder, ec)) return file;
+  fs::path target = documents / file.filename();
+  if (!fs::exists(target, ec)) {
+    fs::rename(file, target, ec);
+    return ec ? file : target;
+  }
+  std::string stem = file.stem().string(), ext = file.extension().string();
+  for (int n = 1; n <= 99; ++n) {
+    fs::path candidate = documents / (stem + "-" + std::to_string(n) + ext);
+    if (fs::exists(candidate, ec)) continue;
+    fs::rename(file, candidate, ec);
+    return ec ? file : candidate;
+  }
+  return file;
+}
+
+void removeInbox(const fs::path& documents) {
+  std::error_code ec;
+  fs::path inbox = documents / "Inbox";
+  if (fs::is_directory(inbox, ec)) fs::remove_all(inbox, ec);
+}
+
+const std::vector<std::string>& delimiterNames() {
+  static const std::vector<std::string> names = {"comma", "tab", "space"};
+  return names;
+}
+
+char16_t delimiterForIndex(int index) {
+  switch (index) {
+    case 0:
+      return u',';
+    case 2:
+      return u' ';
+    default:
+      return u'\t';
+  }
+}
+
+int defaultDelimiterIndex(const fs::path& dataFile) { return lowerExtension(dataFile) == "csv" ? 0 : 1; }
+
+std::string defaultDecimalSeparator() { return deviceDecimalSeparator(); }
+
+fs::path workspaceTarget(const fs::path& documents, const std::string& name) {
+  return documents / (name + ".tbx");
+}
+
+fs::path exampleWorkspacePath() {
+  if (const char* env = std::getenv("TABULIX_EXAMPLE"); env && *env) return env;
+#ifdef TABULIX_EXAMPLE_PATH
+  return TABULIX_EXAMPLE_PATH;
+#else
+  return "example.tbx";
+#endif
+}
+
+bool createEmptyWorkspace(const fs::path& target) {
+  deleteLogged(target);
+  Model model;
+  if (!model.openStore(target)) return false;
+  FileImporter importer(model, nullptr);
+  importer.createEmptyWorkspaceWithRows(10, 3);
+  bool ok = model.saveContext();
+  model.closeStores();
+  return ok;
+}
+
+bool copyExample(const fs::path& target) {
+  std::error_code ec;
+  if (fs::exists(target, ec) && !fs::remove(target, ec)) {
+    logLine(ec.message());
+    return false;
+  }
+  fs::copy_file(exampleWorkspacePath(), target, ec);
+  if (ec) {
+    logLine(ec.message());
+    return false;
+  }
+  return true;
+}
+
+namespace {
+
+std::string fillFormat(std::string format, const std::string& arg) {
+  for (const char* ph : {"%@", "%u", "%d"}) {
+    size_t pos = format.find(ph);
+    if (pos != std::string::npos) return format.replace(pos, 2, arg);
+  }
+  return format;
+}
+
+// Reports the import's progress and keeps the background store small.
+class ImportProgress : public FileImporterDelegate {
+ public:
+  ImportProgress(Model& model, const std::function<void(const std::string&)>& progress)
+      : model_(model), progress_(progress) {}
+
+  void importerDidStartDocument(FileImporter&, const std::string&) override {
+    logLine("Parser started!");
+    report(tr("Importing file..."));
+  }
+  void importerDidCompleteLineNumber(FileImporter&, uint32_t n, uint32_t) override {
+    // Cells are stored in chunks of kCellsPerChunk rows: saving once a chunk
+    // is complete releases memory as well as saving every 100 rows would,
+    // without writing each chunk again forty times.
+    if (n / kCellsPerChunk != savedChunks_) {
+      savedChunks_ = n / kCellsPerChunk;
+      saveAndRelease();
+    }
+    report(fillFormat(tr("Importing file. %u rows read."), std::to_string(n)));
+  }
+  void importerDidCompleteParsing(FileImporter&, const std::string&) override {
+    save();
+    report(tr("Determining Variable Types..."));
+  }
+  void importerWillAnalyzeColumnNamed(FileImporter&, const std::string& name) override {
+    saveAndRelease();
+    report(fillFormat(tr("Processing variable %@"), name));
+  }
+  void importerDidCompleteDocument(FileImporter&, const std::string&, const CsvError& error) override {
+    save();
+    code_ = error.code;
+  }
+
+  long code() const { return code_; }
+  bool saved() const { return saved_; }
+
+ private:
+  void report(const std::string& status) {
+    if (progress_) progress_(status);
+  }
+  void save() { saved_ = model_.saveContext() && saved_; }
+  void saveAndRelease() {
+    save();
+    model_.context().releaseCellMemory();
+  }
+
+  Model& model_;
+  const std::function<void(const std::string&)>& progress_;
+  uint32_t savedChunks_ = 0;
+  long code_ = 0;
+  bool saved_ = true;
+};
+
+}  // namespace
+
+ImportOutcome importDataFile(const ImportOptions& options, const fs::path& documents,
+                             const std::function<void(const std::string&)>& progress) {
+  ImportOutcome out;
+  out.workspace = options.target;
+  for (const char* suffix : {"", "-shm", "-wal", "-journal"}) {
+    fs::path p = options.target;
+    p += suffix;
+    deleteLogged(p);
+  }
+  out.dataFile = moveFromInbox(options.dataFile, documents);
+  Model model;
+  if (!model.openStore(options.target)) {
+    out.code = 1;
+    out.saved = false;
+  } else {
+    ImportProgress delegate(model, progress);
+    FileImporter importer(model, &delegate);
+    importer.createWorkspaceFromText(out.dataFile, options.hasHeader, options.sheet, options.delimiter,
+                                     options.decimalSeparator);
+    out.code = delegate.code();
+    out.saved = delegate.saved();
+    out.variables = static_cast<uint32_t>(countColumns(model));
+    out.observations = static_cast<uint32_t>(countRows(model));
+    model.closeStores();
+  }
+  out.status = tr("Successfully created new workspace.");
+  if (out.code == kImportLimitReached) {
+    out.alertTitle = tr("Row Limit Reached");
+    out.alertMessage =
+        tr("Successfully created new workspace. Importing stopped after 100,000 rows so that we don't run "
+           "out of "
+           "memory.");
+  } else if (out.code != kImportReadToEnd) {
+    out.alertTitle = tr("Error While Importing");
+    out.alertMessage = tr("Some rows and columns may be missing, or wrong delimiter may have been used.");
+  }
+  if (progress) progress(out.status);
+  return out;
+}
+
+DeleteResult deleteDocument(Model& shared, const fs::path& file) {
+  bool workspace = lowerExtension(file) == "tbx";
+  logLine((workspace ? "Delete workspace: " : "Delete text: ") + file.string());
+  std::error_code ec;
+  if (auto open = shared.currentStore(); open && fs::equivalent(*open, file, ec))
+    return DeleteResult::RefusedOpenWorkspace;
+  logLine("Delete!");
+  return fs::remove(file, ec) ? DeleteResult::Deleted : DeleteResult::Failed;
+}
+
+}  // namespace tabulix

@@ -1,0 +1,89 @@
+// The documents folder: listing workspaces and data files, the Inbox of
+// handed-over files, and making new workspaces (empty, the example, imports).
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "engine/model.h"
+
+namespace tabulix {
+
+// What the documents folder holds, as the workspaces screen lists it.
+struct DocumentList {
+  std::vector<std::string> workspaces;  // file names ending in .tbx
+  std::vector<std::string> dataFiles;   // .txt, .csv, .xls, .xlsx
+};
+// Lists the non-hidden workspaces and data files, ordered by path compared
+// without regard to case in the device locale.
+DocumentList listDocuments(const std::filesystem::path& documents);
+
+// Moves a file out of the documents folder's "Inbox" (renaming it "name-N"
+// when the name is taken) and returns where it now is; any other file, or
+// a failed move, stays where it is.
+std::filesystem::path moveFromInbox(const std::filesystem::path& file,
+                                    const std::filesystem::path& documents);
+// Deletes the documents folder's "Inbox" folder, if any.
+void removeInbox(const std::filesystem::path& documents);
+
+// The delimiter choices in order: "comma", "tab", "space".
+const std::vector<std::string>& delimiterNames();
+// The delimiter character of a choice; an index outside the choices gives tab.
+char16_t delimiterForIndex(int index);
+// The default choice for a data file: comma for .csv, tab otherwise.
+int defaultDelimiterIndex(const std::filesystem::path& dataFile);
+// The default decimal separator: "," when the device locale writes numbers with it.
+std::string defaultDecimalSeparator();
+// The workspace file for a name typed on the new-workspace screen.
+std::filesystem::path workspaceTarget(const std::filesystem::path& documents, const std::string& name);
+
+// The example workspace shipped beside the program.
+std::filesystem::path exampleWorkspacePath();
+
+// Replaces the target with a new workspace holding the 10 x 3 empty grid.
+// Returns false after a logged failure.
+bool createEmptyWorkspace(const std::filesystem::path& target);
+// Replaces the target with a copy of the example; returns false (logged)
+// when the old file cannot be deleted or the copy fails.
+bool copyExample(const std::filesystem::path& target);
+
+// The options of an import, as the new-workspace screen sets them.
+struct ImportOptions {
+  std::filesystem::path dataFile;  // "urlIn"
+  std::filesystem::path target;    // "urlOut"
+  bool hasHeader = true;
+  int sheet = 0;
+  char16_t delimiter = u',';
+  std::string decimalSeparator = ".";
+};
+
+// How an import ended, with the texts the screen shows.
+struct ImportOutcome {
+  long code = 0;  // -1 read to end, 3 a limit, other a reader failure
+  std::filesystem::path workspace;
+  std::filesystem::path dataFile;  // where the data file was read (after leaving the Inbox)
+  uint32_t variables = 0;
+  uint32_t observations = 0;
+  std::string status;      // "Successfully created new workspace."
+  std::string alertTitle;  // empty when there is nothing to report
+  std::string alertMessage;
+  bool saved = true;  // false when the store could not save
+};
+
+// Imports a data file into a new workspace on the calling thread, with its
+// own Model and store, reporting each status text as it changes. The target
+// and its companion files are replaced. The caller's shared Model must not
+// have the target open.
+ImportOutcome importDataFile(const ImportOptions& options, const std::filesystem::path& documents,
+                             const std::function<void(const std::string& status)>& progress);
+
+// Why a document could not be deleted, if it could not.
+enum class DeleteResult { Deleted, RefusedOpenWorkspace, Failed };
+// Deletes a listed document unless it is the workspace open in `shared`.
+DeleteResult deleteDocument(Model& shared, const std::filesystem::path& file);
+
+}  // namespace tabulix

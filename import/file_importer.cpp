@@ -1,0 +1,173 @@
+#include "import/file_importer.h"
+
+#include "engine/cell_access.h"
+#include "engine/log.h"
+#include "engine/workspace_data.h"
+#include "import/text_encoding.h"
+
+namespace tabulix {
+
+namespace {
+std::string varName(size_t i) { return "Var" + std::to_string(i); }
+}  // namespace
+
+void FileImporter::inspectURL(const std::filesystem::path& file) {
+  // Workbooks list their sheets; delimited text has none.
+  if (delegate_) delegate_->importerDidInspectURL(*this, file, std::nullopt);
+}
+
+void FileImporter::createEmptyWorkspaceWithRows(uint32_t rows, uint32_t cols) {
+  std::vector<std::string> names;
+  for (uint32_t i = 1; i <= cols; ++i) names.push_back(varName(i));
+  addColumns(model_, names);
+  auto all = columns(model_);
+  std::vector<std::string> empty(cols);
+  for (uint32_t n = 1; n <= rows; ++n) addRow(model_, n, empty, all);
+  model_.setMetadataValue("__EMPTY__", "dataSource");
+  for (uint32_t k = 0; k < cols; ++k) {
+    logLine("Column " + std::to_string(k + 1) + " out of " + std::to_string(cols));
+    if (Column* c = columnNumber(model_, k)) {
+      basicStatsForColumn(model_, *c);
+      c->type = static_cast<int32_t>(guessTypeOfColumn(*c));
+    }
+  }
+}
+
+void FileImporter::createWorkspaceFromText(const std::filesystem::path& file, bool withHeader, int sheet,
+                                           char16_t delim, const std::string& decimalSeparator) {
+  currentFile_ = file.string();
+  importHasHeader_ = withHeader;
+  importIndexSheet_ = sheet;
+  model_.setMetadataValue(decimalSeparator, "decimalSeparator");
+  model_.dropNumberReaders();
+  // Workbook readers plug in here by extension; everything else is text.
+  importTxt(file, delim);
+}
+
+void FileImporter::importTxt(const std::filesystem::path& file, char16_t delim) {
+  auto source = std::make_unique<FileByteSource>(file);
+  source->open();
+  if (!source->isOpen()) {
+    // A reader that cannot be made is logged; the import then ends as a
+    // reader failure so that the caller hears of it.
+    logLine("Parser failed with error: cannot open " + file.string());
+    finished(CsvError{std::string(kImportErrorDomain), 2, "The file " + file.string() + " cannot be read."});
+    return;
+  }
+  CHCSVParser parser(std::move(source), nullptr, delim);
+  parser.setSanitizesFields(true);
+  parser.setDelegate(this);
+  parser_ = &parser;
+  parser.parse();
+  parser_ = nullptr;
+}
+
+void FileImporter::parserDidBeginDocument(CHCSVParser&) {
+  logLine("Parser started!");
+  if (delegate_) delegate_->importerDidStartDocument(*this, currentFile_);
+}
+
+void FileImporter::parserDidBeginLine(CHCSVParser& parser, uint64_t) {
+  if (pendingEmptyLine_) {
+    // The held-back line was not the last one after all: store it.
+    uint64_t line = *pendingEmptyLine_;
+    pendingEmptyLine_.reset();
+    fieldsInRow_ = 1;
+    if (currentRow_.empty()) currentRow_.emplace_back();
+    currentRow_[0].clear();
+    if (!handleLine(line, {})) {
+      parser.cancelParsing();
+      return;
+    }
+  }
+  fieldsInRow_ = 0;
+}
+
+void FileImporter::parserDidReadField(CHCSVParser&, std::u16string_view field, int64_t) {
+  if (fieldsInRow_ >= kMaxImportFields) return;
+  // The row's strings are reused from line to line to keep their storage.
+  if (currentRow_.size() <= fieldsInRow_) currentRow_.emplace_back();
+  std::string& s = currentRow_[fieldsInRow_++];
+  s.clear();
+  appendUtf8(s, field);
+}
+
+void FileImporter::parserDidEndLine(CHCSVParser& parser, uint64_t line) {
+  // A text file ends with a line break, after which the parser reports one
+  // more record holding a single empty field. It is held back until another
+  // line follows, so that the usual final line break adds no empty row.
+  if (fieldsInRow_ == 1 && currentRow_[0].empty()) {
+    pendingEmptyLine_ = line;
+    return;
+  }
+  if (!handleLine(line, {})) parser.cancelParsing();
+}
+
+bool FileImporter::handleLine(uint64_t line, const std::vector<std::string>& fields) {
+  // Readers other than the delimited-text parser hand their fields in.
+  std::span<const std::string> row = parser_ ? std::span<const std::string>(currentRow_.data(), fieldsInRow_)
+                                             : std::span<const std::string>(fields);
+  uint32_t n = 0;
+  if (line == 1) {
+    std::vector<std::string> names;
+    for (size_t i = 0; i < row.size(); ++i) {
+      if (i >= kMaxImportFields) {
+        hitColLimit_ = true;
+        break;
+      }
+      names.push_back(importHasHeader_ && !row[i].empty() ? row[i] : varName(i + 1));
+    }
+    addColumns(model_, names);
+    columnsForImport_ = columns(model_);
+    if (!importHasHeader_) addRow(model_, 1, row, columnsForImport_);
+  } else {
+    n = static_cast<uint32_t>(importHasHeader_ ? line - 1 : line);
+    addRow(model_, n, row, columnsForImport_);
+  }
+  if (n != 0 && n % 100 == 0) {
+    logLine("Row: " + std::to_string(n));
+    if (delegate_) delegate_->importerDidCompleteLineNumber(*this, n, n);
+    columnsForImport_ = columns(model_);
+  }
+  if (n >= kMaxImportRows) {
+    hitRowLimit_ = true;
+    return false;
+  }
+  return true;
+}
+
+void FileImporter::parserDidEndDocument(CHCSVParser&) {
+  pendingEmptyLine_.reset();
+  logLine("Parser ended document: " + currentFile_);
+  finished(CsvError{std::string(kImportErrorDomain), kImportReadToEnd, "The file was read to its end."});
+}
+
+void FileImporter::parserDidFailWithError(CHCSVParser&, const CsvError& error) {
+  pendingEmptyLine_.reset();
+  logLine("Parser failed with error: " + error.description + " " + error.domain);
+  finished(error);
+}
+
+void FileImporter::finished(const CsvError& reported) {
+  CsvError error = reported;
+  if (error.code == kImportReadToEnd && (hitRowLimit_ || hitColLimit_))
+    error =
+        CsvError{std::string(kImportErrorDomain), kImportLimitReached, "A limit of the import was reached."};
+  if (delegate_) delegate_->importerDidCompleteParsing(*this, currentFile_);
+  model_.setMetadataValue(currentFile_, "dataSource");
+  size_t count = countColumns(model_);
+  for (size_t k = 0; k < count; ++k) {
+    logLine("Column " + std::to_string(k + 1) + " out of " + std::to_string(count));
+    Column* c = columnNumber(model_, static_cast<uint32_t>(k));
+    if (!c) continue;
+    if (delegate_) delegate_->importerWillAnalyzeColumnNamed(*this, c->name.value_or(""));
+    // The delegate may have saved and released memory: look the column up again.
+    c = columnNumber(model_, static_cast<uint32_t>(k));
+    if (!c) continue;
+    basicStatsForColumn(model_, *c);
+    c->type = static_cast<int32_t>(guessTypeOfColumn(*c));
+  }
+  if (delegate_) delegate_->importerDidCompleteDocument(*this, currentFile_, error);
+}
+
+}  // namespace tabulix
