@@ -1,5 +1,6 @@
 // tabulix: command-line entry point. Subcommands register themselves.
 #include "cli/commands.h"
+#include "engine/log.h"
 #include "engine/number_format.h"
 
 #include <cstdlib>
@@ -57,6 +58,11 @@ int main(int argc, char** argv) {
     return rc == 0 ? 0 : 2;
   }
   tabulix::cli::g_locale = locale.empty() ? localeFromEnvironment() : locale;
+  // Diagnostic lines ("Row: 100", "Parser started!") are for developers:
+  // shown with TABULIX_LOG=1, otherwise dropped so that stderr carries only
+  // progress and errors.
+  if (const char* log = std::getenv("TABULIX_LOG"); !log || std::string(log) != "1")
+    tabulix::setLogSink([](std::string_view) {});
   tabulix::setDeviceLocale(tabulix::cli::g_locale);
   for (auto* sub : app.get_subcommands()) {
     try {

@@ -1,0 +1,190 @@
+// The import driver and the documents folder: headers and naming, short and
+// long lines, the row and field limits with their completion codes, reader
+// failures that keep what was read, the Inbox and the listing order.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "engine/cell_access.h"
+#include "engine/workspace_data.h"
+#include "import/documents.h"
+#include "import/file_importer.h"
+
+namespace fs = std::filesystem;
+using namespace tabulix;
+
+namespace {
+
+struct TempDir {
+  fs::path path;
+  TempDir() {
+    char tmpl[] = "/tmp/tabulix-import-XXXXXX";
+    path = mkdtemp(tmpl);
+  }
+  ~TempDir() { fs::remove_all(path); }
+  fs::path write(const std::string& name, const std::string& content) {
+    fs::create_directories((path / name).parent_path());
+    std::ofstream(path / name, std::ios::binary) << content;
+    return path / name;
+  }
+};
+
+// Records the delegate calls in order.
+struct Recorder : FileImporterDelegate {
+  std::vector<std::string> calls;
+  long code = 0;
+  void importerDidStartDocument(FileImporter&, const std::string&) override { calls.push_back("start"); }
+  void importerDidCompleteLineNumber(FileImporter&, uint32_t n, uint32_t m) override {
+    calls.push_back("line " + std::to_string(n) + "/" + std::to_string(m));
+  }
+  void importerDidCompleteParsing(FileImporter&, const std::string&) override { calls.push_back("parsed"); }
+  void importerWillAnalyzeColumnNamed(FileImporter&, const std::string& name) override {
+    calls.push_back("analyze " + name);
+  }
+  void importerDidCompleteDocument(FileImporter&, const std::string&, const CsvError& e) override {
+    calls.push_back("done");
+    code = e.code;
+  }
+};
+
+struct Imported {
+  Model model;
+  Recorder rec;
+  std::vector<std::string> names() {
+    std::vector<std::string> out;
+    for (Column* c : columns(model)) out.push_back(*c->name);
+    return out;
+  }
+  std::vector<std::string> row(int32_t n) {
+    std::vector<std::string> out;
+    for (auto& c : cellsForRow(model, Row{{}, n}, {{CellKey::ColNum, true}})) out.push_back(c.data.value_or("?"));
+    return out;
+  }
+};
+
+std::unique_ptr<Imported> importText(TempDir& dir, const std::string& content, bool header, char16_t delim = u',') {
+  auto r = std::make_unique<Imported>();
+  fs::path data = dir.write("data.csv", content);
+  fs::path target = dir.path / "w.tbx";
+  fs::remove(target);
+  r->model.openStore(target);
+  FileImporter importer(r->model, &r->rec);
+  importer.createWorkspaceFromText(data, header, 0, delim, ".");
+  return r;
+}
+
+}  // namespace
+
+TEST(Importer, HeadersNamingAndLineLengths) {
+  TempDir dir;
+  auto w = importText(dir, "a,,c\n1,2,3\n4\n5,6,7,8\n", true);
+  EXPECT_EQ(w->names(), (std::vector<std::string>{"a", "Var2", "c"}));
+  EXPECT_EQ(countRows(w->model), 3u);
+  EXPECT_EQ(w->row(2), (std::vector<std::string>{"4", "", ""}));
+  EXPECT_EQ(w->row(3), (std::vector<std::string>{"5", "6", "7"}));
+  EXPECT_EQ(w->rec.code, kImportReadToEnd);
+  EXPECT_EQ(w->rec.calls, (std::vector<std::string>{"start", "parsed", "analyze a", "analyze Var2", "analyze c", "done"}));
+  EXPECT_EQ(w->model.metadataValueForKey("dataSource"), OptText((dir.path / "data.csv").string()));
+  EXPECT_EQ(columns(w->model)[0]->type, OptInt(static_cast<int32_t>(VariableType::Numeric)));
+
+  // Without a header the first line is row 1 and names are Var1 …; an empty
+  // line in the middle of a file is no record, and a file without a final
+  // line break loses nothing.
+  auto n = importText(dir, "x,y\n\n1,2", false);
+  EXPECT_EQ(n->names(), (std::vector<std::string>{"Var1", "Var2"}));
+  EXPECT_EQ(countRows(n->model), 2u);
+  EXPECT_EQ(n->row(1), (std::vector<std::string>{"x", "y"}));
+  // Duplicate header texts stay duplicates; the types come from the values.
+  auto d = importText(dir, "k\tk\nyes\t2021-01-05\nno\t2021-02-05\nyes\t\n", true, u'\t');
+  EXPECT_EQ(d->names(), (std::vector<std::string>{"k", "k"}));
+  auto cols = columns(d->model);
+  EXPECT_EQ(cols[0]->type, OptInt(static_cast<int32_t>(VariableType::Binary)));
+  EXPECT_EQ(cols[1]->type, OptInt(static_cast<int32_t>(VariableType::DateTime)));
+  EXPECT_EQ(cols[1]->obs, OptInt(2));
+}
+
+TEST(Importer, RowAndFieldLimits) {
+  TempDir dir;
+  std::string wide;
+  for (int i = 0; i < 600; ++i) wide += (i ? "," : "") + std::to_string(i);
+  auto w = importText(dir, wide + "\n" + wide + "\n", true);
+  EXPECT_EQ(countColumns(w->model), 500u);
+  EXPECT_EQ(w->rec.code, kImportReadToEnd);  // extra fields of a text line are dropped silently
+
+  for (int lines : {100000, 100050}) {
+    std::string big = "v\n";
+    big.reserve(static_cast<size_t>(lines) * 7);
+    for (int i = 1; i <= lines; ++i) big += std::to_string(i) + "\n";
+    auto b = importText(dir, big, true);
+    EXPECT_EQ(countRows(b->model), 100000u) << lines;
+    EXPECT_EQ(b->rec.code, kImportLimitReached) << lines;
+    EXPECT_EQ(b->rec.calls[1], "line 100/100");
+    EXPECT_EQ(b->rec.calls[1000], "line 100000/100000");
+    EXPECT_EQ(columns(b->model)[0]->max, OptReal(100000));
+  }
+  auto empty = importText(dir, "", true);
+  EXPECT_EQ(countColumns(empty->model), 0u);
+  EXPECT_EQ(countRows(empty->model), 0u);
+  EXPECT_EQ(empty->rec.code, kImportReadToEnd);
+}
+
+TEST(Importer, ReaderFailureKeepsWhatWasReadTyped) {
+  TempDir dir;
+  ImportOptions opts;
+  opts.dataFile = dir.write("bad.csv", "n,t\n1,a\n2,b\"x\n3,c\n");
+  opts.target = dir.path / "bad.tbx";
+  std::vector<std::string> statuses;
+  ImportOutcome r = importDataFile(opts, dir.path, [&](const std::string& s) { statuses.push_back(s); });
+  EXPECT_NE(r.code, kImportReadToEnd);
+  EXPECT_NE(r.code, kImportLimitReached);
+  EXPECT_EQ(r.alertTitle, "Error While Importing");
+  EXPECT_EQ(r.alertMessage, "Some rows and columns may be missing, or wrong delimiter may have been used.");
+  EXPECT_EQ(statuses.front(), "Importing file...");
+  EXPECT_EQ(statuses.back(), "Successfully created new workspace.");
+  EXPECT_NE(std::find(statuses.begin(), statuses.end(), "Processing variable n"), statuses.end());
+  Model m;
+  ASSERT_TRUE(m.openStore(opts.target));
+  EXPECT_GE(countRows(m), 1u);
+  Column* n = columns(m)[0];
+  EXPECT_EQ(n->type, OptInt(static_cast<int32_t>(VariableType::Numeric)));
+  EXPECT_GE(n->obs.value_or(0), 1);
+}
+
+TEST(Documents, InboxListingDefaultsAndDeletion) {
+  TempDir dir;
+  dir.write("data.csv", "a\n");
+  dir.write("data-1.csv", "a\n");
+  fs::path handed = dir.write("Inbox/data.csv", "b\n");
+  EXPECT_EQ(moveFromInbox(handed, dir.path), dir.path / "data-2.csv");
+  EXPECT_FALSE(fs::exists(handed));
+  fs::path notInbox = dir.write("sub/x.csv", "c\n");
+  EXPECT_EQ(moveFromInbox(notInbox, dir.path), notInbox);
+  removeInbox(dir.path);
+  EXPECT_FALSE(fs::exists(dir.path / "Inbox"));
+
+  dir.write("b.TXT", "");
+  dir.write("a.txt", "");
+  dir.write(".hidden.csv", "");
+  dir.write("notes.md", "");
+  ASSERT_TRUE(createEmptyWorkspace(dir.path / "Zeta.tbx"));
+  ASSERT_TRUE(createEmptyWorkspace(dir.path / "alpha.tbx"));
+  DocumentList l = listDocuments(dir.path);
+  EXPECT_EQ(l.workspaces, (std::vector<std::string>{"alpha.tbx", "Zeta.tbx"}));
+  EXPECT_EQ(l.dataFiles, (std::vector<std::string>{"a.txt", "data-1.csv", "data-2.csv", "data.csv"}));
+
+  EXPECT_EQ(delimiterForIndex(defaultDelimiterIndex("x.csv")), u',');
+  EXPECT_EQ(delimiterForIndex(defaultDelimiterIndex("x.txt")), u'\t');
+  EXPECT_EQ(delimiterForIndex(7), u'\t');
+
+  Model shared;
+  ASSERT_TRUE(shared.openStore(dir.path / "alpha.tbx"));
+  EXPECT_EQ(countRows(shared), 10u);
+  EXPECT_EQ(countColumns(shared), 3u);
+  EXPECT_EQ(shared.metadataValueForKey("dataSource"), OptText("__EMPTY__"));
+  EXPECT_EQ(deleteDocument(shared, dir.path / "alpha.tbx"), DeleteResult::RefusedOpenWorkspace);
+  EXPECT_TRUE(fs::exists(dir.path / "alpha.tbx"));
+  EXPECT_EQ(deleteDocument(shared, dir.path / "Zeta.tbx"), DeleteResult::Deleted);
+  EXPECT_FALSE(fs::exists(dir.path / "Zeta.tbx"));
+}
