@@ -9,6 +9,7 @@
 #include <unicode/unistr.h>
 
 #include <charconv>
+#include <cmath>
 #include <cstdint>
 
 #include "engine/number_format.h"
@@ -123,17 +124,44 @@ NumberReaders::NumberReaders(std::string_view decimalSeparator)
   if (symbols->getSymbol(Sym::kZeroDigitSymbol) != icu::UnicodeString(u'0')) return;
   decimal_ = asciiSymbol(symbols->getSymbol(Sym::kDecimalSeparatorSymbol));
   minus_ = asciiSymbol(symbols->getSymbol(Sym::kMinusSignSymbol));
-  exponent_ = symbols->getSymbol(Sym::kExponentialSymbol) == icu::UnicodeString(u"E");
+  const char grouping = asciiSymbol(symbols->getSymbol(Sym::kGroupingSeparatorSymbol));
+  auto isNumberChar = [](char c) { return (c >= '0' && c <= '9') || c == '+' || c == 'e' || c == 'E'; };
+  if (!decimal_ || isNumberChar(decimal_) || isNumberChar(minus_) || minus_ == decimal_) return;
+
+  // Each rule of the fast path is enabled only when the locale's ICU reader
+  // agrees with it on a few probes; the randomized test covers the rest.
+  auto reads = [&](const std::string& text, double expected) {
+    double v = 0;
+    const bool ok = parseWhole(decimal, icu::UnicodeString::fromUTF8(text), v);
+    return std::isnan(expected) ? !ok : ok && v == expected;
+  };
+  const std::string dec(1, decimal_);
+  if (!reads("12" + dec + "5", 12.5) || !reads(dec + "5", 0.5) || !reads("3" + dec, 3)) return;
+  if (minus_ && !reads(std::string(1, minus_) + "7" + dec + "25", -7.25)) minus_ = 0;
+  exponent_ = symbols->getSymbol(Sym::kExponentialSymbol) == icu::UnicodeString(u"E") && reads("1E5", 1e5) &&
+              reads("1e5", 1e5) && reads("2E+3", 2e3) && reads("25E-1", 2.5);
   const int primary = decimal->getGroupingSize();
   const int secondary = decimal->getSecondaryGroupingSize();
-  if (decimal->isGroupingUsed() && primary > 0 && (secondary <= 0 || secondary == primary)) {
-    grouping_ = asciiSymbol(symbols->getSymbol(Sym::kGroupingSeparatorSymbol));
+  if (decimal->isGroupingUsed() && primary > 0 && primary < 9 && (secondary <= 0 || secondary == primary)) {
     groupSize_ = primary;
-  }
-  auto isDigitOrSign = [](char c) { return (c >= '0' && c <= '9') || c == '+' || c == 'e' || c == 'E'; };
-  if (!decimal_ || isDigitOrSign(decimal_) || grouping_ == decimal_ || isDigitOrSign(grouping_) ||
-      minus_ == decimal_ || minus_ == grouping_ || isDigitOrSign(minus_)) {
-    return;
+    const std::string group(size_t(primary), '5');
+    const double one = std::pow(10.0, primary), two = std::pow(10.0, 2 * primary);
+    const double grouped = 5.0 * (one - 1) / 9.0;  // the digits 55...5 of one group
+    const std::string separators[kGroupingKinds] = {
+        grouping && grouping != decimal_ && !isNumberChar(grouping) && grouping != minus_
+            ? std::string(1, grouping)
+            : std::string(),
+        " ", "\u00a0", "\u202f"};
+    for (int kind = 0; kind < kGroupingKinds; ++kind) {
+      const std::string& sep = separators[kind];
+      if (sep.empty()) continue;
+      const bool agrees = reads("3" + sep + group, 3 * one + grouped) &&
+                          reads("42" + sep + group + sep + group, 42 * two + grouped * one + grouped) &&
+                          reads("3" + sep + group.substr(1), std::nan("")) &&
+                          reads(group + "5" + sep + group, std::nan(""));
+      if (agrees) groupingKinds_ |= 1u << kind;
+    }
+    groupingChar_ = (groupingKinds_ & 1u) ? grouping : 0;
   }
   nanSymbol_ = asciiLower(symbols->getSymbol(Sym::kNaNSymbol));
   infinitySymbol_ = asciiLower(symbols->getSymbol(Sym::kInfinitySymbol));
@@ -142,79 +170,89 @@ NumberReaders::NumberReaders(std::string_view decimalSeparator)
 
 NumberReaders::~NumberReaders() = default;
 
+// The grouping separator at p, as a kind (0 the locale's ASCII one, 1 space,
+// 2 no-break space, 3 narrow no-break space) and its length in bytes.
+inline bool NumberReaders::groupingAt(const char* p, const char* end, int& kind, int& width) const {
+  const unsigned char c = static_cast<unsigned char>(*p);
+  if (c == static_cast<unsigned char>(groupingChar_) && groupingChar_) {
+    kind = 0, width = 1;
+  } else if (c == ' ') {
+    kind = 1, width = 1;
+  } else if (c == 0xC2 && end - p >= 2 && static_cast<unsigned char>(p[1]) == 0xA0) {
+    kind = 2, width = 2;
+  } else if (c == 0xE2 && end - p >= 3 && static_cast<unsigned char>(p[1]) == 0x80 &&
+             static_cast<unsigned char>(p[2]) == 0xAF) {
+    kind = 3, width = 3;
+  } else {
+    return false;
+  }
+  return (groupingKinds_ >> kind) & 1u;
+}
+
 FastReading NumberReaders::fastNumberForString(std::string_view text, double& value) const {
   if (!fastEnabled_) return FastReading::Undecided;
   const char* p = text.data();
   const char* const end = p + text.size();
 
-  // The digits without grouping, as "<int>.<frac>e<exp>" for std::from_chars
-  // when the exact shortcut below does not apply. Longer texts go to ICU.
-  constexpr int kBufferSize = 128;
-  char buffer[kBufferSize];
-  int length = 0;
-  buffer[length++] = '0';
-
   // The first 19 significant digits as an integer, and the power of ten that
-  // scales it.
+  // scales it; later digits only set `truncated`.
   uint64_t mantissa = 0;
   int significant = 0;
   int scale = 0;
   bool truncated = false;
-  auto digit = [&](char c, bool fraction) {
-    if (mantissa == 0 && c == '0') {
-      if (fraction) --scale;
-      return;
-    }
-    if (significant < 19) {
-      mantissa = mantissa * 10 + uint64_t(c - '0');
-      ++significant;
-      if (fraction) --scale;
-    } else {
-      truncated = true;
-      if (!fraction) ++scale;
-    }
-  };
 
   bool negative = false;
-  if (p < end && *p == minus_) {
+  if (p < end && *p == minus_ && minus_) {
     negative = true;
     ++p;
   }
 
+  // Grouping as ICU's strict decimal reader accepts it: a first group of
+  // 1..size digits, then groups of exactly size digits, all with the same
+  // separator.
   int intDigits = 0;
   int groupDigits = 0;
-  bool grouped = false;
-  for (; p < end; ++p) {
-    char c = *p;
-    if (c >= '0' && c <= '9') {
-      if (length >= kBufferSize - 16) return FastReading::Undecided;
-      buffer[length++] = c;
-      digit(c, false);
+  int separator = -1;
+  while (p < end) {
+    const unsigned digit = unsigned(static_cast<unsigned char>(*p)) - '0';
+    if (digit < 10) {
+      if (significant < 19) {
+        mantissa = mantissa * 10 + digit;
+        significant += mantissa != 0;
+      } else {
+        truncated = true;
+        ++scale;
+      }
       ++intDigits;
       ++groupDigits;
-    } else if (c == grouping_ && grouping_) {
-      // Grouping as ICU's strict decimal reader accepts it: a first group of
-      // 1..size digits, then groups of exactly size digits.
-      if (groupDigits == 0 || (grouped ? groupDigits != groupSize_ : groupDigits > groupSize_)) {
-        goto undecided;
-      }
-      grouped = true;
-      groupDigits = 0;
-    } else {
-      break;
+      ++p;
+      continue;
     }
+    int kind, width;
+    if (!groupingKinds_ || !groupingAt(p, end, kind, width)) break;
+    if (groupDigits == 0 ||
+        (separator >= 0 ? groupDigits != groupSize_ || kind != separator : groupDigits > groupSize_)) {
+      goto undecided;
+    }
+    separator = kind;
+    groupDigits = 0;
+    p += width;
   }
-  if (grouped && groupDigits != groupSize_) goto undecided;
+  if (separator >= 0 && groupDigits != groupSize_) goto undecided;
 
   {
     int fracDigits = 0;
     if (p < end && *p == decimal_) {
-      ++p;
-      buffer[length++] = '.';
-      for (; p < end && *p >= '0' && *p <= '9'; ++p) {
-        if (length >= kBufferSize - 16) return FastReading::Undecided;
-        buffer[length++] = *p;
-        digit(*p, true);
+      for (++p; p < end; ++p) {
+        const unsigned digit = unsigned(static_cast<unsigned char>(*p)) - '0';
+        if (digit >= 10) break;
+        if (significant < 19) {
+          mantissa = mantissa * 10 + digit;
+          significant += mantissa != 0;
+          --scale;
+        } else {
+          truncated = true;
+        }
         ++fracDigits;
       }
     }
@@ -247,10 +285,26 @@ FastReading NumberReaders::fastNumberForString(std::string_view text, double& va
       // quotient is the correctly rounded result (Clinger's fast path).
       v = power < 0 ? double(mantissa) / kPowersOfTen[-power] : double(mantissa) * kPowersOfTen[power];
     } else {
-      buffer[length++] = 'e';
-      auto [ptr, ec] = std::to_chars(buffer + length, buffer + kBufferSize, exponent);
-      if (ec != std::errc()) return FastReading::Undecided;
-      length = int(ptr - buffer);
+      // The digits without grouping, as "<int>.<frac>e<exp>", for the
+      // correctly rounding std::from_chars. Longer texts go to ICU.
+      constexpr size_t kBufferSize = 160;
+      if (text.size() >= kBufferSize - 2) return FastReading::Undecided;
+      char buffer[kBufferSize];
+      size_t length = 0;
+      buffer[length++] = '0';
+      bool inExponent = false;
+      for (const char* q = text.data() + (negative ? 1 : 0); q < end; ++q) {
+        const char c = *q;
+        if ((c >= '0' && c <= '9') || (inExponent && (c == '+' || c == '-'))) {
+          buffer[length++] = c;
+        } else if (c == decimal_ && !inExponent) {
+          buffer[length++] = '.';
+        } else if (c == 'e' || c == 'E') {
+          buffer[length++] = 'e';
+          inExponent = true;
+        }
+      }
+      if (length < kBufferSize && buffer[length - 1] == '.') --length;
       auto result = std::from_chars(buffer, buffer + length, v);
       // Overflow and underflow are left to ICU, which gives infinity or 0.
       if (result.ec != std::errc() || result.ptr != buffer + length) return FastReading::Undecided;

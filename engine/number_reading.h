@@ -10,9 +10,10 @@
 //
 //   [minus] int [dec frac] [(e|E) [+|-] exp]
 //
-// with the locale's ASCII minus and decimal separator, int grouped by the
-// locale's ASCII grouping separator in groups of the primary grouping size
-// (or not grouped at all), int or frac possibly empty but not both. Such a
+// with the locale's ASCII minus and decimal separator, int grouped in groups
+// of the primary grouping size (or not grouped at all) by one separator: the
+// locale's ASCII one, a space, U+00A0 or U+202F, each only if the locale's
+// reader takes it; int or frac possibly empty but not both. Such a
 // text is converted without allocating and gives the double that ICU gives
 // (correct rounding, -0 kept); anything the fast path does not fully
 // understand goes to ICU. A text without any digit that is pure ASCII and
@@ -66,13 +67,19 @@ class NumberReaders {
   struct Icu;
   std::string locale_;
   std::unique_ptr<Icu> icu_;
+  static constexpr int kGroupingKinds = 4;
+  bool groupingAt(const char* p, const char* end, int& kind, int& width) const;
+
   // The fast path's view of the locale: single ASCII symbols, or 0 when the
   // locale's symbol is not one (the fast path then never accepts it).
   bool fastEnabled_ = false;
   char decimal_ = 0;
-  char grouping_ = 0;
   char minus_ = 0;
   bool exponent_ = false;
+  // Grouping separators that the locale's strict reader takes: bit 0 its
+  // ASCII separator (groupingChar_), bits 1-3 space, U+00A0 and U+202F.
+  char groupingChar_ = 0;
+  unsigned groupingKinds_ = 0;
   int groupSize_ = 0;
   // ASCII NaN and infinity symbols, lowercase, which a digitless text may
   // still be read as.

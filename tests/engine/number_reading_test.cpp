@@ -89,7 +89,10 @@ TEST(NumberReaders, FastPathDecidesPlainNumbersAndDigitlessAsciiAlone) {
   EXPECT_EQ(r.fastNumberForString("male", v), FastReading::NotANumber);
   EXPECT_EQ(r.fastNumberForString("N/A", v), FastReading::NotANumber);
   // Left to ICU: percent, currency, NaN, grouping out of place, overflow.
-  for (const char* text : {"12%", "$5", "NaN", "banana", "1,23", "1e400", " 1", "1 234"}) {
+  EXPECT_EQ(r.fastNumberForString("-1 234 567", v),
+            FastReading::Number);  // ICU's strict reader groups by spaces too
+  EXPECT_EQ(v, -1234567.0);
+  for (const char* text : {"12%", "$5", "NaN", "banana", "1,23", "1e400", " 1", "1 23", "1,234 567"}) {
     EXPECT_EQ(r.fastNumberForString(text, v), FastReading::Undecided) << text;
   }
 }
@@ -147,11 +150,16 @@ class TextGenerator {
     std::string integer = digits(digitCount());
     if (pick(4) == 0 && !integer.empty()) {
       // Grouped, mostly in the right places.
+      // The locale's separator or a space of some kind, now and then mixed.
+      static const char* const kSpaces[] = {" ", "\u00a0", "\u202f"};
+      auto separator = [&] { return pick(2) ? grouping_ : std::string(kSpaces[pick(3)]); };
       std::string grouped;
       const bool wrong = pick(3) == 0;
+      const bool mixed = pick(6) == 0;
+      const std::string sep = separator();
       for (size_t i = 0; i < integer.size(); ++i) {
         size_t left = integer.size() - i;
-        if (i > 0 && (wrong ? pick(3) == 0 : left % 3 == 0)) grouped += grouping_;
+        if (i > 0 && (wrong ? pick(3) == 0 : left % 3 == 0)) grouped += mixed ? separator() : sep;
         grouped += integer[i];
       }
       integer = grouped;
