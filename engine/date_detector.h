@@ -49,8 +49,9 @@
 // A date alone is at 00:00. A time alone is today at that time. A date or
 // time without a zone is local time: the process's time zone, which is ICU's
 // default zone when the detector is made (the TZ environment variable unless
-// setDeviceTimeZone changed it). "today", "tomorrow", "yesterday" and lone
-// weekdays count from the current local date.
+// setDeviceTimeZone changed it); a local time that a daylight-saving change
+// skips or repeats is taken in standard time. "today", "tomorrow",
+// "yesterday" and lone weekdays count from the current local date.
 #pragma once
 
 #include <memory>

@@ -200,6 +200,9 @@ DateTimeStyles dateTimeStylesForInterval(double timeScale) {
 }
 
 std::string stringFromDateNumber(double seconds, double timeScale) {
+  // ICU's calendar spans about 5.8 million years around 1970; outside it, and
+  // for NaN and infinities, it would print an arbitrary date.
+  if (!(std::fabs(seconds) < 1e14)) return stringFromNumber(seconds);
   const icu::DateFormat* f = dateFormatter(dateTimeStylesForInterval(timeScale));
   if (!f) return {};
   icu::UnicodeString text;

@@ -56,7 +56,9 @@ struct DateTimeStyles {
 DateTimeStyles dateTimeStylesForInterval(double timeScale);
 
 // The date and/or time `seconds` after 1970-01-01 00:00 UTC, in the device's
-// zone, with the styles of dateTimeStylesForInterval(timeScale).
+// zone, with the styles of dateTimeStylesForInterval(timeScale). NaN,
+// infinities and instants beyond 10^14 seconds are written by
+// stringFromNumber instead.
 std::string stringFromDateNumber(double seconds, double timeScale = 0);
 
 // A difference between two values of the given type: stringFromNumber for a

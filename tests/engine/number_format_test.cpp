@@ -113,6 +113,8 @@ TEST(StringFromDateNumber, WritesDatesAndTimesInTheDeviceZone) {
   EXPECT_EQ(stringFromNumber(kMarch15, VariableType::DateTime), "3/15/21");
   EXPECT_EQ(stringFromNumber(1234.4, VariableType::Numeric), "1,234");
   EXPECT_EQ(stringFromNumber(3.14159, VariableType::Categorical, 2, 3600), "3.1");
+  EXPECT_EQ(stringFromDateNumber(std::numeric_limits<double>::quiet_NaN()), "NaN");
+  EXPECT_EQ(stringFromDateNumber(-1e300, 60), "-1E300");
 }
 
 TEST(StringFromDifferenceNumber, WritesDateDifferencesAsDays) {
