@@ -1,0 +1,226 @@
+// The API of the open workspace: status, the Browse grid, the Variables
+// cards, help counters, jobs and their progress streams, and About.
+#include <algorithm>
+#include <thread>
+
+#include "engine/cell_access.h"
+#include "engine/log.h"
+#include "engine/translate.h"
+#include "engine/workspace_data.h"
+#include "server/about.h"
+#include "server/grid.h"
+#include "server/server_impl.h"
+#include "server/text_match.h"
+#include "server/variable_cards.h"
+
+namespace tabulix::server {
+
+namespace {
+
+// The most variables a workspace holds.
+constexpr size_t kVariableLimit = 500;
+
+const std::set<std::string> kHelpKeys = {"import", "newVariable", "browse", "newAnalysis"};
+
+std::string fillNumber(const std::string& format, long n) {
+  size_t at = format.find("%d");
+  return at == std::string::npos ? format : format.substr(0, at) + std::to_string(n) + format.substr(at + 2);
+}
+
+Alert variableLimitAlert() {
+  return {fillNumber(tr("%d Variable Limit Reached"), static_cast<long>(kVariableLimit)),
+          tr("To make room for a new variable please delete an existing one."),
+          {tr("OK")}};
+}
+
+int64_t idParam(const httplib::Request& req, size_t index = 1) {
+  try {
+    return std::stoll(req.matches[index].str());
+  } catch (const std::exception&) {
+    throw ApiError(400, {{"error", "invalid id"}});
+  }
+}
+
+void requireWorkspace(Model& m) {
+  if (!m.currentStore()) throw ApiError(409, {{"error", "no workspace is open"}});
+}
+
+}  // namespace
+
+void ServerImpl::routeCore() {
+  get("/api/status", [this](const httplib::Request&) {
+    return shared.run([&](Model& m) { return statusJson(m); });
+  });
+
+  get("/api/about", [](const httplib::Request&) { return aboutJson(); });
+  get(R"(/api/about/licences/(\d+))", [](const httplib::Request& req) {
+    auto text = licenceText(static_cast<size_t>(idParam(req)));
+    if (!text) throw ApiError(404, {{"error", "no licence text installed"}});
+    return nlohmann::json{{"text", *text}};
+  });
+
+  // --- Browse ---
+  get("/api/browse", [this](const httplib::Request&) {
+    return shared.run([&](Model& m) {
+      nlohmann::json out;
+      if (m.currentStore()) {
+        out = browseGrid(m);
+      } else {
+        out = {{"columns", nlohmann::json::array()}, {"rows", nlohmann::json::array()}, {"cellCount", 0},
+               {"rowCount", 0}, {"columnCount", 0}, {"truncated", false}};
+      }
+      out["status"] = statusJson(m);
+      out["filterDescription"] = tr("No filter. Tap filter icons in column headers");
+      return out;
+    });
+  });
+
+  // --- Variables ---
+  get("/api/variables", [this](const httplib::Request& req) {
+    std::string search = req.has_param("search") ? req.get_param_value("search") : "";
+    std::string folded = foldForSearch(search);
+    return shared.run([&](Model& m) {
+      nlohmann::json cards = nlohmann::json::array();
+      size_t total = 0;
+      if (m.currentStore()) {
+        std::vector<Column*> cols = columns(m);
+        total = cols.size();
+        for (Column* c : cols) {
+          if (!folded.empty() && foldForSearch(c->name.value_or("")).find(folded) == std::string::npos) continue;
+          cards.push_back(toJson(cardFromCache(*c)));
+        }
+      }
+      return nlohmann::json{{"status", statusJson(m)},
+                            {"cards", cards},
+                            {"total", total},
+                            {"canAdd", m.currentStore() && total < kVariableLimit}};
+    });
+  });
+
+  // The summaries of the cards a page shows, computed on a worker with its
+  // own Model; each card's lines arrive as one event of the job.
+  post("/api/variables/refresh", [this](const httplib::Request& req) {
+    nlohmann::json body = bodyJson(req);
+    std::vector<int64_t> ids;
+    if (body.contains("ids") && body["ids"].is_array())
+      for (const auto& v : body["ids"])
+        if (v.is_number_integer() && ids.size() < 1000) ids.push_back(v.get<int64_t>());
+    uint64_t generation = 0;
+    std::shared_ptr<Model> background;
+    shared.run([&](Model& m) {
+      requireWorkspace(m);
+      generation = shared.generation();
+      background = std::make_shared<Model>(m.coordinator());
+    });
+    auto job = jobs.start("variables", [background, ids, generation](Job& job) {
+      for (int64_t id : ids) {
+        if (job.cancelled()) break;
+        Column* c = background->context().existingColumn({Entity::Column, id});
+        if (!c) continue;
+        nlohmann::json lines = nlohmann::json::array();
+        for (const auto& l : computedCardLines(*background, *c)) lines.push_back(toJson(l));
+        job.post({{"id", id}, {"generation", generation}, {"lines", lines}});
+      }
+      // Let go of the fetched cells before the job is kept for late readers.
+      background->context().reset();
+      job.finish({{"generation", generation}});
+    });
+    if (!job) throw ApiError(503, {{"error", "the server is stopping"}});
+    return nlohmann::json{{"job", job->id()}};
+  });
+
+  post("/api/variables", [this](const httplib::Request&) {
+    return shared.run([&](Model& m) {
+      requireWorkspace(m);
+      if (countColumns(m) >= kVariableLimit) throw alertError(409, "variableLimit", variableLimitAlert());
+      Column* c = addEmptyColumn(m);
+      m.saveContext();
+      return nlohmann::json{{"card", toJson(cardFromCache(*c))},
+                            {"canAdd", countColumns(m) < kVariableLimit},
+                            {"status", statusJson(m)}};
+    });
+  });
+
+  del(R"(/api/variables/(\d+))", [this](const httplib::Request& req) {
+    int64_t id = idParam(req);
+    return shared.run([&](Model& m) {
+      requireWorkspace(m);
+      Column* c = m.context().existingColumn({Entity::Column, id});
+      if (!c) throw ApiError(404, {{"error", "no such variable"}});
+      removeColumn(m, c);
+      return nlohmann::json{{"canAdd", countColumns(m) < kVariableLimit}, {"status", statusJson(m)}};
+    });
+  });
+
+  // --- help tips ---
+  get(R"(/api/help/(\w+))", [this](const httplib::Request& req) {
+    std::string key = req.matches[1].str();
+    if (!kHelpKeys.count(key)) throw ApiError(404, {{"error", "no such help tip"}});
+    return shared.run([&](Model& m) {
+      int seen = m.timesSeenHelpKey(key);
+      return nlohmann::json{{"key", key}, {"timesSeen", seen}, {"show", seen < 2}};
+    });
+  });
+  post(R"(/api/help/(\w+)/shown)", [this](const httplib::Request& req) {
+    std::string key = req.matches[1].str();
+    if (!kHelpKeys.count(key)) throw ApiError(404, {{"error", "no such help tip"}});
+    return shared.run([&](Model& m) {
+      m.incrementTimesSeenHelpKey(key);
+      return nlohmann::json{{"key", key}, {"timesSeen", m.timesSeenHelpKey(key)}};
+    });
+  });
+
+  // --- jobs ---
+  get(R"(/api/jobs/([\w-]+))", [this](const httplib::Request& req) {
+    auto job = jobs.find(req.matches[1].str());
+    if (!job) throw ApiError(404, {{"error", "no such job"}});
+    return job->toJson();
+  });
+
+  // Server-Sent Events: one "progress" event per event of the job (its id is
+  // the event's index, so a reconnecting EventSource resumes after the last
+  // one it saw), then one "end" event with the result.
+  http.Get(R"(/api/jobs/([\w-]+)/events)", [this](const httplib::Request& req, httplib::Response& res) {
+    auto job = jobs.find(req.matches[1].str());
+    if (!job) {
+      res.status = 404;
+      res.set_content(R"({"error":"no such job"})", "application/json");
+      return;
+    }
+    size_t from = 0;
+    std::string last = req.get_header_value("Last-Event-ID");
+    if (last.empty() && req.has_param("from")) last = req.get_param_value("from");
+    if (!last.empty()) {
+      try {
+        from = static_cast<size_t>(std::stoull(last)) + (req.has_header("Last-Event-ID") ? 1 : 0);
+      } catch (const std::exception&) {
+        from = 0;
+      }
+    }
+    res.set_header("Cache-Control", "no-store");
+    res.set_header("X-Accel-Buffering", "no");
+    auto next = std::make_shared<size_t>(from);
+    res.set_chunked_content_provider("text/event-stream", [this, job, next](size_t, httplib::DataSink& sink) {
+      bool done = false;
+      auto events = job->eventsFrom(*next, std::chrono::milliseconds(15000), done);
+      std::string chunk;
+      for (const auto& e : events) {
+        chunk += "id: " + std::to_string((*next)++) + "\nevent: progress\ndata: " +
+                 e.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n\n";
+      }
+      if (done) {
+        chunk += "event: end\ndata: " + job->result().dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) +
+                 "\n\n";
+      } else if (events.empty()) {
+        chunk += ": keep-alive\n\n";  // lets a dead connection show itself
+      }
+      if (!sink.write(chunk.data(), chunk.size())) return false;
+      if (done || stopping) {
+        sink.done();
+      }
+      return true;
+    });
+  });
+}
+
+}  // namespace tabulix::server

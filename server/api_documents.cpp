@@ -1,0 +1,311 @@
+// The API of the Workspaces screen: the documents folder, opening,
+// creating, importing, uploading and deleting files.
+#include <fstream>
+
+#include "engine/log.h"
+#include "engine/translate.h"
+#include "import/documents.h"
+#include "import/file_importer.h"
+#include "server/server_impl.h"
+
+namespace tabulix::server {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* kInbox = "Inbox";
+
+std::string lowerExtension(const fs::path& p) {
+  std::string e = p.extension().string();
+  if (!e.empty()) e.erase(0, 1);
+  for (char& c : e) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return e;
+}
+
+bool isDataFile(const fs::path& p) {
+  std::string e = lowerExtension(p);
+  return e == "txt" || e == "csv" || e == "xls" || e == "xlsx";
+}
+
+// The name of a file relative to the documents folder, as pages name it.
+std::string relativeName(const fs::path& file, const fs::path& documents) {
+  return file.lexically_relative(documents).generic_string();
+}
+
+// Collects the sheets a workbook inspection finds.
+class SheetCollector : public FileImporterDelegate {
+ public:
+  void importerDidInspectURL(FileImporter&, const fs::path&,
+                             const std::optional<std::vector<std::string>>& sheets) override {
+    sheets_ = sheets;
+  }
+  std::optional<std::vector<std::string>> sheets_;
+};
+
+// A name a client chose for an uploaded or new file: a plain file name.
+std::string plainFileName(const std::string& name) {
+  std::string base = fs::path(name).filename().string();
+  if (base.empty() || base == "." || base == ".." || base.front() == '.' || base.find('\0') != std::string::npos)
+    throw ApiError(400, {{"error", "invalid file name"}});
+  return base;
+}
+
+// Streams a request body into a new file in the Inbox, refusing to go past
+// `limit` bytes whatever the request declared, and returns the file.
+fs::path receiveIntoInbox(const fs::path& documents, const std::string& name, size_t limit,
+                          const std::function<bool(const std::function<bool(const char*, size_t)>&)>& read) {
+  fs::path inbox = documents / kInbox;
+  std::error_code ec;
+  fs::create_directories(inbox, ec);
+  // A file of the same name already waiting keeps its place; the new one
+  // takes the first free "name-N".
+  fs::path target = inbox / name;
+  fs::path stem = fs::path(name).stem(), ext = fs::path(name).extension();
+  for (int n = 1; fs::exists(target, ec) && n < 1000; ++n)
+    target = inbox / (stem.string() + "-" + std::to_string(n) + ext.string());
+  fs::path partial = inbox / ("." + target.filename().string() + ".part");
+  std::ofstream out(partial, std::ios::binary | std::ios::trunc);
+  if (!out) throw ApiError(500, {{"error", "cannot write into the documents folder"}});
+  size_t total = 0;
+  bool tooLarge = false;
+  bool ok = read([&](const char* data, size_t len) {
+    total += len;
+    if (total > limit) {
+      tooLarge = true;
+      return false;
+    }
+    out.write(data, static_cast<std::streamsize>(len));
+    return static_cast<bool>(out);
+  });
+  out.close();
+  if (!ok || tooLarge || !out) {
+    fs::remove(partial, ec);
+    if (tooLarge) throw ApiError(413, {{"error", "request body too large"}});
+    throw ApiError(400, {{"error", "the upload did not complete"}});
+  }
+  fs::rename(partial, target, ec);
+  if (ec) {
+    fs::remove(partial, ec);
+    throw ApiError(500, {{"error", "cannot write into the documents folder"}});
+  }
+  logLine("Open URL:\t" + target.string() + "\nWith options:\t{}\n");
+  return target;
+}
+
+}  // namespace
+
+void ServerImpl::routeDocuments() {
+  get("/api/documents", [this](const httplib::Request&) {
+    DocumentList list = listDocuments(documents);
+    return shared.run([&](Model& m) {
+      auto open = m.currentStore();
+      std::error_code ec;
+      nlohmann::json workspaces = nlohmann::json::array(), dataFiles = nlohmann::json::array();
+      for (const auto& w : list.workspaces) {
+        fs::path p = documents / w;
+        workspaces.push_back({{"name", w},
+                              {"open", open && fs::equivalent(*open, p, ec)},
+                              {"importing", isClaimed(p)}});
+      }
+      for (const auto& d : list.dataFiles) dataFiles.push_back({{"name", d}, {"extension", lowerExtension(d)}});
+      return nlohmann::json{{"workspaces", workspaces},
+                            {"dataFiles", dataFiles},
+                            {"status", statusJson(m)},
+                            {"decimalSeparator", defaultDecimalSeparator()}};
+    });
+  });
+
+  // Opening a workspace: out of the Inbox, into the shared Model, and the
+  // Inbox removed; pages then reset their other tabs and show Browse.
+  post("/api/workspaces/open", [this](const httplib::Request& req) {
+    nlohmann::json body = bodyJson(req);
+    fs::path file = documentPath(body.value("name", std::string()));
+    std::error_code ec;
+    if (lowerExtension(file) != "tbx" || !fs::is_regular_file(file, ec))
+      throw ApiError(404, {{"error", "no such workspace"}});
+    if (isClaimed(file)) throw ApiError(409, {{"error", "the workspace is being imported"}});
+    return shared.run([&](Model& m) {
+      fs::path moved = moveFromInbox(file, documents);
+      m.openStore(moved);
+      removeInbox(documents);
+      shared.bumpGeneration();
+      shared.initialEdit = false;
+      return nlohmann::json{{"status", statusJson(m)}};
+    });
+  });
+
+  // What the new-workspace screen needs to know of a data file: its default
+  // name and delimiter, and a workbook's sheets.
+  get("/api/inspect", [this](const httplib::Request& req) {
+    fs::path file = documentPath(req.get_param_value("file"));
+    std::error_code ec;
+    if (!fs::is_regular_file(file, ec)) throw ApiError(404, {{"error", "no such file"}});
+    // The inspection reads the file but no store: a Model of its own, off the shared one.
+    Model scratch;
+    SheetCollector sheets;
+    FileImporter importer(scratch, &sheets);
+    importer.inspectURL(file);
+    std::string ext = lowerExtension(file);
+    return nlohmann::json{{"file", relativeName(file, documents)},
+                          {"name", file.stem().string()},
+                          {"workbook", ext == "xls" || ext == "xlsx"},
+                          {"sheets", sheets.sheets_ ? nlohmann::json(*sheets.sheets_) : nlohmann::json()},
+                          {"delimiter", defaultDelimiterIndex(file)},
+                          {"delimiters", delimiterNames()},
+                          {"decimalSeparator", defaultDecimalSeparator()}};
+  });
+
+  // The new-workspace screen's "Create": an empty workspace, the example, or
+  // an import that runs as a job.
+  post("/api/workspaces/create", [this](const httplib::Request& req) {
+    nlohmann::json body = bodyJson(req);
+    std::string mode = body.value("mode", std::string());
+    std::string name = body.value("name", std::string());
+    if (name.empty() || name.find('/') != std::string::npos || name.front() == '.')
+      throw ApiError(400, {{"error", "invalid workspace name"}});
+    fs::path target = workspaceTarget(documents, name);
+    if (!confinedPath(documents, relativeName(target, documents)))
+      throw ApiError(400, {{"error", "invalid workspace name"}});
+    std::error_code ec;
+    if (isClaimed(target)) throw ApiError(409, {{"error", "the workspace is being imported"}});
+    if (fs::exists(target, ec) && !body.value("replace", false))
+      throw alertError(409, "exists",
+                       {tr("Confirm Replace"), tr("Really replace existing workspace?"), {tr("Cancel"), tr("Replace")}});
+
+    if (mode == "blank" || mode == "example") {
+      return shared.run([&](Model& m) {
+        // Replacing the open workspace: let go of it first.
+        m.closeStores();
+        bool ok = mode == "blank" ? createEmptyWorkspace(target) : copyExample(target);
+        if (!ok) throw ApiError(500, {{"error", mode == "blank" ? "cannot create the workspace" : "cannot copy the example"}});
+        m.openStore(target);
+        shared.bumpGeneration();
+        shared.initialEdit = mode == "blank";
+        return nlohmann::json{{"status", statusJson(m)}};
+      });
+    }
+    if (mode != "import") throw ApiError(400, {{"error", "unknown mode"}});
+
+    ImportOptions options;
+    options.dataFile = documentPath(body.value("file", std::string()));
+    if (!fs::is_regular_file(options.dataFile, ec)) throw ApiError(404, {{"error", "no such file"}});
+    options.target = target;
+    options.hasHeader = body.value("hasHeader", true);
+    options.sheet = body.value("sheet", 0);
+    options.delimiter = delimiterForIndex(body.value("delimiter", 0));
+    std::string decimal = body.value("decimalSeparator", defaultDecimalSeparator());
+    options.decimalSeparator = decimal == "," ? "," : ".";
+    if (!claimFile(target)) throw ApiError(409, {{"error", "the workspace is being imported"}});
+    // The shared Model lets go of its store before the import writes the
+    // new file (which may be the one it had open).
+    shared.run([](Model& m) { m.closeStores(); });
+    fs::path docs = documents;
+    auto job = jobs.start("import", [this, options, docs](Job& job) {
+      struct Release {
+        ServerImpl* self;
+        fs::path file;
+        ~Release() { self->releaseFile(file); }
+      } release{this, options.target};
+      AlertScope scope;
+      ImportOutcome outcome = importDataFile(options, docs, [&job](const std::string& status) {
+        job.post({{"status", status}});
+      });
+      nlohmann::json result = {{"code", outcome.code},
+                               {"status", outcome.status},
+                               {"variables", outcome.variables},
+                               {"observations", outcome.observations},
+                               {"workspace", outcome.workspace.filename().string()}};
+      if (!outcome.alertTitle.empty())
+        result["alert"] = toJson(Alert{outcome.alertTitle, outcome.alertMessage, {tr("OK")}});
+      // The end of the import: the shared Model opens the new workspace.
+      shared.run([&](Model& m) {
+        m.openStore(outcome.workspace);
+        removeInbox(docs);
+        shared.bumpGeneration();
+        shared.initialEdit = false;
+        result["statusBlock"] = statusJson(m);
+      });
+      for (const auto& a : scope.take()) result["alerts"].push_back(toJson(a));
+      job.finish(result);
+    });
+    if (!job) {
+      releaseFile(target);
+      throw ApiError(503, {{"error", "the server is stopping"}});
+    }
+    return nlohmann::json{{"job", job->id()}, {"workspace", target.filename().string()}};
+  });
+
+  // Deleting a listed file; the open workspace is refused.
+  del("/api/documents", [this](const httplib::Request& req) {
+    fs::path file = documentPath(req.get_param_value("name"));
+    std::error_code ec;
+    std::string ext = lowerExtension(file);
+    if (file.parent_path() != documents || (ext != "tbx" && !isDataFile(file)) || !fs::is_regular_file(file, ec))
+      throw ApiError(404, {{"error", "no such document"}});
+    if (isClaimed(file)) throw ApiError(409, {{"error", "the workspace is being imported"}});
+    return shared.run([&](Model& m) {
+      DeleteResult r = deleteDocument(m, file);
+      if (r == DeleteResult::RefusedOpenWorkspace)
+        throw alertError(409, "open", {tr("Confirm Delete"), tr("Cannot delete open workspace:"), {tr("Cancel")}});
+      return nlohmann::json{{"deleted", r == DeleteResult::Deleted}, {"status", statusJson(m)}};
+    });
+  });
+
+  // A file handed over from the page ("Open In…"): it lands in the Inbox.
+  http.Post("/api/upload", [this](const httplib::Request& req, httplib::Response& res,
+                                  const httplib::ContentReader& reader) {
+    AlertScope scope;
+    try {
+      std::string name = plainFileName(req.get_param_value("name"));
+      fs::path file = receiveIntoInbox(documents, name, options.maxBodyBytes, [&](const auto& sink) {
+        return reader([&](const char* d, size_t n) { return sink(d, n); });
+      });
+      nlohmann::json body = {{"file", relativeName(file, documents)},
+                             {"kind", lowerExtension(file) == "tbx" ? "workspace" : "text"}};
+      res.set_content(body.dump(), "application/json");
+    } catch (const ApiError& e) {
+      res.status = e.status();
+      res.set_content(e.body().dump(), "application/json");
+    }
+  });
+
+  // The Web Share Target of the installed app: a shared file arrives as a
+  // form upload; the page then opens or imports it like a handed-over file.
+  http.Post("/share-target", [this](const httplib::Request& req, httplib::Response& res,
+                                    const httplib::ContentReader& reader) {
+    try {
+      if (!req.is_multipart_form_data()) throw ApiError(400, {{"error", "expected a form upload"}});
+      std::string fileName;
+      std::vector<std::string> bodies;
+      std::string current;
+      bool inFile = false;
+      size_t total = 0;
+      // Only the first file part is kept; it is buffered up to the body
+      // limit, then written to the Inbox.
+      bool ok = reader(
+          [&](const httplib::MultipartFormData& part) {
+            inFile = fileName.empty() && !part.filename.empty();
+            if (inFile) fileName = part.filename;
+            return true;
+          },
+          [&](const char* d, size_t n) {
+            total += n;
+            if (total > options.maxBodyBytes) return false;
+            if (inFile) current.append(d, n);
+            return true;
+          });
+      if (!ok || fileName.empty()) throw ApiError(400, {{"error", "no file was shared"}});
+      std::string name = plainFileName(fileName);
+      fs::path file = receiveIntoInbox(documents, name, options.maxBodyBytes, [&](const auto& sink) {
+        return sink(current.data(), current.size());
+      });
+      res.set_redirect("/?open=" + httplib::detail::encode_query_param(relativeName(file, documents)), 303);
+    } catch (const ApiError& e) {
+      res.status = e.status();
+      res.set_content(e.body().dump(), "application/json");
+    }
+  });
+}
+
+}  // namespace tabulix::server

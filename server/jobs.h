@@ -1,0 +1,95 @@
+// Long work of the server (imports, variable summaries) on worker threads,
+// with progress events that browsers read while the work runs.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+namespace tabulix::server {
+
+// One piece of background work: its kind, the events it posted, and its end.
+class Job {
+ public:
+  Job(std::string id, std::string kind) : id_(std::move(id)), kind_(std::move(kind)) {}
+
+  const std::string& id() const { return id_; }
+  const std::string& kind() const { return kind_; }
+
+  // Adds a progress event and wakes every reader.
+  void post(nlohmann::json event);
+  // Marks the job finished with its result and wakes every reader.
+  void finish(nlohmann::json result);
+  // True once finish was called.
+  bool finished() const;
+  // Asks the work to stop early; the work checks cancelled() where it can.
+  void cancel() { cancelled_ = true; }
+  bool cancelled() const { return cancelled_; }
+
+  // Events from index `from` on, waiting up to `wait` for one to arrive when
+  // there is none yet and the job is still running. `done` tells whether the
+  // job had finished when the events were taken (so none will follow).
+  std::vector<nlohmann::json> eventsFrom(size_t from, std::chrono::milliseconds wait, bool& done);
+  // The job as JSON: id, kind, every event so far, finished and result.
+  nlohmann::json toJson() const;
+  // The result given to finish (null before).
+  nlohmann::json result() const;
+  // When the job finished (for pruning old jobs).
+  std::chrono::steady_clock::time_point finishedAt() const;
+
+ private:
+  std::string id_, kind_;
+  mutable std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<nlohmann::json> events_;
+  bool finished_ = false;
+  nlohmann::json result_;
+  std::chrono::steady_clock::time_point finishedAt_;
+  std::atomic<bool> cancelled_{false};
+};
+
+// Starts jobs on their own threads and keeps them findable by id for a while
+// after they end. Destroying the registry cancels and joins every worker.
+class JobRegistry {
+ public:
+  JobRegistry() = default;
+  ~JobRegistry();
+  JobRegistry(const JobRegistry&) = delete;
+  JobRegistry& operator=(const JobRegistry&) = delete;
+
+  // Creates a job and runs `work` on a new thread. An exception escaping the
+  // work finishes the job with {"error": message}; a job the work left
+  // unfinished is finished with a null result.
+  std::shared_ptr<Job> start(const std::string& kind, std::function<void(Job&)> work);
+  // The job with this id, or nullptr when unknown or pruned.
+  std::shared_ptr<Job> find(const std::string& id);
+  // Cancels every job and waits for every worker to end.
+  void shutdown();
+  // Number of jobs still running.
+  size_t running();
+
+ private:
+  void prune();
+
+  std::mutex mutex_;
+  std::map<std::string, std::shared_ptr<Job>> jobs_;
+  struct Worker {
+    std::thread thread;
+    std::shared_ptr<std::atomic<bool>> done;
+  };
+  std::vector<Worker> workers_;
+  uint64_t next_ = 1;
+  bool stopping_ = false;
+};
+
+}  // namespace tabulix::server

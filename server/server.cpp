@@ -1,0 +1,372 @@
+#include "server/server.h"
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+
+#include "engine/log.h"
+#include "engine/workspace_data.h"
+#include "server/server_impl.h"
+
+namespace tabulix::server {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kCookieName = "tabulix_token";
+// JSON requests are small; only uploads may approach the full body limit.
+constexpr size_t kJsonBodyLimit = 1u << 20;
+
+bool startsWith(const std::string& s, std::string_view prefix) { return s.compare(0, prefix.size(), prefix) == 0; }
+
+void sendJson(httplib::Response& res, const nlohmann::json& body, int status = 200) {
+  res.status = status;
+  res.set_header("Cache-Control", "no-store");
+  res.set_content(body.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace), "application/json");
+}
+
+void plainPage(httplib::Response& res, int status, const std::string& title, const std::string& text) {
+  res.status = status;
+  res.set_header("Cache-Control", "no-store");
+  res.set_content("<!doctype html><meta charset=utf-8><meta name=viewport content='width=device-width'>"
+                  "<title>" +
+                      title + "</title><body style='font-family:system-ui;padding:2em;max-width:40em'><h1>" + title +
+                      "</h1><p>" + text + "</p>",
+                  "text/html; charset=utf-8");
+}
+
+std::string contentType(const fs::path& p) {
+  static const std::pair<const char*, const char*> types[] = {
+      {".html", "text/html; charset=utf-8"},
+      {".js", "text/javascript; charset=utf-8"},
+      {".mjs", "text/javascript; charset=utf-8"},
+      {".css", "text/css; charset=utf-8"},
+      {".json", "application/json"},
+      {".webmanifest", "application/manifest+json"},
+      {".svg", "image/svg+xml"},
+      {".png", "image/png"},
+      {".ico", "image/x-icon"},
+      {".txt", "text/plain; charset=utf-8"},
+      {".woff2", "font/woff2"},
+  };
+  std::string ext = p.extension().string();
+  for (auto& [e, t] : types)
+    if (ext == e) return t;
+  return "application/octet-stream";
+}
+
+bool readWholeFile(const fs::path& p, std::string& out) {
+  std::ifstream in(p, std::ios::binary);
+  if (!in) return false;
+  std::ostringstream ss;
+  ss << in.rdbuf();
+  out = ss.str();
+  return true;
+}
+
+}  // namespace
+
+ApiError alertError(int status, const std::string& code, const Alert& alert) {
+  return ApiError(status, {{"error", code}, {"alert", toJson(alert)}});
+}
+
+std::optional<fs::path> findWebRoot(const fs::path& program) {
+  std::vector<fs::path> candidates;
+  if (const char* env = std::getenv("TABULIX_WEB_DIR"); env && *env) candidates.emplace_back(env);
+  std::error_code ec;
+  fs::path exe = fs::canonical(program, ec);
+  if (ec) exe = fs::canonical("/proc/self/exe", ec);
+  if (!ec) {
+    candidates.push_back(exe.parent_path() / ".." / "share" / "tabulix" / "web");
+    candidates.push_back(exe.parent_path() / "web");
+  }
+  candidates.emplace_back(TABULIX_WEB_DIST_DIR);
+  for (const auto& c : candidates)
+    if (fs::is_regular_file(c / "index.html", ec)) return fs::canonical(c, ec);
+  return std::nullopt;
+}
+
+ServerImpl::ServerImpl(Model& sharedModel, ServerOptions opts) : options(std::move(opts)), shared(sharedModel) {
+  std::error_code ec;
+  fs::create_directories(options.documents, ec);
+  documents = fs::canonical(options.documents, ec);
+  if (ec) throw std::runtime_error("cannot use the documents folder " + options.documents.string());
+  webRoot = options.webRoot ? std::optional<fs::path>(fs::canonical(*options.webRoot, ec)) : std::nullopt;
+  if (ec) webRoot.reset();
+  if (options.token)
+    token = *options.token;
+  else if (!isLoopbackHost(options.host))
+    token = randomToken();
+  if (options.preferences) shared.run([&](Model& m) { m.setPreferences(options.preferences); });
+  installAlertHandler();
+
+  // Progress streams hold a request thread for as long as a job runs, so the
+  // pool is larger than the number of cores.
+  int threads = options.threads;
+  http.new_task_queue = [threads] { return new httplib::ThreadPool(static_cast<size_t>(threads)); };
+  http.set_payload_max_length(options.maxBodyBytes);
+  http.set_keep_alive_timeout(30);
+  http.set_read_timeout(60);
+  http.set_write_timeout(60);
+  http.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
+    return admit(req, res) ? httplib::Server::HandlerResponse::Unhandled : httplib::Server::HandlerResponse::Handled;
+  });
+  http.set_post_routing_handler([](const httplib::Request&, httplib::Response& res) {
+    res.set_header("X-Content-Type-Options", "nosniff");
+    res.set_header("Referrer-Policy", "no-referrer");
+    res.set_header("X-Frame-Options", "DENY");
+    res.set_header("Content-Security-Policy",
+                   "default-src 'self'; img-src 'self' data: blob:; style-src 'self' 'unsafe-inline'; "
+                   "script-src 'self'; connect-src 'self'; frame-ancestors 'none'; base-uri 'none'; "
+                   "form-action 'self'; manifest-src 'self'");
+  });
+  http.set_exception_handler([](const httplib::Request& req, httplib::Response& res, std::exception_ptr ep) {
+    std::string what = "unexpected failure";
+    try {
+      if (ep) std::rethrow_exception(ep);
+    } catch (const std::exception& e) {
+      what = e.what();
+    } catch (...) {
+    }
+    logLine("Request " + req.method + " " + req.path + " failed: " + what);
+    sendJson(res, {{"error", what}}, 500);
+  });
+  routeCore();
+  routeDocuments();
+  http.Get(".*", [this](const httplib::Request& req, httplib::Response& res) { serveStatic(req, res); });
+}
+
+ServerImpl::~ServerImpl() { stop(); }
+
+bool ServerImpl::admit(const httplib::Request& req, httplib::Response& res) {
+  // DNS rebinding: a page of another site whose name now resolves here
+  // still sends its own name as Host.
+  if (!hostCheck || !hostCheck->allows(req.get_header_value("Host"))) {
+    plainPage(res, 421, "Refused", "This server answers only to its own address.");
+    return false;
+  }
+  bool api = startsWith(req.path, "/api/");
+  bool mutating = req.method != "GET" && req.method != "HEAD" && req.method != "OPTIONS";
+  // Bodies are read in full only with a declared length, which the limits
+  // below and the HTTP layer's own limit check before reading.
+  if (mutating && req.has_header("Transfer-Encoding")) {
+    sendJson(res, {{"error", "length required"}}, 411);
+    return false;
+  }
+  uint64_t length = std::strtoull(req.get_header_value("Content-Length").c_str(), nullptr, 10);
+  bool upload = req.path == "/api/upload" || req.path == "/share-target";
+  if (length > (upload ? options.maxBodyBytes : kJsonBodyLimit)) {
+    sendJson(res, {{"error", "request body too large"}}, 413);
+    return false;
+  }
+  // Writes from pages of other sites: a cross-site form or fetch carries a
+  // foreign Origin (or a cross-site fetch mark); the API also requires a
+  // header that only a same-origin script can add without a preflight.
+  if (mutating) {
+    std::string origin = req.get_header_value("Origin");
+    if (!origin.empty()) {
+      std::string host = origin;
+      for (const char* scheme : {"http://", "https://"})
+        if (startsWith(host, scheme)) host = host.substr(std::string_view(scheme).size());
+      if (origin == "null" || !hostCheck->allows(host)) {
+        sendJson(res, {{"error", "cross-origin request refused"}}, 403);
+        return false;
+      }
+    }
+    std::string site = req.get_header_value("Sec-Fetch-Site");
+    if (site == "cross-site" || site == "same-site") {
+      sendJson(res, {{"error", "cross-site request refused"}}, 403);
+      return false;
+    }
+    if (api && req.get_header_value("X-Tabulix-Request") != "1") {
+      sendJson(res, {{"error", "missing X-Tabulix-Request header"}}, 403);
+      return false;
+    }
+  }
+  if (token.empty()) return true;
+  // The token arrives once in the address; it is traded for a cookie that
+  // scripts cannot read, and the address is cleaned so it is not bookmarked.
+  if (req.has_param("token")) {
+    if (!constantTimeEquals(req.get_param_value("token"), token)) {
+      plainPage(res, 403, "Wrong access token", "Open the address that tabulix serve printed.");
+      return false;
+    }
+    res.set_header("Set-Cookie", std::string(kCookieName) + "=" + token + "; Path=/; HttpOnly; SameSite=Strict");
+    res.set_redirect(req.path.empty() ? "/" : req.path, 303);
+    return false;
+  }
+  // The manifest and icons are fetched by the browser without cookies.
+  if (req.path == "/manifest.webmanifest" || startsWith(req.path, "/icons/")) return true;
+  auto cookie = cookieValue(req.get_header_value("Cookie"), kCookieName);
+  if (cookie && constantTimeEquals(*cookie, token)) return true;
+  if (api)
+    sendJson(res, {{"error", "access token required"}}, 401);
+  else
+    plainPage(res, 401, "Access token required", "Open the address that tabulix serve printed, including its token.");
+  return false;
+}
+
+void ServerImpl::serveStatic(const httplib::Request& req, httplib::Response& res) {
+  if (startsWith(req.path, "/api/")) {
+    sendJson(res, {{"error", "not found"}}, 404);
+    return;
+  }
+  if (!webRoot) {
+    plainPage(res, 503, "Tabulix", "The web interface has not been built. Run scripts/web, then start the server again.");
+    return;
+  }
+  std::string name = req.path == "/" || req.path.empty() ? "index.html" : req.path.substr(1);
+  auto file = confinedPath(*webRoot, name);
+  std::error_code ec;
+  if (!file || !fs::is_regular_file(*file, ec)) {
+    // The single-page application answers every other page address.
+    if (fs::path(name).has_extension()) {
+      plainPage(res, 404, "Not found", "No such file.");
+      return;
+    }
+    file = *webRoot / "index.html";
+  }
+  std::string body;
+  if (!readWholeFile(*file, body)) {
+    plainPage(res, 404, "Not found", "No such file.");
+    return;
+  }
+  // Built assets carry a content hash in their names and never change.
+  bool hashed = startsWith(name, "assets/");
+  res.set_header("Cache-Control", hashed ? "public, max-age=31536000, immutable" : "no-cache");
+  res.set_content(std::move(body), contentType(*file));
+}
+
+void ServerImpl::get(const std::string& pattern, JsonHandler handler) {
+  http.Get(pattern, [handler](const httplib::Request& req, httplib::Response& res) {
+    AlertScope scope;
+    try {
+      nlohmann::json body = handler(req);
+      auto alerts = scope.take();
+      if (!alerts.empty()) {
+        for (auto& a : alerts) body["alerts"].push_back(toJson(a));
+      }
+      sendJson(res, body);
+    } catch (const ApiError& e) {
+      nlohmann::json body = e.body();
+      for (auto& a : scope.take()) body["alerts"].push_back(toJson(a));
+      sendJson(res, body, e.status());
+    }
+  });
+}
+
+void ServerImpl::post(const std::string& pattern, JsonHandler handler) {
+  http.Post(pattern, [handler](const httplib::Request& req, httplib::Response& res) {
+    AlertScope scope;
+    try {
+      nlohmann::json body = handler(req);
+      for (auto& a : scope.take()) body["alerts"].push_back(toJson(a));
+      sendJson(res, body);
+    } catch (const ApiError& e) {
+      nlohmann::json body = e.body();
+      for (auto& a : scope.take()) body["alerts"].push_back(toJson(a));
+      sendJson(res, body, e.status());
+    }
+  });
+}
+
+void ServerImpl::del(const std::string& pattern, JsonHandler handler) {
+  http.Delete(pattern, [handler](const httplib::Request& req, httplib::Response& res) {
+    AlertScope scope;
+    try {
+      nlohmann::json body = handler(req);
+      for (auto& a : scope.take()) body["alerts"].push_back(toJson(a));
+      sendJson(res, body);
+    } catch (const ApiError& e) {
+      nlohmann::json body = e.body();
+      for (auto& a : scope.take()) body["alerts"].push_back(toJson(a));
+      sendJson(res, body, e.status());
+    }
+  });
+}
+
+nlohmann::json ServerImpl::bodyJson(const httplib::Request& req) {
+  if (req.body.empty()) return nlohmann::json::object();
+  nlohmann::json j = nlohmann::json::parse(req.body, nullptr, false);
+  if (j.is_discarded() || !j.is_object()) throw ApiError(400, {{"error", "the request body is not a JSON object"}});
+  return j;
+}
+
+fs::path ServerImpl::documentPath(const std::string& name) const {
+  auto p = confinedPath(documents, name);
+  if (!p) throw ApiError(400, {{"error", "invalid file name"}});
+  return *p;
+}
+
+nlohmann::json ServerImpl::statusJson(Model& model) {
+  auto store = model.currentStore();
+  return {{"workspace", store ? nlohmann::json(store->filename().string()) : nlohmann::json()},
+          {"statusLine", model.statusLine(false)},
+          {"statusLineTablet", model.statusLine(true)},
+          {"generation", shared.generation()},
+          {"initialEdit", shared.initialEdit}};
+}
+
+bool ServerImpl::claimFile(const fs::path& file) {
+  std::lock_guard lock(claimMutex_);
+  return claimed_.insert(file).second;
+}
+
+void ServerImpl::releaseFile(const fs::path& file) {
+  std::lock_guard lock(claimMutex_);
+  claimed_.erase(file);
+}
+
+bool ServerImpl::isClaimed(const fs::path& file) {
+  std::lock_guard lock(claimMutex_);
+  return claimed_.count(file) > 0;
+}
+
+bool ServerImpl::bind() {
+  if (options.port == 0) {
+    boundPort = http.bind_to_any_port(options.host);
+    if (boundPort <= 0) return false;
+  } else {
+    if (!http.bind_to_port(options.host, options.port)) return false;
+    boundPort = options.port;
+  }
+  hostCheck.emplace(options.host, boundPort);
+  return true;
+}
+
+void ServerImpl::listen() { http.listen_after_bind(); }
+
+void ServerImpl::stop() {
+  stopping = true;
+  jobs.shutdown();
+  if (http.is_running()) http.stop();
+}
+
+std::string ServerImpl::url() const {
+  std::string host = options.host;
+  if (host == "0.0.0.0" || host == "::") {
+    // A wildcard is no address to open; offer the machine's name.
+    char name[256] = {};
+    host = gethostname(name, sizeof name - 1) == 0 && name[0] ? name : "localhost";
+  } else if (host.find(':') != std::string::npos && host.front() != '[') {
+    host = "[" + host + "]";
+  }
+  std::string u = "http://" + host + ":" + std::to_string(boundPort) + "/";
+  if (!token.empty()) u += "?token=" + token;
+  return u;
+}
+
+Server::Server(Model& shared, ServerOptions options) : impl_(std::make_unique<ServerImpl>(shared, std::move(options))) {}
+Server::~Server() = default;
+bool Server::bind() { return impl_->bind(); }
+int Server::port() const { return impl_->boundPort; }
+std::string Server::url() const { return impl_->url(); }
+void Server::listen() { impl_->listen(); }
+void Server::stop() { impl_->stop(); }
+bool Server::isRunning() const { return impl_->http.is_running(); }
+
+}  // namespace tabulix::server

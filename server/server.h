@@ -1,0 +1,63 @@
+// `tabulix serve`: the HTTP server with the JSON API and the web UI.
+#pragma once
+
+#include <cstddef>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "engine/model.h"
+
+namespace tabulix {
+class Preferences;
+}
+
+namespace tabulix::server {
+
+// How the server is set up.
+struct ServerOptions {
+  std::filesystem::path documents;              // the documents folder (created if missing)
+  std::string host = "127.0.0.1";               // address to bind
+  int port = 8765;                              // 0: any free port
+  std::optional<std::filesystem::path> webRoot;  // built UI; default: found beside the program
+  // The access token; made at random when the host is not a loopback address
+  // and none is given. Loopback servers need none unless one is given.
+  std::optional<std::string> token;
+  Preferences* preferences = nullptr;            // help counters; default: the user's
+  size_t maxBodyBytes = 100u * 1024u * 1024u;    // largest request body accepted
+  int threads = 32;                              // request threads (progress streams hold one each)
+};
+
+class ServerImpl;
+
+// The server: owns the HTTP listener, the jobs and the API over the shared Model.
+class Server {
+ public:
+  Server(Model& shared, ServerOptions options);
+  ~Server();
+  Server(const Server&) = delete;
+  Server& operator=(const Server&) = delete;
+
+  // Binds the address; false (with a message on stderr) when it cannot.
+  bool bind();
+  // The port bound (useful when 0 was asked for).
+  int port() const;
+  // The address to open in a browser, with the token when one is required.
+  std::string url() const;
+  // Serves until stop() is called (from another thread or a signal handler thread).
+  void listen();
+  // Stops listening, cancels and joins the workers; safe to call twice.
+  void stop();
+  // True once listen() has started accepting connections.
+  bool isRunning() const;
+
+ private:
+  std::unique_ptr<ServerImpl> impl_;
+};
+
+// Where the built web UI is looked for: $TABULIX_WEB_DIR, then beside the
+// program (../share/tabulix/web, web/), then the source tree's web/dist.
+std::optional<std::filesystem::path> findWebRoot(const std::filesystem::path& program);
+
+}  // namespace tabulix::server

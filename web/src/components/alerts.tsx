@@ -1,0 +1,71 @@
+// Modal alerts: a title, a message and buttons, one at a time, in order.
+import { useEffect, useRef, useState } from "preact/hooks";
+import type { Alert } from "../api";
+import { t } from "../i18n";
+
+interface Pending {
+  alert: Alert;
+  // Index of the button marked destructive (drawn in red), if any.
+  destructive?: number;
+  resolve: (button: number) => void;
+}
+
+let queue: Pending[] = [];
+let notify: () => void = () => {};
+
+// Shows an alert after those already waiting; resolves with the index of the
+// button pressed.
+export function showAlert(alert: Alert, destructive?: number): Promise<number> {
+  return new Promise((resolve) => {
+    queue = [...queue, { alert, destructive, resolve }];
+    notify();
+  });
+}
+
+// Shows a list of choices titled like an alert; resolves with the index
+// chosen, or -1 when dismissed.
+export function AlertHost() {
+  const [, setTick] = useState(0);
+  const first = useRef<HTMLButtonElement>(null);
+  useEffect(() => {
+    notify = () => setTick((n) => n + 1);
+    return () => {
+      notify = () => {};
+    };
+  }, []);
+  const current = queue[0];
+  useEffect(() => {
+    first.current?.focus();
+  }, [current]);
+  if (!current) return null;
+  const close = (i: number) => {
+    queue = queue.slice(1);
+    current.resolve(i);
+    setTick((n) => n + 1);
+  };
+  const { alert } = current;
+  const buttons = alert.buttons.length ? alert.buttons : [t("OK")];
+  return (
+    <div class="scrim" role="presentation">
+      <div class="alert" role="alertdialog" aria-modal="true" aria-labelledby="alert-title" aria-describedby="alert-message">
+        <h2 id="alert-title">{alert.title}</h2>
+        {alert.message && (
+          <p id="alert-message" class="alert-message">
+            {alert.message}
+          </p>
+        )}
+        <div class={`alert-buttons ${buttons.length > 2 ? "stacked" : ""}`}>
+          {buttons.map((b, i) => (
+            <button
+              ref={i === 0 ? first : undefined}
+              class={`alert-button ${current.destructive === i ? "destructive" : ""}`}
+              onClick={() => close(i)}
+            >
+              {b}
+            </button>
+          ))}
+        </div>
+      </div>
+    </div>
+  );
+}

@@ -1,0 +1,146 @@
+// Every text the interface shows is looked up here by its English wording,
+// which is also the fallback. Texts computed by the server (status lines,
+// variable summaries, alerts of the engine) arrive already translated.
+
+type Table = Record<string, string>;
+
+// The English table: each entry maps a text to itself. A translation table
+// for another language maps the same keys to its own wording.
+const english: Table = Object.fromEntries(
+  [
+    // Tabs
+    "Workspaces",
+    "Browse",
+    "Variables",
+    "Analysis",
+    "About",
+    // Workspaces screen
+    "Enter Data Manually",
+    "Open Example",
+    "Open Existing Workspace",
+    "Import Data Files",
+    "How to import data",
+    "1) Open an email with a file attachment, or browse to a file in another app (Safari, DropBox, etc).\n2) Tap and hold on the file to get the Open In menu and choose Tabulix.\n*Tabulix supports csv, txt, and Excel files.",
+    "Get started with these sample data and analyses",
+    "Confirm Delete",
+    "Cannot delete open workspace:",
+    "Really delete file\n%@? \nCannot be undone.",
+    "Delete",
+    "Cancel",
+    "OK",
+    // New-workspace screen
+    "Create New Workspace",
+    "Name your new workspace:",
+    "Create",
+    "Advanced options",
+    "Header:",
+    "Import options:",
+    "Decimal point:",
+    "Set decimal point for this dataset. Tabulix defaults to the region format selected in the International section of the Settings app.",
+    "Create a new empty workspace.",
+    "Create a new workspace based on example.",
+    "Create a workspace with data from:",
+    "Untitled",
+    "example",
+    "comma",
+    "tab",
+    "space",
+    "Delimiter: %@",
+    "Sheet: %@",
+    "Finding sheets...",
+    "Choose Sheet",
+    "Choose Delimiter",
+    "Confirm Replace",
+    "Really replace existing workspace?",
+    "Replace",
+    // Import progress and its end
+    "Importing file...",
+    "Importing file. %u rows read.",
+    "Determining Variable Types...",
+    "Processing variable %@",
+    "Successfully created new workspace.",
+    "Row Limit Reached",
+    "Successfully created new workspace. Importing stopped after 100,000 rows so that we don't run out of memory.",
+    "Error While Importing",
+    "Some rows and columns may be missing, or wrong delimiter may have been used.",
+    // Browse and Variables
+    "Tap to edit or enter data",
+    "Tap to create a new variable",
+    "Calculating...",
+    // Analysis menu
+    "Tap to start a new analysis",
+    "Two way table of frequencies",
+    "contingency table, chi squared",
+    "Bivariate Analysis",
+    "correlation and simple linear regression",
+    "Hypothesis test of means",
+    "1, 2, or paired samples",
+    "Hypothesis test of proportions",
+    "Linear Regression",
+    "multi-variate",
+    "Logistic Regression",
+    "One-way ANOVA",
+    "table of summary statistics and box plot",
+    // Texts of this interface
+    "Upload File",
+    "Drop a file here to import it",
+    "Edit",
+    "Done",
+    "Help",
+    "Search",
+    "Search variables",
+    "Add Variable",
+    "Delete variable %@",
+    "Delete %@",
+    "Open",
+    "Open workspace %@",
+    "No workspace is open.",
+    "Open or create a workspace on the Workspaces tab.",
+    "No variables match the search.",
+    "This workspace has no variables.",
+    "No workspaces yet.",
+    "No data files yet. Upload a csv, txt or Excel file.",
+    "No analyses yet.",
+    "New Analysis",
+    "Available once analyses are built.",
+    "Version %@",
+    "Licences",
+    "Show licence",
+    "Hide licence",
+    "Loading...",
+    "Request failed",
+    "The server could not be reached.",
+    "Showing the first %u cells.",
+    "Row",
+    "Filter",
+    "Close",
+    "Import",
+    "Point-and-click data analysis",
+    "%u of %u variables",
+  ].map((s) => [s, s]),
+);
+
+let table: Table = english;
+
+// Uses another language's table; texts it lacks stay in English.
+export function setTable(t: Table): void {
+  table = { ...english, ...t };
+}
+
+// The English texts known to the interface (tests check every use against it).
+export function knownTexts(): string[] {
+  return Object.keys(english);
+}
+
+// Fills "%@", "%u" and "%d" placeholders in order.
+export function format(text: string, ...args: (string | number)[]): string {
+  let i = 0;
+  return text.replace(/%[@ud]/g, (m) => (i < args.length ? String(args[i++]) : m));
+}
+
+// The text shown for an English text, filled with the arguments.
+export function t(englishText: string, ...args: (string | number)[]): string {
+  const found = table[englishText];
+  if (found === undefined && import.meta.env?.DEV) console.warn("untranslated text:", englishText);
+  return format(found ?? englishText, ...args);
+}

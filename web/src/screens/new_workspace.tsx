@@ -1,0 +1,238 @@
+// The new-workspace screen: a name, and for an import the header switch,
+// the delimiter or sheet, and the decimal point.
+import { useEffect, useRef, useState } from "preact/hooks";
+import { api, ApiError, type Status } from "../api";
+import type { Shell } from "../app";
+import { showAlert } from "../components/alerts";
+import { ChevronIcon, CloseIcon } from "../components/icons";
+import { t } from "../i18n";
+
+export interface NewWorkspaceRequest {
+  mode: "blank" | "example" | "import";
+  file?: string; // the data file, relative to the documents folder
+}
+
+interface Inspection {
+  name: string;
+  workbook: boolean;
+  sheets: string[] | null;
+  delimiter: number;
+  delimiters: string[];
+  decimalSeparator: string;
+}
+
+const delimiterNames = ["comma", "tab", "space"];
+
+export function NewWorkspace({
+  request,
+  shell,
+  onClose,
+}: {
+  request: NewWorkspaceRequest;
+  shell: Shell;
+  onClose: () => void;
+}) {
+  const { mode, file } = request;
+  const [name, setName] = useState(mode === "blank" ? t("Untitled") : mode === "example" ? t("example") : "");
+  const [hasHeader, setHasHeader] = useState(true);
+  const [sheet, setSheet] = useState(0);
+  const [delimiter, setDelimiter] = useState(file && file.toLowerCase().endsWith(".csv") ? 0 : 1);
+  const [decimal, setDecimal] = useState(".");
+  const [inspection, setInspection] = useState<Inspection | null>(null);
+  const [choosing, setChoosing] = useState(false);
+  const [busy, setBusy] = useState(false);
+  const nameInput = useRef<HTMLInputElement>(null);
+
+  useEffect(() => {
+    if (mode === "import" && file) {
+      const base = file.split("/").pop() ?? file;
+      setName(base.replace(/\.[^.]*$/, ""));
+      api
+        .get<Inspection>(`/api/inspect?file=${encodeURIComponent(file)}`)
+        .then((r) => {
+          setInspection(r);
+          setName(r.name);
+          setDelimiter(r.delimiter);
+          setDecimal(r.decimalSeparator);
+        })
+        .catch(shell.fail);
+    } else {
+      api
+        .get<{ decimalSeparator: string }>("/api/documents")
+        .then((r) => setDecimal(r.decimalSeparator))
+        .catch(() => {});
+    }
+    nameInput.current?.focus();
+    const onKey = (e: KeyboardEvent) => {
+      if (e.key === "Escape") onClose();
+    };
+    window.addEventListener("keydown", onKey);
+    return () => window.removeEventListener("keydown", onKey);
+  }, []);
+
+  const isWorkbook = !!file && /\.xlsx?$/i.test(file);
+  const sheets = inspection?.sheets ?? null;
+  const chooserLabel = isWorkbook
+    ? sheets
+      ? t("Sheet: %@", sheets[sheet] ?? "")
+      : t("Finding sheets...")
+    : t("Delimiter: %@", t(delimiterNames[delimiter] ?? "tab"));
+
+  const create = async (replace = false) => {
+    if (!name.trim()) return;
+    setBusy(true);
+    try {
+      const body = { mode, name: name.trim(), file, hasHeader, sheet, delimiter, decimalSeparator: decimal, replace };
+      const r = await api.post<{ status?: Status; job?: string; workspace?: string }>("/api/workspaces/create", body);
+      onClose();
+      if (r.job) {
+        shell.startImport({ job: r.job, workspace: r.workspace ?? name });
+      } else if (r.status) {
+        shell.setStatus(r.status);
+        shell.go("browse");
+      }
+    } catch (e) {
+      if (e instanceof ApiError && e.code === "exists" && e.alert) {
+        const choice = await showAlert(e.alert, 1);
+        if (choice === 1) return create(true);
+      } else {
+        shell.fail(e);
+      }
+    } finally {
+      setBusy(false);
+    }
+  };
+
+  const source =
+    mode === "blank"
+      ? t("Create a new empty workspace.")
+      : mode === "example"
+        ? t("Create a new workspace based on example.")
+        : t("Create a workspace with data from:");
+
+  return (
+    <div class="scrim sheet-scrim" onClick={(e) => e.target === e.currentTarget && onClose()}>
+      <div class="sheet" role="dialog" aria-modal="true" aria-labelledby="new-ws-title">
+        <header class="sheet-header">
+          <button class="text-button" onClick={onClose}>
+            {t("Cancel")}
+          </button>
+          <h2 id="new-ws-title">{choosing ? (isWorkbook ? t("Choose Sheet") : t("Choose Delimiter")) : t("Create New Workspace")}</h2>
+          {choosing ? (
+            <button class="icon-button" aria-label={t("Close")} onClick={() => setChoosing(false)}>
+              <CloseIcon />
+            </button>
+          ) : (
+            <span class="header-spacer" />
+          )}
+        </header>
+
+        {choosing ? (
+          <ul class="list chooser">
+            {(isWorkbook ? (sheets ?? []) : delimiterNames.map((d) => t(d))).map((label, i) => {
+              const selected = isWorkbook ? i === sheet : i === delimiter;
+              return (
+                <li>
+                  <button
+                    class={`row ${selected ? "selected" : ""}`}
+                    aria-pressed={selected}
+                    onClick={() => {
+                      if (isWorkbook) setSheet(i);
+                      else setDelimiter(i);
+                      setChoosing(false);
+                    }}
+                  >
+                    <span class="row-text">{label}</span>
+                    {selected && <span class="check">✓</span>}
+                  </button>
+                </li>
+              );
+            })}
+          </ul>
+        ) : (
+          <form
+            class="sheet-body"
+            onSubmit={(e) => {
+              e.preventDefault();
+              void create();
+            }}
+          >
+            <p class="source-line">
+              {source}
+              {mode === "import" && file && <strong class="source-file"> {file.split("/").pop()}</strong>}
+            </p>
+            <label class="field">
+              <span class="field-label">{t("Name your new workspace:")}</span>
+              <input
+                ref={nameInput}
+                class="text-input"
+                value={name}
+                autocomplete="off"
+                autocapitalize="off"
+                spellcheck={false}
+                onInput={(e) => setName((e.currentTarget as HTMLInputElement).value)}
+              />
+            </label>
+            <button type="submit" class="primary-button" disabled={busy || !name.trim()}>
+              {t("Create")}
+            </button>
+
+            {mode === "import" && (
+              <div class="section">
+                <h3 class="section-title">{t("Advanced options")}</h3>
+                <ul class="list">
+                  <li class="row static">
+                    <span class="row-text">{t("Header:")}</span>
+                    <label class="switch">
+                      <input
+                        type="checkbox"
+                        role="switch"
+                        aria-label={t("Header:")}
+                        checked={hasHeader}
+                        onChange={(e) => setHasHeader((e.currentTarget as HTMLInputElement).checked)}
+                      />
+                      <span class="switch-track" />
+                    </label>
+                  </li>
+                  <li class="row static">
+                    <span class="row-text">{t("Import options:")}</span>
+                    <button
+                      type="button"
+                      class="value-button"
+                      disabled={!inspection || (isWorkbook && !sheets?.length)}
+                      onClick={() => setChoosing(true)}
+                    >
+                      {chooserLabel}
+                      <ChevronIcon size={18} />
+                    </button>
+                  </li>
+                  <li class="row static">
+                    <span class="row-text">{t("Decimal point:")}</span>
+                    <div class="segmented" role="radiogroup" aria-label={t("Decimal point:")}>
+                      {[".", ","].map((d) => (
+                        <button
+                          type="button"
+                          role="radio"
+                          aria-checked={decimal === d}
+                          class={decimal === d ? "on" : ""}
+                          onClick={() => setDecimal(d)}
+                        >
+                          {d}
+                        </button>
+                      ))}
+                    </div>
+                  </li>
+                </ul>
+                <p class="footnote">
+                  {t(
+                    "Set decimal point for this dataset. Tabulix defaults to the region format selected in the International section of the Settings app.",
+                  )}
+                </p>
+              </div>
+            )}
+          </form>
+        )}
+      </div>
+    </div>
+  );
+}

@@ -1,0 +1,247 @@
+// The Variables tab: a card per variable with its type and summary, filled
+// from the cache at once and refreshed by the server's background work.
+import { useEffect, useRef, useState } from "preact/hooks";
+import { api, followJob, type Status } from "../api";
+import type { Shell } from "../app";
+import { PlusIcon, SearchIcon, TrashIcon } from "../components/icons";
+import { t } from "../i18n";
+import { NoWorkspace } from "./browse";
+
+export interface CardLine {
+  text: string;
+  heading?: boolean;
+  value?: string;
+  count?: string;
+  percent?: string;
+}
+
+export interface Card {
+  id: number;
+  num: number;
+  name: string;
+  type: number;
+  typeLine: string;
+  lines: CardLine[];
+  cached: boolean;
+}
+
+interface VariablesAnswer {
+  status: Status;
+  cards: Card[];
+  total: number;
+  canAdd: boolean;
+}
+
+const typeClass: Record<number, string> = { 1: "categorical", 2: "binary", 3: "numeric", 4: "datetime" };
+
+function CardView({
+  card,
+  lines,
+  onDelete,
+  observe,
+}: {
+  card: Card;
+  lines: CardLine[];
+  onDelete: () => void;
+  observe: (el: Element | null) => void;
+}) {
+  const [confirming, setConfirming] = useState(false);
+  return (
+    <article class={`card ${typeClass[card.type] ?? "unknown"}`} data-id={card.id} ref={observe} data-testid="variable-card">
+      <header class="card-header">
+        <h2 class="card-name">{card.name}</h2>
+        {confirming ? (
+          <button class="delete-confirm" onClick={onDelete} onBlur={() => setConfirming(false)}>
+            {t("Delete")}
+          </button>
+        ) : (
+          <button
+            class="icon-button subtle"
+            aria-label={t("Delete variable %@", card.name)}
+            title={t("Delete variable %@", card.name)}
+            onClick={() => setConfirming(true)}
+          >
+            <TrashIcon size={20} />
+          </button>
+        )}
+      </header>
+      <p class="type-line">
+        <span class="type-dot" aria-hidden="true" />
+        {card.typeLine}
+      </p>
+      <div class="card-lines">
+        {lines.map((l) =>
+          l.heading ? (
+            <p class="card-heading">{l.text.trim()}</p>
+          ) : l.value !== undefined ? (
+            <p class="freq-line">
+              <span class="freq-value">{l.value}</span>
+              <span class="freq-count">{l.count}</span>
+              <span class="freq-percent">{l.percent}</span>
+            </p>
+          ) : (
+            <p class={`card-line ${l.text ? "" : "blank"}`}>{l.text || "\u00a0"}</p>
+          ),
+        )}
+      </div>
+    </article>
+  );
+}
+
+export function VariablesScreen({ shell }: { shell: Shell }) {
+  const [answer, setAnswer] = useState<VariablesAnswer | null>(null);
+  const [search, setSearch] = useState("");
+  const [fresh, setFresh] = useState<Record<number, CardLine[]>>({});
+  const [tip, setTip] = useState(false);
+  const requested = useRef(new Set<number>());
+  const pending = useRef(new Set<number>());
+  const timer = useRef<number | null>(null);
+  const stops = useRef<(() => void)[]>([]);
+  const observer = useRef<IntersectionObserver | null>(null);
+  const generation = useRef(0);
+
+  const load = async (text: string) => {
+    try {
+      const r = await api.get<VariablesAnswer>(`/api/variables?search=${encodeURIComponent(text)}`);
+      generation.current = r.status.generation;
+      setAnswer(r);
+      shell.setStatus(r.status);
+    } catch (e) {
+      shell.fail(e);
+    }
+  };
+
+  // Cards that come into view ask for their summaries, a batch at a time.
+  const flush = () => {
+    timer.current = null;
+    const ids = [...pending.current];
+    pending.current.clear();
+    if (!ids.length) return;
+    api
+      .post<{ job: string }>("/api/variables/refresh", { ids })
+      .then((r) => {
+        stops.current.push(
+          followJob(r.job, {
+            onEvent: (e) => {
+              if (e.generation !== generation.current) return;
+              setFresh((f) => ({ ...f, [e.id]: e.lines }));
+            },
+            onEnd: () => {},
+          }),
+        );
+      })
+      .catch(() => ids.forEach((id) => requested.current.delete(id)));
+  };
+
+  useEffect(() => {
+    observer.current = new IntersectionObserver(
+      (entries) => {
+        for (const en of entries) {
+          if (!en.isIntersecting) continue;
+          const id = Number((en.target as HTMLElement).dataset.id);
+          if (requested.current.has(id)) continue;
+          requested.current.add(id);
+          pending.current.add(id);
+        }
+        if (pending.current.size && timer.current === null) timer.current = window.setTimeout(flush, 50);
+      },
+      { rootMargin: "200px" },
+    );
+    void load("");
+    api
+      .get<{ show: boolean }>("/api/help/newVariable")
+      .then((h) => {
+        if (h.show) {
+          setTip(true);
+          void api.post("/api/help/newVariable/shown").catch(() => {});
+        }
+      })
+      .catch(() => {});
+    return () => {
+      observer.current?.disconnect();
+      stops.current.forEach((s) => s());
+      if (timer.current !== null) window.clearTimeout(timer.current);
+    };
+  }, []);
+
+  // The search runs on the server (case and diacritics ignored), shortly
+  // after typing stops.
+  useEffect(() => {
+    const h = window.setTimeout(() => void load(search), 150);
+    return () => window.clearTimeout(h);
+  }, [search]);
+
+  const observe = (el: Element | null) => {
+    if (el && observer.current) observer.current.observe(el);
+  };
+
+  const remove = async (card: Card) => {
+    try {
+      await api.del(`/api/variables/${card.id}`);
+    } catch (e) {
+      shell.fail(e);
+    }
+    await load(search);
+  };
+
+  const add = async () => {
+    setTip(false);
+    try {
+      await api.post("/api/variables");
+      await load(search);
+    } catch (e) {
+      shell.fail(e);
+    }
+  };
+
+  const open = !!answer?.status.workspace;
+  return (
+    <section class="screen variables">
+      <header class="screen-header">
+        <h1>{t("Variables")}</h1>
+        <div class="header-actions">
+          {open && (
+            <button
+              class="icon-button accent"
+              aria-label={t("Add Variable")}
+              title={t("Add Variable")}
+              onClick={() => void add()}
+            >
+              <PlusIcon />
+            </button>
+          )}
+          {open && tip && (
+            <div class="tip" role="note" onClick={() => setTip(false)}>
+              {t("Tap to create a new variable")}
+            </div>
+          )}
+        </div>
+      </header>
+      {answer && !open && <NoWorkspace shell={shell} />}
+      {open && (
+        <>
+          <div class="search-bar">
+            <SearchIcon size={20} class="search-icon" />
+            <input
+              type="search"
+              class="search-input"
+              placeholder={t("Search")}
+              aria-label={t("Search variables")}
+              value={search}
+              onInput={(e) => setSearch((e.currentTarget as HTMLInputElement).value)}
+            />
+          </div>
+          <p class="list-count">{t("%u of %u variables", answer!.cards.length, answer!.total)}</p>
+          {answer!.cards.length === 0 && (
+            <p class="empty-row">{answer!.total ? t("No variables match the search.") : t("This workspace has no variables.")}</p>
+          )}
+          <div class="cards" data-testid="cards">
+            {answer!.cards.map((c) => (
+              <CardView key={c.id} card={c} lines={fresh[c.id] ?? c.lines} observe={observe} onDelete={() => void remove(c)} />
+            ))}
+          </div>
+        </>
+      )}
+    </section>
+  );
+}
