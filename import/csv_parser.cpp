@@ -13,9 +13,6 @@ namespace tabulix {
 namespace {
 
 constexpr size_t kNever = std::numeric_limits<size_t>::max();
-// Consumed text is cut from the front of the buffer once it is at least this
-// long and longer than what is left, so each character moves at most once.
-constexpr size_t kCompactAt = 8192;
 // A buffer this large that is mostly empty after a long field is given back.
 constexpr size_t kReleaseAt = 1 << 20;
 
@@ -148,7 +145,6 @@ void CHCSVParser::updateRefillPoint() {
 
 void CHCSVParser::compactBuffer() {
   size_t live = string_.size() - start_;
-  if (start_ < kCompactAt || start_ < live) return;
   // Every index into the buffer is at or after start_.
   if (string_.capacity() > kReleaseAt && live * 4 < string_.capacity()) {
     std::vector<char16_t> fresh;
@@ -173,7 +169,7 @@ void CHCSVParser::compactBuffer() {
 void CHCSVParser::decodePending() {
   needDecode_ = false;
   if (stringBuffer_.empty() || undecodable_) return;
-  compactBuffer();
+  maybeCompact();
   if (!decoder_) {
     decoder_ = std::make_unique<TextDecoder>(streamEncoding_.value_or(TextEncoding::UTF8), sniffed_);
   }
@@ -237,22 +233,13 @@ bool CHCSVParser::parseRecord() {
 void CHCSVParser::consumeTo(size_t position) {
   start_ = position;
   next_ = position;
-  compactBuffer();
+  maybeCompact();
   updateRefillPoint();
 }
 
-void CHCSVParser::appendSanitized(size_t from, size_t to) {
-  if (!sanitizesFields_ || from == to) return;
+void CHCSVParser::appendSanitizedCopy(size_t from, size_t to) {
+  if (from == to) return;
   if (!sanitizedCopied_) {
-    if (sanitizedFrom_ == sanitizedTo_) {
-      sanitizedFrom_ = from;
-      sanitizedTo_ = to;
-      return;
-    }
-    if (from == sanitizedTo_) {
-      sanitizedTo_ = to;
-      return;
-    }
     // A quote or escape was dropped: the value is no longer a run of the input.
     sanitizedField_.assign(string_.begin() + static_cast<std::ptrdiff_t>(sanitizedFrom_),
                            string_.begin() + static_cast<std::ptrdiff_t>(sanitizedTo_));

@@ -136,8 +136,23 @@ class CHCSVParser {
 
   // The current field's resolved value: a run of `string_` while it can be,
   // copied into `sanitizedField_` once quotes or escapes are resolved.
-  void appendSanitized(size_t from, size_t to);
+  void appendSanitized(size_t from, size_t to) {
+    if (!sanitizesFields_) return;
+    if (!sanitizedCopied_ && (sanitizedFrom_ == sanitizedTo_ || from == sanitizedTo_)) {
+      if (sanitizedFrom_ == sanitizedTo_) sanitizedFrom_ = from;
+      sanitizedTo_ = to;
+      return;
+    }
+    appendSanitizedCopy(from, to);
+  }
+  void appendSanitizedCopy(size_t from, size_t to);
+  // Consumed text is cut from the front of the buffer once it is at least this
+  // long and longer than what is left, so each character moves at most once.
+  static constexpr size_t kCompactAt = 8192;
   void compactBuffer();
+  void maybeCompact() {
+    if (start_ >= kCompactAt && start_ >= string_.size() - start_) compactBuffer();
+  }
   void buildStopTables();
   bool isValidFieldCharacter(char16_t c) const {
     return !isNewlineCharacter(c) && c != u'"' && c != delimiter_;
