@@ -1,0 +1,197 @@
+// The web application in headless Chromium at phone and tablet sizes: import
+// a CSV, open the example and browse it, search and delete a variable, the
+// refusal to delete the open workspace, and a second page at work while an
+// import runs. Screenshots are kept under artifacts/<viewport>/.
+import assert from "node:assert/strict";
+import { writeFileSync } from "node:fs";
+import { join } from "node:path";
+import { after, before, describe, it } from "node:test";
+import { assertNoHorizontalScroll, shot, startBrowser, startServer, viewports } from "./harness.mjs";
+
+const tabs = (page) => page.locator("nav.tabbar");
+const alertBox = (page) => page.getByRole("alertdialog");
+
+// Presses a button of the alert on screen, after checking its title.
+async function answerAlert(page, title, button) {
+  const a = alertBox(page);
+  await a.waitFor({ timeout: 30000 });
+  assert.equal(await a.locator("h2").textContent(), title);
+  await a.getByRole("button", { name: button, exact: true }).click();
+  await a.waitFor({ state: "detached" });
+}
+
+// The import help shows by itself on the first visits; close it when it does.
+async function openWorkspacesTab(page, url) {
+  await page.goto(`${url}#/workspaces`);
+  await page.getByRole("heading", { name: "Workspaces", exact: true }).waitFor();
+  await page.waitForTimeout(300);
+  if (await alertBox(page).isVisible()) await answerAlert(page, "How to import data", "OK");
+}
+
+function surveyCsv() {
+  const lines = ["age,sex,weight,city"];
+  const cities = ["Lyon", "Zürich", "Oslo"];
+  for (let i = 0; i < 60; i++) lines.push(`${20 + (i % 45)},${i % 3 ? "F" : "M"},${(55 + ((i * 7) % 40)).toFixed(1)},${cities[i % 3]}`);
+  return lines.join("\n") + "\n";
+}
+
+for (const viewport of viewports) {
+  describe(`Tabulix at ${viewport.name} size (${viewport.width}x${viewport.height})`, () => {
+    let server;
+    let browser;
+    let page;
+
+    before(async () => {
+      server = await startServer();
+      browser = await startBrowser(viewport);
+      page = await browser.context.newPage();
+      page.on("pageerror", (e) => console.error("page error:", e.message));
+    });
+
+    after(async () => {
+      await browser?.close();
+      await server?.stop();
+    });
+
+    it("imports a CSV file through the page and shows its variables", async () => {
+      await openWorkspacesTab(page, server.url);
+      await shot(page, viewport, "01-workspaces");
+      await assertNoHorizontalScroll(page);
+      await page.locator("[data-testid=upload-input]").setInputFiles({
+        name: "survey.csv",
+        mimeType: "text/csv",
+        buffer: Buffer.from(surveyCsv()),
+      });
+      const sheet = page.getByRole("dialog");
+      await sheet.getByRole("heading", { name: "Create New Workspace" }).waitFor();
+      assert.equal(await sheet.locator("input.text-input").inputValue(), "survey");
+      await sheet.getByText("Delimiter: comma").waitFor();
+      await shot(page, viewport, "02-new-workspace");
+      await sheet.getByRole("button", { name: "Create", exact: true }).click();
+      await page.locator("[data-testid=grid]").waitFor({ timeout: 30000 });
+      const status = await page.locator("[data-testid=status-line]").textContent();
+      if (viewport.name === "phone") assert.equal(status, "survey.tbx, 4 Variables, 60 Observations");
+      else assert.equal(status, "Open Workspace: survey.tbx, Source File: survey.csv, Variables: 4, Observations: 60");
+      await shot(page, viewport, "03-imported-browse");
+
+      await tabs(page).getByRole("button", { name: "Variables" }).click();
+      const cards = page.locator("[data-testid=variable-card]");
+      await cards.first().waitFor();
+      assert.deepEqual(await cards.locator(".card-name").allTextContents(), ["age", "sex", "weight", "city"]);
+      assert.deepEqual(await cards.locator(".type-line").allTextContents(), [
+        "Type: Numeric",
+        "Type: Binary",
+        "Type: Numeric",
+        "Type: Categorical",
+      ]);
+      // The background refresh fills in the most frequent values.
+      await cards.nth(1).locator(".freq-value").first().waitFor();
+      assert.equal(await cards.nth(1).locator(".freq-value").first().textContent(), "F");
+      await cards.nth(3).locator(".freq-value").nth(1).waitFor();
+      await shot(page, viewport, "04-variables");
+      await assertNoHorizontalScroll(page);
+    });
+
+    it("opens the example and browses it", async () => {
+      await tabs(page).getByRole("button", { name: "Workspaces" }).click();
+      await page.getByRole("button", { name: /Create a new workspace based on example/ }).click();
+      const sheet = page.getByRole("dialog");
+      assert.equal(await sheet.locator("input.text-input").inputValue(), "example");
+      await sheet.getByRole("button", { name: "Create", exact: true }).click();
+      const grid = page.locator("[data-testid=grid]");
+      await grid.waitFor();
+      const headers = await grid.locator("thead th.col-header .col-name").allTextContents();
+      assert.ok(headers.length >= 3, `columns: ${headers}`);
+      assert.equal(await grid.locator("tbody tr").first().locator("th").textContent(), "1");
+      const status = await page.locator("[data-testid=status-line]").textContent();
+      assert.match(status, viewport.name === "phone" ? /^example\.tbx, \d+ Variables, \d+ Observations$/ : /^Open Workspace: example\.tbx, Source File: .+, Variables: \d+, Observations: \d+$/);
+      assert.equal(await page.locator("[data-testid=filter-line]").textContent(), "No filter. Tap filter icons in column headers");
+      await assertNoHorizontalScroll(page);
+      // The grid scrolls inside its own area, its header row staying in view.
+      await grid.evaluate((el) => el.scrollTo(400, 600));
+      await page.waitForTimeout(100);
+      const headerTop = await grid.locator("thead th").first().evaluate((el) => el.getBoundingClientRect().top);
+      const gridTop = await grid.evaluate((el) => el.getBoundingClientRect().top);
+      assert.ok(Math.abs(headerTop - gridTop) < 2, "the header row stays at the top of the grid");
+      await shot(page, viewport, "05-example-browse-scrolled");
+      await grid.evaluate((el) => el.scrollTo(0, 0));
+      await shot(page, viewport, "06-example-browse");
+    });
+
+    it("searches for a variable and deletes it", async () => {
+      await tabs(page).getByRole("button", { name: "Variables" }).click();
+      const cards = page.locator("[data-testid=variable-card]");
+      await cards.first().waitFor();
+      const names = await cards.locator(".card-name").allTextContents();
+      const victim = names[1];
+      // Case is ignored.
+      await page.getByRole("searchbox").fill(victim.slice(0, 3).toUpperCase());
+      await page.waitForFunction(
+        (n) => [...document.querySelectorAll("[data-testid=variable-card] .card-name")].every((e) => e.textContent.toLowerCase().includes(n)),
+        victim.slice(0, 3).toLowerCase(),
+      );
+      const card = cards.filter({ has: page.locator(".card-name", { hasText: victim }) });
+      await shot(page, viewport, "07-variables-search");
+      await card.getByRole("button", { name: `Delete variable ${victim}` }).click();
+      await card.getByRole("button", { name: "Delete", exact: true }).click();
+      await card.waitFor({ state: "detached" });
+      await page.getByRole("searchbox").fill("");
+      await page.waitForFunction((n) => document.querySelectorAll("[data-testid=variable-card]").length === n, names.length - 1);
+      assert.deepEqual(await cards.locator(".card-name").allTextContents(), names.filter((n) => n !== victim));
+      await shot(page, viewport, "08-variables-after-delete");
+    });
+
+    it("refuses to delete the open workspace", async () => {
+      await openWorkspacesTab(page, server.url);
+      await page.getByRole("button", { name: "Edit", exact: true }).click();
+      await page.getByRole("button", { name: "Delete example.tbx" }).click();
+      const a = alertBox(page);
+      await a.waitFor();
+      assert.equal(await a.locator(".alert-message").textContent(), "Cannot delete open workspace:");
+      assert.deepEqual(await a.getByRole("button").allTextContents(), ["Cancel"]);
+      await shot(page, viewport, "09-refuse-delete");
+      await answerAlert(page, "Confirm Delete", "Cancel");
+      // Another file can be deleted after confirming.
+      await page.getByRole("button", { name: "Delete survey.tbx" }).click();
+      assert.equal(await alertBox(page).locator(".alert-message").textContent(), "Really delete file\nsurvey.tbx? \nCannot be undone.");
+      await answerAlert(page, "Confirm Delete", "Delete");
+      await page.getByRole("button", { name: "Delete survey.tbx" }).waitFor({ state: "detached" });
+      assert.ok(await page.getByRole("button", { name: "Delete example.tbx" }).isVisible());
+      await page.getByRole("button", { name: "Done", exact: true }).click();
+    });
+
+    it("serves a second page while an import runs", async () => {
+      const header = Array.from({ length: 30 }, (_, i) => `v${i}`).join(",");
+      const rows = [header];
+      for (let r = 0; r < 100010; r++) rows.push(Array.from({ length: 30 }, (_, i) => (r * (i + 3)) % 997).join(","));
+      writeFileSync(join(server.documents, "big.csv"), rows.join("\n") + "\n");
+
+      await openWorkspacesTab(page, server.url);
+      await page.locator("[data-testid=data-file-list] button.row[data-name='big.csv']").click();
+      await page.getByRole("dialog").getByRole("button", { name: "Create", exact: true }).click();
+      const progress = page.locator("[data-testid=import-status]");
+      await progress.waitFor();
+
+      const second = await browser.context.newPage();
+      try {
+        await openWorkspacesTab(second, server.url);
+        await second.locator("[data-testid=workspace-list] button.row[data-name='example.tbx']").click();
+        await second.locator("[data-testid=grid] tbody tr").first().waitFor();
+        await tabs(second).getByRole("button", { name: "Variables" }).click();
+        await second.locator("[data-testid=variable-card]").first().waitFor();
+        await tabs(second).getByRole("button", { name: "About" }).click();
+        await second.getByText("cpp-httplib").waitFor();
+        assert.ok(await progress.isVisible(), "the import was still running while the second page worked");
+        await shot(page, viewport, "10-import-progress");
+        await shot(second, viewport, "11-second-page-about");
+      } finally {
+        await second.close();
+      }
+      await answerAlert(page, "Row Limit Reached", "OK");
+      await page.locator("[data-testid=grid]").waitFor();
+      const status = await page.locator("[data-testid=status-line]").textContent();
+      assert.match(status, /big\.tbx.*30.*100000/);
+      await shot(page, viewport, "12-big-browse");
+    });
+  });
+}

@@ -1,0 +1,102 @@
+// Starts `tabulix serve` on a fresh documents folder and Debian's headless
+// Chromium through playwright-core, and keeps screenshots as artifacts.
+import { spawn } from "node:child_process";
+import { mkdirSync, mkdtempSync, rmSync } from "node:fs";
+import { tmpdir } from "node:os";
+import { dirname, join, resolve } from "node:path";
+import { fileURLToPath } from "node:url";
+import { chromium } from "playwright-core";
+
+const here = dirname(fileURLToPath(import.meta.url));
+export const root = resolve(here, "../..");
+export const binary = process.env.TABULIX_BIN ?? join(root, "build/release/cli/tabulix");
+export const webDir = process.env.TABULIX_WEB_DIR ?? join(root, "web/dist");
+export const artifacts = process.env.TABULIX_E2E_ARTIFACTS ?? join(here, "artifacts");
+export const chromiumPath = process.env.CHROMIUM ?? "/usr/bin/chromium";
+
+export const viewports = [
+  { name: "phone", width: 390, height: 844 },
+  { name: "tablet", width: 1024, height: 1366 },
+];
+
+const chromiumFlags = [
+  "--headless",
+  "--no-sandbox",
+  "--disable-gpu",
+  "--disable-quic",
+  "--no-first-run",
+  "--disable-background-networking",
+  "--disable-component-update",
+  "--disable-sync",
+];
+
+// A server on a free loopback port; `documents` is its folder.
+export async function startServer() {
+  const base = mkdtempSync(join(tmpdir(), "tabulix-e2e-"));
+  const documents = join(base, "docs");
+  mkdirSync(documents);
+  const child = spawn(binary, ["serve", "--documents", documents, "--port", "0", "--web", webDir, "--locale", "en_US"], {
+    env: { ...process.env, TABULIX_CONFIG_DIR: join(base, "config"), ASAN_OPTIONS: "detect_leaks=0" },
+    stdio: ["ignore", "pipe", "pipe"],
+  });
+  let stderr = "";
+  child.stderr.on("data", (d) => (stderr += d));
+  const url = await new Promise((ok, fail) => {
+    let out = "";
+    const timer = setTimeout(() => fail(new Error(`server did not start: ${stderr}`)), 15000);
+    child.stdout.on("data", (d) => {
+      out += d;
+      const m = out.match(/Open (http:\/\/\S+)/);
+      if (m) {
+        clearTimeout(timer);
+        ok(m[1]);
+      }
+    });
+    child.on("exit", (code) => fail(new Error(`server exited with ${code}: ${stderr}`)));
+  });
+  return {
+    url,
+    documents,
+    base,
+    logs: () => stderr,
+    async stop() {
+      child.kill("SIGTERM");
+      await new Promise((r) => (child.exitCode !== null ? r() : child.on("exit", r)));
+      rmSync(base, { recursive: true, force: true });
+    },
+  };
+}
+
+// A browser with a fresh profile at one viewport size.
+export async function startBrowser(viewport) {
+  const profile = mkdtempSync(join(tmpdir(), "tabulix-chromium-"));
+  const context = await chromium.launchPersistentContext(profile, {
+    executablePath: chromiumPath,
+    headless: true,
+    args: chromiumFlags,
+    viewport: { width: viewport.width, height: viewport.height },
+    deviceScaleFactor: 1,
+    isMobile: false,
+    hasTouch: viewport.name === "phone",
+  });
+  return {
+    context,
+    async close() {
+      await context.close();
+      rmSync(profile, { recursive: true, force: true });
+    },
+  };
+}
+
+// Saves a screenshot under artifacts/<viewport>/<name>.png.
+export async function shot(page, viewport, name) {
+  const dir = join(artifacts, viewport.name);
+  mkdirSync(dir, { recursive: true });
+  await page.screenshot({ path: join(dir, `${name}.png`) });
+}
+
+// Fails when the page scrolls sideways (the grid scrolls inside its own area).
+export async function assertNoHorizontalScroll(page) {
+  const overflow = await page.evaluate(() => document.documentElement.scrollWidth - window.innerWidth);
+  if (overflow > 0) throw new Error(`the page scrolls sideways by ${overflow}px`);
+}

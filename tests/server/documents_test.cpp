@@ -1,0 +1,191 @@
+// The Workspaces screen's API: listing, opening from the Inbox, creating,
+// replacing, deleting, uploading and importing with progress.
+#include "import/documents.h"
+#include "server_test_util.h"
+
+namespace tabulix::server::testing {
+namespace {
+
+class Documents : public ServerFixture {};
+
+std::vector<std::string> names(const json& list) {
+  std::vector<std::string> out;
+  for (const auto& e : list) out.push_back(e["name"]);
+  return out;
+}
+
+TEST_F(Documents, ListsWorkspacesAndDataFilesAndOpensFromTheInbox) {
+  for (const char* f : {"b.csv", "A.txt", "c.xlsx", "notes.md", ".hidden.csv"}) std::ofstream(docs / f) << "x\n";
+  writeWorkspace(docs / "z.tbx", {"a"}, {{"1"}});
+  fs::create_directories(docs / "Inbox");
+  writeWorkspace(docs / "Inbox" / "mailed.tbx", {"a", "b"}, {{"1", "2"}});
+  json d = getJson("/api/documents");
+  EXPECT_EQ(names(d["workspaces"]), (std::vector<std::string>{"z.tbx"}));
+  EXPECT_EQ(names(d["dataFiles"]), (std::vector<std::string>{"A.txt", "b.csv", "c.xlsx"}));
+  EXPECT_FALSE(d["workspaces"][0]["open"]);
+
+  // A workspace handed over by another application is moved out of the Inbox.
+  json opened = postJson("/api/workspaces/open", {{"name", "Inbox/mailed.tbx"}});
+  EXPECT_EQ(opened["status"]["workspace"], "mailed.tbx");
+  EXPECT_TRUE(fs::exists(docs / "mailed.tbx"));
+  EXPECT_FALSE(fs::exists(docs / "Inbox"));
+  d = getJson("/api/documents");
+  EXPECT_EQ(names(d["workspaces"]), (std::vector<std::string>{"mailed.tbx", "z.tbx"}));
+  EXPECT_TRUE(d["workspaces"][0]["open"]);
+  postJson("/api/workspaces/open", {{"name", "b.csv"}}, 404);
+  postJson("/api/workspaces/open", {{"name", "missing.tbx"}}, 404);
+}
+
+TEST_F(Documents, CreatingAsksBeforeReplacing) {
+  json r = postJson("/api/workspaces/create", {{"mode", "blank"}, {"name", "Untitled"}});
+  EXPECT_EQ(r["status"]["workspace"], "Untitled.tbx");
+  EXPECT_EQ(r["status"]["statusLine"], "Untitled.tbx, 3 Variables, 10 Observations");
+  EXPECT_EQ(r["status"]["statusLineTablet"],
+            "Open Workspace: Untitled.tbx, Source File: Entered Manually, Variables: 3, Observations: 10");
+  EXPECT_TRUE(r["status"]["initialEdit"]);  // Browse starts in edit mode once
+
+  // The same name again: "Confirm Replace"; without "Replace" nothing changes.
+  postJson("/api/variables", json::object());
+  json ask = postJson("/api/workspaces/create", {{"mode", "blank"}, {"name", "Untitled"}}, 409);
+  EXPECT_EQ(ask["alert"]["title"], "Confirm Replace");
+  EXPECT_EQ(ask["alert"]["message"], "Really replace existing workspace?");
+  EXPECT_EQ(ask["alert"]["buttons"], json({"Cancel", "Replace"}));
+  EXPECT_EQ(getJson("/api/status")["statusLine"], "Untitled.tbx, 4 Variables, 10 Observations");
+  r = postJson("/api/workspaces/create", {{"mode", "blank"}, {"name", "Untitled"}, {"replace", true}});
+  EXPECT_EQ(r["status"]["statusLine"], "Untitled.tbx, 3 Variables, 10 Observations");
+
+  r = postJson("/api/workspaces/create", {{"mode", "example"}, {"name", "example"}});
+  EXPECT_EQ(r["status"]["workspace"], "example.tbx");
+  EXPECT_FALSE(r["status"]["initialEdit"]);
+  json g = getJson("/api/browse");
+  EXPECT_GT(g["columns"].size(), 0u);
+  EXPECT_GT(g["rows"].size(), 0u);
+  postJson("/api/workspaces/create", {{"mode", "other"}, {"name", "q"}}, 400);
+  postJson("/api/workspaces/create", {{"mode", "blank"}, {"name", ""}}, 400);
+}
+
+TEST_F(Documents, TheOpenWorkspaceCannotBeDeleted) {
+  writeWorkspace(docs / "open.tbx", {"a"}, {{"1"}});
+  writeWorkspace(docs / "other.tbx", {"a"}, {{"1"}});
+  std::ofstream(docs / "data.csv") << "x\n1\n";
+  std::ofstream(docs / "notes.md") << "x\n";
+  openWorkspace("open.tbx");
+  json refused = deleteJson("/api/documents?name=open.tbx", 409);
+  EXPECT_EQ(refused["alert"]["title"], "Confirm Delete");
+  EXPECT_EQ(refused["alert"]["message"], "Cannot delete open workspace:");
+  EXPECT_EQ(refused["alert"]["buttons"], json({"Cancel"}));
+  EXPECT_TRUE(fs::exists(docs / "open.tbx"));
+  EXPECT_TRUE(deleteJson("/api/documents?name=other.tbx")["deleted"]);
+  EXPECT_TRUE(deleteJson("/api/documents?name=data.csv")["deleted"]);
+  EXPECT_FALSE(fs::exists(docs / "other.tbx"));
+  EXPECT_FALSE(fs::exists(docs / "data.csv"));
+  deleteJson("/api/documents?name=notes.md", 404);  // not a listed document
+}
+
+TEST_F(Documents, UploadedFilesAreImportedWithProgress) {
+  std::string csv = "height,sex\n";
+  for (int i = 0; i < 250; ++i) csv += std::to_string(150 + i % 40) + "," + (i % 3 ? "F" : "M") + "\n";
+  auto up = client->Post("/api/upload?name=people.csv", writeHeaders(), csv, "application/octet-stream");
+  ASSERT_TRUE(up);
+  ASSERT_EQ(up->status, 200);
+  json file = json::parse(up->body);
+  EXPECT_EQ(file["file"], "Inbox/people.csv");
+  EXPECT_EQ(file["kind"], "text");
+
+  json inspect = getJson("/api/inspect?file=Inbox%2Fpeople.csv");
+  EXPECT_EQ(inspect["name"], "people");
+  EXPECT_EQ(inspect["delimiter"], 0);  // comma for .csv
+  EXPECT_TRUE(inspect["sheets"].is_null());
+
+  json started = postJson("/api/workspaces/create", {{"mode", "import"},
+                                                     {"name", "people"},
+                                                     {"file", "Inbox/people.csv"},
+                                                     {"hasHeader", true},
+                                                     {"delimiter", 0},
+                                                     {"decimalSeparator", "."}});
+  ASSERT_TRUE(started.contains("job"));
+  json job = waitForJob(started["job"]);
+  std::vector<std::string> statuses;
+  for (auto& e : job["events"]) statuses.push_back(e["status"]);
+  auto has = [&](const std::string& s) { return std::find(statuses.begin(), statuses.end(), s) != statuses.end(); };
+  EXPECT_TRUE(has("Importing file..."));
+  EXPECT_TRUE(has("Importing file. 200 rows read."));
+  EXPECT_TRUE(has("Determining Variable Types..."));
+  EXPECT_TRUE(has("Processing variable height"));
+  EXPECT_TRUE(has("Processing variable sex"));
+  json result = job["result"];
+  EXPECT_EQ(result["code"], -1);
+  EXPECT_EQ(result["status"], "Successfully created new workspace.");
+  EXPECT_FALSE(result.contains("alert"));
+  EXPECT_EQ(result["statusBlock"]["workspace"], "people.tbx");
+  EXPECT_EQ(result["statusBlock"]["statusLine"], "people.tbx, 2 Variables, 250 Observations");
+  // The data file left the Inbox, which is gone.
+  EXPECT_TRUE(fs::exists(docs / "people.csv"));
+  EXPECT_FALSE(fs::exists(docs / "Inbox"));
+  json v = getJson("/api/variables");
+  ASSERT_EQ(v["cards"].size(), 2u);
+  EXPECT_EQ(v["cards"][0]["typeLine"], "Type: Numeric");
+  EXPECT_EQ(v["cards"][1]["typeLine"], "Type: Binary");
+
+  // The same file handed over again takes the next free name.
+  up = client->Post("/api/upload?name=people.csv", writeHeaders(), csv, "application/octet-stream");
+  started = postJson("/api/workspaces/create",
+                     {{"mode", "import"}, {"name", "people"}, {"file", "Inbox/people.csv"}, {"replace", true}});
+  waitForJob(started["job"]);
+  EXPECT_TRUE(fs::exists(docs / "people-1.csv"));
+}
+
+TEST_F(Documents, PagesAreServedWhileALongImportRunsAndItsLimitIsReported) {
+  {
+    std::ofstream out(docs / "long.csv");
+    out << "a,b,c\n";
+    for (int i = 0; i < 100050; ++i) out << i << "," << (i % 7) << ",x" << (i % 11) << "\n";
+  }
+  writeWorkspace(docs / "other.tbx", {"q"}, {{"1"}});
+  json started = postJson("/api/workspaces/create", {{"mode", "import"}, {"name", "long"}, {"file", "long.csv"}});
+  std::string id = started["job"];
+  // While the import runs, a second page opens another workspace and browses it.
+  json opened = postJson("/api/workspaces/open", {{"name", "other.tbx"}});
+  EXPECT_EQ(opened["status"]["workspace"], "other.tbx");
+  EXPECT_EQ(getJson("/api/browse")["rows"].size(), 1u);
+  json d = getJson("/api/documents");
+  bool importing = false;
+  for (auto& w : d["workspaces"]) importing |= w["name"] == "long.tbx" && w["importing"] == true;
+  EXPECT_FALSE(getJson("/api/jobs/" + id)["finished"]) << "the import ended before the other requests were answered";
+  EXPECT_TRUE(importing || fs::exists(docs / "long.tbx"));
+  // The workspace being written cannot be opened, replaced or deleted meanwhile.
+  postJson("/api/workspaces/open", {{"name", "long.tbx"}}, 409);
+  postJson("/api/workspaces/create", {{"mode", "blank"}, {"name", "long"}, {"replace", true}}, 409);
+  deleteJson("/api/documents?name=long.tbx", 409);
+
+  // The progress stream: events, then the end with the result.
+  std::string stream;
+  auto r = client->Get("/api/jobs/" + id + "/events", [&](const char* data, size_t n) {
+    stream.append(data, n);
+    return true;
+  });
+  ASSERT_TRUE(r);
+  EXPECT_NE(stream.find("event: progress\ndata: {\"status\":\"Importing file. 100 rows read.\"}"), std::string::npos);
+  EXPECT_NE(stream.find("event: end"), std::string::npos);
+  json result = getJson("/api/jobs/" + id)["result"];
+  EXPECT_EQ(result["code"], 3);
+  EXPECT_EQ(result["alert"]["title"], "Row Limit Reached");
+  EXPECT_EQ(result["alert"]["message"],
+            "Successfully created new workspace. Importing stopped after 100,000 rows so that we don't run out of "
+            "memory.");
+  // At its end the import opens the new workspace, whatever was open.
+  EXPECT_EQ(getJson("/api/status")["statusLine"], "long.tbx, 3 Variables, 100000 Observations");
+
+  // A page that reconnects resumes after the last event it saw.
+  std::string tail;
+  client->Get("/api/jobs/" + id + "/events", {{"Last-Event-ID", "0"}}, [&](const char* data, size_t n) {
+    tail.append(data, n);
+    return true;
+  });
+  EXPECT_EQ(tail.find("id: 0\n"), std::string::npos);
+  EXPECT_NE(tail.find("id: 1\n"), std::string::npos);
+  getJson("/api/jobs/unknown-job", 404);
+}
+
+}  // namespace
+}  // namespace tabulix::server::testing
