@@ -169,7 +169,11 @@ TEST(CsvParser, InMemoryStringsAndCounters) {
 // quotes on both sides of 512-byte boundaries; reads of any size agree.
 TEST(CsvParser, QuotedFieldAcrossReadsAndShortReads) {
   std::string value;
-  for (int i = 0; value.size() < 3000; ++i) value += "w" + std::to_string(i) + (i % 7 == 0 ? ",\n\"" : " ");
+  for (int i = 0; value.size() < 3000; ++i) {
+    value += 'w';
+    value += std::to_string(i);
+    value += i % 7 == 0 ? ",\n\"" : " ";
+  }
   std::string quoted;
   for (char c : value) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
   std::string input = "id,text\n1,\"" + quoted + "\",end\n";
