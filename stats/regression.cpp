@@ -339,54 +339,67 @@ LogitResult RegressionRoutines::logit(std::span<const double> y,
   Scratch x(n * k), xs(n * k);  // the design and its row-scaled copy, refilled every iteration
   copyDesign(design, n, x.data());
   std::vector<double> beta(k, 0.0), xtz(k, 0.0), c(k * k, 0.0);
-  std::vector<double> phat(n);
-  Scratch vectors(4 * n);
+  // Per observation: linear predictor, fitted probabilities of this and of the previous iteration
+  // (two buffers whose roles swap), working response and square-root weights.
+  Scratch vectors(5 * n);
   double* eta = vectors.data();
-  double* pprev = eta + n;
-  double* w = pprev + n;
-  double* z = w + n;
+  double* cur = eta + n;
+  double* prev = cur + n;
+  double* z = prev + n;
+  double* sw = z + n;
   std::fill_n(eta, n, 0.0);
-  std::fill_n(pprev, n, -1.0);
+  std::fill_n(prev, n, -1.0);
   const double tolerance = static_cast<double>(n) * 1e-10;
   const bool binary = std::all_of(y.begin(), y.end(), [](double v) { return v == 0 || v == 1; });
 
-  double ll = 0;
-  int r = 0;
-  for (;; ++r) {
-    if (k > 0) dgemv_("N", &m, &nc, &dOne, x.data(), &ld, beta.data(), &one, &dZero, eta, &one, 1);
-    double delta = 0;
-    ll = 0;
+  // Log-likelihood of the fitted probabilities; only that of the first and of the last iteration
+  // is reported, so it is not formed in between.
+  auto logLikelihood = [&](const double* p) {
+    double sum = 0;
     for (std::size_t i = 0; i < n; ++i) {
-      const double p = 1 / (std::exp(-eta[i]) + 1);
-      phat[i] = p;
-      w[i] = std::max(p * (1 - p), 1e-13);
-      z[i] = w[i] * eta[i] + (y[i] - p);
-      delta += std::fabs(p - pprev[i]);
-      // With a 0/1 response one of the two finite logarithms is multiplied by zero, so only the other
-      // is computed, chosen without a branch; the sum is the same to the last bit.
+      // With a 0/1 response one of the two finite logarithms is multiplied by zero, so only the
+      // other is computed, chosen without a branch; the sum is the same to the last bit.
       const double yi = y[i];
       if (binary)
-        ll += std::log(std::max(yi == 1 ? p : 1 - p, 1e-10));
+        sum += std::log(std::max(yi == 1 ? p[i] : 1 - p[i], 1e-10));
       else
-        ll += yi * std::log(std::max(p, 1e-10)) + (1 - yi) * std::log(std::max(1 - p, 1e-10));
+        sum += yi * std::log(std::max(p[i], 1e-10)) + (1 - yi) * std::log(std::max(1 - p[i], 1e-10));
     }
+    return sum;
+  };
+
+  double ll = 0;
+  const double* fit = cur;
+  for (int r = 0;; ++r) {
+    if (k > 0) dgemv_("N", &m, &nc, &dOne, x.data(), &ld, beta.data(), &one, &dZero, eta, &one, 1);
+    double delta = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+      const double p = 1 / (std::exp(-eta[i]) + 1);
+      cur[i] = p;
+      const double w = std::max(p * (1 - p), 1e-13);
+      z[i] = w * eta[i] + (y[i] - p);
+      sw[i] = std::sqrt(w);
+      delta += std::fabs(p - prev[i]);
+    }
+    const bool done = delta < tolerance;
+    if (r == 0 || done || r + 1 >= kMaxIter) ll = logLikelihood(cur);
     if (r == 0) res.LL0 = ll;
-    if (delta < tolerance) {
+    if (done) {
       logLine("logit converged in iteration " + std::to_string(r));
       res.converged = true;
       res.numIter = r;
+      fit = cur;
       break;
     }
-    std::copy(phat.begin(), phat.end(), pprev);
+    std::swap(cur, prev);
 
     // Newton step as weighted least squares: beta = (X'WX)^-1 X'(W eta + y - p).
     if (k > 0) {
       dgemv_("T", &m, &nc, &dOne, x.data(), &ld, z, &one, &dZero, xtz.data(), &one, 1);
-      for (std::size_t i = 0; i < n; ++i) w[i] = std::sqrt(w[i]);
       for (std::size_t j = 0; j < k; ++j) {
         const double* src = x.data() + j * n;
         double* dst = xs.data() + j * n;
-        for (std::size_t i = 0; i < n; ++i) dst[i] = src[i] * w[i];
+        for (std::size_t i = 0; i < n; ++i) dst[i] = src[i] * sw[i];
       }
       dsyrk_("U", "T", &nc, &m, &dOne, xs.data(), &ld, &dZero, c.data(), &ldc, 1, 1);
       int info = 0;
@@ -398,9 +411,11 @@ LogitResult RegressionRoutines::logit(std::span<const double> y,
       logLine("logit did not converge");
       res.converged = false;
       res.numIter = kMaxIter;
+      fit = prev;  // this iteration's probabilities, after the swap
       break;
     }
   }
+  std::vector<double> phat(fit, fit + n);
 
   res.coeffs = beta;
   res.variance.resize(k);

@@ -222,11 +222,23 @@ TEST(Logit, PerfectSeparationAndRecordShape) {
   const std::vector<double> y{0, 0, 0, 1, 1, 1};
   const LogitResult r = RegressionRoutines::logit(y, {x, std::vector<double>(6, 1.0)});
   EXPECT_TRUE((!r.converged && r.numIter == 200) || r.numPerfectPredict > 0);
-  if (!r.converged) {
-    EXPECT_NE(log.text.str().find("logit did not converge"), std::string::npos);
-  }
+  // The reported probabilities are those whose log-likelihood is reported.
+  double ll = 0;
+  for (std::size_t i = 0; i < y.size(); ++i)
+    ll += y[i] * std::log(std::max(r.yhat[i], 1e-10)) + (1 - y[i]) * std::log(std::max(1 - r.yhat[i], 1e-10));
+  EXPECT_DOUBLE_EQ(r.LL, ll);
   EXPECT_DOUBLE_EQ(r.AUC, 1);  // a perfectly discriminating model
   EXPECT_NEAR(r.LL, 0, 1e-6);
+
+  // Only a degenerate design (here an infinite value) keeps the fit from settling: the loop stops at
+  // 200 iterations and still fills every key.
+  const LogitResult stuck =
+      RegressionRoutines::logit(y, {{1, 2, INFINITY, 4, 5, 6}, std::vector<double>(6, 1.0)});
+  EXPECT_FALSE(stuck.converged);
+  EXPECT_EQ(stuck.numIter, 200);
+  EXPECT_NE(log.text.str().find("logit did not converge"), std::string::npos);
+  EXPECT_EQ(stuck.yhat.size(), 6u);
+  EXPECT_EQ(stuck.coeffs.size(), 2u);
 
   const nlohmann::json full = r;
   EXPECT_EQ(keysOf(full).size(), 16u);
