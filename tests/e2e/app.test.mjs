@@ -20,13 +20,36 @@ async function answerAlert(page, title, button) {
   await a.waitFor({ state: "detached" });
 }
 
-// The import help shows by itself on the first visits; close it when it does.
-async function openWorkspacesTab(page, url) {
-  await page.goto(`${url}#/workspaces`);
+// The import help shows by itself on the first two visits of the Workspaces
+// tab; close it when it does. `action` brings the tab up.
+async function withImportHelpClosed(page, action) {
+  const asked = page.waitForResponse((r) => r.url().includes("/api/help/import"));
+  await action();
+  const help = await (await asked).json();
   await page.getByRole("heading", { name: "Workspaces", exact: true }).waitFor();
-  await page.waitForTimeout(300);
-  if (await alertBox(page).isVisible()) await answerAlert(page, "How to import data", "OK");
+  if (help.show) await answerAlert(page, "How to import data", "OK");
 }
+
+// Loads the page afresh on the Workspaces tab.
+const openWorkspacesTab = (page, url) =>
+  withImportHelpClosed(page, async () => {
+    if (!page.url().startsWith(url)) return page.goto(`${url}#/workspaces`);
+    await page.evaluate(() => history.replaceState(null, "", "#/workspaces"));
+    await page.reload();
+  });
+
+// Waits until `check` (run in the test, not the page: the page's content
+// security policy forbids evaluating strings) returns true.
+async function until(check, what, timeout = 15000) {
+  const end = Date.now() + timeout;
+  while (Date.now() < end) {
+    if (await check()) return;
+    await new Promise((r) => setTimeout(r, 50));
+  }
+  throw new Error(`timed out waiting for ${what}`);
+}
+const switchToWorkspaces = (page) =>
+  withImportHelpClosed(page, () => tabs(page).getByRole("button", { name: "Workspaces" }).click());
 
 function surveyCsv() {
   const lines = ["age,sex,weight,city"];
@@ -93,7 +116,7 @@ for (const viewport of viewports) {
     });
 
     it("opens the example and browses it", async () => {
-      await tabs(page).getByRole("button", { name: "Workspaces" }).click();
+      await switchToWorkspaces(page);
       await page.getByRole("button", { name: /Create a new workspace based on example/ }).click();
       const sheet = page.getByRole("dialog");
       assert.equal(await sheet.locator("input.text-input").inputValue(), "example");
@@ -126,9 +149,10 @@ for (const viewport of viewports) {
       const victim = names[1];
       // Case is ignored.
       await page.getByRole("searchbox").fill(victim.slice(0, 3).toUpperCase());
-      await page.waitForFunction(
-        (n) => [...document.querySelectorAll("[data-testid=variable-card] .card-name")].every((e) => e.textContent.toLowerCase().includes(n)),
-        victim.slice(0, 3).toLowerCase(),
+      const part = victim.slice(0, 3).toLowerCase();
+      await until(
+        async () => (await cards.locator(".card-name").allTextContents()).every((n) => n.toLowerCase().includes(part)),
+        "the search to narrow the list",
       );
       const card = cards.filter({ has: page.locator(".card-name", { hasText: victim }) });
       await shot(page, viewport, "07-variables-search");
@@ -136,7 +160,7 @@ for (const viewport of viewports) {
       await card.getByRole("button", { name: "Delete", exact: true }).click();
       await card.waitFor({ state: "detached" });
       await page.getByRole("searchbox").fill("");
-      await page.waitForFunction((n) => document.querySelectorAll("[data-testid=variable-card]").length === n, names.length - 1);
+      await until(async () => (await cards.count()) === names.length - 1, "the list without the deleted variable");
       assert.deepEqual(await cards.locator(".card-name").allTextContents(), names.filter((n) => n !== victim));
       await shot(page, viewport, "08-variables-after-delete");
     });

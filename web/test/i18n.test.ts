@@ -1,5 +1,6 @@
 import { readdirSync, readFileSync, statSync } from "node:fs";
 import { join } from "node:path";
+import { fileURLToPath } from "node:url";
 import { describe, expect, it } from "vitest";
 import { format, knownTexts, setTable, t } from "../src/i18n";
 import { analysisMenu } from "../src/screens/analysis";
@@ -33,7 +34,7 @@ describe("text lookup", () => {
   it("knows every text the interface looks up", () => {
     const known = new Set(knownTexts());
     const missing: string[] = [];
-    for (const file of sources(join(__dirname, "../src"))) {
+    for (const file of sources(fileURLToPath(new URL("../src", import.meta.url)))) {
       const code = readFileSync(file, "utf8");
       // t("…") with a plain string literal; escapes as JSON reads them.
       for (const m of code.matchAll(/\bt\(\s*"((?:[^"\\]|\\.)*)"/g)) {

@@ -2,6 +2,7 @@
 import { useEffect, useState } from "preact/hooks";
 import { api } from "../api";
 import type { Shell } from "../app";
+import { ChevronIcon } from "../components/icons";
 import { t } from "../i18n";
 
 interface About {
@@ -53,17 +54,29 @@ export function AboutScreen({ shell }: { shell: Shell }) {
             <ul class="list">
               {about.dependencies.map((d) => (
                 <li class="licence">
-                  <div class="row static">
-                    <span class="row-text">
-                      {d.name}
-                      <span class="row-sub">{d.purpose}</span>
-                    </span>
-                    <span class="licence-name">{d.licence}</span>
-                  </div>
-                  {d.hasText && (
-                    <button class="link-button" onClick={() => void toggle(d.index)}>
-                      {texts[d.index] !== undefined ? t("Hide licence") : t("Show licence")}
+                  {d.hasText ? (
+                    <button
+                      class="row"
+                      aria-expanded={texts[d.index] !== undefined}
+                      title={texts[d.index] !== undefined ? t("Hide licence") : t("Show licence")}
+                      onClick={() => void toggle(d.index)}
+                    >
+                      <span class="row-text">
+                        {d.name}
+                        <span class="row-sub">{d.purpose}</span>
+                      </span>
+                      <span class="licence-name">{d.licence}</span>
+                      <ChevronIcon class={`chevron ${texts[d.index] !== undefined ? "open" : ""}`} />
                     </button>
+                  ) : (
+                    <div class="row static">
+                      <span class="row-text">
+                        {d.name}
+                        <span class="row-sub">{d.purpose}</span>
+                      </span>
+                      <span class="licence-name">{d.licence}</span>
+                      <span class="chevron" />
+                    </div>
                   )}
                   {texts[d.index] !== undefined && <pre class="licence-text">{texts[d.index]}</pre>}
                 </li>

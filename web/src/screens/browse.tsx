@@ -42,6 +42,8 @@ export function BrowseScreen({ shell }: { shell: Shell }) {
   }, []);
 
   const status = grid?.status ?? shell.status;
+  // Numbers line up on the right; the texts themselves are shown as stored.
+  const numeric = grid?.columns.map((c) => c.type === 3) ?? [];
   return (
     <section class="screen browse">
       <header class="screen-header">
@@ -79,8 +81,8 @@ export function BrowseScreen({ shell }: { shell: Shell }) {
                   <th scope="row" class="row-header">
                     {r.num}
                   </th>
-                  {r.cells.map((c) => (
-                    <td class={c === null ? "absent" : undefined}>{c ?? ""}</td>
+                  {r.cells.map((c, i) => (
+                    <td class={c === null ? "absent" : numeric[i] ? "num" : undefined}>{c ?? ""}</td>
                   ))}
                 </tr>
               ))}
