@@ -27,14 +27,14 @@ void logLine(const std::string& line) { std::clog << line << '\n'; }
 
 // Scratch array of doubles owned by one call, left uninitialised. Fresh memory
 // is paid for page by page on first touch, which for the n x k copies of a
-// large design costs more than the factorisation itself; large arrays are
-// therefore 2 MiB-aligned and advised as transparent huge pages.
+// large design costs more than the factorisation itself; arrays of 1 MiB and
+// more are therefore 2 MiB-aligned and advised as transparent huge pages.
 class Scratch {
  public:
   explicit Scratch(std::size_t count) {
     constexpr std::size_t kHuge = std::size_t{2} << 20;
     std::size_t bytes = std::max<std::size_t>(count, 1) * sizeof(double);
-    if (bytes >= 2 * kHuge) {
+    if (bytes >= kHuge / 2) {
       bytes = (bytes + kHuge - 1) / kHuge * kHuge;
       data_ = static_cast<double*>(std::aligned_alloc(kHuge, bytes));
 #ifdef MADV_HUGEPAGE
@@ -329,26 +329,26 @@ LogitResult RegressionRoutines::logit(std::span<const double> y,
   if (n == 0) return res;
 
   constexpr int kMaxIter = 200;
-  const int m = static_cast<int>(n);
   const int nc = static_cast<int>(k);
-  const int ld = std::max(1, m);
   const int ldc = std::max(1, nc);
   const int one = 1;
   const double dOne = 1, dZero = 0;
 
-  Scratch x(n * k), xs(n * k);  // the design and its row-scaled copy, refilled every iteration
-  copyDesign(design, n, x.data());
-  std::vector<double> beta(k, 0.0), xtz(k, 0.0), c(k * k, 0.0);
-  // Per observation: linear predictor, fitted probabilities of this and of the previous iteration
-  // (two buffers whose roles swap), working response and square-root weights.
-  Scratch vectors(5 * n);
-  double* eta = vectors.data();
-  double* cur = eta + n;
+  // The rows are processed in blocks small enough to stay in cache: each block of the design is
+  // copied afresh into one buffer, which serves the linear predictor and X'z and is then scaled
+  // in place for the rank-k update, so every iteration reads the design from memory once.
+  const std::size_t block =
+      std::min(n, std::clamp<std::size_t>(32768 / std::max<std::size_t>(k, 1), 256, 8192));
+  Scratch xb(block * k), rowScratch(3 * block);
+  double* eta = rowScratch.data();
+  double* z = eta + block;
+  double* sw = z + block;
+  // Fitted probabilities of this and of the previous iteration; the two buffers swap roles.
+  Scratch probabilities(2 * n);
+  double* cur = probabilities.data();
   double* prev = cur + n;
-  double* z = prev + n;
-  double* sw = z + n;
-  std::fill_n(eta, n, 0.0);
   std::fill_n(prev, n, -1.0);
+  std::vector<double> beta(k, 0.0), xtz(k, 0.0), xwx(k * k, 0.0), c(k * k, 0.0);
   const double tolerance = static_cast<double>(n) * 1e-10;
   const bool binary = std::all_of(y.begin(), y.end(), [](double v) { return v == 0 || v == 1; });
 
@@ -371,15 +371,40 @@ LogitResult RegressionRoutines::logit(std::span<const double> y,
   double ll = 0;
   const double* fit = cur;
   for (int r = 0;; ++r) {
-    if (k > 0) dgemv_("N", &m, &nc, &dOne, x.data(), &ld, beta.data(), &one, &dZero, eta, &one, 1);
+    // One pass over the rows: fitted probabilities and their change, and the pieces of the Newton
+    // step X'z and X'WX (z = W eta + y - p), which the last iteration computes but does not use.
     double delta = 0;
-    for (std::size_t i = 0; i < n; ++i) {
-      const double p = 1 / (std::exp(-eta[i]) + 1);
-      cur[i] = p;
-      const double w = std::max(p * (1 - p), 1e-13);
-      z[i] = w * eta[i] + (y[i] - p);
-      sw[i] = std::sqrt(w);
-      delta += std::fabs(p - prev[i]);
+    for (std::size_t i0 = 0; i0 < n; i0 += block) {
+      const std::size_t len = std::min(block, n - i0);
+      const int lm = static_cast<int>(len);
+      for (std::size_t j = 0; j < k; ++j) {
+        const auto& col = design[j];
+        const std::size_t have = col.size() > i0 ? std::min(len, col.size() - i0) : 0;
+        std::copy_n(col.data() + i0, have, xb.data() + j * len);
+        std::fill(xb.data() + j * len + have, xb.data() + (j + 1) * len, 0.0);
+      }
+      if (k > 0)
+        dgemv_("N", &lm, &nc, &dOne, xb.data(), &lm, beta.data(), &one, &dZero, eta, &one, 1);
+      else
+        std::fill_n(eta, len, 0.0);
+      for (std::size_t t = 0; t < len; ++t) {
+        const std::size_t i = i0 + t;
+        const double p = 1 / (std::exp(-eta[t]) + 1);
+        cur[i] = p;
+        const double w = std::max(p * (1 - p), 1e-13);
+        z[t] = w * eta[t] + (y[i] - p);
+        sw[t] = std::sqrt(w);
+        delta += std::fabs(p - prev[i]);
+      }
+      if (k > 0) {
+        const double acc = i0 == 0 ? 0.0 : 1.0;
+        dgemv_("T", &lm, &nc, &dOne, xb.data(), &lm, z, &one, &acc, xtz.data(), &one, 1);
+        for (std::size_t j = 0; j < k; ++j) {
+          double* col = xb.data() + j * len;
+          for (std::size_t t = 0; t < len; ++t) col[t] *= sw[t];
+        }
+        dsyrk_("U", "T", &nc, &lm, &dOne, xb.data(), &lm, &acc, xwx.data(), &ldc, 1, 1);
+      }
     }
     const bool done = delta < tolerance;
     if (r == 0 || done || r + 1 >= kMaxIter) ll = logLikelihood(cur);
@@ -393,15 +418,9 @@ LogitResult RegressionRoutines::logit(std::span<const double> y,
     }
     std::swap(cur, prev);
 
-    // Newton step as weighted least squares: beta = (X'WX)^-1 X'(W eta + y - p).
+    // Newton step as weighted least squares: beta = (X'WX)^-1 X'z, the inverse by Cholesky.
     if (k > 0) {
-      dgemv_("T", &m, &nc, &dOne, x.data(), &ld, z, &one, &dZero, xtz.data(), &one, 1);
-      for (std::size_t j = 0; j < k; ++j) {
-        const double* src = x.data() + j * n;
-        double* dst = xs.data() + j * n;
-        for (std::size_t i = 0; i < n; ++i) dst[i] = src[i] * sw[i];
-      }
-      dsyrk_("U", "T", &nc, &m, &dOne, xs.data(), &ld, &dZero, c.data(), &ldc, 1, 1);
+      c = xwx;
       int info = 0;
       dpotrf_("U", &nc, c.data(), &ldc, &info, 1);
       dpotri_("U", &nc, c.data(), &ldc, &info, 1);
