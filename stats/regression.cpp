@@ -283,6 +283,7 @@ OlsResult RegressionRoutines::ols(std::span<const double> y, const std::vector<s
   const double s = std::sqrt(s2);
 
   // se_j = s * ||row j of R^-1||: the square root of s^2 (X'X)^-1_jj, since (X'X)^-1 = R^-1 R^-T.
+  // With fewer observations than columns there is no k x k triangular factor; the errors stay NaN.
   res.variance.assign(k, kNaN);
   if (n >= k && k > 0) {
     int tinfo = 0;
