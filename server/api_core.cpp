@@ -110,7 +110,7 @@ void ServerImpl::routeCore() {
     shared.run([&](Model& m) {
       requireWorkspace(m);
       generation = shared.generation();
-      background = std::make_shared<Model>(m.coordinator());
+      background = backgroundModelOn(m);
     });
     auto job = jobs.start("variables", [background, ids, generation](Job& job) {
       for (int64_t id : ids) {

@@ -52,8 +52,18 @@ void installAlertHandler() {
   });
 }
 
+std::unique_ptr<Model> backgroundModelOn(Model& shared) {
+  auto background = std::make_unique<Model>(shared.coordinator());
+  // The number readers look at the coordinator's file when they are first
+  // made; make them now, under the lock, so that the worker never reads the
+  // coordinator while a request opens another workspace on it.
+  background->numberReaders();
+  background->detectDate();
+  return background;
+}
+
 std::unique_ptr<Model> SharedModel::makeBackgroundModel() {
-  return run([](Model& m) { return std::make_unique<Model>(m.coordinator()); });
+  return run([](Model& m) { return backgroundModelOn(m); });
 }
 
 }  // namespace tabulix::server

@@ -47,6 +47,10 @@ void installAlertHandler();
 // Adds an alert as if it had been raised on this thread.
 void raiseAlert(Alert alert);
 
+// A Model with its own context on the shared Model's coordinator, ready for
+// a worker; call it while holding the shared Model (inside SharedModel::run).
+std::unique_ptr<Model> backgroundModelOn(Model& shared);
+
 // The shared Model: every use goes through run(), which lets one thread at a
 // time touch it (the Model and its context are not thread-safe). Workers make
 // their own Model, on this one's coordinator (makeBackgroundModel) or on a
@@ -64,6 +68,7 @@ class SharedModel {
 
   // A Model with its own context on the shared coordinator, connected to the
   // workspace open now; made under the lock, then used by one worker alone.
+  // Must not be called from inside run().
   std::unique_ptr<Model> makeBackgroundModel();
 
   // Counts workspace openings, so that pages can tell that the other tabs

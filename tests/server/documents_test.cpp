@@ -135,6 +135,24 @@ TEST_F(Documents, UploadedFilesAreImportedWithProgress) {
   EXPECT_TRUE(fs::exists(docs / "people-1.csv"));
 }
 
+TEST_F(Documents, AFileSharedIntoTheAppLandsInTheInbox) {
+  httplib::MultipartFormDataItems form = {{"file", "a,b\n1,2\n", "shared.csv", "text/csv"},
+                                          {"title", "ignored", "", ""}};
+  auto r = client->Post("/share-target", form);
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->status, 303);
+  EXPECT_EQ(r->get_header_value("Location"), "/?open=Inbox/shared.csv");
+  std::ifstream in(docs / "Inbox" / "shared.csv");
+  std::string text((std::istreambuf_iterator<char>(in)), {});
+  EXPECT_EQ(text, "a,b\n1,2\n");
+  // Without a file, or from another site, nothing is stored.
+  r = client->Post("/share-target", httplib::MultipartFormDataItems{{"title", "x", "", ""}});
+  EXPECT_EQ(r->status, 400);
+  r = client->Post("/share-target", {{"Sec-Fetch-Site", "cross-site"}}, form);
+  EXPECT_EQ(r->status, 403);
+  EXPECT_FALSE(fs::exists(docs / "Inbox" / "shared-1.csv"));
+}
+
 TEST_F(Documents, PagesAreServedWhileALongImportRunsAndItsLimitIsReported) {
   {
     std::ofstream out(docs / "long.csv");
