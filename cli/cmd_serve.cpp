@@ -44,7 +44,8 @@ int serve(const ServeArgs& args) {
   } else {
     options.webRoot = server::findWebRoot("/proc/self/exe");
   }
-  if (!options.webRoot) std::cerr << "tabulix serve: the web interface has not been built (run scripts/web)\n";
+  if (!options.webRoot)
+    std::cerr << "tabulix serve: the web interface has not been built (run scripts/web)\n";
 
   // Signals are taken by one thread with sigwait, so every other thread
   // (the request pool, the workers) is created with them blocked.
@@ -79,20 +80,21 @@ int serve(const ServeArgs& args) {
   return 0;
 }
 
-RegisterCommand serveCommand{{"serve", "Serve the Tabulix web application over HTTP", [](CLI::App& app) {
-                                auto args = std::make_shared<ServeArgs>();
-                                app.add_option("--documents", args->documents,
-                                               "Documents folder (default: $TABULIX_DOCUMENTS, else ~/Tabulix)");
-                                app.add_option("--host", args->host,
-                                               "Address to listen on; any address but loopback needs the printed token")
-                                    ->capture_default_str();
-                                app.add_option("--port", args->port, "Port to listen on (0: any free port)")
-                                    ->capture_default_str()
-                                    ->check(CLI::Range(0, 65535));
-                                app.add_option("--locale", args->locale, "Locale for numbers and dates (e.g. en_US)");
-                                app.add_option("--web", args->web, "Folder of the built web interface");
-                                return [args]() { return serve(*args); };
-                              }}};
+RegisterCommand serveCommand{
+    {"serve", "Serve the Tabulix web application over HTTP", [](CLI::App& app) {
+       auto args = std::make_shared<ServeArgs>();
+       app.add_option("--documents", args->documents,
+                      "Documents folder (default: $TABULIX_DOCUMENTS, else ~/Tabulix)");
+       app.add_option("--host", args->host,
+                      "Address to listen on; any address but loopback needs the printed token")
+           ->capture_default_str();
+       app.add_option("--port", args->port, "Port to listen on (0: any free port)")
+           ->capture_default_str()
+           ->check(CLI::Range(0, 65535));
+       app.add_option("--locale", args->locale, "Locale for numbers and dates (e.g. en_US)");
+       app.add_option("--web", args->web, "Folder of the built web interface");
+       return [args]() { return serve(*args); };
+     }}};
 
 }  // namespace
 }  // namespace tabulix::cli

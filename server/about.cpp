@@ -25,7 +25,10 @@ nlohmann::json aboutJson() {
   nlohmann::json deps = nlohmann::json::array();
   for (size_t i = 0; i < dependencies().size(); ++i) {
     const auto& d = dependencies()[i];
-    deps.push_back({{"index", i}, {"name", d.name}, {"purpose", d.purpose}, {"licence", d.licence},
+    deps.push_back({{"index", i},
+                    {"name", d.name},
+                    {"purpose", d.purpose},
+                    {"licence", d.licence},
                     {"hasText", licenceText(i).has_value()}});
   }
   return {{"name", "Tabulix"}, {"version", TABULIX_VERSION}, {"dependencies", deps}};

@@ -2,11 +2,10 @@
 // licences of the libraries it is built with.
 #pragma once
 
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 namespace tabulix::server {
 

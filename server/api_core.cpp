@@ -48,9 +48,8 @@ void requireWorkspace(Model& m) {
 }  // namespace
 
 void ServerImpl::routeCore() {
-  get("/api/status", [this](const httplib::Request&) {
-    return shared.run([&](Model& m) { return statusJson(m); });
-  });
+  get("/api/status",
+      [this](const httplib::Request&) { return shared.run([&](Model& m) { return statusJson(m); }); });
 
   get("/api/about", [](const httplib::Request&) { return aboutJson(); });
   get(R"(/api/about/licences/(\d+))", [](const httplib::Request& req) {
@@ -66,8 +65,12 @@ void ServerImpl::routeCore() {
       if (m.currentStore()) {
         out = browseGrid(m);
       } else {
-        out = {{"columns", nlohmann::json::array()}, {"rows", nlohmann::json::array()}, {"cellCount", 0},
-               {"rowCount", 0}, {"columnCount", 0}, {"truncated", false}};
+        out = {{"columns", nlohmann::json::array()},
+               {"rows", nlohmann::json::array()},
+               {"cellCount", 0},
+               {"rowCount", 0},
+               {"columnCount", 0},
+               {"truncated", false}};
       }
       out["status"] = statusJson(m);
       out["filterDescription"] = tr("No filter. Tap filter icons in column headers");
@@ -86,7 +89,8 @@ void ServerImpl::routeCore() {
         std::vector<Column*> cols = columns(m);
         total = cols.size();
         for (Column* c : cols) {
-          if (!folded.empty() && foldForSearch(c->name.value_or("")).find(folded) == std::string::npos) continue;
+          if (!folded.empty() && foldForSearch(c->name.value_or("")).find(folded) == std::string::npos)
+            continue;
           cards.push_back(toJson(cardFromCache(*c)));
         }
       }
@@ -205,12 +209,12 @@ void ServerImpl::routeCore() {
       auto events = job->eventsFrom(*next, std::chrono::milliseconds(15000), done);
       std::string chunk;
       for (const auto& e : events) {
-        chunk += "id: " + std::to_string((*next)++) + "\nevent: progress\ndata: " +
+        chunk += std::string("id: ") + std::to_string((*next)++) + "\nevent: progress\ndata: " +
                  e.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n\n";
       }
       if (done) {
-        chunk += "event: end\ndata: " + job->result().dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) +
-                 "\n\n";
+        chunk += "event: end\ndata: " +
+                 job->result().dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n\n";
       } else if (events.empty()) {
         chunk += ": keep-alive\n\n";  // lets a dead connection show itself
       }

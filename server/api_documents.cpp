@@ -46,7 +46,8 @@ class SheetCollector : public FileImporterDelegate {
 // A name a client chose for an uploaded or new file: a plain file name.
 std::string plainFileName(const std::string& name) {
   std::string base = fs::path(name).filename().string();
-  if (base.empty() || base == "." || base == ".." || base.front() == '.' || base.find('\0') != std::string::npos)
+  if (base.empty() || base == "." || base == ".." || base.front() == '.' ||
+      base.find('\0') != std::string::npos)
     throw ApiError(400, {{"error", "invalid file name"}});
   return base;
 }
@@ -104,11 +105,11 @@ void ServerImpl::routeDocuments() {
       nlohmann::json workspaces = nlohmann::json::array(), dataFiles = nlohmann::json::array();
       for (const auto& w : list.workspaces) {
         fs::path p = documents / w;
-        workspaces.push_back({{"name", w},
-                              {"open", open && fs::equivalent(*open, p, ec)},
-                              {"importing", isClaimed(p)}});
+        workspaces.push_back(
+            {{"name", w}, {"open", open && fs::equivalent(*open, p, ec)}, {"importing", isClaimed(p)}});
       }
-      for (const auto& d : list.dataFiles) dataFiles.push_back({{"name", d}, {"extension", lowerExtension(d)}});
+      for (const auto& d : list.dataFiles)
+        dataFiles.push_back({{"name", d}, {"extension", lowerExtension(d)}});
       return nlohmann::json{{"workspaces", workspaces},
                             {"dataFiles", dataFiles},
                             {"status", statusJson(m)},
@@ -170,15 +171,18 @@ void ServerImpl::routeDocuments() {
     std::error_code ec;
     if (isClaimed(target)) throw ApiError(409, {{"error", "the workspace is being imported"}});
     if (fs::exists(target, ec) && !body.value("replace", false))
-      throw alertError(409, "exists",
-                       {tr("Confirm Replace"), tr("Really replace existing workspace?"), {tr("Cancel"), tr("Replace")}});
+      throw alertError(
+          409, "exists",
+          {tr("Confirm Replace"), tr("Really replace existing workspace?"), {tr("Cancel"), tr("Replace")}});
 
     if (mode == "blank" || mode == "example") {
       return shared.run([&](Model& m) {
         // Replacing the open workspace: let go of it first.
         m.closeStores();
         bool ok = mode == "blank" ? createEmptyWorkspace(target) : copyExample(target);
-        if (!ok) throw ApiError(500, {{"error", mode == "blank" ? "cannot create the workspace" : "cannot copy the example"}});
+        if (!ok)
+          throw ApiError(
+              500, {{"error", mode == "blank" ? "cannot create the workspace" : "cannot copy the example"}});
         m.openStore(target);
         shared.bumpGeneration();
         shared.initialEdit = mode == "blank";
@@ -241,13 +245,15 @@ void ServerImpl::routeDocuments() {
     fs::path file = documentPath(req.get_param_value("name"));
     std::error_code ec;
     std::string ext = lowerExtension(file);
-    if (file.parent_path() != documents || (ext != "tbx" && !isDataFile(file)) || !fs::is_regular_file(file, ec))
+    if (file.parent_path() != documents || (ext != "tbx" && !isDataFile(file)) ||
+        !fs::is_regular_file(file, ec))
       throw ApiError(404, {{"error", "no such document"}});
     if (isClaimed(file)) throw ApiError(409, {{"error", "the workspace is being imported"}});
     return shared.run([&](Model& m) {
       DeleteResult r = deleteDocument(m, file);
       if (r == DeleteResult::RefusedOpenWorkspace)
-        throw alertError(409, "open", {tr("Confirm Delete"), tr("Cannot delete open workspace:"), {tr("Cancel")}});
+        throw alertError(409, "open",
+                         {tr("Confirm Delete"), tr("Cannot delete open workspace:"), {tr("Cancel")}});
       return nlohmann::json{{"deleted", r == DeleteResult::Deleted}, {"status", statusJson(m)}};
     });
   });

@@ -71,7 +71,8 @@ nlohmann::json browseGrid(Model& model, size_t cellLimit, const std::vector<int3
       open = true;
     }
     auto it = indexOfNum.find(c.colNum.value_or(-1));
-    if (it != indexOfNum.end()) current["cells"][it->second] = c.data ? nlohmann::json(*c.data) : nlohmann::json("");
+    if (it != indexOfNum.end())
+      current["cells"][it->second] = c.data ? nlohmann::json(*c.data) : nlohmann::json("");
   }
   if (open) rowsJson.push_back(std::move(current));
   out["rows"] = std::move(rowsJson);

@@ -4,9 +4,8 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <vector>
-
 #include <nlohmann/json.hpp>
+#include <vector>
 
 #include "engine/model.h"
 

@@ -111,7 +111,8 @@ std::optional<std::string> cookieValue(std::string_view header, std::string_view
 
 HostCheck::HostCheck(std::string boundHost, int port) : port_(port) {
   std::string bound = lower(boundHost);
-  if (bound.size() > 2 && bound.front() == '[' && bound.back() == ']') bound = bound.substr(1, bound.size() - 2);
+  if (bound.size() > 2 && bound.front() == '[' && bound.back() == ']')
+    bound = bound.substr(1, bound.size() - 2);
   names_ = {"localhost", "127.0.0.1", "::1", bound};
   bool wildcard = bound == "0.0.0.0" || bound == "::" || bound.empty();
   if (wildcard) {

@@ -21,7 +21,9 @@ constexpr const char* kCookieName = "tabulix_token";
 // JSON requests are small; only uploads may approach the full body limit.
 constexpr size_t kJsonBodyLimit = 1u << 20;
 
-bool startsWith(const std::string& s, std::string_view prefix) { return s.compare(0, prefix.size(), prefix) == 0; }
+bool startsWith(const std::string& s, std::string_view prefix) {
+  return s.compare(0, prefix.size(), prefix) == 0;
+}
 
 void sendJson(httplib::Response& res, const nlohmann::json& body, int status = 200) {
   res.status = status;
@@ -32,11 +34,12 @@ void sendJson(httplib::Response& res, const nlohmann::json& body, int status = 2
 void plainPage(httplib::Response& res, int status, const std::string& title, const std::string& text) {
   res.status = status;
   res.set_header("Cache-Control", "no-store");
-  res.set_content("<!doctype html><meta charset=utf-8><meta name=viewport content='width=device-width'>"
-                  "<title>" +
-                      title + "</title><body style='font-family:system-ui;padding:2em;max-width:40em'><h1>" + title +
-                      "</h1><p>" + text + "</p>",
-                  "text/html; charset=utf-8");
+  res.set_content(
+      "<!doctype html><meta charset=utf-8><meta name=viewport content='width=device-width'>"
+      "<title>" +
+          title + "</title><body style='font-family:system-ui;padding:2em;max-width:40em'><h1>" + title +
+          "</h1><p>" + text + "</p>",
+      "text/html; charset=utf-8");
 }
 
 std::string contentType(const fs::path& p) {
@@ -90,7 +93,8 @@ std::optional<fs::path> findWebRoot(const fs::path& program) {
   return std::nullopt;
 }
 
-ServerImpl::ServerImpl(Model& sharedModel, ServerOptions opts) : options(std::move(opts)), shared(sharedModel) {
+ServerImpl::ServerImpl(Model& sharedModel, ServerOptions opts)
+    : options(std::move(opts)), shared(sharedModel) {
   std::error_code ec;
   fs::create_directories(options.documents, ec);
   documents = fs::canonical(options.documents, ec);
@@ -113,7 +117,8 @@ ServerImpl::ServerImpl(Model& sharedModel, ServerOptions opts) : options(std::mo
   http.set_read_timeout(60);
   http.set_write_timeout(60);
   http.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
-    return admit(req, res) ? httplib::Server::HandlerResponse::Unhandled : httplib::Server::HandlerResponse::Handled;
+    return admit(req, res) ? httplib::Server::HandlerResponse::Unhandled
+                           : httplib::Server::HandlerResponse::Handled;
   });
   http.set_post_routing_handler([](const httplib::Request&, httplib::Response& res) {
     res.set_header("X-Content-Type-Options", "nosniff");
@@ -195,7 +200,8 @@ bool ServerImpl::admit(const httplib::Request& req, httplib::Response& res) {
       plainPage(res, 403, "Wrong access token", "Open the address that tabulix serve printed.");
       return false;
     }
-    res.set_header("Set-Cookie", std::string(kCookieName) + "=" + token + "; Path=/; HttpOnly; SameSite=Strict");
+    res.set_header("Set-Cookie",
+                   std::string(kCookieName) + "=" + token + "; Path=/; HttpOnly; SameSite=Strict");
     res.set_redirect(req.path.empty() ? "/" : req.path, 303);
     return false;
   }
@@ -206,7 +212,8 @@ bool ServerImpl::admit(const httplib::Request& req, httplib::Response& res) {
   if (api)
     sendJson(res, {{"error", "access token required"}}, 401);
   else
-    plainPage(res, 401, "Access token required", "Open the address that tabulix serve printed, including its token.");
+    plainPage(res, 401, "Access token required",
+              "Open the address that tabulix serve printed, including its token.");
   return false;
 }
 
@@ -216,7 +223,8 @@ void ServerImpl::serveStatic(const httplib::Request& req, httplib::Response& res
     return;
   }
   if (!webRoot) {
-    plainPage(res, 503, "Tabulix", "The web interface has not been built. Run scripts/web, then start the server again.");
+    plainPage(res, 503, "Tabulix",
+              "The web interface has not been built. Run scripts/web, then start the server again.");
     return;
   }
   std::string name = req.path == "/" || req.path.empty() ? "index.html" : req.path.substr(1);
@@ -292,7 +300,8 @@ void ServerImpl::del(const std::string& pattern, JsonHandler handler) {
 nlohmann::json ServerImpl::bodyJson(const httplib::Request& req) {
   if (req.body.empty()) return nlohmann::json::object();
   nlohmann::json j = nlohmann::json::parse(req.body, nullptr, false);
-  if (j.is_discarded() || !j.is_object()) throw ApiError(400, {{"error", "the request body is not a JSON object"}});
+  if (j.is_discarded() || !j.is_object())
+    throw ApiError(400, {{"error", "the request body is not a JSON object"}});
   return j;
 }
 
@@ -355,12 +364,13 @@ std::string ServerImpl::url() const {
   } else if (host.find(':') != std::string::npos && host.front() != '[') {
     host = "[" + host + "]";
   }
-  std::string u = "http://" + host + ":" + std::to_string(boundPort) + "/";
+  std::string u = "http://" + host + std::string(":") + std::to_string(boundPort) + "/";
   if (!token.empty()) u += "?token=" + token;
   return u;
 }
 
-Server::Server(Model& shared, ServerOptions options) : impl_(std::make_unique<ServerImpl>(shared, std::move(options))) {}
+Server::Server(Model& shared, ServerOptions options)
+    : impl_(std::make_unique<ServerImpl>(shared, std::move(options))) {}
 Server::~Server() = default;
 bool Server::bind() { return impl_->bind(); }
 int Server::port() const { return impl_->boundPort; }

@@ -17,16 +17,16 @@ namespace tabulix::server {
 
 // How the server is set up.
 struct ServerOptions {
-  std::filesystem::path documents;              // the documents folder (created if missing)
-  std::string host = "127.0.0.1";               // address to bind
-  int port = 8765;                              // 0: any free port
+  std::filesystem::path documents;               // the documents folder (created if missing)
+  std::string host = "127.0.0.1";                // address to bind
+  int port = 8765;                               // 0: any free port
   std::optional<std::filesystem::path> webRoot;  // built UI; default: found beside the program
   // The access token; made at random when the host is not a loopback address
   // and none is given. Loopback servers need none unless one is given.
   std::optional<std::string> token;
-  Preferences* preferences = nullptr;            // help counters; default: the user's
-  size_t maxBodyBytes = 100u * 1024u * 1024u;    // largest request body accepted
-  int threads = 32;                              // request threads (progress streams hold one each)
+  Preferences* preferences = nullptr;          // help counters; default: the user's
+  size_t maxBodyBytes = 100u * 1024u * 1024u;  // largest request body accepted
+  int threads = 32;                            // request threads (progress streams hold one each)
 };
 
 class ServerImpl;

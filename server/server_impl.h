@@ -2,17 +2,17 @@
 // handler sees and the helpers that make JSON handlers.
 #pragma once
 
+#include <httplib.h>
+
 #include <atomic>
 #include <filesystem>
 #include <functional>
 #include <mutex>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <set>
 #include <stdexcept>
 #include <string>
-
-#include <httplib.h>
-#include <nlohmann/json.hpp>
 
 #include "server/jobs.h"
 #include "server/security.h"
@@ -25,7 +25,9 @@ namespace tabulix::server {
 class ApiError : public std::runtime_error {
  public:
   ApiError(int status, nlohmann::json body)
-      : std::runtime_error(body.value("error", std::string("error"))), status_(status), body_(std::move(body)) {}
+      : std::runtime_error(body.value("error", std::string("error"))),
+        status_(status),
+        body_(std::move(body)) {}
   int status() const { return status_; }
   const nlohmann::json& body() const { return body_; }
 

@@ -7,7 +7,8 @@
 namespace tabulix::server {
 
 std::string foldForSearch(std::string_view text) {
-  icu::UnicodeString s = icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
+  icu::UnicodeString s =
+      icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
   s.foldCase();
   // Decompose, then drop the combining marks: "É" becomes "e".
   UErrorCode status = U_ZERO_ERROR;

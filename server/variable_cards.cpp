@@ -45,17 +45,24 @@ VariableType typeOf(const Column& c) {
   return t >= 1 && t <= 4 ? static_cast<VariableType>(t) : VariableType::Unknown;
 }
 
-const char* frequencyHeading(VariableType t) { return t == VariableType::Binary ? " Values" : " Frequent Values"; }
+const char* frequencyHeading(VariableType t) {
+  return t == VariableType::Binary ? " Values" : " Frequent Values";
+}
 
 }  // namespace
 
 std::string typeLine(int32_t type) {
   switch (type) {
-    case 1: return tr("Type: Categorical");
-    case 2: return tr("Type: Binary");
-    case 3: return tr("Type: Numeric");
-    case 4: return tr("Type: Date / Time");
-    default: return tr("Type: Unknown");
+    case 1:
+      return tr("Type: Categorical");
+    case 2:
+      return tr("Type: Binary");
+    case 3:
+      return tr("Type: Numeric");
+    case 4:
+      return tr("Type: Date / Time");
+    default:
+      return tr("Type: Unknown");
   }
 }
 
@@ -73,8 +80,8 @@ nlohmann::json toJson(const CardLine& l) {
 nlohmann::json toJson(const VariableCard& c) {
   nlohmann::json lines = nlohmann::json::array();
   for (const auto& l : c.lines) lines.push_back(toJson(l));
-  return {{"id", c.id},     {"num", c.num},     {"name", c.name},     {"type", c.type},
-          {"typeLine", c.typeLine}, {"lines", lines}, {"cached", c.cached}};
+  return {{"id", c.id},     {"num", c.num},      {"name", c.name}, {"type", c.type}, {"typeLine", c.typeLine},
+          {"lines", lines}, {"cached", c.cached}};
 }
 
 VariableCard cardFromCache(const Column& c) {
@@ -91,7 +98,8 @@ VariableCard cardFromCache(const Column& c) {
   if (!card.cached) {
     card.lines.push_back(plain(tr("Calculating...")));
     if (type == VariableType::Numeric || type == VariableType::DateTime) {
-      for (const char* t : {"Min: ...", "Max: ...", "Median: ...", "Mean: ..."}) card.lines.push_back(plain(tr(t)));
+      for (const char* t : {"Min: ...", "Max: ...", "Median: ...", "Mean: ..."})
+        card.lines.push_back(plain(tr(t)));
     }
     return card;
   }
@@ -123,7 +131,8 @@ VariableCard cardFromCache(const Column& c) {
       card.lines.push_back(line("Mean: %@", stringFromNumber(opt(c.meanDate), type, 4, range)));
       break;
     }
-    case VariableType::Unknown: break;
+    case VariableType::Unknown:
+      break;
   }
   return card;
 }
@@ -164,7 +173,8 @@ std::vector<CardLine> computedCardLines(Model& model, Column& c) {
     return type == VariableType::DateTime ? stringFromNumber(get(key), VariableType::DateTime)
                                           : stringFromNumber(get(key));
   };
-  lines.push_back(line("Observations: %@", countText(get(type == VariableType::DateTime ? "obsDate" : "obsNumeric"))));
+  lines.push_back(
+      line("Observations: %@", countText(get(type == VariableType::DateTime ? "obsDate" : "obsNumeric"))));
   lines.push_back(line("Unique Values: %@", countText(get("levels"))));
   lines.push_back(line("Min: %@", value("min")));
   lines.push_back(line("Max: %@", value("max")));

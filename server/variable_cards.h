@@ -2,10 +2,9 @@
 // lines, first from the cached statistics, then from a fresh computation.
 #pragma once
 
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 #include "engine/model.h"
 

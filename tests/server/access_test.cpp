@@ -24,7 +24,8 @@ std::string rawRequest(int port, const std::string& request) {
   std::string out;
   char buf[4096];
   ssize_t n;
-  while ((n = ::recv(fd, buf, sizeof buf, 0)) > 0 && out.size() < 65536) out.append(buf, static_cast<size_t>(n));
+  while ((n = ::recv(fd, buf, sizeof buf, 0)) > 0 && out.size() < 65536)
+    out.append(buf, static_cast<size_t>(n));
   ::close(fd);
   return out;
 }
@@ -59,14 +60,15 @@ TEST_F(Access, WritesNeedTheAppHeaderAndNoForeignOrigin) {
   auto r = client->Post("/api/help/import/shown", "", "application/json");
   ASSERT_TRUE(r);
   EXPECT_EQ(r->status, 403);
-  std::string self = "http://127.0.0.1:" + std::to_string(server->port());
-  r = client->Post("/api/help/import/shown", {{"X-Tabulix-Request", "1"}, {"Origin", "http://evil.example"}}, "",
-                   "application/json");
+  std::string self = std::string("http://127.0.0.1:") + std::to_string(server->port());
+  r = client->Post("/api/help/import/shown", {{"X-Tabulix-Request", "1"}, {"Origin", "http://evil.example"}},
+                   "", "application/json");
   EXPECT_EQ(r->status, 403);
-  r = client->Post("/api/help/import/shown", {{"X-Tabulix-Request", "1"}, {"Sec-Fetch-Site", "cross-site"}}, "",
-                   "application/json");
+  r = client->Post("/api/help/import/shown", {{"X-Tabulix-Request", "1"}, {"Sec-Fetch-Site", "cross-site"}},
+                   "", "application/json");
   EXPECT_EQ(r->status, 403);
-  r = client->Post("/api/help/import/shown", {{"X-Tabulix-Request", "1"}, {"Origin", self}}, "", "application/json");
+  r = client->Post("/api/help/import/shown", {{"X-Tabulix-Request", "1"}, {"Origin", self}}, "",
+                   "application/json");
   EXPECT_EQ(r->status, 200);
   EXPECT_EQ(getJson("/api/help/import")["timesSeen"], 1);  // only the allowed write counted
 }
@@ -97,15 +99,17 @@ TEST_F(Access, NamesNeverLeaveTheDocumentsFolder) {
   EXPECT_TRUE(getJson("/api/status")["workspace"].is_null());
 
   // An uploaded file keeps only its last name part and lands in the Inbox.
-  auto up = client->Post("/api/upload?name=..%2F..%2Fevil.csv", writeHeaders(), "a\n1\n", "application/octet-stream");
+  auto up = client->Post("/api/upload?name=..%2F..%2Fevil.csv", writeHeaders(), "a\n1\n",
+                         "application/octet-stream");
   ASSERT_TRUE(up);
   EXPECT_EQ(up->status, 200);
   EXPECT_EQ(json::parse(up->body)["file"], "Inbox/evil.csv");
   EXPECT_FALSE(fs::exists(base / "evil.csv"));
 
   // Static files too stay in the UI's folder.
-  std::string answer = rawRequest(server->port(), "GET /../../../../etc/passwd HTTP/1.1\r\nHost: 127.0.0.1:" +
-                                                     std::to_string(server->port()) + "\r\nConnection: close\r\n\r\n");
+  std::string answer =
+      rawRequest(server->port(), "GET /../../../../etc/passwd HTTP/1.1\r\nHost: 127.0.0.1:" +
+                                     std::to_string(server->port()) + "\r\nConnection: close\r\n\r\n");
   EXPECT_EQ(answer.find("root:"), std::string::npos);
   EXPECT_NE(answer.find("<title>Tabulix</title>"), std::string::npos);  // the app's page, nothing else
   auto r = client->Get("/%2e%2e/%2e%2e/%2e%2e/etc/passwd");
@@ -126,9 +130,11 @@ TEST_F(Access, BodiesAreCapped) {
                                           "\r\nX-Tabulix-Request: 1\r\nContent-Length: 2000000\r\n\r\n{"),
             413);
   // A body without a declared length is not taken.
-  EXPECT_EQ(rawStatus(server->port(), "POST /api/upload?name=c.csv HTTP/1.1\r\nHost: 127.0.0.1:" + port +
-                                          "\r\nX-Tabulix-Request: 1\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabc\r\n0\r\n\r\n"),
-            411);
+  EXPECT_EQ(
+      rawStatus(server->port(),
+                "POST /api/upload?name=c.csv HTTP/1.1\r\nHost: 127.0.0.1:" + port +
+                    "\r\nX-Tabulix-Request: 1\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabc\r\n0\r\n\r\n"),
+      411);
   EXPECT_FALSE(fs::exists(docs / "Inbox" / "big.csv"));
   EXPECT_FALSE(fs::exists(docs / "Inbox" / "c.csv"));
 }
@@ -142,7 +148,8 @@ TEST_F(Access, UploadsStopAtTheCapWhateverTheyDeclare) {
   auto r = client->Post("/api/upload?name=big.csv", writeHeaders(), big, "application/octet-stream");
   ASSERT_TRUE(r);
   EXPECT_EQ(r->status, 413);
-  r = client->Post("/api/upload?name=small.csv", writeHeaders(), std::string(900, 'y'), "application/octet-stream");
+  r = client->Post("/api/upload?name=small.csv", writeHeaders(), std::string(900, 'y'),
+                   "application/octet-stream");
   ASSERT_TRUE(r);
   EXPECT_EQ(r->status, 200);
   EXPECT_EQ(fs::file_size(docs / "Inbox" / "small.csv"), 900u);
@@ -188,8 +195,9 @@ TEST_F(TokenAccess, TheTokenIsTradedForAStrictHttpOnlyCookie) {
   EXPECT_NE(cookie.find("tabulix_token=" + std::string(64, 'a')), std::string::npos);
   EXPECT_NE(cookie.find("HttpOnly"), std::string::npos);
   EXPECT_NE(cookie.find("SameSite=Strict"), std::string::npos);
-  EXPECT_EQ(r->get_header_value("Referrer-Policy").empty() ? "no-referrer" : r->get_header_value("Referrer-Policy"),
-            "no-referrer");
+  EXPECT_EQ(
+      r->get_header_value("Referrer-Policy").empty() ? "no-referrer" : r->get_header_value("Referrer-Policy"),
+      "no-referrer");
 
   r = client->Get("/api/status", {{"Cookie", "tabulix_token=" + std::string(64, 'a')}});
   EXPECT_EQ(r->status, 200);
@@ -203,7 +211,7 @@ TEST_F(TokenAccess, TheTokenIsTradedForAStrictHttpOnlyCookie) {
 TEST(ServerUrl, NonLoopbackHostsGetATokenInTheirUrl) {
   Model m;
   ServerOptions o;
-  o.documents = fs::temp_directory_path() / ("tabulix-url-" + std::to_string(::getpid()));
+  o.documents = fs::temp_directory_path() / (std::string("tabulix-url-") + std::to_string(::getpid()));
   o.host = "0.0.0.0";
   o.port = 0;
   Server s(m, o);

@@ -41,7 +41,9 @@ TEST_F(Api, BrowseShowsCellsExactlyAsStoredInNumOrder) {
 
 TEST_F(Api, BrowseStopsAtTenThousandCellsInRowOrder) {
   std::vector<std::vector<std::string>> rows;
-  for (int r = 1; r <= 4000; ++r) rows.push_back({std::to_string(r), "b" + std::to_string(r), "c" + std::to_string(r)});
+  for (int r = 1; r <= 4000; ++r)
+    rows.push_back(
+        {std::to_string(r), std::string("b") + std::to_string(r), std::string("c") + std::to_string(r)});
   writeWorkspace(docs / "big.tbx", {"a", "b", "c"}, rows, false);
   openWorkspace("big.tbx");
   json g = getJson("/api/browse");
@@ -57,7 +59,8 @@ TEST_F(Api, BrowseStopsAtTenThousandCellsInRowOrder) {
 
 TEST_F(Api, VariableCardsFromCacheThenRefreshed) {
   std::vector<std::vector<std::string>> rows;
-  for (int r = 1; r <= 10; ++r) rows.push_back({std::to_string(r * 10), r <= 7 ? "red" : "blue", "only", "1/2/2020"});
+  for (int r = 1; r <= 10; ++r)
+    rows.push_back({std::to_string(r * 10), r <= 7 ? "red" : "blue", "only", "1/2/2020"});
   writeWorkspace(docs / "w.tbx", {"Âge", "colour", "single", "when"}, rows);
   openWorkspace("w.tbx");
   json v = getJson("/api/variables");
@@ -113,12 +116,13 @@ TEST_F(Api, CardsWithoutCompleteCacheSayCalculating) {
   EXPECT_FALSE(card["cached"]);
   std::vector<std::string> lines;
   for (auto& l : card["lines"]) lines.push_back(l["text"]);
-  EXPECT_EQ(lines, (std::vector<std::string>{"Calculating...", "Min: ...", "Max: ...", "Median: ...", "Mean: ..."}));
+  EXPECT_EQ(lines,
+            (std::vector<std::string>{"Calculating...", "Min: ...", "Max: ...", "Median: ...", "Mean: ..."}));
 }
 
 TEST_F(Api, VariableLimitIsCheckedAgainAfterDeleting) {
   std::vector<std::string> names;
-  for (int i = 0; i < 500; ++i) names.push_back("v" + std::to_string(i));
+  for (int i = 0; i < 500; ++i) names.push_back(std::string("v") + std::to_string(i));
   writeWorkspace(docs / "wide.tbx", names, {}, false);
   openWorkspace("wide.tbx");
   json v = getJson("/api/variables");
@@ -129,7 +133,8 @@ TEST_F(Api, VariableLimitIsCheckedAgainAfterDeleting) {
   EXPECT_EQ(refused["alert"]["buttons"], json({"OK"}));
   EXPECT_EQ(getJson("/api/variables")["total"], 500);
 
-  json del = deleteJson("/api/variables/" + std::to_string(v["cards"][499]["id"].get<int64_t>()));
+  json del =
+      deleteJson(std::string("/api/variables/") + std::to_string(v["cards"][499]["id"].get<int64_t>()));
   EXPECT_TRUE(del["canAdd"]);
   json added = postJson("/api/variables", json::object());
   EXPECT_EQ(added["card"]["name"], "Var500");  // the freed number is reused after the last

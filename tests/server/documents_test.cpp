@@ -1,6 +1,7 @@
 // The Workspaces screen's API: listing, opening from the Inbox, creating,
 // replacing, deleting, uploading and importing with progress.
 #include "import/documents.h"
+
 #include "server_test_util.h"
 
 namespace tabulix::server::testing {
@@ -15,7 +16,8 @@ std::vector<std::string> names(const json& list) {
 }
 
 TEST_F(Documents, ListsWorkspacesAndDataFilesAndOpensFromTheInbox) {
-  for (const char* f : {"b.csv", "A.txt", "c.xlsx", "notes.md", ".hidden.csv"}) std::ofstream(docs / f) << "x\n";
+  for (const char* f : {"b.csv", "A.txt", "c.xlsx", "notes.md", ".hidden.csv"})
+    std::ofstream(docs / f) << "x\n";
   writeWorkspace(docs / "z.tbx", {"a"}, {{"1"}});
   fs::create_directories(docs / "Inbox");
   writeWorkspace(docs / "Inbox" / "mailed.tbx", {"a", "b"}, {{"1", "2"}});
@@ -107,7 +109,9 @@ TEST_F(Documents, UploadedFilesAreImportedWithProgress) {
   json job = waitForJob(started["job"]);
   std::vector<std::string> statuses;
   for (auto& e : job["events"]) statuses.push_back(e["status"]);
-  auto has = [&](const std::string& s) { return std::find(statuses.begin(), statuses.end(), s) != statuses.end(); };
+  auto has = [&](const std::string& s) {
+    return std::find(statuses.begin(), statuses.end(), s) != statuses.end();
+  };
   EXPECT_TRUE(has("Importing file..."));
   EXPECT_TRUE(has("Importing file. 200 rows read."));
   EXPECT_TRUE(has("Determining Variable Types..."));
@@ -129,8 +133,9 @@ TEST_F(Documents, UploadedFilesAreImportedWithProgress) {
 
   // The same file handed over again takes the next free name.
   up = client->Post("/api/upload?name=people.csv", writeHeaders(), csv, "application/octet-stream");
-  started = postJson("/api/workspaces/create",
-                     {{"mode", "import"}, {"name", "people"}, {"file", "Inbox/people.csv"}, {"replace", true}});
+  started =
+      postJson("/api/workspaces/create",
+               {{"mode", "import"}, {"name", "people"}, {"file", "Inbox/people.csv"}, {"replace", true}});
   waitForJob(started["job"]);
   EXPECT_TRUE(fs::exists(docs / "people-1.csv"));
 }
@@ -160,7 +165,8 @@ TEST_F(Documents, PagesAreServedWhileALongImportRunsAndItsLimitIsReported) {
     for (int i = 0; i < 100050; ++i) out << i << "," << (i % 7) << ",x" << (i % 11) << "\n";
   }
   writeWorkspace(docs / "other.tbx", {"q"}, {{"1"}});
-  json started = postJson("/api/workspaces/create", {{"mode", "import"}, {"name", "long"}, {"file", "long.csv"}});
+  json started =
+      postJson("/api/workspaces/create", {{"mode", "import"}, {"name", "long"}, {"file", "long.csv"}});
   std::string id = started["job"];
   // While the import runs, a second page opens another workspace and browses it.
   json opened = postJson("/api/workspaces/open", {{"name", "other.tbx"}});
@@ -169,7 +175,8 @@ TEST_F(Documents, PagesAreServedWhileALongImportRunsAndItsLimitIsReported) {
   json d = getJson("/api/documents");
   bool importing = false;
   for (auto& w : d["workspaces"]) importing |= w["name"] == "long.tbx" && w["importing"] == true;
-  EXPECT_FALSE(getJson("/api/jobs/" + id)["finished"]) << "the import ended before the other requests were answered";
+  EXPECT_FALSE(getJson("/api/jobs/" + id)["finished"])
+      << "the import ended before the other requests were answered";
   EXPECT_TRUE(importing || fs::exists(docs / "long.tbx"));
   // The workspace being written cannot be opened, replaced or deleted meanwhile.
   postJson("/api/workspaces/open", {{"name", "long.tbx"}}, 409);
@@ -183,14 +190,16 @@ TEST_F(Documents, PagesAreServedWhileALongImportRunsAndItsLimitIsReported) {
     return true;
   });
   ASSERT_TRUE(r);
-  EXPECT_NE(stream.find("event: progress\ndata: {\"status\":\"Importing file. 100 rows read.\"}"), std::string::npos);
+  EXPECT_NE(stream.find("event: progress\ndata: {\"status\":\"Importing file. 100 rows read.\"}"),
+            std::string::npos);
   EXPECT_NE(stream.find("event: end"), std::string::npos);
   json result = getJson("/api/jobs/" + id)["result"];
   EXPECT_EQ(result["code"], 3);
   EXPECT_EQ(result["alert"]["title"], "Row Limit Reached");
-  EXPECT_EQ(result["alert"]["message"],
-            "Successfully created new workspace. Importing stopped after 100,000 rows so that we don't run out of "
-            "memory.");
+  EXPECT_EQ(
+      result["alert"]["message"],
+      "Successfully created new workspace. Importing stopped after 100,000 rows so that we don't run out of "
+      "memory.");
   // At its end the import opens the new workspace, whatever was open.
   EXPECT_EQ(getJson("/api/status")["statusLine"], "long.tbx, 3 Variables, 100000 Observations");
 

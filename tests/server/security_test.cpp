@@ -1,11 +1,12 @@
 // The access token, Host header check and confinement of file names.
+#include "server/security.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
 #include <set>
 
-#include "server/security.h"
 #include "server/text_match.h"
 
 namespace fs = std::filesystem;
@@ -69,7 +70,7 @@ TEST(Security, HostHeaderMustNameThisServer) {
 class Confinement : public ::testing::Test {
  protected:
   void SetUp() override {
-    base = fs::temp_directory_path() / ("tabulix-confine-" + std::to_string(::getpid()));
+    base = fs::temp_directory_path() / (std::string("tabulix-confine-") + std::to_string(::getpid()));
     fs::remove_all(base);
     docs = base / "docs";
     fs::create_directories(docs / "Inbox");

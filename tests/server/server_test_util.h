@@ -10,11 +10,10 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <thread>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 #include "engine/cell_access.h"
 #include "engine/model.h"
@@ -56,9 +55,8 @@ class ServerFixture : public ::testing::Test {
   void TearDown() override { shutdown(); }
 
   void start(ServerOptions options) {
-    base = fs::temp_directory_path() /
-           ("tabulix-server-" + std::to_string(::getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    base = fs::temp_directory_path() / (std::string("tabulix-server-") + std::to_string(::getpid()) + "-" +
+                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(base);
     docs = base / "docs";
     fs::create_directories(docs);
@@ -77,7 +75,8 @@ class ServerFixture : public ::testing::Test {
     server = std::make_unique<Server>(*model, options);
     ASSERT_TRUE(server->bind());
     thread = std::thread([this] { server->listen(); });
-    for (int i = 0; i < 200 && !server->isRunning(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    for (int i = 0; i < 200 && !server->isRunning(); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
     client = std::make_unique<httplib::Client>("127.0.0.1", server->port());
     client->set_read_timeout(30, 0);
   }
