@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <unordered_set>
 
+#include "engine/number_reading.h"
 #include "engine/translate.h"
 #include "engine/values.h"
 #include "stats/lw_statistics.h"
@@ -19,29 +21,99 @@ struct TextHash {
   size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
 };
 
+// A set of 64-bit values by open addressing (0 is kept aside).
+class HashSet64 {
+ public:
+  void insert(uint64_t v) {
+    if (v == 0) {
+      hasZero_ = true;
+      return;
+    }
+    if ((count_ + 1) * 2 > slots_.size()) grow();
+    size_t mask = slots_.size() - 1;
+    for (size_t i = mix(v) & mask;; i = (i + 1) & mask) {
+      if (slots_[i] == v) return;
+      if (slots_[i] == 0) {
+        slots_[i] = v;
+        ++count_;
+        return;
+      }
+    }
+  }
+  size_t size() const { return count_ + (hasZero_ ? 1 : 0); }
+
+ private:
+  static uint64_t mix(uint64_t v) { return v ^ (v >> 29); }
+  void grow() {
+    std::vector<uint64_t> old(std::max<size_t>(256, slots_.size() * 2), 0);
+    old.swap(slots_);
+    size_t mask = slots_.size() - 1;
+    for (uint64_t v : old) {
+      if (!v) continue;
+      size_t i = mix(v) & mask;
+      while (slots_[i]) i = (i + 1) & mask;
+      slots_[i] = v;
+    }
+  }
+  std::vector<uint64_t> slots_;
+  size_t count_ = 0;
+  bool hasZero_ = false;
+};
+
+// Sorts doubles ascending (NaN last) by LSD radix on their order-preserving
+// bit patterns: 4 passes of 16 bits, linear in the count.
+void radixSort(std::vector<double>& v) {
+  if (v.size() < 256) {
+    std::sort(v.begin(), v.end(), [](double a, double b) { return a < b || (!std::isnan(a) && std::isnan(b)); });
+    return;
+  }
+  std::vector<uint64_t> keys(v.size()), tmp(v.size());
+  for (size_t i = 0; i < v.size(); ++i) {
+    uint64_t b;
+    std::memcpy(&b, &v[i], 8);
+    keys[i] = (b >> 63) ? ~b : (b | 0x8000000000000000ULL);
+  }
+  std::vector<uint32_t> count(65536);
+  for (int shift = 0; shift < 64; shift += 16) {
+    std::fill(count.begin(), count.end(), 0);
+    for (uint64_t k : keys) ++count[(k >> shift) & 0xffff];
+    uint32_t sum = 0;
+    for (auto& c : count) {
+      uint32_t t = c;
+      c = sum;
+      sum += t;
+    }
+    for (uint64_t k : keys) tmp[count[(k >> shift) & 0xffff]++] = k;
+    keys.swap(tmp);
+  }
+  for (size_t i = 0; i < v.size(); ++i) {
+    uint64_t k = keys[i];
+    uint64_t b = (k >> 63) ? (k & 0x7fffffffffffffffULL) : ~k;
+    std::memcpy(&v[i], &b, 8);
+  }
+}
+
 // One pass over a column's texts, in cell order. Each distinct text is read
 // once: a repeated text (the usual case in categorical columns) reuses the
 // first reading, which keeps the date detector off most cells.
 class StatsAccumulator {
  public:
-  explicit StatsAccumulator(Model& model) : model_(model) {}
+  explicit StatsAccumulator(Model& model) : model_(model), readers_(model.numberReaders()) {}
 
   void add(std::optional<std::string_view> text) {
     if (!text || text->empty()) return;  // missing
     ++N_;
-    auto it = texts_.find(*text);
-    if (it == texts_.end()) it = texts_.emplace(std::string(*text), read(*text)).first;
-    const Reading& r = it->second;
+    double plain;
+    if (readers_.fastNumberForString(*text, plain) == FastReading::Number) {
+      // Plain numbers are mostly distinct: their texts are only counted, by
+      // a 64-bit hash (a collision among 100,000 texts has odds near 1e-10).
+      numericTexts_.insert(std::hash<std::string_view>{}(*text));
+      addNumber(plain);
+      return;
+    }
+    const Reading& r = texts_.findOrAdd(*text, [&] { return read(*text); });
     if (r.kind == Kind::Number) {
-      double v = r.value;
-      numbers_.push_back(v);
-      if (numbers_.size() == 1) {
-        min_ = max_ = v;
-      } else {
-        if (v < min_) min_ = v;
-        if (v > max_) max_ = v;
-      }
-      sum_ += v;
+      addNumber(r.value);
     } else if (r.kind == Kind::Date) {
       double t = r.value;
       dates_.push_back(t);
@@ -55,31 +127,46 @@ class StatsAccumulator {
     }
   }
 
+  void addNumber(double v) {
+    numbers_.push_back(v);
+    if (numbers_.size() == 1) {
+      min_ = max_ = v;
+    } else {
+      if (v < min_) min_ = v;
+      if (v > max_) max_ = v;
+    }
+    sum_ += v;
+  }
+
   BasicStats result() const {
     BasicStats s;
     s.obs = N_;
     s.obsNumeric = static_cast<int32_t>(numbers_.size());
     s.obsDate = static_cast<int32_t>(dates_.size());
-    s.levels = static_cast<int32_t>(texts_.size());
+    s.levels = static_cast<int32_t>(texts_.size() + numericTexts_.size());
     static const double kQuartiles[] = {25, 50, 75};
     if (!numbers_.empty()) {
-      s.levelsNumeric = distinctCount(numbers_);
+      std::vector<double> sortedNumbers = numbers_;
+      radixSort(sortedNumbers);
+      s.levelsNumeric = distinctSorted(sortedNumbers);
       s.min = min_;
       s.max = max_;
       s.mean = sum_ / static_cast<double>(numbers_.size());
       s.sd = LWStatistics::sdNormal(numbers_);
-      auto pc = LWStatistics::percentiles(kQuartiles, numbers_);
+      auto pc = LWStatistics::percentiles(kQuartiles, sortedNumbers);
       s.pc25 = pc[25];
       s.pc50 = pc[50];
       s.pc75 = pc[75];
     }
     if (!dates_.empty()) {
-      s.levelsDate = distinctCount(dates_);
+      std::vector<double> sortedDates = dates_;
+      radixSort(sortedDates);
+      s.levelsDate = distinctSorted(sortedDates);
       s.minDate = minDate_;
       s.maxDate = maxDate_;
       s.meanDate = dateSum_ / static_cast<double>(dates_.size());
       s.sdDate = LWStatistics::sdNormal(dates_);
-      auto pc = LWStatistics::percentiles(kQuartiles, dates_);
+      auto pc = LWStatistics::percentiles(kQuartiles, sortedDates);
       s.pc25Date = pc[25];
       s.pc50Date = pc[50];
       s.pc75Date = pc[75];
@@ -93,19 +180,68 @@ class StatsAccumulator {
     Kind kind;
     double value;
   };
+
+  // Distinct texts with their readings: open addressing over one byte arena,
+  // so that a column of 100,000 distinct numbers costs no allocation per text.
+  class TextTable {
+   public:
+    size_t size() const { return count_; }
+    template <class Make>
+    const Reading& findOrAdd(std::string_view text, Make make) {
+      if ((count_ + 1) * 4 > slots_.size() * 3) grow();
+      uint64_t h = std::hash<std::string_view>{}(text);
+      size_t mask = slots_.size() - 1;
+      for (size_t i = h & mask;; i = (i + 1) & mask) {
+        Slot& s = slots_[i];
+        if (s.len == kEmpty) {
+          s = Slot{h, static_cast<uint32_t>(arena_.size()), static_cast<uint32_t>(text.size()), make()};
+          arena_.append(text);
+          ++count_;
+          return s.reading;
+        }
+        if (s.hash == h && s.len == text.size() && std::string_view(arena_).substr(s.offset, s.len) == text)
+          return s.reading;
+      }
+    }
+
+   private:
+    static constexpr uint32_t kEmpty = UINT32_MAX;
+    struct Slot {
+      uint64_t hash = 0;
+      uint32_t offset = 0, len = kEmpty;
+      Reading reading{Kind::Text, 0};
+    };
+    void grow() {
+      std::vector<Slot> old(std::max<size_t>(64, slots_.size() * 2));
+      old.swap(slots_);
+      size_t mask = slots_.size() - 1;
+      for (const Slot& s : old) {
+        if (s.len == kEmpty) continue;
+        size_t i = s.hash & mask;
+        while (slots_[i].len != kEmpty) i = (i + 1) & mask;
+        slots_[i] = s;
+      }
+    }
+    std::vector<Slot> slots_;
+    std::string arena_;
+    size_t count_ = 0;
+  };
   Reading read(std::string_view text) {
     if (auto v = decimalNumberForString(model_, text)) return {Kind::Number, *v};
     if (auto t = dateForString(model_, text)) return {Kind::Date, *t};
     return {Kind::Text, 0};
   }
-  static int32_t distinctCount(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return static_cast<int32_t>(std::unique(v.begin(), v.end()) - v.begin());
+  static int32_t distinctSorted(const std::vector<double>& v) {
+    int32_t n = 0;
+    for (size_t i = 0; i < v.size(); ++i) n += i == 0 || v[i] != v[i - 1];
+    return n;
   }
 
   Model& model_;
+  const NumberReaders& readers_;
+  HashSet64 numericTexts_;
   int32_t N_ = 0;
-  std::unordered_map<std::string, Reading, TextHash, std::equal_to<>> texts_;
+  TextTable texts_;
   std::vector<double> numbers_, dates_;
   double min_ = 0, max_ = 0, sum_ = 0;
   double minDate_ = 0, maxDate_ = 0, dateSum_ = 0;

@@ -199,6 +199,9 @@ class Context {
   void releaseCellMemory();
   // Reconnects after the coordinator attached another file (or detached).
   void reconnect();
+  // With `durable` off, saves stay atomic against a killed process but are
+  // not flushed to disk at once (bulk work on a new file); on by default.
+  void setDurable(bool durable);
 
  private:
   struct ChunkKey {

@@ -190,6 +190,8 @@ class ImportProgress : public FileImporterDelegate {
     report(fillFormat(tr("Processing variable %@"), name));
   }
   void importerDidCompleteDocument(FileImporter&, const std::string&, const CsvError& error) override {
+    // The last save is flushed to disk, and everything written before with it.
+    model_.context().setDurable(true);
     save();
     code_ = error.code;
   }
@@ -231,6 +233,9 @@ ImportOutcome importDataFile(const ImportOptions& options, const fs::path& docum
     out.code = 1;
     out.saved = false;
   } else {
+    // A new file being filled: a killed import leaves a store that opens
+    // either way, so the intermediate saves skip the disk flushes.
+    model.context().setDurable(false);
     ImportProgress delegate(model, progress);
     FileImporter importer(model, &delegate);
     importer.createWorkspaceFromText(out.dataFile, options.hasHeader, options.sheet, options.delimiter,

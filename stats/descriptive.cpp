@@ -123,8 +123,9 @@ std::map<double, double> DescriptiveStatistics::percentiles(std::span<const doub
   std::map<double, double> result;
   std::vector<double> sorted(data.begin(), data.end());
   // NaN would break the ordering sort relies on; keep any at the end.
-  std::sort(sorted.begin(), sorted.end(),
-            [](double a, double b) { return a < b || (!std::isnan(a) && std::isnan(b)); });
+  auto before = [](double a, double b) { return a < b || (!std::isnan(a) && std::isnan(b)); };
+  // Callers that already sorted their data (the cached column statistics) skip the sort.
+  if (!std::is_sorted(sorted.begin(), sorted.end(), before)) std::sort(sorted.begin(), sorted.end(), before);
   const std::size_t n = sorted.size();
   for (double p : percents) {
     double value;

@@ -375,7 +375,19 @@ TEST(Store, KilledSavesLeaveTheLastSavedState) {
     for (int r = 1; r <= rows; ++r) addRow(m, r, {"0"}, columns(m));
     m.setMetadataValue("0", "counter");
   }
+  // Time one open-write-save cycle here, so that the kills land before,
+  // during and after saves whatever the build's speed (sanitizers, load).
+  auto t0 = std::chrono::steady_clock::now();
+  {
+    Model m;
+    ASSERT_TRUE(m.openStore(file));
+    for (int r = 1; r <= rows; ++r) m.context().setCell(0, r, "0");
+    m.metadataForKey("counter")->value = "0";
+    m.saveContext();
+  }
+  auto cycle = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - t0).count();
   std::mt19937 rng(42);
+  std::uniform_int_distribution<long> delay(cycle / 4, cycle * 4);
   int lastSeen = 0;
   for (int round = 0; round < 25; ++round) {
     pid_t pid = fork();
@@ -390,7 +402,7 @@ TEST(Store, KilledSavesLeaveTheLastSavedState) {
         if (!m.saveContext()) _exit(4);
       }
     }
-    std::this_thread::sleep_for(std::chrono::microseconds(std::uniform_int_distribution<int>(2000, 60000)(rng)));
+    std::this_thread::sleep_for(std::chrono::microseconds(delay(rng)));
     kill(pid, SIGKILL);
     int status = 0;
     waitpid(pid, &status, 0);
