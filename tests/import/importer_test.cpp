@@ -2,6 +2,8 @@
 // long lines, the row and field limits with their completion codes, reader
 // failures that keep what was read, the Inbox and the listing order.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -187,4 +189,33 @@ TEST(Documents, InboxListingDefaultsAndDeletion) {
   EXPECT_TRUE(fs::exists(dir.path / "alpha.tbx"));
   EXPECT_EQ(deleteDocument(shared, dir.path / "Zeta.tbx"), DeleteResult::Deleted);
   EXPECT_FALSE(fs::exists(dir.path / "Zeta.tbx"));
+}
+
+// An import killed at any moment leaves no workspace or one that opens.
+TEST(Importer, KilledImportsLeaveAWorkspaceThatOpens) {
+  TempDir dir;
+  std::string big = "a,b,c\n";
+  for (int i = 1; i <= 30000; ++i) big += std::to_string(i) + ",x" + std::to_string(i % 7) + ",yes\n";
+  fs::path data = dir.write("big.csv", big);
+  for (int round = 0; round < 8; ++round) {
+    fs::path target = dir.path / ("w" + std::to_string(round) + ".tbx");
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      ImportOptions o;
+      o.dataFile = data;
+      o.target = target;
+      importDataFile(o, dir.path, {});
+      _exit(0);
+    }
+    usleep(static_cast<useconds_t>(5000 + round * 40000));
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    if (!fs::exists(target)) continue;
+    Model m;
+    EXPECT_TRUE(m.openStore(target)) << "round " << round;
+    // Whatever was saved is whole: every stored row has its three cells.
+    CellFetch all;
+    EXPECT_EQ(m.context().countCells(all), 3 * countRows(m)) << "round " << round;
+  }
 }
