@@ -137,10 +137,10 @@ cases <- list(
   c("ja_JP", "Asia/Tokyo", "2021/03/15 9:00", "2021-03-15 09:00:00")
 )
 
-expected <- function(zone, spec) {
-  if (is.na(spec)) return(NA_real_)
-  if (startsWith(spec, "UTC ")) return(as.numeric(as.POSIXct(substring(spec, 5), tz = "UTC")))
-  as.numeric(as.POSIXct(spec, tz = zone))
+expected <- function(zone, when) {
+  if (is.na(when)) return(NA_real_)
+  if (startsWith(when, "UTC ")) return(as.numeric(as.POSIXct(substring(when, 5), tz = "UTC")))
+  as.numeric(as.POSIXct(when, tz = zone))
 }
 
 rows <- vapply(cases, function(x) {
