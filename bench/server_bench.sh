@@ -28,8 +28,8 @@ awk 'BEGIN { srand(7); print "id,group,x,y,when,label";
 awk 'BEGIN { srand(11); for (c = 1; c <= 500; c++) printf "%sv%d", (c > 1 ? "," : ""), c; print "";
   for (r = 1; r <= 200; r++) { for (c = 1; c <= 500; c++) printf "%s%s", (c > 1 ? "," : ""), (c % 5 == 0 ? "lvl" int(rand() * 6) : sprintf("%.2f", rand() * 100)); print "" } }' \
   > "$work/wide.csv"
-"$bin" --locale en_US import "$work/rows.csv" -o "$docs/rows.tbx" --delimiter comma --decimal . >/dev/null
-"$bin" --locale en_US import "$work/wide.csv" -o "$docs/wide.tbx" --delimiter comma --decimal . >/dev/null
+"$bin" --locale en_US import "$work/rows.csv" -o "$docs/rows.tbx" --delimiter comma --decimal . >/dev/null 2>&1
+"$bin" --locale en_US import "$work/wide.csv" -o "$docs/wide.tbx" --delimiter comma --decimal . >/dev/null 2>&1
 
 now_ms() { date +%s%3N; }
 

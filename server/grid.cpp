@@ -22,39 +22,58 @@ nlohmann::json browseGrid(Model& model, size_t cellLimit, const std::vector<int3
   out["columns"] = std::move(header);
   out["columnCount"] = cols.size();
 
-  // The row numbers that may be shown, ascending.
-  std::vector<int32_t> candidates;
-  if (onlyRows) {
-    candidates = *onlyRows;
-    std::sort(candidates.begin(), candidates.end());
-  } else {
-    for (Row* r : rows(model))
-      if (r->num) candidates.push_back(*r->num);
-  }
-  out["rowCount"] = countRows(model);
+  size_t rowCount = countRows(model);
+  out["rowCount"] = rowCount;
 
   // Fetching every cell of a large workspace only to keep the first 10000
   // would read all of it: ask for just enough leading rows to fill the limit
   // (each row holds at most one cell per column), and for more rows only
   // when some of them turn out to lack cells.
-  std::vector<Cell> cells;
-  size_t perRow = std::max<size_t>(1, cols.size());
-  size_t take = std::max<size_t>(1, (cellLimit + perRow - 1) / perRow);
-  bool more = false;
-  while (true) {
-    size_t n = std::min(take, candidates.size());
-    std::vector<int32_t> slice(candidates.begin(), candidates.begin() + static_cast<std::ptrdiff_t>(n));
+  auto fetchRows = [&](const std::vector<int32_t>& slice) {
     CellFetch fetch;
     fetch.rowNums = &slice;
     fetch.sort = {{CellKey::RowNum, true}, {CellKey::ColNum, true}};
     fetch.fetchLimit = cellLimit + 1;  // one more tells that the limit cut cells off
-    cells = model.context().fetchCells(fetch);
-    if (cells.size() > cellLimit || n == candidates.size()) {
-      more = cells.size() > cellLimit;
-      break;
+    return model.context().fetchCells(fetch);
+  };
+  size_t perRow = std::max<size_t>(1, cols.size());
+  size_t take = std::max<size_t>(1, (cellLimit + perRow - 1) / perRow);
+  std::vector<Cell> cells;
+  bool done = false;
+  if (!onlyRows) {
+    // Rows are numbered 1, 2, … as they are added, so the first rows can be
+    // asked for by number without loading every row record. Whatever the
+    // numbering, the cells of rows 1…K come before all others in row order;
+    // once they exceed the limit they are the answer.
+    for (;; take *= 2) {
+      std::vector<int32_t> slice(std::min(take, rowCount));
+      for (size_t i = 0; i < slice.size(); ++i) slice[i] = static_cast<int32_t>(i + 1);
+      cells = fetchRows(slice);
+      if (cells.size() > cellLimit) {
+        done = true;
+        break;
+      }
+      if (slice.size() == rowCount) break;
     }
-    take *= 2;
   }
+  if (!done) {
+    // A filter, or a workspace small enough (or numbered unusually): the
+    // exact row numbers.
+    std::vector<int32_t> candidates;
+    if (onlyRows) {
+      candidates = *onlyRows;
+      std::sort(candidates.begin(), candidates.end());
+    } else {
+      for (Row* r : rows(model))
+        if (r->num) candidates.push_back(*r->num);
+    }
+    for (take = std::max<size_t>(1, (cellLimit + perRow - 1) / perRow);; take *= 2) {
+      size_t n = std::min(take, candidates.size());
+      cells = fetchRows({candidates.begin(), candidates.begin() + static_cast<std::ptrdiff_t>(n)});
+      if (cells.size() > cellLimit || n == candidates.size()) break;
+    }
+  }
+  bool more = cells.size() > cellLimit;
   if (cells.size() > cellLimit) cells.resize(cellLimit);
   out["cellCount"] = cells.size();
 

@@ -7,6 +7,12 @@ namespace {
 
 class Api : public ServerFixture {};
 
+// prefix + n, built by appending (GCC 12 warns wrongly about "x" + to_string at -O3).
+std::string numbered(std::string prefix, long long n) {
+  prefix += std::to_string(n);
+  return prefix;
+}
+
 TEST_F(Api, StatusWithoutWorkspaceAndAfterOpening) {
   json s = getJson("/api/status");
   EXPECT_TRUE(s["workspace"].is_null());
@@ -41,9 +47,7 @@ TEST_F(Api, BrowseShowsCellsExactlyAsStoredInNumOrder) {
 
 TEST_F(Api, BrowseStopsAtTenThousandCellsInRowOrder) {
   std::vector<std::vector<std::string>> rows;
-  for (int r = 1; r <= 4000; ++r)
-    rows.push_back(
-        {std::to_string(r), std::string("b") + std::to_string(r), std::string("c") + std::to_string(r)});
+  for (int r = 1; r <= 4000; ++r) rows.push_back({std::to_string(r), numbered("b", r), numbered("c", r)});
   writeWorkspace(docs / "big.tbx", {"a", "b", "c"}, rows, false);
   openWorkspace("big.tbx");
   json g = getJson("/api/browse");
@@ -122,7 +126,7 @@ TEST_F(Api, CardsWithoutCompleteCacheSayCalculating) {
 
 TEST_F(Api, VariableLimitIsCheckedAgainAfterDeleting) {
   std::vector<std::string> names;
-  for (int i = 0; i < 500; ++i) names.push_back(std::string("v") + std::to_string(i));
+  for (int i = 0; i < 500; ++i) names.push_back(numbered("v", i));
   writeWorkspace(docs / "wide.tbx", names, {}, false);
   openWorkspace("wide.tbx");
   json v = getJson("/api/variables");
@@ -133,8 +137,7 @@ TEST_F(Api, VariableLimitIsCheckedAgainAfterDeleting) {
   EXPECT_EQ(refused["alert"]["buttons"], json({"OK"}));
   EXPECT_EQ(getJson("/api/variables")["total"], 500);
 
-  json del =
-      deleteJson(std::string("/api/variables/") + std::to_string(v["cards"][499]["id"].get<int64_t>()));
+  json del = deleteJson(numbered("/api/variables/", v["cards"][499]["id"].get<int64_t>()));
   EXPECT_TRUE(del["canAdd"]);
   json added = postJson("/api/variables", json::object());
   EXPECT_EQ(added["card"]["name"], "Var500");  // the freed number is reused after the last
