@@ -141,6 +141,25 @@ for (const viewport of viewports) {
       await shot(page, viewport, "06-example-browse");
     });
 
+    it("shows the menu of new analyses", async () => {
+      await tabs(page).getByRole("button", { name: "Analysis" }).click();
+      await page.getByRole("button", { name: "New Analysis" }).click();
+      const menu = page.locator("[data-testid=analysis-menu] .row-text");
+      await menu.first().waitFor();
+      const titles = await menu.evaluateAll((rows) => rows.map((r) => r.firstChild.textContent));
+      assert.deepEqual(titles, [
+        "Two way table of frequencies",
+        "Bivariate Analysis",
+        "Hypothesis test of means",
+        "Hypothesis test of proportions",
+        "Linear Regression",
+        "Logistic Regression",
+        "One-way ANOVA",
+      ]);
+      await shot(page, viewport, "06b-analysis-menu");
+      await page.getByRole("dialog").getByRole("button", { name: "Close" }).click();
+    });
+
     it("searches for a variable and deletes it", async () => {
       await tabs(page).getByRole("button", { name: "Variables" }).click();
       const cards = page.locator("[data-testid=variable-card]");
@@ -206,8 +225,10 @@ for (const viewport of viewports) {
         await tabs(second).getByRole("button", { name: "About" }).click();
         await second.getByText("cpp-httplib").waitFor();
         assert.ok(await progress.isVisible(), "the import was still running while the second page worked");
-        await shot(page, viewport, "10-import-progress");
         await shot(second, viewport, "11-second-page-about");
+        // A page in the background draws no frames: bring the first one forward.
+        await page.bringToFront();
+        await shot(page, viewport, "10-import-progress");
       } finally {
         await second.close();
       }

@@ -99,10 +99,15 @@ export function VariablesScreen({ shell }: { shell: Shell }) {
   const stops = useRef<(() => void)[]>([]);
   const observer = useRef<IntersectionObserver | null>(null);
   const generation = useRef(0);
+  const latest = useRef(0);
 
+  // Answers may arrive out of order while the user types: only the answer to
+  // the latest request is shown.
   const load = async (text: string) => {
+    const seq = ++latest.current;
     try {
       const r = await api.get<VariablesAnswer>(`/api/variables?search=${encodeURIComponent(text)}`);
+      if (seq !== latest.current) return;
       generation.current = r.status.generation;
       setAnswer(r);
       shell.setStatus(r.status);
@@ -166,7 +171,12 @@ export function VariablesScreen({ shell }: { shell: Shell }) {
 
   // The search runs on the server (case and diacritics ignored), shortly
   // after typing stops.
+  const first = useRef(true);
   useEffect(() => {
+    if (first.current) {
+      first.current = false;
+      return;
+    }
     const h = window.setTimeout(() => void load(search), 150);
     return () => window.clearTimeout(h);
   }, [search]);
