@@ -1,5 +1,9 @@
 #include "server/server.h"
 
+#include <arpa/inet.h>
+#include <ifaddrs.h>
+#include <net/if.h>
+#include <netinet/in.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -358,9 +362,22 @@ void ServerImpl::stop() {
 std::string ServerImpl::url() const {
   std::string host = options.host;
   if (host == "0.0.0.0" || host == "::") {
-    // A wildcard is no address to open; offer the machine's name.
+    // A wildcard is no address to open: offer the machine's first network
+    // address (a phone on the same network can reach it, unlike a host name
+    // it may not resolve), else its name.
+    host.clear();
+    ifaddrs* list = nullptr;
+    if (getifaddrs(&list) == 0) {
+      for (ifaddrs* i = list; i && host.empty(); i = i->ifa_next) {
+        if (!i->ifa_addr || i->ifa_addr->sa_family != AF_INET || (i->ifa_flags & IFF_LOOPBACK)) continue;
+        char buf[INET_ADDRSTRLEN] = {};
+        inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(i->ifa_addr)->sin_addr, buf, sizeof buf);
+        host = buf;
+      }
+      freeifaddrs(list);
+    }
     char name[256] = {};
-    host = gethostname(name, sizeof name - 1) == 0 && name[0] ? name : "localhost";
+    if (host.empty()) host = gethostname(name, sizeof name - 1) == 0 && name[0] ? name : "localhost";
   } else if (host.find(':') != std::string::npos && host.front() != '[') {
     host = "[" + host + "]";
   }
