@@ -3,6 +3,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "engine/translate.h"
+
 namespace tabulix::server {
 
 const std::vector<Dependency>& dependencies() {
@@ -27,7 +29,7 @@ nlohmann::json aboutJson() {
     const auto& d = dependencies()[i];
     deps.push_back({{"index", i},
                     {"name", d.name},
-                    {"purpose", d.purpose},
+                    {"purpose", tr(d.purpose)},
                     {"licence", d.licence},
                     {"hasText", licenceText(i).has_value()}});
   }

@@ -12,6 +12,7 @@
 #include <sstream>
 
 #include "engine/log.h"
+#include "engine/translate.h"
 #include "engine/workspace_data.h"
 #include "server/server_impl.h"
 
@@ -33,6 +34,16 @@ void sendJson(httplib::Response& res, const nlohmann::json& body, int status = 2
   res.status = status;
   res.set_header("Cache-Control", "no-store");
   res.set_content(body.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace), "application/json");
+}
+
+// The body of a refusal: its code, the text a page may show (through the
+// translation lookup), and any alerts raised meanwhile.
+nlohmann::json errorBody(const ApiError& e, AlertScope& scope) {
+  nlohmann::json body = e.body();
+  if (body.contains("error") && body["error"].is_string() && !body.contains("alert"))
+    body["message"] = tr(body["error"].get<std::string>());
+  for (auto& a : scope.take()) body["alerts"].push_back(toJson(a));
+  return body;
 }
 
 void plainPage(httplib::Response& res, int status, const std::string& title, const std::string& text) {
@@ -264,9 +275,7 @@ void ServerImpl::get(const std::string& pattern, JsonHandler handler) {
       }
       sendJson(res, body);
     } catch (const ApiError& e) {
-      nlohmann::json body = e.body();
-      for (auto& a : scope.take()) body["alerts"].push_back(toJson(a));
-      sendJson(res, body, e.status());
+      sendJson(res, errorBody(e, scope), e.status());
     }
   });
 }
@@ -279,9 +288,7 @@ void ServerImpl::post(const std::string& pattern, JsonHandler handler) {
       for (auto& a : scope.take()) body["alerts"].push_back(toJson(a));
       sendJson(res, body);
     } catch (const ApiError& e) {
-      nlohmann::json body = e.body();
-      for (auto& a : scope.take()) body["alerts"].push_back(toJson(a));
-      sendJson(res, body, e.status());
+      sendJson(res, errorBody(e, scope), e.status());
     }
   });
 }
@@ -294,9 +301,7 @@ void ServerImpl::del(const std::string& pattern, JsonHandler handler) {
       for (auto& a : scope.take()) body["alerts"].push_back(toJson(a));
       sendJson(res, body);
     } catch (const ApiError& e) {
-      nlohmann::json body = e.body();
-      for (auto& a : scope.take()) body["alerts"].push_back(toJson(a));
-      sendJson(res, body, e.status());
+      sendJson(res, errorBody(e, scope), e.status());
     }
   });
 }

@@ -168,6 +168,7 @@ TEST_F(Api, StoreFailureShowsTheErrorAlertAndTheServerGoesOn) {
   auto bad = client->Post("/api/workspaces/open", writeHeaders(), "{not json", "application/json");
   ASSERT_TRUE(bad);
   EXPECT_EQ(bad->status, 400);
+  EXPECT_EQ(json::parse(bad->body)["message"], "the request body is not a JSON object");
   EXPECT_EQ(getJson("/api/nothing-here", 404)["error"], "not found");
   EXPECT_EQ(getJson("/api/status")["workspace"], nullptr);
 }

@@ -50,7 +50,8 @@ export function failAlert(e: unknown): void {
   } else if (e instanceof ApiError && e.status === 0) {
     void showAlert({ title: t("Request failed"), message: t("The server could not be reached."), buttons: [t("OK")] });
   } else {
-    const msg = e instanceof ApiError ? e.code : String(e);
+    // The server words its refusals through its own translation lookup.
+    const msg = e instanceof ApiError ? (e.body?.message ?? e.code) : String(e);
     void showAlert({ title: t("Request failed"), message: msg, buttons: [t("OK")] });
   }
 }

@@ -126,7 +126,7 @@ export function WorkspacesScreen({ shell, onHandOver }: { shell: Shell; onHandOv
       onHandOver(r.file);
     } catch (e) {
       if (e instanceof ApiError && e.status === 413) {
-        void showAlert({ title: t("Request failed"), message: e.code, buttons: [t("OK")] });
+        void showAlert({ title: t("Request failed"), message: e.body?.message ?? e.code, buttons: [t("OK")] });
       } else {
         shell.fail(e);
       }
