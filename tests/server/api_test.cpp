@@ -61,6 +61,31 @@ TEST_F(Api, BrowseStopsAtTenThousandCellsInRowOrder) {
   EXPECT_EQ(g["rows"][3333]["cells"], json({"3334", nullptr, nullptr}));
 }
 
+TEST_F(Api, BrowseKeepsRowOrderWhateverTheRowNumbers) {
+  {
+    // Rows 1-3000 and 5001-8000: the first 10000 cells are rows 1-3000, then
+    // 333 rows from 5001 on and the first cell of row 5334.
+    Model m;
+    ASSERT_TRUE(m.openStore(docs / "gaps.tbx"));
+    addColumns(m, {"a", "b", "c"});
+    auto cols = columns(m);
+    for (uint32_t r = 1; r <= 8000; ++r)
+      if (r <= 3000 || r > 5000) addRow(m, r, std::vector<std::string>{numbered("a", r), "b", "c"}, cols);
+    m.saveContext();
+    m.closeStores();
+  }
+  openWorkspace("gaps.tbx");
+  json g = getJson("/api/browse");
+  EXPECT_EQ(g["cellCount"], 10000);
+  EXPECT_TRUE(g["truncated"]);
+  ASSERT_EQ(g["rows"].size(), 3334u);
+  EXPECT_EQ(g["rows"][2999]["num"], 3000);
+  EXPECT_EQ(g["rows"][3000]["num"], 5001);
+  EXPECT_EQ(g["rows"][3000]["cells"][0], "a5001");
+  EXPECT_EQ(g["rows"][3333]["num"], 5334);
+  EXPECT_EQ(g["rows"][3333]["cells"], json({"a5334", nullptr, nullptr}));
+}
+
 TEST_F(Api, VariableCardsFromCacheThenRefreshed) {
   std::vector<std::vector<std::string>> rows;
   for (int r = 1; r <= 10; ++r)
