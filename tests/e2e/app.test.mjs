@@ -238,5 +238,19 @@ for (const viewport of viewports) {
       assert.match(status, /big\.tbx.*30.*100000/);
       await shot(page, viewport, "12-big-browse");
     });
+
+    it("reports a store failure with the Error! alert and goes on", async () => {
+      writeFileSync(join(server.documents, "broken.tbx"), "not a workspace");
+      await openWorkspacesTab(page, server.url);
+      await page.locator("[data-testid=workspace-list] button.row[data-name='broken.tbx']").click();
+      const a = alertBox(page);
+      await a.waitFor();
+      assert.equal(await a.locator(".alert-message").textContent(), "Tabulix can't continue.\nPress the Home button to close Tabulix.");
+      await shot(page, viewport, "13-store-error");
+      await answerAlert(page, "Error!", "OK");
+      // The server still answers.
+      await tabs(page).getByRole("button", { name: "About" }).click();
+      await page.getByText("cpp-httplib").waitFor();
+    });
   });
 }

@@ -90,7 +90,9 @@ export function WorkspacesScreen({ shell, onHandOver }: { shell: Shell; onHandOv
     try {
       const r = await api.post<{ status: Status }>("/api/workspaces/open", { name });
       shell.setStatus(r.status);
-      shell.go("browse");
+      // A file that failed to open (the "Error!" alert) leaves the user here.
+      if (r.status.workspace) shell.go("browse");
+      else await load();
     } catch (e) {
       shell.fail(e);
     }
