@@ -1,5 +1,10 @@
 #include "import/file_importer.h"
 
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
 #include "engine/cell_access.h"
 #include "engine/log.h"
 #include "engine/workspace_data.h"
@@ -148,6 +153,78 @@ void FileImporter::parserDidFailWithError(CHCSVParser&, const CsvError& error) {
   finished(error);
 }
 
+namespace {
+
+// Computes the statistics of columns 0 … count-1 on worker threads, each
+// with its own Model (and store connection) on the importer's coordinator,
+// before the importer's loop, which takes them in column order. The
+// figures are those basicStatsForColumn gives; only the work is spread over
+// the machine's cores. Anything a worker cannot do (a store error) is left
+// to the loop, which then computes that column itself.
+class ColumnStatsAhead {
+ public:
+  ColumnStatsAhead(Model& model, size_t count) : results_(count), ready_(count, false) {
+    unsigned threads = std::min<unsigned>(std::max(1u, std::thread::hardware_concurrency()), 4);
+    // The workers read the store: everything must be saved first.
+    if (count < 2 || threads < 2 || !model.saveContext()) {
+      std::fill(ready_.begin(), ready_.end(), true);
+      return;
+    }
+    auto coordinator = model.coordinator();
+    for (unsigned t = 0; t < threads; ++t) workers_.emplace_back([this, coordinator] { work(coordinator); });
+  }
+  ~ColumnStatsAhead() {
+    stop_ = true;
+    finish();
+  }
+
+  // Waits until the workers are done.
+  void finish() {
+    for (auto& w : workers_) w.join();
+    workers_.clear();
+  }
+
+  // The statistics of column k once ready, or none when the caller must compute them.
+  std::optional<BasicStats> take(size_t k) {
+    std::unique_lock lock(mutex_);
+    done_.wait(lock, [&] { return ready_[k]; });
+    return std::move(results_[k]);
+  }
+
+ private:
+  void work(const std::shared_ptr<StoreCoordinator>& coordinator) {
+    try {
+      Model model(coordinator);
+      for (size_t k; !stop_ && (k = next_++) < results_.size();) {
+        std::optional<BasicStats> stats;
+        try {
+          if (Column* c = columnNumber(model, static_cast<uint32_t>(k))) stats = dictBasicStatsForColumn(model, *c);
+        } catch (const std::exception&) {
+        }
+        std::lock_guard lock(mutex_);
+        results_[k] = std::move(stats);
+        ready_[k] = true;
+        done_.notify_all();
+      }
+    } catch (const std::exception&) {
+    }
+    // Columns no worker reached are left to the caller.
+    std::lock_guard lock(mutex_);
+    for (size_t k = next_.exchange(results_.size()); k < results_.size(); ++k) ready_[k] = true;
+    done_.notify_all();
+  }
+
+  std::vector<std::optional<BasicStats>> results_;
+  std::vector<bool> ready_;
+  std::atomic<size_t> next_{0};
+  std::atomic<bool> stop_{false};
+  std::mutex mutex_;
+  std::condition_variable done_;
+  std::vector<std::thread> workers_;
+};
+
+}  // namespace
+
 void FileImporter::finished(const CsvError& reported) {
   CsvError error = reported;
   if (error.code == kImportReadToEnd && (hitRowLimit_ || hitColLimit_))
@@ -156,6 +233,10 @@ void FileImporter::finished(const CsvError& reported) {
   if (delegate_) delegate_->importerDidCompleteParsing(*this, currentFile_);
   model_.setMetadataValue(currentFile_, "dataSource");
   size_t count = countColumns(model_);
+  ColumnStatsAhead ahead(model_, count);
+  // The loop below saves through the delegate; a save waits for every
+  // reader of the file, so the workers finish first.
+  ahead.finish();
   for (size_t k = 0; k < count; ++k) {
     logLine("Column " + std::to_string(k + 1) + " out of " + std::to_string(count));
     Column* c = columnNumber(model_, static_cast<uint32_t>(k));
@@ -164,7 +245,11 @@ void FileImporter::finished(const CsvError& reported) {
     // The delegate may have saved and released memory: look the column up again.
     c = columnNumber(model_, static_cast<uint32_t>(k));
     if (!c) continue;
-    basicStatsForColumn(model_, *c);
+    if (auto stats = ahead.take(k)) {
+      applyBasicStats(*stats, *c);
+    } else {
+      basicStatsForColumn(model_, *c);
+    }
     c->type = static_cast<int32_t>(guessTypeOfColumn(*c));
   }
   if (delegate_) delegate_->importerDidCompleteDocument(*this, currentFile_, error);
