@@ -381,8 +381,10 @@ void Context::reconnect() {
     db_ = openConnection(*file, false);
     exec(db_, "PRAGMA journal_mode=DELETE");
     exec(db_, "PRAGMA synchronous=FULL");
-    // Reads through a memory map instead of a system call per page.
-    exec(db_, "PRAGMA mmap_size=1073741824");
+    // Reads through a memory map instead of a system call per page; the map
+    // is capped so that several connections (import workers) on a large
+    // workspace stay well under a gigabyte of resident memory.
+    exec(db_, "PRAGMA mmap_size=134217728");
   }
 }
 
