@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <unordered_set>
 
 #include "engine/number_reading.h"
 #include "engine/translate.h"
@@ -13,13 +12,6 @@
 namespace tabulix {
 
 namespace {
-
-// Hashes texts and views alike, so that a view can be looked up without
-// building a string for every cell.
-struct TextHash {
-  using is_transparent = void;
-  size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
-};
 
 // A set of 64-bit values by open addressing (0 is kept aside).
 class HashSet64 {
