@@ -63,10 +63,17 @@ export function App() {
   const [importRun, setImportRun] = useState<ImportRun | null>(null);
   const wide = useWide();
 
-  const setStatus = useCallback((s: Status) => setStatusState(s), []);
+  // Answers can arrive out of order (a status request that waited behind an
+  // import's end, the import's own end event): a status from an older
+  // generation of the open workspace never replaces a newer one.
+  const acceptStatus = useCallback(
+    (s: Status) => setStatusState((prev) => (prev && (s.generation ?? 0) < (prev.generation ?? 0) ? prev : s)),
+    [],
+  );
+  const setStatus = acceptStatus;
   const refreshStatus = useCallback(async () => {
     try {
-      setStatusState(await api.get<Status>("/api/status"));
+      acceptStatus(await api.get<Status>("/api/status"));
     } catch (e) {
       failAlert(e);
     }
@@ -107,7 +114,7 @@ export function App() {
       api
         .post<{ status: Status }>("/api/workspaces/open", { name: file })
         .then((r) => {
-          setStatusState(r.status);
+          acceptStatus(r.status);
           go("browse");
         })
         .catch(failAlert);
