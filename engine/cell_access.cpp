@@ -85,6 +85,44 @@ void radixSort(std::vector<double>& v) {
   }
 }
 
+// The numbers (or dates) of a column in cell order, with their running
+// extremes and sum, and the figures the cache keeps of them.
+struct Series {
+  std::vector<double> values;
+  double min = 0, max = 0, sum = 0;
+
+  void add(double v) {
+    if (values.empty()) {
+      min = max = v;
+    } else {
+      if (v < min) min = v;
+      if (v > max) max = v;
+    }
+    values.push_back(v);
+    sum += v;
+  }
+
+  // Fills the figures when there is any value, leaves them absent otherwise.
+  void figures(OptInt& levels, OptReal& lo, OptReal& hi, OptReal& mean, OptReal& sd, OptReal& pc25, OptReal& pc50,
+               OptReal& pc75) const {
+    if (values.empty()) return;
+    static const double kQuartiles[] = {25, 50, 75};
+    std::vector<double> sorted = values;
+    radixSort(sorted);
+    int32_t distinct = 0;
+    for (size_t i = 0; i < sorted.size(); ++i) distinct += i == 0 || sorted[i] != sorted[i - 1];
+    levels = distinct;
+    lo = min;
+    hi = max;
+    mean = sum / static_cast<double>(values.size());
+    sd = LWStatistics::sdNormal(values);
+    auto pc = LWStatistics::percentiles(kQuartiles, sorted);
+    pc25 = pc[25];
+    pc50 = pc[50];
+    pc75 = pc[75];
+  }
+};
+
 // One pass over a column's texts, in cell order. Each distinct text is read
 // once: a repeated text (the usual case in categorical columns) reuses the
 // first reading, which keeps the date detector off most cells.
@@ -100,69 +138,25 @@ class StatsAccumulator {
       // Plain numbers are mostly distinct: their texts are only counted, by
       // a 64-bit hash (a collision among 100,000 texts has odds near 1e-10).
       numericTexts_.insert(std::hash<std::string_view>{}(*text));
-      addNumber(plain);
+      numbers_.add(plain);
       return;
     }
     const Reading& r = texts_.findOrAdd(*text, [&] { return read(*text); });
     if (r.kind == Kind::Number) {
-      addNumber(r.value);
+      numbers_.add(r.value);
     } else if (r.kind == Kind::Date) {
-      double t = r.value;
-      dates_.push_back(t);
-      if (dates_.size() == 1) {
-        minDate_ = maxDate_ = t;
-      } else {
-        minDate_ = std::min(minDate_, t);
-        maxDate_ = std::max(maxDate_, t);
-      }
-      dateSum_ += t;
+      dates_.add(r.value);
     }
-  }
-
-  void addNumber(double v) {
-    numbers_.push_back(v);
-    if (numbers_.size() == 1) {
-      min_ = max_ = v;
-    } else {
-      if (v < min_) min_ = v;
-      if (v > max_) max_ = v;
-    }
-    sum_ += v;
   }
 
   BasicStats result() const {
     BasicStats s;
     s.obs = N_;
-    s.obsNumeric = static_cast<int32_t>(numbers_.size());
-    s.obsDate = static_cast<int32_t>(dates_.size());
+    s.obsNumeric = static_cast<int32_t>(numbers_.values.size());
+    s.obsDate = static_cast<int32_t>(dates_.values.size());
     s.levels = static_cast<int32_t>(texts_.size() + numericTexts_.size());
-    static const double kQuartiles[] = {25, 50, 75};
-    if (!numbers_.empty()) {
-      std::vector<double> sortedNumbers = numbers_;
-      radixSort(sortedNumbers);
-      s.levelsNumeric = distinctSorted(sortedNumbers);
-      s.min = min_;
-      s.max = max_;
-      s.mean = sum_ / static_cast<double>(numbers_.size());
-      s.sd = LWStatistics::sdNormal(numbers_);
-      auto pc = LWStatistics::percentiles(kQuartiles, sortedNumbers);
-      s.pc25 = pc[25];
-      s.pc50 = pc[50];
-      s.pc75 = pc[75];
-    }
-    if (!dates_.empty()) {
-      std::vector<double> sortedDates = dates_;
-      radixSort(sortedDates);
-      s.levelsDate = distinctSorted(sortedDates);
-      s.minDate = minDate_;
-      s.maxDate = maxDate_;
-      s.meanDate = dateSum_ / static_cast<double>(dates_.size());
-      s.sdDate = LWStatistics::sdNormal(dates_);
-      auto pc = LWStatistics::percentiles(kQuartiles, sortedDates);
-      s.pc25Date = pc[25];
-      s.pc50Date = pc[50];
-      s.pc75Date = pc[75];
-    }
+    numbers_.figures(s.levelsNumeric, s.min, s.max, s.mean, s.sd, s.pc25, s.pc50, s.pc75);
+    dates_.figures(s.levelsDate, s.minDate, s.maxDate, s.meanDate, s.sdDate, s.pc25Date, s.pc50Date, s.pc75Date);
     return s;
   }
 
@@ -223,20 +217,13 @@ class StatsAccumulator {
     if (auto t = dateForString(model_, text)) return {Kind::Date, *t};
     return {Kind::Text, 0};
   }
-  static int32_t distinctSorted(const std::vector<double>& v) {
-    int32_t n = 0;
-    for (size_t i = 0; i < v.size(); ++i) n += i == 0 || v[i] != v[i - 1];
-    return n;
-  }
 
   Model& model_;
   const NumberReaders& readers_;
   HashSet64 numericTexts_;
   int32_t N_ = 0;
   TextTable texts_;
-  std::vector<double> numbers_, dates_;
-  double min_ = 0, max_ = 0, sum_ = 0;
-  double minDate_ = 0, maxDate_ = 0, dateSum_ = 0;
+  Series numbers_, dates_;
 };
 
 CellFetch columnFetch(const Column& column, const std::vector<CellSort>& sort, const std::vector<int32_t>* rows) {
