@@ -5,7 +5,7 @@
 #include <limits>
 #include <nlohmann/json.hpp>
 
-#include "stats/lw_statistics.h"
+#include "stats/statistics.h"
 
 namespace tabulix {
 
@@ -58,11 +58,11 @@ FitResult olsY(std::span<const double> y, const std::vector<std::vector<double>>
   std::vector<std::size_t> removed;
   for (std::size_t j = 0; j < xs.size(); ++j) {
     std::string status = "keep";
-    if (LWStatistics::sdNormal(xs[j]) == 0) {
+    if (Statistics::sdNormal(xs[j]) == 0) {
       status = "constant";
     } else {
       for (std::size_t k = j + 1; k < xs.size(); ++k) {
-        if (std::fabs(1 - std::fabs(LWStatistics::correlation(xs[j], xs[k]))) < 1e-10) {
+        if (std::fabs(1 - std::fabs(Statistics::correlation(xs[j], xs[k]))) < 1e-10) {
           status = "collinear";
           break;
         }
@@ -75,13 +75,13 @@ FitResult olsY(std::span<const double> y, const std::vector<std::vector<double>>
     res.drop.push_back(std::move(status));
   }
   res.drop.push_back("keep");
-  res.varianceDep = LWStatistics::sdNormal(y);
+  res.varianceDep = Statistics::sdNormal(y);
   design.emplace_back(n, 1.0);
 
   if (logit)
-    res.fit = LWStatistics::logit(y, design);
+    res.fit = Statistics::logit(y, design);
   else
-    res.fit = LWStatistics::ols(y, design);
+    res.fit = Statistics::ols(y, design);
 
   std::visit(
       [&](auto& fit) {
@@ -117,7 +117,7 @@ HistogramResult histogramOfVector(std::span<const double> values, unsigned bins,
     // Edges at multiples of half a power of ten, and a 1-2-5 step giving at most n / 4 (4 to 15) bins.
     double unit = std::pow(10.0, std::floor(std::log10(hi - lo)));
     if (hi == lo) {
-      const double centre = LWStatistics::roundHalfUp(hi);
+      const double centre = Statistics::roundHalfUp(hi);
       lo = centre - 2;
       hi = centre + 2;
       unit = 1;

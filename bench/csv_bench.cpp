@@ -25,22 +25,22 @@ using namespace tabulix;
 constexpr int kLines = 100000;
 
 // Counts what a consumer would see, so nothing is optimised away.
-struct CountingDelegate : CHCSVParserDelegate {
+struct CountingDelegate : CsvParserDelegate {
   uint64_t fields = 0, characters = 0, lines = 0;
-  void parserDidReadField(CHCSVParser&, std::u16string_view field, int64_t) override {
+  void parserDidReadField(CsvParser&, std::u16string_view field, int64_t) override {
     ++fields;
     characters += field.size();
   }
-  void parserDidEndLine(CHCSVParser&, uint64_t) override { ++lines; }
+  void parserDidEndLine(CsvParser&, uint64_t) override { ++lines; }
 };
 
 // What the importer does with each field: UTF-8 text in a reused row.
-struct Utf8RowDelegate : CHCSVParserDelegate {
+struct Utf8RowDelegate : CsvParserDelegate {
   std::vector<std::string> row;
   size_t used = 0;
   uint64_t bytes = 0;
-  void parserDidBeginLine(CHCSVParser&, uint64_t) override { used = 0; }
-  void parserDidReadField(CHCSVParser&, std::u16string_view field, int64_t) override {
+  void parserDidBeginLine(CsvParser&, uint64_t) override { used = 0; }
+  void parserDidReadField(CsvParser&, std::u16string_view field, int64_t) override {
     if (used == row.size()) row.emplace_back();
     std::string& s = row[used++];
     s.clear();
@@ -62,7 +62,7 @@ const std::filesystem::path& inputFile() {
 
 template <typename Delegate>
 uint64_t parseFile(const std::filesystem::path& path, bool sanitize, Delegate& d) {
-  CHCSVParser parser(std::make_unique<FileByteSource>(path), nullptr, u',');
+  CsvParser parser(std::make_unique<FileByteSource>(path), nullptr, u',');
   parser.setSanitizesFields(sanitize);
   parser.setDelegate(&d);
   parser.parse();
@@ -102,7 +102,7 @@ void BM_WriteCsvToString(benchmark::State& state) {
     std::string out;
     out.reserve(13 << 20);
     {
-      auto w = CHCSVWriter::initForWritingToString(out);
+      auto w = CsvWriter::initForWritingToString(out);
       for (int i = 0; i < kLines; ++i) w->writeLineOfFields(row);
     }
     benchmark::DoNotOptimize(out.data());

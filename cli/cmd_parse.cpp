@@ -18,35 +18,35 @@ std::string encodingLabel(std::optional<TextEncoding> e) {
   return std::string(encodingName(e.value_or(TextEncoding::UTF8)));
 }
 
-class JsonLinesDelegate : public CHCSVParserDelegate {
+class JsonLinesDelegate : public CsvParserDelegate {
  public:
   explicit JsonLinesDelegate(std::ostream& out) : out_(out) {}
 
-  void parserDidBeginDocument(CHCSVParser& parser) override {
+  void parserDidBeginDocument(CsvParser& parser) override {
     encoding_ = parser.streamEncoding();
     emit(Json{{"event", "beginDocument"}, {"encoding", encodingLabel(encoding_)}});
   }
-  void parserDidBeginLine(CHCSVParser& parser, uint64_t line) override {
+  void parserDidBeginLine(CsvParser& parser, uint64_t line) override {
     noteEncoding(parser);
     emit(Json{{"event", "beginLine"}, {"line", line}});
   }
-  void parserDidReadField(CHCSVParser& parser, std::u16string_view field, int64_t index) override {
+  void parserDidReadField(CsvParser& parser, std::u16string_view field, int64_t index) override {
     noteEncoding(parser);
     emit(Json{{"event", "field"}, {"index", index}, {"text", toUtf8(field)}});
   }
-  void parserDidReadComment(CHCSVParser& parser, std::u16string_view comment) override {
+  void parserDidReadComment(CsvParser& parser, std::u16string_view comment) override {
     noteEncoding(parser);
     emit(Json{{"event", "comment"}, {"text", toUtf8(comment)}});
   }
-  void parserDidEndLine(CHCSVParser& parser, uint64_t line) override {
+  void parserDidEndLine(CsvParser& parser, uint64_t line) override {
     noteEncoding(parser);
     emit(Json{{"event", "endLine"}, {"line", line}});
   }
-  void parserDidEndDocument(CHCSVParser& parser) override {
+  void parserDidEndDocument(CsvParser& parser) override {
     noteEncoding(parser);
     emit(Json{{"event", "endDocument"}});
   }
-  void parserDidFailWithError(CHCSVParser& parser, const CsvError& error) override {
+  void parserDidFailWithError(CsvParser& parser, const CsvError& error) override {
     noteEncoding(parser);
     emit(Json{
         {"event", "error"}, {"domain", error.domain}, {"code", error.code}, {"message", error.description}});
@@ -58,7 +58,7 @@ class JsonLinesDelegate : public CHCSVParserDelegate {
  private:
   // The encoding can change once while text is being read; report it before
   // the first call that follows the change.
-  void noteEncoding(CHCSVParser& parser) {
+  void noteEncoding(CsvParser& parser) {
     if (parser.streamEncoding() != encoding_) {
       encoding_ = parser.streamEncoding();
       emit(Json{{"event", "encoding"}, {"encoding", encodingLabel(encoding_)}});
@@ -112,7 +112,7 @@ const RegisterCommand registerParse{Command{
           std::cerr << "tabulix parse: cannot open " << *file << "\n";
           return 2;
         }
-        CHCSVParser parser(std::move(source), nullptr, *delim);
+        CsvParser parser(std::move(source), nullptr, *delim);
         parser.setSanitizesFields(*sanitize);
         parser.setRecognizesBackslashesAsEscapes(*backslashes);
         parser.setRecognizesComments(*comments);

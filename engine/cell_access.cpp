@@ -7,7 +7,7 @@
 #include "engine/number_reading.h"
 #include "engine/translate.h"
 #include "engine/values.h"
-#include "stats/lw_statistics.h"
+#include "stats/statistics.h"
 
 namespace tabulix {
 
@@ -115,8 +115,8 @@ struct Series {
     lo = min;
     hi = max;
     mean = sum / static_cast<double>(values.size());
-    sd = LWStatistics::sdNormal(values);
-    auto pc = LWStatistics::percentiles(kQuartiles, sorted);
+    sd = Statistics::sdNormal(values);
+    auto pc = Statistics::percentiles(kQuartiles, sorted);
     pc25 = pc[25];
     pc50 = pc[50];
     pc75 = pc[75];
@@ -325,7 +325,7 @@ void applyBasicStats(const BasicStats& stats, Column& c) {
   c.sdDate = s.sdDate;
 }
 
-bool needCalcBasicStatsForColulmn(const Column& c) {
+bool needCalcBasicStatsForColumn(const Column& c) {
   auto type = static_cast<VariableType>(c.type.value_or(0));
   if (type == VariableType::DateTime)
     return !c.obs || !c.obsDate || !c.levelsDate || !c.minDate || !c.maxDate || !c.meanDate || !c.pc25Date ||
@@ -337,7 +337,7 @@ bool needCalcBasicStatsForColulmn(const Column& c) {
 }
 
 StatList retrieveBasicStatsForColumn(Model& model, Column& c) {
-  if (needCalcBasicStatsForColulmn(c)) {
+  if (needCalcBasicStatsForColumn(c)) {
     basicStatsForColumn(model, c);
     model.saveContext();
   }

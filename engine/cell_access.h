@@ -53,7 +53,7 @@ void basicStatsForColumn(Model& model, Column& column);
 // Copies the statistics into the column's cache; absent figures clear it.
 void applyBasicStats(const BasicStats& stats, Column& column);
 // True when the cache lacks a figure that the column's type needs.
-bool needCalcBasicStatsForColulmn(const Column& column);
+bool needCalcBasicStatsForColumn(const Column& column);
 // Refreshes the cache when needed and returns the figures for the type.
 StatList retrieveBasicStatsForColumn(Model& model, Column& column);
 

@@ -6,7 +6,7 @@
 #include "engine/date_detector.h"
 #include "engine/number_format.h"
 #include "engine/number_reading.h"
-#include "stats/lw_statistics.h"
+#include "stats/statistics.h"
 
 namespace tabulix {
 
@@ -24,8 +24,8 @@ const DateDetector& Model::detectDate() {
   return *detector_;
 }
 
-const LWStatistics& Model::functions() {
-  if (!functions_) functions_ = std::make_shared<LWStatistics>();
+const Statistics& Model::functions() {
+  if (!functions_) functions_ = std::make_shared<Statistics>();
   return *functions_;
 }
 

@@ -26,7 +26,7 @@ using namespace tabulix;
   if (!(cond)) fail(#cond)
 
 // Checks the order of calls; keeps the first lines' fields for the round trip.
-struct CheckingDelegate : CHCSVParserDelegate {
+struct CheckingDelegate : CsvParserDelegate {
   bool begun = false, inLine = false, finished = false, cancelled = false;
   uint64_t line = 0;
   int64_t nextField = 0;
@@ -35,11 +35,11 @@ struct CheckingDelegate : CHCSVParserDelegate {
   std::vector<std::vector<std::u16string>> lines;
   std::string utf8;
 
-  void parserDidBeginDocument(CHCSVParser&) override {
+  void parserDidBeginDocument(CsvParser&) override {
     CHECK(!begun);
     begun = true;
   }
-  void parserDidBeginLine(CHCSVParser&, uint64_t n) override {
+  void parserDidBeginLine(CsvParser&, uint64_t n) override {
     CHECK(begun && !finished && !inLine && !cancelled);
     CHECK(n == line + 1);
     line = n;
@@ -47,7 +47,7 @@ struct CheckingDelegate : CHCSVParserDelegate {
     nextField = 0;
     if (n <= keepLines) lines.emplace_back();
   }
-  void parserDidReadField(CHCSVParser& p, std::u16string_view field, int64_t index) override {
+  void parserDidReadField(CsvParser& p, std::u16string_view field, int64_t index) override {
     CHECK(inLine && !cancelled);
     CHECK(index == nextField);
     ++nextField;
@@ -57,24 +57,24 @@ struct CheckingDelegate : CHCSVParserDelegate {
     if (line <= keepLines) lines.back().emplace_back(field);
     if (cancelAtLine && line == cancelAtLine && index == 1) cancel(p);
   }
-  void parserDidReadComment(CHCSVParser&, std::u16string_view) override {
+  void parserDidReadComment(CsvParser&, std::u16string_view) override {
     CHECK(begun && !finished && !inLine && !cancelled);
   }
-  void parserDidEndLine(CHCSVParser& p, uint64_t n) override {
+  void parserDidEndLine(CsvParser& p, uint64_t n) override {
     CHECK(inLine && n == line && !cancelled);
     inLine = false;
     if (cancelAtLine && n == cancelAtLine) cancel(p);
   }
-  void parserDidEndDocument(CHCSVParser&) override {
+  void parserDidEndDocument(CsvParser&) override {
     CHECK(begun && !finished);
     finished = true;
   }
-  void parserDidFailWithError(CHCSVParser& p, const CsvError& e) override {
+  void parserDidFailWithError(CsvParser& p, const CsvError& e) override {
     CHECK(begun && !finished && !cancelled);
     CHECK(e.domain == "CsvErrorDomain" && e.code == 1 && p.error().has_value());
     finished = true;
   }
-  void cancel(CHCSVParser& p) {
+  void cancel(CsvParser& p) {
     p.cancelParsing();
     cancelled = true;
   }
@@ -91,7 +91,7 @@ void roundTrip(const std::vector<std::vector<std::u16string>>& lines, char16_t d
   std::string bytes;
   std::vector<std::vector<std::u16string>> expected;
   {
-    CHCSVWriter w(std::make_unique<StringByteSink>(bytes), TextEncoding::UTF16LE, delimiter);
+    CsvWriter w(std::make_unique<StringByteSink>(bytes), TextEncoding::UTF16LE, delimiter);
     for (const auto& fields : lines) {
       // A line of one empty field is an empty line, which the parser skips.
       if (fields.empty() || (fields.size() == 1 && fields[0].empty())) continue;
@@ -108,7 +108,7 @@ void roundTrip(const std::vector<std::vector<std::u16string>>& lines, char16_t d
   CheckingDelegate again;
   again.keepLines = expected.size();
   std::optional<TextEncoding> encoding = TextEncoding::UTF16LE;
-  CHCSVParser parser(std::make_unique<MemoryByteSource>(bytes), &encoding, delimiter);
+  CsvParser parser(std::make_unique<MemoryByteSource>(bytes), &encoding, delimiter);
   parser.setSanitizesFields(true);
   parser.setDelegate(&again);
   parser.parse();
@@ -138,7 +138,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   CheckingDelegate d;
   d.cancelAtLine = (flags & 8) ? 1 + (flags >> 4) : 0;
   {
-    CHCSVParser parser(std::make_unique<MemoryByteSource>(text, readSize), &encoding, delimiter);
+    CsvParser parser(std::make_unique<MemoryByteSource>(text, readSize), &encoding, delimiter);
     parser.setSanitizesFields(flags & 1);
     parser.setRecognizesBackslashesAsEscapes(flags & 2);
     parser.setRecognizesComments(flags & 4);

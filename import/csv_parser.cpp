@@ -44,7 +44,7 @@ std::string hex(unsigned v) {
 
 }  // namespace
 
-CHCSVParser::CHCSVParser(std::unique_ptr<ByteSource> stream, std::optional<TextEncoding>* usedEncoding,
+CsvParser::CsvParser(std::unique_ptr<ByteSource> stream, std::optional<TextEncoding>* usedEncoding,
                          char16_t delimiter)
     : stream_(std::move(stream)), delimiter_(delimiter) {
   // U+0000 stands for the end of the input; as a delimiter it would never end.
@@ -59,29 +59,29 @@ CHCSVParser::CHCSVParser(std::unique_ptr<ByteSource> stream, std::optional<TextE
   }
 }
 
-CHCSVParser::~CHCSVParser() = default;
+CsvParser::~CsvParser() = default;
 
-std::unique_ptr<CHCSVParser> CHCSVParser::initWithContentsOfCSVFile(const std::filesystem::path& path) {
-  return std::make_unique<CHCSVParser>(std::make_unique<FileByteSource>(path), nullptr, u',');
+std::unique_ptr<CsvParser> CsvParser::initWithContentsOfCSVFile(const std::filesystem::path& path) {
+  return std::make_unique<CsvParser>(std::make_unique<FileByteSource>(path), nullptr, u',');
 }
 
-std::unique_ptr<CHCSVParser> CHCSVParser::initWithCSVString(std::u16string_view text) {
+std::unique_ptr<CsvParser> CsvParser::initWithCSVString(std::u16string_view text) {
   std::optional<TextEncoding> encoding = TextEncoding::UTF16LE;
   std::string bytes = encodeText(text, TextEncoding::UTF16LE);
-  return std::make_unique<CHCSVParser>(std::make_unique<MemoryByteSource>(bytes), &encoding, u',');
+  return std::make_unique<CsvParser>(std::make_unique<MemoryByteSource>(bytes), &encoding, u',');
 }
 
-std::unique_ptr<CHCSVParser> CHCSVParser::initWithCSVString(std::string_view text) {
+std::unique_ptr<CsvParser> CsvParser::initWithCSVString(std::string_view text) {
   std::optional<TextEncoding> encoding = TextEncoding::UTF8;
-  return std::make_unique<CHCSVParser>(std::make_unique<MemoryByteSource>(text), &encoding, u',');
+  return std::make_unique<CsvParser>(std::make_unique<MemoryByteSource>(text), &encoding, u',');
 }
 
-size_t CHCSVParser::bufferedBytes() const {
+size_t CsvParser::bufferedBytes() const {
   return string_.capacity() * sizeof(char16_t) + sanitizedField_.capacity() * sizeof(char16_t) +
          stringBuffer_.capacity();
 }
 
-void CHCSVParser::sniffEncoding() {
+void CsvParser::sniffEncoding() {
   stringBuffer_.resize(kChunkSize);
   size_t n = stream_->read(stringBuffer_.data(), kChunkSize);
   stringBuffer_.resize(n);
@@ -107,7 +107,7 @@ void CHCSVParser::sniffEncoding() {
   }
 }
 
-void CHCSVParser::refill() {
+void CsvParser::refill() {
   size_t length = string_.size() - start_;
   size_t nextIndex = next_ - start_;
   if (!streamDone_ && nextIndex + std::max<size_t>(length / 3, 10) >= length) {
@@ -133,7 +133,7 @@ void CHCSVParser::refill() {
   updateRefillPoint();
 }
 
-void CHCSVParser::updateRefillPoint() {
+void CsvParser::updateRefillPoint() {
   if (streamDone_ && !needDecode_) {
     refillAt_ = kNever;
     return;
@@ -143,7 +143,7 @@ void CHCSVParser::updateRefillPoint() {
   refillAt_ = length > lookahead ? start_ + (length - lookahead) : 0;
 }
 
-void CHCSVParser::compactBuffer() {
+void CsvParser::compactBuffer() {
   size_t live = string_.size() - start_;
   // Every index into the buffer is at or after start_.
   if (string_.capacity() > kReleaseAt && live * 4 < string_.capacity()) {
@@ -166,7 +166,7 @@ void CHCSVParser::compactBuffer() {
   start_ = 0;
 }
 
-void CHCSVParser::decodePending() {
+void CsvParser::decodePending() {
   needDecode_ = false;
   if (stringBuffer_.empty() || undecodable_) return;
   maybeCompact();
@@ -193,7 +193,7 @@ void CHCSVParser::decodePending() {
   if (failed) undecodable_ = true;
 }
 
-void CHCSVParser::buildStopTables() {
+void CsvParser::buildStopTables() {
   const bool escapes = recognizesBackslashesAsEscapes_;
   for (char16_t c = 0; c < 128; ++c) {
     bool valid = isValidFieldCharacter(c);
@@ -203,7 +203,7 @@ void CHCSVParser::buildStopTables() {
   }
 }
 
-void CHCSVParser::parse() {
+void CsvParser::parse() {
   buildStopTables();
   if (delegate_) delegate_->parserDidBeginDocument(*this);
   currentRecord_ = 0;
@@ -216,7 +216,7 @@ void CHCSVParser::parse() {
   }
 }
 
-bool CHCSVParser::parseRecord() {
+bool CsvParser::parseRecord() {
   while (recognizesComments_ && peek() == u'#') parseComment();
   if (!cancelled_) {
     fieldIndex_ = 0;
@@ -230,14 +230,14 @@ bool CHCSVParser::parseRecord() {
   return lineBreak && !error_;
 }
 
-void CHCSVParser::consumeTo(size_t position) {
+void CsvParser::consumeTo(size_t position) {
   start_ = position;
   next_ = position;
   maybeCompact();
   updateRefillPoint();
 }
 
-void CHCSVParser::appendSanitizedCopy(size_t from, size_t to) {
+void CsvParser::appendSanitizedCopy(size_t from, size_t to) {
   if (from == to) return;
   if (!sanitizedCopied_) {
     // A quote or escape was dropped: the value is no longer a run of the input.
@@ -249,7 +249,7 @@ void CHCSVParser::appendSanitizedCopy(size_t from, size_t to) {
                          string_.begin() + static_cast<std::ptrdiff_t>(to));
 }
 
-void CHCSVParser::skipFieldWhitespace() {
+void CsvParser::skipFieldWhitespace() {
   while (true) {
     char16_t c = peek();
     if (c == 0 || !isFieldWhitespace(c) || c == delimiter_) return;
@@ -257,7 +257,7 @@ void CHCSVParser::skipFieldWhitespace() {
   }
 }
 
-bool CHCSVParser::parseField() {
+bool CsvParser::parseField() {
   if (cancelled_) return false;
   sanitizedCopied_ = false;
   sanitizedFrom_ = sanitizedTo_ = 0;
@@ -292,7 +292,7 @@ bool CHCSVParser::parseField() {
   return true;
 }
 
-bool CHCSVParser::parseQuotedField() {
+bool CsvParser::parseQuotedField() {
   advance();
   const bool escapes = recognizesBackslashesAsEscapes_;
   bool escaped = false;
@@ -334,7 +334,7 @@ bool CHCSVParser::parseQuotedField() {
   return false;
 }
 
-void CHCSVParser::parsePlainField() {
+void CsvParser::parsePlainField() {
   const bool escapes = recognizesBackslashesAsEscapes_;
   bool escaped = false;
   while (true) {
@@ -367,7 +367,7 @@ void CHCSVParser::parsePlainField() {
   }
 }
 
-bool CHCSVParser::parseDelimiter() {
+bool CsvParser::parseDelimiter() {
   // After a cancellation nothing more is judged, so no error can follow it.
   if (cancelled_) return false;
   char16_t c = peek();
@@ -382,7 +382,7 @@ bool CHCSVParser::parseDelimiter() {
   return false;
 }
 
-bool CHCSVParser::parseLineBreak() {
+bool CsvParser::parseLineBreak() {
   if (cancelled_) return false;
   bool found = false;
   while (isNewlineCharacter(peek())) {
@@ -395,7 +395,7 @@ bool CHCSVParser::parseLineBreak() {
   return found;
 }
 
-void CHCSVParser::parseComment() {
+void CsvParser::parseComment() {
   advance();
   fieldStart_ = next_;
   const bool escapes = recognizesBackslashesAsEscapes_;

@@ -1,4 +1,4 @@
-// CHCSVParser: a streaming reader of delimited text that reports lines and
+// CsvParser: a streaming reader of delimited text that reports lines and
 // fields to a delegate, decoding the bytes as it goes.
 #pragma once
 
@@ -26,33 +26,33 @@ struct CsvError {
   std::string description;
 };
 
-class CHCSVParser;
+class CsvParser;
 
 // Receives the parser's calls. Every call has an empty default, so a delegate
 // overrides only those it wants. Texts are views valid during the call only.
-class CHCSVParserDelegate {
+class CsvParserDelegate {
  public:
-  virtual ~CHCSVParserDelegate() = default;
+  virtual ~CsvParserDelegate() = default;
   // Once, before anything else.
-  virtual void parserDidBeginDocument(CHCSVParser& /*parser*/) {}
+  virtual void parserDidBeginDocument(CsvParser& /*parser*/) {}
   // At the start of every record; lines are numbered from 1.
-  virtual void parserDidBeginLine(CHCSVParser& /*parser*/, uint64_t /*line*/) {}
+  virtual void parserDidBeginLine(CsvParser& /*parser*/, uint64_t /*line*/) {}
   // At the end of every field; `index` counts from 0 within the line.
-  virtual void parserDidReadField(CHCSVParser& /*parser*/, std::u16string_view /*field*/, int64_t /*index*/) {
+  virtual void parserDidReadField(CsvParser& /*parser*/, std::u16string_view /*field*/, int64_t /*index*/) {
   }
   // At the end of every comment line, with the text after '#'.
-  virtual void parserDidReadComment(CHCSVParser& /*parser*/, std::u16string_view /*comment*/) {}
+  virtual void parserDidReadComment(CsvParser& /*parser*/, std::u16string_view /*comment*/) {}
   // At the end of every record, also the last and one with a syntax error.
-  virtual void parserDidEndLine(CHCSVParser& /*parser*/, uint64_t /*line*/) {}
+  virtual void parserDidEndLine(CsvParser& /*parser*/, uint64_t /*line*/) {}
   // Once, last, when no error was recorded (also after cancellation).
-  virtual void parserDidEndDocument(CHCSVParser& /*parser*/) {}
+  virtual void parserDidEndDocument(CsvParser& /*parser*/) {}
   // Once, last, instead of parserDidEndDocument, after a syntax error.
-  virtual void parserDidFailWithError(CHCSVParser& /*parser*/, const CsvError& /*error*/) {}
+  virtual void parserDidFailWithError(CsvParser& /*parser*/, const CsvError& /*error*/) {}
 };
 
 // Reads delimited text from a byte stream, 512 bytes at a time, and reports it
 // through its delegate. Made, configured, parsed once, destroyed.
-class CHCSVParser {
+class CsvParser {
  public:
   // Bytes read from the stream at a time.
   static constexpr size_t kChunkSize = 512;
@@ -60,18 +60,18 @@ class CHCSVParser {
   // Parses `stream` with `delimiter`. Without `usedEncoding`, or with it unset,
   // the encoding is sniffed now (and stored back into `usedEncoding`); when it
   // is set, that encoding is used and no byte-order mark is removed.
-  CHCSVParser(std::unique_ptr<ByteSource> stream, std::optional<TextEncoding>* usedEncoding,
+  CsvParser(std::unique_ptr<ByteSource> stream, std::optional<TextEncoding>* usedEncoding,
               char16_t delimiter);
-  ~CHCSVParser();
-  CHCSVParser(const CHCSVParser&) = delete;
-  CHCSVParser& operator=(const CHCSVParser&) = delete;
+  ~CsvParser();
+  CsvParser(const CsvParser&) = delete;
+  CsvParser& operator=(const CsvParser&) = delete;
 
   // A parser of the file at `path`, encoding sniffed, comma-delimited.
-  static std::unique_ptr<CHCSVParser> initWithContentsOfCSVFile(const std::filesystem::path& path);
+  static std::unique_ptr<CsvParser> initWithContentsOfCSVFile(const std::filesystem::path& path);
   // A parser of UTF-16 text in memory, comma-delimited.
-  static std::unique_ptr<CHCSVParser> initWithCSVString(std::u16string_view text);
+  static std::unique_ptr<CsvParser> initWithCSVString(std::u16string_view text);
   // A parser of UTF-8 text in memory, comma-delimited.
-  static std::unique_ptr<CHCSVParser> initWithCSVString(std::string_view text);
+  static std::unique_ptr<CsvParser> initWithCSVString(std::string_view text);
 
   // Parses the whole input, delivering every call before returning.
   void parse();
@@ -88,8 +88,8 @@ class CHCSVParser {
   void setRecognizesComments(bool on) { recognizesComments_ = on; }
   bool recognizesComments() const { return recognizesComments_; }
   // Receives the calls; not owned.
-  void setDelegate(CHCSVParserDelegate* delegate) { delegate_ = delegate; }
-  CHCSVParserDelegate* delegate() const { return delegate_; }
+  void setDelegate(CsvParserDelegate* delegate) { delegate_ = delegate; }
+  CsvParserDelegate* delegate() const { return delegate_; }
 
   // Bytes read from the stream so far.
   uint64_t totalBytesRead() const { return totalBytesRead_; }
@@ -178,7 +178,7 @@ class CHCSVParser {
   bool recognizesBackslashesAsEscapes_ = false;
   bool sanitizesFields_ = false;
   bool recognizesComments_ = false;
-  CHCSVParserDelegate* delegate_ = nullptr;
+  CsvParserDelegate* delegate_ = nullptr;
   uint64_t totalBytesRead_ = 0;
 
   std::unique_ptr<TextDecoder> decoder_;

@@ -5,7 +5,7 @@
 
 namespace tabulix {
 
-CHCSVWriter::CHCSVWriter(std::unique_ptr<ByteSink> stream, TextEncoding encoding, char16_t delimiter)
+CsvWriter::CsvWriter(std::unique_ptr<ByteSink> stream, TextEncoding encoding, char16_t delimiter)
     : stream_(std::move(stream)), streamEncoding_(encoding), delimiterCharacter_(delimiter) {
   if (stream_) stream_->open();
   // An encoding that puts a mark in front of every encoded text shows it as
@@ -22,18 +22,18 @@ CHCSVWriter::CHCSVWriter(std::unique_ptr<ByteSink> stream, TextEncoding encoding
   delimiterUtf8_ = toUtf8(std::u16string_view(&delimiter, 1));
 }
 
-CHCSVWriter::~CHCSVWriter() { closeStream(); }
+CsvWriter::~CsvWriter() { closeStream(); }
 
-std::unique_ptr<CHCSVWriter> CHCSVWriter::initForWritingToCSVFile(const std::filesystem::path& path) {
-  return std::make_unique<CHCSVWriter>(std::make_unique<FileByteSink>(path), TextEncoding::UTF8, u',');
+std::unique_ptr<CsvWriter> CsvWriter::initForWritingToCSVFile(const std::filesystem::path& path) {
+  return std::make_unique<CsvWriter>(std::make_unique<FileByteSink>(path), TextEncoding::UTF8, u',');
 }
 
-std::unique_ptr<CHCSVWriter> CHCSVWriter::initForWritingToString(std::string& target, char16_t delimiter) {
-  return std::make_unique<CHCSVWriter>(std::make_unique<StringByteSink>(target), TextEncoding::UTF8,
+std::unique_ptr<CsvWriter> CsvWriter::initForWritingToString(std::string& target, char16_t delimiter) {
+  return std::make_unique<CsvWriter>(std::make_unique<StringByteSink>(target), TextEncoding::UTF8,
                                        delimiter);
 }
 
-void CHCSVWriter::writeText(std::u16string_view text) {
+void CsvWriter::writeText(std::u16string_view text) {
   if (!stream_) return;
   if (streamEncoding_ == TextEncoding::UTF8) {
     scratch_.clear();
@@ -46,7 +46,7 @@ void CHCSVWriter::writeText(std::u16string_view text) {
   if (bytes.size() > skip) stream_->write(bytes.data() + skip, bytes.size() - skip);
 }
 
-void CHCSVWriter::writeUtf8(std::string_view text) {
+void CsvWriter::writeUtf8(std::string_view text) {
   if (!stream_ || text.empty()) return;
   if (streamEncoding_ == TextEncoding::UTF8) {
     stream_->write(text.data(), text.size());
@@ -55,13 +55,13 @@ void CHCSVWriter::writeUtf8(std::string_view text) {
   }
 }
 
-bool CHCSVWriter::needsQuoting(std::u16string_view text) const {
+bool CsvWriter::needsQuoting(std::u16string_view text) const {
   for (char16_t c : text)
     if (c == u'"' || c == delimiterCharacter_ || isNewlineCharacter(c)) return true;
   return false;
 }
 
-bool CHCSVWriter::needsQuotingUtf8(std::string_view text) const {
+bool CsvWriter::needsQuotingUtf8(std::string_view text) const {
   const bool asciiDelimiter = delimiterCharacter_ < 0x80;
   const size_t n = text.size();
   for (size_t i = 0; i < n; ++i) {
@@ -79,7 +79,7 @@ bool CHCSVWriter::needsQuotingUtf8(std::string_view text) const {
   return !asciiDelimiter && text.find(delimiterUtf8_) != std::string_view::npos;
 }
 
-void CHCSVWriter::writeField(std::string_view text) {
+void CsvWriter::writeField(std::string_view text) {
   if (!stream_) return;
   if (streamEncoding_ != TextEncoding::UTF8) {
     writeField(std::u16string_view(toUtf16(text)));
@@ -102,7 +102,7 @@ void CHCSVWriter::writeField(std::string_view text) {
   ++currentField_;
 }
 
-void CHCSVWriter::writeField(std::u16string_view text) {
+void CsvWriter::writeField(std::u16string_view text) {
   if (!stream_) return;
   if (currentField_ > 0) stream_->write(delimiter_.data(), delimiter_.size());
   if (needsQuoting(text)) {
@@ -121,13 +121,13 @@ void CHCSVWriter::writeField(std::u16string_view text) {
   ++currentField_;
 }
 
-void CHCSVWriter::writeField(double number) {
+void CsvWriter::writeField(double number) {
   char buf[64];
   auto [end, ec] = std::to_chars(buf, buf + sizeof buf, number);
   writeField(std::string_view(buf, ec == std::errc() ? static_cast<size_t>(end - buf) : 0));
 }
 
-void CHCSVWriter::writeValue(const CsvValue& value) {
+void CsvWriter::writeValue(const CsvValue& value) {
   std::visit(
       [this](const auto& v) {
         using T = std::decay_t<decltype(v)>;
@@ -142,25 +142,25 @@ void CHCSVWriter::writeValue(const CsvValue& value) {
       value);
 }
 
-void CHCSVWriter::finishLine() {
+void CsvWriter::finishLine() {
   if (!stream_) return;
   writeText(u"\n");
   currentField_ = 0;
 }
 
-void CHCSVWriter::writeLineOfFields(std::span<const std::string> values) {
+void CsvWriter::writeLineOfFields(std::span<const std::string> values) {
   if (currentField_ > 0) finishLine();
   for (const auto& v : values) writeField(std::string_view(v));
   finishLine();
 }
 
-void CHCSVWriter::writeLineOfFields(std::span<const CsvValue> values) {
+void CsvWriter::writeLineOfFields(std::span<const CsvValue> values) {
   if (currentField_ > 0) finishLine();
   for (const auto& v : values) writeValue(v);
   finishLine();
 }
 
-void CHCSVWriter::writeComment(std::string_view text) {
+void CsvWriter::writeComment(std::string_view text) {
   if (!stream_) return;
   if (currentField_ > 0) finishLine();
   std::u16string all = toUtf16(text);
@@ -177,13 +177,13 @@ void CHCSVWriter::writeComment(std::string_view text) {
   }
 }
 
-void CHCSVWriter::closeStream() {
+void CsvWriter::closeStream() {
   if (!stream_) return;
   stream_->close();
   good_ = stream_->good();
   stream_.reset();
 }
 
-bool CHCSVWriter::good() const { return stream_ ? stream_->good() : good_; }
+bool CsvWriter::good() const { return stream_ ? stream_->good() : good_; }
 
 }  // namespace tabulix

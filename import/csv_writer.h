@@ -1,4 +1,4 @@
-// CHCSVWriter: writes lines of fields as delimited text, quoting what the
+// CsvWriter: writes lines of fields as delimited text, quoting what the
 // parser would otherwise split or end a line at.
 #pragma once
 
@@ -23,19 +23,19 @@ namespace tabulix {
 using CsvValue = std::variant<std::monostate, std::string, std::u16string, double, long long>;
 
 // Writes delimited text to a byte stream it owns. Made, written, closed.
-class CHCSVWriter {
+class CsvWriter {
  public:
   // Writes to `stream` (opened here if needed) in `encoding` with `delimiter`;
   // an encoding with a byte-order mark gets it written at once.
-  CHCSVWriter(std::unique_ptr<ByteSink> stream, TextEncoding encoding, char16_t delimiter);
-  ~CHCSVWriter();
-  CHCSVWriter(const CHCSVWriter&) = delete;
-  CHCSVWriter& operator=(const CHCSVWriter&) = delete;
+  CsvWriter(std::unique_ptr<ByteSink> stream, TextEncoding encoding, char16_t delimiter);
+  ~CsvWriter();
+  CsvWriter(const CsvWriter&) = delete;
+  CsvWriter& operator=(const CsvWriter&) = delete;
 
   // Creates or truncates the file at `path`: UTF-8 without mark, comma-delimited.
-  static std::unique_ptr<CHCSVWriter> initForWritingToCSVFile(const std::filesystem::path& path);
+  static std::unique_ptr<CsvWriter> initForWritingToCSVFile(const std::filesystem::path& path);
   // Appends to `target` (which must outlive the writer): UTF-8 without mark.
-  static std::unique_ptr<CHCSVWriter> initForWritingToString(std::string& target, char16_t delimiter = u',');
+  static std::unique_ptr<CsvWriter> initForWritingToString(std::string& target, char16_t delimiter = u',');
 
   // Appends one field (UTF-8 text) to the current line.
   void writeField(std::string_view text);

@@ -59,7 +59,7 @@ void FileImporter::importTxt(const std::filesystem::path& file, char16_t delim) 
     finished(CsvError{std::string(kImportErrorDomain), 2, "The file " + file.string() + " cannot be read."});
     return;
   }
-  CHCSVParser parser(std::move(source), nullptr, delim);
+  CsvParser parser(std::move(source), nullptr, delim);
   parser.setSanitizesFields(true);
   parser.setDelegate(this);
   parser_ = &parser;
@@ -67,12 +67,12 @@ void FileImporter::importTxt(const std::filesystem::path& file, char16_t delim) 
   parser_ = nullptr;
 }
 
-void FileImporter::parserDidBeginDocument(CHCSVParser&) {
+void FileImporter::parserDidBeginDocument(CsvParser&) {
   logLine("Parser started!");
   if (delegate_) delegate_->importerDidStartDocument(*this, currentFile_);
 }
 
-void FileImporter::parserDidBeginLine(CHCSVParser& parser, uint64_t) {
+void FileImporter::parserDidBeginLine(CsvParser& parser, uint64_t) {
   if (pendingEmptyLine_) {
     // The held-back line was not the last one after all: store it.
     uint64_t line = *pendingEmptyLine_;
@@ -88,7 +88,7 @@ void FileImporter::parserDidBeginLine(CHCSVParser& parser, uint64_t) {
   fieldsInRow_ = 0;
 }
 
-void FileImporter::parserDidReadField(CHCSVParser&, std::u16string_view field, int64_t) {
+void FileImporter::parserDidReadField(CsvParser&, std::u16string_view field, int64_t) {
   if (fieldsInRow_ >= kMaxImportFields) return;
   // The row's strings are reused from line to line to keep their storage.
   if (currentRow_.size() <= fieldsInRow_) currentRow_.emplace_back();
@@ -97,7 +97,7 @@ void FileImporter::parserDidReadField(CHCSVParser&, std::u16string_view field, i
   appendUtf8(s, field);
 }
 
-void FileImporter::parserDidEndLine(CHCSVParser& parser, uint64_t line) {
+void FileImporter::parserDidEndLine(CsvParser& parser, uint64_t line) {
   // A text file ends with a line break, after which the parser reports one
   // more record holding a single empty field. It is held back until another
   // line follows, so that the usual final line break adds no empty row.
@@ -141,13 +141,13 @@ bool FileImporter::handleLine(uint64_t line, const std::vector<std::string>& fie
   return true;
 }
 
-void FileImporter::parserDidEndDocument(CHCSVParser&) {
+void FileImporter::parserDidEndDocument(CsvParser&) {
   pendingEmptyLine_.reset();
   logLine("Parser ended document: " + currentFile_);
   finished(CsvError{std::string(kImportErrorDomain), kImportReadToEnd, "The file was read to its end."});
 }
 
-void FileImporter::parserDidFailWithError(CHCSVParser&, const CsvError& error) {
+void FileImporter::parserDidFailWithError(CsvParser&, const CsvError& error) {
   pendingEmptyLine_.reset();
   logLine("Parser failed with error: " + error.description + " " + error.domain);
   finished(error);

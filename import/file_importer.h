@@ -48,7 +48,7 @@ class FileImporterDelegate {
 
 // Reads one file into the open store of its Model, then computes every
 // variable's statistics and type. One importer serves one import.
-class FileImporter : private CHCSVParserDelegate {
+class FileImporter : private CsvParserDelegate {
  public:
   // An importer filling the store open in `model`.
   FileImporter(Model& model, FileImporterDelegate* delegate) : model_(model), delegate_(delegate) {}
@@ -79,12 +79,12 @@ class FileImporter : private CHCSVParserDelegate {
   void finished(const CsvError& error);
 
  private:
-  void parserDidBeginDocument(CHCSVParser& parser) override;
-  void parserDidBeginLine(CHCSVParser& parser, uint64_t line) override;
-  void parserDidReadField(CHCSVParser& parser, std::u16string_view field, int64_t index) override;
-  void parserDidEndLine(CHCSVParser& parser, uint64_t line) override;
-  void parserDidEndDocument(CHCSVParser& parser) override;
-  void parserDidFailWithError(CHCSVParser& parser, const CsvError& error) override;
+  void parserDidBeginDocument(CsvParser& parser) override;
+  void parserDidBeginLine(CsvParser& parser, uint64_t line) override;
+  void parserDidReadField(CsvParser& parser, std::u16string_view field, int64_t index) override;
+  void parserDidEndLine(CsvParser& parser, uint64_t line) override;
+  void parserDidEndDocument(CsvParser& parser) override;
+  void parserDidFailWithError(CsvParser& parser, const CsvError& error) override;
 
   Model& model_;
   FileImporterDelegate* delegate_;
@@ -96,7 +96,7 @@ class FileImporter : private CHCSVParserDelegate {
   std::vector<Column*> columnsForImport_;
   bool hitRowLimit_ = false;
   bool hitColLimit_ = false;
-  CHCSVParser* parser_ = nullptr;
+  CsvParser* parser_ = nullptr;
   std::optional<uint64_t> pendingEmptyLine_;
 };
 

@@ -93,7 +93,7 @@ VariableCard cardFromCache(const Column& c) {
   card.typeLine = typeLine(card.type);
   VariableType type = typeOf(c);
   if (type == VariableType::Unknown) return card;
-  card.cached = !needCalcBasicStatsForColulmn(c);
+  card.cached = !needCalcBasicStatsForColumn(c);
   auto opt = [](const auto& v) { return v ? static_cast<double>(*v) : 0.0; };
   if (!card.cached) {
     card.lines.push_back(plain(tr("Calculating...")));
@@ -142,7 +142,7 @@ std::vector<CardLine> computedCardLines(Model& model, Column& c) {
   VariableType type = typeOf(c);
   if (type == VariableType::Unknown) return lines;
   if (type == VariableType::Categorical || type == VariableType::Binary) {
-    if (needCalcBasicStatsForColulmn(c)) retrieveBasicStatsForColumn(model, c);
+    if (needCalcBasicStatsForColumn(c)) retrieveBasicStatsForColumn(model, c);
     double obs = c.obs.value_or(0);
     lines.push_back(line("Observations: %@", countText(obs)));
     lines.push_back(line("Unique Values: %@", countText(c.levels.value_or(0))));

@@ -72,10 +72,10 @@ TEST(CellStats, CountsFiguresAndTheCacheRules) {
   // asking for a refresh when typed Numeric.
   Column& b = w.col(1);
   b.type = static_cast<int32_t>(VariableType::Numeric);
-  EXPECT_TRUE(needCalcBasicStatsForColulmn(b));
+  EXPECT_TRUE(needCalcBasicStatsForColumn(b));
   StatList got = retrieveBasicStatsForColumn(w.model, b);
   EXPECT_EQ(got, (StatList{{"obs", 0}, {"obsNumeric", 0}, {"levels", 0}}));
-  EXPECT_TRUE(needCalcBasicStatsForColulmn(b));
+  EXPECT_TRUE(needCalcBasicStatsForColumn(b));
   EXPECT_EQ(b.obs, OptInt(0));
   EXPECT_FALSE(b.min.has_value());
 
@@ -87,7 +87,7 @@ TEST(CellStats, CountsFiguresAndTheCacheRules) {
   EXPECT_EQ(dates[2], (std::pair<std::string, double>{"levels", 2}));
   EXPECT_EQ(dates[3].first, "min");
   EXPECT_EQ(dates[3].second, *cc.minDate);
-  EXPECT_FALSE(needCalcBasicStatsForColulmn(cc));
+  EXPECT_FALSE(needCalcBasicStatsForColumn(cc));
   EXPECT_FALSE(w.model.context().hasChanges());  // retrieving saved the refreshed cache
 
   // Applying a dictionary without date figures clears the cached ones.

@@ -22,7 +22,7 @@ struct FileResult {
 FileResult parseFixture(const std::string& name, bool sanitize = true) {
   FileResult r;
   std::filesystem::path path = std::filesystem::path(TABULIX_SOURCE_DIR) / "tests/data/csv" / name;
-  auto parser = CHCSVParser::initWithContentsOfCSVFile(path);
+  auto parser = CsvParser::initWithContentsOfCSVFile(path);
   parser->setSanitizesFields(sanitize);
   parser->setDelegate(&r.delegate);
   parser->parse();
@@ -73,7 +73,7 @@ TEST(CsvEncoding, QuotedLineBreaksFromFile) {
 }
 
 TEST(CsvEncoding, MissingFileIsAnEmptyInput) {
-  auto parser = CHCSVParser::initWithContentsOfCSVFile("/nonexistent/tabulix.csv");
+  auto parser = CsvParser::initWithContentsOfCSVFile("/nonexistent/tabulix.csv");
   testing::RecordingDelegate d;
   parser->setDelegate(&d);
   parser->parse();

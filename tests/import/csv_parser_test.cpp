@@ -126,20 +126,20 @@ TEST(CsvParser, Comments) {
 
 TEST(CsvParser, CancelEndsTheDocumentCleanly) {
   RecordingDelegate d;
-  d.onEndLine = [](CHCSVParser& p, uint64_t line) {
+  d.onEndLine = [](CsvParser& p, uint64_t line) {
     if (line == 2) p.cancelParsing();
   };
-  auto parser = CHCSVParser::initWithCSVString(std::string_view("a\nb\nc\nd"));
+  auto parser = CsvParser::initWithCSVString(std::string_view("a\nb\nc\nd"));
   parser->setDelegate(&d);
   parser->parse();
   EXPECT_EQ(d.transcript, "B L1 0[a] /L1 L2 0[b] /L2 E");
 
   // From a field: no more fields, lines or errors (the stray quote is not judged).
   RecordingDelegate f;
-  f.onField = [](CHCSVParser& p, int64_t index) {
+  f.onField = [](CsvParser& p, int64_t index) {
     if (index == 1) p.cancelParsing();
   };
-  parser = CHCSVParser::initWithCSVString(std::string_view("a,b\"x,c\nd"));
+  parser = CsvParser::initWithCSVString(std::string_view("a,b\"x,c\nd"));
   parser->setDelegate(&f);
   parser->parse();
   EXPECT_EQ(f.transcript, "B L1 0[a] 1[b] E");
@@ -147,7 +147,7 @@ TEST(CsvParser, CancelEndsTheDocumentCleanly) {
 
 TEST(CsvParser, InMemoryStringsAndCounters) {
   RecordingDelegate d;
-  auto parser = CHCSVParser::initWithCSVString(std::u16string_view(u"\u00E9,\U0001F600\n"));
+  auto parser = CsvParser::initWithCSVString(std::u16string_view(u"\u00E9,\U0001F600\n"));
   parser->setDelegate(&d);
   parser->parse();
   EXPECT_EQ(d.transcript, "B L1 0[\xC3\xA9] 1[\xF0\x9F\x98\x80] /L1 L2 0[] /L2 E");
@@ -162,7 +162,7 @@ TEST(CsvParser, InMemoryStringsAndCounters) {
   EXPECT_EQ(d.lines[0][0], "\xEF\xBB\xBFx");
   d = parseBytes(std::string("\0a\0,\0b", 6), ParseOptions().encoding(TextEncoding::UTF16BE));
   EXPECT_EQ(d.transcript, "B L1 0[a] 1[b] /L1 E");
-  EXPECT_THROW(CHCSVParser(nullptr, nullptr, 0), std::invalid_argument);
+  EXPECT_THROW(CsvParser(nullptr, nullptr, 0), std::invalid_argument);
 }
 
 // A quoted value longer than a read, with delimiters, breaks and doubled
@@ -224,7 +224,7 @@ TEST(CsvParser, SwitchToMacRomanOnceDuringRefill) {
   input += "caf\xC3\xA9,\xFF\n";  // same bytes, now in the read with 0xFF
   input += std::string(700, 'q') + ",\xC3\n";
   RecordingDelegate d;
-  auto parser = std::make_unique<CHCSVParser>(std::make_unique<MemoryByteSource>(input), nullptr, u',');
+  auto parser = std::make_unique<CsvParser>(std::make_unique<MemoryByteSource>(input), nullptr, u',');
   EXPECT_EQ(parser->streamEncoding(), TextEncoding::UTF8);
   parser->setDelegate(&d);
   parser->parse();
@@ -261,12 +261,12 @@ TEST(CsvParser, UndecodableBytesEndTheText) {
 }
 
 // Records the one long field apart, with the parser's buffer size around it.
-struct BigFieldDelegate : CHCSVParserDelegate {
+struct BigFieldDelegate : CsvParserDelegate {
   std::vector<std::string> small;
   size_t bigLength = 0, bufferedAtBig = 0, bufferedAfter = 0;
   bool bigSame = false;
   const std::string* want = nullptr;
-  void parserDidReadField(CHCSVParser& p, std::u16string_view field, int64_t) override {
+  void parserDidReadField(CsvParser& p, std::u16string_view field, int64_t) override {
     if (field.size() > 1000) {
       bigLength = field.size();
       bigSame = toUtf8(field) == *want;
@@ -292,7 +292,7 @@ TEST(CsvParser, TenMegabyteField) {
     BigFieldDelegate d;
     std::string raw = "\"" + quoted + "\"";
     d.want = sanitize ? &value : &raw;
-    CHCSVParser parser(std::make_unique<MemoryByteSource>("h\n" + raw + "\nz\n"), nullptr, u',');
+    CsvParser parser(std::make_unique<MemoryByteSource>("h\n" + raw + "\nz\n"), nullptr, u',');
     parser.setSanitizesFields(sanitize);
     parser.setDelegate(&d);
     parser.parse();
@@ -310,15 +310,15 @@ TEST(CsvParser, MemoryStaysBoundedOverManyLines) {
   std::string input;
   for (int i = 0; i < 200000; ++i) input += "abc,\"d,e\",f\xC3\xA9\n";
   input += std::string(300000, '\n') + "last\n";
-  struct : CHCSVParserDelegate {
+  struct : CsvParserDelegate {
     size_t most = 0;
     uint64_t lines = 0;
-    void parserDidEndLine(CHCSVParser& p, uint64_t line) override {
+    void parserDidEndLine(CsvParser& p, uint64_t line) override {
       most = std::max(most, p.bufferedBytes());
       lines = line;
     }
   } d;
-  CHCSVParser parser(std::make_unique<MemoryByteSource>(input), nullptr, u',');
+  CsvParser parser(std::make_unique<MemoryByteSource>(input), nullptr, u',');
   parser.setSanitizesFields(true);
   parser.setDelegate(&d);
   parser.parse();

@@ -11,28 +11,28 @@ namespace tabulix::testing {
 
 // Records every call as a compact transcript ("B L1 0[a] 1[b] /L1 E") and the
 // fields of each line; `onEndLine` / `onField` may act on the parser.
-class RecordingDelegate : public CHCSVParserDelegate {
+class RecordingDelegate : public CsvParserDelegate {
  public:
-  void parserDidBeginDocument(CHCSVParser&) override { add("B"); }
-  void parserDidBeginLine(CHCSVParser&, uint64_t line) override {
+  void parserDidBeginDocument(CsvParser&) override { add("B"); }
+  void parserDidBeginLine(CsvParser&, uint64_t line) override {
     add("L", std::to_string(line));
     lines.emplace_back();
   }
-  void parserDidReadField(CHCSVParser& p, std::u16string_view field, int64_t index) override {
+  void parserDidReadField(CsvParser& p, std::u16string_view field, int64_t index) override {
     std::string text = toUtf8(field);
     add(std::to_string(index), "[", text, "]");
     if (!lines.empty()) lines.back().push_back(text);
     if (onField) onField(p, index);
   }
-  void parserDidReadComment(CHCSVParser&, std::u16string_view comment) override {
+  void parserDidReadComment(CsvParser&, std::u16string_view comment) override {
     add("#[", toUtf8(comment), "]");
   }
-  void parserDidEndLine(CHCSVParser& p, uint64_t line) override {
+  void parserDidEndLine(CsvParser& p, uint64_t line) override {
     add("/L", std::to_string(line));
     if (onEndLine) onEndLine(p, line);
   }
-  void parserDidEndDocument(CHCSVParser&) override { add("E"); }
-  void parserDidFailWithError(CHCSVParser&, const CsvError& e) override {
+  void parserDidEndDocument(CsvParser&) override { add("E"); }
+  void parserDidFailWithError(CsvParser&, const CsvError& e) override {
     error = e;
     add("ERR");
   }
@@ -40,8 +40,8 @@ class RecordingDelegate : public CHCSVParserDelegate {
   std::string transcript;
   std::vector<std::vector<std::string>> lines;
   std::optional<CsvError> error;
-  std::function<void(CHCSVParser&, uint64_t)> onEndLine;
-  std::function<void(CHCSVParser&, int64_t)> onField;
+  std::function<void(CsvParser&, uint64_t)> onEndLine;
+  std::function<void(CsvParser&, int64_t)> onField;
 
  private:
   // Appends one entry made of `parts` (appending piece by piece also keeps
@@ -74,7 +74,7 @@ inline RecordingDelegate parseBytes(std::string_view bytes, const ParseOptions& 
                                     std::optional<TextEncoding>* used = nullptr) {
   RecordingDelegate d;
   std::optional<TextEncoding> enc = o.encoding_;
-  CHCSVParser p(std::make_unique<MemoryByteSource>(bytes, o.chunkLimit_), &enc, o.delimiter_);
+  CsvParser p(std::make_unique<MemoryByteSource>(bytes, o.chunkLimit_), &enc, o.delimiter_);
   if (used) *used = enc;
   p.setSanitizesFields(o.sanitize_);
   p.setRecognizesBackslashesAsEscapes(o.backslashes_);

@@ -13,18 +13,18 @@
 namespace tabulix {
 namespace {
 
-std::string written(const std::function<void(CHCSVWriter&)>& body, TextEncoding encoding = TextEncoding::UTF8,
+std::string written(const std::function<void(CsvWriter&)>& body, TextEncoding encoding = TextEncoding::UTF8,
                     char16_t delimiter = u',') {
   std::string out;
   {
-    CHCSVWriter w(std::make_unique<StringByteSink>(out), encoding, delimiter);
+    CsvWriter w(std::make_unique<StringByteSink>(out), encoding, delimiter);
     body(w);
   }
   return out;
 }
 
 TEST(CsvWriter, QuotesOnlyWhatTheParserWouldSplit) {
-  std::string out = written([](CHCSVWriter& w) {
+  std::string out = written([](CsvWriter& w) {
     w.writeLineOfFields({"plain", "  lead and trail  ", "back\\slash", "#hash", ""});
     w.writeLineOfFields({"a,b", "say \"hi\"", "two\nlines", "cr\r", "ls\xE2\x80\xA8", "nel\xC2\x85"});
     w.writeLineOfFields(std::vector<std::string>{});
@@ -39,7 +39,7 @@ TEST(CsvWriter, QuotesOnlyWhatTheParserWouldSplit) {
 
 TEST(CsvWriter, FieldsLinesAndComments) {
   std::string out = written(
-      [](CHCSVWriter& w) {
+      [](CsvWriter& w) {
         w.writeField("x");
         w.writeField(7);
         w.writeComment("one\r\ntwo");  // ends the open line first; every line break splits
@@ -55,27 +55,27 @@ TEST(CsvWriter, FieldsLinesAndComments) {
 TEST(CsvWriter, ByteOrderMarkWrittenOnce) {
   // Marked UTF-16: FF FE once, then every text without its own mark.
   std::string out = written(
-      [](CHCSVWriter& w) {
+      [](CsvWriter& w) {
         w.writeLineOfFields({"a", "\xC3\xA9"});
       },
       TextEncoding::UTF16);
   EXPECT_EQ(out, std::string("\xFF\xFE"
                              "a\0,\0\xE9\0\n\0",
                              10));
-  out = written([](CHCSVWriter& w) { w.writeLineOfFields({"a", "b"}); }, TextEncoding::UTF16BE);
+  out = written([](CsvWriter& w) { w.writeLineOfFields({"a", "b"}); }, TextEncoding::UTF16BE);
   EXPECT_EQ(out, std::string("\0a\0,\0b\0\n", 8));
   // ISO-2022-KR's header plays the part of the mark; the parser reads the result back.
-  out = written([](CHCSVWriter& w) { w.writeLineOfFields({"a", "\xEA\xB0\x80"}); }, TextEncoding::ISO2022KR);
+  out = written([](CsvWriter& w) { w.writeLineOfFields({"a", "\xEA\xB0\x80"}); }, TextEncoding::ISO2022KR);
   EXPECT_EQ(out, "\x1B$)Ca,\x0E\x30\x21\x0F\n");
   EXPECT_EQ(testing::parseBytes(out).lines[0], (std::vector<std::string>{"a", "\xEA\xB0\x80"}));
-  out = written([](CHCSVWriter& w) { w.writeLineOfFields({"caf\xC3\xA9"}); }, TextEncoding::MacRoman);
+  out = written([](CsvWriter& w) { w.writeLineOfFields({"caf\xC3\xA9"}); }, TextEncoding::MacRoman);
   EXPECT_EQ(out, "caf\x8E\n");
 }
 
 TEST(CsvWriter, WritesFiles) {
   auto path = std::filesystem::temp_directory_path() / "tabulix_csv_writer_test.csv";
   {
-    auto w = CHCSVWriter::initForWritingToCSVFile(path);
+    auto w = CsvWriter::initForWritingToCSVFile(path);
     w->writeLineOfFields({"h1", "h2"});
     for (int i = 0; i < 20000; ++i)
       w->writeLineOfFields({CsvValue{static_cast<long long>(i)}, "v,\"" + std::to_string(i)});
@@ -89,7 +89,7 @@ TEST(CsvWriter, WritesFiles) {
   const std::string last = "\n19999,\"v,\"\"19999\"\n";
   EXPECT_EQ(text.substr(text.size() - last.size()), last);
   std::filesystem::remove(path);
-  auto bad = CHCSVWriter::initForWritingToCSVFile("/nonexistent-dir/x.csv");
+  auto bad = CsvWriter::initForWritingToCSVFile("/nonexistent-dir/x.csv");
   bad->writeField("x");
   EXPECT_FALSE(bad->good());
 }
@@ -127,7 +127,7 @@ TEST(CsvWriter, RoundTripThroughParser) {
       std::vector<std::vector<std::string>> expected;
       std::string out;
       {
-        CHCSVWriter w(std::make_unique<StringByteSink>(out), TextEncoding::UTF8, delimiter);
+        CsvWriter w(std::make_unique<StringByteSink>(out), TextEncoding::UTF8, delimiter);
         for (int line = 0; line < 400; ++line) {
           int n = std::uniform_int_distribution<int>(1, 6)(rng);
           std::vector<std::string> want;
@@ -151,7 +151,7 @@ TEST(CsvWriter, RoundTripThroughParser) {
       auto path = std::filesystem::temp_directory_path() / "tabulix_csv_roundtrip.csv";
       std::ofstream(path, std::ios::binary) << out;
       std::optional<TextEncoding> used;
-      CHCSVParser parser(std::make_unique<FileByteSource>(path), &used, delimiter);
+      CsvParser parser(std::make_unique<FileByteSource>(path), &used, delimiter);
       testing::RecordingDelegate f;
       parser.setSanitizesFields(true);
       parser.setDelegate(&f);

@@ -8,6 +8,6 @@
 namespace tabulix {
 
 // Stateless statistics library held by the engine's Model in its `functions`; every member is static.
-class LWStatistics : public DescriptiveStatistics, public Distributions, public RegressionRoutines {};
+class Statistics : public DescriptiveStatistics, public Distributions, public RegressionRoutines {};
 
 }  // namespace tabulix
