@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <string>
+#include <unordered_map>
 
 namespace tabulix {
 
@@ -24,7 +25,10 @@ class WorkbookDateWriter {
   explicit WorkbookDateWriter(const std::string& localeName);
   ~WorkbookDateWriter();
   // Chooses the 1904 date system (or the 1900 one).
-  void setDate1904(bool on) { epoch_ = on ? kWorkbookEpoch1904 : kWorkbookEpoch1900; }
+  void setDate1904(bool on) {
+    epoch_ = on ? kWorkbookEpoch1904 : kWorkbookEpoch1900;
+    written_.clear();
+  }
   // The serial `days` as text: date only when it is whole, else date and
   // time. Returns false (leaving `out` alone) for a serial too far from
   // day zero to be a date (beyond about 27,000 years) or not finite.
@@ -34,6 +38,8 @@ class WorkbookDateWriter {
   struct Formats;
   std::unique_ptr<Formats> formats_;
   double epoch_ = kWorkbookEpoch1900;
+  // Date columns repeat their values: texts already written, by serial.
+  std::unordered_map<double, std::string> written_;
 };
 
 }  // namespace tabulix

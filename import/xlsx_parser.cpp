@@ -371,7 +371,6 @@ void XlsxParser::sheetStart(std::string_view name, const char** attrs) {
     const char* r = attr(attrs, "r");
     // A row without a number follows the one before it.
     row_ = r ? static_cast<uint64_t>(std::max<int64_t>(0, integerValue(r))) : row_ + 1;
-    ++rowInternal_;
     nextCol_ = 0;
     for (size_t c : touched_) present_[c] = 0;
     touched_.clear();
@@ -383,7 +382,9 @@ void XlsxParser::sheetStart(std::string_view name, const char** attrs) {
     ++phoneticDepth_;
   } else if (inInline_ && name == "t" && phoneticDepth_ == 0) {
     inInlineT_ = true;
-  } else if (name == "dimension" && !haveCols_) {
+  } else if (name == "dimension" && isFirstRow_ && !haveCols_) {
+    // Only a dimension before the first row counts: every line of a sheet
+    // has the same number of texts.
     const char* ref = attr(attrs, "ref");
     if (!ref) return;
     std::string_view whole(ref);
@@ -520,6 +521,9 @@ void XlsxParser::deliverRow() {
   }
   for (size_t c : touched_) present_[c] = 0;
   touched_.clear();
+  // Counted as delivered, so that a row element nested in another (a damaged
+  // sheet) cannot make the count skip.
+  ++rowInternal_;
   if (delegate_) delegate_->parserDidCompleteLine(*this, line_, row_, rowInternal_);
 }
 

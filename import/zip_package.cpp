@@ -106,7 +106,14 @@ void ZipPackage::open() {
     fail(
         "it is not a zip container (an .xlsx workbook is one; this file may be damaged, cut short, or "
         "password-protected)");
-  index();
+  // A constructor that throws runs no destructor: the handle is closed here.
+  try {
+    index();
+  } catch (...) {
+    unzClose(static_cast<unzFile>(zip_));
+    zip_ = nullptr;
+    throw;
+  }
 }
 
 void ZipPackage::index() {

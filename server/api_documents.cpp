@@ -6,6 +6,7 @@
 #include "engine/translate.h"
 #include "import/documents.h"
 #include "import/file_importer.h"
+#include "import/workbook_error.h"
 #include "server/server_impl.h"
 
 namespace tabulix::server {
@@ -148,6 +149,10 @@ void ServerImpl::routeDocuments() {
     FileImporter importer(scratch, &sheets);
     importer.inspectURL(file);
     std::string ext = lowerExtension(file);
+    // A workbook that cannot be read is said at once, with what is wrong.
+    if (!importer.inspectionError().empty())
+      throw alertError(422, "unreadable",
+                       {tr("Error While Importing"), importer.inspectionError(), {tr("OK")}});
     return nlohmann::json{{"file", relativeName(file, documents)},
                           {"name", file.stem().string()},
                           {"workbook", ext == "xls" || ext == "xlsx"},
@@ -200,12 +205,31 @@ void ServerImpl::routeDocuments() {
     options.delimiter = delimiterForIndex(body.value("delimiter", 0));
     std::string decimal = body.value("decimalSeparator", defaultDecimalSeparator());
     options.decimalSeparator = decimal == "," ? "," : ".";
+    if (std::string ext = lowerExtension(options.dataFile); ext == "xls" || ext == "xlsx") {
+      // A workbook that cannot be read, or lacks the chosen sheet, is refused
+      // before the open workspace is let go.
+      std::string refusal;
+      try {
+        auto sheets = workbookSheets(options.dataFile);
+        if (options.sheet < 0 || !sheets || static_cast<size_t>(options.sheet) >= sheets->size())
+          refusal = "The workbook " + options.dataFile.filename().string() + " has no sheet number " +
+                    std::to_string(options.sheet + 1) + ".";
+      } catch (const WorkbookError& e) {
+        refusal = e.what();
+      }
+      if (!refusal.empty())
+        throw alertError(422, "unreadable", {tr("Error While Importing"), refusal, {tr("OK")}});
+    }
     if (!claimFile(target)) throw ApiError(409, {{"error", "the workspace is being imported"}});
     // The shared Model lets go of its store before the import writes the
     // new file (which may be the one it had open).
-    shared.run([](Model& m) { m.closeStores(); });
+    auto previous = shared.run([](Model& m) {
+      auto open = m.currentStore();
+      m.closeStores();
+      return open;
+    });
     fs::path docs = documents;
-    auto job = jobs.start("import", [this, options, docs](Job& job) {
+    auto job = jobs.start("import", [this, options, docs, previous](Job& job) {
       struct Release {
         ServerImpl* self;
         fs::path file;
@@ -222,8 +246,15 @@ void ServerImpl::routeDocuments() {
                                {"workspace", outcome.workspace.filename().string()}};
       if (!outcome.alertTitle.empty())
         result["alert"] = toJson(Alert{outcome.alertTitle, outcome.alertMessage, {tr("OK")}});
-      // The end of the import: the shared Model opens the new workspace.
+      // The end of the import: the shared Model opens the new workspace, or
+      // the one it had open when the file was refused before any was made.
       shared.run([&](Model& m) {
+        if (!outcome.created) {
+          if (previous) m.openStore(*previous);
+          shared.bumpGeneration();
+          result["statusBlock"] = statusJson(m);
+          return;
+        }
         m.openStore(outcome.workspace);
         removeInbox(docs);
         shared.bumpGeneration();
