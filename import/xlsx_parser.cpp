@@ -41,9 +41,9 @@ std::string_view localName(const char* name) {
   return colon ? std::string_view(colon + 1) : std::string_view(name);
 }
 
-const char* attr(const char** attrs, std::string_view name) {
+const char* attr(const char** attrs, const char* name) {
   for (; *attrs; attrs += 2)
-    if (name == attrs[0]) return attrs[1];
+    if (std::strcmp(attrs[0], name) == 0) return attrs[1];
   return nullptr;
 }
 
