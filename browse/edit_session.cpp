@@ -76,10 +76,8 @@ void addRows(Model& model, uint32_t count) {
   saveOrThrow(model);
 }
 
-std::vector<ColumnStatistics> statisticsForColumns(const std::shared_ptr<StoreCoordinator>& coordinator,
-                                                   const std::set<int32_t>& colNums,
+std::vector<ColumnStatistics> statisticsForColumns(Model& worker, const std::set<int32_t>& colNums,
                                                    const std::function<bool(const std::string&)>& progress) {
-  Model worker(coordinator);
   std::vector<ColumnStatistics> out;
   for (int32_t num : colNums) {
     Column* c = columnNumber(worker, static_cast<uint32_t>(num));
@@ -103,7 +101,8 @@ std::vector<int32_t> endEditing(Model& model, EditSession& session,
   session.applyTo(model);
   saveOrThrow(model);
   std::vector<int32_t> done;
-  for (const ColumnStatistics& r : statisticsForColumns(model.coordinator(), changed)) {
+  Model worker(model.coordinator());
+  for (const ColumnStatistics& r : statisticsForColumns(worker, changed)) {
     if (progress) progress(r.name);
     applyColumnStatistics(model, r);
     done.push_back(r.colNum);

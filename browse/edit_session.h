@@ -6,7 +6,7 @@
 // One writer: the session never writes the store itself. `applyTo`,
 // `renameVariable`, `addVariable`, `addRows` and `applyColumnStatistics` are
 // called with the model that owns the workspace (under its lock in the
-// server); `statisticsForColumns` only reads, through its own Model.
+// server); `statisticsForColumns` only reads, through a worker Model.
 #pragma once
 
 #include <cstdint>
@@ -68,11 +68,11 @@ struct ColumnStatistics {
   std::string name;
   BasicStats stats;
 };
-// Computes the statistics of the given variables with a Model of its own on
-// the coordinator (it only reads). `progress` hears each variable's name as it
-// is done and may return false to stop.
+// Computes the statistics of the given variables with a worker Model on the
+// workspace's coordinator (it only reads). `progress` hears each variable's
+// name as it is done and may return false to stop.
 std::vector<ColumnStatistics> statisticsForColumns(
-    const std::shared_ptr<StoreCoordinator>& coordinator, const std::set<int32_t>& colNums,
+    Model& worker, const std::set<int32_t>& colNums,
     const std::function<bool(const std::string&)>& progress = {});
 // Applies one variable's statistics and guessed type (replacing a type set
 // by hand). Does not save.
