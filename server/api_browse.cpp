@@ -13,6 +13,7 @@
 
 #include "analyses/filters.h"
 #include "browse/edit_session.h"
+#include "browse/grid_window.h"
 #include "engine/translate.h"
 #include "engine/workspace_data.h"
 #include "server/server_impl.h"
@@ -101,23 +102,6 @@ std::vector<WhereClauseObj> wheresFromJson(const nlohmann::json& body) {
   return out;
 }
 
-nlohmann::json whereJson(const WhereClauseObj& w) {
-  nlohmann::json j = {{"colNum", w.colNum}, {"op", w.op}};
-  if (w.constant) j["constant"] = *w.constant;
-  if (w.levels) j["levels"] = std::vector<std::string>(w.levels->begin(), w.levels->end());
-  return j;
-}
-
-std::string fill(std::string format, const std::vector<std::string>& values) {
-  size_t at = 0;
-  for (const auto& v : values) {
-    at = format.find('%', at);
-    if (at == std::string::npos || at + 1 >= format.size()) break;
-    format.replace(at, 2, v);
-    at += v.size();
-  }
-  return format;
-}
 
 }  // namespace
 
@@ -137,14 +121,7 @@ void ServerImpl::routeBrowse() {
       if (entry.key == key && entry.generation == generation && entry.version == state->version &&
           entry.columns == cols)
         return entry.rows;
-    BrowseState::RowList entry{generation, state->version, cols, key, {}};
-    if (auto kept = rowsWhere(m, wheres)) {
-      entry.rows = std::move(*kept);
-    } else {
-      for (Row* r : rows(m))
-        if (r->num) entry.rows.push_back(*r->num);
-      std::sort(entry.rows.begin(), entry.rows.end());
-    }
+    BrowseState::RowList entry{generation, state->version, cols, key, rowsKept(m, wheres)};
     if (state->cache.size() >= kCachedRowLists) state->cache.erase(state->cache.begin());
     state->cache.push_back(std::move(entry));
     return state->cache.back().rows;
@@ -182,56 +159,8 @@ void ServerImpl::routeBrowse() {
       }
       const EditSession* edits = nullptr;
       if (!sessionId.empty()) edits = &sessionFor(sessionId, shared.generation()).edits;
-      std::vector<Column*> cols = columns(m);
-      std::sort(cols.begin(), cols.end(), [](const Column* a, const Column* b) { return a->num < b->num; });
-      std::map<int64_t, const WhereClauseObj*> whereOf;
-      for (const auto& w : wheres) whereOf[w.colNum] = &w;
-      nlohmann::json header = nlohmann::json::array();
-      std::map<int32_t, size_t> indexOfNum;
-      for (size_t i = 0; i < cols.size(); ++i) {
-        int32_t num = cols[i]->num.value_or(-1);
-        indexOfNum[num] = i;
-        nlohmann::json h = {
-            {"num", num}, {"name", cols[i]->name.value_or("")}, {"type", cols[i]->type.value_or(0)}};
-        if (auto it = whereOf.find(num); it != whereOf.end()) h["where"] = whereJson(*it->second);
-        header.push_back(std::move(h));
-      }
       const std::vector<int32_t>& kept = rowList(m, wheres);
-      size_t from = std::min<size_t>(static_cast<size_t>(first), kept.size());
-      size_t to = std::min<size_t>(from + static_cast<size_t>(count), kept.size());
-      std::vector<int32_t> slice(kept.begin() + static_cast<std::ptrdiff_t>(from),
-                                 kept.begin() + static_cast<std::ptrdiff_t>(to));
-      nlohmann::json rowsJson = nlohmann::json::array();
-      if (!slice.empty()) {
-        CellFetch fetch;
-        fetch.rowNums = &slice;
-        fetch.sort = {{CellKey::RowNum, true}, {CellKey::ColNum, true}};
-        std::vector<Cell> cells = m.context().fetchCells(fetch);
-        size_t c = 0;
-        for (int32_t rowNum : slice) {
-          nlohmann::json texts = nlohmann::json::array();
-          for (size_t i = 0; i < cols.size(); ++i) texts.push_back(nullptr);
-          for (; c < cells.size() && cells[c].rowNum == rowNum; ++c) {
-            auto it = indexOfNum.find(cells[c].colNum.value_or(-1));
-            if (it != indexOfNum.end()) texts[it->second] = cells[c].data.value_or("");
-          }
-          if (edits)
-            for (size_t i = 0; i < cols.size(); ++i)
-              if (const std::string* p = edits->pendingText(cols[i]->num.value_or(-1), rowNum)) texts[i] = *p;
-          rowsJson.push_back({{"num", rowNum}, {"cells", std::move(texts)}});
-        }
-      }
-      size_t rowCount = countRows(m);
-      out.update({{"columns", std::move(header)},
-                  {"rows", std::move(rowsJson)},
-                  {"first", from},
-                  {"total", kept.size()},
-                  {"rowCount", rowCount},
-                  {"columnCount", cols.size()},
-                  {"filterDescription", wheres.empty() ? tr("No filter. Tap filter icons in column headers")
-                                                       : tr("Filters: ") + stringForWheres(m, wheres)},
-                  {"rowsShown", fill(tr("%u of %u observations"),
-                                     {std::to_string(kept.size()), std::to_string(rowCount)})}});
+      out.update(gridWindow(m, kept, static_cast<size_t>(first), static_cast<size_t>(count), wheres, edits));
       return out;
     });
   });
