@@ -23,7 +23,7 @@ std::unique_ptr<ImportReader> makeImportReader(const std::filesystem::path& file
                                                const std::string& localeName) {
   std::string ext = file.extension().string();
   if (ext == ".xlsx") return std::make_unique<XlsxReader>(file, localeName);
-  if (ext == ".xls") return std::make_unique<XlsReader>(file, localeName);
+  if (ext == ".xls") return std::make_unique<XlsSheetReader>(file, localeName);
   return std::make_unique<TextReader>(file, delimiter);
 }
 
@@ -80,9 +80,9 @@ void XlsxReader::parserDidCompleteDocument(XlsxParser&, const std::string& path)
   logLine("Parser ended document: " + path);
 }
 
-std::optional<std::vector<std::string>> XlsReader::sheets() { return xlsSheetNames(file_); }
+std::optional<std::vector<std::string>> XlsSheetReader::sheets() { return xlsSheetNames(file_); }
 
-void XlsReader::read(int sheet, ImportLineSink& sink) {
+void XlsSheetReader::read(int sheet, ImportLineSink& sink) {
   CsvError outcome = readToEnd();
   logLine("Parser started!");
   sink.readerDidStart();

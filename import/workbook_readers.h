@@ -41,10 +41,10 @@ class XlsxReader : public ImportReader, private XlsxParserDelegate {
 };
 
 // Reads one sheet of an .xls workbook for the import driver.
-class XlsReader : public ImportReader {
+class XlsSheetReader : public ImportReader {
  public:
   // A reader of `file` writing dates in `localeName`'s patterns.
-  XlsReader(std::filesystem::path file, std::string localeName)
+  XlsSheetReader(std::filesystem::path file, std::string localeName)
       : file_(std::move(file)), locale_(std::move(localeName)) {}
   // The sheet names; throws WorkbookError.
   std::optional<std::vector<std::string>> sheets() override;
