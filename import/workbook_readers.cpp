@@ -1,5 +1,10 @@
 #include "import/workbook_readers.h"
 
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
+
 #include "engine/log.h"
 #include "import/file_importer.h"
 #include "import/text_reader.h"
@@ -34,50 +39,135 @@ std::optional<std::vector<std::string>> XlsxReader::sheets() {
   return names;
 }
 
-void XlsxReader::read(int sheet, ImportLineSink& sink) {
-  sink_ = &sink;
-  sheet_ = sheet;
-  CsvError outcome = readToEnd();
-  try {
-    // The parser reads the sheet list, then the chosen sheet from
-    // parserDidInspectDocument, all before its constructor returns.
-    XlsxParser parser(file_, this, locale_);
-  } catch (const WorkbookError& e) {
-    if (!started_) logLine("Couldn't start parsing xlsx file");
-    logLine(std::string("Parser failed with error: ") + e.what());
-    outcome = unreadable(e);
+namespace {
+
+// Lines handed from the parsing thread to the storing one, in batches; at
+// most kMaxBatches wait at a time, which bounds the memory either way.
+struct LineQueue : XlsxParserDelegate {
+  static constexpr size_t kBatchLines = 256;
+  static constexpr size_t kMaxBatches = 8;
+
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::deque<std::vector<std::vector<std::string>>> batches;
+  std::vector<std::vector<std::string>> filling;
+  bool started = false, done = false;
+  std::atomic<bool>* stop = nullptr;
+  int sheet = 0;
+  std::optional<CsvError> failure;
+
+  // Parsing thread.
+  void parserDidInspectDocument(XlsxParser& parser, const std::string& path,
+                                const std::vector<XlsxSheet>& sheets) override {
+    if (sheet < 0 || static_cast<size_t>(sheet) >= sheets.size())
+      throw WorkbookError("The workbook " + path + " has no sheet number " + std::to_string(sheet + 1) +
+                          " (it has " + std::to_string(sheets.size()) + ").");
+    {
+      std::lock_guard lock(mutex);
+      started = true;
+    }
+    changed.notify_all();
+    parser.parseSheetAtIndex(static_cast<size_t>(sheet));
   }
-  parser_ = nullptr;
+  void parserDidCompleteLine(XlsxParser& parser, const std::vector<std::string>& line, uint64_t,
+                             uint64_t) override {
+    if (*stop) {
+      parser.cancelParsing();
+      return;
+    }
+    filling.push_back(line);
+    if (filling.size() >= kBatchLines) hand();
+  }
+  void parserDidCompleteDocument(XlsxParser&, const std::string& path) override {
+    hand();
+    logLine("Parser ended document: " + path);
+  }
+  void hand() {
+    if (filling.empty()) return;
+    std::unique_lock lock(mutex);
+    changed.wait(lock, [&] { return batches.size() < kMaxBatches || *stop; });
+    if (!*stop) batches.push_back(std::move(filling));
+    filling.clear();
+    changed.notify_all();
+  }
+  void finish(std::optional<CsvError> error) {
+    std::lock_guard lock(mutex);
+    failure = std::move(error);
+    done = true;
+    changed.notify_all();
+  }
+};
+
+}  // namespace
+
+void XlsxReader::read(int sheet, ImportLineSink& sink) {
+  LineQueue queue;
+  queue.stop = &cancelled_;
+  queue.sheet = sheet;
+  std::thread parsing([&] {
+    std::optional<CsvError> error;
+    try {
+      // The parser reads the sheet list, then the chosen sheet from
+      // parserDidInspectDocument, all before its constructor returns.
+      XlsxParser parser(file_, &queue, locale_);
+    } catch (const WorkbookError& e) {
+      error = unreadable(e);
+    } catch (const std::exception& e) {
+      error = CsvError{std::string(kImportErrorDomain), kWorkbookUnreadable,
+                       "The file " + file_.string() + " could not be read: " + e.what()};
+    }
+    queue.finish(std::move(error));
+  });
+  // Whatever happens here (a store failure thrown by the sink), the parsing
+  // thread is stopped and joined before this frame is left.
+  struct Join {
+    LineQueue& queue;
+    std::thread& thread;
+    std::atomic<bool>& stop;
+    ~Join() {
+      stop = true;
+      queue.changed.notify_all();
+      thread.join();
+    }
+  } join{queue, parsing, cancelled_};
+
+  bool told = false;
+  uint64_t consecutive = 0;
+  for (;;) {
+    std::vector<std::vector<std::string>> batch;
+    bool finished = false;
+    {
+      std::unique_lock lock(queue.mutex);
+      queue.changed.wait(lock,
+                         [&] { return !queue.batches.empty() || queue.done || (queue.started && !told); });
+      if (queue.started && !told) {
+        told = true;
+      } else if (!queue.batches.empty()) {
+        batch = std::move(queue.batches.front());
+        queue.batches.pop_front();
+      } else {
+        finished = true;
+      }
+    }
+    queue.changed.notify_all();
+    if (finished) break;
+    if (batch.empty()) {
+      logLine("Parser started!");
+      sink.readerDidStart();
+      continue;
+    }
+    for (const auto& line : batch) {
+      if (cancelled_) break;
+      if (!sink.readerDidReadLine(++consecutive, line)) cancelled_ = true;
+    }
+  }
+  std::optional<CsvError> failure = queue.failure;
+  if (failure) {
+    if (!told) logLine("Couldn't start parsing xlsx file");
+    logLine("Parser failed with error: " + failure->description);
+  }
   // The statistics run after the workbook has been let go.
-  sink.readerDidFinish(outcome);
-}
-
-void XlsxReader::cancel() {
-  cancelled_ = true;
-  if (parser_) parser_->cancelParsing();
-}
-
-void XlsxReader::parserDidInspectDocument(XlsxParser& parser, const std::string& path,
-                                          const std::vector<XlsxSheet>& sheets) {
-  parser_ = &parser;
-  if (sheet_ < 0 || static_cast<size_t>(sheet_) >= sheets.size())
-    throw WorkbookError("The workbook " + path + " has no sheet number " + std::to_string(sheet_ + 1) +
-                        " (it has " + std::to_string(sheets.size()) + ").");
-  logLine("Parser started!");
-  started_ = true;
-  sink_->readerDidStart();
-  parser.parseSheetAtIndex(static_cast<size_t>(sheet_));
-}
-
-void XlsxReader::parserDidCompleteLine(XlsxParser& parser, const std::vector<std::string>& line, uint64_t,
-                                       uint64_t consecutive) {
-  if (cancelled_) return;
-  if (!sink_->readerDidReadLine(consecutive, line)) cancel();
-  (void)parser;
-}
-
-void XlsxReader::parserDidCompleteDocument(XlsxParser&, const std::string& path) {
-  logLine("Parser ended document: " + path);
+  sink.readerDidFinish(failure.value_or(readToEnd()));
 }
 
 std::optional<std::vector<std::string>> XlsSheetReader::sheets() { return xlsSheetNames(file_); }

@@ -11,8 +11,10 @@
 
 namespace tabulix {
 
-// Reads one sheet of an .xlsx workbook for the import driver.
-class XlsxReader : public ImportReader, private XlsxParserDelegate {
+// Reads one sheet of an .xlsx workbook for the import driver. The sheet is
+// parsed on a thread of its own, a few hundred lines ahead of the thread
+// that stores them, so that reading the XML and storing the rows overlap.
+class XlsxReader : public ImportReader {
  public:
   // A reader of `file` writing dates in `localeName`'s patterns.
   XlsxReader(std::filesystem::path file, std::string localeName)
@@ -21,23 +23,13 @@ class XlsxReader : public ImportReader, private XlsxParserDelegate {
   std::optional<std::vector<std::string>> sheets() override;
   // Delivers sheet `sheet` (position in the sheet list).
   void read(int sheet, ImportLineSink& sink) override;
-  // Stops at the next element of the sheet.
-  void cancel() override;
+  // Stops the delivery; the parser stops at its next element.
+  void cancel() override { cancelled_ = true; }
 
  private:
-  void parserDidInspectDocument(XlsxParser& parser, const std::string& path,
-                                const std::vector<XlsxSheet>& sheets) override;
-  void parserDidCompleteLine(XlsxParser& parser, const std::vector<std::string>& line, uint64_t number,
-                             uint64_t consecutive) override;
-  void parserDidCompleteDocument(XlsxParser& parser, const std::string& path) override;
-
   std::filesystem::path file_;
   std::string locale_;
-  ImportLineSink* sink_ = nullptr;
-  XlsxParser* parser_ = nullptr;
-  int sheet_ = 0;
-  bool started_ = false;
-  bool cancelled_ = false;
+  std::atomic<bool> cancelled_{false};
 };
 
 // Reads one sheet of an .xls workbook for the import driver.
