@@ -116,6 +116,8 @@ void XlsxReader::read(int sheet, ImportLineSink& sink) {
       error = CsvError{std::string(kImportErrorDomain), kWorkbookUnreadable,
                        "The file " + file_.string() + " could not be read: " + e.what()};
     }
+    // Lines read before a failure are delivered all the same.
+    queue.hand();
     queue.finish(std::move(error));
   });
   // Whatever happens here (a store failure thrown by the sink), the parsing
