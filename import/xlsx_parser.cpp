@@ -238,11 +238,13 @@ void XlsxParser::parseSheetRel(const std::string& relId) {
   dateFormats_.clear();
   // A workbook without styles has no date formats: every number stays a number.
   if (zip_->contains("xl/styles.xml")) parsePart(Part::Styles, "xl/styles.xml", kSmallPartCap);
+  // Sorted, so that a workbook with very many formats costs no more than
+  // a sort: each style is then one binary search.
+  std::sort(dateFormats_.begin(), dateFormats_.end());
   dateStyle_.assign(styles_.size(), false);
   for (size_t k = 1; k < styles_.size(); ++k) {
     int64_t f = styles_[k];
-    dateStyle_[k] = isBuiltinDateFormat(f) ||
-                    std::find(dateFormats_.begin(), dateFormats_.end(), f) != dateFormats_.end();
+    dateStyle_[k] = isBuiltinDateFormat(f) || std::binary_search(dateFormats_.begin(), dateFormats_.end(), f);
   }
 
   inValue_ = isStringValue_ = false;

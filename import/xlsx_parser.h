@@ -79,7 +79,7 @@ class XlsxParser {
   static const std::vector<std::string>& orderCols();
 
   // Limits on what one workbook may hold in memory.
-  static constexpr uint64_t kMaxSharedStrings = 16u << 20;       // items
+  static constexpr uint64_t kMaxSharedStrings = 8u << 20;        // items
   static constexpr uint64_t kMaxSharedStringBytes = 1ull << 30;  // UTF-8 bytes of the whole table
   static constexpr size_t kMaxCellText = 1u << 20;               // bytes of one value or string item
   static constexpr size_t kMaxStyles = 1u << 20;                 // cell formats
