@@ -118,13 +118,14 @@ std::span<const uint8_t> CompoundFile::sector(uint32_t id) const {
 std::vector<uint32_t> CompoundFile::chain(uint32_t first, const std::vector<uint32_t>& table, uint64_t maxLength,
                                           const char* what) const {
   std::vector<uint32_t> ids;
+  std::vector<bool> seen(table.size());
   uint32_t id = first;
   while (id != kEndOfChain && ids.size() < maxLength) {
     if (id >= table.size()) {
       throw FormatError(std::string("its ") + what + " sector chain is broken (sector " + std::to_string(id) + ")");
     }
-    // A chain longer than the table has visited some sector twice.
-    if (ids.size() >= table.size()) throw FormatError(std::string("its ") + what + " sector chain loops");
+    if (seen[id]) throw FormatError(std::string("its ") + what + " sector chain loops");
+    seen[id] = true;
     ids.push_back(id);
     id = table[id];
   }

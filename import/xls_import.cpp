@@ -116,7 +116,7 @@ class DateTexts {
 void convertSheet(XlsReader& reader, int sheetIndex, const XlsLineHandler& deliver, const std::string& localeName) {
   if (sheetIndex < 0) return;
   reader.startIterator(static_cast<uint32_t>(sheetIndex));
-  DateTexts dates(localeName.empty() ? deviceLocaleName() : localeName);
+  std::unique_ptr<DateTexts> dates;  // made at the first date cell
   const double dayZero = reader.is1904() ? kDayZero1904 : kDayZero1900;
   // Which XF records give their cells a date format: built-in formats 14 to
   // 22 or one of the known custom date format strings.
@@ -170,7 +170,8 @@ void convertSheet(XlsReader& reader, int sheetIndex, const XlsLineHandler& deliv
     if (cell->type == cellFloat) {
       const double v = cell->val.value_or(0);
       if (cell->xf < dateXf.size() && dateXf[cell->xf] && std::isfinite(v) && std::fabs(v) < 1e9) {
-        text = dates.text(dayZero + v * 24 * 60 * 60, v != std::floor(v));
+        if (!dates) dates = std::make_unique<DateTexts>(localeName.empty() ? deviceLocaleName() : localeName);
+        text = dates->text(dayZero + v * 24 * 60 * 60, v != std::floor(v));
       } else {
         text = xlsNumberText(v);
       }
@@ -193,11 +194,37 @@ bool isXlsDateFormatString(const std::string& format) {
 std::string xlsNumberText(double v) {
   if (v == 0) return "0";
   char buffer[64];
-  const double a = std::fabs(v);
-  const auto form = (a >= 1e-7 && a < 1e21) || !std::isfinite(v) ? std::chars_format::fixed
-                                                                  : std::chars_format::scientific;
-  const auto r = std::to_chars(buffer, buffer + sizeof buffer, v, form);
-  return std::string(buffer, r.ptr);
+  if (!std::isfinite(v)) return std::string(buffer, std::to_chars(buffer, buffer + sizeof buffer, v).ptr);
+  // The shortest digits that read back the same double, then placed around
+  // the decimal point: d.ddde+X has the digits ddddd and the exponent X.
+  const char* end = std::to_chars(buffer, buffer + sizeof buffer, v, std::chars_format::scientific).ptr;
+  std::string_view s(buffer, static_cast<size_t>(end - buffer));
+  const size_t e = s.find('e');
+  int exponent = 0;
+  std::from_chars(s.data() + e + (s[e + 1] == '+' ? 2 : 1), s.data() + s.size(), exponent);
+  if (exponent < -7 || exponent >= 21) return std::string(s);
+  std::string out, digits;
+  for (char c : s.substr(0, e)) {
+    if (c == '-') {
+      out.push_back(c);
+    } else if (c != '.') {
+      digits.push_back(c);
+    }
+  }
+  const int count = static_cast<int>(digits.size());
+  if (exponent >= count - 1) {
+    out += digits;
+    out.append(static_cast<size_t>(exponent - (count - 1)), '0');
+  } else if (exponent >= 0) {
+    out += digits.substr(0, static_cast<size_t>(exponent + 1));
+    out += '.';
+    out += digits.substr(static_cast<size_t>(exponent + 1));
+  } else {
+    out += "0.";
+    out.append(static_cast<size_t>(-exponent - 1), '0');
+    out += digits;
+  }
+  return out;
 }
 
 std::vector<std::string> xlsSheetNamesFromMemory(std::span<const uint8_t> bytes, const std::string& displayName) {
