@@ -292,6 +292,29 @@ TEST_F(XlsFormat, EveryCorruptedByteIsEitherReadOrReported) {
   EXPECT_GT(reported, 0);
 }
 
+TEST_F(XlsFormat, LargeWorkbookWithDifatSectors) {
+  // Over 7 MB of stream needs more than the header's 109 FAT sectors, so the
+  // rest are listed in DIFAT sectors. All 65,536 rows arrive, the last one too.
+  SheetSpec s{"Big", 0, {}};
+  for (uint32_t r = 0; r < 65536; ++r) {
+    for (uint32_t c = 0; c < 7; ++c) s.records.push_back(number(r, c, r * 10.0 + c));
+  }
+  const Bytes file = compoundFile(workbookStream({xf(0)}, {s}));
+  ASSERT_GT(file.size(), 109u * 128 * 512);
+  uint64_t lines = 0;
+  Line last;
+  readXlsSheetFromMemory(
+      file, 0,
+      [&](uint64_t n, const Line& fields) {
+        lines = n;
+        last = fields;
+        return true;
+      },
+      "en_US");
+  EXPECT_EQ(lines, 65536u);
+  EXPECT_EQ(last, (Line{"655350", "655351", "655352", "655353", "655354", "655355", "655356"}));
+}
+
 TEST(XlsNumberText, ShortestPlainDecimals) {
   EXPECT_EQ(xlsNumberText(3.5), "3.5");
   EXPECT_EQ(xlsNumberText(0.1), "0.1");

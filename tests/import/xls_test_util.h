@@ -33,7 +33,8 @@ inline Bytes record(uint16_t id, const Bytes& data) {
   Bytes r;
   put16(r, id);
   put16(r, static_cast<uint32_t>(data.size()));
-  r.insert(r.end(), data.begin(), data.end());
+  // (GCC 12 warns falsely about inserting an empty range here.)
+  for (uint8_t b : data) r.push_back(b);
   return r;
 }
 // The start of a cell record: row, column, XF (0-based row and column).
@@ -119,11 +120,17 @@ inline Bytes compoundFile(const Bytes& stream, const std::string& name = "Workbo
   // Sector use: FAT sectors, one directory sector, then the stream's sectors
   // or (mini) one mini-FAT sector and the mini stream's sectors.
   const uint32_t payload = mini ? 1 + sectorsFor(sectorsFor(stream.size(), 64) * 64, 512) : sectorsFor(stream.size(), 512);
-  uint32_t fatSectors = 1;
-  while (fatSectors * 128 < fatSectors + 1 + payload) ++fatSectors;
+  // FAT sectors beyond the header's 109 are listed in DIFAT sectors of 127.
+  uint32_t fatSectors = 1, difatSectors = 0;
+  for (;;) {
+    difatSectors = fatSectors > 109 ? (fatSectors - 109 + 126) / 127 : 0;
+    if (fatSectors * 128 >= fatSectors + difatSectors + 1 + payload) break;
+    ++fatSectors;
+  }
   std::vector<uint32_t> fat(fatSectors * 128, kFree);
   for (uint32_t i = 0; i < fatSectors; ++i) fat[i] = kFatSect;
-  const uint32_t dirSector = fatSectors;
+  for (uint32_t i = 0; i < difatSectors; ++i) fat[fatSectors + i] = 0xFFFFFFFC;
+  const uint32_t dirSector = fatSectors + difatSectors;
   fat[dirSector] = kEnd;
   uint32_t first = dirSector + 1;
   for (uint32_t i = 0; i < payload; ++i) fat[first + i] = (i + 1 == payload) ? kEnd : first + i + 1;
@@ -153,8 +160,8 @@ inline Bytes compoundFile(const Bytes& stream, const std::string& name = "Workbo
   at32(56, 4096);
   at32(60, miniFatSector);
   at32(64, mini ? 1 : 0);
-  at32(68, kEnd);
-  at32(72, 0);
+  at32(68, difatSectors ? fatSectors : kEnd);
+  at32(72, difatSectors);
   for (uint32_t i = 0; i < 109; ++i) at32(76 + 4 * i, i < fatSectors ? i : kFree);
 
   auto sectorBytes = [](const std::vector<uint32_t>& words, size_t from) {
@@ -164,6 +171,16 @@ inline Bytes compoundFile(const Bytes& stream, const std::string& name = "Workbo
   };
   for (uint32_t i = 0; i < fatSectors; ++i) {
     Bytes s = sectorBytes(fat, i * 128);
+    out.insert(out.end(), s.begin(), s.end());
+  }
+  for (uint32_t i = 0; i < difatSectors; ++i) {
+    std::vector<uint32_t> words;
+    for (uint32_t k = 0; k < 127; ++k) {
+      const uint32_t fatIndex = 109 + i * 127 + k;
+      words.push_back(fatIndex < fatSectors ? fatIndex : kFree);
+    }
+    words.push_back(i + 1 < difatSectors ? fatSectors + i + 1 : kEnd);
+    Bytes s = sectorBytes(words, 0);
     out.insert(out.end(), s.begin(), s.end());
   }
   // Directory: root, the stream, two unused entries.
