@@ -112,11 +112,28 @@ class DateTexts {
   std::string out_;
 };
 
+// The date formats of this thread for a locale and the current default zone:
+// building them takes far longer than reading a small sheet.
+DateTexts& dateTextsFor(const std::string& localeName) {
+  thread_local std::string key;
+  thread_local std::unique_ptr<DateTexts> texts;
+  std::unique_ptr<icu::TimeZone> zone(icu::TimeZone::createDefault());
+  icu::UnicodeString id;
+  zone->getID(id);
+  std::string wanted = localeName + '|';
+  id.toUTF8String(wanted);
+  if (!texts || key != wanted) {
+    texts = std::make_unique<DateTexts>(localeName);
+    key = std::move(wanted);
+  }
+  return *texts;
+}
+
 // The sheet conversion: cells to lines, one line's cells held at a time.
 void convertSheet(XlsReader& reader, int sheetIndex, const XlsLineHandler& deliver, const std::string& localeName) {
   if (sheetIndex < 0) return;
   reader.startIterator(static_cast<uint32_t>(sheetIndex));
-  std::unique_ptr<DateTexts> dates;  // made at the first date cell
+  DateTexts* dates = nullptr;  // found at the first date cell
   const double dayZero = reader.is1904() ? kDayZero1904 : kDayZero1900;
   // Which XF records give their cells a date format: built-in formats 14 to
   // 22 or one of the known custom date format strings.
@@ -170,7 +187,7 @@ void convertSheet(XlsReader& reader, int sheetIndex, const XlsLineHandler& deliv
     if (cell->type == cellFloat) {
       const double v = cell->val.value_or(0);
       if (cell->xf < dateXf.size() && dateXf[cell->xf] && std::isfinite(v) && std::fabs(v) < 1e9) {
-        if (!dates) dates = std::make_unique<DateTexts>(localeName.empty() ? deviceLocaleName() : localeName);
+        if (!dates) dates = &dateTextsFor(localeName.empty() ? deviceLocaleName() : localeName);
         text = dates->text(dayZero + v * 24 * 60 * 60, v != std::floor(v));
       } else {
         text = xlsNumberText(v);
