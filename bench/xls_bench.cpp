@@ -10,8 +10,8 @@
 #include <benchmark/benchmark.h>
 
 #include <chrono>
-#include <ctime>
 #include <cstring>
+#include <ctime>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -72,7 +72,8 @@ Bytes generatedWorkbook() {
       }
     }
   }
-  return compoundFile(workbookStream({record(0x00E0, xfGeneral), record(0x00E0, xfDate), record(0x00FC, sst)}, {sheet}));
+  return compoundFile(
+      workbookStream({record(0x00E0, xfGeneral), record(0x00E0, xfDate), record(0x00FC, sst)}, {sheet}));
 }
 
 void BM_ReadXlsSheet(benchmark::State& state) {

@@ -51,7 +51,8 @@ void appendUtf8(std::string& out, uint32_t c) {
 void appendUtf16(std::string& out, const std::u16string& units) {
   for (size_t i = 0; i < units.size(); ++i) {
     uint32_t c = units[i];
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF) {
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
+        units[i + 1] <= 0xDFFF) {
       c = 0x10000 + ((c - 0xD800) << 10) + (units[i + 1] - 0xDC00);
       ++i;
     } else if (c >= 0xD800 && c <= 0xDFFF) {
@@ -75,8 +76,8 @@ bool recordAt(std::span<const uint8_t> stream, size_t pos, RecordView& r) {
   r.id = u16(stream.data() + pos);
   const size_t len = u16(stream.data() + pos + 2);
   if (stream.size() - pos - 4 < len) {
-    throw FormatError("its workbook stream is truncated (record " + hex4(r.id) + " at offset " + std::to_string(pos) +
-                      " needs " + std::to_string(len) + " bytes)");
+    throw FormatError("its workbook stream is truncated (record " + hex4(r.id) + " at offset " +
+                      std::to_string(pos) + " needs " + std::to_string(len) + " bytes)");
   }
   r.data = stream.subspan(pos + 4, len);
   r.next = pos + 4 + len;
@@ -214,7 +215,8 @@ class CodePageDecoder {
       }
       if (c) ucnv_close(c);
     }
-    if (!converter_) throw FormatError("its text is in code page " + std::to_string(codePage) + ", which is not supported");
+    if (!converter_)
+      throw FormatError("its text is in code page " + std::to_string(codePage) + ", which is not supported");
   }
   std::string decode(std::span<const uint8_t> bytes) {
     std::string out;
@@ -223,9 +225,9 @@ class CodePageDecoder {
     ucnv_reset(converter_.get());
     std::u16string units(bytes.size() * 2 + 2, u'\0');
     UErrorCode status = U_ZERO_ERROR;
-    const int32_t n = ucnv_toUChars(converter_.get(), reinterpret_cast<UChar*>(units.data()),
-                                    static_cast<int32_t>(units.size()), reinterpret_cast<const char*>(bytes.data()),
-                                    static_cast<int32_t>(bytes.size()), &status);
+    const int32_t n = ucnv_toUChars(
+        converter_.get(), reinterpret_cast<UChar*>(units.data()), static_cast<int32_t>(units.size()),
+        reinterpret_cast<const char*>(bytes.data()), static_cast<int32_t>(bytes.size()), &status);
     if (U_FAILURE(status)) throw FormatError("it holds text that its code page cannot decode");
     units.resize(static_cast<size_t>(n));
     appendUtf16(out, units);
@@ -352,7 +354,8 @@ Globals parseGlobals(std::span<const uint8_t> stream) {
     throw FormatError("its workbook stream has BIFF version " + hex4(version) +
                       "; only Excel 5, 95 and 97-2003 workbooks (BIFF5 and BIFF8) can be read");
   }
-  if (u16(r.data.data() + 2) != 0x0005) throw FormatError("its workbook stream does not start with the workbook globals");
+  if (u16(r.data.data() + 2) != 0x0005)
+    throw FormatError("its workbook stream does not start with the workbook globals");
 
   // BIFF5 names are byte strings in a code page that a later record may name.
   std::vector<std::span<const uint8_t>> rawSheetNames;
@@ -388,7 +391,8 @@ Globals parseGlobals(std::span<const uint8_t> stream) {
           g.numFmts[index] = std::move(s);
         } else {
           std::span<const uint8_t> bytes;
-          if (!byteString(d, 3, d[2], bytes)) throw FormatError("it has a number format record that is too short");
+          if (!byteString(d, 3, d[2], bytes))
+            throw FormatError("it has a number format record that is too short");
           rawFormats.emplace_back(index, bytes);
         }
         break;
@@ -421,7 +425,8 @@ Globals parseGlobals(std::span<const uint8_t> stream) {
     }
     pos = next;
   }
-  if (!ended) throw FormatError("its workbook globals end without an end-of-file record (the file is truncated)");
+  if (!ended)
+    throw FormatError("its workbook globals end without an end-of-file record (the file is truncated)");
   if (!g.biff8) {
     CodePageDecoder decoder(g.codePage);
     for (size_t i = 0; i < rawSheetNames.size(); ++i) g.sheets[i].name = decoder.decode(rawSheetNames[i]);
@@ -477,7 +482,8 @@ Sheet parseSheet(std::span<const uint8_t> stream, const Globals& g, size_t index
   int depth = 1;                 // embedded charts are nested BOF ... EOF substreams
   size_t pos = r.next;
   while (depth > 0) {
-    if (!recordAt(stream, pos, r)) throw FormatError("its " + where + " is truncated (it has no end-of-sheet record)");
+    if (!recordAt(stream, pos, r))
+      throw FormatError("its " + where + " is truncated (it has no end-of-sheet record)");
     size_t next = r.next;
     const std::span<const uint8_t> d = r.data;
     const uint8_t* p = d.data();
@@ -530,9 +536,9 @@ Sheet parseSheet(std::span<const uint8_t> stream, const Globals& g, size_t index
           BiffCell c = cellAt(textCell(0), 10);
           c.text = u32(p + 6);
           if (c.text >= g.sharedStrings.size()) {
-            throw FormatError("its cell " + cellName(c.row, c.col) + " of " + where + " refers to shared string " +
-                              std::to_string(c.text) + ", but the table holds " +
-                              std::to_string(g.sharedStrings.size()));
+            throw FormatError("its cell " + cellName(c.row, c.col) + " of " + where +
+                              " refers to shared string " + std::to_string(c.text) +
+                              ", but the table holds " + std::to_string(g.sharedStrings.size()));
           }
           sheet.cells.push_back(c);
           pendingString = kNone;
@@ -602,7 +608,9 @@ Sheet parseSheet(std::span<const uint8_t> stream, const Globals& g, size_t index
   }
 
   // Writers store cells row by row; order and deduplicate those that do not.
-  auto before = [](const BiffCell& a, const BiffCell& b) { return a.row != b.row ? a.row < b.row : a.col < b.col; };
+  auto before = [](const BiffCell& a, const BiffCell& b) {
+    return a.row != b.row ? a.row < b.row : a.col < b.col;
+  };
   auto& cells = sheet.cells;
   bool ordered = true;
   for (size_t i = 1; i < cells.size() && ordered; ++i) ordered = before(cells[i - 1], cells[i]);

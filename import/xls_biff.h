@@ -42,8 +42,8 @@ enum Record : uint16_t {
 
 // One sheet as its BOUNDSHEET record describes it.
 struct SheetEntry {
-  std::string name;     // UTF-8
-  uint32_t offset = 0;  // stream position of the sheet's BOF record
+  std::string name;        // UTF-8
+  uint32_t offset = 0;     // stream position of the sheet's BOF record
   uint8_t visibility = 0;  // 0 visible, 1 hidden, 2 very hidden
   uint8_t kind = 0;        // 0 worksheet, 1 macro sheet, 2 chart, 6 module
 };
@@ -52,9 +52,9 @@ struct SheetEntry {
 struct Globals {
   bool biff8 = true;  // false: BIFF5/BIFF7 (Excel 5 and 95)
   std::vector<SheetEntry> sheets;
-  std::vector<std::string> sharedStrings;     // UTF-8, in table order
-  std::map<uint16_t, std::string> numFmts;     // FORMAT records: index to format string (UTF-8)
-  std::vector<uint16_t> xfNumFmts;             // number-format index of each XF record, in order
+  std::vector<std::string> sharedStrings;   // UTF-8, in table order
+  std::map<uint16_t, std::string> numFmts;  // FORMAT records: index to format string (UTF-8)
+  std::vector<uint16_t> xfNumFmts;          // number-format index of each XF record, in order
   bool is1904 = false;
   uint16_t codePage = 1252;  // of BIFF5 byte strings
 };

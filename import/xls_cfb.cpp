@@ -41,8 +41,8 @@ CompoundFile::CompoundFile(std::span<const uint8_t> bytes) : bytes_(bytes) {
   sectorShift_ = u16(h + 30);
   miniSectorShift_ = u16(h + 32);
   if (sectorShift_ != 9 && sectorShift_ != 12) {
-    throw FormatError("its compound-file header gives an invalid sector size (2^" + std::to_string(sectorShift_) +
-                      ")");
+    throw FormatError("its compound-file header gives an invalid sector size (2^" +
+                      std::to_string(sectorShift_) + ")");
   }
   if (miniSectorShift_ != 6) throw FormatError("its compound-file header gives an invalid mini-sector size");
   const size_t sectorSize = size_t{1} << sectorShift_;
@@ -55,8 +55,9 @@ CompoundFile::CompoundFile(std::span<const uint8_t> bytes) : bytes_(bytes) {
   // DIFAT sector chain, each DIFAT sector ending with the next one's number.
   const uint32_t fatSectors = u32(h + 44);
   if (fatSectors > sectorCount_) {
-    throw FormatError("its header claims " + std::to_string(fatSectors) + " allocation-table sectors but the file holds " +
-                      std::to_string(sectorCount_) + " sectors");
+    throw FormatError("its header claims " + std::to_string(fatSectors) +
+                      " allocation-table sectors but the file holds " + std::to_string(sectorCount_) +
+                      " sectors");
   }
   std::vector<uint32_t> fatIds;
   fatIds.reserve(fatSectors);
@@ -70,15 +71,18 @@ CompoundFile::CompoundFile(std::span<const uint8_t> bytes) : bytes_(bytes) {
     std::span<const uint8_t> s = sector(difat);
     if (s.size() < sectorSize) throw FormatError("its DIFAT sector chain is truncated");
     const size_t perSector = sectorSize / 4 - 1;
-    for (size_t i = 0; i < perSector && fatIds.size() < fatSectors; ++i) fatIds.push_back(u32(s.data() + 4 * i));
+    for (size_t i = 0; i < perSector && fatIds.size() < fatSectors; ++i)
+      fatIds.push_back(u32(s.data() + 4 * i));
     difat = u32(s.data() + 4 * perSector);
   }
-  if (fatIds.size() < fatSectors) throw FormatError("its DIFAT lists fewer allocation-table sectors than its header claims");
+  if (fatIds.size() < fatSectors)
+    throw FormatError("its DIFAT lists fewer allocation-table sectors than its header claims");
 
   fat_.reserve(std::min<uint64_t>(uint64_t{fatSectors} * (sectorSize / 4), sectorCount_));
   for (uint32_t id : fatIds) {
     std::span<const uint8_t> s = sector(id);
-    for (size_t i = 0; i + 4 <= s.size() && fat_.size() < sectorCount_; i += 4) fat_.push_back(u32(s.data() + i));
+    for (size_t i = 0; i + 4 <= s.size() && fat_.size() < sectorCount_; i += 4)
+      fat_.push_back(u32(s.data() + i));
     if (fat_.size() >= sectorCount_) break;
   }
 
@@ -92,7 +96,8 @@ CompoundFile::CompoundFile(std::span<const uint8_t> bytes) : bytes_(bytes) {
       Entry entry;
       const uint16_t nameBytes = u16(e + 64);
       if (nameBytes >= 2 && nameBytes <= 64 && nameBytes % 2 == 0) {
-        for (size_t i = 0; i + 1 < nameBytes / 2u; ++i) entry.name.push_back(static_cast<char16_t>(u16(e + 2 * i)));
+        for (size_t i = 0; i + 1 < nameBytes / 2u; ++i)
+          entry.name.push_back(static_cast<char16_t>(u16(e + 2 * i)));
       }
       entry.type = e[66];
       entry.left = u32(e + 68);
@@ -104,7 +109,8 @@ CompoundFile::CompoundFile(std::span<const uint8_t> bytes) : bytes_(bytes) {
       entries_.push_back(std::move(entry));
     }
   }
-  if (entries_.empty() || entries_[0].type != 5) throw FormatError("its compound-file directory has no root entry");
+  if (entries_.empty() || entries_[0].type != 5)
+    throw FormatError("its compound-file directory has no root entry");
 }
 
 std::span<const uint8_t> CompoundFile::sector(uint32_t id) const {
@@ -115,14 +121,15 @@ std::span<const uint8_t> CompoundFile::sector(uint32_t id) const {
   return bytes_.subspan(offset, std::min<uint64_t>(uint64_t{1} << sectorShift_, bytes_.size() - offset));
 }
 
-std::vector<uint32_t> CompoundFile::chain(uint32_t first, const std::vector<uint32_t>& table, uint64_t maxLength,
-                                          const char* what) const {
+std::vector<uint32_t> CompoundFile::chain(uint32_t first, const std::vector<uint32_t>& table,
+                                          uint64_t maxLength, const char* what) const {
   std::vector<uint32_t> ids;
   std::vector<bool> seen(table.size());
   uint32_t id = first;
   while (id != kEndOfChain && ids.size() < maxLength) {
     if (id >= table.size()) {
-      throw FormatError(std::string("its ") + what + " sector chain is broken (sector " + std::to_string(id) + ")");
+      throw FormatError(std::string("its ") + what + " sector chain is broken (sector " + std::to_string(id) +
+                        ")");
     }
     if (seen[id]) throw FormatError(std::string("its ") + what + " sector chain loops");
     seen[id] = true;
@@ -170,7 +177,8 @@ std::vector<uint8_t> CompoundFile::readMiniChain(uint32_t first, uint64_t size) 
   for (uint32_t id : ids) {
     const uint64_t offset = uint64_t{id} * miniSize;
     const uint64_t n = std::min<uint64_t>(miniSize, size - done);
-    if (offset + n > miniStream.size()) throw FormatError("a small stream lies beyond the end of the mini stream");
+    if (offset + n > miniStream.size())
+      throw FormatError("a small stream lies beyond the end of the mini stream");
     std::memcpy(out.data() + done, miniStream.data() + offset, n);
     done += n;
   }

@@ -20,22 +20,70 @@ namespace tabulix {
 
 namespace {
 
-// The custom number formats taken as dates, compared exactly (three appear
-// twice in the original list; duplicates do no harm).
-constexpr std::array<std::string_view, 62> kDateFormats = {
-    "mmm d, yyyy", "m/d",         "mmm d",       "m/d/yy",        "mm/dd/yy",
-    "m/d/yyyy",    "m/d/yy h:mm", "m/d/yy",      "d-mmm-yy",      "d-mmm",
-    "mmm-yy",      "m/d/yy h:mm", "ddmmmyy",     "ddmmmyyyy:hh:mm:ss", "dd",
-    "dd/mm/yy",    "dddd",        "mm/dd/yy",    "mm:ss",         "mm yy",
-    "mm yyyy",     "mm:yy",       "mm:yyyy",     "mm-yy",         "mm-yyyy",
-    "mmyy",        "mmyyyy",      "mm.yy",       "mm.yyyy",       "mm/yy",
-    "mm/yyyy",     "mmmm",        "m",           "mmmyy",         "mmmyyyy",
-    "dddd, mmmm dd, yyyy", "dddd, dd mmmm yyyy", "mmmm dd, yyyy", "dd mmmm yyyy", "yy",
-    "yyyy",        "yy mm",       "yyyy mm",     "yy:mm",         "yyyy:mm",
-    "yy-mm",       "yyyy-mm",     "yymm",        "yyyymm",        "yy.mm",
-    "yyyy.mm",     "yy/mm",       "yyyy/mm",     "yy-mm-dd",      "yymmm",
-    "yyyymmm",     "h:mm AM/PM",  "h:mm:ss AM/PM", "h:mm",        "hh:mm",
-    "h:mm:ss",     "hh:mm:ss"};
+// The custom number format strings taken as dates, compared exactly; a few
+// stand twice, which does no harm.
+constexpr std::array<std::string_view, 62> kDateFormats = {"mmm d, yyyy",
+                                                           "m/d",
+                                                           "mmm d",
+                                                           "m/d/yy",
+                                                           "mm/dd/yy",
+                                                           "m/d/yyyy",
+                                                           "m/d/yy h:mm",
+                                                           "m/d/yy",
+                                                           "d-mmm-yy",
+                                                           "d-mmm",
+                                                           "mmm-yy",
+                                                           "m/d/yy h:mm",
+                                                           "ddmmmyy",
+                                                           "ddmmmyyyy:hh:mm:ss",
+                                                           "dd",
+                                                           "dd/mm/yy",
+                                                           "dddd",
+                                                           "mm/dd/yy",
+                                                           "mm:ss",
+                                                           "mm yy",
+                                                           "mm yyyy",
+                                                           "mm:yy",
+                                                           "mm:yyyy",
+                                                           "mm-yy",
+                                                           "mm-yyyy",
+                                                           "mmyy",
+                                                           "mmyyyy",
+                                                           "mm.yy",
+                                                           "mm.yyyy",
+                                                           "mm/yy",
+                                                           "mm/yyyy",
+                                                           "mmmm",
+                                                           "m",
+                                                           "mmmyy",
+                                                           "mmmyyyy",
+                                                           "dddd, mmmm dd, yyyy",
+                                                           "dddd, dd mmmm yyyy",
+                                                           "mmmm dd, yyyy",
+                                                           "dd mmmm yyyy",
+                                                           "yy",
+                                                           "yyyy",
+                                                           "yy mm",
+                                                           "yyyy mm",
+                                                           "yy:mm",
+                                                           "yyyy:mm",
+                                                           "yy-mm",
+                                                           "yyyy-mm",
+                                                           "yymm",
+                                                           "yyyymm",
+                                                           "yy.mm",
+                                                           "yyyy.mm",
+                                                           "yy/mm",
+                                                           "yyyy/mm",
+                                                           "yy-mm-dd",
+                                                           "yymmm",
+                                                           "yyyymmm",
+                                                           "h:mm AM/PM",
+                                                           "h:mm:ss AM/PM",
+                                                           "h:mm",
+                                                           "hh:mm",
+                                                           "h:mm:ss",
+                                                           "hh:mm:ss"};
 
 // Day zero of serial dates: 1899-12-31 00:00 UTC, or 1904-01-02 00:00 UTC.
 constexpr double kDayZero1900 = -2209075200.0;
@@ -130,7 +178,8 @@ DateTexts& dateTextsFor(const std::string& localeName) {
 }
 
 // The sheet conversion: cells to lines, one line's cells held at a time.
-void convertSheet(XlsReader& reader, int sheetIndex, const XlsLineHandler& deliver, const std::string& localeName) {
+void convertSheet(XlsReader& reader, int sheetIndex, const XlsLineHandler& deliver,
+                  const std::string& localeName) {
   if (sheetIndex < 0) return;
   reader.startIterator(static_cast<uint32_t>(sheetIndex));
   DateTexts* dates = nullptr;  // found at the first date cell
@@ -141,7 +190,8 @@ void convertSheet(XlsReader& reader, int sheetIndex, const XlsLineHandler& deliv
   for (size_t i = 0; i < dateXf.size(); ++i) {
     const uint16_t k = reader.xfs()[i];
     auto custom = reader.numFmts().find(k);
-    dateXf[i] = (k >= 14 && k <= 22) || (custom != reader.numFmts().end() && isXlsDateFormatString(custom->second));
+    dateXf[i] =
+        (k >= 14 && k <= 22) || (custom != reader.numFmts().end() && isXlsDateFormatString(custom->second));
   }
 
   uint32_t currentRow = 0;
@@ -244,7 +294,8 @@ std::string xlsNumberText(double v) {
   return out;
 }
 
-std::vector<std::string> xlsSheetNamesFromMemory(std::span<const uint8_t> bytes, const std::string& displayName) {
+std::vector<std::string> xlsSheetNamesFromMemory(std::span<const uint8_t> bytes,
+                                                 const std::string& displayName) {
   return guarded(displayName, [&] {
     std::unique_ptr<XlsReader> reader = XlsReader::xlsReaderFromMemory(bytes);
     std::vector<std::string> names;

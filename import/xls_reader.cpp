@@ -56,7 +56,8 @@ std::vector<uint8_t> workbookStream(std::span<const uint8_t> bytes) {
   if (bytes.size() >= 4 && bytes[0] == 0x09 && (bytes[1] == 0x00 || bytes[1] == 0x02 || bytes[1] == 0x04) &&
       bytes[3] == 0) {
     throw xls::FormatError(
-        "it is an Excel 2.x-4.0 worksheet (BIFF2-4), which cannot be read; save it as an Excel 97-2003 workbook");
+        "it is an Excel 2.x-4.0 worksheet (BIFF2-4), which cannot be read; save it as an Excel 97-2003 "
+        "workbook");
   }
   xls::CompoundFile cf(bytes);
   if (auto s = cf.rootStream("Workbook")) return std::move(*s);
@@ -72,7 +73,8 @@ std::string_view xlsCellTypeName(int32_t type) {
   return type >= 0 && type <= 5 ? names[type] : "cellUnknown";
 }
 
-XlsReader::XlsReader(std::vector<uint8_t> stream) : stream_(std::move(stream)), globals_(xls::parseGlobals(stream_)) {}
+XlsReader::XlsReader(std::vector<uint8_t> stream)
+    : stream_(std::move(stream)), globals_(xls::parseGlobals(stream_)) {}
 
 std::unique_ptr<XlsReader> XlsReader::xlsReaderFromFile(const std::filesystem::path& path) {
   MappedFile file(path);

@@ -140,23 +140,25 @@ TEST_F(XlsFormat, NumberKindsFormulaResultsAndCellOrder) {
               {
                   rk(0, 0, rkInt(5)),
                   labelSst(0, 2, 1),
-                  record(0x0201, cell(0, 5)),              // BLANK right of the first line: not a cell
-                  record(0x00BD, mulrk),                   // MULRK: row 2, A to C
-                  rk(2, 0, rkInt(1234, true)),             // 12.34
-                  rk(2, 1, rkDouble(1.5) | 1),             // 1.5 / 100
-                  number(2, 2, 45000.25, 1),               // a date with a time
-                  formula(3, 0, special(0, 0)), shared, stringRecord,  // text result after SHRFMLA
-                  formula(3, 1, special(1, 1)),            // TRUE
-                  formula(3, 2, special(2, 0x2A)),         // #N/A
+                  record(0x0201, cell(0, 5)),   // BLANK right of the first line: not a cell
+                  record(0x00BD, mulrk),        // MULRK: row 2, A to C
+                  rk(2, 0, rkInt(1234, true)),  // 12.34
+                  rk(2, 1, rkDouble(1.5) | 1),  // 1.5 / 100
+                  number(2, 2, 45000.25, 1),    // a date with a time
+                  formula(3, 0, special(0, 0)),
+                  shared,
+                  stringRecord,                     // text result after SHRFMLA
+                  formula(3, 1, special(1, 1)),     // TRUE
+                  formula(3, 2, special(2, 0x2A)),  // #N/A
                   boolErr(4, 0, 0, false),
                   boolErr(4, 1, 0x07, true),
-                  formula(4, 2, special(3, 0)),            // the empty text
-                  number(0, 1, 9),                         // out of order: B1
-                  rk(0, 0, rkInt(6)),                      // A1 again: the later record counts
-                  number(5, 0, 45000, 2),                  // custom date format
-                  number(5, 1, 45000, 3),                  // non-ASCII format: not a date
-                  number(5, 2, 45000, 77),                 // XF beyond the list: not a date
-                  number(65535, 0, 1),                     // the last row of a sheet
+                  formula(4, 2, special(3, 0)),  // the empty text
+                  number(0, 1, 9),               // out of order: B1
+                  rk(0, 0, rkInt(6)),            // A1 again: the later record counts
+                  number(5, 0, 45000, 2),        // custom date format
+                  number(5, 1, 45000, 3),        // non-ASCII format: not a date
+                  number(5, 2, 45000, 77),       // XF beyond the list: not a date
+                  number(65535, 0, 1),           // the last row of a sheet
               }};
   const Bytes file = compoundFile(workbookStream(standardGlobals(), {s}));
   EXPECT_EQ(readAll(file), (std::vector<Line>{{"6", "9", "beta"},
@@ -200,13 +202,16 @@ TEST_F(XlsFormat, Biff5WorkbookWithCodePageText) {
   putBytes(format5, "m/d/yy");
   Bytes codePage;
   put16(codePage, 1251);
-  const std::string sheetName = "\xCB\xE8\xF1\xF2";          // Лист
-  const std::string hello = "\xEF\xF0\xE8\xE2\xE5\xF2";      // привет
+  const std::string sheetName = "\xCB\xE8\xF1\xF2";      // Лист
+  const std::string hello = "\xEF\xF0\xE8\xE2\xE5\xF2";  // привет
   Bytes string5 = {2, 0, 'o', 'k'};
-  SheetSpec s{sheetName, 0, {label5(0, 0, hello), number(0, 1, 2, 1), formula(1, 0, special(0, 0)),
-                             record(0x0207, string5)}};
+  SheetSpec s{
+      sheetName,
+      0,
+      {label5(0, 0, hello), number(0, 1, 2, 1), formula(1, 0, special(0, 0)), record(0x0207, string5)}};
   const Bytes file = compoundFile(
-      workbookStream({record(0x0042, codePage), record(0x041E, format5), xf(0), xf(164)}, {s}, false), "Book");
+      workbookStream({record(0x0042, codePage), record(0x041E, format5), xf(0), xf(164)}, {s}, false),
+      "Book");
   EXPECT_EQ(xlsSheetNamesFromMemory(file), (std::vector<std::string>{"Лист"}));
   EXPECT_EQ(readAll(file), (std::vector<Line>{{"привет", "01/02/1900"}, {"ok", ""}}));
 }
@@ -277,8 +282,10 @@ TEST_F(XlsFormat, EveryCorruptedByteIsEitherReadOrReported) {
   put16(mulrk, 0);
   put32(mulrk, rkInt(7));
   put16(mulrk, 0);
-  SheetSpec s{"S", 1, {rk(0, 0, rkInt(5)), labelSst(0, 1, 0), record(0x00BD, mulrk), label8(1, 1, "hi"),
-                       formula(2, 0, special(0, 0)), record(0x0207, {1, 0, 0, 'q'}), boolErr(2, 1, 1, false)}};
+  SheetSpec s{"S",
+              1,
+              {rk(0, 0, rkInt(5)), labelSst(0, 1, 0), record(0x00BD, mulrk), label8(1, 1, "hi"),
+               formula(2, 0, special(0, 0)), record(0x0207, {1, 0, 0, 'q'}), boolErr(2, 1, 1, false)}};
   const Bytes file = compoundFile(workbookStream(standardGlobals(), {s, s}));
   ASSERT_EQ(readAll(file, 1).size(), 3u);
   int reported = 0;

@@ -119,7 +119,8 @@ inline Bytes compoundFile(const Bytes& stream, const std::string& name = "Workbo
   auto sectorsFor = [](size_t n, size_t unit) { return static_cast<uint32_t>((n + unit - 1) / unit); };
   // Sector use: FAT sectors, one directory sector, then the stream's sectors
   // or (mini) one mini-FAT sector and the mini stream's sectors.
-  const uint32_t payload = mini ? 1 + sectorsFor(sectorsFor(stream.size(), 64) * 64, 512) : sectorsFor(stream.size(), 512);
+  const uint32_t payload =
+      mini ? 1 + sectorsFor(sectorsFor(stream.size(), 64) * 64, 512) : sectorsFor(stream.size(), 512);
   // FAT sectors beyond the header's 109 are listed in DIFAT sectors of 127.
   uint32_t fatSectors = 1, difatSectors = 0;
   for (;;) {
@@ -185,7 +186,8 @@ inline Bytes compoundFile(const Bytes& stream, const std::string& name = "Workbo
   }
   // Directory: root, the stream, two unused entries.
   Bytes dir(512, 0);
-  auto entry = [&](size_t index, const std::string& n, uint8_t type, uint32_t child, uint32_t start, uint32_t size) {
+  auto entry = [&](size_t index, const std::string& n, uint8_t type, uint32_t child, uint32_t start,
+                   uint32_t size) {
     uint8_t* e = dir.data() + 128 * index;
     for (size_t i = 0; i < n.size(); ++i) e[2 * i] = static_cast<uint8_t>(n[i]);
     const uint32_t nameBytes = static_cast<uint32_t>(2 * (n.size() + 1));

@@ -62,7 +62,8 @@ TEST_F(XlsWriters, XlwtSheetsCellKindsAndDates) {
       {"Name", "Count", "Ratio", "Day", "Stamp", "Short", "Iso", "Fixed"},
       {"Ann", "3", "0.1", "03/16/2023", "03/16/2023, 12:00", "03/16/2023", "45000", "3.5"},
       {"Bob", "-7", "123456.789", "03/02/1900", "01/02/2000, 06:30", "01/01/1900", "1", "2"},
-      {"Zoë Ünïcödé ✓", "1e+21", "-1e-08", "01/01/2000", "01/02/2000, 18:00", "12/31/1899, 12:00", "2", "1234567"},
+      {"Zoë Ünïcödé ✓", "1e+21", "-1e-08", "01/01/2000", "01/02/2000, 18:00", "12/31/1899, 12:00", "2",
+       "1234567"},
       {"TRUE", "", "", "", "", "", "", ""},
   };
   EXPECT_EQ(got, want);
@@ -72,9 +73,10 @@ TEST_F(XlsWriters, XlwtSheetsCellKindsAndDates) {
 TEST_F(XlsWriters, SheetStartingAtB2WithEmptyRowsAndEmptySheet) {
   // Rows 2, 3 and 6 hold cells: three lines numbered 1 to 3, each as wide as
   // the first line (columns A to C); D6 lies right of it and is dropped.
-  EXPECT_EQ(lines("xlwt_basic.xls", 2), (std::vector<Line>{{"", "b2", "c2"}, {"", "", "22"}, {"", "b6", ""}}));
+  EXPECT_EQ(lines("xlwt_basic.xls", 2),
+            (std::vector<Line>{{"", "b2", "c2"}, {"", "", "22"}, {"", "b6", ""}}));
   EXPECT_TRUE(lines("xlwt_basic.xls", 3).empty());
-  EXPECT_TRUE(lines("xlwt_basic.xls", 4).empty());   // out of range: no line
+  EXPECT_TRUE(lines("xlwt_basic.xls", 4).empty());  // out of range: no line
   EXPECT_TRUE(lines("xlwt_basic.xls", -1).empty());
 }
 
