@@ -301,25 +301,14 @@ TEST_F(XlsFormat, EveryCorruptedByteIsEitherReadOrReported) {
 
 TEST_F(XlsFormat, LargeWorkbookWithDifatSectors) {
   // Over 7 MB of stream needs more than the header's 109 FAT sectors, so the
-  // rest are listed in DIFAT sectors. All 65,536 rows arrive, the last one too.
-  SheetSpec s{"Big", 0, {}};
-  for (uint32_t r = 0; r < 65536; ++r) {
-    for (uint32_t c = 0; c < 7; ++c) s.records.push_back(number(r, c, r * 10.0 + c));
-  }
-  const Bytes file = compoundFile(workbookStream({xf(0)}, {s}));
+  // rest are listed in DIFAT sectors. The bulk is drawing records the reader
+  // passes over; the cells come after them.
+  std::vector<Bytes> globals{xf(0)};
+  for (int i = 0; i < 900; ++i) globals.push_back(record(0x00EC, Bytes(8200, static_cast<uint8_t>(i))));
+  SheetSpec s{"Big", 0, {number(0, 0, 1), number(0, 1, 2), number(65535, 1, 3)}};
+  const Bytes file = compoundFile(workbookStream(globals, {s}));
   ASSERT_GT(file.size(), 109u * 128 * 512);
-  uint64_t lines = 0;
-  Line last;
-  readXlsSheetFromMemory(
-      file, 0,
-      [&](uint64_t n, const Line& fields) {
-        lines = n;
-        last = fields;
-        return true;
-      },
-      "en_US");
-  EXPECT_EQ(lines, 65536u);
-  EXPECT_EQ(last, (Line{"655350", "655351", "655352", "655353", "655354", "655355", "655356"}));
+  EXPECT_EQ(readAll(file), (std::vector<Line>{{"1", "2"}, {"", "3"}}));
 }
 
 TEST(XlsNumberText, ShortestPlainDecimals) {
