@@ -8,16 +8,12 @@
 #include <filesystem>
 #include <functional>
 #include <span>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
-namespace tabulix {
+#include "import/workbook_error.h"
 
-// A workbook that cannot be read; the message names the file and the problem.
-struct WorkbookError : std::runtime_error {
-  using runtime_error::runtime_error;
-};
+namespace tabulix {
 
 // Receives one line: its number (1 for the first line delivered, then 2, 3, ...
 // with no gaps: rows without any cell deliver no line) and its fields, as many
