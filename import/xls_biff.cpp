@@ -300,7 +300,7 @@ void readSharedStrings(std::span<const uint8_t> stream, const RecordView& r, siz
       throw FormatError("its shared string table is truncated (string " + std::to_string(i + 1) + " of " +
                         std::to_string(unique) + ")");
     }
-    g.sharedStrings.push_back(std::move(s));
+    g.sharedStrings.add(s);
   }
 }
 
@@ -316,26 +316,21 @@ std::string cellName(uint32_t row, uint32_t col) {
   return letters + std::to_string(uint64_t{row} + 1);
 }
 
-std::string errorText(uint8_t code) {
-  switch (code) {
-    case 0x00:
-      return "#NULL!";
-    case 0x07:
-      return "#DIV/0!";
-    case 0x0F:
-      return "#VALUE!";
-    case 0x17:
-      return "#REF!";
-    case 0x1D:
-      return "#NAME?";
-    case 0x24:
-      return "#NUM!";
-    case 0x2A:
-      return "#N/A";
-    case 0x2B:
-      return "#GETTING_DATA";
-  }
-  return "#ERR" + std::to_string(code);
+std::string_view errorText(uint8_t code) {
+  static const std::vector<std::string> texts = [] {
+    std::vector<std::string> t(256);
+    for (int i = 0; i < 256; ++i) t[i] = "#ERR" + std::to_string(i);
+    t[0x00] = "#NULL!";
+    t[0x07] = "#DIV/0!";
+    t[0x0F] = "#VALUE!";
+    t[0x17] = "#REF!";
+    t[0x1D] = "#NAME?";
+    t[0x24] = "#NUM!";
+    t[0x2A] = "#N/A";
+    t[0x2B] = "#GETTING_DATA";
+    return t;
+  }();
+  return texts[code];
 }
 
 Globals parseGlobals(std::span<const uint8_t> stream) {
@@ -451,6 +446,10 @@ Sheet parseSheet(std::span<const uint8_t> stream, const Globals& g, size_t index
     return FormatError("its " + where + " has a record " + hex4(id) + " at offset " + std::to_string(pos) +
                        " that is too short");
   };
+  auto beyondLastColumn = [&](uint32_t row, size_t col) {
+    return FormatError("its " + where + " has a cell in row " + std::to_string(row + 1) + ", column " +
+                       std::to_string(col + 1) + ", right of column IV, the last of an .xls sheet");
+  };
   // A text of a LABEL, RSTRING or STRING record, from `skip` bytes into it.
   auto readText = [&](const RecordView& rec, size_t skip, size_t& next, size_t pos) -> uint32_t {
     std::string s;
@@ -467,8 +466,7 @@ Sheet parseSheet(std::span<const uint8_t> stream, const Globals& g, size_t index
       }
       s = decoder->decode(bytes);
     }
-    sheet.texts.push_back(std::move(s));
-    return static_cast<uint32_t>(sheet.texts.size() - 1);
+    return sheet.texts.add(s);
   };
   auto textCell = [&](uint32_t text) {
     BiffCell c;
@@ -497,6 +495,7 @@ Sheet parseSheet(std::span<const uint8_t> stream, const Globals& g, size_t index
         if (d.size() < need) throw tooShort(r.id, pos);
         c.row = u16(p);
         c.col = u16(p + 2);
+        if (c.col > kLastColumn) throw beyondLastColumn(c.row, c.col);
         c.xf = u16(p + 4);
         c.record = r.id;
         return c;
@@ -520,7 +519,8 @@ Sheet parseSheet(std::span<const uint8_t> stream, const Globals& g, size_t index
           if (d.size() < 6 || (d.size() - 6) % 6 != 0) throw tooShort(r.id, pos);
           const uint16_t row = u16(p), first = u16(p + 2);
           const size_t n = (d.size() - 6) / 6;
-          for (size_t i = 0; i < n && first + i <= 0xFFFF; ++i) {
+          if (n > 0 && first + n - 1 > kLastColumn) throw beyondLastColumn(row, first + n - 1);
+          for (size_t i = 0; i < n; ++i) {
             BiffCell c;
             c.row = row;
             c.col = static_cast<uint16_t>(first + i);
@@ -556,8 +556,6 @@ Sheet parseSheet(std::span<const uint8_t> stream, const Globals& g, size_t index
           BiffCell c = cellAt(BiffCell{}, 8);
           c.value = p[7] ? CellValue::Error : CellValue::Bool;
           c.number = p[7] ? p[6] : (p[6] != 0);
-          sheet.texts.push_back(p[7] ? errorText(p[6]) : (p[6] ? "TRUE" : "FALSE"));
-          c.text = static_cast<uint32_t>(sheet.texts.size() - 1);
           sheet.cells.push_back(c);
           pendingString = kNone;
           break;

@@ -9,6 +9,7 @@
 #include <map>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "import/xls_cfb.h"
@@ -48,11 +49,33 @@ struct SheetEntry {
   uint8_t kind = 0;        // 0 worksheet, 1 macro sheet, 2 chart, 6 module
 };
 
+// Texts kept end to end in one buffer: a few bytes per text, however many.
+class TextTable {
+ public:
+  // Appends a text; returns its index.
+  uint32_t add(std::string_view text) {
+    chars_.append(text);
+    ends_.push_back(chars_.size());
+    return static_cast<uint32_t>(ends_.size() - 1);
+  }
+  size_t size() const { return ends_.size(); }
+  // The text at `index` (< size()).
+  std::string_view operator[](size_t index) const {
+    const size_t begin = index == 0 ? 0 : ends_[index - 1];
+    return std::string_view(chars_).substr(begin, ends_[index] - begin);
+  }
+  void reserve(size_t texts) { ends_.reserve(texts); }
+
+ private:
+  std::string chars_;
+  std::vector<size_t> ends_;
+};
+
 // What the workbook globals say.
 struct Globals {
   bool biff8 = true;  // false: BIFF5/BIFF7 (Excel 5 and 95)
   std::vector<SheetEntry> sheets;
-  std::vector<std::string> sharedStrings;   // UTF-8, in table order
+  TextTable sharedStrings;                  // UTF-8, in table order
   std::map<uint16_t, std::string> numFmts;  // FORMAT records: index to format string (UTF-8)
   std::vector<uint16_t> xfNumFmts;          // number-format index of each XF record, in order
   bool is1904 = false;
@@ -75,7 +98,7 @@ struct BiffCell {
   CellValue value = CellValue::Number;
   double number = 0;  // Number: the value; Bool: 0 or 1; Error: the error code
   // Text: the shared-string index for kLabelSst, else an index into
-  // Sheet::texts, or kNoText for the empty text.
+  // Sheet::texts, or kNoText for the empty text. Unused for BOOLERR cells.
   uint32_t text = kNoText;
 };
 
@@ -83,16 +106,20 @@ struct BiffCell {
 // for the same cell replaces an earlier one).
 struct Sheet {
   std::vector<BiffCell> cells;
-  std::vector<std::string> texts;  // UTF-8 texts of LABEL, RSTRING and STRING records, and BOOLERR texts
+  TextTable texts;  // UTF-8 texts of LABEL, RSTRING and STRING records
 };
 
-// Reads the sheet that `globals.sheets[index]` points at. Throws FormatError.
+// The last column an .xls sheet can have (IV).
+constexpr uint16_t kLastColumn = 255;
+
+// Reads the sheet that `globals.sheets[index]` points at. Throws FormatError,
+// also for a cell right of column IV.
 Sheet parseSheet(std::span<const uint8_t> stream, const Globals& globals, size_t index);
 
 // The A1-style name of a 0-based cell position ("B3").
 std::string cellName(uint32_t row, uint32_t col);
 
 // The text Excel shows for an error code ("#DIV/0!"), or "#ERR" plus the code.
-std::string errorText(uint8_t code);
+std::string_view errorText(uint8_t code);
 
 }  // namespace tabulix::xls

@@ -116,6 +116,52 @@ auto guarded(const std::string& name, Work&& work) {
   }
 }
 
+// Writes `v` into `out` (reusing its buffer) as xlsNumberText describes.
+void assignNumberText(std::string& out, double v) {
+  out.clear();
+  if (v == 0) {
+    out.push_back('0');
+    return;
+  }
+  char buffer[64];
+  if (!std::isfinite(v)) {
+    out.append(buffer, std::to_chars(buffer, buffer + sizeof buffer, v).ptr);
+    return;
+  }
+  // The shortest digits that read back the same double, then placed around
+  // the decimal point: d.ddde+X has the digits ddddd and the exponent X.
+  const char* end = std::to_chars(buffer, buffer + sizeof buffer, v, std::chars_format::scientific).ptr;
+  const std::string_view s(buffer, static_cast<size_t>(end - buffer));
+  const size_t e = s.find('e');
+  int exponent = 0;
+  std::from_chars(s.data() + e + (s[e + 1] == '+' ? 2 : 1), s.data() + s.size(), exponent);
+  if (exponent < -7 || exponent >= 21) {
+    out.append(s);
+    return;
+  }
+  char digits[32];
+  int count = 0;
+  for (char c : s.substr(0, e)) {
+    if (c == '-') {
+      out.push_back(c);
+    } else if (c != '.') {
+      digits[count++] = c;
+    }
+  }
+  if (exponent >= count - 1) {
+    out.append(digits, static_cast<size_t>(count));
+    out.append(static_cast<size_t>(exponent - (count - 1)), '0');
+  } else if (exponent >= 0) {
+    out.append(digits, static_cast<size_t>(exponent + 1));
+    out.push_back('.');
+    out.append(digits + exponent + 1, static_cast<size_t>(count - exponent - 1));
+  } else {
+    out.append("0.");
+    out.append(static_cast<size_t>(-exponent - 1), '0');
+    out.append(digits, static_cast<size_t>(count));
+  }
+}
+
 // The date-only and date-and-time formats: the locale's patterns for the
 // templates MM/dd/yyyy and MM/dd/yyyy HH:mm, in the device time zone.
 class DateTexts {
@@ -240,7 +286,7 @@ void convertSheet(XlsReader& reader, int sheetIndex, const XlsLineHandler& deliv
         if (!dates) dates = &dateTextsFor(localeName.empty() ? deviceLocaleName() : localeName);
         text = dates->text(dayZero + v * 24 * 60 * 60, v != std::floor(v));
       } else {
-        text = xlsNumberText(v);
+        assignNumberText(text, v);
       }
     } else if (cell->str) {
       text.assign(*cell->str);
@@ -259,38 +305,8 @@ bool isXlsDateFormatString(const std::string& format) {
 }
 
 std::string xlsNumberText(double v) {
-  if (v == 0) return "0";
-  char buffer[64];
-  if (!std::isfinite(v)) return std::string(buffer, std::to_chars(buffer, buffer + sizeof buffer, v).ptr);
-  // The shortest digits that read back the same double, then placed around
-  // the decimal point: d.ddde+X has the digits ddddd and the exponent X.
-  const char* end = std::to_chars(buffer, buffer + sizeof buffer, v, std::chars_format::scientific).ptr;
-  std::string_view s(buffer, static_cast<size_t>(end - buffer));
-  const size_t e = s.find('e');
-  int exponent = 0;
-  std::from_chars(s.data() + e + (s[e + 1] == '+' ? 2 : 1), s.data() + s.size(), exponent);
-  if (exponent < -7 || exponent >= 21) return std::string(s);
-  std::string out, digits;
-  for (char c : s.substr(0, e)) {
-    if (c == '-') {
-      out.push_back(c);
-    } else if (c != '.') {
-      digits.push_back(c);
-    }
-  }
-  const int count = static_cast<int>(digits.size());
-  if (exponent >= count - 1) {
-    out += digits;
-    out.append(static_cast<size_t>(exponent - (count - 1)), '0');
-  } else if (exponent >= 0) {
-    out += digits.substr(0, static_cast<size_t>(exponent + 1));
-    out += '.';
-    out += digits.substr(static_cast<size_t>(exponent + 1));
-  } else {
-    out += "0.";
-    out.append(static_cast<size_t>(-exponent - 1), '0');
-    out += digits;
-  }
+  std::string out;
+  assignNumberText(out, v);
   return out;
 }
 

@@ -163,6 +163,11 @@ std::optional<XlsCell> XlsReader::nextCell() {
       out.type = cellFloat;
       out.val = c.number;
       break;
+    case xls::kBoolErr:
+      out.type = cellUnknown;
+      out.str = c.value == xls::CellValue::Error ? xls::errorText(static_cast<uint8_t>(c.number))
+                                                 : (c.number != 0 ? "TRUE" : "FALSE");
+      break;
     default:
       out.type = cellUnknown;
       out.str = text();

@@ -236,6 +236,15 @@ TEST_F(XlsFormat, DamagedFilesEndInAClearError) {
   // A shared-string index beyond the table names the cell and the sheet.
   expectError(compoundFile(workbookStream(standardGlobals(), {{"Data", 0, {labelSst(2, 1, 2)}}})),
               "cell B3 of sheet \"Data\" refers to shared string 2");
+  // A cell right of column IV, alone or at the end of a MULRK.
+  expectError(compoundFile(workbookStream(standardGlobals(), {{"Data", 0, {number(4, 256, 1)}}})),
+              "row 5, column 257, right of column IV");
+  Bytes wideMulrk = cell(0, 255);
+  wideMulrk.resize(4);
+  for (int i = 0; i < 2; ++i) put16(wideMulrk, 0), put32(wideMulrk, rkInt(i));
+  put16(wideMulrk, 256);
+  expectError(compoundFile(workbookStream(standardGlobals(), {{"Data", 0, {record(0x00BD, wideMulrk)}}})),
+              "column 257");
   // Encrypted, an older BIFF version, a sheet offset beyond the stream.
   expectError(compoundFile(workbookStream({record(0x002F, Bytes(6, 0))}, {ok})), "password");
   Bytes old = stream;
