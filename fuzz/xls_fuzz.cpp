@@ -6,6 +6,11 @@
 // that lines are numbered 1, 2, 3, ... and are all as wide as the first.
 // Failures must be WorkbookError (or FormatError below it), never a crash,
 // leak or hang.
+//
+// Seeds (fuzz/corpus/xls): small workbooks of xlwt and Spreadsheet::WriteExcel
+// from tests/data/xls, and crafted_biff8.xls / crafted_biff5.xls built with
+// tests/import/xls_test_util.h (MULRK, RK forms, a formula text result, BIFF5
+// code-page text, both in the mini stream).
 #include <cstdint>
 #include <span>
 #include <string>
