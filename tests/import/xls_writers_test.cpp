@@ -139,6 +139,14 @@ TEST_F(XlsWriters, DatesFollowTheLocaleAndTheStopRequestIsHonoured) {
   EXPECT_EQ(fr[6][1], "16/03/2023");
   EXPECT_EQ(fr[7][1], "16/03/2023 12:00");
 
+  // The instants are formatted in the device zone: 2023-03-16 00:00 UTC is
+  // the evening before in New York (EDT since March 12).
+  setDeviceTimeZone("America/New_York");
+  const std::vector<Line> ny = lines("writeexcel_formulas.xls", 0);
+  setDeviceTimeZone("UTC");
+  EXPECT_EQ(ny[6][1], "03/15/2023");
+  EXPECT_EQ(ny[7][1], "03/16/2023, 08:00");
+
   std::vector<uint64_t> seen;
   readXlsSheet(
       data("xlwt_long_sst.xls"), 0,
