@@ -308,29 +308,36 @@ DerivedColumn deriveColumnValues(Model& model, const Column* x, const Column* y,
                                  const ValueFunction& function) {
   DerivedColumn out;
   Context& ctx = model.context();
-  for (Row* r : rows(model))
-    if (r->num) out.rowNums.push_back(*r->num);
-  const size_t n = out.rowNums.size();
-  // Rows are numbered from 1 and usually without gaps; a row number is then
-  // its own index, otherwise it is looked up among the sorted numbers.
-  bool dense = n == 0 || (out.rowNums.front() == 1 && out.rowNums.back() == static_cast<int32_t>(n));
-  auto indexOf = [&](int32_t rowNum) -> size_t {
-    if (dense) return rowNum >= 1 && static_cast<size_t>(rowNum) <= n ? static_cast<size_t>(rowNum - 1) : n;
-    auto it = std::lower_bound(out.rowNums.begin(), out.rowNums.end(), rowNum);
-    return it != out.rowNums.end() && *it == rowNum ? static_cast<size_t>(it - out.rowNums.begin()) : n;
-  };
   const NumberReaders& readers = model.numberReaders();
-  auto readColumn = [&](const Column* col) {
-    std::vector<double> values(n, kNaN);
-    if (!col || !col->num) return values;
-    ctx.forEachCellOfColumn(*col->num, nullptr, [&](int32_t rowNum, std::optional<std::string_view> text) {
-      size_t i = indexOf(rowNum);
-      if (i == n || !text || text->empty()) return;
-      if (auto v = readers.decimalNumberForString(*text)) values[i] = *v;
-    });
-    return values;
+  auto read = [&](std::optional<std::string_view> text) {
+    if (!text || text->empty()) return kNaN;
+    auto v = readers.decimalNumberForString(*text);
+    return v ? *v : kNaN;
   };
-  std::vector<double> xs = readColumn(x), ys = readColumn(y);
+  // The rows are those of x's cells (one per row), visited in row order;
+  // without x they are numbered 1 to the row count. y is paired with x by
+  // row number.
+  std::vector<double> xs;
+  if (x && x->num) {
+    ctx.forEachCellOfColumn(*x->num, nullptr, [&](int32_t rowNum, std::optional<std::string_view> text) {
+      out.rowNums.push_back(rowNum);
+      xs.push_back(read(text));
+    });
+  } else {
+    size_t count = ctx.countRows();
+    out.rowNums.resize(count);
+    for (size_t i = 0; i < count; ++i) out.rowNums[i] = static_cast<int32_t>(i + 1);
+    xs.assign(count, kNaN);
+  }
+  const size_t n = out.rowNums.size();
+  std::vector<double> ys(n, kNaN);
+  if (y && y->num) {
+    size_t j = 0;
+    ctx.forEachCellOfColumn(*y->num, nullptr, [&](int32_t rowNum, std::optional<std::string_view> text) {
+      while (j < n && out.rowNums[j] < rowNum) ++j;
+      if (j < n && out.rowNums[j] == rowNum) ys[j] = read(text);
+    });
+  }
   ctx.releaseCellMemory();
 
   const char separator = workspaceDecimalSeparator(model);
@@ -338,7 +345,7 @@ DerivedColumn deriveColumnValues(Model& model, const Column* x, const Column* y,
   std::vector<Cell> cells(n);
   for (size_t i = 0; i < n; ++i) {
     double v = function(xs[i], ys[i], c);
-    out.texts[i] = std::isfinite(v) ? plainDecimalText(v, separator) : std::string();
+    if (std::isfinite(v)) out.texts[i] = plainDecimalText(v, separator);
     cells[i].data = out.texts[i];
   }
   out.stats = basicStatsForCells(model, cells);
@@ -355,17 +362,14 @@ Column* applyDerivedColumn(Model& model, std::string_view name, const DerivedCol
   column->name = std::string(name);
   column->num = num;
   column->order = static_cast<int32_t>(existing.size());
-  // Both lists are sorted by row number: one pass pairs them. A row added
-  // since the values were computed gets a missing cell, so that the column
+  for (size_t i = 0; i < values.rowNums.size(); ++i) ctx.setCellText(num, values.rowNums[i], values.texts[i]);
+  // Rows are only ever added: when the count differs, rows were added since
+  // the values were computed, and each gets a missing cell so that the column
   // still has one cell per row.
-  std::vector<int32_t> rowNums;
-  for (Row* r : rows(model))
-    if (r->num) rowNums.push_back(*r->num);
-  size_t j = 0;
-  for (int32_t rowNum : rowNums) {
-    while (j < values.rowNums.size() && values.rowNums[j] < rowNum) ++j;
-    bool have = j < values.rowNums.size() && values.rowNums[j] == rowNum;
-    ctx.setCellText(num, rowNum, have ? std::string_view(values.texts[j]) : std::string_view());
+  if (ctx.countRows() != values.rowNums.size()) {
+    for (Row* r : ctx.allRows())
+      if (r->num && !std::binary_search(values.rowNums.begin(), values.rowNums.end(), *r->num))
+        ctx.setCellText(num, *r->num, "");
   }
   applyBasicStats(values.stats, *column);
   column->type = static_cast<int32_t>(guessTypeOfColumn(*column));
