@@ -1,4 +1,5 @@
-// A variable as the commands print it: its attributes and cached statistics.
+// A variable as the commands print it (`tabulix variables` and the commands
+// that change variables).
 #pragma once
 
 #include <nlohmann/json.hpp>
@@ -7,7 +8,7 @@
 
 namespace tabulix::cli {
 
-// The column's attributes that are present, with its type's name.
+// The variable's number, order, name, type and cached statistics.
 nlohmann::json variableJson(const Column& column);
 
 }  // namespace tabulix::cli

@@ -117,6 +117,16 @@ const english: Table = Object.fromEntries(
     "Import",
     "Point-and-click data analysis",
     "%u of %u variables",
+    // Browse filters and editing
+    "Apply",
+    "Clear",
+    "Operator",
+    "Suggestions",
+    "Choose levels...",
+    "Filter %@",
+    "Variable name",
+    "Add Row",
+    "Processing Changed Variables",
     // Derived-variable editor
     "New Variable",
     "New variable from %@",
