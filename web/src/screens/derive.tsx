@@ -257,10 +257,11 @@ export function DeriveEditor({
                       <label class="row-text" for="derive-c">
                         c
                       </label>
+                      {/* No decimal keypad: in comma locales it offers no point,
+                          and the constant is read with a point. */}
                       <input
                         id="derive-c"
                         class="text-input constant-input"
-                        inputMode="decimal"
                         autocomplete="off"
                         placeholder={t("Constant")}
                         aria-label={t("Constant")}
