@@ -341,14 +341,16 @@ DerivedColumn deriveColumnValues(Model& model, const Column* x, const Column* y,
   ctx.releaseCellMemory();
 
   const char separator = workspaceDecimalSeparator(model);
-  out.texts.resize(n);
   std::vector<Cell> cells(n);
   for (size_t i = 0; i < n; ++i) {
     double v = function(xs[i], ys[i], c);
-    if (std::isfinite(v)) out.texts[i] = plainDecimalText(v, separator);
-    cells[i].data = out.texts[i];
+    cells[i].data = std::isfinite(v) ? plainDecimalText(v, separator) : std::string();
   }
+  // The statistics read the texts as an import's would; the texts then move
+  // out of the cells rather than being copied.
   out.stats = basicStatsForCells(model, cells);
+  out.texts.resize(n);
+  for (size_t i = 0; i < n; ++i) out.texts[i] = std::move(*cells[i].data);
   return out;
 }
 
