@@ -9,7 +9,8 @@ namespace {
 class DeriveApi : public ServerFixture {};
 
 TEST_F(DeriveApi, OffersNumericInputsRefusesByStatusAndCreatesAsAJob) {
-  writeWorkspace(docs / "w.tbx", {"x", "label", "Var1"}, {{"100", "a", "1"}, {"0", "b", "2"}, {"10", "c", "3"}});
+  writeWorkspace(docs / "w.tbx", {"x", "label", "Var1"},
+                 {{"100", "a", "1"}, {"0", "b", "2"}, {"10", "c", "3"}});
   openWorkspace("w.tbx");
   json offer = getJson("/api/derive");
   EXPECT_EQ(offer["transformations"].size(), 34u);
