@@ -101,6 +101,8 @@ export function DeriveEditor({
   const [choosing, setChoosing] = useState<"x" | "y" | null>(null);
   const [busy, setBusy] = useState(false);
   const stop = useRef<(() => void) | null>(null);
+  // Set at once, before the busy state shows, so that a second tap creates nothing.
+  const started = useRef(false);
 
   useEffect(() => {
     const onKey = (e: KeyboardEvent) => {
@@ -131,7 +133,8 @@ export function DeriveEditor({
     void showAlert(alert ?? { title: t("Variable not created"), message, buttons: [t("OK")] });
 
   const create = async () => {
-    if (status || busy) return;
+    if (status || started.current) return;
+    started.current = true;
     setBusy(true);
     try {
       const r = await api.post<{ job: string }>("/api/derive", {
@@ -144,6 +147,7 @@ export function DeriveEditor({
       stop.current = followJob(r.job, {
         onEvent: () => {},
         onEnd: (result) => {
+          started.current = false;
           setBusy(false);
           if (!result || result.error) {
             fail(result?.error ?? t("The server could not be reached."), result?.alert);
@@ -153,6 +157,7 @@ export function DeriveEditor({
         },
       });
     } catch (e) {
+      started.current = false;
       setBusy(false);
       if (e instanceof ApiError && !e.alert && e.body?.message) fail(e.body.message);
       else shell.fail(e);
