@@ -48,17 +48,38 @@ void to_json(nlohmann::json& j, const FitResult& r) {
   j["y"] = r.y;
 }
 
+namespace {
+
+// Relative size below which a vector's variation, or what it adds to the vectors before it, is
+// taken for rounding noise: the tolerance of R's lm.
+constexpr double kRankTolerance = 1e-7;
+
+// Whether a vector is constant: no spread at all, or a spread (standard deviation) of at most
+// kRankTolerance times its root mean square, i.e. values that differ only in their last bits
+// (0.3 and 0.30000000000000004). Scaled by the largest magnitude so that squares cannot overflow.
+bool isConstant(std::span<const double> x) {
+  const double sd = Statistics::sdNormal(x);
+  if (sd == 0) return true;
+  double scale = 0;
+  for (double v : x) scale = std::max(scale, std::fabs(v));
+  if (!(scale > 0) || std::isinf(scale)) return false;
+  double squares = 0;
+  for (double v : x) squares += (v / scale) * (v / scale);
+  const double rms = scale * std::sqrt(squares / static_cast<double>(x.size()));
+  return sd <= kRankTolerance * rms;
+}
+
+}  // namespace
+
 FitResult olsY(std::span<const double> y, const std::vector<std::vector<double>>& xs, bool logit) {
   FitResult res;
   const std::size_t n = y.size();
 
   // A vector is dropped when it is constant, or when a later vector is perfectly correlated with it
   // (so of a collinear pair the later one stays).
-  std::vector<std::vector<double>> design;
-  std::vector<std::size_t> removed;
   for (std::size_t j = 0; j < xs.size(); ++j) {
     std::string status = "keep";
-    if (Statistics::sdNormal(xs[j]) == 0) {
+    if (isConstant(xs[j])) {
       status = "constant";
     } else {
       for (std::size_t k = j + 1; k < xs.size(); ++k) {
@@ -68,11 +89,31 @@ FitResult olsY(std::span<const double> y, const std::vector<std::vector<double>>
         }
       }
     }
-    if (status == "keep")
+    res.drop.push_back(std::move(status));
+  }
+
+  // A vector that is a combination of several others is not caught pairwise. With the constant
+  // first and the remaining vectors in order, a pivoted QR finds each vector that adds nothing to
+  // those before it; like lm, it is the later vector of a dependent set that is dropped.
+  std::vector<std::size_t> candidates;
+  std::vector<std::vector<double>> check{std::vector<double>(n, 1.0)};
+  for (std::size_t j = 0; j < xs.size(); ++j) {
+    if (res.drop[j] != "keep") continue;
+    candidates.push_back(j);
+    check.push_back(xs[j]);
+  }
+  if (n > 0) {
+    for (std::size_t pos : Statistics::dependentColumns(check, kRankTolerance))
+      if (pos > 0) res.drop[candidates[pos - 1]] = "collinear";
+  }
+
+  std::vector<std::vector<double>> design;
+  std::vector<std::size_t> removed;
+  for (std::size_t j = 0; j < xs.size(); ++j) {
+    if (res.drop[j] == "keep")
       design.push_back(xs[j]);
     else
       removed.push_back(j);
-    res.drop.push_back(std::move(status));
   }
   res.drop.push_back("keep");
   res.varianceDep = Statistics::sdNormal(y);
