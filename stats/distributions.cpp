@@ -169,9 +169,12 @@ double binomialSaddlePoint(double n, double k, double p, double q) {
 
 // --- Normal ---
 
-// (1 + erf(z / √2)) / 2 written as erfc(−z / √2) / 2: the same value, but the
-// lower tail no longer cancels to 0 below z ≈ −8.
-double Distributions::normcdfz(double z) { return std::erfc(-z / std::numbers::sqrt2) / 2; }
+// (1 + erf(z / √2)) / 2; in the lower tail as the equal erfc(−z / √2) / 2,
+// which does not cancel to 0 below z ≈ −8.
+double Distributions::normcdfz(double z) {
+  if (z < -1) return std::erfc(-z / std::numbers::sqrt2) / 2;
+  return (1 + std::erf(z / std::numbers::sqrt2)) / 2;
+}
 
 double Distributions::normcdf(double x, double mean, double stdDev) { return normcdfz((x - mean) / stdDev); }
 
@@ -185,8 +188,10 @@ double Distributions::normZForConfidence(double p) {
   constexpr double a = 0.140012;
   constexpr double c = 4.54689435453805;
   static constexpr double kSign[2] = {std::numbers::sqrt2, -std::numbers::sqrt2};
+  // L = ln(1 − y²), y = 2p − 1. In the tails 1 − y² cancels (and below
+  // p ≈ 1e-17 becomes 0, z −∞); there it is formed as the equal 4p(1 − p).
   const double y = 2 * p - 1;
-  const double l = std::log(1 - y * y);
+  const double l = p >= 1e-3 && p <= 1 - 1e-3 ? std::log(1 - y * y) : std::log(4 * p * (1 - p));
   const double h = c + l / 2;
   const double e = std::sqrt(std::sqrt(h * h - l / a) - h);
   return kSign[p < 0.5] * e;

@@ -30,6 +30,7 @@ struct Row {
   std::vector<double> args;
   double expected = 0;
   std::optional<double> exact;
+  std::string approximation;  // grid table: the approximation in effect, if any
 };
 
 double parseNumber(const std::string& s) {
@@ -39,9 +40,11 @@ double parseNumber(const std::string& s) {
   return std::stod(s);
 }
 
-std::vector<Row> loadTable() {
+// Rows of a reference table: function, four arguments, expected, exact and, in the grid table, the
+// name of the approximation in effect.
+std::vector<Row> loadTable(const std::string& name = "distributions.csv", std::size_t columns = 7) {
   const char* root = std::getenv("TABULIX_SOURCE_DIR");
-  std::ifstream in(std::string(root ? root : TABULIX_SOURCE_DIR) + "/tests/data/reference/distributions.csv");
+  std::ifstream in(std::string(root ? root : TABULIX_SOURCE_DIR) + "/tests/data/reference/" + name);
   std::vector<Row> rows;
   std::string line;
   std::getline(in, line);  // header
@@ -53,8 +56,8 @@ std::vector<Row> loadTable() {
     std::string f;
     while (std::getline(ss, f, ',')) fields.push_back(f);
     if (line.back() == ',') fields.push_back("");
-    if (fields.size() != 7) ADD_FAILURE() << "malformed line " << lineNo << ": " << line;
-    if (fields.size() != 7) continue;
+    if (fields.size() != columns) ADD_FAILURE() << "malformed line " << lineNo << ": " << line;
+    if (fields.size() != columns) continue;
     Row r;
     r.line = lineNo;
     r.fn = fields[0];
@@ -62,6 +65,7 @@ std::vector<Row> loadTable() {
       if (!fields[i].empty()) r.args.push_back(parseNumber(fields[i]));
     r.expected = parseNumber(fields[5]);
     if (!fields[6].empty()) r.exact = parseNumber(fields[6]);
+    if (columns > 7) r.approximation = fields[7];
     rows.push_back(r);
   }
   return rows;
@@ -194,6 +198,62 @@ TEST(Distributions, ApproximationsStayCloseToExactValues) {
   EXPECT_LT(worstChi1, 3.5e-2);
   // The normal limit of tcdf just above 1000 degrees of freedom: at most 1.6e-4 off pt.
   EXPECT_LT(worstTail, 2e-4);
+}
+
+// Relative distance of got from want (absolute below 1e-300, where R's own tails stop: it rounds
+// pnorm(-38) = 2.9e-316 to 0); 0 when both are the same infinity or both NaN.
+double distance(double got, double want) {
+  if (std::isnan(want) || std::isnan(got)) return std::isnan(want) && std::isnan(got) ? 0 : kInf;
+  if (got == want) return 0;
+  return std::fabs(got - want) / std::max(std::fabs(want), 1e-300);
+}
+
+// The wide grid (tests/reference/distributions_grid.R): extreme tails, df below 1 and far above
+// 1000, p near 0 and 1, binomials up to a million trials. Where no approximation is in effect
+// every routine must be within a relative 1e-12 of R's exact value (4e-12 for tails below 1e-100,
+// whose exponent carries the rounding of a logarithm in the hundreds). Where one is, it must
+// reproduce the approximation as written afresh in R: closed forms to 1e-12; the truncated
+// continued fractions and series to 1e-10, because that R version takes its prefactor from R's
+// gamma and beta densities, which at shapes near a million are themselves off by up to 1.5e-11.
+// The largest distances from R's exact values are printed for docs/numerics.md.
+TEST(Distributions, WideGridAgainstR) {
+  const std::vector<Row> rows = loadTable("distributions_grid.csv", 8);
+  ASSERT_GT(rows.size(), 1200u) << "grid table missing or truncated";
+  struct Worst {
+    double ours = 0, approx = 0;  // relative distance from exact: ours overall; the approximation's own
+    double absolute = 0;          // largest absolute distance of ours from exact
+    std::string where, approxWhere;
+  };
+  std::map<std::string, Worst> worst;
+  for (const Row& r : rows) {
+    const std::optional<double> got = call(r);
+    ASSERT_TRUE(got) << "line " << r.line << ": unknown routine " << r.fn;
+    std::ostringstream where;
+    where.precision(6);
+    where << r.fn << "(";
+    for (std::size_t i = 0; i < r.args.size(); ++i) where << (i ? ", " : "") << r.args[i];
+    where << ")";
+    const double tolerance = std::fabs(r.expected) < 1e-100 ? 4e-12 : 1e-12;
+    const bool truncated = r.approximation.find("-term") != std::string::npos;
+    EXPECT_LE(distance(*got, r.expected), truncated ? 1e-10 : tolerance)
+        << "line " << r.line << ": " << where.str() << " = " << *got << ", expected " << r.expected;
+    const double fromExact = distance(*got, *r.exact);
+    if (r.approximation.empty()) {
+      EXPECT_LE(fromExact, tolerance)
+          << "line " << r.line << ": " << where.str() << " = " << *got << ", R " << *r.exact;
+    }
+    Worst& w = worst[r.fn];
+    if (fromExact >= w.ours) w.ours = fromExact, w.where = where.str();
+    if (std::isfinite(*r.exact)) w.absolute = std::max(w.absolute, std::fabs(*got - *r.exact));
+    const double approx = distance(r.expected, *r.exact);
+    if (!r.approximation.empty() && approx >= w.approx)
+      w.approx = approx, w.approxWhere = where.str() + " [" + r.approximation + "]";
+  }
+  for (const auto& [fn, w] : worst) {
+    std::printf("%-20s ours %.2e (absolute %.2e) at %s", fn.c_str(), w.ours, w.absolute, w.where.c_str());
+    if (w.approx > 0) std::printf("; approximation %.2e at %s", w.approx, w.approxWhere.c_str());
+    std::printf("\n");
+  }
 }
 
 // Exact identities and limits the reference table cannot express.
