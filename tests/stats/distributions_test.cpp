@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
@@ -256,12 +257,60 @@ TEST(Distributions, WideGridAgainstR) {
   }
 }
 
+// The points where the straightforward formulas used to fail, looked up on the grid so that the
+// table cannot lose them: each must be within 1e-12 of R (relative; 1e-13 for the central binomial
+// test, whose rule sums every term).
+TEST(Distributions, FormerFailuresMatchR) {
+  struct Case {
+    const char* fn;
+    std::vector<double> args;
+    const char* before;
+  };
+  const std::vector<Case> cases{
+      {"binomialTerm", {400, 200, 0.5}, "n!/k! overflowed from n = 344: 0"},
+      {"bipdf", {200, 0.5, 400}, "0"},
+      {"bicdf", {50000, 0.5, 100000}, "-inf or 1 instead of 0.5"},
+      {"bicdf", {200, 0.5, 400}, "-inf or 1 instead of 0.5"},
+      {"binomialTerm", {1e6, 500000, 0.5}, "0"},
+      {"fcdf", {1, 1100, 1100}, "x^a (1 - x)^b / B(a, b) = 0 / 0: NaN"},
+      {"fcdf", {1.05, 1100, 1100}, "NaN"},
+      {"chicdf", {92.2, 1}, "1 - (1 - 7.8e-22) = 0"},
+      {"fcdf", {100, 1, 100000}, "1 - (a number near 1) = 0"},
+      {"tcdf", {-1e10, 0.5}, "(s + t) / 2s cancelled to 0"},
+      {"tcdf", {-40, 30}, "1 - (a number near 1)"},
+      {"normcdfz", {-10}, "1 + erf cancelled to 0"},
+      {"dtpdf", {1, 0, 1, 1e12}, "ln B(a, b) cancelled: off by 1e-4"},
+      {"dtpdf", {1, 0, 1, 1e15}, "off by a factor of 35"},
+      {"logBeta", {0.5, 1e15}, "cancelled"},
+      {"incompleteBeta", {0.5, 550, 550}, "NaN"},
+  };
+  const std::vector<Row> rows = loadTable("distributions_grid.csv", 8);
+  for (const Case& c : cases) {
+    const auto row = std::find_if(rows.begin(), rows.end(), [&](const Row& r) {
+      if (r.fn != c.fn || r.args.size() != c.args.size()) return false;
+      for (std::size_t i = 0; i < c.args.size(); ++i)
+        if (std::fabs(r.args[i] - c.args[i]) > 1e-9 * std::fabs(c.args[i])) return false;
+      return true;
+    });
+    ASSERT_NE(row, rows.end()) << c.fn << " missing from the grid";
+    ASSERT_TRUE(row->approximation.empty()) << c.fn;
+    const double got = *call(*row);
+    const double tolerance = std::string(c.fn) == "bicdf" ? 1e-13 : 1e-12;
+    EXPECT_LE(distance(got, *row->exact), tolerance) << c.fn << " line " << row->line << ": " << got << ", R "
+                                                     << *row->exact << " (formerly " << c.before << ")";
+  }
+}
+
 // Exact identities and limits the reference table cannot express.
 TEST(Distributions, SymmetriesAndLimits) {
   EXPECT_EQ(D::normZForConfidence(0.025), -D::normZForConfidence(0.975));
   EXPECT_EQ(D::normZForConfidence(0.5), 0);
-  // Every term is at most the central one, so the sum is 1.
-  for (int n : {2, 10, 40, 100}) EXPECT_NEAR(D::bicdf(n / 2, 0.5, n), 0.5, 1e-14) << n;
+  // Every term is at most the central one, so the sum is 1; mirrored terms are equal, ties included.
+  for (int n : {2, 10, 40, 100, 344, 1000, 30000, 100000})
+    EXPECT_NEAR(D::bicdf(n / 2, 0.5, n), 0.5, 1e-14) << n;
+  for (int n : {101, 400, 5001})
+    for (int k : {0, 3, n / 3, n / 2 - 1})
+      EXPECT_EQ(D::binomialTerm(n, k, 0.5), D::binomialTerm(n, n - k, 0.5)) << n << " " << k;
   EXPECT_EQ(D::bicdf(3, 0.5, -1), 1);
   for (double df : {1.0, 2.0, 3.5, 250.0, 1000.0}) {
     // The continued fraction stops after 100 terms: about 2.3e-13 off at df 1000.
@@ -276,6 +325,19 @@ TEST(Distributions, SymmetriesAndLimits) {
   // Above 1000 degrees of freedom the t lower tail is the normal one, exactly.
   for (double t : {-2.5, 0.0, 0.7, 3.0}) EXPECT_EQ(D::tcdf(t, 5000), D::normcdfz(t));
   EXPECT_EQ(D::normZForConfidence(0), -kInf);
+  // Tails on both sides of the switch of the normal quantile to 4p(1 - p) meet smoothly.
+  EXPECT_NEAR(D::normZForConfidence(std::nextafter(1e-3, 0.0)), D::normZForConfidence(1e-3), 1e-12);
+  EXPECT_NEAR(D::normZForConfidence(std::nextafter(0.999, 1.0)), D::normZForConfidence(0.999), 1e-12);
+  // The upper tails complement the lower ones to rounding.
+  for (double t : {0.3, 2.0, 9.0}) {
+    EXPECT_NEAR(D::tcdf(t, 7) + D::tcdf(-t, 7), 1, 1e-15) << t;
+    EXPECT_NEAR(D::chicdf(t, 3) + D::p_gamma(1.5, t / 2), 1, 1e-15) << t;
+  }
+  EXPECT_EQ(D::tcdf(-kInf, 3), 0);
+  EXPECT_EQ(D::tcdf(kInf, 3), 1);
+  EXPECT_EQ(D::chicdf(kInf, 3), 0);
+  EXPECT_EQ(D::fcdf(kInf, 3, 4), 0);
+  EXPECT_EQ(D::fcdf(-1, 3, 4), 1);
   EXPECT_EQ(D::normZForConfidence(1), kInf);
   EXPECT_EQ(D::tForConfidence(0, 1), kInf);
 }
@@ -299,10 +361,17 @@ TEST(Distributions, DegenerateInputGivesIeeeValues) {
   EXPECT_TRUE(std::isnan(D::dbipdf(1e300, 0.5, 10)));
   EXPECT_TRUE(std::isnan(D::dbipdf(3, 0.5, std::nan(""))));
   EXPECT_EQ(D::dbipdf(3.9, 0.5, 10.99), D::bipdf(3, 0.5, 10));
-  // Extreme counts: an underflowed power returns at once instead of walking
-  // 2^31 factors, and n - k with a negative k must not overflow int.
+  // Extreme counts: n - k with a negative k must not overflow int; counts outside 0..n have
+  // probability 0, a negative n or a p outside [0, 1] none.
   EXPECT_EQ(D::binomialTerm(std::numeric_limits<int>::max(), 1, 0.5), 0);
   EXPECT_EQ(D::binomialTerm(std::numeric_limits<int>::max(), -5, 0.5), 0);
+  EXPECT_EQ(D::binomialTerm(10, 11, 0.5), 0);
+  EXPECT_TRUE(std::isnan(D::binomialTerm(-1, 0, 0.5)));
+  EXPECT_TRUE(std::isnan(D::binomialTerm(10, 3, 1.5)));
+  EXPECT_EQ(D::binomialTerm(500, 0, 0), 1);
+  EXPECT_EQ(D::binomialTerm(500, 500, 1), 1);
+  EXPECT_EQ(D::binomialTerm(500, 3, 1), 0);
+  EXPECT_EQ(D::binomialTerm(10, 3, 0.5), 120.0 / 1024);
 }
 
 TEST(Distributions, IncompleteGammaLogsNonConvergence) {
