@@ -81,7 +81,9 @@ fcdfAlg <- function(f, df1, df2) {
 }
 
 # Incomplete gamma: series below x = a + 1, Laguerre continued fraction above, each at most
-# 999 terms; x^a e^-x / Gamma(a) from R's gamma density.
+# 999 terms; x^a e^-x / Gamma(a) from R's gamma density. gammaCutOff is set when a sum ran out of
+# terms before it settled.
+gammaCutOff <- FALSE
 gammaFactor <- function(a, x) exp(dgamma(x, a, log = TRUE) + log(x))
 pGammaAlg <- function(a, x) {
   if (x >= a + 1) return(1 - qGammaAlg(a, x))
@@ -92,6 +94,7 @@ pGammaAlg <- function(a, x) {
     if (isTRUE(nxt == sum)) return(nxt)
     sum <- nxt
   }
+  gammaCutOff <<- TRUE
   sum
 }
 qGammaAlg <- function(a, x) {
@@ -105,5 +108,6 @@ qGammaAlg <- function(a, x) {
     if (isTRUE(s2 == sum)) return(s2)
     sum <- s2
   }
+  gammaCutOff <<- TRUE
   sum
 }
