@@ -18,8 +18,11 @@ for round in $(seq "$rounds"); do
     for side in before after; do
       dir=$([ "$side" = before ] && echo "$before" || echo "$after")
       [ -x "$dir/bench/$prog" ] || continue
-      "$dir/bench/$prog" --benchmark_min_time=0.2 --benchmark_format=csv 2>/dev/null |
-        awk -F, -v side="$side" 'NR > 1 && $1 ~ /^"BM_/ { gsub(/"/, "", $1); print side, $1, $4 }' >>"$tmp/times"
+      if ! "$dir/bench/$prog" --benchmark_min_time=0.2 --benchmark_format=csv >"$tmp/out" 2>"$tmp/err"; then
+        echo "$side $prog failed:" >&2
+        tail -5 "$tmp/err" >&2
+      fi
+      awk -F, -v side="$side" 'NR > 1 && $1 ~ /^"BM_/ { gsub(/"/, "", $1); print side, $1, $4 }' "$tmp/out" >>"$tmp/times"
     done
   done
 done
