@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Times the statistics benchmarks of two builds in one session: each program of the "before" build
 # and of the "after" build is run in turn, several rounds, and the medians of the CPU times are
-# compared (CPU time, because other work on a shared machine inflates wall-clock time).
+# compared (CPU time, because other work on a shared machine inflates wall-clock time; BLAS is
+# kept to one thread so that CPU time covers all of it).
 #
 # Usage: bench/stats_before_after.sh BEFORE_BUILD_DIR AFTER_BUILD_DIR [rounds]
 # Both build directories must hold bench/{distributions,descriptive,regression,fit}_bench, e.g. a
@@ -10,6 +11,8 @@ set -euo pipefail
 before=$1
 after=$2
 rounds=${3:-3}
+# One BLAS thread, so that the CPU time of the calling thread is all the work.
+export OPENBLAS_NUM_THREADS=1 OMP_NUM_THREADS=1
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 
@@ -18,11 +21,15 @@ for round in $(seq "$rounds"); do
     for side in before after; do
       dir=$([ "$side" = before ] && echo "$before" || echo "$after")
       [ -x "$dir/bench/$prog" ] || continue
-      if ! "$dir/bench/$prog" --benchmark_min_time=0.2 --benchmark_format=csv >"$tmp/out" 2>"$tmp/err"; then
+      # Console output: the CSV reporter rejects counters that only some benchmarks set.
+      if ! "$dir/bench/$prog" --benchmark_min_time=0.2 --benchmark_color=false >"$tmp/out" 2>"$tmp/err"; then
         echo "$side $prog failed:" >&2
         tail -5 "$tmp/err" >&2
       fi
-      awk -F, -v side="$side" 'NR > 1 && $1 ~ /^"BM_/ { gsub(/"/, "", $1); print side, $1, $4 }' "$tmp/out" >>"$tmp/times"
+      # Name, real time, unit, CPU time, unit: CPU time converted to ns.
+      awk -v side="$side" '$1 ~ /^BM_/ {
+        f = $5 == "ms" ? 1e6 : $5 == "us" ? 1e3 : $5 == "s" ? 1e9 : 1
+        print side, $1, $4 * f }' "$tmp/out" >>"$tmp/times"
     done
   done
 done

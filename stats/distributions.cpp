@@ -212,9 +212,10 @@ double Distributions::tcdf(double t, double df) {
   if (df > 1000) return normcdfz(t);
   if (std::isnan(t)) return t;
   if (std::isinf(t)) return t < 0 ? 0 : 1;
-  // I_x(df/2, df/2) at x = (s + t) / (2s), s = √(t² + df). The side of x below
-  // ½ is formed as df / (2s (s − t)) = (s + t) / (2s), which does not cancel
-  // for large negative t; the other as (s − t) / (2s) likewise for positive t.
+  // I_x(df/2, df/2) at x = (s + t) / (2s), s = √(t² + df). Of x and 1 − x,
+  // the one below ½ is (s − |t|) / (2s), formed as the equal
+  // df / (2s (s + |t|)), which does not cancel for large |t|; the other is
+  // (s + |t|) / (2s).
   const double s = std::fabs(t) < 1e150 ? std::sqrt(t * t + df) : std::fabs(t);
   const double small = df / (2 * s) / (s + std::fabs(t));
   const double large = (s + std::fabs(t)) / (2 * s);
@@ -365,14 +366,20 @@ double Distributions::q_gamma(double a, double x) {
 }
 
 double Distributions::logBeta(double a, double b) {
-  // ln Γ(a) + ln Γ(b) − ln Γ(a + b) loses ε · ln Γ(a + b) to cancellation,
-  // which for large arguments is more than the result's own size. There the
-  // Stirling form (a − ½) ln(a/c) + (b − ½) ln(b/c) − ½ ln c + ln √(2π) +
-  // stirlerr(a) + stirlerr(b) − stirlerr(c), c = a + b, adds terms of one sign.
+  // ln Γ(a) + ln Γ(b) − ln Γ(a + b) loses ε · ln Γ(a + b) to cancellation:
+  // below a + b = 1000 at most 7e-13, beyond that more than the result's own
+  // size once the arguments are huge. There Stirling's form is used.
   const double c = a + b;
-  if (!(c >= 30) || std::isinf(c)) return logGamma(a) + logGamma(b) - logGamma(c);
+  if (!(c >= 1000) || std::isinf(c)) return logGamma(a) + logGamma(b) - logGamma(c);
   const double lo = std::min(a, b), hi = std::max(a, b);
-  // ln(lo / c) = −ln(1 + hi / lo) and ln(hi / c) = −ln(1 + lo / hi), each without rounding c first.
+  if (lo < 15) {
+    // One small argument: ln Γ(hi) − ln Γ(c) = −(c − ½) ln(1 + lo/hi) − lo ln hi + lo
+    // + stirlerr(hi) − stirlerr(c), in which nothing of size ln Γ(c) is formed.
+    return logGamma(lo) - (c - 0.5) * std::log1p(lo / hi) - lo * std::log(hi) + lo +
+           (stirlerr(hi) - stirlerr(c));
+  }
+  // Both large: (a − ½) ln(a/c) + (b − ½) ln(b/c) − ½ ln c + ln √(2π) + stirlerr(a) + stirlerr(b)
+  // − stirlerr(c), terms of one sign; ln(lo/c) = −ln(1 + hi/lo) and ln(hi/c) = −ln(1 + lo/hi).
   const double terms =
       -(lo - 0.5) * std::log1p(hi / lo) - (hi - 0.5) * std::log1p(lo / hi) - 0.5 * std::log(c);
   return terms + kLogSqrt2Pi + ((stirlerr(lo) + stirlerr(hi)) - stirlerr(c));
