@@ -54,33 +54,46 @@ namespace {
 // taken for rounding noise: the tolerance of R's lm.
 constexpr double kRankTolerance = 1e-7;
 
-// What the checks need of one x vector, each sum formed once.
+// What the checks need of one x vector, in the two passes sdNormal takes: the mean, then the
+// deviations with everything else.
 struct ColumnSums {
   double mean = 0;
   double deviations = 0;  // Σ (x − mean)², accumulated in the order the correlation uses
-  double squares = 0;     // Σ x², scaled against overflow
-  bool allEqual = false;
+  double squares = 0;     // Σ x²
+  bool allEqual = true;
   bool constant = false;
 };
 
-// A vector is constant when it has no spread at all, or a spread (standard deviation) of at most
-// kRankTolerance times its root mean square: values that differ only in their last bits
-// (0.3 and 0.30000000000000004).
+// A vector is constant when sdNormal of it is 0, or at most kRankTolerance times its root mean
+// square: values that differ only in their last bits (0.3 and 0.30000000000000004).
 ColumnSums columnSums(std::span<const double> x) {
   ColumnSums c;
+  const double n = static_cast<double>(x.size());
   c.mean = Statistics::mean(x);
-  for (double v : x) c.deviations += (v - c.mean) * (v - c.mean);
-  c.allEqual = std::all_of(x.begin(), x.end(), [&](double v) { return v == x.front(); });
-  double scale = 0;
-  for (double v : x) scale = std::max(scale, std::fabs(v));
-  if (scale > 0 && std::isfinite(scale)) {
+  double sum = 0;
+  for (double v : x) {
+    const double dev = v - c.mean;
+    sum += dev;
+    c.deviations += dev * dev;
+    c.squares += v * v;
+    c.allEqual = c.allEqual && v == x.front();
+  }
+  if (std::isinf(c.squares)) {
+    // Squares of huge values overflow; the same sum scaled by the largest magnitude.
+    double scale = 0;
+    for (double v : x) scale = std::max(scale, std::fabs(v));
     double scaled = 0;
     for (double v : x) scaled += (v / scale) * (v / scale);
     c.squares = scaled * scale * scale;
   }
-  const double sd = Statistics::sdNormal(x);
-  const double rms = std::sqrt(c.squares / static_cast<double>(x.size()));
-  c.constant = sd == 0 || sd <= kRankTolerance * rms;
+  // sdNormal, from the same sums: the corrected unbiased variance, 0 for equal values.
+  double variance = 0;
+  if (x.size() > 1 && c.deviations != 0 && c.allEqual)
+    variance = 0;
+  else if (!x.empty())
+    variance = c.deviations / (n - 1) - sum * sum / (n * (n - 1));
+  const double sd = std::sqrt(variance);
+  c.constant = sd == 0 || sd <= kRankTolerance * std::sqrt(c.squares / n);
   return c;
 }
 
