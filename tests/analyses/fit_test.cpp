@@ -142,6 +142,24 @@ TEST(OlsY, RankCheckOnLogisticPathAndNearTolerance) {
   EXPECT_EQ(kept.drop, (std::vector<std::string>{"keep", "keep", "keep", "keep"}));
 }
 
+// Equal values whose mean is inexact (32 x 0.1) are constant; values whose squares overflow are not
+// mistaken for constant, and their coefficient scales with them (lm on mtcars to 1e-9).
+TEST(OlsY, ConstantRuleOnInexactMeansAndHugeValues) {
+  auto ref = load("ols_mtcars");  // lm(mpg ~ wt + hp + qsec + am)
+  const FitResult flat = olsY(
+      ref["y"], {ref["x.wt"], std::vector<double>(32, 0.1), ref["x.hp"], ref["x.qsec"], ref["x.am"]}, false);
+  EXPECT_EQ(flat.drop, (std::vector<std::string>{"keep", "constant", "keep", "keep", "keep", "keep"}));
+  const std::vector<int> where{0, 2, 3, 4, 5};
+  for (std::size_t i = 0; i < where.size(); ++i)
+    EXPECT_NEAR(flat.coeffs()[where[i]], ref["coeffs"][i], 1e-9 * std::fabs(ref["coeffs"][i]));
+
+  const FitResult huge =
+      olsY(ref["y"], {scaled(ref["x.wt"], 1e200), ref["x.hp"], ref["x.qsec"], ref["x.am"]}, false);
+  EXPECT_EQ(huge.drop, (std::vector<std::string>{"keep", "keep", "keep", "keep", "keep"}));
+  EXPECT_NEAR(huge.coeffs()[0] * 1e200, ref["coeffs"][0], 1e-9 * std::fabs(ref["coeffs"][0]));
+  EXPECT_NEAR(huge.coeffs()[4], ref["coeffs"][4], 1e-9 * std::fabs(ref["coeffs"][4]));
+}
+
 TEST(OlsY, EmptyResponseKeepsStatusesWithoutCoefficients) {
   const FitResult fit = olsY({}, {{}, {}}, false);
   EXPECT_TRUE(fit.coeffs().empty());
