@@ -169,10 +169,11 @@ double binomialSaddlePoint(double n, double k, double p, double q) {
 
 // --- Normal ---
 
-// (1 + erf(z / √2)) / 2; in the lower tail as the equal erfc(−z / √2) / 2,
+// (1 + erf(z / √2)) / 2; below z = −3 (where 1 + erf would lose more than
+// 1e-13 of the result) as the equal erfc(−z / √2) / 2,
 // which does not cancel to 0 below z ≈ −8.
 double Distributions::normcdfz(double z) {
-  if (z < -1) return std::erfc(-z / std::numbers::sqrt2) / 2;
+  if (z < -3) return std::erfc(-z / std::numbers::sqrt2) / 2;
   return (1 + std::erf(z / std::numbers::sqrt2)) / 2;
 }
 
