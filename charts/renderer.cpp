@@ -5,6 +5,7 @@
 #include <pango/pangocairo.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 
 #include "charts/ticks.h"
@@ -290,13 +291,32 @@ void drawChart(const Chart& chart, cairo_t* cr, double width, double height) {
 }
 
 std::string toSvg(const Chart& chart, double width, double height) {
-  std::string out;
-  cairo_surface_t* surface = cairo_svg_surface_create_for_stream(appendToString, &out, width, height);
+  std::string svg;
+  cairo_surface_t* surface = cairo_svg_surface_create_for_stream(appendToString, &svg, width, height);
   cairo_t* cr = cairo_create(surface);
   drawChart(chart, cr, width, height);
   cairo_destroy(cr);
   cairo_surface_finish(surface);
   cairo_surface_destroy(surface);
+  // cairo names its glyphs and clip paths "glyph0-1", "clip1", ... in every
+  // document; several charts inlined in one page would share (and draw with)
+  // the first one's definitions. Give each document ids of its own.
+  static std::atomic<uint64_t> documents{0};
+  const std::string prefix = "c" + std::to_string(++documents) + "-";
+  std::string out;
+  out.reserve(svg.size() + svg.size() / 16);
+  for (size_t i = 0; i < svg.size();) {
+    if (svg.compare(i, 4, "id=\"") == 0) {
+      out += "id=\"" + prefix;
+      i += 4;
+    } else if (svg.compare(i, 2, "#g") == 0 || svg.compare(i, 2, "#c") == 0 || svg.compare(i, 2, "#s") == 0 ||
+               svg.compare(i, 2, "#i") == 0 || svg.compare(i, 2, "#m") == 0 || svg.compare(i, 2, "#p") == 0) {
+      out += "#" + prefix;
+      i += 1;
+    } else {
+      out += svg[i++];
+    }
+  }
   return out;
 }
 
