@@ -35,16 +35,9 @@ void generate(const fs::path& file, int rows, int cols) {
       if (u(rng) < 0.02) continue;
       switch (c % 5) {
         case 0:
-        case 1:
-          std::snprintf(buf, sizeof buf, "%.3f", 50 + 15 * (u(rng) + u(rng) + u(rng) - 1.5));
-          out << buf;
-          break;
-        case 2:
-          out << cats[static_cast<int>(u(rng) * 6)];
-          break;
-        case 3:
-          out << (u(rng) < 0.4 ? "yes" : "no");
-          break;
+        case 1: std::snprintf(buf, sizeof buf, "%.3f", 50 + 15 * (u(rng) + u(rng) + u(rng) - 1.5)); out << buf; break;
+        case 2: out << cats[static_cast<int>(u(rng) * 6)]; break;
+        case 3: out << (u(rng) < 0.4 ? "yes" : "no"); break;
         default:
           std::snprintf(buf, sizeof buf, "%02d/%02d/%d", 1 + static_cast<int>(u(rng) * 12),
                         1 + static_cast<int>(u(rng) * 28), 2000 + static_cast<int>(u(rng) * 24));

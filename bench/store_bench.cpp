@@ -28,18 +28,10 @@ std::vector<std::string> rowTexts(int r) {
   std::vector<std::string> v(kCols);
   for (int c = 0; c < kCols; ++c) {
     switch (c % 4) {
-      case 0:
-        v[c] = std::to_string((r * 7919 + c * 104729) % 100000 / 100.0);
-        break;
-      case 1:
-        v[c] = (r + c) % 3 ? "female" : "male";
-        break;
-      case 2:
-        v[c] = (r + c) % 2 ? "yes" : "no";
-        break;
-      default:
-        v[c] = "03/" + std::to_string(1 + (r + c) % 28) + "/2021";
-        break;
+      case 0: v[c] = std::to_string((r * 7919 + c * 104729) % 100000 / 100.0); break;
+      case 1: v[c] = (r + c) % 3 ? "female" : "male"; break;
+      case 2: v[c] = (r + c) % 2 ? "yes" : "no"; break;
+      default: v[c] = "03/" + std::to_string(1 + (r + c) % 28) + "/2021"; break;
     }
   }
   return v;
@@ -72,8 +64,7 @@ void BM_Add100kRows20ColumnsAndSave(benchmark::State& state) {
     for (int r = 1; r <= kRows; ++r) addRow(m, r, data[r - 1], cols);
     m.saveContext();
   }
-  state.counters["cells/s"] =
-      benchmark::Counter(double(kRows) * kCols, benchmark::Counter::kIsIterationInvariantRate);
+  state.counters["cells/s"] = benchmark::Counter(double(kRows) * kCols, benchmark::Counter::kIsIterationInvariantRate);
 }
 BENCHMARK(BM_Add100kRows20ColumnsAndSave)->Unit(benchmark::kMillisecond);
 
@@ -99,8 +90,9 @@ void BM_VisitOneColumnWithoutCopies(benchmark::State& state) {
   m.openStore(file);
   for (auto _ : state) {
     size_t bytes = 0;
-    m.context().forEachCellOfColumn(
-        3, nullptr, [&](int32_t, std::optional<std::string_view> d) { bytes += d ? d->size() : 0; });
+    m.context().forEachCellOfColumn(3, nullptr, [&](int32_t, std::optional<std::string_view> d) {
+      bytes += d ? d->size() : 0;
+    });
     benchmark::DoNotOptimize(bytes);
   }
 }
