@@ -6,6 +6,7 @@
 #include "engine/number_format.h"
 #include "engine/translate.h"
 #include "engine/variable_type.h"
+#include "server/type_keys.h"
 
 namespace tabulix::server {
 
@@ -80,7 +81,7 @@ nlohmann::json toJson(const CardLine& l) {
 nlohmann::json toJson(const VariableCard& c) {
   nlohmann::json lines = nlohmann::json::array();
   for (const auto& l : c.lines) lines.push_back(toJson(l));
-  return {{"id", c.id},     {"num", c.num},      {"name", c.name}, {"type", c.type}, {"typeLine", c.typeLine},
+  return {{"id", c.id},     {"num", c.num},      {"name", c.name}, {"type", variableTypeKey(c.type)}, {"typeLine", c.typeLine},
           {"lines", lines}, {"cached", c.cached}};
 }
 

@@ -6,7 +6,7 @@ import { FilterIcon } from "../components/icons";
 import { t } from "../i18n";
 
 interface Grid {
-  columns: { num: number; name: string; type: number }[];
+  columns: { num: number; name: string; type: string }[];
   rows: { num: number; cells: (string | null)[] }[];
   cellCount: number;
   rowCount: number;
@@ -43,7 +43,7 @@ export function BrowseScreen({ shell }: { shell: Shell }) {
 
   const status = grid?.status ?? shell.status;
   // Numbers line up on the right; the texts themselves are shown as stored.
-  const numeric = grid?.columns.map((c) => c.type === 3) ?? [];
+  const numeric = grid?.columns.map((c) => c.type === "Numeric") ?? [];
   return (
     <section class="screen browse">
       <header class="screen-header">

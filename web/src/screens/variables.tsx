@@ -19,7 +19,7 @@ export interface Card {
   id: number;
   num: number;
   name: string;
-  type: number;
+  type: "Categorical" | "Binary" | "Numeric" | "DateTime" | "Unknown";
   typeLine: string;
   lines: CardLine[];
   cached: boolean;
@@ -32,7 +32,12 @@ interface VariablesAnswer {
   canAdd: boolean;
 }
 
-const typeClass: Record<number, string> = { 1: "categorical", 2: "binary", 3: "numeric", 4: "datetime" };
+const typeClass: Record<string, string> = {
+  Categorical: "categorical",
+  Binary: "binary",
+  Numeric: "numeric",
+  DateTime: "datetime",
+};
 
 function CardView({
   card,
