@@ -31,6 +31,7 @@ class FrontConnection {
     headerEnd = 0;
     bodyLength = 0;
     large = false;
+    awaitingSlot = false;
     consumed = 0;
     if (pos > 0) {
       buffer.erase(0, pos);
@@ -48,7 +49,8 @@ class FrontConnection {
   size_t scanned = 0;       // offset up to which the headers were searched
   size_t headerLines = 0;
   uint64_t bodyLength = 0;
-  bool large = false;  // the body streams on the request thread
+  bool large = false;         // the body streams on the request thread
+  bool awaitingSlot = false;  // a large body waiting for one of the upload slots
   Clock::time_point bodyDeadline;
   uint64_t consumed = 0;  // bytes the request has read so far
 };
@@ -245,6 +247,11 @@ GuardedServer::~GuardedServer() {
   if (wakeFd_ >= 0) ::close(wakeFd_);
 }
 
+void GuardedServer::widenBacklog() {
+  socket_t sock = svr_sock_;
+  if (sock != INVALID_SOCKET) ::listen(sock, 256);
+}
+
 size_t GuardedServer::openConnections() {
   std::lock_guard lock(mutex_);
   return open_;
@@ -366,8 +373,10 @@ void GuardedServer::pollLoop() {
     int timeout = 1000;
     fds.assign(1, pollfd{wakeFd_, POLLIN, 0});
     for (auto& c : waiting_) {
-      fds.push_back(pollfd{c->fd, POLLIN, 0});
-      auto deadline = c->since + (c->started ? limits_.headerTimeout : limits_.idleTimeout);
+      // A request waiting for an upload slot is not read meanwhile.
+      fds.push_back(pollfd{c->fd, static_cast<short>(c->awaitingSlot ? 0 : POLLIN), 0});
+      auto deadline = c->awaitingSlot ? c->bodyDeadline
+                                      : c->since + (c->started ? limits_.headerTimeout : limits_.idleTimeout);
       timeout = std::min(timeout, millisUntil(deadline, now));
     }
     int r = ::poll(fds.data(), fds.size(), timeout);
@@ -386,6 +395,18 @@ void GuardedServer::pollLoop() {
     for (size_t i = 0; i < waiting_.size(); ++i) {
       auto& c = waiting_[i];
       bool ready = i + 1 < fds.size() && (fds[i + 1].revents & (POLLIN | POLLHUP | POLLERR));
+      if (c->awaitingSlot) {
+        if (i + 1 < fds.size() && (fds[i + 1].revents & (POLLHUP | POLLERR))) {
+          closeConnection(c);
+        } else if (takeLargeSlot(*c, now)) {
+          dispatch(c);
+        } else if (now >= c->bodyDeadline) {
+          refuse(c, 503, "Service Unavailable", "too many uploads at once");
+        } else {
+          still.push_back(c);
+        }
+        continue;
+      }
       // Connections that arrived this round may hold bytes already.
       if (ready || !c->buffer.empty()) {
         if (ready && !readInto(*c)) {
@@ -427,20 +448,15 @@ void GuardedServer::pollLoop() {
           }
           c->bodyLength = h.length;
           if (h.length > limits_.smallBodyBytes || h.expectContinue) {
-            bool slot;
-            {
-              std::lock_guard lock(mutex_);
-              slot = largeBodies_ < limits_.largeBodies;
-              if (slot) ++largeBodies_;
-            }
-            if (!slot) {
-              refuse(c, 503, "Service Unavailable", "too many uploads at once");
-              continue;
-            }
             c->large = true;
-            auto rate = std::chrono::seconds(h.length / std::max<size_t>(limits_.minBodyRate, 1));
-            c->bodyDeadline = now + limits_.bodyTimeout + rate;
-            dispatch(c);
+            if (takeLargeSlot(*c, now)) {
+              dispatch(c);
+            } else {
+              // Uploads beyond the slots wait their turn, for a while.
+              c->awaitingSlot = true;
+              c->bodyDeadline = now + limits_.bodyTimeout;
+              still.push_back(c);
+            }
             continue;
           }
         }
@@ -471,6 +487,18 @@ void GuardedServer::pollLoop() {
   for (auto& c : rest) closeConnection(c);
 }
 
+bool GuardedServer::takeLargeSlot(FrontConnection& c, Clock::time_point now) {
+  {
+    std::lock_guard lock(mutex_);
+    if (largeBodies_ >= limits_.largeBodies) return false;
+    ++largeBodies_;
+  }
+  c.awaitingSlot = false;
+  auto rate = std::chrono::seconds(c.bodyLength / std::max<size_t>(limits_.minBodyRate, 1));
+  c.bodyDeadline = now + limits_.bodyTimeout + rate;
+  return true;
+}
+
 void GuardedServer::dispatch(std::shared_ptr<FrontConnection> c) {
   // The request starts at the front of the buffer from here on.
   if (c->pos > 0) {
@@ -496,8 +524,11 @@ void GuardedServer::serve(const std::shared_ptr<FrontConnection>& c) {
     keep = ok && !closed && !stopping_ && c->consumed >= c->headerEnd + c->bodyLength;
   }
   if (c->large) {
-    std::lock_guard lock(mutex_);
-    --largeBodies_;
+    {
+      std::lock_guard lock(mutex_);
+      --largeBodies_;
+    }
+    wake();  // an upload waiting for the slot may go on
   }
   if (keep)
     giveBack(c);

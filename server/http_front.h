@@ -8,6 +8,7 @@
 #include <httplib.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <deque>
 #include <map>
@@ -30,6 +31,9 @@ class GuardedServer : public httplib::Server {
   GuardedServer(ConnectionLimits limits, size_t threads);
   ~GuardedServer() override;
 
+  // Lets the kernel queue a burst of new connections (the HTTP layer's own
+  // queue holds five); call after binding.
+  void widenBacklog();
   // Connections open now (for tests and diagnostics).
   size_t openConnections();
 
@@ -42,6 +46,8 @@ class GuardedServer : public httplib::Server {
   void pollLoop();
   // Reads what a waiting connection has; returns false when it is closed.
   bool readInto(FrontConnection& c);
+  // Takes an upload slot for a large body and sets its deadline; false when all are taken.
+  bool takeLargeSlot(FrontConnection& c, std::chrono::steady_clock::time_point now);
   void dispatch(std::shared_ptr<FrontConnection> c);
   void serve(const std::shared_ptr<FrontConnection>& c);
   void giveBack(std::shared_ptr<FrontConnection> c);

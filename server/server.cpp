@@ -424,6 +424,7 @@ bool ServerImpl::bind() {
     if (!http.bind_to_port(options.host, options.port)) return false;
     boundPort = options.port;
   }
+  http.widenBacklog();
   hostCheck.emplace(options.host, boundPort);
   return true;
 }
