@@ -309,27 +309,35 @@ void GuardedServer::refuse(const std::shared_ptr<FrontConnection>& c, int status
   closeConnection(c);
 }
 
-bool GuardedServer::makeRoom(const std::string& address) {
+void GuardedServer::enforceCaps() {
   // Over a cap, the connection that has waited longest without completing a
   // request gives way: an idle or dawdling client cannot lock out a new one.
+  // Connections being served are never cut.
   for (;;) {
-    bool overAddress, overAll;
+    std::string crowded;
+    bool overAll;
     {
       std::lock_guard lock(mutex_);
-      auto it = perAddress_.find(address);
-      overAddress = it != perAddress_.end() && it->second > limits_.maxConnectionsPerAddress;
       overAll = open_ > limits_.maxConnections;
+      for (const auto& [address, n] : perAddress_)
+        if (n > limits_.maxConnectionsPerAddress) {
+          crowded = address;
+          break;
+        }
     }
-    if (!overAddress && !overAll) return true;
+    if (crowded.empty() && !overAll) return;
     auto oldest = waiting_.end();
     for (auto it = waiting_.begin(); it != waiting_.end(); ++it) {
-      if (overAddress && !overAll && (*it)->address != address) continue;
+      if (!overAll && (*it)->address != crowded) continue;
       if (oldest == waiting_.end() || (*it)->since < (*oldest)->since) oldest = it;
     }
-    if (oldest == waiting_.end()) return false;
+    if (oldest == waiting_.end()) return;  // everything else is being served
     auto victim = *oldest;
     waiting_.erase(oldest);
-    closeConnection(victim);
+    if (victim->started)
+      refuse(victim, 503, "Service Unavailable", "too many connections");
+    else
+      closeConnection(victim);
   }
 }
 
@@ -360,14 +368,8 @@ void GuardedServer::pollLoop() {
       std::lock_guard lock(mutex_);
       arrived.swap(incoming_);
     }
-    std::vector<std::shared_ptr<FrontConnection>> check;
-    for (auto& c : arrived) {
-      waiting_.push_back(c);
-      if (!makeRoom(c->address)) {
-        waiting_.pop_back();
-        refuse(c, 503, "Service Unavailable", "too many connections");
-      }
-    }
+    for (auto& c : arrived) waiting_.push_back(std::move(c));
+    if (!arrived.empty()) enforceCaps();
 
     auto now = Clock::now();
     int timeout = 1000;

@@ -54,8 +54,8 @@ class GuardedServer : public httplib::Server {
   void closeConnection(const std::shared_ptr<FrontConnection>& c);
   void refuse(const std::shared_ptr<FrontConnection>& c, int status, const char* reason,
               const std::string& message);
-  // Makes room for one more connection from `address`; false when none can be made.
-  bool makeRoom(const std::string& address);
+  // Closes waiting connections until every address and the whole are within their caps.
+  void enforceCaps();
   void wake();
   void shutdownFront();
 
