@@ -7,6 +7,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <mutex>
 #include <set>
@@ -298,6 +299,44 @@ TEST_F(Documents, PagesAreServedWhileALongImportRunsAndItsLimitIsReported) {
   EXPECT_EQ(tail.find("id: 0\n"), std::string::npos);
   EXPECT_NE(tail.find("id: 1\n"), std::string::npos);
   getJson("/api/jobs/unknown-job", 404);
+}
+
+// The short form of bench/server_reliability.sh: readers during imports
+// never see an error or a moment without the workspace.
+TEST_F(Documents, ReadsDuringImportsAllSeeTheOpenWorkspace) {
+  {
+    std::ofstream out(docs / "rows.csv");
+    out << "id,group,x\n";
+    for (int i = 1; i <= 20000; ++i) out << i << ",g" << i % 9 << "," << (i * 37) % 1000 / 10.0 << "\n";
+  }
+  writeWorkspace(docs / "small.tbx", {"a"}, {{"1"}});
+  openWorkspace("small.tbx");
+  std::atomic<bool> stop{false};
+  std::atomic<int> reads{0}, errors{0};
+  std::vector<std::thread> readers;
+  for (int k = 0; k < 4; ++k)
+    readers.emplace_back([&, k] {
+      httplib::Client c("127.0.0.1", server->port());
+      c.set_read_timeout(30, 0);
+      const char* paths[] = {"/api/status", "/api/browse", "/api/variables", "/api/documents"};
+      for (int i = k; !stop && i < 100000; ++i) {
+        auto r = c.Get(paths[i % 4]);
+        json j = r ? json::parse(r->body, nullptr, false) : json();
+        json status = i % 4 == 0 ? j : j.value("status", json());
+        bool ok = r && r->status == 200 && status.is_object() && !status["workspace"].is_null();
+        ++reads;
+        if (!ok) ++errors;
+      }
+    });
+  for (int n = 0; n < 3; ++n) {
+    json started = postJson("/api/workspaces/create",
+                            {{"mode", "import"}, {"name", "rows"}, {"file", "rows.csv"}, {"replace", true}});
+    EXPECT_EQ(waitForJob(started["job"])["result"]["observations"], 20000);
+  }
+  stop = true;
+  for (auto& t : readers) t.join();
+  EXPECT_GT(reads, 0);
+  EXPECT_EQ(errors, 0) << "of " << reads << " reads";
 }
 
 TEST_F(Documents, ConcurrentUploadsOfOneNameEachKeepTheirBytes) {
