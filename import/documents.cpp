@@ -1,9 +1,8 @@
 #include "import/documents.h"
 
+#include <fcntl.h>
 #include <unicode/coll.h>
 #include <unicode/unistr.h>
-
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -99,7 +98,8 @@ fs::path moveFromInbox(const fs::path& file, const fs::path& documents) {
   if (folder.filename() != "Inbox" || !fs::is_directory(folder, ec)) return file;
   std::string stem = file.stem().string(), ext = file.extension().string();
   for (int n = 0; n <= 99; ++n) {
-    fs::path candidate = n == 0 ? documents / file.filename() : documents / (stem + "-" + std::to_string(n) + ext);
+    fs::path candidate =
+        n == 0 ? documents / file.filename() : documents / (stem + "-" + std::to_string(n) + ext);
     if (renameNoReplace(file, candidate)) return candidate;
     if (errno != EEXIST) return file;
   }

@@ -112,7 +112,8 @@ void ServerImpl::routeCore() {
     if (body.contains("ids") && !body["ids"].is_null()) {
       if (!body["ids"].is_array()) throw ApiError(400, {{"error", "the field \"ids\" must be a list"}});
       for (const auto& v : body["ids"]) {
-        if (!v.is_number_integer()) throw ApiError(400, {{"error", "the field \"ids\" must list whole numbers"}});
+        if (!v.is_number_integer())
+          throw ApiError(400, {{"error", "the field \"ids\" must list whole numbers"}});
         if (ids.size() < 1000) ids.push_back(v.get<int64_t>());
       }
     }
@@ -256,26 +257,29 @@ void ServerImpl::routeCore() {
     res.set_header("Cache-Control", "no-store");
     res.set_header("X-Accel-Buffering", "no");
     auto next = std::make_shared<size_t>(from);
-    res.set_chunked_content_provider("text/event-stream", [this, job, next](size_t, httplib::DataSink& sink) {
-      bool done = false;
-      auto events = job->eventsFrom(*next, std::chrono::milliseconds(15000), done);
-      std::string chunk;
-      for (const auto& e : events) {
-        chunk += std::string("id: ") + std::to_string((*next)++) + "\nevent: progress\ndata: " +
-                 e.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n\n";
-      }
-      if (done) {
-        chunk += "event: end\ndata: " +
-                 job->result().dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n\n";
-      } else if (events.empty()) {
-        chunk += ": keep-alive\n\n";  // lets a dead connection show itself
-      }
-      if (!sink.write(chunk.data(), chunk.size())) return false;
-      if (done || stopping) {
-        sink.done();
-      }
-      return true;
-    }, [this](bool) { --openStreams; });
+    res.set_chunked_content_provider(
+        "text/event-stream",
+        [this, job, next](size_t, httplib::DataSink& sink) {
+          bool done = false;
+          auto events = job->eventsFrom(*next, std::chrono::milliseconds(15000), done);
+          std::string chunk;
+          for (const auto& e : events) {
+            chunk += std::string("id: ") + std::to_string((*next)++) + "\nevent: progress\ndata: " +
+                     e.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n\n";
+          }
+          if (done) {
+            chunk += "event: end\ndata: " +
+                     job->result().dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n\n";
+          } else if (events.empty()) {
+            chunk += ": keep-alive\n\n";  // lets a dead connection show itself
+          }
+          if (!sink.write(chunk.data(), chunk.size())) return false;
+          if (done || stopping) {
+            sink.done();
+          }
+          return true;
+        },
+        [this](bool) { --openStreams; });
   });
 }
 

@@ -85,7 +85,8 @@ fs::path receiveIntoInbox(const fs::path& documents, const std::string& name, si
   // takes the first free "name-N".
   fs::path stem = fs::path(name).stem(), ext = fs::path(name).extension();
   for (int n = 0; n < 1000; ++n) {
-    fs::path target = n == 0 ? inbox / name : inbox / (stem.string() + "-" + std::to_string(n) + ext.string());
+    fs::path target =
+        n == 0 ? inbox / name : inbox / (stem.string() + "-" + std::to_string(n) + ext.string());
     if (renameNoReplace(partial, target)) {
       logLine("Open URL:\t" + target.string() + "\nWith options:\t{}\n");
       return target;
@@ -206,11 +207,13 @@ void ServerImpl::routeDocuments() {
     std::string mode = textField(body, "mode");
     std::string name = textField(body, "name");
     bool replace = flagField(body, "replace", false);
-    if (mode != "blank" && mode != "example" && mode != "import") throw ApiError(400, {{"error", "unknown mode"}});
+    if (mode != "blank" && mode != "example" && mode != "import")
+      throw ApiError(400, {{"error", "unknown mode"}});
     if (name.empty() || name.find('/') != std::string::npos || name.front() == '.' ||
         name.find('\0') != std::string::npos)
       throw ApiError(400, {{"error", "invalid workspace name"}});
-    if (!workspaceNameFits(documents, name)) throw ApiError(400, {{"error", "the workspace name is too long"}});
+    if (!workspaceNameFits(documents, name))
+      throw ApiError(400, {{"error", "the workspace name is too long"}});
     fs::path target = workspaceTarget(documents, name);
     if (!confinedPath(documents, relativeName(target, documents)))
       throw ApiError(400, {{"error", "invalid workspace name"}});
@@ -232,8 +235,8 @@ void ServerImpl::routeDocuments() {
       bool ok = mode == "blank" ? createEmptyWorkspace(scratch) : copyExample(scratch);
       if (!ok) {
         removeWithCompanions(scratch);
-        throw ApiError(500,
-                       {{"error", mode == "blank" ? "cannot create the workspace" : "cannot copy the example"}});
+        throw ApiError(
+            500, {{"error", mode == "blank" ? "cannot create the workspace" : "cannot copy the example"}});
       }
       return shared.run([&](Model& m) {
         installWorkspace(m, scratch, target);

@@ -192,9 +192,7 @@ class FrontStream : public httplib::Stream {
       if (n >= 0 || (errno != EAGAIN && errno != EINTR)) return n;
     }
   }
-  void get_remote_ip_and_port(std::string& ip, int& port) const override {
-    ip = peerAddress(c_.fd, &port);
-  }
+  void get_remote_ip_and_port(std::string& ip, int& port) const override { ip = peerAddress(c_.fd, &port); }
   void get_local_ip_and_port(std::string& ip, int& port) const override {
     sockaddr_storage ss{};
     socklen_t len = sizeof ss;

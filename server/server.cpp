@@ -95,7 +95,8 @@ namespace {
 // they stream) kept to a quarter of the threads.
 ConnectionLimits limitsFor(const ServerOptions& o) {
   ConnectionLimits l = o.limits;
-  l.largeBodies = std::max<size_t>(1, std::min(l.largeBodies, static_cast<size_t>(std::max(o.threads, 2)) / 4));
+  l.largeBodies =
+      std::max<size_t>(1, std::min(l.largeBodies, static_cast<size_t>(std::max(o.threads, 2)) / 4));
   return l;
 }
 
@@ -282,7 +283,8 @@ void ServerImpl::answerError(const httplib::Request& req, httplib::Response& res
     // A body whose fields have other types than expected, caught where no
     // field helper named the field.
     logLine("Request " + req.method + " " + req.path + " refused: " + e.what());
-    sendJson(res, errorBody(ApiError(400, {{"error", "the request body has a field of the wrong type"}}), scope),
+    sendJson(res,
+             errorBody(ApiError(400, {{"error", "the request body has a field of the wrong type"}}), scope),
              400);
   } catch (const std::exception& e) {
     logLine("Request " + req.method + " " + req.path + " failed: " + e.what());
@@ -317,7 +319,9 @@ void ServerImpl::noteRoute(const std::string& method, const std::string& pattern
   routes_.emplace_back(method, std::regex(pattern));
 }
 
-void ServerImpl::get(const std::string& pattern, JsonHandler handler) { route("GET", pattern, std::move(handler)); }
+void ServerImpl::get(const std::string& pattern, JsonHandler handler) {
+  route("GET", pattern, std::move(handler));
+}
 void ServerImpl::post(const std::string& pattern, JsonHandler handler) {
   route("POST", pattern, std::move(handler));
 }

@@ -3,8 +3,8 @@
 #pragma once
 
 #include <atomic>
-#include <filesystem>
 #include <deque>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <mutex>

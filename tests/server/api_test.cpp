@@ -157,7 +157,8 @@ TEST_F(Api, ANewerRefreshOfAScreenTakesOverWhatIsLeft) {
   EXPECT_EQ(waitForJob(other["job"])["events"].size(), 1u);
   // An empty refresh stops the screen's refresh and starts nothing.
   json c = postJson("/api/variables/refresh", {{"screen", "s1"}, {"ids", ids}});
-  EXPECT_TRUE(postJson("/api/variables/refresh", {{"screen", "s1"}, {"ids", json::array()}})["job"].is_null());
+  EXPECT_TRUE(
+      postJson("/api/variables/refresh", {{"screen", "s1"}, {"ids", json::array()}})["job"].is_null());
   json ended = waitForJob(c["job"]);
   EXPECT_LE(ended["events"].size(), ids.size());
 }

@@ -252,7 +252,8 @@ TEST_F(Documents, PagesAreServedWhileALongImportRunsAndItsLimitIsReported) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   EXPECT_EQ(connected, 2);
   int refused = 0;
-  std::string ask = "GET /api/jobs/" + id + "/events HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(server->port()) +
+  std::string ask = "GET /api/jobs/" + id +
+                    "/events HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(server->port()) +
                     "\r\nConnection: close\r\n\r\n";
   {
     int fd = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -372,16 +373,19 @@ TEST_F(Documents, ConcurrentUploadsOfOneNameEachKeepTheirBytes) {
 TEST_F(Documents, UsingOneHandedOverFileLeavesTheOthersWaiting) {
   std::string csv = "a,b\n1,2\n3,4\n";
   for (const char* n : {"first.csv", "second.csv"})
-    ASSERT_EQ(client->Post(std::string("/api/upload?name=") + n, writeHeaders(), csv, "text/csv")->status, 200);
+    ASSERT_EQ(client->Post(std::string("/api/upload?name=") + n, writeHeaders(), csv, "text/csv")->status,
+              200);
   writeWorkspace(docs / "Inbox" / "mailed.tbx", {"m"}, {{"1"}});
-  json started = postJson("/api/workspaces/create", {{"mode", "import"}, {"name", "first"}, {"file", "Inbox/first.csv"}});
+  json started = postJson("/api/workspaces/create",
+                          {{"mode", "import"}, {"name", "first"}, {"file", "Inbox/first.csv"}});
   EXPECT_EQ(waitForJob(started["job"])["result"]["statusBlock"]["workspace"], "first.tbx");
   EXPECT_TRUE(fs::exists(docs / "first.csv"));
   EXPECT_TRUE(fs::exists(docs / "Inbox" / "second.csv"));
   postJson("/api/workspaces/open", {{"name", "Inbox/mailed.tbx"}});
   EXPECT_TRUE(fs::exists(docs / "Inbox" / "second.csv"));
   // The last one used, the Inbox goes.
-  started = postJson("/api/workspaces/create", {{"mode", "import"}, {"name", "second"}, {"file", "Inbox/second.csv"}});
+  started = postJson("/api/workspaces/create",
+                     {{"mode", "import"}, {"name", "second"}, {"file", "Inbox/second.csv"}});
   waitForJob(started["job"]);
   EXPECT_FALSE(fs::exists(docs / "Inbox"));
 }
@@ -400,10 +404,13 @@ TEST_F(Documents, BadNamesAndFieldsAreRefusedBeforeAnythingIsTouched) {
   EXPECT_EQ(files, 2u);  // w.tbx and the 243-character one
 
   // Fields of the wrong type: 400 naming the field, the workspace still open.
-  EXPECT_EQ(postJson("/api/workspaces/open", {{"name", 5}}, 400)["message"], "the field \"name\" must be a text");
-  EXPECT_EQ(postJson("/api/workspaces/create", {{"mode", "blank"}, {"name", "x"}, {"replace", "yes"}}, 400)["message"],
+  EXPECT_EQ(postJson("/api/workspaces/open", {{"name", 5}}, 400)["message"],
+            "the field \"name\" must be a text");
+  EXPECT_EQ(postJson("/api/workspaces/create", {{"mode", "blank"}, {"name", "x"}, {"replace", "yes"}},
+                     400)["message"],
             "the field \"replace\" must be true or false");
-  postJson("/api/workspaces/create", {{"mode", "import"}, {"name", "x"}, {"file", "w.tbx"}, {"sheet", "1"}}, 400);
+  postJson("/api/workspaces/create", {{"mode", "import"}, {"name", "x"}, {"file", "w.tbx"}, {"sheet", "1"}},
+           400);
   postJson("/api/variables/refresh", {{"ids", "all"}}, 400);
   postJson("/api/variables/refresh", {{"ids", {1, "2"}}}, 400);
   EXPECT_EQ(getJson("/api/status")["workspace"], "w.tbx");

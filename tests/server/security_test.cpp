@@ -12,9 +12,8 @@
 #include <fstream>
 #include <set>
 
-#include "server_test_util.h"
-
 #include "server/text_match.h"
+#include "server_test_util.h"
 
 namespace fs = std::filesystem;
 using namespace tabulix::server;
@@ -229,7 +228,8 @@ TEST_F(Attacks, HugeOrManyHeadersAreRefusedEarly) {
   std::string head = "GET /api/status HTTP/1.1\r\nHost: 127.0.0.1:" + port + "\r\n";
   ::send(fd, head.data(), head.size(), MSG_NOSIGNAL);
   std::string lines;
-  for (int i = 0; i < 1000; ++i) lines += "X-Filler-" + std::to_string(i) + ": " + std::string(40, 'f') + "\r\n";
+  for (int i = 0; i < 1000; ++i)
+    lines += "X-Filler-" + std::to_string(i) + ": " + std::string(40, 'f') + "\r\n";
   size_t sent = 0;
   int error = 0;
   while (sent < (64u << 20)) {
