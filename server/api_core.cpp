@@ -129,8 +129,10 @@ void ServerImpl::routeCore() {
       if (!screen.empty()) {
         if (auto it = refreshes_.find(screen); it != refreshes_.end()) {
           std::lock_guard old(it->second->mutex);
-          for (int64_t id : it->second->ids)
-            if (std::find(ids.begin(), ids.end(), id) == ids.end()) ids.push_back(id);
+          // An empty refresh only stops; a newer batch takes the rest over.
+          if (!ids.empty())
+            for (int64_t id : it->second->ids)
+              if (std::find(ids.begin(), ids.end(), id) == ids.end()) ids.push_back(id);
           it->second->ids.clear();
           if (it->second->job) it->second->job->cancel();
           refreshes_.erase(it);

@@ -144,6 +144,10 @@ ServerImpl::ServerImpl(Model& sharedModel, ServerOptions opts)
   // may take a quarter of the threads, so that pages are always answered.
   maxStreams = std::max(1, options.threads / 4);
   http.set_payload_max_length(options.maxBodyBytes);
+  // What the answers tell clients about reuse; the front enforces the idle limit.
+  http.set_keep_alive_max_count(1000);
+  http.set_keep_alive_timeout(
+      std::max<time_t>(1, std::chrono::duration_cast<std::chrono::seconds>(options.limits.idleTimeout).count()));
   http.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
     return admit(req, res) ? httplib::Server::HandlerResponse::Unhandled
                            : httplib::Server::HandlerResponse::Handled;

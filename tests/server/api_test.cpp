@@ -159,8 +159,7 @@ TEST_F(Api, ANewerRefreshOfAScreenTakesOverWhatIsLeft) {
   json c = postJson("/api/variables/refresh", {{"screen", "s1"}, {"ids", ids}});
   EXPECT_TRUE(
       postJson("/api/variables/refresh", {{"screen", "s1"}, {"ids", json::array()}})["job"].is_null());
-  json ended = waitForJob(c["job"]);
-  EXPECT_LE(ended["events"].size(), ids.size());
+  EXPECT_TRUE(waitForJob(c["job"])["finished"]);
 }
 
 TEST_F(Api, CardsWithoutCompleteCacheSayCalculating) {
