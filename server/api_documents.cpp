@@ -56,7 +56,7 @@ std::string plainFileName(const std::string& name) {
 // `limit` bytes whatever the request declared, and returns the file. Each
 // upload writes its own hidden file and only a complete one takes a name,
 // atomically and never over another file.
-fs::path receiveIntoInbox(const fs::path& documents, const std::string& name, size_t limit,
+fs::path receiveIntoInbox(const fs::path& documents, const std::function<std::string()>& nameOf, size_t limit,
                           const std::function<bool(const std::function<bool(const char*, size_t)>&)>& read) {
   fs::path inbox = documents / kInbox;
   std::error_code ec;
@@ -66,15 +66,22 @@ fs::path receiveIntoInbox(const fs::path& documents, const std::string& name, si
   if (!out) throw ApiError(500, {{"error", "cannot write into the documents folder"}});
   size_t total = 0;
   bool tooLarge = false;
-  bool ok = read([&](const char* data, size_t len) {
-    total += len;
-    if (total > limit) {
-      tooLarge = true;
-      return false;
-    }
-    out.write(data, static_cast<std::streamsize>(len));
-    return static_cast<bool>(out);
-  });
+  bool ok = false;
+  try {
+    ok = read([&](const char* data, size_t len) {
+      total += len;
+      if (total > limit) {
+        tooLarge = true;
+        return false;
+      }
+      out.write(data, static_cast<std::streamsize>(len));
+      return static_cast<bool>(out);
+    });
+  } catch (...) {
+    out.close();
+    fs::remove(partial, ec);
+    throw;
+  }
   out.close();
   if (!ok || tooLarge || !out) {
     fs::remove(partial, ec);
@@ -83,6 +90,13 @@ fs::path receiveIntoInbox(const fs::path& documents, const std::string& name, si
   }
   // A file of the same name already waiting keeps its place; the new one
   // takes the first free "name-N".
+  std::string name;
+  try {
+    name = nameOf();
+  } catch (...) {
+    fs::remove(partial, ec);
+    throw;
+  }
   fs::path stem = fs::path(name).stem(), ext = fs::path(name).extension();
   for (int n = 0; n < 1000; ++n) {
     fs::path target =
@@ -325,9 +339,9 @@ void ServerImpl::routeDocuments() {
     AlertScope scope;
     try {
       std::string name = plainFileName(req.get_param_value("name"));
-      fs::path file = receiveIntoInbox(documents, name, options.maxBodyBytes, [&](const auto& sink) {
-        return reader([&](const char* d, size_t n) { return sink(d, n); });
-      });
+      fs::path file = receiveIntoInbox(
+          documents, [&] { return name; }, options.maxBodyBytes,
+          [&](const auto& sink) { return reader([&](const char* d, size_t n) { return sink(d, n); }); });
       nlohmann::json body = {{"file", relativeName(file, documents)},
                              {"kind", lowerExtension(file) == "tbx" ? "workspace" : "text"}};
       res.set_header("Cache-Control", "no-store");
@@ -344,29 +358,27 @@ void ServerImpl::routeDocuments() {
     try {
       if (!req.is_multipart_form_data()) throw ApiError(400, {{"error", "expected a form upload"}});
       std::string fileName;
-      std::vector<std::string> bodies;
-      std::string current;
       bool inFile = false;
       size_t total = 0;
-      // Only the first file part is kept; it is buffered up to the body
-      // limit, then written to the Inbox.
-      bool ok = reader(
-          [&](const httplib::MultipartFormData& part) {
-            inFile = fileName.empty() && !part.filename.empty();
-            if (inFile) fileName = part.filename;
-            return true;
-          },
-          [&](const char* d, size_t n) {
-            total += n;
-            if (total > options.maxBodyBytes) return false;
-            if (inFile) current.append(d, n);
-            return true;
+      // Only the first file part is kept, streamed into the Inbox like an
+      // upload; its name is known once its part has begun.
+      fs::path file = receiveIntoInbox(
+          documents, [&] { return plainFileName(fileName); }, options.maxBodyBytes,
+          [&](const auto& sink) {
+            bool ok = reader(
+                [&](const httplib::MultipartFormData& part) {
+                  inFile = fileName.empty() && !part.filename.empty();
+                  if (inFile) fileName = part.filename;
+                  return true;
+                },
+                [&](const char* d, size_t n) {
+                  total += n;
+                  if (total > options.maxBodyBytes) return false;
+                  return !inFile || sink(d, n);
+                });
+            if (ok && fileName.empty()) throw ApiError(400, {{"error", "no file was shared"}});
+            return ok;
           });
-      if (!ok || fileName.empty()) throw ApiError(400, {{"error", "no file was shared"}});
-      std::string name = plainFileName(fileName);
-      fs::path file = receiveIntoInbox(documents, name, options.maxBodyBytes, [&](const auto& sink) {
-        return sink(current.data(), current.size());
-      });
       res.set_redirect("/?open=" + httplib::detail::encode_query_param(relativeName(file, documents)), 303);
     } catch (...) {
       AlertScope scope;

@@ -166,6 +166,9 @@ TEST_F(Documents, AFileSharedIntoTheAppLandsInTheInbox) {
   r = client->Post("/share-target", {{"Sec-Fetch-Site", "cross-site"}}, form);
   EXPECT_EQ(r->status, 403);
   EXPECT_FALSE(fs::exists(docs / "Inbox" / "shared-1.csv"));
+  size_t files = 0;
+  for ([[maybe_unused]] const auto& e : fs::directory_iterator(docs / "Inbox")) ++files;
+  EXPECT_EQ(files, 1u);  // nothing half-written beside it
 }
 
 // Holds an import on its thread at one status until released.
