@@ -107,7 +107,7 @@ void ServerImpl::routeCore() {
   // had not done yet, and an empty one just stops it.
   post("/api/variables/refresh", [this](const httplib::Request& req) {
     nlohmann::json body = bodyJson(req);
-    std::string screen = textField(body, "screen");
+    std::string screen = bodyText(body, "screen");
     std::deque<int64_t> ids;
     if (body.contains("ids") && !body["ids"].is_null()) {
       if (!body["ids"].is_array()) throw ApiError(400, {{"error", "the field \"ids\" must be a list"}});

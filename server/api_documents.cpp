@@ -176,7 +176,7 @@ void ServerImpl::routeDocuments() {
   // Inbox removed once empty; pages then reset their other tabs and show Browse.
   post("/api/workspaces/open", [this](const httplib::Request& req) {
     nlohmann::json body = bodyJson(req);
-    fs::path file = documentPath(textField(body, "name"));
+    fs::path file = documentPath(bodyText(body, "name"));
     std::error_code ec;
     if (lowerExtension(file) != "tbx" || !fs::is_regular_file(file, ec))
       throw ApiError(404, {{"error", "no such workspace"}});
@@ -218,9 +218,9 @@ void ServerImpl::routeDocuments() {
   // and readable until then.
   post("/api/workspaces/create", [this](const httplib::Request& req) {
     nlohmann::json body = bodyJson(req);
-    std::string mode = textField(body, "mode");
-    std::string name = textField(body, "name");
-    bool replace = flagField(body, "replace", false);
+    std::string mode = bodyText(body, "mode");
+    std::string name = bodyText(body, "name");
+    bool replace = bodyFlag(body, "replace", false);
     if (mode != "blank" && mode != "example" && mode != "import")
       throw ApiError(400, {{"error", "unknown mode"}});
     if (name.empty() || name.find('/') != std::string::npos || name.front() == '.' ||
@@ -260,16 +260,16 @@ void ServerImpl::routeDocuments() {
     }
 
     ImportOptions options;
-    options.dataFile = documentPath(textField(body, "file"));
+    options.dataFile = documentPath(bodyText(body, "file"));
     if (!fs::is_regular_file(options.dataFile, ec)) throw ApiError(404, {{"error", "no such file"}});
     options.target = scratchWorkspace(documents);
-    options.hasHeader = flagField(body, "hasHeader", true);
-    int64_t sheet = intField(body, "sheet", 0);
+    options.hasHeader = bodyFlag(body, "hasHeader", true);
+    int64_t sheet = bodyInt(body, "sheet", 0);
     if (sheet < 0 || sheet > 100000) throw ApiError(400, {{"error", "no such sheet"}});
     options.sheet = static_cast<int>(sheet);
-    int64_t delimiter = intField(body, "delimiter", 0);
+    int64_t delimiter = bodyInt(body, "delimiter", 0);
     options.delimiter = delimiterForIndex(delimiter < 0 || delimiter > 2 ? 1 : static_cast<int>(delimiter));
-    std::string decimal = textField(body, "decimalSeparator", defaultDecimalSeparator());
+    std::string decimal = bodyText(body, "decimalSeparator", defaultDecimalSeparator());
     options.decimalSeparator = decimal == "," ? "," : ".";
     if (!claimFile(target)) throw ApiError(409, {{"error", "the workspace is being imported"}});
     fs::path docs = documents;

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <unordered_map>
 
+#include "engine/variable_type.h"
 #include "engine/workspace_data.h"
-#include "server/type_keys.h"
 
 namespace tabulix::server {
 

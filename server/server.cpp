@@ -168,6 +168,8 @@ ServerImpl::ServerImpl(Model& sharedModel, ServerOptions opts)
   });
   routeCore();
   routeDocuments();
+  routeBrowse();
+  routeDerive();
   routeFallbacks();
 }
 
@@ -373,21 +375,21 @@ ApiError wrongType(const char* key, const char* expected) {
 
 }  // namespace
 
-std::string ServerImpl::textField(const nlohmann::json& body, const char* key, std::string fallback) {
+std::string ServerImpl::bodyText(const nlohmann::json& body, const char* key, std::string fallback) {
   auto it = body.find(key);
   if (it == body.end() || it->is_null()) return fallback;
   if (!it->is_string()) throw wrongType(key, "a text");
   return it->get<std::string>();
 }
 
-bool ServerImpl::flagField(const nlohmann::json& body, const char* key, bool fallback) {
+bool ServerImpl::bodyFlag(const nlohmann::json& body, const char* key, bool fallback) {
   auto it = body.find(key);
   if (it == body.end() || it->is_null()) return fallback;
   if (!it->is_boolean()) throw wrongType(key, "true or false");
   return it->get<bool>();
 }
 
-int64_t ServerImpl::intField(const nlohmann::json& body, const char* key, int64_t fallback) {
+int64_t ServerImpl::bodyInt(const nlohmann::json& body, const char* key, int64_t fallback) {
   auto it = body.find(key);
   if (it == body.end() || it->is_null()) return fallback;
   if (!it->is_number_integer()) throw wrongType(key, "a whole number");

@@ -81,9 +81,9 @@ class ServerImpl {
   static nlohmann::json bodyJson(const httplib::Request& req);
   // A field of a request body, or `fallback` when absent or null; 400
   // naming the field when it has another type.
-  static std::string textField(const nlohmann::json& body, const char* key, std::string fallback = "");
-  static bool flagField(const nlohmann::json& body, const char* key, bool fallback);
-  static int64_t intField(const nlohmann::json& body, const char* key, int64_t fallback);
+  static std::string bodyText(const nlohmann::json& body, const char* key, std::string fallback = "");
+  static bool bodyFlag(const nlohmann::json& body, const char* key, bool fallback);
+  static int64_t bodyInt(const nlohmann::json& body, const char* key, int64_t fallback);
   // The file a client's name stands for in the documents folder; 400 when
   // the name would leave the folder.
   std::filesystem::path documentPath(const std::string& name) const;
@@ -102,6 +102,8 @@ class ServerImpl {
 
   void routeCore();
   void routeDocuments();
+  void routeBrowse();
+  void routeDerive();
   void routeFallbacks();
   void serveStatic(const httplib::Request& req, httplib::Response& res);
   bool admit(const httplib::Request& req, httplib::Response& res);
@@ -118,13 +120,15 @@ class ServerImpl {
   std::atomic<bool> stopping{false};
   std::atomic<int> openStreams{0};  // progress streams being served
   int maxStreams = 1;               // at most this many at once
+  // The Browse grid's caches and editing sessions (server/api_browse.cpp).
+  std::shared_ptr<struct BrowseState> browseState;
 
  private:
   void route(const std::string& method, const std::string& pattern, JsonHandler handler);
 
   std::vector<std::pair<std::string, std::regex>> routes_;
   std::mutex refreshMutex_;
-  std::map<std::string, std::shared_ptr<RefreshWork>> refreshes_;  // by screen  // method, API path pattern
+  std::map<std::string, std::shared_ptr<RefreshWork>> refreshes_;  // by screen
   std::mutex claimMutex_;
   std::set<std::filesystem::path> claimed_;
 };

@@ -6,7 +6,6 @@
 #include "engine/number_format.h"
 #include "engine/translate.h"
 #include "engine/variable_type.h"
-#include "server/type_keys.h"
 
 namespace tabulix::server {
 
