@@ -169,6 +169,7 @@ ServerImpl::ServerImpl(Model& sharedModel, ServerOptions opts)
   routeCore();
   routeDocuments();
   routeBrowse();
+  routeAnalyze();
   routeDerive();
   routeFallbacks();
 }

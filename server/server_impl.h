@@ -103,6 +103,7 @@ class ServerImpl {
   void routeCore();
   void routeDocuments();
   void routeBrowse();
+  void routeAnalyze();
   void routeDerive();
   void routeFallbacks();
   void serveStatic(const httplib::Request& req, httplib::Response& res);
