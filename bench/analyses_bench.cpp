@@ -48,7 +48,8 @@ void run(benchmark::State& state, const std::string& kind, const AnalysisRequest
 AnalysisRequest regression(const std::string& left) {
   AnalysisRequest r;
   r.left = number(left);
-  for (const char* x : {"x1", "x2", "x3", "x4", "x5", "x6", "x7", "x8", "x9", "x10"}) r.columns.push_back(number(x));
+  for (const char* x : {"x1", "x2", "x3", "x4", "x5", "x6", "x7", "x8", "x9", "x10"})
+    r.columns.push_back(number(x));
   return r;
 }
 

@@ -80,13 +80,20 @@ CorrelationResult correlationResultsForColumn(Model& model, Column& x, Column& y
 nlohmann::json toJson(const CorrelationResult& r) {
   const CorrelationRecord& c = r.correlation;
   nlohmann::json j = {{"r", c.r}, {"t", c.t}, {"df", c.df}, {"p", c.p}, {"ci", c.ci}, {"data", c.data}};
-  nlohmann::json fit = r.fit;
-  j["coeffs"] = fit["coeffs"];
-  j["variance"] = fit["variance"];
-  j["reg_t"] = fit["t"];
-  j["reg_p"] = fit["p"];
-  for (const char* key : {"N", "r2", "r2adj", "rmse", "yhat", "residuals", "drop"})
-    if (fit.contains(key)) j[key] = fit[key];
+  // The fit's keys straight from the record: converting the whole fit
+  // record first would also build "y" and copy the long lists twice.
+  const auto& fit = std::get<OlsResult>(r.fit.fit);
+  j["coeffs"] = fit.coeffs;
+  j["variance"] = fit.variance;
+  j["reg_t"] = fit.t;
+  j["reg_p"] = fit.p;
+  j["N"] = fit.N;
+  j["r2"] = fit.r2;
+  j["r2adj"] = fit.r2adj;
+  j["rmse"] = fit.rmse;
+  if (fit.N > 0) j["yhat"] = fit.yhat;
+  j["residuals"] = fit.residuals;
+  j["drop"] = r.fit.drop;
   j["dataFit"] = r.dataFit;
   j["names"] = {r.nameX};
   j["nameLHS"] = r.nameY;
