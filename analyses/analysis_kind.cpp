@@ -7,6 +7,8 @@ const std::map<std::string, AnalysisKind>& analysisKinds() {
   // library keeps only the objects something refers to.
   static const std::map<std::string, AnalysisKind> kinds = {
       {"detail", {"detail", std::nullopt, runVariableDetail}},
+      {"means", {"means", 5, runHypothesisTestOfMeans}},
+      {"proportions", {"proportions", 5, runHypothesisTestOfProportions}},
   };
   return kinds;
 }

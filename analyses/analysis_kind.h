@@ -54,5 +54,7 @@ const std::map<std::string, AnalysisKind>& analysisKinds();
 
 // The kinds' entry points (one per kind's folder).
 AnalysisOutput runVariableDetail(Model& model, const AnalysisRequest& request);
+AnalysisOutput runHypothesisTestOfMeans(Model& model, const AnalysisRequest& request);
+AnalysisOutput runHypothesisTestOfProportions(Model& model, const AnalysisRequest& request);
 
 }  // namespace tabulix
