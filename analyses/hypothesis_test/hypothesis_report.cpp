@@ -259,7 +259,9 @@ std::vector<charts::Chart> hypothesisCharts(const HypothesisResult& r, const Hyp
   dist.y.title = tr("Probability");
   if (r.pdfSample1) dist.lines.push_back({r.pdfSample1->x, r.pdfSample1->y, false});
   if (r.pdfSample2) dist.lines.push_back({r.pdfSample2->x, r.pdfSample2->y, true});
-  if (r.meanX) dist.markers.push_back({*r.meanX, tr(twoSamples(c) ? "Sample 1" : "Sample")});
+  // Paired proportions are tested on the share b / (b + c) of the discordant pairs.
+  const std::optional<double> observed = r.x0y1 && r.diff ? std::optional<double>(*r.diff + 0.5) : r.meanX;
+  if (observed) dist.markers.push_back({*observed, tr(twoSamples(c) ? "Sample 1" : "Sample")});
   range(dist);
   out.push_back(std::move(dist));
   if (r.pdfDiff1 || r.pdfDiff2) {
@@ -373,16 +375,23 @@ reports::Element hypothesisLayout(const HypothesisResult& r, const HypothesisCon
   if (!statement.empty()) {
     line(tr("Hypothesis Statement"), 12, true, "heading", "hypothesis");
     for (const std::string& s : statement) {
-      Element e = textBlock(s, {20, y, width - 40, 2 * (body + 4)}, body);
+      // Long statements wrap onto a second line.
+      const double h = (s.size() * body * 0.5 > width - 40 ? 2 : 1) * (body + 4);
+      Element e = textBlock(s, {20, y, width - 40, h}, body);
       add(std::move(e), "figure");
-      y += 2 * (body + 4);
+      y += h + 2;
     }
   }
   y += 6;
   TableSpec spec;
-  const double col = print ? 110 : 150;
-  spec.columnX = {0, col, 2 * col, 3 * col};
-  spec.columnWidth = {col, col, col, col};
+  // The last header, "Sample 1 - Sample 2", is the longest.
+  if (print) {
+    spec.columnX = {0, 80, 180, 280};
+    spec.columnWidth = {80, 100, 100, 130};
+  } else {
+    spec.columnX = {0, 120, 270, 420};
+    spec.columnWidth = {120, 150, 150, 190};
+  }
   spec.align = {TextAlign::Left, TextAlign::Right, TextAlign::Right, TextAlign::Right};
   spec.rowHeight = print ? 15 : 22;
   spec.fontSize = print ? 10 : 12;

@@ -118,8 +118,10 @@ void locationCurves(HypothesisResult& r, int test, double m1, double se1, double
 
 // One-degree chi-square densities of a proportion (chi-square and McNemar),
 // capped at 10 so that the pole at the centre stays drawable.
-Curve chiCurve(double lo, double hi, double centre, double obs) {
-  return sampled(lo, hi, 100, [=](double x) { return std::min(S::dchipdf(x, centre, obs), 10.0); });
+// The difference plot draws them against x - shift, the proportion minus
+// the null proportion.
+Curve chiCurve(double lo, double hi, double centre, double obs, double shift = 0) {
+  return sampled(lo, hi, 100, [=](double x) { return std::min(S::dchipdf(x + shift, centre, obs), 10.0); });
 }
 
 // Binomial probabilities of round(n x) successes, one point per count.
@@ -296,8 +298,8 @@ HypothesisResult hypothesisTestForSampleX(const std::vector<double>& x, const st
     const Spans sp = spans(mX, seX, mY, seY, diff, seDiff, true);
     r.pdfSample1 = chiCurve(sp.lo, sp.hi, mX, nX);
     r.pdfSample2 = chiCurve(sp.lo, sp.hi, mY, nY);
-    r.pdfDiff1 = chiCurve(sp.dlo, sp.dhi, diff, nX + nY);
-    r.pdfDiff2 = chiCurve(sp.dlo, sp.dhi, 0, nX + nY);
+    r.pdfDiff1 = chiCurve(sp.dlo, sp.dhi, mX, nX, mY);
+    r.pdfDiff2 = chiCurve(sp.dlo, sp.dhi, mY, nY, mY);
   }
   return r;
 }
@@ -330,8 +332,8 @@ HypothesisResult hypothesisTestForBinomialSample(const std::vector<int32_t>& x, 
     r.p = pFromUpperTail(S::chicdf(r.t, 1), tails, b - c);
     r.pdfSample1 = chiCurve(sp.lo, sp.hi, m, n);
     r.pdfSample2 = chiCurve(sp.lo, sp.hi, 0.5, n);
-    r.pdfDiff1 = chiCurve(sp.dlo, sp.dhi, m - 0.5, n);
-    r.pdfDiff2 = chiCurve(sp.dlo, sp.dhi, 0, n);
+    r.pdfDiff1 = chiCurve(sp.dlo, sp.dhi, m, n, 0.5);
+    r.pdfDiff2 = chiCurve(sp.dlo, sp.dhi, 0.5, n, 0.5);
   } else if (test == kTestBinomial) {
     r.p = binomialP(static_cast<int>(b), 0.5, static_cast<int>(n), tails, (tails == 1 && b > c) || (tails == 2 && b < c));
     r.pdfSample1 = binomialCurve(sp.lo, sp.hi, m, static_cast<int>(n));
