@@ -8,15 +8,16 @@
 #include "analyses/analysis_kind.h"
 #include "analyses/hypothesis_test/hypothesis_report.h"
 #include "engine/cell_access.h"
-#include "engine/values.h"
 #include "engine/translate.h"
+#include "engine/values.h"
 #include "engine/workspace_data.h"
 
 namespace tabulix {
 
 namespace {
 
-int intSetting(const AnalysisRequest& request, const char* key, int fallback, std::initializer_list<int> allowed) {
+int intSetting(const AnalysisRequest& request, const char* key, int fallback,
+               std::initializer_list<int> allowed) {
   auto it = request.settings.find(key);
   if (it == request.settings.end()) return fallback;
   for (int a : allowed)
@@ -58,11 +59,12 @@ std::vector<double> sampleOf(Model& model, const Column& column, const std::vect
 }
 
 AnalysisOutput runHypothesisTest(Model& model, const AnalysisRequest& request, bool ofProportions) {
-  static const std::set<std::string> known = {"samples", "isPaired", "tails",     "test",
+  static const std::set<std::string> known = {"samples",  "isPaired",     "tails",      "test",
                                               "expected", "distribution", "leftLevel1", "rightLevel1"};
   for (const auto& [key, value] : request.settings)
     if (!known.count(key)) throw AnalysisRequestError("the hypothesis test has no setting \"" + key + "\"");
-  if (!request.columns.empty()) throw AnalysisRequestError("the hypothesis test takes --left and --right only");
+  if (!request.columns.empty())
+    throw AnalysisRequestError("the hypothesis test takes --left and --right only");
   HypothesisContext c;
   c.distribution = ofProportions ? intSetting(request, "distribution", 2, {2})
                                  : intSetting(request, "distribution", 0, {0, 1});
@@ -90,7 +92,8 @@ AnalysisOutput runHypothesisTest(Model& model, const AnalysisRequest& request, b
       if (!value) throw AnalysisRequestError(tr("Sample is a date variable. Expected value must be a date."));
     } else if (c.leftType == VariableType::Numeric) {
       value = decimalNumberForString(model, text);
-      if (!value) throw AnalysisRequestError(tr("Sample is a numeric variable. Expected value must be numeric."));
+      if (!value)
+        throw AnalysisRequestError(tr("Sample is a numeric variable. Expected value must be numeric."));
     } else {
       value = decimalNumberForString(model, text);
       if (!value || !(*value >= 0 && *value <= 1))
@@ -127,8 +130,8 @@ AnalysisOutput runHypothesisTest(Model& model, const AnalysisRequest& request, b
 
   HypothesisResult result;
   if (c.samples != 2) {
-    result = hypothesisForSample(sampleOf(model, *left, rowsX, ofProportions ? &codingX : nullptr), c.expected,
-                                 c.distribution, c.tails, c.test, false);
+    result = hypothesisForSample(sampleOf(model, *left, rowsX, ofProportions ? &codingX : nullptr),
+                                 c.expected, c.distribution, c.tails, c.test, false);
   } else if (c.paired && !ofProportions) {
     // Pairs complete in both variables; the test is on their differences against 0.
     NumericMatrix m = numericOfColumns(model, {left, right}, &rowsX);

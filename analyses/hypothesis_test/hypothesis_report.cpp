@@ -33,8 +33,9 @@ std::string filterLine(const std::string& text) {
 
 // The variable type the figures of a sample are written in.
 VariableType figureType(const HypothesisContext& c) {
-  return proportions(c) ? VariableType::Numeric
-                        : (c.leftType == VariableType::DateTime ? VariableType::DateTime : VariableType::Numeric);
+  return proportions(c)
+             ? VariableType::Numeric
+             : (c.leftType == VariableType::DateTime ? VariableType::DateTime : VariableType::Numeric);
 }
 
 std::string n7(double v) { return stringFromNumber(v, 7); }
@@ -48,7 +49,8 @@ std::string fileNameOutput(const HypothesisContext& c) {
 std::vector<std::string> sampleLines(const HypothesisContext& c) {
   std::vector<std::string> lines;
   if (proportions(c))
-    lines.push_back(fill(tr("Sample 1: Pr(%@ = %@), %@"), {c.leftName, c.leftLevel1, filterLine(c.filterText1)}));
+    lines.push_back(
+        fill(tr("Sample 1: Pr(%@ = %@), %@"), {c.leftName, c.leftLevel1, filterLine(c.filterText1)}));
   else
     lines.push_back(fill(tr("Sample 1: %@, %@"), {c.leftName, filterLine(c.filterText1)}));
   if (!twoSamples(c)) {
@@ -57,7 +59,8 @@ std::vector<std::string> sampleLines(const HypothesisContext& c) {
     // A paired test reads both variables on sample 1's rows.
     const std::string& filter = c.paired ? c.filterText1 : c.filterText2;
     if (proportions(c))
-      lines.push_back(fill(tr("Sample 2: Pr(%@ = %@), %@"), {c.rightName, c.rightLevel1, filterLine(filter)}));
+      lines.push_back(
+          fill(tr("Sample 2: Pr(%@ = %@), %@"), {c.rightName, c.rightLevel1, filterLine(filter)}));
     else
       lines.push_back(fill(tr("Sample 2: %@, %@"), {c.rightName, filterLine(filter)}));
   }
@@ -71,9 +74,10 @@ std::vector<std::string> hypothesisStatement(const HypothesisContext& c) {
   const char* alt = nullptr;
   std::string a = c.leftName, b;
   if (!twoSamples(c) && !proportions(c)) {
-    static const char* n[] = {"Null hypothesis, H₀: %@ = %@ (The true mean of %@ is equal to %@)",
-                              "Null hypothesis, H₀: %@ >= %@ (The true mean of %@ is greater than or equal to %@)",
-                              "Null hypothesis, H₀: %@ <= %@ (The true mean of %@ is less than or equal to %@)"};
+    static const char* n[] = {
+        "Null hypothesis, H₀: %@ = %@ (The true mean of %@ is equal to %@)",
+        "Null hypothesis, H₀: %@ >= %@ (The true mean of %@ is greater than or equal to %@)",
+        "Null hypothesis, H₀: %@ <= %@ (The true mean of %@ is less than or equal to %@)"};
     static const char* h[] = {"Alternative hypothesis, H₁: %@ ≠ %@ (The true mean of %@ is not equal to %@)",
                               "Alternative hypothesis, H₁: %@ < %@ (The true mean of %@ is less than %@)",
                               "Alternative hypothesis, H₁: %@ > %@ (The true mean of %@ is greater than %@)"};
@@ -94,15 +98,18 @@ std::vector<std::string> hypothesisStatement(const HypothesisContext& c) {
     b = stringFromNumber(c.expected, VariableType::Numeric, 7);
   } else if (proportions(c)) {
     static const char* n[] = {
-        "Null hypothesis, H₀: Pr(%@) = Pr(%@) (The true proportion of %@ is equal to the true proportion of %@)",
-        "Null hypothesis, H₀: Pr(%@) >= Pr(%@) (The true proportion of %@ is greater than or equal to the true "
+        "Null hypothesis, H₀: Pr(%@) = Pr(%@) (The true proportion of %@ is equal to the true proportion of "
+        "%@)",
+        "Null hypothesis, H₀: Pr(%@) >= Pr(%@) (The true proportion of %@ is greater than or equal to the "
+        "true "
         "proportion of %@)",
         "Null hypothesis, H₀: Pr(%@) <= Pr(%@) (The true proportion of %@ is less than or equal to the true "
         "proportion of %@)"};
     static const char* h[] = {
         "Alternative hypothesis, H₁: Pr(%@) ≠ Pr(%@) (The true proportion of %@ is not equal to the true "
         "proportion of %@)",
-        "Alternative hypothesis, H₁: Pr(%@) < Pr(%@) (The true proportion of %@ is less than the true proportion "
+        "Alternative hypothesis, H₁: Pr(%@) < Pr(%@) (The true proportion of %@ is less than the true "
+        "proportion "
         "of %@)",
         "Alternative hypothesis, H₁: Pr(%@) > Pr(%@) (The true proportion of %@ is greater than the true "
         "proportion of %@)"};
@@ -110,18 +117,20 @@ std::vector<std::string> hypothesisStatement(const HypothesisContext& c) {
     alt = h[t];
     b = c.rightName;
   } else if (c.paired) {
-    static const char* n[] = {"Null hypothesis, H₀: %@ - %@ = 0 (The true mean of pairwise differences between %@ "
-                              "and %@ is equal to zero)",
-                              "Null hypothesis, H₀: %@ - %@ >= 0 (The true mean of pairwise differences between "
-                              "%@ and %@ is greater than or equal to zero)",
-                              "Null hypothesis, H₀: %@ - %@ <= 0 (The true mean of pairwise differences between "
-                              "%@ and %@ is less than or equal to zero)"};
-    static const char* h[] = {"Alternative hypothesis, H₀: %@ - %@ ≠ 0 (The true mean of pairwise differences "
-                              "between %@ and %@ is not equal to zero)",
-                              "Alternative hypothesis, H₁: %@ - %@ < 0 (The true mean of pairwise differences "
-                              "between %@ and %@ is less than zero)",
-                              "Alternative hypothesis, H₁: %@ - %@ > 0 (The true mean of pairwise differences "
-                              "between %@ and %@ is greater than zero)"};
+    static const char* n[] = {
+        "Null hypothesis, H₀: %@ - %@ = 0 (The true mean of pairwise differences between %@ "
+        "and %@ is equal to zero)",
+        "Null hypothesis, H₀: %@ - %@ >= 0 (The true mean of pairwise differences between "
+        "%@ and %@ is greater than or equal to zero)",
+        "Null hypothesis, H₀: %@ - %@ <= 0 (The true mean of pairwise differences between "
+        "%@ and %@ is less than or equal to zero)"};
+    static const char* h[] = {
+        "Alternative hypothesis, H₀: %@ - %@ ≠ 0 (The true mean of pairwise differences "
+        "between %@ and %@ is not equal to zero)",
+        "Alternative hypothesis, H₁: %@ - %@ < 0 (The true mean of pairwise differences "
+        "between %@ and %@ is less than zero)",
+        "Alternative hypothesis, H₁: %@ - %@ > 0 (The true mean of pairwise differences "
+        "between %@ and %@ is greater than zero)"};
     null = n[t];
     alt = h[t];
     b = c.rightName;
@@ -153,7 +162,8 @@ std::vector<std::vector<std::string>> summaryRows(const HypothesisResult& r, con
   const double scale =
       std::max(std::fabs(v(r.diff)), std::sqrt(v(r.sdX) * v(r.sdX) + (r.sdY ? v(r.sdY) * v(r.sdY) : 0)));
   auto mean = [&](const std::optional<double>& x) {
-    return proportions(c) ? stringFromNumber(v(x), VariableType::Numeric, 7) : stringFromNumber(v(x), type, 7, scale);
+    return proportions(c) ? stringFromNumber(v(x), VariableType::Numeric, 7)
+                          : stringFromNumber(v(x), type, 7, scale);
   };
   auto difference = [&](const std::optional<double>& x) { return stringFromDifferenceNumber(v(x), type, 7); };
   const std::string meanLabel = proportions(c) ? tr("Proportion") : tr("Mean");
@@ -173,19 +183,22 @@ std::vector<std::vector<std::string>> summaryRows(const HypothesisResult& r, con
 
 std::string statisticsLine(const HypothesisResult& r) {
   if (r.statName == "!") return stringFromPNumber(r.p);
-  return fill(tr("%@ = %@, degrees of freedom = %@, %@"), {r.statName, n7(r.t), n7(r.df), stringFromPNumber(r.p)});
+  return fill(tr("%@ = %@, degrees of freedom = %@, %@"),
+              {r.statName, n7(r.t), n7(r.df), stringFromPNumber(r.p)});
 }
 
 std::array<std::string, 2> decisionLines(double p) {
   if (p < 0.05)
-    return {tr("Reject the null hypothesis"),
-            fill(tr("p-value (%@) ≤ significance criteria (0.05). We conclude that the alternative hypothis is true "
-                    "at the 95%% confidence level."),
-                 {stringFromPNumber(p)})};
-  return {tr("Fail to reject the null hypothesis"),
-          fill(tr("p-value (%@) > significance criteria (0.05). We conclude that not enough evidence is available "
-                  "to reject the null hypothesis at the 95%% confidence level."),
-               {stringFromPNumber(p)})};
+    return {tr("Reject the null hypothesis"), fill(tr("p-value (%@) ≤ significance criteria (0.05). We "
+                                                      "conclude that the alternative hypothis is true "
+                                                      "at the 95%% confidence level."),
+                                                   {stringFromPNumber(p)})};
+  return {
+      tr("Fail to reject the null hypothesis"),
+      fill(
+          tr("p-value (%@) > significance criteria (0.05). We conclude that not enough evidence is available "
+             "to reject the null hypothesis at the 95%% confidence level."),
+          {stringFromPNumber(p)})};
 }
 
 std::vector<charts::Chart> hypothesisCharts(const HypothesisResult& r, const HypothesisContext& c) {
@@ -222,7 +235,8 @@ std::vector<charts::Chart> hypothesisCharts(const HypothesisResult& r, const Hyp
       if (!*boxes[k]) continue;
       const auto& b = **boxes[k];
       charts::Chart ch;
-      ch.title = tr("Box Plot") + (twoSamples(c) && !c.paired ? " " + tr(k == 0 ? "Sample 1" : "Sample 2") : "");
+      ch.title =
+          tr("Box Plot") + (twoSamples(c) && !c.paired ? " " + tr(k == 0 ? "Sample 1" : "Sample 2") : "");
       ch.x.kind = dates ? charts::AxisKind::Date : charts::AxisKind::Number;
       ch.y.kind = charts::AxisKind::Hidden;
       ch.box = charts::BoxSeries{b[0], b[1], b[2], b[3], b[4], {}};
@@ -281,6 +295,7 @@ std::vector<charts::Chart> hypothesisCharts(const HypothesisResult& r, const Hyp
 void writeCSVLines(const HypothesisResult& r, const HypothesisContext& c, CsvWriter& w) {
   const VariableType type = figureType(c);
   auto v = [](const std::optional<double>& x) { return x.value_or(NAN); };
+  // Means and differences in the variable's type (dates as dates); standard errors as plain numbers.
   auto figure = [&](const std::optional<double>& x) { w.writeField(stringFromNumber(v(x), type, 15)); };
   const std::string title = fileNameOutput(c);
   w.writeLineOfFields({title});
@@ -309,9 +324,9 @@ void writeCSVLines(const HypothesisResult& r, const HypothesisContext& c, CsvWri
     figure(r.diff);
     w.finishLine();
     w.writeField(tr("Std Err"));
-    figure(r.seX);
-    figure(r.seY);
-    figure(r.seDiff);
+    w.writeField(v(r.seX));
+    w.writeField(v(r.seY));
+    w.writeField(v(r.seDiff));
     w.finishLine();
   } else if (twoSamples(c) && proportions(c)) {
     w.writeLineOfFields({"", tr("Sample 2")});
@@ -333,7 +348,7 @@ void writeCSVLines(const HypothesisResult& r, const HypothesisContext& c, CsvWri
     figure(r.meanX);
     w.finishLine();
     w.writeField(tr("Std Err"));
-    figure(r.seX);
+    w.writeField(v(r.seX));
     w.finishLine();
   }
   w.writeField(r.statName);
@@ -346,8 +361,9 @@ void writeCSVLines(const HypothesisResult& r, const HypothesisContext& c, CsvWri
   w.writeField(r.p);
   w.finishLine();
   w.finishLine();
-  w.writeLineOfFields({tr("Legend for significance: * - significant (p<0.05), ** - high significance (p<0.01), *** "
-                          "- very high significance (p<0.001)")});
+  w.writeLineOfFields(
+      {tr("Legend for significance: * - significant (p<0.05), ** - high significance (p<0.01), *** "
+          "- very high significance (p<0.001)")});
 }
 
 reports::Element hypothesisLayout(const HypothesisResult& r, const HypothesisContext& c, bool print) {
@@ -366,8 +382,8 @@ reports::Element hypothesisLayout(const HypothesisResult& r, const HypothesisCon
     add(std::move(e), role);
     y += size + 8;
   };
-  line(proportions(c) ? tr("Hypothesis Test of Proportions:") : tr("Hypothesis Test of Means: t-test"), 16, true,
-       "title");
+  line(proportions(c) ? tr("Hypothesis Test of Proportions:") : tr("Hypothesis Test of Means: t-test"), 16,
+       true, "title");
   line(r.testName, body, false, "subtitle");
   for (const std::string& s : sampleLines(c)) line(s, body, false, "filter");
   y += 6;

@@ -34,7 +34,8 @@ std::vector<std::string> hypothesisStatement(const HypothesisContext& context);
 // The sample lines ("Sample 1: ...", "Sample 2: ..." or "Expected value: ...").
 std::vector<std::string> sampleLines(const HypothesisContext& context);
 // The summary table: header row then "Obs.", "Mean"/"Proportion", "Std Err" (or the paired 2 x 2 counts).
-std::vector<std::vector<std::string>> summaryRows(const HypothesisResult& result, const HypothesisContext& context);
+std::vector<std::vector<std::string>> summaryRows(const HypothesisResult& result,
+                                                  const HypothesisContext& context);
 // The "Test statistics" line.
 std::string statisticsLine(const HypothesisResult& result);
 // The decision and its explanation at the 0.05 level.
@@ -44,6 +45,7 @@ std::vector<charts::Chart> hypothesisCharts(const HypothesisResult& result, cons
 // Writes the test's CSV lines.
 void writeCSVLines(const HypothesisResult& result, const HypothesisContext& context, CsvWriter& writer);
 // The report layout; `print` gives the print variant on a 612-point page.
-reports::Element hypothesisLayout(const HypothesisResult& result, const HypothesisContext& context, bool print);
+reports::Element hypothesisLayout(const HypothesisResult& result, const HypothesisContext& context,
+                                  bool print);
 
 }  // namespace tabulix

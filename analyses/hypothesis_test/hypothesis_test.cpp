@@ -108,7 +108,8 @@ void locationCurves(HypothesisResult& r, int test, double m1, double se1, double
                     double seDiff, double df, bool proportions) {
   const Spans s = spans(m1, se1, m2, se2, diff, seDiff, proportions);
   auto pdf = [test, df](double centre, double sd) {
-    return [=](double x) { return test == kTestT ? S::dtpdf(x, centre, sd, df) : S::dnormpdf(x, centre, sd); };
+    return
+        [=](double x) { return test == kTestT ? S::dtpdf(x, centre, sd, df) : S::dnormpdf(x, centre, sd); };
   };
   r.pdfSample1 = sampled(s.lo, s.hi, 100, pdf(m1, se1));
   r.pdfSample2 = sampled(s.lo, s.hi, 100, pdf(m2, se2));
@@ -198,8 +199,8 @@ std::optional<std::string> nameForTest(int test, int tails, int samples, bool pa
   }
 }
 
-HypothesisResult hypothesisForSample(const std::vector<double>& sample, double expected, int distribution, int tails,
-                                     int test, bool paired) {
+HypothesisResult hypothesisForSample(const std::vector<double>& sample, double expected, int distribution,
+                                     int tails, int test, bool paired) {
   HypothesisResult r;
   const bool proportions = distribution == 2;
   const double n = static_cast<double>(sample.size());
@@ -335,7 +336,8 @@ HypothesisResult hypothesisTestForBinomialSample(const std::vector<int32_t>& x, 
     r.pdfDiff1 = chiCurve(sp.dlo, sp.dhi, m, n, 0.5);
     r.pdfDiff2 = chiCurve(sp.dlo, sp.dhi, 0.5, n, 0.5);
   } else if (test == kTestBinomial) {
-    r.p = binomialP(static_cast<int>(b), 0.5, static_cast<int>(n), tails, (tails == 1 && b > c) || (tails == 2 && b < c));
+    r.p = binomialP(static_cast<int>(b), 0.5, static_cast<int>(n), tails,
+                    (tails == 1 && b > c) || (tails == 2 && b < c));
     r.pdfSample1 = binomialCurve(sp.lo, sp.hi, m, static_cast<int>(n));
     r.pdfSample2 = binomialCurve(sp.lo, sp.hi, 0.5, static_cast<int>(n));
   }
@@ -344,7 +346,8 @@ HypothesisResult hypothesisTestForBinomialSample(const std::vector<int32_t>& x, 
 
 PairedFactors twoByTwoPairedFactorX(Model& model, const Column& x, const Column& y,
                                     const std::map<std::string, int32_t>& levelsX,
-                                    const std::map<std::string, int32_t>& levelsY, const std::vector<int32_t>& rows) {
+                                    const std::map<std::string, int32_t>& levelsY,
+                                    const std::vector<int32_t>& rows) {
   PairedFactors f;
   f.code = {levelsX, levelsY};
   std::array<std::map<int64_t, std::string>, 2> texts;

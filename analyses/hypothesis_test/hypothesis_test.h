@@ -48,8 +48,8 @@ std::vector<int> validTestsForDistribution(int distribution, int samples, bool p
 std::optional<std::string> nameForTest(int test, int tails, int samples, bool paired);
 
 // One sample (or the paired differences) against an expected value.
-HypothesisResult hypothesisForSample(const std::vector<double>& sample, double expected, int distribution, int tails,
-                                     int test, bool paired);
+HypothesisResult hypothesisForSample(const std::vector<double>& sample, double expected, int distribution,
+                                     int tails, int test, bool paired);
 // Two independent samples.
 HypothesisResult hypothesisTestForSampleX(const std::vector<double>& x, const std::vector<double>& y,
                                           int distribution, int tails, int test);
@@ -66,7 +66,8 @@ struct PairedFactors {
 };
 PairedFactors twoByTwoPairedFactorX(Model& model, const Column& x, const Column& y,
                                     const std::map<std::string, int32_t>& levelsX,
-                                    const std::map<std::string, int32_t>& levelsY, const std::vector<int32_t>& rows);
+                                    const std::map<std::string, int32_t>& levelsY,
+                                    const std::vector<int32_t>& rows);
 
 // The level coding of a proportion: the success level (the chosen one when
 // the column has it, else the last distinct value) codes 1, the others 0.

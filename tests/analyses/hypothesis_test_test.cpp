@@ -96,10 +96,10 @@ void expectNear(double actual, double expected, double rel, const std::string& w
 // tails, checked to 1e-9 relative (no quantile approximations enter a test:
 // no critical value or interval is reported).
 TEST(HypothesisTest, MatchesR) {
-  Workspace plants("hypothesis_data_plants.csv");                      // weight, group (variables 0, 1)
-  Workspace tooth("hypothesis_data_tooth.csv");                        // len, supp, dose, high
+  Workspace plants("hypothesis_data_plants.csv");                            // weight, group (variables 0, 1)
+  Workspace tooth("hypothesis_data_tooth.csv");                              // len, supp, dose, high
   Workspace sleep("hypothesis_data_sleep.csv", {{"9.9", ""}, {"", "1.5"}});  // incomplete pairs are dropped
-  Workspace pairs("hypothesis_data_pairs.csv");                        // before, after
+  Workspace pairs("hypothesis_data_pairs.csv");                              // before, after
   auto ref = readCsv(kRef / "hypothesis_expected.csv");
   ASSERT_GT(ref.size(), 20u);
   int checked = 0;
@@ -218,7 +218,8 @@ TEST(HypothesisTest, FormulaEdges) {
   EXPECT_EQ(two.pdfSample1->x.size(), 100u);
   auto b = hypothesisForSample({1, 1, 0, 1, 0, 0, 0, 0, 1, 0}, 0.5, 2, 0, kTestBinomial, false);
   ASSERT_TRUE(b.pdfSample1);
-  for (size_t i = 1; i < b.pdfSample1->x.size(); ++i) EXPECT_NEAR(b.pdfSample1->x[i] - b.pdfSample1->x[i - 1], 0.1, 1e-12);
+  for (size_t i = 1; i < b.pdfSample1->x.size(); ++i)
+    EXPECT_NEAR(b.pdfSample1->x[i] - b.pdfSample1->x[i - 1], 0.1, 1e-12);
 }
 
 TEST(HypothesisTest, NamesAndDefaults) {
@@ -271,7 +272,8 @@ TEST(HypothesisTest, ValidityMessages) {
   EXPECT_EQ(message("proportions", {3, {}, {}, {}, {}, {{"expected", "1"}}}), "accepted");
   EXPECT_EQ(message("means", {0, {}, {}, {}, {}, {{"samples", "2"}}}),
             "Please define a second sample to perform a two sample test.");
-  EXPECT_EQ(message("means", {0, 1, {}, {}, {}, {{"samples", "2"}}}), "Samples must be of same variable type.");
+  EXPECT_EQ(message("means", {0, 1, {}, {}, {}, {{"samples", "2"}}}),
+            "Samples must be of same variable type.");
   // Proportions accept samples of different types.
   EXPECT_EQ(message("proportions", {3, 1, {}, {}, {}, {{"samples", "2"}}}), "accepted");
   EXPECT_NE(message("means", {0, {}, {}, {}, {}, {{"expected", "3"}, {"tails", "5"}}}), "accepted");
