@@ -111,13 +111,13 @@ AnalysisOutput runHypothesisTest(Model& model, const AnalysisRequest& request, b
     if (!ofProportions && c.leftType != c.rightType)
       throw AnalysisRequestError(tr("Samples must be of same variable type."));
   }
-  if (c.samples != 2 && request.right) throw AnalysisRequestError("a one-sample test takes no --right");
-  if ((c.samples != 2 || c.paired) && !request.wheres2.empty())
-    throw AnalysisRequestError("only two independent samples take a second-sample filter (--where2)");
+  // A second variable or filter left over from another setting (one sample,
+  // paired) is kept with the analysis but not used.
 
   auto filtered = rowsWhere(model, request.wheres);
   const std::vector<int32_t> rowsX = filtered ? *filtered : allRowNumbers(model);
   c.filterText1 = stringForWhereSet(model, request.wheres);
+  if (c.samples == 2) c.filterText2 = stringForWhereSet(model, request.wheres2);
   LevelCoding codingX, codingY;
   if (ofProportions) {
     codingX = levelCodingForColumn(model, *left, textSetting(request, "leftLevel1"));
@@ -145,7 +145,6 @@ AnalysisOutput runHypothesisTest(Model& model, const AnalysisRequest& request, b
   } else {
     auto filtered2 = rowsWhere(model, request.wheres2);
     const std::vector<int32_t> rowsY = filtered2 ? *filtered2 : allRowNumbers(model);
-    c.filterText2 = stringForWhereSet(model, request.wheres2);
     result = hypothesisTestForSampleX(sampleOf(model, *left, rowsX, ofProportions ? &codingX : nullptr),
                                       sampleOf(model, *right, rowsY, ofProportions ? &codingY : nullptr),
                                       c.distribution, c.tails, c.test);
@@ -156,7 +155,7 @@ AnalysisOutput runHypothesisTest(Model& model, const AnalysisRequest& request, b
   AnalysisOutput out;
   out.result = toJson(result);
   out.result["filters"] = c.filterText1;
-  if (!c.paired && c.samples == 2) out.result["filters2"] = c.filterText2;
+  if (c.samples == 2) out.result["filters2"] = c.filterText2;
   if (ofProportions) {
     out.result["leftLevel1"] = c.leftLevel1;
     if (right) out.result["rightLevel1"] = c.rightLevel1;

@@ -56,8 +56,7 @@ std::vector<std::string> sampleLines(const HypothesisContext& c) {
   if (!twoSamples(c)) {
     lines.push_back(fill(tr("Expected value: %@"), {stringFromNumber(c.expected, figureType(c), 7)}));
   } else {
-    // A paired test reads both variables on sample 1's rows.
-    const std::string& filter = c.paired ? c.filterText1 : c.filterText2;
+    const std::string& filter = c.filterText2;
     if (proportions(c))
       lines.push_back(
           fill(tr("Sample 2: Pr(%@ = %@), %@"), {c.rightName, c.rightLevel1, filterLine(filter)}));
@@ -304,7 +303,7 @@ void writeCSVLines(const HypothesisResult& r, const HypothesisContext& c, CsvWri
   w.writeLineOfFields({tr("Sample 1:"), c.leftName, c.filterText1});
   if (proportions(c)) w.writeLineOfFields({tr("Proportion of"), c.leftLevel1});
   if (twoSamples(c)) {
-    w.writeLineOfFields({tr("Sample 2:"), c.rightName, c.paired ? c.filterText1 : c.filterText2});
+    w.writeLineOfFields({tr("Sample 2:"), c.rightName, c.filterText2});
     if (proportions(c)) w.writeLineOfFields({tr("Proportion of"), c.rightLevel1});
   } else {
     w.writeLineOfFields({tr("Expected value"), stringFromNumber(c.expected, type, 15)});
