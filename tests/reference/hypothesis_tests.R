@@ -93,6 +93,12 @@ for (tails in 0:2) {
   add(paste0("chi2_tooth_", tails), r$statistic, r$parameter, p, kx / 30, ky / 30)
 }
 
+# Two-sample z on the same proportions, unpooled standard errors, from pnorm.
+px <- kx / 30; py <- ky / 30
+sx <- sqrt(px * (1 - px) / 30); sy <- sqrt(py * (1 - py) / 30)
+z <- (px - py) / sqrt(sx^2 + sy^2)
+add("z2prop_tooth_0", z, -1, 2 * pnorm(-abs(z)), px, py, sx, sy, sqrt(sx^2 + sy^2))
+
 # McNemar without correction on the paired table, and the exact binomial on
 # its discordant pairs (b = 12 of 16).
 tab <- table(factor(pairs$before, c("no", "yes")), factor(pairs$after, c("no", "yes")))
