@@ -157,6 +157,7 @@ ServerImpl::ServerImpl(Model& sharedModel, ServerOptions opts)
   });
   routeCore();
   routeDocuments();
+  routeGlossary();
   http.Get(".*", [this](const httplib::Request& req, httplib::Response& res) { serveStatic(req, res); });
 }
 

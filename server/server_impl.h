@@ -72,6 +72,7 @@ class ServerImpl {
 
   void routeCore();
   void routeDocuments();
+  void routeGlossary();
   void serveStatic(const httplib::Request& req, httplib::Response& res);
   bool admit(const httplib::Request& req, httplib::Response& res);
 
