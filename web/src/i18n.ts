@@ -117,6 +117,11 @@ const english: Table = Object.fromEntries(
     "Import",
     "Point-and-click data analysis",
     "%u of %u variables",
+    // Glossary
+    "Glossary of Terms",
+    "Search help terms",
+    "Back",
+    "Statistical terms explained",
   ].map((s) => [s, s]),
 );
 

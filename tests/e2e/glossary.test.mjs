@@ -1,0 +1,102 @@
+// The glossary in headless Chromium: from About, list every term, search
+// them (case and accents ignored), read a term's page and come back; a
+// term's page opened directly by its address, as a figure label opens it.
+import assert from "node:assert/strict";
+import { after, before, describe, it } from "node:test";
+import { assertNoHorizontalScroll, shot, startBrowser, startServer, viewports } from "./harness.mjs";
+
+const sheet = (page) => page.getByRole("dialog");
+const rowTitles = (page) => sheet(page).locator("[data-testid=glossary-terms] .row-text").allTextContents();
+
+async function until(check, what, timeout = 15000) {
+  const end = Date.now() + timeout;
+  let last;
+  while (Date.now() < end) {
+    last = await check();
+    if (last === true) return;
+    await new Promise((r) => setTimeout(r, 50));
+  }
+  throw new Error(`timed out waiting for ${what}`);
+}
+
+async function expectTitles(page, expected, what) {
+  let got;
+  await until(async () => {
+    got = await rowTitles(page);
+    return JSON.stringify(got) === JSON.stringify(expected);
+  }, `${what}: ${JSON.stringify(expected)}, last ${JSON.stringify(got)}`);
+}
+
+for (const viewport of viewports) {
+  describe(`Glossary at ${viewport.name} size (${viewport.width}x${viewport.height})`, () => {
+    let server;
+    let browser;
+    let page;
+
+    before(async () => {
+      server = await startServer();
+      browser = await startBrowser(viewport);
+      page = await browser.context.newPage();
+      page.on("pageerror", (e) => console.error("page error:", e.message));
+    });
+
+    after(async () => {
+      await browser?.close();
+      await server?.stop();
+    });
+
+    it("lists every term from About, searches them and shows a term's page", async () => {
+      await page.goto(`${server.url}#/about`);
+      await page.getByTestId("open-glossary").click();
+      await sheet(page).getByRole("heading", { name: "Glossary of Terms" }).waitFor();
+      await until(async () => (await rowTitles(page)).length === 36, "36 terms");
+      const all = await rowTitles(page);
+      assert.deepEqual(all.slice(0, 4), ["Observations", "Unique Values", "Mean", "95% CI of Mean"]);
+      assert.equal(all[35], "AIC");
+      await assertNoHorizontalScroll(page);
+      await shot(page, viewport, "glossary-list");
+
+      const search = sheet(page).getByPlaceholder("Search help terms");
+      await search.fill("quart");
+      await expectTitles(page, ["1st Quartile", "3rd Quartile"], "quart");
+      await search.fill("QUÄRT");
+      await expectTitles(page, ["1st Quartile", "3rd Quartile"], "QUÄRT");
+      await search.fill("nothing like it");
+      await expectTitles(page, [], "no match");
+      await search.fill("");
+      await expectTitles(page, all, "the whole list again, in its order");
+
+      await search.fill("coeff");
+      await expectTitles(page, ["Coeff. Variation", "Coefficient"], "coeff");
+      await shot(page, viewport, "glossary-search");
+      await sheet(page).getByRole("button", { name: "Coeff. Variation" }).click();
+      await sheet(page).getByRole("heading", { name: "Coeff. Variation" }).waitFor();
+      assert.equal(
+        (await sheet(page).getByTestId("term-text").textContent()).trim(),
+        "Calculated as the ratio of the standard deviation to the mean",
+      );
+      await shot(page, viewport, "glossary-term");
+      // Back to the list as it was searched.
+      await sheet(page).getByRole("button", { name: "Back" }).click();
+      await expectTitles(page, ["Coeff. Variation", "Coefficient"], "the searched list after going back");
+      await sheet(page).getByRole("button", { name: "Done" }).click();
+      await sheet(page).waitFor({ state: "detached" });
+    });
+
+    it("opens the Skew page directly and goes back to every term", async () => {
+      await page.goto(`${server.url}#/variables/glossary/skew`);
+      await sheet(page).getByRole("heading", { name: "Skew" }).waitFor();
+      const text = await sheet(page).getByTestId("term-text").textContent();
+      assert.match(text, /^A measure of how lopsided the distribution is\./);
+      await assertNoHorizontalScroll(page);
+      await shot(page, viewport, "glossary-skew");
+      await sheet(page).getByRole("button", { name: "Back" }).click();
+      await until(async () => (await rowTitles(page)).length === 36, "every term after going back");
+      await sheet(page).getByRole("button", { name: "Done" }).click();
+      await sheet(page).waitFor({ state: "detached" });
+      // The address returns to its tab, which stays on screen.
+      assert.match(page.url(), /#\/variables$/);
+      await page.getByRole("heading", { name: "Variables", exact: true }).waitFor();
+    });
+  });
+}
