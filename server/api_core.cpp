@@ -5,10 +5,12 @@
 
 #include "engine/cell_access.h"
 #include "engine/log.h"
+#include "engine/number_format.h"
 #include "engine/translate.h"
 #include "engine/workspace_data.h"
 #include "server/about.h"
 #include "server/grid.h"
+#include "server/request_locale.h"
 #include "server/server_impl.h"
 #include "server/text_match.h"
 #include "server/variable_cards.h"
@@ -116,7 +118,8 @@ void ServerImpl::routeCore() {
       generation = shared.generation();
       background = backgroundModelOn(m);
     });
-    auto job = jobs.start("variables", [background, ids, generation](Job& job) {
+    auto job = jobs.start("variables", [background, ids, generation, locale = requestLocale(req)](Job& job) {
+      LocaleScope localeScope(locale);  // the summaries are read in the page's language
       for (int64_t id : ids) {
         if (job.cancelled()) break;
         Column* c = background->context().existingColumn({Entity::Column, id});

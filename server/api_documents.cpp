@@ -3,9 +3,11 @@
 #include <fstream>
 
 #include "engine/log.h"
+#include "engine/number_format.h"
 #include "engine/translate.h"
 #include "import/documents.h"
 #include "import/file_importer.h"
+#include "server/request_locale.h"
 #include "server/server_impl.h"
 
 namespace tabulix::server {
@@ -205,7 +207,8 @@ void ServerImpl::routeDocuments() {
     // new file (which may be the one it had open).
     shared.run([](Model& m) { m.closeStores(); });
     fs::path docs = documents;
-    auto job = jobs.start("import", [this, options, docs](Job& job) {
+    auto job = jobs.start("import", [this, options, docs, locale = requestLocale(req)](Job& job) {
+      LocaleScope localeScope(locale);
       struct Release {
         ServerImpl* self;
         fs::path file;
@@ -253,7 +256,8 @@ void ServerImpl::routeDocuments() {
       DeleteResult r = deleteDocument(m, file);
       if (r == DeleteResult::RefusedOpenWorkspace)
         throw alertError(409, "open",
-                         {tr("Confirm Delete"), tr("Cannot delete open workspace:"), {tr("Cancel")}});
+                         {tr("Confirm Delete"), tr("Cannot delete open workspace:") + " " + file.filename().string(),
+                          {tr("Cancel")}});
       return nlohmann::json{{"deleted", r == DeleteResult::Deleted}, {"status", statusJson(m)}};
     });
   });

@@ -12,8 +12,10 @@
 #include <sstream>
 
 #include "engine/log.h"
+#include "engine/number_format.h"
 #include "engine/translate.h"
 #include "engine/workspace_data.h"
+#include "server/request_locale.h"
 #include "server/server_impl.h"
 
 namespace tabulix::server {
@@ -268,6 +270,7 @@ void ServerImpl::serveStatic(const httplib::Request& req, httplib::Response& res
 void ServerImpl::get(const std::string& pattern, JsonHandler handler) {
   http.Get(pattern, [handler](const httplib::Request& req, httplib::Response& res) {
     AlertScope scope;
+    LocaleScope locale(requestLocale(req));  // numbers and dates in the browser's language
     try {
       nlohmann::json body = handler(req);
       auto alerts = scope.take();
@@ -284,6 +287,7 @@ void ServerImpl::get(const std::string& pattern, JsonHandler handler) {
 void ServerImpl::post(const std::string& pattern, JsonHandler handler) {
   http.Post(pattern, [handler](const httplib::Request& req, httplib::Response& res) {
     AlertScope scope;
+    LocaleScope locale(requestLocale(req));  // numbers and dates in the browser's language
     try {
       nlohmann::json body = handler(req);
       for (auto& a : scope.take()) body["alerts"].push_back(toJson(a));
@@ -297,6 +301,7 @@ void ServerImpl::post(const std::string& pattern, JsonHandler handler) {
 void ServerImpl::del(const std::string& pattern, JsonHandler handler) {
   http.Delete(pattern, [handler](const httplib::Request& req, httplib::Response& res) {
     AlertScope scope;
+    LocaleScope locale(requestLocale(req));  // numbers and dates in the browser's language
     try {
       nlohmann::json body = handler(req);
       for (auto& a : scope.take()) body["alerts"].push_back(toJson(a));
@@ -327,7 +332,8 @@ nlohmann::json ServerImpl::statusJson(Model& model) {
           {"statusLine", model.statusLine(false)},
           {"statusLineTablet", model.statusLine(true)},
           {"generation", shared.generation()},
-          {"initialEdit", shared.initialEdit}};
+          {"initialEdit", shared.initialEdit},
+          {"locale", languageTag(deviceLocaleName())}};
 }
 
 bool ServerImpl::claimFile(const fs::path& file) {
