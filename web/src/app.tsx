@@ -73,6 +73,10 @@ export function App() {
     [],
   );
   const setStatus = acceptStatus;
+  // The page speaks the language its numbers are written in.
+  useEffect(() => {
+    if (status?.locale) document.documentElement.lang = status.locale;
+  }, [status?.locale]);
   const refreshStatus = useCallback(async () => {
     try {
       acceptStatus(await api.get<Status>("/api/status"));

@@ -137,10 +137,25 @@ export function knownTexts(): string[] {
   return Object.keys(english);
 }
 
-// Fills "%@", "%u" and "%d" placeholders in order.
+// Numbers the page writes itself (counts) follow the page's language, which
+// the server's status sets.
+function numberText(n: number): string {
+  const lang = typeof document === "undefined" ? undefined : document.documentElement.lang || undefined;
+  try {
+    return new Intl.NumberFormat(lang).format(n);
+  } catch {
+    return String(n);
+  }
+}
+
+// Fills "%@", "%u" and "%d" placeholders in order; numbers in the page's language.
 export function format(text: string, ...args: (string | number)[]): string {
   let i = 0;
-  return text.replace(/%[@ud]/g, (m) => (i < args.length ? String(args[i++]) : m));
+  return text.replace(/%[@ud]/g, (m) => {
+    if (i >= args.length) return m;
+    const a = args[i++];
+    return typeof a === "number" ? numberText(a) : a;
+  });
 }
 
 // The text shown for an English text, filled with the arguments.
