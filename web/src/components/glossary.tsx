@@ -6,7 +6,7 @@ import type { ComponentChildren } from "preact";
 import { useEffect, useRef, useState } from "preact/hooks";
 import { api } from "../api";
 import { t } from "../i18n";
-import { ChevronIcon, SearchIcon } from "./icons";
+import { ChevronIcon, HelpIcon, SearchIcon } from "./icons";
 
 // The terms of the variable detail's summary statistics, in the order it shows them.
 export const variableDetailTerms = [
@@ -84,6 +84,21 @@ export function TermLabel({ term, terms, children }: { term: string; terms?: str
   return (
     <button type="button" class="term-label" data-term={term} onClick={() => openGlossary(terms ?? null, term)}>
       {children}
+    </button>
+  );
+}
+
+// The glossary action of a result screen's header: lists the terms of the
+// figures the screen shows.
+export function GlossaryButton({ terms }: { terms: string[] }) {
+  return (
+    <button
+      class="icon-button"
+      aria-label={t("Glossary of Terms")}
+      title={t("Glossary of Terms")}
+      onClick={() => openGlossary(terms)}
+    >
+      <HelpIcon />
     </button>
   );
 }
