@@ -8,6 +8,17 @@ import { binary, shot, startBrowser, startServer, viewports } from "./harness.mj
 
 const phone = viewports.find((v) => v.name === "phone");
 
+// Polls `check` from the test (the page's content security policy forbids
+// evaluating strings in it) until it returns true.
+async function until(check, what, timeout = 20000) {
+  const end = Date.now() + timeout;
+  while (Date.now() < end) {
+    if (await check()) return;
+    await new Promise((r) => setTimeout(r, 50));
+  }
+  throw new Error(`timed out waiting for ${what}`);
+}
+
 describe("Numbers and dates in the browser's language", () => {
   let server;
   let browser;
@@ -34,17 +45,16 @@ describe("Numbers and dates in the browser's language", () => {
       await page.getByRole("alertdialog").getByRole("button", { name: "OK" }).click();
     }
     await page.locator("[data-testid=workspace-list] button.row[data-name='example.tbx']").click();
-    await page.waitForFunction(() => document.documentElement.lang === "fr-FR");
+    await until(async () => (await page.locator("html").getAttribute("lang")) === "fr-FR", "<html lang=fr-FR>");
     await page.locator("nav.tabbar").getByRole("button", { name: "Variables" }).click();
     const lines = page.locator("[data-testid=variable-card] .card-line");
     // The summaries refreshed by the server's background work, in French: a
     // decimal comma, and dates as day/month/year.
-    await page.waitForFunction(() =>
-      [...document.querySelectorAll("[data-testid=variable-card] .card-line")].some((p) =>
-        /^Mean: \d+,\d+$/.test(p.textContent ?? ""),
-      ),
-    );
-    const texts = await lines.allTextContents();
+    let texts = [];
+    await until(async () => {
+      texts = await lines.allTextContents();
+      return texts.some((t) => /^Mean: \d+,\d+$/.test(t));
+    }, "a mean with a decimal comma");
     assert.ok(texts.some((t) => /^Min: 01\/05\/1973$/.test(t)), texts.join(" | "));
     assert.ok(!texts.some((t) => /^Mean: \d+\.\d+$/.test(t)), texts.join(" | "));
     await shot(page, phone, "locale-fr-variables");
