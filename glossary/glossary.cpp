@@ -19,8 +19,8 @@ const std::vector<GlossaryEntry>& Glossary::dictTerms() {
       {"mean", "Mean", "Arithmetic mean, the sum of the variable divided by the number of observations"},
       {"meanCI", "95% CI of Mean",
        "The range that holds the true mean of the population with 95% confidence. It is the mean plus or "
-       "minus a value from the t distribution times the standard error, the standard deviation divided by "
-       "the square root of the number of observations."},
+       "minus about two standard errors (the standard deviation divided by the square root of the number of "
+       "observations), a little more for small samples."},
       {"median", "Median", "The middle value of your variable"},
       {"rms", "Root Mean Square",
        "The square root of the mean of the squared values. It measures the typical size of the values, "

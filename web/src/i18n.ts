@@ -117,6 +117,7 @@ const english: Table = Object.fromEntries(
     "Import",
     "Point-and-click data analysis",
     "%u of %u variables",
+    "%u of %u variable",
     // Glossary
     "Glossary of Terms",
     "Search help terms",
@@ -145,6 +146,16 @@ function numberText(n: number): string {
     return new Intl.NumberFormat(lang).format(n);
   } catch {
     return String(n);
+  }
+}
+
+// True when the page's language words the count n in the singular ("1 variable").
+export function isSingular(n: number): boolean {
+  const lang = typeof document === "undefined" ? undefined : document.documentElement.lang || undefined;
+  try {
+    return new Intl.PluralRules(lang).select(n) === "one";
+  } catch {
+    return n === 1;
   }
 }
 

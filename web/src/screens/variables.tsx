@@ -4,7 +4,7 @@ import { useEffect, useRef, useState } from "preact/hooks";
 import { api, followJob, type Status } from "../api";
 import type { Shell } from "../app";
 import { PlusIcon, SearchIcon, TrashIcon } from "../components/icons";
-import { t } from "../i18n";
+import { isSingular, t } from "../i18n";
 import { NoWorkspace } from "./browse";
 
 export interface CardLine {
@@ -241,7 +241,7 @@ export function VariablesScreen({ shell }: { shell: Shell }) {
               onInput={(e) => setSearch((e.currentTarget as HTMLInputElement).value)}
             />
           </div>
-          <p class="list-count">{t("%u of %u variables", answer!.cards.length, answer!.total)}</p>
+          <p class="list-count">{t(isSingular(answer!.total) ? "%u of %u variable" : "%u of %u variables", answer!.cards.length, answer!.total)}</p>
           {answer!.cards.length === 0 && (
             <p class="empty-row">{answer!.total ? t("No variables match the search.") : t("This workspace has no variables.")}</p>
           )}
