@@ -159,6 +159,7 @@ ServerImpl::ServerImpl(Model& sharedModel, ServerOptions opts)
   });
   routeCore();
   routeDocuments();
+  routeBrowse();
   routeGlossary();
   http.Get(".*", [this](const httplib::Request& req, httplib::Response& res) { serveStatic(req, res); });
 }

@@ -123,6 +123,16 @@ const english: Table = Object.fromEntries(
     "Search help terms",
     "Back",
     "Statistical terms explained",
+    // Browse filters and editing
+    "Apply",
+    "Clear",
+    "Operator",
+    "Suggestions",
+    "Choose levels...",
+    "Filter %@",
+    "Variable name",
+    "Add Row",
+    "Processing Changed Variables",
   ].map((s) => [s, s]),
 );
 
