@@ -14,8 +14,10 @@
 #include "analyses/filters.h"
 #include "browse/edit_session.h"
 #include "browse/grid_window.h"
+#include "engine/number_format.h"
 #include "engine/translate.h"
 #include "engine/workspace_data.h"
+#include "server/request_locale.h"
 #include "server/server_impl.h"
 
 namespace tabulix::server {
@@ -326,7 +328,8 @@ void ServerImpl::routeBrowse() {
       state->sessions.erase(id);
       worker = backgroundModelOn(m);
     });
-    auto job = jobs.start("edit", [this, state, worker, changed, generation](Job& job) {
+    auto job = jobs.start("edit", [this, state, worker, changed, generation, locale = requestLocale(req)](Job& job) {
+      LocaleScope localeScope(locale);  // its status block speaks the page's language
       nlohmann::json names = nlohmann::json::array();
       for (const ColumnStatistics& r :
            statisticsForColumns(*worker, changed, [&](const std::string&) { return !job.cancelled(); })) {
