@@ -15,7 +15,8 @@ RegisterCommand glossaryCommand{
        };
        auto o = std::make_shared<Opts>();
        app.add_option("KEY", o->key, "Only this term (e.g. skew)");
-       app.add_option("--search", o->search, "Only terms whose title contains this text (case and accents ignored)");
+       app.add_option("--search", o->search,
+                      "Only terms whose title contains this text (case and accents ignored)");
        return [o]() {
          std::vector<std::string> keys = Glossary::allTerms();
          if (!o->key.empty()) {

@@ -138,8 +138,9 @@ std::string Model::statusLine(bool tablet) {
                 {s, f, std::to_string(cols), std::to_string(rows)});
   // "1 Variable": the singular wording where the locale's plural rules call for it.
   bool oneColumn = pluralIsOne(double(cols)), oneRow = pluralIsOne(double(rows));
-  const char* format = oneColumn ? (oneRow ? "%@, %u Variable, %u Observation" : "%@, %u Variable, %u Observations")
-                                 : (oneRow ? "%@, %u Variables, %u Observation" : "%@, %u Variables, %u Observations");
+  const char* format =
+      oneColumn ? (oneRow ? "%@, %u Variable, %u Observation" : "%@, %u Variable, %u Observations")
+                : (oneRow ? "%@, %u Variables, %u Observation" : "%@, %u Variables, %u Observations");
   return fill(tr(format), {s, std::to_string(cols), std::to_string(rows)});
 }
 

@@ -12,9 +12,9 @@
 #include <cctype>
 #include <cmath>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <mutex>
-#include <map>
 #include <optional>
 #include <set>
 
@@ -81,7 +81,8 @@ std::map<const std::string*, std::shared_ptr<const NumberFormatters>> g_formatte
 
 icu::Locale icuLocale(const std::string& name) { return icu::Locale::createCanonical(name.c_str()); }
 
-std::shared_ptr<const NumberFormatters> buildNumberFormatters(uint64_t generation, const std::string* locale) {
+std::shared_ptr<const NumberFormatters> buildNumberFormatters(uint64_t generation,
+                                                              const std::string* locale) {
   auto f = std::make_shared<NumberFormatters>();
   f->generation = generation;
   f->locale = locale;

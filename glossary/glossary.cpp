@@ -31,7 +31,8 @@ const std::vector<GlossaryEntry>& Glossary::dictTerms() {
       {"pc25", "1st Quartile",
        "The value below which one quarter (25%) of the observations fall, also called the 25th percentile"},
       {"pc75", "3rd Quartile",
-       "The value below which three quarters (75%) of the observations fall, also called the 75th percentile"},
+       "The value below which three quarters (75%) of the observations fall, also called the 75th "
+       "percentile"},
       {"maximum", "Maximum", "The largest value of your variable"},
       {"range", "Range", "The largest value in the set minus the smallest value in the set"},
       {"midrange", "Mid-Range", "The arithmetic mean of the maximum and minimum values"},
@@ -134,7 +135,8 @@ std::optional<std::string> Glossary::titleForTerm(std::string_view key) { return
 
 std::optional<std::string> Glossary::textForTerm(std::string_view key) { return attribute("text", key); }
 
-std::vector<std::string> Glossary::subsetOfTerms(const std::vector<std::string>& keys, std::string_view search) {
+std::vector<std::string> Glossary::subsetOfTerms(const std::vector<std::string>& keys,
+                                                 std::string_view search) {
   std::string folded = foldForSearch(search);
   std::vector<std::string> kept;
   for (const auto& key : keys) {
@@ -146,9 +148,9 @@ std::vector<std::string> Glossary::subsetOfTerms(const std::vector<std::string>&
 
 const std::vector<std::string>& Glossary::variableDetailTerms() {
   static const std::vector<std::string> keys = {
-      "observations", "levels",   "mean", "meanCI",     "median", "rms",  "mode",  "sum",
-      "minimum",      "pc25",     "pc75", "maximum",    "range",  "midrange", "variance", "varianceCI",
-      "sd",           "sdCI",     "mad",  "coeffvar",   "skew",   "kurtosis", "qqplot"};
+      "observations", "levels", "mean", "meanCI",   "median", "rms",      "mode",     "sum",
+      "minimum",      "pc25",   "pc75", "maximum",  "range",  "midrange", "variance", "varianceCI",
+      "sd",           "sdCI",   "mad",  "coeffvar", "skew",   "kurtosis", "qqplot"};
   return keys;
 }
 
@@ -180,7 +182,8 @@ std::string mapImageReferences(std::string_view text) {
     name.erase(0, name.find_first_not_of(" \t"));
     name.erase(name.find_last_not_of(" \t") + 1);
     const auto& images = glossaryImages();
-    auto img = std::find_if(images.begin(), images.end(), [&](const GlossaryImage& i) { return i.name == name; });
+    auto img =
+        std::find_if(images.begin(), images.end(), [&](const GlossaryImage& i) { return i.name == name; });
     if (img != images.end())
       out += "![" + alt + "](" + img->url + ")";
     else
@@ -195,8 +198,8 @@ std::string mapImageReferences(std::string_view text) {
 
 std::string renderGlossaryText(std::string_view text) {
   std::string md = mapImageReferences(text);
-  std::unique_ptr<char, decltype(&std::free)> html(cmark_markdown_to_html(md.data(), md.size(), CMARK_OPT_SAFE),
-                                                    &std::free);
+  std::unique_ptr<char, decltype(&std::free)> html(
+      cmark_markdown_to_html(md.data(), md.size(), CMARK_OPT_SAFE), &std::free);
   return html ? std::string(html.get()) : std::string();
 }
 

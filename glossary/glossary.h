@@ -30,7 +30,8 @@ class Glossary {
   static std::optional<std::string> textForTerm(std::string_view key);
   // The keys of `keys` whose translated title contains `search`, ignoring case
   // and diacritics, in the order of `keys`; unknown keys never match.
-  static std::vector<std::string> subsetOfTerms(const std::vector<std::string>& keys, std::string_view search);
+  static std::vector<std::string> subsetOfTerms(const std::vector<std::string>& keys,
+                                                std::string_view search);
   // The keys the variable detail screen lists, in its order.
   static const std::vector<std::string>& variableDetailTerms();
 };

@@ -328,7 +328,8 @@ void ServerImpl::routeBrowse() {
       state->sessions.erase(id);
       worker = backgroundModelOn(m);
     });
-    auto job = jobs.start("edit", [this, state, worker, changed, generation, locale = requestLocale(req)](Job& job) {
+    auto locale = requestLocale(req);
+    auto job = jobs.start("edit", [this, state, worker, changed, generation, locale](Job& job) {
       LocaleScope localeScope(locale);  // its status block speaks the page's language
       nlohmann::json names = nlohmann::json::array();
       for (const ColumnStatistics& r :

@@ -256,7 +256,8 @@ void ServerImpl::routeDocuments() {
       DeleteResult r = deleteDocument(m, file);
       if (r == DeleteResult::RefusedOpenWorkspace)
         throw alertError(409, "open",
-                         {tr("Confirm Delete"), tr("Cannot delete open workspace:") + " " + file.filename().string(),
+                         {tr("Confirm Delete"),
+                          tr("Cannot delete open workspace:") + " " + file.filename().string(),
                           {tr("Cancel")}});
       return nlohmann::json{{"deleted", r == DeleteResult::Deleted}, {"status", statusJson(m)}};
     });

@@ -43,7 +43,8 @@ void ServerImpl::routeGlossary() {
     auto title = Glossary::titleForTerm(key);
     auto text = Glossary::textForTerm(key);
     if (!title || !text) throw ApiError(404, {{"error", "no such term"}, {"message", tr("No such term.")}});
-    return nlohmann::json{{"key", key}, {"title", *title}, {"text", *text}, {"html", renderGlossaryText(*text)}};
+    return nlohmann::json{
+        {"key", key}, {"title", *title}, {"text", *text}, {"html", renderGlossaryText(*text)}};
   });
 }
 

@@ -42,7 +42,8 @@ TEST(Glossary, TermsKeysAndTitlesInOrder) {
 
 TEST(Glossary, AttributesOfKnownAndUnknownKeys) {
   EXPECT_EQ(Glossary::titleForTerm("coeffvar"), "Coeff. Variation");
-  EXPECT_EQ(Glossary::textForTerm("coeffvar"), "Calculated as the ratio of the standard deviation to the mean");
+  EXPECT_EQ(Glossary::textForTerm("coeffvar"),
+            "Calculated as the ratio of the standard deviation to the mean");
   EXPECT_EQ(Glossary::attribute("title", "adjustedR2"), "Adjusted-R²");
   EXPECT_FALSE(Glossary::attribute("title", "Mean").has_value());  // keys are case-sensitive
   EXPECT_FALSE(Glossary::titleForTerm("nosuchterm").has_value());
@@ -56,7 +57,8 @@ TEST(Glossary, SearchIgnoresCaseAndDiacriticsAndKeepsTheListOrder) {
   EXPECT_EQ(titles(Glossary::subsetOfTerms(all, "quart")), quartiles);
   EXPECT_EQ(titles(Glossary::subsetOfTerms(all, "QUART")), quartiles);
   EXPECT_EQ(titles(Glossary::subsetOfTerms(all, "quärt")), quartiles);
-  EXPECT_EQ(titles(Glossary::subsetOfTerms(all, "ＱＵＡＲＴ")).size(), 0u);  // full-width letters are other letters
+  EXPECT_EQ(titles(Glossary::subsetOfTerms(all, "ＱＵＡＲＴ")).size(),
+            0u);  // full-width letters are other letters
   EXPECT_EQ(titles(Glossary::subsetOfTerms(Glossary::variableDetailTerms(), "mean")),
             (std::vector<std::string>{"Mean", "95% CI of Mean", "Root Mean Square", "Mean Abs Dev"}));
   // Titles with symbols are found by them.
@@ -72,7 +74,8 @@ TEST(Glossary, SearchIgnoresCaseAndDiacriticsAndKeepsTheListOrder) {
 }
 
 TEST(Glossary, RendersTextsAsSafeHtmlWithTheApplicationsImages) {
-  EXPECT_EQ(renderGlossaryText("The middle value of your variable"), "<p>The middle value of your variable</p>\n");
+  EXPECT_EQ(renderGlossaryText("The middle value of your variable"),
+            "<p>The middle value of your variable</p>\n");
   EXPECT_EQ(renderGlossaryText("Values < 0 & *more*"), "<p>Values &lt; 0 &amp; <em>more</em></p>\n");
   EXPECT_EQ(renderGlossaryText("See ![a QQ plot](qqplot) here"),
             "<p>See <img src=\"/glossary/qqplot.svg\" alt=\"a QQ plot\" /> here</p>\n");

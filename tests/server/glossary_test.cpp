@@ -17,7 +17,8 @@ TEST_F(GlossaryApi, ListsTheGivenTermsAndSearchesTheirTitles) {
   ASSERT_EQ(all["terms"].size(), 36u);
   EXPECT_EQ(all["terms"][29], json({{"key", "r2"}, {"title", "R²"}}));
   // The given keys in their order; unknown ones left out.
-  EXPECT_EQ(keysOf(getJson("/api/glossary?keys=skew,nosuch,mean")), (std::vector<std::string>{"skew", "mean"}));
+  EXPECT_EQ(keysOf(getJson("/api/glossary?keys=skew,nosuch,mean")),
+            (std::vector<std::string>{"skew", "mean"}));
   // An empty list lists nothing, searched or not.
   EXPECT_TRUE(getJson("/api/glossary?keys=")["terms"].empty());
   EXPECT_TRUE(getJson("/api/glossary?keys=&search=mean")["terms"].empty());

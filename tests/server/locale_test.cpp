@@ -27,7 +27,7 @@ TEST(AcceptLanguage, TakesTheFirstUsableLanguageByWeight) {
   EXPECT_EQ(localeFromAcceptLanguage("en;q=0.5, de-DE;q=0.9"), "de_DE");
   EXPECT_EQ(localeFromAcceptLanguage("xx-YY, *;q=0.5, it;q=0.1"), "it");
   EXPECT_EQ(localeFromAcceptLanguage("de;q=0, nl;q=0.3"), "nl");  // q=0: not acceptable
-  EXPECT_EQ(localeFromAcceptLanguage("de;q=abc, es"), "es");       // a malformed weight counts as 0
+  EXPECT_EQ(localeFromAcceptLanguage("de;q=abc, es"), "es");      // a malformed weight counts as 0
   EXPECT_FALSE(localeFromAcceptLanguage("").has_value());
   EXPECT_FALSE(localeFromAcceptLanguage("*").has_value());
   EXPECT_FALSE(localeFromAcceptLanguage(",,;;==").has_value());
