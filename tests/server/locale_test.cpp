@@ -50,6 +50,12 @@ TEST_F(Locale, NumbersFollowEachRequestsLanguage) {
   EXPECT_EQ(getIn("/api/status", "tlh, xx")["locale"], "en-US");
 }
 
+TEST_F(Locale, ImportsDefaultToTheBrowsersDecimalSeparator) {
+  EXPECT_EQ(getIn("/api/documents", "de-DE, en;q=0.5")["decimalSeparator"], ",");
+  EXPECT_EQ(getIn("/api/documents", "en-GB")["decimalSeparator"], ".");
+  EXPECT_EQ(getJson("/api/documents")["decimalSeparator"], ".");
+}
+
 TEST_F(Locale, StatusLineCountsInTheSingular) {
   writeWorkspace(docs / "one.tbx", {"a"}, {{"1"}});
   openWorkspace("one.tbx");
