@@ -1,9 +1,12 @@
 // The glossary in headless Chromium: from About, list every term, search
 // them (case and accents ignored), read a term's page and come back; a
-// term's page opened directly by its address, as a figure label opens it.
+// term's page opened directly by its address; a summary label of a
+// variable's card opens its term.
 import assert from "node:assert/strict";
+import { spawnSync } from "node:child_process";
+import { join } from "node:path";
 import { after, before, describe, it } from "node:test";
-import { assertNoHorizontalScroll, shot, startBrowser, startServer, viewports } from "./harness.mjs";
+import { assertNoHorizontalScroll, binary, shot, startBrowser, startServer, viewports } from "./harness.mjs";
 
 const sheet = (page) => page.getByRole("dialog");
 const rowTitles = (page) => sheet(page).locator("[data-testid=glossary-terms] .row-text").allTextContents();
@@ -97,6 +100,28 @@ for (const viewport of viewports) {
       // The address returns to its tab, which stays on screen.
       assert.match(page.url(), /#\/variables$/);
       await page.getByRole("heading", { name: "Variables", exact: true }).waitFor();
+    });
+
+    it("opens a figure's term from its label on a variable's card", async () => {
+      const made = spawnSync(binary, ["example", join(server.documents, "example.tbx")], { encoding: "utf8" });
+      assert.equal(made.status, 0, made.stderr);
+      const help = page.waitForResponse((r) => r.url().includes("/api/help/import"));
+      await page.goto(`${server.url}#/workspaces`);
+      if ((await (await help).json()).show) await page.getByRole("alertdialog").getByRole("button", { name: "OK" }).click();
+      await page.locator("[data-testid=workspace-list] button.row[data-name='example.tbx']").click();
+      await page.locator("nav.tabbar").getByRole("button", { name: "Variables" }).click();
+      const ozone = page.locator("[data-testid=variable-card]").filter({ hasText: "Ozone" });
+      await ozone.locator(".term-label[data-term=mean]").click();
+      await sheet(page).getByRole("heading", { name: "Mean" }).waitFor();
+      assert.equal(
+        (await sheet(page).getByTestId("term-text").textContent()).trim(),
+        "Arithmetic mean, the sum of the variable divided by the number of observations",
+      );
+      await shot(page, viewport, "glossary-from-card");
+      await sheet(page).getByRole("button", { name: "Done" }).click();
+      await sheet(page).waitFor({ state: "detached" });
+      // The line still reads as one figure.
+      assert.match(await ozone.locator(".card-line").filter({ hasText: "Mean" }).textContent(), /^Mean: 42\.1\d*$/);
     });
   });
 }

@@ -119,6 +119,12 @@ const english: Table = Object.fromEntries(
     "%u of %u variables",
     "%u of %u variable",
     // Glossary
+    "Observations",
+    "Unique Values",
+    "Min",
+    "Max",
+    "Median",
+    "Mean",
     "Glossary of Terms",
     "Search help terms",
     "Back",

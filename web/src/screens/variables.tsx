@@ -3,6 +3,7 @@
 import { useEffect, useRef, useState } from "preact/hooks";
 import { api, followJob, type Status } from "../api";
 import type { Shell } from "../app";
+import { TermLabel } from "../components/glossary";
 import { PlusIcon, SearchIcon, TrashIcon } from "../components/icons";
 import { isSingular, t } from "../i18n";
 import { NoWorkspace } from "./browse";
@@ -30,6 +31,30 @@ interface VariablesAnswer {
   cards: Card[];
   total: number;
   canAdd: boolean;
+}
+
+// The glossary terms of the summary figures a card shows, by their label.
+const cardTerms: [string, string][] = [
+  ["Observations", "observations"],
+  ["Unique Values", "levels"],
+  ["Min", "minimum"],
+  ["Max", "maximum"],
+  ["Median", "median"],
+  ["Mean", "mean"],
+];
+
+// "Mean: 42.13" with its label opening the term's page in the glossary.
+function SummaryLine({ text }: { text: string }) {
+  const colon = text.indexOf(": ");
+  const label = colon > 0 ? text.slice(0, colon) : "";
+  const term = cardTerms.find(([english]) => t(english) === label)?.[1];
+  if (!term) return <>{text}</>;
+  return (
+    <>
+      <TermLabel term={term}>{label}</TermLabel>
+      {text.slice(colon)}
+    </>
+  );
 }
 
 const typeClass: Record<number, string> = { 1: "categorical", 2: "binary", 3: "numeric", 4: "datetime" };
@@ -80,7 +105,7 @@ function CardView({
               <span class="freq-percent">{l.percent}</span>
             </p>
           ) : (
-            <p class={`card-line ${l.text ? "" : "blank"}`}>{l.text || "\u00a0"}</p>
+            <p class={`card-line ${l.text ? "" : "blank"}`}>{l.text ? <SummaryLine text={l.text} /> : "\u00a0"}</p>
           ),
         )}
       </div>
