@@ -109,6 +109,8 @@ for (const viewport of viewports) {
       await page.goto(`${server.url}#/workspaces`);
       if ((await (await help).json()).show) await page.getByRole("alertdialog").getByRole("button", { name: "OK" }).click();
       await page.locator("[data-testid=workspace-list] button.row[data-name='example.tbx']").click();
+    // Opening ends on Browse; going on before would be undone by that switch.
+    await page.getByRole("heading", { name: "Browse", exact: true }).waitFor();
       await page.locator("nav.tabbar").getByRole("button", { name: "Variables" }).click();
       const ozone = page.locator("[data-testid=variable-card]").filter({ hasText: "Ozone" });
       await ozone.locator(".term-label[data-term=mean]").click();

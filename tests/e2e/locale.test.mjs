@@ -45,6 +45,8 @@ describe("Numbers and dates in the browser's language", () => {
       await page.getByRole("alertdialog").getByRole("button", { name: "OK" }).click();
     }
     await page.locator("[data-testid=workspace-list] button.row[data-name='example.tbx']").click();
+    // Opening ends on Browse; going on before would be undone by that switch.
+    await page.getByRole("heading", { name: "Browse", exact: true }).waitFor();
     await until(async () => (await page.locator("html").getAttribute("lang")) === "fr-FR", "<html lang=fr-FR>");
     await page.locator("nav.tabbar").getByRole("button", { name: "Variables" }).click();
     const lines = page.locator("[data-testid=variable-card] .card-line");
