@@ -40,8 +40,8 @@ const std::vector<GlossaryEntry>& Glossary::dictTerms() {
        "How spread out the values are: the sum of the squared differences from the mean, divided by the "
        "number of observations minus one. It is in squared units of the variable."},
       {"varianceCI", "95% CI of Variance",
-       "The range that holds the true variance of the population with 95% confidence. It comes from the "
-       "chi-square distribution and is only reliable when the values are roughly normally distributed."},
+       "The range that holds the true variance of the population with 95% confidence. It is only reliable "
+       "when the values roughly follow a normal (bell-shaped) distribution."},
       {"sd", "Standard Deviation",
        "The square root of the variance. It measures how far values typically lie from the mean, in the "
        "units of the variable."},
@@ -53,12 +53,12 @@ const std::vector<GlossaryEntry>& Glossary::dictTerms() {
        "or below it"},
       {"coeffvar", "Coeff. Variation", "Calculated as the ratio of the standard deviation to the mean"},
       {"skew", "Skew",
-       "A measure of how lopsided the distribution is. Zero means symmetric; a positive skew means a longer "
-       "tail of large values, a negative skew a longer tail of small values."},
+       "A measure of how lopsided the distribution is. A symmetric distribution has a skew of zero; a "
+       "positive skew means a longer tail of large values, a negative skew a longer tail of small values."},
       {"kurtosis", "Excess Kurtosis",
-       "A measure of how heavy the tails of the distribution are compared with a normal distribution, whose "
-       "excess kurtosis is zero. Positive values mean more extreme values than a normal distribution would "
-       "give, negative values fewer."},
+       "A measure of how heavy the tails of the distribution are compared with a normal (bell-shaped) "
+       "distribution, whose excess kurtosis is zero. Positive values mean more extreme values than a "
+       "normal distribution would give, negative values fewer."},
       {"qqplot", "QQ Plot",
        "Quantile-quantile plot: the sorted values plotted against the values a normal distribution would "
        "give at the same ranks. When the points lie close to the straight line, the variable is roughly "
@@ -67,9 +67,10 @@ const std::vector<GlossaryEntry>& Glossary::dictTerms() {
       {"indepvar", "Independent Variable",
        "A variable used to explain or predict the dependent variable, also called a predictor."},
       {"coefficient", "Coefficient",
-       "The estimated effect of an independent variable: how much the prediction changes when that variable "
-       "goes up by one unit and the others stay the same. In logistic regression it is the change in the log "
-       "of the odds of the outcome."},
+       "The estimated effect of an independent variable: how much the prediction changes when that "
+       "variable goes up by one unit and the others stay the same. In logistic regression it is the change "
+       "in the log of the odds of the outcome (its probability divided by the probability of the other "
+       "value)."},
       {"residuals", "Residuals", "Differences between predicted and actual values."},
       {"linearreg", "Linear Regression",
        "A model that predicts a numeric dependent variable as a constant plus each independent variable "
@@ -97,9 +98,10 @@ const std::vector<GlossaryEntry>& Glossary::dictTerms() {
        "the model divided by that of a model with only a constant. 0 means no better than the constant "
        "alone; higher is better."},
       {"AUC", "AUC",
-       "Area under the ROC curve: the chance that the model gives a randomly chosen observation with the "
-       "outcome a higher predicted probability than one without it. 1 means perfect separation, 0.5 no "
-       "better than tossing a coin."},
+       "Area under the ROC curve, which plots the share of outcomes the model catches against its share of "
+       "false alarms at every cut-off. It is the chance that the model gives a randomly chosen observation "
+       "with the outcome a higher predicted probability than one without it: 1 is perfect, 0.5 no better "
+       "than tossing a coin."},
       {"AIC", "AIC",
        "Akaike information criteria. A modification of the log likelihood that penalizes for having more "
        "independent variables."},
