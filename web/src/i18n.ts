@@ -139,6 +139,22 @@ const english: Table = Object.fromEntries(
     "Variable name",
     "Add Row",
     "Processing Changed Variables",
+    // Derived-variable editor
+    "New Variable",
+    "New variable from %@",
+    "Name of the new variable:",
+    "Choose variable x...",
+    "Choose variable y...",
+    "Constant",
+    "Transformation",
+    "Creating variable...",
+    "Variable not created",
+    "This workspace has no Numeric variables.",
+    "Please provide a name for the new variable",
+    "Another variable already exists with the name %@",
+    "Please select a variable to transform",
+    "Make constant non-zero for division",
+    "Please enter a numerical constant",
   ].map((s) => [s, s]),
 );
 
