@@ -125,9 +125,10 @@ void ServerImpl::routeDocuments() {
     nlohmann::json body = bodyJson(req);
     fs::path file = documentPath(body.value("name", std::string()));
     std::error_code ec;
+    // An import claims its file before it creates it: being imported comes first.
+    if (isClaimed(file)) throw ApiError(409, {{"error", "the workspace is being imported"}});
     if (lowerExtension(file) != "tbx" || !fs::is_regular_file(file, ec))
       throw ApiError(404, {{"error", "no such workspace"}});
-    if (isClaimed(file)) throw ApiError(409, {{"error", "the workspace is being imported"}});
     return shared.run([&](Model& m) {
       fs::path moved = moveFromInbox(file, documents);
       m.openStore(moved);
@@ -248,10 +249,10 @@ void ServerImpl::routeDocuments() {
     fs::path file = documentPath(req.get_param_value("name"));
     std::error_code ec;
     std::string ext = lowerExtension(file);
+    if (isClaimed(file)) throw ApiError(409, {{"error", "the workspace is being imported"}});
     if (file.parent_path() != documents || (ext != "tbx" && !isDataFile(file)) ||
         !fs::is_regular_file(file, ec))
       throw ApiError(404, {{"error", "no such document"}});
-    if (isClaimed(file)) throw ApiError(409, {{"error", "the workspace is being imported"}});
     return shared.run([&](Model& m) {
       DeleteResult r = deleteDocument(m, file);
       if (r == DeleteResult::RefusedOpenWorkspace)
