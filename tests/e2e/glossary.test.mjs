@@ -113,6 +113,8 @@ for (const viewport of viewports) {
     await page.getByRole("heading", { name: "Browse", exact: true }).waitFor();
       await page.locator("nav.tabbar").getByRole("button", { name: "Variables" }).click();
       const ozone = page.locator("[data-testid=variable-card]").filter({ hasText: "Ozone" });
+      await ozone.locator(".term-label[data-term=mean]").waitFor();
+      await shot(page, viewport, "glossary-card-labels");
       await ozone.locator(".term-label[data-term=mean]").click();
       await sheet(page).getByRole("heading", { name: "Mean" }).waitFor();
       assert.equal(
