@@ -190,7 +190,7 @@ void ServerImpl::routeBrowse() {
       type = t >= 1 && t <= 4 ? static_cast<VariableType>(t) : static_cast<VariableType>(0);
       nlohmann::json ops = nlohmann::json::array();
       for (uint64_t op : operatorsForType(type))
-        ops.push_back({{"op", op}, {"text", stringForOperatorType(op)}});
+        ops.push_back({{"op", op}, {"text", stringForOperatorType(static_cast<unsigned>(op))}});
       out = {{"name", c->name.value_or("")},
              {"type", t},
              {"operators", ops},

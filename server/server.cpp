@@ -160,6 +160,7 @@ ServerImpl::ServerImpl(Model& sharedModel, ServerOptions opts)
   routeCore();
   routeDocuments();
   routeBrowse();
+  routeAnalyze();
   routeDerive();
   routeGlossary();
   http.Get(".*", [this](const httplib::Request& req, httplib::Response& res) { serveStatic(req, res); });
