@@ -8,7 +8,8 @@ import { join } from "node:path";
 import { after, before, describe, it } from "node:test";
 import { assertNoHorizontalScroll, binary, shot, startBrowser, startServer, viewports } from "./harness.mjs";
 
-const sheet = (page) => page.getByRole("dialog");
+// The glossary's own dialog (a result screen under it is a dialog too).
+const sheet = (page) => page.locator("[role=dialog].glossary");
 const rowTitles = (page) => sheet(page).locator("[data-testid=glossary-terms] .row-text").allTextContents();
 
 async function until(check, what, timeout = 15000) {
@@ -126,6 +127,32 @@ for (const viewport of viewports) {
       await sheet(page).waitFor({ state: "detached" });
       // The line still reads as one figure.
       assert.match(await ozone.locator(".card-line").filter({ hasText: "Mean" }).textContent(), /^Mean: 42\.1\d*$/);
+    });
+
+    it("opens Skew from the variable detail, and the detail's 23 terms", async () => {
+      // The example is open from the test before.
+      await page.getByRole("button", { name: "Open detail of Ozone" }).click();
+      const detail = page.locator("[data-testid=detail]");
+      await detail.locator(".figure[data-term=skew] .term-link").click();
+      await sheet(page).getByRole("heading", { name: "Skew" }).waitFor();
+      assert.match(await sheet(page).getByTestId("term-text").textContent(), /^A measure of how lopsided the distribution is\./);
+      await shot(page, viewport, "glossary-from-detail");
+      // Back: the detail's terms, in its order.
+      await sheet(page).getByRole("button", { name: "Back" }).click();
+      await until(async () => (await rowTitles(page)).length === 23, "the detail's 23 terms");
+      const titles = await rowTitles(page);
+      assert.deepEqual(titles.slice(0, 3), ["Observations", "Unique Values", "Mean"]);
+      assert.deepEqual(titles.slice(-3), ["Skew", "Excess Kurtosis", "QQ Plot"]);
+      await sheet(page).getByPlaceholder("Search help terms").fill("mean");
+      await expectTitles(page, ["Mean", "95% CI of Mean", "Root Mean Square", "Mean Abs Dev"], "mean among the detail's terms");
+      await sheet(page).getByRole("button", { name: "Done" }).click();
+      await sheet(page).waitFor({ state: "detached" });
+      // The detail's own glossary action lists the same terms.
+      await page.locator(".overlay-screen").getByRole("button", { name: "Glossary of Terms" }).click();
+      await until(async () => (await rowTitles(page)).length === 23, "the detail's 23 terms from its glossary action");
+      await sheet(page).getByRole("button", { name: "Done" }).click();
+      await sheet(page).waitFor({ state: "detached" });
+      await detail.waitFor();
     });
   });
 }
