@@ -10,6 +10,8 @@ const std::map<std::string, AnalysisKind>& analysisKinds() {
       {"correlation", {"correlation", 3, runCorrelation}},
       {"linear", {"linear", 4, runLinearRegression}},
       {"logistic", {"logistic", 4, runLogisticRegression}},
+      {"means", {"means", 5, runHypothesisTestOfMeans}},
+      {"proportions", {"proportions", 5, runHypothesisTestOfProportions}},
   };
   return kinds;
 }

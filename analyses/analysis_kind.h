@@ -57,5 +57,7 @@ AnalysisOutput runVariableDetail(Model& model, const AnalysisRequest& request);
 AnalysisOutput runCorrelation(Model& model, const AnalysisRequest& request);
 AnalysisOutput runLinearRegression(Model& model, const AnalysisRequest& request);
 AnalysisOutput runLogisticRegression(Model& model, const AnalysisRequest& request);
+AnalysisOutput runHypothesisTestOfMeans(Model& model, const AnalysisRequest& request);
+AnalysisOutput runHypothesisTestOfProportions(Model& model, const AnalysisRequest& request);
 
 }  // namespace tabulix
