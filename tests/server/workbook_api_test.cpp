@@ -32,7 +32,7 @@ TEST_F(WorkbookApi, SheetsImportAndRefusals) {
                           {{"mode", "import"}, {"name", "book"}, {"file", "Inbox/book.xlsx"}, {"sheet", 0}});
   json job = waitForJob(started["job"]);
   EXPECT_EQ(job["result"]["code"], -1);
-  EXPECT_EQ(job["result"]["statusBlock"]["statusLine"], "book.tbx, 1 Variables, 1 Observations");
+  EXPECT_EQ(job["result"]["statusBlock"]["statusLine"], "book.tbx, 1 Variable, 1 Observation");
   json v = getJson("/api/variables");
   EXPECT_EQ(v["cards"][0]["typeLine"], "Type: Date / Time");
 
