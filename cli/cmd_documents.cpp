@@ -1,13 +1,14 @@
 // `tabulix import`, `new`, `example` and `documents`: making workspaces.
 #include <unistd.h>
 
+#include <algorithm>
 #include <iostream>
-
 #include <nlohmann/json.hpp>
 
 #include "cli/commands.h"
 #include "import/documents.h"
 #include "import/file_importer.h"
+#include "import/workbook_error.h"
 
 namespace tabulix::cli {
 namespace {
@@ -38,13 +39,20 @@ std::function<void(const std::string&)> progressReporter() {
 }
 
 RegisterCommand importCommand{
-    {"import", "Import a delimited text file into a new workspace", [](CLI::App& app) {
+    {"import", "Import a delimited text file or a workbook into a new workspace", [](CLI::App& app) {
        struct Opts {
-         std::string file, out, delimiter, decimal = ".";
+         std::string file, out, delimiter, decimal = ".", sheet;
+         int sheetIndex = -1;
          bool noHeader = false;
        };
        auto o = std::make_shared<Opts>();
-       app.add_option("FILE", o->file, "Data file (.csv, .txt, …)")->required();
+       app.add_option("FILE", o->file, "Data file (.csv, .txt, …, .xlsx, .xls)")->required();
+       auto* byName =
+           app.add_option("--sheet", o->sheet, "Workbook sheet to import, by name (default: the first)");
+       app.add_option("--sheet-index", o->sheetIndex,
+                      "Workbook sheet to import, by position in `tabulix sheets` (from 0)")
+           ->check(CLI::NonNegativeNumber)
+           ->excludes(byName);
        app.add_option("-o,--output", o->out, "Workspace to create (.tbx)")->required();
        app.add_flag("--no-header", o->noHeader, "The first line holds data, not names");
        app.add_option("--delimiter", o->delimiter, "comma, tab, space, semicolon or a character");
@@ -62,8 +70,45 @@ RegisterCommand importCommand{
          opts.delimiter = o->delimiter.empty() ? delimiterForIndex(defaultDelimiterIndex(o->file))
                                                : parseDelimiter(o->delimiter);
          opts.decimalSeparator = o->decimal;
+         std::string ext = fs::path(o->file).extension().string();
+         bool workbook = ext == ".xlsx" || ext == ".xls";
+         if (!workbook && (!o->sheet.empty() || o->sheetIndex >= 0)) {
+           std::cerr << "tabulix import: " << o->file
+                     << ": --sheet and --sheet-index are for .xlsx and .xls workbooks\n";
+           return 2;
+         }
+         if (workbook) {
+           // Sheets are chosen by position; a name is looked up first.
+           std::vector<std::string> sheets;
+           try {
+             sheets = workbookSheets(o->file).value_or(std::vector<std::string>{});
+           } catch (const WorkbookError& e) {
+             std::cerr << "tabulix import: " << e.what() << "\n";
+             return 2;
+           }
+           opts.sheet = o->sheetIndex >= 0 ? o->sheetIndex : 0;
+           if (!o->sheet.empty()) {
+             auto it = std::find(sheets.begin(), sheets.end(), o->sheet);
+             if (it == sheets.end()) {
+               std::cerr << "tabulix import: " << o->file << " has no sheet named \"" << o->sheet
+                         << "\"; its sheets are " << nlohmann::json(sheets).dump() << "\n";
+               return 2;
+             }
+             opts.sheet = static_cast<int>(it - sheets.begin());
+           }
+           if (static_cast<size_t>(opts.sheet) >= sheets.size()) {
+             std::cerr << "tabulix import: " << o->file << " has " << sheets.size()
+                       << " sheet(s); there is no sheet " << opts.sheet << " (positions count from 0)\n";
+             return 2;
+           }
+         }
          fs::path documents = fs::absolute(opts.target).parent_path();
          ImportOutcome r = importDataFile(opts, documents, progressReporter());
+         if (!r.created) {
+           std::cerr << "tabulix import: " << r.error << "\n";
+           return 2;
+         }
+         if (workbook && !r.error.empty()) std::cerr << "tabulix import: " << r.error << "\n";
          nlohmann::json j = {{"workspace", r.workspace.string()},
                              {"code", r.code},
                              {"variables", r.variables},
@@ -72,9 +117,36 @@ RegisterCommand importCommand{
            j["title"] = r.alertTitle;
            j["message"] = r.alertMessage;
          }
+         if (workbook) j["sheet"] = opts.sheet;
          std::cout << j.dump() << "\n";
          if (!r.saved) return 1;
          return r.code == kImportReadToEnd || r.code == kImportLimitReached ? 0 : 1;
+       };
+     }}};
+
+RegisterCommand sheetsCommand{
+    {"sheets", "List the sheet names of an .xlsx or .xls workbook as JSON", [](CLI::App& app) {
+       auto file = std::make_shared<std::string>();
+       app.add_option("FILE", *file, "Workbook (.xlsx, .xls)")->required();
+       return [file]() {
+         std::error_code ec;
+         if (!fs::is_regular_file(*file, ec) || access(file->c_str(), R_OK) != 0) {
+           std::cerr << "tabulix sheets: " << *file << ": cannot read the file\n";
+           return 2;
+         }
+         try {
+           auto sheets = workbookSheets(*file);
+           if (!sheets) {
+             std::cerr << "tabulix sheets: " << *file
+                       << ": not a workbook (.xlsx or .xls); it has no sheets\n";
+             return 2;
+           }
+           std::cout << nlohmann::json(*sheets).dump() << "\n";
+           return 0;
+         } catch (const WorkbookError& e) {
+           std::cerr << "tabulix sheets: " << e.what() << "\n";
+           return 2;
+         }
        };
      }}};
 
@@ -88,37 +160,35 @@ RegisterCommand newCommand{{"new", "Create a workspace holding an empty 10 x 3 g
                               };
                             }}};
 
-RegisterCommand exampleCommand{{"example", "Copy the example workspace", [](CLI::App& app) {
-                                  auto out = std::make_shared<std::string>();
-                                  app.add_option("WORKSPACE", *out, "Where to put the copy (.tbx)")->required();
-                                  return [out]() {
-                                    if (!copyExample(*out)) {
-                                      std::cerr << "tabulix example: cannot copy " << exampleWorkspacePath()
-                                                << " to " << *out << "\n";
-                                      return 1;
-                                    }
-                                    std::cout << nlohmann::json{{"workspace", *out}}.dump() << "\n";
-                                    return 0;
-                                  };
-                                }}};
+RegisterCommand exampleCommand{
+    {"example", "Copy the example workspace", [](CLI::App& app) {
+       auto out = std::make_shared<std::string>();
+       app.add_option("WORKSPACE", *out, "Where to put the copy (.tbx)")->required();
+       return [out]() {
+         if (!copyExample(*out)) {
+           std::cerr << "tabulix example: cannot copy " << exampleWorkspacePath() << " to " << *out << "\n";
+           return 1;
+         }
+         std::cout << nlohmann::json{{"workspace", *out}}.dump() << "\n";
+         return 0;
+       };
+     }}};
 
-RegisterCommand documentsCommand{{"documents", "List the workspaces and data files of a folder", [](CLI::App& app) {
-                                    auto dir = std::make_shared<std::string>();
-                                    app.add_option("DIR", *dir, "Documents folder")->required();
-                                    return [dir]() {
-                                      std::error_code ec;
-                                      if (!fs::is_directory(*dir, ec)) {
-                                        std::cerr << "tabulix documents: " << *dir << ": not a folder\n";
-                                        return 2;
-                                      }
-                                      DocumentList l = listDocuments(*dir);
-                                      std::cout << nlohmann::json{{"workspaces", l.workspaces},
-                                                                  {"dataFiles", l.dataFiles}}
-                                                       .dump()
-                                                << "\n";
-                                      return 0;
-                                    };
-                                  }}};
+RegisterCommand documentsCommand{
+    {"documents", "List the workspaces and data files of a folder", [](CLI::App& app) {
+       auto dir = std::make_shared<std::string>();
+       app.add_option("DIR", *dir, "Documents folder")->required();
+       return [dir]() {
+         std::error_code ec;
+         if (!fs::is_directory(*dir, ec)) {
+           std::cerr << "tabulix documents: " << *dir << ": not a folder\n";
+           return 2;
+         }
+         DocumentList l = listDocuments(*dir);
+         std::cout << nlohmann::json{{"workspaces", l.workspaces}, {"dataFiles", l.dataFiles}}.dump() << "\n";
+         return 0;
+       };
+     }}};
 
 }  // namespace
 }  // namespace tabulix::cli

@@ -16,6 +16,7 @@
 #include "engine/values.h"
 #include "engine/workspace_data.h"
 #include "import/file_importer.h"
+#include "import/import_reader.h"
 
 namespace tabulix {
 
@@ -213,9 +214,11 @@ class ImportProgress : public FileImporterDelegate {
     model_.context().setDurable(true);
     save();
     code_ = error.code;
+    if (code_ != kImportReadToEnd && code_ != kImportLimitReached) error_ = error.description;
   }
 
   long code() const { return code_; }
+  const std::string& error() const { return error_; }
   bool saved() const { return saved_; }
 
  private:
@@ -233,14 +236,48 @@ class ImportProgress : public FileImporterDelegate {
   uint32_t savedChunks_ = 0;
   long code_ = 0;
   bool saved_ = true;
+  std::string error_;
 };
 
+bool isWorkbook(const fs::path& p) {
+  std::string e = lowerExtension(p);
+  return e == "xls" || e == "xlsx";
+}
+
 }  // namespace
+
+std::optional<std::vector<std::string>> workbookSheets(const fs::path& dataFile) {
+  return makeImportReader(dataFile, u',', deviceLocaleName())->sheets();
+}
 
 ImportOutcome importDataFile(const ImportOptions& options, const fs::path& documents,
                              const std::function<void(const std::string&)>& progress) {
   ImportOutcome out;
   out.workspace = options.target;
+  out.dataFile = options.dataFile;
+  if (isWorkbook(options.dataFile)) {
+    // A workbook that cannot be read at all makes no workspace: the file
+    // is checked before anything is replaced.
+    std::string refusal;
+    try {
+      auto sheets = workbookSheets(options.dataFile);
+      if (options.sheet < 0 || !sheets || static_cast<size_t>(options.sheet) >= sheets->size())
+        refusal = "The workbook " + options.dataFile.string() + " has no sheet number " +
+                  std::to_string(options.sheet + 1) + " (it has " +
+                  std::to_string(sheets ? sheets->size() : 0) + ").";
+    } catch (const WorkbookError& e) {
+      refusal = e.what();
+    }
+    if (!refusal.empty()) {
+      logLine(refusal);
+      out.code = kWorkbookUnreadable;
+      out.created = false;
+      out.error = refusal;
+      out.alertTitle = tr("Error While Importing");
+      out.alertMessage = refusal;
+      return out;
+    }
+  }
   for (const char* suffix : {"", "-shm", "-wal", "-journal"}) {
     fs::path p = options.target;
     p += suffix;
@@ -260,6 +297,7 @@ ImportOutcome importDataFile(const ImportOptions& options, const fs::path& docum
     importer.createWorkspaceFromText(out.dataFile, options.hasHeader, options.sheet, options.delimiter,
                                      options.decimalSeparator);
     out.code = delegate.code();
+    out.error = delegate.error();
     out.saved = delegate.saved();
     out.variables = static_cast<uint32_t>(countColumns(model));
     out.observations = static_cast<uint32_t>(countRows(model));
@@ -275,6 +313,8 @@ ImportOutcome importDataFile(const ImportOptions& options, const fs::path& docum
   } else if (out.code != kImportReadToEnd) {
     out.alertTitle = tr("Error While Importing");
     out.alertMessage = tr("Some rows and columns may be missing, or wrong delimiter may have been used.");
+    // A workbook's reader says what is wrong with the file.
+    if (isWorkbook(out.dataFile) && !out.error.empty()) out.alertMessage += "\n\n" + out.error;
   }
   if (progress) progress(out.status);
   return out;

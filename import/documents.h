@@ -79,15 +79,23 @@ struct ImportOutcome {
   std::string status;      // "Successfully created new workspace."
   std::string alertTitle;  // empty when there is nothing to report
   std::string alertMessage;
-  bool saved = true;  // false when the store could not save
+  bool saved = true;    // false when the store could not save
+  bool created = true;  // false when the file was refused before any workspace was made
+  std::string error;    // what the reader reported when it failed
 };
 
 // Imports a data file into a new workspace on the calling thread, with its
 // own Model and store, reporting each status text as it changes. The target
 // and its companion files are replaced. The caller's shared Model must not
-// have the target open.
+// have the target open. A workbook that cannot be opened, or has no sheet at
+// the chosen position, is refused first: the target is left as it was and
+// the outcome says `created = false` with the reason in `error`.
 ImportOutcome importDataFile(const ImportOptions& options, const std::filesystem::path& documents,
                              const std::function<void(const std::string& status)>& progress);
+
+// The sheet names of a workbook (none for delimited text); throws
+// WorkbookError when the workbook cannot be read.
+std::optional<std::vector<std::string>> workbookSheets(const std::filesystem::path& dataFile);
 
 // Why a document could not be deleted, if it could not.
 enum class DeleteResult { Deleted, RefusedOpenWorkspace, Failed };

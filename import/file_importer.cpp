@@ -7,8 +7,8 @@
 
 #include "engine/cell_access.h"
 #include "engine/log.h"
+#include "engine/number_format.h"
 #include "engine/workspace_data.h"
-#include "import/text_encoding.h"
 
 namespace tabulix {
 
@@ -17,8 +17,18 @@ std::string varName(size_t i) { return "Var" + std::to_string(i); }
 }  // namespace
 
 void FileImporter::inspectURL(const std::filesystem::path& file) {
-  // Workbooks list their sheets; delimited text has none.
-  if (delegate_) delegate_->importerDidInspectURL(*this, file, std::nullopt);
+  inspectionError_.clear();
+  std::optional<std::vector<std::string>> sheets;
+  try {
+    sheets = makeImportReader(file, u',', deviceLocaleName())->sheets();
+  } catch (const WorkbookError& e) {
+    logLine(file.extension() == ".xlsx" ? "Could not initialize XLSX parser to inspect file"
+                                        : "Could not open XLS file to inspect it");
+    logLine(e.what());
+    inspectionError_ = e.what();
+    return;
+  }
+  if (delegate_) delegate_->importerDidInspectURL(*this, file, sheets);
 }
 
 void FileImporter::createEmptyWorkspaceWithRows(uint32_t rows, uint32_t cols) {
@@ -45,73 +55,23 @@ void FileImporter::createWorkspaceFromText(const std::filesystem::path& file, bo
   importIndexSheet_ = sheet;
   model_.setMetadataValue(decimalSeparator, "decimalSeparator");
   model_.dropNumberReaders();
-  // Workbook readers plug in here by extension; everything else is text.
-  importTxt(file, delim);
+  auto reader = makeImportReader(file, delim, deviceLocaleName());
+  importWith(*reader);
 }
 
-void FileImporter::importTxt(const std::filesystem::path& file, char16_t delim) {
-  auto source = std::make_unique<FileByteSource>(file);
-  source->open();
-  if (!source->isOpen()) {
-    // A reader that cannot be made is logged; the import then ends as a
-    // reader failure so that the caller hears of it.
-    logLine("Parser failed with error: cannot open " + file.string());
-    finished(CsvError{std::string(kImportErrorDomain), 2, "The file " + file.string() + " cannot be read."});
-    return;
-  }
-  CsvParser parser(std::move(source), nullptr, delim);
-  parser.setSanitizesFields(true);
-  parser.setDelegate(this);
-  parser_ = &parser;
-  parser.parse();
-  parser_ = nullptr;
-}
+void FileImporter::importWith(ImportReader& reader) { reader.read(importIndexSheet_, *this); }
 
-void FileImporter::parserDidBeginDocument(CsvParser&) {
-  logLine("Parser started!");
+void FileImporter::readerDidStart() {
   if (delegate_) delegate_->importerDidStartDocument(*this, currentFile_);
 }
 
-void FileImporter::parserDidBeginLine(CsvParser& parser, uint64_t) {
-  if (pendingEmptyLine_) {
-    // The held-back line was not the last one after all: store it.
-    uint64_t line = *pendingEmptyLine_;
-    pendingEmptyLine_.reset();
-    fieldsInRow_ = 1;
-    if (currentRow_.empty()) currentRow_.emplace_back();
-    currentRow_[0].clear();
-    if (!handleLine(line, {})) {
-      parser.cancelParsing();
-      return;
-    }
-  }
-  fieldsInRow_ = 0;
+bool FileImporter::readerDidReadLine(uint64_t line, std::span<const std::string> fields) {
+  return handleLine(line, fields);
 }
 
-void FileImporter::parserDidReadField(CsvParser&, std::u16string_view field, int64_t) {
-  if (fieldsInRow_ >= kMaxImportFields) return;
-  // The row's strings are reused from line to line to keep their storage.
-  if (currentRow_.size() <= fieldsInRow_) currentRow_.emplace_back();
-  std::string& s = currentRow_[fieldsInRow_++];
-  s.clear();
-  appendUtf8(s, field);
-}
+void FileImporter::readerDidFinish(const CsvError& outcome) { finished(outcome); }
 
-void FileImporter::parserDidEndLine(CsvParser& parser, uint64_t line) {
-  // A text file ends with a line break, after which the parser reports one
-  // more record holding a single empty field. It is held back until another
-  // line follows, so that the usual final line break adds no empty row.
-  if (fieldsInRow_ == 1 && currentRow_[0].empty()) {
-    pendingEmptyLine_ = line;
-    return;
-  }
-  if (!handleLine(line, {})) parser.cancelParsing();
-}
-
-bool FileImporter::handleLine(uint64_t line, const std::vector<std::string>& fields) {
-  // Readers other than the delimited-text parser hand their fields in.
-  std::span<const std::string> row = parser_ ? std::span<const std::string>(currentRow_.data(), fieldsInRow_)
-                                             : std::span<const std::string>(fields);
+bool FileImporter::handleLine(uint64_t line, std::span<const std::string> row) {
   uint32_t n = 0;
   if (line == 1) {
     std::vector<std::string> names;
@@ -139,18 +99,6 @@ bool FileImporter::handleLine(uint64_t line, const std::vector<std::string>& fie
     return false;
   }
   return true;
-}
-
-void FileImporter::parserDidEndDocument(CsvParser&) {
-  pendingEmptyLine_.reset();
-  logLine("Parser ended document: " + currentFile_);
-  finished(CsvError{std::string(kImportErrorDomain), kImportReadToEnd, "The file was read to its end."});
-}
-
-void FileImporter::parserDidFailWithError(CsvParser&, const CsvError& error) {
-  pendingEmptyLine_.reset();
-  logLine("Parser failed with error: " + error.description + " " + error.domain);
-  finished(error);
 }
 
 namespace {
@@ -198,7 +146,8 @@ class ColumnStatsAhead {
       for (size_t k; !stop_ && (k = next_++) < results_.size();) {
         std::optional<BasicStats> stats;
         try {
-          if (Column* c = columnNumber(model, static_cast<uint32_t>(k))) stats = dictBasicStatsForColumn(model, *c);
+          if (Column* c = columnNumber(model, static_cast<uint32_t>(k)))
+            stats = dictBasicStatsForColumn(model, *c);
         } catch (const std::exception&) {
         }
         std::lock_guard lock(mutex_);

@@ -9,6 +9,7 @@
 
 #include "engine/model.h"
 #include "import/csv_parser.h"
+#include "import/import_reader.h"
 
 namespace tabulix {
 
@@ -47,21 +48,27 @@ class FileImporterDelegate {
 };
 
 // Reads one file into the open store of its Model, then computes every
-// variable's statistics and type. One importer serves one import.
-class FileImporter : private CsvParserDelegate {
+// variable's statistics and type. One importer serves one import. The file's
+// reader (delimited text, .xlsx or .xls, by extension) delivers its lines.
+class FileImporter : private ImportLineSink {
  public:
   // An importer filling the store open in `model`.
   FileImporter(Model& model, FileImporterDelegate* delegate) : model_(model), delegate_(delegate) {}
 
-  // Finds a workbook's sheets; delimited text has none.
+  // Finds a workbook's sheets; delimited text has none. A workbook that
+  // cannot be read gets no answer: inspectionError() then says why.
   void inspectURL(const std::filesystem::path& file);
+  // Why the last inspection found no sheets; empty when it did not fail.
+  const std::string& inspectionError() const { return inspectionError_; }
   // Fills the workspace with an empty grid of R rows and C columns.
   void createEmptyWorkspaceWithRows(uint32_t rows, uint32_t cols);
-  // Imports the file with the given options.
+  // Imports the file with the given options; `sheet` is the position of the
+  // workbook sheet in its sheet list.
   void createWorkspaceFromText(const std::filesystem::path& file, bool withHeader, int sheet, char16_t delim,
                                const std::string& decimalSeparator);
-  // Reads delimited text with the delimiter.
-  void importTxt(const std::filesystem::path& file, char16_t delim);
+  // Imports the file through `reader` (the sheet and header as set by
+  // createWorkspaceFromText, or their defaults).
+  void importWith(ImportReader& reader);
 
   // The engine instance receiving the data.
   Model& model() { return model_; }
@@ -73,31 +80,25 @@ class FileImporter : private CsvParserDelegate {
   const std::string& currentFile() const { return currentFile_; }
 
   // Stores one line of a reader (line numbers from 1); returns false once
-  // the row limit has been reached. Workbook readers call it too.
-  bool handleLine(uint64_t line, const std::vector<std::string>& fields);
+  // the row limit has been reached.
+  bool handleLine(uint64_t line, std::span<const std::string> fields);
   // Ends the import: code -1 read to end, 3 a limit, other a reader failure.
   void finished(const CsvError& error);
 
  private:
-  void parserDidBeginDocument(CsvParser& parser) override;
-  void parserDidBeginLine(CsvParser& parser, uint64_t line) override;
-  void parserDidReadField(CsvParser& parser, std::u16string_view field, int64_t index) override;
-  void parserDidEndLine(CsvParser& parser, uint64_t line) override;
-  void parserDidEndDocument(CsvParser& parser) override;
-  void parserDidFailWithError(CsvParser& parser, const CsvError& error) override;
+  void readerDidStart() override;
+  bool readerDidReadLine(uint64_t line, std::span<const std::string> fields) override;
+  void readerDidFinish(const CsvError& outcome) override;
 
   Model& model_;
   FileImporterDelegate* delegate_;
   std::string currentFile_;
   bool importHasHeader_ = true;
   int importIndexSheet_ = 0;
-  std::vector<std::string> currentRow_;
-  size_t fieldsInRow_ = 0;
   std::vector<Column*> columnsForImport_;
   bool hitRowLimit_ = false;
   bool hitColLimit_ = false;
-  CsvParser* parser_ = nullptr;
-  std::optional<uint64_t> pendingEmptyLine_;
+  std::string inspectionError_;
 };
 
 }  // namespace tabulix

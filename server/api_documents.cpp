@@ -7,6 +7,7 @@
 #include "engine/translate.h"
 #include "import/documents.h"
 #include "import/file_importer.h"
+#include "import/workbook_error.h"
 #include "server/request_locale.h"
 #include "server/server_impl.h"
 
@@ -206,6 +207,10 @@ void ServerImpl::routeDocuments() {
     FileImporter importer(scratch, &sheets);
     importer.inspectURL(file);
     std::string ext = lowerExtension(file);
+    // A workbook that cannot be read is said at once, with what is wrong.
+    if (!importer.inspectionError().empty())
+      throw alertError(422, "unreadable",
+                       {tr("Error While Importing"), importer.inspectionError(), {tr("OK")}});
     return nlohmann::json{{"file", relativeName(file, documents)},
                           {"name", file.stem().string()},
                           {"workbook", ext == "xls" || ext == "xlsx"},
@@ -274,6 +279,21 @@ void ServerImpl::routeDocuments() {
     options.delimiter = delimiterForIndex(delimiter < 0 || delimiter > 2 ? 1 : static_cast<int>(delimiter));
     std::string decimal = bodyText(body, "decimalSeparator", defaultDecimalSeparator());
     options.decimalSeparator = decimal == "," ? "," : ".";
+    if (std::string ext = lowerExtension(options.dataFile); ext == "xls" || ext == "xlsx") {
+      // A workbook that cannot be read, or lacks the chosen sheet, is refused
+      // before any job starts.
+      std::string refusal;
+      try {
+        auto sheets = workbookSheets(options.dataFile);
+        if (!sheets || static_cast<size_t>(options.sheet) >= sheets->size())
+          refusal = "The workbook " + options.dataFile.filename().string() + " has no sheet number " +
+                    std::to_string(options.sheet + 1) + ".";
+      } catch (const WorkbookError& e) {
+        refusal = e.what();
+      }
+      if (!refusal.empty())
+        throw alertError(422, "unreadable", {tr("Error While Importing"), refusal, {tr("OK")}});
+    }
     if (!claimFile(target)) throw ApiError(409, {{"error", "the workspace is being imported"}});
     fs::path docs = documents;
     auto locale = requestLocale(req);
@@ -305,6 +325,11 @@ void ServerImpl::routeDocuments() {
       // The end of the import: the new workspace takes its name and the
       // shared Model opens it.
       shared.run([&](Model& m) {
+        // A workbook refused before any workspace was made changes nothing.
+        if (!outcome.created) {
+          result["statusBlock"] = statusJson(m);
+          return;
+        }
         installWorkspace(m, outcome.workspace, target);
         shared.initialEdit = false;
         result["statusBlock"] = statusJson(m);

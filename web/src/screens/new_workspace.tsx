@@ -55,7 +55,11 @@ export function NewWorkspace({
           setDelimiter(r.delimiter);
           setDecimal(r.decimalSeparator);
         })
-        .catch(shell.fail);
+        .catch((e) => {
+          // A workbook that cannot be read: say why, and leave the screen.
+          shell.fail(e);
+          onClose();
+        });
     } else {
       api
         .get<{ decimalSeparator: string }>("/api/documents")

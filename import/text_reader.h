@@ -1,0 +1,46 @@
+// The delimited-text reader behind the import driver: CsvParser with its
+// fields resolved, lines capped at the import's field limit.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "import/import_reader.h"
+
+namespace tabulix {
+
+// Reads a delimited text file for the import driver.
+class TextReader : public ImportReader, private CsvParserDelegate {
+ public:
+  // A reader of `file` with the delimiter; the encoding is sniffed.
+  TextReader(std::filesystem::path file, char16_t delimiter)
+      : file_(std::move(file)), delimiter_(delimiter) {}
+
+  // Delimited text has no sheets.
+  std::optional<std::vector<std::string>> sheets() override { return std::nullopt; }
+  // Parses the whole file into `sink`.
+  void read(int sheet, ImportLineSink& sink) override;
+  // Stops the parser at its next character.
+  void cancel() override;
+
+ private:
+  void parserDidBeginDocument(CsvParser& parser) override;
+  void parserDidBeginLine(CsvParser& parser, uint64_t line) override;
+  void parserDidReadField(CsvParser& parser, std::u16string_view field, int64_t index) override;
+  void parserDidEndLine(CsvParser& parser, uint64_t line) override;
+  void parserDidEndDocument(CsvParser& parser) override;
+  void parserDidFailWithError(CsvParser& parser, const CsvError& error) override;
+  bool deliver(uint64_t line);
+
+  std::filesystem::path file_;
+  char16_t delimiter_;
+  ImportLineSink* sink_ = nullptr;
+  CsvParser* parser_ = nullptr;
+  std::vector<std::string> currentRow_;
+  size_t fieldsInRow_ = 0;
+  std::optional<uint64_t> pendingEmptyLine_;
+};
+
+}  // namespace tabulix

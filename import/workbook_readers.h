@@ -1,0 +1,54 @@
+// The workbook readers behind the import driver: .xlsx through XlsxParser,
+// .xls through the BIFF8 reader.
+#pragma once
+
+#include <atomic>
+#include <filesystem>
+#include <string>
+
+#include "import/import_reader.h"
+#include "import/xlsx_parser.h"
+
+namespace tabulix {
+
+// Reads one sheet of an .xlsx workbook for the import driver. The sheet is
+// parsed on a thread of its own, a few hundred lines ahead of the thread
+// that stores them, so that reading the XML and storing the rows overlap.
+class XlsxReader : public ImportReader {
+ public:
+  // A reader of `file` writing dates in `localeName`'s patterns.
+  XlsxReader(std::filesystem::path file, std::string localeName)
+      : file_(std::move(file)), locale_(std::move(localeName)) {}
+  // The sheet names; throws WorkbookError.
+  std::optional<std::vector<std::string>> sheets() override;
+  // Delivers sheet `sheet` (position in the sheet list).
+  void read(int sheet, ImportLineSink& sink) override;
+  // Stops the delivery; the parser stops at its next element.
+  void cancel() override { cancelled_ = true; }
+
+ private:
+  std::filesystem::path file_;
+  std::string locale_;
+  std::atomic<bool> cancelled_{false};
+};
+
+// Reads one sheet of an .xls workbook for the import driver.
+class XlsSheetReader : public ImportReader {
+ public:
+  // A reader of `file` writing dates in `localeName`'s patterns.
+  XlsSheetReader(std::filesystem::path file, std::string localeName)
+      : file_(std::move(file)), locale_(std::move(localeName)) {}
+  // The sheet names; throws WorkbookError.
+  std::optional<std::vector<std::string>> sheets() override;
+  // Delivers sheet `sheet` (position in the sheet list).
+  void read(int sheet, ImportLineSink& sink) override;
+  // Stops before the next line.
+  void cancel() override { cancelled_ = true; }
+
+ private:
+  std::filesystem::path file_;
+  std::string locale_;
+  std::atomic<bool> cancelled_{false};
+};
+
+}  // namespace tabulix
