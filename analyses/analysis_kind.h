@@ -54,5 +54,15 @@ const std::map<std::string, AnalysisKind>& analysisKinds();
 
 // The kinds' entry points (one per kind's folder).
 AnalysisOutput runVariableDetail(Model& model, const AnalysisRequest& request);
+AnalysisOutput runTabSummarize(Model& model, const AnalysisRequest& request);
+AnalysisOutput runTwoWayTab(Model& model, const AnalysisRequest& request);
+
+// The kind that computes a stored Analysis type, or none.
+const AnalysisKind* analysisKindForType(int32_t type);
+// The request of a saved analysis: its variables, both filters and its stored settings.
+AnalysisRequest requestForAnalysis(const Analysis& analysis);
+// Stores a request as a new saved analysis of the kind (variables, filter
+// conditions and stored settings), opened now; saves. Returns it.
+Analysis* saveAnalysisRequest(Model& model, const AnalysisKind& kind, const AnalysisRequest& request);
 
 }  // namespace tabulix

@@ -68,8 +68,14 @@ struct Frame {
 
 void drawAxes(cairo_t* cr, const Chart& chart, const Frame& f, double width, double height) {
   cairo_set_line_width(cr, 1);
+  auto ticksOf = [](const Axis& axis, double lo, double hi, int count) {
+    if (axis.categoryLabels.empty()) return axisTicks(lo, hi, count, axis.kind, axis.wholeLabels);
+    std::vector<Tick> out;
+    for (const auto& [at, label] : axis.categoryLabels) out.push_back({at, label});
+    return out;
+  };
   if (chart.y.kind != AxisKind::Hidden) {
-    for (const Tick& t : axisTicks(f.ymin, f.ymax, 5, chart.y.kind, chart.y.wholeLabels)) {
+    for (const Tick& t : ticksOf(chart.y, f.ymin, f.ymax, 5)) {
       double y = f.py(t.value);
       setColor(cr, kGrid);
       cairo_move_to(cr, f.left, y);
@@ -79,7 +85,7 @@ void drawAxes(cairo_t* cr, const Chart& chart, const Frame& f, double width, dou
     }
   }
   int xTicks = std::max(2, static_cast<int>((f.right - f.left) / 70));
-  for (const Tick& t : axisTicks(f.xmin, f.xmax, xTicks, chart.x.kind, chart.x.wholeLabels)) {
+  for (const Tick& t : ticksOf(chart.x, f.xmin, f.xmax, xTicks)) {
     double x = f.px(t.value);
     setColor(cr, kMuted);
     cairo_move_to(cr, x, f.bottom);
@@ -144,6 +150,42 @@ void drawXy(cairo_t* cr, const Chart& chart, double width, double height) {
       cairo_set_line_width(cr, 1);
       cairo_stroke(cr);
     }
+  size_t seriesIndex = 0;
+  for (const RangeBarSeries& s : chart.rangeBars) {
+    const Rgb colour = s.colour >= 0 ? kPalette[static_cast<size_t>(s.colour) % std::size(kPalette)] : kBar;
+    for (size_t i = 0; i < s.position.size() && i < s.from.size() && i < s.to.size(); ++i) {
+      const double x0 = f.px(s.position[i] - s.width / 2), x1 = f.px(s.position[i] + s.width / 2);
+      const double y0 = f.py(s.from[i]), y1 = f.py(s.to[i]);
+      if (s.asLines) {
+        setColor(cr, kInk);
+        cairo_set_line_width(cr, 1.5);
+        if (s.from[i] == s.to[i]) {
+          cairo_move_to(cr, x0, y0);
+          cairo_line_to(cr, x1, y0);
+        } else {
+          const double mid = (x0 + x1) / 2;
+          cairo_move_to(cr, mid, y0);
+          cairo_line_to(cr, mid, y1);
+        }
+        cairo_stroke(cr);
+        continue;
+      }
+      cairo_rectangle(cr, x0, std::min(y0, y1), x1 - x0, std::abs(y0 - y1));
+      setColor(cr, colour, 0.85);
+      cairo_fill_preserve(cr);
+      setColor(cr, s.colour >= 0 ? Rgb{1, 1, 1} : kInk);
+      cairo_set_line_width(cr, 1);
+      cairo_stroke(cr);
+    }
+    if (!s.name.empty()) {
+      // Legend entries stack down the plot's right edge.
+      const double ly = f.top + 8 + 13 * static_cast<double>(seriesIndex++);
+      cairo_rectangle(cr, f.right - 10, ly - 4, 8, 8);
+      setColor(cr, colour, 0.85);
+      cairo_fill(cr);
+      text(cr, s.name, f.right - 14, ly, 9, Align::Right, kInk, false, 110);
+    }
+  }
   for (const LineSeries& s : chart.lines) {
     if (s.x.size() < 2) continue;
     setColor(cr, kLine);
