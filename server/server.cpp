@@ -159,6 +159,7 @@ ServerImpl::ServerImpl(Model& sharedModel, ServerOptions opts)
   routeDocuments();
   routeBrowse();
   routeDerive();
+  routeAnalyses();
   http.Get(".*", [this](const httplib::Request& req, httplib::Response& res) { serveStatic(req, res); });
 }
 

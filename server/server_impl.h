@@ -74,6 +74,7 @@ class ServerImpl {
   void routeDocuments();
   void routeBrowse();
   void routeDerive();
+  void routeAnalyses();
   void serveStatic(const httplib::Request& req, httplib::Response& res);
   bool admit(const httplib::Request& req, httplib::Response& res);
 
