@@ -114,9 +114,12 @@ void drawAxes(cairo_t* cr, const Chart& chart, const Frame& f, double width, dou
 
 void drawXy(cairo_t* cr, const Chart& chart, double width, double height) {
   const bool boxBand = chart.box.has_value() && !chart.bars.empty();
+  // Named stacked series get a legend column right of the plot.
+  const bool legend = std::any_of(chart.rangeBars.begin(), chart.rangeBars.end(),
+                                  [](const RangeBarSeries& s) { return !s.name.empty(); });
   Frame f{chart.y.title.empty() ? 44.0 : 56.0,
           26,
-          width - 14,
+          width - (legend ? std::min(110.0, width * 0.28) : 14.0),
           height - (chart.x.title.empty() ? 24.0 : 38.0),
           chart.x.min,
           chart.x.max,
@@ -151,7 +154,6 @@ void drawXy(cairo_t* cr, const Chart& chart, double width, double height) {
       cairo_set_line_width(cr, 1);
       cairo_stroke(cr);
     }
-  size_t seriesIndex = 0;
   for (const RangeBarSeries& s : chart.rangeBars) {
     const Rgb colour = s.colour >= 0 ? kPalette[static_cast<size_t>(s.colour) % std::size(kPalette)] : kBar;
     for (size_t i = 0; i < s.position.size() && i < s.from.size() && i < s.to.size(); ++i) {
@@ -177,14 +179,6 @@ void drawXy(cairo_t* cr, const Chart& chart, double width, double height) {
       setColor(cr, s.colour >= 0 ? Rgb{1, 1, 1} : kInk);
       cairo_set_line_width(cr, 1);
       cairo_stroke(cr);
-    }
-    if (!s.name.empty()) {
-      // Legend entries stack down the plot's right edge.
-      const double ly = f.top + 8 + 13 * static_cast<double>(seriesIndex++);
-      cairo_rectangle(cr, f.right - 10, ly - 4, 8, 8);
-      setColor(cr, colour, 0.85);
-      cairo_fill(cr);
-      text(cr, s.name, f.right - 14, ly, 9, Align::Right, kInk, false, 110);
     }
   }
   for (const LineSeries& s : chart.lines) {
@@ -253,6 +247,16 @@ void drawXy(cairo_t* cr, const Chart& chart, double width, double height) {
     if (!m.label.empty()) text(cr, m.label, f.px(m.x) + 3, f.top + 8, 9, Align::Left, kLine);
   }
   cairo_restore(cr);
+  double ly = f.top + 6;
+  for (const RangeBarSeries& s : chart.rangeBars) {
+    if (s.name.empty()) continue;
+    const Rgb colour = s.colour >= 0 ? kPalette[static_cast<size_t>(s.colour) % std::size(kPalette)] : kBar;
+    cairo_rectangle(cr, f.right + 8, ly - 4, 8, 8);
+    setColor(cr, colour, 0.85);
+    cairo_fill(cr);
+    text(cr, s.name, f.right + 20, ly, 9, Align::Left, kInk, false, width - f.right - 22);
+    ly += 13;
+  }
 }
 
 void drawBars(cairo_t* cr, const Chart& chart, double width, double height) {
