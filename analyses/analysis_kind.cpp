@@ -13,11 +13,15 @@ const std::map<std::string, AnalysisKind>& analysisKinds() {
       {"detail", {"detail", std::nullopt, runVariableDetail}},
       {"summarize", {"summarize", 2, runTabSummarize}},
       {"twoway", {"twoway", 1, runTwoWayTab}},
+      {"correlation", {"correlation", 3, runCorrelation}},
+      {"linear", {"linear", 4, runLinearRegression}},
+      {"logistic", {"logistic", 4, runLogisticRegression}},
   };
   return kinds;
 }
 
-const AnalysisKind* analysisKindForType(int32_t type) {
+const AnalysisKind* analysisKindForType(int32_t type, std::optional<int32_t> distribution) {
+  if (type == Regression) return &analysisKinds().at(distribution.value_or(0) == 2 ? "logistic" : "linear");
   for (const auto& [name, kind] : analysisKinds())
     if (kind.type == type) return &kind;
   return nullptr;
@@ -71,6 +75,7 @@ Analysis* saveAnalysisRequest(Model& model, const AnalysisKind& kind, const Anal
   };
   Analysis* a = addAnalysis(model, tr("New Analysis"));
   a->type = *kind.type;
+  if (*kind.type == Regression) a->distribution = kind.name == "logistic" ? 2 : 0;
   if (request.left) a->left = column(*request.left);
   if (request.right) a->right = column(*request.right);
   for (int32_t n : request.columns) a->columns.push_back(column(n));

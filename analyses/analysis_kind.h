@@ -54,11 +54,15 @@ const std::map<std::string, AnalysisKind>& analysisKinds();
 
 // The kinds' entry points (one per kind's folder).
 AnalysisOutput runVariableDetail(Model& model, const AnalysisRequest& request);
+AnalysisOutput runCorrelation(Model& model, const AnalysisRequest& request);
+AnalysisOutput runLinearRegression(Model& model, const AnalysisRequest& request);
+AnalysisOutput runLogisticRegression(Model& model, const AnalysisRequest& request);
 AnalysisOutput runTabSummarize(Model& model, const AnalysisRequest& request);
 AnalysisOutput runTwoWayTab(Model& model, const AnalysisRequest& request);
 
-// The kind that computes a stored Analysis type, or none.
-const AnalysisKind* analysisKindForType(int32_t type);
+// The kind that computes a stored Analysis type (a regression by its
+// distribution: 2 logistic, else linear), or none.
+const AnalysisKind* analysisKindForType(int32_t type, std::optional<int32_t> distribution = std::nullopt);
 // The request of a saved analysis: its variables, both filters and its stored settings.
 AnalysisRequest requestForAnalysis(const Analysis& analysis);
 // Stores a request as a new saved analysis of the kind (variables, filter

@@ -26,12 +26,6 @@ std::string significanceMark(double p) {
   return "";
 }
 
-std::string significanceLegend() {
-  return tr(
-      "Legend for significance: * - significant (p<0.05), ** - high significance (p<0.01), *** - very high "
-      "significance (p<0.001)");
-}
-
 std::string wholePercent(double share) {
   if (!std::isfinite(share)) return "";
   return std::to_string(static_cast<long long>(std::llround(share * 100))) + "%";

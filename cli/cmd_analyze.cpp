@@ -71,7 +71,7 @@ RegisterCommand analyzeCommand{
          if (o->id != 0) {
            Analysis* saved = model.context().existingAnalysis(ObjectId{Entity::Analysis, o->id});
            if (!saved) throw AnalysisRequestError("--id: no saved analysis " + std::to_string(o->id));
-           chosen = analysisKindForType(saved->type.value_or(0));
+           chosen = analysisKindForType(saved->type.value_or(0), saved->distribution);
            if (!chosen)
              throw AnalysisRequestError("--id: analysis " + std::to_string(o->id) + " is of a kind (type " +
                                         std::to_string(saved->type.value_or(0)) + ") not computed here yet");

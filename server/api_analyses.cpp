@@ -49,17 +49,18 @@ nlohmann::json whereJson(const WhereClauseObj& w) {
   return j;
 }
 
-// The kinds whose screens are built: a menu row of another kind opens a
-// screen that says it is not available yet.
-bool kindIsBuilt(int32_t type) { return analysisKindForType(type) != nullptr; }
+// The kinds whose result screens the web app has: a menu row of another
+// kind opens a screen that says it is not available yet.
+bool kindIsBuilt(int32_t type) { return type == TwoWayTab || type == TabSummarize; }
 
 nlohmann::json summaryJson(Model& m, const Analysis& a) {
   AnalysisSummary s = summaryForAnalysis(m, a);
-  const AnalysisKind* kind = analysisKindForType(a.type.value_or(0));
+  const AnalysisKind* kind = analysisKindForType(a.type.value_or(0), a.distribution);
   return {{"id", a.objectID.rowid},
           {"type", a.type.value_or(0)},
           {"distribution", a.distribution ? nlohmann::json(*a.distribution) : nlohmann::json(nullptr)},
           {"kind", kind ? nlohmann::json(kind->name) : nlohmann::json(nullptr)},
+          {"built", kindIsBuilt(a.type.value_or(0))},
           {"displayStyle", s.displayStyle},
           {"title", s.title},
           {"description", s.description},

@@ -27,6 +27,7 @@ interface Summary {
   type: number;
   distribution: number | null;
   kind: string | null;
+  built: boolean;
   displayStyle: string;
   title: string;
   description: string;
@@ -183,7 +184,7 @@ export function AnalysisScreen({ shell }: { shell: Shell }) {
               <li class="row analysis-row" data-style={s.displayStyle} data-testid="analysis-entry">
                 <button
                   class="row-text"
-                  onClick={() => setOpened({ id: s.id, screen: m?.screen ?? "", built: !!s.kind })}
+                  onClick={() => setOpened({ id: s.id, screen: m?.screen ?? "", built: s.built })}
                 >
                   <span class="analysis-title">{s.title}</span>
                   {s.description && <span class="row-sub">{s.description}</span>}
