@@ -12,6 +12,7 @@ import { t } from "../i18n";
 import { NoWorkspace } from "./browse";
 import { FilterList, type VariableRef } from "./detail";
 import type { Where } from "./filter_editor";
+import type { Card } from "./variables";
 
 interface MenuRow {
   title: string;
@@ -270,7 +271,7 @@ function AnalysisView({
   useEffect(() => {
     api.get<Definition>(`/api/analyses/${id}`).then(setDef).catch(shell.fail);
     api
-      .get<{ cards: { num: number; name: string; type: number }[] }>("/api/variables")
+      .get<{ cards: Card[] }>("/api/variables")
       .then((v) => setVariables(v.cards.map((c) => ({ num: c.num, name: c.name, type: c.type }))))
       .catch(() => {});
   }, [id]);
