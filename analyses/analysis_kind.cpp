@@ -16,12 +16,16 @@ const std::map<std::string, AnalysisKind>& analysisKinds() {
       {"correlation", {"correlation", 3, runCorrelation}},
       {"linear", {"linear", 4, runLinearRegression}},
       {"logistic", {"logistic", 4, runLogisticRegression}},
+      {"means", {"means", 5, runHypothesisTestOfMeans}},
+      {"proportions", {"proportions", 5, runHypothesisTestOfProportions}},
   };
   return kinds;
 }
 
 const AnalysisKind* analysisKindForType(int32_t type, std::optional<int32_t> distribution) {
   if (type == Regression) return &analysisKinds().at(distribution.value_or(0) == 2 ? "logistic" : "linear");
+  if (type == HypothesisTest)
+    return &analysisKinds().at(distribution.value_or(0) == 2 ? "proportions" : "means");
   for (const auto& [name, kind] : analysisKinds())
     if (kind.type == type) return &kind;
   return nullptr;
@@ -76,6 +80,7 @@ Analysis* saveAnalysisRequest(Model& model, const AnalysisKind& kind, const Anal
   Analysis* a = addAnalysis(model, tr("New Analysis"));
   a->type = *kind.type;
   if (*kind.type == Regression) a->distribution = kind.name == "logistic" ? 2 : 0;
+  if (*kind.type == HypothesisTest) a->distribution = kind.name == "proportions" ? 2 : 0;
   if (request.left) a->left = column(*request.left);
   if (request.right) a->right = column(*request.right);
   for (int32_t n : request.columns) a->columns.push_back(column(n));

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "analyses/hypothesis_test/hypothesis_test.h"  // the tests' names
 #include "engine/model.h"
 #include "engine/variable_type.h"
 
@@ -71,15 +72,5 @@ using NameMatcher = std::function<bool(std::string_view name, std::string_view s
 // The analyses, newest first, restricted to those whose left or right name
 // contains the search text when it is not empty.
 std::vector<Analysis*> searchAnalyses(Model& model, std::string_view search, const NameMatcher& contains);
-
-// --- hypothesis test settings and names ---
-// The statistic name of a test code ("Z", "t", "χ²", or "!").
-std::string statForTest(int test);
-// The default test of a setting (the number of observations is not used).
-int testForDistribution(int distribution, int samples, bool paired, int observations);
-// The tests a setting allows.
-std::vector<int> validTestsForDistribution(int distribution, int samples, bool paired);
-// The test's display name, or none.
-std::optional<std::string> nameForTest(int test, int tails, int samples, bool paired);
 
 }  // namespace tabulix

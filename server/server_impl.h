@@ -106,6 +106,7 @@ class ServerImpl {
   void routeAnalyze();
   void routeDerive();
   void routeAnalyses();
+  void routeGlossary();
   void routeFallbacks();
   void serveStatic(const httplib::Request& req, httplib::Response& res);
   bool admit(const httplib::Request& req, httplib::Response& res);
