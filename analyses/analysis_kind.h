@@ -59,5 +59,16 @@ AnalysisOutput runLinearRegression(Model& model, const AnalysisRequest& request)
 AnalysisOutput runLogisticRegression(Model& model, const AnalysisRequest& request);
 AnalysisOutput runHypothesisTestOfMeans(Model& model, const AnalysisRequest& request);
 AnalysisOutput runHypothesisTestOfProportions(Model& model, const AnalysisRequest& request);
+AnalysisOutput runTabSummarize(Model& model, const AnalysisRequest& request);
+AnalysisOutput runTwoWayTab(Model& model, const AnalysisRequest& request);
+
+// The kind that computes a stored Analysis type (a regression by its
+// distribution: 2 logistic, else linear), or none.
+const AnalysisKind* analysisKindForType(int32_t type, std::optional<int32_t> distribution = std::nullopt);
+// The request of a saved analysis: its variables, both filters and its stored settings.
+AnalysisRequest requestForAnalysis(const Analysis& analysis);
+// Stores a request as a new saved analysis of the kind (variables, filter
+// conditions and stored settings), opened now; saves. Returns it.
+Analysis* saveAnalysisRequest(Model& model, const AnalysisKind& kind, const AnalysisRequest& request);
 
 }  // namespace tabulix

@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tabulix::charts {
@@ -18,6 +19,8 @@ struct Axis {
   AxisKind kind = AxisKind::Number;
   // Labels without decimals (a histogram whose edges span more than 2 units).
   bool wholeLabels = false;
+  // Labels at given positions instead of the computed ticks (one per group).
+  std::vector<std::pair<double, std::string>> categoryLabels;
 };
 
 // Bars standing on the x axis at their left edges (a histogram).
@@ -44,6 +47,19 @@ struct BoxSeries {
   std::vector<double> outliers;
 };
 
+// Vertical bars that float from one value to another, centred on their
+// positions on the x axis: box plot parts, stacked segments. A series drawn
+// as lines shows a bar as a vertical line (a whisker), or as a short
+// horizontal line when it starts where it ends (a whisker tip).
+struct RangeBarSeries {
+  std::string id;    // what the series is ("bottomBox", a level's stack segment, ...)
+  std::string name;  // its legend entry; none when empty
+  std::vector<double> position, from, to;
+  double width = 0.6;    // in x-axis units
+  bool asLines = false;  // lines instead of filled bars
+  int colour = -1;       // palette index; -1 for the plain bar colour
+};
+
 // A vertical marker at x (an observed statistic).
 struct Marker {
   double x = 0;
@@ -65,6 +81,7 @@ struct Chart {
   std::vector<BarSeries> bars;
   std::vector<PointSeries> points;
   std::vector<LineSeries> lines;
+  std::vector<RangeBarSeries> rangeBars;
   std::optional<BoxSeries> box;
   std::vector<Marker> markers;
 };

@@ -69,8 +69,14 @@ struct Frame {
 
 void drawAxes(cairo_t* cr, const Chart& chart, const Frame& f, double width, double height) {
   cairo_set_line_width(cr, 1);
+  auto ticksOf = [](const Axis& axis, double lo, double hi, int count) {
+    if (axis.categoryLabels.empty()) return axisTicks(lo, hi, count, axis.kind, axis.wholeLabels);
+    std::vector<Tick> out;
+    for (const auto& [at, label] : axis.categoryLabels) out.push_back({at, label});
+    return out;
+  };
   if (chart.y.kind != AxisKind::Hidden) {
-    for (const Tick& t : axisTicks(f.ymin, f.ymax, 5, chart.y.kind, chart.y.wholeLabels)) {
+    for (const Tick& t : ticksOf(chart.y, f.ymin, f.ymax, 5)) {
       double y = f.py(t.value);
       setColor(cr, kGrid);
       cairo_move_to(cr, f.left, y);
@@ -80,7 +86,7 @@ void drawAxes(cairo_t* cr, const Chart& chart, const Frame& f, double width, dou
     }
   }
   int xTicks = std::max(2, static_cast<int>((f.right - f.left) / 70));
-  for (const Tick& t : axisTicks(f.xmin, f.xmax, xTicks, chart.x.kind, chart.x.wholeLabels)) {
+  for (const Tick& t : ticksOf(chart.x, f.xmin, f.xmax, xTicks)) {
     double x = f.px(t.value);
     setColor(cr, kMuted);
     cairo_move_to(cr, x, f.bottom);
@@ -108,9 +114,12 @@ void drawAxes(cairo_t* cr, const Chart& chart, const Frame& f, double width, dou
 
 void drawXy(cairo_t* cr, const Chart& chart, double width, double height) {
   const bool boxBand = chart.box.has_value() && !chart.bars.empty();
+  // Named stacked series get a legend column right of the plot.
+  const bool legend = std::any_of(chart.rangeBars.begin(), chart.rangeBars.end(),
+                                  [](const RangeBarSeries& s) { return !s.name.empty(); });
   Frame f{chart.y.title.empty() ? 44.0 : 56.0,
           26,
-          width - 14,
+          width - (legend ? std::min(110.0, width * 0.28) : 14.0),
           height - (chart.x.title.empty() ? 24.0 : 38.0),
           chart.x.min,
           chart.x.max,
@@ -145,6 +154,33 @@ void drawXy(cairo_t* cr, const Chart& chart, double width, double height) {
       cairo_set_line_width(cr, 1);
       cairo_stroke(cr);
     }
+  for (const RangeBarSeries& s : chart.rangeBars) {
+    const Rgb colour = s.colour >= 0 ? kPalette[static_cast<size_t>(s.colour) % std::size(kPalette)] : kBar;
+    for (size_t i = 0; i < s.position.size() && i < s.from.size() && i < s.to.size(); ++i) {
+      const double x0 = f.px(s.position[i] - s.width / 2), x1 = f.px(s.position[i] + s.width / 2);
+      const double y0 = f.py(s.from[i]), y1 = f.py(s.to[i]);
+      if (s.asLines) {
+        setColor(cr, kInk);
+        cairo_set_line_width(cr, 1.5);
+        if (s.from[i] == s.to[i]) {
+          cairo_move_to(cr, x0, y0);
+          cairo_line_to(cr, x1, y0);
+        } else {
+          const double mid = (x0 + x1) / 2;
+          cairo_move_to(cr, mid, y0);
+          cairo_line_to(cr, mid, y1);
+        }
+        cairo_stroke(cr);
+        continue;
+      }
+      cairo_rectangle(cr, x0, std::min(y0, y1), x1 - x0, std::abs(y0 - y1));
+      setColor(cr, colour, 0.85);
+      cairo_fill_preserve(cr);
+      setColor(cr, s.colour >= 0 ? Rgb{1, 1, 1} : kInk);
+      cairo_set_line_width(cr, 1);
+      cairo_stroke(cr);
+    }
+  }
   for (const LineSeries& s : chart.lines) {
     if (s.x.size() < 2) continue;
     setColor(cr, kLine);
@@ -211,6 +247,16 @@ void drawXy(cairo_t* cr, const Chart& chart, double width, double height) {
     if (!m.label.empty()) text(cr, m.label, f.px(m.x) + 3, f.top + 8, 9, Align::Left, kLine);
   }
   cairo_restore(cr);
+  double ly = f.top + 6;
+  for (const RangeBarSeries& s : chart.rangeBars) {
+    if (s.name.empty()) continue;
+    const Rgb colour = s.colour >= 0 ? kPalette[static_cast<size_t>(s.colour) % std::size(kPalette)] : kBar;
+    cairo_rectangle(cr, f.right + 8, ly - 4, 8, 8);
+    setColor(cr, colour, 0.85);
+    cairo_fill(cr);
+    text(cr, s.name, f.right + 20, ly, 9, Align::Left, kInk, false, width - f.right - 22);
+    ly += 13;
+  }
 }
 
 void drawBars(cairo_t* cr, const Chart& chart, double width, double height) {

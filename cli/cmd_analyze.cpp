@@ -1,7 +1,9 @@
 // `tabulix analyze W.tbx KIND [--left NAME] [--right NAME] [--columns A,B,...]
 // [--where "NAME OP VALUE"]... [--where2 ...]... [--set FIELD=VALUE]...
 // [--csv FILE|-] [--pdf FILE] [--svg DIR] [--save]`: computes one analysis
-// and prints its result as JSON (or its CSV export with --csv -).
+// and prints its result as JSON (or its CSV export with --csv -); --save
+// also stores its definition. `tabulix analyze W.tbx --id ID [outputs]`
+// computes a saved analysis.
 #include <fstream>
 #include <iostream>
 #include <nlohmann/json.hpp>
@@ -20,6 +22,7 @@ namespace {
 
 struct Options {
   std::string file, kind, left, right, columns, csv, pdf, svg;
+  int64_t id = 0;
   std::vector<std::string> wheres, wheres2, sets;
   bool save = false;
 };
@@ -40,7 +43,8 @@ RegisterCommand analyzeCommand{
     {"analyze", "Compute an analysis and print its result", [](CLI::App& app) {
        auto o = std::make_shared<Options>();
        app.add_option("WORKSPACE", o->file, "Workspace file (.tbx)")->required();
-       app.add_option("KIND", o->kind, "detail")->required();
+       app.add_option("KIND", o->kind, "detail, summarize or twoway (none with --id)");
+       app.add_option("--id", o->id, "Compute the saved analysis with this id");
        app.add_option("--left", o->left, "The (first) variable");
        app.add_option("--right", o->right, "The second variable");
        app.add_option("--columns", o->columns, "Explanatory variables, separated by commas");
@@ -52,17 +56,36 @@ RegisterCommand analyzeCommand{
        app.add_option("--svg", o->svg, "Write each chart as an SVG file into DIR");
        app.add_flag("--save", o->save, "Store the definition as a saved analysis");
        return [o]() {
+         if (o->id != 0) {
+           if (!o->kind.empty() || !o->left.empty() || !o->right.empty() || !o->columns.empty() ||
+               !o->wheres.empty() || !o->wheres2.empty() || !o->sets.empty() || o->save)
+             throw AnalysisRequestError(
+                 "--id takes the saved definition as it is: no KIND, variables, filters or settings");
+         } else if (o->kind.empty()) {
+           throw AnalysisRequestError("KIND is required (or --id ID)");
+         }
+         Model model;
+         openExistingWorkspace(model, o->file);
+         const AnalysisKind* chosen = nullptr;
+         AnalysisRequest request;
+         if (o->id != 0) {
+           Analysis* saved = model.context().existingAnalysis(ObjectId{Entity::Analysis, o->id});
+           if (!saved) throw AnalysisRequestError("--id: no saved analysis " + std::to_string(o->id));
+           chosen = analysisKindForType(saved->type.value_or(0), saved->distribution);
+           if (!chosen)
+             throw AnalysisRequestError("--id: analysis " + std::to_string(o->id) + " is of a kind (type " +
+                                        std::to_string(saved->type.value_or(0)) + ") not computed here yet");
+           request = requestForAnalysis(*saved);
+         }
          auto kind = analysisKinds().find(o->kind);
-         if (kind == analysisKinds().end()) {
+         if (!chosen && kind == analysisKinds().end()) {
            std::string known;
            for (const auto& [name, k] : analysisKinds()) known += (known.empty() ? "" : ", ") + name;
            throw AnalysisRequestError("unknown kind \"" + o->kind + "\" (one of: " + known + ")");
          }
-         if (o->save && !kind->second.type)
+         if (!chosen) chosen = &kind->second;
+         if (o->save && !chosen->type)
            throw AnalysisRequestError("the " + o->kind + " analysis is not saved");
-         Model model;
-         openExistingWorkspace(model, o->file);
-         AnalysisRequest request;
          if (!o->left.empty()) request.left = variableNumber(model, o->left, "--left");
          if (!o->right.empty()) request.right = variableNumber(model, o->right, "--right");
          if (!o->columns.empty()) {
@@ -76,15 +99,21 @@ RegisterCommand analyzeCommand{
              start = comma + 1;
            }
          }
-         request.wheres = parseWhereOptions(model, o->wheres);
-         request.wheres2 = parseWhereOptions(model, o->wheres2);
+         if (o->id == 0) {
+           request.wheres = parseWhereOptions(model, o->wheres);
+           request.wheres2 = parseWhereOptions(model, o->wheres2);
+         }
          for (const std::string& s : o->sets) {
            size_t eq = s.find('=');
            if (eq == std::string::npos || eq == 0)
              throw AnalysisRequestError("--set \"" + s + "\": expected FIELD=VALUE");
            request.settings[s.substr(0, eq)] = s.substr(eq + 1);
          }
-         AnalysisOutput out = kind->second.run(model, request);
+         AnalysisOutput out = chosen->run(model, request);
+         if (o->save) {
+           Analysis* saved = saveAnalysisRequest(model, *chosen, request);
+           out.result["id"] = saved->objectID.rowid;
+         }
          if (!o->pdf.empty() && !reports::pdfOfView(out.print, o->pdf)) {
            std::cerr << "tabulix analyze: cannot write " << o->pdf << "\n";
            return 1;

@@ -173,6 +173,7 @@ ServerImpl::ServerImpl(Model& sharedModel, ServerOptions opts)
   routeBrowse();
   routeAnalyze();
   routeDerive();
+  routeAnalyses();
   routeGlossary();
   routeFallbacks();
 }

@@ -105,6 +105,7 @@ class ServerImpl {
   void routeBrowse();
   void routeAnalyze();
   void routeDerive();
+  void routeAnalyses();
   void routeGlossary();
   void routeFallbacks();
   void serveStatic(const httplib::Request& req, httplib::Response& res);

@@ -1,27 +1,104 @@
-// The Analysis tab: the list of saved analyses (empty for now) and the menu
-// of new analyses, shown but not yet working.
-import { useEffect, useState } from "preact/hooks";
-import { api } from "../api";
+// The Analysis tab: the saved analyses (newest first, searched on their
+// variables' names, deleted from the list), the menu of new analyses, and
+// the screen of one analysis: its variables chosen under the kind's rules,
+// its filter, its settings, and its result computed by the server again on
+// every change (only the latest answer shows), with share and print.
+import { useEffect, useRef, useState } from "preact/hooks";
+import { api, ApiError, followJob } from "../api";
 import type { Shell } from "../app";
-import { CloseIcon, PlusIcon } from "../components/icons";
+import { CloseIcon, PlusIcon, SearchIcon } from "../components/icons";
+import { LayoutView, printResult, shareResult, type Computed } from "../components/layout_view";
 import { t } from "../i18n";
 import { NoWorkspace } from "./browse";
+import { FilterList, type VariableRef } from "./detail";
+import type { Where } from "./filter_editor";
+import type { Card } from "./variables";
 
-// The menu of new analyses, in its order.
-export const analysisMenu: { title: string; description: string; screen: string }[] = [
-  { title: "Two way table of frequencies", description: "contingency table, chi squared", screen: "twoWayTab" },
-  { title: "Bivariate Analysis", description: "correlation and simple linear regression", screen: "correlation" },
-  { title: "Hypothesis test of means", description: "1, 2, or paired samples", screen: "hypothesisTestMeans" },
-  { title: "Hypothesis test of proportions", description: "1, 2, or paired samples", screen: "hypothesisTestProportions" },
-  { title: "Linear Regression", description: "multi-variate", screen: "regression" },
-  { title: "Logistic Regression", description: "multi-variate", screen: "regression" },
-  { title: "One-way ANOVA", description: "table of summary statistics and box plot", screen: "tabSummarize" },
-];
+interface MenuRow {
+  title: string;
+  description: string;
+  screen: string;
+  type: number;
+  distribution: number | null;
+  built: boolean;
+}
+
+interface Summary {
+  id: number;
+  type: number;
+  distribution: number | null;
+  kind: string | null;
+  built: boolean;
+  displayStyle: string;
+  title: string;
+  description: string;
+  filterLine: string;
+}
+
+interface Definition extends Summary {
+  left: VariableRef | null;
+  right: VariableRef | null;
+  columns: VariableRef[];
+  wheres: Where[];
+  wheres2: Where[];
+  settings: Record<string, string>;
+  twoWayPercAgg: number;
+  twoWayPercDisplay: number;
+  includeMissing: boolean;
+}
+
+interface Choices {
+  position: number;
+  multiple: boolean;
+  addAll: boolean;
+  offered: VariableRef[];
+  chosen: VariableRef[];
+}
+
+// The buttons that choose each position's variable, by kind.
+const positionButtons: Record<string, [string, string]> = {
+  summarize: ["Choose Numeric Variable", "Choose Categorical Variable"],
+  twoway: ["Choose Variable", "Choose Variable"],
+};
+
+const percentSegments = ["Cell", "Row", "Column", "None"];
+const viewTitles = { box: "Box Plot", density: "Density Plot" } as const;
+
+// The texts this screen looks up through variables (the tests check them).
+export function analysisTexts(): string[] {
+  return [...Object.values(positionButtons).flat(), ...percentSegments, ...Object.values(viewTitles)];
+}
 
 export function AnalysisScreen({ shell }: { shell: Shell }) {
-  const [menu, setMenu] = useState(false);
+  const [menu, setMenu] = useState<MenuRow[]>([]);
+  const [showMenu, setShowMenu] = useState(false);
+  const [list, setList] = useState<Summary[]>([]);
+  const [search, setSearch] = useState("");
   const [tip, setTip] = useState(false);
+  const [opened, setOpened] = useState<{ id: number; screen: string; built: boolean } | null>(null);
+  const [creating, setCreating] = useState(false);
   const open = !!shell.status?.workspace;
+  const latest = useRef(0);
+
+  const load = async (text: string) => {
+    if (!open) return;
+    const id = ++latest.current;
+    try {
+      const r = await api.get<{ menu: MenuRow[]; analyses: Summary[] }>(
+        `/api/analyses?search=${encodeURIComponent(text)}`,
+      );
+      if (id !== latest.current) return;
+      setMenu(r.menu);
+      setList(r.analyses);
+    } catch (e) {
+      shell.fail(e);
+    }
+  };
+
+  useEffect(() => {
+    const h = window.setTimeout(() => void load(search), 150);
+    return () => window.clearTimeout(h);
+  }, [search, open]);
 
   useEffect(() => {
     api
@@ -35,6 +112,32 @@ export function AnalysisScreen({ shell }: { shell: Shell }) {
       .catch(() => {});
   }, []);
 
+  const screenOf = (s: Summary) => menu.find((m) => m.type === s.type && (m.distribution ?? null) === (s.type === 4 || s.type === 5 ? s.distribution : null));
+
+  const create = async (row: number) => {
+    if (creating) return;
+    setCreating(true);
+    try {
+      const d = await api.post<Definition>("/api/analyses", { row });
+      setShowMenu(false);
+      setOpened({ id: d.id, screen: menu[row].screen, built: menu[row].built });
+      await load(search);
+    } catch (e) {
+      shell.fail(e);
+    } finally {
+      setCreating(false);
+    }
+  };
+
+  const remove = async (s: Summary) => {
+    try {
+      await api.del(`/api/analyses/${s.id}`);
+    } catch (e) {
+      shell.fail(e);
+    }
+    await load(search);
+  };
+
   return (
     <section class="screen analysis">
       <header class="screen-header">
@@ -47,7 +150,7 @@ export function AnalysisScreen({ shell }: { shell: Shell }) {
               title={t("New Analysis")}
               onClick={() => {
                 setTip(false);
-                setMenu(true);
+                setShowMenu(true);
               }}
             >
               <PlusIcon />
@@ -61,33 +164,383 @@ export function AnalysisScreen({ shell }: { shell: Shell }) {
         </div>
       </header>
       {!open && <NoWorkspace shell={shell} />}
-      {open && <p class="empty-row">{t("No analyses yet.")}</p>}
-      {menu && (
-        <div class="scrim sheet-scrim" onClick={(e) => e.target === e.currentTarget && setMenu(false)}>
+      {open && (
+        <div class="search-bar">
+          <SearchIcon size={20} class="search-icon" />
+          <input
+            class="search-input"
+            type="search"
+            placeholder={t("Search")}
+            aria-label={t("Search analyses")}
+            value={search}
+            onInput={(e) => setSearch(e.currentTarget.value)}
+          />
+        </div>
+      )}
+      {open && (
+        <ul class="list analyses" data-testid="analysis-list">
+          {list.map((s) => {
+            const m = screenOf(s);
+            return (
+              <li class="row analysis-row" data-style={s.displayStyle} data-testid="analysis-entry">
+                <button
+                  class="row-text"
+                  onClick={() => setOpened({ id: s.id, screen: m?.screen ?? "", built: s.built })}
+                >
+                  <span class="analysis-title">{s.title}</span>
+                  {s.description && <span class="row-sub">{s.description}</span>}
+                  <span class="row-sub filter-line">{s.filterLine}</span>
+                </button>
+                <button
+                  class="text-button destructive"
+                  aria-label={t("Delete %@", s.title)}
+                  onClick={() => void remove(s)}
+                >
+                  {t("Delete")}
+                </button>
+              </li>
+            );
+          })}
+          {list.length === 0 && (
+            <li class="empty-row">{search ? t("No analyses match.") : t("No analyses yet.")}</li>
+          )}
+        </ul>
+      )}
+      {showMenu && (
+        <div class="scrim sheet-scrim" onClick={(e) => e.target === e.currentTarget && setShowMenu(false)}>
           <div class="sheet" role="dialog" aria-modal="true" aria-labelledby="menu-title">
             <header class="sheet-header">
               <span class="header-spacer" />
               <h2 id="menu-title">{t("New Analysis")}</h2>
-              <button class="icon-button" aria-label={t("Close")} onClick={() => setMenu(false)}>
+              <button class="icon-button" aria-label={t("Close")} onClick={() => setShowMenu(false)}>
                 <CloseIcon />
               </button>
             </header>
             <ul class="list menu" data-testid="analysis-menu">
-              {analysisMenu.map((m) => (
+              {menu.map((m, i) => (
                 <li>
-                  <button class="row" disabled aria-disabled="true" data-screen={m.screen}>
+                  <button class="row" data-screen={m.screen} disabled={creating} onClick={() => void create(i)}>
                     <span class="row-text">
-                      {t(m.title)}
-                      <span class="row-sub">{t(m.description)}</span>
+                      {m.title}
+                      <span class="row-sub">{m.description}</span>
                     </span>
                   </button>
                 </li>
               ))}
             </ul>
-            <p class="footnote">{t("Available once analyses are built.")}</p>
           </div>
         </div>
       )}
+      {opened && (
+        <AnalysisView
+          id={opened.id}
+          built={opened.built}
+          shell={shell}
+          onClose={() => {
+            setOpened(null);
+            void load(search);
+          }}
+        />
+      )}
     </section>
+  );
+}
+
+// One analysis: its variables, filter, settings and result.
+function AnalysisView({
+  id,
+  built,
+  shell,
+  onClose,
+}: {
+  id: number;
+  built: boolean;
+  shell: Shell;
+  onClose: () => void;
+}) {
+  const [def, setDef] = useState<Definition | null>(null);
+  const [computed, setComputed] = useState<Computed | null>(null);
+  const [error, setError] = useState<string | null>(null);
+  const [variables, setVariables] = useState<VariableRef[]>([]);
+  const [filtering, setFiltering] = useState(false);
+  const [choosing, setChoosing] = useState<Choices | null>(null);
+  const [view, setView] = useState<"box" | "density">("box");
+  const [busy, setBusy] = useState(false);
+  const latest = useRef(0);
+
+  useEffect(() => {
+    api.get<Definition>(`/api/analyses/${id}`).then(setDef).catch(shell.fail);
+    api
+      .get<{ cards: Card[] }>("/api/variables")
+      .then((v) => setVariables(v.cards.map((c) => ({ num: c.num, name: c.name, type: c.type }))))
+      .catch(() => {});
+  }, [id]);
+
+  const kind = def?.kind ?? null;
+  const settings: Record<string, string> = { ...(def?.settings ?? {}) };
+  if (kind === "summarize") settings.view = view;
+  const key = def ? JSON.stringify([def.left?.num, def.right?.num, def.wheres, settings]) : "";
+
+  // Computed again whenever the variables, filter or settings change.
+  useEffect(() => {
+    if (!def || !kind) return;
+    const request = ++latest.current;
+    setComputed(null);
+    setError(null);
+    if (!def.left || !def.right) {
+      setError(t("Please choose two variables to analyze."));
+      return;
+    }
+    let stop = () => {};
+    api
+      .post<{ job: string }>("/api/analyze", {
+        kind,
+        left: def.left.num,
+        right: def.right.num,
+        wheres: def.wheres,
+        settings,
+      })
+      .then((r) => {
+        if (request !== latest.current) return;
+        stop = followJob(r.job, {
+          onEvent: () => {},
+          onEnd: (result) => {
+            if (request !== latest.current) return;
+            if (result?.error) setError(result.error);
+            else setComputed(result as Computed);
+          },
+        });
+      })
+      .catch((e) => {
+        if (request === latest.current) setError(e instanceof ApiError ? (e.body?.message ?? e.code) : String(e));
+      });
+    return () => stop();
+  }, [key]);
+
+  const change = async (path: string, body: unknown) => {
+    try {
+      setDef(await api.post<Definition>(`/api/analyses/${id}/${path}`, body));
+    } catch (e) {
+      shell.fail(e);
+    }
+  };
+
+  const choose = async (position: number) => {
+    try {
+      setChoosing(await api.get<Choices>(`/api/analyses/${id}/choices/${position}`));
+    } catch (e) {
+      shell.fail(e);
+    }
+  };
+
+  const act = async (what: "share" | "print") => {
+    if (!computed) return;
+    setBusy(true);
+    try {
+      if (what === "share") await shareResult(computed.id);
+      else await printResult(computed.id);
+    } catch (e) {
+      shell.fail(e);
+    } finally {
+      setBusy(false);
+    }
+  };
+
+  const buttons = kind ? positionButtons[kind] : undefined;
+  const segment = def ? (def.twoWayPercDisplay === 0 ? 3 : def.twoWayPercAgg) : 0;
+  return (
+    <div class="overlay-screen" role="dialog" aria-modal="true" aria-labelledby="analysis-title">
+      <header class="screen-header overlay-header">
+        <button class="text-button" onClick={onClose}>
+          {t("Close")}
+        </button>
+        <h1 id="analysis-title" class="overlay-title">
+          {def?.title ?? ""}
+        </h1>
+        <div class="header-actions">
+          {built && (
+            <>
+              <button class="text-button" data-testid="analysis-filter" onClick={() => setFiltering(true)}>
+                {t("Filter")}
+              </button>
+              <button
+                class="text-button"
+                data-testid="analysis-share"
+                disabled={!computed || busy}
+                onClick={() => void act("share")}
+              >
+                {t("Share")}
+              </button>
+              <button
+                class="text-button"
+                data-testid="analysis-print"
+                disabled={!computed || busy}
+                onClick={() => void act("print")}
+              >
+                {t("Print")}
+              </button>
+            </>
+          )}
+        </div>
+      </header>
+      <div class="overlay-body" data-testid="analysis-view">
+        {!built && (
+          <p class="empty-row" data-testid="not-built">
+            {t("This analysis is not available yet.")}
+          </p>
+        )}
+        {built && def && buttons && (
+          <div class="analysis-settings" data-testid="analysis-settings">
+            <div class="variable-choices">
+              {[1, 2].map((position) => {
+                const chosen = position === 1 ? def.left : def.right;
+                return (
+                  <button
+                    class="value-button choose-variable"
+                    data-position={position}
+                    onClick={() => void choose(position)}
+                  >
+                    {chosen ? chosen.name : t(buttons[position - 1])}
+                  </button>
+                );
+              })}
+            </div>
+            {kind === "summarize" && (
+              <div class="segmented view-choice" role="group" aria-label={t("View")}>
+                {(["box", "density"] as const).map((v) => (
+                  <button class={view === v ? "on" : ""} aria-pressed={view === v} onClick={() => setView(v)}>
+                    {t(viewTitles[v])}
+                  </button>
+                ))}
+              </div>
+            )}
+            {kind === "twoway" && (
+              <>
+                <div class="setting-line">
+                  <span>{t("Calculate percentages by ")}</span>
+                  <div class="segmented percent-base" role="group" aria-label={t("Calculate percentages by ")}>
+                    {percentSegments.map((s, i) => (
+                      <button
+                        class={segment === i ? "on" : ""}
+                        aria-pressed={segment === i}
+                        onClick={() =>
+                          void change(
+                            "settings",
+                            i === 3
+                              ? { twoWayPercAgg: 0, twoWayPercDisplay: 0 }
+                              : { twoWayPercAgg: i, twoWayPercDisplay: 1 },
+                          )
+                        }
+                      >
+                        {t(s)}
+                      </button>
+                    ))}
+                  </div>
+                </div>
+                <label class="setting-line">
+                  <span>{t("Include missing values:")}</span>
+                  <span class="switch">
+                    <input
+                      type="checkbox"
+                      data-testid="include-missing"
+                      checked={def.includeMissing}
+                      onChange={(e) => void change("settings", { includeMissing: e.currentTarget.checked })}
+                    />
+                    <span class="switch-track" />
+                  </span>
+                </label>
+              </>
+            )}
+          </div>
+        )}
+        {built && !computed && (
+          <div class="layout-view">
+            {error ? (
+              <p class="result-error" data-testid="analysis-error">
+                {error}
+              </p>
+            ) : (
+              <p class="loading">{t("Calculating...")}</p>
+            )}
+          </div>
+        )}
+        {built && computed && <LayoutView computed={computed} />}
+      </div>
+      {filtering && def && (
+        <FilterList
+          wheres={def.wheres}
+          variables={variables}
+          shell={shell}
+          onChange={(w) => void change("filters", { wheres: w })}
+          onClose={() => setFiltering(false)}
+        />
+      )}
+      {choosing && (
+        <Chooser
+          choices={choosing}
+          onClose={() => setChoosing(null)}
+          onChoose={(nums) => {
+            setChoosing(null);
+            void change("variables", { position: choosing.position, columns: nums });
+          }}
+        />
+      )}
+    </div>
+  );
+}
+
+// The variable chooser of one position: one choice, or several for position 3.
+function Chooser({
+  choices,
+  onChoose,
+  onClose,
+}: {
+  choices: Choices;
+  onChoose: (nums: number[]) => void;
+  onClose: () => void;
+}) {
+  const [picked, setPicked] = useState<number[]>(choices.chosen.map((c) => c.num));
+  return (
+    <div class="scrim sheet-scrim" onClick={(e) => e.target === e.currentTarget && onClose()}>
+      <div class="sheet" role="dialog" aria-modal="true" aria-labelledby="chooser-title">
+        <header class="sheet-header">
+          <button class="text-button" onClick={onClose}>
+            {t("Cancel")}
+          </button>
+          <h2 id="chooser-title">{t("Choose Variable")}</h2>
+          {choices.multiple ? (
+            <button class="text-button" onClick={() => onChoose(picked)}>
+              {t("Done")}
+            </button>
+          ) : (
+            <span class="header-spacer" />
+          )}
+        </header>
+        {choices.multiple && choices.addAll && (
+          <button class="text-button" onClick={() => onChoose(choices.offered.map((c) => c.num))}>
+            {t("Add All")}
+          </button>
+        )}
+        <ul class="list" data-testid="variable-chooser">
+          {choices.offered.map((v) => (
+            <li class="row">
+              <button
+                class="row-text"
+                aria-pressed={choices.multiple ? picked.includes(v.num) : undefined}
+                onClick={() =>
+                  choices.multiple
+                    ? setPicked(picked.includes(v.num) ? picked.filter((n) => n !== v.num) : [...picked, v.num])
+                    : onChoose([v.num])
+                }
+              >
+                {choices.multiple && picked.includes(v.num) ? "✓ " : ""}
+                {v.name}
+              </button>
+            </li>
+          ))}
+          {choices.offered.length === 0 && <li class="empty-row">{t("No variables of the types this position takes.")}</li>}
+        </ul>
+      </div>
+    </div>
   );
 }

@@ -1,0 +1,235 @@
+#include "analyses/definitions.h"
+
+#include <algorithm>
+#include <chrono>
+
+#include "analyses/filters.h"
+#include "analyses/report_text.h"
+#include "engine/number_format.h"
+#include "engine/translate.h"
+#include "engine/workspace_data.h"
+
+namespace tabulix {
+
+namespace {
+
+std::string nameOf(const Column* c) { return c && c->name ? *c->name : std::string(); }
+
+VariableType typeOf(const Column& c) {
+  int t = c.type.value_or(0);
+  return t >= 1 && t <= 4 ? static_cast<VariableType>(t) : VariableType::Unknown;
+}
+
+void save(Model& model) { (void)model.saveContext(); }  // a failed save has been reported
+
+}  // namespace
+
+std::vector<AnalysisMenuRow> analysisMenu() {
+  return {
+      {tr("Two way table of frequencies"), tr("contingency table, chi squared"), "twoWayTab", TwoWayTab, {}},
+      {tr("Bivariate Analysis"),
+       tr("correlation and simple linear regression"),
+       "correlation",
+       Correlation,
+       {}},
+      {tr("Hypothesis test of means"), tr("1, 2, or paired samples"), "hypothesisTestMeans", HypothesisTest,
+       0},
+      {tr("Hypothesis test of proportions"), tr("1, 2, or paired samples"), "hypothesisTestProportions",
+       HypothesisTest, 2},
+      {tr("Linear Regression"), tr("multi-variate"), "regression", Regression, 0},
+      {tr("Logistic Regression"), tr("multi-variate"), "regression", Regression, 2},
+      {tr("One-way ANOVA"), tr("table of summary statistics and box plot"), "tabSummarize", TabSummarize, {}},
+  };
+}
+
+Analysis* addAnalysis(Model& model, const std::string& name) {
+  Analysis* a = model.context().insertAnalysis();
+  a->name = name;
+  a->lastOpened = std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+  save(model);
+  return a;
+}
+
+void removeAnalysis(Model& model, Analysis* analysis) {
+  model.context().deleteObject(analysis);
+  save(model);
+}
+
+Analysis* addAnalysisFromMenu(Model& model, size_t row) {
+  auto menu = analysisMenu();
+  if (row >= menu.size()) return nullptr;
+  Analysis* a = addAnalysis(model, tr("New Analysis"));
+  a->type = menu[row].type;
+  a->distribution = menu[row].distribution;
+  save(model);
+  return a;
+}
+
+void addColumnToAnalysis(Model& model, Column* column, Analysis* analysis, int position) {
+  if (position == 3) {
+    if (std::find(analysis->columns.begin(), analysis->columns.end(), column) == analysis->columns.end())
+      analysis->columns.push_back(column);
+  } else if (position == 2) {
+    analysis->right = column;
+  } else if (position == 1) {
+    analysis->left = column;
+    std::erase(analysis->columns, column);
+  }
+  save(model);
+}
+
+std::set<VariableType> variableTypesForAnalysisType(int32_t type, int position) {
+  using enum VariableType;
+  const bool first = position == 1;
+  switch (type) {
+    case TwoWayTab:
+      return {Categorical, Binary};
+    case TabSummarize:
+      return first ? std::set{Numeric, Binary, DateTime} : std::set{Categorical, Binary, Numeric, DateTime};
+    case Correlation:
+    case HypothesisTest:
+      return {Numeric, Binary, DateTime};
+    case Regression:
+      return {Numeric, Binary};
+    default:
+      return {};
+  }
+}
+
+std::vector<Column*> columnsForAnalysisType(Model& model, int32_t type, int position) {
+  std::vector<Column*> candidates = columnsOfTypes(model, variableTypesForAnalysisType(type, position));
+  // A: the positions that need numbers; B: the grouping variable.
+  const bool a = type == Correlation || (type == TabSummarize && position == 1);
+  const bool b = type == TabSummarize && position == 2;
+  std::vector<Column*> out;
+  for (Column* c : candidates) {
+    const VariableType t = typeOf(*c);
+    if (a) {
+      const bool hasValues =
+          t == VariableType::DateTime ? c->obsDate.value_or(0) > 0 : c->obsNumeric.value_or(0) > 0;
+      if (!hasValues) continue;
+      if (t == VariableType::Binary && c->obsNumeric.value_or(0) != c->obs.value_or(0)) continue;
+    } else if (b) {
+      if ((t == VariableType::Numeric || t == VariableType::DateTime) && c->levels.value_or(0) > 20) continue;
+    }
+    out.push_back(c);
+  }
+  return out;
+}
+
+std::vector<Column*> columnsToAddToAnalysisType(Model& model, int32_t type, int position,
+                                                const Column* left) {
+  std::vector<Column*> out = columnsForAnalysisType(model, type, position);
+  if (type == Regression && position == 3 && left) std::erase(out, left);
+  return out;
+}
+
+std::vector<Column*> columnsToAddToAnalysis(Model& model, const Analysis& analysis, int position) {
+  const int32_t type = analysis.type.value_or(0);
+  if (type == HypothesisTest || (type == Regression && position == 1)) {
+    std::vector<Column*> out;
+    const bool proportions = analysis.distribution.value_or(0) == 2;
+    for (Column* c : columns(model)) {
+      const VariableType t = typeOf(*c);
+      if (proportions ? c->levels.value_or(0) == 2
+                      : t == VariableType::Numeric || t == VariableType::DateTime)
+        out.push_back(c);
+    }
+    return out;
+  }
+  return columnsToAddToAnalysisType(model, type, position, analysis.left);
+}
+
+void chooseColumnsForAnalysis(Model& model, Analysis* analysis, int position,
+                              const std::vector<Column*>& chosen) {
+  if (position == 3) {
+    analysis->columns.clear();
+    for (Column* c : chosen) addColumnToAnalysis(model, c, analysis, 3);
+    save(model);
+  } else if (!chosen.empty()) {
+    addColumnToAnalysis(model, chosen.front(), analysis, position);
+  }
+}
+
+int regressionTypeOfAnalysis(const Analysis& analysis) {
+  return analysis.distribution.value_or(0) == 2 ? 1 : 0;
+}
+
+AnalysisSummary summaryForAnalysis(Model& model, const Analysis& a) {
+  AnalysisSummary s;
+  const int32_t type = a.type.value_or(0);
+  const std::string left = nameOf(a.left), right = nameOf(a.right);
+  const std::string filters = stringForWhereAnalysis(model, a);
+  s.filterLine = fillFormat(tr("Filters: %@"), {filters});
+  switch (type) {
+    case TwoWayTab:
+      s.displayStyle = "TwoWayTab";
+      s.title = fillFormat(tr("Two way table of frequencies for %@ and %@"), {left, right});
+      break;
+    case TabSummarize:
+      s.displayStyle = "TabSummarize";
+      s.title = fillFormat(tr("One-way ANOVA of %@ by %@."), {left, right});
+      s.description = tr("Includes table of summary statistics");
+      break;
+    case Correlation:
+      s.displayStyle = "Correlation";
+      s.title = fillFormat(tr("Bivariate analysis of %@ and %@"), {right, left});
+      s.description = tr("Includes scatter plot, correlation, and simple linear regression");
+      break;
+    case Regression: {
+      s.displayStyle = "Regression";
+      s.title =
+          fillFormat(regressionTypeOfAnalysis(a) == 1 ? tr("Logistic regression explaining variation in %@")
+                                                      : tr("Linear regression explaining variation in %@"),
+                     {left});
+      std::vector<Column*> cols = a.columns;
+      std::stable_sort(cols.begin(), cols.end(), [](const Column* x, const Column* y) {
+        return x->num.value_or(0) < y->num.value_or(0);
+      });
+      s.description = fillFormat(tr("%@ ~ "), {left});
+      for (const Column* c : cols) {
+        std::string name = nameOf(c);
+        std::erase_if(name, [](char ch) { return ch == '\n' || ch == '\r'; });
+        s.description += fillFormat(tr("%@ + "), {name});
+      }
+      s.description += tr("constant");
+      break;
+    }
+    case HypothesisTest: {
+      const int distribution = a.distribution.value_or(0);
+      s.displayStyle = distribution == 2 ? "HypothesisTestProportions" : "HypothesisTestMeans";
+      const int samples = a.samples.value_or(1);
+      const bool paired = a.isPaired.value_or(false);
+      s.title = nameForTest(testForDistribution(distribution, samples, paired, 30), a.tails.value_or(0),
+                            samples, paired)
+                    .value_or("");
+      s.description = fillFormat(tr("Comparing %@ where %@"), {left, filters});
+      if (samples == 1) {
+        const VariableType t = a.left ? typeOf(*a.left) : VariableType::Numeric;
+        s.filterLine = fillFormat(tr("to expected value %@"),
+                                  {a.expected ? stringFromNumber(*a.expected, t) : std::string()});
+      } else if (paired) {
+        s.filterLine = fillFormat(tr("to paired observations of %@"), {right});
+      } else {
+        s.filterLine = fillFormat(tr("to %@ where %@"), {right, stringForWhereClauses(model, a.wheres2)});
+      }
+      break;
+    }
+    default:
+      s.displayStyle = "Incomplete";
+      s.title = tr("Analysis type not chosen");
+  }
+  return s;
+}
+
+std::vector<Analysis*> searchAnalyses(Model& model, std::string_view search, const NameMatcher& contains) {
+  std::vector<Analysis*> all = analyses(model);
+  if (search.empty()) return all;
+  std::vector<Analysis*> out;
+  for (Analysis* a : all)
+    if ((a->left && contains(nameOf(a->left), search)) || (a->right && contains(nameOf(a->right), search)))
+      out.push_back(a);
+  return out;
+}
+
+}  // namespace tabulix

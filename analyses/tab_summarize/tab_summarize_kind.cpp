@@ -1,0 +1,57 @@
+// The one-way analysis of variance as an analysis kind: the summarized
+// variable (left), the grouping variable (right), the filter, and the
+// view shown ("view": box or density).
+#include "analyses/analysis_kind.h"
+#include "analyses/definitions.h"
+#include "analyses/tab_summarize/tab_summarize.h"
+#include "engine/translate.h"
+#include "engine/workspace_data.h"
+
+namespace tabulix {
+
+namespace {
+
+Column& variableAt(Model& model, int32_t num, int32_t type, int position) {
+  Column* c = columnNumber(model, static_cast<uint32_t>(num));
+  if (!c) throw AnalysisRequestError("no variable numbered " + std::to_string(num));
+  const int t = c->type.value_or(0);
+  if (!variableTypesForAnalysisType(type, position).contains(static_cast<VariableType>(t)))
+    throw AnalysisRequestError("variable \"" + c->name.value_or("") + "\" has a type (" +
+                               variableTypeName(static_cast<VariableType>(t >= 0 && t <= 4 ? t : 0)) +
+                               ") this position does not accept");
+  return *c;
+}
+
+}  // namespace
+
+AnalysisOutput runTabSummarize(Model& model, const AnalysisRequest& request) {
+  if (!request.left || !request.right)
+    throw AnalysisRequestError(tr("Please choose two variables to analyze."));
+  if (!request.columns.empty()) throw AnalysisRequestError("the one-way ANOVA takes no --columns");
+  if (!request.wheres2.empty()) throw AnalysisRequestError("the one-way ANOVA has no second-sample filter");
+  TabSummarizeContext context;
+  for (const auto& [key, value] : request.settings) {
+    if (key != "view") throw AnalysisRequestError("the one-way ANOVA has no setting \"" + key + "\"");
+    if (value != "box" && value != "density")
+      throw AnalysisRequestError("setting view: expected box or density, not \"" + value + "\"");
+    context.boxPlot = value == "box";
+  }
+  Column& left = variableAt(model, *request.left, TabSummarize, 1);
+  Column& right = variableAt(model, *request.right, TabSummarize, 2);
+  auto rows = rowsWhere(model, request.wheres);
+  TabSummarizeResult result = tabColumnSummarizing(model, right, left, 20, rows ? &*rows : nullptr);
+  context.leftName = left.name.value_or("");
+  context.rightName = right.name.value_or("");
+  context.filterText = stringForWhereSet(model, request.wheres);
+  AnalysisOutput out;
+  out.result = toJson(result);
+  out.result["filters"] = context.filterText;
+  out.result["interpretation"] = tabSummarizeInterpretation(result, context);
+  out.csvLines = [result, context](CsvWriter& w) { writeCSVLines(result, context, w); };
+  out.screen = tabSummarizeLayout(result, context, false);
+  out.print = tabSummarizeLayout(result, context, true);
+  out.baseName = tabSummarizeBaseName(context);
+  return out;
+}
+
+}  // namespace tabulix

@@ -1,0 +1,69 @@
+// The two-way table as an analysis kind: rows (left), columns (right), the
+// filter, and the settings twoWayPercAgg, twoWayPercDisplay, includeMissing.
+#include "analyses/analysis_kind.h"
+#include "analyses/definitions.h"
+#include "analyses/two_way/two_way.h"
+#include "engine/translate.h"
+#include "engine/workspace_data.h"
+
+namespace tabulix {
+
+namespace {
+
+Column& variableAt(Model& model, int32_t num, int position) {
+  Column* c = columnNumber(model, static_cast<uint32_t>(num));
+  if (!c) throw AnalysisRequestError("no variable numbered " + std::to_string(num));
+  const int t = c->type.value_or(0);
+  if (!variableTypesForAnalysisType(TwoWayTab, position).contains(static_cast<VariableType>(t)))
+    throw AnalysisRequestError("variable \"" + c->name.value_or("") +
+                               "\" is not Categorical or Binary, which a two way table needs");
+  return *c;
+}
+
+int settingCode(const std::string& key, const std::string& value, int highest) {
+  if (value == "true" && highest == 1) return 1;
+  if (value == "false" && highest == 1) return 0;
+  if (value.size() == 1 && value[0] >= '0' && value[0] - '0' <= highest) return value[0] - '0';
+  throw AnalysisRequestError("setting " + key + ": expected 0 to " + std::to_string(highest) + ", not \"" +
+                             value + "\"");
+}
+
+}  // namespace
+
+AnalysisOutput runTwoWayTab(Model& model, const AnalysisRequest& request) {
+  if (!request.left || !request.right)
+    throw AnalysisRequestError(tr("Please choose two variables to analyze."));
+  if (!request.columns.empty()) throw AnalysisRequestError("the two way table takes no --columns");
+  if (!request.wheres2.empty()) throw AnalysisRequestError("the two way table has no second-sample filter");
+  int percAgg = 0;
+  TwoWayContext context;
+  for (const auto& [key, value] : request.settings) {
+    if (key == "twoWayPercAgg")
+      percAgg = settingCode(key, value, 2);
+    else if (key == "twoWayPercDisplay")
+      context.showPercents = settingCode(key, value, 1) == 1;
+    else if (key == "includeMissing")
+      context.includeMissing = settingCode(key, value, 1) == 1;
+    else
+      throw AnalysisRequestError("the two way table has no setting \"" + key + "\"");
+  }
+  Column& left = variableAt(model, *request.left, 1);
+  Column& right = variableAt(model, *request.right, 2);
+  auto rows = rowsWhere(model, request.wheres);
+  TwoWayResult result =
+      twoWayTabOfColumn(model, left, right, 10, percAgg, context.includeMissing, rows ? &*rows : nullptr);
+  context.leftName = left.name.value_or("");
+  context.rightName = right.name.value_or("");
+  context.filterText = stringForWhereSet(model, request.wheres);
+  AnalysisOutput out;
+  out.result = toJson(result);
+  out.result["filters"] = context.filterText;
+  out.result["interpretation"] = twoWayInterpretation(result, context);
+  out.csvLines = [result, context](CsvWriter& w) { writeCSVLines(result, context, w); };
+  out.screen = twoWayLayout(result, context, false);
+  out.print = twoWayLayout(result, context, true);
+  out.baseName = twoWayBaseName(context);
+  return out;
+}
+
+}  // namespace tabulix

@@ -1,0 +1,293 @@
+// The saved analyses of the open workspace: the list (newest first, with
+// each entry's display style, title, description and filter line, searched
+// on its variables' names), the menu that creates them, the variable chooser
+// for each position, the filter conditions (wheres and wheres2), the
+// settings, and deleting. Definitions are written by the shared Model under
+// its lock; the results are computed through /api/analyze.
+#include <algorithm>
+
+#include "analyses/analysis_kind.h"
+#include "analyses/definitions.h"
+#include "engine/translate.h"
+#include "engine/workspace_data.h"
+#include "server/server_impl.h"
+#include "server/text_match.h"
+
+namespace tabulix::server {
+
+namespace {
+
+[[noreturn]] void bad(const std::string& message) {
+  throw ApiError(400, {{"error", "bad request"}, {"message", message}});
+}
+
+void requireWorkspace(Model& m) {
+  if (!m.currentStore()) throw ApiError(409, {{"error", "no workspace is open"}});
+}
+
+Analysis* analysisById(Model& m, const std::string& id) {
+  int64_t rowid = 0;
+  try {
+    rowid = std::stoll(id);
+  } catch (const std::exception&) {
+    bad("the analysis id must be a number");
+  }
+  Analysis* a = rowid > 0 ? m.context().existingAnalysis({Entity::Analysis, rowid}) : nullptr;
+  if (!a) throw ApiError(404, {{"error", "no such analysis"}});
+  return a;
+}
+
+nlohmann::json variableJson(const Column* c) {
+  if (!c) return nullptr;
+  return {{"num", c->num.value_or(-1)}, {"name", c->name.value_or("")}, {"type", c->type.value_or(0)}};
+}
+
+nlohmann::json whereJson(const WhereClauseObj& w) {
+  nlohmann::json j = {{"colNum", w.colNum}, {"op", w.op}};
+  if (w.constant) j["constant"] = *w.constant;
+  if (w.levels) j["levels"] = std::vector<std::string>(w.levels->begin(), w.levels->end());
+  return j;
+}
+
+// The kinds whose result screens the web app has: a menu row of another
+// kind opens a screen that says it is not available yet.
+bool kindIsBuilt(int32_t type) { return type == TwoWayTab || type == TabSummarize; }
+
+nlohmann::json summaryJson(Model& m, const Analysis& a) {
+  AnalysisSummary s = summaryForAnalysis(m, a);
+  const AnalysisKind* kind = analysisKindForType(a.type.value_or(0), a.distribution);
+  return {{"id", a.objectID.rowid},
+          {"type", a.type.value_or(0)},
+          {"distribution", a.distribution ? nlohmann::json(*a.distribution) : nlohmann::json(nullptr)},
+          {"kind", kind ? nlohmann::json(kind->name) : nlohmann::json(nullptr)},
+          {"built", kindIsBuilt(a.type.value_or(0))},
+          {"displayStyle", s.displayStyle},
+          {"title", s.title},
+          {"description", s.description},
+          {"filterLine", s.filterLine}};
+}
+
+// Everything a result screen needs to show and compute a definition.
+nlohmann::json definitionJson(Model& m, const Analysis& a) {
+  nlohmann::json j = summaryJson(m, a);
+  j["left"] = variableJson(a.left);
+  j["right"] = variableJson(a.right);
+  nlohmann::json cols = nlohmann::json::array();
+  for (const Column* c : a.columns) cols.push_back(variableJson(c));
+  j["columns"] = cols;
+  nlohmann::json wheres = nlohmann::json::array(), wheres2 = nlohmann::json::array();
+  for (const auto& w : wheresFromWheres(a.wheres)) wheres.push_back(whereJson(w));
+  for (const auto& w : wheresFromWheres(a.wheres2)) wheres2.push_back(whereJson(w));
+  j["wheres"] = wheres;
+  j["wheres2"] = wheres2;
+  j["filterText"] = stringForWhereAnalysis(m, a);
+  AnalysisRequest request = requestForAnalysis(a);
+  j["settings"] = request.settings;
+  j["twoWayPercAgg"] = a.twoWayPercAgg.value_or(0);
+  j["twoWayPercDisplay"] = a.twoWayPercDisplay.value_or(1);
+  j["includeMissing"] = a.includeMissing.value_or(false);
+  return j;
+}
+
+std::vector<WhereClauseObj> conditions(const nlohmann::json& body, const char* field) {
+  std::vector<WhereClauseObj> out;
+  if (!body[field].is_array()) bad(std::string("\"") + field + "\" must be a list");
+  for (const auto& w : body[field]) {
+    if (!w.is_object() || !w.contains("colNum") || !w["colNum"].is_number_integer() || !w.contains("op") ||
+        !w["op"].is_number_unsigned())
+      bad(std::string("\"") + field + "\" holds a condition without colNum and op");
+    WhereClauseObj c;
+    c.colNum = w["colNum"].get<int64_t>();
+    c.op = w["op"].get<uint64_t>();
+    if (w.contains("constant") && w["constant"].is_string()) c.constant = w["constant"].get<std::string>();
+    if (w.contains("levels") && w["levels"].is_array()) {
+      c.levels.emplace();
+      for (const auto& l : w["levels"]) {
+        if (!l.is_string()) bad("\"levels\" must hold texts");
+        c.levels->insert(l.get<std::string>());
+      }
+    }
+    if (whereIsComplete(c)) out.push_back(std::move(c));
+  }
+  return out;
+}
+
+// Replaces one of an analysis's condition lists with the given conditions.
+void replaceConditions(Model& m, Analysis* a, const std::vector<WhereClauseObj>& wheres, bool second) {
+  std::vector<Column*> xs;
+  for (const auto& w : wheres) {
+    Column* x =
+        w.colNum >= 0 && w.colNum <= INT32_MAX ? columnNumber(m, static_cast<uint32_t>(w.colNum)) : nullptr;
+    if (!x) throw ApiError(404, {{"error", "no such variable"}, {"colNum", w.colNum}});
+    xs.push_back(x);
+  }
+  std::vector<WhereClause*> old = second ? a->wheres2 : a->wheres;
+  for (WhereClause* w : old) m.context().deleteObject(w);
+  for (size_t i = 0; i < wheres.size(); ++i) {
+    WhereClause* c = m.context().insertWhereClause();
+    c->x = xs[i];
+    c->op = static_cast<int32_t>(wheres[i].op);
+    c->c = wheres[i].constant;
+    if (wheres[i].levels)
+      c->levels = std::vector<std::string>(wheres[i].levels->begin(), wheres[i].levels->end());
+    if (second) {
+      c->where2OfAnalysis = a;
+      a->wheres2.push_back(c);
+    } else {
+      c->whereOfAnalysis = a;
+      a->wheres.push_back(c);
+    }
+  }
+}
+
+int positionOf(const std::string& text) {
+  if (text == "1" || text == "2" || text == "3") return text[0] - '0';
+  bad("the position must be 1, 2 or 3");
+}
+
+}  // namespace
+
+void ServerImpl::routeAnalyses() {
+  get("/api/analyses", [this](const httplib::Request& req) {
+    const std::string search = req.has_param("search") ? req.get_param_value("search") : "";
+    return shared.run([&](Model& m) {
+      requireWorkspace(m);
+      nlohmann::json menu = nlohmann::json::array();
+      for (const AnalysisMenuRow& row : analysisMenu())
+        menu.push_back(
+            {{"title", row.title},
+             {"description", row.description},
+             {"screen", row.screen},
+             {"type", row.type},
+             {"distribution", row.distribution ? nlohmann::json(*row.distribution) : nlohmann::json()},
+             {"built", kindIsBuilt(row.type)}});
+      nlohmann::json list = nlohmann::json::array();
+      for (Analysis* a : searchAnalyses(m, search, containsIgnoringCaseAndDiacritics))
+        list.push_back(summaryJson(m, *a));
+      return nlohmann::json{{"menu", menu}, {"analyses", list}, {"status", statusJson(m)}};
+    });
+  });
+
+  // Creates an analysis from a menu row ({"row": 0-6}).
+  post("/api/analyses", [this](const httplib::Request& req) {
+    nlohmann::json body = bodyJson(req);
+    if (!body.contains("row") || !body["row"].is_number_unsigned())
+      bad("\"row\" must be a menu row (0 to 6)");
+    const size_t row = body["row"].get<size_t>();
+    if (row >= analysisMenu().size()) bad("\"row\" must be a menu row (0 to 6)");
+    return shared.run([&](Model& m) {
+      requireWorkspace(m);
+      Analysis* a = addAnalysisFromMenu(m, row);
+      if (!m.saveContext()) throw ApiError(500, {{"error", "the analysis could not be saved"}});
+      return definitionJson(m, *a);
+    });
+  });
+
+  get(R"(/api/analyses/(\d+))", [this](const httplib::Request& req) {
+    return shared.run([&](Model& m) {
+      requireWorkspace(m);
+      return definitionJson(m, *analysisById(m, req.matches[1].str()));
+    });
+  });
+
+  del(R"(/api/analyses/(\d+))", [this](const httplib::Request& req) {
+    return shared.run([&](Model& m) {
+      requireWorkspace(m);
+      removeAnalysis(m, analysisById(m, req.matches[1].str()));
+      if (!m.saveContext()) throw ApiError(500, {{"error", "the analysis could not be deleted"}});
+      return nlohmann::json{{"deleted", std::stoll(req.matches[1].str())}};
+    });
+  });
+
+  // The variable chooser of a position: the variables offered and those chosen now.
+  get(R"(/api/analyses/(\d+)/choices/(\d+))", [this](const httplib::Request& req) {
+    const int position = positionOf(req.matches[2].str());
+    return shared.run([&](Model& m) {
+      requireWorkspace(m);
+      Analysis* a = analysisById(m, req.matches[1].str());
+      nlohmann::json offered = nlohmann::json::array(), chosen = nlohmann::json::array();
+      for (Column* c : columnsToAddToAnalysis(m, *a, position)) offered.push_back(variableJson(c));
+      if (position == 3)
+        for (Column* c : a->columns) chosen.push_back(variableJson(c));
+      else if (Column* c = position == 1 ? a->left : a->right)
+        chosen.push_back(variableJson(c));
+      return nlohmann::json{{"position", position},
+                            {"multiple", position == 3},
+                            {"addAll", position == 3 && a->type == Regression},
+                            {"offered", offered},
+                            {"chosen", chosen}};
+    });
+  });
+
+  // Applies the chooser's choice ({"position", "columns": [num, ...]}).
+  post(R"(/api/analyses/(\d+)/variables)", [this](const httplib::Request& req) {
+    nlohmann::json body = bodyJson(req);
+    if (!body.contains("position") || !body["position"].is_number_integer())
+      bad("\"position\" must be 1, 2 or 3");
+    const int position = positionOf(std::to_string(body["position"].get<int64_t>()));
+    if (!body.contains("columns") || !body["columns"].is_array())
+      bad("\"columns\" must be a list of variable numbers");
+    return shared.run([&](Model& m) {
+      requireWorkspace(m);
+      Analysis* a = analysisById(m, req.matches[1].str());
+      std::vector<Column*> offered = columnsToAddToAnalysis(m, *a, position);
+      std::vector<Column*> chosen;
+      for (const auto& n : body["columns"]) {
+        if (!n.is_number_integer()) bad("\"columns\" must be a list of variable numbers");
+        auto it = std::find_if(offered.begin(), offered.end(),
+                               [&](const Column* c) { return c->num == n.get<int64_t>(); });
+        if (it == offered.end())
+          throw ApiError(422, {{"error", "variable not offered"}, {"num", n}, {"position", position}});
+        chosen.push_back(*it);
+      }
+      chooseColumnsForAnalysis(m, a, position, chosen);
+      if (!m.saveContext()) throw ApiError(500, {{"error", "the analysis could not be saved"}});
+      return definitionJson(m, *a);
+    });
+  });
+
+  // Replaces the filter conditions ({"wheres": [...], "wheres2": [...]}, either or both).
+  post(R"(/api/analyses/(\d+)/filters)", [this](const httplib::Request& req) {
+    nlohmann::json body = bodyJson(req);
+    std::optional<std::vector<WhereClauseObj>> wheres, wheres2;
+    if (body.contains("wheres")) wheres = conditions(body, "wheres");
+    if (body.contains("wheres2")) wheres2 = conditions(body, "wheres2");
+    return shared.run([&](Model& m) {
+      requireWorkspace(m);
+      Analysis* a = analysisById(m, req.matches[1].str());
+      if (wheres) replaceConditions(m, a, *wheres, false);
+      if (wheres2) replaceConditions(m, a, *wheres2, true);
+      if (!m.saveContext()) throw ApiError(500, {{"error", "the filter could not be saved"}});
+      return definitionJson(m, *a);
+    });
+  });
+
+  // Stores settings ({"twoWayPercAgg": 0-2, "twoWayPercDisplay": 0-1, "includeMissing": bool}).
+  post(R"(/api/analyses/(\d+)/settings)", [this](const httplib::Request& req) {
+    nlohmann::json body = bodyJson(req);
+    for (auto& [key, value] : body.items()) {
+      if (key == "twoWayPercAgg") {
+        if (!value.is_number_integer() || value.get<int64_t>() < 0 || value.get<int64_t>() > 2)
+          bad("\"twoWayPercAgg\" must be 0, 1 or 2");
+      } else if (key == "twoWayPercDisplay") {
+        if (!value.is_number_integer() || value.get<int64_t>() < 0 || value.get<int64_t>() > 1)
+          bad("\"twoWayPercDisplay\" must be 0 or 1");
+      } else if (key == "includeMissing") {
+        if (!value.is_boolean()) bad("\"includeMissing\" must be true or false");
+      } else {
+        bad("no setting \"" + key + "\"");
+      }
+    }
+    return shared.run([&](Model& m) {
+      requireWorkspace(m);
+      Analysis* a = analysisById(m, req.matches[1].str());
+      if (body.contains("twoWayPercAgg")) a->twoWayPercAgg = body["twoWayPercAgg"].get<int32_t>();
+      if (body.contains("twoWayPercDisplay")) a->twoWayPercDisplay = body["twoWayPercDisplay"].get<int32_t>();
+      if (body.contains("includeMissing")) a->includeMissing = body["includeMissing"].get<bool>();
+      if (!m.saveContext()) throw ApiError(500, {{"error", "the settings could not be saved"}});
+      return definitionJson(m, *a);
+    });
+  });
+}
+
+}  // namespace tabulix::server

@@ -1,0 +1,78 @@
+# Reference figures of the one-way ANOVA by levels and of the two-way table
+# on R's chickwts, InsectSprays, ChickWeight (50 chicks: 19 kept, the rest
+# pooled as "Others"), warpbreaks, esoph, UCBAdmissions (as a case table) and
+# quakes (stations pooled to 9 levels and "Others"). Writes the data the C++
+# test imports and the figures it compares with.
+#   Rscript tests/reference/table_analyses.R   (from the repository root)
+out <- "tests/data/reference"
+ucb <- as.data.frame(UCBAdmissions)
+ucb <- ucb[rep(seq_len(nrow(ucb)), ucb$Freq), 1:3]
+cols <- list(
+  cw_weight = chickwts$weight, cw_feed = as.character(chickwts$feed),
+  is_count = InsectSprays$count, is_spray = as.character(InsectSprays$spray),
+  ck_weight = ChickWeight$weight, ck_chick = paste0("c", as.character(ChickWeight$Chick)),
+  wb_wool = as.character(warpbreaks$wool), wb_tension = as.character(warpbreaks$tension),
+  es_agegp = as.character(esoph$agegp), es_alcgp = as.character(esoph$alcgp),
+  ucb_admit = as.character(ucb$Admit), ucb_gender = as.character(ucb$Gender), ucb_dept = as.character(ucb$Dept),
+  qk_stations = paste0("s", quakes$stations), qk_mag = ifelse(quakes$mag >= 4.6, "strong", "light"))
+n <- max(sapply(cols, length))
+pad <- function(x) { y <- rep("", n); y[seq_along(x)] <- as.character(x); y }
+d <- as.data.frame(lapply(cols, pad), stringsAsFactors = FALSE)
+write.csv(d, file.path(out, "tables_data.csv"), row.names = FALSE, quote = FALSE)
+
+# Levels as the analyses keep them: by count descending, ties by text (bytes),
+# the last of `top` replaced by "Others" when there are more.
+pooled <- function(g, top) {
+  tab <- table(g)
+  o <- order(-as.vector(tab), names(tab), method = "radix")
+  lv <- names(tab)[o]
+  if (length(lv) > top) g <- ifelse(g %in% lv[1:(top - 1)], g, "Others")
+  g
+}
+rows <- list()
+put <- function(analysis, key, value) {
+  rows[[length(rows) + 1]] <<- data.frame(analysis = analysis, key = key, value = sprintf("%.17g", value))
+}
+anova_of <- function(name, y, g) {
+  g <- pooled(g, 20)
+  t <- oneway.test(y ~ g, var.equal = TRUE)
+  a <- summary(aov(y ~ factor(g)))[[1]]
+  put(name, "F", t$statistic)
+  put(name, "p", t$p.value)
+  put(name, "F_aov", a[["F value"]][1])
+  for (lv in unique(g)) {
+    x <- y[g == lv]
+    q <- quantile(x, c(0, .25, .5, .75, 1), type = 7)
+    put(name, paste0(lv, "/obs"), length(x))
+    put(name, paste0(lv, "/mean"), mean(x))
+    put(name, paste0(lv, "/sd"), sd(x))
+    for (i in 1:5) put(name, paste0(lv, "/pc", c(0, 25, 50, 75, 100)[i]), q[[i]])
+  }
+}
+anova_of("chickwts", chickwts$weight, as.character(chickwts$feed))
+anova_of("insects", InsectSprays$count, as.character(InsectSprays$spray))
+anova_of("chicks", ChickWeight$weight, paste0("c", as.character(ChickWeight$Chick)))
+
+twoway_of <- function(name, a, b) {
+  a <- pooled(a, 10); b <- pooled(b, 10)
+  tab <- table(a, b)
+  t <- suppressWarnings(chisq.test(tab, correct = FALSE))
+  put(name, "chisq", t$statistic)
+  put(name, "df", t$parameter)
+  put(name, "p", t$p.value)
+  put(name, "v", sqrt(t$statistic / (sum(tab) * (min(dim(tab)) - 1))))
+  if (all(dim(tab) == 2)) {
+    # Phi with the levels in the table's order (by count, ties by text).
+    ra <- names(sort(table(a), decreasing = TRUE)); rb <- names(sort(table(b), decreasing = TRUE))
+    m <- tab[ra, rb]
+    put(name, "phi", (m[1, 1] * m[2, 2] - m[1, 2] * m[2, 1]) / sqrt(prod(rowSums(m)) * prod(colSums(m))))
+  }
+  put(name, "sumTotal", sum(tab))
+  for (i in rownames(tab)) for (j in colnames(tab)) put(name, paste0(i, "|", j), tab[i, j])
+}
+twoway_of("warpbreaks", as.character(warpbreaks$wool), as.character(warpbreaks$tension))
+twoway_of("esoph", as.character(esoph$agegp), as.character(esoph$alcgp))
+twoway_of("ucb_gender", as.character(ucb$Admit), as.character(ucb$Gender))
+twoway_of("ucb_dept", as.character(ucb$Admit), as.character(ucb$Dept))
+twoway_of("quakes", paste0("s", quakes$stations), ifelse(quakes$mag >= 4.6, "strong", "light"))
+write.csv(do.call(rbind, rows), file.path(out, "tables_expected.csv"), row.names = FALSE, quote = FALSE)
