@@ -284,6 +284,20 @@ ImportOutcome importDataFile(const ImportOptions& options, const fs::path& docum
     deleteLogged(p);
   }
   out.dataFile = moveFromInbox(options.dataFile, documents);
+  // The new workspace's tables are made under a hidden name and the file is
+  // renamed into place once they are committed: a process killed while the
+  // file is being created leaves either nothing at the target or a workspace
+  // that opens.
+  {
+    fs::path building = options.target.parent_path() /
+                        (".new-" + std::to_string(::getpid()) + "-" + options.target.filename().string());
+    Model fresh;
+    bool made = fresh.openStore(building);
+    fresh.closeStores();
+    std::error_code ec;
+    if (made) fs::rename(building, options.target, ec);
+    if (!made || ec) fs::remove(building, ec);
+  }
   Model model;
   if (!model.openStore(options.target)) {
     out.code = 1;
