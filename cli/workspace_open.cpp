@@ -14,7 +14,8 @@ void openExistingWorkspace(Model& model, const std::filesystem::path& file) {
   LogSink previous = setLogSink([&](std::string_view line) {
     if (failure.empty()) failure = std::string(line);
   });
-  bool ok = model.openStore(file);
+  // Commands that only read never create, upgrade or change the file.
+  bool ok = model.openStore(file, StoreAccess::ReadOnly);
   setLogSink(previous);
   if (!ok) {
     // The log line reads "Unresolved error <description>, <details>".

@@ -29,33 +29,36 @@ void Model::reportStoreError(const std::exception& e) {
   showCoreDataError();
 }
 
-bool Model::openStore(const fs::path& file) {
+bool Model::openStore(const fs::path& file, StoreAccess access) {
   closeStores();
-  bool attached = true;
   try {
-    coordinator_->addStore(file);
+    coordinator_->addStore(file, access);
     context_->reconnect();
   } catch (const std::exception& e) {
-    attached = false;
+    // The file stays as it was; a backup an earlier, interrupted upgrade
+    // left beside it is the user's copy of the original and stays too.
+    coordinator_->removeStore();
+    context_->reconnect();
     reportStoreError(e);
+    return false;
   }
-  // The upgrade keeps a copy of the original beside the store until the
-  // upgraded store has opened.
-  fs::path backup = file.parent_path() / (file.stem().string() + "~" + file.extension().string());
-  std::error_code ec;
-  if (fs::exists(backup, ec)) {
-    fs::remove(backup, ec);
-    if (ec) logLine("Unable to delete file: " + ec.message());
-  }
-  if (attached && metadataValueForKey("hasCellIndices") != OptText("YES")) {
+  readers_.reset();
+  if (access == StoreAccess::ReadOnly) return true;
+  if (metadataValueForKey("hasCellIndices") != OptText("YES")) {
     // Cell numbers themselves are filled while an older layout is upgraded
     // (they key the stored chunks); what is left is the column order.
     for (Column* c : context_->allColumns()) c->order = c->num;
     setMetadataValue("YES", "hasCellIndices");
   }
-  saveContext();
-  readers_.reset();
-  return attached;
+  if (!saveContext()) return false;
+  // The upgrade kept a copy of the original beside the store until the
+  // upgraded store had opened; that copy, and no other file, goes now.
+  if (auto backup = coordinator_->upgradeBackup()) {
+    std::error_code ec;
+    fs::remove(*backup, ec);
+    if (ec) logLine("Unable to delete file: " + ec.message());
+  }
+  return true;
 }
 
 void Model::closeStores() {

@@ -36,8 +36,9 @@ class Model {
 
   // Closes any open store and opens (creating if needed) a workspace file,
   // upgrading it; returns false when the file could not be attached (the
-  // failure has been logged and reported as the "Error!" alert).
-  bool openStore(const std::filesystem::path& file);
+  // failure has been logged and reported as the "Error!" alert). ReadOnly
+  // never creates, upgrades or writes the file.
+  bool openStore(const std::filesystem::path& file, StoreAccess access = StoreAccess::OpenOrCreate);
   // Detaches the store; failures are logged and reported, never thrown.
   void closeStores();
   // Saves unsaved changes, if any; returns false after a reported failure.

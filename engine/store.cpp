@@ -2,6 +2,11 @@
 
 #include <sqlite3.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
@@ -12,6 +17,8 @@
 #include "engine/log.h"
 
 namespace tabulix {
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -88,9 +95,9 @@ class Stmt {
   sqlite3_stmt* s_ = nullptr;
 };
 
-sqlite3* openConnection(const std::filesystem::path& file, bool create) {
+sqlite3* openConnection(const std::filesystem::path& file, bool create, bool readOnly) {
   sqlite3* db = nullptr;
-  int flags = SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0);
+  int flags = readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0);
   if (sqlite3_open_v2(file.c_str(), &db, flags, nullptr) != SQLITE_OK) {
     std::string msg = db ? sqlite3_errmsg(db) : "out of memory";
     sqlite3_close(db);
@@ -308,48 +315,154 @@ void upgradeFromVersion1(sqlite3* db) {
 
 }  // namespace
 
-void StoreCoordinator::addStore(const std::filesystem::path& file) {
+fs::path migrationBackupName(const fs::path& file, int n) {
+  std::string tilde = n <= 1 ? "~" : "~" + std::to_string(n);
+  return file.parent_path() / (file.stem().string() + tilde + file.extension().string());
+}
+
+bool isMigrationBackupName(const fs::path& file) {
+  std::string stem = file.stem().string();
+  size_t tilde = stem.rfind('~');
+  if (tilde == std::string::npos) return false;
+  return stem.find_first_not_of("0123456789", tilde + 1) == std::string::npos;
+}
+
+namespace {
+
+void closeQuietly(sqlite3* db) { sqlite3_close(db); }
+
+// Flushes a folder's entries (a rename) to disk; failures only cost
+// durability against a power cut, never atomicity.
+void syncFolder(const fs::path& folder) {
+  int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY);
+  if (fd < 0) return;
+  ::fsync(fd);
+  ::close(fd);
+}
+
+// Builds a new, empty workspace at `file`: the tables are created and
+// committed in a hidden file beside it, which then takes the name. A process
+// killed on the way leaves at most that hidden file, never a file under the
+// workspace's name that does not open. An existing file is never replaced.
+void createWorkspaceFile(const fs::path& file) {
+  static std::atomic<unsigned> counter{0};
+  fs::path tmp = file.parent_path() / ("." + file.filename().string() + ".new-" + std::to_string(::getpid()) + "-" +
+                                       std::to_string(counter++));
   std::error_code ec;
-  bool existed = std::filesystem::exists(file, ec) && std::filesystem::file_size(file, ec) > 0;
-  if (existed) {
-    // Look at the header before SQLite does anything to the file.
+  fs::remove(tmp, ec);
+  sqlite3* db = nullptr;
+  try {
+    db = openConnection(tmp, true, false);
+    // Large pages keep a chunk of cells in a few pages rather than a long
+    // chain of 4 KiB overflow pages.
+    exec(db, "PRAGMA page_size=65536");
+    exec(db, "PRAGMA journal_mode=DELETE");
+    exec(db, "PRAGMA synchronous=FULL");
+    exec(db, "BEGIN IMMEDIATE");
+    exec(db, kCommonSchema);
+    exec(db, kChunkSchema);
+    exec(db, "PRAGMA user_version = 2");
+    exec(db, "COMMIT");
+    closeQuietly(db);
+    db = nullptr;
+    // link() refuses to replace a file that appeared meanwhile; rename is
+    // the fallback on file systems without hard links.
+    if (::link(tmp.c_str(), file.c_str()) == 0) {
+      fs::remove(tmp, ec);
+    } else if (errno == EEXIST) {
+      throw StoreError("Cannot create workspace file: the file exists", "file " + file.string());
+    } else {
+      fs::rename(tmp, file);
+    }
+    syncFolder(file.parent_path());
+  } catch (const StoreError&) {
+    if (db) closeQuietly(db);
+    fs::remove(tmp, ec);
+    throw;
+  } catch (const std::exception& e) {
+    if (db) closeQuietly(db);
+    fs::remove(tmp, ec);
+    throw StoreError(std::string("Cannot create workspace file: ") + e.what(), "file " + file.string());
+  }
+}
+
+// Copies a file to be upgraded to the first free backup name; a file that
+// already has the name (the user's own) is never overwritten.
+fs::path makeUpgradeBackup(const fs::path& file) {
+  for (int n = 1; n <= 99; ++n) {
+    fs::path backup = migrationBackupName(file, n);
+    std::error_code ec;
+    if (fs::exists(backup, ec) || ec) continue;
+    if (fs::copy_file(file, backup, fs::copy_options::none, ec)) return backup;
+    if (ec && ec != std::errc::file_exists)
+      throw StoreError("Cannot back up the workspace before upgrading it: " + ec.message(), "file " + file.string());
+  }
+  throw StoreError("Cannot back up the workspace before upgrading it: no free backup name", "file " + file.string());
+}
+
+// Refuses a workspace beyond the limits the program works with.
+void checkLimits(sqlite3* db, const fs::path& file) {
+  auto count = [&](const char* sql) {
+    Stmt s(db, sql);
+    s.step();
+    return static_cast<uint64_t>(s.int64(0));
+  };
+  uint64_t cols = count("SELECT count(*) FROM columns");
+  uint64_t rows = count("SELECT count(*) FROM rows");
+  if (cols > kMaxWorkspaceColumns || rows > kMaxWorkspaceRows)
+    throw StoreError("The workspace is too large: it has " + std::to_string(cols) + " variables and " +
+                         std::to_string(rows) + " observations; Tabulix opens workspaces of at most " +
+                         std::to_string(kMaxWorkspaceColumns) + " variables and " +
+                         std::to_string(kMaxWorkspaceRows) + " observations",
+                     "file " + file.string());
+}
+
+}  // namespace
+
+void StoreCoordinator::addStore(const fs::path& file, StoreAccess access) {
+  std::error_code ec;
+  bool exists = fs::exists(file, ec);
+  if (ec) throw StoreError("Cannot read the workspace file: " + ec.message(), "file " + file.string());
+  if (!exists) {
+    if (access == StoreAccess::ReadOnly) throw StoreError("No such workspace file", "file " + file.string());
+    if (isMigrationBackupName(file))
+      throw StoreError("A workspace name may not end in \"~\": such files are upgrade backups",
+                       "file " + file.string());
+    createWorkspaceFile(file);
+  } else {
+    // Look at the header before SQLite does anything to the file: an empty
+    // or foreign file is refused, never turned into a workspace.
     char header[16] = {};
     std::FILE* f = std::fopen(file.c_str(), "rb");
-    size_t got = f ? std::fread(header, 1, sizeof header, f) : 0;
-    if (f) std::fclose(f);
     if (!f) throw StoreError("Cannot read the workspace file", "file " + file.string());
+    size_t got = std::fread(header, 1, sizeof header, f);
+    std::fclose(f);
     if (got < sizeof header || std::memcmp(header, "SQLite format 3", 16) != 0)
       throw StoreError("The file is not a Tabulix workspace", "file " + file.string());
   }
-  sqlite3* db = openConnection(file, true);
+  bool readOnly = access == StoreAccess::ReadOnly;
+  std::optional<fs::path> backup;
+  sqlite3* db = openConnection(file, false, readOnly);
   try {
-    if (existed && !isWorkspace(db)) throw StoreError("The file is not a Tabulix workspace", "file " + file.string());
-    exec(db, "PRAGMA journal_mode=DELETE");
-    if (!existed) {
-      // Large pages keep a chunk of cells in a few pages rather than a long
-      // chain of 4 KiB overflow pages.
-      exec(db, "PRAGMA page_size=65536");
-      exec(db, "BEGIN IMMEDIATE");
-      exec(db, kCommonSchema);
-      exec(db, kChunkSchema);
-      exec(db, "PRAGMA user_version = 2");
-      exec(db, "COMMIT");
-    } else {
-      int version = userVersion(db);
-      if (version > kStoreFormatVersion)
-        throw StoreError("The workspace was written by a newer Tabulix (format " + std::to_string(version) + ")",
+    if (!isWorkspace(db)) throw StoreError("The file is not a Tabulix workspace", "file " + file.string());
+    int version = userVersion(db);
+    if (version > kStoreFormatVersion)
+      throw StoreError("The workspace was written by a newer Tabulix (format " + std::to_string(version) + ")",
+                       "file " + file.string());
+    checkLimits(db, file);
+    if (version < kStoreFormatVersion) {
+      if (readOnly)
+        throw StoreError("The workspace has an older format; open it once in Tabulix to upgrade it",
                          "file " + file.string());
-      if (version < kStoreFormatVersion) {
-        // Keep the original until the upgraded store has opened; opening
-        // deletes this backup.
-        auto backup = file.parent_path() / (file.stem().string() + "~" + file.extension().string());
-        std::filesystem::copy_file(file, backup, std::filesystem::copy_options::overwrite_existing);
-        if (version <= 1) upgradeFromVersion1(db);
-      }
-      Stmt check(db, "PRAGMA quick_check");
-      if (!check.step() || check.optText(0) != OptText("ok"))
-        throw StoreError("The workspace file is damaged", "file " + file.string());
+      exec(db, "PRAGMA journal_mode=DELETE");
+      // Keep the original until the upgraded store has opened; the open
+      // then deletes this backup, and only this one.
+      backup = makeUpgradeBackup(file);
+      if (version <= 1) upgradeFromVersion1(db);
     }
+    Stmt check(db, "PRAGMA quick_check");
+    if (!check.step() || check.optText(0) != OptText("ok"))
+      throw StoreError("The workspace file is damaged", "file " + file.string());
   } catch (const StoreError&) {
     sqlite3_close(db);
     throw;
@@ -359,9 +472,15 @@ void StoreCoordinator::addStore(const std::filesystem::path& file) {
   }
   sqlite3_close(db);
   file_ = file;
+  backup_ = backup;
+  access_ = access;
 }
 
-void StoreCoordinator::removeStore() { file_.reset(); }
+void StoreCoordinator::removeStore() {
+  file_.reset();
+  backup_.reset();
+  access_ = StoreAccess::OpenOrCreate;
+}
 
 // --- context ----------------------------------------------------------------
 
@@ -378,9 +497,12 @@ void Context::reconnect() {
   if (db_) sqlite3_close(db_);
   db_ = nullptr;
   if (auto file = coordinator_->storeFile()) {
-    db_ = openConnection(*file, false);
-    exec(db_, "PRAGMA journal_mode=DELETE");
-    exec(db_, "PRAGMA synchronous=FULL");
+    bool readOnly = coordinator_->access() == StoreAccess::ReadOnly;
+    db_ = openConnection(*file, false, readOnly);
+    if (!readOnly) {
+      exec(db_, "PRAGMA journal_mode=DELETE");
+      exec(db_, "PRAGMA synchronous=FULL");
+    }
     // Reads through a memory map instead of a system call per page; the map
     // is capped so that several connections (import workers) on a large
     // workspace stay well under a gigabyte of resident memory.
@@ -975,9 +1097,24 @@ void Context::save() {
     return;
   }
   if (!hasChanges()) return;
-  // Identities given during this save, taken back if it fails.
-  std::vector<Record*> given;
-  try {
+  if (coordinator_->access() == StoreAccess::ReadOnly)
+    throw StoreError("The workspace is open read-only", "changes were not saved");
+  // Whatever leaves this block before the commit (a store error, a text
+  // the JSON encoder refuses, an allocation failure) rolls the transaction
+  // back and takes back the identities given on the way, so that the
+  // changes stay pending as they were and the next save starts clean.
+  struct Rollback {
+    sqlite3* db;
+    std::vector<Record*> given;
+    bool committed = false;
+    ~Rollback() {
+      if (committed) return;
+      if (!sqlite3_get_autocommit(db)) sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+      for (Record* r : given) r->objectID.rowid = 0;
+    }
+  } guard{db_, {}};
+  std::vector<Record*>& given = guard.given;
+  {
     exec(db_, "BEGIN IMMEDIATE");
     // New records first get their row ids, so that relationships can refer
     // to them below.
@@ -986,8 +1123,8 @@ void Context::save() {
       for (auto& s : slots) {
         if (s.deleted || !s.rec->objectID.isTemporary()) continue;
         ins.run();
-        s.rec->objectID.rowid = sqlite3_last_insert_rowid(db_);
         given.push_back(s.rec.get());
+        s.rec->objectID.rowid = sqlite3_last_insert_rowid(db_);
       }
     };
     assign(metadata_, "INSERT INTO metadata(key) VALUES(NULL)");
@@ -1111,8 +1248,8 @@ void Context::save() {
         if (s.rec->objectID.isTemporary()) {
           ins.bind(1, s.rec->num);
           ins.run();
-          s.rec->objectID.rowid = sqlite3_last_insert_rowid(db_);
           given.push_back(s.rec.get());
+          s.rec->objectID.rowid = sqlite3_last_insert_rowid(db_);
         } else if (s.saved && !(*s.saved == *s.rec)) {
           up.bind(1, s.rec->num);
           up.bindInt64(2, s.rec->objectID.rowid);
@@ -1131,10 +1268,7 @@ void Context::save() {
       }
     }
     exec(db_, "COMMIT");
-  } catch (const StoreError&) {
-    sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-    for (Record* r : given) r->objectID.rowid = 0;
-    throw;
+    guard.committed = true;
   }
   // The file now holds this state: it becomes the saved state.
   auto settle = [](auto& slots) {

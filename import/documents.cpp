@@ -41,6 +41,15 @@ void sortLocalized(std::vector<std::string>& names) {
   });
 }
 
+// A workspace is never made under a migration backup's name: the next
+// upgrade of the workspace it seems to belong to would take it for its own.
+// Checked before the old file is deleted.
+void refuseBackupName(const fs::path& target) {
+  if (isMigrationBackupName(target))
+    throw StoreError("A workspace name may not end in \"~\": such files are upgrade backups",
+                     "file " + target.string());
+}
+
 void deleteLogged(const fs::path& p) {
   std::error_code ec;
   if (fs::exists(p, ec) && !fs::remove(p, ec) && ec) logLine("Unable to delete file: " + ec.message());
@@ -127,6 +136,7 @@ fs::path exampleWorkspacePath() {
 }
 
 bool createEmptyWorkspace(const fs::path& target) {
+  refuseBackupName(target);
   deleteLogged(target);
   Model model;
   if (!model.openStore(target)) return false;
@@ -138,6 +148,7 @@ bool createEmptyWorkspace(const fs::path& target) {
 }
 
 bool copyExample(const fs::path& target) {
+  refuseBackupName(target);
   std::error_code ec;
   if (fs::exists(target, ec) && !fs::remove(target, ec)) {
     logLine(ec.message());
@@ -220,6 +231,7 @@ class ImportProgress : public FileImporterDelegate {
 
 ImportOutcome importDataFile(const ImportOptions& options, const fs::path& documents,
                              const std::function<void(const std::string&)>& progress) {
+  refuseBackupName(options.target);
   ImportOutcome out;
   out.workspace = options.target;
   for (const char* suffix : {"", "-shm", "-wal", "-journal"}) {

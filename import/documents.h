@@ -45,7 +45,9 @@ std::filesystem::path workspaceTarget(const std::filesystem::path& documents, co
 std::filesystem::path exampleWorkspacePath();
 
 // Replaces the target with a new workspace holding the 10 x 3 empty grid.
-// Returns false after a logged failure.
+// Returns false after a logged failure. The three operations that make a
+// workspace throw StoreError, before touching any file, for a target named
+// like a migration backup (name~.tbx).
 bool createEmptyWorkspace(const std::filesystem::path& target);
 // Replaces the target with a copy of the example; returns false (logged)
 // when the old file cannot be deleted or the copy fails.

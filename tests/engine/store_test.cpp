@@ -361,6 +361,182 @@ TEST(Store, ForeignAndDamagedFilesAreReportedAndLeftUntouched) {
   setLogSink({});
 }
 
+// A save that fails half-way, whatever the exception, leaves the file at the
+// last saved state and keeps every change pending: once the cause is gone
+// the next save writes all of it.
+TEST(Store, FailedSavesRollBackAndKeepTheirChanges) {
+  TempDir dir;
+  fs::path file = dir.path / "w.tbx";
+  Model m;
+  ASSERT_TRUE(m.openStore(file));
+  addColumns(m, {"a"});
+  addRow(m, 1, {"saved"}, columns(m));
+  ASSERT_TRUE(m.saveContext());
+  auto before = slurp(file);
+
+  m.context().setCell(0, 1, "edited");
+  addEmptyRow(m);
+  Column* added = addEmptyColumn(m);
+  Analysis* a = m.context().insertAnalysis();
+  a->left = added;
+  WhereClause* w = m.context().insertWhereClause();
+  w->x = added;
+  w->levels = std::vector<std::string>{"ok", "\xff\xfe not text"};  // the JSON encoder refuses this
+  w->whereOfAnalysis = a;
+  a->wheres.push_back(w);
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    EXPECT_ANY_THROW(m.context().save());
+    EXPECT_TRUE(m.context().hasChanges());
+    EXPECT_TRUE(added->objectID.isTemporary());
+    EXPECT_TRUE(a->objectID.isTemporary());
+    EXPECT_EQ(slurp(file), before);
+  }
+  w->levels = std::vector<std::string>{"ok", "fixed"};
+  m.context().save();
+  EXPECT_FALSE(m.context().hasChanges());
+
+  Model again;
+  ASSERT_TRUE(again.openStore(file));
+  EXPECT_EQ(columnTexts(again, 0), (std::vector<std::string>{"edited", ""}));
+  EXPECT_EQ(countColumns(again), 2u);
+  ASSERT_EQ(analyses(again).size(), 1u);
+  EXPECT_EQ(*analyses(again)[0]->left->name, "Var2");
+  EXPECT_EQ(analyses(again)[0]->wheres.at(0)->levels, (std::vector<std::string>{"ok", "fixed"}));
+}
+
+// Opening never deletes a file it did not make: a user's name~.tbx survives
+// opening and creating name.tbx; an upgrade backs up under a free name and
+// deletes only that backup, only after the upgraded store opened.
+TEST(Store, OnlyTheUpgradesOwnBackupIsDeleted) {
+  TempDir dir;
+  auto write = [](const fs::path& p, const std::string& text) { std::ofstream(p, std::ios::binary) << text; };
+  fs::path file = dir.path / "w.tbx", mine = dir.path / "w~.tbx";
+  write(mine, "the user's own file");
+  {
+    Model m;
+    ASSERT_TRUE(m.openStore(file));  // created
+    addColumns(m, {"a"});
+    ASSERT_TRUE(m.openStore(file));  // opened
+  }
+  EXPECT_EQ(slurp(mine), "the user's own file");
+
+  // A version 1 file: the upgrade takes w~2.tbx and removes it afterwards.
+  fs::remove(file);
+  sql(file,
+      "CREATE TABLE tbx_info(key TEXT PRIMARY KEY, value TEXT);"
+      "INSERT INTO tbx_info VALUES('format', 'Tabulix workspace');"
+      "CREATE TABLE metadata(id INTEGER PRIMARY KEY, key TEXT, value TEXT);"
+      "CREATE TABLE columns(id INTEGER PRIMARY KEY, name TEXT, num INTEGER, \"order\" INTEGER, type INTEGER,"
+      " obs INTEGER, obsNumeric INTEGER, obsDate INTEGER, levels INTEGER, levelsDate INTEGER, min REAL, max REAL,"
+      " mean REAL, sd REAL, pc25 REAL, pc50 REAL, pc75 REAL, minDate REAL, maxDate REAL, meanDate REAL,"
+      " sdDate REAL, pc25Date REAL, pc50Date REAL, pc75Date REAL);"
+      "CREATE TABLE rows(id INTEGER PRIMARY KEY, num INTEGER);"
+      "CREATE TABLE analyses(id INTEGER PRIMARY KEY, name TEXT, type INTEGER, lastOpened REAL, \"left\" INTEGER,"
+      " \"right\" INTEGER, distribution INTEGER, test INTEGER, tails INTEGER, samples INTEGER, isPaired INTEGER,"
+      " expected REAL, leftLevel1 TEXT, rightLevel1 TEXT, includeMissing INTEGER, twoWayPercAgg INTEGER,"
+      " twoWayPercDisplay INTEGER);"
+      "CREATE TABLE analysis_columns(analysis INTEGER, \"column\" INTEGER, position INTEGER);"
+      "CREATE TABLE where_clauses(id INTEGER PRIMARY KEY, x INTEGER, op INTEGER, c TEXT, levels TEXT,"
+      " whereOfAnalysis INTEGER, where2OfAnalysis INTEGER);"
+      "PRAGMA user_version = 1;");
+  auto original = slurp(file);
+  std::vector<std::string> alerts;
+  setStoreErrorHandler([&](const std::string& t, const std::string&, const std::string&) { alerts.push_back(t); });
+  {
+    // Without its cells table the upgrade fails: the backup is the
+    // user's copy of the original now and stays.
+    Model m;
+    EXPECT_FALSE(m.openStore(file));
+    EXPECT_EQ(slurp(dir.path / "w~2.tbx"), original);
+  }
+  EXPECT_EQ(alerts.size(), 1u);
+  setStoreErrorHandler({});
+  sql(file, "CREATE TABLE cells(id INTEGER PRIMARY KEY, data TEXT, colNum INTEGER, rowNum INTEGER,"
+            " \"column\" INTEGER, \"row\" INTEGER)");
+  {
+    Model m;
+    ASSERT_TRUE(m.openStore(file));
+    EXPECT_FALSE(fs::exists(dir.path / "w~3.tbx"));  // made and deleted
+  }
+  EXPECT_TRUE(fs::exists(dir.path / "w~2.tbx"));
+  EXPECT_EQ(slurp(mine), "the user's own file");
+  Model m;
+  EXPECT_FALSE(m.openStore(dir.path / "new~.tbx"));  // no workspace under a backup's name
+  EXPECT_FALSE(fs::exists(dir.path / "new~.tbx"));
+}
+
+// Read-only opening: never creates, fills, upgrades or writes a file.
+TEST(Store, ReadOnlyOpeningNeverChangesAFile) {
+  TempDir dir;
+  setStoreErrorHandler([](const std::string&, const std::string&, const std::string&) {});
+  fs::path empty = dir.path / "empty.tbx";
+  std::ofstream(empty).close();
+  for (StoreAccess access : {StoreAccess::ReadOnly, StoreAccess::OpenOrCreate}) {
+    Model m;
+    EXPECT_FALSE(m.openStore(empty, access));
+    EXPECT_EQ(fs::file_size(empty), 0u);
+  }
+  Model missing;
+  EXPECT_FALSE(missing.openStore(dir.path / "missing.tbx", StoreAccess::ReadOnly));
+  EXPECT_FALSE(fs::exists(dir.path / "missing.tbx"));
+
+  fs::path file = dir.path / "w.tbx";
+  {
+    Model m;
+    ASSERT_TRUE(m.openStore(file));
+    addColumns(m, {"a"});
+    addRow(m, 1, {"x"}, columns(m));
+    m.saveContext();
+  }
+  // A workspace that has not yet been marked indexed would be written by a
+  // read-write open.
+  sql(file, "DELETE FROM metadata");
+  auto before = slurp(file);
+  Model m;
+  ASSERT_TRUE(m.openStore(file, StoreAccess::ReadOnly));
+  EXPECT_EQ(columnTexts(m, 0), (std::vector<std::string>{"x"}));
+  m.context().setCell(0, 1, "changed");
+  EXPECT_THROW(m.context().save(), StoreError);
+  m.closeStores();
+  EXPECT_EQ(slurp(file), before);
+  setStoreErrorHandler({});
+}
+
+// A workspace beyond 500 variables or 100,000 observations is refused when
+// it is opened, with a message saying why.
+TEST(Store, WorkspacesBeyondTheLimitsAreRefused) {
+  TempDir dir;
+  std::vector<std::string> logs;
+  setLogSink([&](std::string_view l) { logs.emplace_back(l); });
+  setStoreErrorHandler([](const std::string&, const std::string&, const std::string&) {});
+  auto make = [&](const std::string& name, int cols, int rows) {
+    fs::path f = dir.path / name;
+    {
+      Model m;
+      EXPECT_TRUE(m.openStore(f));
+    }
+    sql(f, "WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i + 1 < " + std::to_string(cols) +
+               ") INSERT INTO columns(name, num, \"order\") SELECT 'v' || i, i, i FROM n;"
+               "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < " +
+               std::to_string(rows) + ") INSERT INTO rows(num) SELECT i FROM n;");
+    return f;
+  };
+  Model m;
+  EXPECT_TRUE(m.openStore(make("edge.tbx", 500, 100000)));
+  EXPECT_EQ(countColumns(m), 500u);
+  for (auto [cols, rows] : {std::pair{501, 1}, std::pair{1, 100001}}) {
+    logs.clear();
+    fs::path f = make("big.tbx", cols, rows);
+    EXPECT_FALSE(m.openStore(f)) << cols << " x " << rows;
+    ASSERT_FALSE(logs.empty());
+    EXPECT_NE(logs[0].find("too large"), std::string::npos) << logs[0];
+    EXPECT_NE(logs[0].find(std::to_string(cols) + " variables and " + std::to_string(rows)), std::string::npos);
+    fs::remove(f);
+  }
+  setLogSink({});
+  setStoreErrorHandler({});
+}
+
 // A child process saves over and over and is killed at a random moment; the
 // file must then pass SQLite's integrity check and hold one complete save:
 // every cell of the column equals the counter saved with it.
