@@ -341,6 +341,10 @@ StatList retrieveBasicStatsForColumn(Model& model, Column& c) {
     basicStatsForColumn(model, c);
     model.saveContext();
   }
+  return cachedStatsForColumn(c);
+}
+
+StatList cachedStatsForColumn(const Column& c) {
   auto type = static_cast<VariableType>(c.type.value_or(0));
   auto v = [](const auto& o) { return o ? static_cast<double>(*o) : 0.0; };
   if (type == VariableType::Numeric && c.obsNumeric.value_or(0) >= 1)

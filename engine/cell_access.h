@@ -56,6 +56,9 @@ void applyBasicStats(const BasicStats& stats, Column& column);
 bool needCalcBasicStatsForColumn(const Column& column);
 // Refreshes the cache when needed and returns the figures for the type.
 StatList retrieveBasicStatsForColumn(Model& model, Column& column);
+// The figures for the column's type as the cache holds them, without
+// computing or saving anything.
+StatList cachedStatsForColumn(const Column& column);
 
 // --- vectors and codes ---
 // The numbers read from the texts, in cell order; other texts are skipped.

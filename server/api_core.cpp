@@ -116,13 +116,20 @@ void ServerImpl::routeCore() {
       generation = shared.generation();
       background = backgroundModelOn(m);
     });
-    auto job = jobs.start("variables", [background, ids, generation](Job& job) {
+    auto job = jobs.start("variables", [this, background, ids, generation](Job& job) {
       for (int64_t id : ids) {
         if (job.cancelled()) break;
         Column* c = background->context().existingColumn({Entity::Column, id});
         if (!c) continue;
+        ComputedCard card = computeCard(*background, *c);
+        // The worker only computes; the shared model caches the figures
+        // under its lock, so that its own later saves keep them.
+        if (card.stats)
+          shared.run([&](Model& m) {
+            if (shared.generation() == generation) applyComputedStats(m, id, *card.stats);
+          });
         nlohmann::json lines = nlohmann::json::array();
-        for (const auto& l : computedCardLines(*background, *c)) lines.push_back(toJson(l));
+        for (const auto& l : card.lines) lines.push_back(toJson(l));
         job.post({{"id", id}, {"generation", generation}, {"lines", lines}});
       }
       // Let go of the fetched cells before the job is kept for late readers.

@@ -207,5 +207,32 @@ TEST_F(Api, AboutListsTheLibraries) {
   EXPECT_TRUE(httplib);
 }
 
+// The card refresh computes on a worker but only the shared model writes:
+// the figures reach the shared model (the card is cached from then on), and
+// a later save of the same column by the shared model keeps them.
+TEST_F(Api, RefreshedStatisticsAreKeptByTheSharedModel) {
+  writeWorkspace(docs / "w.tbx", {"gone", "x"}, {{"a", "1"}, {"b", "3"}}, false);
+  {
+    Model m;
+    m.openStore(docs / "w.tbx");
+    columns(m)[1]->type = 3;
+    m.saveContext();
+  }
+  openWorkspace("w.tbx");
+  json cards = getJson("/api/variables")["cards"];
+  ASSERT_FALSE(cards[1]["cached"]);
+  json done = waitForJob(postJson("/api/variables/refresh", {{"ids", {cards[1]["id"]}}})["job"]);
+  EXPECT_EQ(done["events"][0]["lines"][2]["text"], "Min: 1");
+  json card = getJson("/api/variables")["cards"][1];
+  EXPECT_TRUE(card["cached"]);
+  // Removing the first variable moves x to order 0: the shared model saves x.
+  deleteJson("/api/variables/" + std::to_string(cards[0]["id"].get<int64_t>()));
+  postJson("/api/workspaces/open", {{"name", "w.tbx"}});
+  card = getJson("/api/variables")["cards"][0];
+  EXPECT_EQ(card["name"], "x");
+  EXPECT_TRUE(card["cached"]);
+  EXPECT_EQ(card["lines"][3]["text"], "Max: 3");
+}
+
 }  // namespace
 }  // namespace tabulix::server::testing
