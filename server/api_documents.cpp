@@ -123,9 +123,11 @@ void ServerImpl::routeDocuments() {
     nlohmann::json body = bodyJson(req);
     fs::path file = documentPath(body.value("name", std::string()));
     std::error_code ec;
+    // A workspace being imported may not exist yet: it appears once its
+    // tables are committed.
+    if (isClaimed(file)) throw ApiError(409, {{"error", "the workspace is being imported"}});
     if (lowerExtension(file) != "tbx" || !fs::is_regular_file(file, ec))
       throw ApiError(404, {{"error", "no such workspace"}});
-    if (isClaimed(file)) throw ApiError(409, {{"error", "the workspace is being imported"}});
     return shared.run([&](Model& m) {
       fs::path moved = moveFromInbox(file, documents);
       m.openStore(moved);
@@ -245,10 +247,11 @@ void ServerImpl::routeDocuments() {
     fs::path file = documentPath(req.get_param_value("name"));
     std::error_code ec;
     std::string ext = lowerExtension(file);
+    if (file.parent_path() == documents && isClaimed(file))
+      throw ApiError(409, {{"error", "the workspace is being imported"}});
     if (file.parent_path() != documents || (ext != "tbx" && !isDataFile(file)) ||
         !fs::is_regular_file(file, ec))
       throw ApiError(404, {{"error", "no such document"}});
-    if (isClaimed(file)) throw ApiError(409, {{"error", "the workspace is being imported"}});
     return shared.run([&](Model& m) {
       DeleteResult r = deleteDocument(m, file);
       if (r == DeleteResult::RefusedOpenWorkspace)
