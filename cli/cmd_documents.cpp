@@ -82,7 +82,7 @@ RegisterCommand newCommand{{"new", "Create a workspace holding an empty 10 x 3 g
                               auto out = std::make_shared<std::string>();
                               app.add_option("WORKSPACE", *out, "Workspace to create (.tbx)")->required();
                               return [out]() {
-                                if (!createEmptyWorkspace(*out)) return 1;
+                                createEmptyWorkspace(*out);
                                 std::cout << nlohmann::json{{"workspace", *out}}.dump() << "\n";
                                 return 0;
                               };

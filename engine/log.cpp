@@ -3,6 +3,7 @@
 #include <iostream>
 #include <mutex>
 
+#include "engine/store.h"
 #include "engine/translate.h"
 
 namespace tabulix {
@@ -40,6 +41,13 @@ void showCoreDataError() {
     handler = g_alert;
   }
   if (handler) handler(tr("Error!"), tr("Tabulix can't continue.\nPress the Home button to close Tabulix."), tr("OK"));
+}
+
+void reportStoreError(const std::exception& error) {
+  std::string details;
+  if (auto* se = dynamic_cast<const StoreError*>(&error)) details = se->details();
+  logLine("Unresolved error " + std::string(error.what()) + ", " + details);
+  showCoreDataError();
 }
 
 }  // namespace tabulix

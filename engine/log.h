@@ -1,6 +1,7 @@
 // Diagnostic log lines and the report of store failures.
 #pragma once
 
+#include <exception>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -21,5 +22,9 @@ using AlertHandler = std::function<void(const std::string& title, const std::str
 void setStoreErrorHandler(AlertHandler handler);
 // Shows the store failure alert; the program keeps running afterwards.
 void showCoreDataError();
+// Where a store failure reaches a front end (the request wrapper, the CLI,
+// a worker's end): logs "Unresolved error <description>, <details>" and
+// shows the store failure alert.
+void reportStoreError(const std::exception& error);
 
 }  // namespace tabulix

@@ -22,35 +22,27 @@ Model::Model(std::shared_ptr<StoreCoordinator> coordinator)
 
 Model::~Model() = default;
 
-void Model::reportStoreError(const std::exception& e) {
-  std::string details;
-  if (auto* se = dynamic_cast<const StoreError*>(&e)) details = se->details();
-  logLine("Unresolved error " + std::string(e.what()) + ", " + details);
-  showCoreDataError();
-}
-
-bool Model::openStore(const fs::path& file, StoreAccess access) {
+void Model::openStore(const fs::path& file, StoreAccess access) {
   closeStores();
   try {
     coordinator_->addStore(file, access);
     context_->reconnect();
-  } catch (const std::exception& e) {
+  } catch (...) {
     // The file stays as it was; a backup an earlier, interrupted upgrade
     // left beside it is the user's copy of the original and stays too.
     coordinator_->removeStore();
     context_->reconnect();
-    reportStoreError(e);
-    return false;
+    throw;
   }
   readers_.reset();
-  if (access == StoreAccess::ReadOnly) return true;
+  if (access == StoreAccess::ReadOnly) return;
   if (metadataValueForKey("hasCellIndices") != OptText("YES")) {
     // Cell numbers themselves are filled while an older layout is upgraded
     // (they key the stored chunks); what is left is the column order.
     for (Column* c : context_->allColumns()) c->order = c->num;
     setMetadataValue("YES", "hasCellIndices");
   }
-  if (!saveContext()) return false;
+  saveContext();
   // The upgrade kept a copy of the original beside the store until the
   // upgraded store had opened; that copy, and no other file, goes now.
   if (auto backup = coordinator_->upgradeBackup()) {
@@ -58,28 +50,17 @@ bool Model::openStore(const fs::path& file, StoreAccess access) {
     fs::remove(*backup, ec);
     if (ec) logLine("Unable to delete file: " + ec.message());
   }
-  return true;
 }
 
 void Model::closeStores() {
-  try {
-    if (coordinator_->storeFile()) {
-      coordinator_->removeStore();
-      context_->reconnect();
-    }
-  } catch (const std::exception& e) {
-    reportStoreError(e);
+  if (coordinator_->storeFile()) {
+    coordinator_->removeStore();
+    context_->reconnect();
   }
 }
 
-bool Model::saveContext() {
-  try {
-    if (context_->hasChanges()) context_->save();
-    return true;
-  } catch (const std::exception& e) {
-    reportStoreError(e);
-    return false;
-  }
+void Model::saveContext() {
+  if (context_->hasChanges()) context_->save();
 }
 
 std::optional<fs::path> Model::currentStore() const { return coordinator_->storeFile(); }

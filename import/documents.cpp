@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <memory>
+#include <optional>
+#include <stdexcept>
 
 #include "engine/log.h"
 #include "engine/number_format.h"
@@ -46,8 +48,8 @@ void sortLocalized(std::vector<std::string>& names) {
 // Checked before the old file is deleted.
 void refuseBackupName(const fs::path& target) {
   if (isMigrationBackupName(target))
-    throw StoreError("A workspace name may not end in \"~\": such files are upgrade backups",
-                     "file " + target.string());
+    throw std::invalid_argument(target.string() +
+                                ": a workspace name may not end in \"~\": such files are upgrade backups");
 }
 
 void deleteLogged(const fs::path& p) {
@@ -135,16 +137,15 @@ fs::path exampleWorkspacePath() {
 #endif
 }
 
-bool createEmptyWorkspace(const fs::path& target) {
+void createEmptyWorkspace(const fs::path& target) {
   refuseBackupName(target);
   deleteLogged(target);
   Model model;
-  if (!model.openStore(target)) return false;
+  model.openStore(target);
   FileImporter importer(model, nullptr);
   importer.createEmptyWorkspaceWithRows(10, 3);
-  bool ok = model.saveContext();
+  model.saveContext();
   model.closeStores();
-  return ok;
 }
 
 bool copyExample(const fs::path& target) {
@@ -208,13 +209,23 @@ class ImportProgress : public FileImporterDelegate {
   }
 
   long code() const { return code_; }
-  bool saved() const { return saved_; }
+  bool saved() const { return !failure_; }
+  // The first save failure, if any.
+  const std::optional<StoreError>& failure() const { return failure_; }
 
  private:
   void report(const std::string& status) {
     if (progress_) progress_(status);
   }
-  void save() { saved_ = model_.saveContext() && saved_; }
+  // The import goes on after a failed save (a later one may still keep
+  // what was read); the first failure is what the end of the import reports.
+  void save() {
+    try {
+      model_.saveContext();
+    } catch (const StoreError& e) {
+      if (!failure_) failure_ = e;
+    }
+  }
   void saveAndRelease() {
     save();
     model_.context().releaseCellMemory();
@@ -224,7 +235,7 @@ class ImportProgress : public FileImporterDelegate {
   const std::function<void(const std::string&)>& progress_;
   uint32_t savedChunks_ = 0;
   long code_ = 0;
-  bool saved_ = true;
+  std::optional<StoreError> failure_;
 };
 
 }  // namespace
@@ -241,10 +252,8 @@ ImportOutcome importDataFile(const ImportOptions& options, const fs::path& docum
   }
   out.dataFile = moveFromInbox(options.dataFile, documents);
   Model model;
-  if (!model.openStore(options.target)) {
-    out.code = 1;
-    out.saved = false;
-  } else {
+  model.openStore(options.target);
+  {
     // A new file being filled: a killed import leaves a store that opens
     // either way, so the intermediate saves skip the disk flushes.
     model.context().setDurable(false);
@@ -254,6 +263,7 @@ ImportOutcome importDataFile(const ImportOptions& options, const fs::path& docum
                                      options.decimalSeparator);
     out.code = delegate.code();
     out.saved = delegate.saved();
+    if (delegate.failure()) out.storeError = delegate.failure()->what();
     out.variables = static_cast<uint32_t>(countColumns(model));
     out.observations = static_cast<uint32_t>(countRows(model));
     model.closeStores();

@@ -44,14 +44,14 @@ std::filesystem::path workspaceTarget(const std::filesystem::path& documents, co
 // The example workspace shipped beside the program.
 std::filesystem::path exampleWorkspacePath();
 
-// Replaces the target with a new workspace holding the 10 x 3 empty grid.
-// Returns false after a logged failure. The three operations that make a
-// workspace throw StoreError, before touching any file, for a target named
-// like a migration backup (name~.tbx).
-bool createEmptyWorkspace(const std::filesystem::path& target);
+// Replaces the target with a new workspace holding the 10 x 3 empty grid;
+// a store failure throws StoreError. The three operations that make a
+// workspace throw std::invalid_argument, before touching any file, for a
+// target named like a migration backup (name~.tbx).
+void createEmptyWorkspace(const std::filesystem::path& target);
 // Replaces the target with a copy of the example; returns false (logged)
 // when the old file cannot be deleted or the copy fails.
-bool copyExample(const std::filesystem::path& target);
+[[nodiscard]] bool copyExample(const std::filesystem::path& target);
 
 // The options of an import, as the new-workspace screen sets them.
 struct ImportOptions {
@@ -73,19 +73,21 @@ struct ImportOutcome {
   std::string status;      // "Successfully created new workspace."
   std::string alertTitle;  // empty when there is nothing to report
   std::string alertMessage;
-  bool saved = true;  // false when the store could not save
+  bool saved = true;        // false when the store could not save
+  std::string storeError;  // the first save failure, when saved is false
 };
 
 // Imports a data file into a new workspace on the calling thread, with its
 // own Model and store, reporting each status text as it changes. The target
 // and its companion files are replaced. The caller's shared Model must not
-// have the target open.
-ImportOutcome importDataFile(const ImportOptions& options, const std::filesystem::path& documents,
+// have the target open. A target that cannot be created throws StoreError;
+// a save that fails later ends in `saved` false and `storeError`.
+[[nodiscard]] ImportOutcome importDataFile(const ImportOptions& options, const std::filesystem::path& documents,
                              const std::function<void(const std::string& status)>& progress);
 
 // Why a document could not be deleted, if it could not.
 enum class DeleteResult { Deleted, RefusedOpenWorkspace, Failed };
 // Deletes a listed document unless it is the workspace open in `shared`.
-DeleteResult deleteDocument(Model& shared, const std::filesystem::path& file);
+[[nodiscard]] DeleteResult deleteDocument(Model& shared, const std::filesystem::path& file);
 
 }  // namespace tabulix

@@ -126,7 +126,12 @@ void ServerImpl::routeCore() {
         // under its lock, so that its own later saves keep them.
         if (card.stats)
           shared.run([&](Model& m) {
-            if (shared.generation() == generation) applyComputedStats(m, id, *card.stats);
+            if (shared.generation() != generation) return;
+            try {
+              applyComputedStats(m, id, *card.stats);
+            } catch (const StoreError& e) {
+              reportStoreError(e);
+            }
           });
         nlohmann::json lines = nlohmann::json::array();
         for (const auto& l : card.lines) lines.push_back(toJson(l));

@@ -165,7 +165,7 @@ void ServerImpl::routeDocuments() {
     nlohmann::json body = bodyJson(req);
     std::string mode = body.value("mode", std::string());
     std::string name = body.value("name", std::string());
-    if (name.empty() || name.find('/') != std::string::npos || name.front() == '.')
+    if (name.empty() || name.find('/') != std::string::npos || name.front() == '.' || name.back() == '~')
       throw ApiError(400, {{"error", "invalid workspace name"}});
     fs::path target = workspaceTarget(documents, name);
     if (!confinedPath(documents, relativeName(target, documents)))
@@ -181,10 +181,10 @@ void ServerImpl::routeDocuments() {
       return shared.run([&](Model& m) {
         // Replacing the open workspace: let go of it first.
         m.closeStores();
-        bool ok = mode == "blank" ? createEmptyWorkspace(target) : copyExample(target);
-        if (!ok)
-          throw ApiError(
-              500, {{"error", mode == "blank" ? "cannot create the workspace" : "cannot copy the example"}});
+        if (mode == "blank")
+          createEmptyWorkspace(target);
+        else if (!copyExample(target))
+          throw ApiError(500, {{"error", "cannot copy the example"}});
         m.openStore(target);
         shared.bumpGeneration();
         shared.initialEdit = mode == "blank";
@@ -214,9 +214,21 @@ void ServerImpl::routeDocuments() {
         ~Release() { self->releaseFile(file); }
       } release{this, options.target};
       AlertScope scope;
-      ImportOutcome outcome = importDataFile(options, docs, [&job](const std::string& status) {
-        job.post({{"status", status}});
-      });
+      ImportOutcome outcome;
+      try {
+        outcome = importDataFile(options, docs, [&job](const std::string& status) {
+          job.post({{"status", status}});
+        });
+      } catch (const StoreError& e) {
+        // The new workspace could not be made: the job ends with the
+        // store's message and the store failure alert.
+        reportStoreError(e);
+        nlohmann::json failed = {{"error", e.what()}};
+        for (const auto& a : scope.take()) failed["alerts"].push_back(toJson(a));
+        job.finish(failed);
+        return;
+      }
+      if (!outcome.saved) reportStoreError(StoreError(outcome.storeError, "file " + outcome.workspace.string()));
       nlohmann::json result = {{"code", outcome.code},
                                {"status", outcome.status},
                                {"variables", outcome.variables},
@@ -226,7 +238,11 @@ void ServerImpl::routeDocuments() {
         result["alert"] = toJson(Alert{outcome.alertTitle, outcome.alertMessage, {tr("OK")}});
       // The end of the import: the shared Model opens the new workspace.
       shared.run([&](Model& m) {
-        m.openStore(outcome.workspace);
+        try {
+          m.openStore(outcome.workspace);
+        } catch (const StoreError& e) {
+          reportStoreError(e);
+        }
         removeInbox(docs);
         shared.bumpGeneration();
         shared.initialEdit = false;

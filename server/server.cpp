@@ -276,6 +276,11 @@ void ServerImpl::get(const std::string& pattern, JsonHandler handler) {
       sendJson(res, body);
     } catch (const ApiError& e) {
       sendJson(res, errorBody(e, scope), e.status());
+    } catch (const StoreError& e) {
+      // The one place a request's store failure is reported: logged, the
+      // "Error!" alert raised, and the store's message answered.
+      reportStoreError(e);
+      sendJson(res, errorBody(ApiError(500, {{"error", e.what()}}), scope), 500);
     }
   });
 }
@@ -289,6 +294,11 @@ void ServerImpl::post(const std::string& pattern, JsonHandler handler) {
       sendJson(res, body);
     } catch (const ApiError& e) {
       sendJson(res, errorBody(e, scope), e.status());
+    } catch (const StoreError& e) {
+      // The one place a request's store failure is reported: logged, the
+      // "Error!" alert raised, and the store's message answered.
+      reportStoreError(e);
+      sendJson(res, errorBody(ApiError(500, {{"error", e.what()}}), scope), 500);
     }
   });
 }
@@ -302,6 +312,11 @@ void ServerImpl::del(const std::string& pattern, JsonHandler handler) {
       sendJson(res, body);
     } catch (const ApiError& e) {
       sendJson(res, errorBody(e, scope), e.status());
+    } catch (const StoreError& e) {
+      // The one place a request's store failure is reported: logged, the
+      // "Error!" alert raised, and the store's message answered.
+      reportStoreError(e);
+      sendJson(res, errorBody(ApiError(500, {{"error", e.what()}}), scope), 500);
     }
   });
 }

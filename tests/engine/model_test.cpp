@@ -51,7 +51,7 @@ TEST(ModelLifecycle, NamesMetadataStatusLineAndHelpCounters) {
   EXPECT_EQ(m.statusLine(true), "Open Workspace: None, Source File: N/A, Variables: 0, Observations: 0");
 
   fs::path file = dir.path / "grades.tbx";
-  ASSERT_TRUE(m.openStore(file));
+  ASSERT_NO_THROW(m.openStore(file));
   EXPECT_EQ(m.metadataValueForKey("hasCellIndices"), OptText("YES"));
   addColumns(m, {"Score", "score"});
   addRow(m, 1, {"1", "2"}, columns(m));
@@ -68,7 +68,7 @@ TEST(ModelLifecycle, NamesMetadataStatusLineAndHelpCounters) {
   EXPECT_EQ(m.metadataValueForKey("missing"), std::nullopt);
 
   // Opening another file closes the first; the row count is per file.
-  ASSERT_TRUE(m.openStore(dir.path / "other.tbx"));
+  ASSERT_NO_THROW(m.openStore(dir.path / "other.tbx"));
   EXPECT_EQ(m.statusLine(), "other.tbx, 0 Variables, 0 Observations");
   m.closeStores();
   EXPECT_EQ(m.currentStore(), std::nullopt);

@@ -160,7 +160,7 @@ TEST(Importer, ReaderFailureKeepsWhatWasReadTyped) {
   EXPECT_EQ(statuses.back(), "Successfully created new workspace.");
   EXPECT_NE(std::find(statuses.begin(), statuses.end(), "Processing variable n"), statuses.end());
   Model m;
-  ASSERT_TRUE(m.openStore(opts.target));
+  ASSERT_NO_THROW(m.openStore(opts.target));
   EXPECT_GE(countRows(m), 1u);
   Column* n = columns(m)[0];
   EXPECT_EQ(n->type, OptInt(static_cast<int32_t>(VariableType::Numeric)));
@@ -183,8 +183,8 @@ TEST(Documents, InboxListingDefaultsAndDeletion) {
   dir.write("a.txt", "");
   dir.write(".hidden.csv", "");
   dir.write("notes.md", "");
-  ASSERT_TRUE(createEmptyWorkspace(dir.path / "Zeta.tbx"));
-  ASSERT_TRUE(createEmptyWorkspace(dir.path / "alpha.tbx"));
+  ASSERT_NO_THROW(createEmptyWorkspace(dir.path / "Zeta.tbx"));
+  ASSERT_NO_THROW(createEmptyWorkspace(dir.path / "alpha.tbx"));
   DocumentList l = listDocuments(dir.path);
   EXPECT_EQ(l.workspaces, (std::vector<std::string>{"alpha.tbx", "Zeta.tbx"}));
   EXPECT_EQ(l.dataFiles, (std::vector<std::string>{"a.txt", "data-1.csv", "data-2.csv", "data.csv"}));
@@ -194,7 +194,7 @@ TEST(Documents, InboxListingDefaultsAndDeletion) {
   EXPECT_EQ(delimiterForIndex(7), u'\t');
 
   Model shared;
-  ASSERT_TRUE(shared.openStore(dir.path / "alpha.tbx"));
+  ASSERT_NO_THROW(shared.openStore(dir.path / "alpha.tbx"));
   EXPECT_EQ(countRows(shared), 10u);
   EXPECT_EQ(countColumns(shared), 3u);
   EXPECT_EQ(shared.metadataValueForKey("dataSource"), OptText("__EMPTY__"));
@@ -212,7 +212,7 @@ TEST(Documents, InboxListingDefaultsAndDeletion) {
 TEST(Importer, KilledImportsLeaveAWorkspaceThatOpens) {
   TempDir dir;
   std::string big = "a,b,c\n";
-  for (int i = 1; i <= 30000; ++i) big += join(i, ",x", i % 7, ",yes\n");
+  for (int i = 1; i <= 15000; ++i) big += join(i, ",x", i % 7, ",yes\n");
   fs::path data = dir.write("big.csv", big);
   auto t0 = std::chrono::steady_clock::now();
   {
@@ -223,7 +223,7 @@ TEST(Importer, KilledImportsLeaveAWorkspaceThatOpens) {
   }
   auto whole = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - t0).count();
   const char* env = std::getenv("TABULIX_KILL_ROUNDS");
-  const int rounds = env && std::atoi(env) > 0 ? std::atoi(env) : 80;
+  const int rounds = env && std::atoi(env) > 0 ? std::atoi(env) : 90;
   std::mt19937 rng(7);
   std::uniform_int_distribution<long> delay(0, whole * 11 / 10);
   int opened = 0, absent = 0;
@@ -235,7 +235,7 @@ TEST(Importer, KilledImportsLeaveAWorkspaceThatOpens) {
       ImportOptions o;
       o.dataFile = data;
       o.target = target;
-      importDataFile(o, dir.path, {});
+      (void)importDataFile(o, dir.path, {});
       _exit(0);
     }
     // The first rounds land in the first milliseconds, where the new file
@@ -248,7 +248,7 @@ TEST(Importer, KilledImportsLeaveAWorkspaceThatOpens) {
       continue;
     }
     Model m;
-    ASSERT_TRUE(m.openStore(target)) << "round " << round;
+    ASSERT_NO_THROW(m.openStore(target)) << "round " << round;
     ++opened;
     // Whatever was saved is whole: every stored row has its three cells.
     CellFetch all;
