@@ -12,34 +12,13 @@ namespace {
 
 nlohmann::json variableJson(const Column& c) {
   nlohmann::json j;
-  auto put = [&](const char* key, const auto& v) {
-    if (v) j[key] = *v;
-  };
-  put("num", c.num);
-  put("order", c.order);
-  put("name", c.name);
+  for (const auto& f : kColumnFields)
+    visitField(f, c, [&](const auto& v) {
+      if (v) j[f.name] = *v;
+    });
   int type = c.type.value_or(0);
   j["type"] = type;
   j["typeName"] = variableTypeName(static_cast<VariableType>(type >= 1 && type <= 4 ? type : 0));
-  put("obs", c.obs);
-  put("obsNumeric", c.obsNumeric);
-  put("obsDate", c.obsDate);
-  put("levels", c.levels);
-  put("levelsDate", c.levelsDate);
-  put("min", c.min);
-  put("max", c.max);
-  put("mean", c.mean);
-  put("sd", c.sd);
-  put("pc25", c.pc25);
-  put("pc50", c.pc50);
-  put("pc75", c.pc75);
-  put("minDate", c.minDate);
-  put("maxDate", c.maxDate);
-  put("meanDate", c.meanDate);
-  put("sdDate", c.sdDate);
-  put("pc25Date", c.pc25Date);
-  put("pc50Date", c.pc50Date);
-  put("pc75Date", c.pc75Date);
   return j;
 }
 
