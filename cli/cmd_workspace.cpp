@@ -6,6 +6,7 @@
 #include "cli/commands.h"
 #include "cli/workspace_open.h"
 #include "engine/workspace_data.h"
+#include "engine/workspace_status.h"
 
 namespace tabulix::cli {
 namespace {
@@ -31,8 +32,8 @@ RegisterCommand info{{"info", "Describe a workspace as JSON", [](CLI::App& app) 
                           nlohmann::json metadata = nlohmann::json::object();
                           for (Metadata* m : model.context().allMetadata())
                             if (m->key) metadata[*m->key] = m->value ? nlohmann::json(*m->value) : nlohmann::json();
-                          nlohmann::json out = {{"statusLine", model.statusLine(false)},
-                                                {"statusLineTablet", model.statusLine(true)},
+                          nlohmann::json out = {{"statusLine", statusLine(model, false)},
+                                                {"statusLineTablet", statusLine(model, true)},
                                                 {"variables", countColumns(model)},
                                                 {"observations", countRows(model)},
                                                 {"metadata", metadata}};

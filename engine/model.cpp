@@ -3,8 +3,6 @@
 #include <mutex>
 
 #include "engine/log.h"
-#include "engine/preferences.h"
-#include "engine/translate.h"
 
 namespace tabulix {
 
@@ -83,59 +81,6 @@ void Model::setMetadataValue(std::string_view value, std::string_view key) {
   m->value = std::string(value);
   if (key == "decimalSeparator") readers_.reset();
   saveContext();
-}
-
-namespace {
-
-// Replaces each "%@" or "%u" in order with the given texts.
-std::string fill(std::string format, std::initializer_list<std::string> args) {
-  auto it = args.begin();
-  size_t pos = 0;
-  while (it != args.end() && (pos = format.find('%', pos)) != std::string::npos) {
-    if (pos + 1 < format.size() && (format[pos + 1] == '@' || format[pos + 1] == 'u')) {
-      format.replace(pos, 2, *it);
-      pos += it->size();
-      ++it;
-    } else {
-      ++pos;
-    }
-  }
-  return format;
-}
-
-}  // namespace
-
-std::string Model::statusLine(bool tablet) {
-  std::string s = tr("None"), f = tr("N/A");
-  size_t rows = 0, cols = 0;
-  if (auto store = currentStore()) {
-    s = store->filename().string();
-    rows = context_->countRows();
-    cols = context_->allColumns().size();
-    OptText source = metadataValueForKey("dataSource");
-    f = source ? fs::path(*source).filename().string() : std::string();
-    if (f == "__EMPTY__") f = tr("Entered Manually");
-  }
-  if (tablet)
-    return fill(tr("Open Workspace: %@, Source File: %@, Variables: %u, Observations: %u"),
-                {s, f, std::to_string(cols), std::to_string(rows)});
-  return fill(tr("%@, %u Variables, %u Observations"), {s, std::to_string(cols), std::to_string(rows)});
-}
-
-int Model::timesSeenHelpKey(std::string_view key) {
-  Preferences& p = prefs_ ? *prefs_ : Preferences::user();
-  auto dict = p.valueForKey("timesSeenHelp");
-  if (!dict.is_object()) return 0;
-  auto it = dict.find(std::string(key));
-  return it != dict.end() && it->is_number_integer() ? it->get<int>() : 0;
-}
-
-void Model::incrementTimesSeenHelpKey(std::string_view key) {
-  Preferences& p = prefs_ ? *prefs_ : Preferences::user();
-  auto dict = p.valueForKey("timesSeenHelp");
-  if (!dict.is_object()) dict = nlohmann::json::object();
-  dict[std::string(key)] = timesSeenHelpKey(key) + 1;
-  p.setValue("timesSeenHelp", dict);
 }
 
 }  // namespace tabulix

@@ -15,7 +15,6 @@ namespace tabulix {
 class NumberReaders;
 class DateDetector;
 class Statistics;
-class Preferences;
 
 // Holds the store of the open workspace (a coordinator and one context on
 // it), the number readers for the workspace's decimal separator, the date
@@ -57,16 +56,6 @@ class Model {
   // is "decimalSeparator".
   void setMetadataValue(std::string_view value, std::string_view key);
 
-  // One line describing the open workspace, in the tablet or the phone form.
-  std::string statusLine(bool tablet = false);
-
-  // How often the help tip with this key was shown (0 if never).
-  int timesSeenHelpKey(std::string_view key);
-  // Counts one more showing of a help tip.
-  void incrementTimesSeenHelpKey(std::string_view key);
-  // The preferences file used for the help counters (default: the user's).
-  void setPreferences(Preferences* prefs) { prefs_ = prefs; }
-
   // The object context every record of this instance goes through.
   Context& context() { return *context_; }
   // The store coordinator, for background instances on the same store.
@@ -87,7 +76,6 @@ class Model {
   std::shared_ptr<NumberReaders> readers_;
   std::shared_ptr<DateDetector> detector_;
   std::shared_ptr<Statistics> functions_;
-  Preferences* prefs_ = nullptr;
 };
 
 }  // namespace tabulix

@@ -5,6 +5,7 @@
 
 #include "engine/cell_access.h"
 #include "engine/log.h"
+#include "engine/workspace_status.h"
 #include "engine/translate.h"
 #include "engine/workspace_data.h"
 #include "server/about.h"
@@ -172,17 +173,18 @@ void ServerImpl::routeCore() {
   get(R"(/api/help/(\w+))", [this](const httplib::Request& req) {
     std::string key = req.matches[1].str();
     if (!kHelpKeys.count(key)) throw ApiError(404, {{"error", "no such help tip"}});
-    return shared.run([&](Model& m) {
-      int seen = m.timesSeenHelpKey(key);
+    // The lock also keeps the counters' read-modify-write one at a time.
+    return shared.run([&](Model&) {
+      int seen = timesSeenHelpKey(preferences(), key);
       return nlohmann::json{{"key", key}, {"timesSeen", seen}, {"show", seen < 2}};
     });
   });
   post(R"(/api/help/(\w+)/shown)", [this](const httplib::Request& req) {
     std::string key = req.matches[1].str();
     if (!kHelpKeys.count(key)) throw ApiError(404, {{"error", "no such help tip"}});
-    return shared.run([&](Model& m) {
-      m.incrementTimesSeenHelpKey(key);
-      return nlohmann::json{{"key", key}, {"timesSeen", m.timesSeenHelpKey(key)}};
+    return shared.run([&](Model&) {
+      incrementTimesSeenHelpKey(preferences(), key);
+      return nlohmann::json{{"key", key}, {"timesSeen", timesSeenHelpKey(preferences(), key)}};
     });
   });
 

@@ -12,6 +12,7 @@
 #include <sstream>
 
 #include "engine/log.h"
+#include "engine/workspace_status.h"
 #include "engine/translate.h"
 #include "engine/workspace_data.h"
 #include "server/server_impl.h"
@@ -120,7 +121,6 @@ ServerImpl::ServerImpl(Model& sharedModel, ServerOptions opts)
     token = *options.token;
   else if (!isLoopbackHost(options.host))
     token = randomToken();
-  if (options.preferences) shared.run([&](Model& m) { m.setPreferences(options.preferences); });
   installAlertHandler();
 
   // Progress streams hold a request thread for as long as a job runs, so the
@@ -338,8 +338,8 @@ fs::path ServerImpl::documentPath(const std::string& name) const {
 nlohmann::json ServerImpl::statusJson(Model& model) {
   auto store = model.currentStore();
   return {{"workspace", store ? nlohmann::json(store->filename().string()) : nlohmann::json()},
-          {"statusLine", model.statusLine(false)},
-          {"statusLineTablet", model.statusLine(true)},
+          {"statusLine", statusLine(model, false)},
+          {"statusLineTablet", statusLine(model, true)},
           {"generation", shared.generation()},
           {"initialEdit", shared.initialEdit}};
 }

@@ -14,6 +14,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "engine/preferences.h"
 #include "server/jobs.h"
 #include "server/security.h"
 #include "server/server.h"
@@ -76,6 +77,8 @@ class ServerImpl {
   bool admit(const httplib::Request& req, httplib::Response& res);
 
   ServerOptions options;
+  // The preferences that hold the help-tip counters (the user's by default).
+  Preferences& preferences() { return options.preferences ? *options.preferences : Preferences::user(); }
   SharedModel shared;
   httplib::Server http;
   JobRegistry jobs;
