@@ -73,7 +73,10 @@ RegisterCommand importCommand{
            j["message"] = r.alertMessage;
          }
          std::cout << j.dump() << "\n";
-         if (!r.saved) return 1;
+         if (!r.saved) {
+           std::cerr << "tabulix import: " << r.workspace.string() << ": " << r.storeError << "\n";
+           return 1;
+         }
          return r.code == kImportReadToEnd || r.code == kImportLimitReached ? 0 : 1;
        };
      }}};
