@@ -32,7 +32,8 @@ bool getVarint(std::string_view& in, uint64_t& v) {
 void visitEncoded(int32_t first, std::string_view in,
                   const std::function<void(int32_t, std::optional<std::string_view>)>& fn) {
   uint64_t n = 0;
-  if (!getVarint(in, n) || n > static_cast<uint64_t>(kCellsPerChunk)) throw StoreError("Damaged cell chunk", "");
+  if (!getVarint(in, n) || n > static_cast<uint64_t>(kCellsPerChunk))
+    throw StoreError("Damaged cell chunk", "");
   // The tags come first, then the texts in the same order.
   std::string_view tags = in;
   uint64_t total = 0;

@@ -73,7 +73,8 @@ struct CellChunk {
   void decode(std::string_view in) {
     state.assign(kCellsPerChunk, kNoCell);
     uint64_t n = 0;
-    if (!getVarint(in, n) || n > static_cast<uint64_t>(kCellsPerChunk)) throw StoreError("Damaged cell chunk", "");
+    if (!getVarint(in, n) || n > static_cast<uint64_t>(kCellsPerChunk))
+      throw StoreError("Damaged cell chunk", "");
     uint64_t total = 0;
     for (uint64_t i = 0; i < n; ++i) {
       uint64_t tag;

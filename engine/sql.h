@@ -38,7 +38,8 @@ class Stmt {
   void bind(int i, const OptInt& v) { v ? sqlite3_bind_int(s_, i, *v) : sqlite3_bind_null(s_, i); }
   void bind(int i, const OptReal& v) { v ? sqlite3_bind_double(s_, i, *v) : sqlite3_bind_null(s_, i); }
   void bind(int i, const OptText& v) {
-    v ? sqlite3_bind_text(s_, i, v->data(), static_cast<int>(v->size()), SQLITE_TRANSIENT) : sqlite3_bind_null(s_, i);
+    v ? sqlite3_bind_text(s_, i, v->data(), static_cast<int>(v->size()), SQLITE_TRANSIENT)
+      : sqlite3_bind_null(s_, i);
   }
   void bind(int i, const std::optional<bool>& v) { bind(i, v ? OptInt(*v ? 1 : 0) : OptInt()); }
   void bindId(int i, int64_t id) { id ? sqlite3_bind_int64(s_, i, id) : sqlite3_bind_null(s_, i); }
@@ -68,7 +69,9 @@ class Stmt {
     auto p = reinterpret_cast<const char*>(sqlite3_column_text(s_, i));
     return std::string(p, static_cast<size_t>(sqlite3_column_bytes(s_, i)));
   }
-  std::optional<bool> optBool(int i) { return isNull(i) ? std::optional<bool>() : sqlite3_column_int(s_, i) != 0; }
+  std::optional<bool> optBool(int i) {
+    return isNull(i) ? std::optional<bool>() : sqlite3_column_int(s_, i) != 0;
+  }
   int64_t int64(int i) { return sqlite3_column_int64(s_, i); }
   std::string_view blob(int i) {
     auto p = static_cast<const char*>(sqlite3_column_blob(s_, i));
@@ -79,7 +82,6 @@ class Stmt {
   sqlite3* db_;
   sqlite3_stmt* s_ = nullptr;
 };
-
 
 // The SQL type of an attribute.
 template <class V>
@@ -99,7 +101,8 @@ std::string columnDefinitions(const std::array<Field<R>, N>& fields) {
   for (const auto& f : fields) {
     if (!out.empty()) out += ", ";
     out += std::string("\"") + f.name + "\" ";
-    out += std::visit([](auto m) { return sqlType<std::remove_cvref_t<decltype(std::declval<R>().*m)>>(); }, f.member);
+    out += std::visit([](auto m) { return sqlType<std::remove_cvref_t<decltype(std::declval<R>().*m)>>(); },
+                      f.member);
   }
   return out;
 }

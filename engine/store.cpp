@@ -2,9 +2,8 @@
 
 #include <sqlite3.h>
 
-#include <set>
-
 #include <nlohmann/json.hpp>
+#include <set>
 
 #include "engine/cell_chunk.h"
 #include "engine/sql.h"
@@ -132,7 +131,9 @@ void Context::loadRecords() {
     return it == colById.end() ? nullptr : it->second;
   };
   {
-    Stmt s(db_, ("SELECT id, \"left\", \"right\", " + columnNames(kAnalysisFields) + " FROM analyses ORDER BY id").c_str());
+    Stmt s(db_,
+           ("SELECT id, \"left\", \"right\", " + columnNames(kAnalysisFields) + " FROM analyses ORDER BY id")
+               .c_str());
     while (s.step()) {
       auto a = std::make_unique<Analysis>();
       a->objectID = {Entity::Analysis, s.int64(0)};
@@ -152,8 +153,8 @@ void Context::loadRecords() {
     }
   }
   {
-    Stmt s(db_, ("SELECT id, x, levels, whereOfAnalysis, where2OfAnalysis, " + columnNames(kWhereClauseFields) +
-                 " FROM where_clauses ORDER BY id")
+    Stmt s(db_, ("SELECT id, x, levels, whereOfAnalysis, where2OfAnalysis, " +
+                 columnNames(kWhereClauseFields) + " FROM where_clauses ORDER BY id")
                     .c_str());
     while (s.step()) {
       auto w = std::make_unique<WhereClause>();

@@ -1,5 +1,3 @@
-#include "engine/store.h"
-
 #include <sqlite3.h>
 
 #include <algorithm>
@@ -8,6 +6,7 @@
 
 #include "engine/cell_chunk.h"
 #include "engine/sql.h"
+#include "engine/store.h"
 
 namespace tabulix {
 
@@ -21,7 +20,8 @@ CellChunk& Context::chunk(int32_t colNum, int32_t first) {
   auto it = chunks_.find(key);
   if (it != chunks_.end()) return *it->second;
   auto c = std::make_unique<CellChunk>();
-  bool deleted = std::find(deletedColumnNums_.begin(), deletedColumnNums_.end(), colNum) != deletedColumnNums_.end();
+  bool deleted =
+      std::find(deletedColumnNums_.begin(), deletedColumnNums_.end(), colNum) != deletedColumnNums_.end();
   if (db_ && !deleted) {
     Stmt s(db_, "SELECT cells FROM cell_chunks WHERE colNum=? AND firstRow=?");
     s.bindInt64(1, colNum);
@@ -31,16 +31,17 @@ CellChunk& Context::chunk(int32_t colNum, int32_t first) {
   return *chunks_.emplace(key, std::move(c)).first->second;
 }
 
-
 void Context::forEachCellOfColumn(
     int32_t colNum, const std::vector<int32_t>* rowNums,
     const std::function<void(int32_t rowNum, std::optional<std::string_view> data)>& fn) {
-  bool deleted = std::find(deletedColumnNums_.begin(), deletedColumnNums_.end(), colNum) != deletedColumnNums_.end();
+  bool deleted =
+      std::find(deletedColumnNums_.begin(), deletedColumnNums_.end(), colNum) != deletedColumnNums_.end();
   // Stored chunks and chunks held in memory, in row order; memory wins.
   std::map<int32_t, const CellChunk*> order;
   std::vector<std::unique_ptr<CellChunk>> temporary;
   auto lo = chunks_.lower_bound(ChunkKey{colNum, INT32_MIN});
-  for (auto it = lo; it != chunks_.end() && it->first.colNum == colNum; ++it) order[it->first.first] = it->second.get();
+  for (auto it = lo; it != chunks_.end() && it->first.colNum == colNum; ++it)
+    order[it->first.first] = it->second.get();
   auto visit = [&](int32_t first, const CellChunk& c) {
     if (!rowNums) {
       for (int i = 0; i < kCellsPerChunk; ++i)
@@ -55,7 +56,9 @@ void Context::forEachCellOfColumn(
   };
   if (db_ && !deleted) {
     // A row list limits the scan to the chunks that can hold its rows.
-    Stmt s(db_, "SELECT firstRow, cells FROM cell_chunks WHERE colNum=? AND firstRow BETWEEN ? AND ? ORDER BY firstRow");
+    Stmt s(db_,
+           "SELECT firstRow, cells FROM cell_chunks WHERE colNum=? AND firstRow BETWEEN ? AND ? ORDER BY "
+           "firstRow");
     s.bindInt64(1, colNum);
     s.bindInt64(2, rowNums && !rowNums->empty() ? chunkStart(rowNums->front()) : INT32_MIN);
     s.bindInt64(3, rowNums && !rowNums->empty() ? chunkStart(rowNums->back()) : INT32_MAX);
@@ -129,9 +132,15 @@ std::vector<Cell> Context::fetchCells(const CellFetch& request) {
       for (const auto& s : request.sort) {
         int cmp = 0;
         switch (s.key) {
-          case CellKey::RowNum: cmp = compareOptional(a.rowNum, b.rowNum); break;
-          case CellKey::ColNum: cmp = compareOptional(a.colNum, b.colNum); break;
-          case CellKey::Data: cmp = compareOptional(a.data, b.data); break;
+          case CellKey::RowNum:
+            cmp = compareOptional(a.rowNum, b.rowNum);
+            break;
+          case CellKey::ColNum:
+            cmp = compareOptional(a.colNum, b.colNum);
+            break;
+          case CellKey::Data:
+            cmp = compareOptional(a.data, b.data);
+            break;
         }
         if (cmp != 0) return s.ascending ? cmp < 0 : cmp > 0;
       }
@@ -197,6 +206,7 @@ std::optional<Cell> Context::cellAt(int32_t colNum, int32_t rowNum) {
 }
 
 void Context::releaseCellMemory() {
-  for (auto it = chunks_.begin(); it != chunks_.end();) it = it->second->dirty ? std::next(it) : chunks_.erase(it);
+  for (auto it = chunks_.begin(); it != chunks_.end();)
+    it = it->second->dirty ? std::next(it) : chunks_.erase(it);
 }
 }  // namespace tabulix

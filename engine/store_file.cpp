@@ -117,7 +117,6 @@ void upgradeFromVersion1(sqlite3* db) {
   }
 }
 
-
 }  // namespace
 
 fs::path migrationBackupName(const fs::path& file, int n) {
@@ -151,8 +150,8 @@ void syncFolder(const fs::path& folder) {
 // workspace's name that does not open. An existing file is never replaced.
 void createWorkspaceFile(const fs::path& file) {
   static std::atomic<unsigned> counter{0};
-  fs::path tmp = file.parent_path() / ("." + file.filename().string() + ".new-" + std::to_string(::getpid()) + "-" +
-                                       std::to_string(counter++));
+  fs::path tmp = file.parent_path() / ("." + file.filename().string() + ".new-" + std::to_string(::getpid()) +
+                                       "-" + std::to_string(counter++));
   std::error_code ec;
   fs::remove(tmp, ec);
   sqlite3* db = nullptr;
@@ -200,9 +199,11 @@ fs::path makeUpgradeBackup(const fs::path& file) {
     if (fs::exists(backup, ec) || ec) continue;
     if (fs::copy_file(file, backup, fs::copy_options::none, ec)) return backup;
     if (ec && ec != std::errc::file_exists)
-      throw StoreError("Cannot back up the workspace before upgrading it: " + ec.message(), "file " + file.string());
+      throw StoreError("Cannot back up the workspace before upgrading it: " + ec.message(),
+                       "file " + file.string());
   }
-  throw StoreError("Cannot back up the workspace before upgrading it: no free backup name", "file " + file.string());
+  throw StoreError("Cannot back up the workspace before upgrading it: no free backup name",
+                   "file " + file.string());
 }
 
 // Refuses a workspace beyond the limits the program works with.
@@ -252,8 +253,9 @@ void StoreCoordinator::addStore(const fs::path& file, StoreAccess access) {
     if (!isWorkspace(db)) throw StoreError("The file is not a Tabulix workspace", "file " + file.string());
     int version = userVersion(db);
     if (version > kStoreFormatVersion)
-      throw StoreError("The workspace was written by a newer Tabulix (format " + std::to_string(version) + ")",
-                       "file " + file.string());
+      throw StoreError(
+          "The workspace was written by a newer Tabulix (format " + std::to_string(version) + ")",
+          "file " + file.string());
     checkLimits(db, file);
     if (version < kStoreFormatVersion) {
       if (readOnly)

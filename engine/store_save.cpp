@@ -1,13 +1,11 @@
-#include "engine/store.h"
-
 #include <sqlite3.h>
 
-#include <set>
-
 #include <nlohmann/json.hpp>
+#include <set>
 
 #include "engine/cell_chunk.h"
 #include "engine/sql.h"
+#include "engine/store.h"
 
 namespace tabulix {
 
@@ -23,13 +21,12 @@ bool Context::slotsChanged(const std::vector<Slot<T>>& slots) {
   return false;
 }
 
-
 bool Context::hasChanges() {
   if (!deletedColumnNums_.empty()) return true;
   for (auto& [k, c] : chunks_)
     if (c->dirty) return true;
-  return slotsChanged(metadata_) || slotsChanged(columns_) || slotsChanged(rows_) || slotsChanged(analyses_) ||
-         slotsChanged(wheres_);
+  return slotsChanged(metadata_) || slotsChanged(columns_) || slotsChanged(rows_) ||
+         slotsChanged(analyses_) || slotsChanged(wheres_);
 }
 
 namespace {
@@ -125,9 +122,12 @@ void Context::save() {
       }
     }
     {
-      Stmt up(db_, ("UPDATE analyses SET \"left\"=?, \"right\"=?, " + assignments(kAnalysisFields) + " WHERE id=?").c_str());
+      Stmt up(db_,
+              ("UPDATE analyses SET \"left\"=?, \"right\"=?, " + assignments(kAnalysisFields) + " WHERE id=?")
+                  .c_str());
       Stmt delCols(db_, "DELETE FROM analysis_columns WHERE analysis=?");
-      Stmt insCol(db_, "INSERT OR IGNORE INTO analysis_columns(analysis, \"column\", position) VALUES(?,?,?)");
+      Stmt insCol(db_,
+                  "INSERT OR IGNORE INTO analysis_columns(analysis, \"column\", position) VALUES(?,?,?)");
       for (auto& s : analyses_) {
         if (s.deleted) {
           if (!s.rec->objectID.isTemporary()) {
@@ -220,6 +220,5 @@ void Context::save() {
     c->compact();
   }
 }
-
 
 }  // namespace tabulix

@@ -49,23 +49,30 @@ int faultWrite(sqlite3_file* f, const void* p, int n, sqlite3_int64 off) {
   }
   return realOf(f)->pMethods->xWrite(realOf(f), p, n, off);
 }
-int faultTruncate(sqlite3_file* f, sqlite3_int64 size) { return realOf(f)->pMethods->xTruncate(realOf(f), size); }
+int faultTruncate(sqlite3_file* f, sqlite3_int64 size) {
+  return realOf(f)->pMethods->xTruncate(realOf(f), size);
+}
 int faultSync(sqlite3_file* f, int flags) { return realOf(f)->pMethods->xSync(realOf(f), flags); }
-int faultFileSize(sqlite3_file* f, sqlite3_int64* size) { return realOf(f)->pMethods->xFileSize(realOf(f), size); }
+int faultFileSize(sqlite3_file* f, sqlite3_int64* size) {
+  return realOf(f)->pMethods->xFileSize(realOf(f), size);
+}
 int faultLock(sqlite3_file* f, int l) { return realOf(f)->pMethods->xLock(realOf(f), l); }
 int faultUnlock(sqlite3_file* f, int l) { return realOf(f)->pMethods->xUnlock(realOf(f), l); }
-int faultCheckLock(sqlite3_file* f, int* out) { return realOf(f)->pMethods->xCheckReservedLock(realOf(f), out); }
-int faultControl(sqlite3_file* f, int op, void* arg) { return realOf(f)->pMethods->xFileControl(realOf(f), op, arg); }
+int faultCheckLock(sqlite3_file* f, int* out) {
+  return realOf(f)->pMethods->xCheckReservedLock(realOf(f), out);
+}
+int faultControl(sqlite3_file* f, int op, void* arg) {
+  return realOf(f)->pMethods->xFileControl(realOf(f), op, arg);
+}
 int faultSectorSize(sqlite3_file* f) { return realOf(f)->pMethods->xSectorSize(realOf(f)); }
 int faultDevice(sqlite3_file* f) { return realOf(f)->pMethods->xDeviceCharacteristics(realOf(f)); }
 
 // Version 1 methods: no shared memory and no memory map, which a store in
 // rollback-journal mode does without.
-const sqlite3_io_methods kFaultMethods = {1,           faultClose,     faultRead,       faultWrite,
-                                          faultTruncate, faultSync,    faultFileSize,   faultLock,
-                                          faultUnlock, faultCheckLock, faultControl,    faultSectorSize,
-                                          faultDevice, nullptr,        nullptr,         nullptr,
-                                          nullptr,     nullptr,        nullptr};
+const sqlite3_io_methods kFaultMethods = {
+    1,         faultClose,  faultRead,      faultWrite,   faultTruncate,   faultSync,   faultFileSize,
+    faultLock, faultUnlock, faultCheckLock, faultControl, faultSectorSize, faultDevice, nullptr,
+    nullptr,   nullptr,     nullptr,        nullptr,      nullptr};
 
 int faultOpen(sqlite3_vfs*, sqlite3_filename name, sqlite3_file* f, int flags, int* outFlags) {
   auto* ff = reinterpret_cast<FaultFile*>(f);
@@ -168,7 +175,8 @@ TEST(StoreFaults, FullDiskAndWriteErrorsKeepTheLastSavedState) {
         m.saveContext();
       } catch (const StoreError& e) {
         ok = false;
-        EXPECT_NE(std::string(e.what()).find(error == SQLITE_FULL ? "full" : "I/O"), std::string::npos) << e.what();
+        EXPECT_NE(std::string(e.what()).find(error == SQLITE_FULL ? "full" : "I/O"), std::string::npos)
+            << e.what();
       }
       g_budget = -1;
       if (ok) {
