@@ -4,12 +4,12 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/commands.h"
+#include "cli/variable_json.h"
 #include "cli/workspace_open.h"
 #include "engine/workspace_data.h"
 #include "engine/workspace_status.h"
 
 namespace tabulix::cli {
-namespace {
 
 nlohmann::json variableJson(const Column& c) {
   nlohmann::json j;
@@ -22,6 +22,8 @@ nlohmann::json variableJson(const Column& c) {
   j["typeName"] = variableTypeName(static_cast<VariableType>(type >= 1 && type <= 4 ? type : 0));
   return j;
 }
+
+namespace {
 
 RegisterCommand info{{"info", "Describe a workspace as JSON", [](CLI::App& app) {
                         auto file = std::make_shared<std::string>();

@@ -157,6 +157,9 @@ ServerImpl::ServerImpl(Model& sharedModel, ServerOptions opts)
   });
   routeCore();
   routeDocuments();
+  routeBrowse();
+  routeAnalyze();
+  routeDerive();
   http.Get(".*", [this](const httplib::Request& req, httplib::Response& res) { serveStatic(req, res); });
 }
 
