@@ -50,7 +50,7 @@ struct Workspace {
       basicStatsForColumn(model, *c);
       c->type = static_cast<int32_t>(guessTypeOfColumn(*c));
     }
-    EXPECT_TRUE(model.saveContext());
+    EXPECT_NO_THROW(model.saveContext());
   }
   ~Workspace() { fs::remove_all(dir); }
   Column& col(int i) { return *columnNumber(model, i); }
