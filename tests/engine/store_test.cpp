@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -597,6 +598,7 @@ TEST(Store, KilledSavesLeaveTheLastSavedState) {
   std::mt19937 rng(42);
   std::uniform_int_distribution<long> delay(cycle / 8, cycle * 2);
   int lastSeen = 0, lastEdit = 0, kills = 0;
+  double saveScale = 1, editScale = 1;
   const int rounds = killRounds(110);
   for (int round = 0; round < rounds; ++round) {
     bool editing = round % 2 == 1;
@@ -625,7 +627,10 @@ TEST(Store, KilledSavesLeaveTheLastSavedState) {
     }
     // An editing save touches three columns and adds a row: about twice
     // the work of the timed cycle.
-    std::this_thread::sleep_for(std::chrono::microseconds(delay(rng) * (editing ? 2 : 1)));
+    // When the machine is slower than the timed cycle suggested (load), a
+    // round without any completed save widens the following delays.
+    std::this_thread::sleep_for(std::chrono::microseconds(
+        static_cast<long>(static_cast<double>(delay(rng) * (editing ? 2 : 1)) * (editing ? editScale : saveScale))));
     kill(pid, SIGKILL);
     int status = 0;
     waitpid(pid, &status, 0);
@@ -645,6 +650,8 @@ TEST(Store, KilledSavesLeaveTheLastSavedState) {
       for (int r = 0; r < rows; r += 7) ASSERT_EQ(edited[r], std::to_string(edits)) << "round " << round;
       for (int r = rows; r < rows + edits; ++r) ASSERT_EQ(edited[r], "") << "round " << round;
     }
+    if (editing && edits == lastEdit) editScale = std::min(editScale * 2, 64.0);
+    if (!editing && std::stoi(counter) == lastSeen) saveScale = std::min(saveScale * 2, 64.0);
     lastSeen = std::stoi(counter);
     lastEdit = edits;
   }
