@@ -54,5 +54,8 @@ const std::map<std::string, AnalysisKind>& analysisKinds();
 
 // The kinds' entry points (one per kind's folder).
 AnalysisOutput runVariableDetail(Model& model, const AnalysisRequest& request);
+AnalysisOutput runCorrelation(Model& model, const AnalysisRequest& request);
+AnalysisOutput runLinearRegression(Model& model, const AnalysisRequest& request);
+AnalysisOutput runLogisticRegression(Model& model, const AnalysisRequest& request);
 
 }  // namespace tabulix
