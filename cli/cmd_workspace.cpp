@@ -30,7 +30,7 @@ RegisterCommand info{{"info", "Describe a workspace as JSON", [](CLI::App& app) 
                         app.add_option("WORKSPACE", *file, "Workspace file (.tbx)")->required();
                         return [file]() {
                           Model model;
-                          openExistingWorkspace(model, *file);
+                          openExistingWorkspace(model, *file, StoreAccess::ReadOnly);
                           nlohmann::json metadata = nlohmann::json::object();
                           for (Metadata* m : model.context().allMetadata())
                             if (m->key) metadata[*m->key] = m->value ? nlohmann::json(*m->value) : nlohmann::json();
@@ -49,7 +49,7 @@ RegisterCommand variables{{"variables", "List a workspace's variables as JSON", 
                              app.add_option("WORKSPACE", *file, "Workspace file (.tbx)")->required();
                              return [file]() {
                                Model model;
-                               openExistingWorkspace(model, *file);
+                               openExistingWorkspace(model, *file, StoreAccess::ReadOnly);
                                nlohmann::json out = nlohmann::json::array();
                                for (Column* c : columns(model)) out.push_back(variableJson(*c));
                                std::cout << out.dump() << "\n";

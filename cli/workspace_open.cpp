@@ -4,13 +4,12 @@
 
 namespace tabulix::cli {
 
-void openExistingWorkspace(Model& model, const std::filesystem::path& file) {
+void openExistingWorkspace(Model& model, const std::filesystem::path& file, StoreAccess access) {
   std::error_code ec;
   if (!std::filesystem::is_regular_file(file, ec))
     throw std::runtime_error(file.string() + ": no such workspace file");
   try {
-    // Commands that only read never create, upgrade or change the file.
-    model.openStore(file, StoreAccess::ReadOnly);
+    model.openStore(file, access);
   } catch (const StoreError& e) {
     throw std::runtime_error(file.string() + ": cannot open workspace: " + e.what());
   }

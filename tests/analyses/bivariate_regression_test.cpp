@@ -61,7 +61,7 @@ struct Workspace {
       basicStatsForColumn(model, *c);
       c->type = static_cast<int32_t>(guessTypeOfColumn(*c));
     }
-    EXPECT_TRUE(model.saveContext());
+    EXPECT_NO_THROW(model.saveContext());
   }
   static Workspace* fromCsv(const std::string& name) {
     std::ifstream in(kRef / ("analysis_" + name + ".csv"));
