@@ -101,26 +101,6 @@ void Model::setMetadataValue(std::string_view value, std::string_view key) {
   saveContext();
 }
 
-namespace {
-
-// Replaces each "%@" or "%u" in order with the given texts.
-std::string fill(std::string format, std::initializer_list<std::string> args) {
-  auto it = args.begin();
-  size_t pos = 0;
-  while (it != args.end() && (pos = format.find('%', pos)) != std::string::npos) {
-    if (pos + 1 < format.size() && (format[pos + 1] == '@' || format[pos + 1] == 'u')) {
-      format.replace(pos, 2, *it);
-      pos += it->size();
-      ++it;
-    } else {
-      ++pos;
-    }
-  }
-  return format;
-}
-
-}  // namespace
-
 std::string Model::statusLine(bool tablet) {
   std::string s = tr("None"), f = tr("N/A");
   size_t rows = 0, cols = 0;
@@ -133,9 +113,9 @@ std::string Model::statusLine(bool tablet) {
     if (f == "__EMPTY__") f = tr("Entered Manually");
   }
   if (tablet)
-    return fill(tr("Open Workspace: %@, Source File: %@, Variables: %u, Observations: %u"),
+    return fillPlaceholders(tr("Open Workspace: %@, Source File: %@, Variables: %u, Observations: %u"),
                 {s, f, std::to_string(cols), std::to_string(rows)});
-  return fill(tr("%@, %u Variables, %u Observations"), {s, std::to_string(cols), std::to_string(rows)});
+  return fillPlaceholders(tr("%@, %u Variables, %u Observations"), {s, std::to_string(cols), std::to_string(rows)});
 }
 
 int Model::timesSeenHelpKey(std::string_view key) {

@@ -14,7 +14,6 @@ namespace tabulix {
 
 class NumberReaders;
 class DateDetector;
-class Statistics;
 class Preferences;
 
 // Holds the store of the open workspace (a coordinator and one context on
@@ -74,8 +73,6 @@ class Model {
   const DateDetector& detectDate();
   // Drops the number readers so that the next use rebuilds them.
   void dropNumberReaders() { readers_.reset(); }
-  // The statistics library.
-  const Statistics& functions();
 
  private:
   void reportStoreError(const std::exception& e);
@@ -84,7 +81,6 @@ class Model {
   std::unique_ptr<Context> context_;
   std::shared_ptr<NumberReaders> readers_;
   std::shared_ptr<DateDetector> detector_;
-  std::shared_ptr<Statistics> functions_;
   Preferences* prefs_ = nullptr;
 };
 

@@ -22,9 +22,10 @@ struct DocumentList {
 // without regard to case in the device locale.
 DocumentList listDocuments(const std::filesystem::path& documents);
 
-// Moves a file out of the documents folder's "Inbox" (renaming it "name-N"
-// when the name is taken) and returns where it now is; any other file, or
-// a failed move, stays where it is.
+// Moves a file out of the documents folder's own "Inbox" (renaming it
+// "name-N" when the name is taken) and returns where it now is; any other
+// file (also one in another folder named "Inbox"), or a failed move, stays
+// where it is.
 std::filesystem::path moveFromInbox(const std::filesystem::path& file,
                                     const std::filesystem::path& documents);
 // Deletes the documents folder's "Inbox" folder, if any.
@@ -61,6 +62,13 @@ struct ImportOptions {
   std::string decimalSeparator = ".";
 };
 
+// Why an import with these options must not start, checked before anything
+// is touched: a data file that cannot be read or whose kind no reader takes,
+// a target that is the data file itself (also through a link), an existing
+// target that is not a workspace or is read-only, a folder that cannot be
+// written. The message names the file or folder; none when the import may go.
+std::optional<std::string> whyImportCannotStart(const ImportOptions& options);
+
 // How an import ended, with the texts the screen shows.
 struct ImportOutcome {
   long code = 0;  // -1 read to end, 3 a limit, other a reader failure
@@ -68,16 +76,22 @@ struct ImportOutcome {
   std::filesystem::path dataFile;  // where the data file was read (after leaving the Inbox)
   uint32_t variables = 0;
   uint32_t observations = 0;
-  std::string status;      // "Successfully created new workspace."
+  std::string status;      // "Successfully created new workspace." once saved
   std::string alertTitle;  // empty when there is nothing to report
   std::string alertMessage;
-  bool saved = true;  // false when the store could not save
+  std::vector<std::string> unreadNotes;  // data of the file that the workspace lacks
+  bool saved = true;     // false when the store could not save
+  bool refused = false;  // whyImportCannotStart stopped it; nothing was touched
+  std::string error;     // why it was refused or not saved, naming the file
 };
 
 // Imports a data file into a new workspace on the calling thread, with its
-// own Model and store, reporting each status text as it changes. The target
-// and its companion files are replaced. The caller's shared Model must not
-// have the target open.
+// own Model and store, reporting each status text as it changes; the success
+// text comes only after the last save. An import that whyImportCannotStart stops
+// touches nothing. Otherwise the target and its companion files are
+// replaced. A data file in `documents`' Inbox is moved out first (an empty
+// `documents` moves nothing). The caller's shared Model must not have the
+// target open.
 ImportOutcome importDataFile(const ImportOptions& options, const std::filesystem::path& documents,
                              const std::function<void(const std::string& status)>& progress);
 

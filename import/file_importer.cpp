@@ -7,7 +7,9 @@
 
 #include "engine/cell_access.h"
 #include "engine/log.h"
+#include "engine/translate.h"
 #include "engine/workspace_data.h"
+#include "import/file_kind.h"
 #include "import/text_encoding.h"
 
 namespace tabulix {
@@ -15,6 +17,15 @@ namespace tabulix {
 namespace {
 std::string varName(size_t i) { return "Var" + std::to_string(i); }
 }  // namespace
+
+std::optional<std::string> importRefusal(const std::filesystem::path& file) {
+  // The workbook readers are not there yet: without them a workbook would
+  // be read as text and give one variable of garbage.
+  if (isWorkbookKind(fileKindOf(file)))
+    return fillPlaceholders(tr("%@ is an Excel workbook, which cannot be imported yet. Save it as CSV and import that."),
+                            {file.filename().string()});
+  return std::nullopt;
+}
 
 void FileImporter::inspectURL(const std::filesystem::path& file) {
   // Workbooks list their sheets; delimited text has none.
@@ -45,7 +56,12 @@ void FileImporter::createWorkspaceFromText(const std::filesystem::path& file, bo
   importIndexSheet_ = sheet;
   model_.setMetadataValue(decimalSeparator, "decimalSeparator");
   model_.dropNumberReaders();
-  // Workbook readers plug in here by extension; everything else is text.
+  // Workbook readers plug in here by kind; everything else is text.
+  if (auto refusal = importRefusal(file)) {
+    logLine("Parser failed with error: " + *refusal);
+    finished(CsvError{std::string(kImportErrorDomain), kImportUnreadableKind, *refusal});
+    return;
+  }
   importTxt(file, delim);
 }
 
@@ -124,10 +140,19 @@ bool FileImporter::handleLine(uint64_t line, const std::vector<std::string>& fie
     }
     addColumns(model_, names);
     columnsForImport_ = columns(model_);
+    leadingBlankLine_ = row.size() == 1 && row[0].empty();
     if (!importHasHeader_) addRow(model_, 1, row, columnsForImport_);
   } else {
     n = static_cast<uint32_t>(importHasHeader_ ? line - 1 : line);
     addRow(model_, n, row, columnsForImport_);
+    // Fields beyond the last variable are dropped; the end message counts
+    // the lines where that lost data.
+    for (size_t i = columnsForImport_.size(); i < row.size(); ++i) {
+      if (!row[i].empty()) {
+        if (linesCut_++ == 0) firstCutLine_ = line;
+        break;
+      }
+    }
   }
   if (n != 0 && n % 100 == 0) {
     logLine("Row: " + std::to_string(n));
@@ -141,8 +166,26 @@ bool FileImporter::handleLine(uint64_t line, const std::vector<std::string>& fie
   return true;
 }
 
-void FileImporter::parserDidEndDocument(CsvParser&) {
+void FileImporter::parserDidEndDocument(CsvParser& parser) {
   pendingEmptyLine_.reset();
+  if (const auto& unread = parser.unreadInput()) {
+    const std::string after = std::to_string(unread->afterLine);
+    switch (unread->reason) {
+      case CsvUnreadInput::Reason::UnclosedQuote:
+        notes_.push_back(fillPlaceholders(tr("%u lines could not be read after line %u: unclosed quote."),
+                                          {std::to_string(unread->lines), after}));
+        break;
+      case CsvUnreadInput::Reason::NulCharacter:
+        notes_.push_back(fillPlaceholders(tr("%u lines could not be read after line %u: NUL character."),
+                                          {std::to_string(unread->lines), after}));
+        break;
+      case CsvUnreadInput::Reason::UndecodableBytes:
+        notes_.push_back(fillPlaceholders(
+            tr("%u bytes could not be read after line %u: they are not text in the file's encoding."),
+            {std::to_string(unread->bytes), after}));
+        break;
+    }
+  }
   logLine("Parser ended document: " + currentFile_);
   finished(CsvError{std::string(kImportErrorDomain), kImportReadToEnd, "The file was read to its end."});
 }
@@ -226,6 +269,16 @@ class ColumnStatsAhead {
 }  // namespace
 
 void FileImporter::finished(const CsvError& reported) {
+  if (linesCut_ > 0) {
+    notes_.insert(notes_.begin(),
+                  leadingBlankLine_
+                      ? fillPlaceholders(tr("The file starts with a blank line, which gave a single variable: "
+                                            "%u lines were cut to their first field."),
+                                         {std::to_string(linesCut_)})
+                      : fillPlaceholders(tr("%u lines had more fields than there are variables, the first at "
+                                            "line %u: their extra fields were dropped."),
+                                         {std::to_string(linesCut_), std::to_string(firstCutLine_)}));
+  }
   CsvError error = reported;
   if (error.code == kImportReadToEnd && (hitRowLimit_ || hitColLimit_))
     error =

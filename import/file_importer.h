@@ -18,12 +18,17 @@ inline constexpr std::string_view kImportErrorDomain = "TabulixImportErrorDomain
 inline constexpr long kImportReadToEnd = -1;
 // Completion code: the row limit stopped, or the column limit cut, the import.
 inline constexpr long kImportLimitReached = 3;
+// Completion code: no reader reads files of this kind.
+inline constexpr long kImportUnreadableKind = 4;
 // At most this many fields are stored per line.
 inline constexpr size_t kMaxImportFields = 500;
 // The import stops after this data row.
 inline constexpr uint32_t kMaxImportRows = 100000;
 
 class FileImporter;
+
+// Why no reader can import the file, by its kind, or none when one can.
+std::optional<std::string> importRefusal(const std::filesystem::path& file);
 
 // Receives an import's progress, all from the importing thread, in order.
 class FileImporterDelegate {
@@ -71,6 +76,9 @@ class FileImporter : private CsvParserDelegate {
   bool hitColLimit() const { return hitColLimit_; }
   // The file being imported.
   const std::string& currentFile() const { return currentFile_; }
+  // What the import could not store although no reader failed (an unclosed
+  // quote, lines cut to the variables), one sentence each.
+  const std::vector<std::string>& unreadNotes() const { return notes_; }
 
   // Stores one line of a reader (line numbers from 1); returns false once
   // the row limit has been reached. Workbook readers call it too.
@@ -98,6 +106,10 @@ class FileImporter : private CsvParserDelegate {
   bool hitColLimit_ = false;
   CsvParser* parser_ = nullptr;
   std::optional<uint64_t> pendingEmptyLine_;
+  std::vector<std::string> notes_;
+  bool leadingBlankLine_ = false;  // line 1 was empty and named the only variable
+  uint64_t linesCut_ = 0;          // lines whose fields beyond the variables held data
+  uint64_t firstCutLine_ = 0;
 };
 
 }  // namespace tabulix

@@ -6,6 +6,7 @@
 #include "engine/translate.h"
 #include "import/documents.h"
 #include "import/file_importer.h"
+#include "import/file_kind.h"
 #include "server/server_impl.h"
 
 namespace tabulix::server {
@@ -15,18 +16,6 @@ namespace fs = std::filesystem;
 namespace {
 
 const char* kInbox = "Inbox";
-
-std::string lowerExtension(const fs::path& p) {
-  std::string e = p.extension().string();
-  if (!e.empty()) e.erase(0, 1);
-  for (char& c : e) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return e;
-}
-
-bool isDataFile(const fs::path& p) {
-  std::string e = lowerExtension(p);
-  return e == "txt" || e == "csv" || e == "xls" || e == "xlsx";
-}
 
 // The name of a file relative to the documents folder, as pages name it.
 std::string relativeName(const fs::path& file, const fs::path& documents) {
@@ -109,7 +98,7 @@ void ServerImpl::routeDocuments() {
             {{"name", w}, {"open", open && fs::equivalent(*open, p, ec)}, {"importing", isClaimed(p)}});
       }
       for (const auto& d : list.dataFiles)
-        dataFiles.push_back({{"name", d}, {"extension", lowerExtension(d)}});
+        dataFiles.push_back({{"name", d}, {"extension", extensionOf(d)}});
       return nlohmann::json{{"workspaces", workspaces},
                             {"dataFiles", dataFiles},
                             {"status", statusJson(m)},
@@ -123,7 +112,7 @@ void ServerImpl::routeDocuments() {
     nlohmann::json body = bodyJson(req);
     fs::path file = documentPath(body.value("name", std::string()));
     std::error_code ec;
-    if (lowerExtension(file) != "tbx" || !fs::is_regular_file(file, ec))
+    if (fileKindOf(file) != FileKind::Workspace || !fs::is_regular_file(file, ec))
       throw ApiError(404, {{"error", "no such workspace"}});
     if (isClaimed(file)) throw ApiError(409, {{"error", "the workspace is being imported"}});
     return shared.run([&](Model& m) {
@@ -147,10 +136,9 @@ void ServerImpl::routeDocuments() {
     SheetCollector sheets;
     FileImporter importer(scratch, &sheets);
     importer.inspectURL(file);
-    std::string ext = lowerExtension(file);
     return nlohmann::json{{"file", relativeName(file, documents)},
                           {"name", file.stem().string()},
-                          {"workbook", ext == "xls" || ext == "xlsx"},
+                          {"workbook", isWorkbookKind(fileKindOf(file))},
                           {"sheets", sheets.sheets_ ? nlohmann::json(*sheets.sheets_) : nlohmann::json()},
                           {"delimiter", defaultDelimiterIndex(file)},
                           {"delimiters", delimiterNames()},
@@ -200,6 +188,10 @@ void ServerImpl::routeDocuments() {
     options.delimiter = delimiterForIndex(body.value("delimiter", 0));
     std::string decimal = body.value("decimalSeparator", defaultDecimalSeparator());
     options.decimalSeparator = decimal == "," ? "," : ".";
+    // A workbook without its reader, or a target that must not be replaced,
+    // is refused here, before the open workspace is let go.
+    if (auto refusal = whyImportCannotStart(options))
+      throw alertError(422, "refused", {tr("Error While Importing"), *refusal, {tr("OK")}});
     if (!claimFile(target)) throw ApiError(409, {{"error", "the workspace is being imported"}});
     // The shared Model lets go of its store before the import writes the
     // new file (which may be the one it had open).
@@ -215,6 +207,13 @@ void ServerImpl::routeDocuments() {
       ImportOutcome outcome = importDataFile(options, docs, [&job](const std::string& status) {
         job.post({{"status", status}});
       });
+      if (!outcome.error.empty()) {
+        // Refused or not saved: the shared Model opens nothing new.
+        job.finish({{"code", outcome.code},
+                    {"error", outcome.error},
+                    {"alert", toJson(Alert{tr("Error While Importing"), outcome.error, {tr("OK")}})}});
+        return;
+      }
       nlohmann::json result = {{"code", outcome.code},
                                {"status", outcome.status},
                                {"variables", outcome.variables},
@@ -244,8 +243,8 @@ void ServerImpl::routeDocuments() {
   del("/api/documents", [this](const httplib::Request& req) {
     fs::path file = documentPath(req.get_param_value("name"));
     std::error_code ec;
-    std::string ext = lowerExtension(file);
-    if (file.parent_path() != documents || (ext != "tbx" && !isDataFile(file)) ||
+    const FileKind kind = fileKindOf(file);
+    if (file.parent_path() != documents || (kind != FileKind::Workspace && !isDataFileKind(kind)) ||
         !fs::is_regular_file(file, ec))
       throw ApiError(404, {{"error", "no such document"}});
     if (isClaimed(file)) throw ApiError(409, {{"error", "the workspace is being imported"}});
@@ -268,7 +267,7 @@ void ServerImpl::routeDocuments() {
         return reader([&](const char* d, size_t n) { return sink(d, n); });
       });
       nlohmann::json body = {{"file", relativeName(file, documents)},
-                             {"kind", lowerExtension(file) == "tbx" ? "workspace" : "text"}};
+                             {"kind", fileKindOf(file) == FileKind::Workspace ? "workspace" : "text"}};
       res.set_content(body.dump(), "application/json");
     } catch (const ApiError& e) {
       res.status = e.status();
