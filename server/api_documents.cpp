@@ -4,6 +4,7 @@
 
 #include "engine/log.h"
 #include "engine/translate.h"
+#include "import/delimiter_sniffer.h"
 #include "import/documents.h"
 #include "import/file_importer.h"
 #include "import/file_kind.h"
@@ -136,13 +137,25 @@ void ServerImpl::routeDocuments() {
     SheetCollector sheets;
     FileImporter importer(scratch, &sheets);
     importer.inspectURL(file);
-    return nlohmann::json{{"file", relativeName(file, documents)},
+    const bool workbook = isWorkbookKind(fileKindOf(file));
+    nlohmann::json out = {{"file", relativeName(file, documents)},
                           {"name", file.stem().string()},
-                          {"workbook", isWorkbookKind(fileKindOf(file))},
+                          {"workbook", workbook},
                           {"sheets", sheets.sheets_ ? nlohmann::json(*sheets.sheets_) : nlohmann::json()},
                           {"delimiter", defaultDelimiterIndex(file)},
                           {"delimiters", delimiterNames()},
                           {"decimalSeparator", defaultDecimalSeparator()}};
+    if (!workbook) {
+      // The first lines, and the delimiter and decimal separator that fit
+      // them, pre-selected on the sheet (the user may still change them).
+      DelimitedSniff sniff = sniffDelimitedFile(file, delimiterForIndex(defaultDelimiterIndex(file)),
+                                                defaultDecimalSeparator());
+      out["preview"] = sniff.lines;
+      out["encoding"] = sniff.encoding;
+      out["delimiterChar"] = toUtf8(std::u16string_view(&sniff.delimiter, 1));
+      out["decimalSeparator"] = sniff.decimalSeparator;
+    }
+    return out;
   });
 
   // The new-workspace screen's "Create": an empty workspace, the example, or
@@ -186,6 +199,13 @@ void ServerImpl::routeDocuments() {
     options.hasHeader = body.value("hasHeader", true);
     options.sheet = body.value("sheet", 0);
     options.delimiter = delimiterForIndex(body.value("delimiter", 0));
+    // Any other single character: semicolon, pipe, ...
+    if (std::string c = body.value("delimiterChar", std::string()); !c.empty()) {
+      std::u16string u = toUtf16(c);
+      if (u.size() != 1 || u[0] == 0 || u[0] == u'"' || isNewlineCharacter(u[0]) || u[0] == 0xFFFD)
+        throw ApiError(400, {{"error", "the delimiter must be one character other than a quote or line break"}});
+      options.delimiter = u[0];
+    }
     std::string decimal = body.value("decimalSeparator", defaultDecimalSeparator());
     options.decimalSeparator = decimal == "," ? "," : ".";
     // A workbook without its reader, or a target that must not be replaced,
