@@ -229,9 +229,7 @@ void ServerImpl::routeDocuments() {
       });
       if (!outcome.error.empty()) {
         // Refused or not saved: the shared Model opens nothing new.
-        job.finish({{"code", outcome.code},
-                    {"error", outcome.error},
-                    {"alert", toJson(Alert{tr("Error While Importing"), outcome.error, {tr("OK")}})}});
+        job.finish({{"code", outcome.code}, {"error", outcome.error}});
         return;
       }
       nlohmann::json result = {{"code", outcome.code},
