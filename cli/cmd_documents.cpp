@@ -89,6 +89,10 @@ RegisterCommand newCommand{{"new", "Create a workspace holding an empty 10 x 3 g
                               auto out = std::make_shared<std::string>();
                               app.add_option("WORKSPACE", *out, "Workspace to create (.tbx)")->required();
                               return [out]() {
+                                if (auto refusal = whyTargetCannotBeWritten(*out)) {
+                                  std::cerr << "tabulix new: " << *refusal << "\n";
+                                  return 2;
+                                }
                                 if (!createEmptyWorkspace(*out)) return 1;
                                 std::cout << nlohmann::json{{"workspace", *out}}.dump() << "\n";
                                 return 0;
@@ -99,6 +103,10 @@ RegisterCommand exampleCommand{{"example", "Copy the example workspace", [](CLI:
                                   auto out = std::make_shared<std::string>();
                                   app.add_option("WORKSPACE", *out, "Where to put the copy (.tbx)")->required();
                                   return [out]() {
+                                    if (auto refusal = whyTargetCannotBeWritten(*out)) {
+                                      std::cerr << "tabulix example: " << *refusal << "\n";
+                                      return 2;
+                                    }
                                     if (!copyExample(*out)) {
                                       std::cerr << "tabulix example: cannot copy " << exampleWorkspacePath()
                                                 << " to " << *out << "\n";

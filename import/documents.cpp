@@ -236,31 +236,34 @@ bool folderWritable(const fs::path& folder) {
 
 }  // namespace
 
+std::optional<std::string> whyTargetCannotBeWritten(const fs::path& given) {
+  std::error_code ec;
+  const fs::path target = fs::absolute(given, ec);
+  const fs::path folder = target.parent_path();
+  if (fs::exists(fs::symlink_status(target, ec)) || fs::exists(target, ec)) {
+    if (fs::is_directory(target, ec))
+      return fillPlaceholders(tr("%@ is a folder, not a workspace: it is not replaced."), {given.string()});
+    if (!fs::is_regular_file(target, ec) || !looksLikeWorkspace(target))
+      return fillPlaceholders(tr("%@ exists and is not a workspace: it is not replaced."), {given.string()});
+    struct stat st {};
+    if (stat(target.c_str(), &st) != 0 || (st.st_mode & 0222) == 0 || access(target.c_str(), W_OK) != 0)
+      return fillPlaceholders(tr("%@ is read-only: the workspace is not replaced."), {given.string()});
+  }
+  if (!fs::is_directory(folder, ec)) return fillPlaceholders(tr("%@: no such folder."), {folder.string()});
+  if (!folderWritable(folder)) return fillPlaceholders(tr("%@: cannot write in this folder."), {folder.string()});
+  return std::nullopt;
+}
+
 std::optional<std::string> whyImportCannotStart(const ImportOptions& options) {
   std::error_code ec;
   const fs::path& data = options.dataFile;
   if (!fs::is_regular_file(data, ec) || access(data.c_str(), R_OK) != 0)
     return fillPlaceholders(tr("%@: cannot read the file."), {data.string()});
   if (auto refusal = importRefusal(data)) return refusal;
-  const fs::path target = fs::absolute(options.target, ec);
-  const fs::path folder = target.parent_path();
-  if (fs::exists(fs::symlink_status(target, ec)) || fs::exists(target, ec)) {
-    if (fs::equivalent(target, data, ec))
-      return fillPlaceholders(tr("%@ is the data file being imported: choose another name for the workspace."),
-                              {options.target.string()});
-    if (fs::is_directory(target, ec))
-      return fillPlaceholders(tr("%@ is a folder, not a workspace: it is not replaced."), {options.target.string()});
-    if (!fs::is_regular_file(target, ec) || !looksLikeWorkspace(target))
-      return fillPlaceholders(tr("%@ exists and is not a workspace: it is not replaced."), {options.target.string()});
-    struct stat st {};
-    if (stat(target.c_str(), &st) != 0 || (st.st_mode & 0222) == 0 || access(target.c_str(), W_OK) != 0)
-      return fillPlaceholders(tr("%@ is read-only: the workspace is not replaced."), {options.target.string()});
-  }
-  if (!fs::is_directory(folder, ec))
-    return fillPlaceholders(tr("%@: no such folder."), {folder.string()});
-  if (!folderWritable(folder))
-    return fillPlaceholders(tr("%@: cannot write in this folder."), {folder.string()});
-  return std::nullopt;
+  if (fs::equivalent(options.target, data, ec))
+    return fillPlaceholders(tr("%@ is the data file being imported: choose another name for the workspace."),
+                            {options.target.string()});
+  return whyTargetCannotBeWritten(options.target);
 }
 
 ImportOutcome importDataFile(const ImportOptions& options, const fs::path& documents,

@@ -68,6 +68,10 @@ struct ImportOptions {
 // target that is not a workspace or is read-only, a folder that cannot be
 // written. The message names the file or folder; none when the import may go.
 std::optional<std::string> whyImportCannotStart(const ImportOptions& options);
+// The target's part of those checks, for every command that writes a new
+// workspace: an existing file that is not a workspace or is read-only, a
+// folder that is missing or cannot be written.
+std::optional<std::string> whyTargetCannotBeWritten(const std::filesystem::path& target);
 
 // How an import ended, with the texts the screen shows.
 struct ImportOutcome {
