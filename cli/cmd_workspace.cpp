@@ -4,11 +4,11 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/commands.h"
+#include "cli/variable_json.h"
 #include "cli/workspace_open.h"
 #include "engine/workspace_data.h"
 
 namespace tabulix::cli {
-namespace {
 
 nlohmann::json variableJson(const Column& c) {
   nlohmann::json j;
@@ -42,6 +42,8 @@ nlohmann::json variableJson(const Column& c) {
   put("pc75Date", c.pc75Date);
   return j;
 }
+
+namespace {
 
 RegisterCommand info{{"info", "Describe a workspace as JSON", [](CLI::App& app) {
                         auto file = std::make_shared<std::string>();

@@ -2,7 +2,7 @@
 # directory, with the project root on the include path so that headers are
 # included as "engine/model.h".
 function(tabulix_module name)
-  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  file(GLOB_RECURSE sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
   if(sources)
     add_library(tabulix_${name} STATIC ${sources})
     target_include_directories(tabulix_${name} PUBLIC ${PROJECT_SOURCE_DIR})

@@ -157,6 +157,8 @@ ServerImpl::ServerImpl(Model& sharedModel, ServerOptions opts)
   });
   routeCore();
   routeDocuments();
+  routeBrowse();
+  routeDerive();
   http.Get(".*", [this](const httplib::Request& req, httplib::Response& res) { serveStatic(req, res); });
 }
 

@@ -72,6 +72,8 @@ class ServerImpl {
 
   void routeCore();
   void routeDocuments();
+  void routeBrowse();
+  void routeDerive();
   void serveStatic(const httplib::Request& req, httplib::Response& res);
   bool admit(const httplib::Request& req, httplib::Response& res);
 
@@ -85,6 +87,8 @@ class ServerImpl {
   std::string token;  // empty: none required
   int boundPort = 0;
   std::atomic<bool> stopping{false};
+  // The Browse grid's caches and editing sessions (server/api_browse.cpp).
+  std::shared_ptr<struct BrowseState> browseState;
 
  private:
   std::mutex claimMutex_;

@@ -37,6 +37,8 @@ export interface Shell {
   startImport: (run: ImportRun) => void;
   // Reports a failed request with an alert.
   fail: (e: unknown) => void;
+  // While Browse is in edit mode the other tabs are disabled.
+  setEditing: (editing: boolean) => void;
 }
 
 function tabFromHash(): Tab {
@@ -61,6 +63,7 @@ export function App() {
   const [status, setStatusState] = useState<Status | null>(null);
   const [sheet, setSheet] = useState<NewWorkspaceRequest | null>(null);
   const [importRun, setImportRun] = useState<ImportRun | null>(null);
+  const [editing, setEditing] = useState(false);
   const wide = useWide();
 
   // Answers can arrive out of order (a status request that waited behind an
@@ -132,6 +135,7 @@ export function App() {
     newWorkspace: setSheet,
     startImport: setImportRun,
     fail: failAlert,
+    setEditing,
   };
   const generation = status?.generation ?? 0;
 
@@ -145,6 +149,7 @@ export function App() {
           <button
             class={`tab ${tab === id ? "selected" : ""}`}
             aria-current={tab === id ? "page" : undefined}
+            disabled={editing && id !== tab}
             onClick={() => {
               go(id);
               void refreshStatus();

@@ -3,9 +3,10 @@
 import { useEffect, useRef, useState } from "preact/hooks";
 import { api, followJob, type Status } from "../api";
 import type { Shell } from "../app";
-import { PlusIcon, SearchIcon, TrashIcon } from "../components/icons";
+import { PlusIcon, SearchIcon, SparkIcon, TrashIcon } from "../components/icons";
 import { t } from "../i18n";
 import { NoWorkspace } from "./browse";
+import { DeriveEditor, type Created, type DeriveOptions } from "./derive";
 
 export interface CardLine {
   text: string;
@@ -38,11 +39,13 @@ function CardView({
   card,
   lines,
   onDelete,
+  onDerive,
   observe,
 }: {
   card: Card;
   lines: CardLine[];
   onDelete: () => void;
+  onDerive: () => void;
   observe: (el: Element | null) => void;
 }) {
   const [confirming, setConfirming] = useState(false);
@@ -50,6 +53,16 @@ function CardView({
     <article class={`card ${typeClass[card.type] ?? "unknown"}`} data-id={card.id} ref={observe} data-testid="variable-card">
       <header class="card-header">
         <h2 class="card-name">{card.name}</h2>
+        {card.type === 3 && (
+          <button
+            class="icon-button subtle derive-from"
+            aria-label={t("New variable from %@", card.name)}
+            title={t("New variable from %@", card.name)}
+            onClick={onDerive}
+          >
+            <SparkIcon size={20} />
+          </button>
+        )}
         {confirming ? (
           <button class="delete-confirm" onClick={onDelete} onBlur={() => setConfirming(false)}>
             {t("Delete")}
@@ -93,6 +106,8 @@ export function VariablesScreen({ shell }: { shell: Shell }) {
   const [search, setSearch] = useState("");
   const [fresh, setFresh] = useState<Record<number, CardLine[]>>({});
   const [tip, setTip] = useState(false);
+  const [editor, setEditor] = useState<{ options: DeriveOptions; x?: number } | null>(null);
+  const [added, setAdded] = useState<number | null>(null);
   const requested = useRef(new Set<number>());
   const pending = useRef(new Set<number>());
   const timer = useRef<number | null>(null);
@@ -194,15 +209,30 @@ export function VariablesScreen({ shell }: { shell: Shell }) {
     await load(search);
   };
 
-  const add = async () => {
+  // The add action and a Numeric card open the derived-variable editor; at
+  // the variable limit the server answers with its alert instead.
+  const openEditor = async (x?: number) => {
     setTip(false);
     try {
-      await api.post("/api/variables");
-      await load(search);
+      const options = await api.get<DeriveOptions>("/api/derive");
+      setEditor({ options, x });
     } catch (e) {
       shell.fail(e);
     }
   };
+
+  const created = async (c: Created) => {
+    setEditor(null);
+    shell.setStatus(c.status);
+    setAdded(c.card.id);
+    await load(search);
+  };
+
+  // The new card is brought into view once the list holds it.
+  useEffect(() => {
+    if (added === null || !answer?.cards.some((c) => c.id === added)) return;
+    document.querySelector(`[data-id="${added}"]`)?.scrollIntoView({ block: "center" });
+  }, [added, answer]);
 
   const open = !!answer?.status.workspace;
   return (
@@ -215,7 +245,7 @@ export function VariablesScreen({ shell }: { shell: Shell }) {
               class="icon-button accent"
               aria-label={t("Add Variable")}
               title={t("Add Variable")}
-              onClick={() => void add()}
+              onClick={() => void openEditor()}
             >
               <PlusIcon />
             </button>
@@ -247,10 +277,26 @@ export function VariablesScreen({ shell }: { shell: Shell }) {
           )}
           <div class="cards" data-testid="cards">
             {answer!.cards.map((c) => (
-              <CardView key={c.id} card={c} lines={fresh[c.id] ?? c.lines} observe={observe} onDelete={() => void remove(c)} />
+              <CardView
+                key={c.id}
+                card={c}
+                lines={fresh[c.id] ?? c.lines}
+                observe={observe}
+                onDelete={() => void remove(c)}
+                onDerive={() => void openEditor(c.id)}
+              />
             ))}
           </div>
         </>
+      )}
+      {editor && (
+        <DeriveEditor
+          shell={shell}
+          options={editor.options}
+          initialX={editor.x}
+          onClose={() => setEditor(null)}
+          onCreated={(c) => void created(c)}
+        />
       )}
     </section>
   );

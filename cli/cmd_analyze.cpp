@@ -1,0 +1,120 @@
+// `tabulix analyze W.tbx KIND [--left NAME] [--right NAME] [--columns A,B,...]
+// [--where "NAME OP VALUE"]... [--where2 ...]... [--set FIELD=VALUE]...
+// [--csv FILE|-] [--pdf FILE] [--svg DIR] [--save]`: computes one analysis
+// and prints its result as JSON (or its CSV export with --csv -).
+#include <fstream>
+#include <iostream>
+#include <nlohmann/json.hpp>
+
+#include "analyses/analysis_kind.h"
+#include "charts/renderer.h"
+#include "cli/commands.h"
+#include "cli/where_option.h"
+#include "cli/workspace_open.h"
+#include "engine/workspace_data.h"
+#include "reports/pdf_writer.h"
+#include "reports/result_export.h"
+
+namespace tabulix::cli {
+namespace {
+
+struct Options {
+  std::string file, kind, left, right, columns, csv, pdf, svg;
+  std::vector<std::string> wheres, wheres2, sets;
+  bool save = false;
+};
+
+int32_t variableNumber(Model& model, const std::string& name, const std::string& option) {
+  for (Column* c : columns(model))
+    if (c->name && *c->name == name && c->num) return *c->num;
+  throw AnalysisRequestError(option + ": no variable named \"" + name + "\"");
+}
+
+// Collects the chart hosts of a layout, in drawing order.
+void chartsOf(const reports::Element& e, std::vector<const charts::Chart*>& out) {
+  if (e.chart) out.push_back(&*e.chart);
+  for (const auto& c : e.children) chartsOf(c, out);
+}
+
+RegisterCommand analyzeCommand{
+    {"analyze", "Compute an analysis and print its result", [](CLI::App& app) {
+       auto o = std::make_shared<Options>();
+       app.add_option("WORKSPACE", o->file, "Workspace file (.tbx)")->required();
+       app.add_option("KIND", o->kind, "detail")->required();
+       app.add_option("--left", o->left, "The (first) variable");
+       app.add_option("--right", o->right, "The second variable");
+       app.add_option("--columns", o->columns, "Explanatory variables, separated by commas");
+       app.add_option("--where", o->wheres, "A filter condition \"NAME OP VALUE\" (repeatable)");
+       app.add_option("--where2", o->wheres2, "A condition of the second sample's filter (repeatable)");
+       app.add_option("--set", o->sets, "A setting FIELD=VALUE (repeatable)");
+       app.add_option("--csv", o->csv, "Write the CSV export to FILE (- for standard output)");
+       app.add_option("--pdf", o->pdf, "Write the PDF report to FILE");
+       app.add_option("--svg", o->svg, "Write each chart as an SVG file into DIR");
+       app.add_flag("--save", o->save, "Store the definition as a saved analysis");
+       return [o]() {
+         auto kind = analysisKinds().find(o->kind);
+         if (kind == analysisKinds().end()) {
+           std::string known;
+           for (const auto& [name, k] : analysisKinds()) known += (known.empty() ? "" : ", ") + name;
+           throw AnalysisRequestError("unknown kind \"" + o->kind + "\" (one of: " + known + ")");
+         }
+         if (o->save && !kind->second.type)
+           throw AnalysisRequestError("the " + o->kind + " analysis is not saved");
+         Model model;
+         openExistingWorkspace(model, o->file);
+         AnalysisRequest request;
+         if (!o->left.empty()) request.left = variableNumber(model, o->left, "--left");
+         if (!o->right.empty()) request.right = variableNumber(model, o->right, "--right");
+         if (!o->columns.empty()) {
+           size_t start = 0;
+           while (start <= o->columns.size()) {
+             size_t comma = o->columns.find(',', start);
+             std::string name =
+                 o->columns.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+             request.columns.push_back(variableNumber(model, name, "--columns"));
+             if (comma == std::string::npos) break;
+             start = comma + 1;
+           }
+         }
+         request.wheres = parseWhereOptions(model, o->wheres);
+         request.wheres2 = parseWhereOptions(model, o->wheres2);
+         for (const std::string& s : o->sets) {
+           size_t eq = s.find('=');
+           if (eq == std::string::npos || eq == 0)
+             throw AnalysisRequestError("--set \"" + s + "\": expected FIELD=VALUE");
+           request.settings[s.substr(0, eq)] = s.substr(eq + 1);
+         }
+         AnalysisOutput out = kind->second.run(model, request);
+         if (!o->pdf.empty() && !reports::pdfOfView(out.print, o->pdf)) {
+           std::cerr << "tabulix analyze: cannot write " << o->pdf << "\n";
+           return 1;
+         }
+         if (!o->svg.empty()) {
+           std::vector<const charts::Chart*> all;
+           chartsOf(out.screen, all);
+           std::filesystem::create_directories(o->svg);
+           for (size_t i = 0; i < all.size(); ++i) {
+             std::ofstream f(std::filesystem::path(o->svg) / ("chart" + std::to_string(i + 1) + ".svg"));
+             f << charts::toSvg(*all[i], 360, 260);
+             if (!f) {
+               std::cerr << "tabulix analyze: cannot write into " << o->svg << "\n";
+               return 1;
+             }
+           }
+         }
+         if (o->csv == "-") {
+           std::string text;
+           auto writer = CsvWriter::initForWritingToString(text);
+           out.csvLines(*writer);
+           writer->closeStream();
+           std::cout << text;
+           return 0;
+         }
+         if (!o->csv.empty()) reports::writeCSVOutputAtPath(o->csv, out.csvLines);
+         std::cout << out.result.dump() << "\n";
+         return 0;
+       };
+     }}};
+
+}  // namespace
+}  // namespace tabulix::cli

@@ -1,0 +1,101 @@
+// `tabulix derive`: adds a derived variable to a workspace, as the editor
+// does, and prints it as `tabulix variables` prints a variable.
+#include <iostream>
+#include <stdexcept>
+
+#include "cli/commands.h"
+#include "cli/variable_json.h"
+#include "cli/workspace_open.h"
+#include "derive/derive.h"
+#include "engine/translate.h"
+#include "engine/workspace_data.h"
+
+namespace tabulix::cli {
+namespace {
+
+struct DeriveOptions {
+  std::string file, name, code, x, y, c;
+};
+
+// The Numeric variable with exactly this name (the editor lists only those).
+Column* numericColumnNamed(Model& model, const std::string& name, const char* option) {
+  for (Column* c : columnsOfTypes(model, {VariableType::Numeric}))
+    if (c->name && *c->name == name) return c;
+  throw std::runtime_error(std::string(option) + ": no Numeric variable named \"" + name + "\"");
+}
+
+const Transformation& transformationFor(const std::string& code) {
+  const Transformation* t = transformationForLabel(code);
+  if (!t && !code.empty() && code.find_first_not_of("0123456789") == std::string::npos && code.size() < 6)
+    t = transformationForCode(static_cast<uint32_t>(std::stoul(code)));
+  if (!t)
+    throw std::runtime_error("unknown transformation \"" + code +
+                             "\": give a code from 300 to 340 or a label such as log(x)");
+  return *t;
+}
+
+std::string limitMessage() {
+  std::string title = tr("%d Variable Limit Reached");
+  title.replace(title.find("%d"), 2, std::to_string(kVariableLimit));
+  return title + ": " + tr("To make room for a new variable please delete an existing one.");
+}
+
+int run(const DeriveOptions& o) {
+  Model model;
+  openExistingWorkspace(model, o.file);
+  if (countColumns(model) >= kVariableLimit) throw std::runtime_error(limitMessage());
+  const Transformation& t = transformationFor(o.code);
+
+  DeriveRequest request;
+  request.nameNewVar = o.name;
+  request.category = t.category;
+  request.equation = t.code;
+  if (!o.x.empty()) request.column = numericColumnNamed(model, o.x, "--x");
+  if (!o.y.empty()) request.columnY = numericColumnNamed(model, o.y, "--y");
+  if (!o.c.empty()) {
+    request.scalarC = readConstant(o.c);
+    if (!request.scalarC)
+      throw std::runtime_error("--c: \"" + o.c + "\": " + tr("Please enter a numerical constant"));
+  }
+  // Inputs the transformation does not use are not passed on, as in the
+  // editor, which hides their choosers.
+  if (!t.usesX) request.column = nullptr;
+  if (!t.usesY) request.columnY = nullptr;
+  if (!t.usesC) request.scalarC.reset();
+  std::string status = deriveStatus(model, request);
+  if (!status.empty()) throw std::runtime_error(status);
+
+  // The values are computed by a second Model reading the store, then added
+  // by the Model that owns the workspace, which saves once.
+  DerivedColumn values;
+  {
+    Model worker(model.coordinator());
+    Column* x = request.column ? worker.context().existingColumn(request.column->objectID) : nullptr;
+    Column* y = request.columnY ? worker.context().existingColumn(request.columnY->objectID) : nullptr;
+    XFigures figures = xFiguresForColumn(worker, x);
+    values =
+        deriveColumnValues(worker, x, y, request.scalarC.value_or(0), valueFunctionForCode(t.code, figures));
+  }
+  Column* column = applyDerivedColumn(model, request.nameNewVar, values);
+  if (model.context().hasChanges()) {
+    std::cerr << "tabulix derive: " << o.file << ": the workspace could not be saved\n";
+    return 1;
+  }
+  std::cout << variableJson(*column).dump() << "\n";
+  return 0;
+}
+
+RegisterCommand derive{
+    {"derive", "Add a variable derived from others and print it as JSON", [](CLI::App& app) {
+       auto o = std::make_shared<DeriveOptions>();
+       app.add_option("WORKSPACE", o->file, "Workspace file (.tbx)")->required();
+       app.add_option("NAME", o->name, "Name of the new variable")->required();
+       app.add_option("CODE", o->code, "Transformation: code 300-340 or label, e.g. log(x)")->required();
+       app.add_option("--x", o->x, "The x variable (a Numeric variable's name)");
+       app.add_option("--y", o->y, "The y variable (a Numeric variable's name)");
+       app.add_option("--c", o->c, "The constant c, with a point as decimal separator");
+       return [o]() { return run(*o); };
+     }}};
+
+}  // namespace
+}  // namespace tabulix::cli

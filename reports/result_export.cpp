@@ -1,0 +1,37 @@
+#include "reports/result_export.h"
+
+#include <stdlib.h>
+
+#include <stdexcept>
+
+#include "engine/log.h"
+#include "reports/pdf_writer.h"
+
+namespace tabulix::reports {
+
+void writeCSVOutputAtPath(const std::filesystem::path& path,
+                          const std::function<void(CsvWriter&)>& writeCSVLines) {
+  logLine("Writing CSV to: " + path.string());
+  auto writer = CsvWriter::initForWritingToCSVFile(path);
+  writeCSVLines(*writer);
+  writer->closeStream();
+}
+
+ExportedResult exportResult(const std::string& baseName, const std::function<void(CsvWriter&)>& writeCSVLines,
+                            const Element& printLayout) {
+  std::string tmpl = (std::filesystem::temp_directory_path() / "tabulix-export-XXXXXX").string();
+  if (!mkdtemp(tmpl.data())) throw std::runtime_error("cannot make a temporary folder for the export");
+  ExportedResult out{tmpl, std::filesystem::path(tmpl) / "results.csv",
+                     std::filesystem::path(tmpl) / "export.pdf", baseName};
+  writeCSVOutputAtPath(out.csv, writeCSVLines);
+  logLine("Rendering PDF to: " + out.pdf.string());
+  pdfOfView(printLayout, out.pdf);
+  return out;
+}
+
+void removeExport(const ExportedResult& exported) {
+  std::error_code ec;
+  if (!exported.dir.empty()) std::filesystem::remove_all(exported.dir, ec);
+}
+
+}  // namespace tabulix::reports
