@@ -18,6 +18,8 @@ std::string fillPlaceholders(std::string_view format, std::initializer_list<std:
     if (value != values.end() && (kind == '@' || kind == 'u' || kind == 'd')) {
       out.append(format, i, at - i);
       out.append(*value++);
+    } else if (kind == '%') {
+      out.append(format, i, at + 1 - i);
     } else {
       out.append(format, i, at + 2 - i);
     }

@@ -13,7 +13,8 @@ namespace tabulix {
 std::string tr(std::string_view english);
 
 // A translated format with its placeholders "%@", "%u" and "%d" replaced, in
-// order, by the given texts; placeholders beyond the texts stay as written.
+// order, by the given texts, and "%%" by "%"; placeholders beyond the texts
+// stay as written.
 std::string fillPlaceholders(std::string_view format, std::initializer_list<std::string_view> values);
 
 }  // namespace tabulix

@@ -14,6 +14,7 @@ TEST(FillPlaceholders, FillsInOrderAndLeavesTheRest) {
   EXPECT_EQ(fillPlaceholders("%d Variable Limit Reached", {"500"}), "500 Variable Limit Reached");
   EXPECT_EQ(fillPlaceholders("%u of %u", {"1"}), "1 of %u");
   EXPECT_EQ(fillPlaceholders("50% of %@ %", {"x"}), "50% of x %");
+  EXPECT_EQ(fillPlaceholders("95%% CI of Mean: [%@,%@]", {"1", "2"}), "95% CI of Mean: [1,2]");
   EXPECT_EQ(fillPlaceholders("%@%@", {"%u", "b"}), "%ub");  // values are not scanned again
   EXPECT_EQ(fillPlaceholders("", {"x"}), "");
 }
