@@ -114,8 +114,9 @@ std::string Model::statusLine(bool tablet) {
   }
   if (tablet)
     return fillPlaceholders(tr("Open Workspace: %@, Source File: %@, Variables: %u, Observations: %u"),
-                {s, f, std::to_string(cols), std::to_string(rows)});
-  return fillPlaceholders(tr("%@, %u Variables, %u Observations"), {s, std::to_string(cols), std::to_string(rows)});
+                            {s, f, std::to_string(cols), std::to_string(rows)});
+  return fillPlaceholders(tr("%@, %u Variables, %u Observations"),
+                          {s, std::to_string(cols), std::to_string(rows)});
 }
 
 int Model::timesSeenHelpKey(std::string_view key) {

@@ -72,7 +72,8 @@ double score(const Split& s) {
 }
 
 std::string unquoted(const std::string& field) {
-  if (field.size() >= 2 && field.front() == '"' && field.back() == '"') return field.substr(1, field.size() - 2);
+  if (field.size() >= 2 && field.front() == '"' && field.back() == '"')
+    return field.substr(1, field.size() - 2);
   return field;
 }
 

@@ -2,9 +2,9 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 #include <unicode/coll.h>
 #include <unicode/unistr.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
@@ -250,7 +250,8 @@ std::optional<std::string> whyTargetCannotBeWritten(const fs::path& given) {
       return fillPlaceholders(tr("%@ is read-only: the workspace is not replaced."), {given.string()});
   }
   if (!fs::is_directory(folder, ec)) return fillPlaceholders(tr("%@: no such folder."), {folder.string()});
-  if (!folderWritable(folder)) return fillPlaceholders(tr("%@: cannot write in this folder."), {folder.string()});
+  if (!folderWritable(folder))
+    return fillPlaceholders(tr("%@: cannot write in this folder."), {folder.string()});
   return std::nullopt;
 }
 

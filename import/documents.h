@@ -84,9 +84,9 @@ struct ImportOutcome {
   std::string alertTitle;  // empty when there is nothing to report
   std::string alertMessage;
   std::vector<std::string> unreadNotes;  // data of the file that the workspace lacks
-  bool saved = true;     // false when the store could not save
-  bool refused = false;  // whyImportCannotStart stopped it; nothing was touched
-  std::string error;     // why it was refused or not saved, naming the file
+  bool saved = true;                     // false when the store could not save
+  bool refused = false;                  // whyImportCannotStart stopped it; nothing was touched
+  std::string error;                     // why it was refused or not saved, naming the file
 };
 
 // Imports a data file into a new workspace on the calling thread, with its

@@ -22,8 +22,9 @@ std::optional<std::string> importRefusal(const std::filesystem::path& file) {
   // The workbook readers are not there yet: without them a workbook would
   // be read as text and give one variable of garbage.
   if (isWorkbookKind(fileKindOf(file)))
-    return fillPlaceholders(tr("%@ is an Excel workbook, which cannot be imported yet. Save it as CSV and import that."),
-                            {file.filename().string()});
+    return fillPlaceholders(
+        tr("%@ is an Excel workbook, which cannot be imported yet. Save it as CSV and import that."),
+        {file.filename().string()});
   return std::nullopt;
 }
 
@@ -270,14 +271,15 @@ class ColumnStatsAhead {
 
 void FileImporter::finished(const CsvError& reported) {
   if (linesCut_ > 0) {
-    notes_.insert(notes_.begin(),
-                  leadingBlankLine_
-                      ? fillPlaceholders(tr("The file starts with a blank line, which gave a single variable: "
-                                            "%u lines were cut to their first field."),
-                                         {std::to_string(linesCut_)})
-                      : fillPlaceholders(tr("%u lines had more fields than there are variables, the first at "
-                                            "line %u: their extra fields were dropped."),
-                                         {std::to_string(linesCut_), std::to_string(firstCutLine_)}));
+    notes_.insert(
+        notes_.begin(),
+        leadingBlankLine_
+            ? fillPlaceholders(tr("The file starts with a blank line, which gave a single variable: "
+                                  "%u lines were cut to their first field."),
+                               {std::to_string(linesCut_)})
+            : fillPlaceholders(tr("%u lines had more fields than there are variables, the first at "
+                                  "line %u: their extra fields were dropped."),
+                               {std::to_string(linesCut_), std::to_string(firstCutLine_)}));
   }
   CsvError error = reported;
   if (error.code == kImportReadToEnd && (hitRowLimit_ || hitColLimit_))

@@ -15,7 +15,8 @@ constexpr size_t kBatchRows = 4096;
 }
 
 std::string exportProgressText(size_t row, size_t total) {
-  return fillPlaceholders(tr("Exporting dataset...\nLine %d of %d"), {std::to_string(row), std::to_string(total)});
+  return fillPlaceholders(tr("Exporting dataset...\nLine %d of %d"),
+                          {std::to_string(row), std::to_string(total)});
 }
 
 void exportDataset(Model& model, const std::filesystem::path& file,

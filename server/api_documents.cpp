@@ -98,8 +98,7 @@ void ServerImpl::routeDocuments() {
         workspaces.push_back(
             {{"name", w}, {"open", open && fs::equivalent(*open, p, ec)}, {"importing", isClaimed(p)}});
       }
-      for (const auto& d : list.dataFiles)
-        dataFiles.push_back({{"name", d}, {"extension", extensionOf(d)}});
+      for (const auto& d : list.dataFiles) dataFiles.push_back({{"name", d}, {"extension", extensionOf(d)}});
       return nlohmann::json{{"workspaces", workspaces},
                             {"dataFiles", dataFiles},
                             {"status", statusJson(m)},
@@ -148,8 +147,8 @@ void ServerImpl::routeDocuments() {
     if (!workbook) {
       // The first lines, and the delimiter and decimal separator that fit
       // them, pre-selected on the sheet (the user may still change them).
-      DelimitedSniff sniff = sniffDelimitedFile(file, delimiterForIndex(defaultDelimiterIndex(file)),
-                                                defaultDecimalSeparator());
+      DelimitedSniff sniff =
+          sniffDelimitedFile(file, delimiterForIndex(defaultDelimiterIndex(file)), defaultDecimalSeparator());
       out["preview"] = sniff.lines;
       out["encoding"] = sniff.encoding;
       out["delimiterChar"] = toUtf8(std::u16string_view(&sniff.delimiter, 1));
@@ -203,7 +202,8 @@ void ServerImpl::routeDocuments() {
     if (std::string c = body.value("delimiterChar", std::string()); !c.empty()) {
       std::u16string u = toUtf16(c);
       if (u.size() != 1 || u[0] == 0 || u[0] == u'"' || isNewlineCharacter(u[0]) || u[0] == 0xFFFD)
-        throw ApiError(400, {{"error", "the delimiter must be one character other than a quote or line break"}});
+        throw ApiError(400,
+                       {{"error", "the delimiter must be one character other than a quote or line break"}});
       options.delimiter = u[0];
     }
     std::string decimal = body.value("decimalSeparator", defaultDecimalSeparator());

@@ -23,7 +23,9 @@ CardLine heading(std::string text) {
   return l;
 }
 
-CardLine line(const char* format, const std::string& value) { return plain(fillPlaceholders(tr(format), {value})); }
+CardLine line(const char* format, const std::string& value) {
+  return plain(fillPlaceholders(tr(format), {value}));
+}
 
 // Counts are whole numbers: written in full with the locale's grouping
 // rather than rounded to four digits.

@@ -38,7 +38,9 @@ std::string filterLineFor(const std::string& filterText) {
   return filterText.empty() ? tr("No filters") : fillPlaceholders(tr("Filters: %@"), {filterText});
 }
 
-std::string fileNameOutput(const DetailContext& context) { return fillPlaceholders(tr("Summary of %@"), {context.name}); }
+std::string fileNameOutput(const DetailContext& context) {
+  return fillPlaceholders(tr("Summary of %@"), {context.name});
+}
 
 DetailBlocks detailBlocks(const VariableDetailResult& r) {
   DetailBlocks b;
@@ -241,7 +243,9 @@ reports::Element detailLayout(const VariableDetailResult& r, const DetailContext
     e.role = role;
     root.children.push_back(std::move(e));
   };
-  add(label(fillPlaceholders(tr("Variable: %@"), {c.name}), {20, y, width - 40, 22}, 16, TextAlign::Left, true), "title");
+  add(label(fillPlaceholders(tr("Variable: %@"), {c.name}), {20, y, width - 40, 22}, 16, TextAlign::Left,
+            true),
+      "title");
   y += 24;
   add(label(typeLineFor(c.columnType), {20, y, width - 40, 16}, 11), "subtitle");
   y += 16;

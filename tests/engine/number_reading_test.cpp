@@ -86,9 +86,10 @@ TEST(NumberReaders, NanInfinityAndOverflowAreText) {
     DeviceLocale locale(device);
     for (const char* separator : {".", ","}) {
       NumberReaders r(separator);
-      for (const char* text : {"NaN", "nan", "-NaN", "NaN%", "\u221e", "-\u221e", "\u221e%", "1E400", "-1e400",
-                               "1E400%", "$1E400"}) {
-        EXPECT_EQ(r.decimalNumberForString(text), std::nullopt) << device << " '" << separator << "' " << text;
+      for (const char* text : {"NaN", "nan", "-NaN", "NaN%", "\u221e", "-\u221e", "\u221e%", "1E400",
+                               "-1e400", "1E400%", "$1E400"}) {
+        EXPECT_EQ(r.decimalNumberForString(text), std::nullopt)
+            << device << " '" << separator << "' " << text;
       }
       // 10^309 written out overflows as well.
       EXPECT_EQ(r.decimalNumberForString("1" + std::string(309, '0')), std::nullopt) << device << separator;
@@ -102,7 +103,8 @@ TEST(NumberReaders, NanInfinityAndOverflowAreText) {
 // groups of the locale's sizes make a number.
 TEST(NumberReaders, GroupingSeparatorsOnlyInValidGroups) {
   NumberReaders en(".");
-  for (const char* text : {"1,25", "1,2", "12,34", "1,2345", "1 23", "$1,25", "1,234,56", "1,234.5,6", "1,234 567"})
+  for (const char* text :
+       {"1,25", "1,2", "12,34", "1,2345", "1 23", "$1,25", "1,234,56", "1,234.5,6", "1,234 567"})
     EXPECT_EQ(en.decimalNumberForString(text), std::nullopt) << text;
   EXPECT_EQ(en.decimalNumberForString("$1,234,567.5"), 1234567.5);
   EXPECT_EQ(en.decimalNumberForString("USD 1,234"), 1234.0);

@@ -140,8 +140,10 @@ TEST(CsvEncoding, Utf16WithoutByteOrderMarkIsToldByItsNuls) {
   const std::u16string text = u"name,city\nAnna,Z\u00fcrich\n\u0100x,y";
   const std::string le = encodeText(text, TextEncoding::UTF16LE);
   const std::string be = encodeText(text, TextEncoding::UTF16BE);
-  const std::string expected = "B L1 0[name] 1[city] /L1 L2 0[Anna] 1[Z\xC3\xBCrich] /L2 L3 0[\xC4\x80x] 1[y] /L3 E";
-  for (const auto& [bytes, encoding] : {std::pair{le, TextEncoding::UTF16LE}, std::pair{be, TextEncoding::UTF16BE}}) {
+  const std::string expected =
+      "B L1 0[name] 1[city] /L1 L2 0[Anna] 1[Z\xC3\xBCrich] /L2 L3 0[\xC4\x80x] 1[y] /L3 E";
+  for (const auto& [bytes, encoding] :
+       {std::pair{le, TextEncoding::UTF16LE}, std::pair{be, TextEncoding::UTF16BE}}) {
     Unread r = parseForUnread(bytes);
     EXPECT_EQ(r.encoding, encoding);
     EXPECT_EQ(r.transcript, expected);
