@@ -6,6 +6,7 @@
 #include <cassert>
 
 #include "engine/cell_access.h"
+#include "engine/number_format.h"
 #include "engine/translate.h"
 #include "engine/values.h"
 #include "engine/workspace_data.h"
@@ -177,29 +178,6 @@ std::optional<std::vector<int32_t>> rowsWhereAnalysis(Model& model, const Analys
   return rowsWhereClauses(model, analysis.wheres);
 }
 
-std::string stringForOperatorType(uint64_t op) {
-  switch (op) {
-    case kOpLess:
-      return "<";
-    case kOpLessEqual:
-      return "≤";
-    case kOpGreater:
-      return ">";
-    case kOpGreaterEqual:
-      return "≥";
-    case kOpEqual:
-      return "=";
-    case kOpNotEqual:
-      return "≠";
-    case kOpIn:
-      return tr("IN");
-    case kOpContains:
-      return tr("Contains");
-    default:
-      return tr("Unknown op");
-  }
-}
-
 namespace {
 std::string joinLevels(const std::optional<std::set<std::string>>& levels) {
   std::string out;
@@ -216,8 +194,13 @@ std::string columnName(Model& model, int64_t colNum) {
   return c && c->name ? *c->name : std::string();
 }
 
+// The engine's operator texts; a code beyond any known one reads as unknown.
+std::string operatorText(uint64_t op) {
+  return stringForOperatorType(op <= kOpContains ? static_cast<unsigned>(op) : 6u);
+}
+
 std::string conditionText(Model& model, const WhereClauseObj& where) {
-  return columnName(model, where.colNum) + " " + stringForOperatorType(where.op) + " " +
+  return columnName(model, where.colNum) + " " + operatorText(where.op) + " " +
          (where.op == kOpIn ? joinLevels(where.levels) : where.constant.value_or(""));
 }
 }  // namespace
@@ -289,7 +272,7 @@ bool whereCanBeApplied(Model& model, const WhereClauseObj& where, VariableType t
 std::string summaryForWhere(Model& model, const WhereClauseObj& where) {
   if (!whereIsComplete(where)) return tr("No filter");
   return fillPlaceholders(tr("Browse filter: %@ %@ %@"),
-                          {columnName(model, where.colNum), stringForOperatorType(where.op),
+                          {columnName(model, where.colNum), operatorText(where.op),
                            where.op == kOpIn ? joinLevels(where.levels) : where.constant.value_or("")});
 }
 

@@ -53,8 +53,6 @@ std::optional<std::vector<int32_t>> rowsWhereClauses(Model& model, const std::ve
 // rowsWhere of an analysis's ordinary filter (`wheres`, never `wheres2`).
 std::optional<std::vector<int32_t>> rowsWhereAnalysis(Model& model, const Analysis& analysis);
 
-// The display text of an operator code ("Unknown op" for codes never made).
-std::string stringForOperatorType(uint64_t op);
 // One condition as "name op constant" (IN: the levels joined by ", ").
 std::string stringForWhere(Model& model, const WhereClauseObj& where);
 // Conditions joined by " & " in the given order; "" for none.

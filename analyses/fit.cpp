@@ -48,31 +48,141 @@ void to_json(nlohmann::json& j, const FitResult& r) {
   j["y"] = r.y;
 }
 
+namespace {
+
+// Relative size below which a vector's variation, or what it adds to the vectors before it, is
+// taken for rounding noise: the tolerance of R's lm.
+constexpr double kRankTolerance = 1e-7;
+
+// What the checks need of one x vector, in the two passes sdNormal takes: the mean, then the
+// deviations with everything else.
+struct ColumnSums {
+  double mean = 0;
+  double deviations = 0;  // Σ (x − mean)², accumulated in the order the correlation uses
+  double squares = 0;     // Σ x²
+  bool allEqual = true;
+  bool constant = false;
+};
+
+// A vector is constant when sdNormal of it is 0, or at most kRankTolerance times its root mean
+// square: values that differ only in their last bits (0.3 and 0.30000000000000004).
+ColumnSums columnSums(std::span<const double> x) {
+  ColumnSums c;
+  const double n = static_cast<double>(x.size());
+  c.mean = Statistics::mean(x);
+  double sum = 0;
+  for (double v : x) {
+    const double dev = v - c.mean;
+    sum += dev;
+    c.deviations += dev * dev;
+    c.squares += v * v;
+    c.allEqual = c.allEqual && v == x.front();
+  }
+  if (std::isinf(c.squares)) {
+    // Squares of huge values overflow; the same sum scaled by the largest magnitude.
+    double scale = 0;
+    for (double v : x) scale = std::max(scale, std::fabs(v));
+    double scaled = 0;
+    for (double v : x) scaled += (v / scale) * (v / scale);
+    c.squares = scaled * scale * scale;
+  }
+  // sdNormal, from the same sums: the corrected unbiased variance, 0 for equal values.
+  double variance = 0;
+  if (x.size() > 1 && c.deviations != 0 && c.allEqual)
+    variance = 0;
+  else if (!x.empty())
+    variance = c.deviations / (n - 1) - sum * sum / (n * (n - 1));
+  const double sd = std::sqrt(variance);
+  c.constant = sd == 0 || sd <= kRankTolerance * std::sqrt(c.squares / n);
+  return c;
+}
+
+// correlation(x, y) of two vectors of equal length from their precomputed sums: the same
+// operations in the same order, so the same number, with one pass instead of three.
+double correlationOf(std::span<const double> x, const ColumnSums& cx, std::span<const double> y,
+                     const ColumnSums& cy) {
+  if (x.size() != y.size()) return Statistics::correlation(x, y);
+  if (cx.allEqual || cy.allEqual) return std::numeric_limits<double>::quiet_NaN();
+  double sxy = 0;
+  for (std::size_t i = 0; i < x.size(); ++i) sxy += (x[i] - cx.mean) * (y[i] - cy.mean);
+  return sxy / (std::sqrt(cy.deviations) * std::sqrt(cx.deviations));
+}
+
+// Whether the correlations show the kept vectors clearly independent: a Cholesky factorisation of
+// their correlation matrix, in order, leaves each vector a share d of its variance that the ones
+// before it (and the constant) do not explain, so that what it adds to them has the squared norm
+// d Σ (x − mean)². Where that is above 1e-8 Σ x² for every vector (far above lm's 1e-14 and the
+// rounding of the correlations), no vector can be dependent; otherwise the QR decides.
+bool clearlyIndependent(const std::vector<std::size_t>& kept, const std::vector<ColumnSums>& sums,
+                        const std::vector<std::vector<double>>& r) {
+  const std::size_t m = kept.size();
+  std::vector<double> l(m * m, 0.0);
+  for (std::size_t a = 0; a < m; ++a) {
+    for (std::size_t b = 0; b <= a; ++b) {
+      double v = a == b ? 1.0 : r[kept[b]][kept[a]];
+      for (std::size_t c = 0; c < b; ++c) v -= l[a * m + c] * l[b * m + c];
+      if (a == b) {
+        const ColumnSums& s = sums[kept[a]];
+        if (!(v * s.deviations > 1e-8 * s.squares)) return false;
+        l[a * m + a] = std::sqrt(v);
+      } else {
+        l[a * m + b] = v / l[b * m + b];
+      }
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
 FitResult olsY(std::span<const double> y, const std::vector<std::vector<double>>& xs, bool logit) {
   FitResult res;
   const std::size_t n = y.size();
+  const std::size_t k = xs.size();
 
   // A vector is dropped when it is constant, or when a later vector is perfectly correlated with it
-  // (so of a collinear pair the later one stays).
-  std::vector<std::vector<double>> design;
-  std::vector<std::size_t> removed;
-  for (std::size_t j = 0; j < xs.size(); ++j) {
+  // (so of a collinear pair the later one stays). r[j][i] keeps the correlations for the rank check.
+  std::vector<ColumnSums> sums;
+  sums.reserve(k);
+  for (const auto& x : xs) sums.push_back(columnSums(x));
+  std::vector<std::vector<double>> r(k, std::vector<double>(k, std::numeric_limits<double>::quiet_NaN()));
+  for (std::size_t j = 0; j < k; ++j) {
     std::string status = "keep";
-    if (Statistics::sdNormal(xs[j]) == 0) {
+    if (sums[j].constant) {
       status = "constant";
     } else {
-      for (std::size_t k = j + 1; k < xs.size(); ++k) {
-        if (std::fabs(1 - std::fabs(Statistics::correlation(xs[j], xs[k]))) < 1e-10) {
+      for (std::size_t i = j + 1; i < k; ++i) {
+        r[j][i] = correlationOf(xs[j], sums[j], xs[i], sums[i]);
+        if (std::fabs(1 - std::fabs(r[j][i])) < 1e-10) {
           status = "collinear";
           break;
         }
       }
     }
-    if (status == "keep")
+    res.drop.push_back(std::move(status));
+  }
+
+  // A vector that is a combination of several others is not caught pairwise. With the constant
+  // first and the remaining vectors in order, a QR finds each vector that adds nothing to those
+  // before it; like lm, it is the later vector of a dependent set that is dropped. The QR is only
+  // needed where the correlations leave some vector nearly explained by the others.
+  std::vector<std::size_t> candidates;
+  for (std::size_t j = 0; j < k; ++j)
+    if (res.drop[j] == "keep") candidates.push_back(j);
+  if (n > 0 && !clearlyIndependent(candidates, sums, r)) {
+    std::vector<std::vector<double>> check{std::vector<double>(n, 1.0)};
+    for (std::size_t j : candidates) check.push_back(xs[j]);
+    for (std::size_t pos : Statistics::dependentColumns(check, kRankTolerance))
+      if (pos > 0) res.drop[candidates[pos - 1]] = "collinear";
+  }
+
+  std::vector<std::vector<double>> design;
+  std::vector<std::size_t> removed;
+  for (std::size_t j = 0; j < xs.size(); ++j) {
+    if (res.drop[j] == "keep")
       design.push_back(xs[j]);
     else
       removed.push_back(j);
-    res.drop.push_back(std::move(status));
   }
   res.drop.push_back("keep");
   res.varianceDep = Statistics::sdNormal(y);

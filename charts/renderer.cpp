@@ -5,6 +5,7 @@
 #include <pango/pangocairo.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 
 #include "charts/ticks.h"
@@ -157,12 +158,22 @@ void drawXy(cairo_t* cr, const Chart& chart, double width, double height) {
     cairo_stroke(cr);
     cairo_set_dash(cr, nullptr, 0, 0);
   }
-  for (const PointSeries& s : chart.points)
+  for (const PointSeries& s : chart.points) {
+    // One path for all the dots. A dot that would land within a fraction of
+    // a point of the last one drawn adds nothing visible: 100,000 sorted Q-Q
+    // points become a few thousand dots, and the PDF and SVG stay small.
+    double lastX = -1e9, lastY = -1e9;
     for (size_t i = 0; i < s.x.size() && i < s.y.size(); ++i) {
-      cairo_arc(cr, f.px(s.x[i]), f.py(s.y[i]), 2.6, 0, 2 * M_PI);
-      setColor(cr, kPoint, 0.75);
-      cairo_fill(cr);
+      double x = f.px(s.x[i]), y = f.py(s.y[i]);
+      if (std::fabs(x - lastX) < 0.6 && std::fabs(y - lastY) < 0.6) continue;
+      lastX = x;
+      lastY = y;
+      cairo_new_sub_path(cr);
+      cairo_arc(cr, x, y, 2.6, 0, 2 * M_PI);
     }
+    setColor(cr, kPoint, 0.75);
+    cairo_fill(cr);
+  }
   if (chart.box) {
     const BoxSeries& b = *chart.box;
     double top = boxBand ? boxTop + 4 : f.top + (f.bottom - f.top) * 0.3;
@@ -290,13 +301,32 @@ void drawChart(const Chart& chart, cairo_t* cr, double width, double height) {
 }
 
 std::string toSvg(const Chart& chart, double width, double height) {
-  std::string out;
-  cairo_surface_t* surface = cairo_svg_surface_create_for_stream(appendToString, &out, width, height);
+  std::string svg;
+  cairo_surface_t* surface = cairo_svg_surface_create_for_stream(appendToString, &svg, width, height);
   cairo_t* cr = cairo_create(surface);
   drawChart(chart, cr, width, height);
   cairo_destroy(cr);
   cairo_surface_finish(surface);
   cairo_surface_destroy(surface);
+  // cairo names its glyphs and clip paths "glyph0-1", "clip1", ... in every
+  // document; several charts inlined in one page would share (and draw with)
+  // the first one's definitions. Give each document ids of its own.
+  static std::atomic<uint64_t> documents{0};
+  const std::string prefix = "c" + std::to_string(++documents) + "-";
+  std::string out;
+  out.reserve(svg.size() + svg.size() / 16);
+  for (size_t i = 0; i < svg.size();) {
+    if (svg.compare(i, 4, "id=\"") == 0) {
+      out += "id=\"" + prefix;
+      i += 4;
+    } else if (svg.compare(i, 2, "#g") == 0 || svg.compare(i, 2, "#c") == 0 || svg.compare(i, 2, "#s") == 0 ||
+               svg.compare(i, 2, "#i") == 0 || svg.compare(i, 2, "#m") == 0 || svg.compare(i, 2, "#p") == 0) {
+      out += "#" + prefix;
+      i += 1;
+    } else {
+      out += svg[i++];
+    }
+  }
   return out;
 }
 

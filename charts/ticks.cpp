@@ -57,6 +57,8 @@ std::vector<Tick> axisTicks(double min, double max, int maxTicks, AxisKind kind,
   std::vector<Tick> out;
   double step = tickStep(min, max, maxTicks, kind);
   if (!(step > 0) || kind == AxisKind::Hidden) return out;
+  // Labels without decimals need whole steps, or neighbours would read alike.
+  if (wholeLabels && kind == AxisKind::Number && step < 1) step = 1;
   double first = std::ceil(min / step - 1e-9) * step;
   for (int i = 0; i <= maxTicks + 1; ++i) {
     double v = first + i * step;

@@ -1,7 +1,7 @@
 #include "reports/dataset_export.h"
 
 #include <algorithm>
-#include <map>
+#include <span>
 #include <stdexcept>
 
 #include "engine/translate.h"
@@ -25,42 +25,54 @@ void exportDataset(Model& model, const std::filesystem::path& file,
   auto writer = CsvWriter::initForWritingToCSVFile(file);
   if (!writer) throw std::runtime_error("cannot write " + file.string());
   std::vector<Column*> cols = columns(model);
-  std::map<int32_t, size_t> indexOfNum;
+  std::vector<int32_t> nums;
   std::vector<std::string> header;
-  for (size_t i = 0; i < cols.size(); ++i) {
-    indexOfNum[cols[i]->num.value_or(-1)] = i;
-    header.push_back(cols[i]->name.value_or(""));
+  for (Column* c : cols) {
+    nums.push_back(c->num.value_or(-1));
+    header.push_back(c->name.value_or(""));
   }
   writer->writeLineOfFields(header);
   const size_t total = chosen ? chosen->size() : model.context().countRows();
-  std::vector<std::string> line(cols.size());
+  const size_t width = cols.size();
+  // One batch's texts, row by row in ascending row order; the strings keep
+  // their storage from batch to batch.
+  std::vector<std::string> texts;
+  std::vector<int32_t> ascending;
+  std::vector<size_t> slotOf;  // batch index -> row slot in `texts`
   for (size_t start = 0; start < total; start += kBatchRows) {
     const size_t end = std::min(total, start + kBatchRows);
-    std::vector<int32_t> batch;
-    for (size_t i = start; i < end; ++i) batch.push_back(chosen ? (*chosen)[i] : static_cast<int32_t>(i + 1));
-    // The cell fetch wants ascending rows; the lines follow the given order.
-    std::vector<int32_t> ascending = batch;
-    std::sort(ascending.begin(), ascending.end());
-    CellFetch fetch;
-    fetch.rowNums = &ascending;
-    fetch.sort = {{CellKey::RowNum, true}, {CellKey::ColNum, true}};
-    std::vector<Cell> cells = model.context().fetchCells(fetch);
-    std::map<int32_t, std::pair<size_t, size_t>> spanOfRow;  // row -> [first, last) in cells
-    for (size_t c = 0; c < cells.size();) {
-      size_t d = c;
-      while (d < cells.size() && cells[d].rowNum == cells[c].rowNum) ++d;
-      spanOfRow[cells[c].rowNum.value_or(0)] = {c, d};
-      c = d;
+    ascending.clear();
+    for (size_t i = start; i < end; ++i)
+      ascending.push_back(chosen ? (*chosen)[i] : static_cast<int32_t>(i + 1));
+    const bool inOrder = std::is_sorted(ascending.begin(), ascending.end());
+    if (!inOrder) std::sort(ascending.begin(), ascending.end());
+    ascending.erase(std::unique(ascending.begin(), ascending.end()), ascending.end());
+    texts.resize(ascending.size() * width);
+    for (auto& t : texts) t.clear();
+    // Column by column over the batch's rows, straight from the cell chunks.
+    for (size_t k = 0; k < width; ++k) {
+      size_t slot = 0;
+      model.context().forEachCellOfColumn(nums[k], &ascending,
+                                          [&](int32_t row, std::optional<std::string_view> data) {
+                                            while (slot < ascending.size() && ascending[slot] < row) ++slot;
+                                            if (slot < ascending.size() && ascending[slot] == row && data)
+                                              texts[slot * width + k].assign(*data);
+                                          });
     }
-    for (size_t i = 0; i < batch.size(); ++i) {
-      std::fill(line.begin(), line.end(), std::string());
-      if (auto it = spanOfRow.find(batch[i]); it != spanOfRow.end())
-        for (size_t c = it->second.first; c < it->second.second; ++c)
-          if (auto col = indexOfNum.find(cells[c].colNum.value_or(-1)); col != indexOfNum.end())
-            line[col->second] = cells[c].data.value_or("");
-      writer->writeLineOfFields(line);
+    slotOf.clear();
+    for (size_t i = start; i < end; ++i) {
+      int32_t row = chosen ? (*chosen)[i] : static_cast<int32_t>(i + 1);
+      slotOf.push_back(inOrder
+                           ? i - start
+                           : static_cast<size_t>(std::lower_bound(ascending.begin(), ascending.end(), row) -
+                                                 ascending.begin()));
+    }
+    for (size_t i = start; i < end; ++i) {
+      const size_t slot = slotOf[i - start];
+      writer->writeLineOfFields(std::span<const std::string>(texts.data() + slot * width, width));
+      const int32_t row = ascending[slot];
       // Progress at row numbers 100, 200, ... (the chosen rows' own numbers).
-      if (progress && batch[i] % 100 == 0) progress(static_cast<size_t>(batch[i]), total);
+      if (progress && row % 100 == 0) progress(static_cast<size_t>(row), total);
     }
     model.context().releaseCellMemory();
   }

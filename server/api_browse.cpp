@@ -14,6 +14,7 @@
 #include "analyses/filters.h"
 #include "browse/edit_session.h"
 #include "browse/grid_window.h"
+#include "engine/number_format.h"
 #include "engine/translate.h"
 #include "engine/workspace_data.h"
 #include "server/server_impl.h"
@@ -188,7 +189,7 @@ void ServerImpl::routeBrowse() {
       type = t >= 1 && t <= 4 ? static_cast<VariableType>(t) : static_cast<VariableType>(0);
       nlohmann::json ops = nlohmann::json::array();
       for (uint64_t op : operatorsForType(type))
-        ops.push_back({{"op", op}, {"text", stringForOperatorType(op)}});
+        ops.push_back({{"op", op}, {"text", stringForOperatorType(static_cast<unsigned>(op))}});
       out = {{"name", c->name.value_or("")},
              {"type", t},
              {"operators", ops},

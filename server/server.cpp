@@ -158,6 +158,7 @@ ServerImpl::ServerImpl(Model& sharedModel, ServerOptions opts)
   routeCore();
   routeDocuments();
   routeBrowse();
+  routeAnalyze();
   routeDerive();
   http.Get(".*", [this](const httplib::Request& req, httplib::Response& res) { serveStatic(req, res); });
 }

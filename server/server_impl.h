@@ -73,6 +73,7 @@ class ServerImpl {
   void routeCore();
   void routeDocuments();
   void routeBrowse();
+  void routeAnalyze();
   void routeDerive();
   void serveStatic(const httplib::Request& req, httplib::Response& res);
   bool admit(const httplib::Request& req, httplib::Response& res);

@@ -42,6 +42,16 @@ Deviations deviations(std::span<const double> values, double m) {
   return d;
 }
 
+// Whether every value equals the first. The mean of equal values need not be
+// that value (seven times 0.1 sums to 0.7000000000000001), so their deviations
+// can be equal and nonzero; moment ratios of such data would come out as ±1
+// or 1 instead of the 0 / 0 they are.
+bool allEqual(std::span<const double> values) {
+  for (double x : values)
+    if (x != values.front()) return false;
+  return true;
+}
+
 // Kernel terms 1 / (c · exp(((v - x) / s)^2)) of every data value for one grid
 // point. Kept free of reductions and aliasing so that the loop vectorises.
 void kernelTerms(const double* __restrict values, double* __restrict terms, std::size_t n, double x, double s,
@@ -82,6 +92,8 @@ double DescriptiveStatistics::variance(std::span<const double> values, bool bias
   if (values.empty()) return 0;
   const double n = static_cast<double>(values.size());
   const Deviations d = deviations(values, mean(values));
+  // Equal values vary by exactly nothing, whatever the rounding of their mean.
+  if (values.size() > 1 && d.squares != 0 && allEqual(values)) return 0;
   if (biased) return d.squares / n;
   // The deviations of an exactly computed mean sum to 0; their actual sum
   // measures the rounding error of the mean and corrects for it.
@@ -101,6 +113,7 @@ double DescriptiveStatistics::skewness(std::span<const double> values) {
     cubes += std::pow(x - m, 3);
   }
   const double v = squares / n;  // the biased variance
+  if (allEqual(values)) return kNaN;
   return (cubes / n) / std::pow(v, 1.5);
 }
 
@@ -115,6 +128,7 @@ double DescriptiveStatistics::kurtosis(std::span<const double> values) {
     fourths += std::pow(x - m, 4);
   }
   const double v = squares / n;  // the biased variance
+  if (allEqual(values)) return kNaN;
   return (fourths / n) / (v * v);
 }
 
@@ -173,6 +187,8 @@ double DescriptiveStatistics::correlation(std::span<const double> x, std::span<c
     sxx += dx * dx;
     syy += dy * dy;
   }
+  // Either side constant: 0 / 0, even where rounding of its mean leaves nonzero deviations.
+  if (allEqual(x) || allEqual(y.first(x.size()))) return kNaN;
   return sxy / (std::sqrt(syy) * std::sqrt(sxx));
 }
 

@@ -12,6 +12,10 @@ extern "C" {
 void dgels_(const char* trans, const int* m, const int* n, const int* nrhs, double* a, const int* lda,
             double* b, const int* ldb, double* work, const int* lwork, int* info, std::size_t trans_len);
 
+// QR factorisation by Householder reflections (R in the upper triangle).
+void dgeqrf_(const int* m, const int* n, double* a, const int* lda, double* tau, double* work,
+             const int* lwork, int* info);
+
 // Inverse of a triangular matrix, in place.
 void dtrtri_(const char* uplo, const char* diag, const int* n, double* a, const int* lda, int* info,
              std::size_t uplo_len, std::size_t diag_len);

@@ -299,7 +299,8 @@ OlsResult RegressionRoutines::ols(std::span<const double> y, const std::vector<s
   res.p.resize(k);
   for (std::size_t j = 0; j < k; ++j) {
     res.t[j] = res.coeffs[j] / res.variance[j];
-    res.p[j] = 2 * (1 - Distributions::tcdf(std::fabs(res.t[j]), tdf));
+    // 2 (1 − tcdf(|t|)) as 2 tcdf(−|t|): the same tail, without 1 − (a number near 1).
+    res.p[j] = 2 * Distributions::tcdf(-std::fabs(res.t[j]), tdf);
   }
 
   res.yhat.assign(n, 0.0);
@@ -318,6 +319,60 @@ OlsResult RegressionRoutines::ols(std::span<const double> y, const std::vector<s
   res.r2adj = 1 - s2 / vary;
   res.rmse = s;
   return res;
+}
+
+// --- Rank of a design ------------------------------------------------------
+
+std::vector<std::size_t> RegressionRoutines::dependentColumns(const std::vector<std::vector<double>>& columns,
+                                                              double tolerance) {
+  std::vector<std::size_t> dependent;
+  if (columns.empty()) return dependent;
+  const std::size_t n = columns.front().size();
+  const int m = static_cast<int>(n);
+  const int one = 1;
+  // Columns still in the factorisation, by position; the norms they had before any reflection.
+  std::vector<std::size_t> kept(columns.size());
+  std::vector<double> norms(columns.size());
+  for (std::size_t j = 0; j < columns.size(); ++j) {
+    kept[j] = j;
+    const int len = static_cast<int>(std::min(n, columns[j].size()));
+    norms[j] = len > 0 ? dnrm2_(&len, columns[j].data(), &one) : 0;
+  }
+  // In Householder QR without pivoting, |R_ii| is the norm of what column i adds to the columns
+  // before it. The first negligible one is dropped and the rest factored again: dependencies are
+  // rare, and the prefix before it is unchanged, so every dropped column is judged against the
+  // independent columns that precede it, exactly as in column-by-column elimination.
+  while (!kept.empty()) {
+    const std::size_t k = kept.size();
+    std::vector<std::vector<double>> design;
+    design.reserve(k);
+    for (std::size_t j : kept) design.push_back(columns[j]);
+    Scratch a(n * k);
+    copyDesign(design, n, a.data());
+    const int nc = static_cast<int>(k);
+    const int lda = std::max(1, m);
+    std::vector<double> tau(std::max<std::size_t>(1, std::min(n, k)));
+    int info = 0, lwork = -1;
+    double workSize = 0;
+    if (n > 0) {
+      dgeqrf_(&m, &nc, a.data(), &lda, tau.data(), &workSize, &lwork, &info);
+      lwork = std::max(1, static_cast<int>(workSize));
+      std::vector<double> work(static_cast<std::size_t>(lwork));
+      dgeqrf_(&m, &nc, a.data(), &lda, tau.data(), work.data(), &lwork, &info);
+    }
+    std::size_t first = k;
+    for (std::size_t i = 0; i < k; ++i) {
+      if (i >= n || std::fabs(a[i + i * n]) <= tolerance * norms[kept[i]]) {
+        first = i;
+        break;
+      }
+    }
+    if (first == k) break;
+    dependent.push_back(kept[first]);
+    kept.erase(kept.begin() + static_cast<std::ptrdiff_t>(first));
+  }
+  std::sort(dependent.begin(), dependent.end());
+  return dependent;
 }
 
 // --- Logistic regression -------------------------------------------------
@@ -444,7 +499,8 @@ LogitResult RegressionRoutines::logit(std::span<const double> y,
   for (std::size_t j = 0; j < k; ++j) {
     res.variance[j] = std::sqrt(c[j + j * k]);
     res.t[j] = res.coeffs[j] / res.variance[j];
-    res.p[j] = 2 * (1 - Distributions::normcdfz(std::fabs(res.t[j])));
+    // 2 (1 − Φ(|z|)) as 2 Φ(−|z|), so that small p-values are not rounded to 0.
+    res.p[j] = 2 * Distributions::normcdfz(-std::fabs(res.t[j]));
   }
   res.N = static_cast<std::uint32_t>(n);
   res.LL = ll;

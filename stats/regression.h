@@ -103,6 +103,13 @@ class RegressionRoutines {
   // Cramer's V, sqrt(chi / (obs * (min(rows, cols) - 1))).
   static double cramersVForChi(double chi, double obs, double rows, double cols);
 
+  // Positions of the columns that are linear combinations of the columns before them, found as lm
+  // does: a Householder QR taken column by column in the given order, in which a column whose
+  // remaining norm is at most `tolerance` times its original norm is set aside and the next one
+  // tried. The kept columns have full rank; with fewer rows than columns the surplus is dependent.
+  static std::vector<std::size_t> dependentColumns(const std::vector<std::vector<double>>& columns,
+                                                   double tolerance = 1e-7);
+
   // Phi coefficient of a 2 x 2 frequency matrix; NaN for any other shape.
   static double phiForFrequencyMatrix(const std::vector<std::vector<double>>& matrix);
 };

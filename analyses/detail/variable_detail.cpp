@@ -25,12 +25,15 @@ VariableType typeOf(const Column& c) {
 struct Pass {
   int64_t obs = 0, n = 0, levels = 0;
   double sum = 0, sumSq = 0, min = kNaN, max = kNaN;
-  std::vector<double> values;
+  std::vector<double> values;  // in cell order
+  std::vector<double> sorted;  // the same, ascending
 };
 
 Pass onePass(Model& model, const std::vector<Cell>& cells, VariableType type) {
   Pass p;
   std::unordered_set<std::string_view> distinct;
+  distinct.reserve(cells.size());
+  p.values.reserve(cells.size());
   const bool textual = type == VariableType::Categorical || type == VariableType::Binary;
   for (const Cell& c : cells) {
     if (!c.data || c.data->empty()) continue;
@@ -66,6 +69,7 @@ VariableDetailResult varDetailForColumn(Model& model, Column& column, const std:
 
   // Step 2: the basic figures, from the cache for the whole column when it
   // had to be computed anyway, else from one pass over these cells.
+  std::optional<Pass> pass;  // kept: its values are the x of step 4
   int64_t obs = 0, n = 0, levels = 0;
   double mean = kNaN, sd = kNaN, min = kNaN, max = kNaN, pc25 = kNaN, pc50 = kNaN, pc75 = kNaN;
   if (!rows && needCalcBasicStatsForColumn(column)) {
@@ -85,18 +89,21 @@ VariableDetailResult varDetailForColumn(Model& model, Column& column, const std:
     pc75 = get(date ? column.pc75Date : column.pc75);
   } else {
     Pass p = onePass(model, cells, type);
-    obs = p.obs;
-    n = p.n;
-    levels = p.levels;
-    min = p.min;
-    max = p.max;
+    pass = std::move(p);
+    Pass& q = *pass;
+    obs = q.obs;
+    n = q.n;
+    levels = q.levels;
+    min = q.min;
+    max = q.max;
     const double dn = static_cast<double>(n);
-    mean = p.sum / dn;
+    mean = q.sum / dn;
     // The textbook one-pass form, with n (n - 1) formed in floating point.
-    sd = std::sqrt(p.sumSq / (dn - 1) - (p.sum * p.sum) / (dn * (dn - 1)));
+    sd = std::sqrt(q.sumSq / (dn - 1) - (q.sum * q.sum) / (dn * (dn - 1)));
     static const double quartiles[] = {25, 50, 75};
-    std::sort(p.values.begin(), p.values.end());
-    auto pc = Statistics::percentiles(quartiles, p.values);
+    q.sorted = q.values;
+    std::sort(q.sorted.begin(), q.sorted.end());
+    auto pc = Statistics::percentiles(quartiles, q.sorted);
     pc25 = pc[25];
     pc50 = pc[50];
     pc75 = pc[75];
@@ -124,11 +131,18 @@ VariableDetailResult varDetailForColumn(Model& model, Column& column, const std:
     r.obsDate = n;
 
   // Step 4.
-  std::vector<double> x = numericOfCells(model, cells, type);
+  // The values the pass read are x (same cells, same reading); from the
+  // cache they are read again.
+  std::vector<double> x = pass ? std::move(pass->values) : numericOfCells(model, cells, type);
   HistogramResult hist = histogramOfVector(x, 10, std::array<double, 2>{min, max}, false, true);
   r.graph = std::array<std::vector<double>, 2>{hist.edges, hist.counts};
-  std::vector<double> sorted = x;
-  std::sort(sorted.begin(), sorted.end());
+  std::vector<double> sorted;
+  if (pass) {
+    sorted = std::move(pass->sorted);
+  } else {
+    sorted = x;
+    std::sort(sorted.begin(), sorted.end());
+  }
   const size_t len = sorted.size();
   const double dn = static_cast<double>(len);
   // Filliben's plotting positions.

@@ -111,8 +111,8 @@ TEST(RowFilters, TextsOfConditionsAndTheEditorRules) {
   Model& m = w.model;
   EXPECT_EQ(stringForWhere(m, cond(0, kOpGreaterEqual, "30")), "n ≥ 30");
   EXPECT_EQ(stringForWhere(m, in(1, {"M", "F"})), "fruit IN F, M");
-  EXPECT_EQ(stringForOperatorType(7), "Unknown op");
-  EXPECT_EQ(stringForOperatorType(99), "Contains");
+  EXPECT_EQ(stringForWhere(m, cond(0, 7, "1")), "n Unknown op 1");
+  EXPECT_EQ(stringForWhere(m, cond(1, kOpContains, "an")), "fruit Contains an");
   EXPECT_EQ(stringForWheres(m, {}), "");
   // The given order, then the sorted one (column, operator, constant).
   std::vector<WhereClauseObj> ws = {cond(2, kOpEqual, "2021-03-15"), cond(0, kOpGreater, "2"),

@@ -23,7 +23,7 @@ std::map<std::string, std::vector<double>> load(const std::string& name) {
   while (std::getline(in, line)) {
     std::stringstream ss(line);
     std::getline(ss, key, ',');
-    while (std::getline(ss, field, ',')) rows[key].push_back(std::stod(field));
+    while (std::getline(ss, field, ',')) rows[key].push_back(field == "NA" ? NAN : std::stod(field));
   }
   return rows;
 }
@@ -79,6 +79,85 @@ TEST(OlsY, LogisticFitOfIdenticalVectors) {
   EXPECT_EQ(fit.yhat().size(), 32u);
   const nlohmann::json j = fit;
   EXPECT_TRUE(j.contains("AUC") && j.contains("drop"));
+}
+
+// Designs that are rank-deficient without a constant or a collinear pair (tests/reference/fit_rank.R):
+// a sum of two columns, a column whose values differ in the last bit, shares summing to one with the
+// constant. The wrapper drops what lm drops, and the rest of the fit matches lm: coefficients and
+// fit measures to 1e-9 relative (both solve by Householder QR), p-values to 1e-9 absolute.
+TEST(OlsY, RankDeficientDesignsMatchLm) {
+  const std::map<std::string, std::vector<std::string>> cases{
+      {"swiss_aged", {"Agriculture", "Examination", "Education", "Catholic", "Infant.Mortality", "AgEd"}},
+      {"near_constant", {"wt", "c", "hp"}},
+      {"shares", {"a", "b", "rest"}}};
+  for (const auto& [name, vars] : cases) {
+    SCOPED_TRACE(name);
+    auto ref = load("rank_" + name);
+    std::vector<std::vector<double>> xs;
+    for (const auto& v : vars) xs.push_back(ref["x." + v]);
+    const FitResult fit = olsY(ref["y"], xs, false);
+    ASSERT_EQ(fit.drop.size(), vars.size() + 1);
+    const std::size_t dropped = static_cast<std::size_t>(ref["dropped"][0]);
+    for (std::size_t j = 0; j < fit.drop.size(); ++j) {
+      // The near-constant column counts as constant; the others are combinations of earlier columns.
+      const std::string want = j != dropped ? "keep" : name == "near_constant" ? "constant" : "collinear";
+      EXPECT_EQ(fit.drop[j], want) << j;
+    }
+    const auto& coeffs = ref["coeffs"];
+    ASSERT_EQ(fit.coeffs().size(), coeffs.size());
+    for (std::size_t j = 0; j < coeffs.size(); ++j) {
+      if (std::isnan(coeffs[j])) {
+        EXPECT_TRUE(std::isnan(fit.coeffs()[j]) && std::isnan(fit.variance()[j]) && std::isnan(fit.p()[j]));
+        continue;
+      }
+      EXPECT_NEAR(fit.coeffs()[j], coeffs[j], 1e-9 * std::fabs(coeffs[j])) << j;
+      EXPECT_NEAR(fit.variance()[j], ref["se"][j], 1e-9 * ref["se"][j]) << j;
+      EXPECT_NEAR(fit.t()[j], ref["t"][j], 1e-9 * std::fabs(ref["t"][j])) << j;
+      EXPECT_NEAR(fit.p()[j], ref["p"][j], 1e-9) << j;
+    }
+    const auto& ols = std::get<OlsResult>(fit.fit);
+    EXPECT_NEAR(ols.r2, ref["r2"][0], 1e-10);
+    EXPECT_NEAR(ols.r2adj, ref["r2adj"][0], 1e-10);
+    EXPECT_NEAR(ols.rmse, ref["rmse"][0], 1e-10 * ref["rmse"][0]);
+    for (std::size_t i = 0; i < ols.yhat.size(); ++i) EXPECT_NEAR(ols.yhat[i], ref["yhat"][i], 1e-9);
+  }
+}
+
+// The same dependencies on the logistic path, and a column that adds a little more than the
+// tolerance is kept.
+TEST(OlsY, RankCheckOnLogisticPathAndNearTolerance) {
+  auto ref = load("rank_swiss_aged");
+  std::vector<double> high;
+  for (double f : ref["y"]) high.push_back(f > 70 ? 1 : 0);
+  const auto ag = ref["x.Agriculture"], ed = ref["x.Education"];
+  const FitResult fit = olsY(high, {ag, ed, ref["x.AgEd"]}, true);
+  EXPECT_EQ(fit.drop, (std::vector<std::string>{"keep", "keep", "collinear", "keep"}));
+  EXPECT_TRUE(std::get<LogitResult>(fit.fit).converged);
+  EXPECT_TRUE(std::isfinite(fit.coeffs()[0]) && std::isnan(fit.coeffs()[2]));
+
+  // Agriculture + Education plus a disturbance of relative size 1e-5 is independent for lm.
+  std::vector<double> nearly = ref["x.AgEd"];
+  for (std::size_t i = 0; i < nearly.size(); ++i) nearly[i] += (i % 2 ? 1e-5 : -1e-5) * nearly[i];
+  const FitResult kept = olsY(ref["y"], {ag, ed, nearly}, false);
+  EXPECT_EQ(kept.drop, (std::vector<std::string>{"keep", "keep", "keep", "keep"}));
+}
+
+// Equal values whose mean is inexact (32 x 0.1) are constant; values whose squares overflow are not
+// mistaken for constant, and their coefficient scales with them (lm on mtcars to 1e-9).
+TEST(OlsY, ConstantRuleOnInexactMeansAndHugeValues) {
+  auto ref = load("ols_mtcars");  // lm(mpg ~ wt + hp + qsec + am)
+  const FitResult flat = olsY(
+      ref["y"], {ref["x.wt"], std::vector<double>(32, 0.1), ref["x.hp"], ref["x.qsec"], ref["x.am"]}, false);
+  EXPECT_EQ(flat.drop, (std::vector<std::string>{"keep", "constant", "keep", "keep", "keep", "keep"}));
+  const std::vector<int> where{0, 2, 3, 4, 5};
+  for (std::size_t i = 0; i < where.size(); ++i)
+    EXPECT_NEAR(flat.coeffs()[where[i]], ref["coeffs"][i], 1e-9 * std::fabs(ref["coeffs"][i]));
+
+  const FitResult huge =
+      olsY(ref["y"], {scaled(ref["x.wt"], 1e200), ref["x.hp"], ref["x.qsec"], ref["x.am"]}, false);
+  EXPECT_EQ(huge.drop, (std::vector<std::string>{"keep", "keep", "keep", "keep", "keep"}));
+  EXPECT_NEAR(huge.coeffs()[0] * 1e200, ref["coeffs"][0], 1e-9 * std::fabs(ref["coeffs"][0]));
+  EXPECT_NEAR(huge.coeffs()[4], ref["coeffs"][4], 1e-9 * std::fabs(ref["coeffs"][4]));
 }
 
 TEST(OlsY, EmptyResponseKeepsStatusesWithoutCoefficients) {

@@ -158,6 +158,21 @@ TEST(Descriptive, DegenerateInput) {
   const std::vector<double> other{1, 2, 3, 4};
   EXPECT_TRUE(std::isnan(S::correlation(same, other)));
   EXPECT_TRUE(std::isnan(S::correlation(other, same)));
+  // Equal values whose mean is not exact in binary (7 x 0.1 sums to 0.7000000000000001): the
+  // deviations from the rounded mean are equal and nonzero, yet the data do not vary.
+  for (const std::vector<double>& flat :
+       {std::vector<double>(7, 0.1), std::vector<double>(11, 1.0 / 3), std::vector<double>(9, 0.7)}) {
+    EXPECT_NE(S::mean(flat), flat[0]) << "not a case of an inexact mean any more";
+    EXPECT_TRUE(std::isnan(S::skewness(flat))) << flat[0];
+    EXPECT_TRUE(std::isnan(S::kurtosis(flat))) << flat[0];
+    EXPECT_EQ(S::variance(flat), 0) << flat[0];
+    EXPECT_EQ(S::variance(flat, true), 0) << flat[0];
+    EXPECT_EQ(S::sdNormal(flat), 0) << flat[0];
+    std::vector<double> other(flat.size());
+    for (std::size_t i = 0; i < other.size(); ++i) other[i] = static_cast<double>(i * i);
+    EXPECT_TRUE(std::isnan(S::correlation(flat, other))) << flat[0];
+    EXPECT_TRUE(std::isnan(S::correlation(other, flat))) << flat[0];
+  }
   // A y shorter than x cannot be paired.
   EXPECT_TRUE(std::isnan(S::correlation(other, one)));
   // Percents outside [0, 100] stay within the data rather than reading past it.

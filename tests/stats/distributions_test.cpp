@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
@@ -30,6 +31,7 @@ struct Row {
   std::vector<double> args;
   double expected = 0;
   std::optional<double> exact;
+  std::string approximation;  // grid table: the approximation in effect, if any
 };
 
 double parseNumber(const std::string& s) {
@@ -39,9 +41,11 @@ double parseNumber(const std::string& s) {
   return std::stod(s);
 }
 
-std::vector<Row> loadTable() {
+// Rows of a reference table: function, four arguments, expected, exact and, in the grid table, the
+// name of the approximation in effect.
+std::vector<Row> loadTable(const std::string& name = "distributions.csv", std::size_t columns = 7) {
   const char* root = std::getenv("TABULIX_SOURCE_DIR");
-  std::ifstream in(std::string(root ? root : TABULIX_SOURCE_DIR) + "/tests/data/reference/distributions.csv");
+  std::ifstream in(std::string(root ? root : TABULIX_SOURCE_DIR) + "/tests/data/reference/" + name);
   std::vector<Row> rows;
   std::string line;
   std::getline(in, line);  // header
@@ -53,8 +57,8 @@ std::vector<Row> loadTable() {
     std::string f;
     while (std::getline(ss, f, ',')) fields.push_back(f);
     if (line.back() == ',') fields.push_back("");
-    if (fields.size() != 7) ADD_FAILURE() << "malformed line " << lineNo << ": " << line;
-    if (fields.size() != 7) continue;
+    if (fields.size() != columns) ADD_FAILURE() << "malformed line " << lineNo << ": " << line;
+    if (fields.size() != columns) continue;
     Row r;
     r.line = lineNo;
     r.fn = fields[0];
@@ -62,6 +66,7 @@ std::vector<Row> loadTable() {
       if (!fields[i].empty()) r.args.push_back(parseNumber(fields[i]));
     r.expected = parseNumber(fields[5]);
     if (!fields[6].empty()) r.exact = parseNumber(fields[6]);
+    if (columns > 7) r.approximation = fields[7];
     rows.push_back(r);
   }
   return rows;
@@ -196,12 +201,120 @@ TEST(Distributions, ApproximationsStayCloseToExactValues) {
   EXPECT_LT(worstTail, 2e-4);
 }
 
+// Relative distance of got from want (absolute below 1e-300, where R's own tails stop: it rounds
+// pnorm(-38) = 2.9e-316 to 0); 0 when both are the same infinity or both NaN.
+double distance(double got, double want) {
+  if (std::isnan(want) || std::isnan(got)) return std::isnan(want) && std::isnan(got) ? 0 : kInf;
+  if (got == want) return 0;
+  return std::fabs(got - want) / std::max(std::fabs(want), 1e-300);
+}
+
+// The wide grid (tests/reference/distributions_grid.R): extreme tails, df below 1 and far above
+// 1000, p near 0 and 1, binomials up to a million trials. Where no approximation is in effect
+// every routine must be within a relative 1e-12 of R's exact value (4e-12 for tails below 1e-100,
+// whose exponent carries the rounding of a logarithm in the hundreds). Where one is, it must
+// reproduce the approximation as written afresh in R: closed forms to 1e-12; the truncated
+// continued fractions and series to 1e-10, because that R version takes its prefactor from R's
+// gamma and beta densities, which at shapes near a million are themselves off by up to 1.5e-11.
+// The largest distances from R's exact values are printed for docs/numerics.md.
+TEST(Distributions, WideGridAgainstR) {
+  const std::vector<Row> rows = loadTable("distributions_grid.csv", 8);
+  ASSERT_GT(rows.size(), 1200u) << "grid table missing or truncated";
+  struct Worst {
+    double plain = 0, ours = 0, approx = 0;  // relative distance from exact: ours where no approximation
+                                             // is in effect, ours overall, the approximation's own
+    double absolute = 0;                     // largest absolute distance of ours from exact
+    std::string plainWhere, where, approxWhere;
+  };
+  std::map<std::string, Worst> worst;
+  for (const Row& r : rows) {
+    const std::optional<double> got = call(r);
+    ASSERT_TRUE(got) << "line " << r.line << ": unknown routine " << r.fn;
+    std::ostringstream where;
+    where.precision(6);
+    where << r.fn << "(";
+    for (std::size_t i = 0; i < r.args.size(); ++i) where << (i ? ", " : "") << r.args[i];
+    where << ")";
+    const double tolerance = std::fabs(r.expected) < 1e-100 ? 4e-12 : 1e-12;
+    const bool truncated = r.approximation.find("-term") != std::string::npos ||
+                           r.approximation.find("stopping") != std::string::npos;
+    EXPECT_LE(distance(*got, r.expected), truncated ? 1e-10 : tolerance)
+        << "line " << r.line << ": " << where.str() << " = " << *got << ", expected " << r.expected;
+    const double fromExact = distance(*got, *r.exact);
+    if (r.approximation.empty()) {
+      EXPECT_LE(fromExact, tolerance)
+          << "line " << r.line << ": " << where.str() << " = " << *got << ", R " << *r.exact;
+    }
+    Worst& w = worst[r.fn];
+    if (fromExact >= w.ours) w.ours = fromExact, w.where = where.str();
+    if (r.approximation.empty() && fromExact >= w.plain) w.plain = fromExact, w.plainWhere = where.str();
+    if (std::isfinite(*r.exact)) w.absolute = std::max(w.absolute, std::fabs(*got - *r.exact));
+    const double approx = distance(r.expected, *r.exact);
+    if (!r.approximation.empty() && approx >= w.approx)
+      w.approx = approx, w.approxWhere = where.str() + " [" + r.approximation + "]";
+  }
+  for (const auto& [fn, w] : worst) {
+    std::printf("%-20s exact algorithm %.2e at %s; overall %.2e (absolute %.2e) at %s", fn.c_str(), w.plain,
+                w.plainWhere.c_str(), w.ours, w.absolute, w.where.c_str());
+    if (w.approx > 0) std::printf("; approximation %.2e at %s", w.approx, w.approxWhere.c_str());
+    std::printf("\n");
+  }
+}
+
+// The points where the straightforward formulas used to fail, looked up on the grid so that the
+// table cannot lose them: each must be within 1e-12 of R (relative; 1e-13 for the central binomial
+// test, whose rule sums every term).
+TEST(Distributions, FormerFailuresMatchR) {
+  struct Case {
+    const char* fn;
+    std::vector<double> args;
+    const char* before;
+  };
+  const std::vector<Case> cases{
+      {"binomialTerm", {400, 200, 0.5}, "n!/k! overflowed from n = 344: 0"},
+      {"bipdf", {200, 0.5, 400}, "0"},
+      {"bicdf", {50000, 0.5, 100000}, "-inf or 1 instead of 0.5"},
+      {"bicdf", {200, 0.5, 400}, "-inf or 1 instead of 0.5"},
+      {"binomialTerm", {1e6, 500000, 0.5}, "0"},
+      {"fcdf", {1, 1100, 1100}, "x^a (1 - x)^b / B(a, b) = 0 / 0: NaN"},
+      {"fcdf", {1.05, 1100, 1100}, "NaN"},
+      {"chicdf", {92.2, 1}, "1 - (1 - 7.8e-22) = 0"},
+      {"fcdf", {100, 1, 100000}, "1 - (a number near 1) = 0"},
+      {"tcdf", {-1e10, 0.5}, "(s + t) / 2s cancelled to 0"},
+      {"tcdf", {-40, 30}, "1 - (a number near 1)"},
+      {"normcdfz", {-10}, "1 + erf cancelled to 0"},
+      {"dtpdf", {1, 0, 1, 1e12}, "ln B(a, b) cancelled: off by 1e-4"},
+      {"dtpdf", {1, 0, 1, 1e15}, "off by a factor of 35"},
+      {"logBeta", {0.5, 1e15}, "cancelled"},
+      {"incompleteBeta", {0.5, 550, 550}, "NaN"},
+  };
+  const std::vector<Row> rows = loadTable("distributions_grid.csv", 8);
+  for (const Case& c : cases) {
+    const auto row = std::find_if(rows.begin(), rows.end(), [&](const Row& r) {
+      if (r.fn != c.fn || r.args.size() != c.args.size()) return false;
+      for (std::size_t i = 0; i < c.args.size(); ++i)
+        if (std::fabs(r.args[i] - c.args[i]) > 1e-9 * std::fabs(c.args[i])) return false;
+      return true;
+    });
+    ASSERT_NE(row, rows.end()) << c.fn << " missing from the grid";
+    ASSERT_TRUE(row->approximation.empty()) << c.fn;
+    const double got = *call(*row);
+    const double tolerance = std::string(c.fn) == "bicdf" ? 1e-13 : 1e-12;
+    EXPECT_LE(distance(got, *row->exact), tolerance) << c.fn << " line " << row->line << ": " << got << ", R "
+                                                     << *row->exact << " (formerly " << c.before << ")";
+  }
+}
+
 // Exact identities and limits the reference table cannot express.
 TEST(Distributions, SymmetriesAndLimits) {
   EXPECT_EQ(D::normZForConfidence(0.025), -D::normZForConfidence(0.975));
   EXPECT_EQ(D::normZForConfidence(0.5), 0);
-  // Every term is at most the central one, so the sum is 1.
-  for (int n : {2, 10, 40, 100}) EXPECT_NEAR(D::bicdf(n / 2, 0.5, n), 0.5, 1e-14) << n;
+  // Every term is at most the central one, so the sum is 1; mirrored terms are equal, ties included.
+  for (int n : {2, 10, 40, 100, 344, 1000, 30000, 100000})
+    EXPECT_NEAR(D::bicdf(n / 2, 0.5, n), 0.5, 1e-14) << n;
+  for (int n : {101, 400, 5001})
+    for (int k : {0, 3, n / 3, n / 2 - 1})
+      EXPECT_EQ(D::binomialTerm(n, k, 0.5), D::binomialTerm(n, n - k, 0.5)) << n << " " << k;
   EXPECT_EQ(D::bicdf(3, 0.5, -1), 1);
   for (double df : {1.0, 2.0, 3.5, 250.0, 1000.0}) {
     // The continued fraction stops after 100 terms: about 2.3e-13 off at df 1000.
@@ -216,6 +329,19 @@ TEST(Distributions, SymmetriesAndLimits) {
   // Above 1000 degrees of freedom the t lower tail is the normal one, exactly.
   for (double t : {-2.5, 0.0, 0.7, 3.0}) EXPECT_EQ(D::tcdf(t, 5000), D::normcdfz(t));
   EXPECT_EQ(D::normZForConfidence(0), -kInf);
+  // Tails on both sides of the switch of the normal quantile to 4p(1 - p) meet smoothly.
+  EXPECT_NEAR(D::normZForConfidence(std::nextafter(1e-3, 0.0)), D::normZForConfidence(1e-3), 1e-12);
+  EXPECT_NEAR(D::normZForConfidence(std::nextafter(0.999, 1.0)), D::normZForConfidence(0.999), 1e-12);
+  // The upper tails complement the lower ones to rounding.
+  for (double t : {0.3, 2.0, 9.0}) {
+    EXPECT_NEAR(D::tcdf(t, 7) + D::tcdf(-t, 7), 1, 1e-15) << t;
+    EXPECT_NEAR(D::chicdf(t, 3) + D::p_gamma(1.5, t / 2), 1, 1e-15) << t;
+  }
+  EXPECT_EQ(D::tcdf(-kInf, 3), 0);
+  EXPECT_EQ(D::tcdf(kInf, 3), 1);
+  EXPECT_EQ(D::chicdf(kInf, 3), 0);
+  EXPECT_EQ(D::fcdf(kInf, 3, 4), 0);
+  EXPECT_EQ(D::fcdf(-1, 3, 4), 1);
   EXPECT_EQ(D::normZForConfidence(1), kInf);
   EXPECT_EQ(D::tForConfidence(0, 1), kInf);
 }
@@ -239,10 +365,17 @@ TEST(Distributions, DegenerateInputGivesIeeeValues) {
   EXPECT_TRUE(std::isnan(D::dbipdf(1e300, 0.5, 10)));
   EXPECT_TRUE(std::isnan(D::dbipdf(3, 0.5, std::nan(""))));
   EXPECT_EQ(D::dbipdf(3.9, 0.5, 10.99), D::bipdf(3, 0.5, 10));
-  // Extreme counts: an underflowed power returns at once instead of walking
-  // 2^31 factors, and n - k with a negative k must not overflow int.
+  // Extreme counts: n - k with a negative k must not overflow int; counts outside 0..n have
+  // probability 0, a negative n or a p outside [0, 1] none.
   EXPECT_EQ(D::binomialTerm(std::numeric_limits<int>::max(), 1, 0.5), 0);
   EXPECT_EQ(D::binomialTerm(std::numeric_limits<int>::max(), -5, 0.5), 0);
+  EXPECT_EQ(D::binomialTerm(10, 11, 0.5), 0);
+  EXPECT_TRUE(std::isnan(D::binomialTerm(-1, 0, 0.5)));
+  EXPECT_TRUE(std::isnan(D::binomialTerm(10, 3, 1.5)));
+  EXPECT_EQ(D::binomialTerm(500, 0, 0), 1);
+  EXPECT_EQ(D::binomialTerm(500, 500, 1), 1);
+  EXPECT_EQ(D::binomialTerm(500, 3, 1), 0);
+  EXPECT_EQ(D::binomialTerm(10, 3, 0.5), 120.0 / 1024);
 }
 
 TEST(Distributions, IncompleteGammaLogsNonConvergence) {

@@ -153,6 +153,26 @@ TEST(Logit, MatchesGlmOnMtcarsAndInfert) {
   }
 }
 
+// p-values far below 1e-16 are reported as the small numbers they are, not as 1 - 1 = 0
+// (tests/reference/regression_tails.R). Tolerances: a p-value moves with its statistic by a
+// factor of about t^2 (z^2), and t agrees with R to 1e-9 (z to 1e-7), so p to 1e-4 relative.
+TEST(Regression, TinyPValuesMatchR) {
+  const Reference ols = load("tail_ols");
+  const OlsResult r = RegressionRoutines::ols(ols["y"], ols.all("x."));
+  expectNear(r.t, ols["t"], 1e-9, "t");
+  for (std::size_t j = 0; j < r.p.size(); ++j) {
+    EXPECT_GT(r.p[j], 0) << j;
+    EXPECT_NEAR(r.p[j], ols["p"][j], 1e-4 * ols["p"][j]) << j;
+  }
+  const Reference logit = load("tail_logit");
+  const LogitResult l = RegressionRoutines::logit(logit["y"], logit.all("x."));
+  expectNear(l.t, logit["z"], 1e-7, "z");
+  for (std::size_t j = 0; j < l.p.size(); ++j) {
+    EXPECT_GT(l.p[j], 0) << j;
+    EXPECT_NEAR(l.p[j], logit["p"][j], 1e-4 * logit["p"][j]) << j;
+  }
+}
+
 // A design of several MB takes the large scratch-buffer path. Replicating a data set m times keeps the
 // maximum-likelihood and least-squares coefficients and divides the standard errors by about sqrt(m).
 TEST(Regression, LargeReplicatedDesignsKeepTheirCoefficients) {

@@ -7,6 +7,7 @@ import { api, ApiError, followJob, type Status } from "../api";
 import type { Shell } from "../app";
 import { FilterIcon } from "../components/icons";
 import { t } from "../i18n";
+import { blobOf, download } from "../components/layout_view";
 import { FilterEditor, type Where } from "./filter_editor";
 
 interface Column {
@@ -69,6 +70,8 @@ export function BrowseScreen({ shell }: { shell: Shell }) {
   const [processing, setProcessing] = useState<string | null>(null);
   const [editorFor, setEditorFor] = useState<Column | null>(null);
   const [tip, setTip] = useState(false);
+  const [exportMenu, setExportMenu] = useState(false);
+  const [exporting, setExporting] = useState<string | null>(null);
   const scroller = useRef<HTMLDivElement>(null);
   const latest = useRef(0);
   const firstShown = useRef(0);
@@ -113,9 +116,47 @@ export function BrowseScreen({ shell }: { shell: Shell }) {
   }, [win?.status.initialEdit]);
 
   useEffect(() => {
-    shell.setEditing(editing !== null);
+    shell.setEditing(editing !== null || exporting !== null);
     return () => shell.setEditing(false);
-  }, [editing]);
+  }, [editing, exporting]);
+
+  // The data set export: written by the server in the background, then
+  // handed to the share sheet (where the browser shares files) or downloaded.
+  const exportData = async (filtered: boolean, share: boolean) => {
+    setExportMenu(false);
+    setExporting(t("Exporting dataset..."));
+    try {
+      const r = await api.post<{ job: string }>("/api/dataset/export", { wheres: filtered ? [...wheres.values()] : [] });
+      followJob(r.job, {
+        onEvent: (e) => setExporting(e.text ?? ""),
+        onEnd: async (result) => {
+          try {
+            if (result?.error) throw new ApiError(500, result.error, undefined, { message: result.error });
+            const f = await api.get<any>(`/api/dataset/export/${result.file}`);
+            const blob = blobOf(f);
+            const file = new File([blob], f.name, { type: f.type });
+            const nav = navigator as any;
+            if (share && nav.canShare && nav.canShare({ files: [file] })) {
+              try {
+                await nav.share({ files: [file], title: f.subject });
+                return;
+              } catch {
+                // Cancelled: download instead.
+              }
+            }
+            download(blob, f.name);
+          } catch (e) {
+            shell.fail(e);
+          } finally {
+            setExporting(null);
+          }
+        },
+      });
+    } catch (e) {
+      setExporting(null);
+      shell.fail(e);
+    }
+  };
 
   const onScroll = () => {
     const el = scroller.current;
@@ -270,6 +311,14 @@ export function BrowseScreen({ shell }: { shell: Shell }) {
         {hasWorkspace && (
           <div class="header-actions">
             <button
+              class="text-button"
+              data-testid="export-data"
+              disabled={!!editing || exporting !== null}
+              onClick={() => setExportMenu(true)}
+            >
+              {t("Export")}
+            </button>
+            <button
               class={`text-button ${editing ? "primary" : ""}`}
               data-testid="edit-toggle"
               disabled={processing !== null}
@@ -401,6 +450,39 @@ export function BrowseScreen({ shell }: { shell: Shell }) {
             setEditorFor(null);
           }}
         />
+      )}
+      {exportMenu && (
+        <div class="scrim" onClick={(e) => e.target === e.currentTarget && setExportMenu(false)}>
+          <div class="action-menu" role="menu" aria-label={t("Export dataset as text file.")} data-testid="export-menu">
+            <p class="action-menu-title">{t("Export dataset as text file.")}</p>
+            <button role="menuitem" onClick={() => void exportData(false, true)}>
+              {t("Share full data")}
+            </button>
+            {wheres.size > 0 && (
+              <button role="menuitem" onClick={() => void exportData(true, true)}>
+                {t("Share filtered data")}
+              </button>
+            )}
+            <button role="menuitem" onClick={() => void exportData(false, false)}>
+              {t("Download full data")}
+            </button>
+            {wheres.size > 0 && (
+              <button role="menuitem" onClick={() => void exportData(true, false)}>
+                {t("Download filtered data")}
+              </button>
+            )}
+            <button role="menuitem" class="cancel" onClick={() => setExportMenu(false)}>
+              {t("Cancel")}
+            </button>
+          </div>
+        </div>
+      )}
+      {exporting !== null && (
+        <div class="scrim" role="alertdialog" aria-live="polite">
+          <div class="progress-panel" data-testid="exporting">
+            <p class="progress-title">{exporting}</p>
+          </div>
+        </div>
       )}
       {processing !== null && (
         <div class="scrim" role="alertdialog" aria-live="polite">

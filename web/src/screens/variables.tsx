@@ -7,6 +7,7 @@ import { PlusIcon, SearchIcon, SparkIcon, TrashIcon } from "../components/icons"
 import { t } from "../i18n";
 import { NoWorkspace } from "./browse";
 import { DeriveEditor, type Created, type DeriveOptions } from "./derive";
+import { DetailScreen } from "./detail";
 
 export interface CardLine {
   text: string;
@@ -40,19 +41,25 @@ function CardView({
   lines,
   onDelete,
   onDerive,
+  onOpen,
   observe,
 }: {
   card: Card;
   lines: CardLine[];
   onDelete: () => void;
   onDerive: () => void;
+  onOpen: () => void;
   observe: (el: Element | null) => void;
 }) {
   const [confirming, setConfirming] = useState(false);
   return (
     <article class={`card ${typeClass[card.type] ?? "unknown"}`} data-id={card.id} ref={observe} data-testid="variable-card">
       <header class="card-header">
-        <h2 class="card-name">{card.name}</h2>
+        <h2 class="card-name">
+          <button class="card-open" aria-label={t("Open detail of %@", card.name)} onClick={onOpen}>
+            {card.name}
+          </button>
+        </h2>
         {card.type === 3 && (
           <button
             class="icon-button subtle derive-from"
@@ -108,6 +115,7 @@ export function VariablesScreen({ shell }: { shell: Shell }) {
   const [tip, setTip] = useState(false);
   const [editor, setEditor] = useState<{ options: DeriveOptions; x?: number } | null>(null);
   const [added, setAdded] = useState<number | null>(null);
+  const [detail, setDetail] = useState<Card | null>(null);
   const requested = useRef(new Set<number>());
   const pending = useRef(new Set<number>());
   const timer = useRef<number | null>(null);
@@ -284,11 +292,13 @@ export function VariablesScreen({ shell }: { shell: Shell }) {
                 observe={observe}
                 onDelete={() => void remove(c)}
                 onDerive={() => void openEditor(c.id)}
+                onOpen={() => setDetail({ ...c, lines: fresh[c.id] ?? c.lines })}
               />
             ))}
           </div>
         </>
       )}
+      {detail && <DetailScreen card={detail} shell={shell} onClose={() => setDetail(null)} />}
       {editor && (
         <DeriveEditor
           shell={shell}

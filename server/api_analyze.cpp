@@ -1,0 +1,256 @@
+// Computing any analysis for a page: the request names the kind, its
+// variables, filters and settings; a job computes it on a worker Model and
+// its result carries the result's JSON, the screen layout, the charts drawn
+// as SVG and the exported files' base name. The PDF report and the CSV file
+// of a computed result are then fetched by the result's id (as base64 inside
+// JSON, so that every answer of the API goes through the same wrapper), and
+// the data set export runs as a job of its own.
+#include <chrono>
+#include <deque>
+#include <fstream>
+#include <mutex>
+#include <random>
+#include <sstream>
+
+#include "analyses/analysis_kind.h"
+#include "charts/renderer.h"
+#include "engine/translate.h"
+#include "engine/workspace_data.h"
+#include "reports/dataset_export.h"
+#include "reports/result_export.h"
+#include "server/server_impl.h"
+
+namespace tabulix::server {
+
+namespace {
+
+// Results kept for their PDF and CSV, newest last.
+constexpr size_t kKeptResults = 24;
+
+struct KeptResult {
+  std::string id;
+  std::shared_ptr<AnalysisOutput> output;
+};
+
+struct KeptFile {
+  std::string id, name;
+  std::filesystem::path path;
+};
+
+std::mutex g_keptMutex;
+std::deque<KeptResult> g_kept;
+std::deque<KeptFile> g_files;
+
+std::string newId() {
+  static std::mutex m;
+  static std::mt19937_64 rng{std::random_device{}()};
+  std::lock_guard lock(m);
+  char buf[33];
+  std::snprintf(buf, sizeof buf, "%016llx%016llx", static_cast<unsigned long long>(rng()),
+                static_cast<unsigned long long>(rng()));
+  return buf;
+}
+
+std::string base64(const std::string& bytes) {
+  static const char* digits = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  out.reserve((bytes.size() + 2) / 3 * 4);
+  size_t i = 0;
+  for (; i + 2 < bytes.size(); i += 3) {
+    uint32_t v = (uint8_t(bytes[i]) << 16) | (uint8_t(bytes[i + 1]) << 8) | uint8_t(bytes[i + 2]);
+    for (int s = 18; s >= 0; s -= 6) out += digits[(v >> s) & 63];
+  }
+  if (i < bytes.size()) {
+    uint32_t v = uint8_t(bytes[i]) << 16;
+    if (i + 1 < bytes.size()) v |= uint8_t(bytes[i + 1]) << 8;
+    out += digits[(v >> 18) & 63];
+    out += digits[(v >> 12) & 63];
+    out += i + 1 < bytes.size() ? digits[(v >> 6) & 63] : '=';
+    out += '=';
+  }
+  return out;
+}
+
+std::string readFile(const std::filesystem::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::ostringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+[[noreturn]] void bad(const std::string& message) {
+  throw ApiError(400, {{"error", "bad request"}, {"message", message}});
+}
+
+std::optional<int32_t> optionalNumber(const nlohmann::json& body, const char* field) {
+  if (!body.contains(field) || body[field].is_null()) return std::nullopt;
+  if (!body[field].is_number_integer()) bad(std::string("\"") + field + "\" must be a variable number");
+  return body[field].get<int32_t>();
+}
+
+std::vector<WhereClauseObj> conditions(const nlohmann::json& body, const char* field) {
+  std::vector<WhereClauseObj> out;
+  if (!body.contains(field) || body[field].is_null()) return out;
+  if (!body[field].is_array()) bad(std::string("\"") + field + "\" must be a list");
+  for (const auto& w : body[field]) {
+    if (!w.is_object() || !w.contains("colNum") || !w["colNum"].is_number_integer() || !w.contains("op") ||
+        !w["op"].is_number_unsigned())
+      bad(std::string("\"") + field + "\" holds a condition without colNum and op");
+    WhereClauseObj c;
+    c.colNum = w["colNum"].get<int64_t>();
+    c.op = w["op"].get<uint64_t>();
+    if (w.contains("constant") && w["constant"].is_string()) c.constant = w["constant"].get<std::string>();
+    if (w.contains("levels") && w["levels"].is_array()) {
+      c.levels.emplace();
+      for (const auto& l : w["levels"])
+        if (l.is_string()) c.levels->insert(l.get<std::string>());
+    }
+    if (whereIsComplete(c)) out.push_back(std::move(c));
+  }
+  return out;
+}
+
+// The charts of a layout, in drawing order.
+void chartsOf(const reports::Element& e, std::vector<const charts::Chart*>& out) {
+  if (e.chart) out.push_back(&*e.chart);
+  for (const auto& c : e.children) chartsOf(c, out);
+}
+
+}  // namespace
+
+void ServerImpl::routeAnalyze() {
+  post("/api/analyze", [this](const httplib::Request& req) {
+    nlohmann::json body = bodyJson(req);
+    if (!body.contains("kind") || !body["kind"].is_string()) bad("\"kind\" must name an analysis");
+    auto kind = analysisKinds().find(body["kind"].get<std::string>());
+    if (kind == analysisKinds().end()) throw ApiError(404, {{"error", "no such analysis kind"}});
+    AnalysisRequest request;
+    request.left = optionalNumber(body, "left");
+    request.right = optionalNumber(body, "right");
+    if (body.contains("columns") && body["columns"].is_array())
+      for (const auto& c : body["columns"]) {
+        if (!c.is_number_integer()) bad("\"columns\" must hold variable numbers");
+        request.columns.push_back(c.get<int32_t>());
+      }
+    request.wheres = conditions(body, "wheres");
+    request.wheres2 = conditions(body, "wheres2");
+    if (body.contains("settings") && body["settings"].is_object())
+      for (auto& [k, v] : body["settings"].items())
+        request.settings[k] = v.is_string() ? v.get<std::string>() : v.dump();
+    std::shared_ptr<Model> worker;
+    uint64_t generation = 0;
+    shared.run([&](Model& m) {
+      if (!m.currentStore()) throw ApiError(409, {{"error", "no workspace is open"}});
+      generation = shared.generation();
+      worker = backgroundModelOn(m);
+    });
+    auto run = kind->second.run;
+    auto job = jobs.start("analyze", [worker, request, run, generation](Job& job) {
+      nlohmann::json out;
+      try {
+        auto output = std::make_shared<AnalysisOutput>(run(*worker, request));
+        std::vector<const charts::Chart*> charts;
+        chartsOf(output->screen, charts);
+        nlohmann::json svgs = nlohmann::json::array();
+        for (const auto* c : charts) svgs.push_back(charts::toSvg(*c, 360, 260));
+        std::string id = newId();
+        out = {{"result", output->result},
+               {"layout", reports::toJson(output->screen)},
+               {"charts", svgs},
+               {"baseName", output->baseName},
+               {"id", id},
+               {"generation", generation}};
+        std::lock_guard lock(g_keptMutex);
+        g_kept.push_back({id, std::move(output)});
+        if (g_kept.size() > kKeptResults) g_kept.pop_front();
+      } catch (const AnalysisRequestError& e) {
+        out = {{"error", e.what()}, {"generation", generation}};
+      }
+      worker->context().reset();
+      job.finish(out);
+    });
+    if (!job) throw ApiError(503, {{"error", "the server is stopping"}});
+    return nlohmann::json{{"job", job->id()}};
+  });
+
+  // The PDF report and the CSV file of a computed result, written into a
+  // private temporary folder for this request only, then removed.
+  get(R"(/api/analyze/(\w+)/files)", [](const httplib::Request& req) {
+    std::shared_ptr<AnalysisOutput> output;
+    {
+      std::lock_guard lock(g_keptMutex);
+      for (const auto& k : g_kept)
+        if (k.id == req.matches[1].str()) output = k.output;
+    }
+    if (!output)
+      throw ApiError(404,
+                     {{"error", "no such result"}, {"message", tr("The result is gone; show it again.")}});
+    reports::ExportedResult files = reports::exportResult(output->baseName, output->csvLines, output->print);
+    nlohmann::json out = {{"baseName", output->baseName},
+                          {"pdf",
+                           {{"name", output->baseName + ".pdf"},
+                            {"type", reports::kPdfMime},
+                            {"base64", base64(readFile(files.pdf))}}},
+                          {"csv",
+                           {{"name", output->baseName + ".csv"},
+                            {"type", reports::kCsvMime},
+                            {"base64", base64(readFile(files.csv))}}}};
+    reports::removeExport(files);
+    return out;
+  });
+
+  // The data set export: every row, or the rows the page's filter keeps.
+  post("/api/dataset/export", [this](const httplib::Request& req) {
+    nlohmann::json body = bodyJson(req);
+    std::vector<WhereClauseObj> wheres = conditions(body, "wheres");
+    std::shared_ptr<Model> worker;
+    std::string name;
+    shared.run([&](Model& m) {
+      if (!m.currentStore()) throw ApiError(409, {{"error", "no workspace is open"}});
+      worker = backgroundModelOn(m);
+      name = m.currentStore()->stem().string() + ".csv";
+    });
+    auto job = jobs.start("export", [worker, wheres, name](Job& job) {
+      std::string tmpl = (std::filesystem::temp_directory_path() / "tabulix-dataset-XXXXXX").string();
+      if (!mkdtemp(tmpl.data())) {
+        job.finish({{"error", "cannot make a temporary folder"}});
+        return;
+      }
+      std::filesystem::path file = std::filesystem::path(tmpl) / name;
+      auto rows = rowsWhere(*worker, wheres);
+      reports::exportDataset(*worker, file, rows, [&](size_t row, size_t total) {
+        job.post({{"text", reports::exportProgressText(row, total)}});
+      });
+      worker->context().reset();
+      std::string id = newId();
+      {
+        std::lock_guard lock(g_keptMutex);
+        g_files.push_back({id, name, file});
+        while (g_files.size() > 8) {
+          std::error_code ec;
+          std::filesystem::remove_all(g_files.front().path.parent_path(), ec);
+          g_files.pop_front();
+        }
+      }
+      job.finish({{"file", id}, {"name", name}});
+    });
+    if (!job) throw ApiError(503, {{"error", "the server is stopping"}});
+    return nlohmann::json{{"job", job->id()}, {"text", tr("Exporting dataset...")}};
+  });
+
+  get(R"(/api/dataset/export/(\w+))", [](const httplib::Request& req) {
+    KeptFile file;
+    {
+      std::lock_guard lock(g_keptMutex);
+      for (const auto& f : g_files)
+        if (f.id == req.matches[1].str()) file = f;
+    }
+    if (file.id.empty()) throw ApiError(404, {{"error", "no such export"}});
+    return nlohmann::json{{"name", file.name},
+                          {"type", reports::kCsvMime},
+                          {"base64", base64(readFile(file.path))},
+                          {"subject", "Tabulix: " + file.path.stem().string()}};
+  });
+}
+
+}  // namespace tabulix::server

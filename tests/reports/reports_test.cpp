@@ -1,0 +1,230 @@
+// Tick geometry, charts drawn as SVG, the PDF writer's page rules (read back
+// with poppler's pdftotext -bbox), result exports that never share files,
+// and the data set export.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+
+#include "charts/renderer.h"
+#include "charts/ticks.h"
+#include "engine/number_format.h"
+#include "engine/workspace_data.h"
+#include "reports/dataset_export.h"
+#include "reports/pdf_writer.h"
+#include "reports/result_export.h"
+
+namespace fs = std::filesystem;
+using namespace tabulix;
+using namespace tabulix::reports;
+
+namespace {
+
+std::vector<std::string> labels(const std::vector<charts::Tick>& ticks) {
+  std::vector<std::string> out;
+  for (const auto& t : ticks) out.push_back(t.label);
+  return out;
+}
+
+std::string run(const std::string& command) {
+  std::string out;
+  FILE* p = popen(command.c_str(), "r");
+  char buf[4096];
+  size_t n;
+  while (p && (n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+  if (p) pclose(p);
+  return out;
+}
+
+// Words of a PDF page with their top edge: (page, yMin, text).
+struct Word {
+  int page;
+  double yMin, xMin;
+  std::string text;
+};
+std::vector<Word> pdfWords(const fs::path& pdf) {
+  std::string html = run("pdftotext -bbox '" + pdf.string() + "' - 2>/dev/null");
+  std::vector<Word> out;
+  int page = 0;
+  std::regex word(R"re(<word xMin="([\d.]+)" yMin="([\d.]+)" xMax="[\d.]+" yMax="[\d.]+">([^<]*)</word>)re");
+  std::istringstream in(html);
+  std::string line;
+  std::smatch m;
+  while (std::getline(in, line)) {
+    if (line.find("<page ") != std::string::npos) ++page;
+    if (std::regex_search(line, m, word)) out.push_back({page, std::stod(m[2]), std::stod(m[1]), m[3]});
+  }
+  return out;
+}
+
+}  // namespace
+
+TEST(Ticks, NiceStepsAndTheirLabels) {
+  setDeviceLocale("en_US");
+  EXPECT_EQ(labels(charts::axisTicks(0, 10, 5)), (std::vector<std::string>{"0", "2", "4", "6", "8", "10"}));
+  EXPECT_EQ(labels(charts::axisTicks(0.13, 0.91, 4)), (std::vector<std::string>{"0.2", "0.4", "0.6", "0.8"}));
+  EXPECT_EQ(labels(charts::axisTicks(-1.5, 1.5, 6)),
+            (std::vector<std::string>{"-1.5", "-1", "-0.5", "0", "0.5", "1", "1.5"}));
+  EXPECT_DOUBLE_EQ(charts::tickStep(0, 1e6, 5), 200000);
+  EXPECT_EQ(charts::axisTicks(0, 1e6, 5).back().label, "1,000,000");
+  // A histogram whose edges span more than 2 units has no decimals on its axis.
+  EXPECT_EQ(labels(charts::axisTicks(0, 2.5, 5, charts::AxisKind::Number, true)),
+            (std::vector<std::string>{"0", "1", "2"}));
+  // Degenerate ranges give no tick.
+  EXPECT_TRUE(charts::axisTicks(3, 3, 5).empty());
+  EXPECT_TRUE(charts::axisTicks(5, 1, 5).empty());
+  EXPECT_TRUE(charts::axisTicks(0, NAN, 5).empty());
+  // Dates step by calendar-like units and are labelled as dates.
+  const double day = 86400, jan1 = 1609459200;  // 2021-01-01 UTC
+  auto dates = charts::axisTicks(jan1, jan1 + 60 * day, 5, charts::AxisKind::Date);
+  ASSERT_GE(dates.size(), 2u);
+  EXPECT_DOUBLE_EQ(dates[1].value - dates[0].value, 14 * day);
+  EXPECT_NE(dates[0].label.find("/"), std::string::npos) << dates[0].label;
+}
+
+TEST(Charts, SvgHoldsTheSeries) {
+  charts::Chart bars;
+  bars.kind = charts::ChartKind::Bars;
+  bars.title = "Bar Plot of x";
+  bars.categories = {"a", "b", "c"};
+  bars.values = {3, 6, 1.5};
+  std::string svg = charts::toSvg(bars, 300, 200);
+  ASSERT_EQ(svg.rfind("<?xml", 0), 0u);
+  // Each bar is one filled rectangle path; the tallest reaches the top of
+  // the value range (6 * 1.05 at the plot's top), the others in proportion.
+  std::regex rect(
+      R"(<path[^>]*d="M ([\d.]+) ([\d.]+) L [\d.]+ [\d.]+ L [\d.]+ ([\d.]+) L [\d.]+ [\d.]+ Z M)");
+  std::vector<double> heights;
+  for (std::sregex_iterator it(svg.begin(), svg.end(), rect), end; it != end; ++it)
+    heights.push_back(std::stod((*it)[3]) - std::stod((*it)[2]));
+  ASSERT_GE(heights.size(), 3u);
+  std::vector<double> last(heights.end() - 3, heights.end());
+  // cairo writes coordinates to a few decimals.
+  EXPECT_NEAR(last[1] / last[0], 2.0, 1e-3);
+  EXPECT_NEAR(last[2] / last[0], 0.5, 1e-3);
+  // Two documents never share element ids when inlined in one page.
+  std::string other = charts::toSvg(bars, 300, 200);
+  std::smatch a, b;
+  ASSERT_TRUE(std::regex_search(svg, a, std::regex(R"re(id="([^"]+)")re")));
+  ASSERT_TRUE(std::regex_search(other, b, std::regex(R"re(id="([^"]+)")re")));
+  EXPECT_NE(a[1], b[1]);
+  auto png = charts::toPng(bars, 120, 80);
+  ASSERT_GT(png.size(), 8u);
+  EXPECT_EQ(png[1], 'P');
+}
+
+TEST(PdfWriter, TablesContinueOnNewPagesAndHiddenElementsAreNotDrawn) {
+  char tmpl[] = "/tmp/tabulix-pdf-XXXXXX";
+  fs::path dir = mkdtemp(tmpl);
+  Element root = container({0, 0, kPageWidth, kPageHeight});
+  root.children.push_back(label("TitleWord", {40, 30, 300, 20}, 14));
+  Element hidden = container({0, 100, 200, 50}, {label("SecretWord", {0, 0, 200, 20})});
+  hidden.hidden = true;
+  root.children.push_back(hidden);
+  // A table starting low on the page: 60 rows of 20 points cannot fit.
+  std::vector<std::vector<std::string>> rows = {{"Head", "Count"}};
+  for (int i = 1; i < 60; ++i) rows.push_back({"row" + std::to_string(i), std::to_string(i)});
+  TableSpec spec;
+  spec.columnX = {0, 100};
+  spec.columnWidth = {100, 60};
+  spec.rowHeight = 20;
+  spec.fontSize = 10;
+  // Listed first, drawn last: tables come after every other element.
+  root.children.insert(root.children.begin(), table(rows, spec, 72, 600));
+  root.children.push_back(label("AfterWord", {40, 700, 200, 20}));
+  // A rotated label: drawn about its centre.
+  Element turned = label("TurnedWord", {300, 300, 100, 20});
+  turned.transform = {0, -1, 1, 0, 0, 0};
+  root.children.push_back(turned);
+  ASSERT_TRUE(pdfOfView(root, dir / "r.pdf"));
+  auto words = pdfWords(dir / "r.pdf");
+  auto find = [&](const std::string& t) {
+    for (const auto& w : words)
+      if (w.text == t) return w;
+    return Word{0, -1, -1, ""};
+  };
+  EXPECT_EQ(find("TitleWord").page, 1);
+  EXPECT_EQ(find("AfterWord").page, 1);
+  EXPECT_EQ(find("SecretWord").page, 0) << "a hidden container's children are not drawn";
+  EXPECT_EQ(find("row1").page, 1);
+  // Rows fit while their bottom stays 20 points above the page's bottom
+  // edge: 600 + 20 k + 20 <= 772 gives rows 0..7 on page 1.
+  EXPECT_EQ(find("row7").page, 1);
+  Word next = find("row8");
+  EXPECT_EQ(next.page, 2);
+  // The continued table starts 20 points below the top, at its own x: row 8
+  // sits where row 1 sat in its row (row 1's top is 600 + 20).
+  EXPECT_NEAR(next.yMin - 20, find("row1").yMin - 620, 0.5);
+  EXPECT_NEAR(next.xMin, find("row1").xMin, 0.5);
+  EXPECT_EQ(find("row59").page, 3);
+  Word turnedWord = find("TurnedWord");
+  EXPECT_EQ(turnedWord.page, 1);
+  fs::remove_all(dir);
+}
+
+TEST(ResultExport, EachRequestWritesItsOwnFiles) {
+  Element layout = container({0, 0, kPageWidth, 200}, {label("Hello", {20, 20, 200, 20})});
+  auto a = exportResult(
+      "Summary of x",
+      [](CsvWriter& w) {
+        w.writeLineOfFields({std::string("a"), std::string("1,5")});
+      },
+      layout);
+  auto b = exportResult(
+      "Summary of x", [](CsvWriter& w) { w.writeLineOfFields({std::string("b")}); }, layout);
+  EXPECT_NE(a.dir, b.dir);
+  EXPECT_EQ(a.csv.filename(), "results.csv");
+  EXPECT_EQ(a.pdf.filename(), "export.pdf");
+  std::ifstream ca(a.csv), cb(b.csv);
+  std::string la, lb;
+  std::getline(ca, la);
+  std::getline(cb, lb);
+  EXPECT_EQ(la, "a,\"1,5\"");
+  EXPECT_EQ(lb, "b");
+  EXPECT_GT(fs::file_size(a.pdf), 500u);
+  removeExport(a);
+  removeExport(b);
+  EXPECT_FALSE(fs::exists(a.dir));
+}
+
+TEST(DatasetExport, AllRowsOrTheChosenOnesCellsAsStored) {
+  char tmpl[] = "/tmp/tabulix-dsexport-XXXXXX";
+  fs::path dir = mkdtemp(tmpl);
+  {
+    Model m;
+    ASSERT_TRUE(m.openStore(dir / "survey.tbx"));
+    addColumns(m, {"id", "note, quoted", "x"});
+    auto cols = columns(m);
+    for (uint32_t r = 1; r <= 5000; ++r)
+      addRow(m, r,
+             std::vector<std::string>{std::to_string(r), r % 2 ? "a \"b\"" : "", r == 7 ? " 1.50 " : "2"},
+             cols);
+    ASSERT_TRUE(m.saveContext());
+    std::vector<std::pair<size_t, size_t>> progress;
+    exportDataset(m, dir / "all.csv", std::nullopt, [&](size_t row, size_t total) {
+      progress.push_back({row, total});
+    });
+    EXPECT_EQ(progress.size(), 50u);
+    EXPECT_EQ(progress.front(), (std::pair<size_t, size_t>{100, 5000}));
+    exportDataset(m, dir / "some.csv", std::vector<int32_t>{4999, 7, 12});
+    exportDataset(m, dir / "none.csv", std::vector<int32_t>{});
+  }
+  std::ifstream all(dir / "all.csv");
+  std::vector<std::string> lines;
+  for (std::string l; std::getline(all, l);) lines.push_back(l);
+  ASSERT_EQ(lines.size(), 5001u);
+  EXPECT_EQ(lines[0], "id,\"note, quoted\",x");
+  EXPECT_EQ(lines[7], "7,\"a \"\"b\"\"\", 1.50 ");
+  EXPECT_EQ(lines[5000], "5000,,2");
+  std::ifstream some(dir / "some.csv");
+  lines.clear();
+  for (std::string l; std::getline(some, l);) lines.push_back(l);
+  EXPECT_EQ(lines, (std::vector<std::string>{"id,\"note, quoted\",x", "4999,\"a \"\"b\"\"\",2",
+                                             "7,\"a \"\"b\"\"\", 1.50 ", "12,,2"}));
+  EXPECT_EQ(fs::file_size(dir / "none.csv"), std::string("id,\"note, quoted\",x\n").size());
+  fs::remove_all(dir);
+}
