@@ -5,6 +5,7 @@
 #include <string>
 
 #include "engine/translate.h"
+#include "engine/variable_type.h"
 #include "engine/workspace_data.h"
 
 namespace tabulix {
@@ -45,7 +46,7 @@ nlohmann::json gridWindow(Model& model, const std::vector<int32_t>& kept, size_t
     int32_t num = cols[i]->num.value_or(-1);
     indexOfNum[num] = i;
     nlohmann::json h = {
-        {"num", num}, {"name", cols[i]->name.value_or("")}, {"type", cols[i]->type.value_or(0)}};
+        {"num", num}, {"name", cols[i]->name.value_or("")}, {"type", variableTypeKey(cols[i]->type.value_or(0))}};
     if (auto it = whereOf.find(num); it != whereOf.end()) h["where"] = whereJson(*it->second);
     header.push_back(std::move(h));
   }

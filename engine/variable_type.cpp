@@ -20,4 +20,20 @@ std::string variableTypeName(VariableType type) {
   return tr("Unknown");
 }
 
+std::string variableTypeKey(int32_t code) {
+  switch (static_cast<VariableType>(code)) {
+    case VariableType::Categorical:
+      return "Categorical";
+    case VariableType::Binary:
+      return "Binary";
+    case VariableType::Numeric:
+      return "Numeric";
+    case VariableType::DateTime:
+      return "DateTime";
+    case VariableType::Unknown:
+      break;
+  }
+  return "Unknown";
+}
+
 }  // namespace tabulix

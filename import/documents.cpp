@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <memory>
@@ -67,31 +69,46 @@ DocumentList listDocuments(const fs::path& documents) {
   return list;
 }
 
+bool renameNoReplace(const fs::path& from, const fs::path& to) {
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+  if (errno != EINVAL && errno != ENOSYS) return false;
+  // File systems without the flag: a hard link fails on a taken name too.
+  if (::link(from.c_str(), to.c_str()) != 0) return false;
+  ::unlink(from.c_str());
+  return true;
+}
+
+bool workspaceNameFits(const fs::path& documents, const std::string& name) {
+  long limit = ::pathconf(documents.c_str(), _PC_NAME_MAX);
+  if (limit <= 0) limit = 255;
+  // The store's journal is the longest name the workspace gives rise to.
+  size_t longest = name.size() + std::string_view(".tbx-journal").size();
+  long pathLimit = ::pathconf(documents.c_str(), _PC_PATH_MAX);
+  if (pathLimit <= 0) pathLimit = 4096;
+  return longest <= static_cast<size_t>(limit) &&
+         documents.string().size() + 1 + longest < static_cast<size_t>(pathLimit);
+}
+
 fs::path moveFromInbox(const fs::path& file, const fs::path& documents) {
   std::error_code ec;
   fs::path folder = file.parent_path();
   if (documents.empty() || folder.filename() != "Inbox" || !fs::is_directory(folder, ec) ||
       !fs::equivalent(folder, documents / "Inbox", ec))
     return file;
-  fs::path target = documents / file.filename();
-  if (!fs::exists(target, ec)) {
-    fs::rename(file, target, ec);
-    return ec ? file : target;
-  }
   std::string stem = file.stem().string(), ext = file.extension().string();
-  for (int n = 1; n <= 99; ++n) {
-    fs::path candidate = documents / (stem + "-" + std::to_string(n) + ext);
-    if (fs::exists(candidate, ec)) continue;
-    fs::rename(file, candidate, ec);
-    return ec ? file : candidate;
+  for (int n = 0; n <= 99; ++n) {
+    fs::path candidate =
+        n == 0 ? documents / file.filename() : documents / (stem + "-" + std::to_string(n) + ext);
+    if (renameNoReplace(file, candidate)) return candidate;
+    if (errno != EEXIST) return file;
   }
   return file;
 }
 
 void removeInbox(const fs::path& documents) {
   std::error_code ec;
-  fs::path inbox = documents / "Inbox";
-  if (fs::is_directory(inbox, ec)) fs::remove_all(inbox, ec);
+  // Removing a directory fails while anything is in it, which is the point.
+  fs::remove(documents / "Inbox", ec);
 }
 
 const std::vector<std::string>& delimiterNames() {

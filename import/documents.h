@@ -25,11 +25,19 @@ DocumentList listDocuments(const std::filesystem::path& documents);
 // Moves a file out of the documents folder's own "Inbox" (renaming it
 // "name-N" when the name is taken) and returns where it now is; any other
 // file (also one in another folder named "Inbox"), or a failed move, stays
-// where it is.
+// where it is. A file that appears under the chosen name meanwhile is never
+// replaced.
 std::filesystem::path moveFromInbox(const std::filesystem::path& file,
                                     const std::filesystem::path& documents);
-// Deletes the documents folder's "Inbox" folder, if any.
+// Deletes the documents folder's "Inbox" folder once nothing is left in it:
+// files handed over and not used yet (or still arriving) stay.
 void removeInbox(const std::filesystem::path& documents);
+// Renames a file unless the new name is taken; false (errno set, EEXIST
+// when taken) otherwise. The rename is atomic.
+bool renameNoReplace(const std::filesystem::path& from, const std::filesystem::path& to);
+// True when a workspace of this name, and its journal beside it, can be
+// named in the documents folder (the file system's name length limit).
+bool workspaceNameFits(const std::filesystem::path& documents, const std::string& name);
 
 // The delimiter choices in order: "comma", "tab", "space".
 const std::vector<std::string>& delimiterNames();

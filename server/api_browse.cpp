@@ -16,6 +16,7 @@
 #include "browse/grid_window.h"
 #include "engine/number_format.h"
 #include "engine/translate.h"
+#include "engine/variable_type.h"
 #include "engine/workspace_data.h"
 #include "server/server_impl.h"
 
@@ -191,7 +192,7 @@ void ServerImpl::routeBrowse() {
       for (uint64_t op : operatorsForType(type))
         ops.push_back({{"op", op}, {"text", stringForOperatorType(static_cast<unsigned>(op))}});
       out = {{"name", c->name.value_or("")},
-             {"type", t},
+             {"type", variableTypeKey(t)},
              {"operators", ops},
              {"placeholder", placeholderForType(type)}};
       // The editor's condition, if any: its summary and the Apply rule.

@@ -97,13 +97,45 @@ void ServerImpl::routeCore() {
   });
 
   // The summaries of the cards a page shows, computed on a worker with its
-  // own Model; each card's lines arrive as one event of the job.
+  // own Model; each card's lines arrive as one event of the job. A screen
+  // has one refresh at a time: a newer one takes over the cards the older
+  // had not done yet, and an empty one just stops it.
   post("/api/variables/refresh", [this](const httplib::Request& req) {
     nlohmann::json body = bodyJson(req);
-    std::vector<int64_t> ids;
-    if (body.contains("ids") && body["ids"].is_array())
-      for (const auto& v : body["ids"])
-        if (v.is_number_integer() && ids.size() < 1000) ids.push_back(v.get<int64_t>());
+    std::string screen = bodyText(body, "screen");
+    std::deque<int64_t> ids;
+    if (body.contains("ids") && !body["ids"].is_null()) {
+      if (!body["ids"].is_array()) throw ApiError(400, {{"error", "the field \"ids\" must be a list"}});
+      for (const auto& v : body["ids"]) {
+        if (!v.is_number_integer())
+          throw ApiError(400, {{"error", "the field \"ids\" must list whole numbers"}});
+        if (ids.size() < 1000) ids.push_back(v.get<int64_t>());
+      }
+    }
+    auto work = std::make_shared<RefreshWork>();
+    {
+      std::lock_guard lock(refreshMutex_);
+      for (auto it = refreshes_.begin(); it != refreshes_.end();) {
+        if (it->second->job && it->second->job->finished())
+          it = refreshes_.erase(it);
+        else
+          ++it;
+      }
+      if (!screen.empty()) {
+        if (auto it = refreshes_.find(screen); it != refreshes_.end()) {
+          std::lock_guard old(it->second->mutex);
+          // An empty refresh only stops; a newer batch takes the rest over.
+          if (!ids.empty())
+            for (int64_t id : it->second->ids)
+              if (std::find(ids.begin(), ids.end(), id) == ids.end()) ids.push_back(id);
+          it->second->ids.clear();
+          if (it->second->job) it->second->job->cancel();
+          refreshes_.erase(it);
+        }
+      }
+    }
+    if (ids.empty() && !screen.empty()) return nlohmann::json{{"job", nullptr}};
+    work->ids = std::move(ids);
     uint64_t generation = 0;
     std::shared_ptr<Model> background;
     shared.run([&](Model& m) {
@@ -111,9 +143,15 @@ void ServerImpl::routeCore() {
       generation = shared.generation();
       background = backgroundModelOn(m);
     });
-    auto job = jobs.start("variables", [background, ids, generation](Job& job) {
-      for (int64_t id : ids) {
-        if (job.cancelled()) break;
+    auto job = jobs.start("variables", [background, work, generation](Job& job) {
+      for (;;) {
+        int64_t id;
+        {
+          std::lock_guard lock(work->mutex);
+          if (job.cancelled() || work->ids.empty()) break;
+          id = work->ids.front();
+          work->ids.pop_front();
+        }
         Column* c = background->context().existingColumn({Entity::Column, id});
         if (!c) continue;
         nlohmann::json lines = nlohmann::json::array();
@@ -122,9 +160,17 @@ void ServerImpl::routeCore() {
       }
       // Let go of the fetched cells before the job is kept for late readers.
       background->context().reset();
-      job.finish({{"generation", generation}});
+      job.finish({{"generation", generation}, {"cancelled", job.cancelled()}});
     });
     if (!job) throw ApiError(503, {{"error", "the server is stopping"}});
+    {
+      std::lock_guard lock(work->mutex);
+      work->job = job;
+    }
+    if (!screen.empty()) {
+      std::lock_guard lock(refreshMutex_);
+      refreshes_[screen] = work;
+    }
     return nlohmann::json{{"job", job->id()}};
   });
 
@@ -179,11 +225,20 @@ void ServerImpl::routeCore() {
   // Server-Sent Events: one "progress" event per event of the job (its id is
   // the event's index, so a reconnecting EventSource resumes after the last
   // one it saw), then one "end" event with the result.
+  noteRoute("GET", R"(/api/jobs/([\w-]+)/events)");
   http.Get(R"(/api/jobs/([\w-]+)/events)", [this](const httplib::Request& req, httplib::Response& res) {
     auto job = jobs.find(req.matches[1].str());
     if (!job) {
       res.status = 404;
       res.set_content(R"({"error":"no such job"})", "application/json");
+      return;
+    }
+    // Each stream holds a request thread: beyond the cap pages poll the job.
+    if (openStreams.fetch_add(1) >= maxStreams) {
+      --openStreams;
+      res.status = 503;
+      res.set_header("Retry-After", "1");
+      res.set_content(R"({"error":"too many progress streams"})", "application/json");
       return;
     }
     size_t from = 0;
@@ -199,26 +254,29 @@ void ServerImpl::routeCore() {
     res.set_header("Cache-Control", "no-store");
     res.set_header("X-Accel-Buffering", "no");
     auto next = std::make_shared<size_t>(from);
-    res.set_chunked_content_provider("text/event-stream", [this, job, next](size_t, httplib::DataSink& sink) {
-      bool done = false;
-      auto events = job->eventsFrom(*next, std::chrono::milliseconds(15000), done);
-      std::string chunk;
-      for (const auto& e : events) {
-        chunk += std::string("id: ") + std::to_string((*next)++) + "\nevent: progress\ndata: " +
-                 e.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n\n";
-      }
-      if (done) {
-        chunk += "event: end\ndata: " +
-                 job->result().dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n\n";
-      } else if (events.empty()) {
-        chunk += ": keep-alive\n\n";  // lets a dead connection show itself
-      }
-      if (!sink.write(chunk.data(), chunk.size())) return false;
-      if (done || stopping) {
-        sink.done();
-      }
-      return true;
-    });
+    res.set_chunked_content_provider(
+        "text/event-stream",
+        [this, job, next](size_t, httplib::DataSink& sink) {
+          bool done = false;
+          auto events = job->eventsFrom(*next, std::chrono::milliseconds(15000), done);
+          std::string chunk;
+          for (const auto& e : events) {
+            chunk += std::string("id: ") + std::to_string((*next)++) + "\nevent: progress\ndata: " +
+                     e.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n\n";
+          }
+          if (done) {
+            chunk += "event: end\ndata: " +
+                     job->result().dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n\n";
+          } else if (events.empty()) {
+            chunk += ": keep-alive\n\n";  // lets a dead connection show itself
+          }
+          if (!sink.write(chunk.data(), chunk.size())) return false;
+          if (done || stopping) {
+            sink.done();
+          }
+          return true;
+        },
+        [this](bool) { --openStreams; });
   });
 }
 

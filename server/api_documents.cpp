@@ -43,48 +43,103 @@ std::string plainFileName(const std::string& name) {
 }
 
 // Streams a request body into a new file in the Inbox, refusing to go past
-// `limit` bytes whatever the request declared, and returns the file.
-fs::path receiveIntoInbox(const fs::path& documents, const std::string& name, size_t limit,
+// `limit` bytes whatever the request declared, and returns the file. Each
+// upload writes its own hidden file and only a complete one takes a name,
+// atomically and never over another file.
+fs::path receiveIntoInbox(const fs::path& documents, const std::function<std::string()>& nameOf, size_t limit,
                           const std::function<bool(const std::function<bool(const char*, size_t)>&)>& read) {
   fs::path inbox = documents / kInbox;
   std::error_code ec;
   fs::create_directories(inbox, ec);
-  // A file of the same name already waiting keeps its place; the new one
-  // takes the first free "name-N".
-  fs::path target = inbox / name;
-  fs::path stem = fs::path(name).stem(), ext = fs::path(name).extension();
-  for (int n = 1; fs::exists(target, ec) && n < 1000; ++n)
-    target = inbox / (stem.string() + "-" + std::to_string(n) + ext.string());
-  fs::path partial = inbox / ("." + target.filename().string() + ".part");
+  fs::path partial = inbox / (".upload-" + randomToken().substr(0, 24) + ".part");
   std::ofstream out(partial, std::ios::binary | std::ios::trunc);
   if (!out) throw ApiError(500, {{"error", "cannot write into the documents folder"}});
   size_t total = 0;
   bool tooLarge = false;
-  bool ok = read([&](const char* data, size_t len) {
-    total += len;
-    if (total > limit) {
-      tooLarge = true;
-      return false;
-    }
-    out.write(data, static_cast<std::streamsize>(len));
-    return static_cast<bool>(out);
-  });
+  bool ok = false;
+  try {
+    ok = read([&](const char* data, size_t len) {
+      total += len;
+      if (total > limit) {
+        tooLarge = true;
+        return false;
+      }
+      out.write(data, static_cast<std::streamsize>(len));
+      return static_cast<bool>(out);
+    });
+  } catch (...) {
+    out.close();
+    fs::remove(partial, ec);
+    throw;
+  }
   out.close();
   if (!ok || tooLarge || !out) {
     fs::remove(partial, ec);
     if (tooLarge) throw ApiError(413, {{"error", "request body too large"}});
     throw ApiError(400, {{"error", "the upload did not complete"}});
   }
-  fs::rename(partial, target, ec);
-  if (ec) {
+  // A file of the same name already waiting keeps its place; the new one
+  // takes the first free "name-N".
+  std::string name;
+  try {
+    name = nameOf();
+  } catch (...) {
     fs::remove(partial, ec);
-    throw ApiError(500, {{"error", "cannot write into the documents folder"}});
+    throw;
   }
-  logLine("Open URL:\t" + target.string() + "\nWith options:\t{}\n");
-  return target;
+  fs::path stem = fs::path(name).stem(), ext = fs::path(name).extension();
+  for (int n = 0; n < 1000; ++n) {
+    fs::path target =
+        n == 0 ? inbox / name : inbox / (stem.string() + "-" + std::to_string(n) + ext.string());
+    if (renameNoReplace(partial, target)) {
+      logLine("Open URL:\t" + target.string() + "\nWith options:\t{}\n");
+      return target;
+    }
+    if (errno != EEXIST) break;
+  }
+  fs::remove(partial, ec);
+  throw ApiError(500, {{"error", "cannot write into the documents folder"}});
+}
+
+// A new hidden file beside the workspaces for a workspace being made; it
+// takes the workspace's name only once complete.
+fs::path scratchWorkspace(const fs::path& documents) {
+  return documents / (".new-" + randomToken().substr(0, 24) + ".tbx");
+}
+
+void removeWithCompanions(const fs::path& file) {
+  std::error_code ec;
+  for (const char* suffix : {"", "-journal", "-wal", "-shm"}) {
+    fs::path p = file;
+    p += suffix;
+    fs::remove(p, ec);
+  }
 }
 
 }  // namespace
+
+void ServerImpl::installWorkspace(Model& m, const fs::path& made, const fs::path& target) {
+  std::error_code ec;
+  auto open = m.currentStore();
+  bool replacingOpen = open && fs::exists(target, ec) && fs::equivalent(*open, target, ec);
+  // The open workspace is let go of only when it is the one replaced.
+  if (replacingOpen) m.closeStores();
+  // A journal left beside the old file would be played back into the new one.
+  for (const char* suffix : {"-journal", "-wal", "-shm"}) {
+    fs::path p = target;
+    p += suffix;
+    fs::remove(p, ec);
+  }
+  fs::rename(made, target, ec);
+  if (ec) {
+    logLine("Cannot move the new workspace into place: " + ec.message());
+    if (replacingOpen) m.openStore(target);
+    throw ApiError(500, {{"error", "cannot write into the documents folder"}});
+  }
+  m.openStore(target);
+  removeInbox(documents);
+  shared.bumpGeneration();
+}
 
 void ServerImpl::routeDocuments() {
   get("/api/documents", [this](const httplib::Request&) {
@@ -98,7 +153,8 @@ void ServerImpl::routeDocuments() {
         workspaces.push_back(
             {{"name", w}, {"open", open && fs::equivalent(*open, p, ec)}, {"importing", isClaimed(p)}});
       }
-      for (const auto& d : list.dataFiles) dataFiles.push_back({{"name", d}, {"extension", extensionOf(d)}});
+      for (const auto& d : list.dataFiles)
+        dataFiles.push_back({{"name", d}, {"extension", extensionOf(d)}});
       return nlohmann::json{{"workspaces", workspaces},
                             {"dataFiles", dataFiles},
                             {"status", statusJson(m)},
@@ -107,10 +163,10 @@ void ServerImpl::routeDocuments() {
   });
 
   // Opening a workspace: out of the Inbox, into the shared Model, and the
-  // Inbox removed; pages then reset their other tabs and show Browse.
+  // Inbox removed once empty; pages then reset their other tabs and show Browse.
   post("/api/workspaces/open", [this](const httplib::Request& req) {
     nlohmann::json body = bodyJson(req);
-    fs::path file = documentPath(body.value("name", std::string()));
+    fs::path file = documentPath(bodyText(body, "name"));
     std::error_code ec;
     if (fileKindOf(file) != FileKind::Workspace || !fs::is_regular_file(file, ec))
       throw ApiError(404, {{"error", "no such workspace"}});
@@ -147,8 +203,8 @@ void ServerImpl::routeDocuments() {
     if (!workbook) {
       // The first lines, and the delimiter and decimal separator that fit
       // them, pre-selected on the sheet (the user may still change them).
-      DelimitedSniff sniff =
-          sniffDelimitedFile(file, delimiterForIndex(defaultDelimiterIndex(file)), defaultDecimalSeparator());
+      DelimitedSniff sniff = sniffDelimitedFile(file, delimiterForIndex(defaultDelimiterIndex(file)),
+                                                defaultDecimalSeparator());
       out["preview"] = sniff.lines;
       out["encoding"] = sniff.encoding;
       out["delimiterChar"] = toUtf8(std::u16string_view(&sniff.delimiter, 1));
@@ -158,77 +214,99 @@ void ServerImpl::routeDocuments() {
   });
 
   // The new-workspace screen's "Create": an empty workspace, the example, or
-  // an import that runs as a job.
+  // an import that runs as a job. Each is made under a hidden name and
+  // replaces the target only when complete; the open workspace stays open
+  // and readable until then.
   post("/api/workspaces/create", [this](const httplib::Request& req) {
     nlohmann::json body = bodyJson(req);
-    std::string mode = body.value("mode", std::string());
-    std::string name = body.value("name", std::string());
-    if (name.empty() || name.find('/') != std::string::npos || name.front() == '.')
+    std::string mode = bodyText(body, "mode");
+    std::string name = bodyText(body, "name");
+    bool replace = bodyFlag(body, "replace", false);
+    if (mode != "blank" && mode != "example" && mode != "import")
+      throw ApiError(400, {{"error", "unknown mode"}});
+    if (name.empty() || name.find('/') != std::string::npos || name.front() == '.' ||
+        name.find('\0') != std::string::npos)
       throw ApiError(400, {{"error", "invalid workspace name"}});
+    if (!workspaceNameFits(documents, name))
+      throw ApiError(400, {{"error", "the workspace name is too long"}});
     fs::path target = workspaceTarget(documents, name);
     if (!confinedPath(documents, relativeName(target, documents)))
       throw ApiError(400, {{"error", "invalid workspace name"}});
     std::error_code ec;
     if (isClaimed(target)) throw ApiError(409, {{"error", "the workspace is being imported"}});
-    if (fs::exists(target, ec) && !body.value("replace", false))
+    if (fs::exists(target, ec) && !replace)
       throw alertError(
           409, "exists",
           {tr("Confirm Replace"), tr("Really replace existing workspace?"), {tr("Cancel"), tr("Replace")}});
 
     if (mode == "blank" || mode == "example") {
+      if (!claimFile(target)) throw ApiError(409, {{"error", "the workspace is being imported"}});
+      struct Release {
+        ServerImpl* self;
+        fs::path file;
+        ~Release() { self->releaseFile(file); }
+      } release{this, target};
+      fs::path scratch = scratchWorkspace(documents);
+      bool ok = mode == "blank" ? createEmptyWorkspace(scratch) : copyExample(scratch);
+      if (!ok) {
+        removeWithCompanions(scratch);
+        throw ApiError(
+            500, {{"error", mode == "blank" ? "cannot create the workspace" : "cannot copy the example"}});
+      }
       return shared.run([&](Model& m) {
-        // Replacing the open workspace: let go of it first.
-        m.closeStores();
-        bool ok = mode == "blank" ? createEmptyWorkspace(target) : copyExample(target);
-        if (!ok)
-          throw ApiError(
-              500, {{"error", mode == "blank" ? "cannot create the workspace" : "cannot copy the example"}});
-        m.openStore(target);
-        shared.bumpGeneration();
+        installWorkspace(m, scratch, target);
         shared.initialEdit = mode == "blank";
         return nlohmann::json{{"status", statusJson(m)}};
       });
     }
-    if (mode != "import") throw ApiError(400, {{"error", "unknown mode"}});
 
     ImportOptions options;
-    options.dataFile = documentPath(body.value("file", std::string()));
+    options.dataFile = documentPath(bodyText(body, "file"));
     if (!fs::is_regular_file(options.dataFile, ec)) throw ApiError(404, {{"error", "no such file"}});
-    options.target = target;
-    options.hasHeader = body.value("hasHeader", true);
-    options.sheet = body.value("sheet", 0);
-    options.delimiter = delimiterForIndex(body.value("delimiter", 0));
+    options.target = scratchWorkspace(documents);
+    options.hasHeader = bodyFlag(body, "hasHeader", true);
+    int64_t sheet = bodyInt(body, "sheet", 0);
+    if (sheet < 0 || sheet > 100000) throw ApiError(400, {{"error", "no such sheet"}});
+    options.sheet = static_cast<int>(sheet);
+    int64_t delimiter = bodyInt(body, "delimiter", 0);
+    options.delimiter = delimiterForIndex(delimiter < 0 || delimiter > 2 ? 1 : static_cast<int>(delimiter));
     // Any other single character: semicolon, pipe, ...
-    if (std::string c = body.value("delimiterChar", std::string()); !c.empty()) {
+    if (std::string c = bodyText(body, "delimiterChar", std::string()); !c.empty()) {
       std::u16string u = toUtf16(c);
       if (u.size() != 1 || u[0] == 0 || u[0] == u'"' || isNewlineCharacter(u[0]) || u[0] == 0xFFFD)
         throw ApiError(400,
                        {{"error", "the delimiter must be one character other than a quote or line break"}});
       options.delimiter = u[0];
     }
-    std::string decimal = body.value("decimalSeparator", defaultDecimalSeparator());
+    std::string decimal = bodyText(body, "decimalSeparator", defaultDecimalSeparator());
     options.decimalSeparator = decimal == "," ? "," : ".";
-    // A workbook without its reader, or a target that must not be replaced,
-    // is refused here, before the open workspace is let go.
-    if (auto refusal = whyImportCannotStart(options))
+    // A workbook without its reader, or a workspace that must not be
+    // replaced, is refused before anything is touched.
+    ImportOptions asked = options;
+    asked.target = target;
+    if (auto refusal = whyImportCannotStart(asked))
       throw alertError(422, "refused", {tr("Error While Importing"), *refusal, {tr("OK")}});
     if (!claimFile(target)) throw ApiError(409, {{"error", "the workspace is being imported"}});
-    // The shared Model lets go of its store before the import writes the
-    // new file (which may be the one it had open).
-    shared.run([](Model& m) { m.closeStores(); });
     fs::path docs = documents;
-    auto job = jobs.start("import", [this, options, docs](Job& job) {
+    auto job = jobs.start("import", [this, options, docs, target](Job& job) {
       struct Release {
         ServerImpl* self;
         fs::path file;
-        ~Release() { self->releaseFile(file); }
-      } release{this, options.target};
+        fs::path scratch;
+        ~Release() {
+          // Whatever happened, no hidden half-made workspace is left behind.
+          removeWithCompanions(scratch);
+          self->releaseFile(file);
+        }
+      } release{this, target, options.target};
       AlertScope scope;
-      ImportOutcome outcome = importDataFile(options, docs, [&job](const std::string& status) {
+      auto observer = this->options.importObserver;
+      ImportOutcome outcome = importDataFile(options, docs, [&job, &observer](const std::string& status) {
+        if (observer) observer(status);
         job.post({{"status", status}});
       });
       if (!outcome.error.empty()) {
-        // Refused or not saved: the shared Model opens nothing new.
+        // Refused or not saved: nothing new is opened.
         job.finish({{"code", outcome.code}, {"error", outcome.error}});
         return;
       }
@@ -236,14 +314,13 @@ void ServerImpl::routeDocuments() {
                                {"status", outcome.status},
                                {"variables", outcome.variables},
                                {"observations", outcome.observations},
-                               {"workspace", outcome.workspace.filename().string()}};
+                               {"workspace", target.filename().string()}};
       if (!outcome.alertTitle.empty())
         result["alert"] = toJson(Alert{outcome.alertTitle, outcome.alertMessage, {tr("OK")}});
-      // The end of the import: the shared Model opens the new workspace.
+      // The end of the import: the new workspace takes its name and the
+      // shared Model opens it.
       shared.run([&](Model& m) {
-        m.openStore(outcome.workspace);
-        removeInbox(docs);
-        shared.bumpGeneration();
+        installWorkspace(m, outcome.workspace, target);
         shared.initialEdit = false;
         result["statusBlock"] = statusJson(m);
       });
@@ -276,20 +353,21 @@ void ServerImpl::routeDocuments() {
   });
 
   // A file handed over from the page ("Open In…"): it lands in the Inbox.
+  noteRoute("POST", "/api/upload");
   http.Post("/api/upload", [this](const httplib::Request& req, httplib::Response& res,
                                   const httplib::ContentReader& reader) {
     AlertScope scope;
     try {
       std::string name = plainFileName(req.get_param_value("name"));
-      fs::path file = receiveIntoInbox(documents, name, options.maxBodyBytes, [&](const auto& sink) {
-        return reader([&](const char* d, size_t n) { return sink(d, n); });
-      });
+      fs::path file = receiveIntoInbox(
+          documents, [&] { return name; }, options.maxBodyBytes,
+          [&](const auto& sink) { return reader([&](const char* d, size_t n) { return sink(d, n); }); });
       nlohmann::json body = {{"file", relativeName(file, documents)},
                              {"kind", fileKindOf(file) == FileKind::Workspace ? "workspace" : "text"}};
+      res.set_header("Cache-Control", "no-store");
       res.set_content(body.dump(), "application/json");
-    } catch (const ApiError& e) {
-      res.status = e.status();
-      res.set_content(e.body().dump(), "application/json");
+    } catch (...) {
+      answerError(req, res, std::current_exception(), scope);
     }
   });
 
@@ -300,33 +378,31 @@ void ServerImpl::routeDocuments() {
     try {
       if (!req.is_multipart_form_data()) throw ApiError(400, {{"error", "expected a form upload"}});
       std::string fileName;
-      std::vector<std::string> bodies;
-      std::string current;
       bool inFile = false;
       size_t total = 0;
-      // Only the first file part is kept; it is buffered up to the body
-      // limit, then written to the Inbox.
-      bool ok = reader(
-          [&](const httplib::MultipartFormData& part) {
-            inFile = fileName.empty() && !part.filename.empty();
-            if (inFile) fileName = part.filename;
-            return true;
-          },
-          [&](const char* d, size_t n) {
-            total += n;
-            if (total > options.maxBodyBytes) return false;
-            if (inFile) current.append(d, n);
-            return true;
+      // Only the first file part is kept, streamed into the Inbox like an
+      // upload; its name is known once its part has begun.
+      fs::path file = receiveIntoInbox(
+          documents, [&] { return plainFileName(fileName); }, options.maxBodyBytes,
+          [&](const auto& sink) {
+            bool ok = reader(
+                [&](const httplib::MultipartFormData& part) {
+                  inFile = fileName.empty() && !part.filename.empty();
+                  if (inFile) fileName = part.filename;
+                  return true;
+                },
+                [&](const char* d, size_t n) {
+                  total += n;
+                  if (total > options.maxBodyBytes) return false;
+                  return !inFile || sink(d, n);
+                });
+            if (ok && fileName.empty()) throw ApiError(400, {{"error", "no file was shared"}});
+            return ok;
           });
-      if (!ok || fileName.empty()) throw ApiError(400, {{"error", "no file was shared"}});
-      std::string name = plainFileName(fileName);
-      fs::path file = receiveIntoInbox(documents, name, options.maxBodyBytes, [&](const auto& sink) {
-        return sink(current.data(), current.size());
-      });
       res.set_redirect("/?open=" + httplib::detail::encode_query_param(relativeName(file, documents)), 303);
-    } catch (const ApiError& e) {
-      res.status = e.status();
-      res.set_content(e.body().dump(), "application/json");
+    } catch (...) {
+      AlertScope scope;
+      answerError(req, res, std::current_exception(), scope);
     }
   });
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <unordered_map>
 
+#include "engine/variable_type.h"
 #include "engine/workspace_data.h"
 
 namespace tabulix::server {
@@ -17,7 +18,7 @@ nlohmann::json browseGrid(Model& model, size_t cellLimit, const std::vector<int3
     indexOfNum[cols[i]->num.value_or(-1)] = i;
     header.push_back({{"num", cols[i]->num.value_or(-1)},
                       {"name", cols[i]->name.value_or("")},
-                      {"type", cols[i]->type.value_or(0)}});
+                      {"type", variableTypeKey(cols[i]->type.value_or(0))}});
   }
   out["columns"] = std::move(header);
   out["columnCount"] = cols.size();

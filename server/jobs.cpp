@@ -1,5 +1,7 @@
 #include "server/jobs.h"
 
+#include <algorithm>
+
 #include "engine/log.h"
 #include "server/security.h"
 
@@ -52,29 +54,65 @@ std::chrono::steady_clock::time_point Job::finishedAt() const {
   return finishedAt_;
 }
 
+JobRegistry::JobRegistry(size_t workers) : workerCount_(std::max<size_t>(workers, 2)) {
+  for (size_t i = 0; i < workerCount_; ++i) workers_.emplace_back([this] { workerLoop(); });
+}
+
 JobRegistry::~JobRegistry() { shutdown(); }
 
+size_t JobRegistry::limitFor(const std::string& kind) const {
+  // One worker is always left for the short jobs.
+  return kind == "import" ? workerCount_ - 1 : workerCount_;
+}
+
 std::shared_ptr<Job> JobRegistry::start(const std::string& kind, std::function<void(Job&)> work) {
-  std::lock_guard lock(mutex_);
-  if (stopping_) return nullptr;
-  prune();
-  // Ids are unguessable so that one page cannot read another's job by counting.
-  std::string id = std::to_string(next_++) + "-" + randomToken().substr(0, 16);
-  auto job = std::make_shared<Job>(id, kind);
-  jobs_[id] = job;
-  auto done = std::make_shared<std::atomic<bool>>(false);
-  std::thread thread([job, done, work = std::move(work)] {
-    try {
-      work(*job);
-    } catch (const std::exception& e) {
-      logLine(std::string("Job ") + job->kind() + " failed: " + e.what());
-      job->finish({{"error", e.what()}});
-    }
-    job->finish(nullptr);
-    *done = true;
-  });
-  workers_.push_back({std::move(thread), done});
+  std::shared_ptr<Job> job;
+  {
+    std::lock_guard lock(mutex_);
+    if (stopping_) return nullptr;
+    prune();
+    // Ids are unguessable so that one page cannot read another's job by counting.
+    std::string id = std::to_string(next_++) + "-" + randomToken().substr(0, 16);
+    job = std::make_shared<Job>(id, kind);
+    jobs_[id] = job;
+    queue_.push_back({job, std::move(work)});
+  }
+  wake_.notify_all();
   return job;
+}
+
+void JobRegistry::workerLoop() {
+  for (;;) {
+    Queued next;
+    {
+      std::unique_lock lock(mutex_);
+      auto pick = [&] {
+        for (auto it = queue_.begin(); it != queue_.end(); ++it)
+          if (runningByKind_[it->job->kind()] < limitFor(it->job->kind())) return it;
+        return queue_.end();
+      };
+      wake_.wait(lock, [&] { return stopping_ || pick() != queue_.end(); });
+      // Once stopping, queued work is not started (shutdown ends it).
+      if (stopping_) return;
+      auto it = pick();
+      next = std::move(*it);
+      queue_.erase(it);
+      ++runningByKind_[next.job->kind()];
+    }
+    Job& job = *next.job;
+    try {
+      next.work(job);
+    } catch (const std::exception& e) {
+      logLine(std::string("Job ") + job.kind() + " failed: " + e.what());
+      job.finish({{"error", e.what()}});
+    }
+    job.finish(nullptr);
+    {
+      std::lock_guard lock(mutex_);
+      --runningByKind_[job.kind()];
+    }
+    wake_.notify_all();
+  }
 }
 
 std::shared_ptr<Job> JobRegistry::find(const std::string& id) {
@@ -101,28 +139,23 @@ void JobRegistry::prune() {
     else
       ++it;
   }
-  // Threads whose work has returned are joined as new ones start; such a
-  // join waits for nothing but the thread's exit.
-  for (auto it = workers_.begin(); it != workers_.end();) {
-    if (*it->done) {
-      it->thread.join();
-      it = workers_.erase(it);
-    } else {
-      ++it;
-    }
-  }
 }
 
 void JobRegistry::shutdown() {
-  std::vector<Worker> workers;
+  std::vector<std::thread> workers;
   {
     std::lock_guard lock(mutex_);
     stopping_ = true;
     for (auto& [id, job] : jobs_) job->cancel();
     workers.swap(workers_);
   }
+  wake_.notify_all();
   for (auto& w : workers)
-    if (w.thread.joinable()) w.thread.join();
+    if (w.joinable()) w.join();
+  // Work that never started ends as cancelled, so that its readers stop waiting.
+  std::lock_guard lock(mutex_);
+  for (auto& q : queue_) q.job->finish({{"error", "cancelled"}});
+  queue_.clear();
 }
 
 }  // namespace tabulix::server

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -57,36 +58,44 @@ class Job {
   std::atomic<bool> cancelled_{false};
 };
 
-// Starts jobs on their own threads and keeps them findable by id for a while
-// after they end. Destroying the registry cancels and joins every worker.
+// Runs jobs on a small fixed set of worker threads, in the order they were
+// started, and keeps them findable by id for a while after they end. Imports
+// never take every worker, so summaries are computed while one runs.
+// Destroying the registry cancels every job and joins the workers.
 class JobRegistry {
  public:
-  JobRegistry() = default;
+  explicit JobRegistry(size_t workers = 4);
   ~JobRegistry();
   JobRegistry(const JobRegistry&) = delete;
   JobRegistry& operator=(const JobRegistry&) = delete;
 
-  // Creates a job and runs `work` on a new thread. An exception escaping the
+  // Creates a job and queues `work` for a worker. An exception escaping the
   // work finishes the job with {"error": message}; a job the work left
-  // unfinished is finished with a null result.
+  // unfinished is finished with a null result. Null once shut down.
   std::shared_ptr<Job> start(const std::string& kind, std::function<void(Job&)> work);
   // The job with this id, or nullptr when unknown or pruned.
   std::shared_ptr<Job> find(const std::string& id);
   // Cancels every job and waits for every worker to end.
   void shutdown();
-  // Number of jobs still running.
+  // Number of jobs not yet finished (queued or running).
   size_t running();
 
  private:
+  struct Queued {
+    std::shared_ptr<Job> job;
+    std::function<void(Job&)> work;
+  };
   void prune();
+  void workerLoop();
+  size_t limitFor(const std::string& kind) const;
 
   std::mutex mutex_;
+  std::condition_variable wake_;
   std::map<std::string, std::shared_ptr<Job>> jobs_;
-  struct Worker {
-    std::thread thread;
-    std::shared_ptr<std::atomic<bool>> done;
-  };
-  std::vector<Worker> workers_;
+  std::deque<Queued> queue_;
+  std::map<std::string, size_t> runningByKind_;
+  std::vector<std::thread> workers_;
+  size_t workerCount_;
   uint64_t next_ = 1;
   bool stopping_ = false;
 };

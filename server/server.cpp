@@ -12,6 +12,7 @@
 #include <sstream>
 
 #include "engine/log.h"
+#include "engine/store.h"
 #include "engine/translate.h"
 #include "engine/workspace_data.h"
 #include "server/server_impl.h"
@@ -88,6 +89,19 @@ bool readWholeFile(const fs::path& p, std::string& out) {
 
 }  // namespace
 
+namespace {
+
+// The connection bounds, with uploads (which hold a request thread while
+// they stream) kept to a quarter of the threads.
+ConnectionLimits limitsFor(const ServerOptions& o) {
+  ConnectionLimits l = o.limits;
+  l.largeBodies =
+      std::max<size_t>(1, std::min(l.largeBodies, static_cast<size_t>(std::max(o.threads, 2)) / 4));
+  return l;
+}
+
+}  // namespace
+
 ApiError alertError(int status, const std::string& code, const Alert& alert) {
   return ApiError(status, {{"error", code}, {"alert", toJson(alert)}});
 }
@@ -109,7 +123,10 @@ std::optional<fs::path> findWebRoot(const fs::path& program) {
 }
 
 ServerImpl::ServerImpl(Model& sharedModel, ServerOptions opts)
-    : options(std::move(opts)), shared(sharedModel) {
+    : options(std::move(opts)),
+      shared(sharedModel),
+      http(limitsFor(options), static_cast<size_t>(std::max(2, options.threads))),
+      jobs(static_cast<size_t>(std::max(1, options.jobWorkers))) {
   std::error_code ec;
   fs::create_directories(options.documents, ec);
   documents = fs::canonical(options.documents, ec);
@@ -123,14 +140,14 @@ ServerImpl::ServerImpl(Model& sharedModel, ServerOptions opts)
   if (options.preferences) shared.run([&](Model& m) { m.setPreferences(options.preferences); });
   installAlertHandler();
 
-  // Progress streams hold a request thread for as long as a job runs, so the
-  // pool is larger than the number of cores.
-  int threads = options.threads;
-  http.new_task_queue = [threads] { return new httplib::ThreadPool(static_cast<size_t>(threads)); };
+  // Progress streams hold a request thread for as long as a job runs; they
+  // may take a quarter of the threads, so that pages are always answered.
+  maxStreams = std::max(1, options.threads / 4);
   http.set_payload_max_length(options.maxBodyBytes);
-  http.set_keep_alive_timeout(30);
-  http.set_read_timeout(60);
-  http.set_write_timeout(60);
+  // What the answers tell clients about reuse; the front enforces the idle limit.
+  http.set_keep_alive_max_count(1000);
+  http.set_keep_alive_timeout(
+      std::max<time_t>(1, std::chrono::duration_cast<std::chrono::seconds>(options.limits.idleTimeout).count()));
   http.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
     return admit(req, res) ? httplib::Server::HandlerResponse::Unhandled
                            : httplib::Server::HandlerResponse::Handled;
@@ -144,23 +161,17 @@ ServerImpl::ServerImpl(Model& sharedModel, ServerOptions opts)
                    "script-src 'self'; connect-src 'self'; frame-ancestors 'none'; base-uri 'none'; "
                    "form-action 'self'; manifest-src 'self'");
   });
+  // Handlers registered directly with the HTTP layer end up here too.
   http.set_exception_handler([](const httplib::Request& req, httplib::Response& res, std::exception_ptr ep) {
-    std::string what = "unexpected failure";
-    try {
-      if (ep) std::rethrow_exception(ep);
-    } catch (const std::exception& e) {
-      what = e.what();
-    } catch (...) {
-    }
-    logLine("Request " + req.method + " " + req.path + " failed: " + what);
-    sendJson(res, {{"error", what}}, 500);
+    AlertScope scope;
+    answerError(req, res, ep, scope);
   });
   routeCore();
   routeDocuments();
   routeBrowse();
   routeAnalyze();
   routeDerive();
-  http.Get(".*", [this](const httplib::Request& req, httplib::Response& res) { serveStatic(req, res); });
+  routeFallbacks();
 }
 
 ServerImpl::~ServerImpl() { stop(); }
@@ -236,10 +247,6 @@ bool ServerImpl::admit(const httplib::Request& req, httplib::Response& res) {
 }
 
 void ServerImpl::serveStatic(const httplib::Request& req, httplib::Response& res) {
-  if (startsWith(req.path, "/api/")) {
-    sendJson(res, {{"error", "not found"}}, 404);
-    return;
-  }
   if (!webRoot) {
     plainPage(res, 503, "Tabulix",
               "The web interface has not been built. Run scripts/web, then start the server again.");
@@ -267,46 +274,90 @@ void ServerImpl::serveStatic(const httplib::Request& req, httplib::Response& res
   res.set_content(std::move(body), contentType(*file));
 }
 
+void ServerImpl::answerError(const httplib::Request& req, httplib::Response& res, std::exception_ptr error,
+                             AlertScope& scope) {
+  try {
+    std::rethrow_exception(error);
+  } catch (const ApiError& e) {
+    sendJson(res, errorBody(e, scope), e.status());
+  } catch (const StoreError& e) {
+    // A store failure is reported like every other: logged, and the
+    // "Error!" alert for the page; the server goes on.
+    logLine("Unresolved error " + std::string(e.what()) + ", " + e.details());
+    showCoreDataError();
+    sendJson(res, errorBody(ApiError(500, {{"error", e.what()}}), scope), 500);
+  } catch (const nlohmann::json::exception& e) {
+    // A body whose fields have other types than expected, caught where no
+    // field helper named the field.
+    logLine("Request " + req.method + " " + req.path + " refused: " + e.what());
+    sendJson(res,
+             errorBody(ApiError(400, {{"error", "the request body has a field of the wrong type"}}), scope),
+             400);
+  } catch (const std::exception& e) {
+    logLine("Request " + req.method + " " + req.path + " failed: " + e.what());
+    sendJson(res, errorBody(ApiError(500, {{"error", e.what()}}), scope), 500);
+  } catch (...) {
+    logLine("Request " + req.method + " " + req.path + " failed");
+    sendJson(res, errorBody(ApiError(500, {{"error", "unexpected failure"}}), scope), 500);
+  }
+}
+
+void ServerImpl::route(const std::string& method, const std::string& pattern, JsonHandler handler) {
+  noteRoute(method, pattern);
+  auto wrapped = [handler = std::move(handler)](const httplib::Request& req, httplib::Response& res) {
+    AlertScope scope;
+    try {
+      nlohmann::json body = handler(req);
+      for (auto& a : scope.take()) body["alerts"].push_back(toJson(a));
+      sendJson(res, body);
+    } catch (...) {
+      answerError(req, res, std::current_exception(), scope);
+    }
+  };
+  if (method == "GET")
+    http.Get(pattern, wrapped);
+  else if (method == "POST")
+    http.Post(pattern, wrapped);
+  else
+    http.Delete(pattern, wrapped);
+}
+
+void ServerImpl::noteRoute(const std::string& method, const std::string& pattern) {
+  routes_.emplace_back(method, std::regex(pattern));
+}
+
 void ServerImpl::get(const std::string& pattern, JsonHandler handler) {
-  http.Get(pattern, [handler](const httplib::Request& req, httplib::Response& res) {
-    AlertScope scope;
-    try {
-      nlohmann::json body = handler(req);
-      auto alerts = scope.take();
-      if (!alerts.empty()) {
-        for (auto& a : alerts) body["alerts"].push_back(toJson(a));
-      }
-      sendJson(res, body);
-    } catch (const ApiError& e) {
-      sendJson(res, errorBody(e, scope), e.status());
-    }
-  });
+  route("GET", pattern, std::move(handler));
 }
-
 void ServerImpl::post(const std::string& pattern, JsonHandler handler) {
-  http.Post(pattern, [handler](const httplib::Request& req, httplib::Response& res) {
-    AlertScope scope;
-    try {
-      nlohmann::json body = handler(req);
-      for (auto& a : scope.take()) body["alerts"].push_back(toJson(a));
-      sendJson(res, body);
-    } catch (const ApiError& e) {
-      sendJson(res, errorBody(e, scope), e.status());
-    }
-  });
+  route("POST", pattern, std::move(handler));
+}
+void ServerImpl::del(const std::string& pattern, JsonHandler handler) {
+  route("DELETE", pattern, std::move(handler));
 }
 
-void ServerImpl::del(const std::string& pattern, JsonHandler handler) {
-  http.Delete(pattern, [handler](const httplib::Request& req, httplib::Response& res) {
-    AlertScope scope;
-    try {
-      nlohmann::json body = handler(req);
-      for (auto& a : scope.take()) body["alerts"].push_back(toJson(a));
-      sendJson(res, body);
-    } catch (const ApiError& e) {
-      sendJson(res, errorBody(e, scope), e.status());
+void ServerImpl::routeFallbacks() {
+  // An API path asked with a method it does not take: 405 with the methods
+  // it does take; an unknown API path: 404.
+  auto fallback = [this](const httplib::Request& req, httplib::Response& res) {
+    std::string allow;
+    for (const auto& [method, pattern] : routes_)
+      if (std::regex_match(req.path, pattern) && allow.find(method) == std::string::npos)
+        allow += (allow.empty() ? "" : ", ") + method;
+    if (allow.empty()) {
+      sendJson(res, {{"error", "not found"}, {"message", tr("not found")}}, 404);
+      return;
     }
-  });
+    res.set_header("Allow", allow);
+    sendJson(res, {{"error", "method not allowed"}, {"message", tr("method not allowed")}}, 405);
+  };
+  http.Post("/api/.*", fallback);
+  http.Put("/api/.*", fallback);
+  http.Patch("/api/.*", fallback);
+  http.Delete("/api/.*", fallback);
+  http.Options("/api/.*", fallback);
+  http.Get("/api/.*", fallback);
+  http.Get(".*", [this](const httplib::Request& req, httplib::Response& res) { serveStatic(req, res); });
 }
 
 nlohmann::json ServerImpl::bodyJson(const httplib::Request& req) {
@@ -315,6 +366,35 @@ nlohmann::json ServerImpl::bodyJson(const httplib::Request& req) {
   if (j.is_discarded() || !j.is_object())
     throw ApiError(400, {{"error", "the request body is not a JSON object"}});
   return j;
+}
+
+namespace {
+
+ApiError wrongType(const char* key, const char* expected) {
+  return ApiError(400, {{"error", std::string("the field \"") + key + "\" must be " + expected}});
+}
+
+}  // namespace
+
+std::string ServerImpl::bodyText(const nlohmann::json& body, const char* key, std::string fallback) {
+  auto it = body.find(key);
+  if (it == body.end() || it->is_null()) return fallback;
+  if (!it->is_string()) throw wrongType(key, "a text");
+  return it->get<std::string>();
+}
+
+bool ServerImpl::bodyFlag(const nlohmann::json& body, const char* key, bool fallback) {
+  auto it = body.find(key);
+  if (it == body.end() || it->is_null()) return fallback;
+  if (!it->is_boolean()) throw wrongType(key, "true or false");
+  return it->get<bool>();
+}
+
+int64_t ServerImpl::bodyInt(const nlohmann::json& body, const char* key, int64_t fallback) {
+  auto it = body.find(key);
+  if (it == body.end() || it->is_null()) return fallback;
+  if (!it->is_number_integer()) throw wrongType(key, "a whole number");
+  return it->get<int64_t>();
 }
 
 fs::path ServerImpl::documentPath(const std::string& name) const {
@@ -355,6 +435,7 @@ bool ServerImpl::bind() {
     if (!http.bind_to_port(options.host, options.port)) return false;
     boundPort = options.port;
   }
+  http.widenBacklog();
   hostCheck.emplace(options.host, boundPort);
   return true;
 }

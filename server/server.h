@@ -3,11 +3,13 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 
 #include "engine/model.h"
+#include "server/connection_limits.h"
 
 namespace tabulix {
 class Preferences;
@@ -26,7 +28,14 @@ struct ServerOptions {
   std::optional<std::string> token;
   Preferences* preferences = nullptr;          // help counters; default: the user's
   size_t maxBodyBytes = 100u * 1024u * 1024u;  // largest request body accepted
-  int threads = 32;                            // request threads (progress streams hold one each)
+  // Request threads. Progress streams hold one each and are capped at a
+  // quarter of them, uploads likewise, so that the rest stay free for pages.
+  int threads = 32;
+  ConnectionLimits limits;  // time and size bounds of every connection
+  int jobWorkers = 4;       // threads for imports and variable summaries
+  // Called on the import's thread with each status it reports, before the
+  // page sees it (tests hold an import at a known point with it).
+  std::function<void(const std::string& status)> importObserver;
 };
 
 class ServerImpl;

@@ -2,18 +2,22 @@
 // handler sees and the helpers that make JSON handlers.
 #pragma once
 
-#include <httplib.h>
-
 #include <atomic>
+#include <deque>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <regex>
 #include <set>
 #include <stdexcept>
 #include <string>
+#include <utility>
+#include <vector>
 
+#include "server/http_front.h"
 #include "server/jobs.h"
 #include "server/security.h"
 #include "server/server.h"
@@ -39,6 +43,14 @@ class ApiError : public std::runtime_error {
 // An ApiError with an alert for the page to show.
 ApiError alertError(int status, const std::string& code, const Alert& alert);
 
+// The cards still to be summarised by one screen's refresh job. A newer
+// refresh of the same screen takes over what is left and cancels the job.
+struct RefreshWork {
+  std::mutex mutex;
+  std::deque<int64_t> ids;
+  std::shared_ptr<Job> job;
+};
+
 class ServerImpl {
  public:
   ServerImpl(Model& shared, ServerOptions options);
@@ -49,15 +61,29 @@ class ServerImpl {
   void stop();
   std::string url() const;
 
-  // Registers a JSON handler: runs it inside an alert scope, turns ApiError
-  // and any other exception into an error response, adds raised alerts.
+  // Registers a JSON handler: runs it inside an alert scope and adds the
+  // alerts raised meanwhile; failures become answers through answerError.
   using JsonHandler = std::function<nlohmann::json(const httplib::Request&)>;
   void get(const std::string& pattern, JsonHandler handler);
   void post(const std::string& pattern, JsonHandler handler);
   void del(const std::string& pattern, JsonHandler handler);
+  // Notes an API route registered directly with the HTTP layer, so that
+  // other methods on its path are answered 405.
+  void noteRoute(const std::string& method, const std::string& pattern);
+  // The one place where a failure of a request becomes its answer: an
+  // ApiError as it says; a store failure as 500 with the "Error!" alert;
+  // a malformed request body field as 400; anything else as 500. The
+  // alerts of `scope` go with it.
+  static void answerError(const httplib::Request& req, httplib::Response& res, std::exception_ptr error,
+                          AlertScope& scope);
 
   // The request body as a JSON object ({} when empty); 400 when malformed.
   static nlohmann::json bodyJson(const httplib::Request& req);
+  // A field of a request body, or `fallback` when absent or null; 400
+  // naming the field when it has another type.
+  static std::string bodyText(const nlohmann::json& body, const char* key, std::string fallback = "");
+  static bool bodyFlag(const nlohmann::json& body, const char* key, bool fallback);
+  static int64_t bodyInt(const nlohmann::json& body, const char* key, int64_t fallback);
   // The file a client's name stands for in the documents folder; 400 when
   // the name would leave the folder.
   std::filesystem::path documentPath(const std::string& name) const;
@@ -70,17 +96,22 @@ class ServerImpl {
   void releaseFile(const std::filesystem::path& file);
   bool isClaimed(const std::filesystem::path& file);
 
+  // Gives a complete new workspace file its name (replacing what had it)
+  // and opens it in the shared Model; call inside shared.run().
+  void installWorkspace(Model& m, const std::filesystem::path& made, const std::filesystem::path& target);
+
   void routeCore();
   void routeDocuments();
   void routeBrowse();
   void routeAnalyze();
   void routeDerive();
+  void routeFallbacks();
   void serveStatic(const httplib::Request& req, httplib::Response& res);
   bool admit(const httplib::Request& req, httplib::Response& res);
 
   ServerOptions options;
   SharedModel shared;
-  httplib::Server http;
+  GuardedServer http;
   JobRegistry jobs;
   std::filesystem::path documents;  // canonical documents folder
   std::optional<std::filesystem::path> webRoot;
@@ -88,10 +119,17 @@ class ServerImpl {
   std::string token;  // empty: none required
   int boundPort = 0;
   std::atomic<bool> stopping{false};
+  std::atomic<int> openStreams{0};  // progress streams being served
+  int maxStreams = 1;               // at most this many at once
   // The Browse grid's caches and editing sessions (server/api_browse.cpp).
   std::shared_ptr<struct BrowseState> browseState;
 
  private:
+  void route(const std::string& method, const std::string& pattern, JsonHandler handler);
+
+  std::vector<std::pair<std::string, std::regex>> routes_;
+  std::mutex refreshMutex_;
+  std::map<std::string, std::shared_ptr<RefreshWork>> refreshes_;  // by screen
   std::mutex claimMutex_;
   std::set<std::filesystem::path> claimed_;
 };

@@ -73,8 +73,13 @@ nlohmann::json toJson(const CardLine& l) {
 nlohmann::json toJson(const VariableCard& c) {
   nlohmann::json lines = nlohmann::json::array();
   for (const auto& l : c.lines) lines.push_back(toJson(l));
-  return {{"id", c.id},     {"num", c.num},      {"name", c.name}, {"type", c.type}, {"typeLine", c.typeLine},
-          {"lines", lines}, {"cached", c.cached}};
+  return {{"id", c.id},
+          {"num", c.num},
+          {"name", c.name},
+          {"type", variableTypeKey(c.type)},
+          {"typeLine", c.typeLine},
+          {"lines", lines},
+          {"cached", c.cached}};
 }
 
 VariableCard cardFromCache(const Column& c) {

@@ -1,5 +1,7 @@
 // The JSON API over HTTP: the open workspace, Browse, Variables, help tips,
 // and what a bad request does (and does not do) to the server.
+#include <set>
+
 #include "server_test_util.h"
 
 namespace tabulix::server::testing {
@@ -128,6 +130,36 @@ TEST_F(Api, VariableCardsFromCacheThenRefreshed) {
   ASSERT_EQ(found["cards"].size(), 1u);
   EXPECT_EQ(found["cards"][0]["name"], "Âge");
   EXPECT_EQ(getJson("/api/variables?search=zzz")["cards"].size(), 0u);
+}
+
+TEST_F(Api, ANewerRefreshOfAScreenTakesOverWhatIsLeft) {
+  std::vector<std::string> names;
+  std::vector<std::vector<std::string>> rows(300);
+  for (int c = 0; c < 60; ++c) names.push_back(numbered("v", c));
+  for (int r = 0; r < 300; ++r)
+    for (int c = 0; c < 60; ++c) rows[r].push_back(std::to_string((r * 7 + c) % 50));
+  writeWorkspace(docs / "w.tbx", names, rows);
+  openWorkspace("w.tbx");
+  std::vector<int64_t> ids;
+  json cards = getJson("/api/variables");
+  for (auto& c : cards["cards"]) ids.push_back(c["id"]);
+  ASSERT_EQ(ids.size(), 60u) << cards.dump().substr(0, 500);
+  std::vector<int64_t> first(ids.begin(), ids.end() - 1);
+  json a = postJson("/api/variables/refresh", {{"screen", "s1"}, {"ids", first}});
+  json b = postJson("/api/variables/refresh", {{"screen", "s1"}, {"ids", {ids.back()}}});
+  // Another screen's refresh is its own.
+  json other = postJson("/api/variables/refresh", {{"screen", "s2"}, {"ids", {ids.front()}}});
+  // However far the first had got, every card is summarised exactly once.
+  std::multiset<int64_t> done;
+  for (const json& j : {waitForJob(a["job"]), waitForJob(b["job"])})
+    for (auto& e : j["events"]) done.insert(e["id"].get<int64_t>());
+  EXPECT_EQ(done, std::multiset<int64_t>(ids.begin(), ids.end()));
+  EXPECT_EQ(waitForJob(other["job"])["events"].size(), 1u);
+  // An empty refresh stops the screen's refresh and starts nothing.
+  json c = postJson("/api/variables/refresh", {{"screen", "s1"}, {"ids", ids}});
+  EXPECT_TRUE(
+      postJson("/api/variables/refresh", {{"screen", "s1"}, {"ids", json::array()}})["job"].is_null());
+  EXPECT_TRUE(waitForJob(c["job"])["finished"]);
 }
 
 TEST_F(Api, CardsWithoutCompleteCacheSayCalculating) {

@@ -2,6 +2,16 @@
 // replacing, deleting, uploading and importing with progress.
 #include "import/documents.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <set>
+
 #include "server_test_util.h"
 
 namespace tabulix::server::testing {
@@ -156,11 +166,46 @@ TEST_F(Documents, AFileSharedIntoTheAppLandsInTheInbox) {
   r = client->Post("/share-target", {{"Sec-Fetch-Site", "cross-site"}}, form);
   EXPECT_EQ(r->status, 403);
   EXPECT_FALSE(fs::exists(docs / "Inbox" / "shared-1.csv"));
+  size_t files = 0;
+  for ([[maybe_unused]] const auto& e : fs::directory_iterator(docs / "Inbox")) ++files;
+  EXPECT_EQ(files, 1u);  // nothing half-written beside it
 }
 
+// Holds an import on its thread at one status until released.
+struct ImportGate {
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool reached = false, released = false;
+  std::string at;
+
+  std::function<void(const std::string&)> observer() {
+    return [this](const std::string& status) {
+      if (status != at) return;
+      std::unique_lock lock(mutex);
+      reached = true;
+      changed.notify_all();
+      changed.wait_for(lock, std::chrono::seconds(60), [&] { return released; });
+    };
+  }
+  bool waitReached() {
+    std::unique_lock lock(mutex);
+    return changed.wait_for(lock, std::chrono::seconds(60), [&] { return reached; });
+  }
+  void release() {
+    std::lock_guard lock(mutex);
+    released = true;
+    changed.notify_all();
+  }
+};
+
 TEST_F(Documents, PagesAreServedWhileALongImportRunsAndItsLimitIsReported) {
+  ImportGate gate;
+  gate.at = "Importing file. 100 rows read.";
+  shutdown();
+  ServerOptions o;
+  o.importObserver = gate.observer();
+  start(o);
   {
-    // Wide enough rows that the import takes a while even in an optimised build.
     std::ofstream out(docs / "long.csv");
     for (int c = 0; c < 16; ++c) out << (c ? "," : "") << "c" << c;
     out << "\n";
@@ -169,33 +214,73 @@ TEST_F(Documents, PagesAreServedWhileALongImportRunsAndItsLimitIsReported) {
       out << "\n";
     }
   }
+  // The import replaces the open workspace, which stays open and readable
+  // until the new one is complete.
+  writeWorkspace(docs / "long.tbx", {"old"}, {{"1"}, {"2"}});
   writeWorkspace(docs / "other.tbx", {"q"}, {{"1"}});
-  json started =
-      postJson("/api/workspaces/create", {{"mode", "import"}, {"name", "long"}, {"file", "long.csv"}});
+  openWorkspace("long.tbx");
+  json started = postJson("/api/workspaces/create",
+                          {{"mode", "import"}, {"name", "long"}, {"file", "long.csv"}, {"replace", true}});
   std::string id = started["job"];
-  // While the import runs, the server answers; a second page opens another
-  // workspace and browses it.
-  EXPECT_EQ(getJson("/api/documents")["status"]["workspace"], nullptr);  // the shared Model let go
-  EXPECT_FALSE(getJson("/api/jobs/" + id)["finished"])
-      << "the import ended before the other requests were answered";
-  json opened = postJson("/api/workspaces/open", {{"name", "other.tbx"}});
-  EXPECT_EQ(opened["status"]["workspace"], "other.tbx");
-  EXPECT_EQ(getJson("/api/browse")["rows"].size(), 1u);
+  ASSERT_TRUE(gate.waitReached());
+  EXPECT_FALSE(getJson("/api/jobs/" + id)["finished"]);
+  EXPECT_EQ(getJson("/api/documents")["status"]["workspace"], "long.tbx");
+  json grid = getJson("/api/browse");
+  EXPECT_EQ(grid["rows"].size(), 2u);
+  EXPECT_EQ(grid["columns"][0]["name"], "old");
   // The workspace being written cannot be opened, replaced or deleted meanwhile.
   postJson("/api/workspaces/open", {{"name", "long.tbx"}}, 409);
   postJson("/api/workspaces/create", {{"mode", "blank"}, {"name", "long"}, {"replace", true}}, 409);
   deleteJson("/api/documents?name=long.tbx", 409);
+  // Another page opens another workspace and browses it.
+  EXPECT_EQ(postJson("/api/workspaces/open", {{"name", "other.tbx"}})["status"]["workspace"], "other.tbx");
+  EXPECT_EQ(getJson("/api/browse")["rows"].size(), 1u);
 
-  // The progress stream: events, then the end with the result.
-  std::string stream;
-  auto r = client->Get("/api/jobs/" + id + "/events", [&](const char* data, size_t n) {
-    stream.append(data, n);
-    return true;
-  });
-  ASSERT_TRUE(r);
-  EXPECT_NE(stream.find("event: progress\ndata: {\"status\":\"Importing file. 100 rows read.\"}"),
-            std::string::npos);
-  EXPECT_NE(stream.find("event: end"), std::string::npos);
+  // Progress streams are capped (two for the eight threads here); a page
+  // beyond the cap is told to poll instead. Each stream waits for the held job.
+  std::vector<std::thread> streams;
+  std::vector<std::string> seen(2);
+  std::atomic<int> connected{0};
+  for (int i = 0; i < 2; ++i)
+    streams.emplace_back([&, i] {
+      httplib::Client c("127.0.0.1", server->port());
+      c.set_read_timeout(60, 0);
+      c.Get("/api/jobs/" + id + "/events", [&](const char* data, size_t n) {
+        if (seen[i].empty()) ++connected;
+        seen[i].append(data, n);
+        return true;
+      });
+    });
+  for (int tries = 0; tries < 500 && connected < 2; ++tries)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_EQ(connected, 2);
+  int refused = 0;
+  std::string ask = "GET /api/jobs/" + id +
+                    "/events HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(server->port()) +
+                    "\r\nConnection: close\r\n\r\n";
+  {
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<uint16_t>(server->port()));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    char status[13] = {};
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
+      ::send(fd, ask.data(), ask.size(), MSG_NOSIGNAL);
+      pollfd p{fd, POLLIN, 0};
+      if (::poll(&p, 1, 1000) > 0) ::recv(fd, status, 12, MSG_WAITALL);
+    }
+    ::close(fd);
+    if (std::string(status) == "HTTP/1.1 503") ++refused;
+  }
+  EXPECT_EQ(refused, 1);
+  gate.release();
+  for (auto& t : streams) t.join();
+  for (const auto& stream : seen) {
+    EXPECT_NE(stream.find("event: progress\ndata: {\"status\":\"Importing file. 100 rows read.\"}"),
+              std::string::npos);
+    EXPECT_NE(stream.find("event: end"), std::string::npos);
+  }
   json result = getJson("/api/jobs/" + id)["result"];
   EXPECT_EQ(result["code"], 3);
   EXPECT_EQ(result["alert"]["title"], "Row Limit Reached");
@@ -205,6 +290,9 @@ TEST_F(Documents, PagesAreServedWhileALongImportRunsAndItsLimitIsReported) {
       "memory.");
   // At its end the import opens the new workspace, whatever was open.
   EXPECT_EQ(getJson("/api/status")["statusLine"], "long.tbx, 16 Variables, 100000 Observations");
+  // No hidden file of the import is left.
+  for (const auto& e : fs::directory_iterator(docs))
+    EXPECT_NE(e.path().filename().string().front(), '.') << e.path();
 
   // A page that reconnects resumes after the last event it saw.
   std::string tail;
@@ -243,6 +331,135 @@ TEST_F(Documents, InspectionPreviewsAndSniffsTheDelimiter) {
   EXPECT_NE(refused["alert"]["message"].get<std::string>().find("book.xlsx"), std::string::npos);
   EXPECT_FALSE(fs::exists(docs / "book.tbx"));
   EXPECT_EQ(getJson("/api/status")["workspace"], "eu.tbx");  // still open
+}
+
+// The short form of bench/server_reliability.sh: readers during imports
+// never see an error or a moment without the workspace.
+TEST_F(Documents, ReadsDuringImportsAllSeeTheOpenWorkspace) {
+  {
+    std::ofstream out(docs / "rows.csv");
+    out << "id,group,x\n";
+    for (int i = 1; i <= 20000; ++i) out << i << ",g" << i % 9 << "," << (i * 37) % 1000 / 10.0 << "\n";
+  }
+  writeWorkspace(docs / "small.tbx", {"a"}, {{"1"}});
+  openWorkspace("small.tbx");
+  std::atomic<bool> stop{false};
+  std::atomic<int> reads{0}, errors{0};
+  std::vector<std::thread> readers;
+  for (int k = 0; k < 4; ++k)
+    readers.emplace_back([&, k] {
+      httplib::Client c("127.0.0.1", server->port());
+      c.set_read_timeout(30, 0);
+      const char* paths[] = {"/api/status", "/api/browse", "/api/variables", "/api/documents"};
+      for (int i = k; !stop && i < 100000; ++i) {
+        auto r = c.Get(paths[i % 4]);
+        json j = r ? json::parse(r->body, nullptr, false) : json();
+        json status = i % 4 == 0 ? j : j.value("status", json());
+        bool ok = r && r->status == 200 && status.is_object() && !status["workspace"].is_null();
+        ++reads;
+        if (!ok) ++errors;
+      }
+    });
+  for (int n = 0; n < 3; ++n) {
+    json started = postJson("/api/workspaces/create",
+                            {{"mode", "import"}, {"name", "rows"}, {"file", "rows.csv"}, {"replace", true}});
+    EXPECT_EQ(waitForJob(started["job"])["result"]["observations"], 20000);
+  }
+  stop = true;
+  for (auto& t : readers) t.join();
+  EXPECT_GT(reads, 0);
+  EXPECT_EQ(errors, 0) << "of " << reads << " reads";
+}
+
+TEST_F(Documents, ConcurrentUploadsOfOneNameEachKeepTheirBytes) {
+  constexpr int kUploads = 6;
+  std::vector<std::thread> threads;
+  std::vector<std::string> names(kUploads);
+  for (int i = 0; i < kUploads; ++i)
+    threads.emplace_back([&, i] {
+      httplib::Client c("127.0.0.1", server->port());
+      c.set_read_timeout(30, 0);
+      std::string body(200000 + i, static_cast<char>('a' + i));
+      auto r = c.Post("/api/upload?name=same.csv", writeHeaders(), body, "application/octet-stream");
+      if (r && r->status == 200) names[i] = json::parse(r->body)["file"];
+    });
+  for (auto& t : threads) t.join();
+  std::set<std::string> distinct(names.begin(), names.end());
+  EXPECT_EQ(distinct.size(), static_cast<size_t>(kUploads));
+  for (int i = 0; i < kUploads; ++i) {
+    ASSERT_FALSE(names[i].empty()) << i;
+    std::ifstream in(docs / names[i], std::ios::binary);
+    std::string text((std::istreambuf_iterator<char>(in)), {});
+    EXPECT_EQ(text, std::string(200000 + i, static_cast<char>('a' + i))) << names[i];
+  }
+  // Nothing half-written is left beside them.
+  size_t files = 0;
+  for (const auto& e : fs::directory_iterator(docs / "Inbox")) {
+    ++files;
+    EXPECT_NE(e.path().filename().string().front(), '.') << e.path();
+  }
+  EXPECT_EQ(files, static_cast<size_t>(kUploads));
+}
+
+TEST_F(Documents, UsingOneHandedOverFileLeavesTheOthersWaiting) {
+  std::string csv = "a,b\n1,2\n3,4\n";
+  for (const char* n : {"first.csv", "second.csv"})
+    ASSERT_EQ(client->Post(std::string("/api/upload?name=") + n, writeHeaders(), csv, "text/csv")->status,
+              200);
+  writeWorkspace(docs / "Inbox" / "mailed.tbx", {"m"}, {{"1"}});
+  json started = postJson("/api/workspaces/create",
+                          {{"mode", "import"}, {"name", "first"}, {"file", "Inbox/first.csv"}});
+  EXPECT_EQ(waitForJob(started["job"])["result"]["statusBlock"]["workspace"], "first.tbx");
+  EXPECT_TRUE(fs::exists(docs / "first.csv"));
+  EXPECT_TRUE(fs::exists(docs / "Inbox" / "second.csv"));
+  postJson("/api/workspaces/open", {{"name", "Inbox/mailed.tbx"}});
+  EXPECT_TRUE(fs::exists(docs / "Inbox" / "second.csv"));
+  // The last one used, the Inbox goes.
+  started = postJson("/api/workspaces/create",
+                     {{"mode", "import"}, {"name", "second"}, {"file", "Inbox/second.csv"}});
+  waitForJob(started["job"]);
+  EXPECT_FALSE(fs::exists(docs / "Inbox"));
+}
+
+TEST_F(Documents, BadNamesAndFieldsAreRefusedBeforeAnythingIsTouched) {
+  writeWorkspace(docs / "w.tbx", {"a"}, {{"1"}});
+  openWorkspace("w.tbx");
+  // 251 characters: with ".tbx-journal" longer than a file name may be.
+  json r = postJson("/api/workspaces/create", {{"mode", "blank"}, {"name", std::string(251, 'n')}}, 400);
+  EXPECT_EQ(r["message"], "the workspace name is too long");
+  postJson("/api/workspaces/create", {{"mode", "blank"}, {"name", std::string(243, 'n')}});
+  openWorkspace("w.tbx");
+  EXPECT_EQ(getJson("/api/status")["workspace"], "w.tbx");
+  size_t files = 0;
+  for ([[maybe_unused]] const auto& e : fs::directory_iterator(docs)) ++files;
+  EXPECT_EQ(files, 2u);  // w.tbx and the 243-character one
+
+  // Fields of the wrong type: 400 naming the field, the workspace still open.
+  EXPECT_EQ(postJson("/api/workspaces/open", {{"name", 5}}, 400)["message"],
+            "the field \"name\" must be a text");
+  EXPECT_EQ(postJson("/api/workspaces/create", {{"mode", "blank"}, {"name", "x"}, {"replace", "yes"}},
+                     400)["message"],
+            "the field \"replace\" must be true or false");
+  postJson("/api/workspaces/create", {{"mode", "import"}, {"name", "x"}, {"file", "w.tbx"}, {"sheet", "1"}},
+           400);
+  postJson("/api/variables/refresh", {{"ids", "all"}}, 400);
+  postJson("/api/variables/refresh", {{"ids", {1, "2"}}}, 400);
+  EXPECT_EQ(getJson("/api/status")["workspace"], "w.tbx");
+  EXPECT_FALSE(fs::exists(docs / "x.tbx"));
+
+  // A known path asked with a method it does not take.
+  auto m = client->Delete("/api/status", writeHeaders());
+  ASSERT_TRUE(m);
+  EXPECT_EQ(m->status, 405);
+  EXPECT_EQ(m->get_header_value("Allow"), "GET");
+  m = client->Get("/api/workspaces/open");
+  ASSERT_TRUE(m);
+  EXPECT_EQ(m->status, 405);
+  m = client->Put("/api/documents", writeHeaders(), "{}", "application/json");
+  ASSERT_TRUE(m);
+  EXPECT_EQ(m->status, 405);
+  EXPECT_EQ(m->get_header_value("Allow"), "GET, DELETE");
+  getJson("/api/no-such-thing", 404);
 }
 
 }  // namespace

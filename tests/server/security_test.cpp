@@ -1,13 +1,19 @@
 // The access token, Host header check and confinement of file names.
 #include "server/security.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <set>
 
 #include "server/text_match.h"
+#include "server_test_util.h"
 
 namespace fs = std::filesystem;
 using namespace tabulix::server;
@@ -109,3 +115,180 @@ TEST(TextMatch, IgnoresCaseAndDiacritics) {
   EXPECT_TRUE(containsIgnoringCaseAndDiacritics("anything", ""));
   EXPECT_FALSE(containsIgnoringCaseAndDiacritics("weight", "height"));
 }
+
+// Clients that hold connections without finishing requests. Every attack
+// here is bounded in time and volume and speaks only to the loopback server.
+namespace tabulix::server::testing {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int connectTo(int port) {
+  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(static_cast<uint16_t>(port));
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// True once the server has closed the connection (a read sees its end, or
+// the refusal it sent before).
+bool closedByServer(int fd, int waitMs) {
+  auto until = Clock::now() + std::chrono::milliseconds(waitMs);
+  char buf[4096];
+  for (;;) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count();
+    pollfd p{fd, POLLIN, 0};
+    if (::poll(&p, 1, static_cast<int>(std::max<int64_t>(left, 0))) <= 0) return false;
+    ssize_t n = ::recv(fd, buf, sizeof buf, MSG_DONTWAIT);
+    if (n == 0 || (n < 0 && errno != EAGAIN)) return true;
+  }
+}
+
+class Attacks : public ServerFixture {
+ protected:
+  void SetUp() override {}
+  void startWith(ConnectionLimits limits) {
+    ServerOptions o;
+    o.limits = limits;
+    start(o);
+    client->set_connection_timeout(5, 0);
+    client->set_read_timeout(5, 0);
+  }
+  // A page's request, answered while the attack goes on.
+  void pageIsServed() {
+    httplib::Client c("127.0.0.1", server->port());
+    c.set_connection_timeout(5, 0);
+    c.set_read_timeout(5, 0);
+    auto r = c.Get("/api/status");
+    ASSERT_TRUE(r) << "no answer while the attack was going on";
+    EXPECT_EQ(r->status, 200);
+  }
+};
+
+TEST_F(Attacks, SlowHeadersNeitherStallPagesNorLastPastTheDeadline) {
+  ConnectionLimits l;
+  l.headerTimeout = std::chrono::milliseconds(1500);
+  startWith(l);
+  // 40 clients (five times the request threads) each send a header byte
+  // every 200 ms, for at most 10 s.
+  std::vector<int> slow;
+  for (int i = 0; i < 40; ++i) slow.push_back(connectTo(server->port()));
+  std::string request = "GET /api/status HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Padding: ";
+  auto start = Clock::now();
+  std::atomic<bool> done{false};
+  std::thread trickle([&] {
+    for (size_t k = 0; !done && Clock::now() - start < std::chrono::seconds(10); ++k) {
+      for (int fd : slow) ::send(fd, request.data() + (k % request.size()), 1, MSG_NOSIGNAL);
+      std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  for (int i = 0; i < 5; ++i) pageIsServed();
+  // Past the deadline each slow client is cut off.
+  int closed = 0;
+  for (int fd : slow) closed += closedByServer(fd, 6000);
+  done = true;
+  trickle.join();
+  EXPECT_EQ(closed, 40);
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(9));
+  for (int fd : slow) ::close(fd);
+}
+
+TEST_F(Attacks, IdleConnectionsGiveWayToNewOnes) {
+  ConnectionLimits l;
+  l.maxConnectionsPerAddress = 24;
+  startWith(l);
+  std::vector<int> idle;
+  for (int i = 0; i < 60; ++i) idle.push_back(connectTo(server->port()));
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  for (int i = 0; i < 5; ++i) pageIsServed();
+  // The ones that waited longest were closed to make room.
+  EXPECT_TRUE(closedByServer(idle.front(), 2000));
+  int open = 0;
+  for (int fd : idle) open += !closedByServer(fd, 0);
+  EXPECT_LE(open, 24);
+  EXPECT_GT(open, 0);
+  for (int fd : idle) ::close(fd);
+}
+
+TEST_F(Attacks, HugeOrManyHeadersAreRefusedEarly) {
+  startWith({});
+  std::string port = std::to_string(server->port());
+  // Endless headers: the server stops taking them after its cap, long before
+  // the 64 MiB this client would send.
+  int fd = connectTo(server->port());
+  timeval tv{5, 0};
+  ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+  std::string head = "GET /api/status HTTP/1.1\r\nHost: 127.0.0.1:" + port + "\r\n";
+  ::send(fd, head.data(), head.size(), MSG_NOSIGNAL);
+  std::string lines;
+  for (int i = 0; i < 1000; ++i)
+    lines += "X-Filler-" + std::to_string(i) + ": " + std::string(40, 'f') + "\r\n";
+  size_t sent = 0;
+  int error = 0;
+  while (sent < (64u << 20)) {
+    ssize_t n = ::send(fd, lines.data(), lines.size(), MSG_NOSIGNAL);
+    if (n <= 0) {
+      error = errno;
+      break;
+    }
+    sent += static_cast<size_t>(n);
+  }
+  EXPECT_LT(sent, 32u << 20);  // what the kernel buffers before the reset, at most
+  EXPECT_TRUE(error == EPIPE || error == ECONNRESET) << "the server neither read on nor hung up: " << error;
+  ::close(fd);
+
+  // Many short headers, well under the size cap: refused by count.
+  std::string many = head;
+  for (int i = 0; i < 150; ++i) many += "X-" + std::to_string(i) + ": 1\r\n";
+  many += "Connection: close\r\n\r\n";
+  fd = connectTo(server->port());
+  ::send(fd, many.data(), many.size(), MSG_NOSIGNAL);
+  char buf[256] = {};
+  pollfd p{fd, POLLIN, 0};
+  ASSERT_GT(::poll(&p, 1, 5000), 0);
+  ASSERT_GT(::recv(fd, buf, sizeof buf - 1, 0), 12);
+  EXPECT_EQ(std::string(buf, 12), "HTTP/1.1 431");
+  ::close(fd);
+  // Ninety headers are fine.
+  std::string fine = head;
+  for (int i = 0; i < 90; ++i) fine += "X-" + std::to_string(i) + ": 1\r\n";
+  fine += "Connection: close\r\n\r\n";
+  fd = connectTo(server->port());
+  ::send(fd, fine.data(), fine.size(), MSG_NOSIGNAL);
+  p = pollfd{fd, POLLIN, 0};
+  ASSERT_GT(::poll(&p, 1, 5000), 0);
+  ASSERT_GT(::recv(fd, buf, sizeof buf - 1, 0), 12);
+  EXPECT_EQ(std::string(buf, 12), "HTTP/1.1 200");
+  ::close(fd);
+  pageIsServed();
+}
+
+TEST_F(Attacks, AStalledUploadIsCutOffAndLeavesNothing) {
+  ConnectionLimits l;
+  l.bodyTimeout = std::chrono::milliseconds(1000);
+  l.minBodyRate = 1u << 30;  // the declared length adds nothing to the deadline
+  startWith(l);
+  std::string port = std::to_string(server->port());
+  int fd = connectTo(server->port());
+  std::string req = "POST /api/upload?name=stalled.csv HTTP/1.1\r\nHost: 127.0.0.1:" + port +
+                    "\r\nX-Tabulix-Request: 1\r\nContent-Length: 1000000\r\n\r\n" + std::string(70000, 'x');
+  ::send(fd, req.data(), req.size(), MSG_NOSIGNAL);
+  auto start = Clock::now();
+  EXPECT_TRUE(closedByServer(fd, 8000));
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(7));
+  ::close(fd);
+  pageIsServed();
+  EXPECT_FALSE(fs::exists(docs / "Inbox" / "stalled.csv"));
+  if (fs::exists(docs / "Inbox"))
+    for (const auto& e : fs::directory_iterator(docs / "Inbox")) ADD_FAILURE() << "left behind: " << e.path();
+}
+
+}  // namespace
+}  // namespace tabulix::server::testing

@@ -13,7 +13,7 @@ import { FilterEditor, type Where } from "./filter_editor";
 interface Column {
   num: number;
   name: string;
-  type: number;
+  type: string;
   where?: Where;
 }
 
@@ -299,7 +299,7 @@ export function BrowseScreen({ shell }: { shell: Shell }) {
   };
 
   const status = win?.status ?? shell.status;
-  const numeric = win?.columns.map((c) => c.type === 3) ?? [];
+  const numeric = win?.columns.map((c) => c.type === "Numeric") ?? [];
   const top = (win?.first ?? 0) * ROW_H;
   const bottom = win ? Math.max(0, win.total - win.first - win.rows.length) * ROW_H : 0;
   const atEnd = win ? win.first + win.rows.length >= win.total : false;

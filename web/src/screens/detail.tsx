@@ -12,14 +12,14 @@ import type { Card } from "./variables";
 export interface VariableRef {
   num: number;
   name: string;
-  type: number;
+  type: Card["type"];
 }
 
-const typeLines: Record<number, string> = {
-  1: "Type: Categorical",
-  2: "Type: Binary",
-  3: "Type: Numeric",
-  4: "Type: Date / Time",
+const typeLines: Record<string, string> = {
+  Categorical: "Type: Categorical",
+  Binary: "Type: Binary",
+  Numeric: "Type: Numeric",
+  DateTime: "Type: Date / Time",
 };
 
 // Operator symbols for the filter list (the server words IN and Contains).

@@ -16,7 +16,7 @@ export interface Where {
 
 interface Condition {
   name: string;
-  type: number;
+  type: string;
   operators: { op: number; text: string }[];
   placeholder: string;
   values: string[];
@@ -35,7 +35,7 @@ export function FilterEditor({
   onApply,
   onClose,
 }: {
-  column: { num: number; name: string; type: number };
+  column: { num: number; name: string; type: string };
   current?: Where;
   shell: Shell;
   onApply: (w: Where | null) => void;
@@ -110,7 +110,7 @@ export function FilterEditor({
                 class="text-input"
                 data-testid="filter-constant"
                 placeholder={info.placeholder}
-                inputMode={info.type === 3 ? "decimal" : "text"}
+                inputMode={info.type === "Numeric" ? "decimal" : "text"}
                 value={constant}
                 onInput={(e) => setConstant(e.currentTarget.value)}
                 autoFocus

@@ -21,7 +21,7 @@ export interface Card {
   id: number;
   num: number;
   name: string;
-  type: number;
+  type: "Categorical" | "Binary" | "Numeric" | "DateTime" | "Unknown";
   typeLine: string;
   lines: CardLine[];
   cached: boolean;
@@ -34,7 +34,12 @@ interface VariablesAnswer {
   canAdd: boolean;
 }
 
-const typeClass: Record<number, string> = { 1: "categorical", 2: "binary", 3: "numeric", 4: "datetime" };
+const typeClass: Record<string, string> = {
+  Categorical: "categorical",
+  Binary: "binary",
+  Numeric: "numeric",
+  DateTime: "datetime",
+};
 
 function CardView({
   card,
@@ -60,7 +65,7 @@ function CardView({
             {card.name}
           </button>
         </h2>
-        {card.type === 3 && (
+        {card.type === "Numeric" && (
           <button
             class="icon-button subtle derive-from"
             aria-label={t("New variable from %@", card.name)}
@@ -122,6 +127,7 @@ export function VariablesScreen({ shell }: { shell: Shell }) {
   const stops = useRef<(() => void)[]>([]);
   const observer = useRef<IntersectionObserver | null>(null);
   const generation = useRef(0);
+  const screen = useRef(`${Date.now().toString(36)}-${Math.random().toString(36).slice(2)}`);
   const latest = useRef(0);
 
   // Answers may arrive out of order while the user types: only the answer to
@@ -140,14 +146,17 @@ export function VariablesScreen({ shell }: { shell: Shell }) {
   };
 
   // Cards that come into view ask for their summaries, a batch at a time.
+  // The server keeps one refresh per screen: a newer batch takes over what
+  // the older one had left, so the older job soon ends.
   const flush = () => {
     timer.current = null;
     const ids = [...pending.current];
     pending.current.clear();
     if (!ids.length) return;
     api
-      .post<{ job: string }>("/api/variables/refresh", { ids })
+      .post<{ job: string | null }>("/api/variables/refresh", { screen: screen.current, ids })
       .then((r) => {
+        if (!r.job) return;
         stops.current.push(
           followJob(r.job, {
             onEvent: (e) => {
@@ -188,6 +197,8 @@ export function VariablesScreen({ shell }: { shell: Shell }) {
     return () => {
       observer.current?.disconnect();
       stops.current.forEach((s) => s());
+      // Leaving the screen stops its summaries.
+      void api.post("/api/variables/refresh", { screen: screen.current, ids: [] }).catch(() => {});
       if (timer.current !== null) window.clearTimeout(timer.current);
     };
   }, []);
