@@ -178,6 +178,7 @@ TEST(Documents, InboxListingDefaultsAndDeletion) {
   fs::path own = dir.write("Inbox/z.csv", "e\n");
   EXPECT_EQ(moveFromInbox(own, fs::path()), own);
   EXPECT_TRUE(fs::exists(foreign) && fs::exists(own));
+  fs::remove(own);
   removeInbox(dir.path);
   EXPECT_FALSE(fs::exists(dir.path / "Inbox"));
 
