@@ -54,5 +54,10 @@ const std::map<std::string, AnalysisKind>& analysisKinds();
 
 // The kinds' entry points (one per kind's folder).
 AnalysisOutput runVariableDetail(Model& model, const AnalysisRequest& request);
+AnalysisOutput runCorrelation(Model& model, const AnalysisRequest& request);
+AnalysisOutput runLinearRegression(Model& model, const AnalysisRequest& request);
+AnalysisOutput runLogisticRegression(Model& model, const AnalysisRequest& request);
+AnalysisOutput runHypothesisTestOfMeans(Model& model, const AnalysisRequest& request);
+AnalysisOutput runHypothesisTestOfProportions(Model& model, const AnalysisRequest& request);
 
 }  // namespace tabulix

@@ -1,0 +1,436 @@
+#include "analyses/hypothesis_test/hypothesis_report.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "engine/number_format.h"
+#include "engine/translate.h"
+#include "reports/pdf_writer.h"
+
+namespace tabulix {
+
+namespace {
+
+// Fills "%@" placeholders in order; "%%" stands for a literal percent sign.
+std::string fill(std::string format, std::initializer_list<std::string> values) {
+  size_t at = 0;
+  for (const auto& v : values) {
+    at = format.find("%@", at);
+    if (at == std::string::npos) break;
+    format.replace(at, 2, v);
+    at += v.size();
+  }
+  for (size_t p = format.find("%%"); p != std::string::npos; p = format.find("%%", p + 1)) format.erase(p, 1);
+  return format;
+}
+
+bool proportions(const HypothesisContext& c) { return c.distribution == 2; }
+bool twoSamples(const HypothesisContext& c) { return c.samples == 2; }
+
+std::string filterLine(const std::string& text) {
+  return text.empty() ? tr("No filters") : fill(tr("Filters: %@"), {text});
+}
+
+// The variable type the figures of a sample are written in.
+VariableType figureType(const HypothesisContext& c) {
+  return proportions(c)
+             ? VariableType::Numeric
+             : (c.leftType == VariableType::DateTime ? VariableType::DateTime : VariableType::Numeric);
+}
+
+std::string n7(double v) { return stringFromNumber(v, 7); }
+
+}  // namespace
+
+std::string fileNameOutput(const HypothesisContext& c) {
+  return proportions(c) ? tr("Hypothesis Test of Proportions") : tr("Hypothesis Test of Means");
+}
+
+std::vector<std::string> sampleLines(const HypothesisContext& c) {
+  std::vector<std::string> lines;
+  if (proportions(c))
+    lines.push_back(
+        fill(tr("Sample 1: Pr(%@ = %@), %@"), {c.leftName, c.leftLevel1, filterLine(c.filterText1)}));
+  else
+    lines.push_back(fill(tr("Sample 1: %@, %@"), {c.leftName, filterLine(c.filterText1)}));
+  if (!twoSamples(c)) {
+    lines.push_back(fill(tr("Expected value: %@"), {stringFromNumber(c.expected, figureType(c), 7)}));
+  } else {
+    const std::string& filter = c.filterText2;
+    if (proportions(c))
+      lines.push_back(
+          fill(tr("Sample 2: Pr(%@ = %@), %@"), {c.rightName, c.rightLevel1, filterLine(filter)}));
+    else
+      lines.push_back(fill(tr("Sample 2: %@, %@"), {c.rightName, filterLine(filter)}));
+  }
+  return lines;
+}
+
+std::vector<std::string> hypothesisStatement(const HypothesisContext& c) {
+  const int t = c.tails;
+  if (t < 0 || t > 2) return {};
+  const char* null = nullptr;
+  const char* alt = nullptr;
+  std::string a = c.leftName, b;
+  if (!twoSamples(c) && !proportions(c)) {
+    static const char* n[] = {
+        "Null hypothesis, H₀: %@ = %@ (The true mean of %@ is equal to %@)",
+        "Null hypothesis, H₀: %@ >= %@ (The true mean of %@ is greater than or equal to %@)",
+        "Null hypothesis, H₀: %@ <= %@ (The true mean of %@ is less than or equal to %@)"};
+    static const char* h[] = {"Alternative hypothesis, H₁: %@ ≠ %@ (The true mean of %@ is not equal to %@)",
+                              "Alternative hypothesis, H₁: %@ < %@ (The true mean of %@ is less than %@)",
+                              "Alternative hypothesis, H₁: %@ > %@ (The true mean of %@ is greater than %@)"};
+    null = n[t];
+    alt = h[t];
+    b = stringFromNumber(c.expected, figureType(c), 7);
+  } else if (!twoSamples(c)) {
+    static const char* n[] = {
+        "Null hypothesis, H₀: Pr(%@) = %@ (The true proportion of %@ is equal to %@)",
+        "Null hypothesis, H₀: Pr(%@) >= %@ (The true proportion of %@ is greater than or equal to %@)",
+        "Null hypothesis, H₀: Pr(%@) <= %@ (The true proportion of %@ is less than or equal to %@)"};
+    static const char* h[] = {
+        "Alternative hypothesis, H₁: Pr(%@) ≠ %@ (The true proportion of %@ is not equal to %@)",
+        "Alternative hypothesis, H₁: Pr(%@) < %@ (The true proportion of %@ is less than %@)",
+        "Alternative hypothesis, H₁: Pr(%@) > %@ (The true proportion of %@ is greater than %@)"};
+    null = n[t];
+    alt = h[t];
+    b = stringFromNumber(c.expected, VariableType::Numeric, 7);
+  } else if (proportions(c)) {
+    static const char* n[] = {
+        "Null hypothesis, H₀: Pr(%@) = Pr(%@) (The true proportion of %@ is equal to the true proportion of "
+        "%@)",
+        "Null hypothesis, H₀: Pr(%@) >= Pr(%@) (The true proportion of %@ is greater than or equal to the "
+        "true "
+        "proportion of %@)",
+        "Null hypothesis, H₀: Pr(%@) <= Pr(%@) (The true proportion of %@ is less than or equal to the true "
+        "proportion of %@)"};
+    static const char* h[] = {
+        "Alternative hypothesis, H₁: Pr(%@) ≠ Pr(%@) (The true proportion of %@ is not equal to the true "
+        "proportion of %@)",
+        "Alternative hypothesis, H₁: Pr(%@) < Pr(%@) (The true proportion of %@ is less than the true "
+        "proportion "
+        "of %@)",
+        "Alternative hypothesis, H₁: Pr(%@) > Pr(%@) (The true proportion of %@ is greater than the true "
+        "proportion of %@)"};
+    null = n[t];
+    alt = h[t];
+    b = c.rightName;
+  } else if (c.paired) {
+    static const char* n[] = {
+        "Null hypothesis, H₀: %@ - %@ = 0 (The true mean of pairwise differences between %@ "
+        "and %@ is equal to zero)",
+        "Null hypothesis, H₀: %@ - %@ >= 0 (The true mean of pairwise differences between "
+        "%@ and %@ is greater than or equal to zero)",
+        "Null hypothesis, H₀: %@ - %@ <= 0 (The true mean of pairwise differences between "
+        "%@ and %@ is less than or equal to zero)"};
+    static const char* h[] = {
+        "Alternative hypothesis, H₀: %@ - %@ ≠ 0 (The true mean of pairwise differences "
+        "between %@ and %@ is not equal to zero)",
+        "Alternative hypothesis, H₁: %@ - %@ < 0 (The true mean of pairwise differences "
+        "between %@ and %@ is less than zero)",
+        "Alternative hypothesis, H₁: %@ - %@ > 0 (The true mean of pairwise differences "
+        "between %@ and %@ is greater than zero)"};
+    null = n[t];
+    alt = h[t];
+    b = c.rightName;
+  } else {
+    static const char* n[] = {
+        "Null hypothesis, H₀: %@ = %@ (The true mean of %@ is equal to the true mean of %@)",
+        "Null hypothesis, H₀: %@ >= %@ (The true mean of %@ is greater than or equal to the true mean of %@)",
+        "Null hypothesis, H₀: %@ <= %@ (The true mean of %@ is less than or equal to the true mean of %@)"};
+    static const char* h[] = {
+        "Alternative hypothesis, H₁: %@ ≠ %@ (The true mean of %@ is not equal to the true mean of %@)",
+        "Alternative hypothesis, H₁: %@ < %@ (The true mean of %@ is less than the true mean of %@)",
+        "Alternative hypothesis, H₁: %@ > %@ (The true mean of %@ is greater than the true mean of %@)"};
+    null = n[t];
+    alt = h[t];
+    b = c.rightName;
+  }
+  return {fill(tr(null), {a, b, a, b}), fill(tr(alt), {a, b, a, b})};
+}
+
+std::vector<std::vector<std::string>> summaryRows(const HypothesisResult& r, const HypothesisContext& c) {
+  auto v = [](const std::optional<double>& x) { return x.value_or(NAN); };
+  if (proportions(c) && c.paired && twoSamples(c)) {
+    auto count = [&](const std::optional<double>& x) { return n7(v(x)); };
+    return {{"", tr("Sample 2") + " 0", tr("Sample 2") + " 1"},
+            {tr("Sample 1") + " 0", count(r.x0y0), count(r.x0y1)},
+            {tr("Sample 1") + " 1", count(r.x1y0), count(r.x1y1)}};
+  }
+  const VariableType type = figureType(c);
+  const double scale =
+      std::max(std::fabs(v(r.diff)), std::sqrt(v(r.sdX) * v(r.sdX) + (r.sdY ? v(r.sdY) * v(r.sdY) : 0)));
+  auto mean = [&](const std::optional<double>& x) {
+    return proportions(c) ? stringFromNumber(v(x), VariableType::Numeric, 7)
+                          : stringFromNumber(v(x), type, 7, scale);
+  };
+  auto difference = [&](const std::optional<double>& x) { return stringFromDifferenceNumber(v(x), type, 7); };
+  const std::string meanLabel = proportions(c) ? tr("Proportion") : tr("Mean");
+  auto obs = [&](const std::optional<double>& x) { return n7(v(x)); };
+  if (!twoSamples(c) || c.paired) {
+    // One sample, or the pairwise differences against 0.
+    return {{"", tr("Sample"), tr("Expected"), tr("Diff")},
+            {tr("Obs."), obs(r.obsX), "", ""},
+            {meanLabel, mean(r.meanX), c.paired ? "0" : mean(c.expected), difference(r.diff)},
+            {tr("Std Err"), difference(r.seX), "", difference(r.seDiff)}};
+  }
+  return {{"", tr("Sample 1"), tr("Sample 2"), tr("Sample 1 - Sample 2")},
+          {tr("Obs."), obs(r.obsX), obs(r.obsY), ""},
+          {meanLabel, mean(r.meanX), mean(r.meanY), difference(r.diff)},
+          {tr("Std Err"), difference(r.seX), difference(r.seY), difference(r.seDiff)}};
+}
+
+std::string statisticsLine(const HypothesisResult& r) {
+  if (r.statName == "!") return stringFromPNumber(r.p);
+  return fill(tr("%@ = %@, degrees of freedom = %@, %@"),
+              {r.statName, n7(r.t), n7(r.df), stringFromPNumber(r.p)});
+}
+
+std::array<std::string, 2> decisionLines(double p) {
+  if (p < 0.05)
+    return {tr("Reject the null hypothesis"), fill(tr("p-value (%@) ≤ significance criteria (0.05). We "
+                                                      "conclude that the alternative hypothis is true "
+                                                      "at the 95%% confidence level."),
+                                                   {stringFromPNumber(p)})};
+  return {
+      tr("Fail to reject the null hypothesis"),
+      fill(
+          tr("p-value (%@) > significance criteria (0.05). We conclude that not enough evidence is available "
+             "to reject the null hypothesis at the 95%% confidence level."),
+          {stringFromPNumber(p)})};
+}
+
+std::vector<charts::Chart> hypothesisCharts(const HypothesisResult& r, const HypothesisContext& c) {
+  std::vector<charts::Chart> out;
+  const bool dates = figureType(c) == VariableType::DateTime;
+  auto range = [](charts::Chart& ch) {
+    double lo = INFINITY, hi = -INFINITY, top = 0;
+    for (const auto& l : ch.lines)
+      for (size_t i = 0; i < l.x.size(); ++i) {
+        lo = std::min(lo, l.x[i]);
+        hi = std::max(hi, l.x[i]);
+        if (std::isfinite(l.y[i])) top = std::max(top, l.y[i]);
+      }
+    if (ch.box) {
+      lo = std::min(lo, ch.box->lowerFence);
+      hi = std::max(hi, ch.box->upperFence);
+    }
+    for (const auto& m : ch.markers) {
+      lo = std::min(lo, m.x);
+      hi = std::max(hi, m.x);
+    }
+    if (std::isfinite(lo) && std::isfinite(hi)) {
+      const double pad = hi > lo ? (hi - lo) * 0.05 : 1;
+      ch.x.min = lo - pad;
+      ch.x.max = hi + pad;
+    }
+    ch.y.min = 0;
+    ch.y.max = top > 0 ? top * 1.05 : 1;
+  };
+  if (!proportions(c)) {
+    // Box plots of each sample with the expected value marked.
+    const std::array<const std::optional<std::array<double, 5>>*, 2> boxes = {&r.boxX, &r.boxY};
+    for (int k = 0; k < 2; ++k) {
+      if (!*boxes[k]) continue;
+      const auto& b = **boxes[k];
+      charts::Chart ch;
+      ch.title =
+          tr("Box Plot") + (twoSamples(c) && !c.paired ? " " + tr(k == 0 ? "Sample 1" : "Sample 2") : "");
+      ch.x.kind = dates ? charts::AxisKind::Date : charts::AxisKind::Number;
+      ch.y.kind = charts::AxisKind::Hidden;
+      ch.box = charts::BoxSeries{b[0], b[1], b[2], b[3], b[4], {}};
+      if (!twoSamples(c)) ch.markers.push_back({c.expected, tr("Expected")});
+      range(ch);
+      out.push_back(std::move(ch));
+    }
+    charts::Chart dens;
+    dens.title = tr("Kernal Density Plot");
+    dens.x.kind = dates ? charts::AxisKind::Date : charts::AxisKind::Number;
+    if (r.densityX) dens.lines.push_back({r.densityX->x, r.densityX->y, false});
+    if (r.densityY) dens.lines.push_back({r.densityY->x, r.densityY->y, true});
+    if (!twoSamples(c)) dens.markers.push_back({c.expected, tr("Expected")});
+    range(dens);
+    out.push_back(std::move(dens));
+  } else {
+    charts::Chart bars;
+    bars.kind = charts::ChartKind::Bars;
+    bars.title = tr("Bar Plot");
+    if (twoSamples(c)) {
+      bars.categories = {tr("Sample 1"), tr("Sample 2")};
+      bars.values = {r.meanX.value_or(NAN), r.meanY.value_or(NAN)};
+    } else {
+      bars.categories = {tr("Sample"), tr("Expected")};
+      bars.values = {r.meanX.value_or(NAN), c.expected};
+    }
+    out.push_back(std::move(bars));
+  }
+  // The distributions under the sample and under the null, and of the difference.
+  const std::string stat = r.statName == "!" ? tr("Binomial") : r.statName;
+  charts::Chart dist;
+  dist.title = fill(tr("%@ Distribution"), {stat});
+  dist.x.title = proportions(c) ? tr("Proportion") : tr("Mean");
+  dist.y.title = tr("Probability");
+  if (r.pdfSample1) dist.lines.push_back({r.pdfSample1->x, r.pdfSample1->y, false});
+  if (r.pdfSample2) dist.lines.push_back({r.pdfSample2->x, r.pdfSample2->y, true});
+  // Paired proportions are tested on the share b / (b + c) of the discordant pairs.
+  const std::optional<double> observed = r.x0y1 && r.diff ? std::optional<double>(*r.diff + 0.5) : r.meanX;
+  if (observed) dist.markers.push_back({*observed, tr(twoSamples(c) ? "Sample 1" : "Sample")});
+  range(dist);
+  out.push_back(std::move(dist));
+  if (r.pdfDiff1 || r.pdfDiff2) {
+    charts::Chart diff;
+    diff.title = fill(tr("%@ Distribution"), {stat});
+    diff.x.title = tr(twoSamples(c) ? "Sample 1 - Sample 2" : "Sample - Expected");
+    diff.y.title = tr("Probability");
+    if (r.pdfDiff1) diff.lines.push_back({r.pdfDiff1->x, r.pdfDiff1->y, false});
+    if (r.pdfDiff2) diff.lines.push_back({r.pdfDiff2->x, r.pdfDiff2->y, true});
+    if (r.diff) diff.markers.push_back({*r.diff, tr("Difference")});
+    range(diff);
+    out.push_back(std::move(diff));
+  }
+  return out;
+}
+
+void writeCSVLines(const HypothesisResult& r, const HypothesisContext& c, CsvWriter& w) {
+  const VariableType type = figureType(c);
+  auto v = [](const std::optional<double>& x) { return x.value_or(NAN); };
+  // Means and differences in the variable's type (dates as dates); standard errors as plain numbers.
+  auto figure = [&](const std::optional<double>& x) { w.writeField(stringFromNumber(v(x), type, 15)); };
+  const std::string title = fileNameOutput(c);
+  w.writeLineOfFields({title});
+  w.finishLine();
+  w.writeLineOfFields({title});
+  w.writeLineOfFields({tr("Sample 1:"), c.leftName, c.filterText1});
+  if (proportions(c)) w.writeLineOfFields({tr("Proportion of"), c.leftLevel1});
+  if (twoSamples(c)) {
+    w.writeLineOfFields({tr("Sample 2:"), c.rightName, c.filterText2});
+    if (proportions(c)) w.writeLineOfFields({tr("Proportion of"), c.rightLevel1});
+  } else {
+    w.writeLineOfFields({tr("Expected value"), stringFromNumber(c.expected, type, 15)});
+  }
+  w.finishLine();
+  w.writeLineOfFields({r.testName});
+  w.finishLine();
+  if (twoSamples(c) && !c.paired) {
+    w.writeLineOfFields({tr("Sample"), tr("Sample 1"), tr("Sample 2"), tr("Diff")});
+    w.writeField(tr("Obs"));
+    w.writeField(v(r.obsX));
+    w.writeField(v(r.obsY));
+    w.finishLine();
+    w.writeField(tr("Means"));
+    figure(r.meanX);
+    figure(r.meanY);
+    figure(r.diff);
+    w.finishLine();
+    w.writeField(tr("Std Err"));
+    w.writeField(v(r.seX));
+    w.writeField(v(r.seY));
+    w.writeField(v(r.seDiff));
+    w.finishLine();
+  } else if (twoSamples(c) && proportions(c)) {
+    w.writeLineOfFields({"", tr("Sample 2")});
+    w.writeLineOfFields({tr("Sample 1"), "0", "1"});
+    w.writeField("0");
+    w.writeField(v(r.x0y0));
+    w.writeField(v(r.x0y1));
+    w.finishLine();
+    w.writeField("1");
+    w.writeField(v(r.x1y0));
+    w.writeField(v(r.x1y1));
+    w.finishLine();
+  } else {
+    w.writeLineOfFields({tr("Sample"), twoSamples(c) ? tr("Sample 1 - Sample 2") : tr("Sample 1")});
+    w.writeField(tr("Obs"));
+    w.writeField(v(r.obsX));
+    w.finishLine();
+    w.writeField(tr("Means"));
+    figure(r.meanX);
+    w.finishLine();
+    w.writeField(tr("Std Err"));
+    w.writeField(v(r.seX));
+    w.finishLine();
+  }
+  w.writeField(r.statName);
+  w.writeField(r.t);
+  w.finishLine();
+  w.writeField(tr("degrees of freedom"));
+  w.writeField(r.df);
+  w.finishLine();
+  w.writeField(tr("p"));
+  w.writeField(r.p);
+  w.finishLine();
+  w.finishLine();
+  w.writeLineOfFields(
+      {tr("Legend for significance: * - significant (p<0.05), ** - high significance (p<0.01), *** "
+          "- very high significance (p<0.001)")});
+}
+
+reports::Element hypothesisLayout(const HypothesisResult& r, const HypothesisContext& c, bool print) {
+  using namespace reports;
+  const double width = print ? kPageWidth : 760;
+  const double body = print && !proportions(c) ? 12 : 11;
+  Element root = container({0, 0, width, 0});
+  double y = 20;
+  auto add = [&](Element e, const char* role) {
+    e.role = role;
+    root.children.push_back(std::move(e));
+  };
+  auto line = [&](const std::string& text, double size, bool bold, const char* role, const char* term = "") {
+    Element e = label(text, {20, y, width - 40, size + 6}, size, TextAlign::Left, bold);
+    e.term = term;
+    add(std::move(e), role);
+    y += size + 8;
+  };
+  line(proportions(c) ? tr("Hypothesis Test of Proportions:") : tr("Hypothesis Test of Means: t-test"), 16,
+       true, "title");
+  line(r.testName, body, false, "subtitle");
+  for (const std::string& s : sampleLines(c)) line(s, body, false, "filter");
+  y += 6;
+  const auto statement = hypothesisStatement(c);
+  if (!statement.empty()) {
+    line(tr("Hypothesis Statement"), 12, true, "heading", "hypothesis");
+    for (const std::string& s : statement) {
+      // Long statements wrap onto a second line.
+      const double h = (s.size() * body * 0.5 > width - 40 ? 2 : 1) * (body + 4);
+      Element e = textBlock(s, {20, y, width - 40, h}, body);
+      add(std::move(e), "figure");
+      y += h + 2;
+    }
+  }
+  y += 6;
+  TableSpec spec;
+  // The last header, "Sample 1 - Sample 2", is the longest.
+  if (print) {
+    spec.columnX = {0, 80, 180, 280};
+    spec.columnWidth = {80, 100, 100, 130};
+  } else {
+    spec.columnX = {0, 120, 270, 420};
+    spec.columnWidth = {120, 150, 150, 190};
+  }
+  spec.align = {TextAlign::Left, TextAlign::Right, TextAlign::Right, TextAlign::Right};
+  spec.rowHeight = print ? 15 : 22;
+  spec.fontSize = print ? 10 : 12;
+  Element t = table(summaryRows(r, c), spec, 20, y);
+  t.role = "summary";
+  y += t.frame.h + 10;
+  root.children.push_back(std::move(t));
+  line(tr("Significance level to reject the null hypothesis: 0.05"), body, false, "figure", "significance");
+  line(tr("Test statistics"), 12, true, "heading", "statistic");
+  line(statisticsLine(r), body, false, "figure", "pValue");
+  const auto decision = decisionLines(r.p);
+  line(decision[0], 12, true, "heading");
+  Element d = textBlock(decision[1], {20, y, width - 40, 2 * (body + 4)}, body);
+  add(std::move(d), "note");
+  y += 2 * (body + 4) + 10;
+  std::vector<charts::Chart> charts = hypothesisCharts(r, c);
+  const double chartWidth = (width - 40 - 12) / 2, chartHeight = print ? 180 : 240;
+  for (size_t i = 0; i < charts.size(); ++i) {
+    const double x = 20 + (i % 2) * (chartWidth + 12);
+    add(chartHost(std::move(charts[i]), {x, y, chartWidth, chartHeight}), "chart");
+    if (i % 2 == 1 || i + 1 == charts.size()) y += chartHeight + 12;
+  }
+  root.frame.h = y + 20;
+  return root;
+}
+
+}  // namespace tabulix

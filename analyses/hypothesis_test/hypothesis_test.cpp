@@ -1,0 +1,418 @@
+#include "analyses/hypothesis_test/hypothesis_test.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "engine/cell_access.h"
+#include "stats/statistics.h"
+
+namespace tabulix {
+
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+using S = Statistics;
+
+double mean(const std::vector<double>& v) { return v.empty() ? kNaN : S::mean(v); }
+
+// The p-value of a z or t statistic from its lower tail at -|stat|: both
+// tails double it; a one-tail alternative pointing away from the observed
+// difference takes its complement.
+double pFromLowerTail(double p0, int tails, double diff) {
+  if (tails == 0) return 2 * p0;
+  if ((tails == 1 && diff > 0) || (tails == 2 && diff < 0)) return 1 - p0;
+  return p0;
+}
+
+// Probability of the outcomes no more likely than k successes in n trials,
+// summed directly: the same as 2 (1 - bicdf) without its cancellation when
+// the sum is small.
+double twoSidedBinomial(int k, double prob, int n) {
+  const double pk = S::binomialTerm(n, k, prob);
+  double sum = 0;
+  for (int j = 0; j <= n; ++j) {
+    const double pj = S::binomialTerm(n, j, prob);
+    if (pj <= pk) sum += pj;
+  }
+  return sum;
+}
+
+// The exact binomial p-value of k successes in n trials under prob; the
+// one-tail form whose alternative points away from the data adds the
+// probability of k itself to the complement of the half.
+double binomialP(int k, double prob, int n, int tails, bool awayFromData) {
+  const double P = twoSidedBinomial(k, prob, n);
+  if (tails == 0) return P;
+  if (awayFromData) return S::binomialTerm(n, k, prob) - P / 2 + 1;
+  return P / 2;
+}
+
+// P-value of an upper-tail chi-square P under the tails rule.
+double pFromUpperTail(double P, int tails, double direction) {
+  if (tails == 0) return P;
+  if ((tails == 1 && direction > 0) || (tails == 2 && direction < 0)) return 1 - P / 2;
+  return P / 2;
+}
+
+std::array<double, 5> box(const std::vector<double>& v) {
+  static const double pcs[] = {0, 25, 50, 75, 100};
+  std::vector<double> sorted = v;
+  std::sort(sorted.begin(), sorted.end());
+  auto pc = S::percentiles(pcs, sorted);
+  return {pc[0], pc[25], pc[50], pc[75], pc[100]};
+}
+
+Curve density(const std::vector<double>& v, double sd) {
+  Curve c;
+  if (v.empty()) return c;
+  auto [lo, hi] = std::minmax_element(v.begin(), v.end());
+  for (const DensityPoint& d : S::kdensity(v, sd, *lo, *hi)) {
+    c.x.push_back(d.x);
+    c.y.push_back(d.y);
+  }
+  return c;
+}
+
+template <class F>
+Curve sampled(double lo, double hi, int points, F f) {
+  Curve c;
+  if (!(hi > lo) || !std::isfinite(lo) || !std::isfinite(hi) || points < 2) return c;
+  for (int i = 0; i < points; ++i) {
+    const double x = lo + (hi - lo) * i / (points - 1);
+    c.x.push_back(x);
+    c.y.push_back(f(x));
+  }
+  return c;
+}
+
+// The spans of the sample plot (around the sample and the null value) and
+// of the difference plot (around the difference and 0).
+struct Spans {
+  double lo, hi, dlo, dhi;
+};
+Spans spans(double m, double se, double null, double nullSe, double diff, double seDiff, bool proportions) {
+  Spans s{std::min(m - 3 * se, null - 3 * nullSe), std::max(m + 3 * se, null + 3 * nullSe),
+          std::min(diff - 3 * seDiff, -3 * seDiff), std::max(diff + 3 * seDiff, 3 * seDiff)};
+  if (proportions) {
+    s.lo = std::max(s.lo, 0.0);
+    s.hi = std::min(s.hi, 1.0);
+  }
+  return s;
+}
+
+// Normal or t densities (z and t tests) around the sample, the null value,
+// the difference and 0.
+void locationCurves(HypothesisResult& r, int test, double m1, double se1, double m2, double se2, double diff,
+                    double seDiff, double df, bool proportions) {
+  const Spans s = spans(m1, se1, m2, se2, diff, seDiff, proportions);
+  auto pdf = [test, df](double centre, double sd) {
+    return
+        [=](double x) { return test == kTestT ? S::dtpdf(x, centre, sd, df) : S::dnormpdf(x, centre, sd); };
+  };
+  r.pdfSample1 = sampled(s.lo, s.hi, 100, pdf(m1, se1));
+  r.pdfSample2 = sampled(s.lo, s.hi, 100, pdf(m2, se2));
+  r.pdfDiff1 = sampled(s.dlo, s.dhi, 100, pdf(diff, seDiff));
+  r.pdfDiff2 = sampled(s.dlo, s.dhi, 100, pdf(0, seDiff));
+}
+
+// One-degree chi-square densities of a proportion (chi-square and McNemar),
+// capped at 10 so that the pole at the centre stays drawable.
+// The difference plot draws them against x - shift, the proportion minus
+// the null proportion.
+Curve chiCurve(double lo, double hi, double centre, double obs, double shift = 0) {
+  return sampled(lo, hi, 100, [=](double x) { return std::min(S::dchipdf(x + shift, centre, obs), 10.0); });
+}
+
+// Binomial probabilities of round(n x) successes, one point per count.
+Curve binomialCurve(double lo, double hi, double prob, int n) {
+  Curve c;
+  if (n <= 0 || !(hi > lo)) return c;
+  const int first = static_cast<int>(std::ceil(lo * n - 1e-9));
+  const int points = static_cast<int>(S::roundHalfUp(n * (hi - lo)));
+  for (int i = 0; i < points && first + i <= n; ++i) {
+    const int k = first + i;
+    c.x.push_back(static_cast<double>(k) / n);
+    c.y.push_back(S::bipdf(k, prob, n));
+  }
+  return c;
+}
+
+std::vector<double> proportionsOf(const std::vector<int32_t>& codes) {
+  std::vector<double> v;
+  for (int32_t c : codes)
+    if (c == 0 || c == 1) v.push_back(c);
+  return v;
+}
+
+}  // namespace
+
+std::string statForTest(int test) {
+  switch (test) {
+    case kTestZ:
+      return "Z";
+    case kTestT:
+      return "t";
+    case kTestChiSquare:
+    case kTestMcNemar:
+      return "χ²";
+    default:
+      return "!";
+  }
+}
+
+int testForDistribution(int distribution, int samples, bool paired, int /*observations*/) {
+  if (distribution == 0 || distribution == 1) return kTestT;
+  if (distribution == 2) return samples != 2 ? kTestBinomial : paired ? kTestMcNemar : kTestChiSquare;
+  return kTestZ;
+}
+
+std::vector<int> validTestsForDistribution(int distribution, int samples, bool paired) {
+  if (distribution == 0) return {kTestZ, kTestT};
+  if (distribution == 2) {
+    if (samples != 2) return {kTestBinomial};
+    if (paired) return {kTestMcNemar, kTestBinomial};
+    return {kTestZ, kTestChiSquare};
+  }
+  return {kTestZ};
+}
+
+std::optional<std::string> nameForTest(int test, int tails, int samples, bool paired) {
+  if (tails < 0 || tails > 2) return std::nullopt;
+  const std::string tail = tails == 0 ? "two tail" : "one tail";
+  const int setting = samples == 1 ? 0 : paired ? 1 : 2;  // one sample, paired, independent
+  static const char* prefix[] = {"One sample ", "Paired ", "Two sample "};
+  switch (test) {
+    case kTestZ:
+      return prefix[setting] + tail + " z-test";
+    case kTestT:
+      return (setting == 2 ? "Welch's two sample " : std::string(prefix[setting])) + tail + " t-test";
+    case kTestBinomial:
+      return "One sample " + tail + " binomial test";
+    case kTestChiSquare:
+      return prefix[setting] + tail + " Chi-square test";
+    case kTestMcNemar:
+      return "Paired " + tail + " McNemar's Chi-squared test";
+    default:
+      return std::nullopt;
+  }
+}
+
+HypothesisResult hypothesisForSample(const std::vector<double>& sample, double expected, int distribution,
+                                     int tails, int test, bool paired) {
+  HypothesisResult r;
+  const bool proportions = distribution == 2;
+  const double n = static_cast<double>(sample.size());
+  const double m = mean(sample);
+  const double s = proportions ? S::sdBinomial(m) : (sample.size() > 1 ? S::sdNormal(sample) : kNaN);
+  const double se = s / std::sqrt(n);
+  const double diff = m - expected;
+  r.obsX = n;
+  r.meanX = m;
+  r.sdX = s;
+  r.seX = se;
+  r.diff = diff;
+  r.seDiff = se;
+  if (!sample.empty()) {
+    r.boxX = box(sample);
+    r.densityX = density(sample, s);
+  }
+  const bool valid = [&] {
+    auto ok = validTestsForDistribution(distribution == 1 ? 0 : distribution, 1, paired);
+    return std::find(ok.begin(), ok.end(), test) != ok.end();
+  }();
+  if (valid && (test == kTestZ || test == kTestT)) {
+    r.t = diff / se;
+    r.df = test == kTestT ? n - 1 : 0;
+    const double p0 = test == kTestT ? S::tcdf(-std::fabs(r.t), r.df) : S::normcdfz(-std::fabs(r.t));
+    r.p = pFromLowerTail(p0, tails, diff);
+    locationCurves(r, test, m, se, expected, se, diff, se, r.df, proportions);
+  } else if (valid && test == kTestBinomial) {
+    const int k = static_cast<int>(S::roundHalfUp(m * n));
+    const int trials = static_cast<int>(n);
+    r.p = binomialP(k, expected, trials, tails, (tails == 1 && diff > 0) || (tails == 2 && diff < 0));
+    const double nullSe = S::sdBinomial(expected) / std::sqrt(n);
+    const Spans sp = spans(m, se, expected, nullSe, diff, se, true);
+    r.pdfSample1 = binomialCurve(sp.lo, sp.hi, m, trials);
+    r.pdfSample2 = binomialCurve(sp.lo, sp.hi, expected, trials);
+    r.pdfDiff1 = binomialCurve(sp.dlo + expected, sp.dhi + expected, m, trials);
+    r.pdfDiff2 = binomialCurve(sp.dlo + expected, sp.dhi + expected, expected, trials);
+    // The difference curves are drawn against the difference from the null value.
+    for (auto* c : {&*r.pdfDiff1, &*r.pdfDiff2})
+      for (double& x : c->x) x -= expected;
+  }
+  return r;
+}
+
+HypothesisResult hypothesisTestForSampleX(const std::vector<double>& x, const std::vector<double>& y,
+                                          int distribution, int tails, int test) {
+  HypothesisResult r;
+  const bool proportions = distribution == 2;
+  const double nX = static_cast<double>(x.size()), nY = static_cast<double>(y.size());
+  const double mX = mean(x), mY = mean(y);
+  auto sdOf = [&](const std::vector<double>& v, double m) {
+    return proportions ? S::sdBinomial(m) : (v.size() > 1 ? S::sdNormal(v) : kNaN);
+  };
+  const double sX = sdOf(x, mX), sY = sdOf(y, mY);
+  const double seX = sX / std::sqrt(nX), seY = sY / std::sqrt(nY);
+  const double diff = mX - mY;
+  const double seDiff = std::sqrt(seX * seX + seY * seY);
+  r.obsX = nX;
+  r.obsY = nY;
+  r.meanX = mX;
+  r.meanY = mY;
+  r.sdX = sX;
+  r.sdY = sY;
+  r.seX = seX;
+  r.seY = seY;
+  r.diff = diff;
+  r.seDiff = seDiff;
+  if (!x.empty()) {
+    r.boxX = box(x);
+    r.densityX = density(x, sX);
+  }
+  if (!y.empty()) {
+    r.boxY = box(y);
+    r.densityY = density(y, sY);
+  }
+  auto ok = validTestsForDistribution(distribution == 1 ? 0 : distribution, 2, false);
+  if (std::find(ok.begin(), ok.end(), test) == ok.end()) return r;
+  if (test == kTestZ || test == kTestT) {
+    r.t = diff / seDiff;
+    if (test == kTestT) {
+      // Welch-Satterthwaite degrees of freedom.
+      const double a = sX * sX / nX, b = sY * sY / nY;
+      r.df = (a + b) * (a + b) / (b * b / (nY - 1) + a * a / (nX - 1));
+    } else {
+      r.df = -1;
+    }
+    const double p0 = test == kTestT ? S::tcdf(-std::fabs(r.t), r.df) : S::normcdfz(-std::fabs(r.t));
+    r.p = pFromLowerTail(p0, tails, diff);
+    locationCurves(r, test, mX, seX, mY, seY, diff, seDiff, r.df, proportions);
+  } else if (test == kTestChiSquare) {
+    const double kX = S::roundHalfUp(mX * nX), kY = S::roundHalfUp(mY * nY);
+    const ChiSquareResult chi = S::chiForFrequencyMatrix({{kX, nX - kX}, {kY, nY - kY}});
+    r.t = chi.chi;
+    r.df = chi.df;
+    r.p = pFromUpperTail(chi.p, tails, diff);
+    const Spans sp = spans(mX, seX, mY, seY, diff, seDiff, true);
+    r.pdfSample1 = chiCurve(sp.lo, sp.hi, mX, nX);
+    r.pdfSample2 = chiCurve(sp.lo, sp.hi, mY, nY);
+    r.pdfDiff1 = chiCurve(sp.dlo, sp.dhi, mX, nX, mY);
+    r.pdfDiff2 = chiCurve(sp.dlo, sp.dhi, mY, nY, mY);
+  }
+  return r;
+}
+
+HypothesisResult hypothesisTestForBinomialSample(const std::vector<int32_t>& x, const std::vector<int32_t>& y,
+                                                 int tails, int test) {
+  HypothesisResult r;
+  double counts[2][2] = {{0, 0}, {0, 0}};
+  for (size_t i = 0; i < std::min(x.size(), y.size()); ++i)
+    if ((x[i] == 0 || x[i] == 1) && (y[i] == 0 || y[i] == 1)) ++counts[x[i]][y[i]];
+  r.x0y0 = counts[0][0];
+  r.x0y1 = counts[0][1];
+  r.x1y0 = counts[1][0];
+  r.x1y1 = counts[1][1];
+  const double b = counts[0][1], c = counts[1][0];
+  const double n = b + c;
+  const double m = b / n, se = S::sdBinomial(m) / std::sqrt(n), nullSe = 0.5 / std::sqrt(n);
+  const std::vector<double> px = proportionsOf(x), py = proportionsOf(y);
+  r.obsX = static_cast<double>(px.size());
+  r.obsY = static_cast<double>(py.size());
+  r.meanX = mean(px);
+  r.meanY = mean(py);
+  r.diff = m - 0.5;
+  r.seDiff = se;
+  const Spans sp = spans(m, se, 0.5, nullSe, m - 0.5, se, true);
+  if (test == kTestMcNemar) {
+    // McNemar's statistic without continuity correction.
+    r.t = (b - c) * (b - c) / (b + c);
+    r.df = 1;
+    r.p = pFromUpperTail(S::chicdf(r.t, 1), tails, b - c);
+    r.pdfSample1 = chiCurve(sp.lo, sp.hi, m, n);
+    r.pdfSample2 = chiCurve(sp.lo, sp.hi, 0.5, n);
+    r.pdfDiff1 = chiCurve(sp.dlo, sp.dhi, m, n, 0.5);
+    r.pdfDiff2 = chiCurve(sp.dlo, sp.dhi, 0.5, n, 0.5);
+  } else if (test == kTestBinomial) {
+    r.p = binomialP(static_cast<int>(b), 0.5, static_cast<int>(n), tails,
+                    (tails == 1 && b > c) || (tails == 2 && b < c));
+    r.pdfSample1 = binomialCurve(sp.lo, sp.hi, m, static_cast<int>(n));
+    r.pdfSample2 = binomialCurve(sp.lo, sp.hi, 0.5, static_cast<int>(n));
+  }
+  return r;
+}
+
+PairedFactors twoByTwoPairedFactorX(Model& model, const Column& x, const Column& y,
+                                    const std::map<std::string, int32_t>& levelsX,
+                                    const std::map<std::string, int32_t>& levelsY,
+                                    const std::vector<int32_t>& rows) {
+  PairedFactors f;
+  f.code = {levelsX, levelsY};
+  std::array<std::map<int64_t, std::string>, 2> texts;
+  const Column* cols[2] = {&x, &y};
+  for (int k = 0; k < 2; ++k)
+    for (const Cell& cell : cellsForColumn(model, *cols[k], {}, &rows))
+      if (cell.rowNum && cell.data && !cell.data->empty()) texts[k][*cell.rowNum] = *cell.data;
+  for (int32_t row : rows) {
+    auto a = texts[0].find(row), b = texts[1].find(row);
+    if (a == texts[0].end() || b == texts[1].end()) continue;
+    for (int k = 0; k < 2; ++k) {
+      const std::string& text = (k == 0 ? a : b)->second;
+      auto it = f.code[k].find(text);
+      if (it == f.code[k].end()) it = f.code[k].emplace(text, static_cast<int32_t>(f.code[k].size())).first;
+      f.Xmat[k].push_back(it->second);
+    }
+  }
+  return f;
+}
+
+LevelCoding levelCodingForColumn(Model& model, const Column& column, const std::string& chosen) {
+  LevelCoding c;
+  std::vector<std::string> levels = distinctValuesForColumn(model, &column);
+  if (levels.empty()) return c;
+  c.success = std::find(levels.begin(), levels.end(), chosen) != levels.end() ? chosen : levels.back();
+  for (const std::string& level : levels) c.levels[level] = level == c.success ? 1 : 0;
+  return c;
+}
+
+nlohmann::json toJson(const HypothesisResult& r) {
+  nlohmann::json j = nlohmann::json::object();
+  auto put = [&](const char* key, const std::optional<double>& v) {
+    if (v) j[key] = *v;
+  };
+  put("obsX", r.obsX);
+  put("obsY", r.obsY);
+  put("meanX", r.meanX);
+  put("meanY", r.meanY);
+  put("sdX", r.sdX);
+  put("sdY", r.sdY);
+  put("seX", r.seX);
+  put("seY", r.seY);
+  put("diff", r.diff);
+  put("seDiff", r.seDiff);
+  j["t"] = r.t;
+  j["df"] = r.df;
+  j["p"] = r.p;
+  if (r.boxX) j["boxX"] = *r.boxX;
+  if (r.boxY) j["boxY"] = *r.boxY;
+  auto curve = [&](const char* key, const std::optional<Curve>& c) {
+    if (c) j[key] = {c->x, c->y};
+  };
+  curve("densityX", r.densityX);
+  curve("densityY", r.densityY);
+  curve("pdfSample1", r.pdfSample1);
+  curve("pdfSample2", r.pdfSample2);
+  curve("pdfDiff1", r.pdfDiff1);
+  curve("pdfDiff2", r.pdfDiff2);
+  put("x0y0", r.x0y0);
+  put("x0y1", r.x0y1);
+  put("x1y0", r.x1y0);
+  put("x1y1", r.x1y1);
+  j["testName"] = r.testName;
+  j["statName"] = r.statName;
+  return j;
+}
+
+}  // namespace tabulix

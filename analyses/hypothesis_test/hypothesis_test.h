@@ -1,0 +1,80 @@
+// Hypothesis tests of means and proportions: one sample against an expected
+// value, two independent samples, or two paired samples. The routines take
+// the samples as numbers (means) or 0/1 codes (proportions) and give the
+// statistic, its degrees of freedom, the p-value, the sample summaries and
+// the curves of the distribution plots.
+#pragma once
+
+#include <array>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "engine/model.h"
+
+namespace tabulix {
+
+// Test codes kept in an analysis's `test` setting.
+enum HypothesisTestCode { kTestZ = 0, kTestT = 1, kTestBinomial = 2, kTestChiSquare = 3, kTestMcNemar = 4 };
+
+// A curve sampled for a plot: x values and the density at each.
+struct Curve {
+  std::vector<double> x, y;
+};
+
+// One test's result; a field is absent when the routine does not set it.
+struct HypothesisResult {
+  std::optional<double> obsX, obsY, meanX, meanY, sdX, sdY, seX, seY, diff, seDiff;
+  double t = 0, df = 0, p = 0;
+  std::optional<std::array<double, 5>> boxX, boxY;  // percentiles 0, 25, 50, 75, 100
+  std::optional<Curve> densityX, densityY;
+  std::optional<Curve> pdfSample1, pdfSample2, pdfDiff1, pdfDiff2;
+  std::optional<double> x0y0, x0y1, x1y0, x1y1;  // paired proportions
+  std::string testName, statName;
+};
+
+// The result under its keys ("obsX", "seDiff", "boxX", "x0y0", "testName", ...).
+nlohmann::json toJson(const HypothesisResult& result);
+
+// The statistic name of a test: "Z", "t", "χ²", or "!" when none is shown.
+std::string statForTest(int test);
+// The default test of a setting (observations are not used).
+int testForDistribution(int distribution, int samples, bool paired, int observations);
+// The tests allowed for a setting.
+std::vector<int> validTestsForDistribution(int distribution, int samples, bool paired);
+// The display name of a test, or none.
+std::optional<std::string> nameForTest(int test, int tails, int samples, bool paired);
+
+// One sample (or the paired differences) against an expected value.
+HypothesisResult hypothesisForSample(const std::vector<double>& sample, double expected, int distribution,
+                                     int tails, int test, bool paired);
+// Two independent samples.
+HypothesisResult hypothesisTestForSampleX(const std::vector<double>& x, const std::vector<double>& y,
+                                          int distribution, int tails, int test);
+// Paired proportions from the two code lists (1 success, 0 failure).
+HypothesisResult hypothesisTestForBinomialSample(const std::vector<int32_t>& x, const std::vector<int32_t>& y,
+                                                 int tails, int test);
+
+// The two parallel code lists of two columns over rows (ascending row
+// numbers), rows without a text in either column removed, and the
+// level-to-code maps after use (texts not in a map take the next free code).
+struct PairedFactors {
+  std::array<std::vector<int32_t>, 2> Xmat;
+  std::array<std::map<std::string, int32_t>, 2> code;
+};
+PairedFactors twoByTwoPairedFactorX(Model& model, const Column& x, const Column& y,
+                                    const std::map<std::string, int32_t>& levelsX,
+                                    const std::map<std::string, int32_t>& levelsY,
+                                    const std::vector<int32_t>& rows);
+
+// The level coding of a proportion: the success level (the chosen one when
+// the column has it, else the last distinct value) codes 1, the others 0.
+struct LevelCoding {
+  std::string success;
+  std::map<std::string, int32_t> levels;
+};
+LevelCoding levelCodingForColumn(Model& model, const Column& column, const std::string& chosen);
+
+}  // namespace tabulix

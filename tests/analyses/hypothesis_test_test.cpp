@@ -1,0 +1,281 @@
+// The hypothesis tests against R (tests/reference/hypothesis_tests.R: t.test
+// with and without var.equal and paired, binom.test, prop.test and
+// mcnemar.test without correction, z-tests from pnorm) on sleep, PlantGrowth,
+// ToothGrowth and a 2 x 2 paired table, run through the analysis kinds with
+// their filters; then the edge cases of the formulas, the names and the
+// validity messages.
+#include "analyses/hypothesis_test/hypothesis_test.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "analyses/analysis_kind.h"
+#include "analyses/hypothesis_test/hypothesis_report.h"
+#include "engine/cell_access.h"
+#include "engine/workspace_data.h"
+
+namespace fs = std::filesystem;
+using namespace tabulix;
+
+namespace {
+
+const fs::path kRef = fs::path(TABULIX_SOURCE_DIR) / "tests/data/reference";
+
+std::vector<std::vector<std::string>> readCsv(const fs::path& file) {
+  std::ifstream in(file);
+  std::vector<std::vector<std::string>> out;
+  std::string line;
+  while (std::getline(in, line)) {
+    std::vector<std::string> fields;
+    std::stringstream ss(line);
+    std::string f;
+    while (std::getline(ss, f, ',')) fields.push_back(f);
+    if (!line.empty() && line.back() == ',') fields.emplace_back();
+    out.push_back(fields);
+  }
+  return out;
+}
+
+struct Workspace {
+  fs::path dir;
+  Model model;
+  // A workspace of the CSV file's columns and rows, plus any extra rows.
+  explicit Workspace(const std::string& file, const std::vector<std::vector<std::string>>& extra = {}) {
+    auto data = readCsv(kRef / file);
+    char tmpl[] = "/tmp/tabulix-hypothesis-XXXXXX";
+    dir = mkdtemp(tmpl);
+    model.openStore(dir / "w.tbx");
+    model.setMetadataValue(".", "decimalSeparator");
+    addColumns(model, data[0]);
+    auto cols = columns(model);
+    data.erase(data.begin());
+    data.insert(data.end(), extra.begin(), extra.end());
+    for (size_t r = 0; r < data.size(); ++r) addRow(model, static_cast<uint32_t>(r + 1), data[r], cols);
+    for (Column* c : columns(model)) {
+      basicStatsForColumn(model, *c);
+      c->type = static_cast<int32_t>(guessTypeOfColumn(*c));
+    }
+    EXPECT_TRUE(model.saveContext());
+  }
+  ~Workspace() { fs::remove_all(dir); }
+  nlohmann::json run(const std::string& kind, const AnalysisRequest& request) {
+    return analysisKinds().at(kind).run(model, request).result;
+  }
+};
+
+WhereClauseObj equals(int64_t col, const std::string& value) {
+  WhereClauseObj w;
+  w.colNum = col;
+  w.op = kOpEqual;
+  w.constant = value;
+  return w;
+}
+
+// Absent keys read as NaN (a double: json::value returns its default's type).
+const double kMissing = std::nan("");
+
+double num(const std::string& s) { return s == "NA" ? NAN : std::stod(s); }
+
+// Relative closeness, with an absolute floor for figures near 0.
+void expectNear(double actual, double expected, double rel, const std::string& what) {
+  if (std::isnan(expected)) return;
+  EXPECT_NEAR(actual, expected, rel * std::max(1.0, std::fabs(expected))) << what;
+}
+
+}  // namespace
+
+// Every case of the reference table, run through the kinds. Statistics,
+// means, standard errors and Welch's df are plain arithmetic: 1e-12. The
+// p-values come from the library's t, normal, chi-square and binomial
+// tails, checked to 1e-9 relative (no quantile approximations enter a test:
+// no critical value or interval is reported).
+TEST(HypothesisTest, MatchesR) {
+  Workspace plants("hypothesis_data_plants.csv");                            // weight, group (variables 0, 1)
+  Workspace tooth("hypothesis_data_tooth.csv");                              // len, supp, dose, high
+  Workspace sleep("hypothesis_data_sleep.csv", {{"9.9", ""}, {"", "1.5"}});  // incomplete pairs are dropped
+  Workspace pairs("hypothesis_data_pairs.csv");                              // before, after
+  auto ref = readCsv(kRef / "hypothesis_expected.csv");
+  ASSERT_GT(ref.size(), 20u);
+  int checked = 0;
+  for (size_t i = 1; i < ref.size(); ++i) {
+    const auto& row = ref[i];
+    const std::string name = row[0];
+    const std::string tails = name.substr(name.rfind('_') + 1);
+    AnalysisRequest q;
+    q.settings["tails"] = tails;
+    Workspace* ws = nullptr;
+    std::string kind = "means";
+    if (name.rfind("t1_plants", 0) == 0 || name.rfind("z1_plants", 0) == 0) {
+      ws = &plants;
+      q.left = 0;
+      q.wheres = {equals(1, "ctrl")};
+      q.settings["expected"] = "5.2";
+      q.settings["test"] = name[0] == 'z' ? "0" : "1";
+    } else if (name.rfind("t2_tooth", 0) == 0 || name.rfind("z2_tooth", 0) == 0) {
+      ws = &tooth;
+      q.left = q.right = 0;
+      q.wheres = {equals(1, "OJ")};
+      q.wheres2 = {equals(1, "VC")};
+      q.settings["samples"] = "2";
+      if (name[0] == 'z') q.settings["test"] = "0";
+    } else if (name.rfind("t2_plants", 0) == 0) {
+      ws = &plants;
+      q.left = q.right = 0;
+      q.wheres = {equals(1, "trt1")};
+      q.wheres2 = {equals(1, "trt2")};
+      q.settings["samples"] = "2";
+    } else if (name.rfind("t2pooled", 0) == 0) {
+      // Welch's test is not the pooled-variance one: same t here (equal
+      // sizes), different df and p.
+      auto r = plants.run("means", {0, 0, {}, {equals(1, "trt1")}, {equals(1, "trt2")}, {{"samples", "2"}}});
+      expectNear(r["t"], num(row[1]), 1e-12, name);
+      EXPECT_GT(std::fabs(r["df"].get<double>() - num(row[2])), 3) << name;
+      EXPECT_GT(std::fabs(r["p"].get<double>() - num(row[3])), 1e-3) << name;
+      ++checked;
+      continue;
+    } else if (name.rfind("tp_sleep", 0) == 0) {
+      ws = &sleep;
+      q.left = 0;
+      q.right = 1;
+      q.settings["samples"] = "2";
+      q.settings["isPaired"] = "1";
+    } else if (name.rfind("binom1_tooth", 0) == 0) {
+      ws = &tooth;
+      kind = "proportions";
+      q.left = 3;
+      q.settings["leftLevel1"] = "yes";
+      q.settings["expected"] = name.substr(13, 3);
+    } else if (name.rfind("chi2_tooth", 0) == 0 || name.rfind("z2prop_tooth", 0) == 0) {
+      ws = &tooth;
+      kind = "proportions";
+      q.left = q.right = 3;
+      q.wheres = {equals(1, "OJ")};
+      q.wheres2 = {equals(1, "VC")};
+      q.settings.insert({{"samples", "2"}, {"leftLevel1", "yes"}, {"rightLevel1", "yes"}});
+      if (name[0] == 'z') q.settings["test"] = "0";
+    } else if (name.rfind("mcnemar_pairs", 0) == 0 || name.rfind("binomp_pairs", 0) == 0) {
+      ws = &pairs;
+      kind = "proportions";
+      q.left = 0;
+      q.right = 1;
+      q.settings.insert({{"samples", "2"}, {"isPaired", "1"}, {"leftLevel1", "yes"}, {"rightLevel1", "yes"}});
+      if (name[0] == 'b') q.settings["test"] = "2";
+    }
+    ASSERT_NE(ws, nullptr) << name;
+    auto r = ws->run(kind, q);
+    expectNear(r["t"], num(row[1]), 1e-12, name + " statistic");
+    expectNear(r["df"], num(row[2]), 1e-12, name + " df");
+    EXPECT_NEAR(r["p"].get<double>(), num(row[3]), 1e-9 * num(row[3]) + 1e-15) << name << " p";
+    expectNear(r.value("meanX", kMissing), num(row[4]), 1e-12, name + " meanX");
+    expectNear(r.value("meanY", kMissing), num(row[5]), 1e-12, name + " meanY");
+    expectNear(r.value("seX", kMissing), num(row[6]), 1e-12, name + " seX");
+    expectNear(r.value("seY", kMissing), num(row[7]), 1e-12, name + " seY");
+    expectNear(r.value("seDiff", kMissing), num(row[8]), 1e-12, name + " seDiff");
+    if (name.rfind("tp_sleep", 0) == 0) {
+      EXPECT_EQ(r["obsX"], 10) << "incomplete pairs must be dropped";
+    }
+    if (name.rfind("mcnemar", 0) == 0) {
+      EXPECT_EQ(r["x0y0"], 20);
+      EXPECT_EQ(r["x0y1"], 12);
+      EXPECT_EQ(r["x1y0"], 4);
+      EXPECT_EQ(r["x1y1"], 14);
+    }
+    ++checked;
+  }
+  EXPECT_EQ(checked, static_cast<int>(ref.size()) - 1);
+}
+
+TEST(HypothesisTest, FormulaEdges) {
+  // 1..5 against 3: t = 0, df 4, p 1.
+  auto r = hypothesisForSample({1, 2, 3, 4, 5}, 3, 0, 0, kTestT, false);
+  EXPECT_EQ(r.t, 0);
+  EXPECT_EQ(r.df, 4);
+  EXPECT_DOUBLE_EQ(r.p, 1);
+  // Alternative "less" with the mean above the expected value: 1 - p0 > 0.5.
+  auto less = hypothesisForSample({1, 2, 3, 4, 5}, 2.5, 0, 1, kTestT, false);
+  auto two = hypothesisForSample({1, 2, 3, 4, 5}, 2.5, 0, 0, kTestT, false);
+  EXPECT_GT(less.p, 0.5);
+  EXPECT_NEAR(less.p, 1 - two.p / 2, 1e-15);
+  // Welch's df for equal sizes and variances is 2 (n - 1).
+  auto w = hypothesisTestForSampleX({1, 2, 3, 4, 5}, {11, 12, 13, 14, 15}, 0, 0, kTestT);
+  EXPECT_DOUBLE_EQ(w.df, 8);
+  // McNemar with b = 10, c = 0.
+  std::vector<int32_t> x(10, 0), y(10, 1);
+  auto m = hypothesisTestForBinomialSample(x, y, 0, kTestMcNemar);
+  EXPECT_DOUBLE_EQ(m.t, 10);
+  EXPECT_EQ(m.df, 1);
+  EXPECT_EQ(*m.x0y1, 10);
+  // A test not valid for the setting gives zeros.
+  auto bad = hypothesisForSample({1, 2, 3}, 2, 0, 0, kTestMcNemar, false);
+  EXPECT_EQ(bad.t, 0);
+  EXPECT_EQ(bad.p, 0);
+  // Curves: 100 points over the span, binomial one point per count.
+  EXPECT_EQ(two.pdfSample1->x.size(), 100u);
+  auto b = hypothesisForSample({1, 1, 0, 1, 0, 0, 0, 0, 1, 0}, 0.5, 2, 0, kTestBinomial, false);
+  ASSERT_TRUE(b.pdfSample1);
+  for (size_t i = 1; i < b.pdfSample1->x.size(); ++i)
+    EXPECT_NEAR(b.pdfSample1->x[i] - b.pdfSample1->x[i - 1], 0.1, 1e-12);
+}
+
+TEST(HypothesisTest, NamesAndDefaults) {
+  EXPECT_EQ(nameForTest(kTestT, 0, 2, false), "Welch's two sample two tail t-test");
+  EXPECT_EQ(nameForTest(kTestBinomial, 1, 2, true), "One sample one tail binomial test");
+  EXPECT_EQ(nameForTest(kTestT, 3, 1, false), std::nullopt);
+  EXPECT_EQ(nameForTest(kTestMcNemar, 0, 1, false), "Paired two tail McNemar's Chi-squared test");
+  EXPECT_EQ(nameForTest(kTestZ, 2, 1, true), "One sample one tail z-test");
+  EXPECT_EQ(testForDistribution(2, 2, true, 30), kTestMcNemar);
+  EXPECT_EQ(validTestsForDistribution(2, 2, true), (std::vector<int>{kTestMcNemar, kTestBinomial}));
+  EXPECT_EQ(testForDistribution(1, 2, false, 30), kTestT);
+  EXPECT_EQ(statForTest(kTestBinomial), "!");
+  EXPECT_EQ(statForTest(kTestChiSquare), "χ²");
+  EXPECT_EQ(decisionLines(0.05)[0], "Fail to reject the null hypothesis");
+  EXPECT_EQ(decisionLines(0.0499)[0], "Reject the null hypothesis");
+}
+
+TEST(HypothesisTest, SuccessLevelFallsBackToLastDistinctValue) {
+  Workspace tooth("hypothesis_data_tooth.csv");
+  AnalysisRequest q;
+  q.left = 3;
+  q.settings = {{"expected", "0.5"}, {"leftLevel1", "maybe"}};
+  auto fallback = tooth.run("proportions", q);
+  const std::string last = distinctValuesForColumn(tooth.model, columnNumber(tooth.model, 3)).back();
+  EXPECT_EQ(fallback["leftLevel1"], last);
+  q.settings["leftLevel1"] = last;
+  auto chosen = tooth.run("proportions", q);
+  EXPECT_EQ(fallback["meanX"], chosen["meanX"]);
+  EXPECT_EQ(fallback["p"], chosen["p"]);
+  q.settings["leftLevel1"] = last == "yes" ? "no" : "yes";
+  EXPECT_NEAR(tooth.run("proportions", q)["meanX"].get<double>(), 1 - chosen["meanX"].get<double>(), 1e-15);
+}
+
+TEST(HypothesisTest, ValidityMessages) {
+  Workspace tooth("hypothesis_data_tooth.csv");  // len Numeric, supp and high text, dose Numeric
+  auto message = [&](const std::string& kind, AnalysisRequest q) -> std::string {
+    try {
+      tooth.run(kind, q);
+    } catch (const AnalysisRequestError& e) {
+      return e.what();
+    }
+    return "accepted";
+  };
+  EXPECT_EQ(message("means", {}), "Choose a variable to sample.");
+  EXPECT_EQ(message("means", {0, {}, {}, {}, {}, {}}), "Enter an expected value.");
+  EXPECT_EQ(message("means", {0, {}, {}, {}, {}, {{"expected", "abc"}}}),
+            "Sample is a numeric variable. Expected value must be numeric.");
+  EXPECT_EQ(message("proportions", {3, {}, {}, {}, {}, {{"expected", "1.5"}}}),
+            "Sample is a categorical variable. Expected value must be a proportion between 0 and 1.");
+  EXPECT_EQ(message("proportions", {3, {}, {}, {}, {}, {{"expected", "1"}}}), "accepted");
+  EXPECT_EQ(message("means", {0, {}, {}, {}, {}, {{"samples", "2"}}}),
+            "Please define a second sample to perform a two sample test.");
+  EXPECT_EQ(message("means", {0, 1, {}, {}, {}, {{"samples", "2"}}}),
+            "Samples must be of same variable type.");
+  // Proportions accept samples of different types.
+  EXPECT_EQ(message("proportions", {3, 1, {}, {}, {}, {{"samples", "2"}}}), "accepted");
+  EXPECT_NE(message("means", {0, {}, {}, {}, {}, {{"expected", "3"}, {"tails", "5"}}}), "accepted");
+}
