@@ -33,13 +33,25 @@ void setStoreErrorHandler(AlertHandler handler) {
   g_alert = std::move(handler);
 }
 
-void showCoreDataError() {
+void showCoreDataError(std::string_view reason) {
   AlertHandler handler;
   {
     std::lock_guard lock(g_mutex);
     handler = g_alert;
   }
-  if (handler) handler(tr("Error!"), tr("Tabulix can't continue.\nPress the Home button to close Tabulix."), tr("OK"));
+  if (!handler) return;
+  // In a browser there is nothing to close: the page says what went wrong and
+  // how to go on.
+  std::string message;
+  if (reason.empty()) {
+    message = tr("Tabulix can't continue.\nReload the page or open another workspace.");
+  } else {
+    message = tr("Tabulix can't continue.\n%@.\nReload the page or open another workspace.");
+    std::string why = tr(reason);
+    while (!why.empty() && (why.back() == '.' || why.back() == ' ')) why.pop_back();
+    if (size_t at = message.find("%@"); at != std::string::npos) message.replace(at, 2, why);
+  }
+  handler(tr("Error!"), message, tr("OK"));
 }
 
 }  // namespace tabulix

@@ -19,7 +19,8 @@ LogSink setLogSink(LogSink sink);
 using AlertHandler = std::function<void(const std::string& title, const std::string& message, const std::string& button)>;
 // Sets who shows store failure alerts (the web UI, the CLI); empty: log only.
 void setStoreErrorHandler(AlertHandler handler);
-// Shows the store failure alert; the program keeps running afterwards.
-void showCoreDataError();
+// Shows the store failure alert with the reason of the failure (the store's
+// own wording, looked up by tr()); the program keeps running afterwards.
+void showCoreDataError(std::string_view reason = {});
 
 }  // namespace tabulix

@@ -3,6 +3,7 @@
 #include <mutex>
 
 #include "engine/log.h"
+#include "engine/number_format.h"
 #include "engine/preferences.h"
 #include "engine/translate.h"
 
@@ -26,7 +27,7 @@ void Model::reportStoreError(const std::exception& e) {
   std::string details;
   if (auto* se = dynamic_cast<const StoreError*>(&e)) details = se->details();
   logLine("Unresolved error " + std::string(e.what()) + ", " + details);
-  showCoreDataError();
+  showCoreDataError(e.what());
 }
 
 bool Model::openStore(const fs::path& file) {
@@ -114,9 +115,13 @@ std::string Model::statusLine(bool tablet) {
   }
   if (tablet)
     return fillPlaceholders(tr("Open Workspace: %@, Source File: %@, Variables: %u, Observations: %u"),
-                            {s, f, std::to_string(cols), std::to_string(rows)});
-  return fillPlaceholders(tr("%@, %u Variables, %u Observations"),
-                          {s, std::to_string(cols), std::to_string(rows)});
+                {s, f, std::to_string(cols), std::to_string(rows)});
+  // "1 Variable": the singular wording where the locale's plural rules call for it.
+  bool oneColumn = pluralIsOne(double(cols)), oneRow = pluralIsOne(double(rows));
+  const char* format =
+      oneColumn ? (oneRow ? "%@, %u Variable, %u Observation" : "%@, %u Variable, %u Observations")
+                : (oneRow ? "%@, %u Variables, %u Observation" : "%@, %u Variables, %u Observations");
+  return fillPlaceholders(tr(format), {s, std::to_string(cols), std::to_string(rows)});
 }
 
 int Model::timesSeenHelpKey(std::string_view key) {

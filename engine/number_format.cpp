@@ -3,15 +3,19 @@
 #include <unicode/datefmt.h>
 #include <unicode/locid.h>
 #include <unicode/numberformatter.h>
+#include <unicode/plurrule.h>
 #include <unicode/timezone.h>
 #include <unicode/unistr.h>
 
 #include <array>
 #include <atomic>
+#include <cctype>
 #include <cmath>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 
 #include "engine/translate.h"
@@ -32,6 +36,20 @@ std::set<std::string>& localeNames() {
 }
 const std::string kDefaultLocale = "en_US";
 std::atomic<const std::string*> g_deviceLocale{&kDefaultLocale};
+// The locale a LocaleScope set on this thread, if any.
+thread_local const std::string* t_localeOverride = nullptr;
+
+// The locale the formatters of this thread follow: a stable pointer, which
+// also keys the caches below.
+const std::string* currentLocale() {
+  return t_localeOverride ? t_localeOverride : g_deviceLocale.load(std::memory_order_acquire);
+}
+
+// The stored copy of a locale name (kept for the life of the process).
+const std::string* storedLocaleName(const std::string& name) {
+  std::lock_guard lock(g_namesMutex);
+  return &*localeNames().insert(name).first;
+}
 
 // Bumped whenever the locale or the zone changes; formatters built for an
 // older generation are rebuilt on their next use.
@@ -50,6 +68,7 @@ using icu::number::LocalizedNumberFormatter;
 
 struct NumberFormatters {
   uint64_t generation = 0;
+  const std::string* locale = nullptr;
   LocalizedNumberFormatter decimal[kCachedDigits + 1];
   LocalizedNumberFormatter scientific[kCachedDigits + 1];
   LocalizedNumberFormatter decimalBase;
@@ -57,14 +76,17 @@ struct NumberFormatters {
 };
 
 std::mutex g_formattersMutex;
-std::shared_ptr<const NumberFormatters> g_formatters;
+// One set per locale in use; a server writes for each browser in its language.
+std::map<const std::string*, std::shared_ptr<const NumberFormatters>> g_formatters;
 
 icu::Locale icuLocale(const std::string& name) { return icu::Locale::createCanonical(name.c_str()); }
 
-std::shared_ptr<const NumberFormatters> buildNumberFormatters(uint64_t generation) {
+std::shared_ptr<const NumberFormatters> buildNumberFormatters(uint64_t generation,
+                                                              const std::string* locale) {
   auto f = std::make_shared<NumberFormatters>();
   f->generation = generation;
-  f->decimalBase = icu::number::NumberFormatter::withLocale(icuLocale(deviceLocaleName()))
+  f->locale = locale;
+  f->decimalBase = icu::number::NumberFormatter::withLocale(icuLocale(*locale))
                        .roundingMode(UNUM_ROUND_HALFEVEN)
                        .grouping(UNUM_GROUPING_AUTO);
   f->scientificBase = f->decimalBase.notation(icu::number::Notation::scientific());
@@ -80,12 +102,12 @@ std::shared_ptr<const NumberFormatters> buildNumberFormatters(uint64_t generatio
 const NumberFormatters& numberFormatters() {
   thread_local std::shared_ptr<const NumberFormatters> mine;
   uint64_t generation = g_generation.load(std::memory_order_acquire);
-  if (!mine || mine->generation != generation) {
+  const std::string* locale = currentLocale();
+  if (!mine || mine->generation != generation || mine->locale != locale) {
     std::lock_guard lock(g_formattersMutex);
-    if (!g_formatters || g_formatters->generation != generation) {
-      g_formatters = buildNumberFormatters(generation);
-    }
-    mine = g_formatters;
+    auto& slot = g_formatters[locale];
+    if (!slot || slot->generation != generation) slot = buildNumberFormatters(generation, locale);
+    mine = slot;
   }
   return *mine;
 }
@@ -130,7 +152,9 @@ struct DateFormatters {
 };
 
 const icu::DateFormat* dateFormatter(DateTimeStyles styles) {
-  thread_local DateFormatters mine;
+  thread_local std::map<const std::string*, DateFormatters> byLocale;
+  const std::string* locale = currentLocale();
+  DateFormatters& mine = byLocale[locale];
   uint64_t generation = g_generation.load(std::memory_order_acquire);
   if (mine.generation != generation) {
     for (auto& f : mine.byStyles) f.reset();
@@ -141,7 +165,7 @@ const icu::DateFormat* dateFormatter(DateTimeStyles styles) {
     // ICU takes the default zone at creation; setDeviceTimeZone bumps the
     // generation so that formatters made before it are replaced.
     slot.reset(icu::DateFormat::createDateTimeInstance(icuStyle(styles.dateStyle), icuStyle(styles.timeStyle),
-                                                       icuLocale(deviceLocaleName())));
+                                                       icuLocale(*locale)));
   }
   return slot.get();
 }
@@ -154,13 +178,49 @@ const double kSmallBound = double(0.0001f);
 }  // namespace
 
 void setDeviceLocale(const std::string& name) {
-  std::lock_guard lock(g_namesMutex);
-  const std::string* stored = &*localeNames().insert(name).first;
-  g_deviceLocale.store(stored, std::memory_order_release);
+  g_deviceLocale.store(storedLocaleName(name), std::memory_order_release);
   g_generation.fetch_add(1, std::memory_order_acq_rel);
 }
 
-const std::string& deviceLocaleName() { return *g_deviceLocale.load(std::memory_order_acquire); }
+const std::string& deviceLocaleName() { return *currentLocale(); }
+
+std::optional<std::string> supportedLocale(std::string_view tag) {
+  if (tag.empty() || tag.size() > 35) return std::nullopt;
+  std::string text(tag);
+  for (char c : text)
+    if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_')) return std::nullopt;
+  for (char& c : text)
+    if (c == '_') c = '-';
+  UErrorCode status = U_ZERO_ERROR;
+  icu::Locale loc = icu::Locale::forLanguageTag(text, status);
+  if (U_FAILURE(status) || loc.isBogus() || std::string_view(loc.getLanguage()).empty()) return std::nullopt;
+  // Only languages ICU has formatting data for; others would silently fall
+  // back to the root locale's conventions.
+  int32_t count = 0;
+  const icu::Locale* available = icu::Locale::getAvailableLocales(count);
+  for (int32_t i = 0; i < count; ++i)
+    if (std::string_view(available[i].getLanguage()) == loc.getLanguage()) return std::string(loc.getName());
+  return std::nullopt;
+}
+
+bool pluralIsOne(double n) {
+  thread_local std::map<const std::string*, std::unique_ptr<icu::PluralRules>> byLocale;
+  const std::string* locale = currentLocale();
+  auto& rules = byLocale[locale];
+  if (!rules) {
+    UErrorCode status = U_ZERO_ERROR;
+    rules.reset(icu::PluralRules::forLocale(icuLocale(*locale), status));
+    if (U_FAILURE(status)) rules.reset();
+  }
+  if (!rules) return n == 1;
+  return rules->select(n) == icu::UnicodeString(u"one");
+}
+
+LocaleScope::LocaleScope(const std::optional<std::string>& name) : previous_(t_localeOverride) {
+  if (name) t_localeOverride = storedLocaleName(*name);
+}
+
+LocaleScope::~LocaleScope() { t_localeOverride = previous_; }
 
 void setDeviceTimeZone(const std::string& zoneId) {
   icu::TimeZone::adoptDefault(icu::TimeZone::createTimeZone(icu::UnicodeString::fromUTF8(zoneId)));

@@ -10,7 +10,9 @@
 // threads at the same time.
 #pragma once
 
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "engine/variable_type.h"
 
@@ -19,9 +21,35 @@ namespace tabulix {
 // Sets the device locale (an ICU locale name such as "en_US" or "fr_FR").
 void setDeviceLocale(const std::string& name);
 
-// The device locale name: "en_US" until setDeviceLocale is called. Safe to call
-// from any thread; the reference stays valid for the life of the process.
+// The locale name the formatters of this thread follow: the LocaleScope's when
+// one is active on the thread, else the device locale ("en_US" until
+// setDeviceLocale is called). Safe to call from any thread; the reference stays
+// valid for the life of the process.
 const std::string& deviceLocaleName();
+
+// The ICU name ("fr_CH") of a language tag ("fr-CH", "fr_CH") whose language
+// ICU has formatting data for; none for anything else (the tag may come from
+// a browser, so it is checked, not trusted).
+std::optional<std::string> supportedLocale(std::string_view tag);
+
+// True when the plural rules of this thread's locale put the count n in the
+// category "one" (in English: n = 1), which takes the singular wording.
+bool pluralIsOne(double n);
+
+// While it lives, the formatters of the thread that made it follow `name` (an
+// ICU locale name from supportedLocale) instead of the device locale: a server
+// request writes numbers and dates in its browser's language. Nothing changes
+// when name is empty.
+class LocaleScope {
+ public:
+  explicit LocaleScope(const std::optional<std::string>& name);
+  ~LocaleScope();
+  LocaleScope(const LocaleScope&) = delete;
+  LocaleScope& operator=(const LocaleScope&) = delete;
+
+ private:
+  const std::string* previous_;
+};
 
 // Sets the device time zone (an Olson id such as "Europe/Paris") as ICU's
 // default zone, used by the date formatters and by date detectors made later.

@@ -18,6 +18,7 @@ const std::vector<Dependency>& dependencies() {
       {"zlib", "compressed data", "Zlib", "zlib1g"},
       {"Brotli", "linked by the HTTP library", "MIT", "libbrotli1"},
       {"CLI11", "the command line", "BSD-3-Clause", "libcli11-dev"},
+      {"cmark", "the glossary's texts", "BSD-2-Clause", "libcmark0.30.2"},
       {"Preact", "the web interface", "MIT", ""},
   };
   return list;

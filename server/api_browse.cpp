@@ -18,6 +18,7 @@
 #include "engine/translate.h"
 #include "engine/variable_type.h"
 #include "engine/workspace_data.h"
+#include "server/request_locale.h"
 #include "server/server_impl.h"
 
 namespace tabulix::server {
@@ -328,7 +329,9 @@ void ServerImpl::routeBrowse() {
       state->sessions.erase(id);
       worker = backgroundModelOn(m);
     });
-    auto job = jobs.start("edit", [this, state, worker, changed, generation](Job& job) {
+    auto locale = requestLocale(req);
+    auto job = jobs.start("edit", [this, state, worker, changed, generation, locale](Job& job) {
+      LocaleScope localeScope(locale);  // its status block speaks the page's language
       nlohmann::json names = nlohmann::json::array();
       for (const ColumnStatistics& r :
            statisticsForColumns(*worker, changed, [&](const std::string&) { return !job.cancelled(); })) {

@@ -5,10 +5,12 @@
 
 #include "engine/cell_access.h"
 #include "engine/log.h"
+#include "engine/number_format.h"
 #include "engine/translate.h"
 #include "engine/workspace_data.h"
 #include "server/about.h"
 #include "server/grid.h"
+#include "server/request_locale.h"
 #include "server/server_impl.h"
 #include "server/text_match.h"
 #include "server/variable_cards.h"
@@ -143,7 +145,9 @@ void ServerImpl::routeCore() {
       generation = shared.generation();
       background = backgroundModelOn(m);
     });
-    auto job = jobs.start("variables", [background, work, generation](Job& job) {
+    auto locale = requestLocale(req);
+    auto job = jobs.start("variables", [background, work, generation, locale](Job& job) {
+      LocaleScope localeScope(locale);  // the summaries are read in the page's language
       for (;;) {
         int64_t id;
         {

@@ -3,11 +3,13 @@
 #include <fstream>
 
 #include "engine/log.h"
+#include "engine/number_format.h"
 #include "engine/translate.h"
 #include "import/delimiter_sniffer.h"
 #include "import/documents.h"
 #include "import/file_importer.h"
 #include "import/file_kind.h"
+#include "server/request_locale.h"
 #include "server/server_impl.h"
 
 namespace tabulix::server {
@@ -168,9 +170,10 @@ void ServerImpl::routeDocuments() {
     nlohmann::json body = bodyJson(req);
     fs::path file = documentPath(bodyText(body, "name"));
     std::error_code ec;
+    // An import claims its file before it creates it: being imported comes first.
+    if (isClaimed(file)) throw ApiError(409, {{"error", "the workspace is being imported"}});
     if (fileKindOf(file) != FileKind::Workspace || !fs::is_regular_file(file, ec))
       throw ApiError(404, {{"error", "no such workspace"}});
-    if (isClaimed(file)) throw ApiError(409, {{"error", "the workspace is being imported"}});
     return shared.run([&](Model& m) {
       fs::path moved = moveFromInbox(file, documents);
       m.openStore(moved);
@@ -288,7 +291,9 @@ void ServerImpl::routeDocuments() {
       throw alertError(422, "refused", {tr("Error While Importing"), *refusal, {tr("OK")}});
     if (!claimFile(target)) throw ApiError(409, {{"error", "the workspace is being imported"}});
     fs::path docs = documents;
-    auto job = jobs.start("import", [this, options, docs, target](Job& job) {
+    auto locale = requestLocale(req);
+    auto job = jobs.start("import", [this, options, docs, target, locale](Job& job) {
+      LocaleScope localeScope(locale);
       struct Release {
         ServerImpl* self;
         fs::path file;
@@ -339,15 +344,17 @@ void ServerImpl::routeDocuments() {
     fs::path file = documentPath(req.get_param_value("name"));
     std::error_code ec;
     const FileKind kind = fileKindOf(file);
+    if (isClaimed(file)) throw ApiError(409, {{"error", "the workspace is being imported"}});
     if (file.parent_path() != documents || (kind != FileKind::Workspace && !isDataFileKind(kind)) ||
         !fs::is_regular_file(file, ec))
       throw ApiError(404, {{"error", "no such document"}});
-    if (isClaimed(file)) throw ApiError(409, {{"error", "the workspace is being imported"}});
     return shared.run([&](Model& m) {
       DeleteResult r = deleteDocument(m, file);
       if (r == DeleteResult::RefusedOpenWorkspace)
         throw alertError(409, "open",
-                         {tr("Confirm Delete"), tr("Cannot delete open workspace:"), {tr("Cancel")}});
+                         {tr("Confirm Delete"),
+                          tr("Cannot delete open workspace:") + " " + file.filename().string(),
+                          {tr("Cancel")}});
       return nlohmann::json{{"deleted", r == DeleteResult::Deleted}, {"status", statusJson(m)}};
     });
   });

@@ -12,9 +12,11 @@
 #include <sstream>
 
 #include "engine/log.h"
+#include "engine/number_format.h"
 #include "engine/store.h"
 #include "engine/translate.h"
 #include "engine/workspace_data.h"
+#include "server/request_locale.h"
 #include "server/server_impl.h"
 
 namespace tabulix::server {
@@ -171,6 +173,7 @@ ServerImpl::ServerImpl(Model& sharedModel, ServerOptions opts)
   routeBrowse();
   routeAnalyze();
   routeDerive();
+  routeGlossary();
   routeFallbacks();
 }
 
@@ -284,7 +287,7 @@ void ServerImpl::answerError(const httplib::Request& req, httplib::Response& res
     // A store failure is reported like every other: logged, and the
     // "Error!" alert for the page; the server goes on.
     logLine("Unresolved error " + std::string(e.what()) + ", " + e.details());
-    showCoreDataError();
+    showCoreDataError(e.what());
     sendJson(res, errorBody(ApiError(500, {{"error", e.what()}}), scope), 500);
   } catch (const nlohmann::json::exception& e) {
     // A body whose fields have other types than expected, caught where no
@@ -306,6 +309,7 @@ void ServerImpl::route(const std::string& method, const std::string& pattern, Js
   noteRoute(method, pattern);
   auto wrapped = [handler = std::move(handler)](const httplib::Request& req, httplib::Response& res) {
     AlertScope scope;
+    LocaleScope locale(requestLocale(req));  // numbers and dates in the browser's language
     try {
       nlohmann::json body = handler(req);
       for (auto& a : scope.take()) body["alerts"].push_back(toJson(a));
@@ -409,7 +413,8 @@ nlohmann::json ServerImpl::statusJson(Model& model) {
           {"statusLine", model.statusLine(false)},
           {"statusLineTablet", model.statusLine(true)},
           {"generation", shared.generation()},
-          {"initialEdit", shared.initialEdit}};
+          {"initialEdit", shared.initialEdit},
+          {"locale", languageTag(deviceLocaleName())}};
 }
 
 bool ServerImpl::claimFile(const fs::path& file) {

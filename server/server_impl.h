@@ -105,6 +105,7 @@ class ServerImpl {
   void routeBrowse();
   void routeAnalyze();
   void routeDerive();
+  void routeGlossary();
   void routeFallbacks();
   void serveStatic(const httplib::Request& req, httplib::Response& res);
   bool admit(const httplib::Request& req, httplib::Response& res);

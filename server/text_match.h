@@ -1,15 +1,11 @@
 // Name search that ignores case and diacritics ("contains[cd]").
 #pragma once
 
-#include <string>
-#include <string_view>
+#include "engine/text_fold.h"
 
 namespace tabulix::server {
 
-// The text with its case folded and its diacritics removed, for comparisons.
-std::string foldForSearch(std::string_view text);
-// True when `text` contains `search`, ignoring case and diacritics; an empty
-// search matches every text.
-bool containsIgnoringCaseAndDiacritics(std::string_view text, std::string_view search);
+using tabulix::containsIgnoringCaseAndDiacritics;
+using tabulix::foldForSearch;
 
 }  // namespace tabulix::server

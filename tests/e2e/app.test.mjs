@@ -190,7 +190,7 @@ for (const viewport of viewports) {
       await page.getByRole("button", { name: "Delete example.tbx" }).click();
       const a = alertBox(page);
       await a.waitFor();
-      assert.equal(await a.locator(".alert-message").textContent(), "Cannot delete open workspace:");
+      assert.equal(await a.locator(".alert-message").textContent(), "Cannot delete open workspace: example.tbx");
       assert.deepEqual(await a.getByRole("button").allTextContents(), ["Cancel"]);
       await shot(page, viewport, "09-refuse-delete");
       await answerAlert(page, "Confirm Delete", "Cancel");
@@ -252,7 +252,9 @@ for (const viewport of viewports) {
       await page.locator("[data-testid=workspace-list] button.row[data-name='broken.tbx']").click();
       const a = alertBox(page);
       await a.waitFor();
-      assert.equal(await a.locator(".alert-message").textContent(), "Tabulix can't continue.\nPress the Home button to close Tabulix.");
+      assert.equal(await a.locator(".alert-message").textContent(),
+        "Tabulix can't continue.\nThe file is not a Tabulix workspace.\nReload the page or open another workspace.",
+      );
       await shot(page, viewport, "13-store-error");
       await answerAlert(page, "Error!", "OK");
       // The server still answers.

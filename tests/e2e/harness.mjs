@@ -67,8 +67,9 @@ export async function startServer() {
   };
 }
 
-// A browser with a fresh profile at one viewport size.
-export async function startBrowser(viewport) {
+// A browser with a fresh profile at one viewport size; `locale` sets its
+// language (navigator.language and Accept-Language).
+export async function startBrowser(viewport, { locale } = {}) {
   const profile = mkdtempSync(join(tmpdir(), "tabulix-chromium-"));
   const context = await chromium.launchPersistentContext(profile, {
     executablePath: chromiumPath,
@@ -78,6 +79,7 @@ export async function startBrowser(viewport) {
     deviceScaleFactor: 1,
     isMobile: false,
     hasTouch: viewport.name === "phone",
+    ...(locale ? { locale } : {}),
   });
   return {
     context,

@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <limits>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -89,6 +90,55 @@ TEST(StringFromNumber, FollowsTheDeviceLocale) {
   EXPECT_EQ(stringFromDateNumber(kMarch15), "15/03/2021");
   EXPECT_EQ(stringFromDateNumber(kMarch15, 60), "16:30");
   EXPECT_EQ(stringFromPNumber(0.04567), "p = 0,04567");
+}
+
+TEST(LocaleScope, OneThreadWritesInAnotherLanguageWhileTheOthersKeepTheDevices) {
+  Device device("en_US", "Europe/Paris");
+  std::string other;
+  {
+    LocaleScope scope(std::optional<std::string>("de_DE"));
+    EXPECT_EQ(deviceLocaleName(), "de_DE");
+    EXPECT_EQ(stringFromNumber(1234.5, 5), "1.234,5");
+    EXPECT_EQ(stringFromDateNumber(kMarch15), "15.03.21");
+    {
+      LocaleScope inner(std::optional<std::string>("fr_FR"));
+      EXPECT_EQ(stringFromNumber(3.14159), "3,142");
+    }
+    EXPECT_EQ(stringFromNumber(3.14159), "3,142");  // de_DE again
+    EXPECT_EQ(stringFromNumber(0.5), "0,5");
+    // A thread without a scope follows the device locale meanwhile.
+    std::thread([&] { other = stringFromNumber(1234.5, 5) + " " + stringFromDateNumber(kMarch15); }).join();
+  }
+  EXPECT_EQ(other, "1,234.5 3/15/21");
+  EXPECT_EQ(stringFromNumber(1234.5, 5), "1,234.5");
+  EXPECT_EQ(deviceLocaleName(), "en_US");
+  {
+    LocaleScope none(std::nullopt);  // no language asked for: the device's
+    EXPECT_EQ(stringFromNumber(0.5), "0.5");
+  }
+}
+
+TEST(LocaleScope, AcceptsOnlyLanguagesIcuCanFormat) {
+  EXPECT_EQ(supportedLocale("fr-CH"), "fr_CH");
+  EXPECT_EQ(supportedLocale("de_DE"), "de_DE");
+  EXPECT_EQ(supportedLocale("en"), "en");
+  EXPECT_EQ(supportedLocale("zh-Hant-TW"), "zh_Hant_TW");
+  EXPECT_FALSE(supportedLocale("").has_value());
+  EXPECT_FALSE(supportedLocale("xx-YY").has_value());
+  EXPECT_FALSE(supportedLocale("en-US;q=1").has_value());
+  EXPECT_FALSE(supportedLocale("../../etc").has_value());
+  EXPECT_FALSE(supportedLocale(std::string(200, 'a')).has_value());
+}
+
+TEST(PluralIsOne, FollowsTheLocalesRules) {
+  EXPECT_TRUE(pluralIsOne(1));
+  EXPECT_FALSE(pluralIsOne(0));
+  EXPECT_FALSE(pluralIsOne(2));
+  EXPECT_FALSE(pluralIsOne(21));
+  LocaleScope french(std::optional<std::string>("fr_FR"));
+  EXPECT_TRUE(pluralIsOne(0));  // French counts 0 as singular
+  EXPECT_TRUE(pluralIsOne(1));
+  EXPECT_FALSE(pluralIsOne(2));
 }
 
 TEST(DateTimeStyles, ShowTimesForSpreadsWithinOneDay) {

@@ -219,7 +219,9 @@ TEST_F(Api, StoreFailureShowsTheErrorAlertAndTheServerGoesOn) {
   json r = postJson("/api/workspaces/open", {{"name", "broken.tbx"}});
   ASSERT_TRUE(r.contains("alerts"));
   EXPECT_EQ(r["alerts"][0]["title"], "Error!");
-  EXPECT_EQ(r["alerts"][0]["message"], "Tabulix can't continue.\nPress the Home button to close Tabulix.");
+  // The real reason, and what to do in a browser.
+  EXPECT_EQ(r["alerts"][0]["message"],
+            "Tabulix can't continue.\nThe file is not a Tabulix workspace.\nReload the page or open another workspace.");
   EXPECT_EQ(r["alerts"][0]["buttons"], json({"OK"}));
   // Bad requests are answered and forgotten.
   auto bad = client->Post("/api/workspaces/open", writeHeaders(), "{not json", "application/json");

@@ -84,7 +84,7 @@ TEST_F(Documents, TheOpenWorkspaceCannotBeDeleted) {
   openWorkspace("open.tbx");
   json refused = deleteJson("/api/documents?name=open.tbx", 409);
   EXPECT_EQ(refused["alert"]["title"], "Confirm Delete");
-  EXPECT_EQ(refused["alert"]["message"], "Cannot delete open workspace:");
+  EXPECT_EQ(refused["alert"]["message"], "Cannot delete open workspace: open.tbx");
   EXPECT_EQ(refused["alert"]["buttons"], json({"Cancel"}));
   EXPECT_TRUE(fs::exists(docs / "open.tbx"));
   EXPECT_TRUE(deleteJson("/api/documents?name=other.tbx")["deleted"]);

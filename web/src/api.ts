@@ -13,6 +13,8 @@ export interface Status {
   generation: number;
   initialEdit: boolean;
   decimalSeparator?: string;
+  // The language the server wrote this page's numbers and dates in (a BCP 47 tag).
+  locale?: string;
 }
 
 // A refused or failed request: the HTTP status, the server's error code and,

@@ -3,6 +3,7 @@
 import { useCallback, useEffect, useState } from "preact/hooks";
 import { api, ApiError, onServerAlert, type Status } from "./api";
 import { AlertHost, showAlert } from "./components/alerts";
+import { GlossaryHost } from "./components/glossary";
 import { ChartIcon, FolderIcon, GridIcon, InfoIcon, VariablesIcon } from "./components/icons";
 import { t } from "./i18n";
 import { AboutScreen } from "./screens/about";
@@ -42,7 +43,8 @@ export interface Shell {
 }
 
 function tabFromHash(): Tab {
-  const h = location.hash.replace(/^#\/?/, "");
+  // "#/<tab>" and deeper locations such as "#/<tab>/glossary/<term>".
+  const h = location.hash.replace(/^#\/?/, "").split("/")[0];
   return (tabs.find((x) => x.id === h)?.id ?? "workspaces") as Tab;
 }
 
@@ -74,6 +76,10 @@ export function App() {
     [],
   );
   const setStatus = acceptStatus;
+  // The page speaks the language its numbers are written in.
+  useEffect(() => {
+    if (status?.locale) document.documentElement.lang = status.locale;
+  }, [status?.locale]);
   const refreshStatus = useCallback(async () => {
     try {
       acceptStatus(await api.get<Status>("/api/status"));
@@ -169,6 +175,7 @@ export function App() {
       </main>
       {sheet && <NewWorkspace request={sheet} shell={shell} onClose={() => setSheet(null)} />}
       {importRun && <ImportProgress run={importRun} shell={shell} onClose={() => setImportRun(null)} />}
+      <GlossaryHost />
       <AlertHost />
     </div>
   );

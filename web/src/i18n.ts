@@ -20,7 +20,7 @@ const english: Table = Object.fromEntries(
     "Open Existing Workspace",
     "Import Data Files",
     "How to import data",
-    "1) Open an email with a file attachment, or browse to a file in another app (Safari, DropBox, etc).\n2) Tap and hold on the file to get the Open In menu and choose Tabulix.\n*Tabulix supports csv, txt, and Excel files.",
+    "1) Tap Upload File and choose a file on this device; on a computer you can also drop the file on this page.\n2) With Tabulix installed from the browser's menu, share a file from another app and choose Tabulix.\n*Tabulix supports csv, txt, and Excel files.",
     "Get started with these sample data and analyses",
     "Confirm Delete",
     "Cannot delete open workspace:",
@@ -36,7 +36,7 @@ const english: Table = Object.fromEntries(
     "Header:",
     "Import options:",
     "Decimal point:",
-    "Set decimal point for this dataset. Tabulix defaults to the region format selected in the International section of the Settings app.",
+    "Set decimal point for this dataset. Tabulix defaults to the number format of your browser's language.",
     "Create a new empty workspace.",
     "Create a new workspace based on example.",
     "Create a workspace with data from:",
@@ -120,6 +120,18 @@ const english: Table = Object.fromEntries(
     "Import",
     "Point-and-click data analysis",
     "%u of %u variables",
+    "%u of %u variable",
+    // Glossary
+    "Observations",
+    "Unique Values",
+    "Min",
+    "Max",
+    "Median",
+    "Mean",
+    "Glossary of Terms",
+    "Search help terms",
+    "Back",
+    "Statistical terms explained",
     // Browse filters and editing
     "Apply",
     "Clear",
@@ -188,10 +200,35 @@ export function knownTexts(): string[] {
   return Object.keys(english);
 }
 
-// Fills "%@", "%u" and "%d" placeholders in order.
+// Numbers the page writes itself (counts) follow the page's language, which
+// the server's status sets.
+function numberText(n: number): string {
+  const lang = typeof document === "undefined" ? undefined : document.documentElement.lang || undefined;
+  try {
+    return new Intl.NumberFormat(lang).format(n);
+  } catch {
+    return String(n);
+  }
+}
+
+// True when the page's language words the count n in the singular ("1 variable").
+export function isSingular(n: number): boolean {
+  const lang = typeof document === "undefined" ? undefined : document.documentElement.lang || undefined;
+  try {
+    return new Intl.PluralRules(lang).select(n) === "one";
+  } catch {
+    return n === 1;
+  }
+}
+
+// Fills "%@", "%u" and "%d" placeholders in order; numbers in the page's language.
 export function format(text: string, ...args: (string | number)[]): string {
   let i = 0;
-  return text.replace(/%[@ud]/g, (m) => (i < args.length ? String(args[i++]) : m));
+  return text.replace(/%[@ud]/g, (m) => {
+    if (i >= args.length) return m;
+    const a = args[i++];
+    return typeof a === "number" ? numberText(a) : a;
+  });
 }
 
 // The text shown for an English text, filled with the arguments.

@@ -1,8 +1,10 @@
-// The About tab: name, version and the licences of the libraries used.
+// The About tab: name, version, the glossary of statistical terms and the
+// licences of the libraries used.
 import { useEffect, useState } from "preact/hooks";
 import { api } from "../api";
 import type { Shell } from "../app";
-import { ChevronIcon } from "../components/icons";
+import { openGlossary } from "../components/glossary";
+import { ChevronIcon, HelpIcon } from "../components/icons";
 import { t } from "../i18n";
 
 interface About {
@@ -48,6 +50,20 @@ export function AboutScreen({ shell }: { shell: Shell }) {
               <p class="about-tagline">{t("Point-and-click data analysis")}</p>
               <p class="about-version">{t("Version %@", about.version)}</p>
             </div>
+          </div>
+          <div class="section">
+            <ul class="list">
+              <li>
+                <button class="row" data-testid="open-glossary" onClick={() => openGlossary()}>
+                  <HelpIcon class="row-icon accent" />
+                  <span class="row-text">
+                    {t("Glossary of Terms")}
+                    <span class="row-sub">{t("Statistical terms explained")}</span>
+                  </span>
+                  <ChevronIcon class="chevron" />
+                </button>
+              </li>
+            </ul>
           </div>
           <div class="section">
             <h2 class="section-title">{t("Licences")}</h2>

@@ -4,6 +4,7 @@
 import { useEffect, useRef, useState } from "preact/hooks";
 import { api, ApiError, followJob } from "../api";
 import type { Shell } from "../app";
+import { GlossaryButton, openGlossary, variableDetailTerms } from "../components/glossary";
 import { LayoutView, printResult, shareResult, type Computed } from "../components/layout_view";
 import { t } from "../i18n";
 import { FilterEditor, type Where } from "./filter_editor";
@@ -218,6 +219,7 @@ export function DetailScreen({ card, shell, onClose }: { card: Card; shell: Shel
           {card.name}
         </h1>
         <div class="header-actions">
+          {shell.wide && <GlossaryButton terms={variableDetailTerms} />}
           <button class="text-button" data-testid="detail-filter" onClick={() => setFiltering(true)}>
             {t("Filter")}
           </button>
@@ -241,7 +243,15 @@ export function DetailScreen({ card, shell, onClose }: { card: Card; shell: Shel
             {error ? <p class="result-error">{error}</p> : <p class="loading">{t("Calculating...")}</p>}
           </div>
         )}
-        {computed && <LayoutView computed={computed} />}
+        {computed && (
+          <LayoutView computed={computed} onTerm={(term) => openGlossary(variableDetailTerms, term)} />
+        )}
+        {/* A phone's header has no room left for the glossary action. */}
+        {computed && !shell.wide && (
+          <button class="link-button" onClick={() => openGlossary(variableDetailTerms)}>
+            {t("Glossary of Terms")}
+          </button>
+        )}
       </div>
       {filtering && (
         <FilterList

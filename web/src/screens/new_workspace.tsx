@@ -296,7 +296,7 @@ export function NewWorkspace({
                 </ul>
                 <p class="footnote">
                   {t(
-                    "Set decimal point for this dataset. Tabulix defaults to the region format selected in the International section of the Settings app.",
+                    "Set decimal point for this dataset. Tabulix defaults to the number format of your browser's language.",
                   )}
                 </p>
                 {preview.length > 0 && (

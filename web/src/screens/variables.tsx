@@ -3,8 +3,9 @@
 import { useEffect, useRef, useState } from "preact/hooks";
 import { api, followJob, type Status } from "../api";
 import type { Shell } from "../app";
+import { TermLabel } from "../components/glossary";
 import { PlusIcon, SearchIcon, SparkIcon, TrashIcon } from "../components/icons";
-import { t } from "../i18n";
+import { isSingular, t } from "../i18n";
 import { NoWorkspace } from "./browse";
 import { DeriveEditor, type Created, type DeriveOptions } from "./derive";
 import { DetailScreen } from "./detail";
@@ -32,6 +33,30 @@ interface VariablesAnswer {
   cards: Card[];
   total: number;
   canAdd: boolean;
+}
+
+// The glossary terms of the summary figures a card shows, by their label.
+const cardTerms: [string, string][] = [
+  ["Observations", "observations"],
+  ["Unique Values", "levels"],
+  ["Min", "minimum"],
+  ["Max", "maximum"],
+  ["Median", "median"],
+  ["Mean", "mean"],
+];
+
+// "Mean: 42.13" with its label opening the term's page in the glossary.
+function SummaryLine({ text }: { text: string }) {
+  const colon = text.indexOf(": ");
+  const label = colon > 0 ? text.slice(0, colon) : "";
+  const term = cardTerms.find(([english]) => t(english) === label)?.[1];
+  if (!term) return <>{text}</>;
+  return (
+    <>
+      <TermLabel term={term}>{label}</TermLabel>
+      {text.slice(colon)}
+    </>
+  );
 }
 
 const typeClass: Record<string, string> = {
@@ -105,7 +130,7 @@ function CardView({
               <span class="freq-percent">{l.percent}</span>
             </p>
           ) : (
-            <p class={`card-line ${l.text ? "" : "blank"}`}>{l.text || "\u00a0"}</p>
+            <p class={`card-line ${l.text ? "" : "blank"}`}>{l.text ? <SummaryLine text={l.text} /> : "\u00a0"}</p>
           ),
         )}
       </div>
@@ -290,7 +315,7 @@ export function VariablesScreen({ shell }: { shell: Shell }) {
               onInput={(e) => setSearch((e.currentTarget as HTMLInputElement).value)}
             />
           </div>
-          <p class="list-count">{t("%u of %u variables", answer!.cards.length, answer!.total)}</p>
+          <p class="list-count">{t(isSingular(answer!.total) ? "%u of %u variable" : "%u of %u variables", answer!.cards.length, answer!.total)}</p>
           {answer!.cards.length === 0 && (
             <p class="empty-row">{answer!.total ? t("No variables match the search.") : t("This workspace has no variables.")}</p>
           )}

@@ -22,7 +22,7 @@ interface Documents {
 }
 
 const helpText =
-  "1) Open an email with a file attachment, or browse to a file in another app (Safari, DropBox, etc).\n2) Tap and hold on the file to get the Open In menu and choose Tabulix.\n*Tabulix supports csv, txt, and Excel files.";
+  "1) Tap Upload File and choose a file on this device; on a computer you can also drop the file on this page.\n2) With Tabulix installed from the browser's menu, share a file from another app and choose Tabulix.\n*Tabulix supports csv, txt, and Excel files.";
 
 const accepted = ".csv,.txt,.xls,.xlsx,.tbx,text/csv,text/plain";
 
@@ -101,7 +101,7 @@ export function WorkspacesScreen({ shell, onHandOver }: { shell: Shell; onHandOv
   const remove = async (name: string) => {
     const isOpen = docs?.workspaces.some((w) => w.name === name && w.open);
     if (isOpen) {
-      await showAlert({ title: t("Confirm Delete"), message: t("Cannot delete open workspace:"), buttons: [t("Cancel")] });
+      await showAlert({ title: t("Confirm Delete"), message: `${t("Cannot delete open workspace:")} ${name}`, buttons: [t("Cancel")] });
       return;
     }
     const choice = await showAlert(

@@ -1,10 +1,10 @@
-#include "server/text_match.h"
+#include "engine/text_fold.h"
 
 #include <unicode/normalizer2.h>
 #include <unicode/uchar.h>
 #include <unicode/unistr.h>
 
-namespace tabulix::server {
+namespace tabulix {
 
 std::string foldForSearch(std::string_view text) {
   icu::UnicodeString s =
@@ -33,4 +33,4 @@ bool containsIgnoringCaseAndDiacritics(std::string_view text, std::string_view s
   return foldForSearch(text).find(foldForSearch(search)) != std::string::npos;
 }
 
-}  // namespace tabulix::server
+}  // namespace tabulix
