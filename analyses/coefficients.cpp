@@ -85,18 +85,18 @@ std::vector<CoefficientRow> coefficientRows(const std::vector<std::string>& name
 reports::Element coefficientTable(const std::vector<CoefficientRow>& rows, const std::string& statistic,
                                   bool print, double x, double y) {
   using namespace reports;
-  TableSpec spec;
+  TableColumns grid;
   const double header = print ? 147 : 180, column = print ? 85 : 100;
-  spec.columnX = {0};
-  spec.columnWidth = {header};
+  grid.columnX = {0};
+  grid.columnWidth = {header};
   for (int c = 0; c < 5; ++c) {
-    spec.columnX.push_back(header + column * c);
-    spec.columnWidth.push_back(column);
+    grid.columnX.push_back(header + column * c);
+    grid.columnWidth.push_back(column);
   }
-  spec.align = {TextAlign::Left,  TextAlign::Right,  TextAlign::Right,
+  grid.align = {TextAlign::Left,  TextAlign::Right,  TextAlign::Right,
                 TextAlign::Right, TextAlign::Centre, TextAlign::Right};
-  spec.rowHeight = 20;
-  spec.fontSize = 12;
+  grid.rowHeight = 20;
+  grid.fontSize = 12;
   std::vector<std::vector<std::string>> texts = {{"", tr("Coefficient"), tr(statistic),
                                                   statistic == "z" ? tr("p > | z |") : tr("p > | t |"),
                                                   tr("Significance"), tr("Std Err")}};
@@ -110,7 +110,7 @@ reports::Element coefficientTable(const std::vector<CoefficientRow>& rows, const
     texts.push_back({name, stringFromNumber(r.coefficient), stringFromNumber(r.statistic),
                      stringFromNumber(r.p), significanceStars(r.p), stringFromNumber(r.stdErr)});
   }
-  Element t = table(texts, spec, x, y);
+  Element t = table(texts, grid, x, y);
   t.role = "coefficients";
   for (size_t i = 1; i < t.children.size(); ++i) {
     Element& row = t.children[i];

@@ -22,7 +22,7 @@ using namespace tabulix;
   __builtin_trap();
   (void)what;
 }
-#define CHECK(cond) \
+#define REQUIRE_ORDER(cond) \
   if (!(cond)) fail(#cond)
 
 // Checks the order of calls; keeps the first lines' fields for the round trip.
@@ -36,42 +36,42 @@ struct CheckingDelegate : CsvParserDelegate {
   std::string utf8;
 
   void parserDidBeginDocument(CsvParser&) override {
-    CHECK(!begun);
+    REQUIRE_ORDER(!begun);
     begun = true;
   }
   void parserDidBeginLine(CsvParser&, uint64_t n) override {
-    CHECK(begun && !finished && !inLine && !cancelled);
-    CHECK(n == line + 1);
+    REQUIRE_ORDER(begun && !finished && !inLine && !cancelled);
+    REQUIRE_ORDER(n == line + 1);
     line = n;
     inLine = true;
     nextField = 0;
     if (n <= keepLines) lines.emplace_back();
   }
   void parserDidReadField(CsvParser& p, std::u16string_view field, int64_t index) override {
-    CHECK(inLine && !cancelled);
-    CHECK(index == nextField);
+    REQUIRE_ORDER(inLine && !cancelled);
+    REQUIRE_ORDER(index == nextField);
     ++nextField;
-    for (char16_t c : field) CHECK(c != 0);
+    for (char16_t c : field) REQUIRE_ORDER(c != 0);
     utf8.clear();
     appendUtf8(utf8, field);  // the importer's conversion
     if (line <= keepLines) lines.back().emplace_back(field);
     if (cancelAtLine && line == cancelAtLine && index == 1) cancel(p);
   }
   void parserDidReadComment(CsvParser&, std::u16string_view) override {
-    CHECK(begun && !finished && !inLine && !cancelled);
+    REQUIRE_ORDER(begun && !finished && !inLine && !cancelled);
   }
   void parserDidEndLine(CsvParser& p, uint64_t n) override {
-    CHECK(inLine && n == line && !cancelled);
+    REQUIRE_ORDER(inLine && n == line && !cancelled);
     inLine = false;
     if (cancelAtLine && n == cancelAtLine) cancel(p);
   }
   void parserDidEndDocument(CsvParser&) override {
-    CHECK(begun && !finished);
+    REQUIRE_ORDER(begun && !finished);
     finished = true;
   }
   void parserDidFailWithError(CsvParser& p, const CsvError& e) override {
-    CHECK(begun && !finished && !cancelled);
-    CHECK(e.domain == "CsvErrorDomain" && e.code == 1 && p.error().has_value());
+    REQUIRE_ORDER(begun && !finished && !cancelled);
+    REQUIRE_ORDER(e.domain == "CsvErrorDomain" && e.code == 1 && p.error().has_value());
     finished = true;
   }
   void cancel(CsvParser& p) {
@@ -112,8 +112,8 @@ void roundTrip(const std::vector<std::vector<std::u16string>>& lines, char16_t d
   parser.setSanitizesFields(true);
   parser.setDelegate(&again);
   parser.parse();
-  CHECK(again.finished && !parser.error());
-  CHECK(again.lines == expected);
+  REQUIRE_ORDER(again.finished && !parser.error());
+  REQUIRE_ORDER(again.lines == expected);
 }
 
 }  // namespace
@@ -144,9 +144,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     parser.setRecognizesComments(flags & 4);
     parser.setDelegate(&d);
     parser.parse();
-    CHECK(d.finished || (d.cancelled && parser.error()));
-    CHECK(!d.inLine || d.cancelled);
-    CHECK(parser.totalBytesRead() <= text.size());
+    REQUIRE_ORDER(d.finished || (d.cancelled && parser.error()));
+    REQUIRE_ORDER(!d.inLine || d.cancelled);
+    REQUIRE_ORDER(parser.totalBytesRead() <= text.size());
   }
   // The quoting only round-trips with ordinary delimiters.
   if (!d.cancelled && (delimiter == u',' || delimiter == u';' || delimiter == u'\t' || delimiter == u'|')) {

@@ -38,21 +38,22 @@ Element container(Rect frame, std::vector<Element> children) {
   return e;
 }
 
-Element table(const std::vector<std::vector<std::string>>& rows, const TableSpec& spec, double x, double y) {
+Element table(const std::vector<std::vector<std::string>>& rows, const TableColumns& grid, double x,
+              double y) {
   Element t;
   t.kind = ElementKind::Table;
   double width = 0;
-  for (size_t c = 0; c < spec.columnX.size(); ++c)
-    width = std::max(width, spec.columnX[c] + spec.columnWidth[c]);
-  t.frame = {x, y, width, spec.rowHeight * static_cast<double>(rows.size())};
+  for (size_t c = 0; c < grid.columnX.size(); ++c)
+    width = std::max(width, grid.columnX[c] + grid.columnWidth[c]);
+  t.frame = {x, y, width, grid.rowHeight * static_cast<double>(rows.size())};
   for (size_t r = 0; r < rows.size(); ++r) {
-    Element row = container({0, 0, width, spec.rowHeight});
-    for (size_t c = 0; c < rows[r].size() && c < spec.columnX.size(); ++c) {
-      TextAlign a = c < spec.align.size() ? spec.align[c] : TextAlign::Left;
-      row.children.push_back(label(rows[r][c], {spec.columnX[c], 0, spec.columnWidth[c], spec.rowHeight},
-                                   spec.fontSize, a, r == 0 && spec.headerBold));
+    Element row = container({0, 0, width, grid.rowHeight});
+    for (size_t c = 0; c < rows[r].size() && c < grid.columnX.size(); ++c) {
+      TextAlign a = c < grid.align.size() ? grid.align[c] : TextAlign::Left;
+      row.children.push_back(label(rows[r][c], {grid.columnX[c], 0, grid.columnWidth[c], grid.rowHeight},
+                                   grid.fontSize, a, r == 0 && grid.headerBold));
     }
-    t.rowHeights.push_back(spec.rowHeight);
+    t.rowHeights.push_back(grid.rowHeight);
     t.children.push_back(std::move(row));
   }
   return t;

@@ -74,14 +74,15 @@ Element container(Rect frame, std::vector<Element> children = {});
 
 // A table from rows of texts: each row one container holding one label per
 // column at the given x positions and widths.
-struct TableSpec {
+struct TableColumns {
   std::vector<double> columnX, columnWidth;
   std::vector<TextAlign> align;
   double rowHeight = 15;
   double fontSize = 10;
   bool headerBold = true;  // the first row is the header
 };
-Element table(const std::vector<std::vector<std::string>>& rows, const TableSpec& spec, double x, double y);
+Element table(const std::vector<std::vector<std::string>>& rows, const TableColumns& grid, double x,
+              double y);
 
 // The layout as JSON for the web screen, charts left out (they are drawn as SVG).
 nlohmann::json toJson(const Element& root);

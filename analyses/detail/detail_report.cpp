@@ -300,20 +300,20 @@ reports::Element detailLayout(const VariableDetailResult& r, const DetailContext
   }
   add(label(tr("Most Frequent Values"), {20, y, width - 40, 18}, 12, TextAlign::Left, true), "heading");
   y += 20;
-  TableSpec spec;
+  TableColumns grid;
   if (print) {
-    spec.columnX = {0, 120, 180, 210};
-    spec.columnWidth = {120, 60, 30, 40};
-    spec.rowHeight = 15;
-    spec.fontSize = 10;
+    grid.columnX = {0, 120, 180, 210};
+    grid.columnWidth = {120, 60, 30, 40};
+    grid.rowHeight = 15;
+    grid.fontSize = 10;
   } else {
-    spec.columnX = {0, 220, 320, 380};
-    spec.columnWidth = {220, 100, 60, 70};
-    spec.rowHeight = 22;
-    spec.fontSize = 12;
+    grid.columnX = {0, 220, 320, 380};
+    grid.columnWidth = {220, 100, 60, 70};
+    grid.rowHeight = 22;
+    grid.fontSize = 12;
   }
-  spec.align = {TextAlign::Left, TextAlign::Right, TextAlign::Right, TextAlign::Right};
-  Element t = table(frequencyRows(r, c.cachedObs), spec, 20, y);
+  grid.align = {TextAlign::Left, TextAlign::Right, TextAlign::Right, TextAlign::Right};
+  Element t = table(frequencyRows(r, c.cachedObs), grid, 20, y);
   t.role = "frequencies";
   y += t.frame.h;
   root.children.push_back(std::move(t));

@@ -398,19 +398,19 @@ reports::Element hypothesisLayout(const HypothesisResult& r, const HypothesisCon
     }
   }
   y += 6;
-  TableSpec spec;
+  TableColumns grid;
   // The last header, "Sample 1 - Sample 2", is the longest.
   if (print) {
-    spec.columnX = {0, 80, 180, 280};
-    spec.columnWidth = {80, 100, 100, 130};
+    grid.columnX = {0, 80, 180, 280};
+    grid.columnWidth = {80, 100, 100, 130};
   } else {
-    spec.columnX = {0, 120, 270, 420};
-    spec.columnWidth = {120, 150, 150, 190};
+    grid.columnX = {0, 120, 270, 420};
+    grid.columnWidth = {120, 150, 150, 190};
   }
-  spec.align = {TextAlign::Left, TextAlign::Right, TextAlign::Right, TextAlign::Right};
-  spec.rowHeight = print ? 15 : 22;
-  spec.fontSize = print ? 10 : 12;
-  Element t = table(summaryRows(r, c), spec, 20, y);
+  grid.align = {TextAlign::Left, TextAlign::Right, TextAlign::Right, TextAlign::Right};
+  grid.rowHeight = print ? 15 : 22;
+  grid.fontSize = print ? 10 : 12;
+  Element t = table(summaryRows(r, c), grid, 20, y);
   t.role = "summary";
   y += t.frame.h + 10;
   root.children.push_back(std::move(t));

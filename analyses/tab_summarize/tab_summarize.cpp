@@ -345,21 +345,21 @@ reports::Element tabSummarizeLayout(const TabSummarizeResult& r, const TabSummar
   add(textBlock(significanceLegend(), {20, y, inner, 28}, 9), "note");
   y += 32;
 
-  TableSpec spec;
+  TableColumns grid;
   const double header = print ? 146 : 180, column = print ? 71 : 88;
-  spec.columnX.push_back(0);
-  spec.columnWidth.push_back(header);
-  spec.align.push_back(TextAlign::Left);
+  grid.columnX.push_back(0);
+  grid.columnWidth.push_back(header);
+  grid.align.push_back(TextAlign::Left);
   for (int i = 0; i < 6; ++i) {
-    spec.columnX.push_back(header + column * i);
-    spec.columnWidth.push_back(column);
-    spec.align.push_back(TextAlign::Right);
+    grid.columnX.push_back(header + column * i);
+    grid.columnWidth.push_back(column);
+    grid.align.push_back(TextAlign::Right);
   }
-  spec.rowHeight = 20;
-  spec.fontSize = 12;
+  grid.rowHeight = 20;
+  grid.fontSize = 12;
   auto rows = tabSummarizeRows(r);
   rows[0][0] = c.rightName;
-  Element t = table(rows, spec, 20, y);
+  Element t = table(rows, grid, 20, y);
   y += t.frame.h;
   add(std::move(t), "table");
   if (r.summarizedType == VariableType::DateTime) {

@@ -16,6 +16,7 @@
 #include "analyses/regression/regression_report.h"
 #include "engine/workspace_data.h"
 #include "stats/statistics.h"
+#include "test_workspace.h"
 
 namespace fs = std::filesystem;
 using namespace tabulix;
@@ -45,24 +46,8 @@ std::map<std::string, std::vector<double>> expected() {
   return out;
 }
 
-struct Workspace {
-  fs::path dir;
-  Model model;
-  Workspace(const std::vector<std::string>& names, const std::vector<std::vector<std::string>>& rowsData) {
-    char tmpl[] = "/tmp/tabulix-regression-XXXXXX";
-    dir = mkdtemp(tmpl);
-    model.openStore(dir / "w.tbx");
-    model.setMetadataValue(".", "decimalSeparator");
-    addColumns(model, names);
-    auto cols = columns(model);
-    for (size_t r = 0; r < rowsData.size(); ++r)
-      addRow(model, static_cast<uint32_t>(r + 1), rowsData[r], cols);
-    for (Column* c : columns(model)) {
-      basicStatsForColumn(model, *c);
-      c->type = static_cast<int32_t>(guessTypeOfColumn(*c));
-    }
-    EXPECT_TRUE(model.saveContext());
-  }
+struct Workspace : tabulix::testing::TestWorkspace {
+  using TestWorkspace::TestWorkspace;
   static Workspace* fromCsv(const std::string& name) {
     std::ifstream in(kRef / ("analysis_" + name + ".csv"));
     std::string line;
@@ -71,12 +56,6 @@ struct Workspace {
     std::vector<std::vector<std::string>> rows;
     while (std::getline(in, line)) rows.push_back(split(line));
     return new Workspace(names, rows);
-  }
-  ~Workspace() { fs::remove_all(dir); }
-  Column& col(const std::string& name) {
-    for (Column* c : columns(model))
-      if (c->name == name) return *c;
-    throw std::runtime_error("no column " + name);
   }
 };
 

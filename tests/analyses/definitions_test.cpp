@@ -159,7 +159,7 @@ TEST(Definitions, SavedRequestComputesTheSame) {
   EXPECT_EQ(saved->twoWayPercAgg, 2);
   EXPECT_EQ(summaryForAnalysis(w.model, *saved).filterLine, "Filters: x1 > 2");
   AnalysisOutput again = analysisKindForType(*saved->type)->run(w.model, requestForAnalysis(*saved));
-  EXPECT_EQ(direct.result.dump(), again.result.dump());  // phi is NaN, so compare the texts
+  EXPECT_EQ(direct.result.dump(), again.result.dump());    // phi is NaN, so compare the texts
   EXPECT_LT(direct.result["sumTotal"].get<double>(), 60);  // the filter applied
   // A missing variable gives the validity message.
   AnalysisRequest half;

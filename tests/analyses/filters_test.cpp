@@ -9,32 +9,14 @@
 
 #include "engine/cell_access.h"
 #include "engine/workspace_data.h"
+#include "test_workspace.h"
 
 namespace fs = std::filesystem;
 using namespace tabulix;
 
 namespace {
 
-struct Workspace {
-  fs::path dir;
-  Model model;
-  Workspace(const std::vector<std::string>& names, const std::vector<std::vector<std::string>>& rowsData) {
-    char tmpl[] = "/tmp/tabulix-filters-XXXXXX";
-    dir = mkdtemp(tmpl);
-    model.openStore(dir / "w.tbx");
-    model.setMetadataValue(".", "decimalSeparator");
-    addColumns(model, names);
-    auto cols = columns(model);
-    for (size_t r = 0; r < rowsData.size(); ++r)
-      addRow(model, static_cast<uint32_t>(r + 1), rowsData[r], cols);
-    for (Column* c : columns(model)) {
-      basicStatsForColumn(model, *c);
-      c->type = static_cast<int32_t>(guessTypeOfColumn(*c));
-    }
-    model.saveContext();
-  }
-  ~Workspace() { fs::remove_all(dir); }
-};
+using Workspace = tabulix::testing::TestWorkspace;
 
 WhereClauseObj cond(int64_t col, uint64_t op, std::string c) {
   WhereClauseObj w;

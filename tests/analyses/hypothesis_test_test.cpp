@@ -19,6 +19,7 @@
 #include "analyses/hypothesis_test/hypothesis_report.h"
 #include "engine/cell_access.h"
 #include "engine/workspace_data.h"
+#include "test_workspace.h"
 
 namespace fs = std::filesystem;
 using namespace tabulix;
@@ -42,28 +43,15 @@ std::vector<std::vector<std::string>> readCsv(const fs::path& file) {
   return out;
 }
 
-struct Workspace {
-  fs::path dir;
-  Model model;
-  // A workspace of the CSV file's columns and rows, plus any extra rows.
-  explicit Workspace(const std::string& file, const std::vector<std::vector<std::string>>& extra = {}) {
-    auto data = readCsv(kRef / file);
-    char tmpl[] = "/tmp/tabulix-hypothesis-XXXXXX";
-    dir = mkdtemp(tmpl);
-    model.openStore(dir / "w.tbx");
-    model.setMetadataValue(".", "decimalSeparator");
-    addColumns(model, data[0]);
-    auto cols = columns(model);
-    data.erase(data.begin());
-    data.insert(data.end(), extra.begin(), extra.end());
-    for (size_t r = 0; r < data.size(); ++r) addRow(model, static_cast<uint32_t>(r + 1), data[r], cols);
-    for (Column* c : columns(model)) {
-      basicStatsForColumn(model, *c);
-      c->type = static_cast<int32_t>(guessTypeOfColumn(*c));
-    }
-    EXPECT_TRUE(model.saveContext());
+// A workspace of the CSV file's columns and rows, plus any extra rows.
+struct Workspace : tabulix::testing::TestWorkspace {
+  explicit Workspace(const std::string& file, const std::vector<std::vector<std::string>>& extra = {})
+      : TestWorkspace(withExtraRows(readCsv(kRef / file), extra)) {}
+  static std::vector<std::vector<std::string>> withExtraRows(
+      std::vector<std::vector<std::string>> table, const std::vector<std::vector<std::string>>& extra) {
+    table.insert(table.end(), extra.begin(), extra.end());
+    return table;
   }
-  ~Workspace() { fs::remove_all(dir); }
   nlohmann::json run(const std::string& kind, const AnalysisRequest& request) {
     return analysisKinds().at(kind).run(model, request).result;
   }

@@ -17,6 +17,7 @@
 #include "analyses/two_way/two_way.h"
 #include "engine/cell_access.h"
 #include "engine/workspace_data.h"
+#include "test_workspace.h"
 
 namespace fs = std::filesystem;
 using namespace tabulix;
@@ -38,31 +39,7 @@ std::vector<std::vector<std::string>> readCsv(const fs::path& file) {
   return out;
 }
 
-struct Workspace {
-  fs::path dir;
-  Model model;
-  Workspace(const std::vector<std::string>& names, const std::vector<std::vector<std::string>>& rowsData) {
-    char tmpl[] = "/tmp/tabulix-tables-XXXXXX";
-    dir = mkdtemp(tmpl);
-    model.openStore(dir / "w.tbx");
-    model.setMetadataValue(".", "decimalSeparator");
-    addColumns(model, names);
-    auto cols = columns(model);
-    for (size_t r = 0; r < rowsData.size(); ++r)
-      addRow(model, static_cast<uint32_t>(r + 1), rowsData[r], cols);
-    for (Column* c : columns(model)) {
-      basicStatsForColumn(model, *c);
-      c->type = static_cast<int32_t>(guessTypeOfColumn(*c));
-    }
-    EXPECT_TRUE(model.saveContext());
-  }
-  ~Workspace() { fs::remove_all(dir); }
-  Column& col(const std::string& name) {
-    for (Column* c : columns(model))
-      if (c->name == name) return *c;
-    throw std::runtime_error("no column " + name);
-  }
-};
+using Workspace = tabulix::testing::TestWorkspace;
 
 const fs::path kRef = fs::path(TABULIX_SOURCE_DIR) / "tests/data/reference";
 

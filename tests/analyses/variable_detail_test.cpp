@@ -13,6 +13,7 @@
 #include <sstream>
 
 #include "engine/workspace_data.h"
+#include "test_workspace.h"
 
 namespace fs = std::filesystem;
 using namespace tabulix;
@@ -34,27 +35,7 @@ std::vector<std::vector<std::string>> readCsv(const fs::path& file) {
   return out;
 }
 
-struct Workspace {
-  fs::path dir;
-  Model model;
-  Workspace(const std::vector<std::string>& names, const std::vector<std::vector<std::string>>& rowsData) {
-    char tmpl[] = "/tmp/tabulix-detail-XXXXXX";
-    dir = mkdtemp(tmpl);
-    model.openStore(dir / "w.tbx");
-    model.setMetadataValue(".", "decimalSeparator");
-    addColumns(model, names);
-    auto cols = columns(model);
-    for (size_t r = 0; r < rowsData.size(); ++r)
-      addRow(model, static_cast<uint32_t>(r + 1), rowsData[r], cols);
-    for (Column* c : columns(model)) {
-      basicStatsForColumn(model, *c);
-      c->type = static_cast<int32_t>(guessTypeOfColumn(*c));
-    }
-    EXPECT_TRUE(model.saveContext());
-  }
-  ~Workspace() { fs::remove_all(dir); }
-  Column& col(int i) { return *columnNumber(model, i); }
-};
+using Workspace = tabulix::testing::TestWorkspace;
 
 const fs::path kRef = fs::path(TABULIX_SOURCE_DIR) / "tests/data/reference";
 

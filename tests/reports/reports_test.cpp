@@ -128,13 +128,13 @@ TEST(PdfWriter, TablesContinueOnNewPagesAndHiddenElementsAreNotDrawn) {
   // A table starting low on the page: 60 rows of 20 points cannot fit.
   std::vector<std::vector<std::string>> rows = {{"Head", "Count"}};
   for (int i = 1; i < 60; ++i) rows.push_back({"row" + std::to_string(i), std::to_string(i)});
-  TableSpec spec;
-  spec.columnX = {0, 100};
-  spec.columnWidth = {100, 60};
-  spec.rowHeight = 20;
-  spec.fontSize = 10;
+  TableColumns grid;
+  grid.columnX = {0, 100};
+  grid.columnWidth = {100, 60};
+  grid.rowHeight = 20;
+  grid.fontSize = 10;
   // Listed first, drawn last: tables come after every other element.
-  root.children.insert(root.children.begin(), table(rows, spec, 72, 600));
+  root.children.insert(root.children.begin(), table(rows, grid, 72, 600));
   root.children.push_back(label("AfterWord", {40, 700, 200, 20}));
   // A rotated label: drawn about its centre.
   Element turned = label("TurnedWord", {300, 300, 100, 20});
