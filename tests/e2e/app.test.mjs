@@ -87,7 +87,8 @@ for (const viewport of viewports) {
       });
       const sheet = page.getByRole("dialog");
       await sheet.getByRole("heading", { name: "Create New Workspace" }).waitFor();
-      assert.equal(await sheet.locator("input.text-input").inputValue(), "survey");
+      // The proposed name is filled in once the sheet has looked at the file.
+      await until(async () => (await sheet.locator("input.text-input").inputValue()) === "survey", "the proposed name");
       await sheet.getByText("Delimiter: comma").waitFor();
       await shot(page, viewport, "02-new-workspace");
       await sheet.getByRole("button", { name: "Create", exact: true }).click();
