@@ -71,6 +71,8 @@ for (const viewport of viewports) {
       assert.equal(await page.locator(".choose-variable[data-position='1']").textContent(), "Choose Numeric Variable");
       // The grouping chooser offers Month and DayType but no Numeric variable with over 20 levels.
       await page.locator(".choose-variable[data-position='2']").click();
+      // The chooser fills in once the variables have been fetched.
+      await page.locator("[data-testid=variable-chooser]").getByRole("button", { name: "DayType", exact: true }).waitFor();
       const offered = await page.locator("[data-testid=variable-chooser] button").allTextContents();
       assert.deepEqual(offered, ["Month", "DayType"]);
       await page.getByRole("button", { name: "Cancel" }).click();
