@@ -232,7 +232,9 @@ void onError(const char* message, void* ctx) {
   auto& p = *static_cast<Parse*>(ctx);
   if (message && p.errors.size() < 512) {
     if (!p.errors.empty()) p.errors += "; ";
-    p.errors += std::string(message).substr(0, 200);
+    std::string m = std::string(message).substr(0, 200);
+    while (!m.empty() && (m.back() == '\n' || m.back() == '\r' || m.back() == ' ')) m.pop_back();
+    p.errors += m;
   }
 }
 

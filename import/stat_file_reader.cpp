@@ -447,7 +447,8 @@ fs::path statReaderProgram() {
 
 namespace {
 
-// No answer from the child for this long ends the read.
+// No answer from the child for this long ends the read (the environment's
+// TABULIX_STAT_READER_SILENCE may shorten it).
 constexpr int kChildSilenceSeconds = 60;
 
 // Runs the child on the file, handing its output to `consume` until that
@@ -475,15 +476,17 @@ std::optional<std::string> runChild(const fs::path& file, StatFormat format, lon
   }
   std::optional<std::string> failure;
   bool killed = false;
-  int silent = 0;
+  int silent = 0, silenceLimit = kChildSilenceSeconds;
+  if (const char* env = std::getenv("TABULIX_STAT_READER_SILENCE"); env && std::atoi(env) > 0)
+    silenceLimit = std::atoi(env);
   std::string buffer(64 << 10, '\0');
   for (;;) {
     pollfd p{fds[0], POLLIN, 0};
     int ready = ::poll(&p, 1, 1000);
     if (ready < 0 && errno == EINTR) continue;
     if (ready == 0) {
-      if (++silent >= kChildSilenceSeconds) {
-        failure = "its reader gave no answer for " + std::to_string(kChildSilenceSeconds) + " seconds.";
+      if (++silent >= silenceLimit) {
+        failure = "its reader gave no answer for " + std::to_string(silenceLimit) + " seconds.";
         ::kill(pid, SIGKILL);
         killed = true;
         break;
