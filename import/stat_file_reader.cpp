@@ -232,19 +232,31 @@ std::optional<std::string> statDateText(double seconds, StatTimeKind kind) {
   unsigned m, d;
   civilFromDays(days, y, m, d);
   if (y < 1000 || y > 9999) return std::nullopt;
-  char buf[64];
-  int n = std::snprintf(buf, sizeof buf, "%04lld-%02u-%02u", static_cast<long long>(y), m, d);
-  std::string text(buf, static_cast<size_t>(n));
+  // Written digit by digit: a date column of 100,000 rows formats each.
+  auto digits = [](std::string& out, int64_t v, int width) {
+    char d[8];
+    for (int i = width - 1; i >= 0; --i, v /= 10) d[i] = static_cast<char>('0' + v % 10);
+    out.append(d, static_cast<size_t>(width));
+  };
+  std::string text;
+  text.reserve(24);
+  digits(text, y, 4);
+  text.push_back('-');
+  digits(text, m, 2);
+  text.push_back('-');
+  digits(text, d, 2);
   if (kind == StatTimeKind::DateTime) {
     int64_t s = msOfDay / 1000, frac = msOfDay % 1000;
-    n = std::snprintf(buf, sizeof buf, " %02lld:%02lld:%02lld", static_cast<long long>(s / 3600),
-                      static_cast<long long>(s / 60 % 60), static_cast<long long>(s % 60));
-    text.append(buf, static_cast<size_t>(n));
+    text.push_back(' ');
+    digits(text, s / 3600, 2);
+    text.push_back(':');
+    digits(text, s / 60 % 60, 2);
+    text.push_back(':');
+    digits(text, s % 60, 2);
     if (frac != 0) {
-      n = std::snprintf(buf, sizeof buf, ".%03lld", static_cast<long long>(frac));
-      std::string f(buf, static_cast<size_t>(n));
-      while (f.back() == '0') f.pop_back();
-      text += f;
+      text.push_back('.');
+      digits(text, frac, 3);
+      while (text.back() == '0') text.pop_back();
     }
   }
   return text;
@@ -307,7 +319,10 @@ bool StatFrameDecoder::begin() {
   ImportFileDescription description;
   description.fileLabel = fileLabel_;
   std::vector<std::string> names;
-  for (const auto& v : variables_) {
+  for (auto& v : variables_) {
+    // Labels that arrive later (none should) are not used.
+    if (!v.labelSet.empty())
+      if (auto it = labelSets_.find(v.labelSet); it != labelSets_.end()) v.labels = &it->second;
     description.variableLabels.push_back(v.label);
     names.push_back(v.name);
   }
@@ -365,6 +380,7 @@ bool StatFrameDecoder::frame(char tag, std::string_view payload) {
       if (!isUtf8(label)) return fail("a value label of \"" + set + "\" is not valid text in the file's encoding.");
       labelBytes_ += set.size() + text.size() + label.size() + 64;
       if (labelBytes_ > kStatMaxFrame) return fail("it has too many value labels.");
+      if (begun_) return true;
       LabelSet& s = labelSets_[set];
       if (kind == StatValueKind::Number && !std::isnan(number)) s.numbers.emplace(number, label);
       if (kind == StatValueKind::Text) s.texts.emplace(std::move(text), label);
@@ -380,9 +396,7 @@ bool StatFrameDecoder::frame(char tag, std::string_view payload) {
         auto kind = static_cast<StatValueKind>(r.u8());
         std::string& field = fields_[i];
         field.clear();
-        const LabelSet* labels = nullptr;
-        if (!v.labelSet.empty())
-          if (auto it = labelSets_.find(v.labelSet); it != labelSets_.end()) labels = &it->second;
+        const LabelSet* labels = v.labels;
         if (kind == StatValueKind::Number) {
           double value = r.f64();
           if (labels)

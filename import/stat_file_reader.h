@@ -64,15 +64,15 @@ class StatFrameDecoder {
   bool stopped() const { return stopped_; }
 
  private:
+  struct LabelSet {
+    std::map<double, std::string> numbers;
+    std::unordered_map<std::string, std::string> texts;
+  };
   struct Variable {
     std::string name, label, format, labelSet;
     bool isString = false;
     StatTimeFormat time;
-  };
-  struct LabelSet {
-    std::map<double, std::string> numbers;
-    std::unordered_map<std::string, std::string> texts;
-    std::map<char, std::string> tagged;
+    const LabelSet* labels = nullptr;  // found when the data begin
   };
 
   bool frame(char tag, std::string_view payload);
