@@ -488,6 +488,21 @@ std::optional<std::string> runChild(const fs::path& file, StatFormat format, lon
     ::close(fds[0]);
     return "its reader " + programText + " could not be started (" + std::strerror(spawned) + ").";
   }
+  // Whatever leaves this frame (a store failure thrown by the sink), the
+  // child is stopped and reaped and the pipe closed.
+  struct Reap {
+    pid_t pid;
+    int fd;
+    bool armed = true;
+    ~Reap() {
+      if (!armed) return;
+      ::kill(pid, SIGKILL);
+      ::close(fd);
+      int status;
+      while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+      }
+    }
+  } reap{pid, fds[0]};
   std::optional<std::string> failure;
   bool killed = false;
   int silent = 0, silenceLimit = kChildSilenceSeconds;
@@ -518,6 +533,7 @@ std::optional<std::string> runChild(const fs::path& file, StatFormat format, lon
       break;
     }
   }
+  reap.armed = false;
   ::close(fds[0]);
   int status = 0;
   while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {

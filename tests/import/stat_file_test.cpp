@@ -4,9 +4,12 @@
 // below are what those writers were given.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cmath>
+#include <stdexcept>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -243,6 +246,17 @@ TEST(StatFile, AChildThatCrashesOrHangsIsAnError) {
   ASSERT_TRUE(c.end);
   EXPECT_NE(c.end->description.find("could not be started"), std::string::npos) << c.end->description;
   ::unsetenv("TABULIX_STAT_READER");
+  // A sink that throws (a store failure) leaves no child behind.
+  struct Throwing : Collect {
+    bool readerDidReadLine(uint64_t n, std::span<const std::string> f) override {
+      if (n == 3) throw std::runtime_error("disk full");
+      return Collect::readerDidReadLine(n, f);
+    }
+  } throwing;
+  EXPECT_THROW(StatFileReader(data("long.zsav"), StatFormat::Sav).read(0, throwing), std::runtime_error);
+  errno = 0;
+  EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
+  EXPECT_EQ(errno, ECHILD);
   // A child held to a tiny address space fails to allocate and says so.
   ::setenv("TABULIX_STAT_READER_MEMORY_MB", "0", 1);
   c = readFile(data("long.zsav"));
