@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -77,7 +78,7 @@ ssize_t readSource(void* buf, size_t n, void* ctx) {
   if (s.inMemory) {
     if (s.pos >= s.size) return 0;
     got = static_cast<ssize_t>(std::min<int64_t>(static_cast<int64_t>(n), s.size - s.pos));
-    std::memcpy(buf, s.memory.data() + s.pos, static_cast<size_t>(got));
+    if (got > 0) std::memcpy(buf, s.memory.data() + s.pos, static_cast<size_t>(got));
   } else {
     do got = ::pread(s.fd, buf, n, s.pos);
     while (got < 0 && errno == EINTR);
