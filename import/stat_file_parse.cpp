@@ -130,6 +130,9 @@ struct Parse {
   std::vector<std::string> cells;  // encoded cells of the current row
   long currentRow = -1;
   uint32_t width = 0;  // variables passed on
+  StatFormat format = StatFormat::Sav;
+  size_t labelSetWidth = 300;  // a Stata file's value-label name field
+  size_t fileLabelWidth = 1024;
   std::string errors;  // ReadStat's messages, the first ones
 
   bool flush(bool force) {
@@ -173,14 +176,26 @@ void writeValue(FrameWriter& w, readstat_value_t v) {
 
 const char* orEmpty(const char* s) { return s ? s : ""; }
 
+// A text ReadStat hands over, read no further than `max` bytes: some of
+// them point into the file's fixed-width fields, which a damaged file can
+// fill without a terminator.
+std::string_view bounded(const char* s, size_t max) { return s ? std::string_view(s, ::strnlen(s, max)) : ""; }
+
 int onMetadata(readstat_metadata_t* m, void* ctx) {
   auto& p = *static_cast<Parse*>(ctx);
+  if (p.format == StatFormat::Dta) {
+    // Field widths of Stata's releases: names 9, 33 or 129 bytes, the data
+    // label 81 or 321.
+    int version = readstat_get_file_format_version(m);
+    p.labelSetWidth = version >= 118 ? 129 : version >= 110 ? 33 : 9;
+    p.fileLabelWidth = version >= 118 ? 321 : 81;
+  }
   if (!p.sendMetadata) return READSTAT_HANDLER_OK;
   size_t at = p.out.begin(StatFrame::File);
   p.out.u32(static_cast<uint32_t>(std::max(0, readstat_get_var_count(m))));
   p.out.i64(readstat_get_row_count(m));
-  p.out.text(orEmpty(readstat_get_file_label(m)));
-  p.out.text(orEmpty(readstat_get_file_encoding(m)));
+  p.out.text(bounded(readstat_get_file_label(m), p.fileLabelWidth));
+  p.out.text(bounded(readstat_get_file_encoding(m), 64));
   p.out.finish(at);
   return p.flush(false) ? READSTAT_HANDLER_OK : READSTAT_HANDLER_ABORT;
 }
@@ -193,11 +208,12 @@ int onVariable(int index, readstat_variable_t* v, const char* labelSet, void* ct
   if (!p.sendMetadata) return READSTAT_HANDLER_OK;
   size_t at = p.out.begin(StatFrame::Variable);
   p.out.u32(static_cast<uint32_t>(index));
-  p.out.text(orEmpty(readstat_variable_get_name(v)));
-  p.out.text(orEmpty(readstat_variable_get_label(v)));
-  p.out.text(orEmpty(readstat_variable_get_format(v)));
+  // The variable's own texts live in arrays of the sizes readstat.h gives.
+  p.out.text(bounded(readstat_variable_get_name(v), sizeof v->name));
+  p.out.text(bounded(readstat_variable_get_label(v), sizeof v->label));
+  p.out.text(bounded(readstat_variable_get_format(v), sizeof v->format));
   p.out.u8(readstat_variable_get_type_class(v) == READSTAT_TYPE_CLASS_STRING ? 1 : 0);
-  p.out.text(orEmpty(labelSet));
+  p.out.text(bounded(labelSet, p.labelSetWidth));
   p.out.finish(at);
   return p.flush(false) ? READSTAT_HANDLER_OK : READSTAT_HANDLER_ABORT;
 }
@@ -205,9 +221,9 @@ int onVariable(int index, readstat_variable_t* v, const char* labelSet, void* ct
 int onLabel(const char* set, readstat_value_t value, const char* label, void* ctx) {
   auto& p = *static_cast<Parse*>(ctx);
   size_t at = p.out.begin(StatFrame::Label);
-  p.out.text(orEmpty(set));
+  p.out.text(bounded(set, p.labelSetWidth));
   writeValue(p.out, value);
-  p.out.text(orEmpty(label));
+  p.out.text(bounded(label, 32767));
   p.out.finish(at);
   return p.flush(false) ? READSTAT_HANDLER_OK : READSTAT_HANDLER_ABORT;
 }
@@ -291,6 +307,7 @@ void parseStatFile(StatFormat format, const std::string& path, std::optional<std
   }
   Parse parse;
   parse.sink = &sink;
+  parse.format = format;
   readstat_error_t error = READSTAT_OK;
   if (format == StatFormat::Por && openSource(path.c_str(), &source) >= 0) {
     source.patches = portableTablePatches(source);
