@@ -588,6 +588,11 @@ void StatFileReader::read(int, ImportLineSink& sink) {
   sink.readerDidFinish(readToEnd());
 }
 
+std::optional<std::vector<std::string>> StatFileReader::sheets() {
+  if (auto failure = checkStatFile(file_, 1)) throw WorkbookError(*failure);
+  return std::nullopt;
+}
+
 std::optional<std::string> checkStatFile(const fs::path& file, long rowLimit) {
   std::optional<StatFormat> format = statFormatForExtension(file.extension().string());
   if (!format) return "The file " + file.string() + " is not an SPSS, Stata or SAS data file.";

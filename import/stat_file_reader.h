@@ -100,8 +100,9 @@ class StatFileReader : public ImportReader {
  public:
   // A reader of `file` in `format`.
   StatFileReader(std::filesystem::path file, StatFormat format) : file_(std::move(file)), format_(format) {}
-  // These formats have no sheets.
-  std::optional<std::vector<std::string>> sheets() override { return std::nullopt; }
+  // These formats have no sheets: none, once the file's header and first
+  // row have been read; throws WorkbookError when they cannot be.
+  std::optional<std::vector<std::string>> sheets() override;
   // Runs the child and delivers its lines; a failure ends with code 2.
   void read(int sheet, ImportLineSink& sink) override;
   // Stops the delivery and the child.

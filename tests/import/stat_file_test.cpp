@@ -218,6 +218,10 @@ TEST(StatFile, DamagedFilesGiveAnErrorNamingTheFile) {
     EXPECT_EQ(checkStatFile(file, 100000), c.end->description);
   }
   EXPECT_EQ(checkStatFile(data("haven.sav"), 100000), std::nullopt);
+  // The inspection reads the header and the first row only: a file cut in
+  // its data passes it, one with a damaged header does not.
+  EXPECT_EQ(StatFileReader(d.path / "truncated.sav", StatFormat::Sav).sheets(), std::nullopt);
+  EXPECT_THROW(StatFileReader(d.path / "corrupted.sav", StatFormat::Sav).sheets(), WorkbookError);
 }
 
 // A child that crashes, or says nothing, ends the read with an error and
