@@ -158,6 +158,24 @@ TEST(StatFile, PsppFilesThroughTheImportGiveTypedVariables) {
   }
 }
 
+// Texts in the file's own encoding arrive as UTF-8; an encoding ReadStat
+// cannot convert is an error that says so (both files written by PSPP).
+TEST(StatFile, EncodingsFromTheFile) {
+  Collect c = readFile(data("pspp-1252.sav"));
+  ASSERT_TRUE(c.end);
+  EXPECT_EQ(c.end->code, kImportReadToEnd) << c.end->description;
+  EXPECT_EQ(c.lines, (Lines{{"city", "n"}, {"Köln", "eins ä"}, {"Zürich", "zwei ß"}}));
+  EXPECT_EQ(c.description.variableLabels, (std::vector<std::string>{"Stadt (Größe)", ""}));
+  c = readFile(data("pspp-latin1.sav"));
+  ASSERT_TRUE(c.end);
+  EXPECT_EQ(c.end->code, kWorkbookUnreadable);
+  EXPECT_NE(c.end->description.find("pspp-latin1.sav could not be read as an SPSS data file: File has an "
+                                    "unsupported character set"),
+            std::string::npos)
+      << c.end->description;
+  EXPECT_TRUE(c.lines.empty());
+}
+
 TEST(StatFile, LimitsEndWithTheirCode) {
   TempDir d;
   ImportOptions opts;

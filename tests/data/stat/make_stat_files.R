@@ -1,6 +1,6 @@
 # Writes the SPSS, Stata and SAS test files of tests/import/stat_file_test.cpp
 # with haven (an independent writer). Run from this folder:
-#   Rscript make_stat_files.R && pspp make_stat_files.sps
+#   ./make_stat_files.sh (which runs this, then PSPP)
 library(haven)
 df <- data.frame(
   sex = labelled(c(1, 2, 1, NA, 2), c(male = 1, female = 2), label = "Sex of respondent"),
