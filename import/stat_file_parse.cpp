@@ -134,10 +134,13 @@ struct Parse {
   size_t labelSetWidth = 300;  // a Stata file's value-label name field
   size_t fileLabelWidth = 1024;
   std::string errors;  // ReadStat's messages, the first ones
+  std::string fileEncoding;  // the encoding to read the file in, when not its own
+  bool flushed = false;      // frames have gone to the sink
 
   bool flush(bool force) {
     if (stopped) return false;
     if (out.bytes.size() >= (force ? 1 : 64u << 10)) {
+      flushed = true;
       if (!(*sink)(out.bytes)) stopped = true;
       out.bytes.clear();
     }
@@ -267,6 +270,7 @@ readstat_error_t runParser(StatFormat format, const std::string& path, Source& s
   readstat_set_io_ctx(parser, &source);
   readstat_set_error_handler(parser, onError);
   readstat_set_handler_character_encoding(parser, "UTF-8");
+  if (!parse.fileEncoding.empty()) readstat_set_file_character_encoding(parser, parse.fileEncoding.c_str());
   readstat_set_metadata_handler(parser, onMetadata);
   readstat_set_variable_handler(parser, onVariable);
   if (labels) readstat_set_value_label_handler(parser, onLabel);
@@ -295,6 +299,23 @@ readstat_error_t runParser(StatFormat format, const std::string& path, Source& s
   return error;
 }
 
+// The iconv name of an SPSS character code that ReadStat has no entry for
+// (PSPP writes IBM's numbers for the ISO 8859 sets), from its message
+// "Unsupported character set: N".
+std::optional<std::string> encodingForCharacterCode(const std::string& errors) {
+  static const std::pair<int, const char*> codes[] = {
+      {819, "ISO-8859-1"}, {912, "ISO-8859-2"}, {913, "ISO-8859-3"},  {914, "ISO-8859-4"},
+      {915, "ISO-8859-5"}, {1089, "ISO-8859-6"}, {813, "ISO-8859-7"}, {916, "ISO-8859-8"},
+      {920, "ISO-8859-9"}, {923, "ISO-8859-15"}};
+  const std::string prefix = "Unsupported character set: ";
+  size_t at = errors.find(prefix);
+  if (at == std::string::npos) return std::nullopt;
+  int code = std::atoi(errors.c_str() + at + prefix.size());
+  for (auto [n, name] : codes)
+    if (n == code) return name;
+  return std::nullopt;
+}
+
 }  // namespace
 
 void parseStatFile(StatFormat format, const std::string& path, std::optional<std::span<const uint8_t>> memory,
@@ -321,6 +342,16 @@ void parseStatFile(StatFormat format, const std::string& path, std::optional<std
     if (error == READSTAT_OK && !parse.stopped) error = runParser(format, path, source, parse, rowLimit, false, true);
   } else {
     error = runParser(format, path, source, parse, rowLimit, true, true);
+    std::optional<std::string> encoding;
+    if (format == StatFormat::Sav && error == READSTAT_ERROR_UNSUPPORTED_CHARSET && !parse.flushed &&
+        (encoding = encodingForCharacterCode(parse.errors))) {
+      // Read again from the start, in the encoding the code stands for.
+      parse = Parse{};
+      parse.sink = &sink;
+      parse.format = format;
+      parse.fileEncoding = *encoding;
+      error = runParser(format, path, source, parse, rowLimit, true, true);
+    }
   }
   if (parse.stopped) return;
   if (error == READSTAT_OK) parse.endRow();

@@ -1,7 +1,7 @@
 #!/bin/sh
 # Writes every file of this folder (see make_stat_files.R and the .sps
 # files): haven's, PSPP's, and PSPP's in two legacy encodings, Windows-1252
-# (which ReadStat converts) and ISO-8859-1 (which it cannot).
+# and ISO-8859-1 (under the IBM number 819, which the reader maps itself).
 set -e
 cd "$(dirname "$0")"
 Rscript make_stat_files.R
