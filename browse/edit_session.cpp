@@ -1,5 +1,6 @@
 #include "browse/edit_session.h"
 
+#include "engine/log.h"
 #include "engine/translate.h"
 #include "engine/workspace_data.h"
 
@@ -17,7 +18,12 @@ bool rowExists(Model& model, int32_t rowNum) {
 }  // namespace
 
 void saveOrThrow(Model& model) {
-  if (!model.saveContext()) throw EditError(tr("The workspace could not be saved."));
+  try {
+    model.saveContext();
+  } catch (const StoreError& e) {
+    reportStoreError(e);
+    throw EditError(tr("The workspace could not be saved."));
+  }
 }
 
 bool EditSession::editCell(Model& model, int32_t colNum, int32_t rowNum, std::string text) {

@@ -119,7 +119,10 @@ RegisterCommand importCommand{
          }
          if (workbook) j["sheet"] = opts.sheet;
          std::cout << j.dump() << "\n";
-         if (!r.saved) return 1;
+         if (!r.saved) {
+           std::cerr << "tabulix import: " << r.workspace.string() << ": " << r.storeError << "\n";
+           return 1;
+         }
          return r.code == kImportReadToEnd || r.code == kImportLimitReached ? 0 : 1;
        };
      }}};
@@ -154,7 +157,7 @@ RegisterCommand newCommand{{"new", "Create a workspace holding an empty 10 x 3 g
                               auto out = std::make_shared<std::string>();
                               app.add_option("WORKSPACE", *out, "Workspace to create (.tbx)")->required();
                               return [out]() {
-                                if (!createEmptyWorkspace(*out)) return 1;
+                                createEmptyWorkspace(*out);
                                 std::cout << nlohmann::json{{"workspace", *out}}.dump() << "\n";
                                 return 0;
                               };

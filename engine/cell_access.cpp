@@ -237,26 +237,16 @@ CellFetch columnFetch(const Column& column, const std::vector<CellSort>& sort, c
 }  // namespace
 
 nlohmann::json toJson(const BasicStats& s) {
-  nlohmann::json j = {{"obs", s.obs}, {"obsNumeric", s.obsNumeric}, {"obsDate", s.obsDate}, {"levels", s.levels}};
-  auto put = [&](const char* k, const auto& v) {
-    if (v) j[k] = *v;
-  };
-  put("levelsNumeric", s.levelsNumeric);
-  put("min", s.min);
-  put("pc25", s.pc25);
-  put("pc50", s.pc50);
-  put("pc75", s.pc75);
-  put("max", s.max);
-  put("mean", s.mean);
-  put("sd", s.sd);
-  put("levelsDate", s.levelsDate);
-  put("minDate", s.minDate);
-  put("pc25Date", s.pc25Date);
-  put("pc50Date", s.pc50Date);
-  put("pc75Date", s.pc75Date);
-  put("maxDate", s.maxDate);
-  put("meanDate", s.meanDate);
-  put("sdDate", s.sdDate);
+  nlohmann::json j = nlohmann::json::object();
+  for (const auto& f : kBasicStatsFields)
+    std::visit(
+        [&](auto m) {
+          if constexpr (std::is_same_v<std::remove_cvref_t<decltype(s.*m)>, int32_t>)
+            j[f.name] = s.*m;
+          else if (s.*m)
+            j[f.name] = *(s.*m);
+        },
+        f.member);
   return j;
 }
 
@@ -298,31 +288,29 @@ void basicStatsForColumn(Model& model, Column& column, const std::vector<Cell>& 
 void basicStatsForColumn(Model& model, Column& column) { applyBasicStats(dictBasicStatsForColumn(model, column), column); }
 
 void applyBasicStats(const BasicStats& stats, Column& c) {
-  // A figure that came out NaN (the sd of a single value) could not be
-  // formed: it is cached as absent, as the store would read it back.
-  BasicStats s = stats;
-  for (OptReal* r : {&s.min, &s.pc25, &s.pc50, &s.pc75, &s.max, &s.mean, &s.sd, &s.minDate, &s.pc25Date, &s.pc50Date,
-                     &s.pc75Date, &s.maxDate, &s.meanDate, &s.sdDate})
-    if (*r && std::isnan(**r)) r->reset();
-  c.obs = s.obs;
-  c.obsNumeric = s.obsNumeric;
-  c.obsDate = s.obsDate;
-  c.levels = s.levels;
-  c.levelsDate = s.levelsDate;
-  c.min = s.min;
-  c.max = s.max;
-  c.mean = s.mean;
-  c.sd = s.sd;
-  c.pc25 = s.pc25;
-  c.pc50 = s.pc50;
-  c.pc75 = s.pc75;
-  c.minDate = s.minDate;
-  c.meanDate = s.meanDate;
-  c.maxDate = s.maxDate;
-  c.pc25Date = s.pc25Date;
-  c.pc50Date = s.pc50Date;
-  c.pc75Date = s.pc75Date;
-  c.sdDate = s.sdDate;
+  // Each cached attribute takes the figure of the same name; a figure that
+  // came out NaN (the sd of a single value) could not be formed and is
+  // cached as absent, as the store would read it back.
+  for (size_t k = kColumnFirstStatField; k < kColumnFields.size(); ++k) {
+    const Field<Column>& field = kColumnFields[k];
+    const StatField* stat = nullptr;
+    for (const auto& f : kBasicStatsFields)
+      if (std::string_view(f.name) == field.name) stat = &f;
+    if (!stat) continue;
+    std::visit(
+        [&](auto target, auto source) {
+          using T = std::remove_cvref_t<decltype(c.*target)>;
+          using S = std::remove_cvref_t<decltype(stats.*source)>;
+          if constexpr (std::is_same_v<T, OptReal> && std::is_same_v<S, OptReal>) {
+            OptReal v = stats.*source;
+            if (v && std::isnan(*v)) v.reset();
+            c.*target = v;
+          } else if constexpr (std::is_same_v<T, OptInt> && !std::is_same_v<S, OptReal>) {
+            c.*target = OptInt(stats.*source);
+          }
+        },
+        field.member, stat->member);
+  }
 }
 
 bool needCalcBasicStatsForColumn(const Column& c) {
@@ -341,6 +329,10 @@ StatList retrieveBasicStatsForColumn(Model& model, Column& c) {
     basicStatsForColumn(model, c);
     model.saveContext();
   }
+  return cachedStatsForColumn(c);
+}
+
+StatList cachedStatsForColumn(const Column& c) {
   auto type = static_cast<VariableType>(c.type.value_or(0));
   auto v = [](const auto& o) { return o ? static_cast<double>(*o) : 0.0; };
   if (type == VariableType::Numeric && c.obsNumeric.value_or(0) >= 1)

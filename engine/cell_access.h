@@ -3,12 +3,14 @@
 #pragma once
 
 #include <cstdint>
+#include <array>
 #include <map>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <utility>
+#include <variant>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -26,6 +28,27 @@ struct BasicStats {
   OptReal min, pc25, pc50, pc75, max, mean, sd;
   OptReal minDate, pc25Date, pc50Date, pc75Date, maxDate, meanDate, sdDate;
 };
+// One figure of BasicStats: its key (the name of the Column attribute that
+// caches it, where one does) and where BasicStats holds it.
+struct StatField {
+  const char* name;
+  std::variant<int32_t BasicStats::*, OptInt BasicStats::*, OptReal BasicStats::*> member;
+};
+// The figures of BasicStats; the statistics cache copies each one that has
+// a Column attribute of the same name ("levelsNumeric" has none).
+inline const std::array<StatField, 20> kBasicStatsFields = {{
+    {"obs", &BasicStats::obs},           {"obsNumeric", &BasicStats::obsNumeric},
+    {"obsDate", &BasicStats::obsDate},   {"levels", &BasicStats::levels},
+    {"levelsNumeric", &BasicStats::levelsNumeric},
+    {"levelsDate", &BasicStats::levelsDate},
+    {"min", &BasicStats::min},           {"pc25", &BasicStats::pc25},
+    {"pc50", &BasicStats::pc50},         {"pc75", &BasicStats::pc75},
+    {"max", &BasicStats::max},           {"mean", &BasicStats::mean},
+    {"sd", &BasicStats::sd},             {"minDate", &BasicStats::minDate},
+    {"pc25Date", &BasicStats::pc25Date}, {"pc50Date", &BasicStats::pc50Date},
+    {"pc75Date", &BasicStats::pc75Date}, {"maxDate", &BasicStats::maxDate},
+    {"meanDate", &BasicStats::meanDate}, {"sdDate", &BasicStats::sdDate},
+}};
 // The statistics under their keys ("obs", "obsNumeric", "pc25Date", …).
 nlohmann::json toJson(const BasicStats& stats);
 
@@ -56,6 +79,9 @@ void applyBasicStats(const BasicStats& stats, Column& column);
 bool needCalcBasicStatsForColumn(const Column& column);
 // Refreshes the cache when needed and returns the figures for the type.
 StatList retrieveBasicStatsForColumn(Model& model, Column& column);
+// The figures for the column's type as the cache holds them, without
+// computing or saving anything.
+StatList cachedStatsForColumn(const Column& column);
 
 // --- vectors and codes ---
 // The numbers read from the texts, in cell order; other texts are skipped.

@@ -9,6 +9,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <memory>
+#include <optional>
+#include <stdexcept>
 
 #include "engine/log.h"
 #include "engine/number_format.h"
@@ -44,6 +46,15 @@ void sortLocalized(std::vector<std::string>& names) {
     UErrorCode st = U_ZERO_ERROR;
     return coll->compareUTF8(a, b, st) == UCOL_LESS;
   });
+}
+
+// A workspace is never made under a migration backup's name: the next
+// upgrade of the workspace it seems to belong to would take it for its own.
+// Checked before the old file is deleted.
+void refuseBackupName(const fs::path& target) {
+  if (isMigrationBackupName(target))
+    throw std::invalid_argument(target.string() +
+                                ": a workspace name may not end in \"~\": such files are upgrade backups");
 }
 
 void deleteLogged(const fs::path& p) {
@@ -146,18 +157,19 @@ fs::path exampleWorkspacePath() {
 #endif
 }
 
-bool createEmptyWorkspace(const fs::path& target) {
+void createEmptyWorkspace(const fs::path& target) {
+  refuseBackupName(target);
   deleteLogged(target);
   Model model;
-  if (!model.openStore(target)) return false;
+  model.openStore(target);
   FileImporter importer(model, nullptr);
   importer.createEmptyWorkspaceWithRows(10, 3);
-  bool ok = model.saveContext();
+  model.saveContext();
   model.closeStores();
-  return ok;
 }
 
 bool copyExample(const fs::path& target) {
+  refuseBackupName(target);
   std::error_code ec;
   if (fs::exists(target, ec) && !fs::remove(target, ec)) {
     logLine(ec.message());
@@ -219,13 +231,23 @@ class ImportProgress : public FileImporterDelegate {
 
   long code() const { return code_; }
   const std::string& error() const { return error_; }
-  bool saved() const { return saved_; }
+  bool saved() const { return !failure_; }
+  // The first save failure, if any.
+  const std::optional<StoreError>& failure() const { return failure_; }
 
  private:
   void report(const std::string& status) {
     if (progress_) progress_(status);
   }
-  void save() { saved_ = model_.saveContext() && saved_; }
+  // The import goes on after a failed save (a later one may still keep
+  // what was read); the first failure is what the end of the import reports.
+  void save() {
+    try {
+      model_.saveContext();
+    } catch (const StoreError& e) {
+      if (!failure_) failure_ = e;
+    }
+  }
   void saveAndRelease() {
     save();
     model_.context().releaseCellMemory();
@@ -235,8 +257,8 @@ class ImportProgress : public FileImporterDelegate {
   const std::function<void(const std::string&)>& progress_;
   uint32_t savedChunks_ = 0;
   long code_ = 0;
-  bool saved_ = true;
   std::string error_;
+  std::optional<StoreError> failure_;
 };
 
 bool isWorkbook(const fs::path& p) {
@@ -252,6 +274,7 @@ std::optional<std::vector<std::string>> workbookSheets(const fs::path& dataFile)
 
 ImportOutcome importDataFile(const ImportOptions& options, const fs::path& documents,
                              const std::function<void(const std::string&)>& progress) {
+  refuseBackupName(options.target);
   ImportOutcome out;
   out.workspace = options.target;
   out.dataFile = options.dataFile;
@@ -284,25 +307,9 @@ ImportOutcome importDataFile(const ImportOptions& options, const fs::path& docum
     deleteLogged(p);
   }
   out.dataFile = moveFromInbox(options.dataFile, documents);
-  // The new workspace's tables are made under a hidden name and the file is
-  // renamed into place once they are committed: a process killed while the
-  // file is being created leaves either nothing at the target or a workspace
-  // that opens.
-  {
-    fs::path building = options.target.parent_path() /
-                        (".new-" + std::to_string(::getpid()) + "-" + options.target.filename().string());
-    Model fresh;
-    bool made = fresh.openStore(building);
-    fresh.closeStores();
-    std::error_code ec;
-    if (made) fs::rename(building, options.target, ec);
-    if (!made || ec) fs::remove(building, ec);
-  }
   Model model;
-  if (!model.openStore(options.target)) {
-    out.code = 1;
-    out.saved = false;
-  } else {
+  model.openStore(options.target);
+  {
     // A new file being filled: a killed import leaves a store that opens
     // either way, so the intermediate saves skip the disk flushes.
     model.context().setDurable(false);
@@ -313,6 +320,7 @@ ImportOutcome importDataFile(const ImportOptions& options, const fs::path& docum
     out.code = delegate.code();
     out.error = delegate.error();
     out.saved = delegate.saved();
+    if (delegate.failure()) out.storeError = delegate.failure()->what();
     out.variables = static_cast<uint32_t>(countColumns(model));
     out.observations = static_cast<uint32_t>(countRows(model));
     model.closeStores();

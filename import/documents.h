@@ -52,12 +52,14 @@ std::filesystem::path workspaceTarget(const std::filesystem::path& documents, co
 // The example workspace shipped beside the program.
 std::filesystem::path exampleWorkspacePath();
 
-// Replaces the target with a new workspace holding the 10 x 3 empty grid.
-// Returns false after a logged failure.
-bool createEmptyWorkspace(const std::filesystem::path& target);
+// Replaces the target with a new workspace holding the 10 x 3 empty grid;
+// a store failure throws StoreError. The three operations that make a
+// workspace throw std::invalid_argument, before touching any file, for a
+// target named like a migration backup (name~.tbx).
+void createEmptyWorkspace(const std::filesystem::path& target);
 // Replaces the target with a copy of the example; returns false (logged)
 // when the old file cannot be deleted or the copy fails.
-bool copyExample(const std::filesystem::path& target);
+[[nodiscard]] bool copyExample(const std::filesystem::path& target);
 
 // The options of an import, as the new-workspace screen sets them.
 struct ImportOptions {
@@ -79,9 +81,10 @@ struct ImportOutcome {
   std::string status;      // "Successfully created new workspace."
   std::string alertTitle;  // empty when there is nothing to report
   std::string alertMessage;
-  bool saved = true;    // false when the store could not save
-  bool created = true;  // false when the file was refused before any workspace was made
-  std::string error;    // what the reader reported when it failed
+  bool saved = true;        // false when the store could not save
+  std::string storeError;   // the first save failure, when saved is false
+  bool created = true;      // false when the file was refused before any workspace was made
+  std::string error;        // what the reader reported when it failed
 };
 
 // Imports a data file into a new workspace on the calling thread, with its
@@ -89,8 +92,10 @@ struct ImportOutcome {
 // and its companion files are replaced. The caller's shared Model must not
 // have the target open. A workbook that cannot be opened, or has no sheet at
 // the chosen position, is refused first: the target is left as it was and
-// the outcome says `created = false` with the reason in `error`.
-ImportOutcome importDataFile(const ImportOptions& options, const std::filesystem::path& documents,
+// the outcome says `created = false` with the reason in `error`. A target
+// that cannot be created throws StoreError; a save that fails later ends in
+// `saved` false and `storeError`.
+[[nodiscard]] ImportOutcome importDataFile(const ImportOptions& options, const std::filesystem::path& documents,
                              const std::function<void(const std::string& status)>& progress);
 
 // The sheet names of a workbook (none for delimited text); throws
@@ -100,6 +105,6 @@ std::optional<std::vector<std::string>> workbookSheets(const std::filesystem::pa
 // Why a document could not be deleted, if it could not.
 enum class DeleteResult { Deleted, RefusedOpenWorkspace, Failed };
 // Deletes a listed document unless it is the workspace open in `shared`.
-DeleteResult deleteDocument(Model& shared, const std::filesystem::path& file);
+[[nodiscard]] DeleteResult deleteDocument(Model& shared, const std::filesystem::path& file);
 
 }  // namespace tabulix

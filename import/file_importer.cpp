@@ -114,7 +114,17 @@ class ColumnStatsAhead {
   ColumnStatsAhead(Model& model, size_t count) : results_(count), ready_(count, false) {
     unsigned threads = std::min<unsigned>(std::max(1u, std::thread::hardware_concurrency()), 4);
     // The workers read the store: everything must be saved first.
-    if (count < 2 || threads < 2 || !model.saveContext()) {
+    bool saved = false;
+    if (count >= 2 && threads >= 2) {
+      try {
+        model.saveContext();
+        saved = true;
+      } catch (const StoreError&) {
+        // The loop computes every column itself; the import's next save
+        // meets the same failure and reports it.
+      }
+    }
+    if (!saved) {
       std::fill(ready_.begin(), ready_.end(), true);
       return;
     }

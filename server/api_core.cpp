@@ -6,6 +6,7 @@
 #include "engine/cell_access.h"
 #include "engine/log.h"
 #include "engine/number_format.h"
+#include "engine/workspace_status.h"
 #include "engine/translate.h"
 #include "engine/workspace_data.h"
 #include "server/about.h"
@@ -151,7 +152,7 @@ void ServerImpl::routeCore() {
       background = backgroundModelOn(m);
     });
     auto locale = requestLocale(req);
-    auto job = jobs.start("variables", [background, work, generation, locale](Job& job) {
+    auto job = jobs.start("variables", [this, background, work, generation, locale](Job& job) {
       LocaleScope localeScope(locale);  // the summaries are read in the page's language
       for (;;) {
         int64_t id;
@@ -163,8 +164,20 @@ void ServerImpl::routeCore() {
         }
         Column* c = background->context().existingColumn({Entity::Column, id});
         if (!c) continue;
+        ComputedCard card = computeCard(*background, *c);
+        // The worker only computes; the shared model caches the figures
+        // under its lock, so that its own later saves keep them.
+        if (card.stats)
+          shared.run([&](Model& m) {
+            if (shared.generation() != generation) return;
+            try {
+              applyComputedStats(m, id, *card.stats);
+            } catch (const StoreError& e) {
+              reportStoreError(e);
+            }
+          });
         nlohmann::json lines = nlohmann::json::array();
-        for (const auto& l : computedCardLines(*background, *c)) lines.push_back(toJson(l));
+        for (const auto& l : card.lines) lines.push_back(toJson(l));
         job.post({{"id", id}, {"generation", generation}, {"lines", lines}});
       }
       // Let go of the fetched cells before the job is kept for late readers.
@@ -210,17 +223,18 @@ void ServerImpl::routeCore() {
   get(R"(/api/help/(\w+))", [this](const httplib::Request& req) {
     std::string key = req.matches[1].str();
     if (!kHelpKeys.count(key)) throw ApiError(404, {{"error", "no such help tip"}});
-    return shared.run([&](Model& m) {
-      int seen = m.timesSeenHelpKey(key);
+    // The lock also keeps the counters' read-modify-write one at a time.
+    return shared.run([&](Model&) {
+      int seen = timesSeenHelpKey(preferences(), key);
       return nlohmann::json{{"key", key}, {"timesSeen", seen}, {"show", seen < 2}};
     });
   });
   post(R"(/api/help/(\w+)/shown)", [this](const httplib::Request& req) {
     std::string key = req.matches[1].str();
     if (!kHelpKeys.count(key)) throw ApiError(404, {{"error", "no such help tip"}});
-    return shared.run([&](Model& m) {
-      m.incrementTimesSeenHelpKey(key);
-      return nlohmann::json{{"key", key}, {"timesSeen", m.timesSeenHelpKey(key)}};
+    return shared.run([&](Model&) {
+      incrementTimesSeenHelpKey(preferences(), key);
+      return nlohmann::json{{"key", key}, {"timesSeen", timesSeenHelpKey(preferences(), key)}};
     });
   });
 

@@ -231,7 +231,7 @@ void ServerImpl::routeDocuments() {
     bool replace = bodyFlag(body, "replace", false);
     if (mode != "blank" && mode != "example" && mode != "import")
       throw ApiError(400, {{"error", "unknown mode"}});
-    if (name.empty() || name.find('/') != std::string::npos || name.front() == '.' ||
+    if (name.empty() || name.find('/') != std::string::npos || name.front() == '.' || name.back() == '~' ||
         name.find('\0') != std::string::npos)
       throw ApiError(400, {{"error", "invalid workspace name"}});
     if (!workspaceNameFits(documents, name))
@@ -254,7 +254,16 @@ void ServerImpl::routeDocuments() {
         ~Release() { self->releaseFile(file); }
       } release{this, target};
       fs::path scratch = scratchWorkspace(documents);
-      bool ok = mode == "blank" ? createEmptyWorkspace(scratch) : copyExample(scratch);
+      bool ok = true;
+      try {
+        if (mode == "blank")
+          createEmptyWorkspace(scratch);
+        else
+          ok = copyExample(scratch);
+      } catch (...) {
+        removeWithCompanions(scratch);
+        throw;
+      }
       if (!ok) {
         removeWithCompanions(scratch);
         throw ApiError(
@@ -311,10 +320,22 @@ void ServerImpl::routeDocuments() {
       } release{this, target, options.target};
       AlertScope scope;
       auto observer = this->options.importObserver;
-      ImportOutcome outcome = importDataFile(options, docs, [&job, &observer](const std::string& status) {
-        if (observer) observer(status);
-        job.post({{"status", status}});
-      });
+      ImportOutcome outcome;
+      try {
+        outcome = importDataFile(options, docs, [&job, &observer](const std::string& status) {
+          if (observer) observer(status);
+          job.post({{"status", status}});
+        });
+      } catch (const StoreError& e) {
+        // The new workspace could not be made: the job ends with the
+        // store's message and the store failure alert.
+        reportStoreError(e);
+        nlohmann::json failed = {{"error", e.what()}};
+        for (const auto& a : scope.take()) failed["alerts"].push_back(toJson(a));
+        job.finish(failed);
+        return;
+      }
+      if (!outcome.saved) reportStoreError(StoreError(outcome.storeError, "file " + outcome.workspace.string()));
       nlohmann::json result = {{"code", outcome.code},
                                {"status", outcome.status},
                                {"variables", outcome.variables},
@@ -349,7 +370,8 @@ void ServerImpl::routeDocuments() {
     fs::path file = documentPath(req.get_param_value("name"));
     std::error_code ec;
     std::string ext = lowerExtension(file);
-    if (isClaimed(file)) throw ApiError(409, {{"error", "the workspace is being imported"}});
+    if (file.parent_path() == documents && isClaimed(file))
+      throw ApiError(409, {{"error", "the workspace is being imported"}});
     if (file.parent_path() != documents || (ext != "tbx" && !isDataFile(file)) ||
         !fs::is_regular_file(file, ec))
       throw ApiError(404, {{"error", "no such document"}});

@@ -13,6 +13,7 @@
 
 #include "engine/log.h"
 #include "engine/number_format.h"
+#include "engine/workspace_status.h"
 #include "engine/store.h"
 #include "engine/translate.h"
 #include "engine/workspace_data.h"
@@ -139,7 +140,6 @@ ServerImpl::ServerImpl(Model& sharedModel, ServerOptions opts)
     token = *options.token;
   else if (!isLoopbackHost(options.host))
     token = randomToken();
-  if (options.preferences) shared.run([&](Model& m) { m.setPreferences(options.preferences); });
   installAlertHandler();
 
   // Progress streams hold a request thread for as long as a job runs; they
@@ -411,8 +411,8 @@ fs::path ServerImpl::documentPath(const std::string& name) const {
 nlohmann::json ServerImpl::statusJson(Model& model) {
   auto store = model.currentStore();
   return {{"workspace", store ? nlohmann::json(store->filename().string()) : nlohmann::json()},
-          {"statusLine", model.statusLine(false)},
-          {"statusLineTablet", model.statusLine(true)},
+          {"statusLine", statusLine(model, false)},
+          {"statusLineTablet", statusLine(model, true)},
           {"generation", shared.generation()},
           {"initialEdit", shared.initialEdit},
           {"locale", languageTag(deviceLocaleName())}};

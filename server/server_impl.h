@@ -17,6 +17,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/preferences.h"
 #include "server/http_front.h"
 #include "server/jobs.h"
 #include "server/security.h"
@@ -112,6 +113,8 @@ class ServerImpl {
   bool admit(const httplib::Request& req, httplib::Response& res);
 
   ServerOptions options;
+  // The preferences that hold the help-tip counters (the user's by default).
+  Preferences& preferences() { return options.preferences ? *options.preferences : Preferences::user(); }
   SharedModel shared;
   GuardedServer http;
   JobRegistry jobs;
