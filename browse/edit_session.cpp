@@ -68,8 +68,7 @@ bool renameVariable(Model& model, int32_t colNum, const std::string& name) {
 
 Column* addVariable(Model& model) {
   if (countColumns(model) >= kMaxVariables) {
-    std::string title = tr("%d Variable Limit Reached");
-    title.replace(title.find("%d"), 2, std::to_string(kMaxVariables));
+    std::string title = fillPlaceholders(tr("%d Variable Limit Reached"), {std::to_string(kMaxVariables)});
     throw EditError(title + ": " + tr("To make room for a new variable please delete an existing one."));
   }
   Column* c = addEmptyColumn(model);

@@ -20,13 +20,7 @@ nlohmann::json whereJson(const WhereClauseObj& w) {
 namespace {
 
 std::string rowsShownText(size_t kept, size_t all) {
-  std::string s = tr("%u of %u observations");
-  for (size_t v : {kept, all}) {
-    size_t at = s.find("%u");
-    if (at == std::string::npos) break;
-    s.replace(at, 2, std::to_string(v));
-  }
-  return s;
+  return fillPlaceholders(tr("%u of %u observations"), {std::to_string(kept), std::to_string(all)});
 }
 
 }  // namespace

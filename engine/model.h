@@ -14,7 +14,6 @@ namespace tabulix {
 
 class NumberReaders;
 class DateDetector;
-class Statistics;
 
 // Holds the store of the open workspace (a coordinator and one context on
 // it), the number readers for the workspace's decimal separator, the date
@@ -67,15 +66,12 @@ class Model {
   const DateDetector& detectDate();
   // Drops the number readers so that the next use rebuilds them.
   void dropNumberReaders() { readers_.reset(); }
-  // The statistics library.
-  const Statistics& functions();
 
  private:
   std::shared_ptr<StoreCoordinator> coordinator_;
   std::unique_ptr<Context> context_;
   std::shared_ptr<NumberReaders> readers_;
   std::shared_ptr<DateDetector> detector_;
-  std::shared_ptr<Statistics> functions_;
 };
 
 }  // namespace tabulix

@@ -7,26 +7,6 @@ namespace tabulix {
 
 namespace fs = std::filesystem;
 
-namespace {
-
-// Replaces each "%@" or "%u" in order with the given texts.
-std::string fill(std::string format, std::initializer_list<std::string> args) {
-  auto it = args.begin();
-  size_t pos = 0;
-  while (it != args.end() && (pos = format.find('%', pos)) != std::string::npos) {
-    if (pos + 1 < format.size() && (format[pos + 1] == '@' || format[pos + 1] == 'u')) {
-      format.replace(pos, 2, *it);
-      pos += it->size();
-      ++it;
-    } else {
-      ++pos;
-    }
-  }
-  return format;
-}
-
-}  // namespace
-
 std::string statusLine(Model& model, bool tablet) {
   std::string s = tr("None"), f = tr("N/A");
   size_t rows = 0, cols = 0;
@@ -39,14 +19,14 @@ std::string statusLine(Model& model, bool tablet) {
     if (f == "__EMPTY__") f = tr("Entered Manually");
   }
   if (tablet)
-    return fill(tr("Open Workspace: %@, Source File: %@, Variables: %u, Observations: %u"),
+    return fillPlaceholders(tr("Open Workspace: %@, Source File: %@, Variables: %u, Observations: %u"),
                 {s, f, std::to_string(cols), std::to_string(rows)});
   // "1 Variable": the singular wording where the locale's plural rules call for it.
   bool oneColumn = pluralIsOne(double(cols)), oneRow = pluralIsOne(double(rows));
   const char* format =
       oneColumn ? (oneRow ? "%@, %u Variable, %u Observation" : "%@, %u Variable, %u Observations")
                 : (oneRow ? "%@, %u Variables, %u Observation" : "%@, %u Variables, %u Observations");
-  return fill(tr(format), {s, std::to_string(cols), std::to_string(rows)});
+  return fillPlaceholders(tr(format), {s, std::to_string(cols), std::to_string(rows)});
 }
 
 int timesSeenHelpKey(Preferences& p, std::string_view key) {

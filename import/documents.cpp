@@ -1,6 +1,7 @@
 #include "import/documents.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unicode/coll.h>
 #include <unicode/unistr.h>
 #include <unistd.h>
@@ -8,6 +9,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <fstream>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -18,6 +21,7 @@
 #include "engine/values.h"
 #include "engine/workspace_data.h"
 #include "import/file_importer.h"
+#include "import/file_kind.h"
 #include "import/import_reader.h"
 
 namespace tabulix {
@@ -25,12 +29,6 @@ namespace tabulix {
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string lowerExtension(const fs::path& p) {
-  std::string e = p.extension().string();
-  if (!e.empty() && e[0] == '.') e.erase(0, 1);
-  return e;
-}
 
 // Sorts paths the way the device's locale orders them, ignoring case.
 void sortLocalized(std::vector<std::string>& names) {
@@ -71,11 +69,10 @@ DocumentList listDocuments(const fs::path& documents) {
        it.increment(ec)) {
     std::string name = it->path().filename().string();
     if (name.empty() || name[0] == '.' || !it->is_regular_file(ec)) continue;
-    std::string ext = lowerExtension(it->path());
-    // Extensions are compared as written: the screen lists lower-case ones.
-    if (ext == "tbx") {
+    const FileKind kind = fileKindOf(it->path());
+    if (kind == FileKind::Workspace) {
       list.workspaces.push_back(name);
-    } else if (ext == "txt" || ext == "csv" || ext == "xls" || ext == "xlsx") {
+    } else if (isDataFileKind(kind)) {
       list.dataFiles.push_back(name);
     }
   }
@@ -107,7 +104,9 @@ bool workspaceNameFits(const fs::path& documents, const std::string& name) {
 fs::path moveFromInbox(const fs::path& file, const fs::path& documents) {
   std::error_code ec;
   fs::path folder = file.parent_path();
-  if (folder.filename() != "Inbox" || !fs::is_directory(folder, ec)) return file;
+  if (documents.empty() || folder.filename() != "Inbox" || !fs::is_directory(folder, ec) ||
+      !fs::equivalent(folder, documents / "Inbox", ec))
+    return file;
   std::string stem = file.stem().string(), ext = file.extension().string();
   for (int n = 0; n <= 99; ++n) {
     fs::path candidate =
@@ -140,7 +139,7 @@ char16_t delimiterForIndex(int index) {
   }
 }
 
-int defaultDelimiterIndex(const fs::path& dataFile) { return lowerExtension(dataFile) == "csv" ? 0 : 1; }
+int defaultDelimiterIndex(const fs::path& dataFile) { return extensionOf(dataFile) == "csv" ? 0 : 1; }
 
 std::string defaultDecimalSeparator() { return deviceDecimalSeparator(); }
 
@@ -185,14 +184,6 @@ bool copyExample(const fs::path& target) {
 
 namespace {
 
-std::string fillFormat(std::string format, const std::string& arg) {
-  for (const char* ph : {"%@", "%u", "%d"}) {
-    size_t pos = format.find(ph);
-    if (pos != std::string::npos) return format.replace(pos, 2, arg);
-  }
-  return format;
-}
-
 // Reports the import's progress and keeps the background store small.
 class ImportProgress : public FileImporterDelegate {
  public:
@@ -211,7 +202,7 @@ class ImportProgress : public FileImporterDelegate {
       savedChunks_ = n / kCellsPerChunk;
       saveAndRelease();
     }
-    report(fillFormat(tr("Importing file. %u rows read."), std::to_string(n)));
+    report(fillPlaceholders(tr("Importing file. %u rows read."), {std::to_string(n)}));
   }
   void importerDidCompleteParsing(FileImporter&, const std::string&) override {
     save();
@@ -219,7 +210,7 @@ class ImportProgress : public FileImporterDelegate {
   }
   void importerWillAnalyzeColumnNamed(FileImporter&, const std::string& name) override {
     saveAndRelease();
-    report(fillFormat(tr("Processing variable %@"), name));
+    report(fillPlaceholders(tr("Processing variable %@"), {name}));
   }
   void importerDidCompleteDocument(FileImporter&, const std::string&, const CsvError& error) override {
     // The last save is flushed to disk, and everything written before with it.
@@ -261,15 +252,78 @@ class ImportProgress : public FileImporterDelegate {
   std::optional<StoreError> failure_;
 };
 
-bool isWorkbook(const fs::path& p) {
-  std::string e = lowerExtension(p);
-  return e == "xls" || e == "xlsx";
-}
-
 }  // namespace
 
 std::optional<std::vector<std::string>> workbookSheets(const fs::path& dataFile) {
   return makeImportReader(dataFile, u',', deviceLocaleName())->sheets();
+}
+
+namespace {
+
+// Whether the file starts as an SQLite database does (or is empty, as a
+// workspace whose creation was cut short can be).
+bool looksLikeWorkspace(const fs::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  char header[16] = {};
+  in.read(header, sizeof header);
+  if (in.gcount() == 0) return true;
+  return in.gcount() == sizeof header && std::memcmp(header, "SQLite format 3", 16) == 0;
+}
+
+// Whether a new file can be made in the folder: tried, not guessed from the
+// mode bits, so that ACLs, read-only mounts and root all answer truly.
+bool folderWritable(const fs::path& folder) {
+  std::string probe = (folder / ".tabulix-write-test-XXXXXX").string();
+  int fd = mkstemp(probe.data());
+  if (fd < 0) return false;
+  close(fd);
+  unlink(probe.c_str());
+  return true;
+}
+
+}  // namespace
+
+std::optional<std::string> whyTargetCannotBeWritten(const fs::path& given) {
+  std::error_code ec;
+  const fs::path target = fs::absolute(given, ec);
+  const fs::path folder = target.parent_path();
+  if (fs::exists(fs::symlink_status(target, ec)) || fs::exists(target, ec)) {
+    if (fs::is_directory(target, ec))
+      return fillPlaceholders(tr("%@ is a folder, not a workspace: it is not replaced."), {given.string()});
+    if (!fs::is_regular_file(target, ec) || !looksLikeWorkspace(target))
+      return fillPlaceholders(tr("%@ exists and is not a workspace: it is not replaced."), {given.string()});
+    struct stat st {};
+    if (stat(target.c_str(), &st) != 0 || (st.st_mode & 0222) == 0 || access(target.c_str(), W_OK) != 0)
+      return fillPlaceholders(tr("%@ is read-only: the workspace is not replaced."), {given.string()});
+  }
+  if (!fs::is_directory(folder, ec)) return fillPlaceholders(tr("%@: no such folder."), {folder.string()});
+  if (!folderWritable(folder))
+    return fillPlaceholders(tr("%@: cannot write in this folder."), {folder.string()});
+  return std::nullopt;
+}
+
+std::optional<std::string> whyImportCannotStart(const ImportOptions& options) {
+  std::error_code ec;
+  const fs::path& data = options.dataFile;
+  if (!fs::is_regular_file(data, ec) || access(data.c_str(), R_OK) != 0)
+    return fillPlaceholders(tr("%@: cannot read the file."), {data.string()});
+  if (isWorkbookKind(fileKindOf(data))) {
+    // A workbook that cannot be read at all, or lacks the chosen sheet,
+    // makes no workspace.
+    try {
+      auto sheets = workbookSheets(data);
+      size_t count = sheets ? sheets->size() : 0;
+      if (options.sheet < 0 || static_cast<size_t>(options.sheet) >= count)
+        return fillPlaceholders(tr("The workbook %@ has no sheet number %u (it has %u)."),
+                                {data.string(), std::to_string(options.sheet + 1), std::to_string(count)});
+    } catch (const WorkbookError& e) {
+      return std::string(e.what());
+    }
+  }
+  if (fs::equivalent(options.target, data, ec))
+    return fillPlaceholders(tr("%@ is the data file being imported: choose another name for the workspace."),
+                            {options.target.string()});
+  return whyTargetCannotBeWritten(options.target);
 }
 
 ImportOutcome importDataFile(const ImportOptions& options, const fs::path& documents,
@@ -278,28 +332,15 @@ ImportOutcome importDataFile(const ImportOptions& options, const fs::path& docum
   ImportOutcome out;
   out.workspace = options.target;
   out.dataFile = options.dataFile;
-  if (isWorkbook(options.dataFile)) {
-    // A workbook that cannot be read at all makes no workspace: the file
-    // is checked before anything is replaced.
-    std::string refusal;
-    try {
-      auto sheets = workbookSheets(options.dataFile);
-      if (options.sheet < 0 || !sheets || static_cast<size_t>(options.sheet) >= sheets->size())
-        refusal = "The workbook " + options.dataFile.string() + " has no sheet number " +
-                  std::to_string(options.sheet + 1) + " (it has " +
-                  std::to_string(sheets ? sheets->size() : 0) + ").";
-    } catch (const WorkbookError& e) {
-      refusal = e.what();
-    }
-    if (!refusal.empty()) {
-      logLine(refusal);
-      out.code = kWorkbookUnreadable;
-      out.created = false;
-      out.error = refusal;
-      out.alertTitle = tr("Error While Importing");
-      out.alertMessage = refusal;
-      return out;
-    }
+  if (auto refusal = whyImportCannotStart(options)) {
+    logLine(*refusal);
+    out.code = isWorkbookKind(fileKindOf(options.dataFile)) ? kWorkbookUnreadable : kImportUnreadableKind;
+    out.saved = false;
+    out.refused = true;
+    out.error = *refusal;
+    out.alertTitle = tr("Error While Importing");
+    out.alertMessage = *refusal;
+    return out;
   }
   for (const char* suffix : {"", "-shm", "-wal", "-journal"}) {
     fs::path p = options.target;
@@ -318,12 +359,18 @@ ImportOutcome importDataFile(const ImportOptions& options, const fs::path& docum
     importer.createWorkspaceFromText(out.dataFile, options.hasHeader, options.sheet, options.delimiter,
                                      options.decimalSeparator);
     out.code = delegate.code();
-    out.error = delegate.error();
+    out.readerError = delegate.error();
     out.saved = delegate.saved();
     if (delegate.failure()) out.storeError = delegate.failure()->what();
+    out.unreadNotes = importer.unreadNotes();
     out.variables = static_cast<uint32_t>(countColumns(model));
     out.observations = static_cast<uint32_t>(countRows(model));
     model.closeStores();
+  }
+  if (!out.saved) {
+    // Only a saved workspace is announced as created.
+    out.error = fillPlaceholders(tr("%@: the workspace could not be saved."), {options.target.string()});
+    return out;
   }
   out.status = tr("Successfully created new workspace.");
   if (out.code == kImportLimitReached) {
@@ -336,14 +383,22 @@ ImportOutcome importDataFile(const ImportOptions& options, const fs::path& docum
     out.alertTitle = tr("Error While Importing");
     out.alertMessage = tr("Some rows and columns may be missing, or wrong delimiter may have been used.");
     // A workbook's reader says what is wrong with the file.
-    if (isWorkbook(out.dataFile) && !out.error.empty()) out.alertMessage += "\n\n" + out.error;
+    if (isWorkbookKind(fileKindOf(out.dataFile)) && !out.readerError.empty())
+      out.alertMessage += "\n\n" + out.readerError;
+  }
+  if (!out.unreadNotes.empty()) {
+    if (out.alertTitle.empty()) {
+      out.alertTitle = tr("Some Data Was Not Imported");
+      out.alertMessage = out.status;
+    }
+    for (const std::string& note : out.unreadNotes) out.alertMessage += "\n" + note;
   }
   if (progress) progress(out.status);
   return out;
 }
 
 DeleteResult deleteDocument(Model& shared, const fs::path& file) {
-  bool workspace = lowerExtension(file) == "tbx";
+  bool workspace = fileKindOf(file) == FileKind::Workspace;
   logLine((workspace ? "Delete workspace: " : "Delete text: ") + file.string());
   std::error_code ec;
   if (auto open = shared.currentStore(); open && fs::equivalent(*open, file, ec))

@@ -25,13 +25,8 @@ constexpr size_t kVariableLimit = 500;
 
 const std::set<std::string> kHelpKeys = {"import", "newVariable", "browse", "newAnalysis"};
 
-std::string fillNumber(const std::string& format, long n) {
-  size_t at = format.find("%d");
-  return at == std::string::npos ? format : format.substr(0, at) + std::to_string(n) + format.substr(at + 2);
-}
-
 Alert variableLimitAlert() {
-  return {fillNumber(tr("%d Variable Limit Reached"), static_cast<long>(kVariableLimit)),
+  return {fillPlaceholders(tr("%d Variable Limit Reached"), {std::to_string(kVariableLimit)}),
           tr("To make room for a new variable please delete an existing one."),
           {tr("OK")}};
 }

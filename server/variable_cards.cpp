@@ -11,15 +11,6 @@ namespace tabulix::server {
 
 namespace {
 
-// Replaces the first "%@" or "%d" of a translated format with a text.
-std::string fill(const std::string& format, const std::string& value) {
-  for (const char* p : {"%@", "%d", "%u"}) {
-    size_t at = format.find(p);
-    if (at != std::string::npos) return format.substr(0, at) + value + format.substr(at + 2);
-  }
-  return format;
-}
-
 CardLine plain(std::string text) {
   CardLine l;
   l.text = std::move(text);
@@ -32,7 +23,9 @@ CardLine heading(std::string text) {
   return l;
 }
 
-CardLine line(const char* format, const std::string& value) { return plain(fill(tr(format), value)); }
+CardLine line(const char* format, const std::string& value) {
+  return plain(fillPlaceholders(tr(format), {value}));
+}
 
 // Counts are whole numbers: written in full with the locale's grouping
 // rather than rounded to four digits.

@@ -176,6 +176,13 @@ TEST(Documents, InboxListingDefaultsAndDeletion) {
   EXPECT_FALSE(fs::exists(handed));
   fs::path notInbox = dir.write("sub/x.csv", "c\n");
   EXPECT_EQ(moveFromInbox(notInbox, dir.path), notInbox);
+  // Another folder's Inbox is no hand-over, nor is any Inbox without a documents folder.
+  fs::path foreign = dir.write("sub/Inbox/y.csv", "d\n");
+  EXPECT_EQ(moveFromInbox(foreign, dir.path), foreign);
+  fs::path own = dir.write("Inbox/z.csv", "e\n");
+  EXPECT_EQ(moveFromInbox(own, fs::path()), own);
+  EXPECT_TRUE(fs::exists(foreign) && fs::exists(own));
+  fs::remove(own);
   removeInbox(dir.path);
   EXPECT_FALSE(fs::exists(dir.path / "Inbox"));
 

@@ -90,7 +90,7 @@ TEST(WorkbookImport, SheetChoiceInspectionAndRefusals) {
   std::string before = readFile(opts.target);
   opts.sheet = 1;
   out = importDataFile(opts, d.path, nullptr);
-  EXPECT_FALSE(out.created);
+  EXPECT_TRUE(out.refused);
   EXPECT_EQ(out.alertTitle, "Error While Importing");
   EXPECT_NE(out.error.find("no sheet number 2"), std::string::npos) << out.error;
   opts.sheet = 0;
@@ -99,7 +99,7 @@ TEST(WorkbookImport, SheetChoiceInspectionAndRefusals) {
   std::ofstream(cut, std::ios::binary) << whole.substr(0, whole.size() - 30);
   opts.dataFile = cut;
   out = importDataFile(opts, d.path, nullptr);
-  EXPECT_FALSE(out.created);
+  EXPECT_TRUE(out.refused);
   EXPECT_NE(out.error.find(cut.string()), std::string::npos) << out.error;
   EXPECT_EQ(readFile(opts.target), before);
   {
@@ -146,7 +146,7 @@ TEST(WorkbookImport, LimitsAndFailuresMidSheet) {
   writeZip(opts.dataFile, workbookParts(rows(300, 151)));
   out = importDataFile(opts, d.path, nullptr);
   EXPECT_EQ(out.code, kWorkbookUnreadable);
-  EXPECT_TRUE(out.created);
+  EXPECT_FALSE(out.refused);
   EXPECT_EQ(out.observations, 149u);
   EXPECT_NE(out.alertMessage.find("not well-formed"), std::string::npos) << out.alertMessage;
   Model m;
