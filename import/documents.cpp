@@ -349,8 +349,8 @@ ImportOutcome importDataFile(const ImportOptions& options, const fs::path& docum
   }
   out.dataFile = moveFromInbox(options.dataFile, documents);
   Model model;
-  model.openStore(options.target);
-  {
+  try {
+    model.openStore(options.target);
     // A new file being filled: a killed import leaves a store that opens
     // either way, so the intermediate saves skip the disk flushes.
     model.context().setDurable(false);
@@ -366,10 +366,17 @@ ImportOutcome importDataFile(const ImportOptions& options, const fs::path& docum
     out.variables = static_cast<uint32_t>(countColumns(model));
     out.observations = static_cast<uint32_t>(countRows(model));
     model.closeStores();
+  } catch (const StoreError& e) {
+    // A save outside the importer's own (the workspace's settings, the
+    // statistics) failed: reported as its saves' failures are.
+    out.saved = false;
+    if (out.storeError.empty()) out.storeError = e.what();
+    model.closeStores();
   }
   if (!out.saved) {
     // Only a saved workspace is announced as created.
-    out.error = fillPlaceholders(tr("%@: the workspace could not be saved."), {options.target.string()});
+    out.error = fillPlaceholders(tr("%@: the workspace could not be saved (%@)."),
+                                 {options.target.string(), out.storeError});
     return out;
   }
   out.status = tr("Successfully created new workspace.");

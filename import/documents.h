@@ -108,8 +108,8 @@ struct ImportOutcome {
 // that may not be replaced) touches nothing. Otherwise the target and its
 // companion files are replaced. A data file in `documents`' Inbox is moved
 // out first (an empty `documents` moves nothing). The caller's shared Model
-// must not have the target open. A target that cannot be created throws
-// StoreError; a save that fails later ends in `saved` false and `storeError`.
+// must not have the target open. A target that cannot be created or saved
+// ends in `saved` false, with the store's reason in `storeError`.
 [[nodiscard]] ImportOutcome importDataFile(const ImportOptions& options, const std::filesystem::path& documents,
                              const std::function<void(const std::string& status)>& progress);
 
