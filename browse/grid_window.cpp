@@ -45,8 +45,9 @@ nlohmann::json gridWindow(Model& model, const std::vector<int32_t>& kept, size_t
   for (size_t i = 0; i < cols.size(); ++i) {
     int32_t num = cols[i]->num.value_or(-1);
     indexOfNum[num] = i;
-    nlohmann::json h = {
-        {"num", num}, {"name", cols[i]->name.value_or("")}, {"type", variableTypeKey(cols[i]->type.value_or(0))}};
+    nlohmann::json h = {{"num", num},
+                        {"name", cols[i]->name.value_or("")},
+                        {"type", variableTypeKey(cols[i]->type.value_or(0))}};
     if (auto it = whereOf.find(num); it != whereOf.end()) h["where"] = whereJson(*it->second);
     header.push_back(std::move(h));
   }

@@ -167,23 +167,23 @@ RegisterCommand newCommand{{"new", "Create a workspace holding an empty 10 x 3 g
                               };
                             }}};
 
-RegisterCommand exampleCommand{{"example", "Copy the example workspace", [](CLI::App& app) {
-                                  auto out = std::make_shared<std::string>();
-                                  app.add_option("WORKSPACE", *out, "Where to put the copy (.tbx)")->required();
-                                  return [out]() {
-                                    if (auto refusal = whyTargetCannotBeWritten(*out)) {
-                                      std::cerr << "tabulix example: " << *refusal << "\n";
-                                      return 2;
-                                    }
-                                    if (!copyExample(*out)) {
-                                      std::cerr << "tabulix example: cannot copy " << exampleWorkspacePath()
-                                                << " to " << *out << "\n";
-                                      return 1;
-                                    }
-                                    std::cout << nlohmann::json{{"workspace", *out}}.dump() << "\n";
-                                    return 0;
-                                  };
-                                }}};
+RegisterCommand exampleCommand{
+    {"example", "Copy the example workspace", [](CLI::App& app) {
+       auto out = std::make_shared<std::string>();
+       app.add_option("WORKSPACE", *out, "Where to put the copy (.tbx)")->required();
+       return [out]() {
+         if (auto refusal = whyTargetCannotBeWritten(*out)) {
+           std::cerr << "tabulix example: " << *refusal << "\n";
+           return 2;
+         }
+         if (!copyExample(*out)) {
+           std::cerr << "tabulix example: cannot copy " << exampleWorkspacePath() << " to " << *out << "\n";
+           return 1;
+         }
+         std::cout << nlohmann::json{{"workspace", *out}}.dump() << "\n";
+         return 0;
+       };
+     }}};
 
 RegisterCommand documentsCommand{
     {"documents", "List the workspaces and data files of a folder", [](CLI::App& app) {

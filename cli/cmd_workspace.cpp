@@ -1,6 +1,5 @@
 // `tabulix info` and `tabulix variables`: what a workspace holds, as JSON.
 #include <iostream>
-
 #include <nlohmann/json.hpp>
 
 #include "cli/commands.h"
@@ -33,7 +32,8 @@ RegisterCommand info{{"info", "Describe a workspace as JSON", [](CLI::App& app) 
                           openExistingWorkspace(model, *file, StoreAccess::ReadOnly);
                           nlohmann::json metadata = nlohmann::json::object();
                           for (Metadata* m : model.context().allMetadata())
-                            if (m->key) metadata[*m->key] = m->value ? nlohmann::json(*m->value) : nlohmann::json();
+                            if (m->key)
+                              metadata[*m->key] = m->value ? nlohmann::json(*m->value) : nlohmann::json();
                           nlohmann::json out = {{"statusLine", statusLine(model, false)},
                                                 {"statusLineTablet", statusLine(model, true)},
                                                 {"variables", countColumns(model)},

@@ -1,12 +1,12 @@
 // tabulix: command-line entry point. Subcommands register themselves.
+#include <cstdlib>
+#include <iostream>
+#include <map>
+
 #include "cli/commands.h"
 #include "engine/log.h"
 #include "engine/number_format.h"
 #include "engine/store.h"
-
-#include <cstdlib>
-#include <iostream>
-#include <map>
 
 namespace tabulix::cli {
 

@@ -56,7 +56,8 @@ class HashSet64 {
 // bit patterns: 4 passes of 16 bits, linear in the count.
 void radixSort(std::vector<double>& v) {
   if (v.size() < 256) {
-    std::sort(v.begin(), v.end(), [](double a, double b) { return a < b || (!std::isnan(a) && std::isnan(b)); });
+    std::sort(v.begin(), v.end(),
+              [](double a, double b) { return a < b || (!std::isnan(a) && std::isnan(b)); });
     return;
   }
   std::vector<uint64_t> keys(v.size()), tmp(v.size());
@@ -103,8 +104,8 @@ struct Series {
   }
 
   // Fills the figures when there is any value, leaves them absent otherwise.
-  void figures(OptInt& levels, OptReal& lo, OptReal& hi, OptReal& mean, OptReal& sd, OptReal& pc25, OptReal& pc50,
-               OptReal& pc75) const {
+  void figures(OptInt& levels, OptReal& lo, OptReal& hi, OptReal& mean, OptReal& sd, OptReal& pc25,
+               OptReal& pc50, OptReal& pc75) const {
     if (values.empty()) return;
     static const double kQuartiles[] = {25, 50, 75};
     std::vector<double> sorted = values;
@@ -156,7 +157,8 @@ class StatsAccumulator {
     s.obsDate = static_cast<int32_t>(dates_.values.size());
     s.levels = static_cast<int32_t>(texts_.size() + numericTexts_.size());
     numbers_.figures(s.levelsNumeric, s.min, s.max, s.mean, s.sd, s.pc25, s.pc50, s.pc75);
-    dates_.figures(s.levelsDate, s.minDate, s.maxDate, s.meanDate, s.sdDate, s.pc25Date, s.pc50Date, s.pc75Date);
+    dates_.figures(s.levelsDate, s.minDate, s.maxDate, s.meanDate, s.sdDate, s.pc25Date, s.pc50Date,
+                   s.pc75Date);
     return s;
   }
 
@@ -226,7 +228,8 @@ class StatsAccumulator {
   Series numbers_, dates_;
 };
 
-CellFetch columnFetch(const Column& column, const std::vector<CellSort>& sort, const std::vector<int32_t>* rows) {
+CellFetch columnFetch(const Column& column, const std::vector<CellSort>& sort,
+                      const std::vector<int32_t>* rows) {
   CellFetch f;
   f.colNum = column.num.value_or(INT32_MIN);
   f.sort = sort;
@@ -285,7 +288,9 @@ void basicStatsForColumn(Model& model, Column& column, const std::vector<Cell>& 
   applyBasicStats(basicStatsForCells(model, cells), column);
 }
 
-void basicStatsForColumn(Model& model, Column& column) { applyBasicStats(dictBasicStatsForColumn(model, column), column); }
+void basicStatsForColumn(Model& model, Column& column) {
+  applyBasicStats(dictBasicStatsForColumn(model, column), column);
+}
 
 void applyBasicStats(const BasicStats& stats, Column& c) {
   // Each cached attribute takes the figure of the same name; a figure that
@@ -319,8 +324,8 @@ bool needCalcBasicStatsForColumn(const Column& c) {
     return !c.obs || !c.obsDate || !c.levelsDate || !c.minDate || !c.maxDate || !c.meanDate || !c.pc25Date ||
            !c.pc50Date || !c.pc75Date || !c.sdDate;
   if (type == VariableType::Numeric)
-    return !c.obs || !c.obsNumeric || !c.levels || !c.min || !c.max || !c.mean || !c.pc25 || !c.pc50 || !c.pc75 ||
-           !c.sd;
+    return !c.obs || !c.obsNumeric || !c.levels || !c.min || !c.max || !c.mean || !c.pc25 || !c.pc50 ||
+           !c.pc75 || !c.sd;
   return !c.obs || !c.obsNumeric || !c.levels;
 }
 
@@ -336,13 +341,15 @@ StatList cachedStatsForColumn(const Column& c) {
   auto type = static_cast<VariableType>(c.type.value_or(0));
   auto v = [](const auto& o) { return o ? static_cast<double>(*o) : 0.0; };
   if (type == VariableType::Numeric && c.obsNumeric.value_or(0) >= 1)
-    return {{"obs", v(c.obs)},   {"obsNumeric", v(c.obsNumeric)}, {"levels", v(c.levels)}, {"min", v(c.min)},
-            {"pc25", v(c.pc25)}, {"pc50", v(c.pc50)},             {"pc75", v(c.pc75)},     {"max", v(c.max)},
-            {"mean", v(c.mean)}, {"sd", v(c.sd)}};
+    return {{"obs", v(c.obs)},       {"obsNumeric", v(c.obsNumeric)},
+            {"levels", v(c.levels)}, {"min", v(c.min)},
+            {"pc25", v(c.pc25)},     {"pc50", v(c.pc50)},
+            {"pc75", v(c.pc75)},     {"max", v(c.max)},
+            {"mean", v(c.mean)},     {"sd", v(c.sd)}};
   if (type == VariableType::DateTime && c.obsDate.value_or(0) >= 1)
-    return {{"obs", v(c.obs)},         {"obsDate", v(c.obsDate)},   {"levels", v(c.levelsDate)},
-            {"min", v(c.minDate)},     {"pc25", v(c.pc25Date)},     {"pc50", v(c.pc50Date)},
-            {"pc75", v(c.pc75Date)},   {"max", v(c.maxDate)},       {"mean", v(c.meanDate)},
+    return {{"obs", v(c.obs)},       {"obsDate", v(c.obsDate)}, {"levels", v(c.levelsDate)},
+            {"min", v(c.minDate)},   {"pc25", v(c.pc25Date)},   {"pc50", v(c.pc50Date)},
+            {"pc75", v(c.pc75Date)}, {"max", v(c.maxDate)},     {"mean", v(c.meanDate)},
             {"sd", v(c.sdDate)}};
   return {{"obs", v(c.obs)}, {"obsNumeric", v(c.obsNumeric)}, {"levels", v(c.levels)}};
 }
@@ -374,7 +381,8 @@ std::vector<double> numericOfColumn(Model& model, const Column& column) {
   return out;
 }
 
-NumericMatrix numericOfColumns(Model& model, const std::vector<Column*>& cols, const std::vector<int32_t>* rows) {
+NumericMatrix numericOfColumns(Model& model, const std::vector<Column*>& cols,
+                               const std::vector<int32_t>* rows) {
   NumericMatrix m;
   std::vector<int32_t> sortedRows;
   if (rows && !std::is_sorted(rows->begin(), rows->end())) {
@@ -462,9 +470,12 @@ FrequencyDict frequenciesOfColumn(Model& model, const Column& column) {
 
 TopValues dictionary(const FrequencyDict& frequencies, uint32_t top) {
   std::vector<std::pair<std::string, int64_t>> entries(frequencies.begin(), frequencies.end());
-  auto byCount = [](const auto& a, const auto& b) { return a.second != b.second ? a.second > b.second : a.first < b.first; };
+  auto byCount = [](const auto& a, const auto& b) {
+    return a.second != b.second ? a.second > b.second : a.first < b.first;
+  };
   size_t keep = std::min<size_t>(top, entries.size());
-  std::partial_sort(entries.begin(), entries.begin() + static_cast<std::ptrdiff_t>(keep), entries.end(), byCount);
+  std::partial_sort(entries.begin(), entries.begin() + static_cast<std::ptrdiff_t>(keep), entries.end(),
+                    byCount);
   TopValues t;
   for (size_t i = 0; i < keep; ++i) {
     t.levels.push_back(entries[i].first);

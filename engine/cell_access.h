@@ -2,9 +2,10 @@
 // vectors and matrices, category codes and frequency tables.
 #pragma once
 
-#include <cstdint>
 #include <array>
+#include <cstdint>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -12,8 +13,6 @@
 #include <utility>
 #include <variant>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 #include "engine/model.h"
 #include "engine/variable_type.h"
@@ -37,17 +36,26 @@ struct StatField {
 // The figures of BasicStats; the statistics cache copies each one that has
 // a Column attribute of the same name ("levelsNumeric" has none).
 inline const std::array<StatField, 20> kBasicStatsFields = {{
-    {"obs", &BasicStats::obs},           {"obsNumeric", &BasicStats::obsNumeric},
-    {"obsDate", &BasicStats::obsDate},   {"levels", &BasicStats::levels},
+    {"obs", &BasicStats::obs},
+    {"obsNumeric", &BasicStats::obsNumeric},
+    {"obsDate", &BasicStats::obsDate},
+    {"levels", &BasicStats::levels},
     {"levelsNumeric", &BasicStats::levelsNumeric},
     {"levelsDate", &BasicStats::levelsDate},
-    {"min", &BasicStats::min},           {"pc25", &BasicStats::pc25},
-    {"pc50", &BasicStats::pc50},         {"pc75", &BasicStats::pc75},
-    {"max", &BasicStats::max},           {"mean", &BasicStats::mean},
-    {"sd", &BasicStats::sd},             {"minDate", &BasicStats::minDate},
-    {"pc25Date", &BasicStats::pc25Date}, {"pc50Date", &BasicStats::pc50Date},
-    {"pc75Date", &BasicStats::pc75Date}, {"maxDate", &BasicStats::maxDate},
-    {"meanDate", &BasicStats::meanDate}, {"sdDate", &BasicStats::sdDate},
+    {"min", &BasicStats::min},
+    {"pc25", &BasicStats::pc25},
+    {"pc50", &BasicStats::pc50},
+    {"pc75", &BasicStats::pc75},
+    {"max", &BasicStats::max},
+    {"mean", &BasicStats::mean},
+    {"sd", &BasicStats::sd},
+    {"minDate", &BasicStats::minDate},
+    {"pc25Date", &BasicStats::pc25Date},
+    {"pc50Date", &BasicStats::pc50Date},
+    {"pc75Date", &BasicStats::pc75Date},
+    {"maxDate", &BasicStats::maxDate},
+    {"meanDate", &BasicStats::meanDate},
+    {"sdDate", &BasicStats::sdDate},
 }};
 // The statistics under their keys ("obs", "obsNumeric", "pc25Date", …).
 nlohmann::json toJson(const BasicStats& stats);
@@ -107,7 +115,8 @@ struct Factor {
   std::map<std::string, int32_t> code;
 };
 // Codes each cell's text, extending the given dictionary in order of first appearance.
-Factor factorOfCategorical(const std::vector<Cell>& cells, const std::map<std::string, int32_t>* levels = nullptr);
+Factor factorOfCategorical(const std::vector<Cell>& cells,
+                           const std::map<std::string, int32_t>* levels = nullptr);
 
 // --- frequencies ---
 // Count of each distinct non-empty text.

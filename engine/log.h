@@ -17,7 +17,8 @@ using LogSink = std::function<void(std::string_view)>;
 LogSink setLogSink(LogSink sink);
 
 // Receives the "Error!" alert: its title, message and button.
-using AlertHandler = std::function<void(const std::string& title, const std::string& message, const std::string& button)>;
+using AlertHandler =
+    std::function<void(const std::string& title, const std::string& message, const std::string& button)>;
 // Sets who shows store failure alerts (the web UI, the CLI); empty: log only.
 void setStoreErrorHandler(AlertHandler handler);
 // Shows the store failure alert with the reason of the failure (the store's

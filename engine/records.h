@@ -91,7 +91,8 @@ struct Metadata : Record {
 };
 
 // The attributes of Metadata.
-inline const std::array<Field<Metadata>, 2> kMetadataFields = {{{"key", &Metadata::key}, {"value", &Metadata::value}}};
+inline const std::array<Field<Metadata>, 2> kMetadataFields = {
+    {{"key", &Metadata::key}, {"value", &Metadata::value}}};
 
 // One variable; the attributes from obs down cache its summary statistics.
 struct Column : Record {
@@ -108,14 +109,29 @@ struct Column : Record {
 // The attributes of Column, in store order; the statistics cache is the
 // part from kColumnFirstStatField on.
 inline const std::array<Field<Column>, 23> kColumnFields = {{
-    {"name", &Column::name},         {"num", &Column::num},           {"order", &Column::order},
-    {"type", &Column::type},         {"obs", &Column::obs},           {"obsNumeric", &Column::obsNumeric},
-    {"obsDate", &Column::obsDate},   {"levels", &Column::levels},     {"levelsDate", &Column::levelsDate},
-    {"min", &Column::min},           {"max", &Column::max},           {"mean", &Column::mean},
-    {"sd", &Column::sd},             {"pc25", &Column::pc25},         {"pc50", &Column::pc50},
-    {"pc75", &Column::pc75},         {"minDate", &Column::minDate},   {"maxDate", &Column::maxDate},
-    {"meanDate", &Column::meanDate}, {"sdDate", &Column::sdDate},     {"pc25Date", &Column::pc25Date},
-    {"pc50Date", &Column::pc50Date}, {"pc75Date", &Column::pc75Date},
+    {"name", &Column::name},
+    {"num", &Column::num},
+    {"order", &Column::order},
+    {"type", &Column::type},
+    {"obs", &Column::obs},
+    {"obsNumeric", &Column::obsNumeric},
+    {"obsDate", &Column::obsDate},
+    {"levels", &Column::levels},
+    {"levelsDate", &Column::levelsDate},
+    {"min", &Column::min},
+    {"max", &Column::max},
+    {"mean", &Column::mean},
+    {"sd", &Column::sd},
+    {"pc25", &Column::pc25},
+    {"pc50", &Column::pc50},
+    {"pc75", &Column::pc75},
+    {"minDate", &Column::minDate},
+    {"maxDate", &Column::maxDate},
+    {"meanDate", &Column::meanDate},
+    {"sdDate", &Column::sdDate},
+    {"pc25Date", &Column::pc25Date},
+    {"pc50Date", &Column::pc50Date},
+    {"pc75Date", &Column::pc75Date},
 }};
 inline constexpr size_t kColumnFirstStatField = 4;
 
@@ -200,6 +216,7 @@ struct WhereClause : Record {
 
 // The plain attributes of WhereClause (x, levels and the two analyses are
 // mapped by the store).
-inline const std::array<Field<WhereClause>, 2> kWhereClauseFields = {{{"op", &WhereClause::op}, {"c", &WhereClause::c}}};
+inline const std::array<Field<WhereClause>, 2> kWhereClauseFields = {
+    {{"op", &WhereClause::op}, {"c", &WhereClause::c}}};
 
 }  // namespace tabulix

@@ -209,8 +209,9 @@ class Context {
   // Visits the cells of one column in row order (restricted to rowNums when
   // given, which must be ascending) without copying texts. The view is valid
   // during the call only. A cell with absent data is visited as nullopt.
-  void forEachCellOfColumn(int32_t colNum, const std::vector<int32_t>* rowNums,
-                           const std::function<void(int32_t rowNum, std::optional<std::string_view> data)>& fn);
+  void forEachCellOfColumn(
+      int32_t colNum, const std::vector<int32_t>* rowNums,
+      const std::function<void(int32_t rowNum, std::optional<std::string_view> data)>& fn);
   // Creates or changes the cell at (colNum, rowNum).
   void setCell(int32_t colNum, int32_t rowNum, OptText data);
   // Appends cells of one row to a column faster than setCell (import path).
@@ -329,7 +330,8 @@ int compareOptional(const std::optional<V>& a, const std::optional<V>& b) {
 // A sort descriptor on one optional attribute of a record.
 template <class T, class V>
 SortDescriptor<T> sortBy(std::optional<V> T::*attribute, bool ascending = true) {
-  return {[attribute](const T& a, const T& b) { return compareOptional(a.*attribute, b.*attribute); }, ascending};
+  return {[attribute](const T& a, const T& b) { return compareOptional(a.*attribute, b.*attribute); },
+          ascending};
 }
 
 }  // namespace tabulix

@@ -20,7 +20,7 @@ std::string statusLine(Model& model, bool tablet) {
   }
   if (tablet)
     return fillPlaceholders(tr("Open Workspace: %@, Source File: %@, Variables: %u, Observations: %u"),
-                {s, f, std::to_string(cols), std::to_string(rows)});
+                            {s, f, std::to_string(cols), std::to_string(rows)});
   // "1 Variable": the singular wording where the locale's plural rules call for it.
   bool oneColumn = pluralIsOne(double(cols)), oneRow = pluralIsOne(double(rows));
   const char* format =

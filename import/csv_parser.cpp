@@ -61,7 +61,7 @@ std::string hex(unsigned v) {
 }  // namespace
 
 CsvParser::CsvParser(std::unique_ptr<ByteSource> stream, std::optional<TextEncoding>* usedEncoding,
-                         char16_t delimiter)
+                     char16_t delimiter)
     : stream_(std::move(stream)), delimiter_(delimiter) {
   // U+0000 stands for the end of the input; as a delimiter it would never end.
   if (delimiter == 0) throw std::invalid_argument("the delimiter must not be U+0000");

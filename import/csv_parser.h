@@ -51,8 +51,7 @@ class CsvParserDelegate {
   // At the start of every record; lines are numbered from 1.
   virtual void parserDidBeginLine(CsvParser& /*parser*/, uint64_t /*line*/) {}
   // At the end of every field; `index` counts from 0 within the line.
-  virtual void parserDidReadField(CsvParser& /*parser*/, std::u16string_view /*field*/, int64_t /*index*/) {
-  }
+  virtual void parserDidReadField(CsvParser& /*parser*/, std::u16string_view /*field*/, int64_t /*index*/) {}
   // At the end of every comment line, with the text after '#'.
   virtual void parserDidReadComment(CsvParser& /*parser*/, std::u16string_view /*comment*/) {}
   // At the end of every record, also the last and one with a syntax error.
@@ -74,7 +73,7 @@ class CsvParser {
   // the encoding is sniffed now (and stored back into `usedEncoding`); when it
   // is set, that encoding is used and no byte-order mark is removed.
   CsvParser(std::unique_ptr<ByteSource> stream, std::optional<TextEncoding>* usedEncoding,
-              char16_t delimiter);
+            char16_t delimiter);
   ~CsvParser();
   CsvParser(const CsvParser&) = delete;
   CsvParser& operator=(const CsvParser&) = delete;

@@ -110,8 +110,9 @@ struct ImportOutcome {
 // out first (an empty `documents` moves nothing). The caller's shared Model
 // must not have the target open. A target that cannot be created or saved
 // ends in `saved` false, with the store's reason in `storeError`.
-[[nodiscard]] ImportOutcome importDataFile(const ImportOptions& options, const std::filesystem::path& documents,
-                             const std::function<void(const std::string& status)>& progress);
+[[nodiscard]] ImportOutcome importDataFile(const ImportOptions& options,
+                                           const std::filesystem::path& documents,
+                                           const std::function<void(const std::string& status)>& progress);
 
 // The sheet names of a workbook (none for delimited text); throws
 // WorkbookError when the workbook cannot be read.

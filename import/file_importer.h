@@ -28,7 +28,6 @@ inline constexpr uint32_t kMaxImportRows = 100000;
 
 class FileImporter;
 
-
 // Receives an import's progress, all from the importing thread, in order.
 class FileImporterDelegate {
  public:

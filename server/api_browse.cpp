@@ -105,7 +105,6 @@ std::vector<WhereClauseObj> wheresFromJson(const nlohmann::json& body) {
   return out;
 }
 
-
 }  // namespace
 
 void ServerImpl::routeBrowse() {

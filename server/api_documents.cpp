@@ -156,8 +156,7 @@ void ServerImpl::routeDocuments() {
         workspaces.push_back(
             {{"name", w}, {"open", open && fs::equivalent(*open, p, ec)}, {"importing", isClaimed(p)}});
       }
-      for (const auto& d : list.dataFiles)
-        dataFiles.push_back({{"name", d}, {"extension", extensionOf(d)}});
+      for (const auto& d : list.dataFiles) dataFiles.push_back({{"name", d}, {"extension", extensionOf(d)}});
       return nlohmann::json{{"workspaces", workspaces},
                             {"dataFiles", dataFiles},
                             {"status", statusJson(m)},
@@ -211,8 +210,8 @@ void ServerImpl::routeDocuments() {
     if (!workbook) {
       // The first lines, and the delimiter and decimal separator that fit
       // them, pre-selected on the sheet (the user may still change them).
-      DelimitedSniff sniff = sniffDelimitedFile(file, delimiterForIndex(defaultDelimiterIndex(file)),
-                                                defaultDecimalSeparator());
+      DelimitedSniff sniff =
+          sniffDelimitedFile(file, delimiterForIndex(defaultDelimiterIndex(file)), defaultDecimalSeparator());
       out["preview"] = sniff.lines;
       out["encoding"] = sniff.encoding;
       out["delimiterChar"] = toUtf8(std::u16string_view(&sniff.delimiter, 1));

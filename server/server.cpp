@@ -13,10 +13,10 @@
 
 #include "engine/log.h"
 #include "engine/number_format.h"
-#include "engine/workspace_status.h"
 #include "engine/store.h"
 #include "engine/translate.h"
 #include "engine/workspace_data.h"
+#include "engine/workspace_status.h"
 #include "server/request_locale.h"
 #include "server/server_impl.h"
 
@@ -148,8 +148,8 @@ ServerImpl::ServerImpl(Model& sharedModel, ServerOptions opts)
   http.set_payload_max_length(options.maxBodyBytes);
   // What the answers tell clients about reuse; the front enforces the idle limit.
   http.set_keep_alive_max_count(1000);
-  http.set_keep_alive_timeout(
-      std::max<time_t>(1, std::chrono::duration_cast<std::chrono::seconds>(options.limits.idleTimeout).count()));
+  http.set_keep_alive_timeout(std::max<time_t>(
+      1, std::chrono::duration_cast<std::chrono::seconds>(options.limits.idleTimeout).count()));
   http.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
     return admit(req, res) ? httplib::Server::HandlerResponse::Unhandled
                            : httplib::Server::HandlerResponse::Handled;

@@ -1,11 +1,12 @@
 // Model lifecycle and the variable rules: type choices and guesses, names,
 // metadata, the status line and the help-tip counters.
+#include "engine/model.h"
+
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <filesystem>
 
-#include "engine/model.h"
 #include "engine/preferences.h"
 #include "engine/workspace_data.h"
 #include "engine/workspace_status.h"
@@ -39,7 +40,7 @@ TEST(VariableRules, GuessAndChoicesFollowTheCounts) {
   EXPECT_EQ(guessTypeOfColumn(counts(8, 2, 3, 8)), VT::DateTime);  // dates tie with other texts
   EXPECT_EQ(guessTypeOfColumn(counts(3, 0, 0, 2)), VT::Binary);
   EXPECT_EQ(guessTypeOfColumn(counts(0, 0, 0, 0)), VT::Numeric);  // all missing
-  EXPECT_EQ(guessTypeOfColumn(Column{}), VT::Numeric);           // nothing cached yet
+  EXPECT_EQ(guessTypeOfColumn(Column{}), VT::Numeric);            // nothing cached yet
   EXPECT_EQ(variableTypesForColumn(counts(3, 0, 0, 2)), (std::vector<VT>{VT::Binary, VT::Categorical}));
   EXPECT_EQ(variableTypesForColumn(counts(5, 1, 1, 2)),
             (std::vector<VT>{VT::Numeric, VT::DateTime, VT::Binary, VT::Categorical}));

@@ -69,7 +69,7 @@ TEST(Store, RecordsAndCellsSurviveReopenWithAbsentValuesKept) {
     addRow(m, 1, {"1", "x"}, cols);
     addRow(m, 2, {"2"}, cols);  // shorter than the largest num: b gets ""
     for (int r = 3; r <= 9000; ++r) addRow(m, r, {std::to_string(r), "y"}, cols);  // spans three chunks
-    m.context().setCell(1, 5, std::nullopt);  // a cell without data
+    m.context().setCell(1, 5, std::nullopt);                                       // a cell without data
     Analysis* a = m.context().insertAnalysis();
     a->name = "t";
     a->left = cols[0];
@@ -143,7 +143,8 @@ TEST(Store, FetchesFilterSortLimitCountAndDistinct) {
     m.saveContext();
     m.context().releaseCellMemory();
   }
-  FetchRequest<Column> req{[](const Column& c) { return *c.name != "b"; }, {sortBy(&Column::num, false)}, 0, 1};
+  FetchRequest<Column> req{
+      [](const Column& c) { return *c.name != "b"; }, {sortBy(&Column::num, false)}, 0, 1};
   auto top = m.context().fetch(req);
   ASSERT_EQ(top.size(), 1u);
   EXPECT_EQ(*top[0]->name, "c");
@@ -333,7 +334,8 @@ TEST(Store, UpgradesVersion1FilesOnceAndKeepsIndexedOnesAsTheyAre) {
 TEST(Store, ForeignAndDamagedFilesAreReportedAndLeftUntouched) {
   TempDir dir;
   std::vector<std::string> alerts, logs;
-  setStoreErrorHandler([&](const std::string& title, const std::string&, const std::string&) { alerts.push_back(title); });
+  setStoreErrorHandler(
+      [&](const std::string& title, const std::string&, const std::string&) { alerts.push_back(title); });
   setLogSink([&](std::string_view l) { logs.emplace_back(l); });
   fs::path text = dir.path / "notes.tbx";
   std::ofstream(text) << "just some text, not a database\n";
@@ -437,12 +439,15 @@ TEST(Store, OnlyTheUpgradesOwnBackupIsDeleted) {
       "INSERT INTO tbx_info VALUES('format', 'Tabulix workspace');"
       "CREATE TABLE metadata(id INTEGER PRIMARY KEY, key TEXT, value TEXT);"
       "CREATE TABLE columns(id INTEGER PRIMARY KEY, name TEXT, num INTEGER, \"order\" INTEGER, type INTEGER,"
-      " obs INTEGER, obsNumeric INTEGER, obsDate INTEGER, levels INTEGER, levelsDate INTEGER, min REAL, max REAL,"
+      " obs INTEGER, obsNumeric INTEGER, obsDate INTEGER, levels INTEGER, levelsDate INTEGER, min REAL, max "
+      "REAL,"
       " mean REAL, sd REAL, pc25 REAL, pc50 REAL, pc75 REAL, minDate REAL, maxDate REAL, meanDate REAL,"
       " sdDate REAL, pc25Date REAL, pc50Date REAL, pc75Date REAL);"
       "CREATE TABLE rows(id INTEGER PRIMARY KEY, num INTEGER);"
-      "CREATE TABLE analyses(id INTEGER PRIMARY KEY, name TEXT, type INTEGER, lastOpened REAL, \"left\" INTEGER,"
-      " \"right\" INTEGER, distribution INTEGER, test INTEGER, tails INTEGER, samples INTEGER, isPaired INTEGER,"
+      "CREATE TABLE analyses(id INTEGER PRIMARY KEY, name TEXT, type INTEGER, lastOpened REAL, \"left\" "
+      "INTEGER,"
+      " \"right\" INTEGER, distribution INTEGER, test INTEGER, tails INTEGER, samples INTEGER, isPaired "
+      "INTEGER,"
       " expected REAL, leftLevel1 TEXT, rightLevel1 TEXT, includeMissing INTEGER, twoWayPercAgg INTEGER,"
       " twoWayPercDisplay INTEGER);"
       "CREATE TABLE analysis_columns(analysis INTEGER, \"column\" INTEGER, position INTEGER);"
@@ -457,8 +462,9 @@ TEST(Store, OnlyTheUpgradesOwnBackupIsDeleted) {
     EXPECT_THROW(m.openStore(file), StoreError);
     EXPECT_EQ(slurp(dir.path / "w~2.tbx"), original);
   }
-  sql(file, "CREATE TABLE cells(id INTEGER PRIMARY KEY, data TEXT, colNum INTEGER, rowNum INTEGER,"
-            " \"column\" INTEGER, \"row\" INTEGER)");
+  sql(file,
+      "CREATE TABLE cells(id INTEGER PRIMARY KEY, data TEXT, colNum INTEGER, rowNum INTEGER,"
+      " \"column\" INTEGER, \"row\" INTEGER)");
   {
     Model m;
     ASSERT_NO_THROW(m.openStore(file));
@@ -516,7 +522,8 @@ TEST(Store, WorkspacesBeyondTheLimitsAreRefused) {
       Model m;
       EXPECT_NO_THROW(m.openStore(f));
     }
-    sql(f, "WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i + 1 < " + std::to_string(cols) +
+    sql(f, "WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i + 1 < " +
+               std::to_string(cols) +
                ") INSERT INTO columns(name, num, \"order\") SELECT 'v' || i, i, i FROM n;"
                "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < " +
                std::to_string(rows) + ") INSERT INTO rows(num) SELECT i FROM n;");
@@ -533,7 +540,8 @@ TEST(Store, WorkspacesBeyondTheLimitsAreRefused) {
     } catch (const StoreError& e) {
       std::string what = e.what();
       EXPECT_NE(what.find("too large"), std::string::npos) << what;
-      EXPECT_NE(what.find(std::to_string(cols) + " variables and " + std::to_string(rows)), std::string::npos);
+      EXPECT_NE(what.find(std::to_string(cols) + " variables and " + std::to_string(rows)),
+                std::string::npos);
     }
     EXPECT_EQ(m.currentStore(), std::nullopt);
     fs::remove(f);
@@ -594,7 +602,8 @@ TEST(Store, KilledSavesLeaveTheLastSavedState) {
     m.metadataForKey("counter")->value = "0";
     m.saveContext();
   }
-  auto cycle = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - t0).count();
+  auto cycle =
+      std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - t0).count();
   std::mt19937 rng(42);
   std::uniform_int_distribution<long> delay(cycle / 8, cycle * 2);
   int lastSeen = 0, lastEdit = 0, kills = 0;
@@ -629,8 +638,8 @@ TEST(Store, KilledSavesLeaveTheLastSavedState) {
     // the work of the timed cycle.
     // When the machine is slower than the timed cycle suggested (load), a
     // round without any completed save widens the following delays.
-    std::this_thread::sleep_for(std::chrono::microseconds(
-        static_cast<long>(static_cast<double>(delay(rng) * (editing ? 2 : 1)) * (editing ? editScale : saveScale))));
+    std::this_thread::sleep_for(std::chrono::microseconds(static_cast<long>(
+        static_cast<double>(delay(rng) * (editing ? 2 : 1)) * (editing ? editScale : saveScale))));
     kill(pid, SIGKILL);
     int status = 0;
     waitpid(pid, &status, 0);
@@ -657,6 +666,6 @@ TEST(Store, KilledSavesLeaveTheLastSavedState) {
   }
   EXPECT_GT(lastSeen, 0);
   EXPECT_GT(lastEdit, 0);
-  std::cout << "[ figures  ] " << kills << " kills during saves and editing saves (" << lastSeen << " and " << lastEdit
-            << " of them completed), 0 damaged workspaces\n";
+  std::cout << "[ figures  ] " << kills << " kills during saves and editing saves (" << lastSeen << " and "
+            << lastEdit << " of them completed), 0 damaged workspaces\n";
 }

@@ -8,10 +8,10 @@
 
 #include <chrono>
 #include <cstdlib>
-#include <iostream>
-#include <random>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
+#include <random>
 #include <sstream>
 
 #include "engine/cell_access.h"
@@ -74,12 +74,14 @@ struct Imported {
   }
   std::vector<std::string> row(int32_t n) {
     std::vector<std::string> out;
-    for (auto& c : cellsForRow(model, Row{{}, n}, {{CellKey::ColNum, true}})) out.push_back(c.data.value_or("?"));
+    for (auto& c : cellsForRow(model, Row{{}, n}, {{CellKey::ColNum, true}}))
+      out.push_back(c.data.value_or("?"));
     return out;
   }
 };
 
-std::unique_ptr<Imported> importText(TempDir& dir, const std::string& content, bool header, char16_t delim = u',') {
+std::unique_ptr<Imported> importText(TempDir& dir, const std::string& content, bool header,
+                                     char16_t delim = u',') {
   auto r = std::make_unique<Imported>();
   fs::path data = dir.write("data.csv", content);
   fs::path target = dir.path / "w.tbx";
@@ -100,7 +102,8 @@ TEST(Importer, HeadersNamingAndLineLengths) {
   EXPECT_EQ(w->row(2), (std::vector<std::string>{"4", "", ""}));
   EXPECT_EQ(w->row(3), (std::vector<std::string>{"5", "6", "7"}));
   EXPECT_EQ(w->rec.code, kImportReadToEnd);
-  EXPECT_EQ(w->rec.calls, (std::vector<std::string>{"start", "parsed", "analyze a", "analyze Var2", "analyze c", "done"}));
+  EXPECT_EQ(w->rec.calls,
+            (std::vector<std::string>{"start", "parsed", "analyze a", "analyze Var2", "analyze c", "done"}));
   EXPECT_EQ(w->model.metadataValueForKey("dataSource"), OptText((dir.path / "data.csv").string()));
   EXPECT_EQ(columns(w->model)[0]->type, OptInt(static_cast<int32_t>(VariableType::Numeric)));
 
@@ -228,7 +231,8 @@ TEST(Importer, KilledImportsLeaveAWorkspaceThatOpens) {
     o.target = dir.path / "whole.tbx";
     ASSERT_TRUE(importDataFile(o, dir.path, {}).saved);
   }
-  auto whole = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - t0).count();
+  auto whole =
+      std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - t0).count();
   const char* env = std::getenv("TABULIX_KILL_ROUNDS");
 #ifdef __SANITIZE_ADDRESS__
   const int fallback = 45;  // each round takes several times longer there
@@ -268,6 +272,6 @@ TEST(Importer, KilledImportsLeaveAWorkspaceThatOpens) {
     m.closeStores();
     fs::remove(target);
   }
-  std::cout << "[ figures  ] " << rounds << " kills during imports: " << opened << " workspaces opened, " << absent
-            << " not yet created, 0 damaged\n";
+  std::cout << "[ figures  ] " << rounds << " kills during imports: " << opened << " workspaces opened, "
+            << absent << " not yet created, 0 damaged\n";
 }

@@ -222,7 +222,8 @@ TEST_F(Api, StoreFailureShowsTheErrorAlertAndTheServerGoesOn) {
   EXPECT_EQ(r["alerts"][0]["title"], "Error!");
   // The real reason, and what to do in a browser.
   EXPECT_EQ(r["alerts"][0]["message"],
-            "Tabulix can't continue.\nThe file is not a Tabulix workspace.\nReload the page or open another workspace.");
+            "Tabulix can't continue.\nThe file is not a Tabulix workspace.\nReload the page or open another "
+            "workspace.");
   EXPECT_EQ(r["alerts"][0]["buttons"], json({"OK"}));
   // Bad requests are answered and forgotten.
   auto bad = client->Post("/api/workspaces/open", writeHeaders(), "{not json", "application/json");
