@@ -1,5 +1,6 @@
 #include "browse/edit_session.h"
 
+#include "engine/cell_access.h"
 #include "engine/log.h"
 #include "engine/translate.h"
 #include "engine/workspace_data.h"
@@ -52,6 +53,11 @@ const std::string* EditSession::pendingText(int32_t colNum, int32_t rowNum) cons
 
 void EditSession::applyTo(Model& model) {
   for (auto& [key, text] : edits_) model.context().setCell(key.first, key.second, text);
+  // The edited variables' figures are computed again after the session;
+  // until then they are unknown, not the old ones.
+  for (int32_t colNum : changedColumns())
+    if (Column* c = colNum >= 0 ? columnNumber(model, static_cast<uint32_t>(colNum)) : nullptr)
+      clearBasicStats(*c);
   edits_.clear();
 }
 

@@ -318,6 +318,11 @@ void applyBasicStats(const BasicStats& stats, Column& c) {
   }
 }
 
+void clearBasicStats(Column& c) {
+  for (size_t k = kColumnFirstStatField; k < kColumnFields.size(); ++k)
+    std::visit([&](auto target) { c.*target = {}; }, kColumnFields[k].member);
+}
+
 bool needCalcBasicStatsForColumn(const Column& c) {
   auto type = static_cast<VariableType>(c.type.value_or(0));
   if (type == VariableType::DateTime)

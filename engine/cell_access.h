@@ -85,6 +85,9 @@ void basicStatsForColumn(Model& model, Column& column);
 void applyBasicStats(const BasicStats& stats, Column& column);
 // True when the cache lacks a figure that the column's type needs.
 bool needCalcBasicStatsForColumn(const Column& column);
+// Forgets the column's cached statistics (its cells changed), so that no
+// screen shows the old figures while the new ones are computed.
+void clearBasicStats(Column& column);
 // Refreshes the cache when needed and returns the figures for the type.
 StatList retrieveBasicStatsForColumn(Model& model, Column& column);
 // The figures for the column's type as the cache holds them, without

@@ -128,9 +128,12 @@ void ServerImpl::routeCore() {
         if (auto it = refreshes_.find(screen); it != refreshes_.end()) {
           std::lock_guard old(it->second->mutex);
           // An empty refresh only stops; a newer batch takes the rest over.
-          if (!ids.empty())
-            for (int64_t id : it->second->ids)
+          if (!ids.empty()) {
+            std::deque<int64_t> left = it->second->ids;
+            if (it->second->current) left.push_front(*it->second->current);
+            for (int64_t id : left)
               if (std::find(ids.begin(), ids.end(), id) == ids.end()) ids.push_back(id);
+          }
           it->second->ids.clear();
           if (it->second->job) it->second->job->cancel();
           refreshes_.erase(it);
@@ -156,9 +159,14 @@ void ServerImpl::routeCore() {
           if (job.cancelled() || work->ids.empty()) break;
           id = work->ids.front();
           work->ids.pop_front();
+          work->current = id;
         }
         Column* c = background->context().existingColumn({Entity::Column, id});
-        if (!c) continue;
+        if (!c) {
+          std::lock_guard lock(work->mutex);
+          work->current.reset();
+          continue;
+        }
         ComputedCard card = computeCard(*background, *c);
         // The worker only computes; the shared model caches the figures
         // under its lock, so that its own later saves keep them.
@@ -173,7 +181,11 @@ void ServerImpl::routeCore() {
           });
         nlohmann::json lines = nlohmann::json::array();
         for (const auto& l : card.lines) lines.push_back(toJson(l));
-        job.post({{"id", id}, {"generation", generation}, {"lines", lines}});
+        {
+          std::lock_guard lock(work->mutex);
+          job.post({{"id", id}, {"generation", generation}, {"lines", lines}});
+          work->current.reset();
+        }
       }
       // Let go of the fetched cells before the job is kept for late readers.
       background->context().reset();

@@ -49,6 +49,9 @@ ApiError alertError(int status, const std::string& code, const Alert& alert);
 struct RefreshWork {
   std::mutex mutex;
   std::deque<int64_t> ids;
+  // The card being computed: a newer refresh that takes over takes it too,
+  // since the page no longer listens to this job's events.
+  std::optional<int64_t> current;
   std::shared_ptr<Job> job;
 };
 

@@ -113,9 +113,13 @@ TEST(EditSession, EditsSurviveTheStoreReleasingCellMemoryBeforeTheSave) {
   std::vector<std::vector<std::string>> data;
   for (int r = 1; r <= 9000; ++r) data.push_back({std::to_string(r)});  // three cell chunks
   Workspace w({"n"}, data);
+  basicStatsForColumn(*w.model, *columnNumber(*w.model, 0));
   EditSession session;
   ASSERT_TRUE(session.editCell(*w.model, 0, 5000, "-1"));
   session.applyTo(*w.model);
+  // The old figures are gone with the edit: none may be shown until the new ones are computed.
+  EXPECT_TRUE(needCalcBasicStatsForColumn(*columnNumber(*w.model, 0)));
+  EXPECT_FALSE(columnNumber(*w.model, 0)->max);
   w.model->context().releaseCellMemory();  // must keep the unsaved chunk
   ASSERT_NO_THROW(w.model->saveContext());
   w.reopen();
