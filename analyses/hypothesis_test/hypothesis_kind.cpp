@@ -38,19 +38,12 @@ VariableType typeOf(const Column& column) {
   return t >= 1 && t <= 4 ? static_cast<VariableType>(t) : VariableType::Unknown;
 }
 
-std::vector<int32_t> allRowNumbers(Model& model) {
-  std::vector<int32_t> out;
-  for (Row* row : rows(model))
-    if (row->num) out.push_back(static_cast<int32_t>(*row->num));
-  std::sort(out.begin(), out.end());
-  return out;
-}
-
-// Sample values: numbers (means) or the 0/1 success codes (proportions);
-// cells that are not numbers, or empty, count nowhere.
-std::vector<double> sampleOf(Model& model, const Column& column, const std::vector<int32_t>& rowNums,
+// Sample values: numbers (means) or the 0/1 success codes (proportions) of
+// the rows (none: every row); cells that are not numbers, or empty, count
+// nowhere.
+std::vector<double> sampleOf(Model& model, const Column& column, const std::vector<int32_t>* rows,
                              const LevelCoding* coding) {
-  std::vector<Cell> cells = cellsForColumn(model, column, {}, &rowNums);
+  std::vector<Cell> cells = cellsForColumn(model, column, {}, rows);
   if (!coding) return numericOfCells(model, cells, typeOf(column));
   std::vector<double> out;
   for (int32_t code : factorOfCategorical(cells, &coding->levels).data)
@@ -114,8 +107,9 @@ AnalysisOutput runHypothesisTest(Model& model, const AnalysisRequest& request, b
   // A second variable or filter left over from another setting (one sample,
   // paired) is kept with the analysis but not used.
 
-  auto filtered = rowsWhere(model, request.wheres);
-  const std::vector<int32_t> rowsX = filtered ? *filtered : allRowNumbers(model);
+  // No filter reads every row: no row list to build or look cells up by.
+  const auto filtered = rowsWhere(model, request.wheres);
+  const std::vector<int32_t>* rowsX = filtered ? &*filtered : nullptr;
   c.filterText1 = stringForWhereSet(model, request.wheres);
   if (c.samples == 2) c.filterText2 = stringForWhereSet(model, request.wheres2);
   LevelCoding codingX, codingY;
@@ -134,7 +128,7 @@ AnalysisOutput runHypothesisTest(Model& model, const AnalysisRequest& request, b
                                  c.expected, c.distribution, c.tails, c.test, false);
   } else if (c.paired && !ofProportions) {
     // Pairs complete in both variables; the test is on their differences against 0.
-    NumericMatrix m = numericOfColumns(model, {left, right}, &rowsX);
+    NumericMatrix m = numericOfColumns(model, {left, right}, rowsX);
     std::vector<double> differences;
     if (m.Xmat.size() == 2)
       for (size_t i = 0; i < m.Xmat[0].size(); ++i) differences.push_back(m.Xmat[0][i] - m.Xmat[1][i]);
@@ -143,8 +137,8 @@ AnalysisOutput runHypothesisTest(Model& model, const AnalysisRequest& request, b
     PairedFactors f = twoByTwoPairedFactorX(model, *left, *right, codingX.levels, codingY.levels, rowsX);
     result = hypothesisTestForBinomialSample(f.Xmat[0], f.Xmat[1], c.tails, c.test);
   } else {
-    auto filtered2 = rowsWhere(model, request.wheres2);
-    const std::vector<int32_t> rowsY = filtered2 ? *filtered2 : allRowNumbers(model);
+    const auto filtered2 = rowsWhere(model, request.wheres2);
+    const std::vector<int32_t>* rowsY = filtered2 ? &*filtered2 : nullptr;
     result = hypothesisTestForSampleX(sampleOf(model, *left, rowsX, ofProportions ? &codingX : nullptr),
                                       sampleOf(model, *right, rowsY, ofProportions ? &codingY : nullptr),
                                       c.distribution, c.tails, c.test);

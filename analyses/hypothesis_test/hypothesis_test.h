@@ -58,8 +58,9 @@ HypothesisResult hypothesisTestForBinomialSample(const std::vector<int32_t>& x, 
                                                  int tails, int test);
 
 // The two parallel code lists of two columns over rows (ascending row
-// numbers), rows without a text in either column removed, and the
-// level-to-code maps after use (texts not in a map take the next free code).
+// numbers; none for every row), rows without a text in either column
+// removed, and the level-to-code maps after use (texts not in a map take the
+// next free code).
 struct PairedFactors {
   std::array<std::vector<int32_t>, 2> Xmat;
   std::array<std::map<std::string, int32_t>, 2> code;
@@ -67,7 +68,7 @@ struct PairedFactors {
 PairedFactors twoByTwoPairedFactorX(Model& model, const Column& x, const Column& y,
                                     const std::map<std::string, int32_t>& levelsX,
                                     const std::map<std::string, int32_t>& levelsY,
-                                    const std::vector<int32_t>& rows);
+                                    const std::vector<int32_t>* rows);
 
 // The level coding of a proportion: the success level (the chosen one when
 // the column has it, else the last distinct value) codes 1, the others 0.
