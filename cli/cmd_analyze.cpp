@@ -13,6 +13,7 @@
 #include "cli/commands.h"
 #include "cli/where_option.h"
 #include "cli/workspace_open.h"
+#include "engine/values.h"
 #include "engine/workspace_data.h"
 #include "reports/pdf_writer.h"
 #include "reports/result_export.h"
@@ -75,7 +76,9 @@ RegisterCommand analyzeCommand{
            if (!chosen)
              throw AnalysisRequestError("--id: analysis " + std::to_string(o->id) + " is of a kind (type " +
                                         std::to_string(saved->type.value_or(0)) + ") not computed here yet");
-           request = requestForAnalysis(*saved);
+           // The stored expected value goes back as text in the separator this workspace reads.
+           const auto separator = model.metadataValueForKey("decimalSeparator");
+           request = requestForAnalysis(*saved, separator.value_or(deviceDecimalSeparator()) == "," ? ',' : '.');
          }
          auto kind = analysisKinds().find(o->kind);
          if (!chosen && kind == analysisKinds().end()) {
