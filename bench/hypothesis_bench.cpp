@@ -84,7 +84,8 @@ void BM_ProportionsTwoSampleZ(benchmark::State& s) {
 }
 void BM_ProportionsMcNemar(benchmark::State& s) {
   run(s, "proportions",
-      request("ok", "ok2", {{"samples", "2"}, {"isPaired", "1"}, {"leftLevel1", "yes"}, {"rightLevel1", "yes"}}));
+      request("ok", "ok2",
+              {{"samples", "2"}, {"isPaired", "1"}, {"leftLevel1", "yes"}, {"rightLevel1", "yes"}}));
 }
 
 }  // namespace

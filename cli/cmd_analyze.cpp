@@ -78,7 +78,8 @@ RegisterCommand analyzeCommand{
                                         std::to_string(saved->type.value_or(0)) + ") not computed here yet");
            // The stored expected value goes back as text in the separator this workspace reads.
            const auto separator = model.metadataValueForKey("decimalSeparator");
-           request = requestForAnalysis(*saved, separator.value_or(deviceDecimalSeparator()) == "," ? ',' : '.');
+           request =
+               requestForAnalysis(*saved, separator.value_or(deviceDecimalSeparator()) == "," ? ',' : '.');
          }
          auto kind = analysisKinds().find(o->kind);
          if (!chosen && kind == analysisKinds().end()) {

@@ -38,19 +38,6 @@ VariableType typeOf(const Column& column) {
   return t >= 1 && t <= 4 ? static_cast<VariableType>(t) : VariableType::Unknown;
 }
 
-// Sample values: numbers (means) or the 0/1 success codes (proportions) of
-// the rows (none: every row); cells that are not numbers, or empty, count
-// nowhere.
-std::vector<double> sampleOf(Model& model, const Column& column, const std::vector<int32_t>* rows,
-                             const LevelCoding* coding) {
-  std::vector<Cell> cells = cellsForColumn(model, column, {}, rows);
-  if (!coding) return numericOfCells(model, cells, typeOf(column));
-  std::vector<double> out;
-  for (int32_t code : factorOfCategorical(cells, &coding->levels).data)
-    if (code == 0 || code == 1) out.push_back(code);
-  return out;
-}
-
 AnalysisOutput runHypothesisTest(Model& model, const AnalysisRequest& request, bool ofProportions) {
   static const std::set<std::string> known = {"samples",  "isPaired",     "tails",      "test",
                                               "expected", "distribution", "leftLevel1", "rightLevel1"};
@@ -122,26 +109,19 @@ AnalysisOutput runHypothesisTest(Model& model, const AnalysisRequest& request, b
     }
   }
 
+  const auto* levelsX = ofProportions ? &codingX.levels : nullptr;
+  const auto* levelsY = ofProportions ? &codingY.levels : nullptr;
   HypothesisResult result;
   if (c.samples != 2) {
-    result = hypothesisForSample(sampleOf(model, *left, rowsX, ofProportions ? &codingX : nullptr),
-                                 c.expected, c.distribution, c.tails, c.test, false);
-  } else if (c.paired && !ofProportions) {
-    // Pairs complete in both variables; the test is on their differences against 0.
-    NumericMatrix m = numericOfColumns(model, {left, right}, rowsX);
-    std::vector<double> differences;
-    if (m.Xmat.size() == 2)
-      for (size_t i = 0; i < m.Xmat[0].size(); ++i) differences.push_back(m.Xmat[0][i] - m.Xmat[1][i]);
-    result = hypothesisForSample(differences, 0, c.distribution, c.tails, c.test, true);
+    result =
+        hypothesisTestForColumn(model, *left, c.expected, rowsX, c.distribution, c.tails, c.test, levelsX);
   } else if (c.paired) {
-    PairedFactors f = twoByTwoPairedFactorX(model, *left, *right, codingX.levels, codingY.levels, rowsX);
-    result = hypothesisTestForBinomialSample(f.Xmat[0], f.Xmat[1], c.tails, c.test);
+    result = hypothesisTestForColumnWithPairedColumn(model, *left, *right, rowsX, c.distribution, c.tails,
+                                                     c.test, levelsX, levelsY);
   } else {
     const auto filtered2 = rowsWhere(model, request.wheres2);
-    const std::vector<int32_t>* rowsY = filtered2 ? &*filtered2 : nullptr;
-    result = hypothesisTestForSampleX(sampleOf(model, *left, rowsX, ofProportions ? &codingX : nullptr),
-                                      sampleOf(model, *right, rowsY, ofProportions ? &codingY : nullptr),
-                                      c.distribution, c.tails, c.test);
+    result = hypothesisTestForColumn(model, *left, *right, rowsX, filtered2 ? &*filtered2 : nullptr,
+                                     c.distribution, c.tails, c.test, levelsX, levelsY);
   }
   result.statName = statForTest(c.test);
   result.testName = nameForTest(c.test, c.tails, c.samples, c.paired).value_or("");

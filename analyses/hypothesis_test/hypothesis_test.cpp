@@ -394,13 +394,14 @@ PairedFactors twoByTwoPairedFactorX(Model& model, const Column& x, const Column&
   for (int k = 0; k < 2; ++k) {
     if (!cols[k]->num) continue;
     auto& map = f.code[k];
-    model.context().forEachCellOfColumn(*cols[k]->num, rows, [&](int32_t row, std::optional<std::string_view> d) {
-      if (!d || d->empty()) return;
-      std::string text(*d);
-      auto it = map.find(text);
-      if (it == map.end()) it = map.emplace(std::move(text), static_cast<int32_t>(map.size())).first;
-      coded[k].push_back({row, it->second});
-    });
+    model.context().forEachCellOfColumn(
+        *cols[k]->num, rows, [&](int32_t row, std::optional<std::string_view> d) {
+          if (!d || d->empty()) return;
+          std::string text(*d);
+          auto it = map.find(text);
+          if (it == map.end()) it = map.emplace(std::move(text), static_cast<int32_t>(map.size())).first;
+          coded[k].push_back({row, it->second});
+        });
     model.context().releaseCellMemory();
   }
   size_t i = 0, j = 0;
@@ -415,6 +416,62 @@ PairedFactors twoByTwoPairedFactorX(Model& model, const Column& x, const Column&
     }
   }
   return f;
+}
+
+namespace {
+
+VariableType typeOf(const Column& column) {
+  const int t = column.type.value_or(0);
+  return t >= 1 && t <= 4 ? static_cast<VariableType>(t) : VariableType::Unknown;
+}
+
+// Sample values: numbers (means) or the 0/1 success codes (proportions);
+// cells that are not numbers, or empty, count nowhere.
+std::vector<double> sampleOf(Model& model, const Column& column, const std::vector<int32_t>* rows,
+                             const std::map<std::string, int32_t>* levels) {
+  std::vector<Cell> cells = cellsForColumn(model, column, {}, rows);
+  if (!levels) return numericOfCells(model, cells, typeOf(column));
+  std::vector<double> out;
+  for (int32_t code : factorOfCategorical(cells, levels).data)
+    if (code == 0 || code == 1) out.push_back(code);
+  return out;
+}
+
+}  // namespace
+
+HypothesisResult hypothesisTestForColumn(Model& model, const Column& column, double expected,
+                                         const std::vector<int32_t>* rows, int distribution, int tails,
+                                         int test, const std::map<std::string, int32_t>* levels) {
+  return hypothesisForSample(sampleOf(model, column, rows, levels), expected, distribution, tails, test,
+                             false);
+}
+
+HypothesisResult hypothesisTestForColumn(Model& model, const Column& x, const Column& y,
+                                         const std::vector<int32_t>* rowsX, const std::vector<int32_t>* rowsY,
+                                         int distribution, int tails, int test,
+                                         const std::map<std::string, int32_t>* levelsX,
+                                         const std::map<std::string, int32_t>* levelsY) {
+  return hypothesisTestForSampleX(sampleOf(model, x, rowsX, levelsX), sampleOf(model, y, rowsY, levelsY),
+                                  distribution, tails, test);
+}
+
+HypothesisResult hypothesisTestForColumnWithPairedColumn(Model& model, Column& x, Column& y,
+                                                         const std::vector<int32_t>* rows, int distribution,
+                                                         int tails, int test,
+                                                         const std::map<std::string, int32_t>* levelsX,
+                                                         const std::map<std::string, int32_t>* levelsY) {
+  if (distribution == 2) {
+    static const std::map<std::string, int32_t> none;
+    PairedFactors f =
+        twoByTwoPairedFactorX(model, x, y, levelsX ? *levelsX : none, levelsY ? *levelsY : none, rows);
+    return hypothesisTestForBinomialSample(f.Xmat[0], f.Xmat[1], tails, test);
+  }
+  // Pairs complete in both variables; the test is on their differences against 0.
+  NumericMatrix m = numericOfColumns(model, {&x, &y}, rows);
+  std::vector<double> differences;
+  if (m.Xmat.size() == 2)
+    for (size_t i = 0; i < m.Xmat[0].size(); ++i) differences.push_back(m.Xmat[0][i] - m.Xmat[1][i]);
+  return hypothesisForSample(differences, 0, distribution, tails, test, true);
 }
 
 LevelCoding levelCodingForColumn(Model& model, const Column& column, const std::string& chosen) {

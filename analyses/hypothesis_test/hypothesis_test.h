@@ -57,6 +57,28 @@ HypothesisResult hypothesisTestForSampleX(const std::vector<double>& x, const st
 HypothesisResult hypothesisTestForBinomialSample(const std::vector<int32_t>& x, const std::vector<int32_t>& y,
                                                  int tails, int test);
 
+// The Model's entry points: they read the cells of the rows (none: every
+// row) and convert them, numbers for means, or for proportions (a level map
+// given) the 0/1 codes of the map (other texts and empty cells count
+// nowhere), then call the routines above.
+// One sample of `column` against the expected value.
+HypothesisResult hypothesisTestForColumn(Model& model, const Column& column, double expected,
+                                         const std::vector<int32_t>* rows, int distribution, int tails,
+                                         int test, const std::map<std::string, int32_t>* levels);
+// Two independent samples: `x` over rowsX and `y` over rowsY.
+HypothesisResult hypothesisTestForColumn(Model& model, const Column& x, const Column& y,
+                                         const std::vector<int32_t>* rowsX, const std::vector<int32_t>* rowsY,
+                                         int distribution, int tails, int test,
+                                         const std::map<std::string, int32_t>* levelsX,
+                                         const std::map<std::string, int32_t>* levelsY);
+// Paired samples on the same rows: means test the differences x - y of the
+// rows complete in both against 0; proportions count the 2 x 2 table.
+HypothesisResult hypothesisTestForColumnWithPairedColumn(Model& model, Column& x, Column& y,
+                                                         const std::vector<int32_t>* rows, int distribution,
+                                                         int tails, int test,
+                                                         const std::map<std::string, int32_t>* levelsX,
+                                                         const std::map<std::string, int32_t>* levelsY);
+
 // The two parallel code lists of two columns over rows (ascending row
 // numbers; none for every row), rows without a text in either column
 // removed, and the level-to-code maps after use (texts not in a map take the

@@ -283,7 +283,8 @@ TEST(HypothesisTest, PlotCurvesAndBoxes) {
     static const double pcs[] = {0, 25, 50, 75, 100};
     auto expected = Statistics::percentiles(pcs, v);
     ASSERT_TRUE(r.boxX);
-    for (int k = 0; k < 5; ++k) EXPECT_EQ((*r.boxX)[k], expected[pcs[k]]) << "n " << n << " percent " << pcs[k];
+    for (int k = 0; k < 5; ++k)
+      EXPECT_EQ((*r.boxX)[k], expected[pcs[k]]) << "n " << n << " percent " << pcs[k];
   }
 
   const std::vector<double> v = {1, 2, 2.5, 4, 7, 7.5, 8, 12};
