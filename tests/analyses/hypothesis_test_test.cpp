@@ -327,3 +327,19 @@ TEST(HypothesisTest, PlotCurvesAndBoxes) {
   EXPECT_EQ(chi.pdfSample1->x.back(), 1.0);
   EXPECT_LE(*std::max_element(chi.pdfSample1->y.begin(), chi.pdfSample1->y.end()), 10.0);
 }
+
+// The exported files' base names (also the mail subject) of the kinds of
+// this folder and their neighbours: the correlation names the right
+// variable first, a regression is named by the model it fitted, a test by
+// what it compares.
+TEST(HypothesisTest, BaseNames) {
+  Workspace tooth("hypothesis_data_tooth.csv");  // len, supp, dose, high
+  auto base = [&](const std::string& kind, AnalysisRequest q) {
+    return analysisKinds().at(kind).run(tooth.model, q).baseName;
+  };
+  EXPECT_EQ(base("correlation", {0, 2, {}, {}, {}, {}}), "Analysis of variables dose and len");
+  EXPECT_EQ(base("linear", {0, {}, {2}, {}, {}, {}}), "Linear regression model for variable len");
+  EXPECT_EQ(base("logistic", {3, {}, {0}, {}, {}, {}}), "Logistic regression model for variable high");
+  EXPECT_EQ(base("means", {0, {}, {}, {}, {}, {{"expected", "20"}}}), "Hypothesis Test of Means");
+  EXPECT_EQ(base("proportions", {3, {}, {}, {}, {}, {{"expected", "0.5"}}}), "Hypothesis Test of Proportions");
+}
