@@ -4,6 +4,7 @@
 #include <ctime>
 
 #include "analyses/definitions.h"
+#include "analyses/hypothesis_test/hypothesis_test.h"
 #include "derive/derive.h"
 #include "engine/translate.h"
 #include "engine/values.h"
@@ -162,6 +163,12 @@ Analysis* saveAnalysisRequest(Model& model, const AnalysisKind& kind, const Anal
       if (v) a->expected = *v;
     }
   }
+  // A proportions test chosen from the test list stores the samples it implies.
+  if (hypothesis && a->distribution == 2 && a->test && !request.settings.count("samples"))
+    if (const auto implied = samplesForTest(*a->test)) {
+      a->samples = implied->first;
+      a->isPaired = implied->second;
+    }
   (void)model.saveContext();
   return a;
 }

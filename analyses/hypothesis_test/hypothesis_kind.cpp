@@ -48,12 +48,22 @@ AnalysisOutput runHypothesisTest(Model& model, const AnalysisRequest& request, b
   HypothesisContext c;
   c.distribution = ofProportions ? intSetting(request, "distribution", 2, {2})
                                  : intSetting(request, "distribution", 0, {0, 1});
-  c.samples = intSetting(request, "samples", 1, {1, 2});
-  c.paired = c.samples == 2 && intSetting(request, "isPaired", 0, {0, 1}) == 1;
   c.tails = intSetting(request, "tails", 0, {0, 1, 2});
   const std::optional<int> storedTest =
       request.settings.count("test") ? std::optional<int>(intSetting(request, "test", 0, {0, 1, 2, 3, 4}))
                                      : std::nullopt;
+  // The proportions' test list sets the samples with the test, as the screen
+  // does: the binomial test takes one sample, the chi-square test two
+  // independent samples, McNemar's test paired samples. Samples given as
+  // settings are kept as given.
+  int impliedSamples = 1, impliedPaired = 0;
+  if (const auto implied = ofProportions && storedTest ? samplesForTest(*storedTest) : std::nullopt) {
+    impliedSamples = implied->first;
+    impliedPaired = implied->second ? 1 : 0;
+  }
+  c.samples = intSetting(request, "samples", impliedSamples, {1, 2});
+  c.paired = c.samples == 2 && intSetting(request, "isPaired",
+                                          request.settings.count("samples") ? 0 : impliedPaired, {0, 1}) == 1;
   c.test = storedTest.value_or(testForDistribution(c.distribution, c.samples, c.paired, 30));
 
   // The validity check, in the order the screen reports it.

@@ -232,6 +232,19 @@ std::optional<std::string> nameForTest(int test, int tails, int samples, bool pa
   }
 }
 
+std::optional<std::pair<int, bool>> samplesForTest(int test) {
+  switch (test) {
+    case kTestBinomial:
+      return std::pair{1, false};
+    case kTestChiSquare:
+      return std::pair{2, false};
+    case kTestMcNemar:
+      return std::pair{2, true};
+    default:
+      return std::nullopt;
+  }
+}
+
 HypothesisResult hypothesisForSample(const std::vector<double>& sample, double expected, int distribution,
                                      int tails, int test, bool paired) {
   HypothesisResult r;

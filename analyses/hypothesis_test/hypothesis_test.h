@@ -47,6 +47,11 @@ std::vector<int> validTestsForDistribution(int distribution, int samples, bool p
 // The display name of a test, or none.
 std::optional<std::string> nameForTest(int test, int tails, int samples, bool paired);
 
+// The samples the proportions' test list chooses with a test: {1, false}
+// for the binomial test, {2, false} for chi-square, {2, true} for McNemar's
+// test; none for the others.
+std::optional<std::pair<int, bool>> samplesForTest(int test);
+
 // One sample (or the paired differences) against an expected value.
 HypothesisResult hypothesisForSample(const std::vector<double>& sample, double expected, int distribution,
                                      int tails, int test, bool paired);
