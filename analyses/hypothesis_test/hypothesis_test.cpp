@@ -489,7 +489,10 @@ HypothesisResult hypothesisTestForColumnWithPairedColumn(Model& model, Column& x
 
 LevelCoding levelCodingForColumn(Model& model, const Column& column, const std::string& chosen) {
   LevelCoding c;
+  // In text order, as the logistic regression takes its levels: the fallback
+  // is the same level in both, whatever order the store returns them in.
   std::vector<std::string> levels = distinctValuesForColumn(model, &column);
+  std::sort(levels.begin(), levels.end());
   if (levels.empty()) return c;
   c.success = std::find(levels.begin(), levels.end(), chosen) != levels.end() ? chosen : levels.back();
   for (const std::string& level : levels) c.levels[level] = level == c.success ? 1 : 0;

@@ -98,7 +98,8 @@ PairedFactors twoByTwoPairedFactorX(Model& model, const Column& x, const Column&
                                     const std::vector<int32_t>* rows);
 
 // The level coding of a proportion: the success level (the chosen one when
-// the column has it, else the last distinct value) codes 1, the others 0.
+// the column has it, else the last distinct value in text order) codes 1,
+// the others 0.
 struct LevelCoding {
   std::string success;
   std::map<std::string, int32_t> levels;

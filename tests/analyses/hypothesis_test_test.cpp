@@ -233,7 +233,8 @@ TEST(HypothesisTest, SuccessLevelFallsBackToLastDistinctValue) {
   q.left = 3;
   q.settings = {{"expected", "0.5"}, {"leftLevel1", "maybe"}};
   auto fallback = tooth.run("proportions", q);
-  const std::string last = distinctValuesForColumn(tooth.model, columnNumber(tooth.model, 3)).back();
+  std::vector<std::string> levels = distinctValuesForColumn(tooth.model, columnNumber(tooth.model, 3));
+  const std::string last = *std::max_element(levels.begin(), levels.end());
   EXPECT_EQ(fallback["leftLevel1"], last);
   q.settings["leftLevel1"] = last;
   auto chosen = tooth.run("proportions", q);
