@@ -342,5 +342,6 @@ TEST(HypothesisTest, BaseNames) {
   EXPECT_EQ(base("linear", {0, {}, {2}, {}, {}, {}}), "Linear regression model for variable len");
   EXPECT_EQ(base("logistic", {3, {}, {0}, {}, {}, {}}), "Logistic regression model for variable high");
   EXPECT_EQ(base("means", {0, {}, {}, {}, {}, {{"expected", "20"}}}), "Hypothesis Test of Means");
-  EXPECT_EQ(base("proportions", {3, {}, {}, {}, {}, {{"expected", "0.5"}}}), "Hypothesis Test of Proportions");
+  EXPECT_EQ(base("proportions", {3, {}, {}, {}, {}, {{"expected", "0.5"}}}),
+            "Hypothesis Test of Proportions");
 }
