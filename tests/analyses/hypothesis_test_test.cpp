@@ -345,3 +345,28 @@ TEST(HypothesisTest, BaseNames) {
   EXPECT_EQ(base("proportions", {3, {}, {}, {}, {}, {{"expected", "0.5"}}}),
             "Hypothesis Test of Proportions");
 }
+
+// On paper only tables continue on a second page: every other element of the
+// print variant, charts included, must lie on the 612 x 792 page, for each
+// setting (two samples of means have the most charts).
+TEST(HypothesisTest, PrintLayoutFitsThePage) {
+  Workspace tooth("hypothesis_data_tooth.csv");  // len, supp, dose, high
+  const std::vector<std::pair<std::string, AnalysisRequest>> settings = {
+      {"means", {0, {}, {}, {}, {}, {{"expected", "20"}}}},
+      {"means", {0, 0, {}, {equals(1, "OJ")}, {equals(1, "VC")}, {{"samples", "2"}}}},
+      {"means", {0, 2, {}, {}, {}, {{"samples", "2"}, {"isPaired", "1"}}}},
+      {"proportions", {3, {}, {}, {}, {}, {{"expected", "0.5"}}}},
+      {"proportions", {3, 3, {}, {equals(1, "OJ")}, {equals(1, "VC")}, {{"samples", "2"}}}},
+      {"proportions", {3, 1, {}, {}, {}, {{"samples", "2"}, {"isPaired", "1"}}}}};
+  for (const auto& [kind, q] : settings) {
+    const reports::Element page = analysisKinds().at(kind).run(tooth.model, q).print;
+    int charts = 0;
+    for (const reports::Element& e : page.children) {
+      if (e.kind == reports::ElementKind::Table) continue;
+      charts += e.chart ? 1 : 0;
+      EXPECT_LE(e.frame.x + e.frame.w, 612) << kind << " " << e.role;
+      EXPECT_LE(e.frame.y + e.frame.h, 792) << kind << " " << e.role << " " << e.text;
+    }
+    EXPECT_GE(charts, 3) << kind;
+  }
+}
