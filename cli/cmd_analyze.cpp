@@ -44,7 +44,9 @@ RegisterCommand analyzeCommand{
     {"analyze", "Compute an analysis and print its result", [](CLI::App& app) {
        auto o = std::make_shared<Options>();
        app.add_option("WORKSPACE", o->file, "Workspace file (.tbx)")->required();
-       app.add_option("KIND", o->kind, "detail, summarize or twoway (none with --id)");
+       std::string kinds;
+       for (const auto& [name, kind] : analysisKinds()) kinds += (kinds.empty() ? "" : ", ") + name;
+       app.add_option("KIND", o->kind, "The analysis: " + kinds + " (none with --id)");
        app.add_option("--id", o->id, "Compute the saved analysis with this id");
        app.add_option("--left", o->left, "The (first) variable");
        app.add_option("--right", o->right, "The second variable");
