@@ -86,6 +86,12 @@ AnalysisRequest requestForAnalysis(const Analysis& a, char decimalSeparator) {
   return r;
 }
 
+AnalysisRequest requestForAnalysis(Model& model, const Analysis& a) {
+  const OptText separator =
+      model.context().isAttached() ? model.metadataValueForKey("decimalSeparator") : std::nullopt;
+  return requestForAnalysis(a, separator.value_or(deviceDecimalSeparator()) == "," ? ',' : '.');
+}
+
 namespace {
 
 void storeWheres(Model& model, Analysis* a, const std::vector<WhereClauseObj>& wheres, bool second) {

@@ -69,6 +69,9 @@ const AnalysisKind* analysisKindForType(int32_t type, std::optional<int32_t> dis
 // stored settings as texts (an expected value in the decimal separator the
 // workspace reads, or as a date for a date variable).
 AnalysisRequest requestForAnalysis(const Analysis& analysis, char decimalSeparator = '.');
+// The same in the decimal separator of the workspace the model has open (its
+// recorded one, else the device's), so the texts read back as stored.
+AnalysisRequest requestForAnalysis(Model& model, const Analysis& analysis);
 // Stores a request as a new saved analysis of the kind (variables, filter
 // conditions and stored settings), opened now; saves. Returns it.
 Analysis* saveAnalysisRequest(Model& model, const AnalysisKind& kind, const AnalysisRequest& request);

@@ -13,7 +13,6 @@
 #include "cli/commands.h"
 #include "cli/where_option.h"
 #include "cli/workspace_open.h"
-#include "engine/values.h"
 #include "engine/workspace_data.h"
 #include "reports/pdf_writer.h"
 #include "reports/result_export.h"
@@ -78,10 +77,7 @@ RegisterCommand analyzeCommand{
            if (!chosen)
              throw AnalysisRequestError("--id: analysis " + std::to_string(o->id) + " is of a kind (type " +
                                         std::to_string(saved->type.value_or(0)) + ") not computed here yet");
-           // The stored expected value goes back as text in the separator this workspace reads.
-           const auto separator = model.metadataValueForKey("decimalSeparator");
-           request =
-               requestForAnalysis(*saved, separator.value_or(deviceDecimalSeparator()) == "," ? ',' : '.');
+           request = requestForAnalysis(model, *saved);
          }
          auto kind = analysisKinds().find(o->kind);
          if (!chosen && kind == analysisKinds().end()) {
