@@ -178,7 +178,7 @@ void ServerImpl::routeAnalyses() {
     return shared.run([&](Model& m) {
       requireWorkspace(m);
       Analysis* a = addAnalysisFromMenu(m, row);
-      if (!m.saveContext()) throw ApiError(500, {{"error", "the analysis could not be saved"}});
+      m.saveContext();
       return definitionJson(m, *a);
     });
   });
@@ -194,7 +194,7 @@ void ServerImpl::routeAnalyses() {
     return shared.run([&](Model& m) {
       requireWorkspace(m);
       removeAnalysis(m, analysisById(m, req.matches[1].str()));
-      if (!m.saveContext()) throw ApiError(500, {{"error", "the analysis could not be deleted"}});
+      m.saveContext();
       return nlohmann::json{{"deleted", std::stoll(req.matches[1].str())}};
     });
   });
@@ -241,7 +241,7 @@ void ServerImpl::routeAnalyses() {
         chosen.push_back(*it);
       }
       chooseColumnsForAnalysis(m, a, position, chosen);
-      if (!m.saveContext()) throw ApiError(500, {{"error", "the analysis could not be saved"}});
+      m.saveContext();
       return definitionJson(m, *a);
     });
   });
@@ -257,7 +257,7 @@ void ServerImpl::routeAnalyses() {
       Analysis* a = analysisById(m, req.matches[1].str());
       if (wheres) replaceConditions(m, a, *wheres, false);
       if (wheres2) replaceConditions(m, a, *wheres2, true);
-      if (!m.saveContext()) throw ApiError(500, {{"error", "the filter could not be saved"}});
+      m.saveContext();
       return definitionJson(m, *a);
     });
   });
@@ -284,7 +284,7 @@ void ServerImpl::routeAnalyses() {
       if (body.contains("twoWayPercAgg")) a->twoWayPercAgg = body["twoWayPercAgg"].get<int32_t>();
       if (body.contains("twoWayPercDisplay")) a->twoWayPercDisplay = body["twoWayPercDisplay"].get<int32_t>();
       if (body.contains("includeMissing")) a->includeMissing = body["includeMissing"].get<bool>();
-      if (!m.saveContext()) throw ApiError(500, {{"error", "the settings could not be saved"}});
+      m.saveContext();
       return definitionJson(m, *a);
     });
   });
