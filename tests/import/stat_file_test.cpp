@@ -153,6 +153,12 @@ TEST(StatFile, PsppFilesThroughTheImportGiveTypedVariables) {
     EXPECT_EQ(ts->maxDate.value_or(0), 1709251199.0);       // 2024-02-29 23:59:59 UTC
     EXPECT_EQ(columnNumber(m, 4)->minDate.value_or(0), 946598400.0);  // 1999-12-31
     EXPECT_EQ(columnNumber(m, 2)->obsNumeric.value_or(0), 3);
+    // The labels are kept: the variables' on their columns, the file's as metadata.
+    EXPECT_EQ(columnNumber(m, 1)->label, OptText(por ? "Group (AOU)" : "Group (ÄÖÜ)"));
+    EXPECT_EQ(columnNumber(m, 2)->label, OptText("Weight in kg"));
+    EXPECT_FALSE(columnNumber(m, 0)->label.has_value());
+    // (The portable format keeps no file label.)
+    EXPECT_EQ(m.metadataValueForKey("fileLabel"), por ? std::nullopt : OptText("PSPP test file über"));
     m.closeStores();
     fs::remove(opts.target);
   }
@@ -233,6 +239,32 @@ TEST(StatFile, DamagedFilesGiveAnErrorNamingTheFile) {
     EXPECT_EQ(checkStatFile(file, 100000), c.end->description);
   }
   EXPECT_EQ(checkStatFile(data("haven.sav"), 100000), std::nullopt);
+  // Through the import: refused, with the reason, and no workspace made or
+  // replaced.
+  fs::path kept = d.path / "kept.tbx";
+  {
+    ImportOptions opts;
+    opts.dataFile = data("pspp.sav");
+    opts.target = kept;
+    ASSERT_EQ(importDataFile(opts, fs::path(), nullptr).code, kImportReadToEnd);
+  }
+  std::string before = bytesOf(kept);
+  for (const char* name : {"truncated.sav", "corrupted.sav"}) {
+    SCOPED_TRACE(name);
+    for (const fs::path& target : {d.path / "new.tbx", kept}) {
+      ImportOptions opts;
+      opts.dataFile = d.path / name;
+      opts.target = target;
+      ImportOutcome out = importDataFile(opts, fs::path(), nullptr);
+      EXPECT_TRUE(out.refused);
+      EXPECT_EQ(out.code, kWorkbookUnreadable);
+      EXPECT_EQ(out.alertTitle, "Error While Importing");
+      EXPECT_NE(out.error.find(std::string(name) + " could not be read as an SPSS data file"), std::string::npos)
+          << out.error;
+    }
+    EXPECT_FALSE(fs::exists(d.path / "new.tbx"));
+    EXPECT_EQ(bytesOf(kept), before);
+  }
   // The inspection reads the header and the first row only: a file cut in
   // its data passes it, one with a damaged header does not.
   EXPECT_EQ(StatFileReader(d.path / "truncated.sav", StatFormat::Sav).sheets(), std::nullopt);
