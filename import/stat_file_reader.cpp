@@ -569,7 +569,7 @@ std::optional<std::string> readThroughChild(const fs::path& file, StatFormat for
   if (decoder.failure()) return decoder.failure();
   if (decoder.ended()) return std::nullopt;
   std::string why = childFailure ? *childFailure : "its reader ended before the end of the file.";
-  return "The file " + file.string() + " could not be read as " + formatName(format) + ": " + why;
+  return "The file " + file.filename().string() + " could not be read as " + formatName(format) + ": " + why;
 }
 
 }  // namespace
@@ -577,7 +577,7 @@ std::optional<std::string> readThroughChild(const fs::path& file, StatFormat for
 void StatFileReader::read(int, ImportLineSink& sink) {
   logLine("Parser started!");
   sink.readerDidStart();
-  StatFrameDecoder decoder(format_, file_.string(), sink);
+  StatFrameDecoder decoder(format_, file_.filename().string(), sink);
   std::optional<std::string> failure = readThroughChild(file_, format_, kMaxImportRows, decoder, &cancelled_);
   if (failure) {
     logLine("Parser failed with error: " + *failure);
@@ -595,9 +595,9 @@ std::optional<std::vector<std::string>> StatFileReader::sheets() {
 
 std::optional<std::string> checkStatFile(const fs::path& file, long rowLimit) {
   std::optional<StatFormat> format = statFormatForExtension(file.extension().string());
-  if (!format) return "The file " + file.string() + " is not an SPSS, Stata or SAS data file.";
+  if (!format) return "The file " + file.filename().string() + " is not an SPSS, Stata or SAS data file.";
   DiscardSink sink;
-  StatFrameDecoder decoder(*format, file.string(), sink);
+  StatFrameDecoder decoder(*format, file.filename().string(), sink);
   return readThroughChild(file, *format, rowLimit, decoder, nullptr);
 }
 

@@ -50,7 +50,8 @@ std::string statNumberText(double v);
 // data begin, then one line per row.
 class StatFrameDecoder {
  public:
-  // A decoder for a file of `format` shown as `path` in messages.
+  // A decoder for a file of `format` named `path` in messages (the file name:
+  // the server passes messages on to browsers).
   StatFrameDecoder(StatFormat format, std::string path, ImportLineSink& sink);
 
   // Takes more bytes; false once the frames are done (the end frame, an

@@ -60,7 +60,7 @@ for (const viewport of viewports) {
       await sheet.getByRole("button", { name: "Create", exact: true }).click();
       await page.locator("[data-testid=grid]").waitFor({ timeout: 30000 });
       const status = await page.locator("[data-testid=status-line]").textContent();
-      assert.match(status, /6 Variables, 4 Observations/);
+      assert.match(status, /6 Variables, 4 Observations|Variables: 6, Observations: 4/);
       const cells = await page.locator("[data-testid=grid] tbody tr").first().locator("td").allTextContents();
       assert.ok(cells.includes("Control") && cells.includes("Köln") && cells.includes("2021-03-15"), cells.join("|"));
       await shot(page, viewport, "stat-02-browse");
@@ -86,9 +86,10 @@ for (const viewport of viewports) {
       const sheet = page.getByRole("dialog");
       await sheet.getByRole("heading", { name: "Create New Workspace" }).waitFor();
       await sheet.getByRole("button", { name: "Create", exact: true }).click();
+      await page.getByRole("alertdialog").waitFor({ timeout: 30000 });
+      await shot(page, viewport, "stat-05-damaged");
       const message = await answerAlert(page, "Error While Importing", "OK");
       assert.match(message, /cut\.sav could not be read as an SPSS data file/);
-      await shot(page, viewport, "stat-05-damaged");
       await page.goto(`${server.url}#/workspaces`);
       await page.getByRole("heading", { name: "Workspaces", exact: true }).waitFor();
       assert.equal(await page.locator("[data-testid=workspace-list] button.row[data-name='cut.tbx']").count(), 0);

@@ -233,7 +233,7 @@ TEST(StatFile, DamagedFilesGiveAnErrorNamingTheFile) {
     Collect c = readFile(file);
     ASSERT_TRUE(c.end);
     EXPECT_EQ(c.end->code, kWorkbookUnreadable);
-    EXPECT_NE(c.end->description.find("The file " + file.string() + " could not be read as "), std::string::npos)
+    EXPECT_NE(c.end->description.find("The file " + file.filename().string() + " could not be read as "), std::string::npos)
         << c.end->description;
     EXPECT_NE(c.end->description.find(why), std::string::npos) << c.end->description;
     EXPECT_EQ(checkStatFile(file, 100000), c.end->description);
