@@ -54,8 +54,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1) return 0;
-  static const StatFormat formats[] = {StatFormat::Sav, StatFormat::Por, StatFormat::Dta, StatFormat::Sas7bdat,
-                                       StatFormat::Xport};
+  static const StatFormat formats[] = {StatFormat::Sav, StatFormat::Por, StatFormat::Dta,
+                                       StatFormat::Sas7bdat, StatFormat::Xport};
   Check sink;
   readStatFileFromMemory(formats[data[0] % 5], std::span<const uint8_t>(data + 1, size - 1), 2000, sink);
   CHECK(sink.finishes == 1);

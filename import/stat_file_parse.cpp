@@ -133,7 +133,7 @@ struct Parse {
   StatFormat format = StatFormat::Sav;
   size_t labelSetWidth = 300;  // a Stata file's value-label name field
   size_t fileLabelWidth = 1024;
-  std::string errors;  // ReadStat's messages, the first ones
+  std::string errors;        // ReadStat's messages, the first ones
   std::string fileEncoding;  // the encoding to read the file in, when not its own
   bool flushed = false;      // frames have gone to the sink
 
@@ -182,7 +182,9 @@ const char* orEmpty(const char* s) { return s ? s : ""; }
 // A text ReadStat hands over, read no further than `max` bytes: some of
 // them point into the file's fixed-width fields, which a damaged file can
 // fill without a terminator.
-std::string_view bounded(const char* s, size_t max) { return s ? std::string_view(s, ::strnlen(s, max)) : ""; }
+std::string_view bounded(const char* s, size_t max) {
+  return s ? std::string_view(s, ::strnlen(s, max)) : "";
+}
 
 int onMetadata(readstat_metadata_t* m, void* ctx) {
   auto& p = *static_cast<Parse*>(ctx);
@@ -304,7 +306,7 @@ readstat_error_t runParser(StatFormat format, const std::string& path, Source& s
 // "Unsupported character set: N".
 std::optional<std::string> encodingForCharacterCode(const std::string& errors) {
   static const std::pair<int, const char*> codes[] = {
-      {819, "ISO-8859-1"}, {912, "ISO-8859-2"}, {913, "ISO-8859-3"},  {914, "ISO-8859-4"},
+      {819, "ISO-8859-1"}, {912, "ISO-8859-2"},  {913, "ISO-8859-3"}, {914, "ISO-8859-4"},
       {915, "ISO-8859-5"}, {1089, "ISO-8859-6"}, {813, "ISO-8859-7"}, {916, "ISO-8859-8"},
       {920, "ISO-8859-9"}, {923, "ISO-8859-15"}};
   const std::string prefix = "Unsupported character set: ";
@@ -339,7 +341,8 @@ void parseStatFile(StatFormat format, const std::string& path, std::optional<std
     // first pass, so that every row can be labelled as it arrives.
     error = runParser(format, path, source, parse, rowLimit, true, false);
     parse.sendMetadata = false;
-    if (error == READSTAT_OK && !parse.stopped) error = runParser(format, path, source, parse, rowLimit, false, true);
+    if (error == READSTAT_OK && !parse.stopped)
+      error = runParser(format, path, source, parse, rowLimit, false, true);
   } else {
     error = runParser(format, path, source, parse, rowLimit, true, true);
     std::optional<std::string> encoding;

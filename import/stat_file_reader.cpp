@@ -23,7 +23,9 @@ namespace tabulix {
 
 namespace fs = std::filesystem;
 
-bool isStatFile(const fs::path& file) { return statFormatForExtension(file.extension().string()).has_value(); }
+bool isStatFile(const fs::path& file) {
+  return statFormatForExtension(file.extension().string()).has_value();
+}
 
 namespace {
 
@@ -84,7 +86,8 @@ double fromStataLeapMillis(double ms) {
   double seconds = ms / 1000 + kEpoch1960;
   int leaps = 0;
   for (const auto& [y, m, d] : kLeapSecondDays) {
-    double after = static_cast<double>(daysFromCivil(y, static_cast<unsigned>(m), static_cast<unsigned>(d)) + 1) * kDay;
+    double after =
+        static_cast<double>(daysFromCivil(y, static_cast<unsigned>(m), static_cast<unsigned>(d)) + 1) * kDay;
     if (seconds - leaps - 1 >= after) ++leaps;
   }
   return seconds - leaps;
@@ -203,11 +206,11 @@ StatTimeFormat statTimeFormat(StatFormat format, std::string_view displayFormat)
     case StatFormat::Sas7bdat:
     case StatFormat::Xport: {
       std::string name = upperLetters(displayFormat);
-      static const char* const dates[] = {"DATE",     "DAY",      "E8601DA",  "B8601DA",  "JULIAN",  "JULDAY",
-                                          "MMYY",     "YYMM",     "MONYY",    "YYMON",    "MONTH",   "MONNAME",
-                                          "WEEKDATE", "WEEKDATX", "WORDDATE", "WORDDATX", "NLDATE",  "YEAR",
-                                          "YYQ",      "YYQR",     "QTR",      "WEEKDAY",  "DOWNAME", "EURDFDD"};
-      static const char* const times[] = {"DATETIME", "DATEAMPM", "E8601DT", "B8601DT", "DTDATE", "DTMONYY",
+      static const char* const dates[] = {
+          "DATE",   "DAY",   "E8601DA", "B8601DA", "JULIAN",   "JULDAY",   "MMYY",     "YYMM",
+          "MONYY",  "YYMON", "MONTH",   "MONNAME", "WEEKDATE", "WEEKDATX", "WORDDATE", "WORDDATX",
+          "NLDATE", "YEAR",  "YYQ",     "YYQR",    "QTR",      "WEEKDAY",  "DOWNAME",  "EURDFDD"};
+      static const char* const times[] = {"DATETIME", "DATEAMPM", "E8601DT", "B8601DT", "DTDATE",  "DTMONYY",
                                           "DTYEAR",   "DTWKDATX", "MDYAMPM", "NLDATM",  "E8601DZ", "B8601DZ"};
       bool date = startsWith(name, "DDMMYY") || startsWith(name, "MMDDYY") || startsWith(name, "YYMMDD");
       for (const char* d : dates) date = date || name == d;
@@ -377,7 +380,8 @@ bool StatFrameDecoder::frame(char tag, std::string_view payload) {
         break;
       std::string_view label = r.text();
       if (!r.ok) break;
-      if (!isUtf8(label)) return fail("a value label of \"" + set + "\" is not valid text in the file's encoding.");
+      if (!isUtf8(label))
+        return fail("a value label of \"" + set + "\" is not valid text in the file's encoding.");
       labelBytes_ += set.size() + text.size() + label.size() + 64;
       if (labelBytes_ > kStatMaxFrame) return fail("it has too many value labels.");
       if (begun_) return true;

@@ -9,10 +9,10 @@
 
 #include <cerrno>
 #include <cmath>
-#include <stdexcept>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <stdexcept>
 
 #include "engine/cell_access.h"
 #include "engine/number_format.h"
@@ -149,8 +149,8 @@ TEST(StatFile, PsppFilesThroughTheImportGiveTypedVariables) {
     EXPECT_EQ(types, (std::vector<int>{3, 2, 3, 1, 4, 4}));
     // The dates read back to the instants written.
     Column* ts = columnNumber(m, 5);
-    EXPECT_EQ(ts->minDate.value_or(0), 946684800.0);        // 2000-01-01 00:00:00 UTC
-    EXPECT_EQ(ts->maxDate.value_or(0), 1709251199.0);       // 2024-02-29 23:59:59 UTC
+    EXPECT_EQ(ts->minDate.value_or(0), 946684800.0);                  // 2000-01-01 00:00:00 UTC
+    EXPECT_EQ(ts->maxDate.value_or(0), 1709251199.0);                 // 2024-02-29 23:59:59 UTC
     EXPECT_EQ(columnNumber(m, 4)->minDate.value_or(0), 946598400.0);  // 1999-12-31
     EXPECT_EQ(columnNumber(m, 2)->obsNumeric.value_or(0), 3);
     // The labels are kept: the variables' on their columns, the file's as metadata.
@@ -233,7 +233,8 @@ TEST(StatFile, DamagedFilesGiveAnErrorNamingTheFile) {
     Collect c = readFile(file);
     ASSERT_TRUE(c.end);
     EXPECT_EQ(c.end->code, kWorkbookUnreadable);
-    EXPECT_NE(c.end->description.find("The file " + file.filename().string() + " could not be read as "), std::string::npos)
+    EXPECT_NE(c.end->description.find("The file " + file.filename().string() + " could not be read as "),
+              std::string::npos)
         << c.end->description;
     EXPECT_NE(c.end->description.find(why), std::string::npos) << c.end->description;
     EXPECT_EQ(checkStatFile(file, 100000), c.end->description);
@@ -259,7 +260,8 @@ TEST(StatFile, DamagedFilesGiveAnErrorNamingTheFile) {
       EXPECT_TRUE(out.refused);
       EXPECT_EQ(out.code, kWorkbookUnreadable);
       EXPECT_EQ(out.alertTitle, "Error While Importing");
-      EXPECT_NE(out.error.find(std::string(name) + " could not be read as an SPSS data file"), std::string::npos)
+      EXPECT_NE(out.error.find(std::string(name) + " could not be read as an SPSS data file"),
+                std::string::npos)
           << out.error;
     }
     EXPECT_FALSE(fs::exists(d.path / "new.tbx"));
