@@ -21,9 +21,9 @@
 #include "engine/values.h"
 #include "engine/workspace_data.h"
 #include "import/file_importer.h"
-#include "import/stat_file_reader.h"
 #include "import/file_kind.h"
 #include "import/import_reader.h"
+#include "import/stat_file_reader.h"
 
 namespace tabulix {
 
@@ -342,7 +342,8 @@ ImportOutcome importDataFile(const ImportOptions& options, const fs::path& docum
   if (auto refusal = whyImportCannotStart(options)) {
     logLine(*refusal);
     const FileKind kind = fileKindOf(options.dataFile);
-    out.code = isWorkbookKind(kind) || kind == FileKind::StatFile ? kWorkbookUnreadable : kImportUnreadableKind;
+    out.code =
+        isWorkbookKind(kind) || kind == FileKind::StatFile ? kWorkbookUnreadable : kImportUnreadableKind;
     out.saved = false;
     out.refused = true;
     out.error = *refusal;

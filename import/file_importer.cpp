@@ -97,7 +97,8 @@ bool FileImporter::handleLine(uint64_t line, std::span<const std::string> row) {
     addColumns(model_, names);
     columnsForImport_ = columns(model_);
     for (size_t i = 0; i < columnsForImport_.size() && i < description_.variableLabels.size(); ++i)
-      if (!description_.variableLabels[i].empty()) columnsForImport_[i]->label = description_.variableLabels[i];
+      if (!description_.variableLabels[i].empty())
+        columnsForImport_[i]->label = description_.variableLabels[i];
     leadingBlankLine_ = row.size() == 1 && row[0].empty();
     if (!importHasHeader_) addRow(model_, 1, row, columnsForImport_);
   } else {
