@@ -63,7 +63,7 @@ std::vector<std::string> correlationRegressionLines(const CorrelationResult& r) 
 }
 
 std::vector<CoefficientRow> correlationCoefficients(const CorrelationResult& r) {
-  return coefficientRows({r.nameX}, r.fit.coeffs(), r.fit.variance(), r.fit.t(), r.fit.p(), r.fit.drop);
+  return coefficientRows({r.nameX}, r.fit.coeffs(), r.fit.standardErrors(), r.fit.t(), r.fit.p(), r.fit.drop);
 }
 
 namespace {

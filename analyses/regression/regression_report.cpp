@@ -28,7 +28,7 @@ std::string regressionInterpretation(const RegressionResult& r, const Regression
         "improve "
         "try removing variables that have none or few numeric observations.");
   }
-  if (r.fit.varianceDep == 0)
+  if (r.fit.sdDep == 0)
     return fillFormat(
         tr("Dependent variable %@ is constant on all rows in regression. There is no variation to explain."),
         {name});
@@ -88,7 +88,7 @@ std::vector<std::string> regressionFigureLines(const RegressionResult& r, const 
 }
 
 std::vector<CoefficientRow> regressionCoefficients(const RegressionResult& r) {
-  return coefficientRows(r.names, r.fit.coeffs(), r.fit.variance(), r.fit.t(), r.fit.p(), r.fit.drop);
+  return coefficientRows(r.names, r.fit.coeffs(), r.fit.standardErrors(), r.fit.t(), r.fit.p(), r.fit.drop);
 }
 
 std::vector<charts::Chart> regressionCharts(const RegressionResult& r, const RegressionContext& c) {
