@@ -44,6 +44,20 @@ AnalysisRequest requestForAnalysis(const Analysis& a) {
     if (a.twoWayPercDisplay) r.settings["twoWayPercDisplay"] = std::to_string(*a.twoWayPercDisplay);
     if (a.includeMissing) r.settings["includeMissing"] = *a.includeMissing ? "1" : "0";
   }
+  if (a.type == Regression && a.distribution == 2 && a.leftLevel1) r.settings["leftLevel1"] = *a.leftLevel1;
+  if (a.type == HypothesisTest) {
+    auto number = [&](const char* key, const OptInt& v) {
+      if (v) r.settings[key] = std::to_string(*v);
+    };
+    number("distribution", a.distribution);
+    number("samples", a.samples);
+    number("tails", a.tails);
+    number("test", a.test);
+    if (a.isPaired) r.settings["isPaired"] = *a.isPaired ? "1" : "0";
+    if (a.leftLevel1) r.settings["leftLevel1"] = *a.leftLevel1;
+    if (a.rightLevel1) r.settings["rightLevel1"] = *a.rightLevel1;
+    r.expected = a.expected;
+  }
   return r;
 }
 
@@ -93,7 +107,24 @@ Analysis* saveAnalysisRequest(Model& model, const AnalysisKind& kind, const Anal
       a->twoWayPercDisplay = std::stoi(value);
     else if (key == "includeMissing")
       a->includeMissing = value == "1" || value == "true";
+    else if (key == "distribution" && *kind.type == HypothesisTest)
+      a->distribution = std::stoi(value);
+    else if (key == "samples")
+      a->samples = std::stoi(value);
+    else if (key == "tails")
+      a->tails = std::stoi(value);
+    else if (key == "test")
+      a->test = std::stoi(value);
+    else if (key == "isPaired")
+      a->isPaired = value == "1" || value == "true";
+    else if (key == "leftLevel1")
+      a->leftLevel1 = value;
+    else if (key == "rightLevel1")
+      a->rightLevel1 = value;
+    else if (key == "expected" && a->left)
+      a->expected = expectedValueForText(model, static_cast<VariableType>(a->left->type.value_or(0)), value);
   }
+  if (request.expected && !a->expected) a->expected = request.expected;
   (void)model.saveContext();
   return a;
 }

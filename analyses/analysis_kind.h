@@ -32,6 +32,9 @@ struct AnalysisRequest {
   std::vector<int32_t> columns;
   std::vector<WhereClauseObj> wheres, wheres2;
   std::map<std::string, std::string> settings;
+  // A saved expected value of a one-sample test, used when the settings
+  // carry no "expected" text to read.
+  std::optional<double> expected;
 };
 
 // One computed analysis and everything its outputs are made from.

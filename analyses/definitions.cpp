@@ -4,6 +4,7 @@
 #include <chrono>
 
 #include "analyses/filters.h"
+#include "analyses/regression/regression.h"
 #include "analyses/report_text.h"
 #include "engine/number_format.h"
 #include "engine/translate.h"
@@ -148,6 +149,51 @@ void chooseColumnsForAnalysis(Model& model, Analysis* analysis, int position,
     save(model);
   } else if (!chosen.empty()) {
     addColumnToAnalysis(model, chosen.front(), analysis, position);
+  }
+}
+
+bool prepareRegressionAnalysis(Analysis* a) {
+  if (a->type != Regression || !a->left) return false;
+  const DependentModels models = modelsForDependent(*a->left);
+  if (!models.logistic && !models.linear) {
+    a->left = nullptr;
+    return true;
+  }
+  const bool logistic = a->distribution.value_or(0) == 2;
+  if (logistic && !models.logistic) {
+    a->distribution = 0;
+    return true;
+  }
+  if (!logistic && !models.linear) {
+    a->distribution = 2;
+    return true;
+  }
+  return false;
+}
+
+void setHypothesisSamples(Analysis* a, int samples, bool paired) {
+  a->samples = samples;
+  a->isPaired = samples == 2 && paired;
+  if (a->test) {
+    const auto valid = validTestsForDistribution(a->distribution.value_or(0), samples, *a->isPaired);
+    if (std::find(valid.begin(), valid.end(), *a->test) == valid.end()) a->test.reset();
+  }
+}
+
+void setHypothesisTest(Analysis* a, std::optional<int> test) {
+  a->test = test;
+  if (!test || a->distribution.value_or(0) != 2) return;
+  // The exact binomial test is for one sample, the chi-squared test for two
+  // independent samples and McNemar's for paired samples.
+  if (*test == kTestBinomial) {
+    a->samples = 1;
+    a->isPaired = false;
+  } else if (*test == kTestChiSquare) {
+    a->samples = 2;
+    a->isPaired = false;
+  } else if (*test == kTestMcNemar) {
+    a->samples = 2;
+    a->isPaired = true;
   }
 }
 

@@ -5,9 +5,12 @@
 // settings, and deleting. Definitions are written by the shared Model under
 // its lock; the results are computed through /api/analyze.
 #include <algorithm>
+#include <cmath>
 
 #include "analyses/analysis_kind.h"
 #include "analyses/definitions.h"
+#include "engine/cell_access.h"
+#include "engine/number_format.h"
 #include "engine/translate.h"
 #include "engine/workspace_data.h"
 #include "server/server_impl.h"
@@ -51,7 +54,43 @@ nlohmann::json whereJson(const WhereClauseObj& w) {
 
 // The kinds whose result screens the web app has: a menu row of another
 // kind opens a screen that says it is not available yet.
-bool kindIsBuilt(int32_t type) { return type == TwoWayTab || type == TabSummarize; }
+bool kindIsBuilt(int32_t type) { return analysisKindForType(type) != nullptr; }
+
+VariableType typeOfColumn(const Column* c) {
+  const int t = c ? c->type.value_or(0) : 0;
+  return t >= 1 && t <= 4 ? static_cast<VariableType>(t) : VariableType::Numeric;
+}
+
+// The levels a success-level chooser lists, and the level in force: the
+// stored one while the variable has it, else the last (a regression takes
+// the levels in text order, a test of proportions in the store's).
+nlohmann::json levelsJson(Model& m, const Column* c, const OptText& stored, bool sorted) {
+  if (!c) return nullptr;
+  std::vector<std::string> levels = distinctValuesForColumn(m, c);
+  if (sorted) std::sort(levels.begin(), levels.end());
+  std::string chosen = levels.empty() ? std::string() : levels.back();
+  if (stored && std::find(levels.begin(), levels.end(), *stored) != levels.end()) chosen = *stored;
+  return {{"levels", levels}, {"chosen", chosen}};
+}
+
+// The settings of a regression or a hypothesis test as its screen shows them.
+void addTestSettings(Model& m, const Analysis& a, nlohmann::json& j) {
+  const bool proportions = a.distribution.value_or(0) == 2;
+  if (a.type == Regression && proportions) j["leftLevels"] = levelsJson(m, a.left, a.leftLevel1, true);
+  if (a.type != HypothesisTest) return;
+  j["samples"] = a.samples.value_or(1);
+  j["isPaired"] = a.samples.value_or(1) == 2 && a.isPaired.value_or(false);
+  j["tails"] = a.tails.value_or(0);
+  j["test"] = a.test ? nlohmann::json(*a.test) : nlohmann::json(nullptr);
+  j["expected"] = a.expected && std::isfinite(*a.expected) ? nlohmann::json(*a.expected) : nlohmann::json(nullptr);
+  // Written with every digit the value has, so that reading it back gives it again.
+  j["expectedText"] = a.expected ? stringFromNumber(*a.expected, typeOfColumn(a.left), 15) : std::string();
+  j["wheres2Text"] = stringForWhereClauses(m, a.wheres2);
+  if (proportions) {
+    j["leftLevels"] = levelsJson(m, a.left, a.leftLevel1, false);
+    j["rightLevels"] = levelsJson(m, a.right, a.rightLevel1, false);
+  }
+}
 
 nlohmann::json summaryJson(Model& m, const Analysis& a) {
   AnalysisSummary s = summaryForAnalysis(m, a);
@@ -86,6 +125,7 @@ nlohmann::json definitionJson(Model& m, const Analysis& a) {
   j["twoWayPercAgg"] = a.twoWayPercAgg.value_or(0);
   j["twoWayPercDisplay"] = a.twoWayPercDisplay.value_or(1);
   j["includeMissing"] = a.includeMissing.value_or(false);
+  addTestSettings(m, a, j);
   return j;
 }
 
@@ -241,6 +281,7 @@ void ServerImpl::routeAnalyses() {
         chosen.push_back(*it);
       }
       chooseColumnsForAnalysis(m, a, position, chosen);
+      prepareRegressionAnalysis(a);
       if (!m.saveContext()) throw ApiError(500, {{"error", "the analysis could not be saved"}});
       return definitionJson(m, *a);
     });
@@ -262,18 +303,34 @@ void ServerImpl::routeAnalyses() {
     });
   });
 
-  // Stores settings ({"twoWayPercAgg": 0-2, "twoWayPercDisplay": 0-1, "includeMissing": bool}).
+  // Stores settings: a two-way table's "twoWayPercAgg" (0-2),
+  // "twoWayPercDisplay" (0-1) and "includeMissing"; a test's "samples" (1, 2)
+  // with "isPaired", "tails" (0-2), "test" (0-4 or null), "expected" (a text
+  // read by the sample's type, left as it was when it does not read); the
+  // levels coded 1, "leftLevel1" and "rightLevel1" (a text or null).
   post(R"(/api/analyses/(\d+)/settings)", [this](const httplib::Request& req) {
     nlohmann::json body = bodyJson(req);
+    auto integer = [&](const std::string& key, const nlohmann::json& value, int low, int high) {
+      if (!value.is_number_integer() || value.get<int64_t>() < low || value.get<int64_t>() > high)
+        bad("\"" + key + "\" must be a whole number from " + std::to_string(low) + " to " + std::to_string(high));
+    };
     for (auto& [key, value] : body.items()) {
       if (key == "twoWayPercAgg") {
-        if (!value.is_number_integer() || value.get<int64_t>() < 0 || value.get<int64_t>() > 2)
-          bad("\"twoWayPercAgg\" must be 0, 1 or 2");
+        integer(key, value, 0, 2);
       } else if (key == "twoWayPercDisplay") {
-        if (!value.is_number_integer() || value.get<int64_t>() < 0 || value.get<int64_t>() > 1)
-          bad("\"twoWayPercDisplay\" must be 0 or 1");
-      } else if (key == "includeMissing") {
-        if (!value.is_boolean()) bad("\"includeMissing\" must be true or false");
+        integer(key, value, 0, 1);
+      } else if (key == "samples") {
+        integer(key, value, 1, 2);
+      } else if (key == "tails") {
+        integer(key, value, 0, 2);
+      } else if (key == "test") {
+        if (!value.is_null()) integer(key, value, 0, 4);
+      } else if (key == "includeMissing" || key == "isPaired") {
+        if (!value.is_boolean()) bad("\"" + key + "\" must be true or false");
+      } else if (key == "expected") {
+        if (!value.is_string()) bad("\"expected\" must be a text");
+      } else if (key == "leftLevel1" || key == "rightLevel1") {
+        if (!value.is_string() && !value.is_null()) bad("\"" + key + "\" must be a text or null");
       } else {
         bad("no setting \"" + key + "\"");
       }
@@ -284,6 +341,23 @@ void ServerImpl::routeAnalyses() {
       if (body.contains("twoWayPercAgg")) a->twoWayPercAgg = body["twoWayPercAgg"].get<int32_t>();
       if (body.contains("twoWayPercDisplay")) a->twoWayPercDisplay = body["twoWayPercDisplay"].get<int32_t>();
       if (body.contains("includeMissing")) a->includeMissing = body["includeMissing"].get<bool>();
+      if (body.contains("samples") || body.contains("isPaired"))
+        setHypothesisSamples(a, body.contains("samples") ? body["samples"].get<int>() : a->samples.value_or(1),
+                             body.contains("isPaired") ? body["isPaired"].get<bool>() : a->isPaired.value_or(false));
+      if (body.contains("test"))
+        setHypothesisTest(a, body["test"].is_null() ? std::nullopt : std::optional<int>(body["test"].get<int>()));
+      if (body.contains("tails")) a->tails = body["tails"].get<int32_t>();
+      if (body.contains("expected"))
+        if (auto v = expectedValueForText(m, typeOfColumn(a->left), body["expected"].get<std::string>()))
+          a->expected = *v;
+      for (const char* key : {"leftLevel1", "rightLevel1"})
+        if (body.contains(key)) {
+          OptText& level = std::string_view(key) == "leftLevel1" ? a->leftLevel1 : a->rightLevel1;
+          if (body[key].is_null())
+            level.reset();
+          else
+            level = body[key].get<std::string>();
+        }
       if (!m.saveContext()) throw ApiError(500, {{"error", "the settings could not be saved"}});
       return definitionJson(m, *a);
     });

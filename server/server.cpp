@@ -160,7 +160,7 @@ ServerImpl::ServerImpl(Model& sharedModel, ServerOptions opts)
     res.set_header("X-Frame-Options", "DENY");
     res.set_header("Content-Security-Policy",
                    "default-src 'self'; img-src 'self' data: blob:; style-src 'self' 'unsafe-inline'; "
-                   "script-src 'self'; connect-src 'self'; frame-ancestors 'none'; base-uri 'none'; "
+                   "script-src 'self'; connect-src 'self'; frame-src 'self' blob:; frame-ancestors 'none'; base-uri 'none'; "
                    "form-action 'self'; manifest-src 'self'");
   });
   // Handlers registered directly with the HTTP layer end up here too.

@@ -84,22 +84,16 @@ AnalysisOutput runHypothesisTest(Model& model, const AnalysisRequest& request, b
   c.leftType = typeOf(*left);
   Column* right = nullptr;
   if (c.samples != 2) {
-    const std::string text = textSetting(request, "expected");
-    if (text.empty()) throw AnalysisRequestError(tr("Enter an expected value."));
-    std::optional<double> value;
-    if (c.leftType == VariableType::DateTime) {
-      value = dateForString(model, text);
-      if (!value) throw AnalysisRequestError(tr("Sample is a date variable. Expected value must be a date."));
-    } else if (c.leftType == VariableType::Numeric) {
-      value = decimalNumberForString(model, text);
-      if (!value)
-        throw AnalysisRequestError(tr("Sample is a numeric variable. Expected value must be numeric."));
-    } else {
-      value = decimalNumberForString(model, text);
-      if (!value || !(*value >= 0 && *value <= 1))
-        throw AnalysisRequestError(
-            tr("Sample is a categorical variable. Expected value must be a proportion between 0 and 1."));
+    // A typed text is read by the sample's type; a saved value is taken as it is.
+    std::optional<double> value = request.expected;
+    if (request.settings.count("expected")) {
+      const std::string text = textSetting(request, "expected");
+      if (text.empty()) throw AnalysisRequestError(tr("Enter an expected value."));
+      value = expectedValueForText(model, c.leftType, text);
+    } else if (!value) {
+      throw AnalysisRequestError(tr("Enter an expected value."));
     }
+    if (auto message = expectedValueMessage(c.leftType, value)) throw AnalysisRequestError(*message);
     c.expected = *value;
   } else {
     if (!request.right)

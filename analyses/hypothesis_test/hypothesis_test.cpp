@@ -5,6 +5,8 @@
 #include <limits>
 
 #include "engine/cell_access.h"
+#include "engine/translate.h"
+#include "engine/values.h"
 #include "stats/statistics.h"
 
 namespace tabulix {
@@ -375,6 +377,21 @@ LevelCoding levelCodingForColumn(Model& model, const Column& column, const std::
   c.success = std::find(levels.begin(), levels.end(), chosen) != levels.end() ? chosen : levels.back();
   for (const std::string& level : levels) c.levels[level] = level == c.success ? 1 : 0;
   return c;
+}
+
+std::optional<double> expectedValueForText(Model& model, VariableType type, std::string_view text) {
+  return type == VariableType::DateTime ? dateForString(model, text) : decimalNumberForString(model, text);
+}
+
+std::optional<std::string> expectedValueMessage(VariableType type, std::optional<double> value) {
+  if (type == VariableType::DateTime) {
+    if (!value) return tr("Sample is a date variable. Expected value must be a date.");
+  } else if (type == VariableType::Numeric) {
+    if (!value) return tr("Sample is a numeric variable. Expected value must be numeric.");
+  } else if (!value || !(*value >= 0 && *value <= 1)) {
+    return tr("Sample is a categorical variable. Expected value must be a proportion between 0 and 1.");
+  }
+  return std::nullopt;
 }
 
 nlohmann::json toJson(const HypothesisResult& r) {

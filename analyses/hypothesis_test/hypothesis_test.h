@@ -10,9 +10,11 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "engine/model.h"
+#include "engine/variable_type.h"
 
 namespace tabulix {
 
@@ -76,5 +78,12 @@ struct LevelCoding {
   std::map<std::string, int32_t> levels;
 };
 LevelCoding levelCodingForColumn(Model& model, const Column& column, const std::string& chosen);
+
+// The expected value a text gives for a sample of the type: a date (seconds
+// since 1970-01-01) for DateTime, else a number; none when it does not read.
+std::optional<double> expectedValueForText(Model& model, VariableType type, std::string_view text);
+// The validity message of an expected value for a sample of the type (a
+// categorical or binary sample needs a proportion from 0 to 1), or none.
+std::optional<std::string> expectedValueMessage(VariableType type, std::optional<double> value);
 
 }  // namespace tabulix
