@@ -81,6 +81,15 @@ async function close(page) {
   await page.locator("[data-testid=analysis-view]").waitFor({ state: "detached" });
 }
 
+// The charts fit the width: shown scrolled into view, none wider than the page.
+async function chartsShot(page, viewport, name) {
+  const charts = view(page).locator(".result-chart");
+  await charts.first().scrollIntoViewIfNeeded();
+  await shot(page, viewport, name);
+  for (const box of await charts.evaluateAll((all) => all.map((c) => c.getBoundingClientRect().right)))
+    assert.ok(box <= viewport.width, `a chart ends at ${box}px`);
+}
+
 const segment = (page, group, name) => page.getByRole("group", { name: group }).getByRole("button", { name, exact: true });
 
 async function pick(page, testid, name) {
@@ -133,6 +142,7 @@ for (const viewport of viewports) {
       assert.equal(await view(page).locator("table.result-table tbody tr").count(), 2);
       await shot(page, viewport, "kinds-01-correlation");
       await assertNoHorizontalScroll(page);
+      await chartsShot(page, viewport, "kinds-01-correlation-charts");
       // A figure's label opens its glossary term.
       await view(page).locator("[data-term=rmse] .term-link").click();
       const glossary = page.locator(".sheet.glossary");
@@ -205,6 +215,7 @@ for (const viewport of viewports) {
       await shown(page, "Alternative hypothesis, H₁: Ozone > 40");
       await shot(page, viewport, "kinds-04-means");
       await assertNoHorizontalScroll(page);
+      await chartsShot(page, viewport, "kinds-04-means-charts");
       const csv = await sharedCsv(page, "Hypothesis Test of Means");
       assert.equal(csv, cli("means", "--left", "Ozone", "--set", "expected=40", "--set", "tails=2"));
       await close(page);

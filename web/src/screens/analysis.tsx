@@ -349,7 +349,7 @@ function AnalysisView({
 
   const linksTerms = kind === "correlation" || kind === "linear" || kind === "logistic";
   return (
-    <div class="overlay-screen" role="dialog" aria-modal="true" aria-labelledby="analysis-title">
+    <div class="overlay-screen analysis-screen" role="dialog" aria-modal="true" aria-labelledby="analysis-title">
       <header class="screen-header overlay-header">
         <button class="text-button" onClick={onClose}>
           {t("Close")}
