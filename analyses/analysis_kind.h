@@ -34,7 +34,7 @@ struct AnalysisRequest {
   std::map<std::string, std::string> settings;
   // A saved expected value of a one-sample test, used when the settings
   // carry no "expected" text to read.
-  std::optional<double> expected;
+  std::optional<double> expected{};
 };
 
 // One computed analysis and everything its outputs are made from.

@@ -167,6 +167,86 @@ TEST(Definitions, SavedRequestComputesTheSame) {
   EXPECT_THROW(kind.run(w.model, half), AnalysisRequestError);
 }
 
+TEST(Definitions, SavedTestsAndRegressionsComputeTheSame) {
+  Workspace w;
+  // A one-sample test of proportions: the typed expected value is stored as
+  // a number and the saved analysis, computed from it, gives the same result.
+  AnalysisRequest test;
+  test.left = *w.col("yesno").num;
+  test.wheres = {WhereClauseObj{*w.col("x1").num, kOpGreater, "1", std::nullopt}};
+  test.settings = {{"expected", "0.25"}, {"tails", "2"}, {"leftLevel1", "no"}};
+  const AnalysisKind& proportions = analysisKinds().at("proportions");
+  AnalysisOutput direct = proportions.run(w.model, test);
+  Analysis* saved = saveAnalysisRequest(w.model, proportions, test);
+  EXPECT_EQ(saved->expected, 0.25);
+  EXPECT_EQ(saved->tails, 2);
+  AnalysisRequest again = requestForAnalysis(*saved);
+  EXPECT_EQ(again.settings.count("expected"), 0u);
+  EXPECT_EQ(again.expected, 0.25);
+  EXPECT_EQ(direct.result.dump(), proportions.run(w.model, again).result.dump());
+  EXPECT_EQ(direct.result["leftLevel1"], "no");
+  // A typed text still wins over the saved value, and is checked by the sample's type.
+  again.settings["expected"] = "1.5";
+  try {
+    proportions.run(w.model, again);
+    ADD_FAILURE() << "a proportion of 1.5 was accepted";
+  } catch (const AnalysisRequestError& e) {
+    EXPECT_STREQ(e.what(), "Sample is a categorical variable. Expected value must be a proportion between 0 and 1.");
+  }
+  again.settings.erase("expected");
+  again.expected.reset();
+  EXPECT_THROW(proportions.run(w.model, again), AnalysisRequestError);  // "Enter an expected value."
+
+  // A logistic regression keeps its level coded 1.
+  AnalysisRequest logit;
+  logit.left = *w.col("yesno").num;
+  logit.columns = {*w.col("x1").num, *w.col("x2").num};
+  logit.settings = {{"leftLevel1", "no"}};
+  const AnalysisKind& logistic = analysisKinds().at("logistic");
+  direct = logistic.run(w.model, logit);
+  saved = saveAnalysisRequest(w.model, logistic, logit);
+  EXPECT_EQ(saved->leftLevel1, "no");
+  EXPECT_EQ(direct.result.dump(), logistic.run(w.model, requestForAnalysis(*saved)).result.dump());
+}
+
+TEST(Definitions, TestSettingsAndRegressionPreparation) {
+  Workspace w;
+  Analysis* a = addAnalysisFromMenu(w.model, 3);  // a test of proportions
+  setHypothesisTest(a, kTestMcNemar);
+  EXPECT_EQ(a->samples, 2);
+  EXPECT_EQ(a->isPaired, true);
+  setHypothesisSamples(a, 2, false);  // McNemar's is for paired samples only
+  EXPECT_FALSE(a->test);
+  setHypothesisTest(a, kTestChiSquare);
+  setHypothesisSamples(a, 2, true);  // paired: McNemar's or the binomial test
+  EXPECT_FALSE(a->test);
+  setHypothesisTest(a, kTestBinomial);
+  EXPECT_EQ(a->samples, 1);
+  setHypothesisSamples(a, 1, true);  // one sample is never paired; the binomial test stays
+  EXPECT_EQ(a->isPaired, false);
+  EXPECT_EQ(a->test, kTestBinomial);
+  setHypothesisTest(a, std::nullopt);
+  EXPECT_FALSE(a->test);
+  Analysis* means = addAnalysisFromMenu(w.model, 2);
+  setHypothesisTest(means, kTestZ);  // a test of means keeps its samples
+  EXPECT_FALSE(means->samples);
+
+  // A logistic model whose dependent has many numeric levels becomes linear,
+  // a linear one on a two-text dependent logistic, and a dependent allowing
+  // neither is cleared.
+  Analysis* r = addAnalysisFromMenu(w.model, 5);  // logistic
+  r->left = &w.col("num21");
+  EXPECT_TRUE(prepareRegressionAnalysis(r));
+  EXPECT_EQ(r->distribution, 0);
+  EXPECT_FALSE(prepareRegressionAnalysis(r));
+  r->left = &w.col("yesno");
+  EXPECT_TRUE(prepareRegressionAnalysis(r));
+  EXPECT_EQ(r->distribution, 2);
+  r->left = &w.col("cat50");
+  EXPECT_TRUE(prepareRegressionAnalysis(r));
+  EXPECT_EQ(r->left, nullptr);
+}
+
 TEST(TestNames, NamesDefaultsAndAllowedTests) {
   EXPECT_EQ(nameForTest(1, 0, 2, false), "Welch's two sample two tail t-test");
   EXPECT_EQ(nameForTest(1, 2, 2, true), "Paired one tail t-test");

@@ -6,7 +6,19 @@
 namespace tabulix::server::testing {
 namespace {
 
-class AnalysesApi : public ServerFixture {};
+class AnalysesApi : public ServerFixture {
+ protected:
+  // Computes a definition as the web page does: its settings, and its saved
+  // expected value unless a typed text is given; the job's result.
+  json analyze(const json& d, const json& extra = json::object()) {
+    json body = {{"kind", d["kind"]},
+                 {"left", d["left"].is_null() ? json() : d["left"]["num"]},
+                 {"settings", d["settings"]},
+                 {"expected", d.value("expected", json())}};
+    body.update(extra);
+    return waitForJob(postJson("/api/analyze", body)["job"])["result"];
+  }
+};
 
 TEST_F(AnalysesApi, CreateChooseFilterSetSearchAndDelete) {
   std::vector<std::vector<std::string>> rows;
@@ -21,7 +33,7 @@ TEST_F(AnalysesApi, CreateChooseFilterSetSearchAndDelete) {
   EXPECT_EQ(list["menu"][0]["title"], "Two way table of frequencies");
   EXPECT_EQ(list["menu"][6]["screen"], "tabSummarize");
   EXPECT_TRUE(list["menu"][6]["built"]);
-  EXPECT_FALSE(list["menu"][1]["built"]);
+  EXPECT_TRUE(list["menu"][1]["built"]);
   EXPECT_TRUE(list["analyses"].empty());
 
   json anova = postJson("/api/analyses", {{"row", 6}});
@@ -67,6 +79,70 @@ TEST_F(AnalysesApi, CreateChooseFilterSetSearchAndDelete) {
   ASSERT_EQ(list["analyses"].size(), 1u);
   EXPECT_EQ(list["analyses"][0]["id"], anova["id"]);
   getJson("/api/analyses/" + tid, 404);
+}
+
+TEST_F(AnalysesApi, TestAndRegressionSettingsAreStoredAndComputed) {
+  std::vector<std::vector<std::string>> rows;
+  for (int r = 1; r <= 30; ++r) rows.push_back({std::to_string(r * 1.5), r % 3 ? "yes" : "no", std::to_string(r % 4)});
+  writeWorkspace(docs / "w.tbx", {"score", "smoker", "x"}, rows);
+  openWorkspace("w.tbx");
+
+  json d = postJson("/api/analyses", {{"row", 3}});  // a test of proportions
+  const std::string id = std::to_string(d["id"].get<int64_t>());
+  const std::string settings = "/api/analyses/" + id + "/settings";
+  EXPECT_EQ(d["kind"], "proportions");
+  EXPECT_EQ(d["samples"], 1);
+  EXPECT_TRUE(d["test"].is_null());
+  d = postJson("/api/analyses/" + id + "/variables", {{"position", 1}, {"columns", {1}}});
+  ASSERT_TRUE(d["leftLevels"].is_object());
+  EXPECT_EQ(d["leftLevels"]["levels"].size(), 2u);
+  d = postJson(settings, {{"leftLevel1", "no"}});
+  EXPECT_EQ(d["leftLevels"]["chosen"], "no");
+  EXPECT_EQ(d["settings"]["leftLevel1"], "no");
+  // Choosing McNemar's test makes the samples paired; independent samples then clear it.
+  d = postJson(settings, {{"test", 4}});
+  EXPECT_EQ(d["samples"], 2);
+  EXPECT_TRUE(d["isPaired"]);
+  d = postJson(settings, {{"samples", 2}, {"isPaired", false}});
+  EXPECT_TRUE(d["test"].is_null());
+  EXPECT_EQ(d["settings"].count("test"), 0u);
+  d = postJson(settings, {{"samples", 1}, {"tails", 2}});
+  // A text that does not read leaves the expected value as it was.
+  d = postJson(settings, {{"expected", "abc"}});
+  EXPECT_TRUE(d["expected"].is_null());
+  d = postJson(settings, {{"expected", "0.25"}});
+  EXPECT_EQ(d["expected"], 0.25);
+  EXPECT_EQ(d["expectedText"], "0.25");
+  postJson(settings, {{"tails", 3}}, 400);
+  postJson(settings, {{"test", "4"}}, 400);
+  postJson(settings, {{"colour", 1}}, 400);
+
+  // The saved value and the same value typed give the same result; a typed
+  // text that is no proportion gives the validity message instead.
+  json saved = analyze(d);
+  ASSERT_TRUE(saved.contains("result")) << saved.dump();
+  EXPECT_EQ(saved["result"]["testName"], "One sample one tail binomial test");
+  EXPECT_EQ(saved["result"]["leftLevel1"], "no");
+  json typedSettings = d["settings"];
+  typedSettings["expected"] = "0.25";
+  json typed = analyze(d, {{"expected", nullptr}, {"settings", typedSettings}});
+  EXPECT_EQ(typed["result"].dump(), saved["result"].dump());
+  json refused = analyze(d, {{"settings", {{"expected", "2"}}}});
+  EXPECT_EQ(refused["error"], "Sample is a categorical variable. Expected value must be a proportion between 0 and 1.");
+
+  // A logistic regression's level coded 1: the last in text order until chosen.
+  json r = postJson("/api/analyses", {{"row", 5}});
+  const std::string rid = std::to_string(r["id"].get<int64_t>());
+  r = postJson("/api/analyses/" + rid + "/variables", {{"position", 1}, {"columns", {1}}});
+  EXPECT_EQ(r["leftLevels"]["levels"], json({"no", "yes"}));
+  EXPECT_EQ(r["leftLevels"]["chosen"], "yes");
+  r = postJson("/api/analyses/" + rid + "/settings", {{"leftLevel1", "no"}});
+  EXPECT_EQ(r["settings"]["leftLevel1"], "no");
+  r = postJson("/api/analyses/" + rid + "/variables", {{"position", 3}, {"columns", {0, 2}}});
+  json fit = analyze(r, {{"columns", {0, 2}}});
+  ASSERT_TRUE(fit.contains("result")) << fit.dump();
+  EXPECT_EQ(fit["result"]["leftLevel1"], "no");
+  EXPECT_EQ(fit["result"]["distribution"], 2);
 }
 
 }  // namespace
