@@ -82,7 +82,8 @@ void addTestSettings(Model& m, const Analysis& a, nlohmann::json& j) {
   j["isPaired"] = a.samples.value_or(1) == 2 && a.isPaired.value_or(false);
   j["tails"] = a.tails.value_or(0);
   j["test"] = a.test ? nlohmann::json(*a.test) : nlohmann::json(nullptr);
-  j["expected"] = a.expected && std::isfinite(*a.expected) ? nlohmann::json(*a.expected) : nlohmann::json(nullptr);
+  j["expected"] =
+      a.expected && std::isfinite(*a.expected) ? nlohmann::json(*a.expected) : nlohmann::json(nullptr);
   // Written with every digit the value has, so that reading it back gives it again.
   j["expectedText"] = a.expected ? stringFromNumber(*a.expected, typeOfColumn(a.left), 15) : std::string();
   j["wheres2Text"] = stringForWhereClauses(m, a.wheres2);
@@ -312,7 +313,8 @@ void ServerImpl::routeAnalyses() {
     nlohmann::json body = bodyJson(req);
     auto integer = [&](const std::string& key, const nlohmann::json& value, int low, int high) {
       if (!value.is_number_integer() || value.get<int64_t>() < low || value.get<int64_t>() > high)
-        bad("\"" + key + "\" must be a whole number from " + std::to_string(low) + " to " + std::to_string(high));
+        bad("\"" + key + "\" must be a whole number from " + std::to_string(low) + " to " +
+            std::to_string(high));
     };
     for (auto& [key, value] : body.items()) {
       if (key == "twoWayPercAgg") {
@@ -342,10 +344,12 @@ void ServerImpl::routeAnalyses() {
       if (body.contains("twoWayPercDisplay")) a->twoWayPercDisplay = body["twoWayPercDisplay"].get<int32_t>();
       if (body.contains("includeMissing")) a->includeMissing = body["includeMissing"].get<bool>();
       if (body.contains("samples") || body.contains("isPaired"))
-        setHypothesisSamples(a, body.contains("samples") ? body["samples"].get<int>() : a->samples.value_or(1),
-                             body.contains("isPaired") ? body["isPaired"].get<bool>() : a->isPaired.value_or(false));
+        setHypothesisSamples(
+            a, body.contains("samples") ? body["samples"].get<int>() : a->samples.value_or(1),
+            body.contains("isPaired") ? body["isPaired"].get<bool>() : a->isPaired.value_or(false));
       if (body.contains("test"))
-        setHypothesisTest(a, body["test"].is_null() ? std::nullopt : std::optional<int>(body["test"].get<int>()));
+        setHypothesisTest(
+            a, body["test"].is_null() ? std::nullopt : std::optional<int>(body["test"].get<int>()));
       if (body.contains("tails")) a->tails = body["tails"].get<int32_t>();
       if (body.contains("expected"))
         if (auto v = expectedValueForText(m, typeOfColumn(a->left), body["expected"].get<std::string>()))

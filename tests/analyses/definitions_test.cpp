@@ -191,7 +191,8 @@ TEST(Definitions, SavedTestsAndRegressionsComputeTheSame) {
     proportions.run(w.model, again);
     ADD_FAILURE() << "a proportion of 1.5 was accepted";
   } catch (const AnalysisRequestError& e) {
-    EXPECT_STREQ(e.what(), "Sample is a categorical variable. Expected value must be a proportion between 0 and 1.");
+    EXPECT_STREQ(e.what(),
+                 "Sample is a categorical variable. Expected value must be a proportion between 0 and 1.");
   }
   again.settings.erase("expected");
   again.expected.reset();

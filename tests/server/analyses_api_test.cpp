@@ -83,7 +83,8 @@ TEST_F(AnalysesApi, CreateChooseFilterSetSearchAndDelete) {
 
 TEST_F(AnalysesApi, TestAndRegressionSettingsAreStoredAndComputed) {
   std::vector<std::vector<std::string>> rows;
-  for (int r = 1; r <= 30; ++r) rows.push_back({std::to_string(r * 1.5), r % 3 ? "yes" : "no", std::to_string(r % 4)});
+  for (int r = 1; r <= 30; ++r)
+    rows.push_back({std::to_string(r * 1.5), r % 3 ? "yes" : "no", std::to_string(r % 4)});
   writeWorkspace(docs / "w.tbx", {"score", "smoker", "x"}, rows);
   openWorkspace("w.tbx");
 
@@ -128,7 +129,8 @@ TEST_F(AnalysesApi, TestAndRegressionSettingsAreStoredAndComputed) {
   json typed = analyze(d, {{"expected", nullptr}, {"settings", typedSettings}});
   EXPECT_EQ(typed["result"].dump(), saved["result"].dump());
   json refused = analyze(d, {{"settings", {{"expected", "2"}}}});
-  EXPECT_EQ(refused["error"], "Sample is a categorical variable. Expected value must be a proportion between 0 and 1.");
+  EXPECT_EQ(refused["error"],
+            "Sample is a categorical variable. Expected value must be a proportion between 0 and 1.");
 
   // A logistic regression's level coded 1: the last in text order until chosen.
   json r = postJson("/api/analyses", {{"row", 5}});
