@@ -171,13 +171,27 @@ bool prepareRegressionAnalysis(Analysis* a) {
   return false;
 }
 
+namespace {
+
+// Clears a stored test that the analysis's setting does not allow.
+void clearInvalidTest(Analysis* a) {
+  if (!a->test) return;
+  const auto valid = validTestsForDistribution(a->distribution.value_or(0), a->samples.value_or(1),
+                                               a->isPaired.value_or(false));
+  if (std::find(valid.begin(), valid.end(), *a->test) == valid.end()) a->test.reset();
+}
+
+}  // namespace
+
 void setHypothesisSamples(Analysis* a, int samples, bool paired) {
   a->samples = samples;
   a->isPaired = samples == 2 && paired;
-  if (a->test) {
-    const auto valid = validTestsForDistribution(a->distribution.value_or(0), samples, *a->isPaired);
-    if (std::find(valid.begin(), valid.end(), *a->test) == valid.end()) a->test.reset();
-  }
+  clearInvalidTest(a);
+}
+
+void setHypothesisDistribution(Analysis* a, int distribution) {
+  a->distribution = distribution;
+  clearInvalidTest(a);
 }
 
 void setHypothesisTest(Analysis* a, std::optional<int> test) {

@@ -65,6 +65,9 @@ bool prepareRegressionAnalysis(Analysis* analysis);
 // Sets a hypothesis test's samples (1 or 2) and pairing, clearing a stored
 // test that the new setting no longer allows.
 void setHypothesisSamples(Analysis* analysis, int samples, bool paired);
+// Makes a hypothesis test one of means (distribution 0 or 1) or of
+// proportions (2), clearing a stored test the new kind does not allow.
+void setHypothesisDistribution(Analysis* analysis, int distribution);
 // Stores a hypothesis test's test code (none: "Determined by data"); a test
 // of proportions also takes the sample setting the test is made for.
 void setHypothesisTest(Analysis* analysis, std::optional<int> test);

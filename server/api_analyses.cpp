@@ -305,7 +305,8 @@ void ServerImpl::routeAnalyses() {
   });
 
   // Stores settings: a two-way table's "twoWayPercAgg" (0-2),
-  // "twoWayPercDisplay" (0-1) and "includeMissing"; a test's "samples" (1, 2)
+  // "twoWayPercDisplay" (0-1) and "includeMissing"; a test's "distribution"
+  // (0 means, 1 means by the z-test, 2 proportions), "samples" (1, 2)
   // with "isPaired", "tails" (0-2), "test" (0-4 or null), "expected" (a text
   // read by the sample's type, left as it was when it does not read); the
   // levels coded 1, "leftLevel1" and "rightLevel1" (a text or null).
@@ -323,6 +324,8 @@ void ServerImpl::routeAnalyses() {
         integer(key, value, 0, 1);
       } else if (key == "samples") {
         integer(key, value, 1, 2);
+      } else if (key == "distribution") {
+        integer(key, value, 0, 2);
       } else if (key == "tails") {
         integer(key, value, 0, 2);
       } else if (key == "test") {
@@ -340,9 +343,13 @@ void ServerImpl::routeAnalyses() {
     return shared.run([&](Model& m) {
       requireWorkspace(m);
       Analysis* a = analysisById(m, req.matches[1].str());
+      // Checked before anything changes: a refused request leaves the analysis as it was.
+      if (body.contains("distribution") && a->type != HypothesisTest)
+        bad("only a hypothesis test takes \"distribution\"");
       if (body.contains("twoWayPercAgg")) a->twoWayPercAgg = body["twoWayPercAgg"].get<int32_t>();
       if (body.contains("twoWayPercDisplay")) a->twoWayPercDisplay = body["twoWayPercDisplay"].get<int32_t>();
       if (body.contains("includeMissing")) a->includeMissing = body["includeMissing"].get<bool>();
+      if (body.contains("distribution")) setHypothesisDistribution(a, body["distribution"].get<int>());
       if (body.contains("samples") || body.contains("isPaired"))
         setHypothesisSamples(
             a, body.contains("samples") ? body["samples"].get<int>() : a->samples.value_or(1),

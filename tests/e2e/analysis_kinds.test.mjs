@@ -3,7 +3,8 @@
 // regression with every variable added, a logistic regression with the
 // level coded 1 chosen, a one-sample t-test with its expected value and
 // tails, a two-sample test of proportions with a second-sample filter, and
-// a paired test chosen from the test list. The shared CSV files must equal
+// a paired test chosen from the test list, then the same samples tested as
+// means. The shared CSV files must equal
 // what the command line computes for the same settings, so every setting
 // the screen stores reaches the computation.
 import assert from "node:assert/strict";
@@ -259,7 +260,13 @@ for (const viewport of viewports) {
       await segment(page, "Samples", "Two samples").click();
       await shown(page, "Two sample one tail Chi-square test", ".result-text.subtitle");
       assert.equal(await page.locator("[data-testid=test-choice]").textContent(), "Determined by data");
+      // The same samples as a test of means: Welch's t-test, no test list.
+      await segment(page, "Test of", "Means").click();
+      await shown(page, "Welch's two sample one tail t-test", ".result-text.subtitle");
+      await shown(page, "Hypothesis Test of Means: t-test", ".result-title");
+      assert.equal(await page.locator("[data-testid=test-choice]").count(), 0);
       await close(page);
+      await page.locator("[data-testid=analysis-entry]").filter({ hasText: "Welch's two sample one tail t-test" }).waitFor();
     });
   });
 }

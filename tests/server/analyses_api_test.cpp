@@ -107,6 +107,13 @@ TEST_F(AnalysesApi, TestAndRegressionSettingsAreStoredAndComputed) {
   d = postJson(settings, {{"samples", 2}, {"isPaired", false}});
   EXPECT_TRUE(d["test"].is_null());
   EXPECT_EQ(d["settings"].count("test"), 0u);
+  // As a test of means the chi-squared test no longer fits; a regression has no such setting.
+  d = postJson(settings, {{"test", 3}});
+  d = postJson(settings, {{"distribution", 0}});
+  EXPECT_EQ(d["kind"], "means");
+  EXPECT_TRUE(d["test"].is_null());
+  d = postJson(settings, {{"distribution", 2}});
+  EXPECT_EQ(d["kind"], "proportions");
   d = postJson(settings, {{"samples", 1}, {"tails", 2}});
   // A text that does not read leaves the expected value as it was.
   d = postJson(settings, {{"expected", "abc"}});
@@ -138,6 +145,7 @@ TEST_F(AnalysesApi, TestAndRegressionSettingsAreStoredAndComputed) {
   r = postJson("/api/analyses/" + rid + "/variables", {{"position", 1}, {"columns", {1}}});
   EXPECT_EQ(r["leftLevels"]["levels"], json({"no", "yes"}));
   EXPECT_EQ(r["leftLevels"]["chosen"], "yes");
+  postJson("/api/analyses/" + rid + "/settings", {{"distribution", 0}, {"leftLevel1", "yes"}}, 400);
   r = postJson("/api/analyses/" + rid + "/settings", {{"leftLevel1", "no"}});
   EXPECT_EQ(r["settings"]["leftLevel1"], "no");
   r = postJson("/api/analyses/" + rid + "/variables", {{"position", 3}, {"columns", {0, 2}}});

@@ -94,6 +94,11 @@ const viewSegments = [
   { value: "density", label: "Density Plot" },
 ];
 const percentSegments = ["Cell", "Row", "Column", "None"];
+// Means (distribution 0; 1 is computed the same way) or proportions (2).
+const distributionSegments = [
+  { value: "0", label: "Means" },
+  { value: "2", label: "Proportions" },
+];
 const sampleSegments = [
   { value: "1", label: "One sample" },
   { value: "2", label: "Two samples" },
@@ -135,7 +140,9 @@ export function settingsTexts(): string[] {
     "Choose variable x...",
     "Choose variable y...",
     ...fixedLabels,
-    ...[viewSegments, sampleSegments, tailSegments, proportionTests].flatMap((s) => s.map((x) => x.label)),
+    ...[viewSegments, distributionSegments, sampleSegments, tailSegments, proportionTests].flatMap((s) =>
+      s.map((x) => x.label),
+    ),
     ...proportionTests.map((x) => x.sub).filter((s) => s),
     ...percentSegments,
     ...Object.values(testTitles),
@@ -286,6 +293,15 @@ export function SettingsPanel({
   const slots = slotsOf(kind, def);
   return (
     <div class="analysis-settings" data-testid="analysis-settings" data-kind={kind}>
+      {test && (
+        <Segments
+          label={t("Test of")}
+          testid="distribution"
+          options={distributionSegments}
+          value={kind === "proportions" ? "2" : "0"}
+          onPick={(v) => actions.store({ distribution: Number(v) })}
+        />
+      )}
       {test && (
         <Segments
           label={t("Samples")}
