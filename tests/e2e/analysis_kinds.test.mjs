@@ -201,7 +201,7 @@ for (const viewport of viewports) {
       await close(page);
     });
 
-    it("tests one mean against an expected value, switches tails and reopens the same", async () => {
+    it("tests one mean against an expected value, switches tails, reopens the same and pairs it", async () => {
       await newAnalysis(page, "Hypothesis test of means");
       await message(page, "Choose a variable to sample.");
       await choose(page, 1, "Ozone");
@@ -226,6 +226,18 @@ for (const viewport of viewports) {
       assert.equal(await expected.inputValue(), "40");
       assert.equal(await segment(page, "Alternative hypothesis is", "One tail greater").getAttribute("aria-pressed"), "true");
       assert.equal(await sharedCsv(page, "Hypothesis Test of Means"), csv);
+      // Paired with Wind: the test of the pairwise differences.
+      await segment(page, "Samples", "Paired samples").click();
+      await message(page, "Please define a second sample to perform a two sample test.");
+      await choose(page, 2, "Wind");
+      await shown(page, "Paired one tail t-test", ".result-text.subtitle");
+      await shown(page, "Alternative hypothesis, H₁: Ozone - Wind > 0");
+      await shot(page, viewport, "kinds-04-paired-means");
+      await assertNoHorizontalScroll(page);
+      assert.equal(
+        await sharedCsv(page, "Hypothesis Test of Means"),
+        cli("means", "--left", "Ozone", "--right", "Wind", "--set", "samples=2", "--set", "isPaired=1", "--set", "tails=2"),
+      );
       await close(page);
     });
 
