@@ -208,6 +208,7 @@ const english: Table = Object.fromEntries(
     "Independent variables:",
     "Choose Variable...",
     "Choose Variables...",
+    "Remove %@",
     "proportion of:",
     "Test of",
     "Means",

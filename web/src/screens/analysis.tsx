@@ -399,6 +399,7 @@ function AnalysisView({
             onExpected={setTyping}
             actions={{
               choose: (position) => void choose(position),
+              setColumns: (nums) => void change("variables", { position: 3, columns: nums }),
               store: (settings) => void change("settings", settings),
               filterSecond: () => setFiltering("second"),
             }}

@@ -49,6 +49,7 @@ export interface Definition {
 // What the panel asks of its screen.
 export interface PanelActions {
   choose: (position: number) => void;
+  setColumns: (nums: number[]) => void;
   store: (settings: Record<string, unknown>) => void;
   filterSecond: () => void;
 }
@@ -266,8 +267,7 @@ export function SettingsPanel({
   const test = kind === "means" || kind === "proportions";
   const chosenName = (slot: Slot): string | null => {
     if (slot.position === 1) return def.left?.name ?? null;
-    if (slot.position === 2) return def.right?.name ?? null;
-    return def.columns.length ? def.columns.map((c) => c.name).join(", ") : null;
+    return slot.position === 2 ? (def.right?.name ?? null) : null;
   };
   const variableButton = (slot: Slot) => (
     <button class="value-button choose-variable" data-position={slot.position} onClick={() => actions.choose(slot.position)}>
@@ -320,6 +320,22 @@ export function SettingsPanel({
             {variableButton(slot)}
             {slot.position === 1 && (kind === "logistic" || kind === "proportions") && levelPicker("left", def.leftLevels)}
             {slot.position === 2 && kind === "proportions" && levelPicker("right", def.rightLevels)}
+            {slot.position === 3 && (
+              <ul class="regressors" data-testid="regressors">
+                {def.columns.map((c) => (
+                  <li class="chip regressor">
+                    {c.name}
+                    <button
+                      class="chip-remove"
+                      aria-label={t("Remove %@", c.name)}
+                      onClick={() => actions.setColumns(def.columns.filter((x) => x.num !== c.num).map((x) => x.num))}
+                    >
+                      ×
+                    </button>
+                  </li>
+                ))}
+              </ul>
+            )}
           </div>
         ))
       )}
