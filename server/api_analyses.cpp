@@ -61,22 +61,17 @@ VariableType typeOfColumn(const Column* c) {
   return t >= 1 && t <= 4 ? static_cast<VariableType>(t) : VariableType::Numeric;
 }
 
-// The levels a success-level chooser lists, and the level in force: the
-// stored one while the variable has it, else the last (a regression takes
-// the levels in text order, a test of proportions in the store's).
-nlohmann::json levelsJson(Model& m, const Column* c, const OptText& stored, bool sorted) {
+// The levels a chooser of the level coded 1 lists: a regression's in text
+// order (its last is the default), a test's as the store gives them.
+nlohmann::json levelsJson(Model& m, const Column* c, bool sorted) {
   if (!c) return nullptr;
   std::vector<std::string> levels = distinctValuesForColumn(m, c);
   if (sorted) std::sort(levels.begin(), levels.end());
-  std::string chosen = levels.empty() ? std::string() : levels.back();
-  if (stored && std::find(levels.begin(), levels.end(), *stored) != levels.end()) chosen = *stored;
-  return {{"levels", levels}, {"chosen", chosen}};
+  return levels;
 }
 
 // The settings of a regression or a hypothesis test as its screen shows them.
 void addTestSettings(Model& m, const Analysis& a, nlohmann::json& j) {
-  const bool proportions = a.distribution.value_or(0) == 2;
-  if (a.type == Regression && proportions) j["leftLevels"] = levelsJson(m, a.left, a.leftLevel1, true);
   if (a.type != HypothesisTest) return;
   j["samples"] = a.samples.value_or(1);
   j["isPaired"] = a.samples.value_or(1) == 2 && a.isPaired.value_or(false);
@@ -87,10 +82,6 @@ void addTestSettings(Model& m, const Analysis& a, nlohmann::json& j) {
   // Written with every digit the value has, so that reading it back gives it again.
   j["expectedText"] = a.expected ? stringFromNumber(*a.expected, typeOfColumn(a.left), 15) : std::string();
   j["wheres2Text"] = stringForWhereClauses(m, a.wheres2);
-  if (proportions) {
-    j["leftLevels"] = levelsJson(m, a.left, a.leftLevel1, false);
-    j["rightLevels"] = levelsJson(m, a.right, a.rightLevel1, false);
-  }
 }
 
 nlohmann::json summaryJson(Model& m, const Analysis& a) {
@@ -257,6 +248,19 @@ void ServerImpl::routeAnalyses() {
                             {"addAll", position == 3 && a->type == Regression},
                             {"offered", offered},
                             {"chosen", chosen}};
+    });
+  });
+
+  // The levels of the variables whose level coded 1 the screen chooses (a
+  // logistic regression's dependent, the samples of a test of proportions),
+  // fetched once per choice of variables rather than with every setting.
+  get(R"(/api/analyses/(\d+)/levels)", [this](const httplib::Request& req) {
+    return shared.run([&](Model& m) {
+      requireWorkspace(m);
+      Analysis* a = analysisById(m, req.matches[1].str());
+      const bool regression = a->type == Regression;
+      return nlohmann::json{{"left", levelsJson(m, a->left, regression)},
+                            {"right", regression ? nlohmann::json(nullptr) : levelsJson(m, a->right, false)}};
     });
   });
 

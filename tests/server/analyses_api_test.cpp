@@ -95,10 +95,10 @@ TEST_F(AnalysesApi, TestAndRegressionSettingsAreStoredAndComputed) {
   EXPECT_EQ(d["samples"], 1);
   EXPECT_TRUE(d["test"].is_null());
   d = postJson("/api/analyses/" + id + "/variables", {{"position", 1}, {"columns", {1}}});
-  ASSERT_TRUE(d["leftLevels"].is_object());
-  EXPECT_EQ(d["leftLevels"]["levels"].size(), 2u);
+  json levels = getJson("/api/analyses/" + id + "/levels");
+  EXPECT_EQ(levels["left"].size(), 2u);
+  EXPECT_TRUE(levels["right"].is_null());
   d = postJson(settings, {{"leftLevel1", "no"}});
-  EXPECT_EQ(d["leftLevels"]["chosen"], "no");
   EXPECT_EQ(d["settings"]["leftLevel1"], "no");
   // Choosing McNemar's test makes the samples paired; independent samples then clear it.
   d = postJson(settings, {{"test", 4}});
@@ -139,12 +139,11 @@ TEST_F(AnalysesApi, TestAndRegressionSettingsAreStoredAndComputed) {
   EXPECT_EQ(refused["error"],
             "Sample is a categorical variable. Expected value must be a proportion between 0 and 1.");
 
-  // A logistic regression's level coded 1: the last in text order until chosen.
+  // A logistic regression's levels in text order (the last is coded 1 until another is chosen).
   json r = postJson("/api/analyses", {{"row", 5}});
   const std::string rid = std::to_string(r["id"].get<int64_t>());
   r = postJson("/api/analyses/" + rid + "/variables", {{"position", 1}, {"columns", {1}}});
-  EXPECT_EQ(r["leftLevels"]["levels"], json({"no", "yes"}));
-  EXPECT_EQ(r["leftLevels"]["chosen"], "yes");
+  EXPECT_EQ(getJson("/api/analyses/" + rid + "/levels")["left"], json({"no", "yes"}));
   postJson("/api/analyses/" + rid + "/settings", {{"distribution", 0}, {"leftLevel1", "yes"}}, 400);
   r = postJson("/api/analyses/" + rid + "/settings", {{"leftLevel1", "no"}});
   EXPECT_EQ(r["settings"]["leftLevel1"], "no");

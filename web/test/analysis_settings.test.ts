@@ -1,5 +1,5 @@
 import { describe, expect, it } from "vitest";
-import { requestOf, type Definition } from "../src/screens/analysis_settings";
+import { levelInForce, requestOf, type Definition } from "../src/screens/analysis_settings";
 
 const v = (num: number, name: string) => ({ num, name, type: "Numeric" as any });
 
@@ -59,5 +59,14 @@ describe("the request that computes a definition", () => {
     const d = definition("proportions");
     requestOf(d, "proportions", "box", "0.5");
     expect(d.settings).toEqual({ tails: "2" });
+  });
+});
+
+describe("the level coded 1", () => {
+  it("is the stored level while the variable has it, else the last", () => {
+    expect(levelInForce(["no", "yes"], "no")).toBe("no");
+    expect(levelInForce(["no", "yes"], undefined)).toBe("yes");
+    expect(levelInForce(["no", "yes"], "maybe")).toBe("yes");
+    expect(levelInForce([], "no")).toBe("");
   });
 });

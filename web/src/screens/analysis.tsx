@@ -12,7 +12,7 @@ import { LayoutView, printResult, shareResult, type Computed } from "../componen
 import { t } from "../i18n";
 import { NoWorkspace } from "./browse";
 import { FilterList, type VariableRef } from "./detail";
-import { requestOf, settingsTexts, SettingsPanel, type Definition } from "./analysis_settings";
+import { requestOf, settingsTexts, SettingsPanel, type Definition, type Levels } from "./analysis_settings";
 import type { Card } from "./variables";
 
 interface MenuRow {
@@ -278,6 +278,24 @@ function AnalysisView({
   }, [id]);
 
   const kind = def?.kind ?? null;
+
+  // The levels the level pickers list, fetched again only when the variables change.
+  const [levels, setLevels] = useState<Levels | null>(null);
+  const picksLevels = kind === "logistic" || kind === "proportions";
+  const levelsKey = picksLevels ? `${kind}:${def?.left?.num}:${def?.right?.num}` : "";
+  useEffect(() => {
+    setLevels(null);
+    if (!levelsKey) return;
+    let current = true;
+    api
+      .get<Levels>(`/api/analyses/${id}/levels`)
+      .then((l) => current && setLevels(l))
+      .catch(shell.fail);
+    return () => {
+      current = false;
+    };
+  }, [levelsKey]);
+
   const body = def && kind ? requestOf(def, kind, view, typed) : null;
   const key = body ? JSON.stringify(body) : "";
 
@@ -394,6 +412,7 @@ function AnalysisView({
           <SettingsPanel
             def={def}
             kind={kind}
+            levels={levels}
             view={view}
             setView={setView}
             onExpected={setTyping}

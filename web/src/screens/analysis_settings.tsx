@@ -8,11 +8,16 @@ import { t } from "../i18n";
 import type { VariableRef } from "./detail";
 import type { Where } from "./filter_editor";
 
-// The level coded 1 (a logistic dependent, a sample of proportions): the
-// variable's levels and the one in force.
-export interface LevelChoice {
-  levels: string[];
-  chosen: string;
+// The levels of the variables whose level coded 1 the screen chooses (a
+// logistic dependent, the samples of a test of proportions).
+export interface Levels {
+  left: string[] | null;
+  right: string[] | null;
+}
+
+// The level coded 1: the stored one while the variable has it, else the last.
+export function levelInForce(levels: string[], stored: string | undefined): string {
+  return stored !== undefined && levels.includes(stored) ? stored : (levels[levels.length - 1] ?? "");
 }
 
 export interface Definition {
@@ -34,9 +39,7 @@ export interface Definition {
   twoWayPercAgg: number;
   twoWayPercDisplay: number;
   includeMissing: boolean;
-  // Regressions and hypothesis tests.
-  leftLevels?: LevelChoice | null;
-  rightLevels?: LevelChoice | null;
+  // Hypothesis tests.
   samples?: number;
   isPaired?: boolean;
   tails?: number;
@@ -252,6 +255,7 @@ function ExpectedField({ def, onText }: { def: Definition; onText: (text: string
 export function SettingsPanel({
   def,
   kind,
+  levels,
   view,
   setView,
   onExpected,
@@ -259,6 +263,7 @@ export function SettingsPanel({
 }: {
   def: Definition;
   kind: string;
+  levels: Levels | null;
   view: string;
   setView: (v: "box" | "density") => void;
   onExpected: (text: string) => void;
@@ -274,20 +279,25 @@ export function SettingsPanel({
       {chosenName(slot) ?? t(slot.button)}
     </button>
   );
-  const levelPicker = (which: "left" | "right", choice: LevelChoice | null | undefined) =>
-    choice &&
-    choice.levels.length > 0 && (
-      <span class="level-choice">
-        <span>{t("proportion of:")}</span>
-        <PickButton
-          title={t("proportion of:")}
-          current={choice.chosen}
-          testid={`level-${which}`}
-          options={choice.levels.map((l) => ({ value: l, label: l }))}
-          onPick={(level) => actions.store({ [which === "left" ? "leftLevel1" : "rightLevel1"]: level })}
-        />
-      </span>
+  const levelPicker = (which: "left" | "right") => {
+    const list = levels?.[which];
+    const key = which === "left" ? "leftLevel1" : "rightLevel1";
+    return (
+      list &&
+      list.length > 0 && (
+        <span class="level-choice">
+          <span>{t("proportion of:")}</span>
+          <PickButton
+            title={t("proportion of:")}
+            current={levelInForce(list, def.settings[key])}
+            testid={`level-${which}`}
+            options={list.map((l) => ({ value: l, label: l }))}
+            onPick={(level) => actions.store({ [key]: level })}
+          />
+        </span>
+      )
     );
+  };
   const segment = def.twoWayPercDisplay === 0 ? 3 : def.twoWayPercAgg;
   const samples = def.samples === 2 ? (def.isPaired ? "paired" : "2") : "1";
   const slots = slotsOf(kind, def);
@@ -318,8 +328,8 @@ export function SettingsPanel({
           <div class="setting-line" data-slot={slot.position}>
             <span>{t(slot.label!)}</span>
             {variableButton(slot)}
-            {slot.position === 1 && (kind === "logistic" || kind === "proportions") && levelPicker("left", def.leftLevels)}
-            {slot.position === 2 && kind === "proportions" && levelPicker("right", def.rightLevels)}
+            {slot.position === 1 && (kind === "logistic" || kind === "proportions") && levelPicker("left")}
+            {slot.position === 2 && kind === "proportions" && levelPicker("right")}
             {slot.position === 3 && (
               <ul class="regressors" data-testid="regressors">
                 {def.columns.map((c) => (
