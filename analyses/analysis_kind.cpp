@@ -1,7 +1,13 @@
 #include "analyses/analysis_kind.h"
 
+#include <cmath>
+#include <ctime>
+
 #include "analyses/definitions.h"
+#include "analyses/hypothesis_test/hypothesis_test.h"
+#include "derive/derive.h"
 #include "engine/translate.h"
+#include "engine/values.h"
 #include "engine/workspace_data.h"
 
 namespace tabulix {
@@ -31,7 +37,21 @@ const AnalysisKind* analysisKindForType(int32_t type, std::optional<int32_t> dis
   return nullptr;
 }
 
-AnalysisRequest requestForAnalysis(const Analysis& a) {
+namespace {
+
+// A stored date (seconds since 1970 UTC) as text that reads back to the same second.
+std::string isoDateText(double seconds) {
+  const std::time_t t = static_cast<std::time_t>(std::floor(seconds));
+  std::tm tm{};
+  gmtime_r(&t, &tm);
+  char buf[32];
+  std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%SZ", &tm);
+  return buf;
+}
+
+}  // namespace
+
+AnalysisRequest requestForAnalysis(const Analysis& a, char decimalSeparator) {
   AnalysisRequest r;
   if (a.left && a.left->num) r.left = *a.left->num;
   if (a.right && a.right->num) r.right = *a.right->num;
@@ -46,19 +66,30 @@ AnalysisRequest requestForAnalysis(const Analysis& a) {
   }
   if (a.type == Regression && a.distribution == 2 && a.leftLevel1) r.settings["leftLevel1"] = *a.leftLevel1;
   if (a.type == HypothesisTest) {
-    auto number = [&](const char* key, const OptInt& v) {
-      if (v) r.settings[key] = std::to_string(*v);
+    // Codes outside what the kinds take are left out, so their defaults apply.
+    auto code = [&](const char* key, const OptInt& v, int lo, int hi) {
+      if (v && *v >= lo && *v <= hi) r.settings[key] = std::to_string(*v);
     };
-    number("distribution", a.distribution);
-    number("samples", a.samples);
-    number("tails", a.tails);
-    number("test", a.test);
+    if (a.distribution == 1) r.settings["distribution"] = "1";
+    if (a.samples) r.settings["samples"] = *a.samples == 2 ? "2" : "1";
     if (a.isPaired) r.settings["isPaired"] = *a.isPaired ? "1" : "0";
+    code("tails", a.tails, 0, 2);
+    code("test", a.test, 0, 4);
+    if (a.expected && std::isfinite(*a.expected)) {
+      const bool date = a.left && a.left->type == static_cast<int32_t>(VariableType::DateTime);
+      r.settings["expected"] =
+          date ? isoDateText(*a.expected) : plainDecimalText(*a.expected, decimalSeparator);
+    }
     if (a.leftLevel1) r.settings["leftLevel1"] = *a.leftLevel1;
     if (a.rightLevel1) r.settings["rightLevel1"] = *a.rightLevel1;
-    r.expected = a.expected;
   }
   return r;
+}
+
+AnalysisRequest requestForAnalysis(Model& model, const Analysis& a) {
+  const OptText separator =
+      model.context().isAttached() ? model.metadataValueForKey("decimalSeparator") : std::nullopt;
+  return requestForAnalysis(a, separator.value_or(deviceDecimalSeparator()) == "," ? ',' : '.');
 }
 
 namespace {
@@ -100,31 +131,50 @@ Analysis* saveAnalysisRequest(Model& model, const AnalysisKind& kind, const Anal
   for (int32_t n : request.columns) a->columns.push_back(column(n));
   storeWheres(model, a, request.wheres, false);
   storeWheres(model, a, request.wheres2, true);
+  auto integer = [](const std::string& key, const std::string& value) {
+    try {
+      size_t used = 0;
+      const int v = std::stoi(value, &used);
+      if (used == value.size()) return v;
+    } catch (const std::exception&) {
+    }
+    throw AnalysisRequestError("the setting " + key + " must be a whole number, not \"" + value + "\"");
+  };
+  const bool hypothesis = *kind.type == HypothesisTest;
   for (const auto& [key, value] : request.settings) {
     if (key == "twoWayPercAgg")
-      a->twoWayPercAgg = std::stoi(value);
+      a->twoWayPercAgg = integer(key, value);
     else if (key == "twoWayPercDisplay")
-      a->twoWayPercDisplay = std::stoi(value);
+      a->twoWayPercDisplay = integer(key, value);
     else if (key == "includeMissing")
       a->includeMissing = value == "1" || value == "true";
-    else if (key == "distribution" && *kind.type == HypothesisTest)
-      a->distribution = std::stoi(value);
-    else if (key == "samples")
-      a->samples = std::stoi(value);
-    else if (key == "tails")
-      a->tails = std::stoi(value);
-    else if (key == "test")
-      a->test = std::stoi(value);
-    else if (key == "isPaired")
-      a->isPaired = value == "1" || value == "true";
     else if (key == "leftLevel1")
       a->leftLevel1 = value;
-    else if (key == "rightLevel1")
+    else if (hypothesis && key == "rightLevel1")
       a->rightLevel1 = value;
-    else if (key == "expected" && a->left)
-      a->expected = expectedValueForText(model, static_cast<VariableType>(a->left->type.value_or(0)), value);
+    else if (hypothesis && key == "samples")
+      a->samples = integer(key, value);
+    else if (hypothesis && key == "isPaired")
+      a->isPaired = integer(key, value) == 1;
+    else if (hypothesis && key == "tails")
+      a->tails = integer(key, value);
+    else if (hypothesis && key == "test")
+      a->test = integer(key, value);
+    else if (hypothesis && key == "distribution")
+      a->distribution = integer(key, value);
+    else if (hypothesis && key == "expected") {
+      // Stored as the number the test uses: a date as seconds since 1970.
+      const bool date = a->left && a->left->type == static_cast<int32_t>(VariableType::DateTime);
+      const auto v = date ? dateForString(model, value) : decimalNumberForString(model, value);
+      if (v) a->expected = *v;
+    }
   }
-  if (request.expected && !a->expected) a->expected = request.expected;
+  // A proportions test chosen from the test list stores the samples it implies.
+  if (hypothesis && a->distribution == 2 && a->test && !request.settings.count("samples"))
+    if (const auto implied = samplesForTest(*a->test)) {
+      a->samples = implied->first;
+      a->isPaired = implied->second;
+    }
   (void)model.saveContext();
   return a;
 }

@@ -32,9 +32,6 @@ struct AnalysisRequest {
   std::vector<int32_t> columns;
   std::vector<WhereClauseObj> wheres, wheres2;
   std::map<std::string, std::string> settings;
-  // A saved expected value of a one-sample test, used when the settings
-  // carry no "expected" text to read.
-  std::optional<double> expected{};
 };
 
 // One computed analysis and everything its outputs are made from.
@@ -68,8 +65,13 @@ AnalysisOutput runTwoWayTab(Model& model, const AnalysisRequest& request);
 // The kind that computes a stored Analysis type (a regression by its
 // distribution: 2 logistic, else linear), or none.
 const AnalysisKind* analysisKindForType(int32_t type, std::optional<int32_t> distribution = std::nullopt);
-// The request of a saved analysis: its variables, both filters and its stored settings.
-AnalysisRequest requestForAnalysis(const Analysis& analysis);
+// The request of a saved analysis: its variables, both filters and its
+// stored settings as texts (an expected value in the decimal separator the
+// workspace reads, or as a date for a date variable).
+AnalysisRequest requestForAnalysis(const Analysis& analysis, char decimalSeparator = '.');
+// The same in the decimal separator of the workspace the model has open (its
+// recorded one, else the device's), so the texts read back as stored.
+AnalysisRequest requestForAnalysis(Model& model, const Analysis& analysis);
 // Stores a request as a new saved analysis of the kind (variables, filter
 // conditions and stored settings), opened now; saves. Returns it.
 Analysis* saveAnalysisRequest(Model& model, const AnalysisKind& kind, const AnalysisRequest& request);

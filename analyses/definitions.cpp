@@ -197,17 +197,9 @@ void setHypothesisDistribution(Analysis* a, int distribution) {
 void setHypothesisTest(Analysis* a, std::optional<int> test) {
   a->test = test;
   if (!test || a->distribution.value_or(0) != 2) return;
-  // The exact binomial test is for one sample, the chi-squared test for two
-  // independent samples and McNemar's for paired samples.
-  if (*test == kTestBinomial) {
-    a->samples = 1;
-    a->isPaired = false;
-  } else if (*test == kTestChiSquare) {
-    a->samples = 2;
-    a->isPaired = false;
-  } else if (*test == kTestMcNemar) {
-    a->samples = 2;
-    a->isPaired = true;
+  if (const auto implied = samplesForTest(*test)) {
+    a->samples = implied->first;
+    a->isPaired = implied->second;
   }
 }
 

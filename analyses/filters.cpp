@@ -271,18 +271,9 @@ bool whereCanBeApplied(Model& model, const WhereClauseObj& where, VariableType t
 
 std::string summaryForWhere(Model& model, const WhereClauseObj& where) {
   if (!whereIsComplete(where)) return tr("No filter");
-  std::string s = tr("Browse filter: %@ %@ %@");
-  // Fill the three placeholders in order.
-  const std::string parts[3] = {columnName(model, where.colNum), operatorText(where.op),
-                                where.op == kOpIn ? joinLevels(where.levels) : where.constant.value_or("")};
-  size_t at = 0;
-  for (const auto& part : parts) {
-    at = s.find("%@", at);
-    if (at == std::string::npos) break;
-    s.replace(at, 2, part);
-    at += part.size();
-  }
-  return s;
+  return fillPlaceholders(tr("Browse filter: %@ %@ %@"),
+                          {columnName(model, where.colNum), operatorText(where.op),
+                           where.op == kOpIn ? joinLevels(where.levels) : where.constant.value_or("")});
 }
 
 std::vector<std::string> suggestionsForColumn(Model& model, const Column& column, std::string_view typed) {

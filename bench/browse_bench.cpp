@@ -45,7 +45,7 @@ Model& workspace() {
       basicStatsForColumn(*m, *c);
       c->type = static_cast<int32_t>(guessTypeOfColumn(*c));
     }
-    if (!m->saveContext()) std::abort();
+    m->saveContext();
     return m;
   }();
   return *model;

@@ -34,13 +34,15 @@ Model& workspace() {
     std::normal_distribution<double> norm;
     const char* groups[] = {"a", "b", "c", "d"};
     for (uint32_t r = 1; r <= 100000; ++r)
-      addRow(*m, r, std::vector<std::string>{std::to_string(norm(rng)), std::to_string(norm(rng)), groups[rng() % 4]},
-             cols);
+      addRow(
+          *m, r,
+          std::vector<std::string>{std::to_string(norm(rng)), std::to_string(norm(rng)), groups[rng() % 4]},
+          cols);
     for (Column* c : columns(*m)) {
       basicStatsForColumn(*m, *c);
       c->type = static_cast<int32_t>(guessTypeOfColumn(*c));
     }
-    if (!m->saveContext()) std::abort();
+    m->saveContext();
     return m;
   }();
   return *model;
@@ -67,7 +69,8 @@ BENCHMARK(BM_RowsWhereOneNumeric)->Unit(benchmark::kMillisecond);
 
 void BM_RowsWhereThree(benchmark::State& state) {
   Model& m = workspace();
-  std::vector<WhereClauseObj> w = {cond(0, kOpGreater, "-0.5"), cond(1, kOpLess, "0.5"), cond(2, kOpEqual, "a")};
+  std::vector<WhereClauseObj> w = {cond(0, kOpGreater, "-0.5"), cond(1, kOpLess, "0.5"),
+                                   cond(2, kOpEqual, "a")};
   for (auto _ : state) {
     m.context().reset();
     auto rows = rowsWhere(m, w);

@@ -1,5 +1,7 @@
 #include "browse/edit_session.h"
 
+#include "engine/cell_access.h"
+#include "engine/log.h"
 #include "engine/translate.h"
 #include "engine/workspace_data.h"
 
@@ -17,7 +19,12 @@ bool rowExists(Model& model, int32_t rowNum) {
 }  // namespace
 
 void saveOrThrow(Model& model) {
-  if (!model.saveContext()) throw EditError(tr("The workspace could not be saved."));
+  try {
+    model.saveContext();
+  } catch (const StoreError& e) {
+    reportStoreError(e);
+    throw EditError(tr("The workspace could not be saved."));
+  }
 }
 
 bool EditSession::editCell(Model& model, int32_t colNum, int32_t rowNum, std::string text) {
@@ -46,6 +53,11 @@ const std::string* EditSession::pendingText(int32_t colNum, int32_t rowNum) cons
 
 void EditSession::applyTo(Model& model) {
   for (auto& [key, text] : edits_) model.context().setCell(key.first, key.second, text);
+  // The edited variables' figures are computed again after the session;
+  // until then they are unknown, not the old ones.
+  for (int32_t colNum : changedColumns())
+    if (Column* c = colNum >= 0 ? columnNumber(model, static_cast<uint32_t>(colNum)) : nullptr)
+      clearBasicStats(*c);
   edits_.clear();
 }
 
@@ -62,8 +74,7 @@ bool renameVariable(Model& model, int32_t colNum, const std::string& name) {
 
 Column* addVariable(Model& model) {
   if (countColumns(model) >= kMaxVariables) {
-    std::string title = tr("%d Variable Limit Reached");
-    title.replace(title.find("%d"), 2, std::to_string(kMaxVariables));
+    std::string title = fillPlaceholders(tr("%d Variable Limit Reached"), {std::to_string(kMaxVariables)});
     throw EditError(title + ": " + tr("To make room for a new variable please delete an existing one."));
   }
   Column* c = addEmptyColumn(model);

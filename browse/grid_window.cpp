@@ -20,13 +20,7 @@ nlohmann::json whereJson(const WhereClauseObj& w) {
 namespace {
 
 std::string rowsShownText(size_t kept, size_t all) {
-  std::string s = tr("%u of %u observations");
-  for (size_t v : {kept, all}) {
-    size_t at = s.find("%u");
-    if (at == std::string::npos) break;
-    s.replace(at, 2, std::to_string(v));
-  }
-  return s;
+  return fillPlaceholders(tr("%u of %u observations"), {std::to_string(kept), std::to_string(all)});
 }
 
 }  // namespace
@@ -51,8 +45,9 @@ nlohmann::json gridWindow(Model& model, const std::vector<int32_t>& kept, size_t
   for (size_t i = 0; i < cols.size(); ++i) {
     int32_t num = cols[i]->num.value_or(-1);
     indexOfNum[num] = i;
-    nlohmann::json h = {
-        {"num", num}, {"name", cols[i]->name.value_or("")}, {"type", variableTypeKey(cols[i]->type.value_or(0))}};
+    nlohmann::json h = {{"num", num},
+                        {"name", cols[i]->name.value_or("")},
+                        {"type", variableTypeKey(cols[i]->type.value_or(0))}};
     if (auto it = whereOf.find(num); it != whereOf.end()) h["where"] = whereJson(*it->second);
     header.push_back(std::move(h));
   }

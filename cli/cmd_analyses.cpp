@@ -32,7 +32,7 @@ RegisterCommand analysesCommand{
            Analysis* a = model.context().existingAnalysis(ObjectId{Entity::Analysis, o->remove});
            if (!a) throw AnalysisRequestError("--delete: no saved analysis " + std::to_string(o->remove));
            removeAnalysis(model, a);
-           if (!model.saveContext()) return 1;
+           model.saveContext();
            std::cout << nlohmann::json{{"deleted", o->remove}}.dump() << "\n";
            return 0;
          }

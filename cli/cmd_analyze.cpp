@@ -43,7 +43,9 @@ RegisterCommand analyzeCommand{
     {"analyze", "Compute an analysis and print its result", [](CLI::App& app) {
        auto o = std::make_shared<Options>();
        app.add_option("WORKSPACE", o->file, "Workspace file (.tbx)")->required();
-       app.add_option("KIND", o->kind, "detail, summarize or twoway (none with --id)");
+       std::string kinds;
+       for (const auto& [name, kind] : analysisKinds()) kinds += (kinds.empty() ? "" : ", ") + name;
+       app.add_option("KIND", o->kind, "The analysis: " + kinds + " (none with --id)");
        app.add_option("--id", o->id, "Compute the saved analysis with this id");
        app.add_option("--left", o->left, "The (first) variable");
        app.add_option("--right", o->right, "The second variable");
@@ -75,7 +77,7 @@ RegisterCommand analyzeCommand{
            if (!chosen)
              throw AnalysisRequestError("--id: analysis " + std::to_string(o->id) + " is of a kind (type " +
                                         std::to_string(saved->type.value_or(0)) + ") not computed here yet");
-           request = requestForAnalysis(*saved);
+           request = requestForAnalysis(model, *saved);
          }
          auto kind = analysisKinds().find(o->kind);
          if (!chosen && kind == analysisKinds().end()) {

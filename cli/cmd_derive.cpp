@@ -35,8 +35,7 @@ const Transformation& transformationFor(const std::string& code) {
 }
 
 std::string limitMessage() {
-  std::string title = tr("%d Variable Limit Reached");
-  title.replace(title.find("%d"), 2, std::to_string(kVariableLimit));
+  std::string title = fillPlaceholders(tr("%d Variable Limit Reached"), {std::to_string(kVariableLimit)});
   return title + ": " + tr("To make room for a new variable please delete an existing one.");
 }
 

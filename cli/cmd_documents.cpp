@@ -41,7 +41,7 @@ std::function<void(const std::string&)> progressReporter() {
 RegisterCommand importCommand{
     {"import", "Import a delimited text file or a workbook into a new workspace", [](CLI::App& app) {
        struct Opts {
-         std::string file, out, delimiter, decimal = ".", sheet;
+         std::string file, out, delimiter, decimal, sheet;
          int sheetIndex = -1;
          bool noHeader = false;
        };
@@ -56,20 +56,17 @@ RegisterCommand importCommand{
        app.add_option("-o,--output", o->out, "Workspace to create (.tbx)")->required();
        app.add_flag("--no-header", o->noHeader, "The first line holds data, not names");
        app.add_option("--delimiter", o->delimiter, "comma, tab, space, semicolon or a character");
-       app.add_option("--decimal", o->decimal, "Decimal separator")->check(CLI::IsMember({".", ","}));
+       app.add_option("--decimal", o->decimal, "Decimal separator (default: the locale's)")
+           ->check(CLI::IsMember({".", ","}));
        return [o]() {
-         std::error_code ec;
-         if (!fs::is_regular_file(o->file, ec) || access(o->file.c_str(), R_OK) != 0) {
-           std::cerr << "tabulix import: " << o->file << ": cannot read the file\n";
-           return 2;
-         }
          ImportOptions opts;
          opts.dataFile = o->file;
          opts.target = o->out;
          opts.hasHeader = !o->noHeader;
          opts.delimiter = o->delimiter.empty() ? delimiterForIndex(defaultDelimiterIndex(o->file))
                                                : parseDelimiter(o->delimiter);
-         opts.decimalSeparator = o->decimal;
+         // As on the new-workspace screen: the locale's separator unless chosen.
+         opts.decimalSeparator = o->decimal.empty() ? defaultDecimalSeparator() : o->decimal;
          std::string ext = fs::path(o->file).extension().string();
          bool workbook = ext == ".xlsx" || ext == ".xls";
          if (!workbook && (!o->sheet.empty() || o->sheetIndex >= 0)) {
@@ -102,24 +99,30 @@ RegisterCommand importCommand{
              return 2;
            }
          }
-         fs::path documents = fs::absolute(opts.target).parent_path();
-         ImportOutcome r = importDataFile(opts, documents, progressReporter());
-         if (!r.created) {
+         // A command line has no documents folder, so no Inbox: the data
+         // file is read where it is.
+         ImportOutcome r = importDataFile(opts, fs::path(), progressReporter());
+         if (!r.error.empty()) {
+           // Refused before anything was touched (2), or not saved (1): no
+           // success text, no JSON.
            std::cerr << "tabulix import: " << r.error << "\n";
-           return 2;
+           return r.refused ? 2 : 1;
          }
-         if (workbook && !r.error.empty()) std::cerr << "tabulix import: " << r.error << "\n";
+         if (workbook && !r.readerError.empty()) std::cerr << "tabulix import: " << r.readerError << "\n";
          nlohmann::json j = {{"workspace", r.workspace.string()},
                              {"code", r.code},
                              {"variables", r.variables},
                              {"observations", r.observations}};
-         if (r.code != kImportReadToEnd) {
+         if (!r.alertTitle.empty()) {
            j["title"] = r.alertTitle;
            j["message"] = r.alertMessage;
          }
          if (workbook) j["sheet"] = opts.sheet;
+         if (!r.unreadNotes.empty()) j["notes"] = r.unreadNotes;
          std::cout << j.dump() << "\n";
-         if (!r.saved) return 1;
+         // Data of the file that the workspace lacks is a failure to report,
+         // as a reader's failure is; the row limit is the import's own rule.
+         if (!r.unreadNotes.empty()) return 1;
          return r.code == kImportReadToEnd || r.code == kImportLimitReached ? 0 : 1;
        };
      }}};
@@ -154,7 +157,11 @@ RegisterCommand newCommand{{"new", "Create a workspace holding an empty 10 x 3 g
                               auto out = std::make_shared<std::string>();
                               app.add_option("WORKSPACE", *out, "Workspace to create (.tbx)")->required();
                               return [out]() {
-                                if (!createEmptyWorkspace(*out)) return 1;
+                                if (auto refusal = whyTargetCannotBeWritten(*out)) {
+                                  std::cerr << "tabulix new: " << *refusal << "\n";
+                                  return 2;
+                                }
+                                createEmptyWorkspace(*out);
                                 std::cout << nlohmann::json{{"workspace", *out}}.dump() << "\n";
                                 return 0;
                               };
@@ -165,6 +172,10 @@ RegisterCommand exampleCommand{
        auto out = std::make_shared<std::string>();
        app.add_option("WORKSPACE", *out, "Where to put the copy (.tbx)")->required();
        return [out]() {
+         if (auto refusal = whyTargetCannotBeWritten(*out)) {
+           std::cerr << "tabulix example: " << *refusal << "\n";
+           return 2;
+         }
          if (!copyExample(*out)) {
            std::cerr << "tabulix example: cannot copy " << exampleWorkspacePath() << " to " << *out << "\n";
            return 1;

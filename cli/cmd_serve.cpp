@@ -75,7 +75,13 @@ int serve(const ServeArgs& args) {
   waiter.join();
   srv.stop();
   // Application exit: the shared Model saves.
-  shared.saveContext();
+  try {
+    shared.saveContext();
+  } catch (const StoreError& e) {
+    std::cerr << "tabulix serve: " << e.what() << " (" << e.details() << ")\n";
+    shared.closeStores();
+    return 1;
+  }
   shared.closeStores();
   return 0;
 }

@@ -1,11 +1,12 @@
 // tabulix: command-line entry point. Subcommands register themselves.
-#include "cli/commands.h"
-#include "engine/log.h"
-#include "engine/number_format.h"
-
 #include <cstdlib>
 #include <iostream>
 #include <map>
+
+#include "cli/commands.h"
+#include "engine/log.h"
+#include "engine/number_format.h"
+#include "engine/store.h"
 
 namespace tabulix::cli {
 
@@ -67,6 +68,11 @@ int main(int argc, char** argv) {
   for (auto* sub : app.get_subcommands()) {
     try {
       return actions[sub]();
+    } catch (const tabulix::StoreError& e) {
+      // A store failure is where the work failed, not the input: the
+      // message names the file.
+      std::cerr << "tabulix " << sub->get_name() << ": " << e.what() << " (" << e.details() << ")\n";
+      return 1;
     } catch (const std::exception& e) {
       std::cerr << "tabulix " << sub->get_name() << ": " << e.what() << "\n";
       return 2;

@@ -2,24 +2,16 @@
 
 #include <stdexcept>
 
-#include "engine/log.h"
-
 namespace tabulix::cli {
 
-void openExistingWorkspace(Model& model, const std::filesystem::path& file) {
+void openExistingWorkspace(Model& model, const std::filesystem::path& file, StoreAccess access) {
   std::error_code ec;
   if (!std::filesystem::is_regular_file(file, ec))
     throw std::runtime_error(file.string() + ": no such workspace file");
-  std::string failure;
-  LogSink previous = setLogSink([&](std::string_view line) {
-    if (failure.empty()) failure = std::string(line);
-  });
-  bool ok = model.openStore(file);
-  setLogSink(previous);
-  if (!ok) {
-    // The log line reads "Unresolved error <description>, <details>".
-    std::string reason = failure.rfind("Unresolved error ", 0) == 0 ? failure.substr(17) : failure;
-    throw std::runtime_error(file.string() + ": cannot open workspace: " + reason);
+  try {
+    model.openStore(file, access);
+  } catch (const StoreError& e) {
+    throw std::runtime_error(file.string() + ": cannot open workspace: " + e.what());
   }
 }
 

@@ -56,7 +56,8 @@ class HashSet64 {
 // bit patterns: 4 passes of 16 bits, linear in the count.
 void radixSort(std::vector<double>& v) {
   if (v.size() < 256) {
-    std::sort(v.begin(), v.end(), [](double a, double b) { return a < b || (!std::isnan(a) && std::isnan(b)); });
+    std::sort(v.begin(), v.end(),
+              [](double a, double b) { return a < b || (!std::isnan(a) && std::isnan(b)); });
     return;
   }
   std::vector<uint64_t> keys(v.size()), tmp(v.size());
@@ -103,8 +104,8 @@ struct Series {
   }
 
   // Fills the figures when there is any value, leaves them absent otherwise.
-  void figures(OptInt& levels, OptReal& lo, OptReal& hi, OptReal& mean, OptReal& sd, OptReal& pc25, OptReal& pc50,
-               OptReal& pc75) const {
+  void figures(OptInt& levels, OptReal& lo, OptReal& hi, OptReal& mean, OptReal& sd, OptReal& pc25,
+               OptReal& pc50, OptReal& pc75) const {
     if (values.empty()) return;
     static const double kQuartiles[] = {25, 50, 75};
     std::vector<double> sorted = values;
@@ -156,7 +157,8 @@ class StatsAccumulator {
     s.obsDate = static_cast<int32_t>(dates_.values.size());
     s.levels = static_cast<int32_t>(texts_.size() + numericTexts_.size());
     numbers_.figures(s.levelsNumeric, s.min, s.max, s.mean, s.sd, s.pc25, s.pc50, s.pc75);
-    dates_.figures(s.levelsDate, s.minDate, s.maxDate, s.meanDate, s.sdDate, s.pc25Date, s.pc50Date, s.pc75Date);
+    dates_.figures(s.levelsDate, s.minDate, s.maxDate, s.meanDate, s.sdDate, s.pc25Date, s.pc50Date,
+                   s.pc75Date);
     return s;
   }
 
@@ -226,7 +228,8 @@ class StatsAccumulator {
   Series numbers_, dates_;
 };
 
-CellFetch columnFetch(const Column& column, const std::vector<CellSort>& sort, const std::vector<int32_t>* rows) {
+CellFetch columnFetch(const Column& column, const std::vector<CellSort>& sort,
+                      const std::vector<int32_t>* rows) {
   CellFetch f;
   f.colNum = column.num.value_or(INT32_MIN);
   f.sort = sort;
@@ -237,26 +240,16 @@ CellFetch columnFetch(const Column& column, const std::vector<CellSort>& sort, c
 }  // namespace
 
 nlohmann::json toJson(const BasicStats& s) {
-  nlohmann::json j = {{"obs", s.obs}, {"obsNumeric", s.obsNumeric}, {"obsDate", s.obsDate}, {"levels", s.levels}};
-  auto put = [&](const char* k, const auto& v) {
-    if (v) j[k] = *v;
-  };
-  put("levelsNumeric", s.levelsNumeric);
-  put("min", s.min);
-  put("pc25", s.pc25);
-  put("pc50", s.pc50);
-  put("pc75", s.pc75);
-  put("max", s.max);
-  put("mean", s.mean);
-  put("sd", s.sd);
-  put("levelsDate", s.levelsDate);
-  put("minDate", s.minDate);
-  put("pc25Date", s.pc25Date);
-  put("pc50Date", s.pc50Date);
-  put("pc75Date", s.pc75Date);
-  put("maxDate", s.maxDate);
-  put("meanDate", s.meanDate);
-  put("sdDate", s.sdDate);
+  nlohmann::json j = nlohmann::json::object();
+  for (const auto& f : kBasicStatsFields)
+    std::visit(
+        [&](auto m) {
+          if constexpr (std::is_same_v<std::remove_cvref_t<decltype(s.*m)>, int32_t>)
+            j[f.name] = s.*m;
+          else if (s.*m)
+            j[f.name] = *(s.*m);
+        },
+        f.member);
   return j;
 }
 
@@ -295,34 +288,39 @@ void basicStatsForColumn(Model& model, Column& column, const std::vector<Cell>& 
   applyBasicStats(basicStatsForCells(model, cells), column);
 }
 
-void basicStatsForColumn(Model& model, Column& column) { applyBasicStats(dictBasicStatsForColumn(model, column), column); }
+void basicStatsForColumn(Model& model, Column& column) {
+  applyBasicStats(dictBasicStatsForColumn(model, column), column);
+}
 
 void applyBasicStats(const BasicStats& stats, Column& c) {
-  // A figure that came out NaN (the sd of a single value) could not be
-  // formed: it is cached as absent, as the store would read it back.
-  BasicStats s = stats;
-  for (OptReal* r : {&s.min, &s.pc25, &s.pc50, &s.pc75, &s.max, &s.mean, &s.sd, &s.minDate, &s.pc25Date, &s.pc50Date,
-                     &s.pc75Date, &s.maxDate, &s.meanDate, &s.sdDate})
-    if (*r && std::isnan(**r)) r->reset();
-  c.obs = s.obs;
-  c.obsNumeric = s.obsNumeric;
-  c.obsDate = s.obsDate;
-  c.levels = s.levels;
-  c.levelsDate = s.levelsDate;
-  c.min = s.min;
-  c.max = s.max;
-  c.mean = s.mean;
-  c.sd = s.sd;
-  c.pc25 = s.pc25;
-  c.pc50 = s.pc50;
-  c.pc75 = s.pc75;
-  c.minDate = s.minDate;
-  c.meanDate = s.meanDate;
-  c.maxDate = s.maxDate;
-  c.pc25Date = s.pc25Date;
-  c.pc50Date = s.pc50Date;
-  c.pc75Date = s.pc75Date;
-  c.sdDate = s.sdDate;
+  // Each cached attribute takes the figure of the same name; a figure that
+  // came out NaN (the sd of a single value) could not be formed and is
+  // cached as absent, as the store would read it back.
+  for (size_t k = kColumnFirstStatField; k < kColumnFields.size(); ++k) {
+    const Field<Column>& field = kColumnFields[k];
+    const StatField* stat = nullptr;
+    for (const auto& f : kBasicStatsFields)
+      if (std::string_view(f.name) == field.name) stat = &f;
+    if (!stat) continue;
+    std::visit(
+        [&](auto target, auto source) {
+          using T = std::remove_cvref_t<decltype(c.*target)>;
+          using S = std::remove_cvref_t<decltype(stats.*source)>;
+          if constexpr (std::is_same_v<T, OptReal> && std::is_same_v<S, OptReal>) {
+            OptReal v = stats.*source;
+            if (v && std::isnan(*v)) v.reset();
+            c.*target = v;
+          } else if constexpr (std::is_same_v<T, OptInt> && !std::is_same_v<S, OptReal>) {
+            c.*target = OptInt(stats.*source);
+          }
+        },
+        field.member, stat->member);
+  }
+}
+
+void clearBasicStats(Column& c) {
+  for (size_t k = kColumnFirstStatField; k < kColumnFields.size(); ++k)
+    std::visit([&](auto target) { c.*target = {}; }, kColumnFields[k].member);
 }
 
 bool needCalcBasicStatsForColumn(const Column& c) {
@@ -331,8 +329,8 @@ bool needCalcBasicStatsForColumn(const Column& c) {
     return !c.obs || !c.obsDate || !c.levelsDate || !c.minDate || !c.maxDate || !c.meanDate || !c.pc25Date ||
            !c.pc50Date || !c.pc75Date || !c.sdDate;
   if (type == VariableType::Numeric)
-    return !c.obs || !c.obsNumeric || !c.levels || !c.min || !c.max || !c.mean || !c.pc25 || !c.pc50 || !c.pc75 ||
-           !c.sd;
+    return !c.obs || !c.obsNumeric || !c.levels || !c.min || !c.max || !c.mean || !c.pc25 || !c.pc50 ||
+           !c.pc75 || !c.sd;
   return !c.obs || !c.obsNumeric || !c.levels;
 }
 
@@ -341,16 +339,22 @@ StatList retrieveBasicStatsForColumn(Model& model, Column& c) {
     basicStatsForColumn(model, c);
     model.saveContext();
   }
+  return cachedStatsForColumn(c);
+}
+
+StatList cachedStatsForColumn(const Column& c) {
   auto type = static_cast<VariableType>(c.type.value_or(0));
   auto v = [](const auto& o) { return o ? static_cast<double>(*o) : 0.0; };
   if (type == VariableType::Numeric && c.obsNumeric.value_or(0) >= 1)
-    return {{"obs", v(c.obs)},   {"obsNumeric", v(c.obsNumeric)}, {"levels", v(c.levels)}, {"min", v(c.min)},
-            {"pc25", v(c.pc25)}, {"pc50", v(c.pc50)},             {"pc75", v(c.pc75)},     {"max", v(c.max)},
-            {"mean", v(c.mean)}, {"sd", v(c.sd)}};
+    return {{"obs", v(c.obs)},       {"obsNumeric", v(c.obsNumeric)},
+            {"levels", v(c.levels)}, {"min", v(c.min)},
+            {"pc25", v(c.pc25)},     {"pc50", v(c.pc50)},
+            {"pc75", v(c.pc75)},     {"max", v(c.max)},
+            {"mean", v(c.mean)},     {"sd", v(c.sd)}};
   if (type == VariableType::DateTime && c.obsDate.value_or(0) >= 1)
-    return {{"obs", v(c.obs)},         {"obsDate", v(c.obsDate)},   {"levels", v(c.levelsDate)},
-            {"min", v(c.minDate)},     {"pc25", v(c.pc25Date)},     {"pc50", v(c.pc50Date)},
-            {"pc75", v(c.pc75Date)},   {"max", v(c.maxDate)},       {"mean", v(c.meanDate)},
+    return {{"obs", v(c.obs)},       {"obsDate", v(c.obsDate)}, {"levels", v(c.levelsDate)},
+            {"min", v(c.minDate)},   {"pc25", v(c.pc25Date)},   {"pc50", v(c.pc50Date)},
+            {"pc75", v(c.pc75Date)}, {"max", v(c.maxDate)},     {"mean", v(c.meanDate)},
             {"sd", v(c.sdDate)}};
   return {{"obs", v(c.obs)}, {"obsNumeric", v(c.obsNumeric)}, {"levels", v(c.levels)}};
 }
@@ -382,7 +386,8 @@ std::vector<double> numericOfColumn(Model& model, const Column& column) {
   return out;
 }
 
-NumericMatrix numericOfColumns(Model& model, const std::vector<Column*>& cols, const std::vector<int32_t>* rows) {
+NumericMatrix numericOfColumns(Model& model, const std::vector<Column*>& cols,
+                               const std::vector<int32_t>* rows) {
   NumericMatrix m;
   std::vector<int32_t> sortedRows;
   if (rows && !std::is_sorted(rows->begin(), rows->end())) {
@@ -470,9 +475,12 @@ FrequencyDict frequenciesOfColumn(Model& model, const Column& column) {
 
 TopValues dictionary(const FrequencyDict& frequencies, uint32_t top) {
   std::vector<std::pair<std::string, int64_t>> entries(frequencies.begin(), frequencies.end());
-  auto byCount = [](const auto& a, const auto& b) { return a.second != b.second ? a.second > b.second : a.first < b.first; };
+  auto byCount = [](const auto& a, const auto& b) {
+    return a.second != b.second ? a.second > b.second : a.first < b.first;
+  };
   size_t keep = std::min<size_t>(top, entries.size());
-  std::partial_sort(entries.begin(), entries.begin() + static_cast<std::ptrdiff_t>(keep), entries.end(), byCount);
+  std::partial_sort(entries.begin(), entries.begin() + static_cast<std::ptrdiff_t>(keep), entries.end(),
+                    byCount);
   TopValues t;
   for (size_t i = 0; i < keep; ++i) {
     t.levels.push_back(entries[i].first);

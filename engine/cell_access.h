@@ -2,16 +2,17 @@
 // vectors and matrices, category codes and frequency tables.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <utility>
+#include <variant>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 #include "engine/model.h"
 #include "engine/variable_type.h"
@@ -26,6 +27,36 @@ struct BasicStats {
   OptReal min, pc25, pc50, pc75, max, mean, sd;
   OptReal minDate, pc25Date, pc50Date, pc75Date, maxDate, meanDate, sdDate;
 };
+// One figure of BasicStats: its key (the name of the Column attribute that
+// caches it, where one does) and where BasicStats holds it.
+struct StatField {
+  const char* name;
+  std::variant<int32_t BasicStats::*, OptInt BasicStats::*, OptReal BasicStats::*> member;
+};
+// The figures of BasicStats; the statistics cache copies each one that has
+// a Column attribute of the same name ("levelsNumeric" has none).
+inline const std::array<StatField, 20> kBasicStatsFields = {{
+    {"obs", &BasicStats::obs},
+    {"obsNumeric", &BasicStats::obsNumeric},
+    {"obsDate", &BasicStats::obsDate},
+    {"levels", &BasicStats::levels},
+    {"levelsNumeric", &BasicStats::levelsNumeric},
+    {"levelsDate", &BasicStats::levelsDate},
+    {"min", &BasicStats::min},
+    {"pc25", &BasicStats::pc25},
+    {"pc50", &BasicStats::pc50},
+    {"pc75", &BasicStats::pc75},
+    {"max", &BasicStats::max},
+    {"mean", &BasicStats::mean},
+    {"sd", &BasicStats::sd},
+    {"minDate", &BasicStats::minDate},
+    {"pc25Date", &BasicStats::pc25Date},
+    {"pc50Date", &BasicStats::pc50Date},
+    {"pc75Date", &BasicStats::pc75Date},
+    {"maxDate", &BasicStats::maxDate},
+    {"meanDate", &BasicStats::meanDate},
+    {"sdDate", &BasicStats::sdDate},
+}};
 // The statistics under their keys ("obs", "obsNumeric", "pc25Date", …).
 nlohmann::json toJson(const BasicStats& stats);
 
@@ -54,8 +85,14 @@ void basicStatsForColumn(Model& model, Column& column);
 void applyBasicStats(const BasicStats& stats, Column& column);
 // True when the cache lacks a figure that the column's type needs.
 bool needCalcBasicStatsForColumn(const Column& column);
+// Forgets the column's cached statistics (its cells changed), so that no
+// screen shows the old figures while the new ones are computed.
+void clearBasicStats(Column& column);
 // Refreshes the cache when needed and returns the figures for the type.
 StatList retrieveBasicStatsForColumn(Model& model, Column& column);
+// The figures for the column's type as the cache holds them, without
+// computing or saving anything.
+StatList cachedStatsForColumn(const Column& column);
 
 // --- vectors and codes ---
 // The numbers read from the texts, in cell order; other texts are skipped.
@@ -81,7 +118,8 @@ struct Factor {
   std::map<std::string, int32_t> code;
 };
 // Codes each cell's text, extending the given dictionary in order of first appearance.
-Factor factorOfCategorical(const std::vector<Cell>& cells, const std::map<std::string, int32_t>* levels = nullptr);
+Factor factorOfCategorical(const std::vector<Cell>& cells,
+                           const std::map<std::string, int32_t>* levels = nullptr);
 
 // --- frequencies ---
 // Count of each distinct non-empty text.

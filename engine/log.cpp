@@ -3,6 +3,7 @@
 #include <iostream>
 #include <mutex>
 
+#include "engine/store.h"
 #include "engine/translate.h"
 
 namespace tabulix {
@@ -52,6 +53,13 @@ void showCoreDataError(std::string_view reason) {
     if (size_t at = message.find("%@"); at != std::string::npos) message.replace(at, 2, why);
   }
   handler(tr("Error!"), message, tr("OK"));
+}
+
+void reportStoreError(const std::exception& error) {
+  std::string details;
+  if (auto* se = dynamic_cast<const StoreError*>(&error)) details = se->details();
+  logLine("Unresolved error " + std::string(error.what()) + ", " + details);
+  showCoreDataError(error.what());
 }
 
 }  // namespace tabulix

@@ -14,8 +14,6 @@ namespace tabulix {
 
 class NumberReaders;
 class DateDetector;
-class Statistics;
-class Preferences;
 
 // Holds the store of the open workspace (a coordinator and one context on
 // it), the number readers for the workspace's decimal separator, the date
@@ -35,13 +33,16 @@ class Model {
   Model& operator=(const Model&) = delete;
 
   // Closes any open store and opens (creating if needed) a workspace file,
-  // upgrading it; returns false when the file could not be attached (the
-  // failure has been logged and reported as the "Error!" alert).
-  bool openStore(const std::filesystem::path& file);
-  // Detaches the store; failures are logged and reported, never thrown.
+  // upgrading it. ReadOnly never creates, upgrades or writes the file.
+  // Throws StoreError when the file cannot be attached; no store is then
+  // open. Store errors are reported once, where they reach the front end
+  // (reportStoreError), not here.
+  void openStore(const std::filesystem::path& file, StoreAccess access = StoreAccess::OpenOrCreate);
+  // Detaches the store.
   void closeStores();
-  // Saves unsaved changes, if any; returns false after a reported failure.
-  bool saveContext();
+  // Saves unsaved changes, if any, in one transaction. Throws StoreError on
+  // failure; the changes then stay pending and the file as last saved.
+  void saveContext();
   // The attached workspace file, if any.
   std::optional<std::filesystem::path> currentStore() const;
 
@@ -49,19 +50,10 @@ class Model {
   Metadata* metadataForKey(std::string_view key);
   // The value stored under a key, or none.
   OptText metadataValueForKey(std::string_view key);
-  // Sets (inserting if needed) the value of a key and saves; the number
-  // readers are rebuilt when the key is "decimalSeparator".
+  // Sets (inserting if needed) the value of a key and saves (throwing
+  // StoreError as saveContext); the number readers are rebuilt when the key
+  // is "decimalSeparator".
   void setMetadataValue(std::string_view value, std::string_view key);
-
-  // One line describing the open workspace, in the tablet or the phone form.
-  std::string statusLine(bool tablet = false);
-
-  // How often the help tip with this key was shown (0 if never).
-  int timesSeenHelpKey(std::string_view key);
-  // Counts one more showing of a help tip.
-  void incrementTimesSeenHelpKey(std::string_view key);
-  // The preferences file used for the help counters (default: the user's).
-  void setPreferences(Preferences* prefs) { prefs_ = prefs; }
 
   // The object context every record of this instance goes through.
   Context& context() { return *context_; }
@@ -74,18 +66,12 @@ class Model {
   const DateDetector& detectDate();
   // Drops the number readers so that the next use rebuilds them.
   void dropNumberReaders() { readers_.reset(); }
-  // The statistics library.
-  const Statistics& functions();
 
  private:
-  void reportStoreError(const std::exception& e);
-
   std::shared_ptr<StoreCoordinator> coordinator_;
   std::unique_ptr<Context> context_;
   std::shared_ptr<NumberReaders> readers_;
   std::shared_ptr<DateDetector> detector_;
-  std::shared_ptr<Statistics> functions_;
-  Preferences* prefs_ = nullptr;
 };
 
 }  // namespace tabulix

@@ -170,12 +170,6 @@ const icu::DateFormat* dateFormatter(DateTimeStyles styles) {
   return slot.get();
 }
 
-std::string fillPlaceholder(std::string format, const std::string& value) {
-  auto at = format.find("%@");
-  if (at != std::string::npos) format.replace(at, 2, value);
-  return format;
-}
-
 // The single-precision 0.0001 widened to double (9.999999747378752e-05): the
 // bound below which a nonzero value is written in scientific notation and a
 // p-value as "p < 0.0001".
@@ -275,7 +269,7 @@ std::string stringFromDifferenceNumber(double v, VariableType type, unsigned sig
   // Day counts carry four digits fewer than the values; a 4-digit setting
   // (and anything below it) keeps one.
   const unsigned dayDigits = sigDigits > 4 ? sigDigits - 4 : 1;
-  return fillPlaceholder(tr("%@ days"), stringFromNumber(v / 86400.0, dayDigits));
+  return fillPlaceholders(tr("%@ days"), {stringFromNumber(v / 86400.0, dayDigits)});
 }
 
 std::string stringFromPNumber(double p) {

@@ -6,11 +6,13 @@
 #include <unicode/locid.h>
 #include <unicode/numfmt.h>
 #include <unicode/parsepos.h>
+#include <unicode/uchar.h>
 #include <unicode/unistr.h>
 
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <vector>
 
 #include "engine/number_format.h"
 
@@ -35,32 +37,6 @@ char asciiSymbol(const icu::UnicodeString& symbol) {
   return c > 0x20 && c < 0x7f ? char(c) : 0;
 }
 
-// The lowercase ASCII form of a symbol, or "" when it is not ASCII.
-std::string asciiLower(const icu::UnicodeString& symbol) {
-  std::string out;
-  for (int32_t i = 0; i < symbol.length(); ++i) {
-    char16_t c = symbol.charAt(i);
-    if (c >= 0x80) return {};
-    out += char(c >= 'A' && c <= 'Z' ? c + 32 : c);
-  }
-  return out;
-}
-
-bool containsIgnoringCase(std::string_view text, std::string_view lowerNeedle) {
-  if (lowerNeedle.empty() || lowerNeedle.size() > text.size()) return false;
-  for (size_t i = 0; i + lowerNeedle.size() <= text.size(); ++i) {
-    size_t k = 0;
-    while (k < lowerNeedle.size()) {
-      char c = text[i + k];
-      if (c >= 'A' && c <= 'Z') c = char(c + 32);
-      if (c != lowerNeedle[k]) break;
-      ++k;
-    }
-    if (k == lowerNeedle.size()) return true;
-  }
-  return false;
-}
-
 // Whether `format` consumes the whole text, and the value it reads.
 bool parseWhole(const icu::NumberFormat* format, const icu::UnicodeString& text, double& value) {
   if (!format) return false;
@@ -70,7 +46,8 @@ bool parseWhole(const icu::NumberFormat* format, const icu::UnicodeString& text,
   if (position.getErrorIndex() >= 0 || position.getIndex() != text.length()) return false;
   UErrorCode status = U_ZERO_ERROR;
   double d = result.getDouble(status);
-  if (U_FAILURE(status)) return false;
+  // NaN, the infinities and literals beyond the double range are no numbers.
+  if (U_FAILURE(status) || !std::isfinite(d)) return false;
   value = d;
   return true;
 }
@@ -98,7 +75,94 @@ struct NumberReaders::Icu {
   std::unique_ptr<icu::NumberFormat> readDecimal;
   std::unique_ptr<icu::NumberFormat> readPercent;
   std::unique_ptr<icu::NumberFormat> readCurrency;
+  // The percent style's own affixes ("%" in en_US, U+00A0 "%" in fr_FR).
+  icu::UnicodeString percentPrefix, percentSuffix;
+  // The decimal separator and grouping sizes, to check what the lenient
+  // currency reader accepted.
+  char16_t decimal = u'.';
+  int primaryGroup = 3;
+  int secondaryGroup = 3;
+
+  std::optional<double> readPercentSpaced(const icu::UnicodeString& text) const;
+  bool validGrouping(const icu::UnicodeString& text) const;
 };
+
+namespace {
+
+bool isSpace(char16_t c) { return c == u'\t' || u_charType(c) == U_SPACE_SEPARATOR; }
+
+// What the lenient reader may take for a grouping separator.
+bool isGroupingLike(char16_t c) {
+  return c == u',' || c == u'.' || c == u'\'' || c == u'\u2019' || c == u'\u066c' || isSpace(c);
+}
+
+}  // namespace
+
+// A percent sign where the locale writes it (after the number, or before it
+// as in Turkish), with or without space between it and the number, read as
+// the locale's own percent form: "50 %" with "." and "50%"
+// with "," are both 0.5. Only the spacing changes; the number itself is
+// still read strictly.
+std::optional<double> NumberReaders::Icu::readPercentSpaced(const icu::UnicodeString& text) const {
+  int32_t begin = 0, end = text.length();
+  while (begin < end && isSpace(text.charAt(begin))) ++begin;
+  while (end > begin && isSpace(text.charAt(end - 1))) --end;
+  if (end - begin < 2) return std::nullopt;
+  if (text.charAt(end - 1) == u'%') {
+    --end;
+    while (end > begin && isSpace(text.charAt(end - 1))) --end;
+  } else if (text.charAt(begin) == u'%' && percentPrefix.indexOf(u'%') >= 0) {
+    ++begin;
+    while (begin < end && isSpace(text.charAt(begin))) ++begin;
+  } else {
+    return std::nullopt;
+  }
+  if (begin == end) return std::nullopt;
+  icu::UnicodeString number(text, begin, end - begin);
+  if (number.indexOf(u'%') >= 0) return std::nullopt;
+  icu::UnicodeString normal = percentPrefix;
+  normal += number;
+  normal += percentSuffix;
+  double v;
+  if (normal != text && parseWhole(readPercent.get(), normal, v)) return v;
+  return std::nullopt;
+}
+
+// Whether the digits before the decimal separator are grouped as the
+// locale groups them (the last group of the primary size, the others of
+// the secondary size, the first one possibly shorter, all with one
+// separator), and the digits after it not at all.
+bool NumberReaders::Icu::validGrouping(const icu::UnicodeString& text) const {
+  const int32_t n = text.length();
+  int32_t i = 0;
+  while (i < n && !u_isdigit(text.charAt(i))) ++i;
+  std::vector<int> groups;
+  char16_t separator = 0;
+  bool fraction = false;
+  while (i < n) {
+    int run = 0;
+    while (i < n && u_isdigit(text.charAt(i))) ++i, ++run;
+    if (!fraction) groups.push_back(run);
+    if (i + 1 >= n || !u_isdigit(text.charAt(i + 1))) break;
+    const char16_t c = text.charAt(i);
+    if (c == decimal && !fraction) {
+      fraction = true;
+    } else if (isGroupingLike(c)) {
+      if (fraction || (separator && c != separator)) return false;
+      separator = c;
+    } else {
+      break;
+    }
+    ++i;
+  }
+  if (groups.size() < 2) return true;
+  if (groups.back() != primaryGroup) return false;
+  const int inner = secondaryGroup > 0 ? secondaryGroup : primaryGroup;
+  if (groups.front() < 1 || groups.front() > inner) return false;
+  for (size_t g = 1; g + 1 < groups.size(); ++g)
+    if (groups[g] != inner) return false;
+  return true;
+}
 
 NumberReaders::NumberReaders(std::string_view decimalSeparator)
     : locale_(localeForDecimalPoint(decimalSeparator)), icu_(std::make_unique<Icu>()) {
@@ -113,6 +177,10 @@ NumberReaders::NumberReaders(std::string_view decimalSeparator)
   icu_->readDecimal = make(UNUM_DECIMAL, false);
   icu_->readPercent = make(UNUM_PERCENT, false);
   icu_->readCurrency = make(UNUM_CURRENCY, true);
+  if (auto* percent = dynamic_cast<const icu::DecimalFormat*>(icu_->readPercent.get())) {
+    percent->getPositivePrefix(icu_->percentPrefix);
+    percent->getPositiveSuffix(icu_->percentSuffix);
+  }
 
   // The fast path takes its symbols from the decimal reader, and stays off
   // for anything it could not mirror exactly: non-Latin digits, symbols that
@@ -121,6 +189,12 @@ NumberReaders::NumberReaders(std::string_view decimalSeparator)
   if (!decimal) return;
   const icu::DecimalFormatSymbols* symbols = decimal->getDecimalFormatSymbols();
   using Sym = icu::DecimalFormatSymbols;
+  if (const icu::UnicodeString& d = symbols->getConstSymbol(Sym::kDecimalSeparatorSymbol); d.length() == 1)
+    icu_->decimal = d.charAt(0);
+  if (decimal->getGroupingSize() > 0) {
+    icu_->primaryGroup = decimal->getGroupingSize();
+    icu_->secondaryGroup = decimal->getSecondaryGroupingSize();
+  }
   if (symbols->getSymbol(Sym::kZeroDigitSymbol) != icu::UnicodeString(u'0')) return;
   decimal_ = asciiSymbol(symbols->getSymbol(Sym::kDecimalSeparatorSymbol));
   minus_ = asciiSymbol(symbols->getSymbol(Sym::kMinusSignSymbol));
@@ -163,8 +237,6 @@ NumberReaders::NumberReaders(std::string_view decimalSeparator)
     }
     groupingChar_ = (groupingKinds_ & 1u) ? grouping : 0;
   }
-  nanSymbol_ = asciiLower(symbols->getSymbol(Sym::kNaNSymbol));
-  infinitySymbol_ = asciiLower(symbols->getSymbol(Sym::kInfinitySymbol));
   fastEnabled_ = true;
 }
 
@@ -314,14 +386,10 @@ FastReading NumberReaders::fastNumberForString(std::string_view text, double& va
   }
 
 undecided:
-  // Every reader needs a digit, an infinity symbol or a NaN symbol; a pure
-  // ASCII text without any of them cannot be a number.
+  // Every reader needs a digit (NaN and infinity are not taken); a pure
+  // ASCII text without one cannot be a number.
   for (char c : text) {
     if ((c & 0x80) || (c >= '0' && c <= '9')) return FastReading::Undecided;
-  }
-  if (containsIgnoringCase(text, "nan") || containsIgnoringCase(text, nanSymbol_) ||
-      containsIgnoringCase(text, infinitySymbol_)) {
-    return FastReading::Undecided;
   }
   return FastReading::NotANumber;
 }
@@ -333,7 +401,8 @@ std::optional<double> NumberReaders::icuNumberForString(std::string_view text) c
   double v;
   if (parseWhole(icu_->readDecimal.get(), u, v)) return v;
   if (parseWhole(icu_->readPercent.get(), u, v)) return v;
-  if (parseWhole(icu_->readCurrency.get(), u, v)) return v;
+  if (auto percent = icu_->readPercentSpaced(u)) return percent;
+  if (parseWhole(icu_->readCurrency.get(), u, v) && icu_->validGrouping(u)) return v;
   return std::nullopt;
 }
 

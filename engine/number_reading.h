@@ -3,7 +3,14 @@
 // A text is a number when one of three ICU readers of the separator's locale
 // consumes all of it, tried in this order: the decimal style (strict), the
 // percent style (strict; "12%" is 0.12 in en_US) and the currency style
-// (lenient: "$1,200", " 1", "+1", "USD 1"). The grammar beyond that is ICU's.
+// (lenient: "$1,200", " 1", "+1", "USD 1"). The grammar beyond that is ICU's,
+// with three corrections:
+//  - a percent sign is accepted with or without a space before it, whatever
+//    the locale writes ("50%" and "50 %" are 0.5 with "," as with ".");
+//  - the lenient reader's grouping must be in valid groups (of three, or the
+//    locale's sizes): "1,25" with "." and "3.14" with "," are no numbers;
+//  - only finite values are numbers: "NaN", "∞" and overflowing literals
+//    such as "1E400" are text like any other word.
 //
 // Statistics read every cell of a variable through here, and ICU takes
 // microseconds per text, so plain decimal text takes a fast path first:
@@ -16,9 +23,9 @@
 // reader takes it; int or frac possibly empty but not both. Such a
 // text is converted without allocating and gives the double that ICU gives
 // (correct rounding, -0 kept); anything the fast path does not fully
-// understand goes to ICU. A text without any digit that is pure ASCII and
-// holds no NaN symbol is no number for any of the readers and is rejected
-// without ICU. The randomized test holds the fast path to ICU's results.
+// understand goes to ICU. A text without any digit that is pure ASCII is no
+// number for any of the readers and is rejected without ICU. The randomized
+// test holds the fast path to ICU's results.
 #pragma once
 
 #include <memory>
@@ -54,7 +61,7 @@ class NumberReaders {
   // The number that the text reads as, or none; the empty text is none.
   std::optional<double> decimalNumberForString(std::string_view utf8) const;
 
-  // The same reading through the three ICU readers only (no fast path).
+  // The same reading through the ICU readers only (no fast path).
   std::optional<double> icuNumberForString(std::string_view utf8) const;
 
   // The fast path alone: Number sets `value`.
@@ -81,10 +88,6 @@ class NumberReaders {
   char groupingChar_ = 0;
   unsigned groupingKinds_ = 0;
   int groupSize_ = 0;
-  // ASCII NaN and infinity symbols, lowercase, which a digitless text may
-  // still be read as.
-  std::string nanSymbol_;
-  std::string infinitySymbol_;
 };
 
 }  // namespace tabulix

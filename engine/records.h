@@ -5,9 +5,12 @@
 // Context; they stay valid until the context is reset or the record deleted.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <type_traits>
+#include <variant>
 #include <vector>
 
 namespace tabulix {
@@ -27,6 +30,28 @@ struct ObjectId {
 using OptInt = std::optional<int32_t>;
 using OptReal = std::optional<double>;
 using OptText = std::optional<std::string>;
+using OptFlag = std::optional<bool>;
+
+// One stored attribute of a record: its name (in the store, the JSON and
+// the command-line output) and where the record holds it. Each record's
+// table below is the one list of its attributes; the store's SQL, the
+// change tracking, the JSON writers and the statistics cache are driven
+// from it. Relationships are not attributes: the store maps them itself.
+template <class R>
+struct Field {
+  const char* name;
+  std::variant<OptText R::*, OptInt R::*, OptReal R::*, OptFlag R::*> member;
+};
+
+// Calls fn(value) with the attribute of a record a field names.
+template <class R, class F>
+decltype(auto) visitField(const Field<R>& field, R& record, F&& fn) {
+  return std::visit([&](auto m) -> decltype(auto) { return fn(record.*m); }, field.member);
+}
+template <class R, class F>
+decltype(auto) visitField(const Field<R>& field, const R& record, F&& fn) {
+  return std::visit([&](auto m) -> decltype(auto) { return fn(record.*m); }, field.member);
+}
 
 // Equality of optional reals that holds NaN equal to NaN, so that a record
 // holding NaN does not look changed forever.
@@ -41,12 +66,33 @@ struct Record {
   bool operator==(const Record&) const = default;
 };
 
+// Equality of the attributes a field table lists (reals by sameReal).
+template <class R, size_t N>
+bool sameFields(const std::array<Field<R>, N>& fields, const R& a, const R& b) {
+  for (const auto& f : fields) {
+    bool same = std::visit(
+        [&](auto m) {
+          if constexpr (std::is_same_v<std::remove_cvref_t<decltype(a.*m)>, OptReal>)
+            return sameReal(a.*m, b.*m);
+          else
+            return a.*m == b.*m;
+        },
+        f.member);
+    if (!same) return false;
+  }
+  return true;
+}
+
 // A key/value setting of the workspace.
 struct Metadata : Record {
   OptText key;
   OptText value;
   bool operator==(const Metadata&) const = default;
 };
+
+// The attributes of Metadata.
+inline const std::array<Field<Metadata>, 2> kMetadataFields = {
+    {{"key", &Metadata::key}, {"value", &Metadata::value}}};
 
 // One variable; the attributes from obs down cache its summary statistics.
 struct Column : Record {
@@ -57,24 +103,50 @@ struct Column : Record {
   OptInt obs, obsNumeric, obsDate, levels, levelsDate;
   OptReal min, max, mean, sd, pc25, pc50, pc75;
   OptReal minDate, maxDate, meanDate, sdDate, pc25Date, pc50Date, pc75Date;
-  bool operator==(const Column& o) const {
-    const OptReal Column::*reals[] = {&Column::min,      &Column::max,      &Column::mean,     &Column::sd,
-                                      &Column::pc25,     &Column::pc50,     &Column::pc75,     &Column::minDate,
-                                      &Column::maxDate,  &Column::meanDate, &Column::sdDate,   &Column::pc25Date,
-                                      &Column::pc50Date, &Column::pc75Date};
-    for (auto r : reals)
-      if (!sameReal(this->*r, o.*r)) return false;
-    return objectID == o.objectID && name == o.name && num == o.num && order == o.order && type == o.type &&
-           obs == o.obs && obsNumeric == o.obsNumeric && obsDate == o.obsDate && levels == o.levels &&
-           levelsDate == o.levelsDate;
-  }
+  bool operator==(const Column& o) const;
 };
+
+// The attributes of Column, in store order; the statistics cache is the
+// part from kColumnFirstStatField on.
+inline const std::array<Field<Column>, 23> kColumnFields = {{
+    {"name", &Column::name},
+    {"num", &Column::num},
+    {"order", &Column::order},
+    {"type", &Column::type},
+    {"obs", &Column::obs},
+    {"obsNumeric", &Column::obsNumeric},
+    {"obsDate", &Column::obsDate},
+    {"levels", &Column::levels},
+    {"levelsDate", &Column::levelsDate},
+    {"min", &Column::min},
+    {"max", &Column::max},
+    {"mean", &Column::mean},
+    {"sd", &Column::sd},
+    {"pc25", &Column::pc25},
+    {"pc50", &Column::pc50},
+    {"pc75", &Column::pc75},
+    {"minDate", &Column::minDate},
+    {"maxDate", &Column::maxDate},
+    {"meanDate", &Column::meanDate},
+    {"sdDate", &Column::sdDate},
+    {"pc25Date", &Column::pc25Date},
+    {"pc50Date", &Column::pc50Date},
+    {"pc75Date", &Column::pc75Date},
+}};
+inline constexpr size_t kColumnFirstStatField = 4;
+
+inline bool Column::operator==(const Column& o) const {
+  return objectID == o.objectID && sameFields(kColumnFields, *this, o);
+}
 
 // One observation.
 struct Row : Record {
   OptInt num;
   bool operator==(const Row&) const = default;
 };
+
+// The attributes of Row.
+inline const std::array<Field<Row>, 1> kRowFields = {{{"num", &Row::num}}};
 
 // The text of one variable in one observation. Cells are values, not owned
 // records: they are found and changed by (colNum, rowNum) through the Context.
@@ -98,21 +170,38 @@ struct Analysis : Record {
   std::vector<WhereClause*> wheres;
   std::vector<WhereClause*> wheres2;
   OptInt distribution, test, tails, samples;
-  std::optional<bool> isPaired;
+  OptFlag isPaired;
   OptReal expected;
   OptText leftLevel1;
   OptText rightLevel1;
-  std::optional<bool> includeMissing;
+  OptFlag includeMissing;
   OptInt twoWayPercAgg, twoWayPercDisplay;
-  bool operator==(const Analysis& o) const {
-    return objectID == o.objectID && name == o.name && type == o.type && sameReal(lastOpened, o.lastOpened) &&
-           left == o.left && right == o.right && columns == o.columns && wheres == o.wheres && wheres2 == o.wheres2 &&
-           distribution == o.distribution && test == o.test && tails == o.tails && samples == o.samples &&
-           isPaired == o.isPaired && sameReal(expected, o.expected) && leftLevel1 == o.leftLevel1 &&
-           rightLevel1 == o.rightLevel1 && includeMissing == o.includeMissing && twoWayPercAgg == o.twoWayPercAgg &&
-           twoWayPercDisplay == o.twoWayPercDisplay;
-  }
+  bool operator==(const Analysis& o) const;
 };
+
+// The attributes of Analysis (its relationships left, right, columns,
+// wheres and wheres2 are mapped by the store).
+inline const std::array<Field<Analysis>, 14> kAnalysisFields = {{
+    {"name", &Analysis::name},
+    {"type", &Analysis::type},
+    {"lastOpened", &Analysis::lastOpened},
+    {"distribution", &Analysis::distribution},
+    {"test", &Analysis::test},
+    {"tails", &Analysis::tails},
+    {"samples", &Analysis::samples},
+    {"isPaired", &Analysis::isPaired},
+    {"expected", &Analysis::expected},
+    {"leftLevel1", &Analysis::leftLevel1},
+    {"rightLevel1", &Analysis::rightLevel1},
+    {"includeMissing", &Analysis::includeMissing},
+    {"twoWayPercAgg", &Analysis::twoWayPercAgg},
+    {"twoWayPercDisplay", &Analysis::twoWayPercDisplay},
+}};
+
+inline bool Analysis::operator==(const Analysis& o) const {
+  return objectID == o.objectID && left == o.left && right == o.right && columns == o.columns &&
+         wheres == o.wheres && wheres2 == o.wheres2 && sameFields(kAnalysisFields, *this, o);
+}
 
 // One filter condition of an analysis.
 struct WhereClause : Record {
@@ -124,5 +213,10 @@ struct WhereClause : Record {
   Analysis* where2OfAnalysis = nullptr;
   bool operator==(const WhereClause&) const = default;
 };
+
+// The plain attributes of WhereClause (x, levels and the two analyses are
+// mapped by the store).
+inline const std::array<Field<WhereClause>, 2> kWhereClauseFields = {
+    {{"op", &WhereClause::op}, {"c", &WhereClause::c}}};
 
 }  // namespace tabulix

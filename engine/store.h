@@ -41,6 +41,20 @@ struct CellChunk;
 inline constexpr int32_t kCellsPerChunk = 4096;
 // The current on-disk format version (SQLite user_version).
 inline constexpr int kStoreFormatVersion = 2;
+// The largest workspace the program works with: an import stops there, and
+// a file beyond it is refused when it is opened (every screen would
+// otherwise scan thousands of variables for each request).
+inline constexpr size_t kMaxWorkspaceColumns = 500;
+inline constexpr size_t kMaxWorkspaceRows = 100000;
+
+// How a workspace file is attached.
+enum class StoreAccess {
+  // Opens the file, upgrading an older layout; a missing file is created.
+  OpenOrCreate,
+  // Opens the file for reading only: it must exist, is never created,
+  // upgraded or written, and a save is refused.
+  ReadOnly,
+};
 
 // A failure of the store: its description and details, as logged.
 class StoreError : public std::runtime_error {
@@ -57,18 +71,36 @@ class StoreError : public std::runtime_error {
 // Names the attached workspace file; contexts on it share the file.
 class StoreCoordinator {
  public:
-  // Attaches a workspace file, creating it when missing; upgrades an older
-  // layout in place after copying it to the migration backup (name~.tbx).
-  // Throws StoreError when the file is not a workspace or cannot be opened.
-  void addStore(const std::filesystem::path& file);
+  // Attaches a workspace file. A missing file is created (OpenOrCreate
+  // only): built under a temporary name and moved into place once its
+  // tables are committed, so that no half-made workspace ever carries the
+  // name. An older layout is upgraded in place after copying the file to a
+  // migration backup (name~.tbx, or name~2.tbx … when that name is taken).
+  // Throws StoreError when the file is empty, not a workspace, damaged,
+  // beyond the workspace limits or cannot be opened.
+  void addStore(const std::filesystem::path& file, StoreAccess access = StoreAccess::OpenOrCreate);
   // Detaches the store; contexts keep their connections until reset.
   void removeStore();
   // The attached file, if any.
   std::optional<std::filesystem::path> storeFile() const { return file_; }
+  // How the attached file was opened.
+  StoreAccess access() const { return access_; }
+  // The backup that attaching this file made before upgrading it, if any;
+  // only this file may be deleted, once the upgraded store has opened.
+  std::optional<std::filesystem::path> upgradeBackup() const { return backup_; }
 
  private:
   std::optional<std::filesystem::path> file_;
+  std::optional<std::filesystem::path> backup_;
+  StoreAccess access_ = StoreAccess::OpenOrCreate;
 };
+
+// The name of the migration backup of a workspace file (name~.tbx). A
+// workspace is never created under such a name.
+std::filesystem::path migrationBackupName(const std::filesystem::path& file, int n = 1);
+// True when a file name has the form of a migration backup (ends in "~"
+// before the extension).
+bool isMigrationBackupName(const std::filesystem::path& file);
 
 // A sort key for a fetch: a comparison of two records on one attribute.
 template <class T>
@@ -177,8 +209,9 @@ class Context {
   // Visits the cells of one column in row order (restricted to rowNums when
   // given, which must be ascending) without copying texts. The view is valid
   // during the call only. A cell with absent data is visited as nullopt.
-  void forEachCellOfColumn(int32_t colNum, const std::vector<int32_t>* rowNums,
-                           const std::function<void(int32_t rowNum, std::optional<std::string_view> data)>& fn);
+  void forEachCellOfColumn(
+      int32_t colNum, const std::vector<int32_t>* rowNums,
+      const std::function<void(int32_t rowNum, std::optional<std::string_view> data)>& fn);
   // Creates or changes the cell at (colNum, rowNum).
   void setCell(int32_t colNum, int32_t rowNum, OptText data);
   // Appends cells of one row to a column faster than setCell (import path).
@@ -297,7 +330,8 @@ int compareOptional(const std::optional<V>& a, const std::optional<V>& b) {
 // A sort descriptor on one optional attribute of a record.
 template <class T, class V>
 SortDescriptor<T> sortBy(std::optional<V> T::*attribute, bool ascending = true) {
-  return {[attribute](const T& a, const T& b) { return compareOptional(a.*attribute, b.*attribute); }, ascending};
+  return {[attribute](const T& a, const T& b) { return compareOptional(a.*attribute, b.*attribute); },
+          ascending};
 }
 
 }  // namespace tabulix

@@ -6,7 +6,6 @@
 #include "engine/date_detector.h"
 #include "engine/number_format.h"
 #include "engine/number_reading.h"
-#include "stats/statistics.h"
 
 namespace tabulix {
 
@@ -22,11 +21,6 @@ const NumberReaders& Model::numberReaders() {
 const DateDetector& Model::detectDate() {
   if (!detector_) detector_ = std::make_shared<DateDetector>();
   return *detector_;
-}
-
-const Statistics& Model::functions() {
-  if (!functions_) functions_ = std::make_shared<Statistics>();
-  return *functions_;
 }
 
 std::string deviceDecimalSeparator() {

@@ -147,6 +147,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     REQUIRE_ORDER(d.finished || (d.cancelled && parser.error()));
     REQUIRE_ORDER(!d.inLine || d.cancelled);
     REQUIRE_ORDER(parser.totalBytesRead() <= text.size());
+    // Input left unread is only ever reported with something in it.
+    const auto& unread = parser.unreadInput();
+    REQUIRE_ORDER(!unread || (!d.cancelled && !parser.error() && (unread->lines > 0 || unread->bytes > 0)));
   }
   // The quoting only round-trips with ordinary delimiters.
   if (!d.cancelled && (delimiter == u',' || delimiter == u';' || delimiter == u'\t' || delimiter == u'|')) {

@@ -30,6 +30,22 @@ constexpr Marker kMarkers[] = {
     {2, "\xFF\xFE", TextEncoding::UTF16LE},           {3, "\xEF\xBB\xBF", TextEncoding::UTF8},
 };
 
+// UTF-16 text without a byte-order mark, told by where its NULs are: at
+// least half of the high bytes are 0 (Latin text) and hardly any low byte
+// is (U+0100, U+0200 ... are rare).
+std::optional<TextEncoding> utf16ByNulPattern(const uint8_t* bytes, size_t n) {
+  const size_t pairs = n / 2;
+  if (pairs == 0) return std::nullopt;
+  size_t evenNuls = 0, oddNuls = 0;
+  for (size_t i = 0; i + 1 < n; i += 2) {
+    evenNuls += bytes[i] == 0;
+    oddNuls += bytes[i + 1] == 0;
+  }
+  if (2 * oddNuls >= pairs && 8 * evenNuls <= pairs) return TextEncoding::UTF16LE;
+  if (2 * evenNuls >= pairs && 8 * oddNuls <= pairs) return TextEncoding::UTF16BE;
+  return std::nullopt;
+}
+
 std::string characterForMessage(char16_t c) {
   // A lone surrogate cannot be written as UTF-8; show the replacement character.
   if (c >= 0xD800 && c <= 0xDFFF) c = 0xFFFD;
@@ -45,7 +61,7 @@ std::string hex(unsigned v) {
 }  // namespace
 
 CsvParser::CsvParser(std::unique_ptr<ByteSource> stream, std::optional<TextEncoding>* usedEncoding,
-                         char16_t delimiter)
+                     char16_t delimiter)
     : stream_(std::move(stream)), delimiter_(delimiter) {
   // U+0000 stands for the end of the input; as a delimiter it would never end.
   if (delimiter == 0) throw std::invalid_argument("the delimiter must not be U+0000");
@@ -97,6 +113,12 @@ void CsvParser::sniffEncoding() {
       return;
     }
   }
+  // UTF-16 without a byte-order mark: text that is mostly Latin has a NUL
+  // in every other byte. Read as UTF-8 its first NUL would end the input.
+  if (auto utf16 = utf16ByNulPattern(stringBuffer_.data(), n)) {
+    streamEncoding_ = *utf16;
+    return;
+  }
   // A character cut off by the end of the first read is no sign of another
   // encoding when more bytes follow.
   if (isValidUtf8(stringBuffer_.data(), n, stream_->hasBytesAvailable())) {
@@ -120,6 +142,8 @@ void CsvParser::refill() {
         if (!undecodable_) {
           stringBuffer_.insert(stringBuffer_.end(), chunk, chunk + got);
           needDecode_ = true;
+        } else {
+          droppedBytes_ += got;
         }
       }
     }
@@ -209,6 +233,7 @@ void CsvParser::parse() {
   currentRecord_ = 0;
   while (parseRecord()) {
   }
+  if (!error_ && !cancelled_) noteUnreadInput();
   if (error_) {
     if (!cancelled_ && delegate_) delegate_->parserDidFailWithError(*this, *error_);
   } else if (delegate_) {
@@ -228,6 +253,46 @@ bool CsvParser::parseRecord() {
   bool lineBreak = parseLineBreak();
   if (!cancelled_ && delegate_) delegate_->parserDidEndLine(*this, currentRecord_);
   return lineBreak && !error_;
+}
+
+// The document ends without an error at the end of the input, but also at an
+// unclosed quote, a U+0000 character or undecodable bytes. The parse keeps
+// that behaviour; what was left is counted here, reading the rest of the
+// stream, so that the caller can say what is missing.
+void CsvParser::noteUnreadInput() {
+  CsvUnreadInput unread;
+  size_t from;
+  if (unclosedQuote_) {
+    unread.reason = CsvUnreadInput::Reason::UnclosedQuote;
+    from = fieldStart_;
+  } else if (next_ < string_.size()) {
+    unread.reason = CsvUnreadInput::Reason::NulCharacter;
+    from = next_;
+  } else if (undecodable_ || !stringBuffer_.empty()) {
+    unread.reason = CsvUnreadInput::Reason::UndecodableBytes;
+    from = next_;
+  } else {
+    return;
+  }
+  unread.afterLine = currentRecord_ > 0 ? currentRecord_ - 1 : 0;
+  // Lines as the parser counts them: runs of non-newline characters.
+  bool inLine = false;
+  size_t pos = from;
+  while (true) {
+    for (; pos < string_.size(); ++pos) {
+      const bool newline = isNewlineCharacter(string_[pos]);
+      if (!newline && !inLine) ++unread.lines;
+      inLine = !newline;
+    }
+    consumeTo(string_.size());
+    pos = next_;
+    if (streamDone_ && !needDecode_) break;
+    refill();
+  }
+  unread.bytes = stringBuffer_.size() + droppedBytes_;
+  if (unread.reason != CsvUnreadInput::Reason::UndecodableBytes && unread.bytes > 0 && unread.lines == 0)
+    unread.reason = CsvUnreadInput::Reason::UndecodableBytes;
+  unread_ = unread;
 }
 
 void CsvParser::consumeTo(size_t position) {
@@ -269,7 +334,10 @@ bool CsvParser::parseField() {
   fieldStart_ = next_;
   skipFieldWhitespace();
   if (peek() == u'"') {
-    if (!parseQuotedField()) return false;
+    if (!parseQuotedField()) {
+      unclosedQuote_ = !cancelled_;
+      return false;
+    }
   } else {
     parsePlainField();
   }

@@ -28,6 +28,19 @@ struct CsvError {
 
 class CsvParser;
 
+// Input that a parse which ended without an error could not deliver.
+struct CsvUnreadInput {
+  enum class Reason {
+    UnclosedQuote,    // a quoted field still open at the end of the input
+    NulCharacter,     // a U+0000 character, which ends the input
+    UndecodableBytes  // bytes that are no text in the stream's encoding
+  };
+  Reason reason = Reason::UnclosedQuote;
+  uint64_t afterLine = 0;  // the last line read in full
+  uint64_t lines = 0;      // lines (non-empty runs between line breaks) not read
+  uint64_t bytes = 0;      // undecodable bytes not read
+};
+
 // Receives the parser's calls. Every call has an empty default, so a delegate
 // overrides only those it wants. Texts are views valid during the call only.
 class CsvParserDelegate {
@@ -38,8 +51,7 @@ class CsvParserDelegate {
   // At the start of every record; lines are numbered from 1.
   virtual void parserDidBeginLine(CsvParser& /*parser*/, uint64_t /*line*/) {}
   // At the end of every field; `index` counts from 0 within the line.
-  virtual void parserDidReadField(CsvParser& /*parser*/, std::u16string_view /*field*/, int64_t /*index*/) {
-  }
+  virtual void parserDidReadField(CsvParser& /*parser*/, std::u16string_view /*field*/, int64_t /*index*/) {}
   // At the end of every comment line, with the text after '#'.
   virtual void parserDidReadComment(CsvParser& /*parser*/, std::u16string_view /*comment*/) {}
   // At the end of every record, also the last and one with a syntax error.
@@ -61,7 +73,7 @@ class CsvParser {
   // the encoding is sniffed now (and stored back into `usedEncoding`); when it
   // is set, that encoding is used and no byte-order mark is removed.
   CsvParser(std::unique_ptr<ByteSource> stream, std::optional<TextEncoding>* usedEncoding,
-              char16_t delimiter);
+            char16_t delimiter);
   ~CsvParser();
   CsvParser(const CsvParser&) = delete;
   CsvParser& operator=(const CsvParser&) = delete;
@@ -100,6 +112,10 @@ class CsvParser {
   char16_t delimiter() const { return delimiter_; }
   // The syntax error recorded, if any.
   const std::optional<CsvError>& error() const { return error_; }
+  // What a parse that ended without an error or cancellation left unread
+  // (known from parserDidEndDocument on); none when the input was read to
+  // its end.
+  const std::optional<CsvUnreadInput>& unreadInput() const { return unread_; }
   // Bytes held by the parser's text buffers (it stays proportional to the
   // longest field, not to the input).
   size_t bufferedBytes() const;
@@ -133,6 +149,7 @@ class CsvParser {
   void parseComment();
   void skipFieldWhitespace();
   void consumeTo(size_t position);
+  void noteUnreadInput();
 
   // The current field's resolved value: a run of `string_` while it can be,
   // copied into `sanitizedField_` once quotes or escapes are resolved.
@@ -180,6 +197,9 @@ class CsvParser {
   bool recognizesComments_ = false;
   CsvParserDelegate* delegate_ = nullptr;
   uint64_t totalBytesRead_ = 0;
+  bool unclosedQuote_ = false;  // the last field was a quote left open at the end
+  uint64_t droppedBytes_ = 0;   // bytes read behind undecodable ones
+  std::optional<CsvUnreadInput> unread_;
 
   std::unique_ptr<TextDecoder> decoder_;
   bool sniffed_ = false;      // the stream's marker, if any, was removed by sniffing

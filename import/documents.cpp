@@ -1,6 +1,7 @@
 #include "import/documents.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unicode/coll.h>
 #include <unicode/unistr.h>
 #include <unistd.h>
@@ -8,7 +9,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <fstream>
 #include <memory>
+#include <optional>
+#include <stdexcept>
 
 #include "engine/log.h"
 #include "engine/number_format.h"
@@ -16,6 +21,7 @@
 #include "engine/values.h"
 #include "engine/workspace_data.h"
 #include "import/file_importer.h"
+#include "import/file_kind.h"
 #include "import/import_reader.h"
 
 namespace tabulix {
@@ -23,12 +29,6 @@ namespace tabulix {
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string lowerExtension(const fs::path& p) {
-  std::string e = p.extension().string();
-  if (!e.empty() && e[0] == '.') e.erase(0, 1);
-  return e;
-}
 
 // Sorts paths the way the device's locale orders them, ignoring case.
 void sortLocalized(std::vector<std::string>& names) {
@@ -46,6 +46,15 @@ void sortLocalized(std::vector<std::string>& names) {
   });
 }
 
+// A workspace is never made under a migration backup's name: the next
+// upgrade of the workspace it seems to belong to would take it for its own.
+// Checked before the old file is deleted.
+void refuseBackupName(const fs::path& target) {
+  if (isMigrationBackupName(target))
+    throw std::invalid_argument(target.string() +
+                                ": a workspace name may not end in \"~\": such files are upgrade backups");
+}
+
 void deleteLogged(const fs::path& p) {
   std::error_code ec;
   if (fs::exists(p, ec) && !fs::remove(p, ec) && ec) logLine("Unable to delete file: " + ec.message());
@@ -60,11 +69,10 @@ DocumentList listDocuments(const fs::path& documents) {
        it.increment(ec)) {
     std::string name = it->path().filename().string();
     if (name.empty() || name[0] == '.' || !it->is_regular_file(ec)) continue;
-    std::string ext = lowerExtension(it->path());
-    // Extensions are compared as written: the screen lists lower-case ones.
-    if (ext == "tbx") {
+    const FileKind kind = fileKindOf(it->path());
+    if (kind == FileKind::Workspace) {
       list.workspaces.push_back(name);
-    } else if (ext == "txt" || ext == "csv" || ext == "xls" || ext == "xlsx") {
+    } else if (isDataFileKind(kind)) {
       list.dataFiles.push_back(name);
     }
   }
@@ -96,7 +104,9 @@ bool workspaceNameFits(const fs::path& documents, const std::string& name) {
 fs::path moveFromInbox(const fs::path& file, const fs::path& documents) {
   std::error_code ec;
   fs::path folder = file.parent_path();
-  if (folder.filename() != "Inbox" || !fs::is_directory(folder, ec)) return file;
+  if (documents.empty() || folder.filename() != "Inbox" || !fs::is_directory(folder, ec) ||
+      !fs::equivalent(folder, documents / "Inbox", ec))
+    return file;
   std::string stem = file.stem().string(), ext = file.extension().string();
   for (int n = 0; n <= 99; ++n) {
     fs::path candidate =
@@ -129,7 +139,7 @@ char16_t delimiterForIndex(int index) {
   }
 }
 
-int defaultDelimiterIndex(const fs::path& dataFile) { return lowerExtension(dataFile) == "csv" ? 0 : 1; }
+int defaultDelimiterIndex(const fs::path& dataFile) { return extensionOf(dataFile) == "csv" ? 0 : 1; }
 
 std::string defaultDecimalSeparator() { return deviceDecimalSeparator(); }
 
@@ -146,18 +156,19 @@ fs::path exampleWorkspacePath() {
 #endif
 }
 
-bool createEmptyWorkspace(const fs::path& target) {
+void createEmptyWorkspace(const fs::path& target) {
+  refuseBackupName(target);
   deleteLogged(target);
   Model model;
-  if (!model.openStore(target)) return false;
+  model.openStore(target);
   FileImporter importer(model, nullptr);
   importer.createEmptyWorkspaceWithRows(10, 3);
-  bool ok = model.saveContext();
+  model.saveContext();
   model.closeStores();
-  return ok;
 }
 
 bool copyExample(const fs::path& target) {
+  refuseBackupName(target);
   std::error_code ec;
   if (fs::exists(target, ec) && !fs::remove(target, ec)) {
     logLine(ec.message());
@@ -172,14 +183,6 @@ bool copyExample(const fs::path& target) {
 }
 
 namespace {
-
-std::string fillFormat(std::string format, const std::string& arg) {
-  for (const char* ph : {"%@", "%u", "%d"}) {
-    size_t pos = format.find(ph);
-    if (pos != std::string::npos) return format.replace(pos, 2, arg);
-  }
-  return format;
-}
 
 // Reports the import's progress and keeps the background store small.
 class ImportProgress : public FileImporterDelegate {
@@ -199,7 +202,7 @@ class ImportProgress : public FileImporterDelegate {
       savedChunks_ = n / kCellsPerChunk;
       saveAndRelease();
     }
-    report(fillFormat(tr("Importing file. %u rows read."), std::to_string(n)));
+    report(fillPlaceholders(tr("Importing file. %u rows read."), {std::to_string(n)}));
   }
   void importerDidCompleteParsing(FileImporter&, const std::string&) override {
     save();
@@ -207,7 +210,7 @@ class ImportProgress : public FileImporterDelegate {
   }
   void importerWillAnalyzeColumnNamed(FileImporter&, const std::string& name) override {
     saveAndRelease();
-    report(fillFormat(tr("Processing variable %@"), name));
+    report(fillPlaceholders(tr("Processing variable %@"), {name}));
   }
   void importerDidCompleteDocument(FileImporter&, const std::string&, const CsvError& error) override {
     // The last save is flushed to disk, and everything written before with it.
@@ -219,13 +222,23 @@ class ImportProgress : public FileImporterDelegate {
 
   long code() const { return code_; }
   const std::string& error() const { return error_; }
-  bool saved() const { return saved_; }
+  bool saved() const { return !failure_; }
+  // The first save failure, if any.
+  const std::optional<StoreError>& failure() const { return failure_; }
 
  private:
   void report(const std::string& status) {
     if (progress_) progress_(status);
   }
-  void save() { saved_ = model_.saveContext() && saved_; }
+  // The import goes on after a failed save (a later one may still keep
+  // what was read); the first failure is what the end of the import reports.
+  void save() {
+    try {
+      model_.saveContext();
+    } catch (const StoreError& e) {
+      if (!failure_) failure_ = e;
+    }
+  }
   void saveAndRelease() {
     save();
     model_.context().releaseCellMemory();
@@ -235,14 +248,9 @@ class ImportProgress : public FileImporterDelegate {
   const std::function<void(const std::string&)>& progress_;
   uint32_t savedChunks_ = 0;
   long code_ = 0;
-  bool saved_ = true;
   std::string error_;
+  std::optional<StoreError> failure_;
 };
-
-bool isWorkbook(const fs::path& p) {
-  std::string e = lowerExtension(p);
-  return e == "xls" || e == "xlsx";
-}
 
 }  // namespace
 
@@ -250,33 +258,89 @@ std::optional<std::vector<std::string>> workbookSheets(const fs::path& dataFile)
   return makeImportReader(dataFile, u',', deviceLocaleName())->sheets();
 }
 
+namespace {
+
+// Whether the file starts as an SQLite database does (or is empty, as a
+// workspace whose creation was cut short can be).
+bool looksLikeWorkspace(const fs::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  char header[16] = {};
+  in.read(header, sizeof header);
+  if (in.gcount() == 0) return true;
+  return in.gcount() == sizeof header && std::memcmp(header, "SQLite format 3", 16) == 0;
+}
+
+// Whether a new file can be made in the folder: tried, not guessed from the
+// mode bits, so that ACLs, read-only mounts and root all answer truly.
+bool folderWritable(const fs::path& folder) {
+  std::string probe = (folder / ".tabulix-write-test-XXXXXX").string();
+  int fd = mkstemp(probe.data());
+  if (fd < 0) return false;
+  close(fd);
+  unlink(probe.c_str());
+  return true;
+}
+
+}  // namespace
+
+std::optional<std::string> whyTargetCannotBeWritten(const fs::path& given) {
+  std::error_code ec;
+  const fs::path target = fs::absolute(given, ec);
+  const fs::path folder = target.parent_path();
+  if (fs::exists(fs::symlink_status(target, ec)) || fs::exists(target, ec)) {
+    if (fs::is_directory(target, ec))
+      return fillPlaceholders(tr("%@ is a folder, not a workspace: it is not replaced."), {given.string()});
+    if (!fs::is_regular_file(target, ec) || !looksLikeWorkspace(target))
+      return fillPlaceholders(tr("%@ exists and is not a workspace: it is not replaced."), {given.string()});
+    struct stat st {};
+    if (stat(target.c_str(), &st) != 0 || (st.st_mode & 0222) == 0 || access(target.c_str(), W_OK) != 0)
+      return fillPlaceholders(tr("%@ is read-only: the workspace is not replaced."), {given.string()});
+  }
+  if (!fs::is_directory(folder, ec)) return fillPlaceholders(tr("%@: no such folder."), {folder.string()});
+  if (!folderWritable(folder))
+    return fillPlaceholders(tr("%@: cannot write in this folder."), {folder.string()});
+  return std::nullopt;
+}
+
+std::optional<std::string> whyImportCannotStart(const ImportOptions& options) {
+  std::error_code ec;
+  const fs::path& data = options.dataFile;
+  if (!fs::is_regular_file(data, ec) || access(data.c_str(), R_OK) != 0)
+    return fillPlaceholders(tr("%@: cannot read the file."), {data.string()});
+  if (isWorkbookKind(fileKindOf(data))) {
+    // A workbook that cannot be read at all, or lacks the chosen sheet,
+    // makes no workspace.
+    try {
+      auto sheets = workbookSheets(data);
+      size_t count = sheets ? sheets->size() : 0;
+      if (options.sheet < 0 || static_cast<size_t>(options.sheet) >= count)
+        return fillPlaceholders(tr("The workbook %@ has no sheet number %u (it has %u)."),
+                                {data.string(), std::to_string(options.sheet + 1), std::to_string(count)});
+    } catch (const WorkbookError& e) {
+      return std::string(e.what());
+    }
+  }
+  if (fs::equivalent(options.target, data, ec))
+    return fillPlaceholders(tr("%@ is the data file being imported: choose another name for the workspace."),
+                            {options.target.string()});
+  return whyTargetCannotBeWritten(options.target);
+}
+
 ImportOutcome importDataFile(const ImportOptions& options, const fs::path& documents,
                              const std::function<void(const std::string&)>& progress) {
+  refuseBackupName(options.target);
   ImportOutcome out;
   out.workspace = options.target;
   out.dataFile = options.dataFile;
-  if (isWorkbook(options.dataFile)) {
-    // A workbook that cannot be read at all makes no workspace: the file
-    // is checked before anything is replaced.
-    std::string refusal;
-    try {
-      auto sheets = workbookSheets(options.dataFile);
-      if (options.sheet < 0 || !sheets || static_cast<size_t>(options.sheet) >= sheets->size())
-        refusal = "The workbook " + options.dataFile.string() + " has no sheet number " +
-                  std::to_string(options.sheet + 1) + " (it has " +
-                  std::to_string(sheets ? sheets->size() : 0) + ").";
-    } catch (const WorkbookError& e) {
-      refusal = e.what();
-    }
-    if (!refusal.empty()) {
-      logLine(refusal);
-      out.code = kWorkbookUnreadable;
-      out.created = false;
-      out.error = refusal;
-      out.alertTitle = tr("Error While Importing");
-      out.alertMessage = refusal;
-      return out;
-    }
+  if (auto refusal = whyImportCannotStart(options)) {
+    logLine(*refusal);
+    out.code = isWorkbookKind(fileKindOf(options.dataFile)) ? kWorkbookUnreadable : kImportUnreadableKind;
+    out.saved = false;
+    out.refused = true;
+    out.error = *refusal;
+    out.alertTitle = tr("Error While Importing");
+    out.alertMessage = *refusal;
+    return out;
   }
   for (const char* suffix : {"", "-shm", "-wal", "-journal"}) {
     fs::path p = options.target;
@@ -284,25 +348,9 @@ ImportOutcome importDataFile(const ImportOptions& options, const fs::path& docum
     deleteLogged(p);
   }
   out.dataFile = moveFromInbox(options.dataFile, documents);
-  // The new workspace's tables are made under a hidden name and the file is
-  // renamed into place once they are committed: a process killed while the
-  // file is being created leaves either nothing at the target or a workspace
-  // that opens.
-  {
-    fs::path building = options.target.parent_path() /
-                        (".new-" + std::to_string(::getpid()) + "-" + options.target.filename().string());
-    Model fresh;
-    bool made = fresh.openStore(building);
-    fresh.closeStores();
-    std::error_code ec;
-    if (made) fs::rename(building, options.target, ec);
-    if (!made || ec) fs::remove(building, ec);
-  }
   Model model;
-  if (!model.openStore(options.target)) {
-    out.code = 1;
-    out.saved = false;
-  } else {
+  try {
+    model.openStore(options.target);
     // A new file being filled: a killed import leaves a store that opens
     // either way, so the intermediate saves skip the disk flushes.
     model.context().setDurable(false);
@@ -311,11 +359,25 @@ ImportOutcome importDataFile(const ImportOptions& options, const fs::path& docum
     importer.createWorkspaceFromText(out.dataFile, options.hasHeader, options.sheet, options.delimiter,
                                      options.decimalSeparator);
     out.code = delegate.code();
-    out.error = delegate.error();
+    out.readerError = delegate.error();
     out.saved = delegate.saved();
+    if (delegate.failure()) out.storeError = delegate.failure()->what();
+    out.unreadNotes = importer.unreadNotes();
     out.variables = static_cast<uint32_t>(countColumns(model));
     out.observations = static_cast<uint32_t>(countRows(model));
     model.closeStores();
+  } catch (const StoreError& e) {
+    // A save outside the importer's own (the workspace's settings, the
+    // statistics) failed: reported as its saves' failures are.
+    out.saved = false;
+    if (out.storeError.empty()) out.storeError = e.what();
+    model.closeStores();
+  }
+  if (!out.saved) {
+    // Only a saved workspace is announced as created.
+    out.error = fillPlaceholders(tr("%@: the workspace could not be saved (%@)."),
+                                 {options.target.string(), out.storeError});
+    return out;
   }
   out.status = tr("Successfully created new workspace.");
   if (out.code == kImportLimitReached) {
@@ -328,14 +390,22 @@ ImportOutcome importDataFile(const ImportOptions& options, const fs::path& docum
     out.alertTitle = tr("Error While Importing");
     out.alertMessage = tr("Some rows and columns may be missing, or wrong delimiter may have been used.");
     // A workbook's reader says what is wrong with the file.
-    if (isWorkbook(out.dataFile) && !out.error.empty()) out.alertMessage += "\n\n" + out.error;
+    if (isWorkbookKind(fileKindOf(out.dataFile)) && !out.readerError.empty())
+      out.alertMessage += "\n\n" + out.readerError;
+  }
+  if (!out.unreadNotes.empty()) {
+    if (out.alertTitle.empty()) {
+      out.alertTitle = tr("Some Data Was Not Imported");
+      out.alertMessage = out.status;
+    }
+    for (const std::string& note : out.unreadNotes) out.alertMessage += "\n" + note;
   }
   if (progress) progress(out.status);
   return out;
 }
 
 DeleteResult deleteDocument(Model& shared, const fs::path& file) {
-  bool workspace = lowerExtension(file) == "tbx";
+  bool workspace = fileKindOf(file) == FileKind::Workspace;
   logLine((workspace ? "Delete workspace: " : "Delete text: ") + file.string());
   std::error_code ec;
   if (auto open = shared.currentStore(); open && fs::equivalent(*open, file, ec))

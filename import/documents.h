@@ -22,10 +22,11 @@ struct DocumentList {
 // without regard to case in the device locale.
 DocumentList listDocuments(const std::filesystem::path& documents);
 
-// Moves a file out of the documents folder's "Inbox" (renaming it "name-N"
-// when the name is taken) and returns where it now is; any other file, or
-// a failed move, stays where it is. A file that appears under the chosen
-// name meanwhile is never replaced.
+// Moves a file out of the documents folder's own "Inbox" (renaming it
+// "name-N" when the name is taken) and returns where it now is; any other
+// file (also one in another folder named "Inbox"), or a failed move, stays
+// where it is. A file that appears under the chosen name meanwhile is never
+// replaced.
 std::filesystem::path moveFromInbox(const std::filesystem::path& file,
                                     const std::filesystem::path& documents);
 // Deletes the documents folder's "Inbox" folder once nothing is left in it:
@@ -52,12 +53,14 @@ std::filesystem::path workspaceTarget(const std::filesystem::path& documents, co
 // The example workspace shipped beside the program.
 std::filesystem::path exampleWorkspacePath();
 
-// Replaces the target with a new workspace holding the 10 x 3 empty grid.
-// Returns false after a logged failure.
-bool createEmptyWorkspace(const std::filesystem::path& target);
+// Replaces the target with a new workspace holding the 10 x 3 empty grid;
+// a store failure throws StoreError. The three operations that make a
+// workspace throw std::invalid_argument, before touching any file, for a
+// target named like a migration backup (name~.tbx).
+void createEmptyWorkspace(const std::filesystem::path& target);
 // Replaces the target with a copy of the example; returns false (logged)
 // when the old file cannot be deleted or the copy fails.
-bool copyExample(const std::filesystem::path& target);
+[[nodiscard]] bool copyExample(const std::filesystem::path& target);
 
 // The options of an import, as the new-workspace screen sets them.
 struct ImportOptions {
@@ -69,6 +72,17 @@ struct ImportOptions {
   std::string decimalSeparator = ".";
 };
 
+// Why an import with these options must not start, checked before anything
+// is touched: a data file that cannot be read or whose kind no reader takes,
+// a target that is the data file itself (also through a link), an existing
+// target that is not a workspace or is read-only, a folder that cannot be
+// written. The message names the file or folder; none when the import may go.
+std::optional<std::string> whyImportCannotStart(const ImportOptions& options);
+// The target's part of those checks, for every command that writes a new
+// workspace: an existing file that is not a workspace or is read-only, a
+// folder that is missing or cannot be written.
+std::optional<std::string> whyTargetCannotBeWritten(const std::filesystem::path& target);
+
 // How an import ended, with the texts the screen shows.
 struct ImportOutcome {
   long code = 0;  // -1 read to end, 3 a limit, other a reader failure
@@ -76,22 +90,29 @@ struct ImportOutcome {
   std::filesystem::path dataFile;  // where the data file was read (after leaving the Inbox)
   uint32_t variables = 0;
   uint32_t observations = 0;
-  std::string status;      // "Successfully created new workspace."
+  std::string status;      // "Successfully created new workspace." once saved
   std::string alertTitle;  // empty when there is nothing to report
   std::string alertMessage;
-  bool saved = true;    // false when the store could not save
-  bool created = true;  // false when the file was refused before any workspace was made
-  std::string error;    // what the reader reported when it failed
+  std::vector<std::string> unreadNotes;  // data of the file that the workspace lacks
+  bool saved = true;                     // false when the store could not save
+  std::string storeError;                // the first save failure, when saved is false
+  bool refused = false;                  // whyImportCannotStart stopped it; nothing was touched
+  std::string error;                     // why it was refused or not saved, naming the file
+  std::string readerError;               // what the reader reported when it failed on the way
 };
 
 // Imports a data file into a new workspace on the calling thread, with its
-// own Model and store, reporting each status text as it changes. The target
-// and its companion files are replaced. The caller's shared Model must not
-// have the target open. A workbook that cannot be opened, or has no sheet at
-// the chosen position, is refused first: the target is left as it was and
-// the outcome says `created = false` with the reason in `error`.
-ImportOutcome importDataFile(const ImportOptions& options, const std::filesystem::path& documents,
-                             const std::function<void(const std::string& status)>& progress);
+// own Model and store, reporting each status text as it changes; the success
+// text comes only after the last save. An import that whyImportCannotStart
+// stops (an unreadable file, a workbook without the chosen sheet, a target
+// that may not be replaced) touches nothing. Otherwise the target and its
+// companion files are replaced. A data file in `documents`' Inbox is moved
+// out first (an empty `documents` moves nothing). The caller's shared Model
+// must not have the target open. A target that cannot be created or saved
+// ends in `saved` false, with the store's reason in `storeError`.
+[[nodiscard]] ImportOutcome importDataFile(const ImportOptions& options,
+                                           const std::filesystem::path& documents,
+                                           const std::function<void(const std::string& status)>& progress);
 
 // The sheet names of a workbook (none for delimited text); throws
 // WorkbookError when the workbook cannot be read.
@@ -100,6 +121,6 @@ std::optional<std::vector<std::string>> workbookSheets(const std::filesystem::pa
 // Why a document could not be deleted, if it could not.
 enum class DeleteResult { Deleted, RefusedOpenWorkspace, Failed };
 // Deletes a listed document unless it is the workspace open in `shared`.
-DeleteResult deleteDocument(Model& shared, const std::filesystem::path& file);
+[[nodiscard]] DeleteResult deleteDocument(Model& shared, const std::filesystem::path& file);
 
 }  // namespace tabulix

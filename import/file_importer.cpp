@@ -8,6 +8,7 @@
 #include "engine/cell_access.h"
 #include "engine/log.h"
 #include "engine/number_format.h"
+#include "engine/translate.h"
 #include "engine/workspace_data.h"
 
 namespace tabulix {
@@ -61,6 +62,8 @@ void FileImporter::createWorkspaceFromText(const std::filesystem::path& file, bo
 
 void FileImporter::importWith(ImportReader& reader) { reader.read(importIndexSheet_, *this); }
 
+void FileImporter::readerDidNote(const std::string& note) { notes_.push_back(note); }
+
 void FileImporter::readerDidStart() {
   if (delegate_) delegate_->importerDidStartDocument(*this, currentFile_);
 }
@@ -84,10 +87,19 @@ bool FileImporter::handleLine(uint64_t line, std::span<const std::string> row) {
     }
     addColumns(model_, names);
     columnsForImport_ = columns(model_);
+    leadingBlankLine_ = row.size() == 1 && row[0].empty();
     if (!importHasHeader_) addRow(model_, 1, row, columnsForImport_);
   } else {
     n = static_cast<uint32_t>(importHasHeader_ ? line - 1 : line);
     addRow(model_, n, row, columnsForImport_);
+    // Fields beyond the last variable are dropped; the end message counts
+    // the lines where that lost data.
+    for (size_t i = columnsForImport_.size(); i < row.size(); ++i) {
+      if (!row[i].empty()) {
+        if (linesCut_++ == 0) firstCutLine_ = line;
+        break;
+      }
+    }
   }
   if (n != 0 && n % 100 == 0) {
     logLine("Row: " + std::to_string(n));
@@ -114,7 +126,17 @@ class ColumnStatsAhead {
   ColumnStatsAhead(Model& model, size_t count) : results_(count), ready_(count, false) {
     unsigned threads = std::min<unsigned>(std::max(1u, std::thread::hardware_concurrency()), 4);
     // The workers read the store: everything must be saved first.
-    if (count < 2 || threads < 2 || !model.saveContext()) {
+    bool saved = false;
+    if (count >= 2 && threads >= 2) {
+      try {
+        model.saveContext();
+        saved = true;
+      } catch (const StoreError&) {
+        // The loop computes every column itself; the import's next save
+        // meets the same failure and reports it.
+      }
+    }
+    if (!saved) {
       std::fill(ready_.begin(), ready_.end(), true);
       return;
     }
@@ -175,6 +197,17 @@ class ColumnStatsAhead {
 }  // namespace
 
 void FileImporter::finished(const CsvError& reported) {
+  if (linesCut_ > 0) {
+    notes_.insert(
+        notes_.begin(),
+        leadingBlankLine_
+            ? fillPlaceholders(tr("The file starts with a blank line, which gave a single variable: "
+                                  "%u lines were cut to their first field."),
+                               {std::to_string(linesCut_)})
+            : fillPlaceholders(tr("%u lines had more fields than there are variables, the first at "
+                                  "line %u: their extra fields were dropped."),
+                               {std::to_string(linesCut_), std::to_string(firstCutLine_)}));
+  }
   CsvError error = reported;
   if (error.code == kImportReadToEnd && (hitRowLimit_ || hitColLimit_))
     error =

@@ -19,6 +19,8 @@ inline constexpr std::string_view kImportErrorDomain = "TabulixImportErrorDomain
 inline constexpr long kImportReadToEnd = -1;
 // Completion code: the row limit stopped, or the column limit cut, the import.
 inline constexpr long kImportLimitReached = 3;
+// Completion code: no reader reads files of this kind.
+inline constexpr long kImportUnreadableKind = 4;
 // At most this many fields are stored per line.
 inline constexpr size_t kMaxImportFields = 500;
 // The import stops after this data row.
@@ -78,6 +80,9 @@ class FileImporter : private ImportLineSink {
   bool hitColLimit() const { return hitColLimit_; }
   // The file being imported.
   const std::string& currentFile() const { return currentFile_; }
+  // What the import could not store although no reader failed (an unclosed
+  // quote, lines cut to the variables), one sentence each.
+  const std::vector<std::string>& unreadNotes() const { return notes_; }
 
   // Stores one line of a reader (line numbers from 1); returns false once
   // the row limit has been reached.
@@ -89,6 +94,7 @@ class FileImporter : private ImportLineSink {
   void readerDidStart() override;
   bool readerDidReadLine(uint64_t line, std::span<const std::string> fields) override;
   void readerDidFinish(const CsvError& outcome) override;
+  void readerDidNote(const std::string& note) override;
 
   Model& model_;
   FileImporterDelegate* delegate_;
@@ -99,6 +105,10 @@ class FileImporter : private ImportLineSink {
   bool hitRowLimit_ = false;
   bool hitColLimit_ = false;
   std::string inspectionError_;
+  std::vector<std::string> notes_;
+  bool leadingBlankLine_ = false;  // line 1 was empty and named the only variable
+  uint64_t linesCut_ = 0;          // lines whose fields beyond the variables held data
+  uint64_t firstCutLine_ = 0;
 };
 
 }  // namespace tabulix

@@ -26,6 +26,9 @@ class ImportLineSink {
   // The reader is done: code -1 when it read to the end (or was stopped),
   // any other code with a description when it failed.
   virtual void readerDidFinish(const CsvError& outcome) = 0;
+  // Data of the file the reader could not deliver although it did not fail
+  // (an unclosed quote at the end), one sentence each, before the finish.
+  virtual void readerDidNote(const std::string& note) { (void)note; }
 };
 
 // One file format. A reader serves one file; `read` runs once.

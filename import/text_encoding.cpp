@@ -209,19 +209,6 @@ std::string_view encodingName(TextEncoding e) {
   return "UTF-8";
 }
 
-std::optional<TextEncoding> encodingNamed(std::string_view name) {
-  for (auto e : {TextEncoding::UTF8, TextEncoding::UTF16BE, TextEncoding::UTF16LE, TextEncoding::UTF32BE,
-                 TextEncoding::UTF32LE, TextEncoding::ISO2022KR, TextEncoding::MacRoman, TextEncoding::UTF16,
-                 TextEncoding::UTF32}) {
-    std::string_view n = encodingName(e);
-    if (n.size() == name.size() && std::equal(n.begin(), n.end(), name.begin(), [](char a, char b) {
-          return std::tolower(a) == std::tolower(b);
-        }))
-      return e;
-  }
-  return std::nullopt;
-}
-
 struct TextDecoder::Icu {
   UConverter* cnv = nullptr;
   ~Icu() {

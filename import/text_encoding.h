@@ -20,8 +20,6 @@ enum class TextEncoding { UTF8, UTF16BE, UTF16LE, UTF32BE, UTF32LE, ISO2022KR, M
 // The encoding's short name: "UTF-8", "UTF-16BE", "UTF-16LE", "UTF-32BE",
 // "UTF-32LE", "ISO-2022-KR", "MacRoman", "UTF-16", "UTF-32".
 std::string_view encodingName(TextEncoding encoding);
-// The encoding with that short name (case-insensitive), if any.
-std::optional<TextEncoding> encodingNamed(std::string_view name);
 
 // Membership of the fixed character classes (not locale-dependent).
 namespace charclass {

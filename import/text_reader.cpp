@@ -1,6 +1,7 @@
 #include "import/text_reader.h"
 
 #include "engine/log.h"
+#include "engine/translate.h"
 #include "import/file_importer.h"
 #include "import/text_encoding.h"
 
@@ -75,8 +76,26 @@ void TextReader::parserDidEndLine(CsvParser&, uint64_t line) {
   deliver(line);
 }
 
-void TextReader::parserDidEndDocument(CsvParser&) {
+void TextReader::parserDidEndDocument(CsvParser& parser) {
   pendingEmptyLine_.reset();
+  if (const auto& unread = parser.unreadInput()) {
+    const std::string after = std::to_string(unread->afterLine);
+    switch (unread->reason) {
+      case CsvUnreadInput::Reason::UnclosedQuote:
+        sink_->readerDidNote(fillPlaceholders(tr("%u lines could not be read after line %u: unclosed quote."),
+                                              {std::to_string(unread->lines), after}));
+        break;
+      case CsvUnreadInput::Reason::NulCharacter:
+        sink_->readerDidNote(fillPlaceholders(tr("%u lines could not be read after line %u: NUL character."),
+                                              {std::to_string(unread->lines), after}));
+        break;
+      case CsvUnreadInput::Reason::UndecodableBytes:
+        sink_->readerDidNote(fillPlaceholders(
+            tr("%u bytes could not be read after line %u: they are not text in the file's encoding."),
+            {std::to_string(unread->bytes), after}));
+        break;
+    }
+  }
   logLine("Parser ended document: " + file_.string());
   sink_->readerDidFinish(
       CsvError{std::string(kImportErrorDomain), kImportReadToEnd, "The file was read to its end."});

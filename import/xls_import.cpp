@@ -89,17 +89,8 @@ constexpr std::array<std::string_view, 62> kDateFormats = {"mmm d, yyyy",
 constexpr double kDayZero1900 = -2209075200.0;
 constexpr double kDayZero1904 = -2082758400.0;
 
-std::string fill(std::string text, const std::string& a, const std::string& b) {
-  for (const std::string* arg : {&a, &b}) {
-    const size_t at = text.find("%@");
-    if (at == std::string::npos) break;
-    text.replace(at, 2, *arg);
-  }
-  return text;
-}
-
 WorkbookError workbookError(const std::string& name, const std::string& problem) {
-  return WorkbookError(fill(tr("The workbook \"%@\" cannot be read: %@."), name, problem));
+  return WorkbookError(fillPlaceholders(tr("The workbook \"%@\" cannot be read: %@."), {name, problem}));
 }
 
 // Runs `work`, turning the reader's failures into a WorkbookError naming the file.

@@ -15,13 +15,8 @@ constexpr size_t kBatchRows = 4096;
 }
 
 std::string exportProgressText(size_t row, size_t total) {
-  std::string s = tr("Exporting dataset...\nLine %d of %d");
-  for (size_t v : {row, total}) {
-    size_t at = s.find("%d");
-    if (at == std::string::npos) break;
-    s.replace(at, 2, std::to_string(v));
-  }
-  return s;
+  return fillPlaceholders(tr("Exporting dataset...\nLine %d of %d"),
+                          {std::to_string(row), std::to_string(total)});
 }
 
 void exportDataset(Model& model, const std::filesystem::path& file,

@@ -10,7 +10,6 @@
 #include "analyses/analysis_kind.h"
 #include "analyses/definitions.h"
 #include "engine/cell_access.h"
-#include "engine/number_format.h"
 #include "engine/translate.h"
 #include "engine/workspace_data.h"
 #include "server/server_impl.h"
@@ -79,8 +78,6 @@ void addTestSettings(Model& m, const Analysis& a, nlohmann::json& j) {
   j["test"] = a.test ? nlohmann::json(*a.test) : nlohmann::json(nullptr);
   j["expected"] =
       a.expected && std::isfinite(*a.expected) ? nlohmann::json(*a.expected) : nlohmann::json(nullptr);
-  // Written with every digit the value has, so that reading it back gives it again.
-  j["expectedText"] = a.expected ? stringFromNumber(*a.expected, typeOfColumn(a.left), 15) : std::string();
   j["wheres2Text"] = stringForWhereClauses(m, a.wheres2);
 }
 
@@ -112,7 +109,7 @@ nlohmann::json definitionJson(Model& m, const Analysis& a) {
   j["wheres"] = wheres;
   j["wheres2"] = wheres2;
   j["filterText"] = stringForWhereAnalysis(m, a);
-  AnalysisRequest request = requestForAnalysis(a);
+  AnalysisRequest request = requestForAnalysis(m, a);
   j["settings"] = request.settings;
   j["twoWayPercAgg"] = a.twoWayPercAgg.value_or(0);
   j["twoWayPercDisplay"] = a.twoWayPercDisplay.value_or(1);
@@ -210,7 +207,7 @@ void ServerImpl::routeAnalyses() {
     return shared.run([&](Model& m) {
       requireWorkspace(m);
       Analysis* a = addAnalysisFromMenu(m, row);
-      if (!m.saveContext()) throw ApiError(500, {{"error", "the analysis could not be saved"}});
+      m.saveContext();
       return definitionJson(m, *a);
     });
   });
@@ -226,7 +223,7 @@ void ServerImpl::routeAnalyses() {
     return shared.run([&](Model& m) {
       requireWorkspace(m);
       removeAnalysis(m, analysisById(m, req.matches[1].str()));
-      if (!m.saveContext()) throw ApiError(500, {{"error", "the analysis could not be deleted"}});
+      m.saveContext();
       return nlohmann::json{{"deleted", std::stoll(req.matches[1].str())}};
     });
   });
@@ -287,7 +284,7 @@ void ServerImpl::routeAnalyses() {
       }
       chooseColumnsForAnalysis(m, a, position, chosen);
       prepareRegressionAnalysis(a);
-      if (!m.saveContext()) throw ApiError(500, {{"error", "the analysis could not be saved"}});
+      m.saveContext();
       return definitionJson(m, *a);
     });
   });
@@ -303,7 +300,7 @@ void ServerImpl::routeAnalyses() {
       Analysis* a = analysisById(m, req.matches[1].str());
       if (wheres) replaceConditions(m, a, *wheres, false);
       if (wheres2) replaceConditions(m, a, *wheres2, true);
-      if (!m.saveContext()) throw ApiError(500, {{"error", "the filter could not be saved"}});
+      m.saveContext();
       return definitionJson(m, *a);
     });
   });
@@ -373,7 +370,7 @@ void ServerImpl::routeAnalyses() {
           else
             level = body[key].get<std::string>();
         }
-      if (!m.saveContext()) throw ApiError(500, {{"error", "the settings could not be saved"}});
+      m.saveContext();
       return definitionJson(m, *a);
     });
   });

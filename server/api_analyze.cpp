@@ -132,11 +132,6 @@ void ServerImpl::routeAnalyze() {
         if (!c.is_number_integer()) bad("\"columns\" must hold variable numbers");
         request.columns.push_back(c.get<int32_t>());
       }
-    // A saved one-sample test's expected value, used unless the settings carry a typed text.
-    if (body.contains("expected") && !body["expected"].is_null()) {
-      if (!body["expected"].is_number()) bad("\"expected\" must be a number");
-      request.expected = body["expected"].get<double>();
-    }
     request.wheres = conditions(body, "wheres");
     request.wheres2 = conditions(body, "wheres2");
     if (body.contains("settings") && body["settings"].is_object())

@@ -105,7 +105,6 @@ std::vector<WhereClauseObj> wheresFromJson(const nlohmann::json& body) {
   return out;
 }
 
-
 }  // namespace
 
 void ServerImpl::routeBrowse() {
@@ -297,8 +296,8 @@ void ServerImpl::routeBrowse() {
     return shared.run([&](Model& m) {
       sessionFor(id, shared.generation());
       if (countColumns(m) >= kMaxVariables) {
-        std::string title = tr("%d Variable Limit Reached");
-        title.replace(title.find("%d"), 2, std::to_string(kMaxVariables));
+        std::string title =
+            fillPlaceholders(tr("%d Variable Limit Reached"), {std::to_string(kMaxVariables)});
         throw alertError(
             409, "variableLimit",
             {title, tr("To make room for a new variable please delete an existing one."), {tr("OK")}});

@@ -8,6 +8,7 @@
 #include "engine/number_format.h"
 #include "engine/translate.h"
 #include "engine/workspace_data.h"
+#include "engine/workspace_status.h"
 #include "server/about.h"
 #include "server/grid.h"
 #include "server/request_locale.h"
@@ -24,13 +25,8 @@ constexpr size_t kVariableLimit = 500;
 
 const std::set<std::string> kHelpKeys = {"import", "newVariable", "browse", "newAnalysis"};
 
-std::string fillNumber(const std::string& format, long n) {
-  size_t at = format.find("%d");
-  return at == std::string::npos ? format : format.substr(0, at) + std::to_string(n) + format.substr(at + 2);
-}
-
 Alert variableLimitAlert() {
-  return {fillNumber(tr("%d Variable Limit Reached"), static_cast<long>(kVariableLimit)),
+  return {fillPlaceholders(tr("%d Variable Limit Reached"), {std::to_string(kVariableLimit)}),
           tr("To make room for a new variable please delete an existing one."),
           {tr("OK")}};
 }
@@ -132,9 +128,12 @@ void ServerImpl::routeCore() {
         if (auto it = refreshes_.find(screen); it != refreshes_.end()) {
           std::lock_guard old(it->second->mutex);
           // An empty refresh only stops; a newer batch takes the rest over.
-          if (!ids.empty())
-            for (int64_t id : it->second->ids)
+          if (!ids.empty()) {
+            std::deque<int64_t> left = it->second->ids;
+            if (it->second->current) left.push_front(*it->second->current);
+            for (int64_t id : left)
               if (std::find(ids.begin(), ids.end(), id) == ids.end()) ids.push_back(id);
+          }
           it->second->ids.clear();
           if (it->second->job) it->second->job->cancel();
           refreshes_.erase(it);
@@ -151,7 +150,7 @@ void ServerImpl::routeCore() {
       background = backgroundModelOn(m);
     });
     auto locale = requestLocale(req);
-    auto job = jobs.start("variables", [background, work, generation, locale](Job& job) {
+    auto job = jobs.start("variables", [this, background, work, generation, locale](Job& job) {
       LocaleScope localeScope(locale);  // the summaries are read in the page's language
       for (;;) {
         int64_t id;
@@ -160,12 +159,33 @@ void ServerImpl::routeCore() {
           if (job.cancelled() || work->ids.empty()) break;
           id = work->ids.front();
           work->ids.pop_front();
+          work->current = id;
         }
         Column* c = background->context().existingColumn({Entity::Column, id});
-        if (!c) continue;
+        if (!c) {
+          std::lock_guard lock(work->mutex);
+          work->current.reset();
+          continue;
+        }
+        ComputedCard card = computeCard(*background, *c);
+        // The worker only computes; the shared model caches the figures
+        // under its lock, so that its own later saves keep them.
+        if (card.stats)
+          shared.run([&](Model& m) {
+            if (shared.generation() != generation) return;
+            try {
+              applyComputedStats(m, id, *card.stats);
+            } catch (const StoreError& e) {
+              reportStoreError(e);
+            }
+          });
         nlohmann::json lines = nlohmann::json::array();
-        for (const auto& l : computedCardLines(*background, *c)) lines.push_back(toJson(l));
-        job.post({{"id", id}, {"generation", generation}, {"lines", lines}});
+        for (const auto& l : card.lines) lines.push_back(toJson(l));
+        {
+          std::lock_guard lock(work->mutex);
+          job.post({{"id", id}, {"generation", generation}, {"lines", lines}});
+          work->current.reset();
+        }
       }
       // Let go of the fetched cells before the job is kept for late readers.
       background->context().reset();
@@ -210,17 +230,18 @@ void ServerImpl::routeCore() {
   get(R"(/api/help/(\w+))", [this](const httplib::Request& req) {
     std::string key = req.matches[1].str();
     if (!kHelpKeys.count(key)) throw ApiError(404, {{"error", "no such help tip"}});
-    return shared.run([&](Model& m) {
-      int seen = m.timesSeenHelpKey(key);
+    // The lock also keeps the counters' read-modify-write one at a time.
+    return shared.run([&](Model&) {
+      int seen = timesSeenHelpKey(preferences(), key);
       return nlohmann::json{{"key", key}, {"timesSeen", seen}, {"show", seen < 2}};
     });
   });
   post(R"(/api/help/(\w+)/shown)", [this](const httplib::Request& req) {
     std::string key = req.matches[1].str();
     if (!kHelpKeys.count(key)) throw ApiError(404, {{"error", "no such help tip"}});
-    return shared.run([&](Model& m) {
-      m.incrementTimesSeenHelpKey(key);
-      return nlohmann::json{{"key", key}, {"timesSeen", m.timesSeenHelpKey(key)}};
+    return shared.run([&](Model&) {
+      incrementTimesSeenHelpKey(preferences(), key);
+      return nlohmann::json{{"key", key}, {"timesSeen", timesSeenHelpKey(preferences(), key)}};
     });
   });
 

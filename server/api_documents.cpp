@@ -5,8 +5,10 @@
 #include "engine/log.h"
 #include "engine/number_format.h"
 #include "engine/translate.h"
+#include "import/delimiter_sniffer.h"
 #include "import/documents.h"
 #include "import/file_importer.h"
+#include "import/file_kind.h"
 #include "import/workbook_error.h"
 #include "server/request_locale.h"
 #include "server/server_impl.h"
@@ -18,18 +20,6 @@ namespace fs = std::filesystem;
 namespace {
 
 const char* kInbox = "Inbox";
-
-std::string lowerExtension(const fs::path& p) {
-  std::string e = p.extension().string();
-  if (!e.empty()) e.erase(0, 1);
-  for (char& c : e) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return e;
-}
-
-bool isDataFile(const fs::path& p) {
-  std::string e = lowerExtension(p);
-  return e == "txt" || e == "csv" || e == "xls" || e == "xlsx";
-}
 
 // The name of a file relative to the documents folder, as pages name it.
 std::string relativeName(const fs::path& file, const fs::path& documents) {
@@ -166,8 +156,7 @@ void ServerImpl::routeDocuments() {
         workspaces.push_back(
             {{"name", w}, {"open", open && fs::equivalent(*open, p, ec)}, {"importing", isClaimed(p)}});
       }
-      for (const auto& d : list.dataFiles)
-        dataFiles.push_back({{"name", d}, {"extension", lowerExtension(d)}});
+      for (const auto& d : list.dataFiles) dataFiles.push_back({{"name", d}, {"extension", extensionOf(d)}});
       return nlohmann::json{{"workspaces", workspaces},
                             {"dataFiles", dataFiles},
                             {"status", statusJson(m)},
@@ -183,7 +172,7 @@ void ServerImpl::routeDocuments() {
     std::error_code ec;
     // An import claims its file before it creates it: being imported comes first.
     if (isClaimed(file)) throw ApiError(409, {{"error", "the workspace is being imported"}});
-    if (lowerExtension(file) != "tbx" || !fs::is_regular_file(file, ec))
+    if (fileKindOf(file) != FileKind::Workspace || !fs::is_regular_file(file, ec))
       throw ApiError(404, {{"error", "no such workspace"}});
     return shared.run([&](Model& m) {
       fs::path moved = moveFromInbox(file, documents);
@@ -206,18 +195,29 @@ void ServerImpl::routeDocuments() {
     SheetCollector sheets;
     FileImporter importer(scratch, &sheets);
     importer.inspectURL(file);
-    std::string ext = lowerExtension(file);
+    const bool workbook = isWorkbookKind(fileKindOf(file));
     // A workbook that cannot be read is said at once, with what is wrong.
     if (!importer.inspectionError().empty())
       throw alertError(422, "unreadable",
                        {tr("Error While Importing"), importer.inspectionError(), {tr("OK")}});
-    return nlohmann::json{{"file", relativeName(file, documents)},
+    nlohmann::json out = {{"file", relativeName(file, documents)},
                           {"name", file.stem().string()},
-                          {"workbook", ext == "xls" || ext == "xlsx"},
+                          {"workbook", workbook},
                           {"sheets", sheets.sheets_ ? nlohmann::json(*sheets.sheets_) : nlohmann::json()},
                           {"delimiter", defaultDelimiterIndex(file)},
                           {"delimiters", delimiterNames()},
                           {"decimalSeparator", defaultDecimalSeparator()}};
+    if (!workbook) {
+      // The first lines, and the delimiter and decimal separator that fit
+      // them, pre-selected on the sheet (the user may still change them).
+      DelimitedSniff sniff =
+          sniffDelimitedFile(file, delimiterForIndex(defaultDelimiterIndex(file)), defaultDecimalSeparator());
+      out["preview"] = sniff.lines;
+      out["encoding"] = sniff.encoding;
+      out["delimiterChar"] = toUtf8(std::u16string_view(&sniff.delimiter, 1));
+      out["decimalSeparator"] = sniff.decimalSeparator;
+    }
+    return out;
   });
 
   // The new-workspace screen's "Create": an empty workspace, the example, or
@@ -231,7 +231,7 @@ void ServerImpl::routeDocuments() {
     bool replace = bodyFlag(body, "replace", false);
     if (mode != "blank" && mode != "example" && mode != "import")
       throw ApiError(400, {{"error", "unknown mode"}});
-    if (name.empty() || name.find('/') != std::string::npos || name.front() == '.' ||
+    if (name.empty() || name.find('/') != std::string::npos || name.front() == '.' || name.back() == '~' ||
         name.find('\0') != std::string::npos)
       throw ApiError(400, {{"error", "invalid workspace name"}});
     if (!workspaceNameFits(documents, name))
@@ -254,7 +254,16 @@ void ServerImpl::routeDocuments() {
         ~Release() { self->releaseFile(file); }
       } release{this, target};
       fs::path scratch = scratchWorkspace(documents);
-      bool ok = mode == "blank" ? createEmptyWorkspace(scratch) : copyExample(scratch);
+      bool ok = true;
+      try {
+        if (mode == "blank")
+          createEmptyWorkspace(scratch);
+        else
+          ok = copyExample(scratch);
+      } catch (...) {
+        removeWithCompanions(scratch);
+        throw;
+      }
       if (!ok) {
         removeWithCompanions(scratch);
         throw ApiError(
@@ -277,23 +286,22 @@ void ServerImpl::routeDocuments() {
     options.sheet = static_cast<int>(sheet);
     int64_t delimiter = bodyInt(body, "delimiter", 0);
     options.delimiter = delimiterForIndex(delimiter < 0 || delimiter > 2 ? 1 : static_cast<int>(delimiter));
+    // Any other single character: semicolon, pipe, ...
+    if (std::string c = bodyText(body, "delimiterChar", std::string()); !c.empty()) {
+      std::u16string u = toUtf16(c);
+      if (u.size() != 1 || u[0] == 0 || u[0] == u'"' || isNewlineCharacter(u[0]) || u[0] == 0xFFFD)
+        throw ApiError(400,
+                       {{"error", "the delimiter must be one character other than a quote or line break"}});
+      options.delimiter = u[0];
+    }
     std::string decimal = bodyText(body, "decimalSeparator", defaultDecimalSeparator());
     options.decimalSeparator = decimal == "," ? "," : ".";
-    if (std::string ext = lowerExtension(options.dataFile); ext == "xls" || ext == "xlsx") {
-      // A workbook that cannot be read, or lacks the chosen sheet, is refused
-      // before any job starts.
-      std::string refusal;
-      try {
-        auto sheets = workbookSheets(options.dataFile);
-        if (!sheets || static_cast<size_t>(options.sheet) >= sheets->size())
-          refusal = "The workbook " + options.dataFile.filename().string() + " has no sheet number " +
-                    std::to_string(options.sheet + 1) + ".";
-      } catch (const WorkbookError& e) {
-        refusal = e.what();
-      }
-      if (!refusal.empty())
-        throw alertError(422, "unreadable", {tr("Error While Importing"), refusal, {tr("OK")}});
-    }
+    // A workbook that cannot be read or lacks the chosen sheet, or a
+    // workspace that must not be replaced, is refused before any job starts.
+    ImportOptions asked = options;
+    asked.target = target;
+    if (auto refusal = whyImportCannotStart(asked))
+      throw alertError(422, "refused", {tr("Error While Importing"), *refusal, {tr("OK")}});
     if (!claimFile(target)) throw ApiError(409, {{"error", "the workspace is being imported"}});
     fs::path docs = documents;
     auto locale = requestLocale(req);
@@ -311,10 +319,30 @@ void ServerImpl::routeDocuments() {
       } release{this, target, options.target};
       AlertScope scope;
       auto observer = this->options.importObserver;
-      ImportOutcome outcome = importDataFile(options, docs, [&job, &observer](const std::string& status) {
-        if (observer) observer(status);
-        job.post({{"status", status}});
-      });
+      ImportOutcome outcome;
+      try {
+        outcome = importDataFile(options, docs, [&job, &observer](const std::string& status) {
+          if (observer) observer(status);
+          job.post({{"status", status}});
+        });
+      } catch (const StoreError& e) {
+        // The new workspace could not be made: the job ends with the
+        // store's message and the store failure alert.
+        reportStoreError(e);
+        nlohmann::json failed = {{"error", e.what()}};
+        for (const auto& a : scope.take()) failed["alerts"].push_back(toJson(a));
+        job.finish(failed);
+        return;
+      }
+      if (!outcome.saved && !outcome.refused)
+        reportStoreError(StoreError(outcome.storeError, "file " + outcome.workspace.string()));
+      if (!outcome.error.empty()) {
+        // Refused or not saved: nothing new is opened.
+        nlohmann::json failed = {{"code", outcome.code}, {"error", outcome.error}};
+        for (const auto& a : scope.take()) failed["alerts"].push_back(toJson(a));
+        job.finish(failed);
+        return;
+      }
       nlohmann::json result = {{"code", outcome.code},
                                {"status", outcome.status},
                                {"variables", outcome.variables},
@@ -325,11 +353,6 @@ void ServerImpl::routeDocuments() {
       // The end of the import: the new workspace takes its name and the
       // shared Model opens it.
       shared.run([&](Model& m) {
-        // A workbook refused before any workspace was made changes nothing.
-        if (!outcome.created) {
-          result["statusBlock"] = statusJson(m);
-          return;
-        }
         installWorkspace(m, outcome.workspace, target);
         shared.initialEdit = false;
         result["statusBlock"] = statusJson(m);
@@ -348,9 +371,10 @@ void ServerImpl::routeDocuments() {
   del("/api/documents", [this](const httplib::Request& req) {
     fs::path file = documentPath(req.get_param_value("name"));
     std::error_code ec;
-    std::string ext = lowerExtension(file);
-    if (isClaimed(file)) throw ApiError(409, {{"error", "the workspace is being imported"}});
-    if (file.parent_path() != documents || (ext != "tbx" && !isDataFile(file)) ||
+    const FileKind kind = fileKindOf(file);
+    if (file.parent_path() == documents && isClaimed(file))
+      throw ApiError(409, {{"error", "the workspace is being imported"}});
+    if (file.parent_path() != documents || (kind != FileKind::Workspace && !isDataFileKind(kind)) ||
         !fs::is_regular_file(file, ec))
       throw ApiError(404, {{"error", "no such document"}});
     return shared.run([&](Model& m) {
@@ -375,7 +399,7 @@ void ServerImpl::routeDocuments() {
           documents, [&] { return name; }, options.maxBodyBytes,
           [&](const auto& sink) { return reader([&](const char* d, size_t n) { return sink(d, n); }); });
       nlohmann::json body = {{"file", relativeName(file, documents)},
-                             {"kind", lowerExtension(file) == "tbx" ? "workspace" : "text"}};
+                             {"kind", fileKindOf(file) == FileKind::Workspace ? "workspace" : "text"}};
       res.set_header("Cache-Control", "no-store");
       res.set_content(body.dump(), "application/json");
     } catch (...) {

@@ -16,6 +16,7 @@
 #include "engine/store.h"
 #include "engine/translate.h"
 #include "engine/workspace_data.h"
+#include "engine/workspace_status.h"
 #include "server/request_locale.h"
 #include "server/server_impl.h"
 
@@ -139,7 +140,6 @@ ServerImpl::ServerImpl(Model& sharedModel, ServerOptions opts)
     token = *options.token;
   else if (!isLoopbackHost(options.host))
     token = randomToken();
-  if (options.preferences) shared.run([&](Model& m) { m.setPreferences(options.preferences); });
   installAlertHandler();
 
   // Progress streams hold a request thread for as long as a job runs; they
@@ -148,8 +148,8 @@ ServerImpl::ServerImpl(Model& sharedModel, ServerOptions opts)
   http.set_payload_max_length(options.maxBodyBytes);
   // What the answers tell clients about reuse; the front enforces the idle limit.
   http.set_keep_alive_max_count(1000);
-  http.set_keep_alive_timeout(
-      std::max<time_t>(1, std::chrono::duration_cast<std::chrono::seconds>(options.limits.idleTimeout).count()));
+  http.set_keep_alive_timeout(std::max<time_t>(
+      1, std::chrono::duration_cast<std::chrono::seconds>(options.limits.idleTimeout).count()));
   http.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
     return admit(req, res) ? httplib::Server::HandlerResponse::Unhandled
                            : httplib::Server::HandlerResponse::Handled;
@@ -412,8 +412,8 @@ fs::path ServerImpl::documentPath(const std::string& name) const {
 nlohmann::json ServerImpl::statusJson(Model& model) {
   auto store = model.currentStore();
   return {{"workspace", store ? nlohmann::json(store->filename().string()) : nlohmann::json()},
-          {"statusLine", model.statusLine(false)},
-          {"statusLineTablet", model.statusLine(true)},
+          {"statusLine", statusLine(model, false)},
+          {"statusLineTablet", statusLine(model, true)},
           {"generation", shared.generation()},
           {"initialEdit", shared.initialEdit},
           {"locale", languageTag(deviceLocaleName())}};

@@ -17,6 +17,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/preferences.h"
 #include "server/http_front.h"
 #include "server/jobs.h"
 #include "server/security.h"
@@ -48,6 +49,9 @@ ApiError alertError(int status, const std::string& code, const Alert& alert);
 struct RefreshWork {
   std::mutex mutex;
   std::deque<int64_t> ids;
+  // The card being computed: a newer refresh that takes over takes it too,
+  // since the page no longer listens to this job's events.
+  std::optional<int64_t> current;
   std::shared_ptr<Job> job;
 };
 
@@ -112,6 +116,8 @@ class ServerImpl {
   bool admit(const httplib::Request& req, httplib::Response& res);
 
   ServerOptions options;
+  // The preferences that hold the help-tip counters (the user's by default).
+  Preferences& preferences() { return options.preferences ? *options.preferences : Preferences::user(); }
   SharedModel shared;
   GuardedServer http;
   JobRegistry jobs;

@@ -11,15 +11,6 @@ namespace tabulix::server {
 
 namespace {
 
-// Replaces the first "%@" or "%d" of a translated format with a text.
-std::string fill(const std::string& format, const std::string& value) {
-  for (const char* p : {"%@", "%d", "%u"}) {
-    size_t at = format.find(p);
-    if (at != std::string::npos) return format.substr(0, at) + value + format.substr(at + 2);
-  }
-  return format;
-}
-
 CardLine plain(std::string text) {
   CardLine l;
   l.text = std::move(text);
@@ -32,7 +23,9 @@ CardLine heading(std::string text) {
   return l;
 }
 
-CardLine line(const char* format, const std::string& value) { return plain(fill(tr(format), value)); }
+CardLine line(const char* format, const std::string& value) {
+  return plain(fillPlaceholders(tr(format), {value}));
+}
 
 // Counts are whole numbers: written in full with the locale's grouping
 // rather than rounded to four digits.
@@ -142,17 +135,24 @@ VariableCard cardFromCache(const Column& c) {
   return card;
 }
 
-std::vector<CardLine> computedCardLines(Model& model, Column& c) {
-  std::vector<CardLine> lines;
-  VariableType type = typeOf(c);
-  if (type == VariableType::Unknown) return lines;
+ComputedCard computeCard(Model& worker, const Column& column) {
+  ComputedCard out;
+  std::vector<CardLine>& lines = out.lines;
+  VariableType type = typeOf(column);
+  if (type == VariableType::Unknown) return out;
+  // Figures are computed into a copy: the worker's context never changes,
+  // so it never writes, and the shared model applies them.
+  Column c = column;
+  if (needCalcBasicStatsForColumn(c)) {
+    out.stats = dictBasicStatsForColumn(worker, c);
+    applyBasicStats(*out.stats, c);
+  }
   if (type == VariableType::Categorical || type == VariableType::Binary) {
-    if (needCalcBasicStatsForColumn(c)) retrieveBasicStatsForColumn(model, c);
     double obs = c.obs.value_or(0);
     lines.push_back(line("Observations: %@", countText(obs)));
     lines.push_back(line("Unique Values: %@", countText(c.levels.value_or(0))));
     lines.push_back(heading(tr(frequencyHeading(type))));
-    TopFrequencies top = frequenciesOfColumn(model, c, 3);
+    TopFrequencies top = frequenciesOfColumn(worker, c, 3);
     for (size_t i = 0; i < 2; ++i) {
       // A variable with fewer distinct values than the position leaves the line empty.
       if (i >= top.levels.size() || static_cast<int64_t>(i) >= c.levels.value_or(0)) {
@@ -166,9 +166,9 @@ std::vector<CardLine> computedCardLines(Model& model, Column& c) {
       l.text = l.value + ": " + l.count + (l.percent.empty() ? "" : " (" + l.percent + ")");
       lines.push_back(std::move(l));
     }
-    return lines;
+    return out;
   }
-  StatList stats = retrieveBasicStatsForColumn(model, c);
+  StatList stats = cachedStatsForColumn(c);
   auto get = [&](const char* key) {
     for (const auto& [k, v] : stats)
       if (k == key) return v;
@@ -185,7 +185,14 @@ std::vector<CardLine> computedCardLines(Model& model, Column& c) {
   lines.push_back(line("Max: %@", value("max")));
   lines.push_back(line("Median: %@", value("pc50")));
   lines.push_back(line("Mean: %@", value("mean")));
-  return lines;
+  return out;
+}
+
+void applyComputedStats(Model& shared, int64_t columnId, const BasicStats& stats) {
+  Column* c = shared.context().existingColumn({Entity::Column, columnId});
+  if (!c || !needCalcBasicStatsForColumn(*c)) return;
+  applyBasicStats(stats, *c);
+  shared.saveContext();
 }
 
 }  // namespace tabulix::server

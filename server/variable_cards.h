@@ -3,9 +3,11 @@
 #pragma once
 
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "engine/cell_access.h"
 #include "engine/model.h"
 
 namespace tabulix::server {
@@ -36,11 +38,24 @@ nlohmann::json toJson(const VariableCard& card);
 // complete, else with "Calculating..." and placeholder figures.
 VariableCard cardFromCache(const Column& column);
 
-// The card's lines computed afresh (on a worker, with its own Model whose
-// context holds `column`): categorical and binary variables refresh the cache
-// when needed and list their two most frequent values; numeric and date
-// variables always go through retrieveBasicStatsForColumn.
-std::vector<CardLine> computedCardLines(Model& model, Column& column);
+// A card computed afresh, and the statistics the shared model is to cache
+// when the column's cache was incomplete.
+struct ComputedCard {
+  std::vector<CardLine> lines;
+  std::optional<BasicStats> stats;
+};
+
+// The card's lines computed afresh on a worker, with its own Model whose
+// context holds `column`. The worker only reads: a column whose cache lacks
+// figures has them computed into a copy, and the figures come back in
+// `stats` for the shared model to apply (applyComputedStats) under its lock.
+// Categorical and binary variables list their two most frequent values.
+ComputedCard computeCard(Model& worker, const Column& column);
+
+// Caches statistics a worker computed on the shared model's column and
+// saves, unless the column has complete figures by now. Call it inside
+// SharedModel::run.
+void applyComputedStats(Model& shared, int64_t columnId, const BasicStats& stats);
 
 // The type line of a type code: "Type: Categorical" … "Type: Unknown".
 std::string typeLine(int32_t type);

@@ -10,20 +10,6 @@ namespace tabulix {
 
 namespace {
 
-// Fills "%@" placeholders in order.
-std::string fill(std::string format, std::initializer_list<std::string> values) {
-  size_t at = 0;
-  for (const auto& v : values) {
-    at = format.find("%@", at);
-    if (at == std::string::npos) break;
-    format.replace(at, 2, v);
-    at += v.size();
-  }
-  // "%%" stands for a literal percent sign in these formats.
-  for (size_t p = format.find("%%"); p != std::string::npos; p = format.find("%%", p + 1)) format.erase(p, 1);
-  return format;
-}
-
 std::string count(const std::optional<int64_t>& v) { return v ? std::to_string(*v) : std::string(); }
 
 std::string percent(double share) {
@@ -49,19 +35,21 @@ std::string typeLineFor(VariableType type) {
 }
 
 std::string filterLineFor(const std::string& filterText) {
-  return filterText.empty() ? tr("No filters") : fill(tr("Filters: %@"), {filterText});
+  return filterText.empty() ? tr("No filters") : fillPlaceholders(tr("Filters: %@"), {filterText});
 }
 
-std::string fileNameOutput(const DetailContext& context) { return fill(tr("Summary of %@"), {context.name}); }
+std::string fileNameOutput(const DetailContext& context) {
+  return fillPlaceholders(tr("Summary of %@"), {context.name});
+}
 
 DetailBlocks detailBlocks(const VariableDetailResult& r) {
   DetailBlocks b;
   auto line = [](std::vector<DetailLine>& block, const char* format, std::string value, const char* term) {
-    if (!value.empty()) block.push_back({fill(tr(format), {value}), term});
+    if (!value.empty()) block.push_back({fillPlaceholders(tr(format), {value}), term});
   };
   auto pairLine = [](std::vector<DetailLine>& block, const char* format,
                      const std::optional<std::array<double, 2>>& v, auto write, const char* term) {
-    if (v) block.push_back({fill(tr(format), {write((*v)[0]), write((*v)[1])}), term});
+    if (v) block.push_back({fillPlaceholders(tr(format), {write((*v)[0]), write((*v)[1])}), term});
   };
   if (r.type == VariableType::Numeric) {
     auto n7 = [](const std::optional<double>& v) { return v ? stringFromNumber(*v, 7) : std::string(); };
@@ -142,12 +130,12 @@ std::vector<charts::Chart> detailCharts(const VariableDetailResult& r, const std
   if (r.graphLevels) {
     charts::Chart bars;
     bars.kind = charts::ChartKind::Bars;
-    bars.title = fill(tr("Bar Plot of %@"), {name});
+    bars.title = fillPlaceholders(tr("Bar Plot of %@"), {name});
     bars.categories = r.graphLevels->levels;
     for (int64_t c : r.graphLevels->counts) bars.values.push_back(static_cast<double>(c));
     charts::Chart pie = bars;
     pie.kind = charts::ChartKind::Pie;
-    pie.title = fill(tr("Pie Chart of %@"), {name});
+    pie.title = fillPlaceholders(tr("Pie Chart of %@"), {name});
     out.push_back(std::move(bars));
     out.push_back(std::move(pie));
     return out;
@@ -157,7 +145,7 @@ std::vector<charts::Chart> detailCharts(const VariableDetailResult& r, const std
   const auto& counts = (*r.graph)[1];
   const bool dates = r.type == VariableType::DateTime;
   charts::Chart hist;
-  hist.title = fill(tr("Histogram and Box Plot of %@"), {name});
+  hist.title = fillPlaceholders(tr("Histogram and Box Plot of %@"), {name});
   hist.y.title = tr("Frequency");
   hist.x.kind = dates ? charts::AxisKind::Date : charts::AxisKind::Number;
   if (!edges.empty()) {
@@ -255,7 +243,9 @@ reports::Element detailLayout(const VariableDetailResult& r, const DetailContext
     e.role = role;
     root.children.push_back(std::move(e));
   };
-  add(label(fill(tr("Variable: %@"), {c.name}), {20, y, width - 40, 22}, 16, TextAlign::Left, true), "title");
+  add(label(fillPlaceholders(tr("Variable: %@"), {c.name}), {20, y, width - 40, 22}, 16, TextAlign::Left,
+            true),
+      "title");
   y += 24;
   add(label(typeLineFor(c.columnType), {20, y, width - 40, 16}, 11), "subtitle");
   y += 16;

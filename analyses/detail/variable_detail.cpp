@@ -73,8 +73,9 @@ VariableDetailResult varDetailForColumn(Model& model, Column& column, const std:
   int64_t obs = 0, n = 0, levels = 0;
   double mean = kNaN, sd = kNaN, min = kNaN, max = kNaN, pc25 = kNaN, pc50 = kNaN, pc75 = kNaN;
   if (!rows && needCalcBasicStatsForColumn(column)) {
+    // Computed into this (worker) Model's record only: workers never write
+    // the workspace; the shared model caches figures it computes itself.
     basicStatsForColumn(model, column);
-    (void)model.saveContext();  // a failed save has been reported; the figures stand
     const bool date = type == VariableType::DateTime;
     obs = column.obs.value_or(0);
     n = date ? column.obsDate.value_or(0) : column.obsNumeric.value_or(0);

@@ -38,26 +38,6 @@ VariableType typeOf(const Column& column) {
   return t >= 1 && t <= 4 ? static_cast<VariableType>(t) : VariableType::Unknown;
 }
 
-std::vector<int32_t> allRowNumbers(Model& model) {
-  std::vector<int32_t> out;
-  for (Row* row : rows(model))
-    if (row->num) out.push_back(static_cast<int32_t>(*row->num));
-  std::sort(out.begin(), out.end());
-  return out;
-}
-
-// Sample values: numbers (means) or the 0/1 success codes (proportions);
-// cells that are not numbers, or empty, count nowhere.
-std::vector<double> sampleOf(Model& model, const Column& column, const std::vector<int32_t>& rowNums,
-                             const LevelCoding* coding) {
-  std::vector<Cell> cells = cellsForColumn(model, column, {}, &rowNums);
-  if (!coding) return numericOfCells(model, cells, typeOf(column));
-  std::vector<double> out;
-  for (int32_t code : factorOfCategorical(cells, &coding->levels).data)
-    if (code == 0 || code == 1) out.push_back(code);
-  return out;
-}
-
 AnalysisOutput runHypothesisTest(Model& model, const AnalysisRequest& request, bool ofProportions) {
   static const std::set<std::string> known = {"samples",  "isPaired",     "tails",      "test",
                                               "expected", "distribution", "leftLevel1", "rightLevel1"};
@@ -68,12 +48,22 @@ AnalysisOutput runHypothesisTest(Model& model, const AnalysisRequest& request, b
   HypothesisContext c;
   c.distribution = ofProportions ? intSetting(request, "distribution", 2, {2})
                                  : intSetting(request, "distribution", 0, {0, 1});
-  c.samples = intSetting(request, "samples", 1, {1, 2});
-  c.paired = c.samples == 2 && intSetting(request, "isPaired", 0, {0, 1}) == 1;
   c.tails = intSetting(request, "tails", 0, {0, 1, 2});
   const std::optional<int> storedTest =
       request.settings.count("test") ? std::optional<int>(intSetting(request, "test", 0, {0, 1, 2, 3, 4}))
                                      : std::nullopt;
+  // The proportions' test list sets the samples with the test, as the screen
+  // does: the binomial test takes one sample, the chi-square test two
+  // independent samples, McNemar's test paired samples. Samples given as
+  // settings are kept as given.
+  int impliedSamples = 1, impliedPaired = 0;
+  if (const auto implied = ofProportions && storedTest ? samplesForTest(*storedTest) : std::nullopt) {
+    impliedSamples = implied->first;
+    impliedPaired = implied->second ? 1 : 0;
+  }
+  c.samples = intSetting(request, "samples", impliedSamples, {1, 2});
+  c.paired = c.samples == 2 && intSetting(request, "isPaired",
+                                          request.settings.count("samples") ? 0 : impliedPaired, {0, 1}) == 1;
   c.test = storedTest.value_or(testForDistribution(c.distribution, c.samples, c.paired, 30));
 
   // The validity check, in the order the screen reports it.
@@ -84,16 +74,22 @@ AnalysisOutput runHypothesisTest(Model& model, const AnalysisRequest& request, b
   c.leftType = typeOf(*left);
   Column* right = nullptr;
   if (c.samples != 2) {
-    // A typed text is read by the sample's type; a saved value is taken as it is.
-    std::optional<double> value = request.expected;
-    if (request.settings.count("expected")) {
-      const std::string text = textSetting(request, "expected");
-      if (text.empty()) throw AnalysisRequestError(tr("Enter an expected value."));
-      value = expectedValueForText(model, c.leftType, text);
-    } else if (!value) {
-      throw AnalysisRequestError(tr("Enter an expected value."));
+    const std::string text = textSetting(request, "expected");
+    if (text.empty()) throw AnalysisRequestError(tr("Enter an expected value."));
+    std::optional<double> value;
+    if (c.leftType == VariableType::DateTime) {
+      value = dateForString(model, text);
+      if (!value) throw AnalysisRequestError(tr("Sample is a date variable. Expected value must be a date."));
+    } else if (c.leftType == VariableType::Numeric) {
+      value = decimalNumberForString(model, text);
+      if (!value)
+        throw AnalysisRequestError(tr("Sample is a numeric variable. Expected value must be numeric."));
+    } else {
+      value = decimalNumberForString(model, text);
+      if (!value || !(*value >= 0 && *value <= 1))
+        throw AnalysisRequestError(
+            tr("Sample is a categorical variable. Expected value must be a proportion between 0 and 1."));
     }
-    if (auto message = expectedValueMessage(c.leftType, value)) throw AnalysisRequestError(*message);
     c.expected = *value;
   } else {
     if (!request.right)
@@ -108,8 +104,9 @@ AnalysisOutput runHypothesisTest(Model& model, const AnalysisRequest& request, b
   // A second variable or filter left over from another setting (one sample,
   // paired) is kept with the analysis but not used.
 
-  auto filtered = rowsWhere(model, request.wheres);
-  const std::vector<int32_t> rowsX = filtered ? *filtered : allRowNumbers(model);
+  // No filter reads every row: no row list to build or look cells up by.
+  const auto filtered = rowsWhere(model, request.wheres);
+  const std::vector<int32_t>* rowsX = filtered ? &*filtered : nullptr;
   c.filterText1 = stringForWhereSet(model, request.wheres);
   if (c.samples == 2) c.filterText2 = stringForWhereSet(model, request.wheres2);
   LevelCoding codingX, codingY;
@@ -122,26 +119,19 @@ AnalysisOutput runHypothesisTest(Model& model, const AnalysisRequest& request, b
     }
   }
 
+  const auto* levelsX = ofProportions ? &codingX.levels : nullptr;
+  const auto* levelsY = ofProportions ? &codingY.levels : nullptr;
   HypothesisResult result;
   if (c.samples != 2) {
-    result = hypothesisForSample(sampleOf(model, *left, rowsX, ofProportions ? &codingX : nullptr),
-                                 c.expected, c.distribution, c.tails, c.test, false);
-  } else if (c.paired && !ofProportions) {
-    // Pairs complete in both variables; the test is on their differences against 0.
-    NumericMatrix m = numericOfColumns(model, {left, right}, &rowsX);
-    std::vector<double> differences;
-    if (m.Xmat.size() == 2)
-      for (size_t i = 0; i < m.Xmat[0].size(); ++i) differences.push_back(m.Xmat[0][i] - m.Xmat[1][i]);
-    result = hypothesisForSample(differences, 0, c.distribution, c.tails, c.test, true);
+    result =
+        hypothesisTestForColumn(model, *left, c.expected, rowsX, c.distribution, c.tails, c.test, levelsX);
   } else if (c.paired) {
-    PairedFactors f = twoByTwoPairedFactorX(model, *left, *right, codingX.levels, codingY.levels, rowsX);
-    result = hypothesisTestForBinomialSample(f.Xmat[0], f.Xmat[1], c.tails, c.test);
+    result = hypothesisTestForColumnWithPairedColumn(model, *left, *right, rowsX, c.distribution, c.tails,
+                                                     c.test, levelsX, levelsY);
   } else {
-    auto filtered2 = rowsWhere(model, request.wheres2);
-    const std::vector<int32_t> rowsY = filtered2 ? *filtered2 : allRowNumbers(model);
-    result = hypothesisTestForSampleX(sampleOf(model, *left, rowsX, ofProportions ? &codingX : nullptr),
-                                      sampleOf(model, *right, rowsY, ofProportions ? &codingY : nullptr),
-                                      c.distribution, c.tails, c.test);
+    const auto filtered2 = rowsWhere(model, request.wheres2);
+    result = hypothesisTestForColumn(model, *left, *right, rowsX, filtered2 ? &*filtered2 : nullptr,
+                                     c.distribution, c.tails, c.test, levelsX, levelsY);
   }
   result.statName = statForTest(c.test);
   result.testName = nameForTest(c.test, c.tails, c.samples, c.paired).value_or("");

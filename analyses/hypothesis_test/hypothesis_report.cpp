@@ -423,11 +423,15 @@ reports::Element hypothesisLayout(const HypothesisResult& r, const HypothesisCon
   add(std::move(d), "note");
   y += 2 * (body + 4) + 10;
   std::vector<charts::Chart> charts = hypothesisCharts(r, c);
-  const double chartWidth = (width - 40 - 12) / 2, chartHeight = print ? 180 : 240;
+  // Only tables continue on a second page: on paper, five charts (two
+  // samples of means) go three to a row so that all of them fit on the page.
+  const size_t perRow = print && charts.size() > 4 ? 3 : 2;
+  const double chartWidth = (width - 40 - 12 * static_cast<double>(perRow - 1)) / static_cast<double>(perRow);
+  const double chartHeight = print ? (perRow == 3 ? 160 : 180) : 240;
   for (size_t i = 0; i < charts.size(); ++i) {
-    const double x = 20 + (i % 2) * (chartWidth + 12);
+    const double x = 20 + static_cast<double>(i % perRow) * (chartWidth + 12);
     add(chartHost(std::move(charts[i]), {x, y, chartWidth, chartHeight}), "chart");
-    if (i % 2 == 1 || i + 1 == charts.size()) y += chartHeight + 12;
+    if (i % perRow == perRow - 1 || i + 1 == charts.size()) y += chartHeight + 12;
   }
   root.frame.h = y + 20;
   return root;

@@ -49,6 +49,11 @@ std::vector<int> validTestsForDistribution(int distribution, int samples, bool p
 // The display name of a test, or none.
 std::optional<std::string> nameForTest(int test, int tails, int samples, bool paired);
 
+// The samples the proportions' test list chooses with a test: {1, false}
+// for the binomial test, {2, false} for chi-square, {2, true} for McNemar's
+// test; none for the others.
+std::optional<std::pair<int, bool>> samplesForTest(int test);
+
 // One sample (or the paired differences) against an expected value.
 HypothesisResult hypothesisForSample(const std::vector<double>& sample, double expected, int distribution,
                                      int tails, int test, bool paired);
@@ -59,9 +64,32 @@ HypothesisResult hypothesisTestForSampleX(const std::vector<double>& x, const st
 HypothesisResult hypothesisTestForBinomialSample(const std::vector<int32_t>& x, const std::vector<int32_t>& y,
                                                  int tails, int test);
 
+// The Model's entry points: they read the cells of the rows (none: every
+// row) and convert them, numbers for means, or for proportions (a level map
+// given) the 0/1 codes of the map (other texts and empty cells count
+// nowhere), then call the routines above.
+// One sample of `column` against the expected value.
+HypothesisResult hypothesisTestForColumn(Model& model, const Column& column, double expected,
+                                         const std::vector<int32_t>* rows, int distribution, int tails,
+                                         int test, const std::map<std::string, int32_t>* levels);
+// Two independent samples: `x` over rowsX and `y` over rowsY.
+HypothesisResult hypothesisTestForColumn(Model& model, const Column& x, const Column& y,
+                                         const std::vector<int32_t>* rowsX, const std::vector<int32_t>* rowsY,
+                                         int distribution, int tails, int test,
+                                         const std::map<std::string, int32_t>* levelsX,
+                                         const std::map<std::string, int32_t>* levelsY);
+// Paired samples on the same rows: means test the differences x - y of the
+// rows complete in both against 0; proportions count the 2 x 2 table.
+HypothesisResult hypothesisTestForColumnWithPairedColumn(Model& model, Column& x, Column& y,
+                                                         const std::vector<int32_t>* rows, int distribution,
+                                                         int tails, int test,
+                                                         const std::map<std::string, int32_t>* levelsX,
+                                                         const std::map<std::string, int32_t>* levelsY);
+
 // The two parallel code lists of two columns over rows (ascending row
-// numbers), rows without a text in either column removed, and the
-// level-to-code maps after use (texts not in a map take the next free code).
+// numbers; none for every row), rows without a text in either column
+// removed, and the level-to-code maps after use (texts not in a map take the
+// next free code).
 struct PairedFactors {
   std::array<std::vector<int32_t>, 2> Xmat;
   std::array<std::map<std::string, int32_t>, 2> code;
@@ -69,10 +97,11 @@ struct PairedFactors {
 PairedFactors twoByTwoPairedFactorX(Model& model, const Column& x, const Column& y,
                                     const std::map<std::string, int32_t>& levelsX,
                                     const std::map<std::string, int32_t>& levelsY,
-                                    const std::vector<int32_t>& rows);
+                                    const std::vector<int32_t>* rows);
 
 // The level coding of a proportion: the success level (the chosen one when
-// the column has it, else the last distinct value) codes 1, the others 0.
+// the column has it, else the last distinct value in text order) codes 1,
+// the others 0.
 struct LevelCoding {
   std::string success;
   std::map<std::string, int32_t> levels;
@@ -82,8 +111,5 @@ LevelCoding levelCodingForColumn(Model& model, const Column& column, const std::
 // The expected value a text gives for a sample of the type: a date (seconds
 // since 1970-01-01) for DateTime, else a number; none when it does not read.
 std::optional<double> expectedValueForText(Model& model, VariableType type, std::string_view text);
-// The validity message of an expected value for a sample of the type (a
-// categorical or binary sample needs a proportion from 0 to 1), or none.
-std::optional<std::string> expectedValueMessage(VariableType type, std::optional<double> value);
 
 }  // namespace tabulix

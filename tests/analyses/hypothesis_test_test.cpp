@@ -19,6 +19,7 @@
 #include "analyses/hypothesis_test/hypothesis_report.h"
 #include "engine/cell_access.h"
 #include "engine/workspace_data.h"
+#include "stats/statistics.h"
 #include "test_workspace.h"
 
 namespace fs = std::filesystem;
@@ -232,7 +233,8 @@ TEST(HypothesisTest, SuccessLevelFallsBackToLastDistinctValue) {
   q.left = 3;
   q.settings = {{"expected", "0.5"}, {"leftLevel1", "maybe"}};
   auto fallback = tooth.run("proportions", q);
-  const std::string last = distinctValuesForColumn(tooth.model, columnNumber(tooth.model, 3)).back();
+  std::vector<std::string> levels = distinctValuesForColumn(tooth.model, columnNumber(tooth.model, 3));
+  const std::string last = *std::max_element(levels.begin(), levels.end());
   EXPECT_EQ(fallback["leftLevel1"], last);
   q.settings["leftLevel1"] = last;
   auto chosen = tooth.run("proportions", q);
@@ -266,4 +268,105 @@ TEST(HypothesisTest, ValidityMessages) {
   // Proportions accept samples of different types.
   EXPECT_EQ(message("proportions", {3, 1, {}, {}, {}, {{"samples", "2"}}}), "accepted");
   EXPECT_NE(message("means", {0, {}, {}, {}, {}, {{"expected", "3"}, {"tails", "5"}}}), "accepted");
+}
+
+// The sample plots: box plots are the library's percentiles (picked by
+// selection, so odd and even sizes and ties are checked against the sorted
+// rule); the density is the library's curve with the sample's sd, whose
+// bandwidth is sd / 5 over min - sd .. max + sd, which is why small samples
+// show a bumpy, narrow curve. The distribution curves span 3 standard errors
+// around both centres (clipped to [0, 1] for proportions).
+TEST(HypothesisTest, PlotCurvesAndBoxes) {
+  for (size_t n : {1u, 2u, 7u, 100u, 101u}) {
+    std::vector<double> v;
+    for (size_t i = 0; i < n; ++i) v.push_back(static_cast<double>((i * i * 7 + 3) % 23) / 4);
+    auto r = hypothesisForSample(v, 1, 0, 0, kTestT, false);
+    static const double pcs[] = {0, 25, 50, 75, 100};
+    auto expected = Statistics::percentiles(pcs, v);
+    ASSERT_TRUE(r.boxX);
+    for (int k = 0; k < 5; ++k)
+      EXPECT_EQ((*r.boxX)[k], expected[pcs[k]]) << "n " << n << " percent " << pcs[k];
+  }
+
+  const std::vector<double> v = {1, 2, 2.5, 4, 7, 7.5, 8, 12};
+  auto r = hypothesisForSample(v, 3, 0, 0, kTestT, false);
+  const double sd = Statistics::sdNormal(v), h = sd / 5, se = sd / std::sqrt(8.0), m = Statistics::mean(v);
+  ASSERT_TRUE(r.densityX);
+  ASSERT_EQ(r.densityX->x.size(), 100u);
+  EXPECT_DOUBLE_EQ(r.densityX->x.front(), 1 - sd);
+  EXPECT_NEAR(r.densityX->x[1] - r.densityX->x[0], (12 + 2 * sd - 1) / 100, 1e-12);
+  std::vector<double> direct;
+  for (double x : r.densityX->x) {
+    double sum = 0;
+    for (double value : v) sum += std::exp(-0.5 * ((value - x) / h) * ((value - x) / h));
+    direct.push_back(sum);
+  }
+  const double peak = *std::max_element(direct.begin(), direct.end());
+  for (size_t i = 0; i < direct.size(); ++i) EXPECT_NEAR(r.densityX->y[i], direct[i] / peak, 1e-12) << i;
+
+  // Sample plot: both t curves over min(m, 3) - 3 se .. max(m, 3) + 3 se at
+  // 100 points; difference plot around diff and 0.
+  ASSERT_TRUE(r.pdfSample1 && r.pdfSample2 && r.pdfDiff1 && r.pdfDiff2);
+  EXPECT_DOUBLE_EQ(r.pdfSample1->x.front(), std::min(m, 3.0) - 3 * se);
+  EXPECT_DOUBLE_EQ(r.pdfSample1->x.back(), std::max(m, 3.0) + 3 * se);
+  EXPECT_EQ(r.pdfSample2->x, r.pdfSample1->x);
+  EXPECT_DOUBLE_EQ(r.pdfDiff1->x.front(), std::min(m - 3, 0.0) - 3 * se);
+  EXPECT_DOUBLE_EQ(r.pdfDiff1->x.back(), std::max(m - 3, 0.0) + 3 * se);
+  const size_t mid = 50;
+  const double at = r.pdfSample1->x[mid];
+  EXPECT_NEAR(r.pdfSample1->y[mid], Statistics::dtpdf(at, m, se, 7), 1e-15);
+  EXPECT_NEAR(r.pdfSample2->y[mid], Statistics::dtpdf(at, 3, se, 7), 1e-15);
+  EXPECT_NEAR(r.pdfDiff2->y[mid], Statistics::dtpdf(r.pdfDiff2->x[mid], 0, se, 7), 1e-15);
+
+  // Proportions near 1: the sample span is clipped at 1; chi-square curves
+  // stay at or below 10.
+  std::vector<double> s1(40, 1.0), s2(40, 1.0);
+  s1[0] = 0;
+  for (int i = 0; i < 10; ++i) s2[i] = 0;
+  auto chi = hypothesisTestForSampleX(s1, s2, 2, 0, kTestChiSquare);
+  ASSERT_TRUE(chi.pdfSample1);
+  EXPECT_EQ(chi.pdfSample1->x.back(), 1.0);
+  EXPECT_LE(*std::max_element(chi.pdfSample1->y.begin(), chi.pdfSample1->y.end()), 10.0);
+}
+
+// The exported files' base names (also the mail subject) of the kinds of
+// this folder and their neighbours: the correlation names the right
+// variable first, a regression is named by the model it fitted, a test by
+// what it compares.
+TEST(HypothesisTest, BaseNames) {
+  Workspace tooth("hypothesis_data_tooth.csv");  // len, supp, dose, high
+  auto base = [&](const std::string& kind, AnalysisRequest q) {
+    return analysisKinds().at(kind).run(tooth.model, q).baseName;
+  };
+  EXPECT_EQ(base("correlation", {0, 2, {}, {}, {}, {}}), "Analysis of variables dose and len");
+  EXPECT_EQ(base("linear", {0, {}, {2}, {}, {}, {}}), "Linear regression model for variable len");
+  EXPECT_EQ(base("logistic", {3, {}, {0}, {}, {}, {}}), "Logistic regression model for variable high");
+  EXPECT_EQ(base("means", {0, {}, {}, {}, {}, {{"expected", "20"}}}), "Hypothesis Test of Means");
+  EXPECT_EQ(base("proportions", {3, {}, {}, {}, {}, {{"expected", "0.5"}}}),
+            "Hypothesis Test of Proportions");
+}
+
+// On paper only tables continue on a second page: every other element of the
+// print variant, charts included, must lie on the 612 x 792 page, for each
+// setting (two samples of means have the most charts).
+TEST(HypothesisTest, PrintLayoutFitsThePage) {
+  Workspace tooth("hypothesis_data_tooth.csv");  // len, supp, dose, high
+  const std::vector<std::pair<std::string, AnalysisRequest>> settings = {
+      {"means", {0, {}, {}, {}, {}, {{"expected", "20"}}}},
+      {"means", {0, 0, {}, {equals(1, "OJ")}, {equals(1, "VC")}, {{"samples", "2"}}}},
+      {"means", {0, 2, {}, {}, {}, {{"samples", "2"}, {"isPaired", "1"}}}},
+      {"proportions", {3, {}, {}, {}, {}, {{"expected", "0.5"}}}},
+      {"proportions", {3, 3, {}, {equals(1, "OJ")}, {equals(1, "VC")}, {{"samples", "2"}}}},
+      {"proportions", {3, 1, {}, {}, {}, {{"samples", "2"}, {"isPaired", "1"}}}}};
+  for (const auto& [kind, q] : settings) {
+    const reports::Element page = analysisKinds().at(kind).run(tooth.model, q).print;
+    int charts = 0;
+    for (const reports::Element& e : page.children) {
+      if (e.kind == reports::ElementKind::Table) continue;
+      charts += e.chart ? 1 : 0;
+      EXPECT_LE(e.frame.x + e.frame.w, 612) << kind << " " << e.role;
+      EXPECT_LE(e.frame.y + e.frame.h, 792) << kind << " " << e.role << " " << e.text;
+    }
+    EXPECT_GE(charts, 3) << kind;
+  }
 }

@@ -79,6 +79,69 @@ TEST(NumberReaders, ReadTheCommaSeparatorInFrenchAndGermanConventions) {
   EXPECT_EQ(de.decimalNumberForString("3,5"), 3.5);
 }
 
+// Texts that no reader may take, whatever the separator and device locale:
+// non-finite values would poison every mean and quartile of their variable.
+TEST(NumberReaders, NanInfinityAndOverflowAreText) {
+  for (const char* device : {"en_US", "de_DE"}) {
+    DeviceLocale locale(device);
+    for (const char* separator : {".", ","}) {
+      NumberReaders r(separator);
+      for (const char* text : {"NaN", "nan", "-NaN", "NaN%", "\u221e", "-\u221e", "\u221e%", "1E400",
+                               "-1e400", "1E400%", "$1E400"}) {
+        EXPECT_EQ(r.decimalNumberForString(text), std::nullopt)
+            << device << " '" << separator << "' " << text;
+      }
+      // 10^309 written out overflows as well.
+      EXPECT_EQ(r.decimalNumberForString("1" + std::string(309, '0')), std::nullopt) << device << separator;
+      // Underflow is a number, the nearest one: 0.
+      EXPECT_EQ(r.decimalNumberForString("1E-400"), 0.0) << device << " '" << separator << "'";
+    }
+  }
+}
+
+// The lenient currency reader takes any grouping ICU recognises; only
+// groups of the locale's sizes make a number.
+TEST(NumberReaders, GroupingSeparatorsOnlyInValidGroups) {
+  NumberReaders en(".");
+  for (const char* text :
+       {"1,25", "1,2", "12,34", "1,2345", "1 23", "$1,25", "1,234,56", "1,234.5,6", "1,234 567"})
+    EXPECT_EQ(en.decimalNumberForString(text), std::nullopt) << text;
+  EXPECT_EQ(en.decimalNumberForString("$1,234,567.5"), 1234567.5);
+  EXPECT_EQ(en.decimalNumberForString("USD 1,234"), 1234.0);
+  EXPECT_EQ(en.decimalNumberForString("1 234"), 1234.0);
+
+  NumberReaders fr(",");
+  for (const char* text : {"3.14", "3.1", "1 23", "12 34 €", "1.234.56", "1,5.5"})
+    EXPECT_EQ(fr.decimalNumberForString(text), std::nullopt) << text;
+  EXPECT_EQ(fr.decimalNumberForString("1 200 \u20ac"), 1200.0);
+  EXPECT_EQ(fr.decimalNumberForString("1 234,5 \u20ac"), 1234.5);
+  EXPECT_EQ(fr.decimalNumberForString("3.140"), 3140.0);  // "." groups thousands in comma locales
+
+  // Two grouping sizes: the Indian lakh grouping is valid there.
+  DeviceLocale india("en_IN");
+  NumberReaders in(".");
+  EXPECT_EQ(in.decimalNumberForString("\u20b91,00,000"), 100000.0);
+  EXPECT_EQ(in.decimalNumberForString("\u20b91,000,00"), std::nullopt);
+}
+
+// "50%" and "50 %" are percentages with either separator, whatever spacing
+// the locale's own percent style uses.
+TEST(NumberReaders, PercentWithOrWithoutASpace) {
+  for (const char* separator : {".", ","}) {
+    NumberReaders r(separator);
+    for (const char* text : {"50%", "50 %", "50\u00a0%", "50\u202f%", " 50 % "})
+      EXPECT_EQ(r.decimalNumberForString(text), 0.5) << "'" << separator << "' [" << text << "]";
+    EXPECT_EQ(r.decimalNumberForString("-7 %"), -0.07) << separator;
+    EXPECT_EQ(r.decimalNumberForString("%50"), std::nullopt) << separator;
+    EXPECT_EQ(r.decimalNumberForString("50 %%"), std::nullopt) << separator;
+    EXPECT_EQ(r.decimalNumberForString("%"), std::nullopt) << separator;
+  }
+  EXPECT_EQ(NumberReaders(",").decimalNumberForString("12,5 %"), 0.125);
+  EXPECT_EQ(NumberReaders(".").decimalNumberForString("12.5 %"), 0.125);
+  EXPECT_EQ(NumberReaders(".").decimalNumberForString("12,5 %"), std::nullopt);
+  EXPECT_EQ(NumberReaders(",").decimalNumberForString("12.5 %"), std::nullopt);
+}
+
 TEST(NumberReaders, FastPathDecidesPlainNumbersAndDigitlessAsciiAlone) {
   NumberReaders r(".");
   double v = 0;
@@ -88,11 +151,12 @@ TEST(NumberReaders, FastPathDecidesPlainNumbersAndDigitlessAsciiAlone) {
   EXPECT_EQ(v, 1.2345678901234568e29);
   EXPECT_EQ(r.fastNumberForString("male", v), FastReading::NotANumber);
   EXPECT_EQ(r.fastNumberForString("N/A", v), FastReading::NotANumber);
+  EXPECT_EQ(r.fastNumberForString("NaN", v), FastReading::NotANumber);
   // Left to ICU: percent, currency, NaN, grouping out of place, overflow.
   EXPECT_EQ(r.fastNumberForString("-1 234 567", v),
             FastReading::Number);  // ICU's strict reader groups by spaces too
   EXPECT_EQ(v, -1234567.0);
-  for (const char* text : {"12%", "$5", "NaN", "banana", "1,23", "1e400", " 1", "1 23", "1,234 567"}) {
+  for (const char* text : {"12%", "$5", "\u221e", "1,23", "1e400", " 1", "1 23", "1,234 567"}) {
     EXPECT_EQ(r.fastNumberForString(text, v), FastReading::Undecided) << text;
   }
 }

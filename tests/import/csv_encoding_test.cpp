@@ -81,5 +81,78 @@ TEST(CsvEncoding, MissingFileIsAnEmptyInput) {
   EXPECT_FALSE(parser->streamEncoding().has_value());
 }
 
+// What a parse that ends without an error leaves unread, read through small
+// chunks so that the count crosses many refills.
+struct Unread {
+  std::string transcript;
+  std::optional<CsvUnreadInput> unread;
+  std::optional<TextEncoding> encoding;
+};
+
+Unread parseForUnread(std::string_view bytes, std::optional<TextEncoding> encoding = std::nullopt) {
+  Unread r;
+  testing::RecordingDelegate d;
+  r.encoding = encoding;
+  CsvParser p(std::make_unique<MemoryByteSource>(bytes, 7), &r.encoding, u',');
+  p.setSanitizesFields(true);
+  p.setDelegate(&d);
+  p.parse();
+  r.transcript = d.transcript;
+  r.unread = p.unreadInput();
+  return r;
+}
+
+TEST(CsvEncoding, UnreadInputIsCountedNotDelivered) {
+  // Input read to its end leaves nothing.
+  EXPECT_FALSE(parseForUnread("a,b\n1,2\n").unread);
+  EXPECT_FALSE(parseForUnread("a,\"x\ny\"\n").unread);
+
+  // An unclosed quote: the document still ends normally after the line
+  // holding it; the lines from the quote on are counted, blank ones not.
+  std::string input = "a,b\n1,2\n3,\"4\n";
+  for (int i = 0; i < 3000; ++i) {
+    input += 'r';
+    input += std::to_string(i);
+    input += ",x\r\n\n";
+  }
+  Unread quote = parseForUnread(input);
+  EXPECT_EQ(quote.transcript, "B L1 0[a] 1[b] /L1 L2 0[1] 1[2] /L2 L3 0[3] /L3 E");
+  ASSERT_TRUE(quote.unread);
+  EXPECT_EQ(quote.unread->reason, CsvUnreadInput::Reason::UnclosedQuote);
+  EXPECT_EQ(quote.unread->afterLine, 2u);
+  EXPECT_EQ(quote.unread->lines, 3001u);
+
+  Unread nul = parseForUnread(std::string("a\nb\0c\nd\ne", 10));
+  ASSERT_TRUE(nul.unread);
+  EXPECT_EQ(nul.unread->reason, CsvUnreadInput::Reason::NulCharacter);
+  EXPECT_EQ(nul.unread->afterLine, 1u);
+  EXPECT_EQ(nul.unread->lines, 3u);
+
+  // A UTF-16 text cut in the middle of a character: one byte left over.
+  Unread odd = parseForUnread(std::string("a\0,\0b\0c", 7), TextEncoding::UTF16LE);
+  EXPECT_EQ(odd.transcript, "B L1 0[a] 1[b] /L1 E");
+  ASSERT_TRUE(odd.unread);
+  EXPECT_EQ(odd.unread->reason, CsvUnreadInput::Reason::UndecodableBytes);
+  EXPECT_EQ(odd.unread->bytes, 1u);
+}
+
+TEST(CsvEncoding, Utf16WithoutByteOrderMarkIsToldByItsNuls) {
+  const std::u16string text = u"name,city\nAnna,Z\u00fcrich\n\u0100x,y";
+  const std::string le = encodeText(text, TextEncoding::UTF16LE);
+  const std::string be = encodeText(text, TextEncoding::UTF16BE);
+  const std::string expected =
+      "B L1 0[name] 1[city] /L1 L2 0[Anna] 1[Z\xC3\xBCrich] /L2 L3 0[\xC4\x80x] 1[y] /L3 E";
+  for (const auto& [bytes, encoding] :
+       {std::pair{le, TextEncoding::UTF16LE}, std::pair{be, TextEncoding::UTF16BE}}) {
+    Unread r = parseForUnread(bytes);
+    EXPECT_EQ(r.encoding, encoding);
+    EXPECT_EQ(r.transcript, expected);
+    EXPECT_FALSE(r.unread);
+  }
+  // UTF-8 with a NUL or two, and UTF-32 without a mark, are not taken for UTF-16.
+  EXPECT_EQ(parseForUnread(std::string("ab,c\0d,e\n", 10)).encoding, TextEncoding::UTF8);
+  EXPECT_EQ(parseForUnread(std::string("a\0\0\0b\0\0\0", 8)).encoding, TextEncoding::UTF8);
+}
+
 }  // namespace
 }  // namespace tabulix

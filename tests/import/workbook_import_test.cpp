@@ -79,7 +79,7 @@ TEST(WorkbookImport, SheetChoiceInspectionAndRefusals) {
   EXPECT_EQ(out.observations, 2u);
   {
     Model m;
-    ASSERT_TRUE(m.openStore(opts.target));
+    ASSERT_NO_THROW(m.openStore(opts.target));
     EXPECT_EQ(rowOf(m, 1), (std::vector<std::string>{"", "1", "two"}));
     EXPECT_EQ(rowOf(m, 2), (std::vector<std::string>{"", "", "4"}));
     EXPECT_EQ(*columnNumber(m, 2)->name, "Var3");
@@ -90,7 +90,7 @@ TEST(WorkbookImport, SheetChoiceInspectionAndRefusals) {
   std::string before = readFile(opts.target);
   opts.sheet = 1;
   out = importDataFile(opts, d.path, nullptr);
-  EXPECT_FALSE(out.created);
+  EXPECT_TRUE(out.refused);
   EXPECT_EQ(out.alertTitle, "Error While Importing");
   EXPECT_NE(out.error.find("no sheet number 2"), std::string::npos) << out.error;
   opts.sheet = 0;
@@ -99,7 +99,7 @@ TEST(WorkbookImport, SheetChoiceInspectionAndRefusals) {
   std::ofstream(cut, std::ios::binary) << whole.substr(0, whole.size() - 30);
   opts.dataFile = cut;
   out = importDataFile(opts, d.path, nullptr);
-  EXPECT_FALSE(out.created);
+  EXPECT_TRUE(out.refused);
   EXPECT_NE(out.error.find(cut.string()), std::string::npos) << out.error;
   EXPECT_EQ(readFile(opts.target), before);
   {
@@ -125,7 +125,7 @@ TEST(WorkbookImport, LimitsAndFailuresMidSheet) {
   EXPECT_EQ(out.observations, 100000u);
   {
     Model m;
-    ASSERT_TRUE(m.openStore(opts.target));
+    ASSERT_NO_THROW(m.openStore(opts.target));
     EXPECT_EQ(rowOf(m, 100000), (std::vector<std::string>{"100001", "x"}));
     EXPECT_EQ(*columnNumber(m, 0)->name, "1");
   }
@@ -146,11 +146,11 @@ TEST(WorkbookImport, LimitsAndFailuresMidSheet) {
   writeZip(opts.dataFile, workbookParts(rows(300, 151)));
   out = importDataFile(opts, d.path, nullptr);
   EXPECT_EQ(out.code, kWorkbookUnreadable);
-  EXPECT_TRUE(out.created);
+  EXPECT_FALSE(out.refused);
   EXPECT_EQ(out.observations, 149u);
   EXPECT_NE(out.alertMessage.find("not well-formed"), std::string::npos) << out.alertMessage;
   Model m;
-  ASSERT_TRUE(m.openStore(opts.target));
+  ASSERT_NO_THROW(m.openStore(opts.target));
   EXPECT_EQ(columnNumber(m, 0)->type, static_cast<int32_t>(VariableType::Numeric));
 }
 

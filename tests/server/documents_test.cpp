@@ -305,6 +305,34 @@ TEST_F(Documents, PagesAreServedWhileALongImportRunsAndItsLimitIsReported) {
   getJson("/api/jobs/unknown-job", 404);
 }
 
+// The import sheet's preview pre-selects what fits the file: a semicolon
+// file with decimal commas imports as its columns, not as one.
+TEST_F(Documents, InspectionPreviewsAndSniffsTheDelimiter) {
+  std::ofstream(docs / "eu.csv") << "name;height\nAnna;1,62\nBo;1,80\n";
+  json inspect = getJson("/api/inspect?file=eu.csv");
+  EXPECT_EQ(inspect["preview"], json({"name;height", "Anna;1,62", "Bo;1,80"}));
+  EXPECT_EQ(inspect["delimiterChar"], ";");
+  EXPECT_EQ(inspect["decimalSeparator"], ",");
+  json job = waitForJob(postJson("/api/workspaces/create", {{"mode", "import"},
+                                                            {"name", "eu"},
+                                                            {"file", "eu.csv"},
+                                                            {"delimiterChar", ";"},
+                                                            {"decimalSeparator", ","}})["job"]);
+  EXPECT_EQ(job["result"]["statusBlock"]["statusLine"], "eu.tbx, 2 Variables, 2 Observations");
+  EXPECT_EQ(getJson("/api/variables")["cards"][1]["typeLine"], "Type: Numeric");
+  postJson("/api/workspaces/create",
+           {{"mode", "import"}, {"name", "x"}, {"file", "eu.csv"}, {"delimiterChar", "\""}}, 400);
+
+  // A workbook without its reader is refused before anything is touched.
+  std::ofstream(docs / "book.xlsx") << "PK\x03\x04";
+  json refused =
+      postJson("/api/workspaces/create", {{"mode", "import"}, {"name", "book"}, {"file", "book.xlsx"}}, 422);
+  EXPECT_EQ(refused["alert"]["title"], "Error While Importing");
+  EXPECT_NE(refused["alert"]["message"].get<std::string>().find("book.xlsx"), std::string::npos);
+  EXPECT_FALSE(fs::exists(docs / "book.tbx"));
+  EXPECT_EQ(getJson("/api/status")["workspace"], "eu.tbx");  // still open
+}
+
 // The short form of bench/server_reliability.sh: readers during imports
 // never see an error or a moment without the workspace.
 TEST_F(Documents, ReadsDuringImportsAllSeeTheOpenWorkspace) {

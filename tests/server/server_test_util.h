@@ -31,7 +31,7 @@ using nlohmann::json;
 inline void writeWorkspace(const fs::path& file, const std::vector<std::string>& names,
                            const std::vector<std::vector<std::string>>& rows, bool withStats = true) {
   Model m;
-  ASSERT_TRUE(m.openStore(file));
+  ASSERT_NO_THROW(m.openStore(file));
   addColumns(m, names);
   auto cols = columns(m);
   uint32_t n = 0;

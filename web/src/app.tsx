@@ -49,6 +49,9 @@ function tabFromHash(): Tab {
 }
 
 export function failAlert(e: unknown): void {
+  // The alerts the server raised (the store failure's "Error!") were shown
+  // already and say what went wrong.
+  if (e instanceof ApiError && Array.isArray(e.body?.alerts) && e.body.alerts.length > 0 && !e.alert) return;
   if (e instanceof ApiError && e.alert) {
     void showAlert(e.alert);
   } else if (e instanceof ApiError && e.status === 0) {

@@ -19,7 +19,7 @@ function definition(kind: string, extra: Partial<Definition> = {}): Definition {
     columns: [v(5, "Temperature"), v(6, "SolarRadiation")],
     wheres: [{ colNum: 1, op: 4, constant: "May" }],
     wheres2: [{ colNum: 1, op: 4, constant: "June" }],
-    settings: { tails: "2" },
+    settings: { tails: "2", expected: "40" },
     twoWayPercAgg: 0,
     twoWayPercDisplay: 1,
     includeMissing: false,
@@ -46,19 +46,17 @@ describe("the request that computes a definition", () => {
   it("sends a test its second filter and the expected value as saved, or as typed", () => {
     const saved = requestOf(definition("means"), "means", "box", null);
     expect(saved.wheres2).toEqual([{ colNum: 1, op: 4, constant: "June" }]);
-    expect(saved.expected).toBe(40);
-    expect(saved.settings).toEqual({ tails: "2" });
-    // A typed text replaces the saved number, even an empty one (the
-    // server then asks for a value).
+    expect(saved.settings).toEqual({ tails: "2", expected: "40" });
+    // A typed text replaces the saved value, even an empty one (the server
+    // then asks for a value).
     for (const text of ["41.5", ""]) {
       const typed = requestOf(definition("means"), "means", "box", text);
-      expect("expected" in typed).toBe(false);
       expect(typed.settings).toEqual({ tails: "2", expected: text });
     }
     // The definition's own settings are never changed.
     const d = definition("proportions");
     requestOf(d, "proportions", "box", "0.5");
-    expect(d.settings).toEqual({ tails: "2" });
+    expect(d.settings).toEqual({ tails: "2", expected: "40" });
   });
 });
 

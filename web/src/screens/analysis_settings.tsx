@@ -45,7 +45,6 @@ export interface Definition {
   tails?: number;
   test?: number | null;
   expected?: number | null;
-  expectedText?: string;
   wheres2Text?: string;
 }
 
@@ -234,8 +233,10 @@ function PickButton<V>({
 // The expected value of a one-sample test: typed freely, stored (when it
 // reads) a moment after the typing stops.
 function ExpectedField({ def, onText }: { def: Definition; onText: (text: string) => void }) {
-  const [text, setText] = useState(def.expectedText ?? "");
-  useEffect(() => setText(def.expectedText ?? ""), [def.id]);
+  // The saved value as the server writes it for reading back (the
+  // workspace's decimal separator; a date as year-month-day).
+  const [text, setText] = useState(def.settings.expected ?? "");
+  useEffect(() => setText(def.settings.expected ?? ""), [def.id]);
   return (
     <input
       class="text-input expected-value"
@@ -425,7 +426,8 @@ export function SettingsPanel({
 
 // The body of the request that computes a definition: the variables its
 // kind takes, its filters and settings; the expected value as typed when
-// the user has typed one, else as stored.
+// the user has typed one (so an unreadable text gets its message), else as
+// stored.
 export function requestOf(def: Definition, kind: string, view: string, typed: string | null): Record<string, unknown> {
   const settings: Record<string, string> = { ...def.settings };
   if (kind === "summarize") settings.view = view;
@@ -435,7 +437,6 @@ export function requestOf(def: Definition, kind: string, view: string, typed: st
   if (kind === "means" || kind === "proportions") {
     body.wheres2 = def.wheres2;
     if (typed !== null) settings.expected = typed;
-    else body.expected = def.expected ?? null;
   }
   return body;
 }

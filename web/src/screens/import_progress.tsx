@@ -30,7 +30,8 @@ export function ImportProgress({ run, shell, onClose }: { run: ImportRun; shell:
         if (result?.statusBlock) shell.setStatus(result.statusBlock);
         else await shell.refreshStatus();
         onClose();
-        shell.go("browse");
+        // A refused or unsaved import opened nothing new.
+        shell.go(result?.error ? "workspaces" : "browse");
       },
     });
   }, [run.job]);

@@ -19,9 +19,43 @@ interface Inspection {
   delimiter: number;
   delimiters: string[];
   decimalSeparator: string;
+  // Delimited text only: the first lines and the delimiter that fits them.
+  preview?: string[];
+  delimiterChar?: string;
 }
 
-const delimiterNames = ["comma", "tab", "space"];
+// The named delimiters, in the order of the chooser; any other single
+// character can be typed in.
+const namedDelimiters: { name: string; char: string }[] = [
+  { name: "comma", char: "," },
+  { name: "tab", char: "\t" },
+  { name: "space", char: " " },
+  { name: "semicolon", char: ";" },
+];
+
+function delimiterLabel(char: string): string {
+  const named = namedDelimiters.find((d) => d.char === char);
+  return named ? t(named.name) : `“${char}”`;
+}
+
+// Splits a preview line at the delimiter, keeping quoted delimiters in
+// their field (a preview only: quotes stay as written).
+export function splitLine(line: string, delimiter: string): string[] {
+  const fields: string[] = [];
+  let field = "";
+  let quoted = false;
+  for (const c of line) {
+    if (c === '"') quoted = !quoted;
+    if (c === delimiter && !quoted) {
+      fields.push(field);
+      field = "";
+    } else {
+      field += c;
+    }
+  }
+  fields.push(field);
+  return fields;
+}
 
 export function NewWorkspace({
   request,
@@ -36,7 +70,8 @@ export function NewWorkspace({
   const [name, setName] = useState(mode === "blank" ? t("Untitled") : mode === "example" ? t("example") : "");
   const [hasHeader, setHasHeader] = useState(true);
   const [sheet, setSheet] = useState(0);
-  const [delimiter, setDelimiter] = useState(file && file.toLowerCase().endsWith(".csv") ? 0 : 1);
+  const [delimiter, setDelimiter] = useState(file && file.endsWith(".csv") ? "," : "\t");
+  const [otherDelimiter, setOtherDelimiter] = useState("");
   const [decimal, setDecimal] = useState(".");
   const [inspection, setInspection] = useState<Inspection | null>(null);
   const [choosing, setChoosing] = useState(false);
@@ -52,7 +87,8 @@ export function NewWorkspace({
         .then((r) => {
           setInspection(r);
           setName(r.name);
-          setDelimiter(r.delimiter);
+          setDelimiter(r.delimiterChar ?? namedDelimiters[r.delimiter]?.char ?? "\t");
+          if (r.delimiterChar && !namedDelimiters.some((d) => d.char === r.delimiterChar)) setOtherDelimiter(r.delimiterChar);
           setDecimal(r.decimalSeparator);
         })
         .catch((e) => {
@@ -80,13 +116,25 @@ export function NewWorkspace({
     ? sheets
       ? t("Sheet: %@", sheets[sheet] ?? "")
       : t("Finding sheets...")
-    : t("Delimiter: %@", t(delimiterNames[delimiter] ?? "tab"));
+    : t("Delimiter: %@", delimiterLabel(delimiter));
+  const preview = !isWorkbook ? (inspection?.preview ?? []) : [];
 
   const create = async (replace = false) => {
     if (!name.trim()) return;
     setBusy(true);
     try {
-      const body = { mode, name: name.trim(), file, hasHeader, sheet, delimiter, decimalSeparator: decimal, replace };
+      const index = namedDelimiters.findIndex((d) => d.char === delimiter);
+      const body = {
+        mode,
+        name: name.trim(),
+        file,
+        hasHeader,
+        sheet,
+        delimiter: index >= 0 && index < 3 ? index : 1,
+        delimiterChar: delimiter,
+        decimalSeparator: decimal,
+        replace,
+      };
       const r = await api.post<{ status?: Status; job?: string; workspace?: string }>("/api/workspaces/create", body);
       onClose();
       if (r.job) {
@@ -133,8 +181,8 @@ export function NewWorkspace({
 
         {choosing ? (
           <ul class="list chooser">
-            {(isWorkbook ? (sheets ?? []) : delimiterNames.map((d) => t(d))).map((label, i) => {
-              const selected = isWorkbook ? i === sheet : i === delimiter;
+            {(isWorkbook ? (sheets ?? []) : namedDelimiters.map((d) => t(d.name))).map((label, i) => {
+              const selected = isWorkbook ? i === sheet : namedDelimiters[i]?.char === delimiter;
               return (
                 <li>
                   <button
@@ -142,7 +190,7 @@ export function NewWorkspace({
                     aria-pressed={selected}
                     onClick={() => {
                       if (isWorkbook) setSheet(i);
-                      else setDelimiter(i);
+                      else setDelimiter(namedDelimiters[i]!.char);
                       setChoosing(false);
                     }}
                   >
@@ -152,6 +200,29 @@ export function NewWorkspace({
                 </li>
               );
             })}
+            {!isWorkbook && (
+              <li class="row static">
+                <label class="row-text" for="other-delimiter">
+                  {t("Other character:")}
+                </label>
+                <input
+                  id="other-delimiter"
+                  class="text-input delimiter-input"
+                  maxLength={1}
+                  value={otherDelimiter}
+                  autocomplete="off"
+                  spellcheck={false}
+                  onInput={(e) => {
+                    const c = (e.currentTarget as HTMLInputElement).value;
+                    setOtherDelimiter(c);
+                    if (c.length === 1 && c !== '"') {
+                      setDelimiter(c);
+                      setChoosing(false);
+                    }
+                  }}
+                />
+              </li>
+            )}
           </ul>
         ) : (
           <form
@@ -232,6 +303,24 @@ export function NewWorkspace({
                     "Set decimal point for this dataset. Tabulix defaults to the number format of your browser's language.",
                   )}
                 </p>
+                {preview.length > 0 && (
+                  <div class="import-preview">
+                    <h3 class="section-title">{t("Preview:")}</h3>
+                    <div class="preview-scroll">
+                      <table class="preview-table" data-testid="import-preview">
+                        <tbody>
+                          {preview.map((line, row) => (
+                            <tr class={row === 0 && hasHeader ? "preview-header" : ""}>
+                              {splitLine(line, delimiter).map((field) => (
+                                <td>{field}</td>
+                              ))}
+                            </tr>
+                          ))}
+                        </tbody>
+                      </table>
+                    </div>
+                  </div>
+                )}
               </div>
             )}
           </form>
