@@ -8,18 +8,6 @@
 
 namespace tabulix {
 
-std::string fillFormat(std::string format, const std::vector<std::string>& values) {
-  size_t at = 0;
-  for (const auto& v : values) {
-    at = format.find("%@", at);
-    if (at == std::string::npos) break;
-    format.replace(at, 2, v);
-    at += v.size();
-  }
-  for (size_t p = format.find("%%"); p != std::string::npos; p = format.find("%%", p + 1)) format.erase(p, 1);
-  return format;
-}
-
 std::string significanceStars(double p) {
   if (p <= 0.001) return "*** ";
   if (p <= 0.01) return "** ";
@@ -41,7 +29,7 @@ std::string dropNote(const std::string& status) {
 
 std::string equationText(const std::string& nameLHS, const std::vector<std::string>& names,
                          const std::vector<double>& coeffs, bool logistic) {
-  std::string text = fillFormat(tr(logistic ? "%@ ~ " : "%@ = "), {nameLHS});
+  std::string text = fillPlaceholders(tr(logistic ? "%@ ~ " : "%@ = "), {nameLHS});
   bool first = true;
   auto separator = [&](double value) {
     std::string s = !first && value >= 0 ? " + " : " ";
@@ -51,12 +39,12 @@ std::string equationText(const std::string& nameLHS, const std::vector<std::stri
   for (size_t j = 0; j < names.size() && j < coeffs.size(); ++j) {
     if (std::isnan(coeffs[j])) continue;
     std::string sep = separator(coeffs[j]);
-    text += fillFormat("%@%@ * %@", {sep, stringFromNumber(coeffs[j]), names[j]});
+    text += fillPlaceholders("%@%@ * %@", {sep, stringFromNumber(coeffs[j]), names[j]});
   }
   if (coeffs.size() > names.size()) {
     const double constant = coeffs.back();
     std::string sep = separator(constant);
-    text += fillFormat("%@%@ + ϵ", {sep, stringFromNumber(constant)});
+    text += fillPlaceholders("%@%@ + ϵ", {sep, stringFromNumber(constant)});
   }
   return text;
 }

@@ -12,9 +12,6 @@
 
 namespace tabulix {
 
-// Fills the "%@" placeholders of a format in order; "%%" becomes "%".
-std::string fillFormat(std::string format, const std::vector<std::string>& values);
-
 // "*** " for p <= 0.001, "** " for p <= 0.01, "* " for p <= 0.05, else "".
 std::string significanceStars(double p);
 

@@ -212,37 +212,37 @@ AnalysisSummary summaryForAnalysis(Model& model, const Analysis& a) {
   const int32_t type = a.type.value_or(0);
   const std::string left = nameOf(a.left), right = nameOf(a.right);
   const std::string filters = stringForWhereAnalysis(model, a);
-  s.filterLine = fillFormat(tr("Filters: %@"), {filters});
+  s.filterLine = fillPlaceholders(tr("Filters: %@"), {filters});
   switch (type) {
     case TwoWayTab:
       s.displayStyle = "TwoWayTab";
-      s.title = fillFormat(tr("Two way table of frequencies for %@ and %@"), {left, right});
+      s.title = fillPlaceholders(tr("Two way table of frequencies for %@ and %@"), {left, right});
       break;
     case TabSummarize:
       s.displayStyle = "TabSummarize";
-      s.title = fillFormat(tr("One-way ANOVA of %@ by %@."), {left, right});
+      s.title = fillPlaceholders(tr("One-way ANOVA of %@ by %@."), {left, right});
       s.description = tr("Includes table of summary statistics");
       break;
     case Correlation:
       s.displayStyle = "Correlation";
-      s.title = fillFormat(tr("Bivariate analysis of %@ and %@"), {right, left});
+      s.title = fillPlaceholders(tr("Bivariate analysis of %@ and %@"), {right, left});
       s.description = tr("Includes scatter plot, correlation, and simple linear regression");
       break;
     case Regression: {
       s.displayStyle = "Regression";
-      s.title =
-          fillFormat(regressionTypeOfAnalysis(a) == 1 ? tr("Logistic regression explaining variation in %@")
-                                                      : tr("Linear regression explaining variation in %@"),
-                     {left});
+      s.title = fillPlaceholders(regressionTypeOfAnalysis(a) == 1
+                                     ? tr("Logistic regression explaining variation in %@")
+                                     : tr("Linear regression explaining variation in %@"),
+                                 {left});
       std::vector<Column*> cols = a.columns;
       std::stable_sort(cols.begin(), cols.end(), [](const Column* x, const Column* y) {
         return x->num.value_or(0) < y->num.value_or(0);
       });
-      s.description = fillFormat(tr("%@ ~ "), {left});
+      s.description = fillPlaceholders(tr("%@ ~ "), {left});
       for (const Column* c : cols) {
         std::string name = nameOf(c);
         std::erase_if(name, [](char ch) { return ch == '\n' || ch == '\r'; });
-        s.description += fillFormat(tr("%@ + "), {name});
+        s.description += fillPlaceholders(tr("%@ + "), {name});
       }
       s.description += tr("constant");
       break;
@@ -255,15 +255,16 @@ AnalysisSummary summaryForAnalysis(Model& model, const Analysis& a) {
       s.title = nameForTest(testForDistribution(distribution, samples, paired, 30), a.tails.value_or(0),
                             samples, paired)
                     .value_or("");
-      s.description = fillFormat(tr("Comparing %@ where %@"), {left, filters});
+      s.description = fillPlaceholders(tr("Comparing %@ where %@"), {left, filters});
       if (samples == 1) {
         const VariableType t = a.left ? typeOf(*a.left) : VariableType::Numeric;
-        s.filterLine = fillFormat(tr("to expected value %@"),
-                                  {a.expected ? stringFromNumber(*a.expected, t) : std::string()});
+        s.filterLine = fillPlaceholders(tr("to expected value %@"),
+                                        {a.expected ? stringFromNumber(*a.expected, t) : std::string()});
       } else if (paired) {
-        s.filterLine = fillFormat(tr("to paired observations of %@"), {right});
+        s.filterLine = fillPlaceholders(tr("to paired observations of %@"), {right});
       } else {
-        s.filterLine = fillFormat(tr("to %@ where %@"), {right, stringForWhereClauses(model, a.wheres2)});
+        s.filterLine =
+            fillPlaceholders(tr("to %@ where %@"), {right, stringForWhereClauses(model, a.wheres2)});
       }
       break;
     }

@@ -22,8 +22,8 @@ decltype(auto) visitCommon(const FitResult& r, F&& f) {
 const std::vector<double>& FitResult::coeffs() const {
   return visitCommon(*this, [](const auto& f) -> const std::vector<double>& { return f.coeffs; });
 }
-const std::vector<double>& FitResult::variance() const {
-  return visitCommon(*this, [](const auto& f) -> const std::vector<double>& { return f.variance; });
+const std::vector<double>& FitResult::standardErrors() const {
+  return visitCommon(*this, [](const auto& f) -> const std::vector<double>& { return f.standardErrors; });
 }
 const std::vector<double>& FitResult::t() const {
   return visitCommon(*this, [](const auto& f) -> const std::vector<double>& { return f.t; });
@@ -44,7 +44,7 @@ std::uint32_t FitResult::N() const {
 void to_json(nlohmann::json& j, const FitResult& r) {
   std::visit([&](const auto& fit) { j = fit; }, r.fit);
   j["drop"] = r.drop;
-  j["varianceDep"] = r.varianceDep;
+  j["varianceDep"] = r.sdDep;
   j["y"] = r.y;
 }
 
@@ -185,7 +185,7 @@ FitResult olsY(std::span<const double> y, const std::vector<std::vector<double>>
       removed.push_back(j);
   }
   res.drop.push_back("keep");
-  res.varianceDep = Statistics::sdNormal(y);
+  res.sdDep = Statistics::sdNormal(y);
   design.emplace_back(n, 1.0);
 
   if (logit)
@@ -198,7 +198,7 @@ FitResult olsY(std::span<const double> y, const std::vector<std::vector<double>>
         if (fit.coeffs.empty()) return;
         constexpr double nan = std::numeric_limits<double>::quiet_NaN();
         for (std::size_t pos : removed) {
-          for (auto* list : {&fit.coeffs, &fit.variance, &fit.t, &fit.p})
+          for (auto* list : {&fit.coeffs, &fit.standardErrors, &fit.t, &fit.p})
             list->insert(list->begin() + static_cast<std::ptrdiff_t>(std::min(pos, list->size())), nan);
         }
       },

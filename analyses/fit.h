@@ -20,7 +20,7 @@ namespace tabulix {
 struct FitResult {
   std::variant<OlsResult, LogitResult> fit;  // OlsResult unless the logistic fit was asked for
   std::vector<std::string> drop;             // "keep", "constant" or "collinear" per x vector, then "keep"
-  double varianceDep = 0;                    // sdNormal(y), a standard deviation despite the name
+  double sdDep = 0;                          // sdNormal(y), sent under the key "varianceDep"
   std::vector<double> y;                     // the response vector
 
   // Whether the logistic fit was made.
@@ -28,7 +28,7 @@ struct FitResult {
   // Realigned coefficients: entry j belongs to x vector j, the constant is last.
   const std::vector<double>& coeffs() const;
   // Realigned standard errors.
-  const std::vector<double>& variance() const;
+  const std::vector<double>& standardErrors() const;
   // Realigned t (or Wald z) statistics.
   const std::vector<double>& t() const;
   // Realigned two-sided p-values.

@@ -9,8 +9,6 @@
 
 namespace tabulix {
 
-// Fills the "%@" placeholders of a format in order ("%%" is a literal percent sign).
-std::string fillFormat(std::string format, std::initializer_list<std::string> values);
 // " *" for 0.01 < p <= 0.05, " **" for 0.001 < p <= 0.01, " ***" for p <= 0.001, else "".
 std::string significanceMark(double p);
 // A whole-number percentage of a share ("37%"); "" when the share is not a number.

@@ -17,22 +17,6 @@ namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
-// Replaces each "%@" in order with the next text; extra texts are ignored and
-// a "%@" without a text is left as it is.
-std::string fillFormat(std::string_view format, const std::vector<std::string>& args) {
-  std::string out;
-  size_t next = 0;
-  for (size_t i = 0; i < format.size(); ++i) {
-    if (format[i] == '%' && i + 1 < format.size() && format[i + 1] == '@' && next < args.size()) {
-      out += args[next++];
-      ++i;
-    } else {
-      out += format[i];
-    }
-  }
-  return out;
-}
-
 bool isDigit(char ch) { return ch >= '0' && ch <= '9'; }
 
 // The decimal separator cell texts of this workspace are read with: the one
@@ -213,7 +197,7 @@ ValueFunction valueFunctionForCode(uint32_t code, const XFigures& f) {
 std::string deriveStatus(Model& model, const DeriveRequest& r) {
   if (r.nameNewVar.empty()) return tr("Please provide a name for the new variable");
   if (!nameIsValid(model, r.nameNewVar))
-    return fillFormat(tr("Another variable already exists with the name %@"), {r.nameNewVar});
+    return fillPlaceholders(tr("Another variable already exists with the name %@"), {r.nameNewVar});
   const Transformation* t = transformationForCode(r.equation);
   bool usesX = t && t->usesX, usesY = t && t->usesY, usesC = t && t->usesC;
   if ((usesX && !r.column) || (usesY && !r.columnY)) return tr("Please select a variable to transform");
@@ -237,7 +221,7 @@ std::string previewLine(const DeriveRequest& r) {
   if (t->usesX) args.push_back(r.column && r.column->name ? *r.column->name : "x");
   if (t->usesY) args.push_back(r.columnY && r.columnY->name ? *r.columnY->name : "y");
   if (t->usesC) args.push_back(r.scalarC ? plainDecimalText(*r.scalarC) : "c");
-  return fillFormat(tr(t->preview), args);
+  return fillPlaceholders(tr(t->preview), args);
 }
 
 std::optional<double> readConstant(std::string_view text) {

@@ -6,16 +6,19 @@ namespace tabulix {
 // stays the single place that a translation table will plug into.
 std::string tr(std::string_view english) { return std::string(english); }
 
-std::string fillPlaceholders(std::string_view format, std::initializer_list<std::string_view> values) {
+namespace {
+
+// Fills the placeholders from the texts in [value, end).
+template <typename It>
+std::string fillFrom(std::string_view format, It value, It end) {
   std::string out;
   out.reserve(format.size() + 16);
-  auto value = values.begin();
   size_t i = 0;
   while (i < format.size()) {
     const size_t at = format.find('%', i);
     if (at == std::string_view::npos || at + 1 >= format.size()) break;
     const char kind = format[at + 1];
-    if (value != values.end() && (kind == '@' || kind == 'u' || kind == 'd')) {
+    if (value != end && (kind == '@' || kind == 'u' || kind == 'd')) {
       out.append(format, i, at - i);
       out.append(*value++);
     } else if (kind == '%') {
@@ -27,6 +30,16 @@ std::string fillPlaceholders(std::string_view format, std::initializer_list<std:
   }
   if (i < format.size()) out.append(format, i);
   return out;
+}
+
+}  // namespace
+
+std::string fillPlaceholders(std::string_view format, std::initializer_list<std::string_view> values) {
+  return fillFrom(format, values.begin(), values.end());
+}
+
+std::string fillPlaceholders(std::string_view format, const std::vector<std::string>& values) {
+  return fillFrom(format, values.begin(), values.end());
 }
 
 }  // namespace tabulix

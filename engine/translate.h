@@ -5,6 +5,7 @@
 #include <initializer_list>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tabulix {
 
@@ -16,5 +17,7 @@ std::string tr(std::string_view english);
 // order, by the given texts, and "%%" by "%"; placeholders beyond the texts
 // stay as written.
 std::string fillPlaceholders(std::string_view format, std::initializer_list<std::string_view> values);
+// The same with the texts in a list.
+std::string fillPlaceholders(std::string_view format, const std::vector<std::string>& values);
 
 }  // namespace tabulix

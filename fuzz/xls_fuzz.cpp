@@ -24,7 +24,7 @@ namespace {
 
 using namespace tabulix;
 
-#define CHECK(cond) \
+#define REQUIRE(cond) \
   if (!(cond)) __builtin_trap()
 
 void iterateCells(std::span<const uint8_t> bytes) {
@@ -45,20 +45,20 @@ void iterateCells(std::span<const uint8_t> bytes) {
     for (;;) {
       std::optional<XlsCell> c = reader->nextCell();
       if (s == reader->numberOfSheets()) {
-        CHECK(!c);  // out of range: iteration is off
+        REQUIRE(!c);  // out of range: iteration is off
         break;
       }
-      CHECK(c.has_value());
+      REQUIRE(c.has_value());
       if (c->type == cellBlank) {
-        CHECK(c->row == 0);
-        CHECK(reader->nextCell()->type == cellBlank);
+        REQUIRE(c->row == 0);
+        REQUIRE(reader->nextCell()->type == cellBlank);
         break;
       }
       const uint64_t position = uint64_t{c->row} << 32 | c->col;
-      CHECK(c->row >= 1 && c->col >= 1 && position > previous);
+      REQUIRE(c->row >= 1 && c->col >= 1 && position > previous);
       previous = position;
-      CHECK(c->type >= cellString && c->type <= cellUnknown && c->type != cellInteger);
-      CHECK(c->type == cellFloat ? c->val.has_value() : c->str.has_value());
+      REQUIRE(c->type >= cellString && c->type <= cellUnknown && c->type != cellInteger);
+      REQUIRE(c->type == cellFloat ? c->val.has_value() : c->str.has_value());
     }
   }
 }
@@ -77,9 +77,9 @@ void convertSheets(std::span<const uint8_t> bytes) {
       readXlsSheetFromMemory(
           bytes, s,
           [&](uint64_t n, const std::vector<std::string>& fields) {
-            CHECK(n == expected);
+            REQUIRE(n == expected);
             if (n == 1) width = fields.size();
-            CHECK(fields.size() == width && width > 0);
+            REQUIRE(fields.size() == width && width > 0);
             ++expected;
             return n < 2000;
           },

@@ -21,7 +21,7 @@ namespace {
 
 using namespace tabulix;
 
-#define CHECK(cond) \
+#define REQUIRE(cond) \
   if (!(cond)) __builtin_trap()
 
 void put16(std::string& s, uint32_t v) {
@@ -70,11 +70,11 @@ struct Checker : XlsxParserDelegate {
   }
   void parserDidCompleteLine(XlsxParser& p, const std::vector<std::string>& line, uint64_t,
                              uint64_t n) override {
-    CHECK(!cancelled);
-    CHECK(completions == 0);
-    CHECK(n == ++lines);
+    REQUIRE(!cancelled);
+    REQUIRE(completions == 0);
+    REQUIRE(n == ++lines);
     if (lines == 1) width = line.size();
-    CHECK(line.size() == width);
+    REQUIRE(line.size() == width);
     if (cancelAt && lines == cancelAt) {
       p.cancelParsing();
       cancelled = true;
@@ -108,9 +108,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ZipLimits limits{.maxEntries = 64, .maxPartBytes = 8u << 20, .ratioFloor = 1u << 20, .maxRatio = 200};
   try {
     XlsxParser parser(body, "fuzz.xlsx", &checker, "en_US", limits);
-    CHECK(checker.completions <= 1);
+    REQUIRE(checker.completions <= 1);
   } catch (const WorkbookError&) {
-    CHECK(checker.completions <= 1);
+    REQUIRE(checker.completions <= 1);
   }
   return 0;
 }

@@ -131,6 +131,7 @@ void ServerImpl::routeCore() {
           if (!ids.empty()) {
             std::deque<int64_t> left = it->second->ids;
             if (it->second->current) left.push_front(*it->second->current);
+            it->second->current.reset();  // its job no longer posts it
             for (int64_t id : left)
               if (std::find(ids.begin(), ids.end(), id) == ids.end()) ids.push_back(id);
           }
@@ -183,7 +184,9 @@ void ServerImpl::routeCore() {
         for (const auto& l : card.lines) lines.push_back(toJson(l));
         {
           std::lock_guard lock(work->mutex);
-          job.post({{"id", id}, {"generation", generation}, {"lines", lines}});
+          // Once taken over, the card is the newer refresh's to post: each
+          // card is summarised exactly once for the screen.
+          if (work->current == id) job.post({{"id", id}, {"generation", generation}, {"lines", lines}});
           work->current.reset();
         }
       }

@@ -200,7 +200,7 @@ double wholeNumber(double x) { return std::trunc(x); }
 // --- JSON ------------------------------------------------------------------
 
 void to_json(nlohmann::json& j, const OlsResult& r) {
-  j = nlohmann::json{{"coeffs", r.coeffs}, {"variance", r.variance},   {"t", r.t},
+  j = nlohmann::json{{"coeffs", r.coeffs}, {"variance", r.standardErrors},   {"t", r.t},
                      {"p", r.p},           {"residuals", r.residuals}, {"N", r.N},
                      {"r2", r.r2},         {"r2adj", r.r2adj},         {"rmse", r.rmse}};
   if (r.N > 0) j["yhat"] = r.yhat;
@@ -208,7 +208,7 @@ void to_json(nlohmann::json& j, const OlsResult& r) {
 
 void to_json(nlohmann::json& j, const LogitResult& r) {
   j = nlohmann::json{{"coeffs", r.coeffs},
-                     {"variance", r.variance},
+                     {"variance", r.standardErrors},
                      {"t", r.t},
                      {"p", r.p},
                      {"residuals", r.residuals},
@@ -284,13 +284,13 @@ OlsResult RegressionRoutines::ols(std::span<const double> y, const std::vector<s
 
   // se_j = s * ||row j of R^-1||: the square root of s^2 (X'X)^-1_jj, since (X'X)^-1 = R^-1 R^-T.
   // With fewer observations than columns there is no k x k triangular factor; the errors stay NaN.
-  res.variance.assign(k, kNaN);
+  res.standardErrors.assign(k, kNaN);
   if (n >= k && k > 0) {
     int tinfo = 0;
     dtrtri_("U", "N", &nc, a.data(), &lda, &tinfo, 1, 1);
     for (std::size_t j = 0; j < k; ++j) {
       const int len = static_cast<int>(k - j);
-      res.variance[j] = s * dnrm2_(&len, a.data() + j + j * n, &lda);
+      res.standardErrors[j] = s * dnrm2_(&len, a.data() + j + j * n, &lda);
     }
   }
 
@@ -298,7 +298,7 @@ OlsResult RegressionRoutines::ols(std::span<const double> y, const std::vector<s
   res.t.resize(k);
   res.p.resize(k);
   for (std::size_t j = 0; j < k; ++j) {
-    res.t[j] = res.coeffs[j] / res.variance[j];
+    res.t[j] = res.coeffs[j] / res.standardErrors[j];
     // 2 (1 − tcdf(|t|)) as 2 tcdf(−|t|): the same tail, without 1 − (a number near 1).
     res.p[j] = 2 * Distributions::tcdf(-std::fabs(res.t[j]), tdf);
   }
@@ -493,12 +493,12 @@ LogitResult RegressionRoutines::logit(std::span<const double> y,
   std::vector<double> phat(fit, fit + n);
 
   res.coeffs = beta;
-  res.variance.resize(k);
+  res.standardErrors.resize(k);
   res.t.resize(k);
   res.p.resize(k);
   for (std::size_t j = 0; j < k; ++j) {
-    res.variance[j] = std::sqrt(c[j + j * k]);
-    res.t[j] = res.coeffs[j] / res.variance[j];
+    res.standardErrors[j] = std::sqrt(c[j + j * k]);
+    res.t[j] = res.coeffs[j] / res.standardErrors[j];
     // 2 (1 − Φ(|z|)) as 2 Φ(−|z|), so that small p-values are not rounded to 0.
     res.p[j] = 2 * Distributions::normcdfz(-std::fabs(res.t[j]));
   }

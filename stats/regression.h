@@ -12,23 +12,23 @@ namespace tabulix {
 
 // Result of ols(): coefficients with their standard errors and tests, fitted values and fit measures.
 struct OlsResult {
-  std::vector<double> coeffs;     // one per design column, in design order
-  std::vector<double> variance;   // standard errors of the coefficients (not variances)
-  std::vector<double> t;          // coeffs / variance
-  std::vector<double> p;          // two-sided p-values of t with max(n - k, 1) df
-  std::vector<double> residuals;  // fitted minus observed
-  std::vector<double> yhat;       // fitted values; absent from the JSON form when N = 0
-  std::uint32_t N = 0;            // number of observations
-  double r2 = 0;                  // 1 - RSS / TSS
-  double r2adj = 0;               // 1 - s^2 / var(y)
-  double rmse = 0;                // s = sqrt(RSS / (n - k))
+  std::vector<double> coeffs;          // one per design column, in design order
+  std::vector<double> standardErrors;  // standard errors of the coefficients (not variances)
+  std::vector<double> t;               // coeffs / standardErrors
+  std::vector<double> p;               // two-sided p-values of t with max(n - k, 1) df
+  std::vector<double> residuals;       // fitted minus observed
+  std::vector<double> yhat;            // fitted values; absent from the JSON form when N = 0
+  std::uint32_t N = 0;                 // number of observations
+  double r2 = 0;                       // 1 - RSS / TSS
+  double r2adj = 0;                    // 1 - s^2 / var(y)
+  double rmse = 0;                     // s = sqrt(RSS / (n - k))
 };
 
 // Result of logit(): coefficients with Wald tests, fitted probabilities, likelihoods and the ROC curve.
 struct LogitResult {
   std::vector<double> coeffs;              // one per design column, in design order
-  std::vector<double> variance;            // standard errors sqrt((X'WX)^-1)_jj (not variances)
-  std::vector<double> t;                   // Wald z statistics coeffs / variance
+  std::vector<double> standardErrors;      // standard errors sqrt((X'WX)^-1)_jj (not variances)
+  std::vector<double> t;                   // Wald z statistics coeffs / standardErrors
   std::vector<double> p;                   // two-sided normal p-values of t
   std::vector<double> residuals;           // fitted probability minus observed
   std::vector<double> yhat;                // fitted probabilities

@@ -62,13 +62,13 @@ CorrelationResult correlationResultsForColumn(Model& model, Column& x, Column& y
   // in days.
   std::visit(
       [&](auto& fit) {
-        if (fit.coeffs.size() != 2 || fit.variance.size() != 2) return;
+        if (fit.coeffs.size() != 2 || fit.standardErrors.size() != 2) return;
         if (res.xIsDate) {
           fit.coeffs[0] *= 86400;
-          fit.variance[0] *= 86400;
+          fit.standardErrors[0] *= 86400;
         }
         if (res.yIsDate) {
-          for (auto* list : {&fit.coeffs, &fit.variance})
+          for (auto* list : {&fit.coeffs, &fit.standardErrors})
             for (double& v : *list) v /= 86400;
         }
       },
@@ -84,7 +84,7 @@ nlohmann::json toJson(const CorrelationResult& r) {
   // record first would also build "y" and copy the long lists twice.
   const auto& fit = std::get<OlsResult>(r.fit.fit);
   j["coeffs"] = fit.coeffs;
-  j["variance"] = fit.variance;
+  j["variance"] = fit.standardErrors;
   j["reg_t"] = fit.t;
   j["reg_p"] = fit.p;
   j["N"] = fit.N;

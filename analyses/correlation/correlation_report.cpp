@@ -12,7 +12,7 @@ namespace tabulix {
 std::string correlationValidityMessage() { return tr("Please choose two variables to analyze."); }
 
 std::string correlationFileName(const std::string& nameY, const std::string& nameX) {
-  return fillFormat(tr("Analysis of variables %@ and %@"), {nameY, nameX});
+  return fillPlaceholders(tr("Analysis of variables %@ and %@"), {nameY, nameX});
 }
 
 std::string correlationInterpretation(const CorrelationRecord& c) {
@@ -46,24 +46,24 @@ std::string correlationInterpretation(const CorrelationRecord& c) {
 }
 
 std::vector<std::string> correlationLines(const CorrelationRecord& c) {
-  return {
-      fillFormat(tr("Correlation: %@"), {stringFromNumber(c.r)}),
-      fillFormat(tr("t = %@, df = %@, p = %@"),
-                 {stringFromNumber(c.t), stringFromNumber(c.df), stringFromNumber(c.p)}),
-      fillFormat(tr("95%% Conf Interval: %@ to %@"), {stringFromNumber(c.ci[0]), stringFromNumber(c.ci[1])})};
+  return {fillPlaceholders(tr("Correlation: %@"), {stringFromNumber(c.r)}),
+          fillPlaceholders(tr("t = %@, df = %@, p = %@"),
+                           {stringFromNumber(c.t), stringFromNumber(c.df), stringFromNumber(c.p)}),
+          fillPlaceholders(tr("95%% Conf Interval: %@ to %@"),
+                           {stringFromNumber(c.ci[0]), stringFromNumber(c.ci[1])})};
 }
 
 std::vector<std::string> correlationRegressionLines(const CorrelationResult& r) {
   const auto& fit = std::get<OlsResult>(r.fit.fit);
-  return {fillFormat(tr("Obs = %@"), {stringFromNumber(fit.N)}),
-          fillFormat(tr("R² = %@"), {stringFromNumber(fit.r2)}),
-          fillFormat(tr("Adjusted R² = %@"), {stringFromNumber(fit.r2adj)}),
-          fillFormat(tr("RMSE = %@"), {stringFromNumber(fit.rmse)}),
+  return {fillPlaceholders(tr("Obs = %@"), {stringFromNumber(fit.N)}),
+          fillPlaceholders(tr("R² = %@"), {stringFromNumber(fit.r2)}),
+          fillPlaceholders(tr("Adjusted R² = %@"), {stringFromNumber(fit.r2adj)}),
+          fillPlaceholders(tr("RMSE = %@"), {stringFromNumber(fit.rmse)}),
           equationText(r.nameY, {r.nameX}, fit.coeffs, false)};
 }
 
 std::vector<CoefficientRow> correlationCoefficients(const CorrelationResult& r) {
-  return coefficientRows({r.nameX}, r.fit.coeffs(), r.fit.variance(), r.fit.t(), r.fit.p(), r.fit.drop);
+  return coefficientRows({r.nameX}, r.fit.coeffs(), r.fit.standardErrors(), r.fit.t(), r.fit.p(), r.fit.drop);
 }
 
 namespace {
@@ -88,7 +88,7 @@ std::vector<charts::Chart> correlationCharts(const CorrelationResult& r) {
   std::vector<charts::Chart> out;
   const auto& data = r.correlation.data;
   charts::Chart scatter;
-  scatter.title = fillFormat(tr("Scatter Plot of %@ and %@"), {r.nameX, r.nameY});
+  scatter.title = fillPlaceholders(tr("Scatter Plot of %@ and %@"), {r.nameX, r.nameY});
   scatter.x = axisOver(data[0], r.xIsDate, r.nameX);
   scatter.y = axisOver(data[1], r.yIsDate, r.nameY);
   scatter.points.push_back({data[0], data[1]});
@@ -101,7 +101,7 @@ std::vector<charts::Chart> correlationCharts(const CorrelationResult& r) {
   residuals.title = tr("Residuals vs Fitted");
   const auto& yhat = r.fit.yhat();
   const auto& res = r.fit.residuals();
-  residuals.x = axisOver(yhat, r.yIsDate, fillFormat(tr("Predicted %@"), {r.nameY}));
+  residuals.x = axisOver(yhat, r.yIsDate, fillPlaceholders(tr("Predicted %@"), {r.nameY}));
   residuals.y = axisOver(res, false, r.yIsDate ? tr("Residual (seconds)") : tr("Residual"));
   residuals.points.push_back({yhat, res});
   out.push_back(std::move(residuals));
@@ -149,12 +149,13 @@ reports::Element correlationLayout(const CorrelationResult& r, const std::string
   add(label(correlationFileName(r.nameY, r.nameX), {20, y, width - 40, 22}, 16, TextAlign::Left, true),
       "title");
   y += 24;
-  add(label(fillFormat(tr("Bivariate analysis of:"), {}) + " " + r.nameX + " " + tr("and") + " " + r.nameY,
+  add(label(fillPlaceholders(tr("Bivariate analysis of:"), {}) + " " + r.nameX + " " + tr("and") + " " +
+                r.nameY,
             {20, y, width - 40, 16}, 11),
       "subtitle");
   y += 16;
   if (!filterText.empty()) {
-    add(label(fillFormat(tr("Filters: %@"), {filterText}), {20, y, width - 40, 16}, 11), "filter");
+    add(label(fillPlaceholders(tr("Filters: %@"), {filterText}), {20, y, width - 40, 16}, 11), "filter");
     y += 16;
   }
   y += 8;

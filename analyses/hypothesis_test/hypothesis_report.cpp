@@ -11,24 +11,11 @@ namespace tabulix {
 
 namespace {
 
-// Fills "%@" placeholders in order; "%%" stands for a literal percent sign.
-std::string fill(std::string format, std::initializer_list<std::string> values) {
-  size_t at = 0;
-  for (const auto& v : values) {
-    at = format.find("%@", at);
-    if (at == std::string::npos) break;
-    format.replace(at, 2, v);
-    at += v.size();
-  }
-  for (size_t p = format.find("%%"); p != std::string::npos; p = format.find("%%", p + 1)) format.erase(p, 1);
-  return format;
-}
-
 bool proportions(const HypothesisContext& c) { return c.distribution == 2; }
 bool twoSamples(const HypothesisContext& c) { return c.samples == 2; }
 
 std::string filterLine(const std::string& text) {
-  return text.empty() ? tr("No filters") : fill(tr("Filters: %@"), {text});
+  return text.empty() ? tr("No filters") : fillPlaceholders(tr("Filters: %@"), {text});
 }
 
 // The variable type the figures of a sample are written in.
@@ -49,19 +36,20 @@ std::string fileNameOutput(const HypothesisContext& c) {
 std::vector<std::string> sampleLines(const HypothesisContext& c) {
   std::vector<std::string> lines;
   if (proportions(c))
-    lines.push_back(
-        fill(tr("Sample 1: Pr(%@ = %@), %@"), {c.leftName, c.leftLevel1, filterLine(c.filterText1)}));
+    lines.push_back(fillPlaceholders(tr("Sample 1: Pr(%@ = %@), %@"),
+                                     {c.leftName, c.leftLevel1, filterLine(c.filterText1)}));
   else
-    lines.push_back(fill(tr("Sample 1: %@, %@"), {c.leftName, filterLine(c.filterText1)}));
+    lines.push_back(fillPlaceholders(tr("Sample 1: %@, %@"), {c.leftName, filterLine(c.filterText1)}));
   if (!twoSamples(c)) {
-    lines.push_back(fill(tr("Expected value: %@"), {stringFromNumber(c.expected, figureType(c), 7)}));
+    lines.push_back(
+        fillPlaceholders(tr("Expected value: %@"), {stringFromNumber(c.expected, figureType(c), 7)}));
   } else {
     const std::string& filter = c.filterText2;
     if (proportions(c))
-      lines.push_back(
-          fill(tr("Sample 2: Pr(%@ = %@), %@"), {c.rightName, c.rightLevel1, filterLine(filter)}));
+      lines.push_back(fillPlaceholders(tr("Sample 2: Pr(%@ = %@), %@"),
+                                       {c.rightName, c.rightLevel1, filterLine(filter)}));
     else
-      lines.push_back(fill(tr("Sample 2: %@, %@"), {c.rightName, filterLine(filter)}));
+      lines.push_back(fillPlaceholders(tr("Sample 2: %@, %@"), {c.rightName, filterLine(filter)}));
   }
   return lines;
 }
@@ -146,7 +134,7 @@ std::vector<std::string> hypothesisStatement(const HypothesisContext& c) {
     alt = h[t];
     b = c.rightName;
   }
-  return {fill(tr(null), {a, b, a, b}), fill(tr(alt), {a, b, a, b})};
+  return {fillPlaceholders(tr(null), {a, b, a, b}), fillPlaceholders(tr(alt), {a, b, a, b})};
 }
 
 std::vector<std::vector<std::string>> summaryRows(const HypothesisResult& r, const HypothesisContext& c) {
@@ -182,19 +170,20 @@ std::vector<std::vector<std::string>> summaryRows(const HypothesisResult& r, con
 
 std::string statisticsLine(const HypothesisResult& r) {
   if (r.statName == "!") return stringFromPNumber(r.p);
-  return fill(tr("%@ = %@, degrees of freedom = %@, %@"),
-              {r.statName, n7(r.t), n7(r.df), stringFromPNumber(r.p)});
+  return fillPlaceholders(tr("%@ = %@, degrees of freedom = %@, %@"),
+                          {r.statName, n7(r.t), n7(r.df), stringFromPNumber(r.p)});
 }
 
 std::array<std::string, 2> decisionLines(double p) {
   if (p < 0.05)
-    return {tr("Reject the null hypothesis"), fill(tr("p-value (%@) ≤ significance criteria (0.05). We "
-                                                      "conclude that the alternative hypothis is true "
-                                                      "at the 95%% confidence level."),
-                                                   {stringFromPNumber(p)})};
+    return {tr("Reject the null hypothesis"),
+            fillPlaceholders(tr("p-value (%@) ≤ significance criteria (0.05). We "
+                                "conclude that the alternative hypothis is true "
+                                "at the 95%% confidence level."),
+                             {stringFromPNumber(p)})};
   return {
       tr("Fail to reject the null hypothesis"),
-      fill(
+      fillPlaceholders(
           tr("p-value (%@) > significance criteria (0.05). We conclude that not enough evidence is available "
              "to reject the null hypothesis at the 95%% confidence level."),
           {stringFromPNumber(p)})};
@@ -267,7 +256,7 @@ std::vector<charts::Chart> hypothesisCharts(const HypothesisResult& r, const Hyp
   // The distributions under the sample and under the null, and of the difference.
   const std::string stat = r.statName == "!" ? tr("Binomial") : r.statName;
   charts::Chart dist;
-  dist.title = fill(tr("%@ Distribution"), {stat});
+  dist.title = fillPlaceholders(tr("%@ Distribution"), {stat});
   dist.x.title = proportions(c) ? tr("Proportion") : tr("Mean");
   dist.y.title = tr("Probability");
   if (r.pdfSample1) dist.lines.push_back({r.pdfSample1->x, r.pdfSample1->y, false});
@@ -279,7 +268,7 @@ std::vector<charts::Chart> hypothesisCharts(const HypothesisResult& r, const Hyp
   out.push_back(std::move(dist));
   if (r.pdfDiff1 || r.pdfDiff2) {
     charts::Chart diff;
-    diff.title = fill(tr("%@ Distribution"), {stat});
+    diff.title = fillPlaceholders(tr("%@ Distribution"), {stat});
     diff.x.title = tr(twoSamples(c) ? "Sample 1 - Sample 2" : "Sample - Expected");
     diff.y.title = tr("Probability");
     if (r.pdfDiff1) diff.lines.push_back({r.pdfDiff1->x, r.pdfDiff1->y, false});

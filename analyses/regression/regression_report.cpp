@@ -12,7 +12,7 @@ namespace tabulix {
 std::string regressionValidityMessage() { return tr("Choose a dependent variable."); }
 
 std::string regressionTitle(bool logistic, const std::string& dependentName) {
-  return fillFormat(
+  return fillPlaceholders(
       tr(logistic ? "Logistic regression model for variable %@" : "Linear regression model for variable %@"),
       {dependentName});
 }
@@ -28,8 +28,8 @@ std::string regressionInterpretation(const RegressionResult& r, const Regression
         "improve "
         "try removing variables that have none or few numeric observations.");
   }
-  if (r.fit.varianceDep == 0)
-    return fillFormat(
+  if (r.fit.sdDep == 0)
+    return fillPlaceholders(
         tr("Dependent variable %@ is constant on all rows in regression. There is no variation to explain."),
         {name});
   if (const auto* logit = std::get_if<LogitResult>(&r.fit.fit)) {
@@ -47,48 +47,49 @@ std::string regressionInterpretation(const RegressionResult& r, const Regression
   }
   const double R = std::visit([](const auto& f) { return f.r2adj; }, r.fit.fit);
   if (R >= 0.9 && static_cast<double>(c.numIndependent) + 10 >= N)
-    return fillFormat(
+    return fillPlaceholders(
         tr("The model appears to explain variation in %@ very well. However, the small number of "
            "observations mean this may be overfitting. Try finding more observations for your dataset."),
         {name});
   if (R < 0.3)
-    return fillFormat(
+    return fillPlaceholders(
         tr("Model doesn't explain variation in %@ very well. Try removing variables with insignificant "
            "coefficients, or adding in variables that haven't been tried yet."),
         {name});
   if (R < 0.5)
-    return fillFormat(
+    return fillPlaceholders(
         tr("Model explains some of the variation in %@. Try removing variables with insignificant "
            "coefficients, or adding in variables that haven't been tried yet."),
         {name});
   if (R < 0.9)
-    return fillFormat(
+    return fillPlaceholders(
         tr("Model explains most of the variation in %@. Try removing variables with insignificant "
            "coefficients, or adding in variables that haven't been tried yet."),
         {name});
-  return fillFormat(tr("Model does a good job explaining variation in %@. Consider removing variables with "
-                       "insignificant coefficients as they may hurt more than they help."),
-                    {name});
+  return fillPlaceholders(
+      tr("Model does a good job explaining variation in %@. Consider removing variables with "
+         "insignificant coefficients as they may hurt more than they help."),
+      {name});
 }
 
 std::vector<std::string> regressionFigureLines(const RegressionResult& r, const RegressionContext&) {
-  std::vector<std::string> lines = {fillFormat(tr("Obs = %@"), {stringFromNumber(r.fit.N())})};
+  std::vector<std::string> lines = {fillPlaceholders(tr("Obs = %@"), {stringFromNumber(r.fit.N())})};
   if (const auto* logit = std::get_if<LogitResult>(&r.fit.fit)) {
-    lines.push_back(fillFormat(tr("Pseudo-R² = %@"), {stringFromNumber(logit->r2adj)}));
-    lines.push_back(fillFormat(tr("Log-likelihood: %@"), {stringFromNumber(logit->LL)}));
-    lines.push_back(fillFormat(tr("AUC: %@"), {stringFromNumber(logit->AUC)}));
-    lines.push_back(fillFormat(tr("AIC: %@"), {stringFromNumber(logit->AIC)}));
+    lines.push_back(fillPlaceholders(tr("Pseudo-R² = %@"), {stringFromNumber(logit->r2adj)}));
+    lines.push_back(fillPlaceholders(tr("Log-likelihood: %@"), {stringFromNumber(logit->LL)}));
+    lines.push_back(fillPlaceholders(tr("AUC: %@"), {stringFromNumber(logit->AUC)}));
+    lines.push_back(fillPlaceholders(tr("AIC: %@"), {stringFromNumber(logit->AIC)}));
   } else {
     const auto& ols = std::get<OlsResult>(r.fit.fit);
-    lines.push_back(fillFormat(tr("R² = %@"), {stringFromNumber(ols.r2)}));
-    lines.push_back(fillFormat(tr("Adjusted R² = %@"), {stringFromNumber(ols.r2adj)}));
-    lines.push_back(fillFormat(tr("RMSE = %@"), {stringFromNumber(ols.rmse)}));
+    lines.push_back(fillPlaceholders(tr("R² = %@"), {stringFromNumber(ols.r2)}));
+    lines.push_back(fillPlaceholders(tr("Adjusted R² = %@"), {stringFromNumber(ols.r2adj)}));
+    lines.push_back(fillPlaceholders(tr("RMSE = %@"), {stringFromNumber(ols.rmse)}));
   }
   return lines;
 }
 
 std::vector<CoefficientRow> regressionCoefficients(const RegressionResult& r) {
-  return coefficientRows(r.names, r.fit.coeffs(), r.fit.variance(), r.fit.t(), r.fit.p(), r.fit.drop);
+  return coefficientRows(r.names, r.fit.coeffs(), r.fit.standardErrors(), r.fit.t(), r.fit.p(), r.fit.drop);
 }
 
 std::vector<charts::Chart> regressionCharts(const RegressionResult& r, const RegressionContext& c) {
@@ -121,7 +122,7 @@ std::vector<charts::Chart> regressionCharts(const RegressionResult& r, const Reg
     a.min = *lo - pad;
     a.max = *hi + pad;
   };
-  residuals.x.title = fillFormat(tr("Predicted %@"), {r.nameLHS});
+  residuals.x.title = fillPlaceholders(tr("Predicted %@"), {r.nameLHS});
   residuals.x.kind = c.dependentIsDate ? charts::AxisKind::Date : charts::AxisKind::Number;
   residuals.y.title = c.dependentIsDate ? tr("Residual (seconds)") : tr("Residual");
   span(yhat, residuals.x);
@@ -170,7 +171,7 @@ reports::Element regressionLayout(const RegressionResult& r, const RegressionCon
       "heading", c.logistic ? "logisticreg" : "linearreg");
   y += 18;
   if (!c.filterText.empty()) {
-    add(label(fillFormat(tr("Filters: %@"), {c.filterText}), {20, y, width - 40, 16}, 11), "filter");
+    add(label(fillPlaceholders(tr("Filters: %@"), {c.filterText}), {20, y, width - 40, 16}, 11), "filter");
     y += 16;
   }
   y += 6;

@@ -167,17 +167,18 @@ TabSummarizeResult tabColumnSummarizing(Model& model, const Column& grouping, co
 }
 
 std::string tabSummarizeBaseName(const TabSummarizeContext& c) {
-  return fillFormat(tr("Summary statistics of %@ by %@"), {c.leftName, c.rightName});
+  return fillPlaceholders(tr("Summary statistics of %@ by %@"), {c.leftName, c.rightName});
 }
 
 std::string tabSummarizeInterpretation(const TabSummarizeResult& r, const TabSummarizeContext& c) {
   if (std::isnan(r.p))
-    return fillFormat(tr("Could not compute ANOVA. Some levels of %@ have only one observation."),
-                      {c.rightName});
+    return fillPlaceholders(tr("Could not compute ANOVA. Some levels of %@ have only one observation."),
+                            {c.rightName});
   if (r.p > 0.05)
-    return fillFormat(tr("Mean of %@ is not significantly different by value of %@."),
-                      {c.leftName, c.rightName});
-  return fillFormat(tr("Mean of %@ is significantly different by value of %@."), {c.leftName, c.rightName});
+    return fillPlaceholders(tr("Mean of %@ is not significantly different by value of %@."),
+                            {c.leftName, c.rightName});
+  return fillPlaceholders(tr("Mean of %@ is significantly different by value of %@."),
+                          {c.leftName, c.rightName});
 }
 
 std::vector<std::vector<std::string>> tabSummarizeRows(const TabSummarizeResult& r) {
@@ -211,7 +212,7 @@ std::vector<std::vector<std::string>> tabSummarizeRows(const TabSummarizeResult&
 
 charts::Chart tabSummarizeChart(const TabSummarizeResult& r, const TabSummarizeContext& c) {
   charts::Chart chart;
-  chart.title = fillFormat(tr("Distribution of variable %@"), {c.leftName});
+  chart.title = fillPlaceholders(tr("Distribution of variable %@"), {c.leftName});
   const bool dates = r.summarizedType == VariableType::DateTime;
   double lo = INFINITY, hi = -INFINITY;
   const size_t n = r.summary.size();
@@ -320,8 +321,8 @@ reports::Element tabSummarizeLayout(const TabSummarizeResult& r, const TabSummar
     root.children.push_back(std::move(e));
   };
   const double inner = width - 40;
-  add(label(fillFormat(tr("Analysis of variance of %@ by %@"), {c.leftName, c.rightName}), {20, y, inner, 22},
-            16, TextAlign::Left, true),
+  add(label(fillPlaceholders(tr("Analysis of variance of %@ by %@"), {c.leftName, c.rightName}),
+            {20, y, inner, 22}, 16, TextAlign::Left, true),
       "title");
   y += 26;
   add(label(tr("One-way ANOVA of:"), {20, y, 130, 16}, 11, TextAlign::Left, true), "heading");
@@ -334,10 +335,10 @@ reports::Element tabSummarizeLayout(const TabSummarizeResult& r, const TabSummar
   y += 24;
   add(label(tr("One-way ANOVA result:"), {20, y, inner, 18}, 12, TextAlign::Left, true), "heading");
   y += 18;
-  add(label(fillFormat(tr("F = %@"), {stringFromNumber(r.F)}), {20, y, inner, 16}, 11), "figure", "F");
+  add(label(fillPlaceholders(tr("F = %@"), {stringFromNumber(r.F)}), {20, y, inner, 16}, 11), "figure", "F");
   y += 16;
-  add(label(fillFormat(tr("p = %@%@"), {stringFromNumber(r.p), significanceMark(r.p)}), {20, y, inner, 16},
-            11),
+  add(label(fillPlaceholders(tr("p = %@%@"), {stringFromNumber(r.p), significanceMark(r.p)}),
+            {20, y, inner, 16}, 11),
       "figure", "p");
   y += 18;
   add(textBlock(tabSummarizeInterpretation(r, c), {20, y, inner, 32}, 11), "interpretation");

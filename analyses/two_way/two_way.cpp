@@ -173,24 +173,26 @@ TwoWayResult twoWayTabOfColumn(Model& model, const Column& rowColumn, const Colu
 }
 
 std::string twoWayBaseName(const TwoWayContext& c) {
-  return fillFormat(tr("Two way table of frequencies for %@ and %@"), {c.leftName, c.rightName});
+  return fillPlaceholders(tr("Two way table of frequencies for %@ and %@"), {c.leftName, c.rightName});
 }
 
 std::string twoWayPText(double p) {
   if (p < 0.001) return tr("p < 0.001***");
-  return fillFormat(tr("p = %@%@"), {stringFromNumber(p), significanceMark(p)});
+  return fillPlaceholders(tr("p = %@%@"), {stringFromNumber(p), significanceMark(p)});
 }
 
 std::string twoWayAssociationText(const TwoWayResult& r) {
   if (r.levelsA.size() == 2 && r.levelsB.size() == 2)
-    return fillFormat(tr("Phi = %@"), {stringFromNumber(r.phi)});
-  return fillFormat(tr("Cramer's V = %@"), {stringFromNumber(r.v)});
+    return fillPlaceholders(tr("Phi = %@"), {stringFromNumber(r.phi)});
+  return fillPlaceholders(tr("Cramer's V = %@"), {stringFromNumber(r.v)});
 }
 
 std::string twoWayInterpretation(const TwoWayResult& r, const TwoWayContext& c) {
   if (r.p < 0.05)
-    return fillFormat(tr("Distribution of %@ is significantly different by %@"), {c.leftName, c.rightName});
-  return fillFormat(tr("Distribution of %@ is not significantly different by %@"), {c.leftName, c.rightName});
+    return fillPlaceholders(tr("Distribution of %@ is significantly different by %@"),
+                            {c.leftName, c.rightName});
+  return fillPlaceholders(tr("Distribution of %@ is not significantly different by %@"),
+                          {c.leftName, c.rightName});
 }
 
 std::vector<std::vector<std::string>> twoWayRows(const TwoWayResult& r, const TwoWayContext& c) {
@@ -318,7 +320,7 @@ reports::Element twoWayLayout(const TwoWayResult& r, const TwoWayContext& c, boo
   y += 22;
   add(label(tr("Chi-squared test:"), {20, y, inner, 18}, 12, TextAlign::Left, true), "heading");
   y += 18;
-  add(label(fillFormat(tr("Chi-squared = %@"), {stringFromNumber(r.chisq)}), {20, y, inner, 16}, 11),
+  add(label(fillPlaceholders(tr("Chi-squared = %@"), {stringFromNumber(r.chisq)}), {20, y, inner, 16}, 11),
       "figure", "chisq");
   y += 16;
   add(label(twoWayPText(r.p), {20, y, inner, 16}, 11), "figure", "p");

@@ -97,7 +97,7 @@ TEST(Bivariate, AgreesWithCorTestAndLm) {
     EXPECT_NEAR(std::atanh(k.ci[1]), std::atanh(e[c.name + ".ci"][1]), 2e-3 * halfR);
     // The line: [slope, intercept] with their errors and tests, as lm.
     expectClose(r.fit.coeffs(), e[c.name + ".coeffs"], 1e-10, 1e-12, "coeffs");
-    expectClose(r.fit.variance(), e[c.name + ".se"], 1e-10, 1e-12, "se");
+    expectClose(r.fit.standardErrors(), e[c.name + ".se"], 1e-10, 1e-12, "se");
     expectClose(r.fit.t(), e[c.name + ".t_reg"], 1e-10, 1e-12, "t");
     expectClose(r.fit.p(), e[c.name + ".p_reg"], 1e-8, 1e-13, "p");
     const auto& ols = std::get<OlsResult>(r.fit.fit);
@@ -143,7 +143,7 @@ TEST(Regression, LinearAgreesWithLm) {
     EXPECT_EQ(r.names, c.xs);
     EXPECT_EQ(r.nameLHS, c.y);
     expectClose(r.fit.coeffs(), e[c.name + ".coeffs"], c.rel, 1e-12, "coeffs");
-    expectClose(r.fit.variance(), e[c.name + ".se"], c.rel, 1e-12, "se");
+    expectClose(r.fit.standardErrors(), e[c.name + ".se"], c.rel, 1e-12, "se");
     expectClose(r.fit.t(), e[c.name + ".t"], c.rel, 1e-12, "t");
     expectClose(r.fit.p(), e[c.name + ".p"], 1e-6, 1e-13, "p");
     expectClose(r.fit.residuals(), e[c.name + ".residuals"], 0, c.rel * 100, "residuals");
@@ -257,7 +257,7 @@ TEST(Bivariate, DatesAreReportedPerDay) {
   for (double s : r.correlation.data[0]) days.push_back(s / 86400);
   FitResult perDay = olsY(amounts, {days}, false);
   EXPECT_NEAR(r.fit.coeffs()[0], perDay.coeffs()[0], 1e-9 * std::fabs(perDay.coeffs()[0]));
-  EXPECT_NEAR(r.fit.variance()[0], perDay.variance()[0], 1e-9 * perDay.variance()[0]);
+  EXPECT_NEAR(r.fit.standardErrors()[0], perDay.standardErrors()[0], 1e-9 * perDay.standardErrors()[0]);
   // The segment is drawn in seconds, with the unscaled slope.
   EXPECT_NEAR(r.dataFit[1][1] - r.dataFit[1][0],
               perDay.coeffs()[0] * (r.dataFit[0][1] - r.dataFit[0][0]) / 86400, 1e-6);
@@ -266,7 +266,7 @@ TEST(Bivariate, DatesAreReportedPerDay) {
   FitResult secs = olsY(r.correlation.data[0], {amounts}, false);
   for (size_t i = 0; i < 2; ++i) {
     EXPECT_NEAR(back.fit.coeffs()[i], secs.coeffs()[i] / 86400, 1e-9 * std::fabs(secs.coeffs()[i] / 86400));
-    EXPECT_NEAR(back.fit.variance()[i], secs.variance()[i] / 86400, 1e-9 * secs.variance()[i] / 86400);
+    EXPECT_NEAR(back.fit.standardErrors()[i], secs.standardErrors()[i] / 86400, 1e-9 * secs.standardErrors()[i] / 86400);
   }
   EXPECT_EQ(correlationCharts(back)[1].y.title, "Residual (seconds)");
 }
@@ -347,7 +347,7 @@ TEST(Regression, SeparatedLogisticAndFitSentences) {
   ols.r2adj = 0.95;
   ols.N = 12;
   fit.fit.fit = ols;
-  fit.fit.varianceDep = 1;
+  fit.fit.sdDep = 1;
   fit.nameLHS = "y";
   c.logistic = false;
   c.numIndependent = 3;

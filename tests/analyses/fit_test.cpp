@@ -46,16 +46,16 @@ TEST(OlsY, DropsConstantAndCollinearAndRealigns) {
   EXPECT_EQ(fit.drop,
             (std::vector<std::string>{"keep", "constant", "keep", "collinear", "keep", "keep", "keep"}));
   const std::vector<int> where{0, 2, 4, 5, 6};  // positions of wt, hp, qsec, am, constant
-  for (const auto* list : {&fit.coeffs(), &fit.variance(), &fit.t(), &fit.p()}) {
+  for (const auto* list : {&fit.coeffs(), &fit.standardErrors(), &fit.t(), &fit.p()}) {
     ASSERT_EQ(list->size(), 7u);
     EXPECT_TRUE(std::isnan((*list)[1]) && std::isnan((*list)[3]));
   }
   for (std::size_t i = 0; i < where.size(); ++i) {
     EXPECT_NEAR(fit.coeffs()[where[i]], ref["coeffs"][i], 1e-9 * std::fabs(ref["coeffs"][i]));
-    EXPECT_NEAR(fit.variance()[where[i]], ref["se"][i], 1e-9 * ref["se"][i]);
+    EXPECT_NEAR(fit.standardErrors()[where[i]], ref["se"][i], 1e-9 * ref["se"][i]);
     EXPECT_NEAR(fit.p()[where[i]], ref["p"][i], 1e-7);
   }
-  EXPECT_NEAR(fit.varianceDep, 6.0269480520891037, 1e-12);  // sd(mtcars$mpg)
+  EXPECT_NEAR(fit.sdDep, 6.0269480520891037, 1e-12);  // sd(mtcars$mpg)
   EXPECT_EQ(fit.y, ref["y"]);
   EXPECT_EQ(fit.N(), 32u);
 
@@ -107,11 +107,11 @@ TEST(OlsY, RankDeficientDesignsMatchLm) {
     ASSERT_EQ(fit.coeffs().size(), coeffs.size());
     for (std::size_t j = 0; j < coeffs.size(); ++j) {
       if (std::isnan(coeffs[j])) {
-        EXPECT_TRUE(std::isnan(fit.coeffs()[j]) && std::isnan(fit.variance()[j]) && std::isnan(fit.p()[j]));
+        EXPECT_TRUE(std::isnan(fit.coeffs()[j]) && std::isnan(fit.standardErrors()[j]) && std::isnan(fit.p()[j]));
         continue;
       }
       EXPECT_NEAR(fit.coeffs()[j], coeffs[j], 1e-9 * std::fabs(coeffs[j])) << j;
-      EXPECT_NEAR(fit.variance()[j], ref["se"][j], 1e-9 * ref["se"][j]) << j;
+      EXPECT_NEAR(fit.standardErrors()[j], ref["se"][j], 1e-9 * ref["se"][j]) << j;
       EXPECT_NEAR(fit.t()[j], ref["t"][j], 1e-9 * std::fabs(ref["t"][j])) << j;
       EXPECT_NEAR(fit.p()[j], ref["p"][j], 1e-9) << j;
     }

@@ -12,7 +12,7 @@ export const root = resolve(here, "../..");
 export const binary = process.env.TABULIX_BIN ?? join(root, "build/release/cli/tabulix");
 export const webDir = process.env.TABULIX_WEB_DIR ?? join(root, "web/dist");
 export const artifacts = process.env.TABULIX_E2E_ARTIFACTS ?? join(here, "artifacts");
-export const chromiumPath = process.env.CHROMIUM ?? "/usr/bin/chromium";
+export const chromiumPath = process.env.TABULIX_CHROMIUM ?? "/usr/bin/chromium";
 
 export const viewports = [
   { name: "phone", width: 390, height: 844 },

@@ -79,7 +79,7 @@ TEST(Ols, MatchesLmOnMtcarsAndIris) {
     const Reference ref = load(name);
     const OlsResult r = RegressionRoutines::ols(ref["y"], ref.all("x."));
     expectNear(r.coeffs, ref["coeffs"], 1e-9, "coeffs");
-    expectNear(r.variance, ref["se"], 1e-9, "se");
+    expectNear(r.standardErrors, ref["se"], 1e-9, "se");
     expectNear(r.t, ref["t"], 1e-9, "t");
     expectNear(r.p, ref["p"], 1e-7, "p");
     expectNear(r.yhat, ref["yhat"], 1e-9, "yhat");
@@ -141,7 +141,7 @@ TEST(Logit, MatchesGlmOnMtcarsAndInfert) {
     const LogitResult r = RegressionRoutines::logit(ref["y"], ref.all("x."));
     EXPECT_TRUE(r.converged);
     expectNear(r.coeffs, ref["coeffs"], 1e-7, "coeffs");
-    expectNear(r.variance, ref["se"], 1e-7, "se");
+    expectNear(r.standardErrors, ref["se"], 1e-7, "se");
     expectNear(r.t, ref["z"], 1e-7, "z");
     expectNear(r.p, ref["p"], 1e-7, "p");
     expectNear(r.yhat, ref["yhat"], 1e-8, "yhat");
@@ -188,8 +188,8 @@ TEST(Regression, LargeReplicatedDesignsKeepTheirCoefficients) {
   }
   const LogitResult r = RegressionRoutines::logit(y, design);
   expectNear(r.coeffs, ref["coeffs"], 1e-7, "coeffs");
-  for (std::size_t j = 0; j < r.variance.size(); ++j)
-    EXPECT_NEAR(r.variance[j] * std::sqrt(m), ref["se"][j], 1e-6 * ref["se"][j]);
+  for (std::size_t j = 0; j < r.standardErrors.size(); ++j)
+    EXPECT_NEAR(r.standardErrors[j] * std::sqrt(m), ref["se"][j], 1e-6 * ref["se"][j]);
 
   const OlsResult small = RegressionRoutines::ols(ref["y"], cols);
   const OlsResult big = RegressionRoutines::ols(y, design);
