@@ -28,6 +28,9 @@ const chromiumFlags = [
   "--disable-background-networking",
   "--disable-component-update",
   "--disable-sync",
+  // Headless Chromium's print preview crashes the page when a framed PDF
+  // asks to print (the result screens' Print); without it print() returns.
+  "--disable-print-preview",
 ];
 
 // A server on a free loopback port; `documents` is its folder.
