@@ -13,7 +13,7 @@ import { mkdtempSync, readFileSync, rmSync } from "node:fs";
 import { tmpdir } from "node:os";
 import { join } from "node:path";
 import { after, before, describe, it } from "node:test";
-import { assertNoHorizontalScroll, binary, shot, startBrowser, startServer, viewports } from "./harness.mjs";
+import { addExample, assertNoHorizontalScroll, binary, shot, useSession, viewports } from "./harness.mjs";
 
 async function openExample(page, url) {
   await page.goto(`${url}#/workspaces`);
@@ -101,7 +101,8 @@ async function pick(page, testid, name) {
 
 for (const viewport of viewports) {
   describe(`Correlation, regression and test screens at ${viewport.name} size`, () => {
-    let server, browser, page, reference, refDir;
+    let server, page, reference, refDir;
+    useSession(viewport, (s) => ({ server, page } = s));
 
     // The command line's CSV export of the same analysis, on a copy of the example.
     const cli = (...args) => {
@@ -111,22 +112,15 @@ for (const viewport of viewports) {
     };
 
     before(async () => {
-      server = await startServer();
-      let r = spawnSync(binary, ["example", join(server.documents, "example.tbx")]);
-      assert.equal(r.status, 0, String(r.stderr));
+      addExample(server);
       refDir = mkdtempSync(join(tmpdir(), "tabulix-e2e-ref-"));
       reference = join(refDir, "reference.tbx");
-      r = spawnSync(binary, ["example", reference]);
+      const r = spawnSync(binary, ["example", reference]);
       assert.equal(r.status, 0, String(r.stderr));
-      browser = await startBrowser(viewport);
-      page = await browser.context.newPage();
-      page.on("pageerror", (e) => console.error("page error:", e.message));
       await openExample(page, server.url);
     });
 
-    after(async () => {
-      await browser?.close();
-      await server?.stop();
+    after(() => {
       if (refDir) rmSync(refDir, { recursive: true, force: true });
     });
 

@@ -6,7 +6,7 @@ import { spawnSync } from "node:child_process";
 import { writeFileSync } from "node:fs";
 import { join } from "node:path";
 import { after, before, describe, it } from "node:test";
-import { assertNoHorizontalScroll, binary, shot, startBrowser, startServer, viewports } from "./harness.mjs";
+import { addExample, assertNoHorizontalScroll, binary, shot, useSession, viewports } from "./harness.mjs";
 
 const tabs = (page) => page.locator("nav.tabbar");
 
@@ -36,26 +36,16 @@ async function until(check, what, timeout = 15000) {
 
 for (const viewport of viewports) {
   describe(`Browse at ${viewport.name} size`, () => {
-    let server, browser, page;
-
+    let server, page;
+    useSession(viewport, (s) => ({ server, page } = s));
     before(async () => {
-      server = await startServer();
       // The example and a 100,000-row workspace, made with the command line.
-      let r = spawnSync(binary, ["example", join(server.documents, "example.tbx")]);
-      assert.equal(r.status, 0, String(r.stderr));
+      addExample(server);
       const lines = ["n,g"];
       for (let i = 1; i <= 100000; i++) lines.push(`${i},${i % 2 ? "odd" : "even"}`);
       writeFileSync(join(server.base, "big.csv"), lines.join("\n") + "\n");
-      r = spawnSync(binary, ["--locale", "en_US", "import", join(server.base, "big.csv"), "-o", join(server.documents, "big.tbx")]);
+      const r = spawnSync(binary, ["--locale", "en_US", "import", join(server.base, "big.csv"), "-o", join(server.documents, "big.tbx")]);
       assert.equal(r.status, 0, String(r.stderr));
-      browser = await startBrowser(viewport);
-      page = await browser.context.newPage();
-      page.on("pageerror", (e) => console.error("page error:", e.message));
-    });
-
-    after(async () => {
-      await browser?.close();
-      await server?.stop();
     });
 
     it("filters the example by a condition", async () => {

@@ -4,7 +4,7 @@
 // then see its card with its figures; open it again from a variable's card.
 import assert from "node:assert/strict";
 import { after, before, describe, it } from "node:test";
-import { assertNoHorizontalScroll, shot, startBrowser, startServer, viewports } from "./harness.mjs";
+import { assertNoHorizontalScroll, shot, useSession, viewports } from "./harness.mjs";
 
 const tabs = (page) => page.locator("nav.tabbar");
 
@@ -23,21 +23,8 @@ async function openWorkspaces(page, url) {
 
 for (const viewport of viewports) {
   describe(`Derived variables at ${viewport.name} size`, () => {
-    let server;
-    let browser;
-    let page;
-
-    before(async () => {
-      server = await startServer();
-      browser = await startBrowser(viewport);
-      page = await browser.context.newPage();
-      page.on("pageerror", (e) => console.error("page error:", e.message));
-    });
-
-    after(async () => {
-      await browser?.close();
-      await server?.stop();
-    });
+    let server, page;
+    useSession(viewport, (s) => ({ server, page } = s));
 
     it("derives log(Ozone) in the example and shows its card", async () => {
       await openWorkspaces(page, server.url);

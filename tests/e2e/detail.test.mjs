@@ -7,7 +7,7 @@ import { spawnSync } from "node:child_process";
 import { readFileSync } from "node:fs";
 import { join } from "node:path";
 import { after, before, describe, it } from "node:test";
-import { assertNoHorizontalScroll, binary, shot, startBrowser, startServer, viewports } from "./harness.mjs";
+import { addExample, assertNoHorizontalScroll, shot, useSession, viewports } from "./harness.mjs";
 
 const tabs = (page) => page.locator("nav.tabbar");
 
@@ -23,20 +23,10 @@ async function openExample(page, url) {
 
 for (const viewport of viewports) {
   describe(`Variable detail at ${viewport.name} size`, () => {
-    let server, browser, page;
-
+    let server, page;
+    useSession(viewport, (s) => ({ server, page } = s));
     before(async () => {
-      server = await startServer();
-      const r = spawnSync(binary, ["example", join(server.documents, "example.tbx")]);
-      assert.equal(r.status, 0, String(r.stderr));
-      browser = await startBrowser(viewport);
-      page = await browser.context.newPage();
-      page.on("pageerror", (e) => console.error("page error:", e.message));
-    });
-
-    after(async () => {
-      await browser?.close();
-      await server?.stop();
+      addExample(server);
     });
 
     it("shows a numeric variable's detail, filters it, shares and prints it", async () => {

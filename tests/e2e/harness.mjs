@@ -1,10 +1,11 @@
 // Starts `tabulix serve` on a fresh documents folder and Debian's headless
 // Chromium through playwright-core, and keeps screenshots as artifacts.
-import { spawn } from "node:child_process";
 import { mkdirSync, mkdtempSync, rmSync } from "node:fs";
 import { tmpdir } from "node:os";
 import { dirname, join, resolve } from "node:path";
 import { fileURLToPath } from "node:url";
+import { after, before } from "node:test";
+import { spawn, spawnSync } from "node:child_process";
 import { chromium } from "playwright-core";
 
 const here = dirname(fileURLToPath(import.meta.url));
@@ -104,4 +105,29 @@ export async function shot(page, viewport, name) {
 export async function assertNoHorizontalScroll(page) {
   const overflow = await page.evaluate(() => document.documentElement.scrollWidth - window.innerWidth);
   if (overflow > 0) throw new Error(`the page scrolls sideways by ${overflow}px`);
+}
+
+// One server and one browser page for the tests of a describe block: both
+// started before its tests and closed after them. `ready` receives
+// { server, browser, page } once they are up; `locale` sets the browser's
+// language.
+export function useSession(viewport, ready, { locale } = {}) {
+  let server, browser;
+  before(async () => {
+    server = await startServer();
+    browser = await startBrowser(viewport, { locale });
+    const page = await browser.context.newPage();
+    page.on("pageerror", (e) => console.error("page error:", e.message));
+    ready({ server, browser, page });
+  });
+  after(async () => {
+    await browser?.close();
+    await server?.stop();
+  });
+}
+
+// Copies the example workspace into the server's documents folder as `name`.
+export function addExample(server, name = "example.tbx") {
+  const r = spawnSync(binary, ["example", join(server.documents, name)], { encoding: "utf8" });
+  if (r.status !== 0) throw new Error(`tabulix example failed: ${r.stderr}`);
 }

@@ -4,7 +4,7 @@ import assert from "node:assert/strict";
 import { spawnSync } from "node:child_process";
 import { join } from "node:path";
 import { after, before, describe, it } from "node:test";
-import { binary, shot, startBrowser, startServer, viewports } from "./harness.mjs";
+import { addExample, shot, useSession, viewports } from "./harness.mjs";
 
 const phone = viewports.find((v) => v.name === "phone");
 
@@ -20,22 +20,10 @@ async function until(check, what, timeout = 20000) {
 }
 
 describe("Numbers and dates in the browser's language", () => {
-  let server;
-  let browser;
-  let page;
-
+  let server, page;
+  useSession(phone, (s) => ({ server, page } = s), { locale: "fr-FR" });
   before(async () => {
-    server = await startServer();
-    const made = spawnSync(binary, ["example", join(server.documents, "example.tbx")], { encoding: "utf8" });
-    assert.equal(made.status, 0, made.stderr);
-    browser = await startBrowser(phone, { locale: "fr-FR" });
-    page = await browser.context.newPage();
-    page.on("pageerror", (e) => console.error("page error:", e.message));
-  });
-
-  after(async () => {
-    await browser?.close();
-    await server?.stop();
+    addExample(server);
   });
 
   it("shows the example's summaries in French", async () => {
