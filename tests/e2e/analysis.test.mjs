@@ -7,19 +7,10 @@ import { spawnSync } from "node:child_process";
 import { readFileSync } from "node:fs";
 import { join } from "node:path";
 import { after, before, describe, it } from "node:test";
-import { addExample, assertNoHorizontalScroll, shot, useSession, viewports } from "./harness.mjs";
+import { addExample, assertNoHorizontalScroll, openWorkspace, shot, useSession, viewports } from "./harness.mjs";
 
 const tabs = (page) => page.locator("nav.tabbar");
 
-async function openExample(page, url) {
-  await page.goto(`${url}#/workspaces`);
-  await page.getByRole("heading", { name: "Workspaces", exact: true }).waitFor();
-  await page.waitForTimeout(300);
-  const help = page.getByRole("alertdialog");
-  if (await help.count()) await help.getByRole("button").first().click();
-  await page.locator("[data-testid=workspace-list] button.row[data-name='example.tbx']").click();
-  await page.locator("[data-testid=grid] tbody tr").first().waitFor();
-}
 
 async function newAnalysis(page, title) {
   await page.getByRole("button", { name: "New Analysis" }).click();
@@ -52,7 +43,7 @@ for (const viewport of viewports) {
     });
 
     it("creates a one-way ANOVA, filters it, switches views, shares and prints", async () => {
-      await openExample(page, server.url);
+      await openWorkspace(page, server.url);
       await tabs(page).getByRole("button", { name: "Analysis" }).click();
       await newAnalysis(page, "One-way ANOVA");
       const view = page.locator("[data-testid=analysis-view]");

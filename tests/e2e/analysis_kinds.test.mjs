@@ -13,16 +13,10 @@ import { mkdtempSync, readFileSync, rmSync } from "node:fs";
 import { tmpdir } from "node:os";
 import { join } from "node:path";
 import { after, before, describe, it } from "node:test";
-import { addExample, assertNoHorizontalScroll, binary, shot, useSession, viewports } from "./harness.mjs";
+import { addExample, assertNoHorizontalScroll, binary, openWorkspace, shot, useSession, viewports } from "./harness.mjs";
 
 async function openExample(page, url) {
-  await page.goto(`${url}#/workspaces`);
-  await page.getByRole("heading", { name: "Workspaces", exact: true }).waitFor();
-  await page.waitForTimeout(300);
-  const help = page.getByRole("alertdialog");
-  if (await help.count()) await help.getByRole("button").first().click();
-  await page.locator("[data-testid=workspace-list] button.row[data-name='example.tbx']").click();
-  await page.locator("[data-testid=grid] tbody tr").first().waitFor();
+  await openWorkspace(page, url);
   await page.locator("nav.tabbar").getByRole("button", { name: "Analysis" }).click();
 }
 

@@ -6,33 +6,12 @@ import { spawnSync } from "node:child_process";
 import { writeFileSync } from "node:fs";
 import { join } from "node:path";
 import { after, before, describe, it } from "node:test";
-import { addExample, assertNoHorizontalScroll, binary, shot, useSession, viewports } from "./harness.mjs";
+import { addExample, assertNoHorizontalScroll, binary, openWorkspace, shot, until, useSession, viewports } from "./harness.mjs";
 
 const tabs = (page) => page.locator("nav.tabbar");
 
-async function closeAlertIfAny(page) {
-  const a = page.getByRole("alertdialog").filter({ has: page.locator("h2") });
-  if (await a.count()) await a.getByRole("button").first().click();
-}
 
-// Opens a workspace of the documents folder from the Workspaces tab.
-async function openWorkspace(page, url, name) {
-  await page.goto(`${url}#/workspaces`);
-  await page.getByRole("heading", { name: "Workspaces", exact: true }).waitFor();
-  await page.waitForTimeout(300);
-  await closeAlertIfAny(page);
-  await page.locator(`[data-testid=workspace-list] button.row[data-name='${name}']`).click();
-  await page.locator("[data-testid=grid] tbody tr").first().waitFor();
-}
 
-async function until(check, what, timeout = 15000) {
-  const end = Date.now() + timeout;
-  while (Date.now() < end) {
-    if (await check()) return;
-    await new Promise((r) => setTimeout(r, 50));
-  }
-  throw new Error(`timed out waiting for ${what}`);
-}
 
 for (const viewport of viewports) {
   describe(`Browse at ${viewport.name} size`, () => {

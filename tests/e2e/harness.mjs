@@ -131,3 +131,35 @@ export function addExample(server, name = "example.tbx") {
   const r = spawnSync(binary, ["example", join(server.documents, name)], { encoding: "utf8" });
   if (r.status !== 0) throw new Error(`tabulix example failed: ${r.stderr}`);
 }
+
+// Polls `check` (the page's policy forbids evaluated code, so waiting is
+// done from the test) until it holds; fails naming `what` after `timeout` ms.
+export async function until(check, what, timeout = 15000) {
+  const end = Date.now() + timeout;
+  while (Date.now() < end) {
+    if (await check()) return;
+    await new Promise((r) => setTimeout(r, 50));
+  }
+  throw new Error(`timed out waiting for ${what}`);
+}
+
+// Goes to the Workspaces tab and closes the import help when it shows by
+// itself there (the page asks the server whether to show it on each visit).
+export async function openWorkspacesTab(page, url) {
+  const asked = page.waitForResponse((r) => r.url().includes("/api/help/import"));
+  await page.goto(`${url}#/workspaces`);
+  const help = await (await asked).json();
+  await page.getByRole("heading", { name: "Workspaces", exact: true }).waitFor();
+  if (help.show) {
+    const a = page.getByRole("alertdialog");
+    await a.getByRole("button", { name: "OK", exact: true }).click();
+    await a.waitFor({ state: "detached" });
+  }
+}
+
+// Opens a workspace of the documents folder and waits for its grid.
+export async function openWorkspace(page, url, name = "example.tbx") {
+  await openWorkspacesTab(page, url);
+  await page.locator(`[data-testid=workspace-list] button.row[data-name='${name}']`).click();
+  await page.locator("[data-testid=grid] tbody tr").first().waitFor();
+}

@@ -4,20 +4,10 @@ import assert from "node:assert/strict";
 import { spawnSync } from "node:child_process";
 import { join } from "node:path";
 import { after, before, describe, it } from "node:test";
-import { addExample, shot, useSession, viewports } from "./harness.mjs";
+import { addExample, shot, until, useSession, viewports } from "./harness.mjs";
 
 const phone = viewports.find((v) => v.name === "phone");
 
-// Polls `check` from the test (the page's content security policy forbids
-// evaluating strings in it) until it returns true.
-async function until(check, what, timeout = 20000) {
-  const end = Date.now() + timeout;
-  while (Date.now() < end) {
-    if (await check()) return;
-    await new Promise((r) => setTimeout(r, 50));
-  }
-  throw new Error(`timed out waiting for ${what}`);
-}
 
 describe("Numbers and dates in the browser's language", () => {
   let server, page;
@@ -35,7 +25,7 @@ describe("Numbers and dates in the browser's language", () => {
     await page.locator("[data-testid=workspace-list] button.row[data-name='example.tbx']").click();
     // Opening ends on Browse; going on before would be undone by that switch.
     await page.getByRole("heading", { name: "Browse", exact: true }).waitFor();
-    await until(async () => (await page.locator("html").getAttribute("lang")) === "fr-FR", "<html lang=fr-FR>");
+    await until(async () => (await page.locator("html").getAttribute("lang")) === "fr-FR", "<html lang=fr-FR>", 20000);
     await page.locator("nav.tabbar").getByRole("button", { name: "Variables" }).click();
     const lines = page.locator("[data-testid=variable-card] .card-line");
     // The summaries refreshed by the server's background work, in French: a
