@@ -12,7 +12,7 @@ import { LayoutView, printResult, shareResult, type Computed } from "../componen
 import { t } from "../i18n";
 import { NoWorkspace } from "./browse";
 import { FilterList, type VariableRef } from "./detail";
-import { requestOf, settingsTexts, SettingsPanel, type Definition, type Levels } from "./analysis_settings";
+import { requestOf, settingsTexts, SettingsPanel, type Definition, type Levels, type Summary } from "./analysis_settings";
 import type { Card } from "./variables";
 
 interface MenuRow {
@@ -24,17 +24,6 @@ interface MenuRow {
   built: boolean;
 }
 
-interface Summary {
-  id: number;
-  type: number;
-  distribution: number | null;
-  kind: string | null;
-  built: boolean;
-  displayStyle: string;
-  title: string;
-  description: string;
-  filterLine: string;
-}
 
 interface Choices {
   position: number;

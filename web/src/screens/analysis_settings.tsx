@@ -20,7 +20,8 @@ export function levelInForce(levels: string[], stored: string | undefined): stri
   return stored !== undefined && levels.includes(stored) ? stored : (levels[levels.length - 1] ?? "");
 }
 
-export interface Definition {
+// A saved analysis as its list shows it.
+export interface Summary {
   id: number;
   type: number;
   distribution: number | null;
@@ -30,6 +31,10 @@ export interface Definition {
   title: string;
   description: string;
   filterLine: string;
+}
+
+// A saved analysis with everything its screen needs.
+export interface Definition extends Summary {
   left: VariableRef | null;
   right: VariableRef | null;
   columns: VariableRef[];
