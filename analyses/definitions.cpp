@@ -4,6 +4,7 @@
 #include <chrono>
 
 #include "analyses/filters.h"
+#include "analyses/regression/regression.h"
 #include "analyses/report_text.h"
 #include "engine/number_format.h"
 #include "engine/translate.h"
@@ -148,6 +149,57 @@ void chooseColumnsForAnalysis(Model& model, Analysis* analysis, int position,
     save(model);
   } else if (!chosen.empty()) {
     addColumnToAnalysis(model, chosen.front(), analysis, position);
+  }
+}
+
+bool prepareRegressionAnalysis(Analysis* a) {
+  if (a->type != Regression || !a->left) return false;
+  const DependentModels models = modelsForDependent(*a->left);
+  if (!models.logistic && !models.linear) {
+    a->left = nullptr;
+    return true;
+  }
+  const bool logistic = a->distribution.value_or(0) == 2;
+  if (logistic && !models.logistic) {
+    a->distribution = 0;
+    return true;
+  }
+  if (!logistic && !models.linear) {
+    a->distribution = 2;
+    return true;
+  }
+  return false;
+}
+
+namespace {
+
+// Clears a stored test that the analysis's setting does not allow.
+void clearInvalidTest(Analysis* a) {
+  if (!a->test) return;
+  const auto valid = validTestsForDistribution(a->distribution.value_or(0), a->samples.value_or(1),
+                                               a->isPaired.value_or(false));
+  if (std::find(valid.begin(), valid.end(), *a->test) == valid.end()) a->test.reset();
+}
+
+}  // namespace
+
+void setHypothesisSamples(Analysis* a, int samples, bool paired) {
+  a->samples = samples;
+  a->isPaired = samples == 2 && paired;
+  clearInvalidTest(a);
+}
+
+void setHypothesisDistribution(Analysis* a, int distribution) {
+  a->distribution = distribution;
+  clearInvalidTest(a);
+}
+
+void setHypothesisTest(Analysis* a, std::optional<int> test) {
+  a->test = test;
+  if (!test || a->distribution.value_or(0) != 2) return;
+  if (const auto implied = samplesForTest(*test)) {
+    a->samples = implied->first;
+    a->isPaired = implied->second;
   }
 }
 

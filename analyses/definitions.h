@@ -57,6 +57,21 @@ std::vector<Column*> columnsToAddToAnalysis(Model& model, const Analysis& analys
 // Applies the chooser's choice: position 3 replaces `columns`, 1 and 2 take the first column; saves.
 void chooseColumnsForAnalysis(Model& model, Analysis* analysis, int position,
                               const std::vector<Column*>& chosen);
+// Readies a regression before it is computed: a dependent allowing neither
+// model is cleared, a logistic analysis whose dependent cannot be logistic
+// becomes linear and the other way round. True when it changed anything
+// (the caller saves).
+bool prepareRegressionAnalysis(Analysis* analysis);
+// Sets a hypothesis test's samples (1 or 2) and pairing, clearing a stored
+// test that the new setting no longer allows.
+void setHypothesisSamples(Analysis* analysis, int samples, bool paired);
+// Makes a hypothesis test one of means (distribution 0 or 1) or of
+// proportions (2), clearing a stored test the new kind does not allow.
+void setHypothesisDistribution(Analysis* analysis, int distribution);
+// Stores a hypothesis test's test code (none: "Determined by data"); a test
+// of proportions also takes the sample setting the test is made for.
+void setHypothesisTest(Analysis* analysis, std::optional<int> test);
+
 // 1 (logistic) when distribution is 2, else 0 (linear).
 int regressionTypeOfAnalysis(const Analysis& analysis);
 

@@ -4,46 +4,17 @@
 // distribution curves, the layouts and the JSON. bench/hypothesis_vs_r.sh
 // builds the workspace from data that R generates and times R's t.test,
 // prop.test, binom.test and mcnemar.test on the same data beside.
-#include <benchmark/benchmark.h>
-
-#include <cstdlib>
-#include <iostream>
-
-#include "analyses/analysis_kind.h"
-#include "engine/workspace_data.h"
+#include "bench/analysis_bench.h"
 
 using namespace tabulix;
+using namespace tabulix::bench;
 
 namespace {
 
-Model& workspace() {
-  static Model* m = [] {
-    const char* file = std::getenv("TABULIX_HYPOTHESIS_BENCH_TBX");
-    if (!file) {
-      std::cerr << "set TABULIX_HYPOTHESIS_BENCH_TBX to a workspace (bench/hypothesis_vs_r.sh makes one)\n";
-      std::exit(2);
-    }
-    auto* model = new Model;
-    model->openStore(file);
-    return model;
-  }();
-  return *m;
-}
-
-int32_t number(const std::string& name) {
-  for (Column* c : columns(workspace()))
-    if (c->name == name) return *c->num;
-  std::cerr << "no variable " << name << "\n";
-  std::exit(2);
-}
-
+Model& workspace() { return benchWorkspace("TABULIX_HYPOTHESIS_BENCH_TBX"); }
+int32_t number(const std::string& name) { return variableNumber(workspace(), name); }
 void run(benchmark::State& state, const std::string& kind, const AnalysisRequest& request) {
-  for (auto _ : state) {
-    AnalysisOutput out = analysisKinds().at(kind).run(workspace(), request);
-    std::string json = out.result.dump();
-    benchmark::DoNotOptimize(json.data());
-    workspace().context().releaseCellMemory();
-  }
+  runAnalysis(state, workspace(), kind, request);
 }
 
 AnalysisRequest request(const char* left, const char* right, std::map<std::string, std::string> settings) {

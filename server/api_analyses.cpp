@@ -5,9 +5,11 @@
 // settings, and deleting. Definitions are written by the shared Model under
 // its lock; the results are computed through /api/analyze.
 #include <algorithm>
+#include <cmath>
 
 #include "analyses/analysis_kind.h"
 #include "analyses/definitions.h"
+#include "engine/cell_access.h"
 #include "engine/translate.h"
 #include "engine/workspace_data.h"
 #include "server/server_impl.h"
@@ -51,7 +53,33 @@ nlohmann::json whereJson(const WhereClauseObj& w) {
 
 // The kinds whose result screens the web app has: a menu row of another
 // kind opens a screen that says it is not available yet.
-bool kindIsBuilt(int32_t type) { return type == TwoWayTab || type == TabSummarize; }
+bool kindIsBuilt(int32_t type) { return analysisKindForType(type) != nullptr; }
+
+VariableType typeOfColumn(const Column* c) {
+  const int t = c ? c->type.value_or(0) : 0;
+  return t >= 1 && t <= 4 ? static_cast<VariableType>(t) : VariableType::Numeric;
+}
+
+// The levels a chooser of the level coded 1 lists: a regression's in text
+// order (its last is the default), a test's as the store gives them.
+nlohmann::json levelsJson(Model& m, const Column* c, bool sorted) {
+  if (!c) return nullptr;
+  std::vector<std::string> levels = distinctValuesForColumn(m, c);
+  if (sorted) std::sort(levels.begin(), levels.end());
+  return levels;
+}
+
+// The settings of a regression or a hypothesis test as its screen shows them.
+void addTestSettings(Model& m, const Analysis& a, nlohmann::json& j) {
+  if (a.type != HypothesisTest) return;
+  j["samples"] = a.samples.value_or(1);
+  j["isPaired"] = a.samples.value_or(1) == 2 && a.isPaired.value_or(false);
+  j["tails"] = a.tails.value_or(0);
+  j["test"] = a.test ? nlohmann::json(*a.test) : nlohmann::json(nullptr);
+  j["expected"] =
+      a.expected && std::isfinite(*a.expected) ? nlohmann::json(*a.expected) : nlohmann::json(nullptr);
+  j["wheres2Text"] = stringForWhereClauses(m, a.wheres2);
+}
 
 nlohmann::json summaryJson(Model& m, const Analysis& a) {
   AnalysisSummary s = summaryForAnalysis(m, a);
@@ -81,11 +109,12 @@ nlohmann::json definitionJson(Model& m, const Analysis& a) {
   j["wheres"] = wheres;
   j["wheres2"] = wheres2;
   j["filterText"] = stringForWhereAnalysis(m, a);
-  AnalysisRequest request = requestForAnalysis(a);
+  AnalysisRequest request = requestForAnalysis(m, a);
   j["settings"] = request.settings;
   j["twoWayPercAgg"] = a.twoWayPercAgg.value_or(0);
   j["twoWayPercDisplay"] = a.twoWayPercDisplay.value_or(1);
   j["includeMissing"] = a.includeMissing.value_or(false);
+  addTestSettings(m, a, j);
   return j;
 }
 
@@ -219,6 +248,19 @@ void ServerImpl::routeAnalyses() {
     });
   });
 
+  // The levels of the variables whose level coded 1 the screen chooses (a
+  // logistic regression's dependent, the samples of a test of proportions),
+  // fetched once per choice of variables rather than with every setting.
+  get(R"(/api/analyses/(\d+)/levels)", [this](const httplib::Request& req) {
+    return shared.run([&](Model& m) {
+      requireWorkspace(m);
+      Analysis* a = analysisById(m, req.matches[1].str());
+      const bool regression = a->type == Regression;
+      return nlohmann::json{{"left", levelsJson(m, a->left, regression)},
+                            {"right", regression ? nlohmann::json(nullptr) : levelsJson(m, a->right, false)}};
+    });
+  });
+
   // Applies the chooser's choice ({"position", "columns": [num, ...]}).
   post(R"(/api/analyses/(\d+)/variables)", [this](const httplib::Request& req) {
     nlohmann::json body = bodyJson(req);
@@ -241,6 +283,7 @@ void ServerImpl::routeAnalyses() {
         chosen.push_back(*it);
       }
       chooseColumnsForAnalysis(m, a, position, chosen);
+      prepareRegressionAnalysis(a);
       m.saveContext();
       return definitionJson(m, *a);
     });
@@ -262,18 +305,38 @@ void ServerImpl::routeAnalyses() {
     });
   });
 
-  // Stores settings ({"twoWayPercAgg": 0-2, "twoWayPercDisplay": 0-1, "includeMissing": bool}).
+  // Stores settings: a two-way table's "twoWayPercAgg" (0-2),
+  // "twoWayPercDisplay" (0-1) and "includeMissing"; a test's "distribution"
+  // (0 means, 1 means by the z-test, 2 proportions), "samples" (1, 2)
+  // with "isPaired", "tails" (0-2), "test" (0-4 or null), "expected" (a text
+  // read by the sample's type, left as it was when it does not read); the
+  // levels coded 1, "leftLevel1" and "rightLevel1" (a text or null).
   post(R"(/api/analyses/(\d+)/settings)", [this](const httplib::Request& req) {
     nlohmann::json body = bodyJson(req);
+    auto integer = [&](const std::string& key, const nlohmann::json& value, int low, int high) {
+      if (!value.is_number_integer() || value.get<int64_t>() < low || value.get<int64_t>() > high)
+        bad("\"" + key + "\" must be a whole number from " + std::to_string(low) + " to " +
+            std::to_string(high));
+    };
     for (auto& [key, value] : body.items()) {
       if (key == "twoWayPercAgg") {
-        if (!value.is_number_integer() || value.get<int64_t>() < 0 || value.get<int64_t>() > 2)
-          bad("\"twoWayPercAgg\" must be 0, 1 or 2");
+        integer(key, value, 0, 2);
       } else if (key == "twoWayPercDisplay") {
-        if (!value.is_number_integer() || value.get<int64_t>() < 0 || value.get<int64_t>() > 1)
-          bad("\"twoWayPercDisplay\" must be 0 or 1");
-      } else if (key == "includeMissing") {
-        if (!value.is_boolean()) bad("\"includeMissing\" must be true or false");
+        integer(key, value, 0, 1);
+      } else if (key == "samples") {
+        integer(key, value, 1, 2);
+      } else if (key == "distribution") {
+        integer(key, value, 0, 2);
+      } else if (key == "tails") {
+        integer(key, value, 0, 2);
+      } else if (key == "test") {
+        if (!value.is_null()) integer(key, value, 0, 4);
+      } else if (key == "includeMissing" || key == "isPaired") {
+        if (!value.is_boolean()) bad("\"" + key + "\" must be true or false");
+      } else if (key == "expected") {
+        if (!value.is_string()) bad("\"expected\" must be a text");
+      } else if (key == "leftLevel1" || key == "rightLevel1") {
+        if (!value.is_string() && !value.is_null()) bad("\"" + key + "\" must be a text or null");
       } else {
         bad("no setting \"" + key + "\"");
       }
@@ -281,9 +344,32 @@ void ServerImpl::routeAnalyses() {
     return shared.run([&](Model& m) {
       requireWorkspace(m);
       Analysis* a = analysisById(m, req.matches[1].str());
+      // Checked before anything changes: a refused request leaves the analysis as it was.
+      if (body.contains("distribution") && a->type != HypothesisTest)
+        bad("only a hypothesis test takes \"distribution\"");
       if (body.contains("twoWayPercAgg")) a->twoWayPercAgg = body["twoWayPercAgg"].get<int32_t>();
       if (body.contains("twoWayPercDisplay")) a->twoWayPercDisplay = body["twoWayPercDisplay"].get<int32_t>();
       if (body.contains("includeMissing")) a->includeMissing = body["includeMissing"].get<bool>();
+      if (body.contains("distribution")) setHypothesisDistribution(a, body["distribution"].get<int>());
+      if (body.contains("samples") || body.contains("isPaired"))
+        setHypothesisSamples(
+            a, body.contains("samples") ? body["samples"].get<int>() : a->samples.value_or(1),
+            body.contains("isPaired") ? body["isPaired"].get<bool>() : a->isPaired.value_or(false));
+      if (body.contains("test"))
+        setHypothesisTest(
+            a, body["test"].is_null() ? std::nullopt : std::optional<int>(body["test"].get<int>()));
+      if (body.contains("tails")) a->tails = body["tails"].get<int32_t>();
+      if (body.contains("expected"))
+        if (auto v = expectedValueForText(m, typeOfColumn(a->left), body["expected"].get<std::string>()))
+          a->expected = *v;
+      for (const char* key : {"leftLevel1", "rightLevel1"})
+        if (body.contains(key)) {
+          OptText& level = std::string_view(key) == "leftLevel1" ? a->leftLevel1 : a->rightLevel1;
+          if (body[key].is_null())
+            level.reset();
+          else
+            level = body[key].get<std::string>();
+        }
       m.saveContext();
       return definitionJson(m, *a);
     });

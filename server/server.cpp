@@ -158,10 +158,11 @@ ServerImpl::ServerImpl(Model& sharedModel, ServerOptions opts)
     res.set_header("X-Content-Type-Options", "nosniff");
     res.set_header("Referrer-Policy", "no-referrer");
     res.set_header("X-Frame-Options", "DENY");
+    // frame-src blob: lets Print show the PDF report (a blob the page made) in a frame.
     res.set_header("Content-Security-Policy",
                    "default-src 'self'; img-src 'self' data: blob:; style-src 'self' 'unsafe-inline'; "
-                   "script-src 'self'; connect-src 'self'; frame-ancestors 'none'; base-uri 'none'; "
-                   "form-action 'self'; manifest-src 'self'");
+                   "script-src 'self'; connect-src 'self'; frame-src 'self' blob:; frame-ancestors 'none'; "
+                   "base-uri 'none'; form-action 'self'; manifest-src 'self'");
   });
   // Handlers registered directly with the HTTP layer end up here too.
   http.set_exception_handler([](const httplib::Request& req, httplib::Response& res, std::exception_ptr ep) {

@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "engine/cell_access.h"
+#include "engine/values.h"
 #include "stats/statistics.h"
 
 namespace tabulix {
@@ -497,6 +498,10 @@ LevelCoding levelCodingForColumn(Model& model, const Column& column, const std::
   c.success = std::find(levels.begin(), levels.end(), chosen) != levels.end() ? chosen : levels.back();
   for (const std::string& level : levels) c.levels[level] = level == c.success ? 1 : 0;
   return c;
+}
+
+std::optional<double> expectedValueForText(Model& model, VariableType type, std::string_view text) {
+  return type == VariableType::DateTime ? dateForString(model, text) : decimalNumberForString(model, text);
 }
 
 nlohmann::json toJson(const HypothesisResult& r) {

@@ -10,9 +10,11 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "engine/model.h"
+#include "engine/variable_type.h"
 
 namespace tabulix {
 
@@ -105,5 +107,9 @@ struct LevelCoding {
   std::map<std::string, int32_t> levels;
 };
 LevelCoding levelCodingForColumn(Model& model, const Column& column, const std::string& chosen);
+
+// The expected value a text gives for a sample of the type: a date (seconds
+// since 1970-01-01) for DateTime, else a number; none when it does not read.
+std::optional<double> expectedValueForText(Model& model, VariableType type, std::string_view text);
 
 }  // namespace tabulix

@@ -95,6 +95,15 @@ RegressionResult ols(Model& model, Column& dependent, const std::vector<Column*>
   return res;
 }
 
+DependentModels modelsForDependent(const Column& dependent) {
+  const auto type = static_cast<VariableType>(dependent.type.value_or(0));
+  DependentModels m;
+  m.logistic = type == VariableType::Binary || dependent.levels.value_or(0) == 2;
+  m.linear = type == VariableType::Numeric || type == VariableType::DateTime ||
+             dependent.obsNumeric.value_or(0) >= 1 || dependent.obsDate.value_or(0) >= 1;
+  return m;
+}
+
 nlohmann::json toJson(const RegressionResult& r) {
   nlohmann::json j = r.fit;
   j["names"] = r.names;

@@ -47,6 +47,14 @@ RegressionResult ols(Model& model, Column& dependent, const std::vector<Column*>
                      const std::vector<int32_t>* rows, bool isLogit,
                      const std::map<std::string, int32_t>& levels);
 
+// Which models a dependent variable allows: logistic when it is Binary or
+// has two levels; linear when it is Numeric or a date or holds a number or
+// a date.
+struct DependentModels {
+  bool logistic = false, linear = false;
+};
+DependentModels modelsForDependent(const Column& dependent);
+
 // The result under its keys: the fit's ("coeffs", "r2adj", "AUC", ...),
 // "names", "nameLHS" and "histogram".
 nlohmann::json toJson(const RegressionResult& result);

@@ -20,16 +20,16 @@ AnalysisOutput runRegression(Model& model, const AnalysisRequest& request, bool 
   Column* dependent = columnNumber(model, static_cast<uint32_t>(*request.left));
   if (!dependent) throw AnalysisRequestError("no such variable");
 
-  // Which models the dependent allows: logistic when it is Binary or has two
-  // levels; linear when it is Numeric or a date or holds a number or date.
   const auto type = static_cast<VariableType>(dependent->type.value_or(0));
-  const bool canLogistic = type == VariableType::Binary || dependent->levels.value_or(0) == 2;
-  const bool canLinear = type == VariableType::Numeric || type == VariableType::DateTime ||
-                         dependent->obsNumeric.value_or(0) >= 1 || dependent->obsDate.value_or(0) >= 1;
+  const DependentModels models = modelsForDependent(*dependent);
+  const bool canLogistic = models.logistic, canLinear = models.linear;
   if (!canLogistic && !canLinear) throw AnalysisRequestError(regressionValidityMessage());
+  // A saved logistic model whose dependent only allows the linear one keeps
+  // its level setting, unused.
+  const bool askedLogistic = logistic;
   if (logistic && !canLogistic) logistic = false;
   if (!logistic && !canLinear) logistic = true;
-  if (!logistic && request.settings.count("leftLevel1"))
+  if (!askedLogistic && !logistic && request.settings.count("leftLevel1"))
     throw AnalysisRequestError("leftLevel1 applies to a logistic regression only");
 
   // The level coded 1: the chosen one while it occurs, else the last level

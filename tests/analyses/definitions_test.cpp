@@ -167,6 +167,44 @@ TEST(Definitions, SavedRequestComputesTheSame) {
   EXPECT_THROW(kind.run(w.model, half), AnalysisRequestError);
 }
 
+TEST(Definitions, TestSettingsAndRegressionPreparation) {
+  Workspace w;
+  Analysis* a = addAnalysisFromMenu(w.model, 3);  // a test of proportions
+  setHypothesisTest(a, kTestMcNemar);
+  EXPECT_EQ(a->samples, 2);
+  EXPECT_EQ(a->isPaired, true);
+  setHypothesisSamples(a, 2, false);  // McNemar's is for paired samples only
+  EXPECT_FALSE(a->test);
+  setHypothesisTest(a, kTestChiSquare);
+  setHypothesisSamples(a, 2, true);  // paired: McNemar's or the binomial test
+  EXPECT_FALSE(a->test);
+  setHypothesisTest(a, kTestBinomial);
+  EXPECT_EQ(a->samples, 1);
+  setHypothesisSamples(a, 1, true);  // one sample is never paired; the binomial test stays
+  EXPECT_EQ(a->isPaired, false);
+  EXPECT_EQ(a->test, kTestBinomial);
+  setHypothesisTest(a, std::nullopt);
+  EXPECT_FALSE(a->test);
+  Analysis* means = addAnalysisFromMenu(w.model, 2);
+  setHypothesisTest(means, kTestZ);  // a test of means keeps its samples
+  EXPECT_FALSE(means->samples);
+
+  // A logistic model whose dependent has many numeric levels becomes linear,
+  // a linear one on a two-text dependent logistic, and a dependent allowing
+  // neither is cleared.
+  Analysis* r = addAnalysisFromMenu(w.model, 5);  // logistic
+  r->left = &w.col("num21");
+  EXPECT_TRUE(prepareRegressionAnalysis(r));
+  EXPECT_EQ(r->distribution, 0);
+  EXPECT_FALSE(prepareRegressionAnalysis(r));
+  r->left = &w.col("yesno");
+  EXPECT_TRUE(prepareRegressionAnalysis(r));
+  EXPECT_EQ(r->distribution, 2);
+  r->left = &w.col("cat50");
+  EXPECT_TRUE(prepareRegressionAnalysis(r));
+  EXPECT_EQ(r->left, nullptr);
+}
+
 TEST(TestNames, NamesDefaultsAndAllowedTests) {
   EXPECT_EQ(nameForTest(1, 0, 2, false), "Welch's two sample two tail t-test");
   EXPECT_EQ(nameForTest(1, 2, 2, true), "Paired one tail t-test");

@@ -17,20 +17,14 @@
 #include "engine/number_reading.h"
 #include "engine/values.h"
 #include "engine/workspace_data.h"
+#include "tests/temp_dir.h"
 
 namespace fs = std::filesystem;
 using namespace tabulix;
 
 namespace {
 
-struct TempDir {
-  fs::path path;
-  TempDir() {
-    char tmpl[] = "/tmp/tabulix-derive-XXXXXX";
-    path = mkdtemp(tmpl);
-  }
-  ~TempDir() { fs::remove_all(path); }
-};
+using tabulix::testing::TempDir;
 
 std::vector<std::string> splitCsv(const std::string& line) {
   std::vector<std::string> out;

@@ -6,7 +6,7 @@ import assert from "node:assert/strict";
 import { writeFileSync } from "node:fs";
 import { join } from "node:path";
 import { after, before, describe, it } from "node:test";
-import { assertNoHorizontalScroll, shot, startBrowser, startServer, viewports } from "./harness.mjs";
+import { assertNoHorizontalScroll, shot, until, useSession, viewports } from "./harness.mjs";
 
 const tabs = (page) => page.locator("nav.tabbar");
 const alertBox = (page) => page.getByRole("alertdialog");
@@ -38,16 +38,6 @@ const openWorkspacesTab = (page, url) =>
     await page.reload();
   });
 
-// Waits until `check` (run in the test, not the page: the page's content
-// security policy forbids evaluating strings) returns true.
-async function until(check, what, timeout = 15000) {
-  const end = Date.now() + timeout;
-  while (Date.now() < end) {
-    if (await check()) return;
-    await new Promise((r) => setTimeout(r, 50));
-  }
-  throw new Error(`timed out waiting for ${what}`);
-}
 const switchToWorkspaces = (page) =>
   withImportHelpClosed(page, () => tabs(page).getByRole("button", { name: "Workspaces" }).click());
 
@@ -60,21 +50,8 @@ function surveyCsv() {
 
 for (const viewport of viewports) {
   describe(`Tabulix at ${viewport.name} size (${viewport.width}x${viewport.height})`, () => {
-    let server;
-    let browser;
-    let page;
-
-    before(async () => {
-      server = await startServer();
-      browser = await startBrowser(viewport);
-      page = await browser.context.newPage();
-      page.on("pageerror", (e) => console.error("page error:", e.message));
-    });
-
-    after(async () => {
-      await browser?.close();
-      await server?.stop();
-    });
+    let server, browser, page;
+    useSession(viewport, (s) => ({ server, browser, page } = s));
 
     it("imports a CSV file through the page and shows its variables", async () => {
       await openWorkspacesTab(page, server.url);

@@ -6,56 +6,25 @@ import { spawnSync } from "node:child_process";
 import { writeFileSync } from "node:fs";
 import { join } from "node:path";
 import { after, before, describe, it } from "node:test";
-import { assertNoHorizontalScroll, binary, shot, startBrowser, startServer, viewports } from "./harness.mjs";
+import { addExample, assertNoHorizontalScroll, binary, openWorkspace, shot, until, useSession, viewports } from "./harness.mjs";
 
 const tabs = (page) => page.locator("nav.tabbar");
 
-async function closeAlertIfAny(page) {
-  const a = page.getByRole("alertdialog").filter({ has: page.locator("h2") });
-  if (await a.count()) await a.getByRole("button").first().click();
-}
 
-// Opens a workspace of the documents folder from the Workspaces tab.
-async function openWorkspace(page, url, name) {
-  await page.goto(`${url}#/workspaces`);
-  await page.getByRole("heading", { name: "Workspaces", exact: true }).waitFor();
-  await page.waitForTimeout(300);
-  await closeAlertIfAny(page);
-  await page.locator(`[data-testid=workspace-list] button.row[data-name='${name}']`).click();
-  await page.locator("[data-testid=grid] tbody tr").first().waitFor();
-}
 
-async function until(check, what, timeout = 15000) {
-  const end = Date.now() + timeout;
-  while (Date.now() < end) {
-    if (await check()) return;
-    await new Promise((r) => setTimeout(r, 50));
-  }
-  throw new Error(`timed out waiting for ${what}`);
-}
 
 for (const viewport of viewports) {
   describe(`Browse at ${viewport.name} size`, () => {
-    let server, browser, page;
-
+    let server, page;
+    useSession(viewport, (s) => ({ server, page } = s));
     before(async () => {
-      server = await startServer();
       // The example and a 100,000-row workspace, made with the command line.
-      let r = spawnSync(binary, ["example", join(server.documents, "example.tbx")]);
-      assert.equal(r.status, 0, String(r.stderr));
+      addExample(server);
       const lines = ["n,g"];
       for (let i = 1; i <= 100000; i++) lines.push(`${i},${i % 2 ? "odd" : "even"}`);
       writeFileSync(join(server.base, "big.csv"), lines.join("\n") + "\n");
-      r = spawnSync(binary, ["--locale", "en_US", "import", join(server.base, "big.csv"), "-o", join(server.documents, "big.tbx")]);
+      const r = spawnSync(binary, ["--locale", "en_US", "import", join(server.base, "big.csv"), "-o", join(server.documents, "big.tbx")]);
       assert.equal(r.status, 0, String(r.stderr));
-      browser = await startBrowser(viewport);
-      page = await browser.context.newPage();
-      page.on("pageerror", (e) => console.error("page error:", e.message));
-    });
-
-    after(async () => {
-      await browser?.close();
-      await server?.stop();
     });
 
     it("filters the example by a condition", async () => {

@@ -4,43 +4,18 @@
 // then see its card with its figures; open it again from a variable's card.
 import assert from "node:assert/strict";
 import { after, before, describe, it } from "node:test";
-import { assertNoHorizontalScroll, shot, startBrowser, startServer, viewports } from "./harness.mjs";
+import { assertNoHorizontalScroll, openWorkspacesTab, shot, useSession, viewports } from "./harness.mjs";
 
 const tabs = (page) => page.locator("nav.tabbar");
 
-// Closes the import help when it shows by itself on the Workspaces tab.
-async function openWorkspaces(page, url) {
-  const asked = page.waitForResponse((r) => r.url().includes("/api/help/import"));
-  await page.goto(`${url}#/workspaces`);
-  const help = await (await asked).json();
-  await page.getByRole("heading", { name: "Workspaces", exact: true }).waitFor();
-  if (help.show) {
-    const a = page.getByRole("alertdialog");
-    await a.getByRole("button", { name: "OK", exact: true }).click();
-    await a.waitFor({ state: "detached" });
-  }
-}
 
 for (const viewport of viewports) {
   describe(`Derived variables at ${viewport.name} size`, () => {
-    let server;
-    let browser;
-    let page;
-
-    before(async () => {
-      server = await startServer();
-      browser = await startBrowser(viewport);
-      page = await browser.context.newPage();
-      page.on("pageerror", (e) => console.error("page error:", e.message));
-    });
-
-    after(async () => {
-      await browser?.close();
-      await server?.stop();
-    });
+    let server, page;
+    useSession(viewport, (s) => ({ server, page } = s));
 
     it("derives log(Ozone) in the example and shows its card", async () => {
-      await openWorkspaces(page, server.url);
+      await openWorkspacesTab(page, server.url);
       await page.getByRole("button", { name: /Create a new workspace based on example/ }).click();
       await page.getByRole("dialog").getByRole("button", { name: "Create", exact: true }).click();
       await page.locator("[data-testid=grid]").waitFor({ timeout: 30000 });

@@ -7,40 +7,21 @@ import { spawnSync } from "node:child_process";
 import { readFileSync } from "node:fs";
 import { join } from "node:path";
 import { after, before, describe, it } from "node:test";
-import { assertNoHorizontalScroll, binary, shot, startBrowser, startServer, viewports } from "./harness.mjs";
+import { addExample, assertNoHorizontalScroll, openWorkspace, shot, useSession, viewports } from "./harness.mjs";
 
 const tabs = (page) => page.locator("nav.tabbar");
 
-async function openExample(page, url) {
-  await page.goto(`${url}#/workspaces`);
-  await page.getByRole("heading", { name: "Workspaces", exact: true }).waitFor();
-  await page.waitForTimeout(300);
-  const help = page.getByRole("alertdialog");
-  if (await help.count()) await help.getByRole("button").first().click();
-  await page.locator("[data-testid=workspace-list] button.row[data-name='example.tbx']").click();
-  await page.locator("[data-testid=grid] tbody tr").first().waitFor();
-}
 
 for (const viewport of viewports) {
   describe(`Variable detail at ${viewport.name} size`, () => {
-    let server, browser, page;
-
+    let server, page;
+    useSession(viewport, (s) => ({ server, page } = s));
     before(async () => {
-      server = await startServer();
-      const r = spawnSync(binary, ["example", join(server.documents, "example.tbx")]);
-      assert.equal(r.status, 0, String(r.stderr));
-      browser = await startBrowser(viewport);
-      page = await browser.context.newPage();
-      page.on("pageerror", (e) => console.error("page error:", e.message));
-    });
-
-    after(async () => {
-      await browser?.close();
-      await server?.stop();
+      addExample(server);
     });
 
     it("shows a numeric variable's detail, filters it, shares and prints it", async () => {
-      await openExample(page, server.url);
+      await openWorkspace(page, server.url);
       await tabs(page).getByRole("button", { name: "Variables" }).click();
       await page.getByRole("button", { name: "Open detail of Ozone" }).click();
       const detail = page.locator("[data-testid=detail]");

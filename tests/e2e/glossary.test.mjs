@@ -6,22 +6,12 @@ import assert from "node:assert/strict";
 import { spawnSync } from "node:child_process";
 import { join } from "node:path";
 import { after, before, describe, it } from "node:test";
-import { assertNoHorizontalScroll, binary, shot, startBrowser, startServer, viewports } from "./harness.mjs";
+import { assertNoHorizontalScroll, binary, shot, until, useSession, viewports } from "./harness.mjs";
 
 // The glossary's own dialog (a result screen under it is a dialog too).
 const sheet = (page) => page.locator("[role=dialog].glossary");
 const rowTitles = (page) => sheet(page).locator("[data-testid=glossary-terms] .row-text").allTextContents();
 
-async function until(check, what, timeout = 15000) {
-  const end = Date.now() + timeout;
-  let last;
-  while (Date.now() < end) {
-    last = await check();
-    if (last === true) return;
-    await new Promise((r) => setTimeout(r, 50));
-  }
-  throw new Error(`timed out waiting for ${what}`);
-}
 
 async function expectTitles(page, expected, what) {
   let got;
@@ -33,21 +23,8 @@ async function expectTitles(page, expected, what) {
 
 for (const viewport of viewports) {
   describe(`Glossary at ${viewport.name} size (${viewport.width}x${viewport.height})`, () => {
-    let server;
-    let browser;
-    let page;
-
-    before(async () => {
-      server = await startServer();
-      browser = await startBrowser(viewport);
-      page = await browser.context.newPage();
-      page.on("pageerror", (e) => console.error("page error:", e.message));
-    });
-
-    after(async () => {
-      await browser?.close();
-      await server?.stop();
-    });
+    let server, page;
+    useSession(viewport, (s) => ({ server, page } = s));
 
     it("lists every term from About, searches them and shows a term's page", async () => {
       await page.goto(`${server.url}#/about`);

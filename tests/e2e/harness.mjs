@@ -1,10 +1,11 @@
 // Starts `tabulix serve` on a fresh documents folder and Debian's headless
 // Chromium through playwright-core, and keeps screenshots as artifacts.
-import { spawn } from "node:child_process";
 import { mkdirSync, mkdtempSync, rmSync } from "node:fs";
 import { tmpdir } from "node:os";
 import { dirname, join, resolve } from "node:path";
 import { fileURLToPath } from "node:url";
+import { after, before } from "node:test";
+import { spawn, spawnSync } from "node:child_process";
 import { chromium } from "playwright-core";
 
 const here = dirname(fileURLToPath(import.meta.url));
@@ -28,6 +29,9 @@ const chromiumFlags = [
   "--disable-background-networking",
   "--disable-component-update",
   "--disable-sync",
+  // Headless Chromium's print preview crashes the page when a framed PDF
+  // asks to print (the result screens' Print); without it print() returns.
+  "--disable-print-preview",
 ];
 
 // A server on a free loopback port; `documents` is its folder.
@@ -101,4 +105,61 @@ export async function shot(page, viewport, name) {
 export async function assertNoHorizontalScroll(page) {
   const overflow = await page.evaluate(() => document.documentElement.scrollWidth - window.innerWidth);
   if (overflow > 0) throw new Error(`the page scrolls sideways by ${overflow}px`);
+}
+
+// One server and one browser page for the tests of a describe block: both
+// started before its tests and closed after them. `ready` receives
+// { server, browser, page } once they are up; `locale` sets the browser's
+// language.
+export function useSession(viewport, ready, { locale } = {}) {
+  let server, browser;
+  before(async () => {
+    server = await startServer();
+    browser = await startBrowser(viewport, { locale });
+    const page = await browser.context.newPage();
+    page.on("pageerror", (e) => console.error("page error:", e.message));
+    ready({ server, browser, page });
+  });
+  after(async () => {
+    await browser?.close();
+    await server?.stop();
+  });
+}
+
+// Copies the example workspace into the server's documents folder as `name`.
+export function addExample(server, name = "example.tbx") {
+  const r = spawnSync(binary, ["example", join(server.documents, name)], { encoding: "utf8" });
+  if (r.status !== 0) throw new Error(`tabulix example failed: ${r.stderr}`);
+}
+
+// Polls `check` (the page's policy forbids evaluated code, so waiting is
+// done from the test) until it holds; fails naming `what` after `timeout` ms.
+export async function until(check, what, timeout = 15000) {
+  const end = Date.now() + timeout;
+  while (Date.now() < end) {
+    if (await check()) return;
+    await new Promise((r) => setTimeout(r, 50));
+  }
+  throw new Error(`timed out waiting for ${what}`);
+}
+
+// Goes to the Workspaces tab and closes the import help when it shows by
+// itself there (the page asks the server whether to show it on each visit).
+export async function openWorkspacesTab(page, url) {
+  const asked = page.waitForResponse((r) => r.url().includes("/api/help/import"));
+  await page.goto(`${url}#/workspaces`);
+  const help = await (await asked).json();
+  await page.getByRole("heading", { name: "Workspaces", exact: true }).waitFor();
+  if (help.show) {
+    const a = page.getByRole("alertdialog");
+    await a.getByRole("button", { name: "OK", exact: true }).click();
+    await a.waitFor({ state: "detached" });
+  }
+}
+
+// Opens a workspace of the documents folder and waits for its grid.
+export async function openWorkspace(page, url, name = "example.tbx") {
+  await openWorkspacesTab(page, url);
+  await page.locator(`[data-testid=workspace-list] button.row[data-name='${name}']`).click();
+  await page.locator("[data-testid=grid] tbody tr").first().waitFor();
 }

@@ -3,7 +3,7 @@
 // imports as its columns, not as one.
 import assert from "node:assert/strict";
 import { after, before, describe, it } from "node:test";
-import { assertNoHorizontalScroll, shot, startBrowser, startServer, viewports } from "./harness.mjs";
+import { assertNoHorizontalScroll, shot, useSession, viewports } from "./harness.mjs";
 
 function europeanCsv() {
   const lines = ["name;height;weight;note"];
@@ -13,27 +13,19 @@ function europeanCsv() {
 
 for (const viewport of viewports) {
   describe(`import sheet at ${viewport.name} size`, () => {
-    let server;
-    let browser;
-    let page;
-
-    before(async () => {
-      server = await startServer();
-      browser = await startBrowser(viewport);
-      page = await browser.context.newPage();
-      page.on("pageerror", (e) => console.error("page error:", e.message));
-    });
-
-    after(async () => {
-      await browser?.close();
-      await server?.stop();
-    });
+    let server, page;
+    useSession(viewport, (s) => ({ server, page } = s));
 
     it("previews a semicolon file with decimal commas and imports its columns", async () => {
+      // The import help shows by itself on a first visit, once the page has asked for it.
+      const asked = page.waitForResponse((r) => r.url().includes("/api/help/import"));
       await page.goto(`${server.url}#/workspaces`);
       await page.getByRole("heading", { name: "Workspaces", exact: true }).waitFor();
-      const help = page.getByRole("alertdialog");
-      if (await help.isVisible().catch(() => false)) await help.getByRole("button", { name: "OK" }).click();
+      if ((await (await asked).json()).show) {
+        const help = page.getByRole("alertdialog");
+        await help.getByRole("button", { name: "OK" }).click();
+        await help.waitFor({ state: "detached" });
+      }
       await page.locator("[data-testid=upload-input]").setInputFiles({
         name: "heights.csv",
         mimeType: "text/csv",

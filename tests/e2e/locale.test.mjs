@@ -4,38 +4,16 @@ import assert from "node:assert/strict";
 import { spawnSync } from "node:child_process";
 import { join } from "node:path";
 import { after, before, describe, it } from "node:test";
-import { binary, shot, startBrowser, startServer, viewports } from "./harness.mjs";
+import { addExample, shot, until, useSession, viewports } from "./harness.mjs";
 
 const phone = viewports.find((v) => v.name === "phone");
 
-// Polls `check` from the test (the page's content security policy forbids
-// evaluating strings in it) until it returns true.
-async function until(check, what, timeout = 20000) {
-  const end = Date.now() + timeout;
-  while (Date.now() < end) {
-    if (await check()) return;
-    await new Promise((r) => setTimeout(r, 50));
-  }
-  throw new Error(`timed out waiting for ${what}`);
-}
 
 describe("Numbers and dates in the browser's language", () => {
-  let server;
-  let browser;
-  let page;
-
+  let server, page;
+  useSession(phone, (s) => ({ server, page } = s), { locale: "fr-FR" });
   before(async () => {
-    server = await startServer();
-    const made = spawnSync(binary, ["example", join(server.documents, "example.tbx")], { encoding: "utf8" });
-    assert.equal(made.status, 0, made.stderr);
-    browser = await startBrowser(phone, { locale: "fr-FR" });
-    page = await browser.context.newPage();
-    page.on("pageerror", (e) => console.error("page error:", e.message));
-  });
-
-  after(async () => {
-    await browser?.close();
-    await server?.stop();
+    addExample(server);
   });
 
   it("shows the example's summaries in French", async () => {
@@ -47,7 +25,7 @@ describe("Numbers and dates in the browser's language", () => {
     await page.locator("[data-testid=workspace-list] button.row[data-name='example.tbx']").click();
     // Opening ends on Browse; going on before would be undone by that switch.
     await page.getByRole("heading", { name: "Browse", exact: true }).waitFor();
-    await until(async () => (await page.locator("html").getAttribute("lang")) === "fr-FR", "<html lang=fr-FR>");
+    await until(async () => (await page.locator("html").getAttribute("lang")) === "fr-FR", "<html lang=fr-FR>", 20000);
     await page.locator("nav.tabbar").getByRole("button", { name: "Variables" }).click();
     const lines = page.locator("[data-testid=variable-card] .card-line");
     // The summaries refreshed by the server's background work, in French: a

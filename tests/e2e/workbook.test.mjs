@@ -8,7 +8,7 @@ import { mkdtempSync, readFileSync, rmSync } from "node:fs";
 import { tmpdir } from "node:os";
 import { join } from "node:path";
 import { after, before, describe, it } from "node:test";
-import { assertNoHorizontalScroll, root, shot, startBrowser, startServer, viewports } from "./harness.mjs";
+import { assertNoHorizontalScroll, root, shot, useSession, viewports } from "./harness.mjs";
 
 const made = mkdtempSync(join(tmpdir(), "tabulix-e2e-xlsx-"));
 execFileSync("/usr/bin/python3", [join(root, "tests/import/make_xlsx.py"), made]);
@@ -29,23 +29,12 @@ async function answerAlert(page, title, button) {
 
 for (const viewport of viewports) {
   describe(`Workbooks at ${viewport.name} size (${viewport.width}x${viewport.height})`, () => {
-    let server;
-    let browser;
-    let page;
-
+    let server, page;
+    useSession(viewport, (s) => ({ server, page } = s));
     before(async () => {
-      server = await startServer();
-      browser = await startBrowser(viewport);
-      page = await browser.context.newPage();
-      page.on("pageerror", (e) => console.error("page error:", e.message));
       const help = page.waitForResponse((r) => r.url().includes("/api/help/import"));
       await page.goto(`${server.url}#/workspaces`);
       if ((await (await help).json()).show) await answerAlert(page, "How to import data", "OK");
-    });
-
-    after(async () => {
-      await browser?.close();
-      await server?.stop();
     });
 
     it("imports the chosen sheet of an uploaded workbook", async () => {

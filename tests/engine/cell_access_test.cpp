@@ -1,12 +1,13 @@
 // Cell access and cached statistics over a real store: counts, figures,
 // the cache rules, matrices with listwise deletion, codes and frequencies.
+#include "engine/cell_access.h"
+
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cmath>
 #include <filesystem>
 
-#include "engine/cell_access.h"
 #include "engine/workspace_data.h"
 
 namespace fs = std::filesystem;
@@ -25,7 +26,8 @@ struct Workspace {
     model.setMetadataValue(decimal, "decimalSeparator");
     addColumns(model, names);
     auto cols = columns(model);
-    for (size_t r = 0; r < rowsData.size(); ++r) addRow(model, static_cast<uint32_t>(r + 1), rowsData[r], cols);
+    for (size_t r = 0; r < rowsData.size(); ++r)
+      addRow(model, static_cast<uint32_t>(r + 1), rowsData[r], cols);
     model.saveContext();
   }
   ~Workspace() { fs::remove_all(dir); }
@@ -125,7 +127,8 @@ TEST(CellVectors, MatrixListwiseDeletionBinaryNamesAndDates) {
   ASSERT_EQ(dm.Xmat[0].size(), 2u);
   EXPECT_NEAR(dm.Xmat[0][1] - dm.Xmat[0][0], 86400, 3600);
 
-  auto dates = numericOfCells(w.model, cellsForColumn(w.model, d, {{CellKey::RowNum, true}}), VariableType::DateTime);
+  auto dates =
+      numericOfCells(w.model, cellsForColumn(w.model, d, {{CellKey::RowNum, true}}), VariableType::DateTime);
   EXPECT_EQ(dates.size(), 2u);
   EXPECT_EQ(numericOfCells(w.model, cellsOf({"1", "", "a", "2.5"})), (std::vector<double>{1, 2.5}));
 }

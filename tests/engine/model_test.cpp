@@ -10,6 +10,7 @@
 #include "engine/preferences.h"
 #include "engine/workspace_data.h"
 #include "engine/workspace_status.h"
+#include "tests/temp_dir.h"
 
 namespace fs = std::filesystem;
 using namespace tabulix;
@@ -23,14 +24,8 @@ Column counts(int obs, int numeric, int dates, int levels) {
   c.levels = levels;
   return c;
 }
-struct TempDir {
-  fs::path path;
-  TempDir() {
-    char tmpl[] = "/tmp/tabulix-model-XXXXXX";
-    path = mkdtemp(tmpl);
-  }
-  ~TempDir() { fs::remove_all(path); }
-};
+using tabulix::testing::TempDir;
+
 }  // namespace
 
 TEST(VariableRules, GuessAndChoicesFollowTheCounts) {

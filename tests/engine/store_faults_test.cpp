@@ -14,6 +14,7 @@
 #include "engine/log.h"
 #include "engine/model.h"
 #include "engine/workspace_data.h"
+#include "tests/engine/column_texts.h"
 
 namespace fs = std::filesystem;
 using namespace tabulix;
@@ -131,16 +132,9 @@ struct FaultLayer {
   }
 };
 
-std::vector<std::string> columnTexts(Model& m, int32_t colNum) {
-  CellFetch f;
-  f.colNum = colNum;
-  f.sort = {{CellKey::RowNum, true}};
-  std::vector<std::string> out;
-  for (auto& c : m.context().fetchCells(f)) out.push_back(c.data.value_or("<nil>"));
-  return out;
-}
-
 }  // namespace
+
+using tabulix::testing::columnTexts;
 
 TEST(StoreFaults, FullDiskAndWriteErrorsKeepTheLastSavedState) {
   char tmpl[] = "/tmp/tabulix-faults-XXXXXX";

@@ -18,20 +18,15 @@
 #include "engine/log.h"
 #include "engine/model.h"
 #include "engine/workspace_data.h"
+#include "tests/engine/column_texts.h"
+#include "tests/temp_dir.h"
 
 namespace fs = std::filesystem;
 using namespace tabulix;
 
 namespace {
 
-struct TempDir {
-  fs::path path;
-  TempDir() {
-    char tmpl[] = "/tmp/tabulix-store-XXXXXX";
-    path = mkdtemp(tmpl);
-  }
-  ~TempDir() { fs::remove_all(path); }
-};
+using tabulix::testing::TempDir;
 
 std::string slurp(const fs::path& p) {
   std::ifstream in(p, std::ios::binary);
@@ -46,16 +41,9 @@ void sql(const fs::path& file, const std::string& text) {
   sqlite3_close(db);
 }
 
-std::vector<std::string> columnTexts(Model& m, int32_t colNum) {
-  CellFetch f;
-  f.colNum = colNum;
-  f.sort = {{CellKey::RowNum, true}};
-  std::vector<std::string> out;
-  for (auto& c : m.context().fetchCells(f)) out.push_back(c.data.value_or("<nil>"));
-  return out;
-}
-
 }  // namespace
+
+using tabulix::testing::columnTexts;
 
 TEST(Store, RecordsAndCellsSurviveReopenWithAbsentValuesKept) {
   TempDir dir;

@@ -18,6 +18,7 @@
 #include "engine/workspace_data.h"
 #include "import/documents.h"
 #include "import/file_importer.h"
+#include "tests/temp_dir.h"
 
 namespace fs = std::filesystem;
 using namespace tabulix;
@@ -32,19 +33,7 @@ std::string join(const T&... parts) {
   return out.str();
 }
 
-struct TempDir {
-  fs::path path;
-  TempDir() {
-    char tmpl[] = "/tmp/tabulix-import-XXXXXX";
-    path = mkdtemp(tmpl);
-  }
-  ~TempDir() { fs::remove_all(path); }
-  fs::path write(const std::string& name, const std::string& content) {
-    fs::create_directories((path / name).parent_path());
-    std::ofstream(path / name, std::ios::binary) << content;
-    return path / name;
-  }
-};
+using tabulix::testing::TempDir;
 
 // Records the delegate calls in order.
 struct Recorder : FileImporterDelegate {

@@ -6,7 +6,18 @@
 namespace tabulix::server::testing {
 namespace {
 
-class AnalysesApi : public ServerFixture {};
+class AnalysesApi : public ServerFixture {
+ protected:
+  // Computes a definition as the web page does, with its saved settings
+  // (or others given); the job's result.
+  json analyze(const json& d, const json& extra = json::object()) {
+    json body = {{"kind", d["kind"]},
+                 {"left", d["left"].is_null() ? json() : d["left"]["num"]},
+                 {"settings", d["settings"]}};
+    body.update(extra);
+    return waitForJob(postJson("/api/analyze", body)["job"])["result"];
+  }
+};
 
 TEST_F(AnalysesApi, CreateChooseFilterSetSearchAndDelete) {
   std::vector<std::vector<std::string>> rows;
@@ -21,7 +32,7 @@ TEST_F(AnalysesApi, CreateChooseFilterSetSearchAndDelete) {
   EXPECT_EQ(list["menu"][0]["title"], "Two way table of frequencies");
   EXPECT_EQ(list["menu"][6]["screen"], "tabSummarize");
   EXPECT_TRUE(list["menu"][6]["built"]);
-  EXPECT_FALSE(list["menu"][1]["built"]);
+  EXPECT_TRUE(list["menu"][1]["built"]);
   EXPECT_TRUE(list["analyses"].empty());
 
   json anova = postJson("/api/analyses", {{"row", 6}});
@@ -67,6 +78,75 @@ TEST_F(AnalysesApi, CreateChooseFilterSetSearchAndDelete) {
   ASSERT_EQ(list["analyses"].size(), 1u);
   EXPECT_EQ(list["analyses"][0]["id"], anova["id"]);
   getJson("/api/analyses/" + tid, 404);
+}
+
+TEST_F(AnalysesApi, TestAndRegressionSettingsAreStoredAndComputed) {
+  std::vector<std::vector<std::string>> rows;
+  for (int r = 1; r <= 30; ++r)
+    rows.push_back({std::to_string(r * 1.5), r % 3 ? "yes" : "no", std::to_string(r % 4)});
+  writeWorkspace(docs / "w.tbx", {"score", "smoker", "x"}, rows);
+  openWorkspace("w.tbx");
+
+  json d = postJson("/api/analyses", {{"row", 3}});  // a test of proportions
+  const std::string id = std::to_string(d["id"].get<int64_t>());
+  const std::string settings = "/api/analyses/" + id + "/settings";
+  EXPECT_EQ(d["kind"], "proportions");
+  EXPECT_EQ(d["samples"], 1);
+  EXPECT_TRUE(d["test"].is_null());
+  d = postJson("/api/analyses/" + id + "/variables", {{"position", 1}, {"columns", {1}}});
+  json levels = getJson("/api/analyses/" + id + "/levels");
+  EXPECT_EQ(levels["left"].size(), 2u);
+  EXPECT_TRUE(levels["right"].is_null());
+  d = postJson(settings, {{"leftLevel1", "no"}});
+  EXPECT_EQ(d["settings"]["leftLevel1"], "no");
+  // Choosing McNemar's test makes the samples paired; independent samples then clear it.
+  d = postJson(settings, {{"test", 4}});
+  EXPECT_EQ(d["samples"], 2);
+  EXPECT_TRUE(d["isPaired"]);
+  d = postJson(settings, {{"samples", 2}, {"isPaired", false}});
+  EXPECT_TRUE(d["test"].is_null());
+  EXPECT_EQ(d["settings"].count("test"), 0u);
+  // As a test of means the chi-squared test no longer fits; a regression has no such setting.
+  d = postJson(settings, {{"test", 3}});
+  d = postJson(settings, {{"distribution", 0}});
+  EXPECT_EQ(d["kind"], "means");
+  EXPECT_TRUE(d["test"].is_null());
+  d = postJson(settings, {{"distribution", 2}});
+  EXPECT_EQ(d["kind"], "proportions");
+  d = postJson(settings, {{"samples", 1}, {"tails", 2}});
+  // A text that does not read leaves the expected value as it was.
+  d = postJson(settings, {{"expected", "abc"}});
+  EXPECT_TRUE(d["expected"].is_null());
+  d = postJson(settings, {{"expected", "0.25"}});
+  EXPECT_EQ(d["expected"], 0.25);
+  EXPECT_EQ(d["settings"]["expected"], "0.25");
+  postJson(settings, {{"tails", 3}}, 400);
+  postJson(settings, {{"test", "4"}}, 400);
+  postJson(settings, {{"colour", 1}}, 400);
+
+  // The saved settings compute; a typed text that is no proportion gives
+  // the validity message instead.
+  json saved = analyze(d);
+  ASSERT_TRUE(saved.contains("result")) << saved.dump();
+  EXPECT_EQ(saved["result"]["testName"], "One sample one tail binomial test");
+  EXPECT_EQ(saved["result"]["leftLevel1"], "no");
+  json refused = analyze(d, {{"settings", {{"expected", "2"}}}});
+  EXPECT_EQ(refused["error"],
+            "Sample is a categorical variable. Expected value must be a proportion between 0 and 1.");
+
+  // A logistic regression's levels in text order (the last is coded 1 until another is chosen).
+  json r = postJson("/api/analyses", {{"row", 5}});
+  const std::string rid = std::to_string(r["id"].get<int64_t>());
+  r = postJson("/api/analyses/" + rid + "/variables", {{"position", 1}, {"columns", {1}}});
+  EXPECT_EQ(getJson("/api/analyses/" + rid + "/levels")["left"], json({"no", "yes"}));
+  postJson("/api/analyses/" + rid + "/settings", {{"distribution", 0}, {"leftLevel1", "yes"}}, 400);
+  r = postJson("/api/analyses/" + rid + "/settings", {{"leftLevel1", "no"}});
+  EXPECT_EQ(r["settings"]["leftLevel1"], "no");
+  r = postJson("/api/analyses/" + rid + "/variables", {{"position", 3}, {"columns", {0, 2}}});
+  json fit = analyze(r, {{"columns", {0, 2}}});
+  ASSERT_TRUE(fit.contains("result")) << fit.dump();
+  EXPECT_EQ(fit["result"]["leftLevel1"], "no");
+  EXPECT_EQ(fit["result"]["distribution"], 2);
 }
 
 }  // namespace

@@ -29,17 +29,27 @@ export interface Computed {
   id: string;
 }
 
+// A figure's text with its label (the text before ":", else before " =",
+// else all of it) as the link to its glossary term.
+function Term({ e, onTerm }: { e: LayoutElement; onTerm: (term: string) => void }) {
+  const text = e.text ?? "";
+  const at = text.indexOf(":") > 0 ? text.indexOf(":") : text.indexOf(" =");
+  return (
+    <>
+      <button class="term-link" onClick={() => onTerm(e.term!)}>
+        {at > 0 ? text.slice(0, at) : text}
+      </button>
+      {at > 0 ? text.slice(at) : ""}
+    </>
+  );
+}
+
 function Line({ e, onTerm }: { e: LayoutElement; onTerm?: (term: string) => void }) {
   if (!e.text) return <p class="figure-gap" aria-hidden="true" />;
   if (e.term && onTerm) {
-    const at = e.text.indexOf(":");
-    const label = at > 0 ? e.text.slice(0, at) : e.text;
     return (
       <p class="figure" data-term={e.term}>
-        <button class="term-link" onClick={() => onTerm(e.term!)}>
-          {label}
-        </button>
-        {at > 0 ? e.text.slice(at) : ""}
+        <Term e={e} onTerm={onTerm} />
       </p>
     );
   }
@@ -85,7 +95,19 @@ function Table({ e }: { e: LayoutElement }) {
   );
 }
 
-export function LayoutView({ computed, onTerm }: { computed: Computed; onTerm?: (term: string) => void }) {
+// `terms`, when given, are the glossary's keys: a label links to its term
+// only when the glossary has it.
+export function LayoutView({
+  computed,
+  onTerm,
+  terms,
+}: {
+  computed: Computed;
+  onTerm?: (term: string) => void;
+  terms?: string[];
+}) {
+  const link = onTerm && ((term: string) => onTerm(term));
+  const linked = (e: LayoutElement) => (e.term && (!terms || terms.includes(e.term)) ? link : undefined);
   let chart = 0;
   const out: JSX.Element[] = [];
   const blocks: JSX.Element[] = [];
@@ -110,7 +132,7 @@ export function LayoutView({ computed, onTerm }: { computed: Computed; onTerm?: 
       blocks.push(
         <div class="figure-block">
           {(e.children ?? []).map((c) => (
-            <Line e={c} onTerm={onTerm} />
+            <Line e={c} onTerm={linked(c)} />
           ))}
         </div>,
       );
@@ -119,7 +141,18 @@ export function LayoutView({ computed, onTerm }: { computed: Computed; onTerm?: 
     flush();
     if (e.kind === "table") out.push(<Table e={e} />);
     else if (e.role === "title") out.push(<h2 class="result-title">{e.text}</h2>);
-    else if (e.role === "heading") out.push(<h3 class="result-heading">{e.text}</h3>);
+    else if (e.role === "heading")
+      out.push(
+        <h3 class="result-heading">
+          {linked(e) ? <Term e={e} onTerm={linked(e)!} /> : e.text}
+        </h3>,
+      );
+    else if ((e.kind === "label" || e.kind === "text") && linked(e))
+      out.push(
+        <p class={`result-text ${e.role ?? ""}`} data-role={e.role} data-term={e.term}>
+          <Term e={e} onTerm={linked(e)!} />
+        </p>,
+      );
     else if (e.kind === "label" || e.kind === "text")
       out.push(
         <p class={`result-text ${e.role ?? ""}`} data-role={e.role}>

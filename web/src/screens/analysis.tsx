@@ -7,11 +7,12 @@ import { useEffect, useRef, useState } from "preact/hooks";
 import { api, ApiError, followJob } from "../api";
 import type { Shell } from "../app";
 import { CloseIcon, PlusIcon, SearchIcon } from "../components/icons";
+import { GlossaryButton, openGlossary } from "../components/glossary";
 import { LayoutView, printResult, shareResult, type Computed } from "../components/layout_view";
 import { t } from "../i18n";
 import { NoWorkspace } from "./browse";
 import { FilterList, type VariableRef } from "./detail";
-import type { Where } from "./filter_editor";
+import { requestOf, settingsTexts, SettingsPanel, type Definition, type Levels, type Summary } from "./analysis_settings";
 import type { Card } from "./variables";
 
 interface MenuRow {
@@ -23,29 +24,6 @@ interface MenuRow {
   built: boolean;
 }
 
-interface Summary {
-  id: number;
-  type: number;
-  distribution: number | null;
-  kind: string | null;
-  built: boolean;
-  displayStyle: string;
-  title: string;
-  description: string;
-  filterLine: string;
-}
-
-interface Definition extends Summary {
-  left: VariableRef | null;
-  right: VariableRef | null;
-  columns: VariableRef[];
-  wheres: Where[];
-  wheres2: Where[];
-  settings: Record<string, string>;
-  twoWayPercAgg: number;
-  twoWayPercDisplay: number;
-  includeMissing: boolean;
-}
 
 interface Choices {
   position: number;
@@ -55,18 +33,27 @@ interface Choices {
   chosen: VariableRef[];
 }
 
-// The buttons that choose each position's variable, by kind.
-const positionButtons: Record<string, [string, string]> = {
-  summarize: ["Choose Numeric Variable", "Choose Categorical Variable"],
-  twoway: ["Choose Variable", "Choose Variable"],
-};
-
-const percentSegments = ["Cell", "Row", "Column", "None"];
-const viewTitles = { box: "Box Plot", density: "Density Plot" } as const;
+// The glossary terms the results of the correlation and the regressions link to.
+const resultTerms = [
+  "observations",
+  "r2",
+  "adjustedR2",
+  "rmse",
+  "linearreg",
+  "logisticreg",
+  "pseudoR2",
+  "loglikelihood",
+  "AUC",
+  "AIC",
+  "coefficient",
+  "depvar",
+  "indepvar",
+  "residuals",
+];
 
 // The texts this screen looks up through variables (the tests check them).
 export function analysisTexts(): string[] {
-  return [...Object.values(positionButtons).flat(), ...percentSegments, ...Object.values(viewTitles)];
+  return settingsTexts();
 }
 
 export function AnalysisScreen({ shell }: { shell: Shell }) {
@@ -262,10 +249,13 @@ function AnalysisView({
   const [computed, setComputed] = useState<Computed | null>(null);
   const [error, setError] = useState<string | null>(null);
   const [variables, setVariables] = useState<VariableRef[]>([]);
-  const [filtering, setFiltering] = useState(false);
+  const [filtering, setFiltering] = useState<"first" | "second" | null>(null);
   const [choosing, setChoosing] = useState<Choices | null>(null);
   const [view, setView] = useState<"box" | "density">("box");
   const [busy, setBusy] = useState(false);
+  // The expected value as typed (null until the user types), sent once the typing pauses.
+  const [typing, setTyping] = useState<string | null>(null);
+  const [typed, setTyped] = useState<string | null>(null);
   const latest = useRef(0);
 
   useEffect(() => {
@@ -277,29 +267,37 @@ function AnalysisView({
   }, [id]);
 
   const kind = def?.kind ?? null;
-  const settings: Record<string, string> = { ...(def?.settings ?? {}) };
-  if (kind === "summarize") settings.view = view;
-  const key = def ? JSON.stringify([def.left?.num, def.right?.num, def.wheres, settings]) : "";
 
-  // Computed again whenever the variables, filter or settings change.
+  // The levels the level pickers list, fetched again only when the variables change.
+  const [levels, setLevels] = useState<Levels | null>(null);
+  const picksLevels = kind === "logistic" || kind === "proportions";
+  const levelsKey = picksLevels ? `${kind}:${def?.left?.num}:${def?.right?.num}` : "";
   useEffect(() => {
-    if (!def || !kind) return;
+    setLevels(null);
+    if (!levelsKey) return;
+    let current = true;
+    api
+      .get<Levels>(`/api/analyses/${id}/levels`)
+      .then((l) => current && setLevels(l))
+      .catch(shell.fail);
+    return () => {
+      current = false;
+    };
+  }, [levelsKey]);
+
+  const body = def && kind ? requestOf(def, kind, view, typed) : null;
+  const key = body ? JSON.stringify(body) : "";
+
+  // Computed again whenever the variables, filters or settings change; an
+  // invalid choice comes back as its validity message.
+  useEffect(() => {
+    if (!body) return;
     const request = ++latest.current;
     setComputed(null);
     setError(null);
-    if (!def.left || !def.right) {
-      setError(t("Please choose two variables to analyze."));
-      return;
-    }
     let stop = () => {};
     api
-      .post<{ job: string }>("/api/analyze", {
-        kind,
-        left: def.left.num,
-        right: def.right.num,
-        wheres: def.wheres,
-        settings,
-      })
+      .post<{ job: string }>("/api/analyze", body)
       .then((r) => {
         if (request !== latest.current) return;
         stop = followJob(r.job, {
@@ -317,13 +315,23 @@ function AnalysisView({
     return () => stop();
   }, [key]);
 
-  const change = async (path: string, body: unknown) => {
+  const change = async (path: string, payload: unknown) => {
     try {
-      setDef(await api.post<Definition>(`/api/analyses/${id}/${path}`, body));
+      setDef(await api.post<Definition>(`/api/analyses/${id}/${path}`, payload));
     } catch (e) {
       shell.fail(e);
     }
   };
+
+  // A typed expected value is stored (when it reads as one) and computed once the typing pauses.
+  useEffect(() => {
+    if (typing === null) return;
+    const h = window.setTimeout(() => {
+      setTyped(typing);
+      void change("settings", { expected: typing });
+    }, 350);
+    return () => window.clearTimeout(h);
+  }, [typing]);
 
   const choose = async (position: number) => {
     try {
@@ -346,10 +354,9 @@ function AnalysisView({
     }
   };
 
-  const buttons = kind ? positionButtons[kind] : undefined;
-  const segment = def ? (def.twoWayPercDisplay === 0 ? 3 : def.twoWayPercAgg) : 0;
+  const linksTerms = kind === "correlation" || kind === "linear" || kind === "logistic";
   return (
-    <div class="overlay-screen" role="dialog" aria-modal="true" aria-labelledby="analysis-title">
+    <div class="overlay-screen analysis-screen" role="dialog" aria-modal="true" aria-labelledby="analysis-title">
       <header class="screen-header overlay-header">
         <button class="text-button" onClick={onClose}>
           {t("Close")}
@@ -360,7 +367,8 @@ function AnalysisView({
         <div class="header-actions">
           {built && (
             <>
-              <button class="text-button" data-testid="analysis-filter" onClick={() => setFiltering(true)}>
+              {shell.wide && linksTerms && <GlossaryButton terms={resultTerms} />}
+              <button class="text-button" data-testid="analysis-filter" onClick={() => setFiltering("first")}>
                 {t("Filter")}
               </button>
               <button
@@ -389,69 +397,21 @@ function AnalysisView({
             {t("This analysis is not available yet.")}
           </p>
         )}
-        {built && def && buttons && (
-          <div class="analysis-settings" data-testid="analysis-settings">
-            <div class="variable-choices">
-              {[1, 2].map((position) => {
-                const chosen = position === 1 ? def.left : def.right;
-                return (
-                  <button
-                    class="value-button choose-variable"
-                    data-position={position}
-                    onClick={() => void choose(position)}
-                  >
-                    {chosen ? chosen.name : t(buttons[position - 1])}
-                  </button>
-                );
-              })}
-            </div>
-            {kind === "summarize" && (
-              <div class="segmented view-choice" role="group" aria-label={t("View")}>
-                {(["box", "density"] as const).map((v) => (
-                  <button class={view === v ? "on" : ""} aria-pressed={view === v} onClick={() => setView(v)}>
-                    {t(viewTitles[v])}
-                  </button>
-                ))}
-              </div>
-            )}
-            {kind === "twoway" && (
-              <>
-                <div class="setting-line">
-                  <span>{t("Calculate percentages by ")}</span>
-                  <div class="segmented percent-base" role="group" aria-label={t("Calculate percentages by ")}>
-                    {percentSegments.map((s, i) => (
-                      <button
-                        class={segment === i ? "on" : ""}
-                        aria-pressed={segment === i}
-                        onClick={() =>
-                          void change(
-                            "settings",
-                            i === 3
-                              ? { twoWayPercAgg: 0, twoWayPercDisplay: 0 }
-                              : { twoWayPercAgg: i, twoWayPercDisplay: 1 },
-                          )
-                        }
-                      >
-                        {t(s)}
-                      </button>
-                    ))}
-                  </div>
-                </div>
-                <label class="setting-line">
-                  <span>{t("Include missing values:")}</span>
-                  <span class="switch">
-                    <input
-                      type="checkbox"
-                      data-testid="include-missing"
-                      checked={def.includeMissing}
-                      onChange={(e) => void change("settings", { includeMissing: e.currentTarget.checked })}
-                    />
-                    <span class="switch-track" />
-                  </span>
-                </label>
-              </>
-            )}
-          </div>
+        {built && def && kind && (
+          <SettingsPanel
+            def={def}
+            kind={kind}
+            levels={levels}
+            view={view}
+            setView={setView}
+            onExpected={setTyping}
+            actions={{
+              choose: (position) => void choose(position),
+              setColumns: (nums) => void change("variables", { position: 3, columns: nums }),
+              store: (settings) => void change("settings", settings),
+              filterSecond: () => setFiltering("second"),
+            }}
+          />
         )}
         {built && !computed && (
           <div class="layout-view">
@@ -464,15 +424,27 @@ function AnalysisView({
             )}
           </div>
         )}
-        {built && computed && <LayoutView computed={computed} />}
+        {built && computed && (
+          <LayoutView
+            computed={computed}
+            terms={resultTerms}
+            onTerm={linksTerms ? (term) => openGlossary(resultTerms, term) : undefined}
+          />
+        )}
+        {/* A phone's header has no room left for the glossary action. */}
+        {built && computed && linksTerms && !shell.wide && (
+          <button class="link-button" onClick={() => openGlossary(resultTerms)}>
+            {t("Glossary of Terms")}
+          </button>
+        )}
       </div>
       {filtering && def && (
         <FilterList
-          wheres={def.wheres}
+          wheres={filtering === "first" ? def.wheres : def.wheres2}
           variables={variables}
           shell={shell}
-          onChange={(w) => void change("filters", { wheres: w })}
-          onClose={() => setFiltering(false)}
+          onChange={(w) => void change("filters", filtering === "first" ? { wheres: w } : { wheres2: w })}
+          onClose={() => setFiltering(null)}
         />
       )}
       {choosing && (
