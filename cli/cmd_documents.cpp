@@ -39,14 +39,17 @@ std::function<void(const std::string&)> progressReporter() {
 }
 
 RegisterCommand importCommand{
-    {"import", "Import a delimited text file or a workbook into a new workspace", [](CLI::App& app) {
+    {"import", "Import a delimited text file, a workbook or an SPSS, Stata or SAS file into a new workspace",
+     [](CLI::App& app) {
        struct Opts {
          std::string file, out, delimiter, decimal, sheet;
          int sheetIndex = -1;
          bool noHeader = false;
        };
        auto o = std::make_shared<Opts>();
-       app.add_option("FILE", o->file, "Data file (.csv, .txt, …, .xlsx, .xls)")->required();
+       app.add_option("FILE", o->file,
+                      "Data file (.csv, .txt, …, .xlsx, .xls, .sav, .zsav, .por, .dta, .sas7bdat, .xpt)")
+           ->required();
        auto* byName =
            app.add_option("--sheet", o->sheet, "Workbook sheet to import, by name (default: the first)");
        app.add_option("--sheet-index", o->sheetIndex,

@@ -8,12 +8,14 @@
 // by one thread at a time (the shared model's on the main thread, others on
 // their worker).
 //
-// File layout (format version 2): small tables for metadata, columns, rows,
+// File layout (format version 3): small tables for metadata, columns, rows,
 // analyses and filter conditions, and the cells of each column stored in
 // chunks of kCellsPerChunk consecutive rows, one blob per (column number,
 // first row). Chunks make a 100,000-row column a few dozen blob reads.
 // Version 1 kept one SQL row per cell tied to its row and column by
-// relationships; attaching a version 1 file converts it (see store.cpp).
+// relationships; attaching a version 1 file converts it (see store_file.cpp).
+// Version 3 added the variables' labels (columns.label); a version 2 file
+// gets the empty column when it is attached.
 #pragma once
 
 #include <algorithm>
@@ -40,7 +42,7 @@ struct CellChunk;
 // Rows per stored cell chunk.
 inline constexpr int32_t kCellsPerChunk = 4096;
 // The current on-disk format version (SQLite user_version).
-inline constexpr int kStoreFormatVersion = 2;
+inline constexpr int kStoreFormatVersion = 3;
 // The largest workspace the program works with: an import stops there, and
 // a file beyond it is refused when it is opened (every screen would
 // otherwise scan thousands of variables for each request).

@@ -23,9 +23,10 @@ using namespace storage;
 
 namespace {
 
-// Tables shared by both format versions; version 1 adds `cells`, version 2
-// `cell_chunks`. The record tables take their attributes from the records'
-// field tables, relationships as row ids.
+// Tables of the current format (version 3: the columns with `label`);
+// version 1 had `cells` in place of `cell_chunks`, version 2 no `label`.
+// The record tables take their attributes from the records' field tables,
+// relationships as row ids.
 std::string commonSchema() {
   return "CREATE TABLE tbx_info(key TEXT PRIMARY KEY, value TEXT);"
          "INSERT INTO tbx_info VALUES('format', 'Tabulix workspace');"
@@ -165,7 +166,7 @@ void createWorkspaceFile(const fs::path& file) {
     exec(db, "BEGIN IMMEDIATE");
     exec(db, commonSchema().c_str());
     exec(db, kChunkSchema);
-    exec(db, "PRAGMA user_version = 2");
+    exec(db, ("PRAGMA user_version = " + std::to_string(kStoreFormatVersion)).c_str());
     exec(db, "COMMIT");
     closeQuietly(db);
     db = nullptr;
@@ -187,6 +188,19 @@ void createWorkspaceFile(const fs::path& file) {
     if (db) closeQuietly(db);
     fs::remove(tmp, ec);
     throw StoreError(std::string("Cannot create workspace file: ") + e.what(), "file " + file.string());
+  }
+}
+
+// Gives a version 2 file the variables' labels (none yet), as version 3.
+void upgradeFromVersion2(sqlite3* db) {
+  exec(db, "BEGIN IMMEDIATE");
+  try {
+    exec(db, "ALTER TABLE columns ADD COLUMN label TEXT");
+    exec(db, "PRAGMA user_version = 3");
+    exec(db, "COMMIT");
+  } catch (...) {
+    sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+    throw;
   }
 }
 
@@ -266,6 +280,7 @@ void StoreCoordinator::addStore(const fs::path& file, StoreAccess access) {
       // then deletes this backup, and only this one.
       backup = makeUpgradeBackup(file);
       if (version <= 1) upgradeFromVersion1(db);
+      if (version <= 2) upgradeFromVersion2(db);
     }
     Stmt check(db, "PRAGMA quick_check");
     if (!check.step() || check.optText(0) != OptText("ok"))

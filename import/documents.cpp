@@ -23,6 +23,7 @@
 #include "import/file_importer.h"
 #include "import/file_kind.h"
 #include "import/import_reader.h"
+#include "import/stat_file_reader.h"
 
 namespace tabulix {
 
@@ -320,6 +321,12 @@ std::optional<std::string> whyImportCannotStart(const ImportOptions& options) {
       return std::string(e.what());
     }
   }
+  if (fileKindOf(data) == FileKind::StatFile) {
+    // A statistical file that cannot be read to its end (damaged, cut, in
+    // an encoding without conversion) makes no workspace: it is read once
+    // through, without storing, before anything is touched.
+    if (auto failure = checkStatFile(data, kMaxImportRows)) return failure;
+  }
   if (fs::equivalent(options.target, data, ec))
     return fillPlaceholders(tr("%@ is the data file being imported: choose another name for the workspace."),
                             {options.target.string()});
@@ -334,7 +341,9 @@ ImportOutcome importDataFile(const ImportOptions& options, const fs::path& docum
   out.dataFile = options.dataFile;
   if (auto refusal = whyImportCannotStart(options)) {
     logLine(*refusal);
-    out.code = isWorkbookKind(fileKindOf(options.dataFile)) ? kWorkbookUnreadable : kImportUnreadableKind;
+    const FileKind kind = fileKindOf(options.dataFile);
+    out.code =
+        isWorkbookKind(kind) || kind == FileKind::StatFile ? kWorkbookUnreadable : kImportUnreadableKind;
     out.saved = false;
     out.refused = true;
     out.error = *refusal;
@@ -372,6 +381,23 @@ ImportOutcome importDataFile(const ImportOptions& options, const fs::path& docum
     out.saved = false;
     if (out.storeError.empty()) out.storeError = e.what();
     model.closeStores();
+  }
+  if (out.saved && fileKindOf(out.dataFile) == FileKind::StatFile && out.code != kImportReadToEnd &&
+      out.code != kImportLimitReached) {
+    // A statistical file that failed on the way after all (it changed, or
+    // its reader hit a limit) leaves no workspace behind.
+    for (const char* suffix : {"", "-shm", "-wal", "-journal"}) {
+      fs::path p = options.target;
+      p += suffix;
+      deleteLogged(p);
+    }
+    logLine(out.readerError);
+    out.refused = true;
+    out.error = out.readerError;
+    out.alertTitle = tr("Error While Importing");
+    out.alertMessage = out.readerError;
+    out.variables = out.observations = 0;
+    return out;
   }
   if (!out.saved) {
     // Only a saved workspace is announced as created.

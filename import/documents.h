@@ -96,7 +96,8 @@ struct ImportOutcome {
   std::vector<std::string> unreadNotes;  // data of the file that the workspace lacks
   bool saved = true;                     // false when the store could not save
   std::string storeError;                // the first save failure, when saved is false
-  bool refused = false;                  // whyImportCannotStart stopped it; nothing was touched
+  bool refused = false;                  // whyImportCannotStart stopped it (nothing was touched), or a
+                                         // statistical file failed on the way (no workspace is left)
   std::string error;                     // why it was refused or not saved, naming the file
   std::string readerError;               // what the reader reported when it failed on the way
 };

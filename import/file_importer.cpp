@@ -10,6 +10,7 @@
 #include "engine/number_format.h"
 #include "engine/translate.h"
 #include "engine/workspace_data.h"
+#include "import/file_kind.h"
 
 namespace tabulix {
 
@@ -52,9 +53,12 @@ void FileImporter::createEmptyWorkspaceWithRows(uint32_t rows, uint32_t cols) {
 void FileImporter::createWorkspaceFromText(const std::filesystem::path& file, bool withHeader, int sheet,
                                            char16_t delim, const std::string& decimalSeparator) {
   currentFile_ = file.string();
-  importHasHeader_ = withHeader;
+  // A statistical file names its variables and writes its numbers with a
+  // point, whatever the text options say.
+  bool statFile = fileKindOf(file) == FileKind::StatFile;
+  importHasHeader_ = withHeader || statFile;
   importIndexSheet_ = sheet;
-  model_.setMetadataValue(decimalSeparator, "decimalSeparator");
+  model_.setMetadataValue(statFile ? "." : decimalSeparator, "decimalSeparator");
   model_.dropNumberReaders();
   auto reader = makeImportReader(file, delim, deviceLocaleName());
   importWith(*reader);
@@ -63,6 +67,11 @@ void FileImporter::createWorkspaceFromText(const std::filesystem::path& file, bo
 void FileImporter::importWith(ImportReader& reader) { reader.read(importIndexSheet_, *this); }
 
 void FileImporter::readerDidNote(const std::string& note) { notes_.push_back(note); }
+
+void FileImporter::readerDidDescribeFile(const ImportFileDescription& description) {
+  description_ = description;
+  if (!description.fileLabel.empty()) model_.setMetadataValue(description.fileLabel, "fileLabel");
+}
 
 void FileImporter::readerDidStart() {
   if (delegate_) delegate_->importerDidStartDocument(*this, currentFile_);
@@ -87,6 +96,9 @@ bool FileImporter::handleLine(uint64_t line, std::span<const std::string> row) {
     }
     addColumns(model_, names);
     columnsForImport_ = columns(model_);
+    for (size_t i = 0; i < columnsForImport_.size() && i < description_.variableLabels.size(); ++i)
+      if (!description_.variableLabels[i].empty())
+        columnsForImport_[i]->label = description_.variableLabels[i];
     leadingBlankLine_ = row.size() == 1 && row[0].empty();
     if (!importHasHeader_) addRow(model_, 1, row, columnsForImport_);
   } else {

@@ -95,6 +95,7 @@ class FileImporter : private ImportLineSink {
   bool readerDidReadLine(uint64_t line, std::span<const std::string> fields) override;
   void readerDidFinish(const CsvError& outcome) override;
   void readerDidNote(const std::string& note) override;
+  void readerDidDescribeFile(const ImportFileDescription& description) override;
 
   Model& model_;
   FileImporterDelegate* delegate_;
@@ -102,6 +103,7 @@ class FileImporter : private ImportLineSink {
   bool importHasHeader_ = true;
   int importIndexSheet_ = 0;
   std::vector<Column*> columnsForImport_;
+  ImportFileDescription description_;  // a statistical file's labels
   bool hitRowLimit_ = false;
   bool hitColLimit_ = false;
   std::string inspectionError_;

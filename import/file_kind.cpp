@@ -14,6 +14,8 @@ FileKind fileKindOf(const std::filesystem::path& file) {
   if (e == "csv" || e == "txt") return FileKind::DelimitedText;
   if (e == "xlsx") return FileKind::Xlsx;
   if (e == "xls") return FileKind::Xls;
+  if (e == "sav" || e == "zsav" || e == "por" || e == "dta" || e == "sas7bdat" || e == "xpt")
+    return FileKind::StatFile;
   return FileKind::Other;
 }
 

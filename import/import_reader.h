@@ -15,12 +15,22 @@
 
 namespace tabulix {
 
-// Receives what a reader delivers, in this order: start, lines, finish.
+// What a file says about itself beside its data (statistical files): the
+// file's label and each variable's label, by position ("" for none).
+struct ImportFileDescription {
+  std::string fileLabel;
+  std::vector<std::string> variableLabels;
+};
+
+// Receives what a reader delivers, in this order: start, description (from
+// the readers that have one), lines, finish.
 class ImportLineSink {
  public:
   virtual ~ImportLineSink() = default;
   // The reader has started delivering lines.
   virtual void readerDidStart() = 0;
+  // The file's own labels, before its first line.
+  virtual void readerDidDescribeFile(const ImportFileDescription& /*description*/) {}
   // One line, numbered from 1; returning false stops the reader.
   virtual bool readerDidReadLine(uint64_t line, std::span<const std::string> fields) = 0;
   // The reader is done: code -1 when it read to the end (or was stopped),
@@ -46,7 +56,7 @@ class ImportReader {
 };
 
 // The reader for a file, chosen by its extension compared exactly: "xlsx",
-// "xls", and delimited text with `delimiter` for anything else.
+// "xls", the statistical formats (stat_file_reader.h), and delimited text with `delimiter` for anything else.
 std::unique_ptr<ImportReader> makeImportReader(const std::filesystem::path& file, char16_t delimiter,
                                                const std::string& localeName);
 

@@ -7,6 +7,7 @@
 
 #include "engine/log.h"
 #include "import/file_importer.h"
+#include "import/stat_file_reader.h"
 #include "import/text_reader.h"
 #include "import/xls_import.h"
 
@@ -29,6 +30,7 @@ std::unique_ptr<ImportReader> makeImportReader(const std::filesystem::path& file
   std::string ext = file.extension().string();
   if (ext == ".xlsx") return std::make_unique<XlsxReader>(file, localeName);
   if (ext == ".xls") return std::make_unique<XlsSheetReader>(file, localeName);
+  if (auto format = statFormatForExtension(ext)) return std::make_unique<StatFileReader>(file, *format);
   return std::make_unique<TextReader>(file, delimiter);
 }
 

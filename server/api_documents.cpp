@@ -196,6 +196,9 @@ void ServerImpl::routeDocuments() {
     FileImporter importer(scratch, &sheets);
     importer.inspectURL(file);
     const bool workbook = isWorkbookKind(fileKindOf(file));
+    // SPSS, Stata and SAS files bring their own names, labels and formats:
+    // the sheet offers none of the text options.
+    const bool statFile = fileKindOf(file) == FileKind::StatFile;
     // A workbook that cannot be read is said at once, with what is wrong.
     if (!importer.inspectionError().empty())
       throw alertError(422, "unreadable",
@@ -206,8 +209,9 @@ void ServerImpl::routeDocuments() {
                           {"sheets", sheets.sheets_ ? nlohmann::json(*sheets.sheets_) : nlohmann::json()},
                           {"delimiter", defaultDelimiterIndex(file)},
                           {"delimiters", delimiterNames()},
-                          {"decimalSeparator", defaultDecimalSeparator()}};
-    if (!workbook) {
+                          {"decimalSeparator", defaultDecimalSeparator()},
+                          {"statFile", statFile}};
+    if (!workbook && !statFile) {
       // The first lines, and the delimiter and decimal separator that fit
       // them, pre-selected on the sheet (the user may still change them).
       DelimitedSniff sniff =

@@ -73,13 +73,15 @@ nlohmann::json toJson(const CardLine& l) {
 nlohmann::json toJson(const VariableCard& c) {
   nlohmann::json lines = nlohmann::json::array();
   for (const auto& l : c.lines) lines.push_back(toJson(l));
-  return {{"id", c.id},
-          {"num", c.num},
-          {"name", c.name},
-          {"type", variableTypeKey(c.type)},
-          {"typeLine", c.typeLine},
-          {"lines", lines},
-          {"cached", c.cached}};
+  nlohmann::json j = {{"id", c.id},
+                      {"num", c.num},
+                      {"name", c.name},
+                      {"type", variableTypeKey(c.type)},
+                      {"typeLine", c.typeLine},
+                      {"lines", lines},
+                      {"cached", c.cached}};
+  if (!c.label.empty()) j["label"] = c.label;
+  return j;
 }
 
 VariableCard cardFromCache(const Column& c) {
@@ -87,6 +89,7 @@ VariableCard cardFromCache(const Column& c) {
   card.id = c.objectID.rowid;
   card.num = c.num.value_or(0);
   card.name = c.name.value_or("");
+  card.label = c.label.value_or("");
   card.type = c.type.value_or(0);
   card.typeLine = typeLine(card.type);
   VariableType type = typeOf(c);

@@ -25,6 +25,7 @@ struct VariableCard {
   int64_t id = 0;  // the column's stored identity
   int32_t num = 0;
   std::string name;
+  std::string label;  // the variable label of a statistical file; empty for none
   int32_t type = 0;
   std::string typeLine;
   std::vector<CardLine> lines;

@@ -319,6 +319,63 @@ TEST(Store, UpgradesVersion1FilesOnceAndKeepsIndexedOnesAsTheyAre) {
   EXPECT_EQ(m.context().allMetadata().size(), 1u);
 }
 
+// Version 2 had no variable labels: attaching such a file adds the empty
+// column, keeps everything else, and a label then survives a reopen.
+TEST(Store, UpgradesVersion2FilesWithEmptyVariableLabels) {
+  TempDir dir;
+  fs::path file = dir.path / "v2.tbx";
+  sql(file, R"(
+    CREATE TABLE tbx_info(key TEXT PRIMARY KEY, value TEXT);
+    INSERT INTO tbx_info VALUES('format', 'Tabulix workspace');
+    CREATE TABLE metadata(id INTEGER PRIMARY KEY, key TEXT, value TEXT);
+    CREATE TABLE columns(id INTEGER PRIMARY KEY, name TEXT, num INTEGER, "order" INTEGER, type INTEGER,
+      obs INTEGER, obsNumeric INTEGER, obsDate INTEGER, levels INTEGER, levelsDate INTEGER,
+      min REAL, max REAL, mean REAL, sd REAL, pc25 REAL, pc50 REAL, pc75 REAL,
+      minDate REAL, maxDate REAL, meanDate REAL, sdDate REAL, pc25Date REAL, pc50Date REAL, pc75Date REAL);
+    CREATE TABLE rows(id INTEGER PRIMARY KEY, num INTEGER);
+    CREATE TABLE analyses(id INTEGER PRIMARY KEY, name TEXT, type INTEGER, lastOpened REAL,
+      "left" INTEGER, "right" INTEGER, distribution INTEGER, test INTEGER, tails INTEGER, samples INTEGER,
+      isPaired INTEGER, expected REAL, leftLevel1 TEXT, rightLevel1 TEXT, includeMissing INTEGER,
+      twoWayPercAgg INTEGER, twoWayPercDisplay INTEGER);
+    CREATE TABLE analysis_columns(analysis INTEGER NOT NULL, "column" INTEGER NOT NULL, position INTEGER NOT NULL,
+      PRIMARY KEY(analysis, "column"));
+    CREATE TABLE where_clauses(id INTEGER PRIMARY KEY, x INTEGER, op INTEGER, c TEXT, levels TEXT,
+      whereOfAnalysis INTEGER, where2OfAnalysis INTEGER);
+    CREATE TABLE cell_chunks(colNum INTEGER NOT NULL, firstRow INTEGER NOT NULL, cells BLOB NOT NULL,
+      PRIMARY KEY(colNum, firstRow)) WITHOUT ROWID;
+    PRAGMA user_version = 2;
+    INSERT INTO metadata(key, value) VALUES ('dataSource', 'old.csv');
+    INSERT INTO columns(id, name, num, "order", type, obs, mean) VALUES (10, 'x', 0, 0, 3, 2, 1.5);
+    INSERT INTO rows(id, num) VALUES (20, 1), (21, 2);
+  )");
+  {
+    Model m;
+    ASSERT_NO_THROW(m.openStore(file));
+    auto cols = columns(m);
+    ASSERT_EQ(cols.size(), 1u);
+    EXPECT_EQ(cols[0]->name, OptText("x"));
+    EXPECT_EQ(cols[0]->mean, OptReal(1.5));
+    EXPECT_EQ(cols[0]->type, OptInt(3));
+    EXPECT_FALSE(cols[0]->label.has_value());
+    EXPECT_EQ(m.metadataValueForKey("dataSource"), OptText("old.csv"));
+    cols[0]->label = "Weight in kg";
+    m.saveContext();
+  }
+  // The upgrade's backup is gone once the upgraded file opened.
+  for (const auto& e : fs::directory_iterator(dir.path)) EXPECT_EQ(e.path().filename(), "v2.tbx");
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
+  sqlite3_stmt* st = nullptr;
+  ASSERT_EQ(sqlite3_prepare_v2(db, "PRAGMA user_version", -1, &st, nullptr), SQLITE_OK);
+  ASSERT_EQ(sqlite3_step(st), SQLITE_ROW);
+  EXPECT_EQ(sqlite3_column_int(st, 0), 3);
+  sqlite3_finalize(st);
+  sqlite3_close(db);
+  Model m;
+  ASSERT_NO_THROW(m.openStore(file, StoreAccess::ReadOnly));
+  EXPECT_EQ(columns(m)[0]->label, OptText("Weight in kg"));
+}
+
 TEST(Store, ForeignAndDamagedFilesAreReportedAndLeftUntouched) {
   TempDir dir;
   std::vector<std::string> alerts, logs;

@@ -37,6 +37,7 @@ const english: Table = Object.fromEntries(
     "Import options:",
     "Decimal point:",
     "Set decimal point for this dataset. Tabulix defaults to the number format of your browser's language.",
+    "Variable names, labels and formats come from the file.",
     "Create a new empty workspace.",
     "Create a new workspace based on example.",
     "Create a workspace with data from:",

@@ -232,6 +232,11 @@ export function DetailScreen({ card, shell, onClose }: { card: Card; shell: Shel
         </div>
       </header>
       <div class="overlay-body" data-testid="detail">
+        {card.label && (
+          <p class="variable-label" data-testid="detail-label">
+            {card.label}
+          </p>
+        )}
         {!computed && (
           <div class="layout-view">
             <h2 class="result-title">{t("Variable: %@", card.name)}</h2>

@@ -19,6 +19,8 @@ interface Inspection {
   delimiter: number;
   delimiters: string[];
   decimalSeparator: string;
+  // SPSS, Stata and SAS files: names, labels and formats come from the file.
+  statFile?: boolean;
   // Delimited text only: the first lines and the delimiter that fits them.
   preview?: string[];
   delimiterChar?: string;
@@ -111,6 +113,7 @@ export function NewWorkspace({
   }, []);
 
   const isWorkbook = !!file && /\.xlsx?$/i.test(file);
+  const isStatFile = !!file && /\.(sav|zsav|por|dta|sas7bdat|xpt)$/.test(file);
   const sheets = inspection?.sheets ?? null;
   const chooserLabel = isWorkbook
     ? sheets
@@ -252,7 +255,12 @@ export function NewWorkspace({
               {t("Create")}
             </button>
 
-            {mode === "import" && (
+            {mode === "import" && isStatFile && (
+              <p class="footnote" data-testid="stat-file-note">
+                {t("Variable names, labels and formats come from the file.")}
+              </p>
+            )}
+            {mode === "import" && !isStatFile && (
               <div class="section">
                 <h3 class="section-title">{t("Advanced options")}</h3>
                 <ul class="list">

@@ -22,6 +22,8 @@ export interface Card {
   id: number;
   num: number;
   name: string;
+  // The variable's label from an SPSS, Stata or SAS file, when it has one.
+  label?: string;
   type: "Categorical" | "Binary" | "Numeric" | "DateTime" | "Unknown";
   typeLine: string;
   lines: CardLine[];
@@ -115,6 +117,11 @@ function CardView({
           </button>
         )}
       </header>
+      {card.label && (
+        <p class="card-label" data-testid="variable-label">
+          {card.label}
+        </p>
+      )}
       <p class="type-line">
         <span class="type-dot" aria-hidden="true" />
         {card.typeLine}

@@ -24,7 +24,7 @@ interface Documents {
 const helpText =
   "1) Tap Upload File and choose a file on this device; on a computer you can also drop the file on this page.\n2) With Tabulix installed from the browser's menu, share a file from another app and choose Tabulix.\n*Tabulix supports csv, txt, and Excel files.";
 
-const accepted = ".csv,.txt,.xls,.xlsx,.tbx,text/csv,text/plain";
+const accepted = ".csv,.txt,.xls,.xlsx,.sav,.zsav,.por,.dta,.sas7bdat,.xpt,.tbx,text/csv,text/plain";
 
 // Calls `onLong` when the element is pressed for half a second (delete mode
 // is entered by a long press on a list).
