@@ -6,19 +6,11 @@ import assert from "node:assert/strict";
 import { writeFileSync } from "node:fs";
 import { join } from "node:path";
 import { after, before, describe, it } from "node:test";
-import { assertNoHorizontalScroll, shot, until, useSession, viewports } from "./harness.mjs";
+import { answerAlert, assertNoHorizontalScroll, shot, until, useSession, viewports } from "./harness.mjs";
 
 const tabs = (page) => page.locator("nav.tabbar");
 const alertBox = (page) => page.getByRole("alertdialog");
 
-// Presses a button of the alert on screen, after checking its title.
-async function answerAlert(page, title, button) {
-  const a = alertBox(page);
-  await a.waitFor({ timeout: 30000 });
-  assert.equal(await a.locator("h2").textContent(), title);
-  await a.getByRole("button", { name: button, exact: true }).click();
-  await a.waitFor({ state: "detached" });
-}
 
 // The import help shows by itself on the first two visits of the Workspaces
 // tab; close it when it does. `action` brings the tab up.

@@ -163,3 +163,16 @@ export async function openWorkspace(page, url, name = "example.tbx") {
   await page.locator(`[data-testid=workspace-list] button.row[data-name='${name}']`).click();
   await page.locator("[data-testid=grid] tbody tr").first().waitFor();
 }
+
+// Checks the title of the alert on screen, presses one of its buttons and
+// returns its message.
+export async function answerAlert(page, title, button) {
+  const a = page.getByRole("alertdialog");
+  await a.waitFor({ timeout: 30000 });
+  const shown = await a.locator("h2").textContent();
+  if (shown !== title) throw new Error(`expected the alert "${title}", got "${shown}"`);
+  const message = await a.locator("p").first().textContent();
+  await a.getByRole("button", { name: button, exact: true }).click();
+  await a.waitFor({ state: "detached" });
+  return message;
+}

@@ -7,45 +7,20 @@ import assert from "node:assert/strict";
 import { readFileSync } from "node:fs";
 import { join } from "node:path";
 import { after, before, describe, it } from "node:test";
-import { assertNoHorizontalScroll, root, shot, startBrowser, startServer, viewports } from "./harness.mjs";
+import { answerAlert, assertNoHorizontalScroll, openWorkspacesTab, root, shot, useSession, viewports } from "./harness.mjs";
 
 const sav = readFileSync(join(root, "tests/data/stat/pspp.sav"));
 const tabs = (page) => page.locator("nav.tabbar");
 
-async function answerAlert(page, title, button) {
-  const a = page.getByRole("alertdialog");
-  await a.waitFor({ timeout: 30000 });
-  assert.equal(await a.locator("h2").textContent(), title);
-  const message = await a.locator("p").first().textContent();
-  await a.getByRole("button", { name: button, exact: true }).click();
-  await a.waitFor({ state: "detached" });
-  return message;
-}
 
-async function openWorkspaces(page, url) {
-  const help = page.waitForResponse((r) => r.url().includes("/api/help/import"));
-  await page.goto(`${url}#/workspaces`);
-  if ((await (await help).json()).show) await answerAlert(page, "How to import data", "OK");
-}
 
 for (const viewport of viewports) {
   describe(`SPSS files at ${viewport.name} size (${viewport.width}x${viewport.height})`, () => {
-    let server, browser, page;
-
-    before(async () => {
-      server = await startServer();
-      browser = await startBrowser(viewport);
-      page = await browser.context.newPage();
-      page.on("pageerror", (e) => console.error("page error:", e.message));
-    });
-
-    after(async () => {
-      await browser?.close();
-      await server?.stop();
-    });
+    let server, page;
+    useSession(viewport, (s) => ({ server, page } = s));
 
     it("imports an uploaded .sav with its labels", async () => {
-      await openWorkspaces(page, server.url);
+      await openWorkspacesTab(page, server.url);
       await page.locator("[data-testid=upload-input]").setInputFiles({
         name: "pspp.sav",
         mimeType: "application/octet-stream",
@@ -77,7 +52,7 @@ for (const viewport of viewports) {
     });
 
     it("ends a damaged file with the reason and makes no workspace", async () => {
-      await openWorkspaces(page, server.url);
+      await openWorkspacesTab(page, server.url);
       await page.locator("[data-testid=upload-input]").setInputFiles({
         name: "cut.sav",
         mimeType: "application/octet-stream",

@@ -8,7 +8,7 @@ import { mkdtempSync, readFileSync, rmSync } from "node:fs";
 import { tmpdir } from "node:os";
 import { join } from "node:path";
 import { after, before, describe, it } from "node:test";
-import { assertNoHorizontalScroll, root, shot, useSession, viewports } from "./harness.mjs";
+import { answerAlert, assertNoHorizontalScroll, root, shot, useSession, viewports } from "./harness.mjs";
 
 const made = mkdtempSync(join(tmpdir(), "tabulix-e2e-xlsx-"));
 execFileSync("/usr/bin/python3", [join(root, "tests/import/make_xlsx.py"), made]);
@@ -17,15 +17,6 @@ rmSync(made, { recursive: true, force: true });
 
 const alertBox = (page) => page.getByRole("alertdialog");
 
-async function answerAlert(page, title, button) {
-  const a = alertBox(page);
-  await a.waitFor({ timeout: 30000 });
-  assert.equal(await a.locator("h2").textContent(), title);
-  const message = await a.locator("p").first().textContent();
-  await a.getByRole("button", { name: button, exact: true }).click();
-  await a.waitFor({ state: "detached" });
-  return message;
-}
 
 for (const viewport of viewports) {
   describe(`Workbooks at ${viewport.name} size (${viewport.width}x${viewport.height})`, () => {
