@@ -267,12 +267,9 @@ TEST(Store, DeletionRulesForColumnsAndAnalyses) {
   EXPECT_EQ(columnTexts(m, 4), (std::vector<std::string>{"", ""}));
 }
 
-TEST(Store, UpgradesVersion1FilesOnceAndKeepsIndexedOnesAsTheyAre) {
-  TempDir dir;
-  fs::path file = dir.path / "old.tbx";
-  // Version 1 of the format: one SQL row per cell; these cells carry only
-  // their relationships, as older stores did.
-  sql(file, R"(
+// The tables of formats 1 and 2 apart from the cells (format 3 added the
+// variables' labels).
+constexpr const char* kTablesBeforeLabels = R"(
     CREATE TABLE tbx_info(key TEXT PRIMARY KEY, value TEXT);
     INSERT INTO tbx_info VALUES('format', 'Tabulix workspace');
     CREATE TABLE metadata(id INTEGER PRIMARY KEY, key TEXT, value TEXT);
@@ -289,6 +286,14 @@ TEST(Store, UpgradesVersion1FilesOnceAndKeepsIndexedOnesAsTheyAre) {
       PRIMARY KEY(analysis, "column"));
     CREATE TABLE where_clauses(id INTEGER PRIMARY KEY, x INTEGER, op INTEGER, c TEXT, levels TEXT,
       whereOfAnalysis INTEGER, where2OfAnalysis INTEGER);
+)";
+
+TEST(Store, UpgradesVersion1FilesOnceAndKeepsIndexedOnesAsTheyAre) {
+  TempDir dir;
+  fs::path file = dir.path / "old.tbx";
+  // Version 1 of the format: one SQL row per cell; these cells carry only
+  // their relationships, as older stores did.
+  sql(file, std::string(kTablesBeforeLabels) + R"(
     CREATE TABLE cells(id INTEGER PRIMARY KEY, data TEXT, colNum INTEGER, rowNum INTEGER, "column" INTEGER, "row" INTEGER);
     PRAGMA user_version = 1;
     INSERT INTO columns(id, name, num, "order") VALUES (10, 'x', 0, 1), (11, 'y', 1, 0);
@@ -324,23 +329,7 @@ TEST(Store, UpgradesVersion1FilesOnceAndKeepsIndexedOnesAsTheyAre) {
 TEST(Store, UpgradesVersion2FilesWithEmptyVariableLabels) {
   TempDir dir;
   fs::path file = dir.path / "v2.tbx";
-  sql(file, R"(
-    CREATE TABLE tbx_info(key TEXT PRIMARY KEY, value TEXT);
-    INSERT INTO tbx_info VALUES('format', 'Tabulix workspace');
-    CREATE TABLE metadata(id INTEGER PRIMARY KEY, key TEXT, value TEXT);
-    CREATE TABLE columns(id INTEGER PRIMARY KEY, name TEXT, num INTEGER, "order" INTEGER, type INTEGER,
-      obs INTEGER, obsNumeric INTEGER, obsDate INTEGER, levels INTEGER, levelsDate INTEGER,
-      min REAL, max REAL, mean REAL, sd REAL, pc25 REAL, pc50 REAL, pc75 REAL,
-      minDate REAL, maxDate REAL, meanDate REAL, sdDate REAL, pc25Date REAL, pc50Date REAL, pc75Date REAL);
-    CREATE TABLE rows(id INTEGER PRIMARY KEY, num INTEGER);
-    CREATE TABLE analyses(id INTEGER PRIMARY KEY, name TEXT, type INTEGER, lastOpened REAL,
-      "left" INTEGER, "right" INTEGER, distribution INTEGER, test INTEGER, tails INTEGER, samples INTEGER,
-      isPaired INTEGER, expected REAL, leftLevel1 TEXT, rightLevel1 TEXT, includeMissing INTEGER,
-      twoWayPercAgg INTEGER, twoWayPercDisplay INTEGER);
-    CREATE TABLE analysis_columns(analysis INTEGER NOT NULL, "column" INTEGER NOT NULL, position INTEGER NOT NULL,
-      PRIMARY KEY(analysis, "column"));
-    CREATE TABLE where_clauses(id INTEGER PRIMARY KEY, x INTEGER, op INTEGER, c TEXT, levels TEXT,
-      whereOfAnalysis INTEGER, where2OfAnalysis INTEGER);
+  sql(file, std::string(kTablesBeforeLabels) + R"(
     CREATE TABLE cell_chunks(colNum INTEGER NOT NULL, firstRow INTEGER NOT NULL, cells BLOB NOT NULL,
       PRIMARY KEY(colNum, firstRow)) WITHOUT ROWID;
     PRAGMA user_version = 2;
