@@ -25,18 +25,18 @@ struct Step {
   uint32_t count = 0;
 };
 
-Step parseSet(const std::string& spec) {
-  size_t colon = spec.find(':');
-  size_t eq = colon == std::string::npos ? std::string::npos : spec.find('=', colon + 1);
+Step parseSet(const std::string& arg) {
+  size_t colon = arg.find(':');
+  size_t eq = colon == std::string::npos ? std::string::npos : arg.find('=', colon + 1);
   if (colon == std::string::npos || eq == std::string::npos)
-    throw EditError("--set \"" + spec + "\": expected ROW:NAME=TEXT");
-  return {Step::Set, spec.substr(0, colon), spec.substr(colon + 1, eq - colon - 1), spec.substr(eq + 1)};
+    throw EditError("--set \"" + arg + "\": expected ROW:NAME=TEXT");
+  return {Step::Set, arg.substr(0, colon), arg.substr(colon + 1, eq - colon - 1), arg.substr(eq + 1)};
 }
 
-Step parseRename(const std::string& spec) {
-  size_t eq = spec.find('=');
-  if (eq == std::string::npos) throw EditError("--rename \"" + spec + "\": expected OLD=NEW");
-  return {Step::Rename, spec.substr(0, eq), spec.substr(eq + 1), {}};
+Step parseRename(const std::string& arg) {
+  size_t eq = arg.find('=');
+  if (eq == std::string::npos) throw EditError("--rename \"" + arg + "\": expected OLD=NEW");
+  return {Step::Rename, arg.substr(0, eq), arg.substr(eq + 1), {}};
 }
 
 std::optional<int32_t> wholeNumber(const std::string& s) {

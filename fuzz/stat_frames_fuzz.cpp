@@ -18,7 +18,7 @@ namespace {
 
 using namespace tabulix;
 
-#define CHECK(cond) \
+#define REQUIRE(cond) \
   if (!(cond)) __builtin_trap()
 
 struct Check : ImportLineSink {
@@ -26,12 +26,12 @@ struct Check : ImportLineSink {
   size_t width = 0;
   void readerDidStart() override {}
   void readerDidDescribeFile(const ImportFileDescription& d) override {
-    CHECK(expected == 1);
+    REQUIRE(expected == 1);
     width = d.variableLabels.size();
   }
   bool readerDidReadLine(uint64_t n, std::span<const std::string> fields) override {
-    CHECK(n == expected++);
-    CHECK(fields.size() == width);
+    REQUIRE(n == expected++);
+    REQUIRE(fields.size() == width);
     return n < 5000;
   }
   void readerDidFinish(const CsvError&) override {}

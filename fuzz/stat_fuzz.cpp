@@ -21,7 +21,7 @@ namespace {
 
 using namespace tabulix;
 
-#define CHECK(cond) \
+#define REQUIRE(cond) \
   if (!(cond)) __builtin_trap()
 
 struct Check : ImportLineSink {
@@ -31,17 +31,17 @@ struct Check : ImportLineSink {
   bool started = false;
   void readerDidStart() override { started = true; }
   void readerDidDescribeFile(const ImportFileDescription& d) override {
-    CHECK(started && expected == 1);
+    REQUIRE(started && expected == 1);
     width = d.variableLabels.size();
   }
   bool readerDidReadLine(uint64_t n, std::span<const std::string> fields) override {
-    CHECK(n == expected++);
-    CHECK(fields.size() == width && width > 0);
+    REQUIRE(n == expected++);
+    REQUIRE(fields.size() == width && width > 0);
     return true;
   }
   void readerDidFinish(const CsvError& e) override {
     ++finishes;
-    CHECK(e.code == -1 || e.code == 2);
+    REQUIRE(e.code == -1 || e.code == 2);
   }
 };
 
@@ -58,6 +58,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                        StatFormat::Sas7bdat, StatFormat::Xport};
   Check sink;
   readStatFileFromMemory(formats[data[0] % 5], std::span<const uint8_t>(data + 1, size - 1), 2000, sink);
-  CHECK(sink.finishes == 1);
+  REQUIRE(sink.finishes == 1);
   return 0;
 }

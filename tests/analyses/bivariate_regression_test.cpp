@@ -23,7 +23,7 @@ using namespace tabulix;
 
 namespace {
 
-const fs::path kRef = fs::path(TABULIX_SOURCE_DIR) / "tests/data/reference";
+const fs::path& kRef = tabulix::testing::kReferenceDir;
 
 std::vector<std::string> split(const std::string& line) {
   std::vector<std::string> fields;
@@ -266,7 +266,8 @@ TEST(Bivariate, DatesAreReportedPerDay) {
   FitResult secs = olsY(r.correlation.data[0], {amounts}, false);
   for (size_t i = 0; i < 2; ++i) {
     EXPECT_NEAR(back.fit.coeffs()[i], secs.coeffs()[i] / 86400, 1e-9 * std::fabs(secs.coeffs()[i] / 86400));
-    EXPECT_NEAR(back.fit.standardErrors()[i], secs.standardErrors()[i] / 86400, 1e-9 * secs.standardErrors()[i] / 86400);
+    EXPECT_NEAR(back.fit.standardErrors()[i], secs.standardErrors()[i] / 86400,
+                1e-9 * secs.standardErrors()[i] / 86400);
   }
   EXPECT_EQ(correlationCharts(back)[1].y.title, "Residual (seconds)");
 }

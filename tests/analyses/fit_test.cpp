@@ -107,7 +107,8 @@ TEST(OlsY, RankDeficientDesignsMatchLm) {
     ASSERT_EQ(fit.coeffs().size(), coeffs.size());
     for (std::size_t j = 0; j < coeffs.size(); ++j) {
       if (std::isnan(coeffs[j])) {
-        EXPECT_TRUE(std::isnan(fit.coeffs()[j]) && std::isnan(fit.standardErrors()[j]) && std::isnan(fit.p()[j]));
+        EXPECT_TRUE(std::isnan(fit.coeffs()[j]) && std::isnan(fit.standardErrors()[j]) &&
+                    std::isnan(fit.p()[j]));
         continue;
       }
       EXPECT_NEAR(fit.coeffs()[j], coeffs[j], 1e-9 * std::fabs(coeffs[j])) << j;

@@ -27,22 +27,8 @@ using namespace tabulix;
 
 namespace {
 
-const fs::path kRef = fs::path(TABULIX_SOURCE_DIR) / "tests/data/reference";
-
-std::vector<std::vector<std::string>> readCsv(const fs::path& file) {
-  std::ifstream in(file);
-  std::vector<std::vector<std::string>> out;
-  std::string line;
-  while (std::getline(in, line)) {
-    std::vector<std::string> fields;
-    std::stringstream ss(line);
-    std::string f;
-    while (std::getline(ss, f, ',')) fields.push_back(f);
-    if (!line.empty() && line.back() == ',') fields.emplace_back();
-    out.push_back(fields);
-  }
-  return out;
-}
+using tabulix::testing::readCsv;
+const fs::path& kRef = tabulix::testing::kReferenceDir;
 
 // A workspace of the CSV file's columns and rows, plus any extra rows.
 struct Workspace : tabulix::testing::TestWorkspace {

@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -14,6 +16,27 @@
 #include "engine/workspace_data.h"
 
 namespace tabulix::testing {
+
+// Where the R scripts of tests/reference/ write their reference tables.
+inline const std::filesystem::path kReferenceDir =
+    std::filesystem::path(TABULIX_SOURCE_DIR) / "tests/data/reference";
+
+// The lines of a plain CSV file (no quoting) split at commas; a line ending
+// in a comma ends with an empty field.
+inline std::vector<std::vector<std::string>> readCsv(const std::filesystem::path& file) {
+  std::ifstream in(file);
+  std::vector<std::vector<std::string>> out;
+  std::string line;
+  while (std::getline(in, line)) {
+    std::vector<std::string> fields;
+    std::stringstream ss(line);
+    std::string f;
+    while (std::getline(ss, f, ',')) fields.push_back(f);
+    if (!line.empty() && line.back() == ',') fields.emplace_back();
+    out.push_back(fields);
+  }
+  return out;
+}
 
 class TestWorkspace {
  public:
