@@ -5,6 +5,7 @@
 
 #include "engine/store.h"
 #include "engine/translate.h"
+#include "stats/log_hook.h"
 
 namespace tabulix {
 
@@ -12,6 +13,9 @@ namespace {
 std::mutex g_mutex;
 std::function<void(std::string_view)> g_sink;
 AlertHandler g_alert;
+// The statistics library's diagnostic lines join this log from start-up on.
+[[maybe_unused]] const bool g_statsLogInstalled =
+    (setStatsLogHook([](std::string_view line) { logLine(line); }), true);
 }  // namespace
 
 void logLine(std::string_view line) {

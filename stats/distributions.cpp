@@ -4,18 +4,23 @@
 #include <array>
 #include <cfloat>
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <limits>
 #include <mutex>
 #include <numbers>
+#include <utility>
+
+#include "stats/log_hook.h"
 
 namespace tabulix {
 
 namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+// Diagnostic lines go to the one log through the hook the engine installs.
+void logDiagnostic(const char* text) { statsLog(text); }
 
 // ln Γ(x) without touching the global `signgam` that std::lgamma writes, so
 // concurrent callers do not race.
@@ -24,14 +29,18 @@ double logGamma(double x) {
   return ::lgamma_r(x, &sign);
 }
 
-// Diagnostic lines of the numeric routines go to stderr in one write (this
-// module sits below the engine and its log sink).
-void logDiagnostic(const char* text) { std::fprintf(stderr, "%s\n", text); }
+// The continued fractions and series stop once a step changes the result by
+// less than this (a few units in the last place).
+constexpr double kConvergence = 4 * DBL_EPSILON;
+// Lentz's method replaces a zero denominator by this.
+constexpr double kTiny = 1e-300;
+// The longest continued fraction incompleteBeta evaluates: near the mean the
+// fraction needs about 10 √(max(a, b)) terms, 3e5 covers shapes up to 1e9.
+constexpr long kBetaFractionTerms = 300000;
 
-// The longest continued fraction incompleteBeta evaluates.
-constexpr int kBetaFractionTerms = 100;
-// The incomplete gamma series and fraction give up after this many terms.
-constexpr int kGammaTerms = 999;
+// The term limit of the incomplete gamma series and fraction at shape a: both
+// need about 10 √a terms where x is close to a.
+long gammaTerms(double a) { return 1000 + static_cast<long>(std::min(20 * std::sqrt(std::fabs(a)), 1e6)); }
 
 // ln √(2π).
 constexpr double kLogSqrt2Pi = 0.91893853320467274178;
@@ -89,7 +98,10 @@ double bd0(double x, double m) {
     }
     return s;
   }
-  return x * std::log(x / m) + m - x;
+  // ln(x / m) as a difference where the ratio overflows (m subnormal).
+  const double ratio = x / m;
+  const double logRatio = std::isfinite(ratio) && ratio > 0 ? std::log(ratio) : std::log(x) - std::log(m);
+  return x * logRatio + m - x;
 }
 
 // x^a y^b / B(a, b) with y = 1 − x given separately, so that a tail close to
@@ -104,27 +116,51 @@ double betaPrefactor(double x, double y, double a, double b) {
   return std::sqrt(a * b / (2 * std::numbers::pi * c)) * std::exp(-deviance - stirling);
 }
 
-// I_x(a, b) by its continued fraction, with y = 1 − x given separately.
-double betaFraction(double x, double y, double a, double b) {
-  // Coefficients of F = 1 + d1 / (1 + d2 / (1 + d3 / ...)), generated term by
-  // term until two successive ones differ by less than 1e-14 or 100 are taken.
-  double d[kBetaFractionTerms + 1];
-  d[0] = 1;
-  int last = 0;
-  for (int m = 1; m <= kBetaFractionTerms; ++m) {
-    const int k = m / 2;
-    if (m % 2 == 1) {
-      d[m] = -(a + k) * (a + b + k) * x / ((a + 2 * k) * (a + 2 * k + 1));
-    } else {
-      d[m] = k * (b - k) * x / ((a + 2 * k - 1) * (a + 2 * k));
-    }
-    last = m;
-    if (std::fabs(d[m] - d[m - 1]) < 1e-14) break;
+// I_x(a, b) by its continued fraction
+// I = x^a y^b / (a B(a, b)) · 1 / (1 + d1 / (1 + d2 / (1 + ...))), with
+// y = 1 − x given separately, evaluated forwards by the modified Lentz method
+// until a step changes it by less than a few units in the last place.
+// The fraction 1 + d1 / (1 + d2 / ...) of I_x(a, b) in the arithmetic Real.
+// Close to 1, x is taken as 1 − y (y being the precise one of the two there).
+template <class Real>
+Real betaFractionValue(double x, double y, double a, double b) {
+  const Real X = x > 0.5 ? Real(1) - Real(y) : Real(x), A = a, B = b;
+  Real c = 1;
+  Real d = 0;
+  Real f = 1;
+  bool previousNegligible = false;
+  for (long m = 1; m <= kBetaFractionTerms; ++m) {
+    const Real k = static_cast<Real>(m / 2);
+    const Real coefficient = m % 2 == 1 ? -(A + k) * (A + B + k) * X / ((A + 2 * k) * (A + 2 * k + 1))
+                                        : k * (B - k) * X / ((A + 2 * k - 1) * (A + 2 * k));
+    d = 1 + coefficient * d;
+    if (std::fabs(d) < kTiny) d = kTiny;
+    c = 1 + coefficient / c;
+    if (std::fabs(c) < kTiny) c = kTiny;
+    d = 1 / d;
+    const Real step = c * d;
+    f *= step;
+    // Even and odd terms alternate in size (the even ones can be tiny while
+    // the next odd one still counts), so a pair of negligible steps ends it.
+    const bool negligible = std::fabs(step - 1) < kConvergence;
+    if (negligible && previousNegligible) return f;
+    previousNegligible = negligible;
   }
-  // The cut-off term is closed as 1 + d_last; fold the fraction upwards.
-  double f = 1 + d[last];
-  for (int m = last - 1; m >= 1; --m) f = 1 + d[m] / f;
-  return betaPrefactor(x, y, a, b) / a / f;
+  logDiagnostic("incompleteBeta() could not converge.");
+  return f;
+}
+
+double betaFraction(double x, double y, double a, double b) {
+  if (x == 0) return 0;
+  const double front = betaPrefactor(x, y, a, b) / a;
+  if (front == 0) return 0;
+  // With x close to 1 (the upper tail of a beta with a large first shape, as
+  // in the t distribution of many degrees of freedom) the leading terms
+  // 1 + d1 ... nearly cancel, to about 1 − x of their size, so that the last
+  // bit of x would be magnified by 1 / (1 − x): there the fraction runs in
+  // extended precision on x = 1 − y, which keeps 1e-13 down to 1 − x = 1e-6.
+  if (x > 0.5) return front / static_cast<double>(betaFractionValue<long double>(x, y, a, b));
+  return front / betaFractionValue<double>(x, y, a, b);
 }
 
 // Both tails of the beta distribution at x (y = 1 − x): lower = I_x(a, b),
@@ -169,13 +205,10 @@ double binomialSaddlePoint(double n, double k, double p, double q) {
 
 // --- Normal ---
 
-// (1 + erf(z / √2)) / 2; below z = −3 (where 1 + erf would lose more than
-// 1e-13 of the result) as the equal erfc(−z / √2) / 2,
-// which does not cancel to 0 below z ≈ −8.
-double Distributions::normcdfz(double z) {
-  if (z < -3) return std::erfc(-z / std::numbers::sqrt2) / 2;
-  return (1 + std::erf(z / std::numbers::sqrt2)) / 2;
-}
+// erfc(−z / √2) / 2 on both sides: the lower tail never passes through
+// 1 + erf, so it keeps its digits far below 1e-12, and normcdfz(−z) is the
+// upper tail to the same precision.
+double Distributions::normcdfz(double z) { return std::erfc(-z / std::numbers::sqrt2) / 2; }
 
 double Distributions::normcdf(double x, double mean, double stdDev) { return normcdfz((x - mean) / stdDev); }
 
@@ -185,17 +218,89 @@ double Distributions::dnormpdf(double x, double mean, double stdDev) {
 }
 
 double Distributions::normZForConfidence(double p) {
-  // Closed-form inverse error function with a = 0.140012; c = 2 / (π a).
-  constexpr double a = 0.140012;
-  constexpr double c = 4.54689435453805;
-  static constexpr double kSign[2] = {std::numbers::sqrt2, -std::numbers::sqrt2};
-  // L = ln(1 − y²), y = 2p − 1. In the tails 1 − y² cancels (and below
-  // p ≈ 1e-17 becomes 0, z −∞); there it is formed as the equal 4p(1 − p).
-  const double y = 2 * p - 1;
-  const double l = p >= 1e-3 && p <= 1 - 1e-3 ? std::log(1 - y * y) : std::log(4 * p * (1 - p));
-  const double h = c + l / 2;
-  const double e = std::sqrt(std::sqrt(h * h - l / a) - h);
-  return kSign[p < 0.5] * e;
+  // Wichura's AS 241 (PPND16): rational approximations of degree 7 in three
+  // ranges, accurate to about 1 part in 1e16.
+  if (std::isnan(p)) return p;
+  if (p <= 0) return p == 0 ? -std::numeric_limits<double>::infinity() : kNaN;
+  if (p >= 1) return p == 1 ? std::numeric_limits<double>::infinity() : kNaN;
+  const double q = p - 0.5;
+  if (std::fabs(q) <= 0.425) {
+    const double r = 0.180625 - q * q;
+    return q *
+           (((((((2.5090809287301226727e3 * r + 3.3430575583588128105e4) * r + 6.7265770927008700853e4) * r +
+                4.5921953931549871457e4) *
+                   r +
+               1.3731693765509461125e4) *
+                  r +
+              1.9715909503065514427e3) *
+                 r +
+             1.3314166789178437745e2) *
+                r +
+            3.3871328727963666080e0) /
+           (((((((5.2264952788528545610e3 * r + 2.8729085735721942674e4) * r + 3.9307895800092710610e4) * r +
+                2.1213794301586595867e4) *
+                   r +
+               5.3941960214247511077e3) *
+                  r +
+              6.8718700749205790830e2) *
+                 r +
+             4.2313330701600911252e1) *
+                r +
+            1);
+  }
+  // The smaller tail itself: p, or 1 − p, which is exact for p ≥ ½.
+  double r = std::sqrt(-std::log(q < 0 ? p : 1 - p));
+  double z;
+  if (r <= 5) {
+    r -= 1.6;
+    z = (((((((7.74545014278341407640e-4 * r + 2.27238449892691845833e-2) * r + 2.41780725177450611770e-1) *
+                 r +
+             1.27045825245236838258e0) *
+                r +
+            3.64784832476320460504e0) *
+               r +
+           5.76949722146069140550e0) *
+              r +
+          4.63033784615654529590e0) *
+             r +
+         1.42343711074968357734e0) /
+        (((((((1.05075007164441684324e-9 * r + 5.47593808499534494600e-4) * r + 1.51986665636164571966e-2) *
+                 r +
+             1.48103976427480074590e-1) *
+                r +
+            6.89767334985100004550e-1) *
+               r +
+           1.67638483018380384940e0) *
+              r +
+          2.05319162663775882187e0) *
+             r +
+         1);
+  } else {
+    r -= 5;
+    z = (((((((2.01033439929228813265e-7 * r + 2.71155556874348757815e-5) * r + 1.24266094738807843860e-3) *
+                 r +
+             2.65321895265761230930e-2) *
+                r +
+            2.96560571828504891230e-1) *
+               r +
+           1.78482653991729133580e0) *
+              r +
+          5.46378491116411436990e0) *
+             r +
+         6.65790464350110377720e0) /
+        (((((((2.04426310338993978564e-15 * r + 1.42151175831644588870e-7) * r + 1.84631831751005468180e-5) *
+                 r +
+             7.86869131145613259100e-4) *
+                r +
+            1.48753612908506148525e-2) *
+               r +
+           1.36929880922735805310e-1) *
+              r +
+          5.99832206555887937690e-1) *
+             r +
+         1);
+  }
+  return q < 0 ? -z : z;
 }
 
 // --- Student t ---
@@ -204,38 +309,64 @@ double Distributions::dtpdf(double x, double mean, double stdDev, double df) {
   if (!(df > 0)) return kNaN;
   const double z = (x - mean) / stdDev;
   // (1 + z² / df)^((df + 1) / 2) through log1p: 1 + z² / df rounds away most
-  // of z² / df once df is large.
-  return 1 / (std::sqrt(df) * betaFunction(0.5, df / 2) * std::exp((df + 1) / 2 * std::log1p(z * z / df)));
+  // of z² / df once df is large. Beyond |z| = 1e150, where z² overflows, the
+  // logarithm is 2 ln |z| − ln df (the 1 no longer counts).
+  const double az = std::fabs(z);
+  const double logBase = az < 1e150 ? std::log1p(z * z / df) : 2 * std::log(az) - std::log(df);
+  return 1 / (std::sqrt(df) * betaFunction(0.5, df / 2) * std::exp((df + 1) / 2 * logBase));
 }
 
 double Distributions::tcdf(double t, double df) {
   if (!(df > 0)) return kNaN;
-  if (df > 1000) return normcdfz(t);
   if (std::isnan(t)) return t;
   if (std::isinf(t)) return t < 0 ? 0 : 1;
-  // I_x(df/2, df/2) at x = (s + t) / (2s), s = √(t² + df). Of x and 1 − x,
-  // the one below ½ is (s − |t|) / (2s), formed as the equal
-  // df / (2s (s + |t|)), which does not cancel for large |t|; the other is
-  // (s + |t|) / (2s).
-  const double s = std::fabs(t) < 1e150 ? std::sqrt(t * t + df) : std::fabs(t);
-  const double small = df / (2 * s) / (s + std::fabs(t));
-  const double large = (s + std::fabs(t)) / (2 * s);
-  if (t < 0) return betaTails(small, large, df / 2, df / 2).lower;
-  return betaTails(large, small, df / 2, df / 2).lower;
+  // For every df: the two-sided tail P(|T| > |t|) is the upper tail of
+  // Beta(½, df/2) at x = t² / (df + t²), with 1 − x = df / (df + t²) formed
+  // separately; the beta tails take it from the side where their fraction
+  // converges, so a small one-sided tail is computed itself. Beyond |t| = 1e150
+  // t² would overflow; there both points come from r = df / t².
+  const double at = std::fabs(t);
+  if (df > 1e7) {
+    // The fraction below carries the rounding of 1 − x ≈ 1 − t² / df in
+    // extended precision, about 1e-19 · df / t² relative. Where that exceeds
+    // the error of the expansion Φ(−|t| (1 − 1 / 4df) / √(1 + t² / 2df)),
+    // whose first-order term is exact and whose remainder is about
+    // 0.05 t⁶ / df² relative, the expansion is used: t⁸ < 2.2e-18 df³.
+    const double t4 = at * at * at * at;
+    if (t4 * t4 < 2.2e-18 * df * df * df) {
+      const double w = at * (1 - 1 / (4 * df)) / std::sqrt(1 + at * at / (2 * df));
+      const double tail = normcdfz(-w);
+      return t < 0 ? tail : 1 - tail;
+    }
+  }
+  if (at >= 1e150) {
+    // Where t² overflows, 1 − x = df / t² is below df · 1e-300 and the two-sided
+    // tail is the leading term of its series, (df / t²)^(df/2) / ((df/2) B(df/2, ½)),
+    // formed in logarithms (for df = 1 the Cauchy tail 2 / (π |t|)).
+    const double logTwo =
+        df / 2 * (std::log(df) - 2 * std::log(at)) - std::log(df / 2) - logBeta(df / 2, 0.5);
+    const double tail = std::exp(logTwo) / 2;
+    return t < 0 ? tail : 1 - tail;
+  }
+  const double t2 = at * at;
+  const double x = t2 / (df + t2);
+  const double y = df / (df + t2);
+  const double half = betaTails(x, y, 0.5, df / 2).upper / 2;
+  return t < 0 ? half : 1 - half;
 }
 
 double Distributions::tcdf(double x, double mean, double stdDev, double df) {
   return tcdf((x - mean) / stdDev, df);
 }
 
-double Distributions::tForConfidence(double p, double df) {
-  // Hill's algorithm 396 works with the two-tailed probability.
-  if (!(df > 0)) return kNaN;
-  if (df > 1e20) return std::fabs(normZForConfidence(p));
+namespace {
+
+// Hill's algorithm 396 for the t quantile with upper tail p (two-tailed
+// probability 2p): the start of the Newton iteration in tForConfidence.
+double hillStart(double p, double df) {
   const double P = 2 * p;
   if (df == 1) return 1 / std::tan(std::numbers::pi * P / 2);
   if (df == 2) return std::sqrt(2 / (P * (2 - P)) - 2);
-
   const double a = 1 / (df - 0.5);
   const double b = 48 / (a * a);
   double c = ((20700 * a / b - 98) * a - 16) * a + 96.36;
@@ -243,7 +374,7 @@ double Distributions::tForConfidence(double p, double df) {
   double y = std::pow(d * P, 2 / df);
   if ((df < 2.1 && P > 0.5) || y > a + 0.05) {
     // Asymptotic inverse expansion around the normal quantile.
-    const double x = normZForConfidence(P / 2);
+    const double x = Distributions::normZForConfidence(P / 2);
     const double y2 = x * x;
     if (df < 5) c += 0.3 * (df - 4.5) * (x + 0.6);
     c = (((0.05 * d * x - 5) * x - 7) * x - 2) * x + b + c;
@@ -257,30 +388,120 @@ double Distributions::tForConfidence(double p, double df) {
   return std::sqrt(df * y);
 }
 
+// The root u = ln x of ln F(x) = ln target for a tail F monotone in x, by
+// Newton steps in the logarithms, safeguarded by bisection in u once a bracket
+// is known. `tail` gives F(x) and x · |dF/dx|; `increasing` says which way F
+// runs. In the logarithms both tails are close to straight lines far out, so
+// the steps converge from a rough start to full double precision in a few
+// iterations, down to targets of 1e-300. Returns +inf when the root lies
+// beyond the largest double.
+template <class Tail>
+double solveTail(double start, double target, bool increasing, Tail tail) {
+  constexpr double kMaxLog = 709.7;   // ln DBL_MAX
+  constexpr double kMinLog = -708.3;  // ln DBL_MIN: roots among the subnormals are given as 0
+  double u = std::log(start);
+  double lo = -std::numeric_limits<double>::infinity(), hi = std::numeric_limits<double>::infinity();
+  const double logTarget = std::log(target);
+  for (int iteration = 0; iteration < 200; ++iteration) {
+    // A step past the range of doubles is tried at its end: a root beyond
+    // it is +inf or 0.
+    const bool ceiling = u >= kMaxLog, floor = u <= kMinLog;
+    u = std::clamp(u, kMinLog, kMaxLog);
+    const double x = std::exp(u);
+    const auto [f, slope] = tail(x);
+    // Too far along F: the root is at smaller x.
+    const bool beyond = increasing ? f > target : f < target;
+    if (f == target) return x;
+    if (ceiling && !beyond) return std::numeric_limits<double>::infinity();
+    if (floor && beyond) return 0;
+    if (beyond)
+      hi = u;
+    else
+      lo = u;
+    double next;
+    if (f > 0 && slope > 0 && std::isfinite(f)) {
+      const double step = (std::log(f) - logTarget) * f / slope;
+      next = increasing ? u - step : u + step;
+      if (std::fabs(next - u) <= 2 * DBL_EPSILON * std::max(1.0, std::fabs(u))) return std::exp(next);
+    } else {
+      next = std::numeric_limits<double>::quiet_NaN();
+    }
+    if (!(next > lo && next < hi)) {
+      // Outside the bracket (or no usable slope): bisect, or widen by a
+      // factor e^8 while one side is still open.
+      if (std::isfinite(lo) && std::isfinite(hi))
+        next = (lo + hi) / 2;
+      else
+        next = std::isfinite(lo) ? lo + 8 : hi - 8;
+      if (std::isfinite(lo) && std::isfinite(hi) && hi - lo <= 2 * DBL_EPSILON * std::max(1.0, std::fabs(u)))
+        return std::exp(next);
+    }
+    u = next;
+  }
+  return std::exp(u);
+}
+
+}  // namespace
+
+double Distributions::tForConfidence(double p, double df) {
+  if (!(df > 0) || std::isnan(p)) return kNaN;
+  if (p <= 0) return p == 0 ? std::numeric_limits<double>::infinity() : kNaN;
+  if (p >= 1) return p == 1 ? -std::numeric_limits<double>::infinity() : kNaN;
+  if (p == 0.5) return 0;
+  // Upper tails above ½ belong to negative values; 1 − p is exact there.
+  if (p > 0.5) return -tForConfidence(1 - p, df);
+  if (std::isinf(df)) return -normZForConfidence(p);
+  // The Cauchy quantile in closed form, exact to rounding (0.5 − p is exact
+  // from p = 0.25 on); also where its density underflows (p below 1e-154).
+  if (df == 1) return p < 0.25 ? 1 / std::tan(std::numbers::pi * p) : std::tan(std::numbers::pi * (0.5 - p));
+  // Newton steps on the exact upper tail P(T > t) = tcdf(−t), from Hill's
+  // approximation, to full precision.
+  double start = hillStart(p, df);
+  if (!(start > 0) || !std::isfinite(start)) start = 1;
+  return solveTail(start, p, false, [df](double t) {
+    return std::pair{tcdf(-t, df), t * dtpdf(t, 0, 1, df)};
+  });
+}
+
 // --- Chi-square ---
 
 double Distributions::chicdf(double x, double df) {
   if (!(df > 0)) return kNaN;
+  if (std::isnan(x)) return x;
   if (x <= 0) return 1;
   // 1 − P(df/2, x/2) is Q(df/2, x/2); taken directly it keeps small tails.
   return q_gamma(df / 2, x / 2);
 }
 
 double Distributions::chiXForConfidence(double p, double df) {
-  // Wilson–Hilferty: (X / df)^(1/3) is close to normal with mean 1 - k and variance k.
-  if (!(df > 0)) return kNaN;
-  const double z = normZForConfidence(p);
+  if (!(df > 0) || std::isnan(p)) return kNaN;
+  if (p <= 0) return p == 0 ? 0 : kNaN;
+  if (p >= 1) return p == 1 ? std::numeric_limits<double>::infinity() : kNaN;
+  const double a = df / 2;
+  // Start: Wilson–Hilferty ((X / df)^(1/3) close to normal with mean 1 − k and
+  // variance k); for few degrees of freedom in the lower tail, where it turns
+  // negative, the leading term of the series, P(a, y) ≈ y^a / Γ(a + 1).
   const double k = 2 / (9 * df);
-  const double w = 1 - k + z * std::sqrt(k);
-  return df * (w * w * w);
+  const double w = 1 - k + normZForConfidence(p) * std::sqrt(k);
+  double start = df * w * w * w;
+  if (df < -1.24 * std::log(p) || !(start > 0)) start = 2 * std::exp((std::log(p) + logGamma(a + 1)) / a);
+  if (!(start > 0) || !std::isfinite(start)) start = df;
+  // Newton steps on the smaller tail itself: P(a, x/2) up to p = ½, Q(a, x/2)
+  // with its target 1 − p (exact there) above. x · density = the gamma
+  // prefactor (x/2)^a e^(−x/2) / Γ(a).
+  const bool lower = p <= 0.5;
+  return solveTail(start, lower ? p : 1 - p, lower, [a, lower](double x) {
+    const double y = x / 2;
+    return std::pair{lower ? p_gamma(a, y) : q_gamma(a, y), gammaPrefactor(a, y)};
+  });
 }
 
 double Distributions::chiXForConfidence(double p) {
-  // Wilson–Hilferty with one degree of freedom (1 - k = 7/9, √k = √2 / 3).
-  const double q = 1 - 2 * (1 - p);
-  const double z = normZForConfidence(q);
-  const double w = 7.0 / 9.0 + z * std::numbers::sqrt2 / 3;
-  return w * w * w;
+  // The one-degree quantile at 1 − 2 (1 − p) = 2p − 1 is the square of the
+  // normal quantile of p, since P(X ≤ z²) = 2 Φ(z) − 1.
+  if (!(p >= 0.5)) return kNaN;
+  const double z = normZForConfidence(p);
+  return z * z;
 }
 
 double Distributions::dchipdf(double x, double mean, double obs) {
@@ -326,16 +547,39 @@ double Distributions::bicdf(int x, double mean, int obs) {
   return 1 - 0.5 * sum;
 }
 
+// Both tails through the incomplete beta function, as R's pbinom:
+// P(X ≤ x) = 1 − I_p(x + 1, n − x) and P(X ≥ x) = I_p(x, n − x + 1), each
+// taken from the side where the fraction converges, so a small tail is
+// computed itself rather than as 1 − (a sum near 1).
+double Distributions::biLowerTail(int x, double mean, int obs) {
+  if (obs < 0 || !(mean >= 0 && mean <= 1)) return kNaN;
+  if (x < 0) return 0;
+  if (x >= obs || mean == 0) return 1;
+  if (mean == 1) return 0;
+  return betaTails(mean, 1 - mean, x + 1.0, static_cast<double>(obs) - x).upper;
+}
+
+double Distributions::biUpperTail(int x, double mean, int obs) {
+  if (obs < 0 || !(mean >= 0 && mean <= 1)) return kNaN;
+  if (x <= 0) return 1;
+  if (x > obs || mean == 0) return 0;
+  if (mean == 1) return 1;
+  return betaTails(mean, 1 - mean, static_cast<double>(x), static_cast<double>(obs) - x + 1).lower;
+}
+
 // --- Helpers ---
 
 double Distributions::p_gamma(double a, double x) {
+  if (std::isnan(a) || std::isnan(x)) return kNaN;
   if (x >= a + 1) return 1 - q_gamma(a, x);
-  if (x == 0) return 0;
-  // Power series x^a e^-x / Γ(a+1) · Σ x^k / ((a+1)…(a+k)).
+  if (x <= 0) return 0;
+  // Power series x^a e^-x / Γ(a+1) · Σ x^k / ((a+1)…(a+k)), to the term that
+  // no longer changes the sum.
   double term = gammaPrefactor(a, x) / a;
   double sum = term;
-  for (int k = 1; k <= kGammaTerms; ++k) {
-    term = term * x / (a + k);
+  const long limit = gammaTerms(a);
+  for (long k = 1; k <= limit; ++k) {
+    term = term * x / (a + static_cast<double>(k));
     const double next = sum + term;
     if (next == sum) return next;
     sum = next;
@@ -345,25 +589,35 @@ double Distributions::p_gamma(double a, double x) {
 }
 
 double Distributions::q_gamma(double a, double x) {
+  if (std::isnan(a) || std::isnan(x)) return kNaN;
   if (x < a + 1) return 1 - p_gamma(a, x);
   if (std::isinf(x)) return 0;
-  // Continued fraction by Laguerre polynomials: la, lb are successive
-  // denominators L_(k-1), L_k.
-  double la = 1;
-  double lb = x + 1 - a;
-  double w = gammaPrefactor(a, x);
-  double sum = w / lb;
-  for (int k = 2; k <= kGammaTerms; ++k) {
-    const double next = ((k - 1 - a) * (lb - la) + (k + x) * lb) / k;
-    la = lb;
-    lb = next;
-    w = w * (k - 1 - a) / k;
-    const double nextSum = sum + w / (la * lb);
-    if (nextSum == sum) return nextSum;
-    sum = nextSum;
+  // Legendre's continued fraction
+  // Q = x^a e^-x / Γ(a) · 1 / (x + 1 − a − 1·(1 − a) / (x + 3 − a − 2·(2 − a) / (x + 5 − a − …))),
+  // evaluated forwards by the modified Lentz method, whose ratios stay near 1
+  // where the plain Laguerre recurrences overflowed at large shapes.
+  const double front = gammaPrefactor(a, x);
+  if (front == 0) return 0;
+  double b = x + 1 - a;
+  double c = 1 / kTiny;
+  double d = 1 / b;
+  double h = d;
+  const long limit = gammaTerms(a);
+  for (long i = 1; i <= limit; ++i) {
+    const double di = static_cast<double>(i);
+    const double an = -di * (di - a);
+    b += 2;
+    d = an * d + b;
+    if (std::fabs(d) < kTiny) d = kTiny;
+    c = b + an / c;
+    if (std::fabs(c) < kTiny) c = kTiny;
+    d = 1 / d;
+    const double step = d * c;
+    h *= step;
+    if (std::fabs(step - 1) < kConvergence) return front * h;
   }
   logDiagnostic("q_gamma() could not converge.");
-  return sum;
+  return front * h;
 }
 
 double Distributions::logBeta(double a, double b) {

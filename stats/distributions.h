@@ -5,9 +5,10 @@
 //
 // Every routine is a pure function of its arguments (except randomUniform) and
 // never throws: out-of-domain input gives the IEEE result (NaN, an infinity or
-// 0), and non-convergence of the incomplete gamma functions is only logged to
-// stderr. Several routines are closed-form approximations whose constants are
-// part of their behaviour: reported p-values and critical values depend on them.
+// 0), and non-convergence of a series or continued fraction is only logged
+// (stats/log_hook.h). Tails and quantiles are exact to about 1e-13 relative
+// (docs/numerics.md gives the distance to R per routine): no closed-form
+// approximation is left in a reported p-value or critical value.
 #pragma once
 
 namespace tabulix {
@@ -16,33 +17,36 @@ class Distributions {
  public:
   // --- Normal distribution ---
 
-  // Lower tail of the standard normal, (1 + erf(z / sqrt 2)) / 2.
+  // Lower tail of the standard normal, erfc(-z / sqrt 2) / 2; normcdfz(-z) is the upper tail, as precise.
   static double normcdfz(double z);
   // Lower tail of the normal with the given mean and standard deviation at x.
   static double normcdf(double x, double mean, double stdDev);
   // Normal density at x.
   static double dnormpdf(double x, double mean, double stdDev);
-  // Standard normal quantile with lower tail p (closed-form inverse-erf approximation, a = 0.140012).
+  // Standard normal quantile with lower tail p (Wichura's AS 241).
   static double normZForConfidence(double p);
 
   // --- Student t distribution ---
 
   // Student t density of the standardised value (x - mean) / stdDev; not divided by stdDev.
   static double dtpdf(double x, double mean, double stdDev, double df);
-  // Lower tail P(T <= t) with df degrees of freedom (normal limit above df 1000).
+  // Lower tail P(T <= t) with df degrees of freedom, through the incomplete beta function, for every df.
   static double tcdf(double t, double df);
   // Lower tail P(T <= (x - mean) / stdDev) with df degrees of freedom.
   static double tcdf(double x, double mean, double stdDev, double df);
-  // Positive critical value with upper tail p (Hill's algorithm 396); p = 0.025 for a 95% interval.
+  // Critical value with upper tail p (Newton steps on tcdf from Hill's algorithm 396); p = 0.025 for a 95%
+  // interval.
   static double tForConfidence(double p, double df);
 
   // --- Chi-square distribution ---
 
   // Upper tail P(X >= x) of the chi-square with df degrees of freedom.
   static double chicdf(double x, double df);
-  // Chi-square value with lower tail p and df degrees of freedom (Wilson-Hilferty).
+  // Chi-square value with lower tail p and df degrees of freedom (Newton steps on the incomplete gamma
+  // function).
   static double chiXForConfidence(double p, double df);
-  // Chi-square value for one degree of freedom, from the normal quantile of 1 - 2 (1 - p).
+  // One-degree chi-square value with lower tail 1 - 2 (1 - p), the square of the normal quantile of p; NaN
+  // below p = 0.5.
   static double chiXForConfidence(double p);
   // One-degree chi-square density of the standardised squared distance of a proportion x from mean.
   static double dchipdf(double x, double mean, double obs);
@@ -60,18 +64,23 @@ class Distributions {
   static double dbipdf(double x, double mean, double obs);
   // Two-sided tail: 1 - (sum of P(j) over j with P(j) <= P(x)) / 2; 1 when obs < 0.
   static double bicdf(int x, double mean, int obs);
+  // Lower tail P(X <= x), R's pbinom(x, obs, mean).
+  static double biLowerTail(int x, double mean, int obs);
+  // Upper tail P(X >= x), R's pbinom(x - 1, obs, mean, lower.tail = FALSE).
+  static double biUpperTail(int x, double mean, int obs);
 
   // --- Helpers ---
 
-  // Regularized lower incomplete gamma P(a, x) (power series; logs on non-convergence).
+  // Regularized lower incomplete gamma P(a, x) (power series below x = a + 1; logs on non-convergence).
   static double p_gamma(double a, double x);
-  // Regularized upper incomplete gamma Q(a, x) (Laguerre continued fraction; logs on non-convergence).
+  // Regularized upper incomplete gamma Q(a, x) (Legendre's continued fraction from x = a + 1; logs on
+  // non-convergence).
   static double q_gamma(double a, double x);
   // ln B(a, b) = lgamma(a) + lgamma(b) - lgamma(a + b).
   static double logBeta(double a, double b);
   // Beta function B(a, b): gamma ratio up to a + b = 100, exp(logBeta) beyond.
   static double betaFunction(double a, double b);
-  // Regularized incomplete beta I_x(a, b) (continued fraction, at most 100 terms).
+  // Regularized incomplete beta I_x(a, b) (continued fraction to convergence; logs on non-convergence).
   static double incompleteBeta(double x, double a, double b);
   // C(n, k) p^k (1 - p)^(n - k), built without full factorials; 0 on overflow.
   static double binomialTerm(int n, int k, double p);

@@ -6,7 +6,6 @@
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
-#include <iostream>
 #include <limits>
 #include <new>
 #include <nlohmann/json.hpp>
@@ -15,6 +14,7 @@
 #include "stats/descriptive.h"
 #include "stats/distributions.h"
 #include "stats/lapack.h"
+#include "stats/log_hook.h"
 
 namespace tabulix {
 
@@ -22,8 +22,9 @@ namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
-// Diagnostic lines of the numeric code; the library reports no errors otherwise.
-void logLine(const std::string& line) { std::clog << line << '\n'; }
+// Diagnostic lines of the numeric code go to the one log through the engine's
+// hook; the library reports no errors otherwise.
+void logLine(const std::string& line) { statsLog(line); }
 
 // Scratch array of doubles owned by one call, left uninitialised. Fresh memory
 // is paid for page by page on first touch, which for the n x k copies of a
@@ -200,9 +201,15 @@ double wholeNumber(double x) { return std::trunc(x); }
 // --- JSON ------------------------------------------------------------------
 
 void to_json(nlohmann::json& j, const OlsResult& r) {
-  j = nlohmann::json{{"coeffs", r.coeffs}, {"variance", r.standardErrors},   {"t", r.t},
-                     {"p", r.p},           {"residuals", r.residuals}, {"N", r.N},
-                     {"r2", r.r2},         {"r2adj", r.r2adj},         {"rmse", r.rmse}};
+  j = nlohmann::json{{"coeffs", r.coeffs},
+                     {"variance", r.standardErrors},
+                     {"t", r.t},
+                     {"p", r.p},
+                     {"residuals", r.residuals},
+                     {"N", r.N},
+                     {"r2", r.r2},
+                     {"r2adj", r.r2adj},
+                     {"rmse", r.rmse}};
   if (r.N > 0) j["yhat"] = r.yhat;
 }
 

@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/stats/log_capture.h"
+
 namespace tabulix {
 namespace {
 
@@ -57,13 +59,6 @@ void expectNear(const std::vector<double>& got, const std::vector<double>& want,
   for (std::size_t i = 0; i < want.size(); ++i)
     EXPECT_NEAR(got[i], want[i], relTol * std::max(1.0, std::fabs(want[i]))) << what << "[" << i << "]";
 }
-
-// Captures what the library writes to its log while alive.
-struct LogCapture {
-  std::ostringstream text;
-  std::streambuf* old = std::clog.rdbuf(text.rdbuf());
-  ~LogCapture() { std::clog.rdbuf(old); }
-};
 
 std::set<std::string> keysOf(const nlohmann::json& j) {
   std::set<std::string> keys;
