@@ -73,17 +73,13 @@ TEST(VariableDetail, FiguresAgreeWithR) {
                                                                       {"kurtosis", d.kurtosis}})
         EXPECT_NEAR(*value, e[key], 1e-10 * std::fabs(e[key])) << key;
       EXPECT_EQ(d.outliers->size(), e["outliers"]);
-      // The intervals use Hill's t quantile, which starts from the library's
-      // approximate normal quantile (1.9572 for 1.9600): the half-width of
-      // the mean's interval is within 0.3% of R's qt one here. The
-      // Wilson-Hilferty chi-square quantile is within 0.5% of qchisq at these
-      // degrees of freedom.
-      const double half = (e["ciMean1"] - e["ciMean0"]) / 2;
-      EXPECT_NEAR((*d.ciMean)[0], e["ciMean0"], 3e-3 * half);
-      EXPECT_NEAR((*d.ciMean)[1], e["ciMean1"], 3e-3 * half);
-      EXPECT_NEAR((*d.ciVariance)[0], e["ciVariance0"], 5e-3 * e["ciVariance0"]);
-      EXPECT_NEAR((*d.ciVariance)[1], e["ciVariance1"], 5e-3 * e["ciVariance1"]);
-      EXPECT_NEAR((*d.ciStd)[1], std::sqrt(e["ciVariance1"]), 5e-3 * std::sqrt(e["ciVariance1"]));
+      // The intervals use the exact t and chi-square quantiles (qt, qchisq to
+      // about 1e-13): as close to R as the figures themselves.
+      EXPECT_NEAR((*d.ciMean)[0], e["ciMean0"], 1e-10 * std::fabs(e["ciMean0"]));
+      EXPECT_NEAR((*d.ciMean)[1], e["ciMean1"], 1e-10 * std::fabs(e["ciMean1"]));
+      EXPECT_NEAR((*d.ciVariance)[0], e["ciVariance0"], 1e-10 * e["ciVariance0"]);
+      EXPECT_NEAR((*d.ciVariance)[1], e["ciVariance1"], 1e-10 * e["ciVariance1"]);
+      EXPECT_NEAR((*d.ciStd)[1], std::sqrt(e["ciVariance1"]), 1e-10 * std::sqrt(e["ciVariance1"]));
       // Q-Q data: sorted values against Filliben's positions.
       ASSERT_EQ(d.sorted->size(), static_cast<size_t>(e["obsNumeric"]));
       EXPECT_TRUE(std::is_sorted(d.sorted->begin(), d.sorted->end()));
@@ -120,9 +116,14 @@ TEST(VariableDetail, TheEdgeCasesOfTheFigures) {
   VariableDetailResult same = varDetailForColumn(w.model, w.col(2), nullptr);
   EXPECT_TRUE(std::isnan(*same.skew));
   EXPECT_TRUE(std::isnan(*same.kurtosis));
-  // Two values: the t critical value for one degree of freedom is 12.706.
+  // Two values (3, 5): the t critical value for one degree of freedom is qt(0.975, 1) =
+  // 12.706204736174707, and the variance's interval 2 / qchisq(c(0.975, 0.025), 1) is
+  // [0.39810, 2036.5] (Wilson-Hilferty's quantiles made its upper end negative).
   VariableDetailResult two = varDetailForColumn(w.model, w.col(4), nullptr);
-  EXPECT_NEAR((*two.ciMean)[1] - *two.mean, 12.706 * std::sqrt(2.0) / std::sqrt(2.0), 1e-3);
+  EXPECT_NEAR((*two.ciMean)[1] - *two.mean, 12.706204736174707, 1e-12 * 12.7);
+  EXPECT_NEAR((*two.ciVariance)[0], 2 / 5.0238861873148846, 1e-12);
+  EXPECT_NEAR((*two.ciVariance)[1], 2 / 0.00098206911717525617, 1e-12 * 2036.5);
+  EXPECT_NEAR((*two.ciStd)[1], std::sqrt(2 / 0.00098206911717525617), 1e-12 * 45.1);
   // A Numeric column whose values never read is reported as Categorical.
   changeColumn(w.model, &w.col(3), VariableType::Numeric);
   VariableDetailResult word = varDetailForColumn(w.model, w.col(3), nullptr);
