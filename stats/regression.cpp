@@ -201,15 +201,9 @@ double wholeNumber(double x) { return std::trunc(x); }
 // --- JSON ------------------------------------------------------------------
 
 void to_json(nlohmann::json& j, const OlsResult& r) {
-  j = nlohmann::json{{"coeffs", r.coeffs},
-                     {"variance", r.standardErrors},
-                     {"t", r.t},
-                     {"p", r.p},
-                     {"residuals", r.residuals},
-                     {"N", r.N},
-                     {"r2", r.r2},
-                     {"r2adj", r.r2adj},
-                     {"rmse", r.rmse}};
+  j = nlohmann::json{{"coeffs", r.coeffs}, {"variance", r.standardErrors},   {"t", r.t},
+                     {"p", r.p},           {"residuals", r.residuals}, {"N", r.N},
+                     {"r2", r.r2},         {"r2adj", r.r2adj},         {"rmse", r.rmse}};
   if (r.N > 0) j["yhat"] = r.yhat;
 }
 
