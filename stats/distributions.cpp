@@ -116,12 +116,10 @@ double betaPrefactor(double x, double y, double a, double b) {
   return std::sqrt(a * b / (2 * std::numbers::pi * c)) * std::exp(-deviance - stirling);
 }
 
-// I_x(a, b) by its continued fraction
-// I = x^a y^b / (a B(a, b)) · 1 / (1 + d1 / (1 + d2 / (1 + ...))), with
-// y = 1 − x given separately, evaluated forwards by the modified Lentz method
-// until a step changes it by less than a few units in the last place.
-// The fraction 1 + d1 / (1 + d2 / ...) of I_x(a, b) in the arithmetic Real.
-// Close to 1, x is taken as 1 − y (y being the precise one of the two there).
+// The fraction 1 + d1 / (1 + d2 / ...) of I_x(a, b) in the arithmetic Real,
+// evaluated forwards by the modified Lentz method until it no longer changes
+// by more than a few units in the last place. Close to 1, x is taken as 1 − y
+// (y being the precise one of the two there).
 template <class Real>
 Real betaFractionValue(double x, double y, double a, double b) {
   const Real X = x > 0.5 ? Real(1) - Real(y) : Real(x), A = a, B = b;
@@ -150,6 +148,9 @@ Real betaFractionValue(double x, double y, double a, double b) {
   return f;
 }
 
+// I_x(a, b) by its continued fraction
+// I = x^a y^b / (a B(a, b)) · 1 / (1 + d1 / (1 + d2 / (1 + ...))), with
+// y = 1 − x given separately.
 double betaFraction(double x, double y, double a, double b) {
   if (x == 0) return 0;
   const double front = betaPrefactor(x, y, a, b) / a;
@@ -217,6 +218,56 @@ double Distributions::dnormpdf(double x, double mean, double stdDev) {
   return 1 / (stdDev * 2.5066282746310002 * std::exp(z * z / 2));
 }
 
+namespace {
+
+// Coefficients of Wichura's AS 241 (PPND16), lowest order first: numerator and
+// denominator near the median (|p − ½| ≤ 0.425), in the tails up to
+// r = √(−ln p) = 5, and beyond.
+constexpr std::array<double, 8> kNormA{
+    3.3871328727963666080e0,  1.3314166789178437745e+2, 1.9715909503065514427e+3, 1.3731693765509461125e+4,
+    4.5921953931549871457e+4, 6.7265770927008700853e+4, 3.3430575583588128105e+4, 2.5090809287301226727e+3};
+constexpr std::array<double, 8> kNormB{1.0,
+                                       4.2313330701600911252e+1,
+                                       6.8718700749205790830e+2,
+                                       5.3941960214247511077e+3,
+                                       2.1213794301586595867e+4,
+                                       3.9307895800092710610e+4,
+                                       2.8729085735721942674e+4,
+                                       5.2264952788528545610e+3};
+constexpr std::array<double, 8> kNormC{1.42343711074968357734e0,  4.63033784615654529590e0,
+                                       5.76949722146069140550e0,  3.64784832476320460504e0,
+                                       1.27045825245236838258e0,  2.41780725177450611770e-1,
+                                       2.27238449892691845833e-2, 7.74545014278341407640e-4};
+constexpr std::array<double, 8> kNormD{1.0,
+                                       2.05319162663775882187e0,
+                                       1.67638483018380384940e0,
+                                       6.89767334985100004550e-1,
+                                       1.48103976427480074590e-1,
+                                       1.51986665636164571966e-2,
+                                       5.47593808499534494600e-4,
+                                       1.05075007164441684324e-9};
+constexpr std::array<double, 8> kNormE{6.65790464350110377720e0,  5.46378491116411436990e0,
+                                       1.78482653991729133580e0,  2.96560571828504891230e-1,
+                                       2.65321895265761230930e-2, 1.24266094738807843860e-3,
+                                       2.71155556874348757815e-5, 2.01033439929228813265e-7};
+constexpr std::array<double, 8> kNormF{1.0,
+                                       5.99832206555887937690e-1,
+                                       1.36929880922735805310e-1,
+                                       1.48753612908506148525e-2,
+                                       7.86869131145613259100e-4,
+                                       1.84631831751005468180e-5,
+                                       1.42151175831644588870e-7,
+                                       2.04426310338993978564e-15};
+
+// c[0] + c[1] r + … + c[7] r⁷ by Horner's rule.
+double polynomial(const std::array<double, 8>& c, double r) {
+  double v = c[7];
+  for (int i = 6; i >= 0; --i) v = v * r + c[i];
+  return v;
+}
+
+}  // namespace
+
 double Distributions::normZForConfidence(double p) {
   // Wichura's AS 241 (PPND16): rational approximations of degree 7 in three
   // ranges, accurate to about 1 part in 1e16.
@@ -226,80 +277,12 @@ double Distributions::normZForConfidence(double p) {
   const double q = p - 0.5;
   if (std::fabs(q) <= 0.425) {
     const double r = 0.180625 - q * q;
-    return q *
-           (((((((2.5090809287301226727e3 * r + 3.3430575583588128105e4) * r + 6.7265770927008700853e4) * r +
-                4.5921953931549871457e4) *
-                   r +
-               1.3731693765509461125e4) *
-                  r +
-              1.9715909503065514427e3) *
-                 r +
-             1.3314166789178437745e2) *
-                r +
-            3.3871328727963666080e0) /
-           (((((((5.2264952788528545610e3 * r + 2.8729085735721942674e4) * r + 3.9307895800092710610e4) * r +
-                2.1213794301586595867e4) *
-                   r +
-               5.3941960214247511077e3) *
-                  r +
-              6.8718700749205790830e2) *
-                 r +
-             4.2313330701600911252e1) *
-                r +
-            1);
+    return q * polynomial(kNormA, r) / polynomial(kNormB, r);
   }
   // The smaller tail itself: p, or 1 − p, which is exact for p ≥ ½.
-  double r = std::sqrt(-std::log(q < 0 ? p : 1 - p));
-  double z;
-  if (r <= 5) {
-    r -= 1.6;
-    z = (((((((7.74545014278341407640e-4 * r + 2.27238449892691845833e-2) * r + 2.41780725177450611770e-1) *
-                 r +
-             1.27045825245236838258e0) *
-                r +
-            3.64784832476320460504e0) *
-               r +
-           5.76949722146069140550e0) *
-              r +
-          4.63033784615654529590e0) *
-             r +
-         1.42343711074968357734e0) /
-        (((((((1.05075007164441684324e-9 * r + 5.47593808499534494600e-4) * r + 1.51986665636164571966e-2) *
-                 r +
-             1.48103976427480074590e-1) *
-                r +
-            6.89767334985100004550e-1) *
-               r +
-           1.67638483018380384940e0) *
-              r +
-          2.05319162663775882187e0) *
-             r +
-         1);
-  } else {
-    r -= 5;
-    z = (((((((2.01033439929228813265e-7 * r + 2.71155556874348757815e-5) * r + 1.24266094738807843860e-3) *
-                 r +
-             2.65321895265761230930e-2) *
-                r +
-            2.96560571828504891230e-1) *
-               r +
-           1.78482653991729133580e0) *
-              r +
-          5.46378491116411436990e0) *
-             r +
-         6.65790464350110377720e0) /
-        (((((((2.04426310338993978564e-15 * r + 1.42151175831644588870e-7) * r + 1.84631831751005468180e-5) *
-                 r +
-             7.86869131145613259100e-4) *
-                r +
-            1.48753612908506148525e-2) *
-               r +
-           1.36929880922735805310e-1) *
-              r +
-          5.99832206555887937690e-1) *
-             r +
-         1);
-  }
+  const double r = std::sqrt(-std::log(q < 0 ? p : 1 - p));
+  const double z = r <= 5 ? polynomial(kNormC, r - 1.6) / polynomial(kNormD, r - 1.6)
+                          : polynomial(kNormE, r - 5) / polynomial(kNormF, r - 5);
   return q < 0 ? -z : z;
 }
 
