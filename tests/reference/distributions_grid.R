@@ -42,7 +42,7 @@ for (df in c(0.1, 0.5, 1, 2.5, 10, 30, 100, 1000, 1001, 1499, 1e4, 1e5, 4e5, 1e6
   }
 for (r in list(c(-1e9, 0, 0.1, 3), c(12, 10, 2, 5), c(-50, 0, 1, 2000)))
   add("tcdf", r, pt((r[1] - r[2]) / r[3], r[4]))
-for (df in c(0.5, 1, 2, 3, 5, 7, 30, 1000, 1e5, 1e6, 1e7, 1e9, 1e21))
+for (df in c(0.5, 1, 1.05, 1.2, 2, 3, 5, 7, 30, 1000, 1e5, 1e6, 1e7, 1e9, 1e21))
   for (p in c(1e-300, 1e-100, 1e-20, 1e-10, 1e-5, 5e-4, 0.025, 0.25, 0.49, 0.75, 0.975, 1 - 1e-10)) {
     r <- qt(p, df, lower.tail = FALSE)
     exact <- if (p < 0.5) exactQtUpper(p, df) else -exactQtUpper(1 - p, df)
@@ -72,6 +72,25 @@ for (d in list(c(0.5, 0.5), c(1, 1), c(1, 1e5), c(2, 1e5), c(3, 30), c(5, 1e6), 
                c(1100, 1100), c(1e4, 1e4), c(1e5, 2), c(1e6, 1e6), c(1e7, 10)))
   for (f in c(1e-6, 0.01, 0.5, 1, 1.05, 2, 10, 100, 1e4, 1e6))
     add("fcdf", c(f, d), pf(f, d[1], d[2], lower.tail = FALSE))
+
+# --- Random points (fixed seed) between the grid lines: t, the quantiles, chi-square and F ---
+set.seed(7)
+for (i in 1:400) {
+  df <- 10^runif(1, -0.5, 7)
+  t <- sign(runif(1) - 0.5) * 10^runif(1, -3, 2)
+  add("tcdf", c(t, df), pt(t, df), exactPt(t, df), if (df > 4e5) "pbeta form of pt" else "")
+  p <- 10^runif(1, -250, log10(0.49))
+  q <- exactQtUpper(p, df)
+  if (is.finite(q)) add("tForConfidence", c(p, df), qt(p, df, lower.tail = FALSE), q, "qt polished by Newton steps on pbeta")
+  p <- 10^runif(1, -250, 0)
+  x <- exactQchisq(p, df)
+  if (is.finite(x) && x > 1e-300) add("chiXForConfidence", c(p, df), qchisq(p, df), x, "qchisq polished by Newton steps on pchisq")
+  x <- df * 10^runif(1, -1, 0.5)
+  add("chicdf", c(x, df), pchisq(x, df, lower.tail = FALSE))
+  f <- 10^runif(1, -1, 1)
+  d2 <- 10^runif(1, -0.3, 6)
+  add("fcdf", c(f, df, d2), pf(f, df, d2, lower.tail = FALSE))
+}
 
 # --- Binomial ---
 for (n in c(10, 100, 101, 344, 400, 1000, 1e5, 1e6))

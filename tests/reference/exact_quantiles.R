@@ -15,7 +15,9 @@ exactPt <- function(t, df) {
 }
 # ln P(T > t) for t > 0.
 exactLogUpperT <- function(t, df) {
-  if (t > 1e150) { r <- df / t / t; return(pbeta(r / (1 + r), df / 2, 0.5, log.p = TRUE) - log(2)) }
+  # Beyond t = 1e150 (where df / t^2 underflows for large t) the two-sided tail is the leading
+  # term of its series in y = df / t^2, y^(df/2) / ((df/2) B(df/2, 1/2)), relative error below y.
+  if (t > 1e150) return(df / 2 * (log(df) - 2 * log(t)) - log(df / 2) - lbeta(df / 2, 0.5) - log(2))
   two <- if (df > t * t) pbeta(t * t / (df + t * t), 0.5, df / 2, lower.tail = FALSE, log.p = TRUE)
          else pbeta(df / (df + t * t), df / 2, 0.5, log.p = TRUE)
   two - log(2)
@@ -27,8 +29,11 @@ exactQtUpper <- function(p, df) {
   for (i in 1:6) {
     lt <- exactLogUpperT(t, df)
     # d ln tail / d ln t = -t dt(t) / tail
-    step <- (lt - log(p)) * exp(lt - log(t) - dt(t, df, log = TRUE))
-    # dt overflows in t^2 beyond 1e154; there (df 1 only) R's qt is the exact Cauchy quantile.
+    # dt overflows in t^2 beyond 1e150: there its logarithm is taken in the form
+    # ln Gamma((df + 1) / 2) - ln Gamma(df / 2) - ln(df pi) / 2 - (df + 1) / 2 (2 ln t - ln df).
+    ld <- if (t > 1e150) lgamma((df + 1) / 2) - lgamma(df / 2) - log(df * pi) / 2 -
+      (df + 1) / 2 * (2 * log(t) - log(df)) else dt(t, df, log = TRUE)
+    step <- (lt - log(p)) * exp(lt - log(t) - ld)
     if (!is.finite(step)) break
     t <- t * exp(step)
   }
