@@ -80,7 +80,7 @@ void BM_ReadXlsSheet(benchmark::State& state) {
   static const Bytes file = generatedWorkbook();
   for (auto _ : state) {
     Count count;
-    readXlsSheetFromMemory(file, 0, count.handler(), "en_US");
+    readXlsSheetFromMemory(file, 0, count.handler());
     benchmark::DoNotOptimize(count.bytes);
     if (count.lines != kRows) state.SkipWithError("wrong line count");
   }
@@ -105,7 +105,7 @@ int main(int argc, char** argv) {
       Count count;
       const auto t0 = std::chrono::steady_clock::now();
       const std::clock_t c0 = std::clock();
-      readXlsSheet(path, 0, count.handler(), "en_US");
+      readXlsSheet(path, 0, count.handler());
       bestCpu = std::min(bestCpu, static_cast<double>(std::clock() - c0) / CLOCKS_PER_SEC);
       best = std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
       last = count;

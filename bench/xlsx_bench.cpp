@@ -148,7 +148,7 @@ void BM_XlsxReadOnly(benchmark::State& state) {
   uint64_t rows = 0;
   for (auto _ : state) {
     CountRows count;
-    XlsxParser parser(data, &count, "en_US");
+    XlsxParser parser(data, &count);
     rows = count.rows;
   }
   state.counters["rows"] = static_cast<double>(rows);

@@ -1,6 +1,7 @@
 #!/usr/bin/python3
 """Writes the seed corpus of fuzz/xlsx_fuzz.cpp into fuzz/corpus/xlsx:
-two whole containers (mode byte 0) and three part lists (mode byte 1)."""
+two whole containers (mode byte 0) and three part lists (mode byte 1), and
+openpyxl's workbooks of tests/data/xlsx as whole containers."""
 import io
 import zipfile
 from pathlib import Path
@@ -46,3 +47,7 @@ for i, sheet in enumerate(SHEETS[:2]):
         z.writestr("xl/styles.xml", STYLES)
         z.writestr("xl/sharedStrings.xml", SHARED)
     (out / f"zip{i}").write_bytes(b"\x00\x03" + buf.getvalue())
+
+data = Path(__file__).parent.parent / "tests" / "data" / "xlsx"
+for name in ("openpyxl_cells", "openpyxl_dates"):
+    (out / name).write_bytes(b"\x00\x03" + (data / (name + ".xlsx")).read_bytes())

@@ -107,7 +107,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Small limits keep each run short; the logic under them is the same.
   ZipLimits limits{.maxEntries = 64, .maxPartBytes = 8u << 20, .ratioFloor = 1u << 20, .maxRatio = 200};
   try {
-    XlsxParser parser(body, "fuzz.xlsx", &checker, "en_US", limits);
+    XlsxParser parser(body, "fuzz.xlsx", &checker, limits);
     REQUIRE(checker.completions <= 1);
   } catch (const WorkbookError&) {
     REQUIRE(checker.completions <= 1);

@@ -1,88 +1,155 @@
 #include "import/workbook_dates.h"
 
-#include <unicode/dtptngen.h>
-#include <unicode/smpdtfmt.h>
-
+#include <chrono>
 #include <cmath>
-#include <map>
-#include <mutex>
 
 namespace tabulix {
 
-struct WorkbookDateWriter::Formats {
-  std::string locale;
-  std::unique_ptr<icu::SimpleDateFormat> date, dateTime;
-  icu::UnicodeString buffer;
-};
-
 namespace {
 
-// The locale's arrangement of the fields of `skeleton` (as a template such as
-// "MM/dd/yyyy" is turned into the locale's own pattern). Finding it is slow,
-// so each locale's formats are made once and copied for every writer.
-std::unique_ptr<icu::SimpleDateFormat> makeFormat(const icu::Locale& locale, const char* skeleton,
-                                                  const char* fallback) {
-  UErrorCode status = U_ZERO_ERROR;
-  std::unique_ptr<icu::DateTimePatternGenerator> gen(
-      icu::DateTimePatternGenerator::createInstance(locale, status));
-  icu::UnicodeString pattern(fallback);
-  if (U_SUCCESS(status) && gen) {
-    icu::UnicodeString best = gen->getBestPattern(icu::UnicodeString(skeleton), status);
-    if (U_SUCCESS(status) && !best.isEmpty()) pattern = best;
-  }
-  status = U_ZERO_ERROR;
-  auto fmt = std::make_unique<icu::SimpleDateFormat>(pattern, locale, status);
-  if (U_FAILURE(status)) {
-    status = U_ZERO_ERROR;
-    fmt =
-        std::make_unique<icu::SimpleDateFormat>(icu::UnicodeString(fallback), icu::Locale::getRoot(), status);
-  }
-  return fmt;
+char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// Whether `code` continues at `i` with `word` (lower case), ignoring case.
+bool startsWith(std::string_view code, size_t i, std::string_view word) {
+  if (code.size() - i < word.size()) return false;
+  for (size_t k = 0; k < word.size(); ++k)
+    if (lower(code[i + k]) != word[k]) return false;
+  return true;
 }
 
-std::unique_ptr<icu::SimpleDateFormat> formatFor(const std::string& localeName, bool withTime) {
-  static std::mutex mutex;
-  static std::map<std::pair<std::string, bool>, std::unique_ptr<icu::SimpleDateFormat>> made;
-  std::lock_guard lock(mutex);
-  auto& slot = made[{localeName, withTime}];
-  if (!slot) {
-    icu::Locale locale(localeName.c_str());
-    slot = withTime ? makeFormat(locale, "MMddyyyyHHmm", "MM/dd/yyyy HH:mm")
-                    : makeFormat(locale, "MMddyyyy", "MM/dd/yyyy");
-  }
-  std::unique_ptr<icu::SimpleDateFormat> copy(slot->clone());
-  // The device's zone now, whatever it was when the first copy was made.
-  copy->adoptTimeZone(icu::TimeZone::createDefault());
-  return copy;
+// A bracketed part made of one letter repeated: h, m or s — an elapsed time
+// ("[h]:mm:ss", "[mm]:ss"), which counts past 24 hours or 60 minutes.
+bool isElapsed(std::string_view inside) {
+  if (inside.empty()) return false;
+  char c = lower(inside[0]);
+  if (c != 'h' && c != 'm' && c != 's') return false;
+  for (char k : inside)
+    if (lower(k) != c) return false;
+  return true;
+}
+
+void putDigits(std::string& out, int64_t v, int width) {
+  char buffer[24];
+  int n = 0;
+  do {
+    buffer[n++] = static_cast<char>('0' + v % 10);
+    v /= 10;
+  } while (v > 0);
+  for (int k = n; k < width; ++k) out.push_back('0');
+  while (n > 0) out.push_back(buffer[--n]);
 }
 
 }  // namespace
 
-WorkbookDateWriter::WorkbookDateWriter(const std::string& localeName)
-    : formats_(std::make_unique<Formats>()) {
-  formats_->locale = localeName;
+WorkbookFormatKind workbookFormatKind(std::string_view code) {
+  bool date = false, time = false, month = false;
+  for (size_t i = 0; i < code.size(); ++i) {
+    char c = lower(code[i]);
+    if (c == ';') break;  // the sections for negatives, zero and texts follow
+    if (startsWith(code, i, "general")) {
+      i += 6;
+      continue;
+    }
+    switch (c) {
+      case '"': {
+        size_t close = code.find('"', i + 1);
+        i = close == std::string_view::npos ? code.size() : close;
+        break;
+      }
+      case '\\':  // an escaped character
+      case '_':   // a space as wide as the next character
+      case '*':   // the next character repeated to fill the cell
+        ++i;
+        break;
+      case '[': {
+        size_t close = code.find(']', i + 1);
+        if (close == std::string_view::npos) close = code.size();
+        if (isElapsed(code.substr(i + 1, close - i - 1))) return WorkbookFormatKind::Number;
+        i = close;  // a locale, a colour or a condition
+        break;
+      }
+      case 'y':
+      case 'd':
+      case 'g':  // an East Asian era
+        date = true;
+        break;
+      case 'e':
+        // "0.00E+00" is an exponent; elsewhere e is an era year.
+        if (i + 1 < code.size() && (code[i + 1] == '+' || code[i + 1] == '-')) {
+          ++i;
+        } else {
+          date = true;
+        }
+        break;
+      case 'h':
+      case 's':
+        time = true;
+        break;
+      case 'm':
+        month = true;
+        break;
+      case 'a':
+        if (startsWith(code, i, "am/pm")) {
+          time = true;
+          i += 4;
+        } else if (startsWith(code, i, "a/p")) {
+          time = true;
+          i += 2;
+        }
+        break;
+      default:
+        break;
+    }
+  }
+  // An m is minutes beside hours or seconds and a month otherwise; either
+  // way the format shows a date or a time.
+  if (date) return time ? WorkbookFormatKind::DateTime : WorkbookFormatKind::Date;
+  if (time) return WorkbookFormatKind::Time;
+  return month ? WorkbookFormatKind::Date : WorkbookFormatKind::Number;
 }
 
-WorkbookDateWriter::~WorkbookDateWriter() = default;
+WorkbookFormatKind workbookBuiltinFormatKind(int64_t id) {
+  if ((id >= 14 && id <= 17) || (id >= 27 && id <= 31) || (id >= 34 && id <= 36) || (id >= 50 && id <= 58))
+    return WorkbookFormatKind::Date;
+  if ((id >= 18 && id <= 21) || id == 32 || id == 33 || id == 45 || id == 47) return WorkbookFormatKind::Time;
+  if (id == 22) return WorkbookFormatKind::DateTime;
+  return WorkbookFormatKind::Number;
+}
 
-bool WorkbookDateWriter::format(double days, std::string& out) {
-  if (!std::isfinite(days) || std::fabs(days) > 1e7) return false;
-  if (auto it = written_.find(days); it != written_.end()) {
-    out = it->second;
-    return true;
+bool workbookDateText(double days, bool date1904, WorkbookFormatKind kind, std::string& out) {
+  using namespace std::chrono;
+  // 9999-12-31 is serial 2958465 in the 1900 system (1462 less in 1904's).
+  const double last = date1904 ? 2957003.0 : 2958465.0;
+  if (kind == WorkbookFormatKind::Number || !std::isfinite(days) || days < 0 || days >= last + 1)
+    return false;
+  int64_t seconds = std::llround(days * 86400.0);
+  int64_t day = seconds / 86400, second = seconds % 86400;
+  if (day > static_cast<int64_t>(last)) return false;  // rounded past 9999-12-31 23:59:59
+  sys_days base;
+  if (date1904) {
+    base = sys_days{1904y / January / 1};
+  } else if (day == 60) {
+    return false;  // 1900-02-29, which Excel shows and the calendar never had
+  } else {
+    base = day < 60 ? sys_days{1899y / December / 31} : sys_days{1899y / December / 30};
   }
-  double seconds = epoch_ + days * 24 * 60 * 60;
-  bool whole = days == std::round(days);
-  // Made on first use: most sheets of most workbooks hold no dates.
-  auto& slot = whole ? formats_->date : formats_->dateTime;
-  if (!slot) slot = formatFor(formats_->locale, !whole);
-  icu::SimpleDateFormat& f = *slot;
-  formats_->buffer.remove();
-  f.format(seconds * 1000.0, formats_->buffer);
+  const year_month_day ymd{base + std::chrono::days{day}};
   out.clear();
-  formats_->buffer.toUTF8String(out);
-  if (written_.size() >= 65536) written_.clear();
-  written_.emplace(days, out);
+  const bool timeOnly = kind == WorkbookFormatKind::Time && day == 0;
+  if (!timeOnly) {
+    putDigits(out, static_cast<int>(ymd.year()), 4);
+    out.push_back('-');
+    putDigits(out, static_cast<unsigned>(ymd.month()), 2);
+    out.push_back('-');
+    putDigits(out, static_cast<unsigned>(ymd.day()), 2);
+    if (kind == WorkbookFormatKind::Date && second == 0) return true;
+    out.push_back(' ');
+  }
+  putDigits(out, second / 3600, 2);
+  out.push_back(':');
+  putDigits(out, second / 60 % 60, 2);
+  out.push_back(':');
+  putDigits(out, second % 60, 2);
   return true;
 }
 

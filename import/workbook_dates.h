@@ -1,45 +1,47 @@
-// Workbook serial dates written as text: the locale's month/day/four-digit
-// year pattern, with 24-hour hour and minute when the serial has a fraction.
+// Workbook serial dates and the number formats that show them.
+//
+// A workbook stores a date as a serial number of days (the fraction a time
+// of day) and shows it as a date through the cell's number format. The
+// readers turn such numbers into the wall-clock texts Excel and LibreOffice
+// show, in one form for every locale and time zone: "2024-03-05",
+// "2024-03-05 14:30:00", or "14:30:00" for a time of day alone.
 #pragma once
 
-#include <memory>
+#include <cstdint>
 #include <string>
-#include <unordered_map>
+#include <string_view>
 
 namespace tabulix {
 
-// Day zero of serial dates in the 1900 date system: 1899-12-31 00:00 UTC.
-// Excel counts from 1899-12-30 for every serial from 61 on (its 1900 system
-// keeps a 29 February 1900 that never was), so the dates written here are one
-// day after the ones Excel shows. The import keeps this reading on purpose:
-// workspaces imported before keep comparing equal to new imports.
-inline constexpr double kWorkbookEpoch1900 = -2209075200.0;
-// Day zero in the 1904 date system: 1904-01-02 00:00 UTC (again one day after
-// Excel's own reading, for the same reason).
-inline constexpr double kWorkbookEpoch1904 = -2082758400.0;
-
-// Writes serial dates of one workbook; not shared between threads.
-class WorkbookDateWriter {
- public:
-  // Formats in `localeName`'s patterns and the device's time zone.
-  explicit WorkbookDateWriter(const std::string& localeName);
-  ~WorkbookDateWriter();
-  // Chooses the 1904 date system (or the 1900 one).
-  void setDate1904(bool on) {
-    epoch_ = on ? kWorkbookEpoch1904 : kWorkbookEpoch1900;
-    written_.clear();
-  }
-  // The serial `days` as text: date only when it is whole, else date and
-  // time. Returns false (leaving `out` alone) for a serial too far from
-  // day zero to be a date (beyond about 27,000 years) or not finite.
-  bool format(double days, std::string& out);
-
- private:
-  struct Formats;
-  std::unique_ptr<Formats> formats_;
-  double epoch_ = kWorkbookEpoch1900;
-  // Date columns repeat their values: texts already written, by serial.
-  std::unordered_map<double, std::string> written_;
+// What a number format makes of a number.
+enum class WorkbookFormatKind : uint8_t {
+  Number,    // a plain (or elapsed-time) number
+  Date,      // a calendar date, maybe with a time of day
+  DateTime,  // a date and a time of day
+  Time,      // a time of day alone
 };
+
+// The kind of a format code such as "yyyy-mm-dd h:mm" or "[$-409]mmmm d,
+// yyyy", read case-insensitively: date tokens (y, d, e, g, and m as a month)
+// or time tokens (h, s, AM/PM, A/P, and m as minutes) outside quoted texts,
+// escaped characters and brackets. Elapsed-time formats ([h]:mm, [mm]:ss)
+// are numbers. Only the first section (up to an unquoted ";") counts.
+WorkbookFormatKind workbookFormatKind(std::string_view code);
+
+// The kind of a built-in number format that the workbook gives no code for:
+// dates 14-17, 27-31, 34-36 and 50-58, times 18-21, 32, 33, 45 and 47,
+// date and time 22; every other id (46, [h]:mm:ss, among them) is a number.
+WorkbookFormatKind workbookBuiltinFormatKind(int64_t id);
+
+// The serial `days` under a format of `kind` (not Number) as the text Excel
+// shows, rounded to the nearest second and never shifted by a time zone:
+// "YYYY-MM-DD" for a date kind on a whole day, "YYYY-MM-DD HH:MM:SS" for a
+// date with a time of day or a DateTime kind, "HH:MM:SS" for a Time kind
+// within the first day. Serials count days from 1899-12-31 for 0 to 59 and
+// from 1899-12-30 from 61 on (Excel's 1900 system keeps a 29 February 1900
+// that never was: serial 60, which is no date), or from 1904-01-01 in the
+// 1904 system. Returns false, leaving `out` alone, for serial 60, a negative
+// serial, one past 9999-12-31 or one that is not finite.
+bool workbookDateText(double days, bool date1904, WorkbookFormatKind kind, std::string& out);
 
 }  // namespace tabulix

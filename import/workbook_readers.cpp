@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "engine/log.h"
+#include "engine/translate.h"
 #include "import/file_importer.h"
 #include "import/stat_file_reader.h"
 #include "import/text_reader.h"
@@ -23,19 +24,37 @@ CsvError unreadable(const WorkbookError& e) {
   return CsvError{std::string(kImportErrorDomain), kWorkbookUnreadable, e.what()};
 }
 
+// The note naming the columns of a sheet past the variable limit.
+std::string leftOutNote(const XlsxLeftOut& leftOut) {
+  const std::string values = leftOut.values == 1
+                                 ? tr("1 value")
+                                 : fillPlaceholders(tr("%u values"), {std::to_string(leftOut.values)});
+  const std::string limit = std::to_string(kMaxImportFields);
+  if (leftOut.firstColumn == leftOut.lastColumn)
+    return fillPlaceholders(
+        tr("Column %@ of the sheet was left out (%@): a workspace holds at most %u variables."),
+        {XlsxParser::columnName(leftOut.firstColumn), values, limit});
+  return fillPlaceholders(
+      tr("Columns %@ to %@ of the sheet were left out (%@): a workspace holds at most %u variables."),
+      {XlsxParser::columnName(leftOut.firstColumn), XlsxParser::columnName(leftOut.lastColumn), values,
+       limit});
+}
+
 }  // namespace
 
+// Workbook dates are written in one form for every locale (workbook_dates.h),
+// so the locale is not needed here.
 std::unique_ptr<ImportReader> makeImportReader(const std::filesystem::path& file, char16_t delimiter,
-                                               const std::string& localeName) {
+                                               const std::string& /*localeName*/) {
   std::string ext = file.extension().string();
-  if (ext == ".xlsx") return std::make_unique<XlsxReader>(file, localeName);
-  if (ext == ".xls") return std::make_unique<XlsSheetReader>(file, localeName);
+  if (ext == ".xlsx") return std::make_unique<XlsxReader>(file);
+  if (ext == ".xls") return std::make_unique<XlsSheetReader>(file);
   if (auto format = statFormatForExtension(ext)) return std::make_unique<StatFileReader>(file, *format);
   return std::make_unique<TextReader>(file, delimiter);
 }
 
 std::optional<std::vector<std::string>> XlsxReader::sheets() {
-  XlsxParser parser(file_, nullptr, locale_);
+  XlsxParser parser(file_, nullptr);
   std::vector<std::string> names;
   for (const auto& s : parser.sheets()) names.push_back(s.name);
   return names;
@@ -57,6 +76,7 @@ struct LineQueue : XlsxParserDelegate {
   std::atomic<bool>* stop = nullptr;
   int sheet = 0;
   std::optional<CsvError> failure;
+  std::optional<std::string> note;  // columns past the variable limit
 
   // Parsing thread.
   void parserDidInspectDocument(XlsxParser& parser, const std::string& path,
@@ -69,7 +89,15 @@ struct LineQueue : XlsxParserDelegate {
       started = true;
     }
     changed.notify_all();
+    // Columns past the variable limit are left out here and named in a
+    // note; the rows a reader stops before do not widen the lines.
+    parser.setColumnLimit(kMaxImportFields);
+    parser.setMeasuredRows(uint64_t{kMaxImportRows} + 1);
     parser.parseSheetAtIndex(static_cast<size_t>(sheet));
+  }
+  void parserDidLeaveOutColumns(XlsxParser&, const XlsxLeftOut& leftOut) override {
+    std::lock_guard lock(mutex);
+    note = leftOutNote(leftOut);
   }
   void parserDidCompleteLine(XlsxParser& parser, const std::vector<std::string>& line, uint64_t,
                              uint64_t) override {
@@ -111,7 +139,7 @@ void XlsxReader::read(int sheet, ImportLineSink& sink) {
     try {
       // The parser reads the sheet list, then the chosen sheet from
       // parserDidInspectDocument, all before its constructor returns.
-      XlsxParser parser(file_, &queue, locale_);
+      XlsxParser parser(file_, &queue);
     } catch (const WorkbookError& e) {
       error = unreadable(e);
     } catch (const std::exception& e) {
@@ -165,7 +193,14 @@ void XlsxReader::read(int sheet, ImportLineSink& sink) {
       if (!sink.readerDidReadLine(++consecutive, line)) cancelled_ = true;
     }
   }
-  std::optional<CsvError> failure = queue.failure;
+  std::optional<CsvError> failure;
+  std::optional<std::string> note;
+  {
+    std::lock_guard lock(queue.mutex);
+    failure = queue.failure;
+    note = queue.note;
+  }
+  if (note) sink.readerDidNote(*note);
   if (failure) {
     if (!told) logLine("Couldn't start parsing xlsx file");
     logLine("Parser failed with error: " + failure->description);
@@ -181,14 +216,11 @@ void XlsSheetReader::read(int sheet, ImportLineSink& sink) {
   logLine("Parser started!");
   sink.readerDidStart();
   try {
-    readXlsSheet(
-        file_, sheet,
-        [&](uint64_t line, const std::vector<std::string>& fields) {
-          if (cancelled_) return false;
-          if (!sink.readerDidReadLine(line, fields)) cancelled_ = true;
-          return !cancelled_;
-        },
-        locale_);
+    readXlsSheet(file_, sheet, [&](uint64_t line, const std::vector<std::string>& fields) {
+      if (cancelled_) return false;
+      if (!sink.readerDidReadLine(line, fields)) cancelled_ = true;
+      return !cancelled_;
+    });
     logLine("Parser ended document: " + file_.string());
   } catch (const WorkbookError& e) {
     logLine(std::string("Parser failed with error: ") + e.what());

@@ -16,9 +16,8 @@ namespace tabulix {
 // that stores them, so that reading the XML and storing the rows overlap.
 class XlsxReader : public ImportReader {
  public:
-  // A reader of `file` writing dates in `localeName`'s patterns.
-  XlsxReader(std::filesystem::path file, std::string localeName)
-      : file_(std::move(file)), locale_(std::move(localeName)) {}
+  // A reader of `file`.
+  explicit XlsxReader(std::filesystem::path file) : file_(std::move(file)) {}
   // The sheet names; throws WorkbookError.
   std::optional<std::vector<std::string>> sheets() override;
   // Delivers sheet `sheet` (position in the sheet list).
@@ -28,16 +27,14 @@ class XlsxReader : public ImportReader {
 
  private:
   std::filesystem::path file_;
-  std::string locale_;
   std::atomic<bool> cancelled_{false};
 };
 
 // Reads one sheet of an .xls workbook for the import driver.
 class XlsSheetReader : public ImportReader {
  public:
-  // A reader of `file` writing dates in `localeName`'s patterns.
-  XlsSheetReader(std::filesystem::path file, std::string localeName)
-      : file_(std::move(file)), locale_(std::move(localeName)) {}
+  // A reader of `file`.
+  explicit XlsSheetReader(std::filesystem::path file) : file_(std::move(file)) {}
   // The sheet names; throws WorkbookError.
   std::optional<std::vector<std::string>> sheets() override;
   // Delivers sheet `sheet` (position in the sheet list).
@@ -47,7 +44,6 @@ class XlsSheetReader : public ImportReader {
 
  private:
   std::filesystem::path file_;
-  std::string locale_;
   std::atomic<bool> cancelled_{false};
 };
 

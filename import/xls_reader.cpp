@@ -129,20 +129,13 @@ std::optional<XlsCell> XlsReader::nextCell() {
         case xls::CellValue::Bool:
           out.type = cellBool;
           out.val = c.number;
-          out.str = c.number != 0 ? "YES" : "NO";
+          out.str = c.number != 0 ? "TRUE" : "FALSE";
           break;
-        case xls::CellValue::Error: {
+        case xls::CellValue::Error:
           out.type = cellError;
           out.val = c.number;
-          // Error codes are bytes; their decimal texts live in a fixed table.
-          static const auto decimal = [] {
-            std::vector<std::string> t(256);
-            for (int i = 0; i < 256; ++i) t[i] = std::to_string(i);
-            return t;
-          }();
-          out.str = decimal[static_cast<uint8_t>(c.number)];
+          out.str = xls::errorText(static_cast<uint8_t>(c.number));
           break;
-        }
         case xls::CellValue::Text:
           out.type = cellString;
           out.str = text();

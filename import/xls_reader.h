@@ -23,8 +23,8 @@ enum XlsCellType : int32_t {
   cellString = 1,   // text cells; formula cells with a text result
   cellInteger = 2,  // never produced
   cellFloat = 3,    // NUMBER, RK and MULRK cells; formula cells with a numeric result
-  cellBool = 4,     // formula cells with a boolean result
-  cellError = 5,    // formula cells with an error result
+  cellBool = 4,     // formula cells with a boolean result: TRUE or FALSE
+  cellError = 5,    // formula cells with an error result: its text, such as #DIV/0!
   cellUnknown = 6,  // every other record kind (direct boolean and error cells, RSTRING)
 };
 

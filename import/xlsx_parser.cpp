@@ -20,19 +20,13 @@ namespace tabulix {
 namespace {
 
 constexpr size_t kColumnNames = 702;
+// References of up to three letters (ZZZ) are read; Excel's last column is XFD.
+constexpr size_t kReadableColumns = 18278;
 constexpr size_t kNoColumn = static_cast<size_t>(-1);
 // Parts other than the sheet data and the shared strings are small.
 constexpr uint64_t kSmallPartCap = 64ull << 20;
 constexpr uint64_t kSharedStringsCap = 1536ull << 20;
 constexpr uint64_t kSheetCap = 4ull << 30;
-
-// Custom number formats taken as dates, compared exactly.
-const char* const kKnownDateFormatCodes[] = {"m/d;@",      "mmm d",      "m/d/yy;@",
-                                             "mm/dd/yy;@", "m/d/yyyy;@", "m/d/yy h:mm;@"};
-
-bool isBuiltinDateFormat(int64_t id) {
-  return (id >= 14 && id <= 22) || (id >= 27 && id <= 36) || (id >= 50 && id <= 58);
-}
 
 // An element or attribute name without its namespace prefix: writers differ
 // in the prefixes they use for the same namespace.
@@ -62,14 +56,14 @@ int64_t integerValue(std::string_view s) {
   return neg ? -v : v;
 }
 
-// The 0-based column of a reference's letters (B12 → 1), kNoColumn past ZZ
+// The 0-based column of a reference's letters (B12 → 1), kNoColumn past ZZZ
 // or without letters. Lower-case letters are read as upper case.
 size_t columnOf(std::string_view ref) {
   size_t col = 0, letters = 0;
   for (char c : ref) {
     if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
     if (c < 'A' || c > 'Z') break;
-    if (++letters > 2) return kNoColumn;
+    if (++letters > 3) return kNoColumn;
     col = col * 26 + static_cast<size_t>(c - 'A' + 1);
   }
   return letters ? col - 1 : kNoColumn;
@@ -130,16 +124,22 @@ const std::vector<std::string>& XlsxParser::orderCols() {
   return names;
 }
 
-XlsxParser::XlsxParser(const std::filesystem::path& file, XlsxParserDelegate* delegate,
-                       const std::string& localeName)
-    : delegate_(delegate), path_(file.string()), dates_(localeName) {
+std::string XlsxParser::columnName(size_t index) {
+  std::string name;
+  for (size_t n = index + 1; n > 0; n = (n - 1) / 26)
+    name.insert(name.begin(), static_cast<char>('A' + (n - 1) % 26));
+  return name;
+}
+
+XlsxParser::XlsxParser(const std::filesystem::path& file, XlsxParserDelegate* delegate)
+    : delegate_(delegate), path_(file.string()) {
   zip_ = std::make_unique<ZipPackage>(file);
   start();
 }
 
 XlsxParser::XlsxParser(std::string_view bytes, const std::string& displayName, XlsxParserDelegate* delegate,
-                       const std::string& localeName, ZipLimits limits)
-    : delegate_(delegate), path_(displayName), dates_(localeName) {
+                       ZipLimits limits)
+    : delegate_(delegate), path_(displayName) {
   zip_ = std::make_unique<ZipPackage>(bytes, displayName, limits);
   start();
 }
@@ -151,19 +151,18 @@ void XlsxParser::fail(const std::string& what) const {
 }
 
 void XlsxParser::start() {
-  slots_.resize(kColumnNames);
-  present_.assign(kColumnNames, 0);
   if (!zip_->contains("xl/workbook.xml")) fail("it has no workbook part (xl/workbook.xml)");
   if (!zip_->contains("xl/_rels/workbook.xml.rels"))
     fail("it has no workbook relationships (xl/_rels/workbook.xml.rels)");
   parsePart(Part::Rels, "xl/_rels/workbook.xml.rels", kSmallPartCap);
   parsePart(Part::Workbook, "xl/workbook.xml", kSmallPartCap);
-  dates_.setDate1904(date1904_);
   if (delegate_) delegate_->parserDidInspectDocument(*this, path_, sheets_);
 }
 
 void XlsxParser::parsePart(Part part, const std::string& name, uint64_t cap) {
   Xml xml(this);
+  // Measuring needs the elements alone, not their texts.
+  if (part == Part::Measure) XML_SetCharacterDataHandler(xml.parser, nullptr);
   xml_ = &xml;
   part_ = part;
   partName_ = name;
@@ -235,25 +234,35 @@ void XlsxParser::parseSheetRel(const std::string& relId) {
   if (zip_->contains("xl/sharedStrings.xml"))
     parsePart(Part::SharedStrings, "xl/sharedStrings.xml", kSharedStringsCap);
   styles_.clear();
-  dateFormats_.clear();
+  formatKinds_.clear();
   // A workbook without styles has no date formats: every number stays a number.
   if (zip_->contains("xl/styles.xml")) parsePart(Part::Styles, "xl/styles.xml", kSmallPartCap);
-  // Sorted, so that a workbook with very many formats costs no more than
-  // a sort: each style is then one binary search.
-  std::sort(dateFormats_.begin(), dateFormats_.end());
-  dateStyle_.assign(styles_.size(), false);
+  // A code the workbook gives for a format wins over the built-in meaning
+  // of its id. Style 0 is the default format and never a date.
+  styleKinds_.assign(styles_.size(), WorkbookFormatKind::Number);
   for (size_t k = 1; k < styles_.size(); ++k) {
-    int64_t f = styles_[k];
-    dateStyle_[k] = isBuiltinDateFormat(f) || std::binary_search(dateFormats_.begin(), dateFormats_.end(), f);
+    auto code = formatKinds_.find(styles_[k]);
+    styleKinds_[k] = code != formatKinds_.end() ? code->second : workbookBuiltinFormatKind(styles_[k]);
   }
+
+  // First reading: which columns hold values, whatever the dimension says.
+  haveDimension_ = false;
+  dimensionFirst_ = dimensionWidth_ = 0;
+  columnValues_.assign(kReadableColumns, 0);
+  measured_ = 0;
+  row_ = 0;
+  try {
+    parsePart(Part::Measure, sheetPart, kSheetCap);
+  } catch (const WorkbookError&) {
+    // A damaged sheet: the rows before the damage are measured, and the
+    // delivery meets the same failure after delivering them.
+  }
+  layOutColumns();
 
   inValue_ = isStringValue_ = false;
   rowInternal_ = 0;
   row_ = 0;
-  haveCols_ = false;
-  firstCol_ = colCount_ = 0;
-  isFirstRow_ = true;
-  parsePart(Part::Sheet, sheetPart, kSheetCap);
+  if (!cancelled_) parsePart(Part::Sheet, sheetPart, kSheetCap);
   if (delegate_) delegate_->parserDidCompleteDocument(*this, path_);
 }
 
@@ -333,10 +342,15 @@ void XlsxParser::startElement(const char* rawName, const char** attrs) {
         } else if (name == "numFmt" && inNumFmts_) {
           const char* code = attr(attrs, "formatCode");
           const char* id = attr(attrs, "numFmtId");
-          if (code && id)
-            for (const char* known : kKnownDateFormatCodes)
-              if (std::strcmp(code, known) == 0) dateFormats_.push_back(integerValue(id));
+          if (code && id) {
+            if (formatKinds_.size() >= kMaxStyles)
+              fail("it has more than " + std::to_string(kMaxStyles) + " number formats");
+            formatKinds_[integerValue(id)] = workbookFormatKind(code);
+          }
         }
+        break;
+      case Part::Measure:
+        measureStart(name, attrs);
         break;
       case Part::Sheet:
         sheetStart(name, attrs);
@@ -348,45 +362,24 @@ void XlsxParser::startElement(const char* rawName, const char** attrs) {
   }
 }
 
-void XlsxParser::sheetStart(std::string_view name, const char** attrs) {
+void XlsxParser::cellStart(const char** attrs) {
+  const char* r = attr(attrs, "r");
+  // A cell without a reference follows the one before it.
+  col_ = r ? columnOf(r) : nextCol_;
+  nextCol_ = col_ == kNoColumn ? kNoColumn : col_ + 1;
+}
+
+void XlsxParser::measureStart(std::string_view name, const char** attrs) {
   if (name == "c") {
-    const char* r = attr(attrs, "r");
-    // A cell without a reference follows the one before it.
-    col_ = r ? columnOf(r) : nextCol_;
-    nextCol_ = col_ == kNoColumn ? kNoColumn : col_ + 1;
-    const char* t = attr(attrs, "t");
-    isStringValue_ = t && std::strcmp(t, "s") == 0;
-    isInlineCell_ = t && std::strcmp(t, "inlineStr") == 0;
-    isNumberCell_ = !t || std::strcmp(t, "n") == 0;
-    isDateValue_ = false;
-    hasValue_ = false;
-    if (const char* s = attr(attrs, "s")) {
-      int64_t k = integerValue(s);
-      // Style 0 is the default format and never a date.
-      if (k >= 1 && static_cast<uint64_t>(k) < dateStyle_.size())
-        isDateValue_ = dateStyle_[static_cast<size_t>(k)];
-    }
-  } else if (name == "v") {
-    inValue_ = true;
-    currentCharacters_.clear();
+    cellStart(attrs);
+    cellHasValue_ = false;
+  } else if (name == "v" || name == "is") {
+    cellHasValue_ = true;
   } else if (name == "row") {
-    const char* r = attr(attrs, "r");
-    // A row without a number follows the one before it.
-    row_ = r ? static_cast<uint64_t>(std::max<int64_t>(0, integerValue(r))) : row_ + 1;
     nextCol_ = 0;
-    for (size_t c : touched_) present_[c] = 0;
-    touched_.clear();
-  } else if (name == "is") {
-    inInline_ = true;
-    inlineText_.clear();
-    phoneticDepth_ = 0;
-  } else if (inInline_ && name == "rPh") {
-    ++phoneticDepth_;
-  } else if (inInline_ && name == "t" && phoneticDepth_ == 0) {
-    inInlineT_ = true;
-  } else if (name == "dimension" && isFirstRow_ && !haveCols_) {
-    // Only a dimension before the first row counts: every line of a sheet
-    // has the same number of texts.
+  } else if (name == "dimension" && measured_ == 0 && !haveDimension_) {
+    // The dimension's first column is where the lines start when no value
+    // lies left of it (B2:D5 gives B, C, D); its last column is not trusted.
     const char* ref = attr(attrs, "ref");
     if (!ref) return;
     std::string_view whole(ref);
@@ -399,12 +392,85 @@ void XlsxParser::sheetStart(std::string_view name, const char** attrs) {
     };
     size_t first = columnOf(strip(a)), last = columnOf(strip(b));
     if (first == kNoColumn) return;
-    // A range reaching past ZZ is delivered up to ZZ.
-    if (last == kNoColumn) last = kColumnNames - 1;
+    if (last == kNoColumn) last = kReadableColumns - 1;
     if (last < first) std::swap(first, last);
-    firstCol_ = first;
-    colCount_ = last - first + 1;
-    haveCols_ = true;
+    dimensionFirst_ = first;
+    dimensionWidth_ = last - first + 1;
+    haveDimension_ = true;
+  }
+}
+
+void XlsxParser::measureEnd(std::string_view name) {
+  if (name == "c") {
+    if (cellHasValue_ && col_ < kReadableColumns) ++columnValues_[col_];
+    cellHasValue_ = false;
+    col_ = kNoColumn;
+  } else if (name == "row" && ++measured_ >= measuredRows_) {
+    stoppedByCancel_ = true;  // the rest of the sheet is never delivered
+    XML_StopParser(xml_->parser, XML_FALSE);
+  }
+}
+
+void XlsxParser::layOutColumns() {
+  size_t first = kNoColumn, last = 0;
+  for (size_t c = 0; c < kReadableColumns; ++c) {
+    if (columnValues_[c] == 0) continue;
+    if (first == kNoColumn) first = c;
+    last = c;
+  }
+  if (first == kNoColumn) {
+    // No value anywhere: the dimension alone says how wide the rows are.
+    firstCol_ = haveDimension_ ? dimensionFirst_ : 0;
+    colCount_ = haveDimension_ ? std::min(dimensionWidth_, columnLimit_) : 0;
+  } else {
+    firstCol_ = haveDimension_ ? std::min(dimensionFirst_, first) : 0;
+    size_t width = last - firstCol_ + 1;
+    colCount_ = std::min(width, columnLimit_);
+    if (width > colCount_) {
+      XlsxLeftOut leftOut{firstCol_ + colCount_, last, 0};
+      for (size_t c = leftOut.firstColumn; c <= last; ++c) leftOut.values += columnValues_[c];
+      if (delegate_) delegate_->parserDidLeaveOutColumns(*this, leftOut);
+    }
+  }
+  columnValues_ = {};
+  slots_.assign(colCount_, std::string());
+  present_.assign(colCount_, 0);
+  touched_.clear();
+}
+
+void XlsxParser::sheetStart(std::string_view name, const char** attrs) {
+  if (name == "c") {
+    cellStart(attrs);
+    const char* t = attr(attrs, "t");
+    isStringValue_ = t && std::strcmp(t, "s") == 0;
+    isInlineCell_ = t && std::strcmp(t, "inlineStr") == 0;
+    isBoolCell_ = t && std::strcmp(t, "b") == 0;
+    isNumberCell_ = !t || std::strcmp(t, "n") == 0;
+    cellKind_ = WorkbookFormatKind::Number;
+    hasValue_ = false;
+    if (const char* s = attr(attrs, "s")) {
+      int64_t k = integerValue(s);
+      if (k >= 1 && static_cast<uint64_t>(k) < styleKinds_.size())
+        cellKind_ = styleKinds_[static_cast<size_t>(k)];
+    }
+  } else if (name == "v") {
+    inValue_ = true;
+    currentCharacters_.clear();
+  } else if (name == "row") {
+    const char* r = attr(attrs, "r");
+    // A row without a number follows the one before it.
+    row_ = r ? static_cast<uint64_t>(std::max<int64_t>(0, integerValue(r))) : row_ + 1;
+    nextCol_ = 0;
+    for (size_t i : touched_) present_[i] = 0;
+    touched_.clear();
+  } else if (name == "is") {
+    inInline_ = true;
+    inlineText_.clear();
+    phoneticDepth_ = 0;
+  } else if (inInline_ && name == "rPh") {
+    ++phoneticDepth_;
+  } else if (inInline_ && name == "t" && phoneticDepth_ == 0) {
+    inInlineT_ = true;
   }
 }
 
@@ -418,28 +484,33 @@ void XlsxParser::characters(const char* s, int len) {
 
 void XlsxParser::storeCell(std::string&& text) {
   hasValue_ = true;
-  if (col_ == kNoColumn || col_ >= kColumnNames) return;  // past ZZ: never delivered
-  if (!present_[col_]) {
-    present_[col_] = 1;
-    touched_.push_back(col_);
+  // Outside the delivered columns: past the column limit (counted by the
+  // first reading), or in rows after the measured ones.
+  if (col_ == kNoColumn || col_ < firstCol_ || col_ - firstCol_ >= colCount_) return;
+  size_t i = col_ - firstCol_;
+  if (!present_[i]) {
+    present_[i] = 1;
+    touched_.push_back(i);
   }
-  slots_[col_].swap(text);
+  slots_[i].swap(text);
 }
 
 void XlsxParser::finishValue() {
   std::string text;
+  double d;
   if (isStringValue_) {
     int64_t i = integerValue(currentCharacters_);
     if (i >= 0 && static_cast<uint64_t>(i) < sharedStrings_.size())
       text = sharedStrings_[static_cast<size_t>(i)];
     else
       text = "parse error";
-  } else {
-    double d;
+  } else if (isBoolCell_ && (currentCharacters_ == "1" || currentCharacters_ == "0")) {
+    text = currentCharacters_ == "1" ? "TRUE" : "FALSE";
+  } else if (!(cellKind_ != WorkbookFormatKind::Number && isNumberCell_ &&
+               numberValue(currentCharacters_, d) && workbookDateText(d, date1904_, cellKind_, text))) {
     // Only numbers are dates: a formula's text, a boolean or an error value
     // under a date format stays as written.
-    if (!(isDateValue_ && isNumberCell_ && numberValue(currentCharacters_, d) && dates_.format(d, text)))
-      text.swap(currentCharacters_);
+    text.swap(currentCharacters_);
   }
   storeCell(std::move(text));
 }
@@ -469,6 +540,9 @@ void XlsxParser::endElement(const char* rawName) {
         if (name == "numFmts") inNumFmts_ = false;
         if (name == "cellXfs") inCellXfs_ = false;
         break;
+      case Part::Measure:
+        measureEnd(name);
+        break;
       case Part::Sheet:
         sheetEnd(name);
         break;
@@ -489,7 +563,7 @@ void XlsxParser::sheetEnd(std::string_view name) {
   } else if (name == "c") {
     if (isInlineCell_ && !hasValue_) storeCell(std::move(inlineText_));
     inlineText_.clear();
-    isStringValue_ = isInlineCell_ = false;
+    isStringValue_ = isInlineCell_ = isBoolCell_ = false;
     col_ = kNoColumn;
   } else if (name == "t") {
     inInlineT_ = false;
@@ -503,25 +577,14 @@ void XlsxParser::sheetEnd(std::string_view name) {
 }
 
 void XlsxParser::deliverRow() {
-  if (isFirstRow_) {
-    isFirstRow_ = false;
-    // Without a dimension the first row fixes the columns: A through its
-    // right-most cell.
-    if (!haveCols_ && !touched_.empty()) {
-      firstCol_ = 0;
-      colCount_ = *std::max_element(touched_.begin(), touched_.end()) + 1;
-      haveCols_ = true;
-    }
-  }
   line_.resize(colCount_);
   for (size_t i = 0; i < colCount_; ++i) {
-    size_t c = firstCol_ + i;
-    if (present_[c])
-      line_[i].swap(slots_[c]);
+    if (present_[i])
+      line_[i].swap(slots_[i]);
     else
       line_[i].clear();
   }
-  for (size_t c : touched_) present_[c] = 0;
+  for (size_t i : touched_) present_[i] = 0;
   touched_.clear();
   // Counted as delivered, so that a row element nested in another (a damaged
   // sheet) cannot make the count skip.

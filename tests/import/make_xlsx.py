@@ -39,8 +39,8 @@ ws.append(["Émile ✓", 1e-7, None, None, None, None, None, None])
 for row in ws.iter_rows(min_row=2, max_row=3):
     row[3].number_format = "mm-dd-yy"  # built-in 14
     row[4].number_format = "m/d/yy h:mm"  # built-in 22
-    row[5].number_format = "m/d/yyyy;@"  # a known custom date code
-    row[6].number_format = "yyyy-mm-dd"  # a custom code that is not one of them
+    row[5].number_format = "m/d/yyyy;@"  # a custom date code with a text section
+    row[6].number_format = "yyyy-mm-dd"  # openpyxl's own code for dates
     row[7].number_format = "d-mmm-yy"  # built-in 15
 
 hidden = wb.create_sheet("Hidden")

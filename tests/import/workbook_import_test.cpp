@@ -130,16 +130,20 @@ TEST(WorkbookImport, LimitsAndFailuresMidSheet) {
     EXPECT_EQ(*columnNumber(m, 0)->name, "1");
   }
 
-  // A first line of 702 columns keeps 500 variables and reports the limit.
+  // A sheet 702 columns wide keeps 500 variables and names what it left out.
   std::string wideRow =
       "<dimension ref=\"A1:ZZ2\"/><sheetData><row r=\"1\"><c r=\"ZZ1\"><v>last</v></c></row>"
       "<row r=\"2\"><c r=\"A2\"><v>1</v></c></row></sheetData>";
   opts.dataFile = d.path / "wide.xlsx";
   writeZip(opts.dataFile, workbookParts(wideRow));
   out = importDataFile(opts, d.path, nullptr);
-  EXPECT_EQ(out.code, kImportLimitReached);
+  EXPECT_EQ(out.code, kImportReadToEnd);
   EXPECT_EQ(out.variables, 500u);
   EXPECT_EQ(out.observations, 1u);
+  EXPECT_EQ(out.unreadNotes,
+            std::vector<std::string>{"Columns SG to ZZ of the sheet were left out (1 value): a "
+                                     "workspace holds at most 500 variables."});
+  EXPECT_EQ(out.alertTitle, "Some Data Was Not Imported");
 
   // Malformed XML after 150 rows: those rows stay, typed, and the end says why.
   opts.dataFile = d.path / "bad.xlsx";

@@ -79,7 +79,7 @@ Bytes boolErr(uint32_t row, uint32_t col, uint8_t value, bool error) {
   return record(0x0205, d);
 }
 
-std::vector<Line> readAll(const Bytes& file, int sheet = 0, const std::string& locale = "en_US") {
+std::vector<Line> readAll(const Bytes& file, int sheet = 0) {
   std::vector<Line> out;
   readXlsSheetFromMemory(
       file, sheet,
@@ -88,7 +88,7 @@ std::vector<Line> readAll(const Bytes& file, int sheet = 0, const std::string& l
         out.push_back(fields);
         return true;
       },
-      locale, "crafted.xls");
+      "crafted.xls");
   return out;
 }
 
@@ -119,7 +119,7 @@ class XlsFormat : public ::testing::Test {
 };
 
 // Globals with XF 0 general, XF 1 built-in date 14, XF 2 the custom date
-// "d-mmm-yy", XF 3 a custom format with a non-ASCII character.
+// "d-mmm-yy", XF 3 a custom date with a non-ASCII character.
 std::vector<Bytes> standardGlobals() {
   return {format8(164, "d-mmm-yy"), format8(165, "d-mmm-yy\xE9"), xf(0), xf(14), xf(164), xf(165),
           sst({"alpha", "beta"})};
@@ -156,17 +156,17 @@ TEST_F(XlsFormat, NumberKindsFormulaResultsAndCellOrder) {
                   number(0, 1, 9),               // out of order: B1
                   rk(0, 0, rkInt(6)),            // A1 again: the later record counts
                   number(5, 0, 45000, 2),        // custom date format
-                  number(5, 1, 45000, 3),        // non-ASCII format: not a date
+                  number(5, 1, 45000, 3),        // a date format with a non-ASCII character
                   number(5, 2, 45000, 77),       // XF beyond the list: not a date
                   number(65535, 0, 1),           // the last row of a sheet
               }};
   const Bytes file = compoundFile(workbookStream(standardGlobals(), {s}));
   EXPECT_EQ(readAll(file), (std::vector<Line>{{"6", "9", "beta"},
                                               {"1", "2.5", "-3"},
-                                              {"12.34", "0.015", "03/16/2023, 06:00"},
-                                              {"xyz", "YES", "42"},
+                                              {"12.34", "0.015", "2023-03-15 06:00:00"},
+                                              {"xyz", "TRUE", "#N/A"},
                                               {"FALSE", "#DIV/0!", ""},
-                                              {"03/16/2023", "45000", "45000"},
+                                              {"2023-03-15", "2023-03-15", "45000"},
                                               {"1", "", ""}}));
 
   // The same cells through XlsReader.
@@ -181,8 +181,8 @@ TEST_F(XlsFormat, NumberKindsFormulaResultsAndCellOrder) {
   EXPECT_EQ(seen.size(), 19u);
   EXPECT_EQ(seen[2], "1,3:cellString=beta");
   EXPECT_EQ(seen[12], "5,1:cellUnknown=FALSE");
-  EXPECT_EQ(seen[11], "4,3:cellError=42");
-  EXPECT_EQ(seen[10], "4,2:cellBool=YES");
+  EXPECT_EQ(seen[11], "4,3:cellError=#N/A");
+  EXPECT_EQ(seen[10], "4,2:cellBool=TRUE");
   EXPECT_EQ(seen.back(), "65536,1:cellFloat");
   auto end = reader->nextCell();
   ASSERT_TRUE(end.has_value());
@@ -213,14 +213,14 @@ TEST_F(XlsFormat, Biff5WorkbookWithCodePageText) {
       workbookStream({record(0x0042, codePage), record(0x041E, format5), xf(0), xf(164)}, {s}, false),
       "Book");
   EXPECT_EQ(xlsSheetNamesFromMemory(file), (std::vector<std::string>{"Лист"}));
-  EXPECT_EQ(readAll(file), (std::vector<Line>{{"привет", "01/02/1900"}, {"ok", ""}}));
+  EXPECT_EQ(readAll(file), (std::vector<Line>{{"привет", "1900-01-02"}, {"ok", ""}}));
 }
 
 TEST_F(XlsFormat, DamagedFilesEndInAClearError) {
   SheetSpec ok{"Data", 0, {number(0, 0, 1), labelSst(1, 1, 0)}};
   const Bytes stream = workbookStream(standardGlobals(), {ok});
-  // B2 lies right of the first line's last column.
-  EXPECT_EQ(readAll(compoundFile(stream)), (std::vector<Line>{{"1"}, {""}}));
+  // B2 lies right of the first line's last cell: every line reaches it.
+  EXPECT_EQ(readAll(compoundFile(stream)), (std::vector<Line>{{"1", ""}, {"", "alpha"}}));
 
   auto expectError = [](const Bytes& file, const std::string& part) {
     const std::string message = failure(file);
@@ -329,9 +329,16 @@ TEST(XlsNumberText, ShortestPlainDecimals) {
   EXPECT_EQ(xlsNumberText(123456789012345680000.0), "123456789012345680000");
   EXPECT_EQ(xlsNumberText(1e-7), "0.0000001");
   EXPECT_EQ(xlsNumberText(2.5e-8), "2.5e-08");
-  EXPECT_TRUE(isXlsDateFormatString("h:mm:ss AM/PM"));
-  EXPECT_FALSE(isXlsDateFormatString("yyyy-mm-dd"));
-  EXPECT_FALSE(isXlsDateFormatString("M/D/YY"));
+}
+
+TEST(XlsFormatKind, TheWorkbooksCodeWinsOverTheBuiltInMeaning) {
+  const std::map<uint16_t, std::string> codes = {{14, "0.00"}, {164, "YYYY-MM-DD"}, {165, "[h]:mm"}};
+  EXPECT_EQ(xlsFormatKind(codes, 14), WorkbookFormatKind::Number);
+  EXPECT_EQ(xlsFormatKind(codes, 164), WorkbookFormatKind::Date);
+  EXPECT_EQ(xlsFormatKind(codes, 165), WorkbookFormatKind::Number);
+  EXPECT_EQ(xlsFormatKind(codes, 22), WorkbookFormatKind::DateTime);
+  EXPECT_EQ(xlsFormatKind(codes, 20), WorkbookFormatKind::Time);
+  EXPECT_EQ(xlsFormatKind(codes, 166), WorkbookFormatKind::Number);
 }
 
 }  // namespace

@@ -34,16 +34,13 @@ class XlsWriters : public ::testing::Test {
   void TearDown() override { setDeviceTimeZone(previousZone_); }
 
   // Every line of a sheet; checks the numbering is 1, 2, 3, ...
-  static std::vector<Line> lines(const std::string& file, int sheet, const std::string& locale = "en_US") {
+  static std::vector<Line> lines(const std::string& file, int sheet) {
     std::vector<Line> out;
-    readXlsSheet(
-        data(file), sheet,
-        [&](uint64_t n, const Line& fields) {
-          EXPECT_EQ(n, out.size() + 1);
-          out.push_back(fields);
-          return true;
-        },
-        locale);
+    readXlsSheet(data(file), sheet, [&](uint64_t n, const Line& fields) {
+      EXPECT_EQ(n, out.size() + 1);
+      out.push_back(fields);
+      return true;
+    });
     return out;
   }
 
@@ -55,15 +52,15 @@ TEST_F(XlsWriters, XlwtSheetsCellKindsAndDates) {
   EXPECT_EQ(xlsSheetNames(data("xlwt_basic.xls")),
             (std::vector<std::string>{"Data", "Hidden", "Ünïcödé ✓ sheet", "Empty"}));
   const std::vector<Line> got = lines("xlwt_basic.xls", 0);
-  // Serial dates count from 1899-12-31, so xlwt's 2023-03-15 (serial 45000)
-  // reads as 03/16/2023; 1900-03-01 is serial 61. Built-in formats 14 and 22
-  // and the known custom "mm/dd/yy" are dates; "yyyy-mm-dd" and "0.00" are not.
+  // xlwt's 2023-03-15 (serial 45000) reads as Excel shows it; built-in
+  // formats 14 and 22 and the codes "mm/dd/yy" and "yyyy-mm-dd" are dates,
+  // "0.00" is not.
   const std::vector<Line> want = {
       {"Name", "Count", "Ratio", "Day", "Stamp", "Short", "Iso", "Fixed"},
-      {"Ann", "3", "0.1", "03/16/2023", "03/16/2023, 12:00", "03/16/2023", "45000", "3.5"},
-      {"Bob", "-7", "123456.789", "03/02/1900", "01/02/2000, 06:30", "01/01/1900", "1", "2"},
-      {"Zoë Ünïcödé ✓", "1e+21", "-1e-08", "01/01/2000", "01/02/2000, 18:00", "12/31/1899, 12:00", "2",
-       "1234567"},
+      {"Ann", "3", "0.1", "2023-03-15", "2023-03-15 12:00:00", "2023-03-15", "2023-03-15", "3.5"},
+      {"Bob", "-7", "123456.789", "1900-03-01", "2000-01-01 06:30:00", "1900-01-01", "1900-01-01", "2"},
+      {"Zoë Ünïcödé ✓", "1e+21", "-1e-08", "1999-12-31", "2000-01-01 18:00:00", "1899-12-31 12:00:00",
+       "1900-01-02", "1234567"},
       {"TRUE", "", "", "", "", "", "", ""},
   };
   EXPECT_EQ(got, want);
@@ -72,19 +69,50 @@ TEST_F(XlsWriters, XlwtSheetsCellKindsAndDates) {
 
 TEST_F(XlsWriters, SheetStartingAtB2WithEmptyRowsAndEmptySheet) {
   // Rows 2, 3 and 6 hold cells: three lines numbered 1 to 3, each as wide as
-  // the first line (columns A to C); D6 lies right of it and is dropped.
+  // the widest row (columns A to D: D6 lies right of the first row).
   EXPECT_EQ(lines("xlwt_basic.xls", 2),
-            (std::vector<Line>{{"", "b2", "c2"}, {"", "", "22"}, {"", "b6", ""}}));
+            (std::vector<Line>{{"", "b2", "c2", ""}, {"", "", "22", ""}, {"", "b6", "", "d6"}}));
   EXPECT_TRUE(lines("xlwt_basic.xls", 3).empty());
   EXPECT_TRUE(lines("xlwt_basic.xls", 4).empty());  // out of range: no line
   EXPECT_TRUE(lines("xlwt_basic.xls", -1).empty());
 }
 
 TEST_F(XlsWriters, DatesUnderThe1904SystemFromBothWriters) {
-  // Day zero is 1904-01-02.
+  // Day zero is 1904-01-01.
   EXPECT_EQ(lines("xlwt_1904.xls", 0),
-            (std::vector<Line>{{"01/02/1904"}, {"03/16/2023"}, {"01/03/1904, 06:00"}}));
-  EXPECT_EQ(lines("writeexcel_1904.xls", 0), (std::vector<Line>{{"01/02/1904"}, {"01/03/1904, 12:00"}}));
+            (std::vector<Line>{{"1904-01-01"}, {"2023-03-15"}, {"1904-01-02 06:00:00"}}));
+  EXPECT_EQ(lines("writeexcel_1904.xls", 0), (std::vector<Line>{{"1904-01-01"}, {"1904-01-02 12:00:00"}}));
+}
+
+TEST_F(XlsWriters, DatesUnderCustomCodesErrorsAndBooleansFromBothWriters) {
+  // In New York, to show that no time zone shifts a date or a time of day.
+  setDeviceTimeZone("America/New_York");
+  // xlwt: codes in upper case, "yyyy-mm-dd h:mm:ss", "dd/mm/yyyy",
+  // "[$-409]mmmm d, yyyy", "h:mm"; "[h]:mm" is an elapsed time. Direct
+  // boolean and error cells; J5 lies right of the first row.
+  EXPECT_EQ(lines("xlwt_dates.xls", 0),
+            (std::vector<Line>{
+                {"upper", "stamp", "dmy", "long", "clock", "elapsed", "flag", "error", "", ""},
+                {"2024-03-05", "2024-03-05 14:30:00", "2024-05-13", "2024-03-05", "14:30:00", "1.5", "TRUE",
+                 "#DIV/0!", "", ""},
+                {"1900-02-28", "1999-12-31 23:59:59", "1900-03-01", "1900-01-01", "00:00:01", "0.25", "FALSE",
+                 "#N/A", "", ""},
+                {"#VALUE!", "#REF!", "#NAME?", "#NUM!", "#NULL!", "", "", "", "", ""},
+                {"", "", "", "", "", "", "", "", "", "right"},
+            }));
+  // Spreadsheet::WriteExcel's write_date_time under the same kinds of code.
+  EXPECT_EQ(lines("writeexcel_dates.xls", 0),
+            (std::vector<Line>{
+                {"day", "stamp", "dmy", "long", "clock", "elapsed"},
+                {"2024-03-05", "2024-03-05 14:30:00", "2024-05-13", "2024-03-05", "14:30:00", "1.5"},
+                {"1900-02-28", "1999-12-31 23:59:59", "1900-03-01", "1900-01-01", "00:00:01", "0.25"},
+            }));
+  // Formulas with cached errors of every kind and booleans.
+  std::vector<Line> want = {{"formula", "result", "", ""}};
+  for (const char* r : {"#NULL!", "#DIV/0!", "#VALUE!", "#REF!", "#NAME?", "#NUM!", "#N/A", "TRUE", "FALSE"})
+    want.push_back({r, r, "", ""});
+  want.push_back({"", "", "", "right"});
+  EXPECT_EQ(lines("writeexcel_dates.xls", 1), want);
 }
 
 TEST_F(XlsWriters, LongSharedStringTablesCrossingContinueRecords) {
@@ -119,42 +147,26 @@ TEST_F(XlsWriters, FormulaResultsOfEveryKind) {
   EXPECT_EQ(xlsSheetNames(data("writeexcel_formulas.xls")),
             (std::vector<std::string>{"Formulas", "Второй", "Hidden"}));
   // Text results come from the STRING record after the formula; booleans are
-  // YES/NO; an error is its code (#DIV/0! is 7).
+  // TRUE and FALSE, an error its text.
   EXPECT_EQ(lines("writeexcel_formulas.xls", 0), (std::vector<Line>{{"Kind", "Result"},
                                                                     {"text", "abcd"},
                                                                     {"number", "2.5"},
-                                                                    {"true", "YES"},
-                                                                    {"false", "NO"},
-                                                                    {"error", "7"},
-                                                                    {"date", "03/16/2023"},
-                                                                    {"datetime", "03/16/2023, 12:00"},
-                                                                    {"custom", "01/02/1900"},
+                                                                    {"true", "TRUE"},
+                                                                    {"false", "FALSE"},
+                                                                    {"error", "#DIV/0!"},
+                                                                    {"date", "2023-03-15"},
+                                                                    {"datetime", "2023-03-15 12:00:00"},
+                                                                    {"custom", "1900-01-02"},
                                                                     {"plain", "3.5"}}));
   EXPECT_EQ(lines("writeexcel_formulas.xls", 2), (std::vector<Line>{{"y"}}));
 }
 
-TEST_F(XlsWriters, DatesFollowTheLocaleAndTheStopRequestIsHonoured) {
-  const std::vector<Line> fr = lines("writeexcel_formulas.xls", 0, "fr_FR");
-  ASSERT_EQ(fr.size(), 10u);
-  EXPECT_EQ(fr[6][1], "16/03/2023");
-  EXPECT_EQ(fr[7][1], "16/03/2023 12:00");
-
-  // The instants are formatted in the device zone: 2023-03-16 00:00 UTC is
-  // the evening before in New York (EDT since March 12).
-  setDeviceTimeZone("America/New_York");
-  const std::vector<Line> ny = lines("writeexcel_formulas.xls", 0);
-  setDeviceTimeZone("UTC");
-  EXPECT_EQ(ny[6][1], "03/15/2023");
-  EXPECT_EQ(ny[7][1], "03/16/2023, 08:00");
-
+TEST_F(XlsWriters, TheStopRequestIsHonoured) {
   std::vector<uint64_t> seen;
-  readXlsSheet(
-      data("xlwt_long_sst.xls"), 0,
-      [&](uint64_t n, const Line&) {
-        seen.push_back(n);
-        return n < 3;
-      },
-      "en_US");
+  readXlsSheet(data("xlwt_long_sst.xls"), 0, [&](uint64_t n, const Line&) {
+    seen.push_back(n);
+    return n < 3;
+  });
   EXPECT_EQ(seen, (std::vector<uint64_t>{1, 2, 3}));
 }
 

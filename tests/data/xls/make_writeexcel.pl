@@ -68,3 +68,39 @@ my $here = dirname(__FILE__);
     }
     $wb->close();
 }
+
+# Dates through write_date_time under custom codes, formula errors of every
+# kind and booleans with their cached results, and a row wider than the first.
+{
+    my $wb = Spreadsheet::WriteExcel->new("$here/writeexcel_dates.xls") or die;
+    my @codes = ('yyyy-mm-dd', 'yyyy-mm-dd hh:mm:ss', 'dd/mm/yyyy', '[$-409]mmmm d, yyyy', 'h:mm:ss', '[h]:mm');
+    my @formats = map { $wb->add_format(num_format => $_) } @codes;
+    my $ws = $wb->add_worksheet('Dates');
+    my @heads = ('day', 'stamp', 'dmy', 'long', 'clock', 'elapsed');
+    $ws->write_string(0, $_, $heads[$_]) for 0 .. $#heads;
+    my @rows = (
+        ['2024-03-05T', '2024-03-05T14:30:00', '2024-05-13T', '2024-03-05T', 'T14:30:00', 'T36:00:00'],
+        ['1900-02-28T', '1999-12-31T23:59:59', '1900-03-01T', '1900-01-01T', 'T00:00:01', 'T06:00:00'],
+    );
+    for my $r (0 .. $#rows) {
+        for my $c (0 .. 5) {
+            my $when = $rows[$r][$c];
+            if ($c == 5) {
+                # write_date_time refuses hours past 23: 36 hours is 1.5 days.
+                $ws->write_number($r + 1, $c, $r == 0 ? 1.5 : 0.25, $formats[$c]);
+            } else {
+                $ws->write_date_time($r + 1, $c, $when, $formats[$c]);
+            }
+        }
+    }
+    my $errors = $wb->add_worksheet('Errors');
+    $errors->write_string(0, 0, 'formula');
+    $errors->write_string(0, 1, 'result');
+    my @results = ('#NULL!', '#DIV/0!', '#VALUE!', '#REF!', '#NAME?', '#NUM!', '#N/A', 'TRUE', 'FALSE');
+    for my $r (0 .. $#results) {
+        $errors->write_string($r + 1, 0, $results[$r]);
+        $errors->write_formula($r + 1, 1, '=1/0', undef, $results[$r]);
+    }
+    $errors->write_string(10, 3, 'right');
+    $wb->close();
+}

@@ -92,7 +92,36 @@ def wide():
     wb.save(os.path.join(HERE, "xlwt_wide.xls"))
 
 
+def dates_and_cells():
+    # Dates under custom codes in the case xlwt's users write them, elapsed
+    # times, direct boolean and error cells, and a row wider than the first.
+    wb = xlwt.Workbook(encoding="utf-8")
+    formats = ["YYYY-MM-DD", "yyyy-mm-dd h:mm:ss", "dd/mm/yyyy", "[$-409]mmmm d, yyyy", "h:mm", "[h]:mm"]
+    styles = [xlwt.easyxf(num_format_str=f) for f in formats]
+    ws = wb.add_sheet("Dates")
+    for c, h in enumerate(["upper", "stamp", "dmy", "long", "clock", "elapsed", "flag", "error"]):
+        ws.write(0, c, h)
+    rows = [
+        (datetime.date(2024, 3, 5), datetime.datetime(2024, 3, 5, 14, 30), datetime.date(2024, 5, 13),
+         datetime.date(2024, 3, 5), datetime.time(14, 30), 1.5, True, 0x07),
+        (datetime.date(1900, 2, 28), datetime.datetime(1999, 12, 31, 23, 59, 59), datetime.date(1900, 3, 1),
+         datetime.date(1900, 1, 1), datetime.time(0, 0, 1), 0.25, False, 0x2A),
+    ]
+    for r, row in enumerate(rows, start=1):
+        for c, value in enumerate(row[:6]):
+            ws.write(r, c, value, styles[c])
+        ws.write(r, 6, row[6])
+        ws.row(r).set_cell_error(7, row[7])
+    # Error cells by their codes (xlwt's table of texts maps #VALUE! to #NUM!'s
+    # code): #DIV/0!, #N/A above, #VALUE!, #REF!, #NAME?, #NUM!, #NULL! here.
+    for c, code in enumerate([0x0F, 0x17, 0x1D, 0x24, 0x00]):
+        ws.row(3).set_cell_error(c, code)
+    ws.write(4, 9, "right")  # column J, right of the first row's last column
+    wb.save(os.path.join(HERE, "xlwt_dates.xls"))
+
+
 basic()
 dates1904()
+dates_and_cells()
 long_sst()
 wide()
