@@ -335,3 +335,29 @@ TEST(DeriveRandom, UniformAndNormalDrawsOverAHundredThousandRows) {
   EXPECT_GT(*z->max, 3);
   EXPECT_LT(*z->min, -3);
 }
+
+// Each derivation draws from its own stream: two made at once differ (the
+// clock seed in whole seconds gave rand(0,10) = 10 × rand(0,1)); one seed
+// gives the same draws again.
+TEST(DeriveRandom, EachDerivationHasItsOwnSeed) {
+  for (uint32_t code : {335u, 336u, 337u}) {
+    SCOPED_TRACE(code);
+    ValueFunction a = valueFunctionForCode(code, XFigures{});
+    ValueFunction b = valueFunctionForCode(code, XFigures{});
+    ValueFunction s1 = valueFunctionForCode(code, XFigures{}, 42);
+    ValueFunction s2 = valueFunctionForCode(code, XFigures{}, 42);
+    int differ = 0;
+    for (int i = 0; i < 100; ++i) {
+      differ += a(NAN, NAN, 10) != b(NAN, NAN, 10);
+      EXPECT_EQ(s1(NAN, NAN, 10), s2(NAN, NAN, 10));
+    }
+    EXPECT_GT(differ, 90);
+  }
+  ValueFunction one = valueFunctionForCode(335, XFigures{}), ten = valueFunctionForCode(336, XFigures{});
+  int scaled = 0;
+  for (int i = 0; i < 100; ++i) scaled += ten(NAN, NAN, 10) == 10 * one(NAN, NAN, 0);
+  EXPECT_LT(scaled, 5);
+  EXPECT_NE(freshRandomSeed(), freshRandomSeed());
+  EXPECT_TRUE(drawsRandomNumbers(337));
+  EXPECT_FALSE(drawsRandomNumbers(334));
+}
