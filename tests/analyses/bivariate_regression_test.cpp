@@ -104,7 +104,7 @@ TEST(Bivariate, AgreesWithCorTestAndLm) {
     EXPECT_NEAR(ols.r2, e[c.name + ".r2"][0], 1e-12);
     EXPECT_NEAR(ols.r2adj, e[c.name + ".r2adj"][0], 1e-12);
     EXPECT_NEAR(ols.rmse, e[c.name + ".rmse"][0], 1e-10 * ols.rmse);
-    // Residuals are fitted minus observed.
+    // Residuals are observed minus fitted.
     EXPECT_NEAR(ols.residuals[0], k.data[1][0] - ols.yhat[0], 1e-12 * std::fabs(k.data[1][0]));
     // The segment reaches 1.5 widths of x past the data on each side.
     const double lo = e[c.name + ".xmin"][0], hi = e[c.name + ".xmax"][0], wdt = hi - lo;
