@@ -138,48 +138,30 @@ bool clearlyIndependent(const std::vector<std::size_t>& kept, const std::vector<
   return true;
 }
 
-// The least-squares intercept of the raw columns from a fit on centred ones: b0 − Σ b_j m_j, with
-// the variance s² (1/n + m' (Xc'Xc)^-1 m), since on centred columns the intercept is uncorrelated
-// with the slopes. (Xc'Xc)^-1 m is solved by Cholesky on the small cross-product matrix.
-void uncentre(OlsResult& fit, const std::vector<std::vector<double>>& design,
-              const std::vector<std::size_t>& kept, const std::vector<ColumnSums>& sums) {
+// The least-squares intercept of the raw columns from a fit on centred ones: b0 − Σ b_j m_j, whose
+// variance is c' Cov c for the contrast c = (−m_1, …, −m_k, 1).
+void uncentre(OlsResult& fit, const std::vector<std::size_t>& kept, const std::vector<ColumnSums>& sums) {
   const std::size_t k = kept.size();
   if (fit.coeffs.size() != k + 1 || k == 0) return;
-  const std::size_t n = design.back().size();
+  std::vector<double> c(k + 1, 1.0);
   double shift = 0;
-  std::vector<double> m(k);
   for (std::size_t j = 0; j < k; ++j) {
-    m[j] = sums[kept[j]].mean;
-    shift += fit.coeffs[j] * m[j];
+    c[j] = -sums[kept[j]].mean;
+    shift += fit.coeffs[j] * sums[kept[j]].mean;
   }
   fit.coeffs[k] -= shift;
-  const double s = fit.standardErrors[k] * std::sqrt(static_cast<double>(n));  // se(b0) = s / √n
-  // Cholesky of Xc'Xc, then the quadratic form m' (Xc'Xc)^-1 m = |L^-1 m|².
-  std::vector<double> l(k * k, 0.0);
-  for (std::size_t a = 0; a < k; ++a)
-    for (std::size_t b = 0; b <= a; ++b) {
-      double v = 0;
-      for (std::size_t i = 0; i < n; ++i) v += design[a][i] * design[b][i];
-      for (std::size_t c = 0; c < b; ++c) v -= l[a * k + c] * l[b * k + c];
-      if (a == b) {
-        if (!(v > 0)) return;  // not positive definite: keep the centred figures' NaN-free parts
-        l[a * k + a] = std::sqrt(v);
-      } else {
-        l[a * k + b] = v / l[b * k + b];
-      }
-    }
-  std::vector<double> z(k);
-  double q = 0;
-  for (std::size_t a = 0; a < k; ++a) {
-    double v = m[a];
-    for (std::size_t c = 0; c < a; ++c) v -= l[a * k + c] * z[c];
-    z[a] = v / l[a * k + a];
-    q += z[a] * z[a];
+  if (fit.covariance.size() != (k + 1) * (k + 1)) {
+    fit.standardErrors[k] = fit.t[k] = fit.p[k] = std::numeric_limits<double>::quiet_NaN();
+    return;
   }
-  const double se = s * std::sqrt(1 / static_cast<double>(n) + q);
+  double variance = 0;
+  for (std::size_t i = 0; i <= k; ++i)
+    for (std::size_t j = 0; j <= k; ++j) variance += c[i] * fit.covariance[i * (k + 1) + j] * c[j];
+  const double n = static_cast<double>(fit.N);
+  const double se = std::sqrt(std::max(0.0, variance));
   fit.standardErrors[k] = se;
   fit.t[k] = fit.coeffs[k] / se;
-  fit.p[k] = 2 * Statistics::tcdf(-std::fabs(fit.t[k]), std::max(static_cast<double>(n) - (k + 1.0), 1.0));
+  fit.p[k] = 2 * Statistics::tcdf(-std::fabs(fit.t[k]), std::max(n - static_cast<double>(k + 1), 1.0));
 }
 
 }  // namespace
@@ -254,7 +236,7 @@ FitResult olsY(std::span<const double> y, const std::vector<std::vector<double>>
     res.fit = Statistics::logit(y, design);
   } else {
     OlsResult fit = Statistics::ols(y, design);
-    uncentre(fit, design, keptColumns, sums);
+    uncentre(fit, keptColumns, sums);
     // With a constant in the model R² lies in [0, 1] by construction; outside it is rounding
     // (an intercept-only fit gave 1 − RSS / TSS = −2.2e-16). The intercept-only fit explains nothing.
     if (fit.N > 0) {

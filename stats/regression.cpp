@@ -299,6 +299,14 @@ OlsResult RegressionRoutines::ols(std::span<const double> y, const std::vector<s
       const int len = static_cast<int>(k - j);
       res.standardErrors[j] = s * dnrm2_(&len, a.data() + j + j * n, &lda);
     }
+    // s² R^-1 R^-T, entry (i, j) the sum over the rows l ≥ max(i, j) of R^-1_il R^-1_jl.
+    res.covariance.assign(k * k, 0.0);
+    for (std::size_t i = 0; i < k; ++i)
+      for (std::size_t j = 0; j <= i; ++j) {
+        double v = 0;
+        for (std::size_t l = i; l < k; ++l) v += a[i + l * n] * a[j + l * n];
+        res.covariance[i * k + j] = res.covariance[j * k + i] = s2 * v;
+      }
   }
 
   const double tdf = std::max(dof, 1.0);

@@ -18,6 +18,7 @@ struct OlsResult {
   std::vector<double> p;               // two-sided p-values of t with max(n - k, 1) df
   std::vector<double> residuals;       // observed minus fitted, y − ŷ
   std::vector<double> yhat;            // fitted values; absent from the JSON form when N = 0
+  std::vector<double> covariance;      // k x k covariance s² (X'X)^-1 of the coefficients (not in JSON)
   std::uint32_t N = 0;                 // number of observations
   double r2 = 0;                       // 1 - RSS / TSS
   double r2adj = 0;                    // 1 - s^2 / var(y)
