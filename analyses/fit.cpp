@@ -138,16 +138,17 @@ bool clearlyIndependent(const std::vector<std::size_t>& kept, const std::vector<
   return true;
 }
 
-// The least-squares intercept of the raw columns from a fit on centred ones: b0 − Σ b_j m_j, whose
-// variance is c' Cov c for the contrast c = (−m_1, …, −m_k, 1).
-void uncentre(OlsResult& fit, const std::vector<std::size_t>& kept, const std::vector<ColumnSums>& sums) {
-  const std::size_t k = kept.size();
+// The least-squares intercept of the raw columns from a fit on columns less the shifts m_j (0 for a
+// column fitted as it is): b0 − Σ b_j m_j, whose variance is c' Cov c for the contrast
+// c = (−m_1, …, −m_k, 1).
+void uncentre(OlsResult& fit, const std::vector<double>& shifts) {
+  const std::size_t k = shifts.size();
   if (fit.coeffs.size() != k + 1 || k == 0) return;
   std::vector<double> c(k + 1, 1.0);
   double shift = 0;
   for (std::size_t j = 0; j < k; ++j) {
-    c[j] = -sums[kept[j]].mean;
-    shift += fit.coeffs[j] * sums[kept[j]].mean;
+    c[j] = -shifts[j];
+    shift += fit.coeffs[j] * shifts[j];
   }
   fit.coeffs[k] -= shift;
   if (fit.covariance.size() != (k + 1) * (k + 1)) {
@@ -200,29 +201,34 @@ FitResult olsY(std::span<const double> y, const std::vector<std::vector<double>>
   std::vector<std::size_t> candidates;
   for (std::size_t j = 0; j < k; ++j)
     if (res.drop[j] == "keep") candidates.push_back(j);
-  // Every x vector enters the rank check and the fit centred: at a large offset (1e12) the raw
-  // column is nearly a multiple of the constant, and the factorisation would lose the digits that
-  // tell them apart. The intercept is shifted back afterwards.
-  std::vector<std::vector<double>> centred(k);
-  for (std::size_t j = 0; j < k; ++j) {
-    if (res.drop[j] != "keep") continue;
-    centred[j].resize(xs[j].size());
-    for (std::size_t i = 0; i < xs[j].size(); ++i) centred[j][i] = xs[j][i] - sums[j].mean;
-  }
+  // The rank check takes the x vectors centred, and so does the least-squares fit wherever a
+  // vector's mean exceeds its spread: at a large offset (1e12) the raw column is nearly a multiple
+  // of the constant, and the factorisation would lose the digits that tell them apart. The
+  // intercept is shifted back afterwards. Vectors near 0 are fitted as they are, which spares the
+  // copy on ordinary data.
+  auto centredCopy = [&](std::size_t j) {
+    std::vector<double> c(xs[j].size());
+    for (std::size_t i = 0; i < c.size(); ++i) c[i] = xs[j][i] - sums[j].mean;
+    return c;
+  };
   if (n > 0 && !clearlyIndependent(candidates, r)) {
     std::vector<std::vector<double>> check{std::vector<double>(n, 1.0)};
-    for (std::size_t j : candidates) check.push_back(centred[j]);
+    for (std::size_t j : candidates) check.push_back(centredCopy(j));
     for (std::size_t pos : Statistics::dependentColumns(check, kRankTolerance))
       if (pos > 0) res.drop[candidates[pos - 1]] = "collinear";
   }
 
   std::vector<std::vector<double>> design;
   std::vector<std::size_t> removed, keptColumns;
+  std::vector<double> shifts;
   for (std::size_t j = 0; j < xs.size(); ++j) {
     if (res.drop[j] == "keep") {
       // The logistic fit keeps the raw columns: its intercept's standard error would need the
       // covariance of the intercept with the slopes, which the Newton iteration does not return.
-      design.push_back(logit ? xs[j] : std::move(centred[j]));
+      const double spread = std::sqrt(sums[j].deviations / std::max(1.0, static_cast<double>(n)));
+      const bool centre = !logit && std::fabs(sums[j].mean) > spread;
+      design.push_back(centre ? centredCopy(j) : xs[j]);
+      shifts.push_back(centre ? sums[j].mean : 0.0);
       keptColumns.push_back(j);
     } else {
       removed.push_back(j);
@@ -236,7 +242,7 @@ FitResult olsY(std::span<const double> y, const std::vector<std::vector<double>>
     res.fit = Statistics::logit(y, design);
   } else {
     OlsResult fit = Statistics::ols(y, design);
-    uncentre(fit, keptColumns, sums);
+    if (std::any_of(shifts.begin(), shifts.end(), [](double m) { return m != 0; })) uncentre(fit, shifts);
     // With a constant in the model R² lies in [0, 1] by construction; outside it is rounding
     // (an intercept-only fit gave 1 − RSS / TSS = −2.2e-16). The intercept-only fit explains nothing.
     if (fit.N > 0) {

@@ -30,7 +30,7 @@ struct DensityPoint {
 
 class DescriptiveStatistics {
  public:
-  // Arithmetic mean, shifted by the first value and summed with Neumaier's compensation; 0 when empty.
+  // Arithmetic mean, shifted by the first value and summed in compensated blocks; 0 when empty.
   static double mean(std::span<const double> values);
   // Unbiased (n - 1) variance with the rounding-error correction term; 0 when empty, NaN for one value.
   static double variance(std::span<const double> values);

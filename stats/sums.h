@@ -41,13 +41,36 @@ inline double compensatedSum(std::span<const double> values) {
   return s.value();
 }
 
+// Σ (x − shift), blocked: within a block of 256 values four independent partial sums (which the
+// processor overlaps, so the loop runs faster than one serial sum), the block totals added with
+// Neumaier's compensation. The error is that of pairwise summation, on differences that the
+// shift has made small.
+inline double shiftedSum(std::span<const double> values, double shift) {
+  constexpr std::size_t kBlock = 256;
+  CompensatedSum total;
+  const std::size_t n = values.size();
+  const double* x = values.data();
+  for (std::size_t start = 0; start < n; start += kBlock) {
+    const std::size_t end = start + kBlock < n ? start + kBlock : n;
+    double a0 = 0, a1 = 0, a2 = 0, a3 = 0;
+    std::size_t i = start;
+    for (; i + 4 <= end; i += 4) {
+      a0 += x[i] - shift;
+      a1 += x[i + 1] - shift;
+      a2 += x[i + 2] - shift;
+      a3 += x[i + 3] - shift;
+    }
+    for (; i < end; ++i) a0 += x[i] - shift;
+    total.add((a0 + a1) + (a2 + a3));
+  }
+  return total.value();
+}
+
 // The mean as shift + Σ (x − shift) / n with the first value as the shift; 0 when empty.
 inline double shiftedMean(std::span<const double> values) {
   if (values.empty()) return 0;
   const double shift = values.front();
-  CompensatedSum s;
-  for (double v : values) s.add(v - shift);
-  return shift + s.value() / static_cast<double>(values.size());
+  return shift + shiftedSum(values, shift) / static_cast<double>(values.size());
 }
 
 // The mean of the values and the sums of their centred powers, from two passes in the shifted
@@ -69,9 +92,7 @@ inline CentredSums centredSums(std::span<const double> values) {
   if (values.empty()) return c;
   c.n = static_cast<double>(values.size());
   const double shift = values.front();
-  CompensatedSum sum;
-  for (double v : values) sum.add(v - shift);
-  const double shifted = sum.value() / c.n;
+  const double shifted = shiftedSum(values, shift) / c.n;
   c.mean = shift + shifted;
   CompensatedSum dev, sq, cu, fo, ab;
   for (double v : values) {
