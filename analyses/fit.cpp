@@ -50,50 +50,56 @@ void to_json(nlohmann::json& j, const FitResult& r) {
 
 namespace {
 
-// Relative size below which a vector's variation, or what it adds to the vectors before it, is
-// taken for rounding noise: the tolerance of R's lm.
+// Relative size below which what a vector adds to the vectors before it is taken for rounding
+// noise: the tolerance of R's lm.
 constexpr double kRankTolerance = 1e-7;
 
-// What the checks need of one x vector, in the two passes sdNormal takes: the mean, then the
-// deviations with everything else.
+// The centred spread, relative to the largest magnitude, at or below which a vector is constant:
+// one unit in the last place of a double (docs/numerics.md, "The constant rule").
+constexpr double kConstantSpread = 0x1p-52;
+
+// What the checks need of one x vector, in two passes: the mean (shifted and compensated), then the
+// deviations.
 struct ColumnSums {
   double mean = 0;
   double deviations = 0;  // Σ (x − mean)², accumulated in the order the correlation uses
-  double squares = 0;     // Σ x²
   bool allEqual = true;
   bool constant = false;
 };
 
-// A vector is constant when sdNormal of it is 0, or at most kRankTolerance times its root mean
-// square: values that differ only in their last bits (0.3 and 0.30000000000000004).
+// A vector is constant when its values are all equal, or when its centred spread is within the
+// rounding of its magnitude: a standard deviation of at most 2^-52 times the largest |x| (values
+// that differ only in their last bit, 0.3 and 0.30000000000000004). A relative rule on the root
+// mean square would take a real regressor at a large offset (1e12 + three decimals, sd about 1,
+// bound about 2e-4) for a constant.
 ColumnSums columnSums(std::span<const double> x) {
   ColumnSums c;
   const double n = static_cast<double>(x.size());
   c.mean = Statistics::mean(x);
-  double sum = 0;
+  double sum = 0, largest = 0;
   for (double v : x) {
     const double dev = v - c.mean;
     sum += dev;
     c.deviations += dev * dev;
-    c.squares += v * v;
+    largest = std::max(largest, std::fabs(v));
     c.allEqual = c.allEqual && v == x.front();
   }
-  if (std::isinf(c.squares)) {
-    // Squares of huge values overflow; the same sum scaled by the largest magnitude.
-    double scale = 0;
-    for (double v : x) scale = std::max(scale, std::fabs(v));
-    double scaled = 0;
-    for (double v : x) scaled += (v / scale) * (v / scale);
-    c.squares = scaled * scale * scale;
+  if (!std::isfinite(c.deviations) && largest > 0) {
+    // Squares of huge deviations overflow; the same test on the values scaled by the largest.
+    double scaled = 0, scaledSum = 0;
+    for (double v : x) {
+      const double dev = v / largest - c.mean / largest;
+      scaledSum += dev;
+      scaled += dev * dev;
+    }
+    const double variance = std::max(0.0, scaled / (n - 1) - scaledSum * scaledSum / (n * (n - 1)));
+    c.constant = c.allEqual || !(std::sqrt(variance) > kConstantSpread);
+    return c;
   }
-  // sdNormal, from the same sums: the corrected unbiased variance, 0 for equal values.
   double variance = 0;
-  if (x.size() > 1 && c.deviations != 0 && c.allEqual)
-    variance = 0;
-  else if (!x.empty())
-    variance = c.deviations / (n - 1) - sum * sum / (n * (n - 1));
+  if (!x.empty() && !c.allEqual) variance = std::max(0.0, c.deviations / (n - 1) - sum * sum / (n * (n - 1)));
   const double sd = std::sqrt(variance);
-  c.constant = sd == 0 || sd <= kRankTolerance * std::sqrt(c.squares / n);
+  c.constant = c.allEqual || !(sd > kConstantSpread * largest);
   return c;
 }
 
@@ -111,10 +117,10 @@ double correlationOf(std::span<const double> x, const ColumnSums& cx, std::span<
 // Whether the correlations show the kept vectors clearly independent: a Cholesky factorisation of
 // their correlation matrix, in order, leaves each vector a share d of its variance that the ones
 // before it (and the constant) do not explain, so that what it adds to them has the squared norm
-// d Σ (x − mean)². Where that is above 1e-8 Σ x² for every vector (far above lm's 1e-14 and the
-// rounding of the correlations), no vector can be dependent; otherwise the QR decides.
-bool clearlyIndependent(const std::vector<std::size_t>& kept, const std::vector<ColumnSums>& sums,
-                        const std::vector<std::vector<double>>& r) {
+// d Σ (x − mean)². Where d is above 1e-8 for every vector (far above lm's 1e-14 on the centred
+// columns and the rounding of the correlations), no vector can be dependent; otherwise the QR
+// decides.
+bool clearlyIndependent(const std::vector<std::size_t>& kept, const std::vector<std::vector<double>>& r) {
   const std::size_t m = kept.size();
   std::vector<double> l(m * m, 0.0);
   for (std::size_t a = 0; a < m; ++a) {
@@ -122,8 +128,7 @@ bool clearlyIndependent(const std::vector<std::size_t>& kept, const std::vector<
       double v = a == b ? 1.0 : r[kept[b]][kept[a]];
       for (std::size_t c = 0; c < b; ++c) v -= l[a * m + c] * l[b * m + c];
       if (a == b) {
-        const ColumnSums& s = sums[kept[a]];
-        if (!(v * s.deviations > 1e-8 * s.squares)) return false;
+        if (!(v > 1e-8)) return false;
         l[a * m + a] = std::sqrt(v);
       } else {
         l[a * m + b] = v / l[b * m + b];
@@ -131,6 +136,33 @@ bool clearlyIndependent(const std::vector<std::size_t>& kept, const std::vector<
     }
   }
   return true;
+}
+
+// The least-squares intercept of the raw columns from a fit on columns less the shifts m_j (0 for a
+// column fitted as it is): b0 − Σ b_j m_j, whose variance is c' Cov c for the contrast
+// c = (−m_1, …, −m_k, 1).
+void uncentre(OlsResult& fit, const std::vector<double>& shifts) {
+  const std::size_t k = shifts.size();
+  if (fit.coeffs.size() != k + 1 || k == 0) return;
+  std::vector<double> c(k + 1, 1.0);
+  double shift = 0;
+  for (std::size_t j = 0; j < k; ++j) {
+    c[j] = -shifts[j];
+    shift += fit.coeffs[j] * shifts[j];
+  }
+  fit.coeffs[k] -= shift;
+  if (fit.covariance.size() != (k + 1) * (k + 1)) {
+    fit.standardErrors[k] = fit.t[k] = fit.p[k] = std::numeric_limits<double>::quiet_NaN();
+    return;
+  }
+  double variance = 0;
+  for (std::size_t i = 0; i <= k; ++i)
+    for (std::size_t j = 0; j <= k; ++j) variance += c[i] * fit.covariance[i * (k + 1) + j] * c[j];
+  const double n = static_cast<double>(fit.N);
+  const double se = std::sqrt(std::max(0.0, variance));
+  fit.standardErrors[k] = se;
+  fit.t[k] = fit.coeffs[k] / se;
+  fit.p[k] = 2 * Statistics::tcdf(-std::fabs(fit.t[k]), std::max(n - static_cast<double>(k + 1), 1.0));
 }
 
 }  // namespace
@@ -169,29 +201,56 @@ FitResult olsY(std::span<const double> y, const std::vector<std::vector<double>>
   std::vector<std::size_t> candidates;
   for (std::size_t j = 0; j < k; ++j)
     if (res.drop[j] == "keep") candidates.push_back(j);
-  if (n > 0 && !clearlyIndependent(candidates, sums, r)) {
+  // The rank check takes the x vectors centred, and so does the least-squares fit wherever a
+  // vector's mean exceeds its spread: at a large offset (1e12) the raw column is nearly a multiple
+  // of the constant, and the factorisation would lose the digits that tell them apart. The
+  // intercept is shifted back afterwards. Vectors near 0 are fitted as they are, which spares the
+  // copy on ordinary data.
+  auto centredCopy = [&](std::size_t j) {
+    std::vector<double> c(xs[j].size());
+    for (std::size_t i = 0; i < c.size(); ++i) c[i] = xs[j][i] - sums[j].mean;
+    return c;
+  };
+  if (n > 0 && !clearlyIndependent(candidates, r)) {
     std::vector<std::vector<double>> check{std::vector<double>(n, 1.0)};
-    for (std::size_t j : candidates) check.push_back(xs[j]);
+    for (std::size_t j : candidates) check.push_back(centredCopy(j));
     for (std::size_t pos : Statistics::dependentColumns(check, kRankTolerance))
       if (pos > 0) res.drop[candidates[pos - 1]] = "collinear";
   }
 
   std::vector<std::vector<double>> design;
-  std::vector<std::size_t> removed;
+  std::vector<std::size_t> removed, keptColumns;
+  std::vector<double> shifts;
   for (std::size_t j = 0; j < xs.size(); ++j) {
-    if (res.drop[j] == "keep")
-      design.push_back(xs[j]);
-    else
+    if (res.drop[j] == "keep") {
+      // The logistic fit keeps the raw columns: its intercept's standard error would need the
+      // covariance of the intercept with the slopes, which the Newton iteration does not return.
+      const double spread = std::sqrt(sums[j].deviations / std::max(1.0, static_cast<double>(n)));
+      const bool centre = !logit && std::fabs(sums[j].mean) > spread;
+      design.push_back(centre ? centredCopy(j) : xs[j]);
+      shifts.push_back(centre ? sums[j].mean : 0.0);
+      keptColumns.push_back(j);
+    } else {
       removed.push_back(j);
+    }
   }
   res.drop.push_back("keep");
   res.sdDep = Statistics::sdNormal(y);
   design.emplace_back(n, 1.0);
 
-  if (logit)
+  if (logit) {
     res.fit = Statistics::logit(y, design);
-  else
-    res.fit = Statistics::ols(y, design);
+  } else {
+    OlsResult fit = Statistics::ols(y, design);
+    if (std::any_of(shifts.begin(), shifts.end(), [](double m) { return m != 0; })) uncentre(fit, shifts);
+    // With a constant in the model R² lies in [0, 1] by construction; outside it is rounding
+    // (an intercept-only fit gave 1 − RSS / TSS = −2.2e-16). The intercept-only fit explains nothing.
+    if (fit.N > 0) {
+      fit.r2 = std::clamp(fit.r2, 0.0, 1.0);
+      if (keptColumns.empty()) fit.r2 = fit.r2adj = 0;
+    }
+    res.fit = std::move(fit);
+  }
 
   std::visit(
       [&](auto& fit) {

@@ -35,7 +35,7 @@ struct FitResult {
   const std::vector<double>& p() const;
   // Fitted values (probabilities for the logistic fit).
   const std::vector<double>& yhat() const;
-  // Fitted minus observed values.
+  // Observed minus fitted values, y − ŷ.
   const std::vector<double>& residuals() const;
   // Number of observations.
   std::uint32_t N() const;

@@ -1,6 +1,7 @@
 // `tabulix derive`: adds a derived variable to a workspace, as the editor
 // does, and prints it as `tabulix variables` prints a variable.
 #include <iostream>
+#include <optional>
 #include <stdexcept>
 
 #include "cli/commands.h"
@@ -15,6 +16,7 @@ namespace {
 
 struct DeriveOptions {
   std::string file, name, code, x, y, c;
+  std::optional<uint64_t> seed;
 };
 
 // The Numeric variable with exactly this name (the editor lists only those).
@@ -66,21 +68,27 @@ int run(const DeriveOptions& o) {
 
   // The values are computed by a second Model reading the store, then added
   // by the Model that owns the workspace, which saves once.
+  const uint64_t seed = o.seed.value_or(freshRandomSeed());
   DerivedColumn values;
   {
     Model worker(model.coordinator());
     Column* x = request.column ? worker.context().existingColumn(request.column->objectID) : nullptr;
     Column* y = request.columnY ? worker.context().existingColumn(request.columnY->objectID) : nullptr;
     XFigures figures = xFiguresForColumn(worker, x);
-    values =
-        deriveColumnValues(worker, x, y, request.scalarC.value_or(0), valueFunctionForCode(t.code, figures));
+    values = deriveColumnValues(worker, x, y, request.scalarC.value_or(0),
+                                valueFunctionForCode(t.code, figures, seed));
   }
   Column* column = applyDerivedColumn(model, request.nameNewVar, values);
+  // The seed of random draws is kept with the variable (workspace metadata).
+  if (drawsRandomNumbers(t.code))
+    model.setMetadataValue(std::to_string(seed), randomSeedKey(request.nameNewVar));
   if (model.context().hasChanges()) {
     std::cerr << "tabulix derive: " << o.file << ": the workspace could not be saved\n";
     return 1;
   }
-  std::cout << variableJson(*column).dump() << "\n";
+  nlohmann::json printed = variableJson(*column);
+  if (drawsRandomNumbers(t.code)) printed["seed"] = seed;
+  std::cout << printed.dump() << "\n";
   return 0;
 }
 
@@ -93,6 +101,7 @@ RegisterCommand derive{
        app.add_option("--x", o->x, "The x variable (a Numeric variable's name)");
        app.add_option("--y", o->y, "The y variable (a Numeric variable's name)");
        app.add_option("--c", o->c, "The constant c, with a point as decimal separator");
+       app.add_option("--seed", o->seed, "Seed of the random draws (rand, normal), for reproducible values");
        return [o]() { return run(*o); };
      }}};
 

@@ -4,6 +4,8 @@
 #include <charconv>
 #include <cmath>
 #include <limits>
+#include <memory>
+#include <random>
 
 #include "engine/number_reading.h"
 #include "engine/translate.h"
@@ -184,13 +186,36 @@ ValueFunction valueFunctionForCode(uint32_t code, const XFigures& f) {
     case 334:
       return [](double, double, double c) { return c; };
     case 335:
-      return [](double, double, double) { return Statistics::randomUniform(); };
     case 336:
-      return [](double, double, double c) { return Statistics::randomUniform() * c; };
     case 337:
-      return [](double, double, double) { return randomNormal(); };
+      return valueFunctionForCode(code, f, freshRandomSeed());
     default:
       return [](double, double, double) { return kNaN; };
+  }
+}
+
+bool drawsRandomNumbers(uint32_t code) { return code >= 335 && code <= 337; }
+
+uint64_t freshRandomSeed() {
+  std::random_device device;
+  return (static_cast<uint64_t>(device()) << 32) ^ device();
+}
+
+std::string randomSeedKey(std::string_view variableName) { return "randomSeed:" + std::string(variableName); }
+
+ValueFunction valueFunctionForCode(uint32_t code, const XFigures& f, uint64_t seed) {
+  if (!drawsRandomNumbers(code)) return valueFunctionForCode(code, f);
+  // One 64-bit Mersenne Twister per derivation; a uniform draw takes the top
+  // 53 bits, strictly inside (0, 1) so that the normal's inverse stays finite.
+  auto engine = std::make_shared<std::mt19937_64>(seed);
+  auto uniform = [engine] { return (static_cast<double>((*engine)() >> 11) + 0.5) * 0x1p-53; };
+  switch (code) {
+    case 335:
+      return [uniform](double, double, double) { return uniform(); };
+    case 336:
+      return [uniform](double, double, double c) { return uniform() * c; };
+    default:
+      return [uniform](double, double, double) { return normalFromUniform(uniform()); };
   }
 }
 

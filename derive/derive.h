@@ -54,8 +54,20 @@ struct XFigures {
 // operand and a non-finite result becomes a missing cell.
 using ValueFunction = std::function<double(double x, double y, double c)>;
 
-// The value function of a transformation code (an unknown code gives NaN).
+// The value function of a transformation code (an unknown code gives NaN);
+// the random transformations draw from a stream of their own, seeded by
+// freshRandomSeed().
 ValueFunction valueFunctionForCode(uint32_t code, const XFigures& figures);
+// The same with the seed of the random transformations' stream given: the
+// same seed gives the same draws.
+ValueFunction valueFunctionForCode(uint32_t code, const XFigures& figures, uint64_t seed);
+// Whether a transformation code draws random numbers (rand(0,1), rand(0,c), normal).
+bool drawsRandomNumbers(uint32_t code);
+// A seed from the system's random source (std::random_device), so that two
+// derivations never share a stream, however close in time.
+uint64_t freshRandomSeed();
+// The metadata key under which the seed of a random variable is kept.
+std::string randomSeedKey(std::string_view variableName);
 
 // A standard normal random number: one uniform draw u through
 // sqrt(2) * erfinv(2u - 1), the inverse error function taken from its

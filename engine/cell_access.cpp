@@ -87,10 +87,10 @@ void radixSort(std::vector<double>& v) {
 }
 
 // The numbers (or dates) of a column in cell order, with their running
-// extremes and sum, and the figures the cache keeps of them.
+// extremes, and the figures the cache keeps of them.
 struct Series {
   std::vector<double> values;
-  double min = 0, max = 0, sum = 0;
+  double min = 0, max = 0;
 
   void add(double v) {
     if (values.empty()) {
@@ -100,7 +100,6 @@ struct Series {
       if (v > max) max = v;
     }
     values.push_back(v);
-    sum += v;
   }
 
   // Fills the figures when there is any value, leaves them absent otherwise.
@@ -115,7 +114,9 @@ struct Series {
     levels = distinct;
     lo = min;
     hi = max;
-    mean = sum / static_cast<double>(values.size());
+    // Shifted and compensated (Statistics::mean): a running sum of values with
+    // common leading digits rounds their differences away.
+    mean = Statistics::mean(values);
     sd = Statistics::sdNormal(values);
     auto pc = Statistics::percentiles(kQuartiles, sorted);
     pc25 = pc[25];

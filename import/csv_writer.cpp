@@ -29,8 +29,7 @@ std::unique_ptr<CsvWriter> CsvWriter::initForWritingToCSVFile(const std::filesys
 }
 
 std::unique_ptr<CsvWriter> CsvWriter::initForWritingToString(std::string& target, char16_t delimiter) {
-  return std::make_unique<CsvWriter>(std::make_unique<StringByteSink>(target), TextEncoding::UTF8,
-                                       delimiter);
+  return std::make_unique<CsvWriter>(std::make_unique<StringByteSink>(target), TextEncoding::UTF8, delimiter);
 }
 
 void CsvWriter::writeText(std::u16string_view text) {
@@ -122,6 +121,11 @@ void CsvWriter::writeField(std::u16string_view text) {
 }
 
 void CsvWriter::writeField(double number) {
+  // One text for not-a-number, whatever its sign bit (to_chars writes "nan" or "-nan").
+  if (std::isnan(number)) {
+    writeField(std::string_view("NaN"));
+    return;
+  }
   char buf[64];
   auto [end, ec] = std::to_chars(buf, buf + sizeof buf, number);
   writeField(std::string_view(buf, ec == std::errc() ? static_cast<size_t>(end - buf) : 0));

@@ -106,8 +106,9 @@ void ServerImpl::routeDerive() {
       if ((xId && !x) || (yId && !y)) {
         result = {{"error", tr("Please select a variable to transform")}};
       } else {
+        const uint64_t seed = freshRandomSeed();
         DerivedColumn values = deriveColumnValues(
-            *background, x, y, c, valueFunctionForCode(code, xFiguresForColumn(*background, x)));
+            *background, x, y, c, valueFunctionForCode(code, xFiguresForColumn(*background, x), seed));
         ctx.reset();
         result = shared.run([&](Model& m) -> nlohmann::json {
           // The workspace may have changed while the values were computed.
@@ -121,6 +122,14 @@ void ServerImpl::routeDerive() {
           again.scalarC = 0;
           if (std::string status = deriveStatus(m, again); !status.empty()) return {{"error", status}};
           Column* column = applyDerivedColumn(m, name, values);
+          // The seed of random draws is kept with the variable, for its detail.
+          if (drawsRandomNumbers(code)) {
+            try {
+              m.setMetadataValue(std::to_string(seed), randomSeedKey(name));
+            } catch (const std::exception&) {
+              // reported like any failed save below
+            }
+          }
           bool saved = !m.context().hasChanges();
           return {{"card", toJson(cardFromCache(*column))},
                   {"saved", saved},

@@ -6,6 +6,8 @@
 #include <limits>
 #include <numbers>
 
+#include "stats/sums.h"
+
 namespace tabulix {
 
 namespace {
@@ -80,10 +82,9 @@ double sumOf(const double* terms, std::size_t n) {
 }  // namespace
 
 double DescriptiveStatistics::mean(std::span<const double> values) {
-  if (values.empty()) return 0;
-  double sum = 0;
-  for (double x : values) sum += x;
-  return sum / static_cast<double>(values.size());
+  // Shifted by the first value and compensated: a plain running sum of values with many common
+  // leading digits rounds their differences away.
+  return shiftedMean(values);
 }
 
 double DescriptiveStatistics::variance(std::span<const double> values) { return variance(values, false); }

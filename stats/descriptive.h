@@ -30,7 +30,7 @@ struct DensityPoint {
 
 class DescriptiveStatistics {
  public:
-  // Arithmetic mean; 0 for an empty vector.
+  // Arithmetic mean, shifted by the first value and summed in compensated blocks; 0 when empty.
   static double mean(std::span<const double> values);
   // Unbiased (n - 1) variance with the rounding-error correction term; 0 when empty, NaN for one value.
   static double variance(std::span<const double> values);

@@ -15,6 +15,7 @@
 #include "stats/distributions.h"
 #include "stats/lapack.h"
 #include "stats/log_hook.h"
+#include "stats/sums.h"
 
 namespace tabulix {
 
@@ -201,9 +202,15 @@ double wholeNumber(double x) { return std::trunc(x); }
 // --- JSON ------------------------------------------------------------------
 
 void to_json(nlohmann::json& j, const OlsResult& r) {
-  j = nlohmann::json{{"coeffs", r.coeffs}, {"variance", r.standardErrors},   {"t", r.t},
-                     {"p", r.p},           {"residuals", r.residuals}, {"N", r.N},
-                     {"r2", r.r2},         {"r2adj", r.r2adj},         {"rmse", r.rmse}};
+  j = nlohmann::json{{"coeffs", r.coeffs},
+                     {"variance", r.standardErrors},
+                     {"t", r.t},
+                     {"p", r.p},
+                     {"residuals", r.residuals},
+                     {"N", r.N},
+                     {"r2", r.r2},
+                     {"r2adj", r.r2adj},
+                     {"rmse", r.rmse}};
   if (r.N > 0) j["yhat"] = r.yhat;
 }
 
@@ -293,6 +300,14 @@ OlsResult RegressionRoutines::ols(std::span<const double> y, const std::vector<s
       const int len = static_cast<int>(k - j);
       res.standardErrors[j] = s * dnrm2_(&len, a.data() + j + j * n, &lda);
     }
+    // s² R^-1 R^-T, entry (i, j) the sum over the rows l ≥ max(i, j) of R^-1_il R^-1_jl.
+    res.covariance.assign(k * k, 0.0);
+    for (std::size_t i = 0; i < k; ++i)
+      for (std::size_t j = 0; j <= i; ++j) {
+        double v = 0;
+        for (std::size_t l = i; l < k; ++l) v += a[i + l * n] * a[j + l * n];
+        res.covariance[i * k + j] = res.covariance[j * k + i] = s2 * v;
+      }
   }
 
   const double tdf = std::max(dof, 1.0);
@@ -311,7 +326,8 @@ OlsResult RegressionRoutines::ols(std::span<const double> y, const std::vector<s
     dgemv_("N", &m, &nc, &alpha, x.data(), &lda, res.coeffs.data(), &one, &beta, res.yhat.data(), &one, 1);
   }
   res.residuals.resize(n);
-  for (std::size_t i = 0; i < n; ++i) res.residuals[i] = res.yhat[i] - y[i];
+  // Observed minus fitted, as every textbook and peer tool defines a residual.
+  for (std::size_t i = 0; i < n; ++i) res.residuals[i] = y[i] - res.yhat[i];
 
   const double nn = static_cast<double>(n);
   const double vary = DescriptiveStatistics::variance(y);
@@ -464,8 +480,7 @@ LogitResult RegressionRoutines::logit(std::span<const double> y,
       }
     }
     const bool done = delta < tolerance;
-    if (r == 0 || done || r + 1 >= kMaxIter) ll = logLikelihood(cur);
-    if (r == 0) res.LL0 = ll;
+    if (done || r + 1 >= kMaxIter) ll = logLikelihood(cur);
     if (done) {
       logLine("logit converged in iteration " + std::to_string(r));
       res.converged = true;
@@ -505,11 +520,19 @@ LogitResult RegressionRoutines::logit(std::span<const double> y,
   }
   res.N = static_cast<std::uint32_t>(n);
   res.LL = ll;
+  // McFadden's null model is the intercept-only fit, whose probability is the share of ones:
+  // LL0 = n1 ln p̄ + n0 ln(1 − p̄) (for a fractional response, Σ y ln p̄ + (1 − y) ln(1 − p̄)).
+  {
+    CompensatedSum ones;
+    for (double v : y) ones.add(v);
+    const double n1 = ones.value(), n0 = static_cast<double>(n) - n1, pbar = n1 / static_cast<double>(n);
+    res.LL0 = (n1 > 0 ? n1 * std::log(pbar) : 0) + (n0 > 0 ? n0 * std::log1p(-pbar) : 0);
+  }
   res.r2adj = 1 - ll / res.LL0;
   res.AIC = -2 * ll + 2 * static_cast<double>(k);
   res.residuals.resize(n);
   for (std::size_t i = 0; i < n; ++i) {
-    res.residuals[i] = phat[i] - y[i];
+    res.residuals[i] = y[i] - phat[i];
     if (phat[i] == 0.0 || phat[i] == 1.0) ++res.numPerfectPredict;
   }
 
@@ -557,36 +580,70 @@ LogitResult RegressionRoutines::logit(std::span<const double> y,
 AnovaResult RegressionRoutines::anova(const std::vector<std::vector<double>>& groups, bool isBinary) {
   AnovaResult res;
   res.summary.reserve(groups.size());
-  for (const auto& g : groups) {
+  // Every sum is taken on the values less one common shift, the first value of the first group
+  // that has any: values with many common leading digits then keep their differences, and the
+  // group and grand means are exact shifts of accurate small means (the grand mean of the raw
+  // group means would round at the magnitude of the values).
+  double shift = 0;
+  for (const auto& g : groups)
+    if (!g.empty()) {
+      shift = g.front();
+      break;
+    }
+  double groupCount = 0, total = 0, ssw = 0;
+  CompensatedSum weighted;
+  std::vector<double> shiftedMeans(groups.size(), 0.0);
+  for (std::size_t i = 0; i < groups.size(); ++i) {
+    const auto& g = groups[i];
     AnovaGroupSummary s;
     s.obs = static_cast<std::uint32_t>(g.size());
     if (g.empty()) {
       s.mean = kNaN;
       s.sd = kNaN;
-    } else {
-      s.mean = DescriptiveStatistics::mean(g);
-      s.sd = isBinary ? DescriptiveStatistics::sdBinomial(s.mean) : DescriptiveStatistics::sdNormal(g);
+      res.summary.push_back(s);
+      continue;
     }
+    const double n = static_cast<double>(g.size());
+    CompensatedSum sum;
+    for (double v : g) sum.add(v - shift);
+    const double m = sum.value() / n;
+    // Σ (x − m)², corrected by the deviations' own sum (their rounding).
+    CompensatedSum dev, squares;
+    for (double v : g) {
+      const double d = (v - shift) - m;
+      dev.add(d);
+      squares.add(d * d);
+    }
+    const double e = dev.value();
+    const double ss = std::max(0.0, squares.value() - e * e / n);
+    shiftedMeans[i] = m;
+    s.mean = shift + m;
+    if (isBinary)
+      s.sd = DescriptiveStatistics::sdBinomial(s.mean);
+    else
+      s.sd = g.size() > 1 ? std::sqrt(ss / (n - 1)) : kNaN;
+    // A single observation adds nothing to the within-group sum of squares.
+    ssw += isBinary ? (g.size() > 1 ? s.sd * s.sd * (n - 1) : 0) : ss;
+    groupCount += 1;
+    total += n;
+    weighted.add(m * n);
     res.summary.push_back(s);
   }
-
-  double g = 0, total = 0, ssw = 0, weighted = 0;
-  for (const auto& s : res.summary) {
-    if (s.obs == 0) continue;
-    g += 1;
-    total += s.obs;
-    ssw += s.sd * s.sd * (s.obs - 1.0);
-    weighted += s.mean * s.obs;
+  const double grand = weighted.value() / total;
+  CompensatedSum ssb;
+  for (std::size_t i = 0; i < groups.size(); ++i) {
+    if (groups[i].empty()) continue;
+    const double d = shiftedMeans[i] - grand;
+    ssb.add(static_cast<double>(groups[i].size()) * (d * d));
   }
-  const double grand = weighted / total;
-  double ssb = 0;
-  for (const auto& s : res.summary) {
-    if (s.obs == 0) continue;
-    const double d = decimalDifference(s.mean, grand);
-    ssb += s.obs * (d * d);
+  const double df1 = groupCount - 1, df2 = total - groupCount;
+  // Without a within-group degree of freedom there is no error variance to compare with.
+  if (!(df2 >= 1) || !(df1 >= 1)) {
+    res.F = kNaN;
+    res.p = kNaN;
+    return res;
   }
-  const double df1 = g - 1, df2 = total - g;
-  res.F = (ssb / df1) / (ssw / df2);
+  res.F = (ssb.value() / df1) / (ssw / df2);
   res.p = Distributions::fcdf(res.F, df1, df2);
   return res;
 }

@@ -16,8 +16,9 @@ struct OlsResult {
   std::vector<double> standardErrors;  // standard errors of the coefficients (not variances)
   std::vector<double> t;               // coeffs / standardErrors
   std::vector<double> p;               // two-sided p-values of t with max(n - k, 1) df
-  std::vector<double> residuals;       // fitted minus observed
+  std::vector<double> residuals;       // observed minus fitted, y − ŷ
   std::vector<double> yhat;            // fitted values; absent from the JSON form when N = 0
+  std::vector<double> covariance;      // k x k covariance s² (X'X)^-1 of the coefficients (not in JSON)
   std::uint32_t N = 0;                 // number of observations
   double r2 = 0;                       // 1 - RSS / TSS
   double r2adj = 0;                    // 1 - s^2 / var(y)
@@ -30,11 +31,11 @@ struct LogitResult {
   std::vector<double> standardErrors;      // standard errors sqrt((X'WX)^-1)_jj (not variances)
   std::vector<double> t;                   // Wald z statistics coeffs / standardErrors
   std::vector<double> p;                   // two-sided normal p-values of t
-  std::vector<double> residuals;           // fitted probability minus observed
+  std::vector<double> residuals;           // observed minus fitted probability
   std::vector<double> yhat;                // fitted probabilities
   std::uint32_t N = 0;                     // number of observations
   double r2adj = 0;                        // McFadden's pseudo-R^2, 1 - LL / LL0
-  double LL0 = 0;                          // log-likelihood with all coefficients 0 (-n ln 2)
+  double LL0 = 0;                          // log-likelihood of the intercept-only model
   double LL = 0;                           // final log-likelihood
   int numIter = 0;                         // iteration at which the loop stopped (200 without convergence)
   double AIC = 0;                          // -2 LL + 2k

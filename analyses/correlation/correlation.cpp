@@ -14,10 +14,10 @@ CorrelationRecord correlationOfData(const std::vector<double>& x, const std::vec
   c.r = x.empty() ? NAN : Statistics::correlation(x, y);
   c.df = n - 2;
   c.t = c.r * std::sqrt((n - 2) / (1 - c.r * c.r));
-  // Fisher's z against a null correlation of 0, with the library's normal
-  // quantile for the interval (about 1.9572).
-  const double z = (std::atanh(c.r) - std::atanh(0.0)) * std::sqrt(n - 3);
-  c.p = 2 * (1 - Statistics::normcdfz(std::fabs(z)));
+  // The p-value from t = r √((n − 2) / (1 − r²)) with n − 2 df, as cor.test
+  // (exact under normality); the interval from Fisher's z, as cor.test's.
+  c.p = 2 * Statistics::tcdf(-std::fabs(c.t), c.df);
+  if (std::fabs(c.r) == 1 && n > 2) c.p = 0;
   const double half = Statistics::normZForConfidence(0.975) / std::sqrt(n - 3);
   c.ci = {std::tanh(std::atanh(c.r) - half), std::tanh(std::atanh(c.r) + half)};
   c.data = {x, y};

@@ -18,7 +18,7 @@ struct CorrelationRecord {
   double r = NAN;                           // Pearson's correlation
   double t = NAN;                           // r sqrt((n - 2) / (1 - r^2))
   double df = -2;                           // n - 2
-  double p = NAN;                           // two-sided normal p of Fisher's z
+  double p = NAN;                           // two-sided p of t with n - 2 df (cor.test)
   std::array<double, 2> ci{NAN, NAN};       // Fisher-z 95% interval
   std::array<std::vector<double>, 2> data;  // [x values, y values]
 };

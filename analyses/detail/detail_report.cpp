@@ -78,6 +78,7 @@ DetailBlocks detailBlocks(const VariableDetailResult& r) {
     line(b.right, "Coeff. Variation: %@", n7(r.coeffVar), "coeffvar");
     line(b.right, "Skew: %@", n7(r.skew), "skew");
     line(b.right, "Excess Kurtosis: %@", n7(r.kurtosis), "kurtosis");
+    if (r.seed) line(b.right, "Random seed: %@", *r.seed, "");
   } else if (r.type == VariableType::DateTime) {
     const double scale = r.range.value_or(0);
     auto date = [scale](const std::optional<double>& v) {

@@ -6,8 +6,10 @@
 #include <unordered_set>
 
 #include "analyses/fit.h"
+#include "derive/derive.h"
 #include "engine/values.h"
 #include "stats/statistics.h"
+#include "stats/sums.h"
 
 namespace tabulix {
 
@@ -20,11 +22,11 @@ VariableType typeOf(const Column& c) {
   return t >= 1 && t <= 4 ? static_cast<VariableType>(t) : VariableType::Unknown;
 }
 
-// The one-pass figures of step 2: counts, distinct texts, the values read,
-// their sums and extremes.
+// The one-pass figures of step 2: counts, distinct texts, the values read
+// and their extremes (the sums come from a second pass over the values).
 struct Pass {
   int64_t obs = 0, n = 0, levels = 0;
-  double sum = 0, sumSq = 0, min = kNaN, max = kNaN;
+  double min = kNaN, max = kNaN;
   std::vector<double> values;  // in cell order
   std::vector<double> sorted;  // the same, ascending
 };
@@ -46,8 +48,6 @@ Pass onePass(Model& model, const std::vector<Cell>& cells, VariableType type) {
     ++p.n;
     distinct.insert(text);
     p.values.push_back(*v);
-    p.sum += *v;
-    p.sumSq += *v * *v;
     if (p.n == 1) {
       p.min = p.max = *v;
     } else {
@@ -97,10 +97,10 @@ VariableDetailResult varDetailForColumn(Model& model, Column& column, const std:
     levels = q.levels;
     min = q.min;
     max = q.max;
-    const double dn = static_cast<double>(n);
-    mean = q.sum / dn;
-    // The textbook one-pass form, with n (n - 1) formed in floating point.
-    sd = std::sqrt(q.sumSq / (dn - 1) - (q.sum * q.sum) / (dn * (dn - 1)));
+    // Two passes, mean first and then the deviations: the one-pass form
+    // Σx² − (Σx)²/n cancels catastrophically on values with common leading digits.
+    mean = n > 0 ? Statistics::mean(q.values) : kNaN;
+    sd = Statistics::sdNormal(q.values);
     static const double quartiles[] = {25, 50, 75};
     q.sorted = q.values;
     std::sort(q.sorted.begin(), q.sorted.end());
@@ -112,6 +112,8 @@ VariableDetailResult varDetailForColumn(Model& model, Column& column, const std:
   r.obs = obs;
   r.levels = levels;
   r.top = top;
+  if (column.name)
+    if (OptText seed = model.metadataValueForKey(randomSeedKey(*column.name))) r.seed = *seed;
 
   // Step 3: categories, and numbers that never read as numbers.
   if (type == VariableType::Numeric && n == 0) type = VariableType::Categorical;
@@ -169,27 +171,21 @@ VariableDetailResult varDetailForColumn(Model& model, Column& column, const std:
   }
 
   const double m = mean;
-  double sx = 0, sxx = 0, sabs = 0, s3 = 0, s4 = 0;
-  for (double v : x) {
-    const double d = v - m;
-    sx += v;
-    sxx += v * v;
-    sabs += std::fabs(d);
-    s3 += d * d * d;
-    s4 += d * d * d * d;
-  }
-  const double var0 = sxx / dn - m * m;
-  // Identical values have no shape: the moments' ratio would only measure
-  // rounding in the mean.
+  // The moments from the deviations of the (shifted, compensated) mean; the
+  // mean square as mean² + biased variance, so that it keeps its digits too.
+  const CentredSums cs = centredSums(x);
+  const double var0 = cs.squares / dn;
+  // Identical values have no shape and no spread: the moments' ratio would
+  // only measure rounding in the mean.
   const bool constant = len > 0 && sorted.front() == sorted.back();
-  r.skew = constant ? kNaN : (s3 / dn) / std::pow(var0, 1.5);
-  r.kurtosis = constant ? kNaN : (s4 / dn) / (var0 * var0) - 3;
-  r.rms = std::sqrt(sxx / dn);
-  r.variance = sd * sd;
-  r.meanAbsDev = sabs / dn;
+  r.skew = constant ? kNaN : (cs.cubes / dn) / std::pow(var0, 1.5);
+  r.kurtosis = constant ? kNaN : (cs.fourths / dn) / (var0 * var0) - 3;
+  r.rms = std::sqrt(m * m + var0);
+  r.variance = constant ? 0 : sd * sd;
+  r.meanAbsDev = cs.absolute / dn;
   r.range = max - min;
   r.coeffVar = sd / m;
-  r.sum = sx;
+  r.sum = compensatedSum(x);
   r.midrange = min + (max - min) * 0.5;
 
   const double df = dn - 1;
@@ -295,6 +291,7 @@ nlohmann::json toJson(const VariableDetailResult& r) {
   put("lower_fence", r.lower_fence);
   put("upper_fence", r.upper_fence);
   if (r.outliers) j["outliers"] = list(*r.outliers);
+  if (r.seed) j["seed"] = *r.seed;
   return j;
 }
 

@@ -32,6 +32,7 @@ struct VariableDetailResult {
   std::optional<std::array<double, 2>> ciMean, ciStd, ciVariance;
   std::optional<double> lower_fence, upper_fence;
   std::optional<std::vector<double>> outliers;
+  std::optional<std::string> seed;  // the seed of a random variable's draws, as kept with it
 };
 
 // The result under its keys ("obsNumeric", "ciMean", "lower_fence", ...).

@@ -65,6 +65,19 @@ AnalysisOutput runHypothesisTest(Model& model, const AnalysisRequest& request, b
   c.paired = c.samples == 2 && intSetting(request, "isPaired",
                                           request.settings.count("samples") ? 0 : impliedPaired, {0, 1}) == 1;
   c.test = storedTest.value_or(testForDistribution(c.distribution, c.samples, c.paired, 30));
+  {
+    // A test the setting does not allow would compute nothing and still decide.
+    const std::vector<int> allowed =
+        validTestsForDistribution(c.distribution == 1 ? 0 : c.distribution, c.samples, c.paired);
+    if (std::find(allowed.begin(), allowed.end(), c.test) == allowed.end()) {
+      std::string list;
+      for (int a : allowed)
+        list += (list.empty() ? "" : ", ") + std::to_string(a) + " (" +
+                nameForTest(a, c.tails, c.samples, c.paired).value_or("") + ")";
+      throw AnalysisRequestError(fillPlaceholders(
+          tr("This setting does not allow test %@. Allowed tests: %@."), {std::to_string(c.test), list}));
+    }
+  }
 
   // The validity check, in the order the screen reports it.
   if (!request.left) throw AnalysisRequestError(tr("Choose a variable to sample."));
@@ -133,6 +146,9 @@ AnalysisOutput runHypothesisTest(Model& model, const AnalysisRequest& request, b
     result = hypothesisTestForColumn(model, *left, *right, rowsX, filtered2 ? &*filtered2 : nullptr,
                                      c.distribution, c.tails, c.test, levelsX, levelsY);
   }
+  // A filter (or missing values) that leaves a sample empty leaves nothing to test.
+  if (!result.obsX.value_or(0) || (c.samples == 2 && !c.paired && !result.obsY.value_or(0)))
+    throw AnalysisRequestError(tr("No observations are left after the filter."));
   result.statName = statForTest(c.test);
   result.testName = nameForTest(c.test, c.tails, c.samples, c.paired).value_or("");
 

@@ -406,7 +406,8 @@ reports::Element hypothesisLayout(const HypothesisResult& r, const HypothesisCon
   line(tr("Significance level to reject the null hypothesis: 0.05"), body, false, "figure", "significance");
   line(tr("Test statistics"), 12, true, "heading", "statistic");
   line(statisticsLine(r), body, false, "figure", "pValue");
-  const auto decision = decisionLines(r.p);
+  // Without a statistic there is no decision: the note says why.
+  const auto decision = r.note.empty() ? decisionLines(r.p) : std::array<std::string, 2>{r.note, ""};
   line(decision[0], 12, true, "heading");
   Element d = textBlock(decision[1], {20, y, width - 40, 2 * (body + 4)}, body);
   add(std::move(d), "note");

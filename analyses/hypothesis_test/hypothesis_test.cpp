@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "engine/cell_access.h"
+#include "engine/translate.h"
 #include "engine/values.h"
 #include "stats/statistics.h"
 
@@ -35,19 +36,23 @@ double twoSidedBinomial(int k, double prob, int n) {
   double sum = 0;
   for (int j = 0; j <= n; ++j) {
     const double pj = S::binomialTerm(n, j, prob);
-    if (pj <= pk) sum += pj;
+    if (pj <= pk * (1 + 1e-7)) sum += pj;  // binom.test's relative tolerance for ties
   }
   return sum;
 }
 
-// The exact binomial p-value of k successes in n trials under prob; the
-// one-tail form whose alternative points away from the data adds the
-// probability of k itself to the complement of the half.
-double binomialP(int k, double prob, int n, int tails, bool awayFromData) {
-  const double P = twoSidedBinomial(k, prob, n);
-  if (tails == 0) return P;
-  if (awayFromData) return S::binomialTerm(n, k, prob) - P / 2 + 1;
-  return P / 2;
+// The exact binomial p-value of k successes in n trials under prob, as
+// binom.test: both tails sum the outcomes no more likely than k; one tail sums
+// the outcomes at least as extreme as k in the alternative's direction,
+// P(X ≤ k) for "less" (tails 1) and P(X ≥ k) for "greater" (tails 2).
+double binomialP(int k, double prob, int n, int tails) {
+  if (tails == 0) return std::min(1.0, twoSidedBinomial(k, prob, n));
+  double sum = 0;
+  if (tails == 1)
+    for (int j = 0; j <= k; ++j) sum += S::binomialTerm(n, j, prob);
+  else
+    for (int j = k; j <= n; ++j) sum += S::binomialTerm(n, j, prob);
+  return std::min(1.0, sum);
 }
 
 // P-value of an upper-tail chi-square P under the tails rule.
@@ -269,7 +274,13 @@ HypothesisResult hypothesisForSample(const std::vector<double>& sample, double e
     auto ok = validTestsForDistribution(distribution == 1 ? 0 : distribution, 1, paired);
     return std::find(ok.begin(), ok.end(), test) != ok.end();
   }();
-  if (valid && (test == kTestZ || test == kTestT)) {
+  if (valid && (test == kTestZ || test == kTestT) && !proportions && sample.size() > 1 && s == 0) {
+    // Equal values have no spread: t = 0 / 0, which is no test statistic.
+    r.t = r.p = kNaN;
+    r.df = test == kTestT ? n - 1 : 0;
+    r.note = paired ? tr("The differences are all equal, so no test statistic can be computed.")
+                    : tr("The values are all equal, so no test statistic can be computed.");
+  } else if (valid && (test == kTestZ || test == kTestT)) {
     r.t = diff / se;
     r.df = test == kTestT ? n - 1 : 0;
     const double p0 = test == kTestT ? S::tcdf(-std::fabs(r.t), r.df) : S::normcdfz(-std::fabs(r.t));
@@ -278,7 +289,7 @@ HypothesisResult hypothesisForSample(const std::vector<double>& sample, double e
   } else if (valid && test == kTestBinomial) {
     const int k = static_cast<int>(S::roundHalfUp(m * n));
     const int trials = static_cast<int>(n);
-    r.p = binomialP(k, expected, trials, tails, (tails == 1 && diff > 0) || (tails == 2 && diff < 0));
+    r.p = binomialP(k, expected, trials, tails);
     const double nullSe = S::sdBinomial(expected) / std::sqrt(n);
     const Spans sp = spans(m, se, expected, nullSe, diff, se, true);
     r.pdfSample1 = binomialCurve(sp.lo, sp.hi, m, trials);
@@ -383,8 +394,7 @@ HypothesisResult hypothesisTestForBinomialSample(const std::vector<int32_t>& x, 
     r.pdfDiff1 = chiCurve(sp.dlo, sp.dhi, m, n, 0.5);
     r.pdfDiff2 = chiCurve(sp.dlo, sp.dhi, 0.5, n, 0.5);
   } else if (test == kTestBinomial) {
-    r.p = binomialP(static_cast<int>(b), 0.5, static_cast<int>(n), tails,
-                    (tails == 1 && b > c) || (tails == 2 && b < c));
+    r.p = binomialP(static_cast<int>(b), 0.5, static_cast<int>(n), tails);
     r.pdfSample1 = binomialCurve(sp.lo, sp.hi, m, static_cast<int>(n));
     r.pdfSample2 = binomialCurve(sp.lo, sp.hi, 0.5, static_cast<int>(n));
   }
@@ -511,6 +521,7 @@ nlohmann::json toJson(const HypothesisResult& r) {
   };
   put("obsX", r.obsX);
   put("obsY", r.obsY);
+  if (!r.note.empty()) j["note"] = r.note;
   put("meanX", r.meanX);
   put("meanY", r.meanY);
   put("sdX", r.sdX);

@@ -35,6 +35,7 @@ struct HypothesisResult {
   std::optional<Curve> pdfSample1, pdfSample2, pdfDiff1, pdfDiff2;
   std::optional<double> x0y0, x0y1, x1y0, x1y1;  // paired proportions
   std::string testName, statName;
+  std::string note;  // shown instead of the decision when no statistic can be computed
 };
 
 // The result under its keys ("obsX", "seDiff", "boxX", "x0y0", "testName", ...).

@@ -171,9 +171,17 @@ std::string tabSummarizeBaseName(const TabSummarizeContext& c) {
 }
 
 std::string tabSummarizeInterpretation(const TabSummarizeResult& r, const TabSummarizeContext& c) {
-  if (std::isnan(r.p))
-    return fillPlaceholders(tr("Could not compute ANOVA. Some levels of %@ have only one observation."),
+  if (std::isnan(r.p)) {
+    // F needs two groups and one within-group degree of freedom (N − g ≥ 1);
+    // single-observation groups are otherwise fine.
+    int groups = 0;
+    for (const auto& l : r.summary) groups += l.obs > 0;
+    if (groups < 2)
+      return fillPlaceholders(tr("Could not compute ANOVA. %@ has fewer than two levels with observations."),
+                              {c.rightName});
+    return fillPlaceholders(tr("Could not compute ANOVA. Every level of %@ has only one observation."),
                             {c.rightName});
+  }
   if (r.p > 0.05)
     return fillPlaceholders(tr("Mean of %@ is not significantly different by value of %@."),
                             {c.leftName, c.rightName});

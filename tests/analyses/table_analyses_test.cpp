@@ -195,8 +195,13 @@ TEST(TableTexts, SignificanceAtTheBoundary) {
   r.p = 0.0500001;
   EXPECT_EQ(tabSummarizeInterpretation(r, c), "Mean of y is not significantly different by value of g.");
   r.p = NAN;
+  r.summary.resize(2);
+  r.summary[0].obs = r.summary[1].obs = 1;
   EXPECT_EQ(tabSummarizeInterpretation(r, c),
-            "Could not compute ANOVA. Some levels of g have only one observation.");
+            "Could not compute ANOVA. Every level of g has only one observation.");
+  r.summary.resize(1);
+  EXPECT_EQ(tabSummarizeInterpretation(r, c),
+            "Could not compute ANOVA. g has fewer than two levels with observations.");
   TwoWayResult t;
   TwoWayContext tc{"a", "b", "", true, false};
   t.p = 0.05;

@@ -335,3 +335,51 @@ TEST(DeriveRandom, UniformAndNormalDrawsOverAHundredThousandRows) {
   EXPECT_GT(*z->max, 3);
   EXPECT_LT(*z->min, -3);
 }
+
+// Each derivation draws from its own stream: two made at once differ (the
+// clock seed in whole seconds gave rand(0,10) = 10 × rand(0,1)); one seed
+// gives the same draws again.
+TEST(DeriveRandom, EachDerivationHasItsOwnSeed) {
+  for (uint32_t code : {335u, 336u, 337u}) {
+    SCOPED_TRACE(code);
+    ValueFunction a = valueFunctionForCode(code, XFigures{});
+    ValueFunction b = valueFunctionForCode(code, XFigures{});
+    ValueFunction s1 = valueFunctionForCode(code, XFigures{}, 42);
+    ValueFunction s2 = valueFunctionForCode(code, XFigures{}, 42);
+    int differ = 0;
+    for (int i = 0; i < 100; ++i) {
+      differ += a(NAN, NAN, 10) != b(NAN, NAN, 10);
+      EXPECT_EQ(s1(NAN, NAN, 10), s2(NAN, NAN, 10));
+    }
+    EXPECT_GT(differ, 90);
+  }
+  ValueFunction one = valueFunctionForCode(335, XFigures{}), ten = valueFunctionForCode(336, XFigures{});
+  int scaled = 0;
+  for (int i = 0; i < 100; ++i) scaled += ten(NAN, NAN, 10) == 10 * one(NAN, NAN, 0);
+  EXPECT_LT(scaled, 5);
+  EXPECT_NE(freshRandomSeed(), freshRandomSeed());
+  EXPECT_TRUE(drawsRandomNumbers(337));
+  EXPECT_FALSE(drawsRandomNumbers(334));
+}
+
+// Z(x) at a 1e12 offset standardises with the cached mean and sd, which keep
+// their digits there (R: scale(x) of 1e12 + 0.1, 0.25, 0.3, 0.45, 0.9 is
+// -0.979923, -0.489962, -0.326508, 0.163055, 1.632940); 1e-8, R and this
+// working on the same doubles (a one-pass sd gave 0 or 16,384 here).
+TEST(DeriveColumns, StandardisationAtALargeOffset) {
+  TempDir dir;
+  Model m;
+  ASSERT_NO_THROW(m.openStore(dir.path / "w.tbx"));
+  fill(m, {"x"},
+       {{"1000000000000.1"},
+        {"1000000000000.25"},
+        {"1000000000000.3"},
+        {"1000000000000.45"},
+        {"1000000000000.9"}});
+  Column* z = derive(m, "z", 327, named(m, "x"));
+  const std::vector<std::string> got = texts(m, *z);
+  const double r[] = {-0.979923459389571, -0.489961729694786, -0.326508264133466, 0.163054798572146,
+                      1.6329399876565};
+  ASSERT_EQ(got.size(), 5u);
+  for (size_t i = 0; i < 5; ++i) expectNear(std::stod(got[i]), r[i], 1e-8, "z" + std::to_string(i));
+}

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <limits>
 #include <random>
 #include <sstream>
 
@@ -35,6 +36,17 @@ TEST(CsvWriter, QuotesOnlyWhatTheParserWouldSplit) {
             "\"a,b\",\"say \"\"hi\"\"\",\"two\nlines\",\"cr\r\",\"ls\xE2\x80\xA8\",\"nel\xC2\x85\"\n"
             "\n"
             ",2.5,42,1e-300,\"\xC3\xA9,\"\n");
+}
+
+// Not-a-number has one text whatever its sign bit (to_chars gives "nan" and "-nan").
+TEST(CsvWriter, NotANumberIsNaN) {
+  std::string out = written([](CsvWriter& w) {
+    w.writeField(std::numeric_limits<double>::quiet_NaN());
+    w.writeField(-std::numeric_limits<double>::quiet_NaN());
+    w.writeField(0.5);
+    w.finishLine();
+  });
+  EXPECT_EQ(out, "NaN,NaN,0.5\n");
 }
 
 TEST(CsvWriter, FieldsLinesAndComments) {

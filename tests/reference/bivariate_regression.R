@@ -43,7 +43,7 @@ linear <- function(case, df, yvar, xvars) {
   cf <- s$coefficients[c(xvars, "(Intercept)"), ]  # the constant comes last
   put(case, list(coeffs = cf[, 1], se = cf[, 2], t = cf[, 3], p = cf[, 4], N = nrow(df),
                  r2 = s$r.squared, r2adj = s$adj.r.squared, rmse = s$sigma,
-                 residuals = -residuals(fit)))  # fitted minus observed
+                 residuals = residuals(fit)))  # observed minus fitted
 }
 linear("swiss", swiss, "Fertility", c("Agriculture", "Examination", "Education", "Catholic", "Infant.Mortality"))
 save("longley", longley)
@@ -71,7 +71,9 @@ roc_auc <- function(p, y) {
   tpr <- sapply(th, function(t) mean(p[y == 1] >= t)); fpr <- sapply(th, function(t) mean(p[y == 0] >= t))
   sum(diff(fpr) * (head(tpr, -1) + tail(tpr, -1)) / 2)
 }
+# McFadden's null: the intercept-only model.
+ll0 <- as.numeric(logLik(glm(y ~ 1, data = d, family = binomial())))
 put("co2", list(coeffs = cf[, 1], se = cf[, 2], z = cf[, 3], p = cf[, 4], N = nrow(d), LL = ll,
-                LL0 = -nrow(d) * log(2), pseudoR2 = 1 - ll / (-nrow(d) * log(2)), AIC = AIC(fit),
+                LL0 = ll0, pseudoR2 = 1 - ll / ll0, AIC = AIC(fit),
                 AUC = roc_auc(p, d$y)))
 writeLines(lines, file.path(out, "analysis_expected.txt"))

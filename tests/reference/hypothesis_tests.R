@@ -66,10 +66,8 @@ for (tails in 0:2) {
 
 # Exact binomial, one sample: ToothGrowth high = "yes" against 0.5 and 0.3.
 # The two-sided p is the sum of the outcomes no more likely than k; binom.test
-# uses the same rule (with a 1e-7 relative tolerance on ties). The one-tail
-# rule halves it, or, when the alternative points away from the data, adds
-# the probability of k to the complement of the half; that is not
-# binom.test's one-sided p, so it is formed from dbinom here.
+# uses the same rule (with a 1e-7 relative tolerance on ties). One tail is
+# binom.test's: tails 1 is "less", 2 "greater".
 k <- sum(tg$high == "yes"); n <- nrow(tg)
 for (p0 in c(0.5, 0.3)) {
   dens <- dbinom(0:n, n, p0)
@@ -77,8 +75,7 @@ for (p0 in c(0.5, 0.3)) {
   stopifnot(abs(P - binom.test(k, n, p0)$p.value) < 1e-12)
   m <- k / n
   for (tails in 0:2) {
-    away <- (tails == 1 && m > p0) || (tails == 2 && m < p0)
-    p <- if (tails == 0) P else if (away) dens[k + 1] - P / 2 + 1 else P / 2
+    p <- binom.test(k, n, p0, alternative = c("two.sided", "less", "greater")[tails + 1])$p.value
     add(sprintf("binom1_tooth_%g_%d", p0, tails), 0, 0, p, m, NA, sqrt(m * (1 - m) / n), NA, sqrt(m * (1 - m) / n))
   }
 }
@@ -111,7 +108,7 @@ for (tails in 0:2) {
   dens <- dbinom(0:(b + c), b + c, 0.5)
   P <- sum(dens[dens <= dens[b + 1]])
   stopifnot(abs(P - binom.test(b, b + c)$p.value) < 1e-12)
-  p <- if (tails == 0) P else if ((tails == 1 && b > c) || (tails == 2 && b < c)) dens[b + 1] - P / 2 + 1 else P / 2
+  p <- binom.test(b, b + c, 0.5, alternative = c("two.sided", "less", "greater")[tails + 1])$p.value
   add(paste0("binomp_pairs_", tails), 0, 0, p)
 }
 

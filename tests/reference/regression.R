@@ -33,13 +33,15 @@ ols_case <- function(name, df, yvar, xvars) {
   write_case(name, c(
     list(y = df[[yvar]]), design_entries(df, xvars),
     list(coeffs = cf[, 1], se = cf[, 2], t = cf[, 3], p = cf[, 4],
-         yhat = fitted(fit), residuals = -residuals(fit),  # ours are fitted minus observed
+         yhat = fitted(fit), residuals = residuals(fit),  # observed minus fitted
          r2 = s$r.squared, r2adj = s$adj.r.squared, rmse = s$sigma)))
 }
 ols_case("ols_mtcars", mtcars, "mpg", c("wt", "hp", "qsec", "am"))
 ols_case("ols_iris", iris, "Sepal.Length", c("Sepal.Width", "Petal.Length", "Petal.Width"))
 
 # --- Logistic regression against glm --------------------------------------
+# McFadden's null: the intercept-only model, n1 ln p + n0 ln(1 - p).
+logLik0 <- function(y) { p <- mean(y); sum(y) * log(p) + (length(y) - sum(y)) * log(1 - p) }
 logit_case <- function(name, df, yvar, xvars) {
   f <- as.formula(paste(yvar, "~", paste(xvars, collapse = " + ")))
   fit <- glm(f, data = df, family = binomial(),
@@ -51,7 +53,7 @@ logit_case <- function(name, df, yvar, xvars) {
   write_case(name, c(
     list(y = df[[yvar]]), design_entries(df, xvars),
     list(coeffs = cf[, 1], se = cf[, 2], z = cf[, 3], p = cf[, 4], yhat = fitted(fit),
-         LL = as.numeric(logLik(fit)), LL0 = -n * log(2), AIC = AIC(fit))))
+         LL = as.numeric(logLik(fit)), LL0 = logLik0(df[[yvar]]), AIC = AIC(fit))))
 }
 logit_case("logit_mtcars", mtcars, "am", c("hp", "wt"))
 logit_case("logit_infert", infert, "case", c("spontaneous", "induced", "age"))
@@ -70,7 +72,6 @@ irls_roc <- function(y, X) {
     z <- w * eta + (y - p)
     delta <- sum(abs(p - pprev)); deltas <- c(deltas, delta)
     LL <- sum(y * log(pmax(p, 1e-10)) + (1 - y) * log(pmax(1 - p, 1e-10)))
-    if (r == 0) LL0 <- LL
     if (delta < tol) { converged <- TRUE; num_iter <- r; break }
     pprev <- p
     Ci <- chol2inv(chol(crossprod(X * sqrt(w))))
@@ -91,7 +92,7 @@ irls_roc <- function(y, X) {
     roc <- c(roc, tpr, fpr)
     prev <- c(pos[t], neg[t], tpr, fpr)
   }
-  list(coeffs = beta, numIter = num_iter, converged = as.numeric(converged), LL = LL, LL0 = LL0,
+  list(coeffs = beta, numIter = num_iter, converged = as.numeric(converged), LL = LL, LL0 = logLik0(y),
        roc = roc, AUC = auc, deltas = deltas)
 }
 small_case <- function(name, y, xs) {

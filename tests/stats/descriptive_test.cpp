@@ -158,11 +158,11 @@ TEST(Descriptive, DegenerateInput) {
   const std::vector<double> other{1, 2, 3, 4};
   EXPECT_TRUE(std::isnan(S::correlation(same, other)));
   EXPECT_TRUE(std::isnan(S::correlation(other, same)));
-  // Equal values whose mean is not exact in binary (7 x 0.1 sums to 0.7000000000000001): the
-  // deviations from the rounded mean are equal and nonzero, yet the data do not vary.
+  // Equal values whose plain sum is not exact in binary (7 x 0.1 sums to 0.7000000000000001):
+  // the shifted mean is exact for them, and the figures treat them as not varying.
   for (const std::vector<double>& flat :
        {std::vector<double>(7, 0.1), std::vector<double>(11, 1.0 / 3), std::vector<double>(9, 0.7)}) {
-    EXPECT_NE(S::mean(flat), flat[0]) << "not a case of an inexact mean any more";
+    EXPECT_EQ(S::mean(flat), flat[0]) << "the mean of equal values is the value";
     EXPECT_TRUE(std::isnan(S::skewness(flat))) << flat[0];
     EXPECT_TRUE(std::isnan(S::kurtosis(flat))) << flat[0];
     EXPECT_EQ(S::variance(flat), 0) << flat[0];
@@ -191,6 +191,23 @@ TEST(Descriptive, DegenerateInput) {
 TEST(Descriptive, DensityPointSerialisesWithXAndY) {
   const nlohmann::json j = std::vector<DensityPoint>{{1.5, 0.25}};
   EXPECT_EQ(j.dump(), R"([{"x":1.5,"y":0.25}])");
+}
+
+// The mean keeps its digits where the values share many leading ones: R's
+// mean (which refines by a second pass in long double) of 1e12 + 0.1, 0.2,
+// 0.3 repeated 10,000 times is 1000000000000.2; a plain running sum reaching
+// 3e16 rounds to multiples of 4 and gave 1000000000000.1999 or worse.
+TEST(Descriptive, MeanAndVarianceAtLargeOffsets) {
+  std::vector<double> v;
+  for (int i = 0; i < 10000; ++i)
+    for (double d : {0.1, 0.2, 0.3}) v.push_back(1e12 + d);
+  const double exact = (v[0] + v[1] + v[2] - 3e12) / 3 + 1e12;  // the three doubles' own mean
+  EXPECT_NEAR(S::mean(v), exact, 1.3e-4);                       // one unit in the last place
+  double plain = 0;
+  for (double x : v) plain += x;
+  EXPECT_GT(std::fabs(plain / static_cast<double>(v.size()) - exact), 1e-3) << "not ill-conditioned";
+  // sd of the doubles: R's sd gives 0.0816497 (0.1, 0.2, 0.3 to 5e-5 each); 1e-3 relative.
+  EXPECT_NEAR(S::sdNormal(v), 0.0816497, 1e-3 * 0.0816497);
 }
 
 }  // namespace

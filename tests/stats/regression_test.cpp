@@ -98,12 +98,12 @@ TEST(Ols, ExactLineResidualSignAndRecordShape) {
   EXPECT_NEAR(exact.rmse, 0, 1e-12);
   for (double e : exact.residuals) EXPECT_NEAR(e, 0, 1e-12);
 
-  // The point above the line (y = 10 at x = 2) gets a negative residual: fitted minus observed.
+  // The point above the line (y = 10 at x = 2) gets a positive residual: observed minus fitted.
   std::vector<double> bumped = y;
   bumped[2] = 10;
   const OlsResult r = RegressionRoutines::ols(bumped, {std::vector<double>(5, 1.0), x});
-  EXPECT_LT(r.residuals[2], 0);
-  EXPECT_DOUBLE_EQ(r.residuals[2], r.yhat[2] - 10);
+  EXPECT_GT(r.residuals[2], 0);
+  EXPECT_DOUBLE_EQ(r.residuals[2], 10 - r.yhat[2]);
 
   const nlohmann::json full = r;
   EXPECT_EQ(keysOf(full), (std::set<std::string>{"coeffs", "variance", "t", "p", "residuals", "yhat", "N",
@@ -144,7 +144,7 @@ TEST(Logit, MatchesGlmOnMtcarsAndInfert) {
     EXPECT_NEAR(r.LL0, ref["LL0"][0], 1e-12 * std::fabs(ref["LL0"][0]));
     EXPECT_NEAR(r.AIC, ref["AIC"][0], 1e-9 * ref["AIC"][0]);
     EXPECT_NEAR(r.r2adj, 1 - ref["LL"][0] / ref["LL0"][0], 1e-9);
-    for (std::size_t i = 0; i < r.yhat.size(); ++i) EXPECT_DOUBLE_EQ(r.residuals[i], r.yhat[i] - ref["y"][i]);
+    for (std::size_t i = 0; i < r.yhat.size(); ++i) EXPECT_DOUBLE_EQ(r.residuals[i], ref["y"][i] - r.yhat[i]);
   }
 }
 
