@@ -29,8 +29,7 @@ std::unique_ptr<CsvWriter> CsvWriter::initForWritingToCSVFile(const std::filesys
 }
 
 std::unique_ptr<CsvWriter> CsvWriter::initForWritingToString(std::string& target, char16_t delimiter) {
-  return std::make_unique<CsvWriter>(std::make_unique<StringByteSink>(target), TextEncoding::UTF8,
-                                       delimiter);
+  return std::make_unique<CsvWriter>(std::make_unique<StringByteSink>(target), TextEncoding::UTF8, delimiter);
 }
 
 void CsvWriter::writeText(std::u16string_view text) {
@@ -181,9 +180,12 @@ void CsvWriter::closeStream() {
   if (!stream_) return;
   stream_->close();
   good_ = stream_->good();
+  error_ = stream_->error();
   stream_.reset();
 }
 
 bool CsvWriter::good() const { return stream_ ? stream_->good() : good_; }
+
+int CsvWriter::error() const { return stream_ ? stream_->error() : error_; }
 
 }  // namespace tabulix
