@@ -38,8 +38,15 @@ std::string slurp(const fs::path& p) {
 }
 
 void makeTemplate() {
-  char tmpl[] = "/tmp/tabulix-wsfuzz-XXXXXX";
-  g_dir = mkdtemp(tmpl);
+  // A memory file system where there is one: the store flushes every save.
+  std::string tmpl =
+      fs::is_directory("/dev/shm") ? "/dev/shm/tabulix-wsfuzz-XXXXXX" : "/tmp/tabulix-wsfuzz-XXXXXX";
+  if (!mkdtemp(tmpl.data())) std::abort();
+  g_dir = tmpl;
+  std::atexit([] {
+    std::error_code ec;
+    fs::remove_all(g_dir, ec);
+  });
   fs::path file = g_dir / "template.tbx";
   {
     Model m;
