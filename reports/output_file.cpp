@@ -33,8 +33,14 @@ OutputFile::OutputFile(fs::path target) : target_(std::move(target)), writePath_
   if (::stat(folder.empty() ? "." : folder.c_str(), &dir) != 0) fail(errno);
   if (!S_ISDIR(dir.st_mode)) fail(ENOTDIR);
   static std::atomic<unsigned> counter{0};
-  writePath_ = folder / ("." + renameTo_.filename().string() + ".part-" + std::to_string(::getpid()) + "-" +
-                         std::to_string(counter++));
+  // Built by appending (GCC 12 warns wrongly about "x" + to_string chains).
+  std::string hidden = ".";
+  hidden += renameTo_.filename().string();
+  hidden += ".part-";
+  hidden += std::to_string(::getpid());
+  hidden += '-';
+  hidden += std::to_string(counter++);
+  writePath_ = folder / hidden;
 }
 
 OutputFile::~OutputFile() {
