@@ -13,7 +13,9 @@
 #include "cli/commands.h"
 #include "cli/where_option.h"
 #include "cli/workspace_open.h"
+#include "engine/translate.h"
 #include "engine/workspace_data.h"
+#include "reports/output_file.h"
 #include "reports/pdf_writer.h"
 #include "reports/result_export.h"
 
@@ -116,22 +118,25 @@ RegisterCommand analyzeCommand{
            Analysis* saved = saveAnalysisRequest(model, *chosen, request);
            out.result["id"] = saved->objectID.rowid;
          }
-         if (!o->pdf.empty() && !reports::pdfOfView(out.print, o->pdf)) {
-           std::cerr << "tabulix analyze: cannot write " << o->pdf << "\n";
-           return 1;
-         }
-         if (!o->svg.empty()) {
-           std::vector<const charts::Chart*> all;
-           chartsOf(out.screen, all);
-           std::filesystem::create_directories(o->svg);
-           for (size_t i = 0; i < all.size(); ++i) {
-             std::ofstream f(std::filesystem::path(o->svg) / ("chart" + std::to_string(i + 1) + ".svg"));
-             f << charts::toSvg(*all[i], 360, 260);
-             if (!f) {
-               std::cerr << "tabulix analyze: cannot write into " << o->svg << "\n";
-               return 1;
-             }
+         try {
+           if (!o->pdf.empty()) reports::writePdfOfView(out.print, o->pdf);
+           if (!o->svg.empty()) {
+             std::vector<const charts::Chart*> all;
+             chartsOf(out.screen, all);
+             std::error_code ec;
+             std::filesystem::create_directories(o->svg, ec);
+             if (ec)
+               throw reports::ExportError(
+                   fillPlaceholders(tr("Cannot write %@: %@"), {o->svg, ec.message()}));
+             for (size_t i = 0; i < all.size(); ++i)
+               reports::writeOutputFile(
+                   std::filesystem::path(o->svg) / ("chart" + std::to_string(i + 1) + ".svg"),
+                   charts::toSvg(*all[i], 360, 260));
            }
+           if (!o->csv.empty() && o->csv != "-") reports::writeCSVOutputAtPath(o->csv, out.csvLines);
+         } catch (const reports::ExportError& e) {
+           std::cerr << "tabulix analyze: " << e.what() << "\n";
+           return 1;
          }
          if (o->csv == "-") {
            std::string text;
@@ -141,7 +146,6 @@ RegisterCommand analyzeCommand{
            std::cout << text;
            return 0;
          }
-         if (!o->csv.empty()) reports::writeCSVOutputAtPath(o->csv, out.csvLines);
          std::cout << out.result.dump() << "\n";
          return 0;
        };

@@ -8,6 +8,7 @@
 #include "cli/where_option.h"
 #include "cli/workspace_open.h"
 #include "reports/dataset_export.h"
+#include "reports/output_file.h"
 
 namespace tabulix::cli {
 namespace {
@@ -28,7 +29,12 @@ RegisterCommand exportCommand{
          std::error_code same;
          if (std::filesystem::equivalent(*file, *out, same))
            throw std::runtime_error(*out + ": the output is the workspace itself");
-         reports::exportDataset(model, *out, rows);
+         try {
+           reports::exportDataset(model, *out, rows);
+         } catch (const reports::ExportError& e) {
+           std::cerr << "tabulix export: " << e.what() << "\n";
+           return 1;
+         }
          std::cout << nlohmann::json{{"file", *out},
                                      {"rows", rows ? rows->size() : model.context().countRows()}}
                           .dump()

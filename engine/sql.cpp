@@ -25,6 +25,15 @@ sqlite3* openConnection(const std::filesystem::path& file, bool create, bool rea
     sqlite3_close(db);
     throw StoreError("Cannot open workspace file: " + msg, "file " + file.string());
   }
+  // A workspace may come from anyone: its schema runs no functions with side
+  // effects, fires no triggers, expands no views, and SQL cannot corrupt the
+  // file through the schema or the page store.
+  int ok = 0;
+  sqlite3_db_config(db, SQLITE_DBCONFIG_DEFENSIVE, 1, &ok);
+  sqlite3_db_config(db, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, &ok);
+  sqlite3_db_config(db, SQLITE_DBCONFIG_ENABLE_TRIGGER, 0, &ok);
+  sqlite3_db_config(db, SQLITE_DBCONFIG_ENABLE_VIEW, 0, &ok);
+  sqlite3_db_config(db, SQLITE_DBCONFIG_ENABLE_LOAD_EXTENSION, 0, &ok);
   sqlite3_busy_timeout(db, 10000);
   return db;
 }

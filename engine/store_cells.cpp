@@ -49,7 +49,8 @@ void Context::forEachCellOfColumn(
       return;
     }
     auto b = std::lower_bound(rowNums->begin(), rowNums->end(), first);
-    for (; b != rowNums->end() && *b < first + kCellsPerChunk; ++b) {
+    // In 64 bits: a requested row near INT32_MAX has its chunk end past it.
+    for (; b != rowNums->end() && int64_t{*b} < int64_t{first} + kCellsPerChunk; ++b) {
       int i = *b - first;
       if (c.state[i] != CellChunk::kNoCell) fn(*b, c.get(i));
     }
@@ -78,7 +79,7 @@ void Context::forEachCellOfColumn(
       }
       if (rowNums) {
         auto b = std::lower_bound(rowNums->begin(), rowNums->end(), first);
-        if (b == rowNums->end() || *b >= first + kCellsPerChunk) continue;
+        if (b == rowNums->end() || int64_t{*b} >= int64_t{first} + kCellsPerChunk) continue;
       }
       if (!rowNums) {
         // A whole stored chunk is visited straight from the blob.

@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <set>
+#include <utility>
 
 #include "engine/cell_chunk.h"
 #include "engine/log.h"
@@ -22,6 +24,11 @@ namespace fs = std::filesystem;
 using namespace storage;
 
 namespace {
+
+// The largest variable number a stored file may hold: numbers grow by one
+// with each added variable and are not reused, so this leaves room for a
+// million additions while keeping `num + 1` far from overflow.
+constexpr int32_t kMaxColumnNumber = 1 << 20;
 
 // Tables of the current format (version 3: the columns with `label`);
 // version 1 had `cells` in place of `cell_chunks`, version 2 no `label`.
@@ -92,11 +99,13 @@ void upgradeFromVersion1(sqlite3* db) {
     };
     size_t dropped = 0;
     while (q.step()) {
-      OptInt col = q.optInt(0), row = q.optInt(1);
-      if (!col || !row) {
+      // Numbers out of range (read whole, never truncated) cannot be placed.
+      if (q.isNull(0) || q.isNull(1) || q.int64(0) < 0 || q.int64(0) > kMaxColumnNumber || q.int64(1) < 1 ||
+          q.int64(1) > static_cast<int64_t>(kMaxWorkspaceRows)) {
         ++dropped;
         continue;
       }
+      OptInt col = q.optInt(0), row = q.optInt(1);
       int32_t first = chunkStart(*row);
       if (!holder || *col != curCol || first != curFirst) {
         flush();
@@ -237,6 +246,68 @@ void checkLimits(sqlite3* db, const fs::path& file) {
                      "file " + file.string());
 }
 
+// Refuses schema objects the format does not define: a trigger, a view, an
+// index or a table of its own would run or read SQL the program never wrote.
+// `cells` is the version 1 cell table, converted on attach.
+void checkSchema(sqlite3* db, const fs::path& file, int version) {
+  static const std::set<std::string, std::less<>> kTables = {
+      "tbx_info", "metadata",         "columns",       "rows",
+      "analyses", "analysis_columns", "where_clauses", "cell_chunks"};
+  // Tables SQLite itself keeps (ANALYZE statistics, AUTOINCREMENT counters).
+  static const std::set<std::string, std::less<>> kInternal = {"sqlite_stat1", "sqlite_stat4",
+                                                               "sqlite_sequence"};
+  Stmt s(db, "SELECT type, name, tbl_name, coalesce(sql, '') FROM sqlite_master");
+  while (s.step()) {
+    std::string type = s.optText(0).value_or(""), name = s.optText(1).value_or("");
+    std::string table = s.optText(2).value_or(""), sql = s.optText(3).value_or("");
+    bool ours = kTables.count(table) || (version <= 1 && table == "cells");
+    bool known = false;
+    if (type == "table")
+      known = (ours || kInternal.count(name)) && sql.compare(0, 12, "CREATE TABLE") == 0;
+    else if (type == "index")
+      known = ours && name.compare(0, 17, "sqlite_autoindex_") == 0;
+    if (!known)
+      throw StoreError("The file holds a " + type + " \"" + name +
+                           "\" that Tabulix workspaces do not have; it is not opened",
+                       "file " + file.string());
+  }
+}
+
+// Refuses stored keys and counts outside the ranges the program works in, so
+// that no row or column number read later can overflow or index out of
+// bounds: row numbers 1 … kMaxWorkspaceRows, column numbers 0 …
+// kMaxColumnNumber, chunks at chunk boundaries and each stored once.
+void checkStoredValues(sqlite3* db, const fs::path& file) {
+  const std::string rows = std::to_string(kMaxWorkspaceRows), cols = std::to_string(kMaxColumnNumber);
+  auto inRange = [](const std::string& col, const std::string& lo, const std::string& hi) {
+    return "(" + col + " IS NULL OR (typeof(" + col + ")='integer' AND " + col + " BETWEEN " + lo + " AND " +
+           hi + "))";
+  };
+  std::string counts;
+  for (const char* c : {"obs", "obsNumeric", "obsDate", "levels", "levelsDate"})
+    counts += " AND " + inRange(c, "0", rows);
+  const std::string chunk = std::to_string(kCellsPerChunk);
+  const std::pair<std::string, const char*> checks[] = {
+      {"SELECT count(*) FROM columns WHERE NOT (" + inRange("num", "0", cols) + " AND " +
+           inRange("\"order\"", "-" + cols, cols) + counts + ")",
+       "a variable with a number or count out of range"},
+      {"SELECT count(*) FROM rows WHERE NOT " + inRange("num", "1", rows),
+       "an observation number out of range"},
+      {"SELECT count(*) FROM cell_chunks WHERE typeof(colNum)!='integer' OR colNum NOT BETWEEN 0 AND " +
+           cols + " OR typeof(firstRow)!='integer' OR firstRow NOT BETWEEN 1 AND " + rows +
+           " OR (firstRow-1)%" + chunk + "!=0 OR typeof(cells)!='blob'",
+       "cells stored out of range"},
+      {"SELECT count(*) FROM (SELECT 1 FROM cell_chunks GROUP BY colNum, firstRow HAVING count(*)>1)",
+       "cells stored twice"},
+  };
+  for (const auto& [sql, what] : checks) {
+    Stmt s(db, sql.c_str());
+    if (s.step() && s.int64(0) != 0)
+      throw StoreError(std::string("The workspace file is damaged: it holds ") + what,
+                       "file " + file.string());
+  }
+}
+
 }  // namespace
 
 void StoreCoordinator::addStore(const fs::path& file, StoreAccess access) {
@@ -270,6 +341,7 @@ void StoreCoordinator::addStore(const fs::path& file, StoreAccess access) {
       throw StoreError(
           "The workspace was written by a newer Tabulix (format " + std::to_string(version) + ")",
           "file " + file.string());
+    checkSchema(db, file, version);
     checkLimits(db, file);
     if (version < kStoreFormatVersion) {
       if (readOnly)
@@ -282,6 +354,7 @@ void StoreCoordinator::addStore(const fs::path& file, StoreAccess access) {
       if (version <= 1) upgradeFromVersion1(db);
       if (version <= 2) upgradeFromVersion2(db);
     }
+    checkStoredValues(db, file);
     Stmt check(db, "PRAGMA quick_check");
     if (!check.step() || check.optText(0) != OptText("ok"))
       throw StoreError("The workspace file is damaged", "file " + file.string());

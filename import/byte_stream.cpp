@@ -89,7 +89,12 @@ void FileByteSink::open() {
   if (opened_) return;
   opened_ = true;
   fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd_ < 0) ok_ = false;
+  if (fd_ < 0) failed(errno);
+}
+
+void FileByteSink::failed(int error) {
+  if (ok_) error_ = error;
+  ok_ = false;
 }
 
 void FileByteSink::write(const char* data, size_t length) {
@@ -105,7 +110,7 @@ void FileByteSink::flush() {
     ssize_t n = ::write(fd_, buffer_.data() + done, buffer_.size() - done);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
-      ok_ = false;
+      failed(n < 0 ? errno : ENOSPC);
       break;
     }
     done += static_cast<size_t>(n);
@@ -116,7 +121,7 @@ void FileByteSink::flush() {
 void FileByteSink::close() {
   if (fd_ < 0) return;
   flush();
-  if (::close(fd_) != 0) ok_ = false;
+  if (::close(fd_) != 0) failed(errno);
   fd_ = -1;
 }
 

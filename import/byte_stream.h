@@ -77,6 +77,8 @@ class ByteSink {
   virtual void close() {}
   // Whether the stream opened and every write so far succeeded.
   virtual bool good() const { return true; }
+  // The errno of the first failure, 0 when none is known.
+  virtual int error() const { return 0; }
 };
 
 // Appends to a string owned by the caller, which must outlive the sink.
@@ -115,13 +117,16 @@ class FileByteSink : public ByteSink {
   void write(const char* data, size_t length) override;
   void close() override;
   bool good() const override { return ok_; }
+  int error() const override { return error_; }
 
  private:
   void flush();
+  void failed(int error);
   std::filesystem::path path_;
   int fd_ = -1;
   bool opened_ = false;
   bool ok_ = true;
+  int error_ = 0;
   std::string buffer_;
 };
 

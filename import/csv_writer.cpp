@@ -185,9 +185,12 @@ void CsvWriter::closeStream() {
   if (!stream_) return;
   stream_->close();
   good_ = stream_->good();
+  error_ = stream_->error();
   stream_.reset();
 }
 
 bool CsvWriter::good() const { return stream_ ? stream_->good() : good_; }
+
+int CsvWriter::error() const { return stream_ ? stream_->error() : error_; }
 
 }  // namespace tabulix

@@ -78,6 +78,8 @@ class CsvWriter {
   void closeStream();
   // Whether the stream opened and every write so far succeeded.
   bool good() const;
+  // The errno of the stream's first failure, 0 when none is known.
+  int error() const;
 
  private:
   // Encodes and writes text; drops the byte-order mark every encoded text carries.
@@ -94,6 +96,7 @@ class CsvWriter {
   std::string delimiterUtf8_;
   uint64_t currentField_ = 0;
   bool good_ = true;
+  int error_ = 0;
   std::string scratch_;
 };
 

@@ -7,6 +7,7 @@
 #include "engine/translate.h"
 #include "engine/workspace_data.h"
 #include "import/csv_writer.h"
+#include "reports/output_file.h"
 
 namespace tabulix::reports {
 
@@ -22,8 +23,8 @@ std::string exportProgressText(size_t row, size_t total) {
 void exportDataset(Model& model, const std::filesystem::path& file,
                    const std::optional<std::vector<int32_t>>& chosen,
                    const std::function<void(size_t, size_t)>& progress) {
-  auto writer = CsvWriter::initForWritingToCSVFile(file);
-  if (!writer) throw std::runtime_error("cannot write " + file.string());
+  OutputFile output(file);
+  auto writer = CsvWriter::initForWritingToCSVFile(output.path());
   std::vector<Column*> cols = columns(model);
   std::vector<int32_t> nums;
   std::vector<std::string> header;
@@ -75,8 +76,11 @@ void exportDataset(Model& model, const std::filesystem::path& file,
       if (progress && row % 100 == 0) progress(static_cast<size_t>(row), total);
     }
     model.context().releaseCellMemory();
+    // A full disk stops the export at once rather than after every row.
+    if (!writer->good()) break;
   }
   writer->closeStream();
+  output.commit(writer->good(), writer->error());
 }
 
 }  // namespace tabulix::reports

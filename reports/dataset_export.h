@@ -16,7 +16,8 @@ namespace tabulix::reports {
 // the order given) of the model's workspace to a CSV file. `progress` hears
 // (row number, total) at row numbers 100, 200, .... Reads only; the cells are read a few
 // thousand rows at a time and the context is released between batches, so
-// memory stays bounded. Throws std::runtime_error when the file cannot be written.
+// memory stays bounded. Throws ExportError (naming the file and the reason)
+// when the file cannot be written, leaving no partial file under its name.
 void exportDataset(Model& model, const std::filesystem::path& file,
                    const std::optional<std::vector<int32_t>>& rows,
                    const std::function<void(size_t row, size_t total)>& progress = {});

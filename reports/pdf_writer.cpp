@@ -5,8 +5,11 @@
 #include <pango/pangocairo.h>
 
 #include <algorithm>
+#include <string>
 
 #include "charts/renderer.h"
+#include "engine/translate.h"
+#include "reports/output_file.h"
 
 namespace tabulix::reports {
 
@@ -157,11 +160,23 @@ void drawView(const Element& view, cairo_t* cr) {
   }
 }
 
-bool pdfOfView(const Element& root, const std::filesystem::path& path) {
-  cairo_surface_t* surface = cairo_pdf_surface_create(path.c_str(), kPageWidth, kPageHeight);
+namespace {
+cairo_status_t appendBytes(void* closure, const unsigned char* data, unsigned int length) {
+  static_cast<std::string*>(closure)->append(reinterpret_cast<const char*>(data), length);
+  return CAIRO_STATUS_SUCCESS;
+}
+}  // namespace
+
+void writePdfOfView(const Element& root, const std::filesystem::path& path) {
+  // Rendered in memory, then written through OutputFile: cairo's own file
+  // output would leave a partial file and hide a failed write.
+  std::string bytes;
+  cairo_surface_t* surface =
+      cairo_pdf_surface_create_for_stream(appendBytes, &bytes, kPageWidth, kPageHeight);
   if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) {
     cairo_surface_destroy(surface);
-    return false;
+    throw ExportError(
+        fillPlaceholders(tr("Cannot write %@: %@"), {path.string(), tr("the report could not be drawn")}));
   }
   cairo_pdf_surface_set_metadata(surface, CAIRO_PDF_METADATA_CREATOR, "Tabulix");
   cairo_t* cr = cairo_create(surface);
@@ -171,7 +186,19 @@ bool pdfOfView(const Element& root, const std::filesystem::path& path) {
   cairo_surface_finish(surface);
   bool ok = cairo_surface_status(surface) == CAIRO_STATUS_SUCCESS;
   cairo_surface_destroy(surface);
-  return ok;
+  if (!ok)
+    throw ExportError(
+        fillPlaceholders(tr("Cannot write %@: %@"), {path.string(), tr("the report could not be drawn")}));
+  writeOutputFile(path, bytes);
+}
+
+bool pdfOfView(const Element& root, const std::filesystem::path& path) {
+  try {
+    writePdfOfView(root, path);
+    return true;
+  } catch (const ExportError&) {
+    return false;
+  }
 }
 
 }  // namespace tabulix::reports

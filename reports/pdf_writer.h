@@ -18,6 +18,9 @@ inline constexpr double kTableMargin = 20;
 
 // Writes the whole report to a PDF file; false when it could not be written.
 bool pdfOfView(const Element& root, const std::filesystem::path& path);
+// The same, throwing ExportError with the file and the reason; a failure
+// leaves no partial file under the name.
+void writePdfOfView(const Element& root, const std::filesystem::path& path);
 
 // Draws a container's children: tables after every other kind, hidden ones skipped.
 void drawView(const Element& view, cairo_t* cr);

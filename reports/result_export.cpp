@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "engine/log.h"
+#include "reports/output_file.h"
 #include "reports/pdf_writer.h"
 
 namespace tabulix::reports {
@@ -12,9 +13,11 @@ namespace tabulix::reports {
 void writeCSVOutputAtPath(const std::filesystem::path& path,
                           const std::function<void(CsvWriter&)>& writeCSVLines) {
   logLine("Writing CSV to: " + path.string());
-  auto writer = CsvWriter::initForWritingToCSVFile(path);
+  OutputFile output(path);
+  auto writer = CsvWriter::initForWritingToCSVFile(output.path());
   writeCSVLines(*writer);
   writer->closeStream();
+  output.commit(writer->good(), writer->error());
 }
 
 ExportedResult exportResult(const std::string& baseName, const std::function<void(CsvWriter&)>& writeCSVLines,
@@ -23,9 +26,14 @@ ExportedResult exportResult(const std::string& baseName, const std::function<voi
   if (!mkdtemp(tmpl.data())) throw std::runtime_error("cannot make a temporary folder for the export");
   ExportedResult out{tmpl, std::filesystem::path(tmpl) / "results.csv",
                      std::filesystem::path(tmpl) / "export.pdf", baseName};
-  writeCSVOutputAtPath(out.csv, writeCSVLines);
-  logLine("Rendering PDF to: " + out.pdf.string());
-  pdfOfView(printLayout, out.pdf);
+  try {
+    writeCSVOutputAtPath(out.csv, writeCSVLines);
+    logLine("Rendering PDF to: " + out.pdf.string());
+    writePdfOfView(printLayout, out.pdf);
+  } catch (...) {
+    removeExport(out);
+    throw;
+  }
   return out;
 }
 

@@ -21,10 +21,12 @@ struct ExportedResult {
 };
 
 // Writes results.csv through `writeCSVLines` and export.pdf from the print
-// layout. Throws std::runtime_error when the folder cannot be made.
+// layout. Throws std::runtime_error when the folder cannot be made and
+// ExportError when a file cannot be written (the folder is then removed).
 ExportedResult exportResult(const std::string& baseName, const std::function<void(CsvWriter&)>& writeCSVLines,
                             const Element& printLayout);
-// Writes only the CSV file of a result into `path`.
+// Writes only the CSV file of a result into `path`; throws ExportError
+// (naming the file and the reason) when it cannot, leaving no partial file.
 void writeCSVOutputAtPath(const std::filesystem::path& path,
                           const std::function<void(CsvWriter&)>& writeCSVLines);
 // Removes an export's folder and files.

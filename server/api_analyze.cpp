@@ -217,10 +217,17 @@ void ServerImpl::routeAnalyze() {
         return;
       }
       std::filesystem::path file = std::filesystem::path(tmpl) / name;
-      auto rows = rowsWhere(*worker, wheres);
-      reports::exportDataset(*worker, file, rows, [&](size_t row, size_t total) {
-        job.post({{"text", reports::exportProgressText(row, total)}});
-      });
+      try {
+        auto rows = rowsWhere(*worker, wheres);
+        reports::exportDataset(*worker, file, rows, [&](size_t row, size_t total) {
+          job.post({{"text", reports::exportProgressText(row, total)}});
+        });
+      } catch (...) {
+        // The job reports the failure; its folder goes with it.
+        std::error_code ec;
+        std::filesystem::remove_all(tmpl, ec);
+        throw;
+      }
       worker->context().reset();
       std::string id = newId();
       {

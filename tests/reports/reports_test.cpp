@@ -2,8 +2,11 @@
 // with poppler's pdftotext -bbox), result exports that never share files,
 // and the data set export.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -15,6 +18,7 @@
 #include "engine/number_format.h"
 #include "engine/workspace_data.h"
 #include "reports/dataset_export.h"
+#include "reports/output_file.h"
 #include "reports/pdf_writer.h"
 #include "reports/result_export.h"
 
@@ -226,5 +230,58 @@ TEST(DatasetExport, AllRowsOrTheChosenOnesCellsAsStored) {
   EXPECT_EQ(lines, (std::vector<std::string>{"id,\"note, quoted\",x", "4999,\"a \"\"b\"\"\",2",
                                              "7,\"a \"\"b\"\"\", 1.50 ", "12,,2"}));
   EXPECT_EQ(fs::file_size(dir / "none.csv"), std::string("id,\"note, quoted\",x\n").size());
+  fs::remove_all(dir);
+}
+
+// An export that cannot be written is an error naming the file and the
+// reason, and leaves nothing where the user looks: a missing folder, a full
+// device, and a file cut short (a file-size limit) over an older export,
+// which stays as it was.
+TEST(Reports, FailedExportsAreErrorsAndLeaveNoPartialFile) {
+  fs::path dir = fs::temp_directory_path() / ("tabulix-export-fail-" + std::to_string(::getpid()));
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  Model m;
+  ASSERT_NO_THROW(m.openStore(dir / "w.tbx"));
+  addColumns(m, {"x"});
+  auto cols = columns(m);
+  for (uint32_t r = 1; r <= 3000; ++r) addRow(m, r, std::vector<std::string>{std::string(40, 'x')}, cols);
+  ASSERT_NO_THROW(m.saveContext());
+  auto message = [&](const fs::path& file) {
+    try {
+      exportDataset(m, file, std::nullopt);
+    } catch (const ExportError& e) {
+      return std::string(e.what());
+    }
+    return std::string("no error");
+  };
+  EXPECT_EQ(message(dir / "missing" / "x.csv"),
+            "Cannot write " + (dir / "missing" / "x.csv").string() + ": No such file or directory");
+  EXPECT_EQ(message("/dev/full"), "Cannot write /dev/full: No space left on device");
+  EXPECT_EQ(message(dir), "Cannot write " + dir.string() + ": Is a directory");
+  std::ofstream(dir / "old.csv") << "the older export\n";
+  {
+    // Writes past 64 KiB fail with EFBIG instead of raising SIGXFSZ.
+    struct rlimit saved {};
+    getrlimit(RLIMIT_FSIZE, &saved);
+    auto previous = signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = saved;
+    small.rlim_cur = 65536;
+    setrlimit(RLIMIT_FSIZE, &small);
+    std::string got = message(dir / "old.csv");
+    setrlimit(RLIMIT_FSIZE, &saved);
+    signal(SIGXFSZ, previous);
+    EXPECT_EQ(got, "Cannot write " + (dir / "old.csv").string() + ": File too large");
+  }
+  std::ifstream old(dir / "old.csv");
+  std::string kept((std::istreambuf_iterator<char>(old)), {});
+  EXPECT_EQ(kept, "the older export\n");
+  EXPECT_EQ(message(dir / "new.csv"), "no error");
+  EXPECT_EQ(fs::file_size(dir / "new.csv"), 2u + 3000u * 41u);
+  // Nothing else is left in the folder: no temporary files beside them.
+  std::vector<std::string> names;
+  for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"new.csv", "old.csv", "w.tbx"}));
   fs::remove_all(dir);
 }

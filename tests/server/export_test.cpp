@@ -1,0 +1,51 @@
+// The data set export through the server when the file cannot be written:
+// the job ends with the reason (the page shows it in its "Error!" alert) and
+// leaves no folder behind.
+#include <sys/resource.h>
+
+#include <csignal>
+
+#include "server_test_util.h"
+
+namespace tabulix::server::testing {
+namespace {
+
+class DatasetExportApi : public ServerFixture {};
+
+std::vector<fs::path> exportFolders() {
+  std::vector<fs::path> out;
+  for (const auto& e : fs::directory_iterator(fs::temp_directory_path()))
+    if (e.path().filename().string().rfind("tabulix-dataset-", 0) == 0) out.push_back(e.path());
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+TEST_F(DatasetExportApi, AFailedWriteEndsTheJobWithTheReason) {
+  std::vector<std::vector<std::string>> rows;
+  for (int r = 0; r < 3000; ++r) rows.push_back({std::to_string(r), std::string(40, 'x')});
+  writeWorkspace(docs / "big.tbx", {"n", "text"}, rows);
+  openWorkspace("big.tbx");
+  auto before = exportFolders();
+  // Files may grow to 64 KiB only; a write past it fails with EFBIG.
+  struct rlimit saved {};
+  getrlimit(RLIMIT_FSIZE, &saved);
+  auto previous = signal(SIGXFSZ, SIG_IGN);
+  struct rlimit small = saved;
+  small.rlim_cur = 65536;
+  setrlimit(RLIMIT_FSIZE, &small);
+  json started = postJson("/api/dataset/export", {{"wheres", json::array()}});
+  json done = waitForJob(started.value("job", ""));
+  setrlimit(RLIMIT_FSIZE, &saved);
+  signal(SIGXFSZ, previous);
+  std::string error = done["result"].value("error", "");
+  EXPECT_NE(error.find("Cannot write"), std::string::npos) << done.dump();
+  EXPECT_NE(error.find("File too large"), std::string::npos) << done.dump();
+  EXPECT_FALSE(done["result"].contains("file")) << done.dump();
+  EXPECT_EQ(exportFolders(), before);
+  // Within the limit the same export succeeds.
+  json again = waitForJob(postJson("/api/dataset/export", {{"wheres", json::array()}}).value("job", ""));
+  EXPECT_TRUE(again["result"].contains("file")) << again.dump();
+}
+
+}  // namespace
+}  // namespace tabulix::server::testing
