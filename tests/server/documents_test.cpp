@@ -462,5 +462,50 @@ TEST_F(Documents, BadNamesAndFieldsAreRefusedBeforeAnythingIsTouched) {
   getJson("/api/no-such-thing", 404);
 }
 
+// Replacing the open workspace while analyses, exports and card refreshes
+// are queued on it: the jobs end on the old file and let go of it before the
+// new one takes the name, so that none reads the other's journal. Saves and
+// computations on the new workspace then work, and the file is whole.
+TEST_F(Documents, ReplacingTheOpenWorkspaceUnderQueuedJobsKeepsItsSavesWhole) {
+  std::vector<std::vector<std::string>> rows;
+  for (int r = 0; r < 6000; ++r)
+    rows.push_back({std::to_string(r % 97), std::to_string(r * 0.5), r % 3 ? "yes" : "no"});
+  for (int round = 0; round < 4; ++round) {
+    std::string name = "w" + std::to_string(round);
+    writeWorkspace(docs / (name + ".tbx"), {"a", "b", "c"}, rows);
+    openWorkspace(name + ".tbx");
+    json ids = json::array();
+    for (const auto& v : getJson("/api/variables")["cards"]) ids.push_back(v["id"]);
+    std::vector<std::string> jobs;
+    for (int i = 0; i < 12; ++i) {
+      jobs.push_back(postJson("/api/analyze", {{"kind", "detail"}, {"left", i % 3}})["job"]);
+      jobs.push_back(postJson("/api/dataset/export", json::object())["job"]);
+      json refresh = postJson("/api/variables/refresh", {{"screen", "s" + std::to_string(i)}, {"ids", ids}});
+      if (refresh["job"].is_string()) jobs.push_back(refresh["job"]);
+    }
+    json made = postJson("/api/workspaces/create",
+                         {{"mode", round % 2 ? "example" : "blank"}, {"name", name}, {"replace", true}});
+    EXPECT_EQ(made["status"]["workspace"], name + ".tbx");
+    // Saves on the new workspace, each one a journal beside the file.
+    std::string session = postJson("/api/browse/edit/begin", json::object())["session"];
+    for (int k = 0; k < 15; ++k) postJson("/api/browse/edit/rows", {{"session", session}, {"count", 1}});
+    postJson("/api/browse/edit/end", {{"session", session}});
+    for (const auto& id : jobs) {
+      json j = waitForJob(id);
+      std::string text = j.dump();
+      EXPECT_EQ(text.find("malformed"), std::string::npos) << text.substr(0, 300);
+      EXPECT_EQ(text.find("I/O error"), std::string::npos) << text.substr(0, 300);
+    }
+    json detail = waitForJob(postJson("/api/analyze", {{"kind", "detail"}, {"left", 0}})["job"]);
+    EXPECT_FALSE(detail["result"].contains("error")) << detail.dump().substr(0, 300);
+    size_t served = getJson("/api/browse")["rowCount"].get<size_t>();
+    // What the server lists is what the file holds, and the file is whole.
+    Model check;
+    ASSERT_NO_THROW(check.openStore(docs / (name + ".tbx"), StoreAccess::ReadOnly));
+    EXPECT_EQ(countRows(check), served) << "round " << round;
+    EXPECT_FALSE(fs::exists(docs / (name + ".tbx-journal")));
+  }
+}
+
 }  // namespace
 }  // namespace tabulix::server::testing
