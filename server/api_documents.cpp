@@ -135,8 +135,11 @@ nlohmann::json ServerImpl::installWorkspace(const fs::path& made, const fs::path
     shared.bumpGeneration();
     return open;
   });
-  // Queued jobs hold a connection to the old file: they run to their end on
-  // it (their results are of an older generation, so dropped) and let go.
+  // Queued jobs hold a connection to the old file: they are asked to stop
+  // (those that can, stop early; the others run to their end on it, their
+  // results of an older generation, so dropped) and let go of it. Imports
+  // hold none.
+  if (replacedOpen) jobs.cancelAllExcept("import");
   if (!waitForBackgroundModels(replacedOpen.value_or(target), kReplaceWait)) {
     shared.run([&](Model& m) {
       if (!replacedOpen) return;

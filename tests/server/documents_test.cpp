@@ -468,30 +468,34 @@ TEST_F(Documents, BadNamesAndFieldsAreRefusedBeforeAnythingIsTouched) {
 // computations on the new workspace then work, and the file is whole.
 TEST_F(Documents, ReplacingTheOpenWorkspaceUnderQueuedJobsKeepsItsSavesWhole) {
   std::vector<std::vector<std::string>> rows;
-  for (int r = 0; r < 6000; ++r)
+  for (int r = 0; r < 20000; ++r)
     rows.push_back({std::to_string(r % 97), std::to_string(r * 0.5), r % 3 ? "yes" : "no"});
-  for (int round = 0; round < 4; ++round) {
+  for (int round = 0; round < 2; ++round) {
     std::string name = "w" + std::to_string(round);
     writeWorkspace(docs / (name + ".tbx"), {"a", "b", "c"}, rows);
     openWorkspace(name + ".tbx");
+    // Card refreshes long enough to be still reading when the saves below
+    // run, analyses and exports queued behind them.
     json ids = json::array();
-    for (const auto& v : getJson("/api/variables")["cards"]) ids.push_back(v["id"]);
+    auto cards = getJson("/api/variables")["cards"];
+    for (int i = 0; i < 333; ++i)
+      for (const auto& v : cards) ids.push_back(v["id"]);
     std::vector<std::string> jobs;
-    for (int i = 0; i < 12; ++i) {
-      jobs.push_back(postJson("/api/analyze", {{"kind", "detail"}, {"left", i % 3}})["job"]);
-      jobs.push_back(postJson("/api/dataset/export", json::object())["job"]);
+    for (int i = 0; i < 4; ++i) {
       json refresh = postJson("/api/variables/refresh", {{"screen", "s" + std::to_string(i)}, {"ids", ids}});
       if (refresh["job"].is_string()) jobs.push_back(refresh["job"]);
+      jobs.push_back(postJson("/api/analyze", {{"kind", "detail"}, {"left", i % 3}})["job"]);
+      jobs.push_back(postJson("/api/dataset/export", json::object())["job"]);
     }
     json made = postJson("/api/workspaces/create",
                          {{"mode", round % 2 ? "example" : "blank"}, {"name", name}, {"replace", true}});
     EXPECT_EQ(made["status"]["workspace"], name + ".tbx");
     // Saves on the new workspace, each one a journal beside the file.
     std::string session = postJson("/api/browse/edit/begin", json::object())["session"];
-    for (int k = 0; k < 15; ++k) postJson("/api/browse/edit/rows", {{"session", session}, {"count", 1}});
+    for (int k = 0; k < 40; ++k) postJson("/api/browse/edit/rows", {{"session", session}, {"count", 1}});
     postJson("/api/browse/edit/end", {{"session", session}});
     for (const auto& id : jobs) {
-      json j = waitForJob(id);
+      json j = waitForJob(id, 300);
       std::string text = j.dump();
       EXPECT_EQ(text.find("malformed"), std::string::npos) << text.substr(0, 300);
       EXPECT_EQ(text.find("I/O error"), std::string::npos) << text.substr(0, 300);
