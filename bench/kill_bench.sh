@@ -80,7 +80,7 @@ for round in $(seq "$server_rounds"); do
   kill -9 "$spid"; wait "$spid" 2> /dev/null || true
   if cmp -s "$dir/docs/k.tbx" "$dir/old.tbx"; then
     kept=$((kept + 1))
-  elif "$tabulix" info "$dir/docs/k.tbx" 2> /dev/null | grep -q '"variables":3,"observations":15000'; then
+  elif "$tabulix" info "$dir/docs/k.tbx" 2> /dev/null | grep '"observations":15000' | grep -q '"variables":3}'; then
     replaced=$((replaced + 1))
   else
     partial=$((partial + 1)); echo "server round $round: a partial workspace"

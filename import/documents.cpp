@@ -458,7 +458,8 @@ ImportOutcome importDataFile(const ImportOptions& options, const fs::path& docum
   }
   // Imports killed earlier in this folder leave their hidden files; the
   // target itself is not touched until the new workspace is complete.
-  removeStaleBuildingFiles(options.target.parent_path());
+  const fs::path folder = options.target.parent_path();
+  removeStaleBuildingFiles(folder.empty() ? fs::path(".") : folder);
   std::error_code ec;
   const bool replacing = fs::exists(options.target, ec);
   const fs::path built = buildingNameFor(options.target);
