@@ -126,48 +126,49 @@ std::optional<long> taggedPid(const std::string& name, const std::string& prefix
 }  // namespace
 
 nlohmann::json ServerImpl::installWorkspace(const fs::path& made, const fs::path& target, bool blank) {
-  std::optional<fs::path> replacedOpen = shared.run([&](Model& m) -> std::optional<fs::path> {
+  // Jobs on the workspace hold a connection to its file: those that can
+  // stop early are asked to (their results, of an older generation, would be
+  // dropped anyway); the others run to their end. Imports hold none.
+  bool isOpen = shared.run([&](Model& m) {
     std::error_code ec;
     auto open = m.currentStore();
-    if (!open || !fs::exists(target, ec) || !fs::equivalent(*open, target, ec)) return std::nullopt;
-    // No new work starts on it from here on; pages learn that it changed.
-    m.closeStores();
-    shared.bumpGeneration();
-    return open;
+    return open && fs::exists(target, ec) && fs::equivalent(*open, target, ec);
   });
-  // Queued jobs hold a connection to the old file: they are asked to stop
-  // (those that can, stop early; the others run to their end on it, their
-  // results of an older generation, so dropped) and let go of it. Imports
-  // hold none.
-  if (replacedOpen) jobs.cancelAllExcept("import");
-  if (!waitForBackgroundModels(replacedOpen.value_or(target), kReplaceWait)) {
-    shared.run([&](Model& m) {
-      if (!replacedOpen) return;
-      try {
-        m.openStore(*replacedOpen);
-      } catch (const StoreError& e) {
-        reportStoreError(e);
-      }
-      shared.bumpGeneration();
-    });
-    logLine("The workspace was not replaced: work on it did not end: " + target.string());
-    throw ApiError(409, {{"error", "the workspace is busy with other work; try again"},
-                         {"message", tr("The workspace is busy; it was not replaced. Try again.")}});
-  }
-  return shared.run([&](Model& m) {
-    try {
-      installBuiltWorkspace(made, target);
-    } catch (const StoreError& e) {
-      logLine(e.what());
-      if (replacedOpen) m.openStore(*replacedOpen);
-      throw ApiError(500, {{"error", "cannot write into the documents folder"}});
+  if (isOpen) jobs.cancelAllExcept("import");
+  const auto until = std::chrono::steady_clock::now() + kReplaceWait;
+  for (;;) {
+    auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+    if (left.count() <= 0 || !waitForBackgroundModels(target, left)) {
+      logLine("The workspace was not replaced: work on it did not end: " + target.string());
+      throw ApiError(409, {{"error", "the workspace is busy with other work; try again"},
+                           {"message", tr("The workspace is busy; it was not replaced. Try again.")}});
     }
-    m.openStore(target);
-    removeInbox(documents);
-    shared.bumpGeneration();
-    shared.initialEdit = blank;
-    return statusJson(m);
-  });
+    // Background models are made under the shared lock only, so none can
+    // appear between this check and the swap; one made since the wait ended
+    // means waiting again. The old workspace stays open and readable until
+    // the swap.
+    std::optional<nlohmann::json> status = shared.run([&](Model& m) -> std::optional<nlohmann::json> {
+      if (backgroundModelsOn(target) != 0) return std::nullopt;
+      std::error_code ec;
+      auto open = m.currentStore();
+      bool replacingOpen = open && fs::exists(target, ec) && fs::equivalent(*open, target, ec);
+      if (replacingOpen) m.closeStores();
+      try {
+        installBuiltWorkspace(made, target);
+      } catch (const StoreError& e) {
+        logLine(e.what());
+        if (replacingOpen) m.openStore(*open);
+        throw ApiError(500, {{"error", "cannot write into the documents folder"}});
+      }
+      m.openStore(target);
+      removeInbox(documents);
+      shared.bumpGeneration();
+      shared.initialEdit = blank;
+      return statusJson(m);
+    });
+    if (status) return *status;
+  }
 }
 
 void ServerImpl::removeLeftovers() {

@@ -102,11 +102,11 @@ class ServerImpl {
 
   // Gives a complete new workspace file its name (replacing what had it)
   // and opens it in the shared Model; answers the status block. The file
-  // it replaces is let go of first: the shared Model closes it, and every
-  // background model on it (queued and running jobs) ends, before the new
-  // file takes the name, so that no connection to the old file ever takes
-  // the new one's journal for its own. Call outside shared.run(); 409 (the
-  // old workspace open again, nothing replaced) when work on it does not end.
+  // it replaces is let go of first: every background model on it (queued
+  // and running jobs) ends, then under the shared lock the shared Model
+  // closes it and the new file takes the name, so that no connection to the
+  // old file ever takes the new one's journal for its own. Call outside
+  // shared.run(); 409 (nothing replaced) when work on it does not end.
   nlohmann::json installWorkspace(const std::filesystem::path& made, const std::filesystem::path& target,
                                   bool blank);
   // Deletes what processes that ended left behind: hidden files of imports,
