@@ -72,17 +72,23 @@ bool renameVariable(Model& model, int32_t colNum, const std::string& name) {
   return true;
 }
 
+std::string variableLimitMessage() {
+  return fillPlaceholders(tr("%d Variable Limit Reached"), {std::to_string(kMaxVariables)}) + ": " +
+         tr("To make room for a new variable please delete an existing one.");
+}
+
 Column* addVariable(Model& model) {
-  if (countColumns(model) >= kMaxVariables) {
-    std::string title = fillPlaceholders(tr("%d Variable Limit Reached"), {std::to_string(kMaxVariables)});
-    throw EditError(title + ": " + tr("To make room for a new variable please delete an existing one."));
-  }
+  if (countColumns(model) >= kMaxVariables) throw EditError(variableLimitMessage());
   Column* c = addEmptyColumn(model);
   saveOrThrow(model);
   return c;
 }
 
+std::string rowLimitMessage() { return tr("A workspace holds at most 100,000 observations."); }
+
 void addRows(Model& model, uint32_t count) {
+  // A workspace beyond the limit would be refused by every later open.
+  if (countRows(model) + count > kMaxWorkspaceRows) throw EditError(rowLimitMessage());
   for (uint32_t i = 0; i < count; ++i) addEmptyRow(model);
   saveOrThrow(model);
 }

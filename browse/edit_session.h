@@ -59,8 +59,13 @@ class EditSession {
 bool renameVariable(Model& model, int32_t colNum, const std::string& name);
 // Appends an empty variable and saves; throws EditError at the variable limit.
 Column* addVariable(Model& model);
-// Appends `count` empty rows and saves.
+// Appends `count` empty rows and saves; throws EditError (nothing added)
+// when the workspace would hold more than kMaxWorkspaceRows.
 void addRows(Model& model, uint32_t count);
+// What refusing rows beyond the limit says.
+std::string rowLimitMessage();
+// What refusing a variable beyond the limit says (its title and message).
+std::string variableLimitMessage();
 
 // A variable's freshly computed statistics, to be applied by the owning model.
 struct ColumnStatistics {

@@ -111,13 +111,17 @@ RegisterCommand editCommand{
                break;
              }
              case Step::AddRows: {
+               // The limits the server's Browse screen keeps: a workspace
+               // past them would not open again.
+               if (rowNums.size() + s.count > kMaxWorkspaceRows)
+                 throw EditError("--add-rows " + std::to_string(s.count) + ": " + rowLimitMessage());
                int32_t last = rowNums.empty() ? 0 : *rowNums.rbegin();
                for (uint32_t i = 1; i <= s.count; ++i) rowNums.insert(last + static_cast<int32_t>(i));
                plan.push_back({s, 0, 0});
                break;
              }
              case Step::AddVariable: {
-               if (++variables > kMaxVariables) addVariable(model);  // throws the limit's message
+               if (++variables > kMaxVariables) throw EditError("--add-variable: " + variableLimitMessage());
                numOfName["Var" + std::to_string(nextNum + 1)] = nextNum;
                plan.push_back({s, nextNum++, 0});
                break;

@@ -308,6 +308,41 @@ void checkStoredValues(sqlite3* db, const fs::path& file) {
   }
 }
 
+// A save cut short (a killed process, a power cut) leaves a hot journal
+// beside the file, which SQLite plays back on the next open that may write
+// and for which it refuses a read-only one ("attempt to write a readonly
+// database"). A read-only open plays it back first, through a connection
+// that may write: the file then holds its last saved state, as any open
+// would make it. Where that is not allowed the file stays as it is and the
+// message says what happened and what to do.
+void recoverHotJournal(const fs::path& file) {
+  fs::path journal = file;
+  journal += "-journal";
+  std::error_code ec;
+  if (!fs::exists(journal, ec) || fs::file_size(journal, ec) == 0 || ec) return;
+  sqlite3* db = nullptr;
+  try {
+    db = openConnection(file, false, false);
+  } catch (const StoreError&) {
+    db = nullptr;
+  }
+  // Reading the schema is the first read, which plays a hot journal back
+  // (a journal of a save still running elsewhere is not hot: the read
+  // waits for it instead).
+  if (db && sqlite3_exec(db, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr) == SQLITE_OK) {
+    sqlite3_close(db);
+    logLine("Undid the interrupted last save of " + file.string());
+    return;
+  }
+  if (db) sqlite3_close(db);
+  throw StoreError(
+      "The workspace was being saved when the program saving it stopped; the unfinished save (in " +
+          journal.filename().string() +
+          ") must be undone before the workspace can be read, and that needs permission to write the "
+          "workspace and its folder. Open it once where it may be written (the file is unchanged)",
+      "file " + file.string());
+}
+
 }  // namespace
 
 void StoreCoordinator::addStore(const fs::path& file, StoreAccess access) {
@@ -332,6 +367,7 @@ void StoreCoordinator::addStore(const fs::path& file, StoreAccess access) {
       throw StoreError("The file is not a Tabulix workspace", "file " + file.string());
   }
   bool readOnly = access == StoreAccess::ReadOnly;
+  if (readOnly) recoverHotJournal(file);
   std::optional<fs::path> backup;
   sqlite3* db = openConnection(file, false, readOnly);
   try {

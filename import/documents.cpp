@@ -7,12 +7,15 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <memory>
 #include <optional>
+#include <regex>
 #include <stdexcept>
 
 #include "engine/log.h"
@@ -61,7 +64,92 @@ void deleteLogged(const fs::path& p) {
   if (fs::exists(p, ec) && !fs::remove(p, ec) && ec) logLine("Unable to delete file: " + ec.message());
 }
 
+// Flushes a folder's entries (a rename) to disk; a failure only costs
+// durability against a power cut, never atomicity.
+void syncFolder(const fs::path& folder) {
+  int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY);
+  if (fd < 0) return;
+  ::fsync(fd);
+  ::close(fd);
+}
+
+// The process ids in a name made by buildingNameFor or by the store's own
+// creation of a file ("…new-PID-N"), none when the name is not of that form.
+std::vector<long> buildingPids(const std::string& name) {
+  static const std::regex form(R"(^\..*\.tbx(\.new-[0-9]{1,10}-[0-9]{1,10})+(-journal|-wal|-shm)?$)");
+  static const std::regex part(R"(\.new-([0-9]{1,10})-[0-9]{1,10})");
+  std::vector<long> pids;
+  if (!std::regex_match(name, form)) return pids;
+  for (auto it = std::sregex_iterator(name.begin(), name.end(), part); it != std::sregex_iterator(); ++it)
+    pids.push_back(std::stol((*it)[1].str()));
+  return pids;
+}
+
 }  // namespace
+
+bool processMayBeRunning(long pid) {
+  if (pid <= 0 || pid > 0x3fffffff) return true;
+  return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH;
+}
+
+fs::path buildingNameFor(const fs::path& target) {
+  static std::atomic<unsigned> counter{0};
+  // A long name is cut (at a character's start), so that the hidden file
+  // and the journal of the store's own making of it fit the name limit.
+  std::string stem = target.stem().string();
+  if (stem.size() > 120) {
+    size_t cut = 120;
+    while (cut > 0 && (static_cast<unsigned char>(stem[cut]) & 0xC0) == 0x80) --cut;
+    stem.resize(cut);
+  }
+  return target.parent_path() /
+         ("." + stem + ".tbx.new-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
+}
+
+void removeWithCompanions(const fs::path& file) {
+  for (const char* suffix : {"", "-journal", "-wal", "-shm"}) {
+    fs::path p = file;
+    p += suffix;
+    deleteLogged(p);
+  }
+}
+
+void installBuiltWorkspace(const fs::path& built, const fs::path& target) {
+  // A journal left beside the old file (a crash during one of its saves)
+  // would be played back into the new one on its first open.
+  for (const char* suffix : {"-journal", "-wal", "-shm"}) {
+    fs::path p = target;
+    p += suffix;
+    deleteLogged(p);
+  }
+  std::error_code ec;
+  fs::rename(built, target, ec);
+  if (ec)
+    throw StoreError("Cannot move the new workspace into place: " + ec.message(), "file " + target.string());
+  syncFolder(target.parent_path());
+}
+
+std::vector<fs::path> removeStaleBuildingFiles(const fs::path& folder) {
+  std::vector<fs::path> removed;
+  std::error_code ec;
+  for (auto it = fs::directory_iterator(folder, ec); !ec && it != fs::directory_iterator();
+       it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    std::vector<long> pids = buildingPids(name);
+    if (pids.empty() || !it->is_regular_file(ec)) continue;
+    // Only files of processes that have ended: a running import's file,
+    // in this process or another, is left alone.
+    if (std::any_of(pids.begin(), pids.end(),
+                    [](long pid) { return pid == ::getpid() || processMayBeRunning(pid); }))
+      continue;
+    std::error_code rm;
+    if (fs::remove(it->path(), rm)) removed.push_back(it->path());
+  }
+  if (!removed.empty())
+    logLine("Removed " + std::to_string(removed.size()) + " files of imports that did not finish in " +
+            folder.string());
+  return removed;
+}
 
 DocumentList listDocuments(const fs::path& documents) {
   DocumentList list;
@@ -159,28 +247,44 @@ fs::path exampleWorkspacePath() {
 
 void createEmptyWorkspace(const fs::path& target) {
   refuseBackupName(target);
-  deleteLogged(target);
-  Model model;
-  model.openStore(target);
-  FileImporter importer(model, nullptr);
-  importer.createEmptyWorkspaceWithRows(10, 3);
-  model.saveContext();
-  model.closeStores();
+  const fs::path built = buildingNameFor(target);
+  try {
+    Model model;
+    model.openStore(built);
+    FileImporter importer(model, nullptr);
+    importer.createEmptyWorkspaceWithRows(10, 3);
+    model.saveContext();
+    model.closeStores();
+    installBuiltWorkspace(built, target);
+  } catch (...) {
+    removeWithCompanions(built);
+    throw;
+  }
 }
 
 bool copyExample(const fs::path& target) {
   refuseBackupName(target);
+  const fs::path built = buildingNameFor(target);
   std::error_code ec;
-  if (fs::exists(target, ec) && !fs::remove(target, ec)) {
-    logLine(ec.message());
-    return false;
+  fs::copy_file(exampleWorkspacePath(), built, ec);
+  if (!ec) {
+    // The copy is on disk before it takes the name.
+    int fd = ::open(built.c_str(), O_RDONLY);
+    if (fd < 0 || ::fsync(fd) != 0) ec = std::error_code(errno, std::generic_category());
+    if (fd >= 0) ::close(fd);
   }
-  fs::copy_file(exampleWorkspacePath(), target, ec);
-  if (ec) {
+  if (!ec) {
+    try {
+      installBuiltWorkspace(built, target);
+      return true;
+    } catch (const StoreError& e) {
+      logLine(e.what());
+    }
+  } else {
     logLine(ec.message());
-    return false;
   }
-  return true;
+  removeWithCompanions(built);
+  return false;
 }
 
 namespace {
@@ -334,7 +438,8 @@ std::optional<std::string> whyImportCannotStart(const ImportOptions& options) {
 }
 
 ImportOutcome importDataFile(const ImportOptions& options, const fs::path& documents,
-                             const std::function<void(const std::string&)>& progress) {
+                             const std::function<void(const std::string&)>& progress,
+                             const std::function<void(const fs::path&, const fs::path&)>& install) {
   refuseBackupName(options.target);
   ImportOutcome out;
   out.workspace = options.target;
@@ -351,17 +456,19 @@ ImportOutcome importDataFile(const ImportOptions& options, const fs::path& docum
     out.alertMessage = *refusal;
     return out;
   }
-  for (const char* suffix : {"", "-shm", "-wal", "-journal"}) {
-    fs::path p = options.target;
-    p += suffix;
-    deleteLogged(p);
-  }
+  // Imports killed earlier in this folder leave their hidden files; the
+  // target itself is not touched until the new workspace is complete.
+  const fs::path folder = options.target.parent_path();
+  removeStaleBuildingFiles(folder.empty() ? fs::path(".") : folder);
+  std::error_code ec;
+  const bool replacing = fs::exists(options.target, ec);
+  const fs::path built = buildingNameFor(options.target);
   out.dataFile = moveFromInbox(options.dataFile, documents);
   Model model;
   try {
-    model.openStore(options.target);
-    // A new file being filled: a killed import leaves a store that opens
-    // either way, so the intermediate saves skip the disk flushes.
+    model.openStore(built);
+    // A hidden file being filled: a killed import leaves only it, so the
+    // intermediate saves skip the disk flushes.
     model.context().setDurable(false);
     ImportProgress delegate(model, progress);
     FileImporter importer(model, &delegate);
@@ -381,16 +488,16 @@ ImportOutcome importDataFile(const ImportOptions& options, const fs::path& docum
     out.saved = false;
     if (out.storeError.empty()) out.storeError = e.what();
     model.closeStores();
+  } catch (...) {
+    model.closeStores();
+    removeWithCompanions(built);
+    throw;
   }
-  if (out.saved && fileKindOf(out.dataFile) == FileKind::StatFile && out.code != kImportReadToEnd &&
-      out.code != kImportLimitReached) {
+  const bool readToEnd = out.code == kImportReadToEnd || out.code == kImportLimitReached;
+  if (out.saved && fileKindOf(out.dataFile) == FileKind::StatFile && !readToEnd) {
     // A statistical file that failed on the way after all (it changed, or
     // its reader hit a limit) leaves no workspace behind.
-    for (const char* suffix : {"", "-shm", "-wal", "-journal"}) {
-      fs::path p = options.target;
-      p += suffix;
-      deleteLogged(p);
-    }
+    removeWithCompanions(built);
     logLine(out.readerError);
     out.refused = true;
     out.error = out.readerError;
@@ -400,7 +507,35 @@ ImportOutcome importDataFile(const ImportOptions& options, const fs::path& docum
     return out;
   }
   if (!out.saved) {
-    // Only a saved workspace is announced as created.
+    // Only a saved workspace is announced as created; the one it was to
+    // replace stays as it was.
+    removeWithCompanions(built);
+    out.error = fillPlaceholders(tr("%@: the workspace could not be saved (%@)."),
+                                 {options.target.string(), out.storeError});
+    return out;
+  }
+  if (replacing && (!readToEnd || !out.unreadNotes.empty())) {
+    // What was read of a file that failed on the way, or of one whose data
+    // the new workspace lacks in part, is no reason to lose the workspace
+    // of that name: it stays, and the partial one goes.
+    removeWithCompanions(built);
+    std::string why = out.readerError;
+    for (const std::string& note : out.unreadNotes) why += (why.empty() ? "" : " ") + note;
+    if (why.empty()) why = tr("the file could not be read to its end");
+    out.error =
+        fillPlaceholders(tr("%@ was not replaced: the import failed (%@)."), {options.target.string(), why});
+    out.variables = out.observations = 0;
+    return out;
+  }
+  try {
+    if (install)
+      install(built, options.target);
+    else
+      installBuiltWorkspace(built, options.target);
+  } catch (const std::exception& e) {
+    removeWithCompanions(built);
+    out.saved = false;
+    out.storeError = e.what();
     out.error = fillPlaceholders(tr("%@: the workspace could not be saved (%@)."),
                                  {options.target.string(), out.storeError});
     return out;

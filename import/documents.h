@@ -53,13 +53,30 @@ std::filesystem::path workspaceTarget(const std::filesystem::path& documents, co
 // The example workspace shipped beside the program.
 std::filesystem::path exampleWorkspacePath();
 
+// A new hidden name beside a workspace for building its replacement
+// (".name.tbx.new-PID-N", a long name cut to 120 bytes): the process id
+// tells, after a crash, whether the file is stale.
+std::filesystem::path buildingNameFor(const std::filesystem::path& target);
+// Moves a complete, saved workspace built under a hidden name over the
+// target (a journal beside the target goes first); throws StoreError.
+void installBuiltWorkspace(const std::filesystem::path& built, const std::filesystem::path& target);
+// Deletes a file and the journal files SQLite may have made beside it.
+void removeWithCompanions(const std::filesystem::path& file);
+// Whether a process of this id may be running: true unless it provably is
+// not (one of another user counts as running).
+bool processMayBeRunning(long pid);
+// Deletes the hidden files of imports and new workspaces (and their
+// journals) that processes no longer running left in a folder; returns them.
+std::vector<std::filesystem::path> removeStaleBuildingFiles(const std::filesystem::path& folder);
+
 // Replaces the target with a new workspace holding the 10 x 3 empty grid;
 // a store failure throws StoreError. The three operations that make a
 // workspace throw std::invalid_argument, before touching any file, for a
 // target named like a migration backup (name~.tbx).
 void createEmptyWorkspace(const std::filesystem::path& target);
-// Replaces the target with a copy of the example; returns false (logged)
-// when the old file cannot be deleted or the copy fails.
+// Replaces the target with a copy of the example; returns false (logged,
+// the target unchanged) when the copy fails. Both build the new file under
+// a hidden name and move it over the target once complete.
 [[nodiscard]] bool copyExample(const std::filesystem::path& target);
 
 // The options of an import, as the new-workspace screen sets them.
@@ -106,14 +123,19 @@ struct ImportOutcome {
 // own Model and store, reporting each status text as it changes; the success
 // text comes only after the last save. An import that whyImportCannotStart
 // stops (an unreadable file, a workbook without the chosen sheet, a target
-// that may not be replaced) touches nothing. Otherwise the target and its
-// companion files are replaced. A data file in `documents`' Inbox is moved
-// out first (an empty `documents` moves nothing). The caller's shared Model
-// must not have the target open. A target that cannot be created or saved
-// ends in `saved` false, with the store's reason in `storeError`.
-[[nodiscard]] ImportOutcome importDataFile(const ImportOptions& options,
-                                           const std::filesystem::path& documents,
-                                           const std::function<void(const std::string& status)>& progress);
+// that may not be replaced) touches nothing. Otherwise the workspace is
+// built under a hidden name (buildingNameFor) and takes the target's name
+// only once saved, through `install` (installBuiltWorkspace when empty):
+// a failed save, a statistical file that fails on the way, a killed
+// process, and over an existing workspace a reader that fails on the way
+// or leaves data of the file out (unreadNotes), leave the target as it was. A data file in `documents`' Inbox
+// is moved out first (an empty `documents` moves nothing). A workspace that cannot be created, saved or
+// installed ends in `saved` false, with the reason in `storeError`.
+[[nodiscard]] ImportOutcome importDataFile(
+    const ImportOptions& options, const std::filesystem::path& documents,
+    const std::function<void(const std::string& status)>& progress,
+    const std::function<void(const std::filesystem::path& built, const std::filesystem::path& target)>&
+        install = {});
 
 // The sheet names of a workbook (none for delimited text); throws
 // WorkbookError when the workbook cannot be read.

@@ -1,6 +1,7 @@
 #include "reports/result_export.h"
 
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <stdexcept>
 
@@ -22,7 +23,9 @@ void writeCSVOutputAtPath(const std::filesystem::path& path,
 
 ExportedResult exportResult(const std::string& baseName, const std::function<void(CsvWriter&)>& writeCSVLines,
                             const Element& printLayout) {
-  std::string tmpl = (std::filesystem::temp_directory_path() / "tabulix-export-XXXXXX").string();
+  std::string tmpl =
+      (std::filesystem::temp_directory_path() / ("tabulix-export-" + std::to_string(getpid()) + "-XXXXXX"))
+          .string();
   if (!mkdtemp(tmpl.data())) throw std::runtime_error("cannot make a temporary folder for the export");
   ExportedResult out{tmpl, std::filesystem::path(tmpl) / "results.csv",
                      std::filesystem::path(tmpl) / "export.pdf", baseName};

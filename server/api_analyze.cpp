@@ -5,6 +5,8 @@
 // of a computed result are then fetched by the result's id (as base64 inside
 // JSON, so that every answer of the API goes through the same wrapper), and
 // the data set export runs as a job of its own.
+#include <unistd.h>
+
 #include <chrono>
 #include <deque>
 #include <fstream>
@@ -211,7 +213,9 @@ void ServerImpl::routeAnalyze() {
       name = m.currentStore()->stem().string() + ".csv";
     });
     auto job = jobs.start("export", [worker, wheres, name](Job& job) {
-      std::string tmpl = (std::filesystem::temp_directory_path() / "tabulix-dataset-XXXXXX").string();
+      std::string tmpl = (std::filesystem::temp_directory_path() /
+                          ("tabulix-dataset-" + std::to_string(getpid()) + "-XXXXXX"))
+                             .string();
       if (!mkdtemp(tmpl.data())) {
         job.finish({{"error", "cannot make a temporary folder"}});
         return;

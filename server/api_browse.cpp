@@ -178,7 +178,7 @@ void ServerImpl::routeBrowse() {
         body.contains("typed") && body["typed"].is_string() ? body["typed"].get<std::string>() : "";
     nlohmann::json probe = nlohmann::json::object({{"wheres", nlohmann::json::array()}});
     if (body.contains("where") && body["where"].is_object()) probe["wheres"].push_back(body["where"]);
-    std::unique_ptr<Model> worker;
+    std::shared_ptr<Model> worker;
     nlohmann::json out;
     VariableType type{};
     shared.run([&](Model& m) {
@@ -282,8 +282,7 @@ void ServerImpl::routeBrowse() {
     return shared.run([&](Model& m) {
       sessionFor(id, shared.generation());
       if (countRows(m) + static_cast<size_t>(count) > 100000)
-        throw ApiError(409, {{"error", "row limit"},
-                             {"message", tr("A workspace holds at most 100,000 observations.")}});
+        throw ApiError(409, {{"error", "row limit"}, {"message", rowLimitMessage()}});
       addRows(m, static_cast<uint32_t>(count));
       ++state->version;
       return nlohmann::json{{"rowCount", countRows(m)}, {"status", statusJson(m)}};

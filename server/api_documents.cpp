@@ -1,6 +1,10 @@
 // The API of the Workspaces screen: the documents folder, opening,
 // creating, importing, uploading and deleting files.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <fstream>
+#include <optional>
 
 #include "engine/log.h"
 #include "engine/number_format.h"
@@ -54,7 +58,9 @@ fs::path receiveIntoInbox(const fs::path& documents, const std::function<std::st
   fs::path inbox = documents / kInbox;
   std::error_code ec;
   fs::create_directories(inbox, ec);
-  fs::path partial = inbox / (".upload-" + randomToken().substr(0, 24) + ".part");
+  // The process id tells a later start that a partial file is stale.
+  fs::path partial =
+      inbox / (".upload-" + std::to_string(::getpid()) + "-" + randomToken().substr(0, 24) + ".part");
   std::ofstream out(partial, std::ios::binary | std::ios::trunc);
   if (!out) throw ApiError(500, {{"error", "cannot write into the documents folder"}});
   size_t total = 0;
@@ -104,44 +110,96 @@ fs::path receiveIntoInbox(const fs::path& documents, const std::function<std::st
   throw ApiError(500, {{"error", "cannot write into the documents folder"}});
 }
 
-// A new hidden file beside the workspaces for a workspace being made; it
-// takes the workspace's name only once complete.
-fs::path scratchWorkspace(const fs::path& documents) {
-  return documents / (".new-" + randomToken().substr(0, 24) + ".tbx");
-}
+// How long replacing a workspace waits for the work still running on it.
+constexpr std::chrono::seconds kReplaceWait{120};
 
-void removeWithCompanions(const fs::path& file) {
-  std::error_code ec;
-  for (const char* suffix : {"", "-journal", "-wal", "-shm"}) {
-    fs::path p = file;
-    p += suffix;
-    fs::remove(p, ec);
-  }
+// The process id in a name made with processTag(), when the name is such.
+std::optional<long> taggedPid(const std::string& name, const std::string& prefix) {
+  if (name.rfind(prefix, 0) != 0) return std::nullopt;
+  size_t end = name.find('-', prefix.size());
+  if (end == prefix.size() || end == std::string::npos || end - prefix.size() > 10) return std::nullopt;
+  std::string digits = name.substr(prefix.size(), end - prefix.size());
+  if (digits.find_first_not_of("0123456789") != std::string::npos) return std::nullopt;
+  return std::stol(digits);
 }
 
 }  // namespace
 
-void ServerImpl::installWorkspace(Model& m, const fs::path& made, const fs::path& target) {
+nlohmann::json ServerImpl::installWorkspace(const fs::path& made, const fs::path& target, bool blank) {
+  // Jobs on the workspace hold a connection to its file: those that can
+  // stop early are asked to (their results, of an older generation, would be
+  // dropped anyway); the others run to their end. Imports hold none.
+  bool isOpen = shared.run([&](Model& m) {
+    std::error_code ec;
+    auto open = m.currentStore();
+    return open && fs::exists(target, ec) && fs::equivalent(*open, target, ec);
+  });
+  if (isOpen) jobs.cancelAllExcept("import");
+  const auto until = std::chrono::steady_clock::now() + kReplaceWait;
+  for (;;) {
+    auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+    if (left.count() <= 0 || !waitForBackgroundModels(target, left)) {
+      logLine("The workspace was not replaced: work on it did not end: " + target.string());
+      throw ApiError(409, {{"error", "the workspace is busy with other work; try again"},
+                           {"message", tr("The workspace is busy; it was not replaced. Try again.")}});
+    }
+    // Background models are made under the shared lock only, so none can
+    // appear between this check and the swap; one made since the wait ended
+    // means waiting again. The old workspace stays open and readable until
+    // the swap.
+    std::optional<nlohmann::json> status = shared.run([&](Model& m) -> std::optional<nlohmann::json> {
+      if (backgroundModelsOn(target) != 0) return std::nullopt;
+      std::error_code ec;
+      auto open = m.currentStore();
+      bool replacingOpen = open && fs::exists(target, ec) && fs::equivalent(*open, target, ec);
+      if (replacingOpen) m.closeStores();
+      try {
+        installBuiltWorkspace(made, target);
+      } catch (const StoreError& e) {
+        logLine(e.what());
+        if (replacingOpen) m.openStore(*open);
+        throw ApiError(500, {{"error", "cannot write into the documents folder"}});
+      }
+      m.openStore(target);
+      removeInbox(documents);
+      shared.bumpGeneration();
+      shared.initialEdit = blank;
+      return statusJson(m);
+    });
+    if (status) return *status;
+  }
+}
+
+void ServerImpl::removeLeftovers() {
+  removeStaleBuildingFiles(documents);
   std::error_code ec;
-  auto open = m.currentStore();
-  bool replacingOpen = open && fs::exists(target, ec) && fs::equivalent(*open, target, ec);
-  // The open workspace is let go of only when it is the one replaced.
-  if (replacingOpen) m.closeStores();
-  // A journal left beside the old file would be played back into the new one.
-  for (const char* suffix : {"-journal", "-wal", "-shm"}) {
-    fs::path p = target;
-    p += suffix;
-    fs::remove(p, ec);
+  auto alive = [](long pid) { return pid == ::getpid() || processMayBeRunning(pid); };
+  for (auto it = fs::directory_iterator(documents / kInbox, ec); !ec && it != fs::directory_iterator();
+       it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    auto pid = taggedPid(name, ".upload-");
+    if (!pid || name.size() < 5 || name.compare(name.size() - 5, 5, ".part") != 0 || alive(*pid)) continue;
+    std::error_code rm;
+    if (it->is_regular_file(rm) && fs::remove(it->path(), rm)) logLine("Removed a partial upload: " + name);
   }
-  fs::rename(made, target, ec);
-  if (ec) {
-    logLine("Cannot move the new workspace into place: " + ec.message());
-    if (replacingOpen) m.openStore(target);
-    throw ApiError(500, {{"error", "cannot write into the documents folder"}});
-  }
-  m.openStore(target);
   removeInbox(documents);
-  shared.bumpGeneration();
+  // Temporary export folders: only ours (this user's, named by this
+  // program with the id of a process that has ended).
+  fs::path tmp = fs::temp_directory_path(ec);
+  for (auto it = fs::directory_iterator(tmp, ec); !ec && it != fs::directory_iterator(); it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    std::optional<long> pid;
+    for (const char* prefix : {"tabulix-dataset-", "tabulix-export-"})
+      if (!pid) pid = taggedPid(name, prefix);
+    struct stat st {};
+    if (!pid || alive(*pid) || ::lstat(it->path().c_str(), &st) != 0 || !S_ISDIR(st.st_mode) ||
+        st.st_uid != ::getuid())
+      continue;
+    std::error_code rm;
+    if (fs::remove_all(it->path(), rm) != static_cast<std::uintmax_t>(-1) && !rm)
+      logLine("Removed a temporary export folder: " + name);
+  }
 }
 
 void ServerImpl::routeDocuments() {
@@ -257,7 +315,7 @@ void ServerImpl::routeDocuments() {
         fs::path file;
         ~Release() { self->releaseFile(file); }
       } release{this, target};
-      fs::path scratch = scratchWorkspace(documents);
+      fs::path scratch = buildingNameFor(target);
       bool ok = true;
       try {
         if (mode == "blank")
@@ -273,17 +331,18 @@ void ServerImpl::routeDocuments() {
         throw ApiError(
             500, {{"error", mode == "blank" ? "cannot create the workspace" : "cannot copy the example"}});
       }
-      return shared.run([&](Model& m) {
-        installWorkspace(m, scratch, target);
-        shared.initialEdit = mode == "blank";
-        return nlohmann::json{{"status", statusJson(m)}};
-      });
+      try {
+        return nlohmann::json{{"status", installWorkspace(scratch, target, mode == "blank")}};
+      } catch (...) {
+        removeWithCompanions(scratch);
+        throw;
+      }
     }
 
     ImportOptions options;
     options.dataFile = documentPath(bodyText(body, "file"));
     if (!fs::is_regular_file(options.dataFile, ec)) throw ApiError(404, {{"error", "no such file"}});
-    options.target = scratchWorkspace(documents);
+    options.target = target;
     options.hasHeader = bodyFlag(body, "hasHeader", true);
     int64_t sheet = bodyInt(body, "sheet", 0);
     if (sheet < 0 || sheet > 100000) throw ApiError(400, {{"error", "no such sheet"}});
@@ -302,9 +361,7 @@ void ServerImpl::routeDocuments() {
     options.decimalSeparator = decimal == "," ? "," : ".";
     // A workbook that cannot be read or lacks the chosen sheet, or a
     // workspace that must not be replaced, is refused before any job starts.
-    ImportOptions asked = options;
-    asked.target = target;
-    if (auto refusal = whyImportCannotStart(asked))
+    if (auto refusal = whyImportCannotStart(options))
       throw alertError(422, "refused", {tr("Error While Importing"), *refusal, {tr("OK")}});
     if (!claimFile(target)) throw ApiError(409, {{"error", "the workspace is being imported"}});
     fs::path docs = documents;
@@ -314,21 +371,31 @@ void ServerImpl::routeDocuments() {
       struct Release {
         ServerImpl* self;
         fs::path file;
-        fs::path scratch;
-        ~Release() {
-          // Whatever happened, no hidden half-made workspace is left behind.
-          removeWithCompanions(scratch);
-          self->releaseFile(file);
-        }
-      } release{this, target, options.target};
+        ~Release() { self->releaseFile(file); }
+      } release{this, target};
       AlertScope scope;
       auto observer = this->options.importObserver;
       ImportOutcome outcome;
+      // The end of the import: the new workspace takes its name and the
+      // shared Model opens it.
+      nlohmann::json statusBlock;
+      bool installRefused = false;
+      auto install = [&](const fs::path& built, const fs::path& into) {
+        try {
+          statusBlock = installWorkspace(built, into, false);
+        } catch (const ApiError&) {
+          installRefused = true;
+          throw;
+        }
+      };
       try {
-        outcome = importDataFile(options, docs, [&job, &observer](const std::string& status) {
-          if (observer) observer(status);
-          job.post({{"status", status}});
-        });
+        outcome = importDataFile(
+            options, docs,
+            [&job, &observer](const std::string& status) {
+              if (observer) observer(status);
+              job.post({{"status", status}});
+            },
+            install);
       } catch (const StoreError& e) {
         // The new workspace could not be made: the job ends with the
         // store's message and the store failure alert.
@@ -338,7 +405,7 @@ void ServerImpl::routeDocuments() {
         job.finish(failed);
         return;
       }
-      if (!outcome.saved && !outcome.refused)
+      if (!outcome.saved && !outcome.refused && !installRefused)
         reportStoreError(StoreError(outcome.storeError, "file " + outcome.workspace.string()));
       if (!outcome.error.empty()) {
         // Refused or not saved: nothing new is opened.
@@ -354,13 +421,7 @@ void ServerImpl::routeDocuments() {
                                {"workspace", target.filename().string()}};
       if (!outcome.alertTitle.empty())
         result["alert"] = toJson(Alert{outcome.alertTitle, outcome.alertMessage, {tr("OK")}});
-      // The end of the import: the new workspace takes its name and the
-      // shared Model opens it.
-      shared.run([&](Model& m) {
-        installWorkspace(m, outcome.workspace, target);
-        shared.initialEdit = false;
-        result["statusBlock"] = statusJson(m);
-      });
+      result["statusBlock"] = statusBlock;
       for (const auto& a : scope.take()) result["alerts"].push_back(toJson(a));
       job.finish(result);
     });

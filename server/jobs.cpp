@@ -141,6 +141,12 @@ void JobRegistry::prune() {
   }
 }
 
+void JobRegistry::cancelAllExcept(const std::string& except) {
+  std::lock_guard lock(mutex_);
+  for (auto& [id, job] : jobs_)
+    if (job->kind() != except && !job->finished()) job->cancel();
+}
+
 void JobRegistry::shutdown() {
   std::vector<std::thread> workers;
   {

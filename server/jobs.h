@@ -77,6 +77,8 @@ class JobRegistry {
   std::shared_ptr<Job> find(const std::string& id);
   // Cancels every job and waits for every worker to end.
   void shutdown();
+  // Asks every unfinished job but those of kind `except` to stop early.
+  void cancelAllExcept(const std::string& except);
   // Number of jobs not yet finished (queued or running).
   size_t running();
 

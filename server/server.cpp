@@ -134,6 +134,7 @@ ServerImpl::ServerImpl(Model& sharedModel, ServerOptions opts)
   fs::create_directories(options.documents, ec);
   documents = fs::canonical(options.documents, ec);
   if (ec) throw std::runtime_error("cannot use the documents folder " + options.documents.string());
+  removeLeftovers();
   webRoot = options.webRoot ? std::optional<fs::path>(fs::canonical(*options.webRoot, ec)) : std::nullopt;
   if (ec) webRoot.reset();
   if (options.token)

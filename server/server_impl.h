@@ -101,8 +101,17 @@ class ServerImpl {
   bool isClaimed(const std::filesystem::path& file);
 
   // Gives a complete new workspace file its name (replacing what had it)
-  // and opens it in the shared Model; call inside shared.run().
-  void installWorkspace(Model& m, const std::filesystem::path& made, const std::filesystem::path& target);
+  // and opens it in the shared Model; answers the status block. The file
+  // it replaces is let go of first: every background model on it (queued
+  // and running jobs) ends, then under the shared lock the shared Model
+  // closes it and the new file takes the name, so that no connection to the
+  // old file ever takes the new one's journal for its own. Call outside
+  // shared.run(); 409 (nothing replaced) when work on it does not end.
+  nlohmann::json installWorkspace(const std::filesystem::path& made, const std::filesystem::path& target,
+                                  bool blank);
+  // Deletes what processes that ended left behind: hidden files of imports,
+  // partial uploads in the Inbox, temporary export folders.
+  void removeLeftovers();
 
   void routeCore();
   void routeDocuments();

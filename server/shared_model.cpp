@@ -1,5 +1,8 @@
 #include "server/shared_model.h"
 
+#include <condition_variable>
+#include <map>
+
 #include "engine/log.h"
 
 namespace tabulix::server {
@@ -52,8 +55,46 @@ void installAlertHandler() {
   });
 }
 
-std::unique_ptr<Model> backgroundModelOn(Model& shared) {
-  auto background = std::make_unique<Model>(shared.coordinator());
+namespace {
+
+// The background models alive on each workspace file. Never destroyed: a
+// worker may end its model while the process exits.
+struct BackgroundUses {
+  std::mutex mutex;
+  std::condition_variable released;
+  std::map<std::string, size_t> count;
+};
+BackgroundUses& uses() {
+  static BackgroundUses* u = new BackgroundUses;
+  return *u;
+}
+std::string useKey(const std::filesystem::path& file) {
+  std::error_code ec;
+  return std::filesystem::absolute(file, ec).lexically_normal().string();
+}
+
+}  // namespace
+
+std::shared_ptr<Model> backgroundModelOn(Model& shared) {
+  auto file = shared.currentStore();
+  std::string key = file ? useKey(*file) : std::string();
+  auto* made = new Model(shared.coordinator());
+  // Counted while the shared Model is held (so before anyone waits for the
+  // file), uncounted once its connection is closed.
+  if (file) {
+    std::lock_guard lock(uses().mutex);
+    ++uses().count[key];
+  }
+  std::shared_ptr<Model> background(made, [key](Model* m) {
+    delete m;
+    if (key.empty()) return;
+    BackgroundUses& u = uses();
+    {
+      std::lock_guard lock(u.mutex);
+      if (--u.count[key] == 0) u.count.erase(key);
+    }
+    u.released.notify_all();
+  });
   // The number readers look at the coordinator's file when they are first
   // made; make them now, under the lock, so that the worker never reads the
   // coordinator while a request opens another workspace on it.
@@ -62,7 +103,21 @@ std::unique_ptr<Model> backgroundModelOn(Model& shared) {
   return background;
 }
 
-std::unique_ptr<Model> SharedModel::makeBackgroundModel() {
+bool waitForBackgroundModels(const std::filesystem::path& file, std::chrono::milliseconds timeout) {
+  BackgroundUses& u = uses();
+  std::string key = useKey(file);
+  std::unique_lock lock(u.mutex);
+  return u.released.wait_for(lock, timeout, [&] { return u.count.find(key) == u.count.end(); });
+}
+
+size_t backgroundModelsOn(const std::filesystem::path& file) {
+  BackgroundUses& u = uses();
+  std::lock_guard lock(u.mutex);
+  auto it = u.count.find(useKey(file));
+  return it == u.count.end() ? 0 : it->second;
+}
+
+std::shared_ptr<Model> SharedModel::makeBackgroundModel() {
   return run([](Model& m) { return backgroundModelOn(m); });
 }
 

@@ -2,8 +2,11 @@
 // the alerts that store failures raise while a request uses it.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <filesystem>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -48,7 +51,15 @@ void raiseAlert(Alert alert);
 
 // A Model with its own context on the shared Model's coordinator, ready for
 // a worker; call it while holding the shared Model (inside SharedModel::run).
-std::unique_ptr<Model> backgroundModelOn(Model& shared);
+// Each one is counted against its workspace file until it is destroyed
+// (waitForBackgroundModels), so that the file is never replaced under its
+// connection.
+std::shared_ptr<Model> backgroundModelOn(Model& shared);
+// Waits until no background model is connected to `file`, up to `timeout`;
+// false when some still are.
+bool waitForBackgroundModels(const std::filesystem::path& file, std::chrono::milliseconds timeout);
+// How many background models are connected to `file` now.
+size_t backgroundModelsOn(const std::filesystem::path& file);
 
 // The shared Model: every use goes through run(), which lets one thread at a
 // time touch it (the Model and its context are not thread-safe). Workers make
@@ -68,7 +79,7 @@ class SharedModel {
   // A Model with its own context on the shared coordinator, connected to the
   // workspace open now; made under the lock, then used by one worker alone.
   // Must not be called from inside run().
-  std::unique_ptr<Model> makeBackgroundModel();
+  std::shared_ptr<Model> makeBackgroundModel();
 
   // Counts workspace openings, so that pages can tell that the other tabs
   // must return to their first screen. Read and bumped inside run().

@@ -546,6 +546,55 @@ TEST(Store, ReadOnlyOpeningNeverChangesAFile) {
   EXPECT_EQ(slurp(file), before);
 }
 
+// A save killed half way leaves a hot journal: a read-only open plays it
+// back (the file then holds its last saved state) instead of refusing with
+// "attempt to write a readonly database".
+TEST(Store, ReadOnlyOpeningUndoesAKilledSave) {
+  TempDir dir;
+  fs::path file = dir.path / "w.tbx";
+  {
+    Model m;
+    ASSERT_NO_THROW(m.openStore(file));
+    addColumns(m, {"a", "b"});
+    auto cols = columns(m);
+    for (int32_t r = 1; r <= 9000; ++r) addRow(m, r, {std::to_string(r), "text"}, cols);
+    m.saveContext();
+  }
+  pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    // A save that has written part of its pages into the file when it dies:
+    // a tiny cache spills them before the commit.
+    sqlite3* db = nullptr;
+    sqlite3_open(file.c_str(), &db);
+    sqlite3_exec(db,
+                 "PRAGMA cache_size=2; BEGIN IMMEDIATE; DELETE FROM cell_chunks; DELETE FROM rows;"
+                 " UPDATE columns SET name = 'gone';",
+                 nullptr, nullptr, nullptr);
+    kill(getpid(), SIGKILL);
+    _exit(1);
+  }
+  waitpid(pid, nullptr, 0);
+  fs::path journal = dir.path / "w.tbx-journal";
+  ASSERT_TRUE(fs::exists(journal));
+  {
+    Model m;
+    ASSERT_NO_THROW(m.openStore(file, StoreAccess::ReadOnly));
+    EXPECT_EQ(countRows(m), 9000u);
+    EXPECT_EQ(*columns(m)[0]->name, "a");
+    EXPECT_EQ(columnTexts(m, 0).back(), "9000");
+  }
+  EXPECT_FALSE(fs::exists(journal));
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
+  sqlite3_stmt* st = nullptr;
+  sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &st, nullptr);
+  ASSERT_EQ(sqlite3_step(st), SQLITE_ROW);
+  EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)), "ok");
+  sqlite3_finalize(st);
+  sqlite3_close(db);
+}
+
 // A workspace beyond 500 variables or 100,000 observations is refused when
 // it is opened, with a message saying why.
 TEST(Store, WorkspacesBeyondTheLimitsAreRefused) {

@@ -145,17 +145,28 @@ TEST(WorkbookImport, LimitsAndFailuresMidSheet) {
                                      "workspace holds at most 500 variables."});
   EXPECT_EQ(out.alertTitle, "Some Data Was Not Imported");
 
-  // Malformed XML after 150 rows: those rows stay, typed, and the end says why.
+  // Malformed XML after 150 rows: into a new workspace, those rows stay,
+  // typed, and the end says why.
   opts.dataFile = d.path / "bad.xlsx";
   writeZip(opts.dataFile, workbookParts(rows(300, 151)));
+  std::string before = readFile(opts.target);
+  opts.target = d.path / "new.tbx";
   out = importDataFile(opts, d.path, nullptr);
   EXPECT_EQ(out.code, kWorkbookUnreadable);
   EXPECT_FALSE(out.refused);
   EXPECT_EQ(out.observations, 149u);
   EXPECT_NE(out.alertMessage.find("not well-formed"), std::string::npos) << out.alertMessage;
-  Model m;
-  ASSERT_NO_THROW(m.openStore(opts.target));
-  EXPECT_EQ(columnNumber(m, 0)->type, static_cast<int32_t>(VariableType::Numeric));
+  {
+    Model m;
+    ASSERT_NO_THROW(m.openStore(opts.target));
+    EXPECT_EQ(columnNumber(m, 0)->type, static_cast<int32_t>(VariableType::Numeric));
+  }
+  // Over an existing workspace, the same sheet replaces nothing.
+  opts.target = d.path / "w.tbx";
+  out = importDataFile(opts, d.path, nullptr);
+  EXPECT_NE(out.error.find("was not replaced"), std::string::npos) << out.error;
+  EXPECT_NE(out.error.find("not well-formed"), std::string::npos) << out.error;
+  EXPECT_EQ(readFile(opts.target), before);
 }
 
 }  // namespace

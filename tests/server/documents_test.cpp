@@ -6,6 +6,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 
 #include <atomic>
 #include <condition_variable>
@@ -460,6 +461,110 @@ TEST_F(Documents, BadNamesAndFieldsAreRefusedBeforeAnythingIsTouched) {
   EXPECT_EQ(m->status, 405);
   EXPECT_EQ(m->get_header_value("Allow"), "GET, DELETE");
   getJson("/api/no-such-thing", 404);
+}
+
+// What processes that ended left (a killed import's hidden files, a killed
+// upload's partial file, an export's temporary folder) goes when the server
+// starts; what a running process or this one owns, or what is merely named
+// alike, stays.
+TEST_F(Documents, LeftoversOfEndedProcessesAreRemovedAtStart) {
+  shutdown();
+  pid_t ended = fork();
+  if (ended == 0) _exit(0);
+  waitpid(ended, nullptr, 0);
+  const std::string dead = std::to_string(ended), self = std::to_string(getpid());
+  fs::path tmp = fs::temp_directory_path();
+  const std::vector<fs::path> inDocs = {"docs/.k.tbx.new-" + dead + "-0",
+                                        "docs/.k.tbx.new-" + dead + "-0-journal",
+                                        "docs/Inbox/.upload-" + dead + "-abc.part"};
+  const std::vector<fs::path> keptInDocs = {"docs/.k.tbx.new-" + self + "-0",
+                                            "docs/Inbox/.upload-" + self + "-abc.part",
+                                            "docs/Inbox/.upload-" + dead + "-abc.txt",
+                                            "docs/Inbox/.upload-x-abc.part", "docs/.k.new-" + dead + "-0"};
+  const std::vector<fs::path> folders = {tmp / ("tabulix-dataset-" + dead + "-Ab12Cd"),
+                                         tmp / ("tabulix-export-" + dead + "-Zz99Yy")};
+  const std::vector<fs::path> keptFolders = {tmp / ("tabulix-export-" + self + "-Qq11Ww"),
+                                             tmp / ("tabulix-exports-" + dead + "-Qq11Ww")};
+  ServerOptions o;
+  // The folder the fixture makes, filled before the server starts.
+  base = fs::temp_directory_path() / (std::string("tabulix-server-") + self + "-" +
+                                      ::testing::UnitTest::GetInstance()->current_test_info()->name());
+  fs::remove_all(base);
+  fs::create_directories(base / "docs" / "Inbox");
+  for (const auto& f : inDocs) std::ofstream(base / f) << "x";
+  for (const auto& f : keptInDocs) std::ofstream(base / f) << "x";
+  for (const auto& d : folders) {
+    fs::create_directories(d);
+    std::ofstream(d / "data.csv") << "x";
+  }
+  for (const auto& d : keptFolders) fs::create_directories(d);
+  o.documents = base / "docs";
+  // start() makes the folder anew: start the server by hand on it.
+  prefs = std::make_unique<Preferences>(base / "prefs.json");
+  model = std::make_unique<Model>();
+  o.host = "127.0.0.1";
+  o.port = 0;
+  o.preferences = prefs.get();
+  server = std::make_unique<Server>(*model, o);
+  for (const auto& f : inDocs) EXPECT_FALSE(fs::exists(base / f)) << f;
+  for (const auto& f : keptInDocs) EXPECT_TRUE(fs::exists(base / f)) << f;
+  for (const auto& d : folders) EXPECT_FALSE(fs::exists(d)) << d;
+  for (const auto& d : keptFolders) {
+    EXPECT_TRUE(fs::exists(d)) << d;
+    fs::remove_all(d);
+  }
+  server.reset();
+  model.reset();
+  fs::remove_all(base);
+}
+
+// Replacing the open workspace while analyses, exports and card refreshes
+// are queued on it: the jobs end on the old file and let go of it before the
+// new one takes the name, so that none reads the other's journal. Saves and
+// computations on the new workspace then work, and the file is whole.
+TEST_F(Documents, ReplacingTheOpenWorkspaceUnderQueuedJobsKeepsItsSavesWhole) {
+  std::vector<std::vector<std::string>> rows;
+  for (int r = 0; r < 20000; ++r)
+    rows.push_back({std::to_string(r % 97), std::to_string(r * 0.5), r % 3 ? "yes" : "no"});
+  for (int round = 0; round < 2; ++round) {
+    std::string name = "w" + std::to_string(round);
+    writeWorkspace(docs / (name + ".tbx"), {"a", "b", "c"}, rows);
+    openWorkspace(name + ".tbx");
+    // Card refreshes long enough to be still reading when the saves below
+    // run, analyses and exports queued behind them.
+    json ids = json::array();
+    auto cards = getJson("/api/variables")["cards"];
+    for (int i = 0; i < 333; ++i)
+      for (const auto& v : cards) ids.push_back(v["id"]);
+    std::vector<std::string> jobs;
+    for (int i = 0; i < 4; ++i) {
+      json refresh = postJson("/api/variables/refresh", {{"screen", "s" + std::to_string(i)}, {"ids", ids}});
+      if (refresh["job"].is_string()) jobs.push_back(refresh["job"]);
+      jobs.push_back(postJson("/api/analyze", {{"kind", "detail"}, {"left", i % 3}})["job"]);
+      jobs.push_back(postJson("/api/dataset/export", json::object())["job"]);
+    }
+    json made = postJson("/api/workspaces/create",
+                         {{"mode", round % 2 ? "example" : "blank"}, {"name", name}, {"replace", true}});
+    EXPECT_EQ(made["status"]["workspace"], name + ".tbx");
+    // Saves on the new workspace, each one a journal beside the file.
+    std::string session = postJson("/api/browse/edit/begin", json::object())["session"];
+    for (int k = 0; k < 40; ++k) postJson("/api/browse/edit/rows", {{"session", session}, {"count", 1}});
+    postJson("/api/browse/edit/end", {{"session", session}});
+    for (const auto& id : jobs) {
+      json j = waitForJob(id, 300);
+      std::string text = j.dump();
+      EXPECT_EQ(text.find("malformed"), std::string::npos) << text.substr(0, 300);
+      EXPECT_EQ(text.find("I/O error"), std::string::npos) << text.substr(0, 300);
+    }
+    json detail = waitForJob(postJson("/api/analyze", {{"kind", "detail"}, {"left", 0}})["job"]);
+    EXPECT_FALSE(detail["result"].contains("error")) << detail.dump().substr(0, 300);
+    size_t served = getJson("/api/browse")["rowCount"].get<size_t>();
+    // What the server lists is what the file holds, and the file is whole.
+    Model check;
+    ASSERT_NO_THROW(check.openStore(docs / (name + ".tbx"), StoreAccess::ReadOnly));
+    EXPECT_EQ(countRows(check), served) << "round " << round;
+    EXPECT_FALSE(fs::exists(docs / (name + ".tbx-journal")));
+  }
 }
 
 }  // namespace
