@@ -29,8 +29,7 @@ std::unique_ptr<CsvWriter> CsvWriter::initForWritingToCSVFile(const std::filesys
 }
 
 std::unique_ptr<CsvWriter> CsvWriter::initForWritingToString(std::string& target, char16_t delimiter) {
-  return std::make_unique<CsvWriter>(std::make_unique<StringByteSink>(target), TextEncoding::UTF8,
-                                       delimiter);
+  return std::make_unique<CsvWriter>(std::make_unique<StringByteSink>(target), TextEncoding::UTF8, delimiter);
 }
 
 void CsvWriter::writeText(std::u16string_view text) {

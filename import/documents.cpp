@@ -24,6 +24,7 @@
 #include "import/file_kind.h"
 #include "import/import_reader.h"
 #include "import/stat_file_reader.h"
+#include "import/text_check.h"
 
 namespace tabulix {
 
@@ -321,6 +322,11 @@ std::optional<std::string> whyImportCannotStart(const ImportOptions& options) {
       return std::string(e.what());
     }
   }
+  if (!isWorkbookKind(fileKindOf(data)) && fileKindOf(data) != FileKind::StatFile) {
+    // Read as text: an empty file, or one that is no text at all (a
+    // program, an image, an archive), makes no workspace.
+    if (auto failure = whyNotTextFile(data)) return failure;
+  }
   if (fileKindOf(data) == FileKind::StatFile) {
     // A statistical file that cannot be read to its end (damaged, cut, in
     // an encoding without conversion) makes no workspace: it is read once
@@ -382,10 +388,11 @@ ImportOutcome importDataFile(const ImportOptions& options, const fs::path& docum
     if (out.storeError.empty()) out.storeError = e.what();
     model.closeStores();
   }
-  if (out.saved && fileKindOf(out.dataFile) == FileKind::StatFile && out.code != kImportReadToEnd &&
+  if (out.saved && !isWorkbookKind(fileKindOf(out.dataFile)) && out.code != kImportReadToEnd &&
       out.code != kImportLimitReached) {
     // A statistical file that failed on the way after all (it changed, or
-    // its reader hit a limit) leaves no workspace behind.
+    // its reader hit a limit), or a text file its reader refused on the way
+    // (a field beyond the longest one held), leaves no workspace behind.
     for (const char* suffix : {"", "-shm", "-wal", "-journal"}) {
       fs::path p = options.target;
       p += suffix;

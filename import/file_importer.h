@@ -17,7 +17,7 @@ namespace tabulix {
 inline constexpr std::string_view kImportErrorDomain = "TabulixImportErrorDomain";
 // Completion code: the file was read to its end.
 inline constexpr long kImportReadToEnd = -1;
-// Completion code: the row limit stopped, or the column limit cut, the import.
+// Completion code: the row limit stopped the import (rows were left out).
 inline constexpr long kImportLimitReached = 3;
 // Completion code: no reader reads files of this kind.
 inline constexpr long kImportUnreadableKind = 4;
@@ -74,7 +74,7 @@ class FileImporter : private ImportLineSink {
 
   // The engine instance receiving the data.
   Model& model() { return model_; }
-  // True when the row limit stopped the import.
+  // True when the row limit stopped the import with rows left out.
   bool hitRowLimit() const { return hitRowLimit_; }
   // True when the column limit cut the first line.
   bool hitColLimit() const { return hitColLimit_; }

@@ -137,7 +137,11 @@ TEST(WorkbookImport, LimitsAndFailuresMidSheet) {
   opts.dataFile = d.path / "wide.xlsx";
   writeZip(opts.dataFile, workbookParts(wideRow));
   out = importDataFile(opts, d.path, nullptr);
-  EXPECT_EQ(out.code, kImportLimitReached);
+  EXPECT_EQ(out.code, kImportReadToEnd);  // variables left out are a note, not the row limit
+  EXPECT_EQ(
+      out.unreadNotes,
+      std::vector<std::string>{
+          "The first line has 702 fields: the first 500 became variables, the other 202 were left out."});
   EXPECT_EQ(out.variables, 500u);
   EXPECT_EQ(out.observations, 1u);
 
