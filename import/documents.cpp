@@ -25,6 +25,7 @@
 #include "import/import_reader.h"
 #include "import/stat_file_reader.h"
 #include "import/text_check.h"
+#include "import/text_encoding.h"
 
 namespace tabulix {
 
@@ -139,6 +140,14 @@ char16_t delimiterForIndex(int index) {
     default:
       return u'\t';
   }
+}
+
+std::optional<char16_t> delimiterFromText(std::string_view text) {
+  const std::u16string u = toUtf16(text);
+  if (u.size() != 1 || u[0] == 0 || u[0] == u'"' || isNewlineCharacter(u[0]) || u[0] == 0xFFFD ||
+      (u[0] >= 0xD800 && u[0] <= 0xDFFF))
+    return std::nullopt;
+  return u[0];
 }
 
 int defaultDelimiterIndex(const fs::path& dataFile) { return extensionOf(dataFile) == "csv" ? 0 : 1; }

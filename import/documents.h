@@ -43,6 +43,10 @@ bool workspaceNameFits(const std::filesystem::path& documents, const std::string
 const std::vector<std::string>& delimiterNames();
 // The delimiter character of a choice; an index outside the choices gives tab.
 char16_t delimiterForIndex(int index);
+// The delimiter a typed text names: one character other than a quote, a
+// line break or U+0000 (the import sheet and the command line take the
+// same ones); none for anything else.
+std::optional<char16_t> delimiterFromText(std::string_view text);
 // The default choice for a data file: comma for .csv, tab otherwise.
 int defaultDelimiterIndex(const std::filesystem::path& dataFile);
 // The default decimal separator: "," when the device locale writes numbers with it.
