@@ -48,7 +48,7 @@ RegisterCommand importCommand{
     {"import", "Import a delimited text file, a workbook or an SPSS, Stata or SAS file into a new workspace",
      [](CLI::App& app) {
        struct Opts {
-         std::string file, out, delimiter, decimal, sheet;
+         std::string file, out, delimiter, decimal, sheet, dates = "auto";
          int sheetIndex = -1;
          bool noHeader = false;
        };
@@ -67,11 +67,16 @@ RegisterCommand importCommand{
        app.add_option("--delimiter", o->delimiter, "comma, tab, space, semicolon or a character");
        app.add_option("--decimal", o->decimal, "Decimal separator (default: the locale's)")
            ->check(CLI::IsMember({".", ","}));
+       app.add_option("--dates", o->dates,
+                      "Order of day, month and year in all-numeric dates: auto (the first date with a day "
+                      "or month above 12 decides), dmy, mdy or ymd")
+           ->check(CLI::IsMember({"auto", "dmy", "mdy", "ymd"}));
        return [o]() {
          ImportOptions opts;
          opts.dataFile = o->file;
          opts.target = o->out;
          opts.hasHeader = !o->noHeader;
+         opts.dateOrder = o->dates;
          opts.delimiter = o->delimiter.empty() ? delimiterForIndex(defaultDelimiterIndex(o->file))
                                                : parseDelimiter(o->delimiter);
          opts.decimalSeparator = o->decimal.empty() ? defaultDecimalSeparator() : o->decimal;
@@ -138,6 +143,7 @@ RegisterCommand importCommand{
          if (text) {
            j["delimiter"] = toUtf8(std::u16string_view(&opts.delimiter, 1));
            j["decimal"] = opts.decimalSeparator;
+           j["dates"] = r.dateOrder;
          }
          if (!r.unreadNotes.empty()) j["notes"] = r.unreadNotes;
          std::cout << j.dump() << "\n";

@@ -380,6 +380,7 @@ ImportOutcome importDataFile(const ImportOptions& options, const fs::path& docum
     model.context().setDurable(false);
     ImportProgress delegate(model, progress);
     FileImporter importer(model, &delegate);
+    importer.setDateOrder(options.dateOrder);
     importer.createWorkspaceFromText(out.dataFile, options.hasHeader, options.sheet, options.delimiter,
                                      options.decimalSeparator);
     out.code = delegate.code();
@@ -387,6 +388,7 @@ ImportOutcome importDataFile(const ImportOptions& options, const fs::path& docum
     out.saved = delegate.saved();
     if (delegate.failure()) out.storeError = delegate.failure()->what();
     out.unreadNotes = importer.unreadNotes();
+    out.dateOrder = importer.dateOrderUsed();
     out.variables = static_cast<uint32_t>(countColumns(model));
     out.observations = static_cast<uint32_t>(countRows(model));
     model.closeStores();

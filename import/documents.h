@@ -74,6 +74,7 @@ struct ImportOptions {
   int sheet = 0;
   char16_t delimiter = u',';
   std::string decimalSeparator = ".";
+  std::string dateOrder = "auto";  // "auto", "dmy", "mdy" or "ymd"
 };
 
 // Why an import with these options must not start, checked before anything
@@ -98,6 +99,7 @@ struct ImportOutcome {
   std::string alertTitle;  // empty when there is nothing to report
   std::string alertMessage;
   std::vector<std::string> unreadNotes;  // data of the file that the workspace lacks
+  std::string dateOrder;                 // the order dates were read in ("dmy", "mdy", "ymd")
   bool saved = true;                     // false when the store could not save
   std::string storeError;                // the first save failure, when saved is false
   bool refused = false;                  // whyImportCannotStart stopped it (nothing was touched), or a

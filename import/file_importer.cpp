@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "engine/cell_access.h"
+#include "engine/date_detector.h"
 #include "engine/log.h"
 #include "engine/number_format.h"
 #include "engine/translate.h"
@@ -85,6 +86,14 @@ void FileImporter::readerDidFinish(const CsvError& outcome) { finished(outcome);
 
 bool FileImporter::handleLine(uint64_t line, std::span<const std::string> row) {
   uint32_t n = 0;
+  if (dateOrder_ == "auto" && !dateEvidence_ && (line > 1 || !importHasHeader_)) {
+    for (const std::string& field : row) {
+      if (auto order = DateDetector::orderEvidence(field)) {
+        dateEvidence_ = static_cast<int>(*order);
+        break;
+      }
+    }
+  }
   if (line == 1) {
     std::vector<std::string> names;
     for (size_t i = 0; i < row.size(); ++i) {
@@ -245,6 +254,21 @@ void FileImporter::finished(const CsvError& reported) {
         CsvError{std::string(kImportErrorDomain), kImportLimitReached, "A limit of the import was reached."};
   if (delegate_) delegate_->importerDidCompleteParsing(*this, currentFile_);
   model_.setMetadataValue(currentFile_, "dataSource");
+  // A text file's dates are read in one order, kept for the edits to come
+  // (workbooks and statistical files bring their dates as dates).
+  const FileKind kind = fileKindOf(currentFile_);
+  const bool text = !isWorkbookKind(kind) && kind != FileKind::StatFile;
+  DateDetector::Order order = model_.detectDate().numericOrder();
+  if (auto named = DateDetector::orderNamed(dateOrder_)) {
+    order = *named;
+  } else if (dateEvidence_) {
+    order = static_cast<DateDetector::Order>(*dateEvidence_);
+  }
+  if (text) {
+    dateOrderUsed_ = DateDetector::orderName(order);
+    model_.setMetadataValue(dateOrderUsed_, "dateOrder");
+    model_.dropNumberReaders();
+  }
   size_t count = countColumns(model_);
   ColumnStatsAhead ahead(model_, count);
   // The loop below saves through the delegate; a save waits for every

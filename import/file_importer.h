@@ -68,6 +68,13 @@ class FileImporter : private ImportLineSink {
   // workbook sheet in its sheet list.
   void createWorkspaceFromText(const std::filesystem::path& file, bool withHeader, int sheet, char16_t delim,
                                const std::string& decimalSeparator);
+  // How all-numeric dates are read: "auto" (the first one whose day or
+  // month is above 12 settles the order for the file; the locale's until
+  // then), "dmy", "mdy" or "ymd". Kept in the workspace's "dateOrder".
+  void setDateOrder(const std::string& order) { dateOrder_ = order; }
+  // The order the import read its dates in ("dmy", "mdy", "ymd"), known
+  // once it has finished.
+  const std::string& dateOrderUsed() const { return dateOrderUsed_; }
   // Imports the file through `reader` (the sheet and header as set by
   // createWorkspaceFromText, or their defaults).
   void importWith(ImportReader& reader);
@@ -111,6 +118,9 @@ class FileImporter : private ImportLineSink {
   bool leadingBlankLine_ = false;  // line 1 was empty and named the only variable
   uint64_t linesCut_ = 0;          // lines whose fields beyond the variables held data
   uint64_t firstCutLine_ = 0;
+  std::string dateOrder_ = "auto";
+  std::string dateOrderUsed_;
+  std::optional<int> dateEvidence_;  // the order the first telling date showed (auto)
 };
 
 }  // namespace tabulix
