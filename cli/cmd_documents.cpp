@@ -6,8 +6,11 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/commands.h"
+#include "import/delimiter_sniffer.h"
 #include "import/documents.h"
 #include "import/file_importer.h"
+#include "import/file_kind.h"
+#include "import/text_encoding.h"
 #include "import/workbook_error.h"
 
 namespace tabulix::cli {
@@ -15,14 +18,17 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Parses --delimiter: comma, tab, space, semicolon or a single character.
+// Parses --delimiter: comma, tab, space, semicolon or one character other
+// than a quote or a line break, as the import sheet takes them.
 char16_t parseDelimiter(const std::string& d) {
   if (d == "comma") return u',';
   if (d == "tab") return u'\t';
   if (d == "space") return u' ';
   if (d == "semicolon") return u';';
-  if (d.size() == 1) return static_cast<char16_t>(static_cast<unsigned char>(d[0]));
-  throw CLI::ValidationError("--delimiter", "must be comma, tab, space, semicolon or one character: " + d);
+  if (auto c = delimiterFromText(d)) return *c;
+  throw CLI::ValidationError(
+      "--delimiter",
+      "must be comma, tab, space, semicolon or one character other than a quote or line break: " + d);
 }
 
 // Status lines on stderr, or one rewritten progress line on a terminal.
@@ -42,7 +48,7 @@ RegisterCommand importCommand{
     {"import", "Import a delimited text file, a workbook or an SPSS, Stata or SAS file into a new workspace",
      [](CLI::App& app) {
        struct Opts {
-         std::string file, out, delimiter, decimal, sheet;
+         std::string file, out, delimiter, decimal, sheet, dates = "auto";
          int sheetIndex = -1;
          bool noHeader = false;
        };
@@ -61,17 +67,30 @@ RegisterCommand importCommand{
        app.add_option("--delimiter", o->delimiter, "comma, tab, space, semicolon or a character");
        app.add_option("--decimal", o->decimal, "Decimal separator (default: the locale's)")
            ->check(CLI::IsMember({".", ","}));
+       app.add_option("--dates", o->dates,
+                      "Order of day, month and year in all-numeric dates: auto (the first date with a day "
+                      "or month above 12 decides), dmy, mdy or ymd")
+           ->check(CLI::IsMember({"auto", "dmy", "mdy", "ymd"}));
        return [o]() {
          ImportOptions opts;
          opts.dataFile = o->file;
          opts.target = o->out;
          opts.hasHeader = !o->noHeader;
+         opts.dateOrder = o->dates;
          opts.delimiter = o->delimiter.empty() ? delimiterForIndex(defaultDelimiterIndex(o->file))
                                                : parseDelimiter(o->delimiter);
-         // As on the new-workspace screen: the locale's separator unless chosen.
          opts.decimalSeparator = o->decimal.empty() ? defaultDecimalSeparator() : o->decimal;
          std::string ext = fs::path(o->file).extension().string();
          bool workbook = ext == ".xlsx" || ext == ".xls";
+         const FileKind kind = fileKindOf(o->file);
+         const bool text = !isWorkbookKind(kind) && kind != FileKind::StatFile;
+         if (text && (o->delimiter.empty() || o->decimal.empty())) {
+           // As on the import sheet: what is not given is guessed from the
+           // file's first lines, the defaults winning a tie.
+           DelimitedSniff sniff = sniffDelimitedFile(o->file, opts.delimiter, opts.decimalSeparator);
+           if (o->delimiter.empty()) opts.delimiter = sniff.delimiter;
+           if (o->decimal.empty()) opts.decimalSeparator = sniff.decimalSeparator;
+         }
          if (!workbook && (!o->sheet.empty() || o->sheetIndex >= 0)) {
            std::cerr << "tabulix import: " << o->file
                      << ": --sheet and --sheet-index are for .xlsx and .xls workbooks\n";
@@ -121,6 +140,11 @@ RegisterCommand importCommand{
            j["message"] = r.alertMessage;
          }
          if (workbook) j["sheet"] = opts.sheet;
+         if (text) {
+           j["delimiter"] = toUtf8(std::u16string_view(&opts.delimiter, 1));
+           j["decimal"] = opts.decimalSeparator;
+           j["dates"] = r.dateOrder;
+         }
          if (!r.unreadNotes.empty()) j["notes"] = r.unreadNotes;
          std::cout << j.dump() << "\n";
          // Data of the file that the workspace lacks is a failure to report,

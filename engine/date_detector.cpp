@@ -367,6 +367,19 @@ struct DateDetector::Impl {
     return end;
   }
 
+  // Digits, a separator, digits, the same separator, digits at i: the
+  // shape of an all-numeric date, whatever its values.
+  // Returns where it ends, or kFail.
+  static size_t numericDateShape(std::string_view s, size_t i) {
+    const size_t ka = digitRun(s, i);
+    const char sep = at(s, i + ka);
+    if (sep != '/' && sep != '-' && sep != '.') return kFail;
+    const size_t kb = digitRun(s, i + ka + 1);
+    if (kb < 1 || kb > 2 || at(s, i + ka + 1 + kb) != sep) return kFail;
+    const size_t kc = digitRun(s, i + ka + kb + 2);
+    return kc >= 1 && kc <= 4 ? i + ka + kb + 2 + kc : kFail;
+  }
+
   // YYYY s MM s DD, A s B s C, D s month [s Y] at i.
   size_t numericDate(Call& c, size_t i, int64_t& days, bool& iso) const {
     const std::string_view s = c.s;
@@ -689,6 +702,12 @@ struct DateDetector::Impl {
             wordCharBefore(s, i) || (i >= 2 && isNumberSeparator(s[i - 1]) && isDigit(s[i - 2]));
         if (!insideNumber && k <= 4) {
           if (auto found = matchAt(c, i)) return found;
+          // A numeric date with an impossible part followed by a time
+          // ("31/13/1999 23:59") is no date: its time is not one of today.
+          if (const size_t shapeEnd = numericDateShape(s, i); shapeEnd != kFail) {
+            TimeOfDay t;
+            if (timeAfterDate(s, shapeEnd, k == 4, t) != kFail) return std::nullopt;
+          }
         }
         i += k;
       } else if (isAsciiAlpha(ch) || (ch & 0x80)) {
@@ -795,6 +814,44 @@ DateDetector::DateDetector(const std::string& localeName) : impl_(std::make_uniq
 DateDetector::~DateDetector() = default;
 
 DateDetector::Order DateDetector::numericOrder() const { return impl_->order; }
+
+void DateDetector::setNumericOrder(Order order) { impl_->order = order; }
+
+std::string DateDetector::orderName(Order order) {
+  switch (order) {
+    case Order::MDY:
+      return "mdy";
+    case Order::DMY:
+      return "dmy";
+    case Order::YMD:
+      return "ymd";
+  }
+  return "dmy";
+}
+
+std::optional<DateDetector::Order> DateDetector::orderNamed(std::string_view name) {
+  if (name == "dmy") return Order::DMY;
+  if (name == "mdy") return Order::MDY;
+  if (name == "ymd") return Order::YMD;
+  return std::nullopt;
+}
+
+std::optional<DateDetector::Order> DateDetector::orderEvidence(std::string_view s) {
+  size_t i = 0;
+  while (i < s.size() && (s[i] == ' ' || s[i] == '\t')) ++i;
+  const size_t ka = digitRun(s, i);
+  const char sep = at(s, i + ka);
+  if (ka < 1 || ka > 2 || (sep != '/' && sep != '-' && sep != '.')) return std::nullopt;
+  const size_t j = i + ka + 1;
+  const size_t kb = digitRun(s, j);
+  if (kb < 1 || kb > 2 || at(s, j + kb) != sep) return std::nullopt;
+  const size_t kc = digitRun(s, j + kb + 1);
+  if (kc != 2 && kc != 4) return std::nullopt;
+  const int a = value(s, i, ka), b = value(s, j, kb);
+  if (a >= 13 && a <= 31 && b >= 1 && b <= 12) return Order::DMY;
+  if (b >= 13 && b <= 31 && a >= 1 && a <= 12) return Order::MDY;
+  return std::nullopt;
+}
 
 std::optional<double> DateDetector::dateForString(std::string_view utf8, double nowSeconds) const {
   return impl_->detect(utf8, nowSeconds);

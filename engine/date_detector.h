@@ -84,8 +84,19 @@ class DateDetector {
   // `nowSeconds` instead of the clock.
   std::optional<double> dateForString(std::string_view utf8, double nowSeconds) const;
 
-  // The numeric order taken from the locale's short date pattern.
+  // The numeric order: the locale's short date pattern's unless set.
   Order numericOrder() const;
+  // Reads all-numeric dates in `order` instead of the locale's.
+  void setNumericOrder(Order order);
+
+  // The order's name: "dmy", "mdy" or "ymd".
+  static std::string orderName(Order order);
+  // The order a name stands for ("dmy", "mdy", "ymd"); none for others ("auto").
+  static std::optional<Order> orderNamed(std::string_view name);
+  // What a field tells about the order of an all-numeric date A s B s C
+  // (1-2, 1-2 and 2 or 4 digits) it starts with: day first when A is 13-31
+  // and B at most 12, month first the other way round; none otherwise.
+  static std::optional<Order> orderEvidence(std::string_view field);
 
  private:
   struct Impl;

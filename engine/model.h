@@ -65,7 +65,10 @@ class Model {
   // The date detector (made on first use and kept).
   const DateDetector& detectDate();
   // Drops the number readers so that the next use rebuilds them.
-  void dropNumberReaders() { readers_.reset(); }
+  void dropNumberReaders() {
+    readers_.reset();
+    detector_.reset();
+  }
 
  private:
   std::shared_ptr<StoreCoordinator> coordinator_;

@@ -85,6 +85,7 @@ struct NumberReaders::Icu {
 
   std::optional<double> readPercentSpaced(const icu::UnicodeString& text) const;
   bool validGrouping(const icu::UnicodeString& text) const;
+  bool validSignsAndEnds(const icu::UnicodeString& text) const;
 };
 
 namespace {
@@ -161,6 +162,33 @@ bool NumberReaders::Icu::validGrouping(const icu::UnicodeString& text) const {
   if (groups.front() < 1 || groups.front() > inner) return false;
   for (size_t g = 1; g + 1 < groups.size(); ++g)
     if (groups[g] != inner) return false;
+  return true;
+}
+
+// What the lenient reader lets pass beyond its grouping: a grouping
+// separator in front of the first digit or behind the last (",5" is 5 to
+// it under the point), and more than one sign or a sign after the number
+// ("--5", "5-"). Those are text.
+bool NumberReaders::Icu::validSignsAndEnds(const icu::UnicodeString& text) const {
+  const int32_t n = text.length();
+  int32_t first = 0, last = n - 1;
+  while (first < n && !u_isdigit(text.charAt(first))) ++first;
+  while (last >= 0 && !u_isdigit(text.charAt(last))) --last;
+  if (first >= n) return true;
+  auto separatorAt = [&](int32_t i) {
+    const char16_t c = text.charAt(i);
+    return c != decimal && isGroupingLike(c) && !isSpace(c);
+  };
+  if (first > 0 && separatorAt(first - 1)) return false;
+  if (last + 1 < n && separatorAt(last + 1)) return false;
+  int signs = 0;
+  for (int32_t i = 0; i < n; ++i) {
+    const char16_t c = text.charAt(i);
+    const bool exponentSign = i > 0 && (text.charAt(i - 1) == u'e' || text.charAt(i - 1) == u'E');
+    if ((c == u'-' || c == u'+' || c == u'\u2212') && !exponentSign) {
+      if (++signs > 1 || i > first) return false;
+    }
+  }
   return true;
 }
 
@@ -402,7 +430,8 @@ std::optional<double> NumberReaders::icuNumberForString(std::string_view text) c
   if (parseWhole(icu_->readDecimal.get(), u, v)) return v;
   if (parseWhole(icu_->readPercent.get(), u, v)) return v;
   if (auto percent = icu_->readPercentSpaced(u)) return percent;
-  if (parseWhole(icu_->readCurrency.get(), u, v) && icu_->validGrouping(u)) return v;
+  if (parseWhole(icu_->readCurrency.get(), u, v) && icu_->validGrouping(u) && icu_->validSignsAndEnds(u))
+    return v;
   return std::nullopt;
 }
 

@@ -19,7 +19,15 @@ const NumberReaders& Model::numberReaders() {
 }
 
 const DateDetector& Model::detectDate() {
-  if (!detector_) detector_ = std::make_shared<DateDetector>();
+  if (!detector_) {
+    detector_ = std::make_shared<DateDetector>();
+    // The order of day, month and year the workspace's file was read in, so
+    // that edits read new dates the same way; the locale's without one.
+    OptText order = currentStore() ? metadataValueForKey("dateOrder") : std::nullopt;
+    if (order) {
+      if (auto o = DateDetector::orderNamed(*order)) detector_->setNumericOrder(*o);
+    }
+  }
   return *detector_;
 }
 

@@ -66,6 +66,14 @@ size_t FileByteSource::read(uint8_t* buffer, size_t maxLength) {
 
 bool FileByteSource::hasBytesAvailable() { return windowPos_ < windowLen_ || fillWindow(); }
 
+bool FileByteSource::rewind() {
+  if (!opened_) open();
+  if (fd_ < 0 || ::lseek(fd_, 0, SEEK_SET) != 0) return false;
+  windowPos_ = windowLen_ = 0;
+  atEnd_ = false;
+  return true;
+}
+
 void StringByteSink::write(const char* data, size_t length) {
   if (target_) target_->append(data, length);
 }

@@ -23,6 +23,9 @@ class ByteSource {
   virtual size_t read(uint8_t* buffer, size_t maxLength) = 0;
   // Whether a further read may still return bytes.
   virtual bool hasBytesAvailable() = 0;
+  // Starts the stream over from its first byte; false (nothing changed) for
+  // a stream that cannot go back, such as a pipe.
+  virtual bool rewind() { return false; }
 };
 
 // Bytes held in memory (tests, fuzzing, text parsed from a string).
@@ -34,6 +37,10 @@ class MemoryByteSource : public ByteSource {
   MemoryByteSource(std::string_view bytes, size_t chunkLimit);
   size_t read(uint8_t* buffer, size_t maxLength) override;
   bool hasBytesAvailable() override { return position_ < bytes_.size(); }
+  bool rewind() override {
+    position_ = 0;
+    return true;
+  }
 
  private:
   std::string bytes_;
@@ -51,6 +58,7 @@ class FileByteSource : public ByteSource {
   void open() override;
   size_t read(uint8_t* buffer, size_t maxLength) override;
   bool hasBytesAvailable() override;
+  bool rewind() override;
   // Whether the file could be opened (after open()).
   bool isOpen() const { return fd_ >= 0; }
 

@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "engine/log.h"
+#include "engine/translate.h"
 
 namespace tabulix {
 
@@ -98,11 +99,13 @@ size_t CsvParser::bufferedBytes() const {
 }
 
 void CsvParser::sniffEncoding() {
+  // At position 0 a rewind changes nothing; it tells whether the encoding
+  // can be judged over more than the bytes that are kept.
+  const bool canRewind = stream_->rewind();
   stringBuffer_.resize(kChunkSize);
   size_t n = stream_->read(stringBuffer_.data(), kChunkSize);
   stringBuffer_.resize(n);
   totalBytesRead_ += n;
-  triedRoman_ = false;
   if (n == 0) return;
   needDecode_ = true;
   for (const Marker& m : kMarkers) {
@@ -119,13 +122,44 @@ void CsvParser::sniffEncoding() {
     streamEncoding_ = *utf16;
     return;
   }
-  // A character cut off by the end of the first read is no sign of another
-  // encoding when more bytes follow.
-  if (isValidUtf8(stringBuffer_.data(), n, stream_->hasBytesAvailable())) {
-    streamEncoding_ = TextEncoding::UTF8;
-  } else {
-    logLine("unable to determine stream encoding; assuming MacOSRoman");
-    streamEncoding_ = TextEncoding::MacRoman;
+  // UTF-8 or Windows-1252, by what most of the non-ASCII bytes of the first
+  // megabytes are: a few stray bytes in a UTF-8 file do not change how the
+  // rest of it reads (they become U+FFFD), and a file of single-byte
+  // accented letters is Windows-1252 (Latin-1's printable range included).
+  Utf8Tally tally;
+  std::vector<uint8_t> pending = stringBuffer_;
+  std::vector<uint8_t> piece(64 * 1024);
+  const size_t window = canRewind ? kEncodingWindow : kUnrewindableWindow;
+  size_t seen = n;
+  while (seen < window && stream_->hasBytesAvailable()) {
+    size_t got = stream_->read(piece.data(), std::min(piece.size(), window - seen));
+    if (got == 0) break;
+    seen += got;
+    pending.insert(pending.end(), piece.begin(), piece.begin() + static_cast<std::ptrdiff_t>(got));
+    if (!canRewind) {
+      stringBuffer_.insert(stringBuffer_.end(), piece.begin(),
+                           piece.begin() + static_cast<std::ptrdiff_t>(got));
+      totalBytesRead_ += got;
+    }
+    size_t left = tallyUtf8(pending.data(), pending.size(), false, tally);
+    pending.erase(pending.begin(), pending.end() - static_cast<std::ptrdiff_t>(left));
+  }
+  tallyUtf8(pending.data(), pending.size(), !stream_->hasBytesAvailable(), tally);
+  const bool utf8 = tally.invalid == 0 || tally.valid > tally.invalid;
+  streamEncoding_ = utf8 ? TextEncoding::UTF8 : TextEncoding::Windows1252;
+  if (!utf8) logLine("the text is not UTF-8; reading it as Windows-1252");
+  if (canRewind && seen > n) {
+    // Start over: the bytes looked at are read again as the parse goes.
+    if (stream_->rewind()) {
+      stringBuffer_.resize(kChunkSize);
+      size_t again = stream_->read(stringBuffer_.data(), kChunkSize);
+      stringBuffer_.resize(again);
+      totalBytesRead_ = again;
+    } else {
+      // The stream refused to go back after all: what was read is lost, so
+      // the parse must not pretend otherwise.
+      streamDone_ = true;
+    }
   }
 }
 
@@ -180,6 +214,7 @@ void CsvParser::compactBuffer() {
     string_.resize(live);
   }
   next_ -= start_;
+  compacted_ += start_;
   fieldStart_ = fieldStart_ >= start_ ? fieldStart_ - start_ : 0;
   if (sanitizedTo_ > sanitizedFrom_ && sanitizedFrom_ >= start_) {
     sanitizedFrom_ -= start_;
@@ -197,31 +232,33 @@ void CsvParser::decodePending() {
   if (!decoder_) {
     decoder_ = std::make_unique<TextDecoder>(streamEncoding_.value_or(TextEncoding::UTF8), sniffed_);
   }
-  size_t mark = string_.size();
-  DecodeResult r = decoder_->decode(stringBuffer_.data(), stringBuffer_.size(), streamDone_, string_);
-  bool failed = r.status == DecodeResult::Status::Invalid ||
-                (r.status == DecodeResult::Status::Incomplete && streamDone_);
-  if (failed && decoder_->encoding() == TextEncoding::UTF8 && !triedRoman_) {
-    // One chance for text that only looked like UTF-8: everything not decoded
-    // yet is read as Mac OS Roman, which maps every byte.
-    string_.resize(mark);
-    decodeMacRoman(stringBuffer_.data(), stringBuffer_.size(), string_);
-    streamEncoding_ = TextEncoding::MacRoman;
-    decoder_ = std::make_unique<TextDecoder>(TextEncoding::MacRoman);
-    logLine("switching encoding to MacOSRoman after UTF8 failed");
-    triedRoman_ = true;
-    stringBuffer_.clear();
-    return;
+  const bool utf8 = decoder_->encoding() == TextEncoding::UTF8;
+  size_t pos = 0;
+  while (pos < stringBuffer_.size()) {
+    DecodeResult r =
+        decoder_->decode(stringBuffer_.data() + pos, stringBuffer_.size() - pos, streamDone_, string_);
+    pos += r.consumed;
+    const bool failed = r.status == DecodeResult::Status::Invalid ||
+                        (r.status == DecodeResult::Status::Incomplete && streamDone_);
+    if (!failed) break;
+    if (!utf8) {
+      undecodable_ = true;
+      break;
+    }
+    // A byte that starts no UTF-8 sequence becomes U+FFFD, and the text
+    // goes on after it.
+    if (replacedBytes_++ == 0) firstReplacementAt_ = compacted_ + string_.size();
+    string_.push_back(0xFFFD);
+    ++pos;
   }
-  stringBuffer_.erase(stringBuffer_.begin(), stringBuffer_.begin() + static_cast<std::ptrdiff_t>(r.consumed));
-  if (failed) undecodable_ = true;
+  stringBuffer_.erase(stringBuffer_.begin(), stringBuffer_.begin() + static_cast<std::ptrdiff_t>(pos));
 }
 
 void CsvParser::buildStopTables() {
   const bool escapes = recognizesBackslashesAsEscapes_;
   for (char16_t c = 0; c < 128; ++c) {
     bool valid = isValidFieldCharacter(c);
-    plainStop_[c] = c == 0 || !valid || (escapes && c == u'\\');
+    plainStop_[c] = c == 0 || c == delimiter_ || isNewlineCharacter(c) || (escapes && c == u'\\');
     quotedStop_[c] =
         c == 0 || !(valid || isNewlineCharacter(c) || c == delimiter_) || (escapes && c == u'\\');
   }
@@ -251,21 +288,20 @@ bool CsvParser::parseRecord() {
   while (parseField() && parseDelimiter()) {
   }
   bool lineBreak = parseLineBreak();
+  if (replacedBytes_ > 0 && firstReplacedLine_ == 0 && compacted_ + next_ > firstReplacementAt_)
+    firstReplacedLine_ = currentRecord_;
   if (!cancelled_ && delegate_) delegate_->parserDidEndLine(*this, currentRecord_);
   return lineBreak && !error_;
 }
 
-// The document ends without an error at the end of the input, but also at an
-// unclosed quote, a U+0000 character or undecodable bytes. The parse keeps
+// The document ends without an error at the end of the input, but also at a
+// U+0000 character or bytes the stream's encoding cannot decode. The parse keeps
 // that behaviour; what was left is counted here, reading the rest of the
 // stream, so that the caller can say what is missing.
 void CsvParser::noteUnreadInput() {
   CsvUnreadInput unread;
   size_t from;
-  if (unclosedQuote_) {
-    unread.reason = CsvUnreadInput::Reason::UnclosedQuote;
-    from = fieldStart_;
-  } else if (next_ < string_.size()) {
+  if (next_ < string_.size()) {
     unread.reason = CsvUnreadInput::Reason::NulCharacter;
     from = next_;
   } else if (undecodable_ || !stringBuffer_.empty()) {
@@ -334,12 +370,16 @@ bool CsvParser::parseField() {
   fieldStart_ = next_;
   skipFieldWhitespace();
   if (peek() == u'"') {
-    if (!parseQuotedField()) {
-      unclosedQuote_ = !cancelled_;
-      return false;
+    const size_t quoteAt = next_;
+    if (parseQuotedField()) {
+      // Text after the closing quote ("a"b) belongs to the field.
+      if (!parsePlainField()) return false;
+    } else {
+      if (cancelled_ || error_) return false;
+      endUnclosedQuote(quoteAt);
     }
-  } else {
-    parsePlainField();
+  } else if (!parsePlainField()) {
+    return false;
   }
   skipFieldWhitespace();
   if (!cancelled_) {
@@ -376,6 +416,10 @@ bool CsvParser::parseQuotedField() {
         appendSanitized(next_, i);
         next_ = i;
       }
+      if (next_ - fieldStart_ > maxFieldLength_) {
+        fieldTooLong(true);
+        return false;
+      }
     }
     char16_t c = peek();
     if (c == 0) break;
@@ -402,7 +446,7 @@ bool CsvParser::parseQuotedField() {
   return false;
 }
 
-void CsvParser::parsePlainField() {
+bool CsvParser::parsePlainField() {
   const bool escapes = recognizesBackslashesAsEscapes_;
   bool escaped = false;
   while (true) {
@@ -419,13 +463,17 @@ void CsvParser::parsePlainField() {
         appendSanitized(next_, i);
         next_ = i;
       }
+      if (next_ - fieldStart_ > maxFieldLength_) {
+        fieldTooLong(false);
+        return false;
+      }
     }
     char16_t c = peek();
     if (c == 0) break;
     if (!escaped && c == u'\\' && escapes) {
       advance();
       escaped = true;
-    } else if (!escaped && !isValidFieldCharacter(c)) {
+    } else if (!escaped && (c == delimiter_ || isNewlineCharacter(c))) {
       break;
     } else {
       appendSanitized(next_, next_ + 1);
@@ -433,6 +481,36 @@ void CsvParser::parsePlainField() {
       escaped = false;
     }
   }
+  return true;
+}
+
+// A quote still open at the end of the input (or at a U+0000) would make
+// the rest of the file one field: the field ends at the end of the line it
+// starts on instead, holding the text after the quote, and the lines after
+// it are read again as lines.
+void CsvParser::endUnclosedQuote(size_t quoteAt) {
+  sanitizedCopied_ = false;
+  sanitizedFrom_ = sanitizedTo_ = 0;
+  sanitizedField_.clear();
+  size_t i = quoteAt + 1;
+  while (i < string_.size() && string_[i] != 0 && !isNewlineCharacter(string_[i])) ++i;
+  appendSanitized(quoteAt + 1, i);
+  next_ = i;
+  updateRefillPoint();
+  if (unclosedQuotes_++ == 0) firstUnclosedQuoteLine_ = currentRecord_;
+}
+
+void CsvParser::fieldTooLong(bool quoted) {
+  const std::string line = std::to_string(currentRecord_), most = std::to_string(maxFieldLength_);
+  error_ = CsvError{
+      std::string(kCsvErrorDomain), kFieldTooLong,
+      quoted
+          ? fillPlaceholders(tr("Line %u: a quoted field runs on for more than %u characters, the most one "
+                                "field may hold; is its closing quote missing?"),
+                             {line, most})
+          : fillPlaceholders(
+                tr("Line %u: a field is longer than %u characters, the most one field may hold."),
+                {line, most})};
 }
 
 bool CsvParser::parseDelimiter() {

@@ -28,14 +28,16 @@ struct CsvError {
 
 class CsvParser;
 
+// The parser's error code for a field longer than the most it holds.
+inline constexpr long kFieldTooLong = 2;
+
 // Input that a parse which ended without an error could not deliver.
 struct CsvUnreadInput {
   enum class Reason {
-    UnclosedQuote,    // a quoted field still open at the end of the input
     NulCharacter,     // a U+0000 character, which ends the input
     UndecodableBytes  // bytes that are no text in the stream's encoding
   };
-  Reason reason = Reason::UnclosedQuote;
+  Reason reason = Reason::NulCharacter;
   uint64_t afterLine = 0;  // the last line read in full
   uint64_t lines = 0;      // lines (non-empty runs between line breaks) not read
   uint64_t bytes = 0;      // undecodable bytes not read
@@ -68,6 +70,12 @@ class CsvParser {
  public:
   // Bytes read from the stream at a time.
   static constexpr size_t kChunkSize = 512;
+  // Bytes judged to tell UTF-8 from Windows-1252 (read again afterwards).
+  static constexpr size_t kEncodingWindow = 4 << 20;
+  // The same for a stream that cannot be read again: the bytes are kept.
+  static constexpr size_t kUnrewindableWindow = 64 << 10;
+  // The longest field, in UTF-16 units: a longer one fails the parse.
+  static constexpr size_t kMaxFieldLength = 16 << 20;
 
   // Parses `stream` with `delimiter`. Without `usedEncoding`, or with it unset,
   // the encoding is sniffed now (and stored back into `usedEncoding`); when it
@@ -99,6 +107,8 @@ class CsvParser {
   // Lines that begin with '#' are comments.
   void setRecognizesComments(bool on) { recognizesComments_ = on; }
   bool recognizesComments() const { return recognizesComments_; }
+  // The longest field the parser delivers (kMaxFieldLength unless set).
+  void setMaxFieldLength(size_t units) { maxFieldLength_ = units; }
   // Receives the calls; not owned.
   void setDelegate(CsvParserDelegate* delegate) { delegate_ = delegate; }
   CsvParserDelegate* delegate() const { return delegate_; }
@@ -106,8 +116,12 @@ class CsvParser {
   // Bytes read from the stream so far.
   uint64_t totalBytesRead() const { return totalBytesRead_; }
   // The encoding the bytes are decoded in; unset when sniffing read nothing
-  // (the input is then empty). May change once, from UTF-8 to MacRoman.
+  // (the input is then empty). Without a byte-order mark or the NULs of
+  // UTF-16 it is UTF-8 or Windows-1252, whichever most of the non-ASCII
+  // bytes of the first kEncodingWindow bytes fit.
   std::optional<TextEncoding> streamEncoding() const { return streamEncoding_; }
+  // The number of the line (record) being read, from 1.
+  uint64_t lineNumber() const { return currentRecord_; }
   // The delimiter character.
   char16_t delimiter() const { return delimiter_; }
   // The syntax error recorded, if any.
@@ -116,6 +130,14 @@ class CsvParser {
   // (known from parserDidEndDocument on); none when the input was read to
   // its end.
   const std::optional<CsvUnreadInput>& unreadInput() const { return unread_; }
+  // Bytes of a UTF-8 stream that were no UTF-8 and were read as U+FFFD, and
+  // the line (record) holding the first of them (0 for none).
+  uint64_t replacedBytes() const { return replacedBytes_; }
+  uint64_t firstReplacedLine() const { return firstReplacedLine_; }
+  // Quoted fields never closed, each ended at the end of its line, and the
+  // line (record) of the first (0 for none).
+  uint64_t unclosedQuotes() const { return unclosedQuotes_; }
+  uint64_t firstUnclosedQuoteLine() const { return firstUnclosedQuoteLine_; }
   // Bytes held by the parser's text buffers (it stays proportional to the
   // longest field, not to the input).
   size_t bufferedBytes() const;
@@ -143,7 +165,9 @@ class CsvParser {
   bool parseRecord();
   bool parseField();
   bool parseQuotedField();
-  void parsePlainField();
+  bool parsePlainField();
+  void endUnclosedQuote(size_t quoteAt);
+  void fieldTooLong(bool quoted);
   bool parseDelimiter();
   bool parseLineBreak();
   void parseComment();
@@ -191,14 +215,19 @@ class CsvParser {
   std::optional<CsvError> error_;
   uint64_t currentRecord_ = 0;
   bool cancelled_ = false;
-  bool triedRoman_ = false;
   bool recognizesBackslashesAsEscapes_ = false;
   bool sanitizesFields_ = false;
   bool recognizesComments_ = false;
   CsvParserDelegate* delegate_ = nullptr;
   uint64_t totalBytesRead_ = 0;
-  bool unclosedQuote_ = false;  // the last field was a quote left open at the end
-  uint64_t droppedBytes_ = 0;   // bytes read behind undecodable ones
+  size_t maxFieldLength_ = kMaxFieldLength;
+  uint64_t compacted_ = 0;  // characters cut from the front of string_ so far
+  uint64_t replacedBytes_ = 0;
+  uint64_t firstReplacementAt_ = 0;  // where the first U+FFFD is, counting from the stream's start
+  uint64_t firstReplacedLine_ = 0;
+  uint64_t unclosedQuotes_ = 0;
+  uint64_t firstUnclosedQuoteLine_ = 0;
+  uint64_t droppedBytes_ = 0;  // bytes read behind undecodable ones
   std::optional<CsvUnreadInput> unread_;
 
   std::unique_ptr<TextDecoder> decoder_;

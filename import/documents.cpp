@@ -27,6 +27,8 @@
 #include "import/file_kind.h"
 #include "import/import_reader.h"
 #include "import/stat_file_reader.h"
+#include "import/text_check.h"
+#include "import/text_encoding.h"
 
 namespace tabulix {
 
@@ -228,6 +230,14 @@ char16_t delimiterForIndex(int index) {
   }
 }
 
+std::optional<char16_t> delimiterFromText(std::string_view text) {
+  const std::u16string u = toUtf16(text);
+  if (u.size() != 1 || u[0] == 0 || u[0] == u'"' || isNewlineCharacter(u[0]) || u[0] == 0xFFFD ||
+      (u[0] >= 0xD800 && u[0] <= 0xDFFF))
+    return std::nullopt;
+  return u[0];
+}
+
 int defaultDelimiterIndex(const fs::path& dataFile) { return extensionOf(dataFile) == "csv" ? 0 : 1; }
 
 std::string defaultDecimalSeparator() { return deviceDecimalSeparator(); }
@@ -425,6 +435,11 @@ std::optional<std::string> whyImportCannotStart(const ImportOptions& options) {
       return std::string(e.what());
     }
   }
+  if (!isWorkbookKind(fileKindOf(data)) && fileKindOf(data) != FileKind::StatFile) {
+    // Read as text: an empty file, or one that is no text at all (a
+    // program, an image, an archive), makes no workspace.
+    if (auto failure = whyNotTextFile(data)) return failure;
+  }
   if (fileKindOf(data) == FileKind::StatFile) {
     // A statistical file that cannot be read to its end (damaged, cut, in
     // an encoding without conversion) makes no workspace: it is read once
@@ -472,6 +487,7 @@ ImportOutcome importDataFile(const ImportOptions& options, const fs::path& docum
     model.context().setDurable(false);
     ImportProgress delegate(model, progress);
     FileImporter importer(model, &delegate);
+    importer.setDateOrder(options.dateOrder);
     importer.createWorkspaceFromText(out.dataFile, options.hasHeader, options.sheet, options.delimiter,
                                      options.decimalSeparator);
     out.code = delegate.code();
@@ -479,6 +495,7 @@ ImportOutcome importDataFile(const ImportOptions& options, const fs::path& docum
     out.saved = delegate.saved();
     if (delegate.failure()) out.storeError = delegate.failure()->what();
     out.unreadNotes = importer.unreadNotes();
+    out.dateOrder = importer.dateOrderUsed();
     out.variables = static_cast<uint32_t>(countColumns(model));
     out.observations = static_cast<uint32_t>(countRows(model));
     model.closeStores();
@@ -494,9 +511,10 @@ ImportOutcome importDataFile(const ImportOptions& options, const fs::path& docum
     throw;
   }
   const bool readToEnd = out.code == kImportReadToEnd || out.code == kImportLimitReached;
-  if (out.saved && fileKindOf(out.dataFile) == FileKind::StatFile && !readToEnd) {
+  if (out.saved && !isWorkbookKind(fileKindOf(out.dataFile)) && !readToEnd) {
     // A statistical file that failed on the way after all (it changed, or
-    // its reader hit a limit) leaves no workspace behind.
+    // its reader hit a limit), or a text file its reader refused on the way
+    // (a field beyond the longest one held), leaves no workspace behind.
     removeWithCompanions(built);
     logLine(out.readerError);
     out.refused = true;

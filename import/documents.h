@@ -43,6 +43,10 @@ bool workspaceNameFits(const std::filesystem::path& documents, const std::string
 const std::vector<std::string>& delimiterNames();
 // The delimiter character of a choice; an index outside the choices gives tab.
 char16_t delimiterForIndex(int index);
+// The delimiter a typed text names: one character other than a quote, a
+// line break or U+0000 (the import sheet and the command line take the
+// same ones); none for anything else.
+std::optional<char16_t> delimiterFromText(std::string_view text);
 // The default choice for a data file: comma for .csv, tab otherwise.
 int defaultDelimiterIndex(const std::filesystem::path& dataFile);
 // The default decimal separator: "," when the device locale writes numbers with it.
@@ -87,6 +91,7 @@ struct ImportOptions {
   int sheet = 0;
   char16_t delimiter = u',';
   std::string decimalSeparator = ".";
+  std::string dateOrder = "auto";  // "auto", "dmy", "mdy" or "ymd"
 };
 
 // Why an import with these options must not start, checked before anything
@@ -111,6 +116,7 @@ struct ImportOutcome {
   std::string alertTitle;  // empty when there is nothing to report
   std::string alertMessage;
   std::vector<std::string> unreadNotes;  // data of the file that the workspace lacks
+  std::string dateOrder;                 // the order dates were read in ("dmy", "mdy", "ymd")
   bool saved = true;                     // false when the store could not save
   std::string storeError;                // the first save failure, when saved is false
   bool refused = false;                  // whyImportCannotStart stopped it (nothing was touched), or a

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "engine/cell_access.h"
+#include "engine/date_detector.h"
 #include "engine/log.h"
 #include "engine/number_format.h"
 #include "engine/translate.h"
@@ -85,6 +86,14 @@ void FileImporter::readerDidFinish(const CsvError& outcome) { finished(outcome);
 
 bool FileImporter::handleLine(uint64_t line, std::span<const std::string> row) {
   uint32_t n = 0;
+  if (dateOrder_ == "auto" && !dateEvidence_ && (line > 1 || !importHasHeader_)) {
+    for (const std::string& field : row) {
+      if (auto order = DateDetector::orderEvidence(field)) {
+        dateEvidence_ = static_cast<int>(*order);
+        break;
+      }
+    }
+  }
   if (line == 1) {
     std::vector<std::string> names;
     for (size_t i = 0; i < row.size(); ++i) {
@@ -94,6 +103,11 @@ bool FileImporter::handleLine(uint64_t line, std::span<const std::string> row) {
       }
       names.push_back(importHasHeader_ && !row[i].empty() ? row[i] : varName(i + 1));
     }
+    if (hitColLimit_)
+      notes_.push_back(fillPlaceholders(
+          tr("The first line has %u fields: the first %u became variables, the other %u were left out."),
+          {std::to_string(row.size()), std::to_string(kMaxImportFields),
+           std::to_string(row.size() - kMaxImportFields)}));
     addColumns(model_, names);
     columnsForImport_ = columns(model_);
     for (size_t i = 0; i < columnsForImport_.size() && i < description_.variableLabels.size(); ++i)
@@ -102,11 +116,19 @@ bool FileImporter::handleLine(uint64_t line, std::span<const std::string> row) {
     leadingBlankLine_ = row.size() == 1 && row[0].empty();
     if (!importHasHeader_) addRow(model_, 1, row, columnsForImport_);
   } else {
-    n = static_cast<uint32_t>(importHasHeader_ ? line - 1 : line);
+    const uint64_t dataRow = importHasHeader_ ? line - 1 : line;
+    // A row beyond the limit is the sign that rows are left out: a file of
+    // exactly the limit imports whole and says nothing.
+    if (dataRow > kMaxImportRows) {
+      hitRowLimit_ = true;
+      return false;
+    }
+    n = static_cast<uint32_t>(dataRow);
     addRow(model_, n, row, columnsForImport_);
     // Fields beyond the last variable are dropped; the end message counts
-    // the lines where that lost data.
-    for (size_t i = columnsForImport_.size(); i < row.size(); ++i) {
+    // the lines where that lost data (variables beyond the limit have a
+    // note of their own).
+    for (size_t i = columnsForImport_.size(); !hitColLimit_ && i < row.size(); ++i) {
       if (!row[i].empty()) {
         if (linesCut_++ == 0) firstCutLine_ = line;
         break;
@@ -117,10 +139,6 @@ bool FileImporter::handleLine(uint64_t line, std::span<const std::string> row) {
     logLine("Row: " + std::to_string(n));
     if (delegate_) delegate_->importerDidCompleteLineNumber(*this, n, n);
     columnsForImport_ = columns(model_);
-  }
-  if (n >= kMaxImportRows) {
-    hitRowLimit_ = true;
-    return false;
   }
   return true;
 }
@@ -210,22 +228,47 @@ class ColumnStatsAhead {
 
 void FileImporter::finished(const CsvError& reported) {
   if (linesCut_ > 0) {
-    notes_.insert(
-        notes_.begin(),
-        leadingBlankLine_
-            ? fillPlaceholders(tr("The file starts with a blank line, which gave a single variable: "
-                                  "%u lines were cut to their first field."),
-                               {std::to_string(linesCut_)})
-            : fillPlaceholders(tr("%u lines had more fields than there are variables, the first at "
-                                  "line %u: their extra fields were dropped."),
-                               {std::to_string(linesCut_), std::to_string(firstCutLine_)}));
+    const std::string lines = std::to_string(linesCut_), first = std::to_string(firstCutLine_);
+    std::string note;
+    if (leadingBlankLine_)
+      note = linesCut_ == 1 ? fillPlaceholders(tr("The file starts with a blank line, which gave a single "
+                                                  "variable: line %u was cut to its first field."),
+                                               {first})
+                            : fillPlaceholders(tr("The file starts with a blank line, which gave a single "
+                                                  "variable: %u lines were cut to their first field."),
+                                               {lines});
+    else
+      note = linesCut_ == 1 ? fillPlaceholders(tr("Line %u has more fields than there are variables: its "
+                                                  "extra fields were dropped."),
+                                               {first})
+                            : fillPlaceholders(tr("%u lines have more fields than there are variables, the "
+                                                  "first at line %u: their extra fields were dropped."),
+                                               {lines, first});
+    notes_.insert(notes_.begin(), note);
   }
   CsvError error = reported;
-  if (error.code == kImportReadToEnd && (hitRowLimit_ || hitColLimit_))
+  // Only rows left out are "the limit": variables cut from a first line
+  // beyond the limit are a note of the reader.
+  if (error.code == kImportReadToEnd && hitRowLimit_)
     error =
         CsvError{std::string(kImportErrorDomain), kImportLimitReached, "A limit of the import was reached."};
   if (delegate_) delegate_->importerDidCompleteParsing(*this, currentFile_);
   model_.setMetadataValue(currentFile_, "dataSource");
+  // A text file's dates are read in one order, kept for the edits to come
+  // (workbooks and statistical files bring their dates as dates).
+  const FileKind kind = fileKindOf(currentFile_);
+  const bool text = !isWorkbookKind(kind) && kind != FileKind::StatFile;
+  DateDetector::Order order = model_.detectDate().numericOrder();
+  if (auto named = DateDetector::orderNamed(dateOrder_)) {
+    order = *named;
+  } else if (dateEvidence_) {
+    order = static_cast<DateDetector::Order>(*dateEvidence_);
+  }
+  if (text) {
+    dateOrderUsed_ = DateDetector::orderName(order);
+    model_.setMetadataValue(dateOrderUsed_, "dateOrder");
+    model_.dropNumberReaders();
+  }
   size_t count = countColumns(model_);
   ColumnStatsAhead ahead(model_, count);
   // The loop below saves through the delegate; a save waits for every

@@ -17,7 +17,7 @@ namespace tabulix {
 inline constexpr std::string_view kImportErrorDomain = "TabulixImportErrorDomain";
 // Completion code: the file was read to its end.
 inline constexpr long kImportReadToEnd = -1;
-// Completion code: the row limit stopped, or the column limit cut, the import.
+// Completion code: the row limit stopped the import (rows were left out).
 inline constexpr long kImportLimitReached = 3;
 // Completion code: no reader reads files of this kind.
 inline constexpr long kImportUnreadableKind = 4;
@@ -68,13 +68,20 @@ class FileImporter : private ImportLineSink {
   // workbook sheet in its sheet list.
   void createWorkspaceFromText(const std::filesystem::path& file, bool withHeader, int sheet, char16_t delim,
                                const std::string& decimalSeparator);
+  // How all-numeric dates are read: "auto" (the first one whose day or
+  // month is above 12 settles the order for the file; the locale's until
+  // then), "dmy", "mdy" or "ymd". Kept in the workspace's "dateOrder".
+  void setDateOrder(const std::string& order) { dateOrder_ = order; }
+  // The order the import read its dates in ("dmy", "mdy", "ymd"), known
+  // once it has finished.
+  const std::string& dateOrderUsed() const { return dateOrderUsed_; }
   // Imports the file through `reader` (the sheet and header as set by
   // createWorkspaceFromText, or their defaults).
   void importWith(ImportReader& reader);
 
   // The engine instance receiving the data.
   Model& model() { return model_; }
-  // True when the row limit stopped the import.
+  // True when the row limit stopped the import with rows left out.
   bool hitRowLimit() const { return hitRowLimit_; }
   // True when the column limit cut the first line.
   bool hitColLimit() const { return hitColLimit_; }
@@ -111,6 +118,9 @@ class FileImporter : private ImportLineSink {
   bool leadingBlankLine_ = false;  // line 1 was empty and named the only variable
   uint64_t linesCut_ = 0;          // lines whose fields beyond the variables held data
   uint64_t firstCutLine_ = 0;
+  std::string dateOrder_ = "auto";
+  std::string dateOrderUsed_;
+  std::optional<int> dateEvidence_;  // the order the first telling date showed (auto)
 };
 
 }  // namespace tabulix

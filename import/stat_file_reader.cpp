@@ -582,7 +582,8 @@ void StatFileReader::read(int, ImportLineSink& sink) {
   logLine("Parser started!");
   sink.readerDidStart();
   StatFrameDecoder decoder(format_, file_.filename().string(), sink);
-  std::optional<std::string> failure = readThroughChild(file_, format_, kMaxImportRows, decoder, &cancelled_);
+  std::optional<std::string> failure =
+      readThroughChild(file_, format_, kMaxImportRows + 1, decoder, &cancelled_);
   if (failure) {
     logLine("Parser failed with error: " + *failure);
     sink.readerDidFinish(CsvError{std::string(kImportErrorDomain), kWorkbookUnreadable, *failure});

@@ -52,6 +52,13 @@ const std::array<char16_t, 128>& macRomanHigh() {
   return table;
 }
 
+// Windows-1252's 0x80-0x9F; the unassigned 0x81, 0x8D, 0x8F, 0x90 and 0x9D
+// stand for the C1 controls of the same value.
+constexpr char16_t kWindows1252High[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                           0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+                                           0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                           0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
 inline bool isCont(uint8_t b) { return (b & 0xC0) == 0x80; }
 
 // Decodes strict UTF-8 into `dst` (room for `size` units). Returns units written.
@@ -167,6 +174,8 @@ const char* icuName(TextEncoding e) {
       return "ISO_2022,locale=ko,version=0";
     case TextEncoding::MacRoman:
       return "macintosh";
+    case TextEncoding::Windows1252:
+      return "windows-1252";
     default:
       return nullptr;
   }
@@ -205,6 +214,8 @@ std::string_view encodingName(TextEncoding e) {
       return "UTF-16";
     case TextEncoding::UTF32:
       return "UTF-32";
+    case TextEncoding::Windows1252:
+      return "windows-1252";
   }
   return "UTF-8";
 }
@@ -251,6 +262,11 @@ DecodeResult TextDecoder::decode(const uint8_t* data, size_t size, bool atEnd, s
     case TextEncoding::MacRoman: {
       out.resize(base);
       decodeMacRoman(data, size, out);
+      return {size, DecodeResult::Status::Complete};
+    }
+    case TextEncoding::Windows1252: {
+      out.resize(base);
+      decodeWindows1252(data, size, out);
       return {size, DecodeResult::Status::Complete};
     }
     case TextEncoding::UTF16BE:
@@ -329,6 +345,55 @@ void decodeMacRoman(const uint8_t* data, size_t size, std::vector<char16_t>& out
   for (size_t i = 0; i < size; ++i) d[i] = data[i] < 0x80 ? data[i] : high[data[i] - 0x80];
 }
 
+void decodeWindows1252(const uint8_t* data, size_t size, std::vector<char16_t>& out) {
+  size_t base = out.size();
+  out.resize(base + size);
+  char16_t* d = out.data() + base;
+  for (size_t i = 0; i < size; ++i) {
+    uint8_t b = data[i];
+    d[i] = b >= 0x80 && b < 0xA0 ? kWindows1252High[b - 0x80] : b;
+  }
+}
+
+size_t tallyUtf8(const uint8_t* data, size_t size, bool atEnd, Utf8Tally& tally) {
+  size_t i = 0;
+  while (i < size) {
+    const uint8_t b0 = data[i];
+    if (b0 < 0x80) {
+      ++i;
+      continue;
+    }
+    size_t need = 0;
+    uint8_t lo = 0x80, hi = 0xBF;  // the same rules as decodeUtf8
+    if (b0 >= 0xC2 && b0 <= 0xDF) {
+      need = 2;
+    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+      need = 3;
+      if (b0 == 0xE0) lo = 0xA0;
+      if (b0 == 0xED) hi = 0x9F;
+    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+      need = 4;
+      if (b0 == 0xF0) lo = 0x90;
+      if (b0 == 0xF4) hi = 0x8F;
+    }
+    const size_t avail = std::min(need, size - i);
+    bool ok = need > 0;
+    for (size_t k = 1; ok && k < avail; ++k) {
+      const uint8_t b = data[i + k];
+      ok = k == 1 ? (b >= lo && b <= hi) : isCont(b);
+    }
+    if (ok && avail < need && !atEnd) return size - i;
+    if (!ok || avail < need) {
+      ++tally.invalid;
+      ++i;
+      continue;
+    }
+    tally.valid += need;
+    i += need;
+  }
+  return 0;
+}
+
 bool isValidUtf8(const uint8_t* data, size_t size, bool allowTruncatedEnd) {
   std::vector<char16_t> scratch(size + 1);
   DecodeResult r;
@@ -394,7 +459,8 @@ std::string encodeText(std::u16string_view text, TextEncoding encoding) {
       return out;
     }
     case TextEncoding::ISO2022KR:
-    case TextEncoding::MacRoman: {
+    case TextEncoding::MacRoman:
+    case TextEncoding::Windows1252: {
       // A fresh converter per text: each text is encoded as a document of its
       // own, the ISO-2022-KR header included.
       UConverter* cnv = openIcu(encoding);

@@ -15,10 +15,24 @@ namespace tabulix {
 // The encodings a delimited file is read or written in. UTF16 and UTF32 are
 // the byte-order-marked forms: read in the order their mark names (big-endian
 // without one), written little-endian after the mark FF FE (00 00).
-enum class TextEncoding { UTF8, UTF16BE, UTF16LE, UTF32BE, UTF32LE, ISO2022KR, MacRoman, UTF16, UTF32 };
+// Windows1252 maps every byte (its five unassigned ones to the C1 controls of
+// the same value, as web browsers read them) and covers Latin-1's printable
+// range.
+enum class TextEncoding {
+  UTF8,
+  UTF16BE,
+  UTF16LE,
+  UTF32BE,
+  UTF32LE,
+  ISO2022KR,
+  MacRoman,
+  UTF16,
+  UTF32,
+  Windows1252
+};
 
 // The encoding's short name: "UTF-8", "UTF-16BE", "UTF-16LE", "UTF-32BE",
-// "UTF-32LE", "ISO-2022-KR", "MacRoman", "UTF-16", "UTF-32".
+// "UTF-32LE", "ISO-2022-KR", "MacRoman", "UTF-16", "UTF-32", "windows-1252".
 std::string_view encodingName(TextEncoding encoding);
 
 // Membership of the fixed character classes (not locale-dependent).
@@ -74,6 +88,20 @@ class TextDecoder {
 
 // Decodes Mac OS Roman bytes (every byte value is mapped). Appends to `out`.
 void decodeMacRoman(const uint8_t* data, size_t size, std::vector<char16_t>& out);
+
+// Decodes Windows-1252 bytes (every byte value is mapped). Appends to `out`.
+void decodeWindows1252(const uint8_t* data, size_t size, std::vector<char16_t>& out);
+
+// Non-ASCII bytes of a text judged as UTF-8: those in valid sequences and
+// those that are in none.
+struct Utf8Tally {
+  uint64_t valid = 0;
+  uint64_t invalid = 0;
+};
+// Adds the bytes of `data` to `tally`; a sequence cut off by the end is left
+// uncounted unless `atEnd`, and its length is returned so the caller can
+// prepend those bytes to the next piece.
+size_t tallyUtf8(const uint8_t* data, size_t size, bool atEnd, Utf8Tally& tally);
 
 // Whether `data` is valid UTF-8 (strict: no overlong forms, surrogates or values
 // beyond U+10FFFF). A character cut off by the end counts as valid only with

@@ -56,8 +56,11 @@ void TextReader::parserDidBeginLine(CsvParser&, uint64_t) {
   fieldsInRow_ = 0;
 }
 
-void TextReader::parserDidReadField(CsvParser&, std::u16string_view field, int64_t) {
-  if (fieldsInRow_ >= kMaxImportFields) return;
+void TextReader::parserDidReadField(CsvParser& parser, std::u16string_view field, int64_t index) {
+  if (index >= static_cast<int64_t>(kMaxImportFields)) {
+    if (parser.lineNumber() == 1) headerFields_ = static_cast<uint64_t>(index) + 1;
+    return;
+  }
   // The row's strings are reused from line to line to keep their storage.
   if (currentRow_.size() <= fieldsInRow_) currentRow_.emplace_back();
   std::string& s = currentRow_[fieldsInRow_++];
@@ -76,26 +79,68 @@ void TextReader::parserDidEndLine(CsvParser&, uint64_t line) {
   deliver(line);
 }
 
-void TextReader::parserDidEndDocument(CsvParser& parser) {
-  pendingEmptyLine_.reset();
+namespace {
+
+std::string count(uint64_t n) { return std::to_string(n); }
+
+}  // namespace
+
+std::vector<std::string> TextReader::notesOf(const CsvParser& parser, uint64_t headerFields) {
+  std::vector<std::string> notes;
+  if (headerFields > kMaxImportFields)
+    notes.push_back(fillPlaceholders(
+        tr("The first line has %u fields: the first %u became variables, the other %u were left out."),
+        {count(headerFields), count(kMaxImportFields), count(headerFields - kMaxImportFields)}));
+  if (uint64_t n = parser.unclosedQuotes())
+    notes.push_back(
+        n == 1
+            ? fillPlaceholders(tr("Line %u: a quoted field is never closed; it was ended at the end of its "
+                                  "line."),
+                               {count(parser.firstUnclosedQuoteLine())})
+            : fillPlaceholders(tr("%u quoted fields are never closed, the first on line %u; each was ended "
+                                  "at the end of its line."),
+                               {count(n), count(parser.firstUnclosedQuoteLine())}));
+  if (uint64_t n = parser.replacedBytes())
+    notes.push_back(
+        n == 1 ? fillPlaceholders(tr("Line %u: 1 byte is not UTF-8 and was read as the replacement character "
+                                     "\xEF\xBF\xBD."),
+                                  {count(parser.firstReplacedLine())})
+               : fillPlaceholders(tr("%u bytes are not UTF-8 and were read as the replacement character "
+                                     "\xEF\xBF\xBD, the first on line %u."),
+                                  {count(n), count(parser.firstReplacedLine())}));
   if (const auto& unread = parser.unreadInput()) {
-    const std::string after = std::to_string(unread->afterLine);
+    const std::string line = count(unread->afterLine + 1);
     switch (unread->reason) {
-      case CsvUnreadInput::Reason::UnclosedQuote:
-        sink_->readerDidNote(fillPlaceholders(tr("%u lines could not be read after line %u: unclosed quote."),
-                                              {std::to_string(unread->lines), after}));
-        break;
       case CsvUnreadInput::Reason::NulCharacter:
-        sink_->readerDidNote(fillPlaceholders(tr("%u lines could not be read after line %u: NUL character."),
-                                              {std::to_string(unread->lines), after}));
+        notes.push_back(
+            unread->lines == 1
+                ? fillPlaceholders(tr("Line %u holds a NUL character, which ends the text: 1 line from there "
+                                      "on was not read."),
+                                   {line})
+                : fillPlaceholders(
+                      tr("Line %u holds a NUL character, which ends the text: %u lines from there "
+                         "on were not read."),
+                      {line, count(unread->lines)}));
         break;
       case CsvUnreadInput::Reason::UndecodableBytes:
-        sink_->readerDidNote(fillPlaceholders(
-            tr("%u bytes could not be read after line %u: they are not text in the file's encoding."),
-            {std::to_string(unread->bytes), after}));
+        notes.push_back(
+            unread->bytes == 1
+                ? fillPlaceholders(tr("Line %u: 1 byte from there on is not text in the file's encoding and "
+                                      "was not read."),
+                                   {line})
+                : fillPlaceholders(
+                      tr("Line %u: %u bytes from there on are not text in the file's encoding and "
+                         "were not read."),
+                      {line, count(unread->bytes)}));
         break;
     }
   }
+  return notes;
+}
+
+void TextReader::parserDidEndDocument(CsvParser& parser) {
+  pendingEmptyLine_.reset();
+  for (const std::string& note : notesOf(parser, headerFields_)) sink_->readerDidNote(note);
   logLine("Parser ended document: " + file_.string());
   sink_->readerDidFinish(
       CsvError{std::string(kImportErrorDomain), kImportReadToEnd, "The file was read to its end."});

@@ -24,6 +24,10 @@ class TextReader : public ImportReader, private CsvParserDelegate {
   void read(int sheet, ImportLineSink& sink) override;
   // Stops the parser at its next character.
   void cancel() override;
+  // What a finished parse could not deliver as it stands in the file, one
+  // sentence each: a first line of `headerFields` fields beyond the limit,
+  // unclosed quotes, bytes that are no UTF-8, a NUL, undecodable bytes.
+  static std::vector<std::string> notesOf(const CsvParser& parser, uint64_t headerFields);
 
  private:
   void parserDidBeginDocument(CsvParser& parser) override;
@@ -40,6 +44,7 @@ class TextReader : public ImportReader, private CsvParserDelegate {
   CsvParser* parser_ = nullptr;
   std::vector<std::string> currentRow_;
   size_t fieldsInRow_ = 0;
+  uint64_t headerFields_ = 0;  // fields of line 1 when more than are kept
   std::optional<uint64_t> pendingEmptyLine_;
 };
 

@@ -351,11 +351,11 @@ void ServerImpl::routeDocuments() {
     options.delimiter = delimiterForIndex(delimiter < 0 || delimiter > 2 ? 1 : static_cast<int>(delimiter));
     // Any other single character: semicolon, pipe, ...
     if (std::string c = bodyText(body, "delimiterChar", std::string()); !c.empty()) {
-      std::u16string u = toUtf16(c);
-      if (u.size() != 1 || u[0] == 0 || u[0] == u'"' || isNewlineCharacter(u[0]) || u[0] == 0xFFFD)
+      std::optional<char16_t> d = delimiterFromText(c);
+      if (!d)
         throw ApiError(400,
                        {{"error", "the delimiter must be one character other than a quote or line break"}});
-      options.delimiter = u[0];
+      options.delimiter = *d;
     }
     std::string decimal = bodyText(body, "decimalSeparator", defaultDecimalSeparator());
     options.decimalSeparator = decimal == "," ? "," : ".";

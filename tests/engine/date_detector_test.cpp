@@ -90,6 +90,31 @@ TEST(DateDetector, TakesTheNumericOrderFromTheLocale) {
   EXPECT_EQ(DateDetector("zh_CN").numericOrder(), DateDetector::Order::YMD);
 }
 
+// A file's own order of day and month replaces the locale's; what a field
+// tells of it; an impossible date with a time is no date at all.
+TEST(DateDetector, FileOrderAndImpossibleDates) {
+  Zone utc("UTC");
+  DateDetector us("en_US");
+  const double now = 1717200000;  // 2024-06-01 00:00 UTC
+  EXPECT_EQ(us.dateForString("13/05/2024", now), std::nullopt);
+  EXPECT_EQ(us.dateForString("05/03/2024", now), 1714694400.0);  // 3 May
+  us.setNumericOrder(DateDetector::Order::DMY);
+  EXPECT_EQ(us.dateForString("13/05/2024", now), 1715558400.0);
+  EXPECT_EQ(us.dateForString("05/03/2024", now), 1709596800.0);  // 5 March
+  for (const char* text : {"31/13/1999 23:59", "32/01/2024 10:00", "29/02/2023 08:15"})
+    EXPECT_EQ(us.dateForString(text, now), std::nullopt) << text;
+  EXPECT_EQ(us.dateForString("23:59", now), now + 86340);  // a time alone is still today
+
+  using O = DateDetector::Order;
+  EXPECT_EQ(DateDetector::orderEvidence("13/05/2024"), O::DMY);
+  EXPECT_EQ(DateDetector::orderEvidence(" 05-13-24"), O::MDY);
+  for (const char* text : {"05/03/2024", "2024-05-13", "13/13/2024", "x13/05/2024", "13/05"})
+    EXPECT_EQ(DateDetector::orderEvidence(text), std::nullopt) << text;
+  EXPECT_EQ(DateDetector::orderNamed("ymd"), O::YMD);
+  EXPECT_EQ(DateDetector::orderNamed("auto"), std::nullopt);
+  EXPECT_EQ(DateDetector::orderName(O::MDY), "mdy");
+}
+
 TEST(DateDetector, CountsRelativeWordsFromTheClock) {
   Zone zone("UTC");
   DateDetector detector("en_US");

@@ -117,6 +117,20 @@ TEST(NumberReaders, GroupingSeparatorsOnlyInValidGroups) {
   EXPECT_EQ(fr.decimalNumberForString("1 234,5 \u20ac"), 1234.5);
   EXPECT_EQ(fr.decimalNumberForString("3.140"), 3140.0);  // "." groups thousands in comma locales
 
+  // A grouping separator only between digit groups; signs once, in front;
+  // a lone fraction under its own separator is a number.
+  for (const char* text : {",5", "-,5", "$,5", "5,", "--5", "1.2.3", "5-", "-5-", "+-5", "1,234,"})
+    EXPECT_EQ(en.decimalNumberForString(text), std::nullopt) << text;
+  for (const char* text : {".5", "1.2.3", "-.5,", "--5", "5-"})
+    EXPECT_EQ(fr.decimalNumberForString(text), std::nullopt) << text;
+  EXPECT_EQ(en.decimalNumberForString(".5"), 0.5);
+  EXPECT_EQ(en.decimalNumberForString("-.5"), -0.5);
+  EXPECT_EQ(en.decimalNumberForString(" 5"), 5.0);
+  EXPECT_EQ(en.decimalNumberForString("1e-5"), 1e-5);
+  EXPECT_EQ(en.decimalNumberForString("-1E+2"), -100.0);
+  EXPECT_EQ(fr.decimalNumberForString(",5"), 0.5);
+  EXPECT_EQ(fr.decimalNumberForString("-,5"), -0.5);
+
   // Two grouping sizes: the Indian lakh grouping is valid there.
   DeviceLocale india("en_IN");
   NumberReaders in(".");

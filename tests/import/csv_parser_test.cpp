@@ -85,21 +85,49 @@ TEST(CsvParser, SanitizedAndRawFields) {
   EXPECT_EQ(transcript("\"\"\"\"\"\",\"\"", ParseOptions().sanitize()), "B L1 0[\"\"] 1[] /L1 E");
 }
 
-TEST(CsvParser, SyntaxErrorsAndOpenQuotes) {
-  RecordingDelegate d = parseBytes("ab\"cd,e");
-  EXPECT_EQ(d.transcript, "B L1 0[ab] /L1 ERR");
-  ASSERT_TRUE(d.error);
-  EXPECT_EQ(d.error->domain, "CsvErrorDomain");
-  EXPECT_EQ(d.error->code, 1);
-  EXPECT_EQ(d.error->description, "Unexpected delimiter. Expected ',' (0x2C), but got '\"' (0x22)");
+TEST(CsvParser, StrayAndOpenQuotes) {
+  // A quote inside an unquoted field is text, and the line goes on.
+  RecordingDelegate d = parseBytes("ab\"cd,e\nf,g");
+  EXPECT_EQ(d.transcript, "B L1 0[ab\"cd] 1[e] /L1 L2 0[f] 1[g] /L2 E");
+  EXPECT_FALSE(d.error);
+  EXPECT_EQ(transcript("4,27\" monitor,4.5\n5,x,1", ParseOptions().sanitize()),
+            "B L1 0[4] 1[27\" monitor] 2[4.5] /L1 L2 0[5] 1[x] 2[1] /L2 E");
+  // Text after a closing quote belongs to the field.
+  EXPECT_EQ(transcript("x;\"q\" \xC3\xA9;z\n", ParseOptions().delimiter(u';').sanitize()),
+            "B L1 0[x] 1[q \xC3\xA9] 2[z] /L1 L2 0[] /L2 E");
 
-  d = parseBytes("x;\"q\" \xC3\xA9;z\n", ParseOptions().delimiter(u';'));
-  EXPECT_EQ(d.transcript, "B L1 0[x] 1[\"q\" ] /L1 ERR");
-  EXPECT_EQ(d.error->description, "Unexpected delimiter. Expected ';' (0x3B), but got '\xC3\xA9' (0xE9)");
+  // A quote never closed ends its field at the end of its line; the lines
+  // after it are read as lines, and the parser says where it was.
+  std::optional<TextEncoding> utf8 = TextEncoding::UTF8;
+  CsvParser p(std::make_unique<MemoryByteSource>("a,b\n1,\"bc\nd,e\nf\n", 3), &utf8, u',');
+  RecordingDelegate open;
+  p.setSanitizesFields(true);
+  p.setDelegate(&open);
+  p.parse();
+  EXPECT_EQ(open.transcript,
+            "B L1 0[a] 1[b] /L1 L2 0[1] 1[bc] /L2 L3 0[d] 1[e] /L3 L4 0[f] /L4 L5 0[] /L5 E");
+  EXPECT_EQ(p.unclosedQuotes(), 1u);
+  EXPECT_EQ(p.firstUnclosedQuoteLine(), 2u);
+  EXPECT_FALSE(p.unreadInput());
+  EXPECT_EQ(transcript("a,\"bc\"\"", ParseOptions().sanitize()), "B L1 0[a] 1[bc\"\"] /L1 E");
+}
 
-  // A quote still open at the end drops the field silently.
-  EXPECT_EQ(transcript("a,\"bc\nd"), "B L1 0[a] /L1 E");
-  EXPECT_EQ(transcript("a,\"bc\"\"", ParseOptions().sanitize()), "B L1 0[a] /L1 E");
+// A field longer than the most the parser holds fails the parse, naming
+// the line, plain or quoted (an open quote would otherwise run to the end).
+TEST(CsvParser, FieldLongerThanTheLimitFails) {
+  for (const char* quote : {"", "\""}) {
+    std::string input = "a,b\n1,2\n3," + std::string(quote) + std::string(5000, 'x') + "\n4,5\n";
+    std::optional<TextEncoding> utf8 = TextEncoding::UTF8;
+    CsvParser p(std::make_unique<MemoryByteSource>(input), &utf8, u',');
+    p.setMaxFieldLength(1000);
+    RecordingDelegate d;
+    p.setDelegate(&d);
+    p.parse();
+    ASSERT_TRUE(d.error) << quote;
+    EXPECT_EQ(d.error->code, kFieldTooLong);
+    EXPECT_EQ(d.error->description.rfind("Line 3: a ", 0), 0u) << d.error->description;
+    EXPECT_EQ(d.transcript.substr(d.transcript.size() - 3), "ERR");
+  }
 }
 
 TEST(CsvParser, BackslashEscapes) {
@@ -134,7 +162,7 @@ TEST(CsvParser, CancelEndsTheDocumentCleanly) {
   parser->parse();
   EXPECT_EQ(d.transcript, "B L1 0[a] /L1 L2 0[b] /L2 E");
 
-  // From a field: no more fields, lines or errors (the stray quote is not judged).
+  // From a field: no more fields or lines.
   RecordingDelegate f;
   f.onField = [](CsvParser& p, int64_t index) {
     if (index == 1) p.cancelParsing();
@@ -142,7 +170,7 @@ TEST(CsvParser, CancelEndsTheDocumentCleanly) {
   parser = CsvParser::initWithCSVString(std::string_view("a,b\"x,c\nd"));
   parser->setDelegate(&f);
   parser->parse();
-  EXPECT_EQ(f.transcript, "B L1 0[a] 1[b] E");
+  EXPECT_EQ(f.transcript, "B L1 0[a] 1[b\"x] E");
 }
 
 TEST(CsvParser, InMemoryStringsAndCounters) {
@@ -215,41 +243,41 @@ TEST(CsvParser, Utf16SurrogatePairSplitAcrossReads) {
   }
 }
 
-// Valid UTF-8 in the first reads, then a byte that cannot be UTF-8: the read it
-// arrives in and everything after is Mac OS Roman, what came before stays UTF-8.
-TEST(CsvParser, SwitchToMacRomanOnceDuringRefill) {
-  LogCapture log;
-  std::string input = "caf\xC3\xA9,b\n";  // é in UTF-8, decoded before the switch
+// Without a byte-order mark: UTF-8 when most non-ASCII bytes are in valid
+// sequences, the few others becoming U+FFFD where they are; Windows-1252
+// when most are not. A stray byte never changes how the rest reads, even
+// after the first reads.
+TEST(CsvParser, Utf8OrWindows1252ByTheirBytes) {
+  std::string input = "caf\xC3\xA9,b\n";
   while (input.size() < 1500) input += "a,b\n";
-  input += "caf\xC3\xA9,\xFF\n";  // same bytes, now in the read with 0xFF
-  input += std::string(700, 'q') + ",\xC3\n";
+  input += "caf\xC3\xA9,\xFF\n";  // a stray byte beyond the first read
+  input += "Zo\xC3\xAB,\xC3\n";   // an incomplete sequence
+  CsvParser parser(std::make_unique<MemoryByteSource>(input, 100), nullptr, u',');
+  EXPECT_EQ(parser.streamEncoding(), TextEncoding::UTF8);
   RecordingDelegate d;
-  auto parser = std::make_unique<CsvParser>(std::make_unique<MemoryByteSource>(input), nullptr, u',');
-  EXPECT_EQ(parser->streamEncoding(), TextEncoding::UTF8);
-  parser->setDelegate(&d);
-  parser->parse();
-  EXPECT_EQ(parser->streamEncoding(), TextEncoding::MacRoman);
-  EXPECT_EQ(d.lines.front(), (std::vector<std::string>{"caf\xC3\xA9", "b"}));
+  parser.setDelegate(&d);
+  parser.parse();
+  EXPECT_EQ(parser.streamEncoding(), TextEncoding::UTF8);
   ASSERT_GE(d.lines.size(), 3u);
-  const auto& roman = d.lines[d.lines.size() - 3];
-  EXPECT_EQ(roman, (std::vector<std::string>{"caf\xE2\x88\x9A\xC2\xA9", "\xCB\x87"}));  // "caf√©", "ˇ"
-  EXPECT_EQ(d.lines[d.lines.size() - 2][1], "\xE2\x88\x9A");                            // 0xC3 is "√"
-  EXPECT_EQ(
-      std::count(log.lines.begin(), log.lines.end(), "switching encoding to MacOSRoman after UTF8 failed"),
-      1);
-  EXPECT_EQ(parser->totalBytesRead(), input.size());
-}
+  EXPECT_EQ(d.lines[d.lines.size() - 3], (std::vector<std::string>{"caf\xC3\xA9", "\xEF\xBF\xBD"}));
+  EXPECT_EQ(d.lines[d.lines.size() - 2], (std::vector<std::string>{"Zo\xC3\xAB", "\xEF\xBF\xBD"}));
+  EXPECT_EQ(parser.replacedBytes(), 2u);
+  EXPECT_EQ(parser.firstReplacedLine(), d.lines.size() - 2);
+  EXPECT_EQ(parser.totalBytesRead(), input.size());
+  EXPECT_FALSE(parser.unreadInput());
 
-TEST(CsvParser, MacRomanWhenFirstBytesAreNotUtf8) {
-  LogCapture log;
+  // Single accented bytes: Windows-1252 (0x80-0x9F as Windows has them).
   std::optional<TextEncoding> used;
-  RecordingDelegate d = parseBytes("caf\x8E,\xC3\n", {}, &used);
-  EXPECT_EQ(used, TextEncoding::MacRoman);
-  EXPECT_EQ(d.lines[0], (std::vector<std::string>{"caf\xC3\xA9", "\xE2\x88\x9A"}));
-  EXPECT_EQ(log.lines, std::vector<std::string>{"unable to determine stream encoding; assuming MacOSRoman"});
+  d = parseBytes("Jos\xE9,Z\xFCrich\n\x80 5,\x93q\x94\n", {}, &used);
+  EXPECT_EQ(used, TextEncoding::Windows1252);
+  EXPECT_EQ(d.lines[0], (std::vector<std::string>{"Jos\xC3\xA9", "Z\xC3\xBCrich"}));
+  EXPECT_EQ(d.lines[1], (std::vector<std::string>{"\xE2\x82\xAC 5", "\xE2\x80\x9Cq\xE2\x80\x9D"}));
   // A character cut off by the end of a short input is no UTF-8.
   parseBytes("ab\xE2\x82", {}, &used);
-  EXPECT_EQ(used, TextEncoding::MacRoman);
+  EXPECT_EQ(used, TextEncoding::Windows1252);
+  // One valid sequence among many stray bytes does not make UTF-8.
+  parseBytes("\xE9\xE8,\xC3\xA9,\xFC\n", {}, &used);
+  EXPECT_EQ(used, TextEncoding::Windows1252);
 }
 
 // Bytes that can never be decoded stay back; the parse ends where the text ends.

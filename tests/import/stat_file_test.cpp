@@ -191,7 +191,9 @@ TEST(StatFile, LimitsEndWithTheirCode) {
   opts.dataFile = data("wide.sav");
   opts.target = d.path / "wide.tbx";
   out = importDataFile(opts, d.path, nullptr);
-  EXPECT_EQ(out.code, kImportLimitReached);
+  EXPECT_EQ(out.code, kImportReadToEnd);  // variables left out are a note, not the row limit
+  ASSERT_EQ(out.unreadNotes.size(), 1u);
+  EXPECT_EQ(out.unreadNotes[0].rfind("The first line has ", 0), 0u);
   EXPECT_EQ(out.variables, 500u);
   EXPECT_EQ(out.observations, 2u);
 }
