@@ -122,6 +122,7 @@ void removeWithCompanions(const fs::path& file) {
 }  // namespace
 
 void ServerImpl::installWorkspace(Model& m, const fs::path& made, const fs::path& target) {
+  refuseWhileEditing();
   std::error_code ec;
   auto open = m.currentStore();
   bool replacingOpen = open && fs::exists(target, ec) && fs::equivalent(*open, target, ec);
@@ -175,6 +176,7 @@ void ServerImpl::routeDocuments() {
     if (fileKindOf(file) != FileKind::Workspace || !fs::is_regular_file(file, ec))
       throw ApiError(404, {{"error", "no such workspace"}});
     return shared.run([&](Model& m) {
+      refuseWhileEditing();
       fs::path moved = moveFromInbox(file, documents);
       m.openStore(moved);
       removeInbox(documents);
@@ -245,6 +247,8 @@ void ServerImpl::routeDocuments() {
       throw ApiError(400, {{"error", "invalid workspace name"}});
     std::error_code ec;
     if (isClaimed(target)) throw ApiError(409, {{"error", "the workspace is being imported"}});
+    // Said before any work is done; checked again when the new workspace opens.
+    shared.run([&](Model&) { refuseWhileEditing(); });
     if (fs::exists(target, ec) && !replace)
       throw alertError(
           409, "exists",
