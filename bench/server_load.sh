@@ -5,7 +5,7 @@
 # 100,000-row workspace (about 7 MB of result JSON, the scatter's points)
 # and a variable detail. Reports the answers by status, the latency of a
 # whole analysis (p50, p99), the server's CPU time, and its resident memory
-# when idle, at its peak and 20 s after the load ended.
+# when idle, at its peak and 40 s after the load ended.
 #   bench/server_load.sh [BINARY]   (default build/release/cli/tabulix)
 #   CLIENTS=50 DURATION=60 bench/server_load.sh    (defaults: 50 clients, 20 s)
 set -euo pipefail
@@ -119,7 +119,7 @@ for t in threads: t.start()
 for t in threads: t.join()
 sampler.join()
 cpu1 = cpu_s()
-time.sleep(20)
+time.sleep(40)
 after = rss_mb()
 latencies.sort()
 q = lambda p: latencies[min(len(latencies) - 1, int(p * len(latencies)))] if latencies else float("nan")
@@ -127,5 +127,5 @@ print(f"clients {clients}, {seconds:.0f} s: {len(latencies)} analyses done; answ
 print(f"results without a result: {len(failures)}" + (f" (first: {failures[0]})" if failures else ""))
 print(f"latency of an analysis: p50 {q(0.5) * 1000:.0f} ms, p99 {q(0.99) * 1000:.0f} ms")
 print(f"server CPU time during the load: {cpu1 - cpu0:.1f} s over {seconds:.0f} s of wall time")
-print(f"server RSS: idle {idle:.0f} MB, peak {peak[0]:.0f} MB, 20 s after the load {after:.0f} MB")
+print(f"server RSS: idle {idle:.0f} MB, peak {peak[0]:.0f} MB, 40 s after the load {after:.0f} MB")
 EOF

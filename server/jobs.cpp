@@ -70,15 +70,19 @@ size_t jsonBytes(const nlohmann::json& value) {
   while (!todo.empty()) {
     const nlohmann::json* v = todo.back();
     todo.pop_back();
+    // The value itself; strings, arrays and objects add a block of their
+    // own (with the allocator's 16 bytes) beside their contents.
     total += sizeof(nlohmann::json);
     if (v->is_string()) {
-      total += v->get_ref<const std::string&>().capacity();
+      total += sizeof(std::string) + 16 + v->get_ref<const std::string&>().capacity();
     } else if (v->is_object()) {
+      total += 64;
       for (auto it = v->begin(); it != v->end(); ++it) {
-        total += it.key().size() + 48;  // the key and its tree node
+        total += it.key().size() + 64;  // the key and its tree node
         todo.push_back(&it.value());
       }
     } else if (v->is_array()) {
+      total += 40 + 16;
       for (const auto& e : *v) todo.push_back(&e);
     } else if (v->is_binary()) {
       total += v->get_binary().size();
@@ -138,7 +142,18 @@ void JobRegistry::workerLoop() {
           if (runningByKind_[it->job->kind()] < limitFor(it->job->kind())) return it;
         return queue_.end();
       };
-      wake_.wait(lock, [&] { return stopping_ || pick() != queue_.end(); });
+      // An idle worker still lets go of expired results now and then, so
+      // that memory goes back once the load has passed.
+      while (!wake_.wait_for(lock, std::chrono::seconds(5),
+                             [&] { return stopping_ || pick() != queue_.end(); })) {
+        size_t freed = prune();
+        if (freed > 0 && busy_ == 0 && queue_.empty()) {
+          untrimmed_ = 0;
+          lock.unlock();
+          ::malloc_trim(0);
+          lock.lock();
+        }
+      }
       // Once stopping, queued work is not started (shutdown ends it).
       if (stopping_) return;
       auto it = pick();
@@ -193,6 +208,7 @@ std::shared_ptr<Job> JobRegistry::find(const std::string& id) {
   auto it = jobs_.find(id);
   if (it == jobs_.end()) return nullptr;
   it->second.lastUse = std::chrono::steady_clock::now();
+  if (it->second.job->finished()) it->second.read = true;
   return it->second.job;
 }
 
@@ -225,7 +241,10 @@ size_t JobRegistry::prune() {
   size_t freed = 0, finished = 0;
   for (auto it = jobs_.begin(); it != jobs_.end();) {
     bool done = it->second.job->finished();
-    if (done && now - it->second.job->finishedAt() > limits_.keepFor) {
+    // A result already read goes soon after its last reading.
+    bool expired = done && (now - it->second.job->finishedAt() > limits_.keepFor ||
+                            (it->second.read && now - it->second.lastUse > limits_.keepRead));
+    if (expired) {
       freed += it->second.bytes;
       keptBytes_ -= it->second.bytes;
       it = jobs_.erase(it);
@@ -235,11 +254,23 @@ size_t JobRegistry::prune() {
     }
   }
   while (finished > limits_.maxKept || keptBytes_ > limits_.maxKeptBytes) {
+    // The rank of a finished job for letting go: read ones first, then
+    // unread past their grace, then (only far over the bytes) the rest.
+    const bool farOver = keptBytes_ > 4 * limits_.maxKeptBytes;
+    auto rank = [&](const Entry& e) {
+      if (e.read) return 0;
+      return now - e.job->finishedAt() > limits_.unreadGrace ? 1 : farOver ? 2 : 3;
+    };
     auto oldest = jobs_.end();
-    for (auto it = jobs_.begin(); it != jobs_.end(); ++it)
-      if (it->second.job->finished() &&
-          (oldest == jobs_.end() || it->second.lastUse < oldest->second.lastUse))
+    int best = 3;
+    for (auto it = jobs_.begin(); it != jobs_.end(); ++it) {
+      if (!it->second.job->finished()) continue;
+      int r = rank(it->second);
+      if (r < best || (r == best && r < 3 && it->second.lastUse < oldest->second.lastUse)) {
+        best = r;
         oldest = it;
+      }
+    }
     if (oldest == jobs_.end()) break;
     freed += oldest->second.bytes;
     keptBytes_ -= oldest->second.bytes;

@@ -79,6 +79,12 @@ struct JobLimits {
   size_t maxKept = 200;             // finished jobs kept for late readers
   size_t maxKeptBytes = 64u << 20;  // their events and results together
   std::chrono::seconds keepFor{600};
+  // A finished job that has been read is kept this long after its last
+  // reading (a page that reconnects reads it again at once).
+  std::chrono::seconds keepRead{30};
+  // A result nobody has read yet is let go of for the caps only after this
+  // long (its page is still polling), unless four times the bytes are kept.
+  std::chrono::milliseconds unreadGrace{15000};
 };
 
 // Runs jobs on a small fixed set of worker threads, in the order they were
@@ -119,10 +125,12 @@ class JobRegistry {
   struct Entry {
     std::shared_ptr<Job> job;
     std::chrono::steady_clock::time_point lastUse;
-    size_t bytes = 0;  // set once finished
+    size_t bytes = 0;   // set once finished
+    bool read = false;  // found after it had finished
   };
-  // Lets go of expired finished jobs, then of the least recently used until
-  // the count and bytes are within the limits; returns the bytes let go of.
+  // Lets go of expired finished jobs, then, until the count and bytes are
+  // within the limits, of the least recently used: those already read
+  // first, then unread ones past their grace; returns the bytes let go of.
   size_t prune();
   // Gives freed memory back to the system once the workers are idle.
   void trimIfIdle(size_t freed);

@@ -29,8 +29,12 @@ namespace tabulix::server {
 // A refusal of a request: its HTTP status and the JSON body to send.
 class ApiError : public std::runtime_error {
  public:
+  // what() is the alert's message when there is one (a job that fails with
+  // it shows that), else the error code.
   ApiError(int status, nlohmann::json body)
-      : std::runtime_error(body.value("error", std::string("error"))),
+      : std::runtime_error(body.contains("alert") && body["alert"].is_object()
+                               ? body["alert"].value("message", std::string("error"))
+                               : body.value("error", std::string("error"))),
         status_(status),
         body_(std::move(body)) {}
   int status() const { return status_; }

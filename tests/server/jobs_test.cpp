@@ -70,6 +70,7 @@ TEST(Jobs, KeptResultsAreBoundedLeastRecentlyReadFirst) {
   JobLimits limits;
   limits.maxKept = 3;
   limits.maxKeptBytes = 1u << 20;
+  limits.unreadGrace = std::chrono::milliseconds(0);
   JobRegistry jobs(2, limits);
   auto waitAll = [&] {
     for (int i = 0; i < 1000 && jobs.running() > 0; ++i)
@@ -83,7 +84,10 @@ TEST(Jobs, KeptResultsAreBoundedLeastRecentlyReadFirst) {
   waitAll();
   auto c = jobs.start("analyze", small);
   waitAll();
-  ASSERT_NE(jobs.find(a->id()), nullptr);  // read again: b is now the least recently used
+  // All three read, b longest ago: b is the least recently used.
+  ASSERT_NE(jobs.find(b->id()), nullptr);
+  ASSERT_NE(jobs.find(c->id()), nullptr);
+  ASSERT_NE(jobs.find(a->id()), nullptr);
   jobs.start("analyze", small);
   waitAll();
   EXPECT_EQ(jobs.kept(), 3u);
@@ -105,6 +109,27 @@ TEST(Jobs, KeptResultsAreBoundedLeastRecentlyReadFirst) {
     inner = &(*inner)[0];
   }
   EXPECT_GT(jsonBytes(deep), 100000u * sizeof(nlohmann::json));
+}
+
+TEST(Jobs, AResultIsKeptUntilReadWhileItsPageStillPolls) {
+  JobLimits limits;
+  limits.maxKept = 2;
+  JobRegistry jobs(2, limits);
+  std::vector<std::shared_ptr<Job>> started;
+  for (int i = 0; i < 4; ++i) {
+    started.push_back(jobs.start("analyze", [](Job& j) { j.finish({{"n", 1}}); }));
+    for (int k = 0; k < 1000 && jobs.running() > 0; ++k)
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    // The first two are read, and so let go of first.
+    if (i < 2) {
+      ASSERT_NE(jobs.find(started.back()->id()), nullptr);
+    }
+  }
+  EXPECT_EQ(jobs.find(started[0]->id()), nullptr);
+  EXPECT_EQ(jobs.find(started[1]->id()), nullptr);
+  EXPECT_NE(jobs.find(started[2]->id()), nullptr);
+  EXPECT_NE(jobs.find(started[3]->id()), nullptr);
 }
 
 TEST(Jobs, QueuesAreCappedPerClientAndInAll) {
