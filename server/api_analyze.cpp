@@ -188,6 +188,7 @@ void ServerImpl::routeAnalyze() {
                {"id", id},
                {"generation", generation}};
         output->result = nullptr;
+        output->screen = {};  // drawn already; the files need the print layout only
         keepResult(id, std::move(output), jsonBytes(out));
       } catch (const AnalysisRequestError& e) {
         out = {{"error", e.what()}, {"generation", generation}};
