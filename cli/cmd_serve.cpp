@@ -31,6 +31,7 @@ struct ServeArgs {
   int port = 8765;
   std::string locale;
   std::string web;
+  bool noToken = false;
 };
 
 int serve(const ServeArgs& args) {
@@ -39,6 +40,7 @@ int serve(const ServeArgs& args) {
   options.documents = args.documents.empty() ? defaultDocuments() : fs::path(args.documents);
   options.host = args.host;
   options.port = args.port;
+  options.requireToken = !args.noToken;
   if (!args.web.empty()) {
     options.webRoot = args.web;
   } else {
@@ -58,8 +60,10 @@ int serve(const ServeArgs& args) {
   Model& shared = Model::sharedModel();
   server::Server srv(shared, options);
   if (!srv.bind()) {
-    std::cerr << "tabulix serve: cannot listen on " << args.host << ":" << args.port << "\n";
-    return 1;
+    std::cerr << "tabulix serve: cannot listen on " << args.host << ":" << args.port << ": "
+              << srv.bindError() << "\n";
+    // A taken port is a usage error: another --port is the way out.
+    return srv.portTaken() ? 2 : 1;
   }
   std::thread waiter([&] {
     int sig = 0;
@@ -91,14 +95,15 @@ RegisterCommand serveCommand{
        auto args = std::make_shared<ServeArgs>();
        app.add_option("--documents", args->documents,
                       "Documents folder (default: $TABULIX_DOCUMENTS, else ~/Tabulix)");
-       app.add_option("--host", args->host,
-                      "Address to listen on; any address but loopback needs the printed token")
-           ->capture_default_str();
+       app.add_option("--host", args->host, "Address to listen on")->capture_default_str();
        app.add_option("--port", args->port, "Port to listen on (0: any free port)")
            ->capture_default_str()
            ->check(CLI::Range(0, 65535));
        app.add_option("--locale", args->locale, "Locale for numbers and dates (e.g. en_US)");
        app.add_option("--web", args->web, "Folder of the built web interface");
+       app.add_flag("--no-token", args->noToken,
+                    "On a loopback address, let in every local user without the printed token "
+                    "(other addresses always need it)");
        return [args]() { return serve(*args); };
      }}};
 

@@ -29,9 +29,14 @@ namespace {
 // Results kept for their PDF and CSV, newest last.
 constexpr size_t kKeptResults = 24;
 
+// And at most about this many bytes of them (the print layout is about the
+// size of the screen's, measured as JSON).
+constexpr size_t kKeptResultBytes = 32u << 20;
+
 struct KeptResult {
   std::string id;
   std::shared_ptr<AnalysisOutput> output;
+  size_t bytes = 0;
 };
 
 struct KeptFile {
@@ -42,6 +47,22 @@ struct KeptFile {
 std::mutex g_keptMutex;
 std::deque<KeptResult> g_kept;
 std::deque<KeptFile> g_files;
+
+size_t g_keptBytes = 0;
+
+// Keeps a computed result for its files; the oldest go first beyond the
+// count or the bytes.
+void keepResult(const std::string& id, std::shared_ptr<AnalysisOutput> output, size_t bytes) {
+  std::deque<KeptResult> dropped;  // freed outside the lock
+  std::lock_guard lock(g_keptMutex);
+  g_kept.push_back({id, std::move(output), bytes});
+  g_keptBytes += bytes;
+  while (g_kept.size() > kKeptResults || (g_kept.size() > 1 && g_keptBytes > kKeptResultBytes)) {
+    g_keptBytes -= g_kept.front().bytes;
+    dropped.push_back(std::move(g_kept.front()));
+    g_kept.pop_front();
+  }
+}
 
 std::string newId() {
   static std::mutex m;
@@ -139,16 +160,21 @@ void ServerImpl::routeAnalyze() {
     if (body.contains("settings") && body["settings"].is_object())
       for (auto& [k, v] : body["settings"].items())
         request.settings[k] = v.is_string() ? v.get<std::string>() : v.dump();
-    std::shared_ptr<Model> worker;
     uint64_t generation = 0;
     shared.run([&](Model& m) {
       if (!m.currentStore()) throw ApiError(409, {{"error", "no workspace is open"}});
       generation = shared.generation();
-      worker = backgroundModelOn(m);
     });
     auto run = kind->second.run;
-    auto job = jobs.start("analyze", [worker, request, run, generation](Job& job) {
+    auto job = startJob(req, "analyze", [this, request, run, generation](Job& job) {
       nlohmann::json out;
+      // The worker's connection is opened now that the job runs, not while it waits.
+      std::shared_ptr<Model> worker = workerFor(generation);
+      if (!worker) {
+        job.finish({{"error", tr("Another workspace was opened; show the result again.")},
+                    {"generation", generation}});
+        return;
+      }
       try {
         auto output = std::make_shared<AnalysisOutput>(run(*worker, request));
         std::vector<const charts::Chart*> charts;
@@ -156,22 +182,22 @@ void ServerImpl::routeAnalyze() {
         nlohmann::json svgs = nlohmann::json::array();
         for (const auto* c : charts) svgs.push_back(charts::toSvg(*c, 360, 260));
         std::string id = newId();
-        out = {{"result", output->result},
+        // The result goes to the page once; the kept output serves the files only.
+        out = {{"result", std::move(output->result)},
                {"layout", reports::toJson(output->screen)},
                {"charts", svgs},
                {"baseName", output->baseName},
                {"id", id},
                {"generation", generation}};
-        std::lock_guard lock(g_keptMutex);
-        g_kept.push_back({id, std::move(output)});
-        if (g_kept.size() > kKeptResults) g_kept.pop_front();
+        output->result = nullptr;
+        output->screen = {};  // drawn already; the files need the print layout only
+        keepResult(id, std::move(output), jsonBytes(out));
       } catch (const AnalysisRequestError& e) {
         out = {{"error", e.what()}, {"generation", generation}};
       }
       worker->context().reset();
       job.finish(out);
     });
-    if (!job) throw ApiError(503, {{"error", "the server is stopping"}});
     return nlohmann::json{{"job", job->id()}};
   });
 
@@ -205,14 +231,19 @@ void ServerImpl::routeAnalyze() {
   post("/api/dataset/export", [this](const httplib::Request& req) {
     nlohmann::json body = bodyJson(req);
     std::vector<WhereClauseObj> wheres = conditions(body, "wheres");
-    std::shared_ptr<Model> worker;
     std::string name;
+    uint64_t generation = 0;
     shared.run([&](Model& m) {
       if (!m.currentStore()) throw ApiError(409, {{"error", "no workspace is open"}});
-      worker = backgroundModelOn(m);
+      generation = shared.generation();
       name = m.currentStore()->stem().string() + ".csv";
     });
-    auto job = jobs.start("export", [worker, wheres, name](Job& job) {
+    auto job = startJob(req, "export", [this, wheres, name, generation](Job& job) {
+      std::shared_ptr<Model> worker = workerFor(generation);
+      if (!worker) {
+        job.finish({{"error", tr("Another workspace was opened; export again.")}});
+        return;
+      }
       std::string tmpl = (std::filesystem::temp_directory_path() /
                           ("tabulix-dataset-" + std::to_string(getpid()) + "-XXXXXX"))
                              .string();
@@ -245,7 +276,6 @@ void ServerImpl::routeAnalyze() {
       }
       job.finish({{"file", id}, {"name", name}});
     });
-    if (!job) throw ApiError(503, {{"error", "the server is stopping"}});
     return nlohmann::json{{"job", job->id()}, {"text", tr("Exporting dataset...")}};
   });
 

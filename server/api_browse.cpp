@@ -107,6 +107,25 @@ std::vector<WhereClauseObj> wheresFromJson(const nlohmann::json& body) {
 
 }  // namespace
 
+void ServerImpl::refuseWhileEditing() {
+  // Opening another workspace would drop every session (their cells are
+  // the open workspace's); one with typed cells refuses the switch instead,
+  // until its page leaves edit mode. Sessions with nothing typed hold
+  // nothing to lose and do not stand in the way.
+  if (!browseState) return;
+  size_t pending = 0;
+  for (const auto& [id, session] : browseState->sessions) pending += session.edits.size();
+  if (pending == 0) return;
+  throw alertError(
+      409, "editing",
+      {tr("Unsaved Edits"),
+       fillPlaceholders(tr("Another workspace cannot be opened while %d typed cells wait in Browse. "
+                           "Tap Done there (on this or another device) to save them, then try "
+                           "again."),
+                        {std::to_string(pending)}),
+       {tr("OK")}});
+}
+
 void ServerImpl::routeBrowse() {
   browseState = std::make_shared<BrowseState>();
   auto state = browseState;
@@ -315,7 +334,6 @@ void ServerImpl::routeBrowse() {
     nlohmann::json body = bodyJson(req);
     std::string id = textField(body, "session");
     std::set<int32_t> changed;
-    std::shared_ptr<Model> worker;
     uint64_t generation = 0;
     shared.run([&](Model& m) {
       auto& session = sessionFor(id, shared.generation());
@@ -325,12 +343,16 @@ void ServerImpl::routeBrowse() {
       ++state->version;
       saveOrThrow(m);
       state->sessions.erase(id);
-      worker = backgroundModelOn(m);
     });
     auto locale = requestLocale(req);
-    auto job = jobs.start("edit", [this, state, worker, changed, generation, locale](Job& job) {
+    auto job = startJob(req, "edit", [this, state, changed, generation, locale](Job& job) {
       LocaleScope localeScope(locale);  // its status block speaks the page's language
       nlohmann::json names = nlohmann::json::array();
+      std::shared_ptr<Model> worker = workerFor(generation);
+      if (!worker) {
+        job.finish({{"variables", names}, {"status", shared.run([&](Model& m) { return statusJson(m); })}});
+        return;
+      }
       for (const ColumnStatistics& r :
            statisticsForColumns(*worker, changed, [&](const std::string&) { return !job.cancelled(); })) {
         job.post({{"name", r.name}});
@@ -348,7 +370,6 @@ void ServerImpl::routeBrowse() {
       });
       job.finish({{"variables", names}, {"status", status}});
     });
-    if (!job) throw ApiError(503, {{"error", "the server is stopping"}});
     return nlohmann::json{{"job", job->id()}, {"title", tr("Processing Changed Variables")}};
   });
 }

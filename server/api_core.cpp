@@ -144,15 +144,19 @@ void ServerImpl::routeCore() {
     if (ids.empty() && !screen.empty()) return nlohmann::json{{"job", nullptr}};
     work->ids = std::move(ids);
     uint64_t generation = 0;
-    std::shared_ptr<Model> background;
     shared.run([&](Model& m) {
       requireWorkspace(m);
       generation = shared.generation();
-      background = backgroundModelOn(m);
     });
     auto locale = requestLocale(req);
-    auto job = jobs.start("variables", [this, background, work, generation, locale](Job& job) {
+    auto job = startJob(req, "variables", [this, work, generation, locale](Job& job) {
       LocaleScope localeScope(locale);  // the summaries are read in the page's language
+      // Made when the job runs: a waiting refresh holds no connection.
+      std::shared_ptr<Model> background = workerFor(generation);
+      if (!background) {
+        job.finish({{"generation", generation}, {"cancelled", true}});
+        return;
+      }
       for (;;) {
         int64_t id;
         {
@@ -194,7 +198,6 @@ void ServerImpl::routeCore() {
       background->context().reset();
       job.finish({{"generation", generation}, {"cancelled", job.cancelled()}});
     });
-    if (!job) throw ApiError(503, {{"error", "the server is stopping"}});
     {
       std::lock_guard lock(work->mutex);
       work->job = job;

@@ -82,7 +82,6 @@ void ServerImpl::routeDerive() {
 
     int64_t xId = 0, yId = 0;
     uint64_t generation = 0;
-    std::shared_ptr<Model> background;
     shared.run([&](Model& m) {
       requireRoom(m);
       if (t->usesX) request.column = numericColumn(m, body, "x");
@@ -92,13 +91,17 @@ void ServerImpl::routeDerive() {
       xId = request.column ? request.column->objectID.rowid : 0;
       yId = request.columnY ? request.columnY->objectID.rowid : 0;
       generation = shared.generation();
-      background = backgroundModelOn(m);
     });
 
     std::string name = request.nameNewVar;
     uint32_t code = request.equation;
     double c = request.scalarC.value_or(0);
-    auto job = jobs.start("derive", [this, background, name, code, c, xId, yId, generation](Job& job) {
+    auto job = startJob(req, "derive", [this, name, code, c, xId, yId, generation](Job& job) {
+      std::shared_ptr<Model> background = workerFor(generation);
+      if (!background) {
+        job.finish({{"error", tr("The workspace was closed before the variable was created.")}});
+        return;
+      }
       Context& ctx = background->context();
       Column* x = xId ? ctx.existingColumn({Entity::Column, xId}) : nullptr;
       Column* y = yId ? ctx.existingColumn({Entity::Column, yId}) : nullptr;
@@ -139,7 +142,6 @@ void ServerImpl::routeDerive() {
       }
       job.finish(result);
     });
-    if (!job) throw ApiError(503, {{"error", "the server is stopping"}});
     return nlohmann::json{{"job", job->id()}};
   });
 }

@@ -130,6 +130,7 @@ nlohmann::json ServerImpl::installWorkspace(const fs::path& made, const fs::path
   // stop early are asked to (their results, of an older generation, would be
   // dropped anyway); the others run to their end. Imports hold none.
   bool isOpen = shared.run([&](Model& m) {
+    refuseWhileEditing();
     std::error_code ec;
     auto open = m.currentStore();
     return open && fs::exists(target, ec) && fs::equivalent(*open, target, ec);
@@ -150,6 +151,7 @@ nlohmann::json ServerImpl::installWorkspace(const fs::path& made, const fs::path
     // the swap.
     std::optional<nlohmann::json> status = shared.run([&](Model& m) -> std::optional<nlohmann::json> {
       if (backgroundModelsOn(target) != 0) return std::nullopt;
+      refuseWhileEditing();
       std::error_code ec;
       auto open = m.currentStore();
       bool replacingOpen = open && fs::exists(target, ec) && fs::equivalent(*open, target, ec);
@@ -233,6 +235,7 @@ void ServerImpl::routeDocuments() {
     if (fileKindOf(file) != FileKind::Workspace || !fs::is_regular_file(file, ec))
       throw ApiError(404, {{"error", "no such workspace"}});
     return shared.run([&](Model& m) {
+      refuseWhileEditing();
       fs::path moved = moveFromInbox(file, documents);
       m.openStore(moved);
       removeInbox(documents);
@@ -303,6 +306,8 @@ void ServerImpl::routeDocuments() {
       throw ApiError(400, {{"error", "invalid workspace name"}});
     std::error_code ec;
     if (isClaimed(target)) throw ApiError(409, {{"error", "the workspace is being imported"}});
+    // Said before any work is done; checked again when the new workspace opens.
+    shared.run([&](Model&) { refuseWhileEditing(); });
     if (fs::exists(target, ec) && !replace)
       throw alertError(
           409, "exists",

@@ -15,10 +15,15 @@ struct ConnectionLimits {
   std::chrono::milliseconds headerTimeout{10000};
   // An open connection waiting for its next request.
   std::chrono::milliseconds idleTimeout{30000};
-  // A large body (an upload) must arrive within this plus one second per
-  // `minBodyRate` bytes of its declared length.
+  // A large body (an upload) waiting for one of the upload slots is refused
+  // (503) after this long.
   std::chrono::milliseconds bodyTimeout{30000};
-  size_t minBodyRate = 64 * 1024;
+  // Once it streams, a large body must keep up: after `uploadGrace` its
+  // average rate must stay at or above `minUploadRate` bytes a second, and
+  // no wait for its next bytes may last longer than `headerTimeout`; else
+  // the connection is closed and its slot goes to the next upload.
+  std::chrono::milliseconds uploadGrace{10000};
+  size_t minUploadRate = 16 * 1024;
   // Bodies up to this size are read with the headers; larger ones stream on
   // a request thread (uploads), at most `largeBodies` at once.
   size_t smallBodyBytes = 64 * 1024;

@@ -49,10 +49,11 @@ class FrontConnection {
   size_t scanned = 0;       // offset up to which the headers were searched
   size_t headerLines = 0;
   uint64_t bodyLength = 0;
-  bool large = false;         // the body streams on the request thread
-  bool awaitingSlot = false;  // a large body waiting for one of the upload slots
-  Clock::time_point bodyDeadline;
-  uint64_t consumed = 0;  // bytes the request has read so far
+  bool large = false;              // the body streams on the request thread
+  bool awaitingSlot = false;       // a large body waiting for one of the upload slots
+  Clock::time_point bodyDeadline;  // the end of the wait for an upload slot
+  Clock::time_point bodyStart;     // when a large body began to stream
+  uint64_t consumed = 0;           // bytes the request has read so far
 };
 
 namespace {
@@ -161,7 +162,16 @@ class FrontStream : public httplib::Stream {
 
   bool is_readable() const override {
     if (c_.pos < c_.buffer.size()) return true;
-    return waitFor(POLLIN, c_.large ? c_.bodyDeadline : Clock::now() + limits_.headerTimeout);
+    auto deadline = Clock::now() + limits_.headerTimeout;
+    if (c_.large) {
+      // The time by which the bytes so far would fall below the minimum
+      // average rate; a trickling upload thus loses its slot after the grace.
+      uint64_t received = c_.consumed > c_.headerEnd ? c_.consumed - c_.headerEnd : 0;
+      auto earned = std::chrono::milliseconds(received * 1000 / std::max<size_t>(limits_.minUploadRate, 1));
+      deadline =
+          std::min(deadline, c_.bodyStart + std::max<std::chrono::milliseconds>(limits_.uploadGrace, earned));
+    }
+    return waitFor(POLLIN, deadline);
   }
   bool is_writable() const override {
     return !stopping_ && waitFor(POLLOUT, Clock::now() + limits_.writeTimeout);
@@ -417,7 +427,9 @@ void GuardedServer::pollLoop() {
         if (!c->headerEnd) {
           size_t from = c->scanned > 3 ? c->scanned - 3 : 0;
           size_t end = data.find("\r\n\r\n", from);
-          size_t upto = std::max(c->scanned, end == std::string_view::npos ? data.size() : end);
+          // Through the newline that ends the last header line (the blank
+          // line's own is not a header), however the bytes were split.
+          size_t upto = std::max(c->scanned, end == std::string_view::npos ? data.size() : end + 2);
           c->headerLines +=
               static_cast<size_t>(std::count(data.begin() + static_cast<std::ptrdiff_t>(c->scanned),
                                              data.begin() + static_cast<std::ptrdiff_t>(upto), '\n'));
@@ -494,8 +506,7 @@ bool GuardedServer::takeLargeSlot(FrontConnection& c, Clock::time_point now) {
     ++largeBodies_;
   }
   c.awaitingSlot = false;
-  auto rate = std::chrono::seconds(c.bodyLength / std::max<size_t>(limits_.minBodyRate, 1));
-  c.bodyDeadline = now + limits_.bodyTimeout + rate;
+  c.bodyStart = now;
   return true;
 }
 

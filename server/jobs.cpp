@@ -1,6 +1,9 @@
 #include "server/jobs.h"
 
+#include <malloc.h>
+
 #include <algorithm>
+#include <vector>
 
 #include "engine/log.h"
 #include "server/security.h"
@@ -22,6 +25,8 @@ void Job::finish(nlohmann::json result) {
     finished_ = true;
     result_ = std::move(result);
     finishedAt_ = std::chrono::steady_clock::now();
+    keptBytes_ = jsonBytes(result_);
+    for (const auto& e : events_) keptBytes_ += jsonBytes(e);
   }
   changed_.notify_all();
 }
@@ -54,7 +59,40 @@ std::chrono::steady_clock::time_point Job::finishedAt() const {
   return finishedAt_;
 }
 
-JobRegistry::JobRegistry(size_t workers) : workerCount_(std::max<size_t>(workers, 2)) {
+size_t Job::keptBytes() const {
+  std::lock_guard lock(mutex_);
+  return keptBytes_;
+}
+
+size_t jsonBytes(const nlohmann::json& value) {
+  size_t total = 0;
+  std::vector<const nlohmann::json*> todo{&value};
+  while (!todo.empty()) {
+    const nlohmann::json* v = todo.back();
+    todo.pop_back();
+    // The value itself; strings, arrays and objects add a block of their
+    // own (with the allocator's 16 bytes) beside their contents.
+    total += sizeof(nlohmann::json);
+    if (v->is_string()) {
+      total += sizeof(std::string) + 16 + v->get_ref<const std::string&>().capacity();
+    } else if (v->is_object()) {
+      total += 64;
+      for (auto it = v->begin(); it != v->end(); ++it) {
+        total += it.key().size() + 64;  // the key and its tree node
+        todo.push_back(&it.value());
+      }
+    } else if (v->is_array()) {
+      total += 40 + 16;
+      for (const auto& e : *v) todo.push_back(&e);
+    } else if (v->is_binary()) {
+      total += v->get_binary().size();
+    }
+  }
+  return total;
+}
+
+JobRegistry::JobRegistry(size_t workers, JobLimits limits)
+    : limits_(limits), workerCount_(std::max<size_t>(workers, 2)) {
   for (size_t i = 0; i < workerCount_; ++i) workers_.emplace_back([this] { workerLoop(); });
 }
 
@@ -65,19 +103,32 @@ size_t JobRegistry::limitFor(const std::string& kind) const {
   return kind == "import" ? workerCount_ - 1 : workerCount_;
 }
 
-std::shared_ptr<Job> JobRegistry::start(const std::string& kind, std::function<void(Job&)> work) {
+std::shared_ptr<Job> JobRegistry::start(const std::string& kind, std::function<void(Job&)> work,
+                                        const std::string& client) {
   std::shared_ptr<Job> job;
+  size_t freed = 0;
   {
     std::lock_guard lock(mutex_);
     if (stopping_) return nullptr;
-    prune();
+    // A flood of requests is refused here, before its jobs hold anything;
+    // each queued job is only its closure until a worker takes it.
+    // Imports (one per target file, claimed first) and the end of an editing
+    // session (whose cells are already saved) are never refused.
+    bool capped = kind != "import" && kind != "edit";
+    if (capped && queue_.size() >= limits_.maxQueued)
+      throw JobsBusy("the server has too much work waiting; try again in a moment");
+    if (capped && !client.empty() && queuedByClient_[client] >= limits_.maxQueuedPerClient)
+      throw JobsBusy("this client has too much work waiting; try again when it is done");
+    freed = prune();
     // Ids are unguessable so that one page cannot read another's job by counting.
     std::string id = std::to_string(next_++) + "-" + randomToken().substr(0, 16);
     job = std::make_shared<Job>(id, kind);
-    jobs_[id] = job;
-    queue_.push_back({job, std::move(work)});
+    jobs_[id] = {job, std::chrono::steady_clock::now(), 0};
+    queue_.push_back({job, std::move(work), client});
+    if (!client.empty()) ++queuedByClient_[client];
   }
   wake_.notify_all();
+  trimIfIdle(freed);
   return job;
 }
 
@@ -91,13 +142,29 @@ void JobRegistry::workerLoop() {
           if (runningByKind_[it->job->kind()] < limitFor(it->job->kind())) return it;
         return queue_.end();
       };
-      wake_.wait(lock, [&] { return stopping_ || pick() != queue_.end(); });
+      // An idle worker still lets go of expired results now and then, so
+      // that memory goes back once the load has passed.
+      while (!wake_.wait_for(lock, std::chrono::seconds(5),
+                             [&] { return stopping_ || pick() != queue_.end(); })) {
+        size_t freed = prune();
+        if (freed > 0 && busy_ == 0 && queue_.empty()) {
+          untrimmed_ = 0;
+          lock.unlock();
+          ::malloc_trim(0);
+          lock.lock();
+        }
+      }
       // Once stopping, queued work is not started (shutdown ends it).
       if (stopping_) return;
       auto it = pick();
       next = std::move(*it);
       queue_.erase(it);
+      if (!next.client.empty()) {
+        auto c = queuedByClient_.find(next.client);
+        if (c != queuedByClient_.end() && --c->second == 0) queuedByClient_.erase(c);
+      }
       ++runningByKind_[next.job->kind()];
+      ++busy_;
     }
     Job& job = *next.job;
     try {
@@ -107,38 +174,110 @@ void JobRegistry::workerLoop() {
       job.finish({{"error", e.what()}});
     }
     job.finish(nullptr);
+    next.work = nullptr;  // what the work captured goes now, not with the next job
+    size_t freed = 0;
     {
       std::lock_guard lock(mutex_);
       --runningByKind_[job.kind()];
+      --busy_;
+      if (auto it = jobs_.find(job.id()); it != jobs_.end()) {
+        it->second.bytes = job.keptBytes();
+        it->second.lastUse = std::chrono::steady_clock::now();
+        keptBytes_ += it->second.bytes;
+      }
+      freed = prune();
     }
+    next.job.reset();
     wake_.notify_all();
+    trimIfIdle(freed + 1);
   }
+}
+
+void JobRegistry::trimIfIdle(size_t freed) {
+  std::lock_guard lock(mutex_);
+  untrimmed_ += freed;
+  // Large results are freed into the allocator's arenas, which keep them;
+  // once nothing runs, the pages go back to the system.
+  if (busy_ > 0 || !queue_.empty() || untrimmed_ == 0) return;
+  untrimmed_ = 0;
+  ::malloc_trim(0);
 }
 
 std::shared_ptr<Job> JobRegistry::find(const std::string& id) {
   std::lock_guard lock(mutex_);
   auto it = jobs_.find(id);
-  return it == jobs_.end() ? nullptr : it->second;
+  if (it == jobs_.end()) return nullptr;
+  it->second.lastUse = std::chrono::steady_clock::now();
+  if (it->second.job->finished()) it->second.read = true;
+  return it->second.job;
 }
 
 size_t JobRegistry::running() {
   std::lock_guard lock(mutex_);
   size_t n = 0;
-  for (auto& [id, job] : jobs_)
-    if (!job->finished()) ++n;
+  for (auto& [id, e] : jobs_)
+    if (!e.job->finished()) ++n;
   return n;
 }
 
-void JobRegistry::prune() {
-  // Finished jobs stay readable for ten minutes: a page that reconnects late
-  // still learns how its import ended.
+size_t JobRegistry::kept() {
+  std::lock_guard lock(mutex_);
+  size_t n = 0;
+  for (auto& [id, e] : jobs_)
+    if (e.job->finished()) ++n;
+  return n;
+}
+
+size_t JobRegistry::keptBytes() {
+  std::lock_guard lock(mutex_);
+  return keptBytes_;
+}
+
+size_t JobRegistry::prune() {
+  // Finished jobs stay readable for a while (ten minutes by default): a page
+  // that reconnects late still learns how its import ended. Within that,
+  // the count and bytes kept are bounded, the least recently read first to go.
   auto now = std::chrono::steady_clock::now();
+  size_t freed = 0, finished = 0;
   for (auto it = jobs_.begin(); it != jobs_.end();) {
-    if (it->second->finished() && now - it->second->finishedAt() > std::chrono::minutes(10))
+    bool done = it->second.job->finished();
+    // A result already read goes soon after its last reading.
+    bool expired = done && (now - it->second.job->finishedAt() > limits_.keepFor ||
+                            (it->second.read && now - it->second.lastUse > limits_.keepRead));
+    if (expired) {
+      freed += it->second.bytes;
+      keptBytes_ -= it->second.bytes;
       it = jobs_.erase(it);
-    else
+    } else {
+      finished += done;
       ++it;
+    }
   }
+  while (finished > limits_.maxKept || keptBytes_ > limits_.maxKeptBytes) {
+    // The rank of a finished job for letting go: read ones first, then
+    // unread past their grace, then (only far over the bytes) the rest.
+    const bool farOver = keptBytes_ > 4 * limits_.maxKeptBytes;
+    auto rank = [&](const Entry& e) {
+      if (e.read) return 0;
+      return now - e.job->finishedAt() > limits_.unreadGrace ? 1 : farOver ? 2 : 3;
+    };
+    auto oldest = jobs_.end();
+    int best = 3;
+    for (auto it = jobs_.begin(); it != jobs_.end(); ++it) {
+      if (!it->second.job->finished()) continue;
+      int r = rank(it->second);
+      if (r < best || (r == best && r < 3 && it->second.lastUse < oldest->second.lastUse)) {
+        best = r;
+        oldest = it;
+      }
+    }
+    if (oldest == jobs_.end()) break;
+    freed += oldest->second.bytes;
+    keptBytes_ -= oldest->second.bytes;
+    jobs_.erase(oldest);
+    --finished;
+  }
+  return freed;
 }
 
 void JobRegistry::cancelAllExcept(const std::string& except) {
@@ -152,7 +291,7 @@ void JobRegistry::shutdown() {
   {
     std::lock_guard lock(mutex_);
     stopping_ = true;
-    for (auto& [id, job] : jobs_) job->cancel();
+    for (auto& [id, e] : jobs_) e.job->cancel();
     workers.swap(workers_);
   }
   wake_.notify_all();

@@ -12,6 +12,7 @@
 #include <memory>
 #include <mutex>
 #include <nlohmann/json.hpp>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -46,6 +47,8 @@ class Job {
   nlohmann::json result() const;
   // When the job finished (for pruning old jobs).
   std::chrono::steady_clock::time_point finishedAt() const;
+  // About how many bytes the events and the result hold (0 before the end).
+  size_t keptBytes() const;
 
  private:
   std::string id_, kind_;
@@ -55,7 +58,33 @@ class Job {
   bool finished_ = false;
   nlohmann::json result_;
   std::chrono::steady_clock::time_point finishedAt_;
+  size_t keptBytes_ = 0;
   std::atomic<bool> cancelled_{false};
+};
+
+// About how many bytes a JSON value takes in memory; walks the value with
+// its own stack, so any depth is measured without recursion.
+size_t jsonBytes(const nlohmann::json& value);
+
+// A job refused because too many are waiting already (answered 503).
+class JobsBusy : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// How much work the registry queues and how many finished jobs it keeps.
+struct JobLimits {
+  size_t maxQueued = 256;           // jobs waiting for a worker, in all
+  size_t maxQueuedPerClient = 32;   // jobs waiting for a worker, from one client
+  size_t maxKept = 200;             // finished jobs kept for late readers
+  size_t maxKeptBytes = 64u << 20;  // their events and results together
+  std::chrono::seconds keepFor{600};
+  // A finished job that has been read is kept this long after its last
+  // reading (a page that reconnects reads it again at once).
+  std::chrono::seconds keepRead{30};
+  // A result nobody has read yet is let go of for the caps only after this
+  // long (its page is still polling), unless four times the bytes are kept.
+  std::chrono::milliseconds unreadGrace{15000};
 };
 
 // Runs jobs on a small fixed set of worker threads, in the order they were
@@ -64,16 +93,20 @@ class Job {
 // Destroying the registry cancels every job and joins the workers.
 class JobRegistry {
  public:
-  explicit JobRegistry(size_t workers = 4);
+  explicit JobRegistry(size_t workers = 4, JobLimits limits = {});
   ~JobRegistry();
   JobRegistry(const JobRegistry&) = delete;
   JobRegistry& operator=(const JobRegistry&) = delete;
 
   // Creates a job and queues `work` for a worker. An exception escaping the
   // work finishes the job with {"error": message}; a job the work left
-  // unfinished is finished with a null result. Null once shut down.
-  std::shared_ptr<Job> start(const std::string& kind, std::function<void(Job&)> work);
-  // The job with this id, or nullptr when unknown or pruned.
+  // unfinished is finished with a null result. Null once shut down. Throws
+  // JobsBusy when the queue, or `client`'s share of it, is full (never for
+  // "import" and "edit" jobs, which are bounded where they are asked for).
+  std::shared_ptr<Job> start(const std::string& kind, std::function<void(Job&)> work,
+                             const std::string& client = {});
+  // The job with this id, or nullptr when unknown or pruned; reading a job
+  // makes it the last to be let go of.
   std::shared_ptr<Job> find(const std::string& id);
   // Cancels every job and waits for every worker to end.
   void shutdown();
@@ -81,20 +114,40 @@ class JobRegistry {
   void cancelAllExcept(const std::string& except);
   // Number of jobs not yet finished (queued or running).
   size_t running();
+  // Finished jobs kept now, and about how many bytes they hold.
+  size_t kept();
+  size_t keptBytes();
 
  private:
   struct Queued {
     std::shared_ptr<Job> job;
     std::function<void(Job&)> work;
+    std::string client;
   };
-  void prune();
+  struct Entry {
+    std::shared_ptr<Job> job;
+    std::chrono::steady_clock::time_point lastUse;
+    size_t bytes = 0;   // set once finished
+    bool read = false;  // found after it had finished
+  };
+  // Lets go of expired finished jobs, then, until the count and bytes are
+  // within the limits, of the least recently used: those already read
+  // first, then unread ones past their grace; returns the bytes let go of.
+  size_t prune();
+  // Gives freed memory back to the system once the workers are idle.
+  void trimIfIdle(size_t freed);
   void workerLoop();
   size_t limitFor(const std::string& kind) const;
 
   std::mutex mutex_;
   std::condition_variable wake_;
-  std::map<std::string, std::shared_ptr<Job>> jobs_;
+  JobLimits limits_;
+  std::map<std::string, Entry> jobs_;
   std::deque<Queued> queue_;
+  std::map<std::string, size_t> queuedByClient_;
+  size_t keptBytes_ = 0;  // of finished jobs in jobs_
+  size_t untrimmed_ = 0;  // bytes let go of since memory was last given back
+  size_t busy_ = 0;       // workers running a job
   std::map<std::string, size_t> runningByKind_;
   std::vector<std::thread> workers_;
   size_t workerCount_;

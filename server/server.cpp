@@ -3,10 +3,14 @@
 #include <arpa/inet.h>
 #include <ifaddrs.h>
 #include <net/if.h>
+#include <netdb.h>
 #include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -29,6 +33,8 @@ namespace {
 constexpr const char* kCookieName = "tabulix_token";
 // JSON requests are small; only uploads may approach the full body limit.
 constexpr size_t kJsonBodyLimit = 1u << 20;
+// The deepest nesting of arrays and objects a JSON body may have.
+constexpr size_t kJsonMaxDepth = 64;
 
 bool startsWith(const std::string& s, std::string_view prefix) {
   return s.compare(0, prefix.size(), prefix) == 0;
@@ -139,7 +145,7 @@ ServerImpl::ServerImpl(Model& sharedModel, ServerOptions opts)
   if (ec) webRoot.reset();
   if (options.token)
     token = *options.token;
-  else if (!isLoopbackHost(options.host))
+  else if (options.requireToken || !isLoopbackHost(options.host))
     token = randomToken();
   installAlertHandler();
 
@@ -247,8 +253,10 @@ bool ServerImpl::admit(const httplib::Request& req, httplib::Response& res) {
   if (api)
     sendJson(res, {{"error", "access token required"}}, 401);
   else
-    plainPage(res, 401, "Access token required",
-              "Open the address that tabulix serve printed, including its token.");
+    plainPage(res, 401, tr("Access token required"),
+              tr("This server lets in only those who know its access token. Open the address that "
+                 "<code>tabulix serve</code> printed when it started (it ends with <code>?token=</code> "
+                 "and 64 letters and digits); this browser then stays let in until it closes."));
   return false;
 }
 
@@ -286,6 +294,9 @@ void ServerImpl::answerError(const httplib::Request& req, httplib::Response& res
     std::rethrow_exception(error);
   } catch (const ApiError& e) {
     sendJson(res, errorBody(e, scope), e.status());
+  } catch (const JobsBusy& e) {
+    res.set_header("Retry-After", "2");
+    sendJson(res, errorBody(ApiError(503, {{"error", e.what()}}), scope), 503);
   } catch (const StoreError& e) {
     // A store failure is reported like every other: logged, and the
     // "Error!" alert for the page; the server goes on.
@@ -367,8 +378,37 @@ void ServerImpl::routeFallbacks() {
   http.Get(".*", [this](const httplib::Request& req, httplib::Response& res) { serveStatic(req, res); });
 }
 
+size_t jsonNesting(std::string_view text) {
+  // One pass over the bytes, strings skipped: brackets inside texts do not count.
+  size_t depth = 0, deepest = 0;
+  bool inString = false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    char c = text[i];
+    if (inString) {
+      if (c == '\\')
+        ++i;
+      else if (c == '"')
+        inString = false;
+    } else if (c == '"') {
+      inString = true;
+    } else if (c == '[' || c == '{') {
+      deepest = std::max(deepest, ++depth);
+    } else if ((c == ']' || c == '}') && depth > 0) {
+      --depth;
+    }
+  }
+  return deepest;
+}
+
 nlohmann::json ServerImpl::bodyJson(const httplib::Request& req) {
   if (req.body.empty()) return nlohmann::json::object();
+  // Writing a value back, copying and comparing it recurse through its
+  // levels: a body nested thousands deep would overflow the stack. It is
+  // refused before it is parsed.
+  if (req.body.size() > kJsonBodyLimit)
+    throw ApiError(400, {{"error", "the request body is larger than 1 MiB"}});
+  if (jsonNesting(req.body) > kJsonMaxDepth)
+    throw ApiError(400, {{"error", "the request body nests deeper than 64 levels"}});
   nlohmann::json j = nlohmann::json::parse(req.body, nullptr, false);
   if (j.is_discarded() || !j.is_object())
     throw ApiError(400, {{"error", "the request body is not a JSON object"}});
@@ -420,6 +460,20 @@ nlohmann::json ServerImpl::statusJson(Model& model) {
           {"locale", languageTag(deviceLocaleName())}};
 }
 
+std::shared_ptr<Job> ServerImpl::startJob(const httplib::Request& req, const std::string& kind,
+                                          std::function<void(Job&)> work) {
+  auto job = jobs.start(kind, std::move(work), req.remote_addr);
+  if (!job) throw ApiError(503, {{"error", "the server is stopping"}});
+  return job;
+}
+
+std::shared_ptr<Model> ServerImpl::workerFor(uint64_t generation) {
+  return shared.run([&](Model& m) -> std::shared_ptr<Model> {
+    if (!m.currentStore() || shared.generation() != generation) return nullptr;
+    return backgroundModelOn(m);
+  });
+}
+
 bool ServerImpl::claimFile(const fs::path& file) {
   std::lock_guard lock(claimMutex_);
   return claimed_.insert(file).second;
@@ -435,13 +489,60 @@ bool ServerImpl::isClaimed(const fs::path& file) {
   return claimed_.count(file) > 0;
 }
 
+namespace {
+
+// Why binding host:port fails, asked of the kernel with a socket of our own
+// (the HTTP layer does not keep the error): EADDRINUSE when another program
+// listens there, 0 when a bind would succeed now.
+int bindFailure(const std::string& host, int port) {
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
+  addrinfo* list = nullptr;
+  std::string service = std::to_string(port);
+  if (::getaddrinfo(host.c_str(), service.c_str(), &hints, &list) != 0 || !list) return EADDRNOTAVAIL;
+  int error = EADDRNOTAVAIL;
+  for (addrinfo* a = list; a; a = a->ai_next) {
+    int fd = ::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC, a->ai_protocol);
+    if (fd < 0) continue;
+    int one = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    error = ::bind(fd, a->ai_addr, a->ai_addrlen) == 0 ? 0 : errno;
+    ::close(fd);
+    if (error == 0 || error == EADDRINUSE) break;
+  }
+  ::freeaddrinfo(list);
+  return error;
+}
+
+}  // namespace
+
 bool ServerImpl::bind() {
+  // Only SO_REUSEADDR (a restart need not wait for old connections to time
+  // out), never SO_REUSEPORT: with it a second server on this port would
+  // start too, and the kernel would split the requests between the two.
+  http.set_socket_options([](socket_t sock) {
+    int one = 1;
+    ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  });
+  bindError.clear();
+  portTaken = false;
+  bool ok;
   if (options.port == 0) {
     boundPort = http.bind_to_any_port(options.host);
-    if (boundPort <= 0) return false;
+    ok = boundPort > 0;
   } else {
-    if (!http.bind_to_port(options.host, options.port)) return false;
-    boundPort = options.port;
+    ok = http.bind_to_port(options.host, options.port);
+    if (ok) boundPort = options.port;
+  }
+  if (!ok) {
+    int error = bindFailure(options.host, options.port);
+    portTaken = error == EADDRINUSE;
+    bindError = portTaken
+                    ? "the port is taken (another program, perhaps another tabulix serve, listens there)"
+                    : std::strerror(error ? error : EADDRNOTAVAIL);
+    return false;
   }
   http.widenBacklog();
   hostCheck.emplace(options.host, boundPort);
@@ -487,6 +588,8 @@ Server::Server(Model& shared, ServerOptions options)
     : impl_(std::make_unique<ServerImpl>(shared, std::move(options))) {}
 Server::~Server() = default;
 bool Server::bind() { return impl_->bind(); }
+const std::string& Server::bindError() const { return impl_->bindError; }
+bool Server::portTaken() const { return impl_->portTaken; }
 int Server::port() const { return impl_->boundPort; }
 std::string Server::url() const { return impl_->url(); }
 void Server::listen() { impl_->listen(); }

@@ -23,9 +23,11 @@ struct ServerOptions {
   std::string host = "127.0.0.1";                // address to bind
   int port = 8765;                               // 0: any free port
   std::optional<std::filesystem::path> webRoot;  // built UI; default: found beside the program
-  // The access token; made at random when the host is not a loopback address
-  // and none is given. Loopback servers need none unless one is given.
+  // The access token; made at random when none is given. Without
+  // `requireToken` (serve --no-token) a loopback server asks for none unless
+  // one is given; other addresses always need one.
   std::optional<std::string> token;
+  bool requireToken = true;
   Preferences* preferences = nullptr;          // help counters; default: the user's
   size_t maxBodyBytes = 100u * 1024u * 1024u;  // largest request body accepted
   // Request threads. Progress streams hold one each and are capped at a
@@ -48,8 +50,12 @@ class Server {
   Server(const Server&) = delete;
   Server& operator=(const Server&) = delete;
 
-  // Binds the address; false (with a message on stderr) when it cannot.
+  // Binds the address (one server per address and port: the socket is not
+  // shared with another listener); false when it cannot, with the reason
+  // in bindError() and portTaken() telling whether another program has it.
   bool bind();
+  const std::string& bindError() const;
+  bool portTaken() const;
   // The port bound (useful when 0 was asked for).
   int port() const;
   // The address to open in a browser, with the token when one is required.

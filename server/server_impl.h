@@ -29,8 +29,12 @@ namespace tabulix::server {
 // A refusal of a request: its HTTP status and the JSON body to send.
 class ApiError : public std::runtime_error {
  public:
+  // what() is the alert's message when there is one (a job that fails with
+  // it shows that), else the error code.
   ApiError(int status, nlohmann::json body)
-      : std::runtime_error(body.value("error", std::string("error"))),
+      : std::runtime_error(body.contains("alert") && body["alert"].is_object()
+                               ? body["alert"].value("message", std::string("error"))
+                               : body.value("error", std::string("error"))),
         status_(status),
         body_(std::move(body)) {}
   int status() const { return status_; }
@@ -54,6 +58,10 @@ struct RefreshWork {
   std::optional<int64_t> current;
   std::shared_ptr<Job> job;
 };
+
+// How deeply the arrays and objects of a JSON text nest, counted in one
+// pass without recursion (brackets inside strings are not counted).
+size_t jsonNesting(std::string_view text);
 
 class ServerImpl {
  public:
@@ -94,11 +102,24 @@ class ServerImpl {
   // The status block every page shows (workspace, status lines, generation).
   nlohmann::json statusJson(Model& model);
 
+  // Queues a job on behalf of the request's client; 503 when the server is
+  // stopping or too much work waits (JobsBusy, answered by answerError).
+  std::shared_ptr<Job> startJob(const httplib::Request& req, const std::string& kind,
+                                std::function<void(Job&)> work);
+  // A Model for a job's worker, made when the job runs (so that a queued job
+  // holds no connection): null when the workspace open when the job was
+  // asked for is no longer open (`generation` moved on) or none is.
+  std::shared_ptr<Model> workerFor(uint64_t generation);
+
   // Marks a workspace file as being written by an import; false when it
   // already is. Released by releaseFile.
   bool claimFile(const std::filesystem::path& file);
   void releaseFile(const std::filesystem::path& file);
   bool isClaimed(const std::filesystem::path& file);
+
+  // Refuses (409 with an alert) to open another workspace while an editing
+  // session holds typed cells; call inside shared.run().
+  void refuseWhileEditing();
 
   // Gives a complete new workspace file its name (replacing what had it)
   // and opens it in the shared Model; answers the status block. The file
@@ -135,6 +156,8 @@ class ServerImpl {
   std::optional<HostCheck> hostCheck;
   std::string token;  // empty: none required
   int boundPort = 0;
+  std::string bindError;   // why bind() failed
+  bool portTaken = false;  // it failed because another program listens there
   std::atomic<bool> stopping{false};
   std::atomic<int> openStreams{0};  // progress streams being served
   int maxStreams = 1;               // at most this many at once

@@ -58,8 +58,14 @@ export async function startServer() {
     });
     child.on("exit", (code) => fail(new Error(`server exited with ${code}: ${stderr}`)));
   });
+  // The printed address carries the access token; the tests' browsers get
+  // it as the cookie it is traded for, and use the plain address.
+  const printed = new URL(url);
+  const token = printed.searchParams.get("token") ?? "";
   return {
-    url,
+    url: `${printed.origin}/`,
+    tokenUrl: url,
+    token,
     documents,
     base,
     logs: () => stderr,
@@ -107,6 +113,15 @@ export async function assertNoHorizontalScroll(page) {
   if (overflow > 0) throw new Error(`the page scrolls sideways by ${overflow}px`);
 }
 
+// Gives the browser the server's token cookie, as opening the printed
+// address would (HttpOnly, SameSite=Strict).
+export async function letIn(browser, server) {
+  if (!server.token) return;
+  await browser.context.addCookies([
+    { name: "tabulix_token", value: server.token, url: server.url, httpOnly: true, sameSite: "Strict" },
+  ]);
+}
+
 // One server and one browser page for the tests of a describe block: both
 // started before its tests and closed after them. `ready` receives
 // { server, browser, page } once they are up; `locale` sets the browser's
@@ -116,6 +131,7 @@ export function useSession(viewport, ready, { locale } = {}) {
   before(async () => {
     server = await startServer();
     browser = await startBrowser(viewport, { locale });
+    await letIn(browser, server);
     const page = await browser.context.newPage();
     page.on("pageerror", (e) => console.error("page error:", e.message));
     ready({ server, browser, page });

@@ -108,8 +108,9 @@ TEST_F(Access, NamesNeverLeaveTheDocumentsFolder) {
 
   // Static files too stay in the UI's folder.
   std::string answer =
-      rawRequest(server->port(), "GET /../../../../etc/passwd HTTP/1.1\r\nHost: 127.0.0.1:" +
-                                     std::to_string(server->port()) + "\r\nConnection: close\r\n\r\n");
+      rawRequest(server->port(),
+                 "GET /../../../../etc/passwd HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(server->port()) +
+                     "\r\nCookie: " + cookie + "\r\nConnection: close\r\n\r\n");
   EXPECT_EQ(answer.find("root:"), std::string::npos);
   EXPECT_NE(answer.find("<title>Tabulix</title>"), std::string::npos);  // the app's page, nothing else
   auto r = client->Get("/%2e%2e/%2e%2e/%2e%2e/etc/passwd");
@@ -208,7 +209,7 @@ TEST_F(TokenAccess, TheTokenIsTradedForAStrictHttpOnlyCookie) {
   EXPECT_NE(r->status, 401);
 }
 
-TEST(ServerUrl, NonLoopbackHostsGetATokenInTheirUrl) {
+TEST(ServerUrl, EveryServerPrintsItsTokenInItsUrl) {
   Model m;
   ServerOptions o;
   o.documents = fs::temp_directory_path() / (std::string("tabulix-url-") + std::to_string(::getpid()));
@@ -220,10 +221,19 @@ TEST(ServerUrl, NonLoopbackHostsGetATokenInTheirUrl) {
   size_t at = url.find("?token=");
   ASSERT_NE(at, std::string::npos);
   EXPECT_EQ(url.size() - at - 7, 64u);
+  // Loopback asks for one too, unless told not to (serve --no-token).
   o.host = "127.0.0.1";
   Server local(m, o);
   ASSERT_TRUE(local.bind());
-  EXPECT_EQ(local.url().find("token"), std::string::npos);
+  EXPECT_EQ(local.url().size() - local.url().find("?token=") - 7, 64u);
+  o.requireToken = false;
+  Server open(m, o);
+  ASSERT_TRUE(open.bind());
+  EXPECT_EQ(open.url().find("token"), std::string::npos);
+  o.host = "0.0.0.0";
+  Server network(m, o);
+  ASSERT_TRUE(network.bind());
+  EXPECT_NE(network.url().find("?token="), std::string::npos);
   fs::remove_all(o.documents);
 }
 

@@ -244,7 +244,8 @@ TEST_F(Documents, PagesAreServedWhileALongImportRunsAndItsLimitIsReported) {
   std::atomic<int> connected{0};
   for (int i = 0; i < 2; ++i)
     streams.emplace_back([&, i] {
-      httplib::Client c("127.0.0.1", server->port());
+      auto owned = newClient();
+      httplib::Client& c = *owned;
       c.set_read_timeout(60, 0);
       c.Get("/api/jobs/" + id + "/events", [&](const char* data, size_t n) {
         if (seen[i].empty()) ++connected;
@@ -258,7 +259,7 @@ TEST_F(Documents, PagesAreServedWhileALongImportRunsAndItsLimitIsReported) {
   int refused = 0;
   std::string ask = "GET /api/jobs/" + id +
                     "/events HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(server->port()) +
-                    "\r\nConnection: close\r\n\r\n";
+                    "\r\nCookie: " + cookie + "\r\nConnection: close\r\n\r\n";
   {
     int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in addr{};
@@ -349,7 +350,8 @@ TEST_F(Documents, ReadsDuringImportsAllSeeTheOpenWorkspace) {
   std::vector<std::thread> readers;
   for (int k = 0; k < 4; ++k)
     readers.emplace_back([&, k] {
-      httplib::Client c("127.0.0.1", server->port());
+      auto owned = newClient();
+      httplib::Client& c = *owned;
       c.set_read_timeout(30, 0);
       const char* paths[] = {"/api/status", "/api/browse", "/api/variables", "/api/documents"};
       for (int i = k; !stop && i < 100000; ++i) {
@@ -378,7 +380,8 @@ TEST_F(Documents, ConcurrentUploadsOfOneNameEachKeepTheirBytes) {
   std::vector<std::string> names(kUploads);
   for (int i = 0; i < kUploads; ++i)
     threads.emplace_back([&, i] {
-      httplib::Client c("127.0.0.1", server->port());
+      auto owned = newClient();
+      httplib::Client& c = *owned;
       c.set_read_timeout(30, 0);
       std::string body(200000 + i, static_cast<char>('a' + i));
       auto r = c.Post("/api/upload?name=same.csv", writeHeaders(), body, "application/octet-stream");

@@ -66,5 +66,98 @@ TEST(Jobs, ShutdownCancelsRunningWorkAndEndsQueuedWork) {
   EXPECT_EQ(jobs->start("variables", [](Job&) {}), nullptr);
 }
 
+TEST(Jobs, KeptResultsAreBoundedLeastRecentlyReadFirst) {
+  JobLimits limits;
+  limits.maxKept = 3;
+  limits.maxKeptBytes = 1u << 20;
+  limits.unreadGrace = std::chrono::milliseconds(0);
+  JobRegistry jobs(2, limits);
+  auto waitAll = [&] {
+    for (int i = 0; i < 1000 && jobs.running() > 0; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));  // the worker's own bookkeeping
+  };
+  auto small = [](Job& j) { j.finish({{"n", 1}}); };
+  auto a = jobs.start("analyze", small);
+  waitAll();
+  auto b = jobs.start("analyze", small);
+  waitAll();
+  auto c = jobs.start("analyze", small);
+  waitAll();
+  // All three read, b longest ago: b is the least recently used.
+  ASSERT_NE(jobs.find(b->id()), nullptr);
+  ASSERT_NE(jobs.find(c->id()), nullptr);
+  ASSERT_NE(jobs.find(a->id()), nullptr);
+  jobs.start("analyze", small);
+  waitAll();
+  EXPECT_EQ(jobs.kept(), 3u);
+  EXPECT_EQ(jobs.find(b->id()), nullptr);
+  EXPECT_NE(jobs.find(a->id()), nullptr);
+  EXPECT_NE(jobs.find(c->id()), nullptr);
+  // Large results go by bytes: three of 400 KB do not fit in 1 MiB.
+  for (int i = 0; i < 3; ++i)
+    jobs.start("analyze", [](Job& j) { j.finish({{"text", std::string(400000, 'x')}}); });
+  waitAll();
+  EXPECT_LE(jobs.keptBytes(), 1u << 20);
+  EXPECT_GE(jobs.keptBytes(), 800000u);
+  EXPECT_EQ(jobs.find(a->id()), nullptr);
+  // Deep results are measured without recursion.
+  nlohmann::json deep = nlohmann::json::array();
+  nlohmann::json* inner = &deep;
+  for (int i = 0; i < 100000; ++i) {
+    inner->push_back(nlohmann::json::array());
+    inner = &(*inner)[0];
+  }
+  EXPECT_GT(jsonBytes(deep), 100000u * sizeof(nlohmann::json));
+}
+
+TEST(Jobs, AResultIsKeptUntilReadWhileItsPageStillPolls) {
+  JobLimits limits;
+  limits.maxKept = 2;
+  JobRegistry jobs(2, limits);
+  std::vector<std::shared_ptr<Job>> started;
+  for (int i = 0; i < 4; ++i) {
+    started.push_back(jobs.start("analyze", [](Job& j) { j.finish({{"n", 1}}); }));
+    for (int k = 0; k < 1000 && jobs.running() > 0; ++k)
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    // The first two are read, and so let go of first.
+    if (i < 2) {
+      ASSERT_NE(jobs.find(started.back()->id()), nullptr);
+    }
+  }
+  EXPECT_EQ(jobs.find(started[0]->id()), nullptr);
+  EXPECT_EQ(jobs.find(started[1]->id()), nullptr);
+  EXPECT_NE(jobs.find(started[2]->id()), nullptr);
+  EXPECT_NE(jobs.find(started[3]->id()), nullptr);
+}
+
+TEST(Jobs, QueuesAreCappedPerClientAndInAll) {
+  JobLimits limits;
+  limits.maxQueued = 6;
+  limits.maxQueuedPerClient = 4;
+  JobRegistry jobs(2, limits);
+  std::promise<void> release;
+  std::shared_future<void> gate = release.get_future().share();
+  auto held = [gate](Job&) { gate.wait(); };
+  // Both workers are held, so everything after waits in the queue.
+  jobs.start("analyze", held, "x");
+  jobs.start("analyze", held, "x");
+  for (int i = 0; i < 500 && jobs.running() == 2; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  for (int i = 0; i < 4; ++i) EXPECT_NO_THROW(jobs.start("analyze", held, "a"));
+  EXPECT_THROW(jobs.start("analyze", held, "a"), JobsBusy);  // a's share is full
+  EXPECT_NO_THROW(jobs.start("analyze", held, "b"));
+  EXPECT_NO_THROW(jobs.start("analyze", held, "c"));
+  EXPECT_THROW(jobs.start("analyze", held, "d"), JobsBusy);  // the whole queue is
+  // An editing session's end is never refused: its cells are saved already.
+  EXPECT_NO_THROW(jobs.start("edit", held, "d"));
+  release.set_value();
+  for (int i = 0; i < 1000 && jobs.running() > 0; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  EXPECT_NO_THROW(jobs.start("analyze", held, "a"));
+}
+
 }  // namespace
 }  // namespace tabulix::server

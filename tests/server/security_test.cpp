@@ -162,7 +162,8 @@ class Attacks : public ServerFixture {
   }
   // A page's request, answered while the attack goes on.
   void pageIsServed() {
-    httplib::Client c("127.0.0.1", server->port());
+    auto owned = newClient();
+    httplib::Client& c = *owned;
     c.set_connection_timeout(5, 0);
     c.set_read_timeout(5, 0);
     auto r = c.Get("/api/status");
@@ -225,7 +226,7 @@ TEST_F(Attacks, HugeOrManyHeadersAreRefusedEarly) {
   int fd = connectTo(server->port());
   timeval tv{5, 0};
   ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
-  std::string head = "GET /api/status HTTP/1.1\r\nHost: 127.0.0.1:" + port + "\r\n";
+  std::string head = "GET /api/status HTTP/1.1\r\nHost: 127.0.0.1:" + port + "\r\nCookie: " + cookie + "\r\n";
   ::send(fd, head.data(), head.size(), MSG_NOSIGNAL);
   std::string lines;
   for (int i = 0; i < 1000; ++i)
@@ -270,15 +271,89 @@ TEST_F(Attacks, HugeOrManyHeadersAreRefusedEarly) {
   pageIsServed();
 }
 
+// The status line's code of the first answer on a connection (0 when none).
+int answerCode(int fd, int waitMs) {
+  char buf[64] = {};
+  pollfd p{fd, POLLIN, 0};
+  if (::poll(&p, 1, waitMs) <= 0) return 0;
+  ssize_t n = ::recv(fd, buf, sizeof buf - 1, 0);
+  return n >= 12 ? std::atoi(buf + 9) : 0;
+}
+
+TEST_F(Attacks, TheHeaderCountIsExactHoweverTheBlankLineArrives) {
+  startWith({});
+  for (int count : {100, 101})
+    for (bool apart : {false, true}) {
+      // Host, Cookie and Connection, then fillers up to `count` header lines.
+      std::string request = "GET /api/status HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(server->port()) +
+                            "\r\nCookie: " + cookie + "\r\nConnection: close\r\n";
+      for (int i = 3; i < count; ++i) request += "X-" + std::to_string(i) + ": 1\r\n";
+      int fd = connectTo(server->port());
+      if (apart) {
+        ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        request.clear();
+      }
+      request += "\r\n";
+      ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+      EXPECT_EQ(answerCode(fd, 5000), count == 100 ? 200 : 431)
+          << count << " headers, blank line " << (apart ? "apart" : "with them");
+      ::close(fd);
+    }
+}
+
+TEST_F(Attacks, TricklingUploadsLoseTheirSlotsAndOthersGetThrough) {
+  ConnectionLimits l;
+  l.uploadGrace = std::chrono::milliseconds(1000);
+  l.minUploadRate = 16 * 1024;
+  l.bodyTimeout = std::chrono::milliseconds(6000);  // the longest wait for a slot
+  startWith(l);
+  std::string port = std::to_string(server->port());
+  // Four uploads (twice the slots this server has) declare a megabyte and
+  // send a byte every 300 ms.
+  std::vector<int> slow;
+  for (int i = 0; i < 4; ++i) {
+    int fd = connectTo(server->port());
+    std::string head = "POST /api/upload?name=slow" + std::to_string(i) +
+                       ".csv HTTP/1.1\r\nHost: 127.0.0.1:" + port + "\r\nCookie: " + cookie +
+                       "\r\nX-Tabulix-Request: 1\r\nContent-Length: 1000000\r\n\r\nx";
+    ::send(fd, head.data(), head.size(), MSG_NOSIGNAL);
+    slow.push_back(fd);
+  }
+  auto start = Clock::now();
+  std::atomic<bool> done{false};
+  std::thread trickle([&] {
+    while (!done && Clock::now() - start < std::chrono::seconds(15)) {
+      for (int fd : slow) ::send(fd, "x", 1, MSG_NOSIGNAL);
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    }
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  // An ordinary upload of 200 KB arrives meanwhile and is taken.
+  auto r = client->Post("/api/upload?name=good.csv", writeHeaders(), std::string(200000, 'y'), "text/csv");
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->status, 200) << r->body;
+  int closed = 0;
+  for (int fd : slow) closed += closedByServer(fd, 8000);
+  done = true;
+  trickle.join();
+  EXPECT_EQ(closed, 4);
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(12));
+  for (int fd : slow) ::close(fd);
+  EXPECT_TRUE(fs::exists(docs / "Inbox" / "good.csv"));
+  EXPECT_FALSE(fs::exists(docs / "Inbox" / "slow0.csv"));
+}
+
 TEST_F(Attacks, AStalledUploadIsCutOffAndLeavesNothing) {
   ConnectionLimits l;
-  l.bodyTimeout = std::chrono::milliseconds(1000);
-  l.minBodyRate = 1u << 30;  // the declared length adds nothing to the deadline
+  l.uploadGrace = std::chrono::milliseconds(1000);
+  l.minUploadRate = 1u << 30;  // what has arrived earns no time past the grace
   startWith(l);
   std::string port = std::to_string(server->port());
   int fd = connectTo(server->port());
   std::string req = "POST /api/upload?name=stalled.csv HTTP/1.1\r\nHost: 127.0.0.1:" + port +
-                    "\r\nX-Tabulix-Request: 1\r\nContent-Length: 1000000\r\n\r\n" + std::string(70000, 'x');
+                    "\r\nCookie: " + cookie + "\r\nX-Tabulix-Request: 1\r\nContent-Length: 1000000\r\n\r\n" +
+                    std::string(70000, 'x');
   ::send(fd, req.data(), req.size(), MSG_NOSIGNAL);
   auto start = Clock::now();
   EXPECT_TRUE(closedByServer(fd, 8000));

@@ -67,6 +67,13 @@ class ServerFixture : public ::testing::Test {
     options.port = 0;
     options.preferences = prefs.get();
     options.threads = 8;
+    // Every server asks for its token, loopback too; the fixture's client
+    // carries it as the cookie a browser would have after the printed address.
+    cookie.clear();
+    if (!options.token && options.requireToken) {
+      options.token = std::string(64, 'c');
+      cookie = "tabulix_token=" + *options.token;
+    }
     // A stand-in for the built interface, so that static files are served.
     fs::create_directories(base / "web" / "assets");
     std::ofstream(base / "web" / "index.html") << "<!doctype html><title>Tabulix</title>";
@@ -77,8 +84,15 @@ class ServerFixture : public ::testing::Test {
     thread = std::thread([this] { server->listen(); });
     for (int i = 0; i < 200 && !server->isRunning(); ++i)
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    client = std::make_unique<httplib::Client>("127.0.0.1", server->port());
-    client->set_read_timeout(30, 0);
+    client = newClient();
+  }
+
+  // Another client of the server, with the token's cookie when the fixture chose the token.
+  std::unique_ptr<httplib::Client> newClient() {
+    auto c = std::make_unique<httplib::Client>("127.0.0.1", server->port());
+    c->set_read_timeout(30, 0);
+    if (!cookie.empty()) c->set_default_headers({{"Cookie", cookie}});
+    return c;
   }
 
   void shutdown() {
@@ -127,6 +141,7 @@ class ServerFixture : public ::testing::Test {
   void openWorkspace(const std::string& name) { postJson("/api/workspaces/open", {{"name", name}}); }
 
   fs::path base, docs;
+  std::string cookie;  // "tabulix_token=…", or empty when the test chose the token
   std::unique_ptr<Preferences> prefs;
   std::unique_ptr<Model> model;
   std::unique_ptr<Server> server;
