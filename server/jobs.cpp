@@ -282,8 +282,8 @@ size_t JobRegistry::prune() {
 
 void JobRegistry::cancelAllExcept(const std::string& except) {
   std::lock_guard lock(mutex_);
-  for (auto& [id, job] : jobs_)
-    if (job->kind() != except && !job->finished()) job->cancel();
+  for (auto& [id, e] : jobs_)
+    if (e.job->kind() != except && !e.job->finished()) e.job->cancel();
 }
 
 void JobRegistry::shutdown() {
