@@ -104,8 +104,16 @@ fs::path buildingNameFor(const fs::path& target) {
     while (cut > 0 && (static_cast<unsigned char>(stem[cut]) & 0xC0) == 0x80) --cut;
     stem.resize(cut);
   }
-  return target.parent_path() /
-         ("." + stem + ".tbx.new-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
+  // A name already taken (left by an ended process whose id this one now
+  // has) is skipped: the new workspace is never built over another file.
+  for (;;) {
+    fs::path p = target.parent_path() /
+                 ("." + stem + ".tbx.new-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
+    fs::path journal = p;
+    journal += "-journal";
+    std::error_code ec;
+    if (!fs::exists(fs::symlink_status(p, ec)) && !fs::exists(fs::symlink_status(journal, ec))) return p;
+  }
 }
 
 void removeWithCompanions(const fs::path& file) {

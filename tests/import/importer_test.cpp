@@ -230,7 +230,8 @@ TEST(Importer, FailedImportsLeaveTheWorkspaceTheyWouldReplace) {
   opts.target = dir.path / "k.tbx";
   ASSERT_TRUE(importDataFile(opts, dir.path, {}).error.empty());
   std::string bad = "n,t\n";
-  for (int i = 1; i <= 60; ++i) bad += join(i, ",v", i, i == 48 ? "\"x\n" : "\n");
+  // A quoted field never closed (line 49): read to the end of its line, with a note.
+  for (int i = 1; i <= 60; ++i) bad += i == 48 ? join(i, ",\"v\n") : join(i, ",v", i, "\n");
   std::string garbage;
   std::mt19937 rng(3);
   for (int i = 0; i < 20000; ++i) garbage += static_cast<char>(rng() % 256);
@@ -240,7 +241,10 @@ TEST(Importer, FailedImportsLeaveTheWorkspaceTheyWouldReplace) {
     opts.dataFile = dir.write("in/" + name, content);
     ImportOutcome r = importDataFile(opts, dir.path, {});
     EXPECT_NE(r.error.find("was not replaced"), std::string::npos) << name << ": " << r.error;
-    EXPECT_TRUE(folderContents(dir.path) == before) << name;
+    const auto after = folderContents(dir.path);
+    EXPECT_TRUE(after == before) << name;
+    for (const auto& [file, text] : after)
+      if (!before.count(file) || before.at(file) != text) ADD_FAILURE() << name << " changed " << file;
   }
 
   // A disk that fills up: the hidden file cannot grow past 64 KiB.
@@ -289,7 +293,8 @@ TEST(Importer, ImportsRemoveOnlyStaleHiddenFilesOfEndedImports) {
   ImportOptions opts;
   opts.dataFile = dir.write("d.csv", "n\n1\n");
   opts.target = dir.path / "k.tbx";
-  ASSERT_TRUE(importDataFile(opts, dir.path, {}).error.empty());
+  const ImportOutcome r = importDataFile(opts, dir.path, {});
+  ASSERT_TRUE(r.error.empty()) << r.error;
   for (const auto& n : stale) EXPECT_FALSE(fs::exists(dir.path / n)) << n;
   for (const auto& n : kept) EXPECT_TRUE(fs::exists(dir.path / n)) << n;
 }

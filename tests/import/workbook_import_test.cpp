@@ -134,8 +134,10 @@ TEST(WorkbookImport, LimitsAndFailuresMidSheet) {
   std::string wideRow =
       "<dimension ref=\"A1:ZZ2\"/><sheetData><row r=\"1\"><c r=\"ZZ1\"><v>last</v></c></row>"
       "<row r=\"2\"><c r=\"A2\"><v>1</v></c></row></sheetData>";
+  // (Into a new name: a workspace of that name would stay, the new one lacking data.)
   opts.dataFile = d.path / "wide.xlsx";
   writeZip(opts.dataFile, workbookParts(wideRow));
+  opts.target = d.path / "wide.tbx";
   out = importDataFile(opts, d.path, nullptr);
   EXPECT_EQ(out.code, kImportReadToEnd);
   EXPECT_EQ(out.variables, 500u);
@@ -149,6 +151,7 @@ TEST(WorkbookImport, LimitsAndFailuresMidSheet) {
   // typed, and the end says why.
   opts.dataFile = d.path / "bad.xlsx";
   writeZip(opts.dataFile, workbookParts(rows(300, 151)));
+  opts.target = d.path / "w.tbx";
   std::string before = readFile(opts.target);
   opts.target = d.path / "new.tbx";
   out = importDataFile(opts, d.path, nullptr);
