@@ -116,8 +116,8 @@ TEST(Offsets, AnovaWithASingleObservationGroup) {
 // the unit counts. Tolerances: 1e-15 relative on means and sums; the spread
 // figures 1e-9 (the deviations are exact in doubles, the sums compensated),
 // 1e-7 on skewness and kurtosis; the interval of the mean centred on the mean
-// with R's half-width to 2e-3 and that of the variance to 2e-3 while the t
-// and chi-square quantiles are the library's approximations.
+// with R's half-width, and that of the variance, to 1e-9 (exact t and
+// chi-square quantiles).
 TEST(Offsets, DetailAndCardKeepTheirDigits) {
   auto e = expected();
   Workspace& w = workspace();
@@ -136,7 +136,7 @@ TEST(Offsets, DetailAndCardKeepTheirDigits) {
       EXPECT_REL(*x->variance, spread["variance"], 1e-9);
       EXPECT_REL(*x->meanAbsDev, spread["meanAbsDev"], 1e-9);
       EXPECT_REL(((*x->ciMean)[0] + (*x->ciMean)[1]) / 2, *x->mean, 1e-15);
-      EXPECT_REL(((*x->ciMean)[1] - (*x->ciMean)[0]) / 2, (r["ciMean1"] - r["ciMean0"]) / 2, 2e-3);
+      EXPECT_REL(((*x->ciMean)[1] - (*x->ciMean)[0]) / 2, (r["ciMean1"] - r["ciMean0"]) / 2, 1e-9);
       if (name != "ts") {  // timestamps count from the workspace's epoch
         EXPECT_REL(*x->mean, r["mean"], 1e-15);
         EXPECT_REL(*x->rms, r["rms"], 1e-15);
@@ -150,8 +150,8 @@ TEST(Offsets, DetailAndCardKeepTheirDigits) {
       EXPECT_REL(*x->kurtosis, spread["kurtosis"], 1e-7);
       if (name == "off12" || name == "off6") {
         ASSERT_TRUE(x->ciVariance);
-        EXPECT_REL((*x->ciVariance)[0], r["ciVariance0"], 2e-3);
-        EXPECT_REL((*x->ciVariance)[1], r["ciVariance1"], 2e-3);
+        EXPECT_REL((*x->ciVariance)[0], r["ciVariance0"], 1e-9);
+        EXPECT_REL((*x->ciVariance)[1], r["ciVariance1"], 1e-9);
       }
     }
     // The card: the cached statistics.
@@ -185,15 +185,15 @@ TEST(Offsets, TTestsAtOffsets) {
 // Correlation and regression on a regressor at a 1e12 offset: it is not a
 // constant, its slope is R's lm on the centred regressor (1e-9), and the
 // correlation's p-value is cor.test's, from t with n − 2 df (R: 1.502e-17;
-// relative 1e-4 while the t CDF is the library's present one).
+// relative 1e-9: the t is computed from the data, the tail is exact).
 TEST(Offsets, CorrelationAndRegressionOnA1e12Regressor) {
   auto e = expected();
   const std::vector<double> x12 = column("off12"), y = column("y"), x6 = column("off6");
   CorrelationRecord c = correlationOfData(x12, y);
   EXPECT_REL(c.r, e["cor_off12"]["r"], 1e-12);
   EXPECT_REL(c.t, e["cor_off12"]["t"], 1e-10);
-  EXPECT_REL(c.p, e["cor_off12"]["p"], 1e-4);
-  EXPECT_REL(c.ci[0], e["cor_off12"]["ci0"], 1e-3);  // Fisher's z with the normal quantile
+  EXPECT_REL(c.p, e["cor_off12"]["p"], 1e-9);
+  EXPECT_REL(c.ci[0], e["cor_off12"]["ci0"], 1e-9);  // Fisher's z with the exact normal quantile
   FitResult fit = olsY(y, {x12}, false);
   EXPECT_EQ(fit.drop[0], "keep");
   EXPECT_REL(fit.coeffs()[0], e["lm_off12"]["slope"], 1e-9);
