@@ -1,7 +1,7 @@
 // The hypothesis tests against R (tests/reference/hypothesis_tests.R: t.test
 // with and without var.equal and paired, binom.test, prop.test and
 // mcnemar.test without correction, z-tests from pnorm) on sleep, PlantGrowth,
-// ToothGrowth and a 2 x 2 paired table, run through the analysis kinds with
+// ToothGrowth, mtcars (unequal groups) and a 2 x 2 paired table, run through the analysis kinds with
 // their filters; then the edge cases of the formulas, the names and the
 // validity messages.
 #include "analyses/hypothesis_test/hypothesis_test.h"
@@ -75,6 +75,7 @@ TEST(HypothesisTest, MatchesR) {
   Workspace tooth("hypothesis_data_tooth.csv");                              // len, supp, dose, high
   Workspace sleep("hypothesis_data_sleep.csv", {{"9.9", ""}, {"", "1.5"}});  // incomplete pairs are dropped
   Workspace pairs("hypothesis_data_pairs.csv");                              // before, after
+  Workspace mtcars("hypothesis_data_mtcars.csv");                            // mpg, am: 19 and 13 cars
   auto ref = readCsv(kRef / "hypothesis_expected.csv");
   ASSERT_GT(ref.size(), 20u);
   int checked = 0;
@@ -99,6 +100,12 @@ TEST(HypothesisTest, MatchesR) {
       q.wheres2 = {equals(1, "VC")};
       q.settings["samples"] = "2";
       if (name[0] == 'z') q.settings["test"] = "0";
+    } else if (name.rfind("t2_mtcars", 0) == 0) {
+      ws = &mtcars;
+      q.left = q.right = 0;
+      q.wheres = {equals(1, "0")};
+      q.wheres2 = {equals(1, "1")};
+      q.settings["samples"] = "2";
     } else if (name.rfind("t2_plants", 0) == 0) {
       ws = &plants;
       q.left = q.right = 0;
