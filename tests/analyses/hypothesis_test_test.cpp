@@ -193,6 +193,14 @@ TEST(HypothesisTest, FormulaEdges) {
   EXPECT_DOUBLE_EQ(m.t, 10);
   EXPECT_EQ(m.df, 1);
   EXPECT_EQ(*m.x0y1, 10);
+  // One tail: with b > c the chi-square's upper tail P = pchisq(10, 1, lower = FALSE)
+  // halves for "greater" and leaves 1 - P / 2 for "less"; with b < c the other way round.
+  const double P = 0.0015654022580025519;
+  EXPECT_NEAR(m.p, P, 1e-12 * P);
+  EXPECT_NEAR(hypothesisTestForBinomialSample(x, y, 2, kTestMcNemar).p, P / 2, 1e-12 * P);
+  EXPECT_NEAR(hypothesisTestForBinomialSample(x, y, 1, kTestMcNemar).p, 1 - P / 2, 1e-12);
+  EXPECT_NEAR(hypothesisTestForBinomialSample(y, x, 1, kTestMcNemar).p, P / 2, 1e-12 * P);
+  EXPECT_NEAR(hypothesisTestForBinomialSample(y, x, 2, kTestMcNemar).p, 1 - P / 2, 1e-12);
   // A test not valid for the setting gives zeros.
   auto bad = hypothesisForSample({1, 2, 3}, 2, 0, 0, kTestMcNemar, false);
   EXPECT_EQ(bad.t, 0);

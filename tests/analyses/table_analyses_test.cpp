@@ -241,6 +241,16 @@ TEST(TwoWay, MissingValuesCaseAndTable) {
   EXPECT_EQ(m.sumTotal, 6);
   EXPECT_EQ(m.levelsA, (std::vector<std::string>{"Female", "Male", "", "male"}));
   EXPECT_EQ(m.levelsB, (std::vector<std::string>{"no", "yes", ""}));
+  // Each base divides by its own total: Female|no is 1 of the 2 Female rows,
+  // of the 3 "no" rows, of all 6; Male|yes 1 of the 2 "yes" rows; the
+  // missing sex's one row is "no".
+  EXPECT_DOUBLE_EQ(m.percs[0][0], 1.0 / 6);
+  TwoWayResult byRow = twoWayTabOfColumn(w.model, w.col("sex"), w.col("smoker"), 10, 1, true, nullptr);
+  EXPECT_DOUBLE_EQ(byRow.percs[0][0], 0.5);
+  EXPECT_DOUBLE_EQ(byRow.percs[2][0], 1);
+  TwoWayResult byColumn = twoWayTabOfColumn(w.model, w.col("sex"), w.col("smoker"), 10, 2, true, nullptr);
+  EXPECT_DOUBLE_EQ(byColumn.percs[0][0], 1.0 / 3);
+  EXPECT_DOUBLE_EQ(byColumn.percs[1][1], 0.5);
   TwoWayContext c{"sex", "smoker", "", true, true};
   auto rows = twoWayRows(m, c);
   EXPECT_EQ(rows[1], (std::vector<std::string>{"Female", "1 17%", "1 17%", "0 0%", "2 33%"}));
