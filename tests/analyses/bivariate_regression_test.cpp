@@ -183,6 +183,25 @@ TEST(Regression, LogisticAgreesWithGlm) {
   // Our ROC walks 100 probability bins; the exact trapezoid over every
   // threshold differs by the bins' coarseness, at most 0.01 here.
   EXPECT_NEAR(j["AUC"].get<double>(), e["co2.AUC"][0], 0.01);
+  // The chart plots the false-positive rate across and the true-positive rate
+  // up, from (0, 0) to (1, 1): the area under the drawn curve (trapezoids) is
+  // the reported AUC, not 1 - AUC.
+  RegressionResult fit =
+      ols(w->model, w->col("Type"), {&w->col("Treatment"), &w->col("conc"), &w->col("uptake")}, nullptr, true,
+          {{"Quebec", 0}, {"Mississippi", 1}});
+  RegressionContext context;
+  context.logistic = true;
+  auto charts = regressionCharts(fit, context);
+  ASSERT_EQ(charts.size(), 1u);
+  ASSERT_EQ(charts[0].lines.size(), 2u);
+  EXPECT_EQ(charts[0].x.title, "False Positive Rate");
+  const charts::LineSeries& curve = charts[0].lines[1];
+  ASSERT_GT(curve.x.size(), 2u);
+  double area = 0;
+  for (size_t i = 1; i < curve.x.size(); ++i)
+    area += (curve.x[i] - curve.x[i - 1]) * (curve.y[i] + curve.y[i - 1]) / 2;
+  EXPECT_NEAR(std::fabs(area), j["AUC"].get<double>(), 1e-9);
+  EXPECT_NEAR(std::fabs(area), e["co2.AUC"][0], 0.01);
   // Choosing the other level flips every coefficient's sign.
   request.settings["leftLevel1"] = "Quebec";
   auto flipped =

@@ -75,6 +75,13 @@ TEST(Definitions, ChooserRules) {
   EXPECT_TRUE(contains(grouping, "cat50"));   // Categorical: always
   EXPECT_FALSE(contains(grouping, "num21"));  // Numeric with 21 levels: no
   EXPECT_TRUE(contains(grouping, "num20"));   // 20 levels: yes
+  // Dates have the same cap: 20 levels are offered, 21 are not.
+  for (int levels : {20, 21}) {
+    w.col("when").levels = levels;
+    EXPECT_EQ(contains(w.names(columnsForAnalysisType(w.model, TabSummarize, 2)), "when"), levels == 20)
+        << levels;
+  }
+  w.col("when").levels = 15;
   auto summarized = w.names(columnsForAnalysisType(w.model, TabSummarize, 1));
   EXPECT_FALSE(contains(summarized, "yesno"));  // Binary texts: no numbers
   EXPECT_TRUE(contains(summarized, "zeroone"));

@@ -34,35 +34,39 @@ std::vector<double> scaled(const std::vector<double>& v, double f) {
   return out;
 }
 
-// lm(mpg ~ wt + hp + qsec + am) with a constant vector and a copy of qsec (scaled by 1/2) mixed in:
-// both are dropped, their entries are NaN, the rest match lm to 1e-9 and the constant stays last.
+// lm(mpg ~ wt + hp + qsec + am) with a constant vector and a copy of qsec (scaled by 1/2, then by
+// -1/2: a negative correlation is as collinear) mixed in: both are dropped, their entries are NaN,
+// the rest match lm to 1e-9 and the constant stays last.
 TEST(OlsY, DropsConstantAndCollinearAndRealigns) {
   auto ref = load("ols_mtcars");
-  const std::vector<std::vector<double>> xs{ref["x.wt"],   std::vector<double>(32, 5.0),
-                                            ref["x.hp"],   scaled(ref["x.qsec"], 0.5),
-                                            ref["x.qsec"], ref["x.am"]};
-  const FitResult fit = olsY(ref["y"], xs, false);
-  ASSERT_FALSE(fit.isLogit());
-  EXPECT_EQ(fit.drop,
-            (std::vector<std::string>{"keep", "constant", "keep", "collinear", "keep", "keep", "keep"}));
-  const std::vector<int> where{0, 2, 4, 5, 6};  // positions of wt, hp, qsec, am, constant
-  for (const auto* list : {&fit.coeffs(), &fit.standardErrors(), &fit.t(), &fit.p()}) {
-    ASSERT_EQ(list->size(), 7u);
-    EXPECT_TRUE(std::isnan((*list)[1]) && std::isnan((*list)[3]));
-  }
-  for (std::size_t i = 0; i < where.size(); ++i) {
-    EXPECT_NEAR(fit.coeffs()[where[i]], ref["coeffs"][i], 1e-9 * std::fabs(ref["coeffs"][i]));
-    EXPECT_NEAR(fit.standardErrors()[where[i]], ref["se"][i], 1e-9 * ref["se"][i]);
-    EXPECT_NEAR(fit.p()[where[i]], ref["p"][i], 1e-7);
-  }
-  EXPECT_NEAR(fit.sdDep, 6.0269480520891037, 1e-12);  // sd(mtcars$mpg)
-  EXPECT_EQ(fit.y, ref["y"]);
-  EXPECT_EQ(fit.N(), 32u);
+  for (double factor : {0.5, -0.5}) {
+    SCOPED_TRACE(factor);
+    const std::vector<std::vector<double>> xs{ref["x.wt"],   std::vector<double>(32, 5.0),
+                                              ref["x.hp"],   scaled(ref["x.qsec"], factor),
+                                              ref["x.qsec"], ref["x.am"]};
+    const FitResult fit = olsY(ref["y"], xs, false);
+    ASSERT_FALSE(fit.isLogit());
+    EXPECT_EQ(fit.drop,
+              (std::vector<std::string>{"keep", "constant", "keep", "collinear", "keep", "keep", "keep"}));
+    const std::vector<int> where{0, 2, 4, 5, 6};  // positions of wt, hp, qsec, am, constant
+    for (const auto* list : {&fit.coeffs(), &fit.standardErrors(), &fit.t(), &fit.p()}) {
+      ASSERT_EQ(list->size(), 7u);
+      EXPECT_TRUE(std::isnan((*list)[1]) && std::isnan((*list)[3]));
+    }
+    for (std::size_t i = 0; i < where.size(); ++i) {
+      EXPECT_NEAR(fit.coeffs()[where[i]], ref["coeffs"][i], 1e-9 * std::fabs(ref["coeffs"][i]));
+      EXPECT_NEAR(fit.standardErrors()[where[i]], ref["se"][i], 1e-9 * ref["se"][i]);
+      EXPECT_NEAR(fit.p()[where[i]], ref["p"][i], 1e-7);
+    }
+    EXPECT_NEAR(fit.sdDep, 6.0269480520891037, 1e-12);  // sd(mtcars$mpg)
+    EXPECT_EQ(fit.y, ref["y"]);
+    EXPECT_EQ(fit.N(), 32u);
 
-  const nlohmann::json j = fit;
-  for (const char* key : {"drop", "varianceDep", "y", "yhat", "r2", "rmse"})
-    EXPECT_TRUE(j.contains(key)) << key;
-  EXPECT_EQ(j["coeffs"][1].dump(), "null");  // NaN has no JSON form
+    const nlohmann::json j = fit;
+    for (const char* key : {"drop", "varianceDep", "y", "yhat", "r2", "rmse"})
+      EXPECT_TRUE(j.contains(key)) << key;
+    EXPECT_EQ(j["coeffs"][1].dump(), "null");  // NaN has no JSON form
+  }
 }
 
 // Two identical vectors: the earlier is dropped; the logistic path is realigned the same way.

@@ -1,7 +1,7 @@
 // The hypothesis tests against R (tests/reference/hypothesis_tests.R: t.test
 // with and without var.equal and paired, binom.test, prop.test and
 // mcnemar.test without correction, z-tests from pnorm) on sleep, PlantGrowth,
-// ToothGrowth and a 2 x 2 paired table, run through the analysis kinds with
+// ToothGrowth, mtcars (unequal groups) and a 2 x 2 paired table, run through the analysis kinds with
 // their filters; then the edge cases of the formulas, the names and the
 // validity messages.
 #include "analyses/hypothesis_test/hypothesis_test.h"
@@ -75,6 +75,7 @@ TEST(HypothesisTest, MatchesR) {
   Workspace tooth("hypothesis_data_tooth.csv");                              // len, supp, dose, high
   Workspace sleep("hypothesis_data_sleep.csv", {{"9.9", ""}, {"", "1.5"}});  // incomplete pairs are dropped
   Workspace pairs("hypothesis_data_pairs.csv");                              // before, after
+  Workspace mtcars("hypothesis_data_mtcars.csv");                            // mpg, am: 19 and 13 cars
   auto ref = readCsv(kRef / "hypothesis_expected.csv");
   ASSERT_GT(ref.size(), 20u);
   int checked = 0;
@@ -99,6 +100,12 @@ TEST(HypothesisTest, MatchesR) {
       q.wheres2 = {equals(1, "VC")};
       q.settings["samples"] = "2";
       if (name[0] == 'z') q.settings["test"] = "0";
+    } else if (name.rfind("t2_mtcars", 0) == 0) {
+      ws = &mtcars;
+      q.left = q.right = 0;
+      q.wheres = {equals(1, "0")};
+      q.wheres2 = {equals(1, "1")};
+      q.settings["samples"] = "2";
     } else if (name.rfind("t2_plants", 0) == 0) {
       ws = &plants;
       q.left = q.right = 0;
@@ -186,6 +193,14 @@ TEST(HypothesisTest, FormulaEdges) {
   EXPECT_DOUBLE_EQ(m.t, 10);
   EXPECT_EQ(m.df, 1);
   EXPECT_EQ(*m.x0y1, 10);
+  // One tail: with b > c the chi-square's upper tail P = pchisq(10, 1, lower = FALSE)
+  // halves for "greater" and leaves 1 - P / 2 for "less"; with b < c the other way round.
+  const double P = 0.0015654022580025519;
+  EXPECT_NEAR(m.p, P, 1e-12 * P);
+  EXPECT_NEAR(hypothesisTestForBinomialSample(x, y, 2, kTestMcNemar).p, P / 2, 1e-12 * P);
+  EXPECT_NEAR(hypothesisTestForBinomialSample(x, y, 1, kTestMcNemar).p, 1 - P / 2, 1e-12);
+  EXPECT_NEAR(hypothesisTestForBinomialSample(y, x, 1, kTestMcNemar).p, P / 2, 1e-12 * P);
+  EXPECT_NEAR(hypothesisTestForBinomialSample(y, x, 2, kTestMcNemar).p, 1 - P / 2, 1e-12);
   // A test not valid for the setting gives zeros.
   auto bad = hypothesisForSample({1, 2, 3}, 2, 0, 0, kTestMcNemar, false);
   EXPECT_EQ(bad.t, 0);

@@ -91,6 +91,18 @@ TEST_F(TablesAgainstR, OneWayAnova) {
   EXPECT_EQ(total, 578u);
   EXPECT_EQ(chicks.summary.back().level, "Others");
   EXPECT_EQ(chicks.summary.back().obs, 578 - 19 * 12u);
+
+  // Weights as dates (day numbers) by feed: the table's Std Dev column is in
+  // days, R's sd of the seconds over 86400; 1e-3 relative (the text
+  // shows at least 4 significant digits).
+  TabSummarizeResult dates =
+      tabColumnSummarizing(w->model, w->col("cw_feed"), w->col("cw_date"), 20, nullptr);
+  ASSERT_EQ(dates.summarizedType, VariableType::DateTime);
+  auto rows = tabSummarizeRows(dates);
+  ASSERT_EQ(rows.size(), 7u);
+  for (size_t i = 1; i < rows.size(); ++i)
+    expectNear(expected.at("chickwts_dates").at(rows[i][0] + "/sd_days"), std::stod(rows[i][6]), 1e-3,
+               rows[i][0] + " Std Dev");
 }
 
 // Tolerances: chi-square, V and Phi 1e-10 relative; p 1e-6 relative, down to
@@ -99,9 +111,10 @@ TEST_F(TablesAgainstR, TwoWayTables) {
   struct Case {
     const char *name, *rows, *cols;
   };
-  for (const Case& c : {Case{"warpbreaks", "wb_wool", "wb_tension"}, Case{"esoph", "es_agegp", "es_alcgp"},
-                        Case{"ucb_gender", "ucb_admit", "ucb_gender"},
-                        Case{"ucb_dept", "ucb_admit", "ucb_dept"}, Case{"quakes", "qk_stations", "qk_mag"}}) {
+  for (const Case& c :
+       {Case{"warpbreaks", "wb_wool", "wb_tension"}, Case{"esoph", "es_agegp", "es_alcgp"},
+        Case{"ucb_gender", "ucb_admit", "ucb_gender"}, Case{"ucb_dept", "ucb_admit", "ucb_dept"},
+        Case{"quakes", "qk_stations", "qk_mag"}, Case{"chick_time", "ck_chick", "ck_time"}}) {
     SCOPED_TRACE(c.name);
     auto& e = expected.at(c.name);
     Column& a = w->col(c.rows);
@@ -120,11 +133,16 @@ TEST_F(TablesAgainstR, TwoWayTables) {
       for (size_t j = 0; j < r.levelsB.size(); ++j)
         EXPECT_EQ(r.freqs[i][j], e.at(r.levelsA[i] + "|" + r.levelsB[j]))
             << r.levelsA[i] << "|" << r.levelsB[j];
-    // Every column of the table sums to its column total, the pooled row included.
+    // Every row and column sums to its total, the pooled ones included.
     for (size_t j = 0; j < r.levelsB.size(); ++j) {
       double sum = 0;
       for (size_t i = 0; i < r.levelsA.size(); ++i) sum += r.freqs[i][j];
-      EXPECT_EQ(sum, r.countsB[j]);
+      EXPECT_EQ(sum, r.countsB[j]) << r.levelsB[j];
+    }
+    for (size_t i = 0; i < r.levelsA.size(); ++i) {
+      double sum = 0;
+      for (size_t j = 0; j < r.levelsB.size(); ++j) sum += r.freqs[i][j];
+      EXPECT_EQ(sum, r.countsA[i]) << r.levelsA[i];
     }
   }
   TwoWayResult quakes =
@@ -228,6 +246,16 @@ TEST(TwoWay, MissingValuesCaseAndTable) {
   EXPECT_EQ(m.sumTotal, 6);
   EXPECT_EQ(m.levelsA, (std::vector<std::string>{"Female", "Male", "", "male"}));
   EXPECT_EQ(m.levelsB, (std::vector<std::string>{"no", "yes", ""}));
+  // Each base divides by its own total: Female|no is 1 of the 2 Female rows,
+  // of the 3 "no" rows, of all 6; Male|yes 1 of the 2 "yes" rows; the
+  // missing sex's one row is "no".
+  EXPECT_DOUBLE_EQ(m.percs[0][0], 1.0 / 6);
+  TwoWayResult byRow = twoWayTabOfColumn(w.model, w.col("sex"), w.col("smoker"), 10, 1, true, nullptr);
+  EXPECT_DOUBLE_EQ(byRow.percs[0][0], 0.5);
+  EXPECT_DOUBLE_EQ(byRow.percs[2][0], 1);
+  TwoWayResult byColumn = twoWayTabOfColumn(w.model, w.col("sex"), w.col("smoker"), 10, 2, true, nullptr);
+  EXPECT_DOUBLE_EQ(byColumn.percs[0][0], 1.0 / 3);
+  EXPECT_DOUBLE_EQ(byColumn.percs[1][1], 0.5);
   TwoWayContext c{"sex", "smoker", "", true, true};
   auto rows = twoWayRows(m, c);
   EXPECT_EQ(rows[1], (std::vector<std::string>{"Female", "1 17%", "1 17%", "0 0%", "2 33%"}));

@@ -175,6 +175,11 @@ TEST(DeriveColumns, NumberingCellsMissingRulesAndTypes) {
   // Z(x) with mean 10 and sd 2 maps 14 to 2; rescale without x uses 0 and 1.
   EXPECT_EQ(valueFunctionForCode(327, {0, 0, 10, 2})(14, NAN, 0), 2);
   EXPECT_EQ(valueFunctionForCode(339, XFigures{})(0.25, NAN, 0), 0.25);
+  // log(x + 1) and log10(x + 1) are 0 at 0 and 1 at e - 1 and 9.
+  EXPECT_EQ(valueFunctionForCode(307, XFigures{})(0, NAN, 0), 0);
+  EXPECT_NEAR(valueFunctionForCode(307, XFigures{})(std::exp(1.0) - 1, NAN, 0), 1, 1e-15);
+  EXPECT_EQ(valueFunctionForCode(301, XFigures{})(0, NAN, 0), 0);
+  EXPECT_NEAR(valueFunctionForCode(301, XFigures{})(9, NAN, 0), 1, 1e-15);
 
   // Everything persisted in one save: reopened, the columns and cells are there.
   size_t before = countColumns(m);

@@ -239,21 +239,24 @@ TEST_F(Xlsx, ColumnsRowsStylesAndSharedStrings) {
 
   // Style 0 is never a date even with format 14; 27 (an East Asian built-in)
   // is; an index past the list is not. Shared-string indexes outside the
-  // table read "parse error"; an si of runs is one entry.
+  // table read "parse error"; an si of runs is one entry, its phonetic run
+  // left out, as in an inline string.
   std::string styles =
       "<numFmts><numFmt numFmtId=\"170\" formatCode=\"mmm d\"/></numFmts>"
       "<cellXfs><xf numFmtId=\"14\"/><xf numFmtId=\"27\"/><xf numFmtId=\"170\"/><xf/></cellXfs>";
-  std::string shared = "<si><r><t>a</t></r><r><t>b</t></r></si><si><t>c</t></si>";
+  std::string shared =
+      "<si><r><t>a</t></r><r><t>b</t></r><rPh sb=\"0\" eb=\"1\"><t>AB</t></rPh></si><si><t>c</t></si>";
   Recorder s =
-      readParts(workbookParts("<dimension ref=\"A1:G1\"/><sheetData><row r=\"1\">"
+      readParts(workbookParts("<dimension ref=\"A1:H1\"/><sheetData><row r=\"1\">"
                               "<c r=\"A1\" s=\"0\"><v>45000</v></c><c r=\"B1\" s=\"1\"><v>45000</v></c>"
                               "<c r=\"C1\" s=\"2\"><v>1.5</v></c><c r=\"D1\" s=\"9\"><v>45000</v></c>"
                               "<c r=\"E1\" t=\"s\"><v>1</v></c><c r=\"F1\" t=\"s\"><v>2</v></c>"
-                              "<c r=\"G1\" t=\"s\" s=\"1\"><v>0</v></c></row></sheetData>",
+                              "<c r=\"G1\" t=\"s\" s=\"1\"><v>0</v></c><c r=\"H1\" t=\"inlineStr\"><is>"
+                              "<t>k</t><rPh sb=\"0\" eb=\"1\"><t>K</t></rPh></is></c></row></sheetData>",
                               styles, shared));
   ASSERT_EQ(s.lines.size(), 1u);
   EXPECT_EQ(s.lines[0].cells,
-            (Cells{"45000", "2023-03-15", "1900-01-01 12:00:00", "45000", "c", "parse error", "ab"}));
+            (Cells{"45000", "2023-03-15", "1900-01-01 12:00:00", "45000", "c", "parse error", "ab", "k"}));
 
   // The dimension gives the first column (ZY, left of every value) but not
   // the last: columns past ZZ arrive too, and the one past the last value

@@ -9,6 +9,7 @@ out <- "tests/data/reference"
 # paired layout has one row per patient with both drugs.
 sleep_wide <- data.frame(drug1 = sleep$extra[sleep$group == 1], drug2 = sleep$extra[sleep$group == 2])
 write.csv(sleep_wide, file.path(out, "hypothesis_data_sleep.csv"), row.names = FALSE, quote = FALSE)
+write.csv(mtcars[, c("mpg", "am")], file.path(out, "hypothesis_data_mtcars.csv"), row.names = FALSE, quote = FALSE)
 write.csv(PlantGrowth, file.path(out, "hypothesis_data_plants.csv"), row.names = FALSE, quote = FALSE)
 tg <- ToothGrowth
 tg$high <- ifelse(tg$len > 20, "yes", "no")
@@ -43,6 +44,13 @@ sed <- sqrt(se(oj)^2 + se(vc)^2)
 for (tails in 0:2) {
   r <- t.test(oj, vc, alternative = alt[tails + 1])
   add(paste0("t2_tooth_", tails), r$statistic, r$parameter, r$p.value, mean(oj), mean(vc), se(oj), se(vc), sed)
+}
+# Welch's t with unequal sizes and variances: mtcars mpg by am (19 automatic, 13 manual).
+auto <- mtcars$mpg[mtcars$am == 0]; manual <- mtcars$mpg[mtcars$am == 1]
+for (tails in 0:2) {
+  r <- t.test(auto, manual, alternative = alt[tails + 1])
+  add(paste0("t2_mtcars_", tails), r$statistic, r$parameter, r$p.value, mean(auto), mean(manual), se(auto),
+      se(manual), sqrt(se(auto)^2 + se(manual)^2))
 }
 # Two-sample z on the same groups from pnorm.
 z <- (mean(oj) - mean(vc)) / sed

@@ -1,7 +1,8 @@
 # Reference figures of the one-way ANOVA by levels and of the two-way table
 # on R's chickwts, InsectSprays, ChickWeight (50 chicks: 19 kept, the rest
 # pooled as "Others"), warpbreaks, esoph, UCBAdmissions (as a case table) and
-# quakes (stations pooled to 9 levels and "Others"). Writes the data the C++
+# quakes (stations pooled to 9 levels and "Others"), ChickWeight's chicks by
+# time (both pooled) and chickwts' weights as dates by feed. Writes the data the C++
 # test imports and the figures it compares with.
 #   Rscript tests/reference/table_analyses.R   (from the repository root)
 out <- "tests/data/reference"
@@ -14,7 +15,9 @@ cols <- list(
   wb_wool = as.character(warpbreaks$wool), wb_tension = as.character(warpbreaks$tension),
   es_agegp = as.character(esoph$agegp), es_alcgp = as.character(esoph$alcgp),
   ucb_admit = as.character(ucb$Admit), ucb_gender = as.character(ucb$Gender), ucb_dept = as.character(ucb$Dept),
-  qk_stations = paste0("s", quakes$stations), qk_mag = ifelse(quakes$mag >= 4.6, "strong", "light"))
+  qk_stations = paste0("s", quakes$stations), qk_mag = ifelse(quakes$mag >= 4.6, "strong", "light"),
+  ck_time = paste0("t", ChickWeight$Time),
+  cw_date = format(as.Date("2020-01-01") + chickwts$weight, "%Y-%m-%d"))
 n <- max(sapply(cols, length))
 pad <- function(x) { y <- rep("", n); y[seq_along(x)] <- as.character(x); y }
 d <- as.data.frame(lapply(cols, pad), stringsAsFactors = FALSE)
@@ -52,6 +55,10 @@ anova_of <- function(name, y, g) {
 anova_of("chickwts", chickwts$weight, as.character(chickwts$feed))
 anova_of("insects", InsectSprays$count, as.character(InsectSprays$spray))
 anova_of("chicks", ChickWeight$weight, paste0("c", as.character(ChickWeight$Chick)))
+# A date variable by feed: its standard deviation in days.
+cw_date <- as.POSIXct(as.Date("2020-01-01") + chickwts$weight)
+for (lv in unique(as.character(chickwts$feed)))
+  put("chickwts_dates", paste0(lv, "/sd_days"), sd(as.numeric(cw_date[chickwts$feed == lv])) / 86400)
 
 twoway_of <- function(name, a, b) {
   a <- pooled(a, 10); b <- pooled(b, 10)
@@ -74,5 +81,7 @@ twoway_of("warpbreaks", as.character(warpbreaks$wool), as.character(warpbreaks$t
 twoway_of("esoph", as.character(esoph$agegp), as.character(esoph$alcgp))
 twoway_of("ucb_gender", as.character(ucb$Admit), as.character(ucb$Gender))
 twoway_of("ucb_dept", as.character(ucb$Admit), as.character(ucb$Dept))
+# Both variables above the cap: chicks (50) by time (12 levels).
+twoway_of("chick_time", paste0("c", as.character(ChickWeight$Chick)), paste0("t", ChickWeight$Time))
 twoway_of("quakes", paste0("s", quakes$stations), ifelse(quakes$mag >= 4.6, "strong", "light"))
 write.csv(do.call(rbind, rows), file.path(out, "tables_expected.csv"), row.names = FALSE, quote = FALSE)

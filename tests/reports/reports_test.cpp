@@ -167,6 +167,17 @@ TEST(PdfWriter, TablesContinueOnNewPagesAndHiddenElementsAreNotDrawn) {
   EXPECT_EQ(find("row59").page, 3);
   Word turnedWord = find("TurnedWord");
   EXPECT_EQ(turnedWord.page, 1);
+
+  // From 612 the header and rows 1..7 end exactly 20 points above the
+  // bottom edge: one page, no continuation; one row more starts page 2.
+  for (int last : {7, 8}) {
+    Element page = container({0, 0, kPageWidth, kPageHeight});
+    page.children.push_back(table({rows.begin(), rows.begin() + last + 1}, grid, 72, 612));
+    ASSERT_TRUE(pdfOfView(page, dir / "fit.pdf"));
+    int lastPage = 0;
+    for (const auto& w : pdfWords(dir / "fit.pdf")) lastPage = std::max(lastPage, w.page);
+    EXPECT_EQ(lastPage, last == 7 ? 1 : 2) << last << " rows";
+  }
   fs::remove_all(dir);
 }
 
@@ -224,6 +235,11 @@ TEST(DatasetExport, AllRowsOrTheChosenOnesCellsAsStored) {
   EXPECT_EQ(lines[0], "id,\"note, quoted\",x");
   EXPECT_EQ(lines[7], "7,\"a \"\"b\"\"\", 1.50 ");
   EXPECT_EQ(lines[5000], "5000,,2");
+  // Every row in its stored order: the first line out of place, if any.
+  size_t misplaced = 1;
+  while (misplaced < lines.size() && lines[misplaced].starts_with(std::to_string(misplaced) + ","))
+    ++misplaced;
+  EXPECT_EQ(misplaced, lines.size());
   std::ifstream some(dir / "some.csv");
   lines.clear();
   for (std::string l; std::getline(some, l);) lines.push_back(l);
