@@ -4,6 +4,7 @@
 #include <cmath>
 #include <limits>
 #include <nlohmann/json.hpp>
+#include <type_traits>
 
 #include "stats/statistics.h"
 
@@ -138,10 +139,11 @@ bool clearlyIndependent(const std::vector<std::size_t>& kept, const std::vector<
   return true;
 }
 
-// The least-squares intercept of the raw columns from a fit on columns less the shifts m_j (0 for a
-// column fitted as it is): b0 − Σ b_j m_j, whose variance is c' Cov c for the contrast
-// c = (−m_1, …, −m_k, 1).
-void uncentre(OlsResult& fit, const std::vector<double>& shifts) {
+// The intercept of the raw columns from a fit on columns less the shifts m_j (0 for a column
+// fitted as it is): b0 − Σ b_j m_j, whose variance is c' Cov c for the contrast
+// c = (−m_1, …, −m_k, 1); its test is the fit's own (t with n − k − 1 df, or Wald's z).
+template <class Fit>
+void uncentre(Fit& fit, const std::vector<double>& shifts) {
   const std::size_t k = shifts.size();
   if (fit.coeffs.size() != k + 1 || k == 0) return;
   std::vector<double> c(k + 1, 1.0);
@@ -158,11 +160,15 @@ void uncentre(OlsResult& fit, const std::vector<double>& shifts) {
   double variance = 0;
   for (std::size_t i = 0; i <= k; ++i)
     for (std::size_t j = 0; j <= k; ++j) variance += c[i] * fit.covariance[i * (k + 1) + j] * c[j];
-  const double n = static_cast<double>(fit.N);
   const double se = std::sqrt(std::max(0.0, variance));
   fit.standardErrors[k] = se;
   fit.t[k] = fit.coeffs[k] / se;
-  fit.p[k] = 2 * Statistics::tcdf(-std::fabs(fit.t[k]), std::max(n - static_cast<double>(k + 1), 1.0));
+  if constexpr (std::is_same_v<Fit, LogitResult>) {
+    fit.p[k] = 2 * Statistics::normcdfz(-std::fabs(fit.t[k]));
+  } else {
+    const double n = static_cast<double>(fit.N);
+    fit.p[k] = 2 * Statistics::tcdf(-std::fabs(fit.t[k]), std::max(n - static_cast<double>(k + 1), 1.0));
+  }
 }
 
 }  // namespace
@@ -223,10 +229,10 @@ FitResult olsY(std::span<const double> y, const std::vector<std::vector<double>>
   std::vector<double> shifts;
   for (std::size_t j = 0; j < xs.size(); ++j) {
     if (res.drop[j] == "keep") {
-      // The logistic fit keeps the raw columns: its intercept's standard error would need the
-      // covariance of the intercept with the slopes, which the Newton iteration does not return.
+      // Both fits take a column centred where its mean exceeds its spread (a large offset would
+      // cost the normal equations their digits); the raw intercept comes back by uncentre().
       const double spread = std::sqrt(sums[j].deviations / std::max(1.0, static_cast<double>(n)));
-      const bool centre = !logit && std::fabs(sums[j].mean) > spread;
+      const bool centre = std::fabs(sums[j].mean) > spread;
       design.push_back(centre ? centredCopy(j) : xs[j]);
       shifts.push_back(centre ? sums[j].mean : 0.0);
       keptColumns.push_back(j);
@@ -238,11 +244,14 @@ FitResult olsY(std::span<const double> y, const std::vector<std::vector<double>>
   res.sdDep = Statistics::sdNormal(y);
   design.emplace_back(n, 1.0);
 
+  const bool shifted = std::any_of(shifts.begin(), shifts.end(), [](double m) { return m != 0; });
   if (logit) {
-    res.fit = Statistics::logit(y, design);
+    LogitResult fit = Statistics::logit(y, design);
+    if (shifted) uncentre(fit, shifts);
+    res.fit = std::move(fit);
   } else {
     OlsResult fit = Statistics::ols(y, design);
-    if (std::any_of(shifts.begin(), shifts.end(), [](double m) { return m != 0; })) uncentre(fit, shifts);
+    if (shifted) uncentre(fit, shifts);
     // With a constant in the model R² lies in [0, 1] by construction; outside it is rounding
     // (an intercept-only fit gave 1 − RSS / TSS = −2.2e-16). The intercept-only fit explains nothing.
     if (fit.N > 0) {

@@ -512,6 +512,10 @@ LogitResult RegressionRoutines::logit(std::span<const double> y,
   res.standardErrors.resize(k);
   res.t.resize(k);
   res.p.resize(k);
+  // dpotri leaves the inverse in the upper triangle.
+  res.covariance.assign(k * k, 0.0);
+  for (std::size_t i = 0; i < k; ++i)
+    for (std::size_t j = i; j < k; ++j) res.covariance[i * k + j] = res.covariance[j * k + i] = c[i + j * k];
   for (std::size_t j = 0; j < k; ++j) {
     res.standardErrors[j] = std::sqrt(c[j + j * k]);
     res.t[j] = res.coeffs[j] / res.standardErrors[j];

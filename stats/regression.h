@@ -29,6 +29,7 @@ struct OlsResult {
 struct LogitResult {
   std::vector<double> coeffs;              // one per design column, in design order
   std::vector<double> standardErrors;      // standard errors sqrt((X'WX)^-1)_jj (not variances)
+  std::vector<double> covariance;          // k x k covariance (X'WX)^-1 of the coefficients (not in JSON)
   std::vector<double> t;                   // Wald z statistics coeffs / standardErrors
   std::vector<double> p;                   // two-sided normal p-values of t
   std::vector<double> residuals;           // observed minus fitted probability
