@@ -364,6 +364,12 @@ void ServerImpl::routeDocuments() {
     }
     std::string decimal = bodyText(body, "decimalSeparator", defaultDecimalSeparator());
     options.decimalSeparator = decimal == "," ? "," : ".";
+    // The order of day, month and year in text dates; "auto" lets the file's
+    // first unambiguous date settle it.
+    options.dateOrder = bodyText(body, "dates", "auto");
+    if (options.dateOrder != "auto" && options.dateOrder != "dmy" && options.dateOrder != "mdy" &&
+        options.dateOrder != "ymd")
+      throw ApiError(400, {{"error", "the field \"dates\" must be \"auto\", \"dmy\", \"mdy\" or \"ymd\""}});
     // A workbook that cannot be read or lacks the chosen sheet, or a
     // workspace that must not be replaced, is refused before any job starts.
     if (auto refusal = whyImportCannotStart(options))
@@ -424,6 +430,7 @@ void ServerImpl::routeDocuments() {
                                {"variables", outcome.variables},
                                {"observations", outcome.observations},
                                {"workspace", target.filename().string()}};
+      if (!outcome.dateOrder.empty()) result["dates"] = outcome.dateOrder;
       if (!outcome.alertTitle.empty())
         result["alert"] = toJson(Alert{outcome.alertTitle, outcome.alertMessage, {tr("OK")}});
       result["statusBlock"] = statusBlock;
