@@ -6,6 +6,7 @@
 #include <fstream>
 #include <optional>
 
+#include "engine/date_detector.h"
 #include "engine/log.h"
 #include "engine/number_format.h"
 #include "engine/translate.h"
@@ -281,6 +282,9 @@ void ServerImpl::routeDocuments() {
       out["encoding"] = sniff.encoding;
       out["delimiterChar"] = toUtf8(std::u16string_view(&sniff.delimiter, 1));
       out["decimalSeparator"] = sniff.decimalSeparator;
+      // The order "auto" falls back on until a date settles it: the page's
+      // locale's, for the sheet's preview of how the first dates read.
+      out["localeDates"] = DateDetector::orderName(scratch.detectDate().numericOrder());
     }
     return out;
   });

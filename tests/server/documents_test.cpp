@@ -340,6 +340,11 @@ TEST_F(Documents, InspectionPreviewsAndSniffsTheDelimiter) {
 // locale's order) when left to itself; any other order is refused by name.
 TEST_F(Documents, TextDatesReadInTheChosenOrder) {
   std::ofstream(docs / "uk.csv") << "d,v\n05/03/2024,1\n06/04/2024,2\n";
+  // The sheet's preview of "auto" needs the order the page's locale falls back on.
+  EXPECT_EQ(getJson("/api/inspect?file=uk.csv")["localeDates"], "mdy");
+  auto de = client->Get("/api/inspect?file=uk.csv", httplib::Headers{{"Accept-Language", "de-DE"}});
+  ASSERT_TRUE(de);
+  EXPECT_EQ(json::parse(de->body)["localeDates"], "dmy");
   auto minLine = [&] {
     json card = getJson("/api/variables")["cards"][0];
     EXPECT_EQ(card["typeLine"], "Type: Date / Time");
