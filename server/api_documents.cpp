@@ -6,6 +6,7 @@
 #include <fstream>
 #include <optional>
 
+#include "engine/date_detector.h"
 #include "engine/log.h"
 #include "engine/number_format.h"
 #include "engine/translate.h"
@@ -281,6 +282,9 @@ void ServerImpl::routeDocuments() {
       out["encoding"] = sniff.encoding;
       out["delimiterChar"] = toUtf8(std::u16string_view(&sniff.delimiter, 1));
       out["decimalSeparator"] = sniff.decimalSeparator;
+      // The order "auto" falls back on until a date settles it: the page's
+      // locale's, for the sheet's preview of how the first dates read.
+      out["localeDates"] = DateDetector::orderName(scratch.detectDate().numericOrder());
     }
     return out;
   });
@@ -364,6 +368,12 @@ void ServerImpl::routeDocuments() {
     }
     std::string decimal = bodyText(body, "decimalSeparator", defaultDecimalSeparator());
     options.decimalSeparator = decimal == "," ? "," : ".";
+    // The order of day, month and year in text dates; "auto" lets the file's
+    // first unambiguous date settle it.
+    options.dateOrder = bodyText(body, "dates", "auto");
+    if (options.dateOrder != "auto" && options.dateOrder != "dmy" && options.dateOrder != "mdy" &&
+        options.dateOrder != "ymd")
+      throw ApiError(400, {{"error", "the field \"dates\" must be \"auto\", \"dmy\", \"mdy\" or \"ymd\""}});
     // A workbook that cannot be read or lacks the chosen sheet, or a
     // workspace that must not be replaced, is refused before any job starts.
     if (auto refusal = whyImportCannotStart(options))
@@ -424,6 +434,7 @@ void ServerImpl::routeDocuments() {
                                {"variables", outcome.variables},
                                {"observations", outcome.observations},
                                {"workspace", target.filename().string()}};
+      if (!outcome.dateOrder.empty()) result["dates"] = outcome.dateOrder;
       if (!outcome.alertTitle.empty())
         result["alert"] = toJson(Alert{outcome.alertTitle, outcome.alertMessage, {tr("OK")}});
       result["statusBlock"] = statusBlock;

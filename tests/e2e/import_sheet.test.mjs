@@ -1,9 +1,10 @@
 // The import sheet previews the file and pre-selects the delimiter and
 // decimal separator that fit it: a semicolon file with decimal commas
-// imports as its columns, not as one.
+// imports as its columns, not as one; a day-first file's dates read in the
+// order chosen there.
 import assert from "node:assert/strict";
 import { after, before, describe, it } from "node:test";
-import { assertNoHorizontalScroll, shot, useSession, viewports } from "./harness.mjs";
+import { assertNoHorizontalScroll, openWorkspacesTab, shot, until, useSession, viewports } from "./harness.mjs";
 
 function europeanCsv() {
   const lines = ["name;height;weight;note"];
@@ -45,6 +46,7 @@ for (const viewport of viewports) {
       ]);
       assert.equal(await preview.locator("tr").count(), 8);
       assert.equal(await preview.locator("tr").nth(1).locator("td").nth(1).textContent(), "1,60");
+      assert.equal(await sheet.locator("[data-testid=date-preview]").count(), 0); // no dates in this file
       await assertNoHorizontalScroll(page);
       await shot(page, viewport, "import-sheet-preview");
 
@@ -72,6 +74,66 @@ for (const viewport of viewports) {
         "Type: Categorical",
       ]);
       await shot(page, viewport, "import-sheet-variables");
+    });
+
+    it("reads a day-first file's dates in the order chosen on the sheet", async () => {
+      await openWorkspacesTab(page, server.url);
+      await page.locator("[data-testid=upload-input]").setInputFiles({
+        name: "uk.csv",
+        mimeType: "text/csv",
+        buffer: Buffer.from("d,v\n05/03/2024,1\n13/05/2024,2\n"),
+      });
+      const sheet = page.getByRole("dialog");
+      await sheet.getByRole("heading", { name: "Create New Workspace" }).waitFor();
+      const order = sheet.locator("[data-testid=date-order]");
+      const dates = sheet.locator("[data-testid=date-preview] li");
+      await dates.first().waitFor();
+      assert.equal(await order.textContent(), "Automatic");
+      // Automatic: 13/05 settles day first (the page's en-US alone would read month first).
+      assert.deepEqual(await dates.allTextContents(), [
+        "05/03/2024 reads as March 5, 2024",
+        "13/05/2024 reads as May 13, 2024",
+      ]);
+
+      const choose = async (name) => {
+        await order.click();
+        await sheet.getByRole("heading", { name: "Choose Date Order" }).waitFor();
+        await sheet.getByRole("button", { name, exact: true }).click();
+        await until(async () => (await order.textContent()) === name, `the order ${name}`);
+      };
+      await choose("Month first");
+      assert.deepEqual(await dates.allTextContents(), [
+        "05/03/2024 reads as May 3, 2024",
+        "13/05/2024 is no date in this order and stays text.",
+      ]);
+      await choose("Day first");
+      assert.deepEqual(await dates.allTextContents(), [
+        "05/03/2024 reads as March 5, 2024",
+        "13/05/2024 reads as May 13, 2024",
+      ]);
+      await dates.first().scrollIntoViewIfNeeded();
+      await assertNoHorizontalScroll(page);
+      await shot(page, viewport, "import-sheet-dates");
+
+      // Automatic would read this file day first too: the request must carry the choice.
+      const sent = page.waitForRequest((r) => r.url().includes("/api/workspaces/create"));
+      await sheet.getByRole("button", { name: "Create", exact: true }).click();
+      assert.equal((await sent).postDataJSON().dates, "dmy");
+      await page.locator("[data-testid=grid]").waitFor({ timeout: 30000 });
+      await until(
+        async () => /uk\.tbx/.test(await page.locator("[data-testid=status-line]").textContent()),
+        "the new workspace",
+        30000,
+      );
+      await page.locator("nav.tabbar").getByRole("button", { name: "Variables" }).click();
+      const card = page.locator("[data-testid=variable-card]").first();
+      await card.waitFor();
+      assert.equal(await card.locator(".type-line").textContent(), "Type: Date / Time");
+      // 5 March 2024, written as en-US writes short dates.
+      const min = card.locator(".card-line", { hasText: "Min:" });
+      await until(async () => (await min.count()) > 0 && !/\.\.\./.test(await min.textContent()), "the card's minimum", 30000);
+      assert.equal((await min.textContent()).trim(), "Min: 3/5/24");
+      await shot(page, viewport, "import-sheet-dates-variables");
     });
   });
 }

@@ -335,6 +335,44 @@ TEST_F(Documents, InspectionPreviewsAndSniffsTheDelimiter) {
   EXPECT_EQ(getJson("/api/status")["workspace"], "eu.tbx");  // still open
 }
 
+// The order of day, month and year chosen on the import sheet: a file whose
+// days are all 12 or less reads day first when asked, month first (the en
+// locale's order) when left to itself; any other order is refused by name.
+TEST_F(Documents, TextDatesReadInTheChosenOrder) {
+  std::ofstream(docs / "uk.csv") << "d,v\n05/03/2024,1\n06/04/2024,2\n";
+  // The sheet's preview of "auto" needs the order the page's locale falls back on.
+  EXPECT_EQ(getJson("/api/inspect?file=uk.csv")["localeDates"], "mdy");
+  auto de = client->Get("/api/inspect?file=uk.csv", httplib::Headers{{"Accept-Language", "de-DE"}});
+  ASSERT_TRUE(de);
+  EXPECT_EQ(json::parse(de->body)["localeDates"], "dmy");
+  auto minLine = [&] {
+    json card = getJson("/api/variables")["cards"][0];
+    EXPECT_EQ(card["typeLine"], "Type: Date / Time");
+    for (const auto& l : card["lines"])
+      if (l.value("text", "").rfind("Min: ", 0) == 0) return l["text"].get<std::string>();
+    return std::string();
+  };
+  json job =
+      waitForJob(postJson("/api/workspaces/create",
+                          {{"mode", "import"}, {"name", "uk"}, {"file", "uk.csv"}, {"dates", "dmy"}})["job"]);
+  EXPECT_EQ(job["result"]["code"], -1);
+  EXPECT_EQ(job["result"]["dates"], "dmy");
+  EXPECT_EQ(minLine(), "Min: 3/5/24");  // 5 March, shown month first as en shows dates
+
+  job = waitForJob(
+      postJson("/api/workspaces/create", {{"mode", "import"}, {"name", "us"}, {"file", "uk.csv"}})["job"]);
+  EXPECT_EQ(job["result"]["dates"], "mdy");
+  EXPECT_EQ(minLine(), "Min: 5/3/24");  // 3 May
+
+  for (json bad : {json("dd/mm"), json("DMY"), json(1)}) {
+    json r = postJson("/api/workspaces/create",
+                      {{"mode", "import"}, {"name", "x"}, {"file", "uk.csv"}, {"dates", bad}}, 400);
+    EXPECT_NE(r["message"].get<std::string>().find("\"dates\""), std::string::npos) << r.dump();
+  }
+  EXPECT_FALSE(fs::exists(docs / "x.tbx"));
+  EXPECT_EQ(getJson("/api/status")["workspace"], "us.tbx");
+}
+
 // The short form of bench/server_reliability.sh: readers during imports
 // never see an error or a moment without the workspace.
 TEST_F(Documents, ReadsDuringImportsAllSeeTheOpenWorkspace) {

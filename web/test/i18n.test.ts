@@ -44,7 +44,7 @@ describe("text lookup", () => {
     }
     // Texts passed through variables: the analysis screen's buttons and segments, the delimiters and tab titles.
     for (const s of analysisTexts()) if (!known.has(s)) missing.push(s);
-    for (const s of ["comma", "tab", "space", "Workspaces", "Browse", "Variables", "Analysis", "About"])
+    for (const s of ["comma", "tab", "space", "Workspaces", "Browse", "Variables", "Analysis", "About", "Automatic", "Day first", "Month first", "Year first"])
       if (!known.has(s)) missing.push(s);
     expect(missing).toEqual([]);
   });

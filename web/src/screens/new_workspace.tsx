@@ -1,10 +1,18 @@
 // The new-workspace screen: a name, and for an import the header switch,
-// the delimiter or sheet, and the decimal point.
+// the delimiter or sheet, the decimal point and the order of dates.
 import { useEffect, useRef, useState } from "preact/hooks";
 import { api, ApiError, type Status } from "../api";
 import type { Shell } from "../app";
 import { showAlert } from "../components/alerts";
 import { ChevronIcon, CloseIcon } from "../components/icons";
+import {
+  firstDateFields,
+  localeOrder,
+  orderFor,
+  readDate,
+  type DateOrder,
+  type FixedOrder,
+} from "../date_order";
 import { t } from "../i18n";
 
 export interface NewWorkspaceRequest {
@@ -24,6 +32,47 @@ interface Inspection {
   // Delimited text only: the first lines and the delimiter that fits them.
   preview?: string[];
   delimiterChar?: string;
+  // The order of day, month and year "auto" falls back on (the locale's).
+  localeDates?: FixedOrder;
+}
+
+// The orders of day, month and year a text file's dates may be read in.
+const dateOrders: { order: DateOrder; name: string }[] = [
+  { order: "auto", name: "Automatic" },
+  { order: "dmy", name: "Day first" },
+  { order: "mdy", name: "Month first" },
+  { order: "ymd", name: "Year first" },
+];
+
+function dateOrderLabel(order: DateOrder): string {
+  return t(dateOrders.find((d) => d.order === order)?.name ?? "Automatic");
+}
+
+// How the first dates of the previewed lines read under the chosen order:
+// one sentence each, with the date written out in the page's language.
+export function datePreview(
+  lines: string[],
+  delimiter: string,
+  hasHeader: boolean,
+  choice: DateOrder,
+  fallback: FixedOrder,
+  lang = typeof document === "undefined" ? undefined : document.documentElement.lang || undefined,
+): string[] {
+  const rows = lines.slice(hasHeader ? 1 : 0).map((l) => splitLine(l, delimiter));
+  const order = orderFor(choice, rows, fallback);
+  return firstDateFields(rows).map((field) => {
+    const d = readDate(field, order);
+    if (!d) return t("%@ is no date in this order and stays text.", field);
+    let written: string;
+    try {
+      written = new Intl.DateTimeFormat(lang, { dateStyle: "long", timeZone: "UTC" }).format(
+        Date.UTC(d.year, d.month - 1, d.day),
+      );
+    } catch {
+      written = `${d.year}-${String(d.month).padStart(2, "0")}-${String(d.day).padStart(2, "0")}`;
+    }
+    return t("%@ reads as %@", field, written);
+  });
 }
 
 // The named delimiters, in the order of the chooser; any other single
@@ -75,8 +124,10 @@ export function NewWorkspace({
   const [delimiter, setDelimiter] = useState(file && file.endsWith(".csv") ? "," : "\t");
   const [otherDelimiter, setOtherDelimiter] = useState("");
   const [decimal, setDecimal] = useState(".");
+  const [dates, setDates] = useState<DateOrder>("auto");
   const [inspection, setInspection] = useState<Inspection | null>(null);
-  const [choosing, setChoosing] = useState(false);
+  // The list shown in place of the form: the delimiters or sheets, or the date orders.
+  const [choosing, setChoosing] = useState<false | "options" | "dates">(false);
   const [busy, setBusy] = useState(false);
   const nameInput = useRef<HTMLInputElement>(null);
 
@@ -121,6 +172,11 @@ export function NewWorkspace({
       : t("Finding sheets...")
     : t("Delimiter: %@", delimiterLabel(delimiter));
   const preview = !isWorkbook ? (inspection?.preview ?? []) : [];
+  // Workbooks and statistical files bring their dates as dates.
+  const textFile = !isWorkbook && !isStatFile;
+  const dateLines = textFile
+    ? datePreview(preview, delimiter, hasHeader, dates, inspection?.localeDates ?? localeOrder(document.documentElement.lang || undefined))
+    : [];
 
   const create = async (replace = false) => {
     if (!name.trim()) return;
@@ -136,6 +192,7 @@ export function NewWorkspace({
         delimiter: index >= 0 && index < 3 ? index : 1,
         delimiterChar: delimiter,
         decimalSeparator: decimal,
+        ...(textFile && mode === "import" ? { dates } : {}),
         replace,
       };
       const r = await api.post<{ status?: Status; job?: string; workspace?: string }>("/api/workspaces/create", body);
@@ -172,7 +229,15 @@ export function NewWorkspace({
           <button class="text-button" onClick={onClose}>
             {t("Cancel")}
           </button>
-          <h2 id="new-ws-title">{choosing ? (isWorkbook ? t("Choose Sheet") : t("Choose Delimiter")) : t("Create New Workspace")}</h2>
+          <h2 id="new-ws-title">
+            {choosing === "dates"
+              ? t("Choose Date Order")
+              : choosing
+                ? isWorkbook
+                  ? t("Choose Sheet")
+                  : t("Choose Delimiter")
+                : t("Create New Workspace")}
+          </h2>
           {choosing ? (
             <button class="icon-button" aria-label={t("Close")} onClick={() => setChoosing(false)}>
               <CloseIcon />
@@ -182,7 +247,25 @@ export function NewWorkspace({
           )}
         </header>
 
-        {choosing ? (
+        {choosing === "dates" ? (
+          <ul class="list chooser">
+            {dateOrders.map((d) => (
+              <li>
+                <button
+                  class={`row ${d.order === dates ? "selected" : ""}`}
+                  aria-pressed={d.order === dates}
+                  onClick={() => {
+                    setDates(d.order);
+                    setChoosing(false);
+                  }}
+                >
+                  <span class="row-text">{t(d.name)}</span>
+                  {d.order === dates && <span class="check">✓</span>}
+                </button>
+              </li>
+            ))}
+          </ul>
+        ) : choosing ? (
           <ul class="list chooser">
             {(isWorkbook ? (sheets ?? []) : namedDelimiters.map((d) => t(d.name))).map((label, i) => {
               const selected = isWorkbook ? i === sheet : namedDelimiters[i]?.char === delimiter;
@@ -283,7 +366,7 @@ export function NewWorkspace({
                       type="button"
                       class="value-button"
                       disabled={!inspection || (isWorkbook && !sheets?.length)}
-                      onClick={() => setChoosing(true)}
+                      onClick={() => setChoosing("options")}
                     >
                       {chooserLabel}
                       <ChevronIcon size={18} />
@@ -305,6 +388,15 @@ export function NewWorkspace({
                       ))}
                     </div>
                   </li>
+                  {textFile && (
+                    <li class="row static">
+                      <span class="row-text">{t("Dates:")}</span>
+                      <button type="button" class="value-button" data-testid="date-order" onClick={() => setChoosing("dates")}>
+                        {dateOrderLabel(dates)}
+                        <ChevronIcon size={18} />
+                      </button>
+                    </li>
+                  )}
                 </ul>
                 <p class="footnote">
                   {t(
@@ -327,6 +419,13 @@ export function NewWorkspace({
                         </tbody>
                       </table>
                     </div>
+                    {dateLines.length > 0 && (
+                      <ul class="date-preview" data-testid="date-preview">
+                        {dateLines.map((l) => (
+                          <li>{l}</li>
+                        ))}
+                      </ul>
+                    )}
                   </div>
                 )}
               </div>
