@@ -112,11 +112,11 @@ bool parseWhole(const std::string& text, double& value) {
 }
 
 std::string formatResult(double v) {
-  if (std::isnan(v)) return "nan";
+  if (std::isnan(v)) return "NaN";  // the one text for not-a-number, as in every export
   if (std::isinf(v)) return v > 0 ? "inf" : "-inf";
   char buf[64];
   auto [ptr, ec] = std::to_chars(buf, buf + sizeof buf, v);
-  return ec == std::errc() ? std::string(buf, ptr) : std::string("nan");
+  return ec == std::errc() ? std::string(buf, ptr) : std::string("NaN");
 }
 
 CommandResult run(const std::vector<std::string>& words) {
