@@ -365,9 +365,10 @@ TEST(Importer, KilledImportsLeaveTheOldWorkspaceOrTheWholeNewOne) {
   // One more import clears what the killed ones left.
   o.dataFile = dir.path / "old.csv";
   ASSERT_TRUE(importDataFile(o, dir.path, {}).error.empty());
-  size_t hidden = 0;
-  for (const auto& e : fs::directory_iterator(dir.path)) hidden += e.path().filename().string()[0] == '.';
-  EXPECT_EQ(hidden, 0u);
+  std::string hidden;
+  for (const auto& e : fs::directory_iterator(dir.path))
+    if (e.path().filename().string()[0] == '.') hidden += " " + e.path().filename().string();
+  EXPECT_EQ(hidden, "") << "left beside the workspace";
   std::cout << "[ figures  ] " << rounds << " kills during imports over a workspace: " << kept
             << " kept it byte for byte, " << replaced << " replaced it whole, 0 partial\n";
 }
