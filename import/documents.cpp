@@ -75,12 +75,18 @@ void syncFolder(const fs::path& folder) {
   ::close(fd);
 }
 
+constexpr const char* kWriteProbe = ".tabulix-write-test-";
+
 // The process ids in a name made by buildingNameFor or by the store's own
 // creation of a file ("…new-PID-N"), none when the name is not of that form.
 std::vector<long> buildingPids(const std::string& name) {
   static const std::regex form(R"(^\..*\.tbx(\.new-[0-9]{1,10}-[0-9]{1,10})+(-journal|-wal|-shm)?$)");
   static const std::regex part(R"(\.new-([0-9]{1,10})-[0-9]{1,10})");
+  // The probe of folderWritable() where a file without a name cannot be made.
+  static const std::regex probe(R"(^\.tabulix-write-test-([0-9]{1,10})-[A-Za-z0-9]{6}$)");
   std::vector<long> pids;
+  std::smatch m;
+  if (std::regex_match(name, m, probe)) return {std::stol(m[1].str())};
   if (!std::regex_match(name, form)) return pids;
   for (auto it = std::sregex_iterator(name.begin(), name.end(), part); it != std::sregex_iterator(); ++it)
     pids.push_back(std::stol((*it)[1].str()));
@@ -394,9 +400,21 @@ bool looksLikeWorkspace(const fs::path& file) {
 }
 
 // Whether a new file can be made in the folder: tried, not guessed from the
-// mode bits, so that ACLs, read-only mounts and root all answer truly.
+// mode bits, so that ACLs, read-only mounts and root all answer truly. The
+// try makes a file without a name where the file system allows it, so that
+// a process killed meanwhile leaves nothing; elsewhere the named probe holds
+// this process's id, and removeStaleBuildingFiles takes it away once the
+// process has ended.
 bool folderWritable(const fs::path& folder) {
-  std::string probe = (folder / ".tabulix-write-test-XXXXXX").string();
+#ifdef O_TMPFILE
+  int unnamed = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+  if (unnamed >= 0) {
+    close(unnamed);
+    return true;
+  }
+  if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return false;
+#endif
+  std::string probe = (folder / (std::string(kWriteProbe) + std::to_string(::getpid()) + "-XXXXXX")).string();
   int fd = mkstemp(probe.data());
   if (fd < 0) return false;
   close(fd);

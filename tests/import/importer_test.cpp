@@ -283,11 +283,16 @@ TEST(Importer, ImportsRemoveOnlyStaleHiddenFilesOfEndedImports) {
   waitpid(ended, nullptr, 0);
   const std::string dead = std::to_string(ended), self = std::to_string(getpid());
   std::vector<std::string> stale = {".k.tbx.new-" + dead + "-0", ".k.tbx.new-" + dead + "-0-journal",
-                                    "..k.tbx.new-" + dead + "-1.new-" + dead + "-2"};
-  std::vector<std::string> kept = {
-      ".k.tbx.new-" + self + "-0", ".k.tbx.new-1-0" /* init runs */,
-      ".k.tbx.new-" + dead,        ".notes.new-" + dead + "-0",
-      "k.tbx.new-" + dead + "-0",  "..k.tbx.new-" + dead + "-1.new-" + self + "-2"};
+                                    "..k.tbx.new-" + dead + "-1.new-" + dead + "-2",
+                                    ".tabulix-write-test-" + dead + "-Ab12Cd"};
+  std::vector<std::string> kept = {".k.tbx.new-" + self + "-0",
+                                   ".k.tbx.new-1-0" /* init runs */,
+                                   ".k.tbx.new-" + dead,
+                                   ".notes.new-" + dead + "-0",
+                                   "k.tbx.new-" + dead + "-0",
+                                   "..k.tbx.new-" + dead + "-1.new-" + self + "-2",
+                                   ".tabulix-write-test-" + self + "-Ab12Cd",
+                                   ".tabulix-write-test-Ab12Cd"};
   for (const auto& n : stale) dir.write(n, "x");
   for (const auto& n : kept) dir.write(n, "x");
   ImportOptions opts;
