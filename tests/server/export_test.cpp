@@ -2,6 +2,7 @@
 // the job ends with the reason (the page shows it in its "Error!" alert) and
 // leaves no folder behind.
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <csignal>
 
@@ -12,10 +13,12 @@ namespace {
 
 class DatasetExportApi : public ServerFixture {};
 
+// This process's export folders (other test processes make theirs meanwhile).
 std::vector<fs::path> exportFolders() {
+  const std::string prefix = "tabulix-dataset-" + std::to_string(::getpid()) + "-";
   std::vector<fs::path> out;
   for (const auto& e : fs::directory_iterator(fs::temp_directory_path()))
-    if (e.path().filename().string().rfind("tabulix-dataset-", 0) == 0) out.push_back(e.path());
+    if (e.path().filename().string().rfind(prefix, 0) == 0) out.push_back(e.path());
   std::sort(out.begin(), out.end());
   return out;
 }
