@@ -75,6 +75,12 @@ std::string openAndRead(const fs::path& file) {
   return "";
 }
 
+// A sound workspace changed by `change`, at `file`.
+void hostileWorkspace(const fs::path& file, const std::string& change) {
+  makeWorkspace(file);
+  sql(file, change);
+}
+
 }  // namespace
 
 // Keys and counts outside the ranges the program works in are refused when
@@ -108,8 +114,7 @@ TEST(HostileWorkspace, StoredKeysAndCountsOutOfRangeAreRefused) {
   for (const char* change : cases) {
     TempDir dir;
     fs::path file = dir.path / "w.tbx";
-    makeWorkspace(file);
-    sql(file, change);
+    hostileWorkspace(file, change);
     std::string refusal = openAndRead(file);
     EXPECT_NE(refusal.find("damaged"), std::string::npos) << change << ": " << refusal;
     EXPECT_NE(refusal.find(file.string()), std::string::npos) << change;
@@ -130,8 +135,7 @@ TEST(HostileWorkspace, TriggersViewsAndForeignObjectsAreRefused) {
   for (const char* change : cases) {
     TempDir dir;
     fs::path file = dir.path / "w.tbx";
-    makeWorkspace(file);
-    sql(file, change);
+    hostileWorkspace(file, change);
     std::string refusal = openAndRead(file);
     EXPECT_NE(refusal.find("Tabulix workspaces do not have"), std::string::npos) << change << ": " << refusal;
     EXPECT_NE(refusal.find(file.string()), std::string::npos) << change;
@@ -182,8 +186,7 @@ TEST(HostileWorkspace, LyingBlobsAndCountsReadSafely) {
   for (const char* change : cases) {
     TempDir dir;
     fs::path file = dir.path / "w.tbx";
-    makeWorkspace(file);
-    sql(file, change);
+    hostileWorkspace(file, change);
     EXPECT_EQ(openAndRead(file), "") << change;
   }
 }
