@@ -24,6 +24,7 @@ const std::map<std::string, AnalysisKind>& analysisKinds() {
       {"logistic", {"logistic", 4, runLogisticRegression}},
       {"means", {"means", 5, runHypothesisTestOfMeans}},
       {"proportions", {"proportions", 5, runHypothesisTestOfProportions}},
+      {"ranks", {"ranks", std::nullopt, runRanks}},
   };
   return kinds;
 }

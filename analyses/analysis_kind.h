@@ -58,6 +58,7 @@ AnalysisOutput runCorrelation(Model& model, const AnalysisRequest& request);
 AnalysisOutput runLinearRegression(Model& model, const AnalysisRequest& request);
 AnalysisOutput runLogisticRegression(Model& model, const AnalysisRequest& request);
 AnalysisOutput runHypothesisTestOfMeans(Model& model, const AnalysisRequest& request);
+AnalysisOutput runRanks(Model& model, const AnalysisRequest& request);
 AnalysisOutput runHypothesisTestOfProportions(Model& model, const AnalysisRequest& request);
 AnalysisOutput runTabSummarize(Model& model, const AnalysisRequest& request);
 AnalysisOutput runTwoWayTab(Model& model, const AnalysisRequest& request);

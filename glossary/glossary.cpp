@@ -105,6 +105,105 @@ const std::vector<GlossaryEntry>& Glossary::dictTerms() {
       {"AIC", "AIC",
        "Akaike information criteria. A modification of the log likelihood that penalizes for having more "
        "independent variables."},
+      {"anovaTable", "ANOVA Table",
+       "Splits the total variation of the summarized variable into the part explained by the groups "
+       "(between groups) and the rest (within groups). Each part has its degrees of freedom (df), sum of "
+       "squares and mean square (the sum of squares divided by df); F is the ratio of the two mean squares."},
+      {"eta2", "Eta Squared (η²)",
+       "The share of the total variation explained by the groups: the between-groups sum of squares "
+       "divided by the total. 0.01 is usually called small, 0.06 medium and 0.14 large."},
+      {"omega2", "Omega Squared (ω²)",
+       "Like eta squared, the share of variation explained by the groups, but corrected for the bias of "
+       "small samples; it is a little smaller and can be slightly negative when the groups explain nothing."},
+      {"welchAnova", "Welch's ANOVA",
+       "A one-way analysis of variance that does not assume the groups have equal variances. Prefer it when "
+       "the groups' standard deviations or sizes differ much."},
+      {"levene", "Levene's Test (Brown–Forsythe)",
+       "Tests whether the groups have equal variances: the analysis of variance of each value's distance "
+       "from its group's median. A small p-value means the spreads differ; then prefer Welch's ANOVA."},
+      {"tukeyHsd", "Tukey HSD",
+       "Tukey's honestly significant differences: every pair of groups compared, with intervals and "
+       "p-values adjusted so that the whole family of comparisons keeps a 5% error rate. Assumes equal "
+       "variances."},
+      {"gamesHowell", "Games–Howell",
+       "Pairwise comparisons of group means like Tukey's, but without assuming equal variances or equal "
+       "group sizes (each pair uses Welch's degrees of freedom)."},
+      {"kruskalWallis", "Kruskal–Wallis Test",
+       "The rank-based counterpart of the one-way ANOVA: tests whether the groups come from the same "
+       "distribution by comparing their mean ranks. It does not assume normal data."},
+      {"dunn", "Dunn's Comparisons",
+       "Pairwise comparisons of the groups' mean ranks after a Kruskal–Wallis test, with p-values adjusted "
+       "by Holm's method for the number of comparisons."},
+      {"ciDifference", "95% CI of a Difference",
+       "The range that holds the true difference of the two means (or proportions) with 95% confidence. "
+       "When it does not contain 0, the two-sided test is significant at the 5% level."},
+      {"cohenD", "Cohen's d",
+       "The size of a difference in standard deviations: the difference of the means divided by the "
+       "(pooled) standard deviation. 0.2 is usually called small, 0.5 medium and 0.8 large."},
+      {"shapiro", "Shapiro–Wilk Test",
+       "Tests whether the values could come from a normal (bell-shaped) distribution. W near 1 means "
+       "close to normal; a small p-value means the data are not normal. Computed for 3 to 5,000 values."},
+      {"expected", "Expected Count",
+       "The count a cell would have if the two variables were independent: its row total times its column "
+       "total divided by the grand total. The chi-squared test is unreliable when some are below 5."},
+      {"fisher", "Fisher's Exact Test",
+       "Tests independence in a two-way table exactly, summing the probabilities of every table with the "
+       "same totals, so it is valid for small counts. Large tables may take too long and are not computed."},
+      {"oddsRatio", "Odds Ratio",
+       "How many times higher the odds of an outcome are in one group than in the other. 1 means no "
+       "association. In a logistic regression, the factor by which the odds change per unit of a variable."},
+      {"gTest", "Likelihood Ratio G²",
+       "A test of independence like the chi-squared test, based on the ratio of the observed to the "
+       "expected counts on a logarithmic scale."},
+      {"adjustedResiduals", "Adjusted Residuals",
+       "For each cell, the difference between the observed and expected count in standard errors. Values "
+       "beyond about ±2 show the cells that drive a significant chi-squared test."},
+      {"spearman", "Spearman's ρ",
+       "The correlation of the ranks of the two variables: measures how well one increases (or decreases) "
+       "with the other, whether or not the relation is a straight line."},
+      {"kendall", "Kendall's τ",
+       "A rank correlation: the balance of concordant and discordant pairs of observations (τ-b corrects "
+       "for ties). Less affected by outliers than Pearson's r."},
+      {"modelF", "Model F Test",
+       "Tests whether the regression explains anything at all: the null hypothesis is that every "
+       "coefficient except the constant is zero."},
+      {"coeffCI", "95% CI of a Coefficient",
+       "The range that holds the true coefficient with 95% confidence, the coefficient plus or minus about "
+       "two standard errors."},
+      {"beta", "Standardized Coefficient",
+       "The coefficient when every variable is measured in standard deviations: comparable between "
+       "variables measured in different units."},
+      {"vif", "VIF",
+       "Variance inflation factor: how much a coefficient's variance grows because the variable is "
+       "correlated with the other explanatory variables. Above 5 or 10 signals a collinearity problem."},
+      {"lrTest", "Likelihood Ratio Test",
+       "Compares the fitted model with the model holding only the constant: twice the gain in log "
+       "likelihood, a chi-squared statistic with as many degrees of freedom as variables."},
+      {"nagelkerke", "Nagelkerke R²",
+       "A pseudo-R² of a logistic regression, rescaled so that it can reach 1; read it like R², as the "
+       "share of variation explained."},
+      {"classification", "Classification Rates",
+       "How well the model sorts the observations, predicting the outcome when its probability is above "
+       "0.5: accuracy (the share right), sensitivity (of the outcomes, the share found) and specificity "
+       "(of the others, the share right)."},
+      {"signedRank", "Wilcoxon Signed-Rank Test",
+       "Tests whether the median of one sample (or of paired differences) equals a value, from the ranks "
+       "of the distances. It does not assume normal data; V is the sum of the positive ranks."},
+      {"rankSum", "Wilcoxon Rank-Sum (Mann–Whitney) Test",
+       "Tests whether two independent samples come from the same distribution by comparing their ranks. "
+       "W counts the pairs in which the first sample's value is larger."},
+      {"hodgesLehmann", "Hodges–Lehmann Estimate",
+       "The rank-based estimate of the location (or the shift between two samples): the median of the "
+       "pairwise averages (or differences), with its confidence interval."},
+      {"rankBiserial", "Rank-Biserial Correlation",
+       "An effect size of a rank test between −1 and 1: the difference between the shares of favourable "
+       "and unfavourable pairs."},
+      {"rankEffect", "Effect Size r",
+       "The normal statistic Z of a rank test divided by the square root of the number of observations. "
+       "0.1 is usually called small, 0.3 medium and 0.5 large."},
+      {"friedman", "Friedman Test",
+       "The rank-based test of three or more related samples (the same cases measured several times): "
+       "ranks within each case, compared between the variables."},
   };
   return terms;
 }

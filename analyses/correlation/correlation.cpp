@@ -40,6 +40,8 @@ CorrelationResult correlationResultsForColumn(Model& model, Column& x, Column& y
   const std::vector<double>& xs = m.Xmat[0];
   const std::vector<double>& ys = m.Xmat[1];
   res.correlation = correlationOfData(xs, ys);
+  res.spearman = spearman(xs, ys);
+  res.kendall = kendall(xs, ys);
   res.fit = olsY(ys, {xs}, false);
 
   // The line: slope 0 when undefined (a constant x); nothing fitted gives 0, 0.
@@ -99,6 +101,8 @@ nlohmann::json toJson(const CorrelationResult& r) {
   j["nameLHS"] = r.nameY;
   j["histogram"] = r.histogram;
   j["columns"] = {r.nameY};
+  j["spearman"] = {{"rho", r.spearman.estimate}, {"p", r.spearman.p}};
+  j["kendall"] = {{"tau", r.kendall.estimate}, {"p", r.kendall.p}};
   return j;
 }
 

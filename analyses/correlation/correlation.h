@@ -10,6 +10,7 @@
 
 #include "analyses/fit.h"
 #include "engine/model.h"
+#include "stats/rank_correlation.h"
 
 namespace tabulix {
 
@@ -31,6 +32,7 @@ struct CorrelationResult {
   std::string nameX, nameY;
   bool xIsDate = false, yIsDate = false;
   HistogramResult histogram;  // of the residuals, 10 bins asked for
+  RankCorrelation spearman, kendall;  // Spearman's ρ and Kendall's τ-b of the same pairs
 };
 
 // The correlation record of [x, y].
@@ -44,7 +46,7 @@ CorrelationRecord correlationOfColumn(Model& model, Column& x, Column& y);
 CorrelationResult correlationResultsForColumn(Model& model, Column& x, Column& y,
                                               const std::vector<int32_t>* rows);
 
-// The result under its keys ("r", "ci", "coeffs", "reg_t", "dataFit", ...).
+// The result under its keys ("r", "ci", "coeffs", "reg_t", "dataFit", "spearman", "kendall", ...).
 nlohmann::json toJson(const CorrelationResult& result);
 
 }  // namespace tabulix

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "analyses/report_text.h"
 #include "engine/number_format.h"
 #include "engine/translate.h"
 #include "reports/pdf_writer.h"
@@ -125,6 +126,12 @@ void writeCSVLines(const CorrelationResult& r, const std::string& filterText, Cs
   w.writeLineOfFields({tr("95% conf lower bound"), c.ci[0]});
   w.writeLineOfFields({tr("95% conf upper bound"), c.ci[1]});
   w.finishLine();
+  w.writeLineOfFields({tr("Rank correlations")});
+  w.writeLineOfFields({tr("Spearman's rho"), r.spearman.estimate});
+  w.writeLineOfFields({tr("Spearman's p"), r.spearman.p});
+  w.writeLineOfFields({tr("Kendall's tau-b"), r.kendall.estimate});
+  w.writeLineOfFields({tr("Kendall's p"), r.kendall.p});
+  w.finishLine();
   w.writeLineOfFields({tr("Linear Regression")});
   w.writeLineOfFields({tr("Observations"), static_cast<double>(fit.N)});
   w.writeLineOfFields({tr("R²"), fit.r2});
@@ -166,6 +173,18 @@ reports::Element correlationLayout(const CorrelationResult& r, const std::string
     add(label(line, {20, ly, half - 10, 16}, 11), "figure");
     ly += 16;
   }
+  add(label(fillPlaceholders(tr("Spearman's ρ = %@, p = %@"),
+                             {stringFromNumber(r.spearman.estimate),
+                              stringFromNumber(r.spearman.p) + significanceMark(r.spearman.p)}),
+            {20, ly, half - 10, 16}, 11),
+      "figure", "spearman");
+  ly += 16;
+  add(label(fillPlaceholders(tr("Kendall's τ-b = %@, p = %@"),
+                             {stringFromNumber(r.kendall.estimate),
+                              stringFromNumber(r.kendall.p) + significanceMark(r.kendall.p)}),
+            {20, ly, half - 10, 16}, 11),
+      "figure", "kendall");
+  ly += 16;
   Element sentence = textBlock(correlationInterpretation(r.correlation), {20, ly + 4, half - 10, 48}, 11);
   add(std::move(sentence), "note");
   ly += 56;

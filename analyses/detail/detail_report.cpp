@@ -78,6 +78,13 @@ DetailBlocks detailBlocks(const VariableDetailResult& r) {
     line(b.right, "Coeff. Variation: %@", n7(r.coeffVar), "coeffvar");
     line(b.right, "Skew: %@", n7(r.skew), "skew");
     line(b.right, "Excess Kurtosis: %@", n7(r.kurtosis), "kurtosis");
+    if (r.shapiro && !std::isnan(r.shapiro->W)) {
+      b.right.push_back({fillPlaceholders(tr("Shapiro–Wilk: W = %@, p = %@"),
+                                          {stringFromNumber(r.shapiro->W, 5), stringFromNumber(r.shapiro->p, 4)}),
+                         "shapiro"});
+    } else if (r.shapiro && r.shapiroN > 5000) {
+      b.right.push_back({tr("Shapiro–Wilk: not computed above 5,000 values"), "shapiro"});
+    }
     if (r.seed) line(b.right, "Random seed: %@", *r.seed, "");
   } else if (r.type == VariableType::DateTime) {
     const double scale = r.range.value_or(0);
@@ -218,6 +225,10 @@ void writeCSVLines(const VariableDetailResult& r, const DetailContext& c, CsvWri
     value("Median", r.pc50);
     value("3rd Quartile", r.pc75);
     value("Maximum", r.max);
+    if (r.shapiro) {
+      value("Shapiro–Wilk W", r.shapiro->W);
+      value("Shapiro–Wilk p", r.shapiro->p);
+    }
   } else if (r.type == VariableType::Binary) {
     value("Mean", r.mean);
     value("Standard Deviation", r.sd);

@@ -217,6 +217,10 @@ VariableDetailResult varDetailForColumn(Model& model, Column& column, const std:
   std::vector<double> outliers;
   for (double v : x)
     if (v < lowerFence || v > upperFence) outliers.push_back(v);
+  if (type == VariableType::Numeric) {
+    r.shapiro = shapiroWilk(x);
+    r.shapiroN = static_cast<int64_t>(x.size());
+  }
   r.lower_fence = lowerFence;
   r.upper_fence = upperFence;
   r.outliers = std::move(outliers);
@@ -292,6 +296,7 @@ nlohmann::json toJson(const VariableDetailResult& r) {
   put("upper_fence", r.upper_fence);
   if (r.outliers) j["outliers"] = list(*r.outliers);
   if (r.seed) j["seed"] = *r.seed;
+  if (r.shapiro) j["shapiro"] = {{"W", num(r.shapiro->W)}, {"p", num(r.shapiro->p)}};
   return j;
 }
 

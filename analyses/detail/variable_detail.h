@@ -13,6 +13,7 @@
 #include "engine/cell_access.h"
 #include "engine/model.h"
 #include "engine/variable_type.h"
+#include "stats/normality.h"
 
 namespace tabulix {
 
@@ -33,6 +34,8 @@ struct VariableDetailResult {
   std::optional<double> lower_fence, upper_fence;
   std::optional<std::vector<double>> outliers;
   std::optional<std::string> seed;  // the seed of a random variable's draws, as kept with it
+  std::optional<ShapiroWilkResult> shapiro;  // Numeric only; NaN outside 3 to 5,000 values
+  int64_t shapiroN = 0;                      // the values the normality test saw
 };
 
 // The result under its keys ("obsNumeric", "ciMean", "lower_fence", ...).

@@ -348,10 +348,61 @@ void writeCSVLines(const HypothesisResult& r, const HypothesisContext& c, CsvWri
   w.writeField(tr("p"));
   w.writeField(r.p);
   w.finishLine();
+  if (r.ci || r.cohenD || !r.shapiro.empty()) {
+    w.finishLine();
+    w.writeLineOfFields({tr("Interval, effect size and normality:")});
+  }
+  if (r.ci) {
+    w.writeField(tr("95% CI lower bound"));
+    proportions(c) ? w.writeField((*r.ci)[0]) : figure((*r.ci)[0]);
+    w.finishLine();
+    w.writeField(tr("95% CI upper bound"));
+    proportions(c) ? w.writeField((*r.ci)[1]) : figure((*r.ci)[1]);
+    w.finishLine();
+  }
+  if (r.cohenD) w.writeLineOfFields({tr("Cohen's d"), *r.cohenD});
+  for (size_t i = 0; i < r.shapiro.size(); ++i) {
+    const std::string which = r.shapiro.size() == 1 ? tr(c.paired ? "differences" : "sample 1")
+                                                    : tr(i == 0 ? "sample 1" : "sample 2");
+    w.writeLineOfFields({fillPlaceholders(tr("Shapiro–Wilk W (%@)"), {which}), r.shapiro[i].W});
+    w.writeLineOfFields({fillPlaceholders(tr("Shapiro–Wilk p (%@)"), {which}), r.shapiro[i].p});
+  }
   w.finishLine();
   w.writeLineOfFields(
       {tr("Legend for significance: * - significant (p<0.05), ** - high significance (p<0.01), *** "
           "- very high significance (p<0.001)")});
+}
+
+std::vector<std::pair<std::string, const char*>> effectLines(const HypothesisResult& r, const HypothesisContext& c) {
+  std::vector<std::pair<std::string, const char*>> lines;
+  const VariableType type = figureType(c);
+  if (r.ci) {
+    // A one-sample interval holds the mean; the others a difference.
+    const bool ofDifference = twoSamples(c);
+    auto end = [&](double v) { return proportions(c) ? n7(v) : stringFromNumber(v, ofDifference ? VariableType::Numeric : type, 7); };
+    const char* format = proportions(c) ? (ofDifference ? "95% CI of the difference of proportions: [%@, %@]"
+                                                        : "95% CI of the proportion (Wilson): [%@, %@]")
+                                        : (ofDifference ? "95% CI of the difference: [%@, %@]"
+                                                        : "95% CI of the mean: [%@, %@]");
+    lines.push_back({fillPlaceholders(tr(format), {end((*r.ci)[0]), end((*r.ci)[1])}),
+                     ofDifference ? "ciDifference" : "meanCI"});
+  }
+  if (r.cohenD) lines.push_back({fillPlaceholders(tr("Cohen's d = %@"), {stringFromNumber(*r.cohenD, 4)}), "cohenD"});
+  for (size_t i = 0; i < r.shapiro.size(); ++i) {
+    const std::string which = r.shapiro.size() == 1 ? tr(c.paired ? "differences" : "sample 1")
+                                                    : tr(i == 0 ? "sample 1" : "sample 2");
+    const double n = i < r.shapiroN.size() ? r.shapiroN[i] : 0;
+    if (std::isnan(r.shapiro[i].W))
+      lines.push_back({fillPlaceholders(n > 5000 ? tr("Shapiro–Wilk (%@): not computed above 5,000 values")
+                                                 : tr("Shapiro–Wilk (%@): not computed"),
+                                        {which}),
+                       "shapiro"});
+    else
+      lines.push_back({fillPlaceholders(tr("Shapiro–Wilk (%@): W = %@, p = %@"),
+                                        {which, stringFromNumber(r.shapiro[i].W, 5), stringFromNumber(r.shapiro[i].p, 4)}),
+                       "shapiro"});
+  }
+  return lines;
 }
 
 reports::Element hypothesisLayout(const HypothesisResult& r, const HypothesisContext& c, bool print) {
@@ -406,6 +457,25 @@ reports::Element hypothesisLayout(const HypothesisResult& r, const HypothesisCon
   line(tr("Significance level to reject the null hypothesis: 0.05"), body, false, "figure", "significance");
   line(tr("Test statistics"), 12, true, "heading", "statistic");
   line(statisticsLine(r), body, false, "figure", "pValue");
+  double effectHeight = 0;
+  {
+    // On paper the interval and effect size share a line, and the normality
+    // tests another, so that the charts still fit on the page.
+    auto lines = effectLines(r, c);
+    if (print && lines.size() > 1) {
+      std::vector<std::pair<std::string, const char*>> joined;
+      for (auto& [text, term] : lines) {
+        const bool normality = std::string_view(term) == "shapiro";
+        if (!joined.empty() && (std::string_view(joined.back().second) == "shapiro") == normality)
+          joined.back().first += "; " + text;
+        else
+          joined.push_back({text, term});
+      }
+      lines = std::move(joined);
+    }
+    for (const auto& [text, term] : lines) line(text, body, false, "figure", term);
+    effectHeight = static_cast<double>(lines.size()) * (body + 8);
+  }
   // Without a statistic there is no decision: the note says why.
   const auto decision = r.note.empty() ? decisionLines(r.p) : std::array<std::string, 2>{r.note, ""};
   line(decision[0], 12, true, "heading");
@@ -417,7 +487,10 @@ reports::Element hypothesisLayout(const HypothesisResult& r, const HypothesisCon
   // samples of means) go three to a row so that all of them fit on the page.
   const size_t perRow = print && charts.size() > 4 ? 3 : 2;
   const double chartWidth = (width - 40 - 12 * static_cast<double>(perRow - 1)) / static_cast<double>(perRow);
-  const double chartHeight = print ? (perRow == 3 ? 160 : 180) : 240;
+  // The charts give up the height the interval and effect lines took.
+  const double chartRows = std::ceil(static_cast<double>(charts.size()) / static_cast<double>(perRow));
+  const double chartHeight =
+      print ? (perRow == 3 ? 160 : 180) - (chartRows > 0 ? std::min(effectHeight / chartRows, 30.0) : 0) : 240;
   for (size_t i = 0; i < charts.size(); ++i) {
     const double x = 20 + static_cast<double>(i % perRow) * (chartWidth + 12);
     add(chartHost(std::move(charts[i]), {x, y, chartWidth, chartHeight}), "chart");

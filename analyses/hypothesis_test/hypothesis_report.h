@@ -38,6 +38,9 @@ std::vector<std::vector<std::string>> summaryRows(const HypothesisResult& result
                                                   const HypothesisContext& context);
 // The "Test statistics" line.
 std::string statisticsLine(const HypothesisResult& result);
+// The interval, effect size and normality lines, each with its glossary term.
+std::vector<std::pair<std::string, const char*>> effectLines(const HypothesisResult& result,
+                                                             const HypothesisContext& context);
 // The decision and its explanation at the 0.05 level.
 std::array<std::string, 2> decisionLines(double p);
 // The sample and distribution charts.

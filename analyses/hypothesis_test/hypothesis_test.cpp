@@ -185,6 +185,15 @@ std::vector<double> proportionsOf(const std::vector<int32_t>& codes) {
   return v;
 }
 
+// Wilson's score interval of a proportion, as prop.test(correct = FALSE).
+std::array<double, 2> wilsonInterval(double p, double n) {
+  const double z = S::normZForConfidence(0.975), z2 = z * z;
+  const double centre = p + z2 / (2 * n);
+  const double half = z * std::sqrt(p * (1 - p) / n + z2 / (4 * n * n));
+  const double scale = 1 + z2 / n;
+  return {std::max((centre - half) / scale, 0.0), std::min((centre + half) / scale, 1.0)};
+}
+
 }  // namespace
 
 std::string statForTest(int test) {
@@ -300,6 +309,17 @@ HypothesisResult hypothesisForSample(const std::vector<double>& sample, double e
     for (auto* c : {&*r.pdfDiff1, &*r.pdfDiff2})
       for (double& x : c->x) x -= expected;
   }
+  if (valid && proportions && n > 0) {
+    r.ci = wilsonInterval(m, n);
+  } else if (valid && (test == kTestZ || test == kTestT) && sample.size() > 1) {
+    const double q = test == kTestT ? S::tForConfidence(0.025, n - 1) : S::normZForConfidence(0.975);
+    r.ci = std::array<double, 2>{m - q * se, m + q * se};
+    r.cohenD = s > 0 ? diff / s : kNaN;
+  }
+  if (!proportions) {
+    r.shapiro.push_back(shapiroWilk(sample));
+    r.shapiroN.push_back(n);
+  }
   return r;
 }
 
@@ -359,6 +379,21 @@ HypothesisResult hypothesisTestForSampleX(const std::vector<double>& x, const st
     r.pdfSample2 = chiCurve(sp.lo, sp.hi, mY, nY);
     r.pdfDiff1 = chiCurve(sp.dlo, sp.dhi, mX, nX, mY);
     r.pdfDiff2 = chiCurve(sp.dlo, sp.dhi, mY, nY, mY);
+  }
+  if (proportions && nX > 0 && nY > 0) {
+    // The unpooled normal interval of pX − pY, as prop.test(correct = FALSE), kept within [−1, 1].
+    const double half = S::normZForConfidence(0.975) * std::sqrt(mX * (1 - mX) / nX + mY * (1 - mY) / nY);
+    r.ci = std::array<double, 2>{std::max(diff - half, -1.0), std::min(diff + half, 1.0)};
+  } else if (!proportions && x.size() > 1 && y.size() > 1) {
+    const double q = test == kTestT ? S::tForConfidence(0.025, r.df) : S::normZForConfidence(0.975);
+    r.ci = std::array<double, 2>{diff - q * seDiff, diff + q * seDiff};
+    const double pooled = std::sqrt(((nX - 1) * sX * sX + (nY - 1) * sY * sY) / (nX + nY - 2));
+    r.cohenD = pooled > 0 ? diff / pooled : kNaN;
+  }
+  if (!proportions) {
+    r.shapiro.push_back(shapiroWilk(x));
+    r.shapiro.push_back(shapiroWilk(y));
+    r.shapiroN = {nX, nY};
   }
   return r;
 }
@@ -550,6 +585,13 @@ nlohmann::json toJson(const HypothesisResult& r) {
   put("x1y1", r.x1y1);
   j["testName"] = r.testName;
   j["statName"] = r.statName;
+  if (r.ci) j["ci"] = *r.ci;
+  if (r.cohenD) j["cohenD"] = *r.cohenD;
+  if (!r.shapiro.empty()) {
+    nlohmann::json list = nlohmann::json::array();
+    for (const ShapiroWilkResult& w : r.shapiro) list.push_back({{"W", w.W}, {"p", w.p}});
+    j["shapiro"] = std::move(list);
+  }
   return j;
 }
 

@@ -15,6 +15,7 @@
 
 #include "engine/model.h"
 #include "engine/variable_type.h"
+#include "stats/normality.h"
 
 namespace tabulix {
 
@@ -36,6 +37,13 @@ struct HypothesisResult {
   std::optional<double> x0y0, x0y1, x1y0, x1y1;  // paired proportions
   std::string testName, statName;
   std::string note;  // shown instead of the decision when no statistic can be computed
+  // The two-sided 95% interval of the mean (one sample), of the mean difference (paired) or of
+  // X − Y (two samples; Welch's for the t-test, normal for the z-test); Wilson's interval of a
+  // proportion, the normal interval of a difference of proportions.
+  std::optional<std::array<double, 2>> ci;
+  std::optional<double> cohenD;                  // tests of means only
+  std::vector<ShapiroWilkResult> shapiro;        // of each sample (of the differences when paired)
+  std::vector<double> shapiroN;                  // the values each normality test saw
 };
 
 // The result under its keys ("obsX", "seDiff", "boxX", "x0y0", "testName", ...).

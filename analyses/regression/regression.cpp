@@ -91,6 +91,7 @@ RegressionResult ols(Model& model, Column& dependent, const std::vector<Column*>
   design.names.pop_back();
   res.names = std::move(design.names);
   res.fit = olsY(y, design.Xmat, isLogit);
+  res.figures = modelFigures(res.fit, y, design.Xmat);
   res.histogram = histogramOfVector(res.fit.residuals(), 10);
   return res;
 }
@@ -109,6 +110,7 @@ nlohmann::json toJson(const RegressionResult& r) {
   j["names"] = r.names;
   j["nameLHS"] = r.nameLHS;
   j["histogram"] = r.histogram;
+  addToJson(r.figures, j);
   return j;
 }
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "analyses/fit.h"
+#include "analyses/regression/model_figures.h"
 #include "engine/cell_access.h"
 #include "engine/model.h"
 #include "engine/variable_type.h"
@@ -39,6 +40,7 @@ struct RegressionResult {
   std::vector<std::string> names;  // the explanatory variables as the design named them
   std::string nameLHS;             // the dependent's name
   HistogramResult histogram;       // of the residuals, 10 bins asked for
+  ModelFigures figures;            // the model test, intervals, standardized coefficients, ...
 };
 
 // Fits the dependent on the independent columns (plus a constant) over the

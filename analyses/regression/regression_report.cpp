@@ -150,6 +150,7 @@ void writeCSVLines(const RegressionResult& r, const RegressionContext& c, CsvWri
   }
   w.finishLine();
   writeCoefficientLines(regressionCoefficients(r), c.logistic ? "z" : "t", w);
+  writeCSVLines(r.figures, r.names, w);
   w.finishLine();
   w.writeLineOfFields({significanceLegend()});
 }
@@ -198,6 +199,7 @@ reports::Element regressionLayout(const RegressionResult& r, const RegressionCon
   Element t = coefficientTable(regressionCoefficients(r), c.logistic ? "z" : "t", print, 20, y);
   y += t.frame.h + 6;
   root.children.push_back(std::move(t));
+  y = appendModelFigures(r.figures, r.names, root, y, width, print);
   add(textBlock(significanceLegend(), {20, y, width - 40, 28}, 9), "legend");
   y += 34;
   std::vector<charts::Chart> charts = regressionCharts(r, c);

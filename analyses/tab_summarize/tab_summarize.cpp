@@ -44,11 +44,13 @@ nlohmann::json toJson(const TabSummarizeResult& r) {
     if (l.botwhisker) j["botwhisker"] = *l.botwhisker;
     summary.push_back(std::move(j));
   }
-  return {{"summary", std::move(summary)}, {"F", r.F}, {"p", r.p}};
+  nlohmann::json out = {{"summary", std::move(summary)}, {"F", r.F}, {"p", r.p}};
+  addToJson(r.tables, out);
+  return out;
 }
 
 TabSummarizeResult tabColumnSummarizing(Model& model, const Column& grouping, const Column& summarized,
-                                        uint32_t top, const std::vector<int32_t>* rows) {
+                                        uint32_t top, const std::vector<int32_t>* rows, PostHoc postHoc) {
   TabSummarizeResult out;
   const VariableType groupType = typeOf(grouping);
   const VariableType valueType = typeOf(summarized);
@@ -163,6 +165,9 @@ TabSummarizeResult tabColumnSummarizing(Model& model, const Column& grouping, co
     l.botwhisker = lo;
     out.summary.push_back(std::move(l));
   }
+  std::vector<std::string> levelNames;
+  for (const TabSummarizeLevel& l : out.summary) levelNames.push_back(l.level);
+  out.tables = oneWayTables(ordered, levelNames, postHoc, valueType == VariableType::Binary);
   return out;
 }
 
@@ -316,6 +321,7 @@ void writeCSVLines(const TabSummarizeResult& r, const TabSummarizeContext& c, Cs
     w.writeField(l.sd);
     w.finishLine();
   }
+  writeCSVLines(r.tables, w);
 }
 
 reports::Element tabSummarizeLayout(const TabSummarizeResult& r, const TabSummarizeContext& c, bool print) {
@@ -351,6 +357,7 @@ reports::Element tabSummarizeLayout(const TabSummarizeResult& r, const TabSummar
   y += 18;
   add(textBlock(tabSummarizeInterpretation(r, c), {20, y, inner, 32}, 11), "interpretation");
   y += 34;
+  y = appendOneWayTables(r.tables, root, y, width, print);
   add(textBlock(significanceLegend(), {20, y, inner, 28}, 9), "note");
   y += 32;
 

@@ -13,6 +13,7 @@
 #include "engine/model.h"
 #include "engine/variable_type.h"
 #include "import/csv_writer.h"
+#include "analyses/tab_summarize/oneway_tables.h"
 #include "reports/layout.h"
 #include "stats/descriptive.h"
 
@@ -33,17 +34,20 @@ struct TabSummarizeResult {
   std::vector<TabSummarizeLevel> summary;  // in level order
   double F = 0, p = 0;
   VariableType summarizedType = VariableType::Unknown;
+  OneWayTables tables;  // the ANOVA table, Welch, Levene, Kruskal–Wallis, comparisons
 };
 
-// The result under its keys ("summary", "F", "p").
+// The result under its keys ("summary", "F", "p", and the tables' keys).
 nlohmann::json toJson(const TabSummarizeResult& result);
 
 // Summarizes `summarized` by the levels of `grouping` over the given rows
 // (every row when none): the `top` - 1 most frequent levels and "Others"
 // when there are more than `top`, ordered by value for Numeric and DateTime
-// grouping variables; the groups' analysis of variance.
+// grouping variables; the groups' analysis of variance and its tables, with
+// the pairwise comparisons `postHoc` asks for.
 TabSummarizeResult tabColumnSummarizing(Model& model, const Column& grouping, const Column& summarized,
-                                        uint32_t top, const std::vector<int32_t>* rows);
+                                        uint32_t top, const std::vector<int32_t>* rows,
+                                        PostHoc postHoc = PostHoc::None);
 
 // What the outputs need besides the result.
 struct TabSummarizeContext {

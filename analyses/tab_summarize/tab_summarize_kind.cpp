@@ -30,7 +30,14 @@ AnalysisOutput runTabSummarize(Model& model, const AnalysisRequest& request) {
   if (!request.columns.empty()) throw AnalysisRequestError("the one-way ANOVA takes no --columns");
   if (!request.wheres2.empty()) throw AnalysisRequestError("the one-way ANOVA has no second-sample filter");
   TabSummarizeContext context;
+  PostHoc postHoc = PostHoc::None;
   for (const auto& [key, value] : request.settings) {
+    if (key == "postHoc") {
+      auto chosen = postHocFromText(value);
+      if (!chosen) throw AnalysisRequestError("setting postHoc: expected none, tukey or gamesHowell, not \"" + value + "\"");
+      postHoc = *chosen;
+      continue;
+    }
     if (key != "view") throw AnalysisRequestError("the one-way ANOVA has no setting \"" + key + "\"");
     if (value != "box" && value != "density")
       throw AnalysisRequestError("setting view: expected box or density, not \"" + value + "\"");
@@ -39,7 +46,7 @@ AnalysisOutput runTabSummarize(Model& model, const AnalysisRequest& request) {
   Column& left = variableAt(model, *request.left, TabSummarize, 1);
   Column& right = variableAt(model, *request.right, TabSummarize, 2);
   auto rows = rowsWhere(model, request.wheres);
-  TabSummarizeResult result = tabColumnSummarizing(model, right, left, 20, rows ? &*rows : nullptr);
+  TabSummarizeResult result = tabColumnSummarizing(model, right, left, 20, rows ? &*rows : nullptr, postHoc);
   context.leftName = left.name.value_or("");
   context.rightName = right.name.value_or("");
   context.filterText = stringForWhereSet(model, request.wheres);

@@ -76,7 +76,16 @@ nlohmann::json toJson(const TwoWayResult& r) {
           {"df", r.df},
           {"p", r.p},
           {"v", r.v},
-          {"phi", r.phi}};
+          {"phi", r.phi},
+          {"expected", r.expected},
+          {"minExpected", r.minExpected},
+          {"gTest", {{"G2", r.gTest.G2}, {"df", r.gTest.df}, {"p", r.gTest.p}}},
+          {"fisherP", r.fisher.computed ? nlohmann::json(r.fisher.p) : nlohmann::json()},
+          {"oddsRatio", r.oddsRatio ? nlohmann::json{{"estimate", r.oddsRatio->estimate},
+                                                     {"lower", r.oddsRatio->lower},
+                                                     {"upper", r.oddsRatio->upper}}
+                                    : nlohmann::json()},
+          {"adjustedResiduals", r.adjustedResiduals}};
 }
 
 TwoWayResult twoWayTabOfColumn(Model& model, const Column& rowColumn, const Column& colColumn, uint32_t top,
@@ -169,6 +178,15 @@ TwoWayResult twoWayTabOfColumn(Model& model, const Column& rowColumn, const Colu
   r.v = RegressionRoutines::cramersVForChi(chi.chi, r.sumTotal, static_cast<double>(na),
                                            static_cast<double>(nb));
   r.phi = RegressionRoutines::phiForFrequencyMatrix(r.freqs);
+  r.expected = ExactTables::expected(r.freqs);
+  r.minExpected = INFINITY;
+  for (const auto& row : r.expected)
+    for (double e : row) r.minExpected = std::min(r.minExpected, e);
+  if (!std::isfinite(r.minExpected)) r.minExpected = NAN;
+  r.adjustedResiduals = ExactTables::adjustedResiduals(r.freqs);
+  r.gTest = ExactTables::gTest(r.freqs);
+  r.fisher = ExactTables::fisher(r.freqs, kFisherBudget);
+  if (na == 2 && nb == 2) r.oddsRatio = ExactTables::oddsRatio(r.freqs);
   return r;
 }
 
@@ -255,6 +273,52 @@ charts::Chart twoWayChart(const TwoWayResult& r) {
   return chart;
 }
 
+namespace {
+
+// A table of per-cell figures under its title line, rows and columns labelled as the counts.
+void writeCellTable(const std::string& title, const std::vector<std::vector<double>>& cells, const TwoWayResult& r,
+                    const TwoWayContext& c, CsvWriter& w) {
+  w.finishLine();
+  w.writeLineOfFields({title});
+  w.writeField(c.leftName);
+  for (const auto& l : r.levelsB) w.writeField(l);
+  w.finishLine();
+  for (size_t i = 0; i < cells.size() && i < r.levelsA.size(); ++i) {
+    w.writeField(r.levelsA[i]);
+    for (double v : cells[i]) w.writeField(v);
+    w.finishLine();
+  }
+}
+
+void writeExactLines(const TwoWayResult& r, const TwoWayContext& c, CsvWriter& w) {
+  w.finishLine();
+  w.writeLineOfFields({tr("Further tests:")});
+  w.writeLineOfFields({tr("Likelihood ratio G²"), r.gTest.G2});
+  w.writeLineOfFields({tr("G² df"), r.gTest.df});
+  w.writeLineOfFields({tr("G² p"), r.gTest.p});
+  if (r.fisher.computed)
+    w.writeLineOfFields({tr("Fisher's exact p"), r.fisher.p});
+  else
+    w.writeLineOfFields({tr("Fisher's exact p"), tr("not computed (too many tables)")});
+  if (r.oddsRatio) {
+    w.writeLineOfFields({tr("Odds ratio"), r.oddsRatio->estimate});
+    w.writeLineOfFields({tr("Odds ratio lower 95%"), r.oddsRatio->lower});
+    w.writeLineOfFields({tr("Odds ratio upper 95%"), r.oddsRatio->upper});
+  }
+  w.writeLineOfFields({tr("Smallest expected count"), r.minExpected});
+  writeCellTable(tr("Expected counts:"), r.expected, r, c, w);
+  if (c.showResiduals) writeCellTable(tr("Adjusted standardized residuals:"), r.adjustedResiduals, r, c, w);
+}
+
+}  // namespace
+
+std::string twoWayExpectedWarning(const TwoWayResult& r) {
+  if (!(r.minExpected < 5)) return {};
+  return fillPlaceholders(tr("Some expected counts are below 5 (smallest %@): the chi-squared p-value may be "
+                             "inaccurate; see Fisher's exact test."),
+                          {stringFromNumber(r.minExpected)});
+}
+
 void writeCSVLines(const TwoWayResult& r, const TwoWayContext& c, CsvWriter& w) {
   w.writeLineOfFields({twoWayBaseName(c)});
   w.finishLine();
@@ -285,6 +349,7 @@ void writeCSVLines(const TwoWayResult& r, const TwoWayContext& c, CsvWriter& w) 
   for (double f : r.countsB) w.writeField(f);
   w.writeField(r.sumTotal);
   w.finishLine();
+  writeExactLines(r, c, w);
 }
 
 reports::Element twoWayLayout(const TwoWayResult& r, const TwoWayContext& c, bool print) {
@@ -327,7 +392,34 @@ reports::Element twoWayLayout(const TwoWayResult& r, const TwoWayContext& c, boo
   y += 16;
   const bool phi = r.levelsA.size() == 2 && r.levelsB.size() == 2;
   add(label(twoWayAssociationText(r), {20, y, inner, 16}, 11), "figure", phi ? "phi" : "cramersV");
-  y += 18;
+  y += 16;
+  add(label(fillPlaceholders(tr("Likelihood ratio G² = %@, df = %@, %@"),
+                             {stringFromNumber(r.gTest.G2), stringFromNumber(r.gTest.df), twoWayPText(r.gTest.p)}),
+            {20, y, inner, 16}, 11),
+      "figure", "gTest");
+  y += 16;
+  add(label(r.fisher.computed ? fillPlaceholders(tr("Fisher's exact test: %@"), {twoWayPText(r.fisher.p)})
+                              : tr("Fisher's exact test: not computed (too many tables to enumerate)"),
+            {20, y, inner, 16}, 11),
+      "figure", "fisher");
+  y += 16;
+  if (r.oddsRatio) {
+    add(label(fillPlaceholders(tr("Odds ratio = %@, 95% CI [%@, %@]"),
+                               {stringFromNumber(r.oddsRatio->estimate), stringFromNumber(r.oddsRatio->lower),
+                                stringFromNumber(r.oddsRatio->upper)}),
+              {20, y, inner, 16}, 11),
+        "figure", "oddsRatio");
+    y += 16;
+  }
+  add(label(fillPlaceholders(tr("Smallest expected count = %@"), {stringFromNumber(r.minExpected)}),
+            {20, y, inner, 16}, 11),
+      "figure", "expected");
+  y += 16;
+  if (std::string warning = twoWayExpectedWarning(r); !warning.empty()) {
+    add(textBlock(warning, {20, y, inner, 30}, 10), "warning", "expected");
+    y += 30;
+  }
+  y += 2;
   add(textBlock(twoWayInterpretation(r, c), {20, y, inner, 32}, 11), "interpretation");
   y += 34;
   add(textBlock(significanceLegend(), {20, y, inner, 28}, 9), "note");
@@ -368,6 +460,29 @@ reports::Element twoWayLayout(const TwoWayResult& r, const TwoWayContext& c, boo
   t.frame = {20, y, tableWidth, ty};
   y += ty + 16;
   add(std::move(t), "table");
+  auto cellTable = [&](const std::string& title, const std::vector<std::vector<double>>& cells, const char* term) {
+    add(label(title, {20, y, inner, 16}, fontSize, TextAlign::Left, true), "heading", term);
+    y += 18;
+    std::vector<std::vector<std::string>> texts = {{c.leftName}};
+    for (const auto& l : r.levelsB) texts[0].push_back(l);
+    for (size_t i = 0; i < cells.size() && i < r.levelsA.size(); ++i) {
+      texts.push_back({r.levelsA[i]});
+      for (double v : cells[i]) texts.back().push_back(stringFromNumber(v, 4));
+    }
+    TableColumns g;
+    for (size_t j = 0; j < texts[0].size(); ++j) {
+      g.columnX.push_back(j == 0 ? 0 : rowHeader + cellWidth * static_cast<double>(j - 1));
+      g.columnWidth.push_back(j == 0 ? rowHeader : cellWidth);
+      g.align.push_back(j == 0 ? TextAlign::Left : TextAlign::Right);
+    }
+    g.rowHeight = print ? 16 : 20;
+    g.fontSize = fontSize;
+    Element e = table(texts, g, 20, y);
+    y += e.frame.h + 12;
+    add(std::move(e), "table", term);
+  };
+  cellTable(tr("Expected counts:"), r.expected, "expected");
+  if (c.showResiduals) cellTable(tr("Adjusted standardized residuals:"), r.adjustedResiduals, "adjustedResiduals");
   add(chartHost(twoWayChart(r), {20, y, inner, print ? 240.0 : 300.0}), "chart");
   y += print ? 244 : 304;
   root.frame.h = y + 20;

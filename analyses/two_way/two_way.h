@@ -5,11 +5,13 @@
 
 #include <cstdint>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "engine/model.h"
 #include "import/csv_writer.h"
+#include "stats/exact_tables.h"
 #include "reports/layout.h"
 
 namespace tabulix {
@@ -24,7 +26,16 @@ struct TwoWayResult {
   double chisq = 0, p = 0, v = 0, phi = 0;
   int df = 0;
   int percents = 0;  // the base: 0 grand total, 1 row total, 2 column total
+  std::vector<std::vector<double>> expected, adjustedResiduals;  // per cell, in the table's shape
+  double minExpected = 0;
+  GTestResult gTest;
+  FisherResult fisher;                     // computed = false when over the budget
+  std::optional<OddsRatioResult> oddsRatio;  // 2 × 2 tables only, in the displayed level order
 };
+
+// The steps Fisher's exact test may take in an analysis before it is reported as not computed
+// (about a second on a phone).
+inline constexpr std::uint64_t kFisherBudget = 2'000'000;
 
 // The result under its keys ("arrayA", "freqs", "chisq", ...).
 nlohmann::json toJson(const TwoWayResult& result);
@@ -41,12 +52,15 @@ struct TwoWayContext {
   std::string filterText;
   bool showPercents = true;  // twoWayPercDisplay
   bool includeMissing = false;
+  bool showResiduals = false;  // the adjusted standardized residuals' table
 };
 
 // "p < 0.001***" or "p = %@%@".
 std::string twoWayPText(double p);
 // "Phi = %@" for a 2 x 2 table, else "Cramer's V = %@".
 std::string twoWayAssociationText(const TwoWayResult& result);
+// The warning when an expected count is below 5, else empty.
+std::string twoWayExpectedWarning(const TwoWayResult& result);
 // The interpretation sentence.
 std::string twoWayInterpretation(const TwoWayResult& result, const TwoWayContext& context);
 // The table: header row, the row levels, the "Total" row; counts with whole percentages.

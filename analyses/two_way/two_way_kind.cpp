@@ -44,6 +44,8 @@ AnalysisOutput runTwoWayTab(Model& model, const AnalysisRequest& request) {
       context.showPercents = settingCode(key, value, 1) == 1;
     else if (key == "includeMissing")
       context.includeMissing = settingCode(key, value, 1) == 1;
+    else if (key == "residuals")
+      context.showResiduals = settingCode(key, value, 1) == 1;
     else
       throw AnalysisRequestError("the two way table has no setting \"" + key + "\"");
   }
@@ -59,6 +61,7 @@ AnalysisOutput runTwoWayTab(Model& model, const AnalysisRequest& request) {
   out.result = toJson(result);
   out.result["filters"] = context.filterText;
   out.result["interpretation"] = twoWayInterpretation(result, context);
+  if (std::string warning = twoWayExpectedWarning(result); !warning.empty()) out.result["warning"] = warning;
   out.csvLines = [result, context](CsvWriter& w) { writeCSVLines(result, context, w); };
   out.screen = twoWayLayout(result, context, false);
   out.print = twoWayLayout(result, context, true);

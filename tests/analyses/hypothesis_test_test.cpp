@@ -159,6 +159,25 @@ TEST(HypothesisTest, MatchesR) {
     expectNear(r.value("seX", kMissing), num(row[6]), 1e-12, name + " seX");
     expectNear(r.value("seY", kMissing), num(row[7]), 1e-12, name + " seY");
     expectNear(r.value("seDiff", kMissing), num(row[8]), 1e-12, name + " seDiff");
+    // The interval (1e-9 relative: the t quantile's Newton steps), Cohen's d
+    // (1e-12) and Shapiro–Wilk (W 1e-8, p 1e-6 relative: Royston's
+    // polynomial approximations, as R's).
+    if (!std::isnan(num(row[9]))) {
+      ASSERT_TRUE(r.contains("ci")) << name;
+      expectNear(r["ci"][0], num(row[9]), 1e-9, name + " ci lower");
+      expectNear(r["ci"][1], num(row[10]), 1e-9, name + " ci upper");
+    } else {
+      EXPECT_FALSE(r.contains("ci")) << name;
+    }
+    expectNear(r.value("cohenD", kMissing), num(row[11]), 1e-12, name + " Cohen's d");
+    EXPECT_EQ(r.contains("cohenD"), !std::isnan(num(row[11]))) << name;
+    for (size_t k = 0; k < 2; ++k) {
+      const double W = num(row[12 + 2 * k]), p = num(row[13 + 2 * k]);
+      if (std::isnan(W)) continue;
+      ASSERT_TRUE(r.contains("shapiro") && r["shapiro"].size() > k) << name;
+      expectNear(r["shapiro"][k]["W"], W, 1e-8, name + " W");
+      EXPECT_NEAR(r["shapiro"][k]["p"].get<double>(), p, 1e-6 * p + 1e-12) << name << " Shapiro p";
+    }
     if (name.rfind("tp_sleep", 0) == 0) {
       EXPECT_EQ(r["obsX"], 10) << "incomplete pairs must be dropped";
     }

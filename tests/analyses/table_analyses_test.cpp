@@ -82,6 +82,50 @@ TEST_F(TablesAgainstR, OneWayAnova) {
       EXPECT_EQ(*l.topwhisker, l.median->at(100));
       EXPECT_EQ(l.density->size(), 100u);
     }
+    // The tables beside F, as summary(aov()), oneway.test, the ANOVA of
+    // |x − median|, kruskal.test and TukeyHSD. Tolerances: sums of squares,
+    // effect sizes and statistics 1e-9 relative; p-values 1e-6 relative;
+    // Tukey's differences 1e-10, limits 2e-4 of the half-width and p 1e-6
+    // absolute (R's qtukey and ptukey are good to about 1e-4 and 1e-7).
+    TabSummarizeResult t = tabColumnSummarizing(w->model, w->col(c.groups), w->col(c.values), 20, nullptr,
+                                                PostHoc::Tukey);
+    const OneWayTables& o = t.tables;
+    EXPECT_EQ(o.anova.dfBetween, e.at("dfBetween"));
+    EXPECT_EQ(o.anova.dfWithin, e.at("dfWithin"));
+    expectNear(e.at("ssBetween"), o.anova.ssBetween, 1e-9, "SSB");
+    expectNear(e.at("ssWithin"), o.anova.ssWithin, 1e-9, "SSW");
+    expectNear(e.at("msWithin"), o.anova.msWithin, 1e-9, "MSW");
+    expectNear(e.at("eta2"), o.anova.eta2, 1e-9, "eta2");
+    expectNear(e.at("omega2"), o.anova.omega2, 1e-9, "omega2");
+    expectNear(e.at("welch/F"), o.welch.F, 1e-9, "Welch F");
+    expectNear(e.at("welch/df2"), o.welch.df2, 1e-9, "Welch df2");
+    EXPECT_NEAR(o.welch.p, e.at("welch/p"), 1e-6 * e.at("welch/p") + 1e-300);
+    expectNear(e.at("levene/F"), o.levene.F, 1e-9, "Levene F");
+    EXPECT_NEAR(o.levene.p, e.at("levene/p"), 1e-6 * e.at("levene/p") + 1e-300);
+    expectNear(e.at("kruskal/H"), o.kruskal.H, 1e-9, "H");
+    EXPECT_NEAR(o.kruskal.p, e.at("kruskal/p"), 1e-6 * e.at("kruskal/p") + 1e-300);
+    const size_t pairs = c.levels * (c.levels - 1) / 2;
+    ASSERT_EQ(o.comparisons.size(), pairs);
+    EXPECT_EQ(o.rankComparisons.size(), pairs);
+    for (const PairComparison& pc : o.comparisons) {
+      const std::string a = o.levels.at(static_cast<size_t>(pc.a)), b = o.levels.at(static_cast<size_t>(pc.b));
+      // R names the pair by its own level order: "a|b" is mean(a) − mean(b).
+      const bool same = e.contains("tukey/" + a + "|" + b + "/diff");
+      const std::string key = "tukey/" + (same ? a + "|" + b : b + "|" + a);
+      SCOPED_TRACE(key);
+      const double sign = same ? 1 : -1;
+      expectNear(sign * e.at(key + "/diff"), pc.diff, 1e-10, "diff");
+      const double half = (e.at(key + "/upr") - e.at(key + "/lwr")) / 2;
+      EXPECT_NEAR(pc.lower, same ? e.at(key + "/lwr") : -e.at(key + "/upr"), 2e-4 * half);
+      EXPECT_NEAR(pc.upper, same ? e.at(key + "/upr") : -e.at(key + "/lwr"), 2e-4 * half);
+      EXPECT_NEAR(pc.p, e.at(key + "/p"), 1e-6);
+    }
+    // Without the setting no comparisons are computed; the JSON names levels.
+    EXPECT_TRUE(r.tables.comparisons.empty());
+    const nlohmann::json j = toJson(t);
+    EXPECT_EQ(j.at("comparisons").size(), pairs);
+    EXPECT_EQ(j.at("comparisons")[0].at("a"), o.levels.at(static_cast<size_t>(o.comparisons[0].a)));
+    EXPECT_FALSE(toJson(r).contains("comparisons"));
   }
   // 50 chicks: the 19 most frequent and "Others", which holds the rest.
   TabSummarizeResult chicks =
@@ -133,6 +177,37 @@ TEST_F(TablesAgainstR, TwoWayTables) {
       for (size_t j = 0; j < r.levelsB.size(); ++j)
         EXPECT_EQ(r.freqs[i][j], e.at(r.levelsA[i] + "|" + r.levelsB[j]))
             << r.levelsA[i] << "|" << r.levelsB[j];
+    // Expected counts and G² 1e-10 relative; Fisher's p 1e-6 relative where
+    // R computes it (warpbreaks, esoph, ucb_gender) and the budget allows;
+    // the 2 × 2 odds ratio and its limits 1e-4 relative, in the displayed
+    // level order (R's fisher.test finds them by uniroot at its default
+    // tolerance, about 1e-4; ours are within 1e-12 of the roots).
+    double smallest = INFINITY;
+    for (size_t i = 0; i < r.levelsA.size(); ++i)
+      for (size_t j = 0; j < r.levelsB.size(); ++j) {
+        expectNear(e.at("E/" + r.levelsA[i] + "|" + r.levelsB[j]), r.expected[i][j], 1e-10, "expected");
+        smallest = std::min(smallest, r.expected[i][j]);
+      }
+    EXPECT_EQ(r.minExpected, smallest);
+    expectNear(e.at("G2"), r.gTest.G2, 1e-10, "G2");
+    if (e.contains("fisherP") && r.fisher.computed) {
+      EXPECT_NEAR(r.fisher.p, e.at("fisherP"), 1e-6 * e.at("fisherP"));
+    }
+    if (std::string(c.name) == "warpbreaks" || std::string(c.name) == "ucb_gender") {
+      EXPECT_TRUE(r.fisher.computed);
+    }
+    if (std::string(c.name) == "chick_time") {
+      EXPECT_FALSE(r.fisher.computed);  // a 20 × 10 table of 578 is beyond the budget
+      EXPECT_TRUE(toJson(r).at("fisherP").is_null());
+    }
+    if (e.contains("or")) {
+      ASSERT_TRUE(r.oddsRatio);
+      expectNear(e.at("or"), r.oddsRatio->estimate, 1e-4, "odds ratio");
+      expectNear(e.at("or/lower"), r.oddsRatio->lower, 1e-4, "odds ratio lower");
+      expectNear(e.at("or/upper"), r.oddsRatio->upper, 1e-4, "odds ratio upper");
+    } else {
+      EXPECT_FALSE(r.oddsRatio);
+    }
     // Every row and column sums to its total, the pooled ones included.
     for (size_t j = 0; j < r.levelsB.size(); ++j) {
       double sum = 0;

@@ -121,5 +121,33 @@ for (tails in 0:2) {
 }
 
 res <- do.call(rbind, rows)
+# The two-sided 95% interval, Cohen's d and Shapiro-Wilk per sample of each
+# case (whatever its tails): t.test's conf.int, mean +- qnorm(0.975) se for
+# the z-tests, prop.test(correct = FALSE)'s Wilson and difference intervals.
+extras <- function(case) {
+  sw <- function(v) { s <- shapiro.test(v); c(s$statistic, s$p.value) }
+  pooled_d <- function(x, y) (mean(x) - mean(y)) /
+    sqrt(((length(x) - 1) * var(x) + (length(y) - 1) * var(y)) / (length(x) + length(y) - 2))
+  two <- function(x, y, z) {
+    ci <- if (z) (mean(x) - mean(y)) + c(-1, 1) * qnorm(0.975) * sqrt(se(x)^2 + se(y)^2) else t.test(x, y)$conf.int
+    c(ci, pooled_d(x, y), sw(x), sw(y))
+  }
+  if (grepl("^t1_plants|^z1_plants", case)) {
+    ci <- if (grepl("^z", case)) mean(ctrl) + c(-1, 1) * qnorm(0.975) * se(ctrl) else t.test(ctrl)$conf.int
+    return(c(ci, (mean(ctrl) - 5.2) / sd(ctrl), sw(ctrl), NA, NA))
+  }
+  if (grepl("^t2_tooth", case)) return(two(oj, vc, FALSE))
+  if (grepl("^z2_tooth", case)) return(two(oj, vc, TRUE))
+  if (grepl("^t2_mtcars", case)) return(two(auto, manual, FALSE))
+  if (grepl("^t2_plants", case)) return(two(t1, t2, FALSE))
+  if (grepl("^tp_sleep", case)) return(c(t.test(d)$conf.int, mean(d) / sd(d), sw(d), NA, NA))
+  if (grepl("^binom1_tooth", case)) return(c(prop.test(k, n, correct = FALSE)$conf.int, rep(NA, 5)))
+  if (grepl("^chi2_tooth|^z2prop_tooth", case))
+    return(c(prop.test(c(kx, ky), c(30, 30), correct = FALSE)$conf.int, rep(NA, 5)))
+  rep(NA, 7)
+}
+ex <- t(sapply(res$case, extras))
+colnames(ex) <- c("ciLo", "ciHi", "cohenD", "sw1W", "sw1p", "sw2W", "sw2p")
+res <- cbind(res, as.data.frame(ex))
 for (col in names(res)[-1]) res[[col]] <- sprintf("%.17g", res[[col]])
 write.csv(res, file.path(out, "hypothesis_expected.csv"), row.names = FALSE, quote = FALSE)

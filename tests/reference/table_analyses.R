@@ -51,6 +51,28 @@ anova_of <- function(name, y, g) {
     put(name, paste0(lv, "/sd"), sd(x))
     for (i in 1:5) put(name, paste0(lv, "/pc", c(0, 25, 50, 75, 100)[i]), q[[i]])
   }
+  # The ANOVA table with its effect sizes, Welch's ANOVA, Brown-Forsythe,
+  # Kruskal-Wallis, and Tukey's comparisons keyed "tukey/B|A" for B - A.
+  f <- factor(g)
+  put(name, "dfBetween", a$Df[1]); put(name, "dfWithin", a$Df[2])
+  put(name, "ssBetween", a[["Sum Sq"]][1]); put(name, "ssWithin", a[["Sum Sq"]][2])
+  put(name, "msWithin", a[["Mean Sq"]][2])
+  sst <- sum(a[["Sum Sq"]])
+  put(name, "eta2", a[["Sum Sq"]][1] / sst)
+  put(name, "omega2", (a[["Sum Sq"]][1] - a$Df[1] * a[["Mean Sq"]][2]) / (sst + a[["Mean Sq"]][2]))
+  w <- oneway.test(y ~ f, var.equal = FALSE)
+  put(name, "welch/F", w$statistic); put(name, "welch/df2", w$parameter[2]); put(name, "welch/p", w$p.value)
+  dev <- abs(y - ave(y, f, FUN = median))
+  bf <- summary(aov(dev ~ f))[[1]]
+  put(name, "levene/F", bf[["F value"]][1]); put(name, "levene/p", bf[["Pr(>F)"]][1])
+  k <- kruskal.test(y ~ f)
+  put(name, "kruskal/H", k$statistic); put(name, "kruskal/p", k$p.value)
+  tk <- TukeyHSD(aov(y ~ f))$f
+  for (i in seq_len(nrow(tk))) {
+    key <- paste0("tukey/", sub("-", "|", rownames(tk)[i], fixed = TRUE))
+    put(name, paste0(key, "/diff"), tk[i, "diff"]); put(name, paste0(key, "/lwr"), tk[i, "lwr"])
+    put(name, paste0(key, "/upr"), tk[i, "upr"]); put(name, paste0(key, "/p"), tk[i, "p adj"])
+  }
 }
 anova_of("chickwts", chickwts$weight, as.character(chickwts$feed))
 anova_of("insects", InsectSprays$count, as.character(InsectSprays$spray))
@@ -75,6 +97,17 @@ twoway_of <- function(name, a, b) {
     put(name, "phi", (m[1, 1] * m[2, 2] - m[1, 2] * m[2, 1]) / sqrt(prod(rowSums(m)) * prod(colSums(m))))
   }
   put(name, "sumTotal", sum(tab))
+  # Expected counts, G2, and Fisher's exact test where R computes it.
+  ex <- suppressWarnings(chisq.test(tab, correct = FALSE))$expected
+  for (i in rownames(tab)) for (j in colnames(tab)) put(name, paste0("E/", i, "|", j), ex[i, j])
+  obs <- as.vector(tab); e <- as.vector(ex)
+  put(name, "G2", 2 * sum(ifelse(obs > 0, obs * log(obs / e), 0)))
+  fp <- tryCatch(fisher.test(tab, workspace = 2e7)$p.value, error = function(err) NA)
+  if (!is.na(fp)) put(name, "fisherP", fp)
+  if (all(dim(tab) == 2)) {
+    ft <- fisher.test(m)
+    put(name, "or", ft$estimate); put(name, "or/lower", ft$conf.int[1]); put(name, "or/upper", ft$conf.int[2])
+  }
   for (i in rownames(tab)) for (j in colnames(tab)) put(name, paste0(i, "|", j), tab[i, j])
 }
 twoway_of("warpbreaks", as.character(warpbreaks$wool), as.character(warpbreaks$tension))
