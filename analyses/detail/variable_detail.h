@@ -35,8 +35,9 @@ struct VariableDetailResult {
   std::optional<std::string> seed;  // the seed of a random variable's draws, as kept with it
 };
 
-// The result under its keys ("obsNumeric", "ciMean", "lower_fence", ...).
-nlohmann::json toJson(const VariableDetailResult& result);
+// The result under its keys ("obsNumeric", "ciMean", "lower_fence", ...); the sorted
+// values and their normal quantiles ("sorted", "qnorm") only with vectors.
+nlohmann::json toJson(const VariableDetailResult& result, bool vectors = false);
 
 // Computes the detail of a column over the given rows (all rows when none).
 // Without rows and with an incomplete cache, the cache is computed and saved.
