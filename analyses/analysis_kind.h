@@ -32,6 +32,7 @@ struct AnalysisRequest {
   std::vector<int32_t> columns;
   std::vector<WhereClauseObj> wheres, wheres2;
   std::map<std::string, std::string> settings;
+  bool vectors = false;  // also the per-observation vectors (residuals, fitted values, sorted values...)
 };
 
 // One computed analysis and everything its outputs are made from.

@@ -42,12 +42,15 @@ std::uint32_t FitResult::N() const {
   return visitCommon(*this, [](const auto& f) { return f.N; });
 }
 
-void to_json(nlohmann::json& j, const FitResult& r) {
-  std::visit([&](const auto& fit) { j = fit; }, r.fit);
+nlohmann::json toJson(const FitResult& r, bool vectors) {
+  nlohmann::json j = std::visit([&](const auto& fit) { return toJson(fit, vectors); }, r.fit);
   j["drop"] = r.drop;
   j["varianceDep"] = r.sdDep;
-  j["y"] = r.y;
+  if (vectors) j["y"] = r.y;
+  return j;
 }
+
+void to_json(nlohmann::json& j, const FitResult& r) { j = toJson(r, true); }
 
 namespace {
 

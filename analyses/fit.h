@@ -41,7 +41,10 @@ struct FitResult {
   std::uint32_t N() const;
 };
 
-// JSON record: the fit's keys plus "drop", "varianceDep" and "y".
+// JSON record: the fit's keys plus "drop" and "varianceDep"; with vectors also the
+// per-observation "y", "yhat" and "residuals".
+nlohmann::json toJson(const FitResult& r, bool vectors);
+// The record with every vector.
 void to_json(nlohmann::json& j, const FitResult& r);
 
 // Fits y on the x vectors plus a constant (last): least squares, or logistic regression when logit is

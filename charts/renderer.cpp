@@ -23,6 +23,12 @@ constexpr Rgb kGrid{0.88, 0.9, 0.92};
 constexpr Rgb kBar{0.16, 0.5, 0.6};
 constexpr Rgb kPoint{0.1, 0.36, 0.62};
 constexpr Rgb kLine{0.85, 0.33, 0.1};
+constexpr double kDotRadius = 2.6;
+// A phone's screen shows an SVG point as up to 3 device pixels; print at 300 dpi.
+constexpr double kScreenPixelsPerPoint = 3;
+constexpr double kPrintPixelsPerPoint = 300.0 / 72;
+// Above this many distinct dots a cloud is drawn as one image.
+constexpr size_t kMaxVectorDots = 4000;
 constexpr Rgb kPalette[] = {{0.16, 0.5, 0.6}, {0.9, 0.55, 0.1},  {0.35, 0.6, 0.3},  {0.7, 0.3, 0.35},
                             {0.45, 0.4, 0.7}, {0.55, 0.45, 0.3}, {0.85, 0.45, 0.6}, {0.5, 0.5, 0.5},
                             {0.65, 0.7, 0.2}, {0.2, 0.65, 0.75}, {0.6, 0.6, 0.6}};
@@ -112,7 +118,174 @@ void drawAxes(cairo_t* cr, const Chart& chart, const Frame& f, double width, dou
   (void)width;
 }
 
-void drawXy(cairo_t* cr, const Chart& chart, double width, double height) {
+// Device pixels per point of the surface a chart is drawn on: the image's
+// own scale for PNG, a phone's screen for SVG, print for PDF.
+double devicePixelsPerPoint(cairo_t* cr) {
+  cairo_surface_t* target = cairo_get_target(cr);
+  switch (cairo_surface_get_type(target)) {
+    case CAIRO_SURFACE_TYPE_SVG:
+      return kScreenPixelsPerPoint;
+    case CAIRO_SURFACE_TYPE_PDF:
+    case CAIRO_SURFACE_TYPE_PS:
+      return kPrintPixelsPerPoint;
+    default: {
+      double dx = 1, dy = 0;
+      cairo_user_to_device_distance(cr, &dx, &dy);
+      return std::max(1.0, std::hypot(dx, dy));
+    }
+  }
+}
+
+// Adds one disc per point to the path, skipping a point whose device-pixel
+// cell already holds one: within one fill the discs are a union, so a disc at
+// most a pixel from a drawn one changes nothing but its edge pixels. Returns
+// how many discs were added.
+size_t addDots(cairo_t* cr, const PointSeries& s, const Frame& f, double pixelsPerPoint, bool allDots) {
+  const size_t n = std::min(s.x.size(), s.y.size());
+  const double width = f.right - f.left + 2 * kDotRadius, height = f.bottom - f.top + 2 * kDotRadius;
+  const auto columns = static_cast<size_t>(std::ceil(width * pixelsPerPoint)) + 1;
+  const auto rows = static_cast<size_t>(std::ceil(height * pixelsPerPoint)) + 1;
+  std::vector<bool> taken(allDots ? 0 : columns * rows);
+  size_t added = 0;
+  for (size_t i = 0; i < n; ++i) {
+    const double x = f.px(s.x[i]), y = f.py(s.y[i]);
+    if (!std::isfinite(x) || !std::isfinite(y)) continue;
+    if (!allDots) {
+      const double cx = (x - f.left + kDotRadius) * pixelsPerPoint,
+                   cy = (y - f.top + kDotRadius) * pixelsPerPoint;
+      // Dots wholly outside the plot are clipped away anyway.
+      if (cx < 0 || cy < 0 || cx >= static_cast<double>(columns) || cy >= static_cast<double>(rows)) continue;
+      const size_t cell = static_cast<size_t>(cy) * columns + static_cast<size_t>(cx);
+      if (taken[cell]) continue;
+      taken[cell] = true;
+    }
+    cairo_new_sub_path(cr);
+    cairo_arc(cr, x, y, kDotRadius, 0, 2 * M_PI);
+    ++added;
+  }
+  return added;
+}
+
+// The cloud as an image of the plot area at `scale` pixels per point: each
+// disc's coverage (its radius minus the pixel centre's distance, clamped to a
+// pixel) is stamped from kernels at eighth-pixel offsets and merged as
+// 1 - (1 - a)(1 - b), the union of the discs a single cairo fill draws, at a
+// cost linear in the dots instead of a tessellation of all their outlines.
+cairo_surface_t* stampDots(const PointSeries& s, const Frame& f, double scale) {
+  const int w = static_cast<int>(std::ceil((f.right - f.left) * scale)) + 1;
+  const int h = static_cast<int>(std::ceil((f.bottom - f.top) * scale)) + 1;
+  const double radius = kDotRadius * scale;
+  const int reach = static_cast<int>(std::ceil(radius + 1));
+  const int side = 2 * reach + 1;
+  constexpr int kSteps = 8;
+  std::vector<uint8_t> kernels(static_cast<size_t>(kSteps * kSteps * side * side));
+  for (int oy = 0; oy < kSteps; ++oy)
+    for (int ox = 0; ox < kSteps; ++ox)
+      for (int ky = 0; ky < side; ++ky)
+        for (int kx = 0; kx < side; ++kx) {
+          // The centre sits at (reach + ox/8, reach + oy/8) inside the kernel.
+          const double dx = kx + 0.5 - (reach + static_cast<double>(ox) / kSteps);
+          const double dy = ky + 0.5 - (reach + static_cast<double>(oy) / kSteps);
+          const double cover = std::clamp(radius - std::hypot(dx, dy) + 0.5, 0.0, 1.0);
+          kernels[static_cast<size_t>(((oy * kSteps + ox) * side + ky) * side + kx)] =
+              static_cast<uint8_t>(std::lround(cover * 255));
+        }
+  std::vector<uint8_t> mask(static_cast<size_t>(w) * static_cast<size_t>(h));
+  const size_t n = std::min(s.x.size(), s.y.size());
+  for (size_t i = 0; i < n; ++i) {
+    const double x = (f.px(s.x[i]) - f.left) * scale, y = (f.py(s.y[i]) - f.top) * scale;
+    if (!(x > -reach && y > -reach && x < w + reach && y < h + reach)) continue;
+    const double fx = std::floor(x), fy = std::floor(y);
+    const int ox = std::min(kSteps - 1, static_cast<int>((x - fx) * kSteps));
+    const int oy = std::min(kSteps - 1, static_cast<int>((y - fy) * kSteps));
+    const uint8_t* kernel = &kernels[static_cast<size_t>((oy * kSteps + ox) * side * side)];
+    const int x0 = static_cast<int>(fx) - reach, y0 = static_cast<int>(fy) - reach;
+    for (int ky = std::max(0, -y0); ky < side && y0 + ky < h; ++ky) {
+      uint8_t* row = &mask[static_cast<size_t>(y0 + ky) * static_cast<size_t>(w)];
+      const uint8_t* k = kernel + ky * side;
+      for (int kx = std::max(0, -x0); kx < side && x0 + kx < w; ++kx) {
+        const unsigned a = row[x0 + kx], b = k[kx];
+        row[x0 + kx] = static_cast<uint8_t>(a + b - (a * b + 127) / 255);
+      }
+    }
+  }
+  cairo_surface_t* image = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h);
+  cairo_surface_flush(image);
+  unsigned char* data = cairo_image_surface_get_data(image);
+  const int stride = cairo_image_surface_get_stride(image);
+  for (int y = 0; y < h; ++y) {
+    auto* out = reinterpret_cast<uint32_t*>(data + y * stride);
+    for (int x = 0; x < w; ++x) {
+      // Premultiplied: the point colour at three quarters of the coverage.
+      const double alpha =
+          0.75 * mask[static_cast<size_t>(y) * static_cast<size_t>(w) + static_cast<size_t>(x)] / 255;
+      const auto channel = [&](double c) { return static_cast<uint32_t>(std::lround(c * alpha * 255)); };
+      out[x] = channel(1) << 24 | channel(kPoint.r) << 16 | channel(kPoint.g) << 8 | channel(kPoint.b);
+    }
+  }
+  cairo_surface_mark_dirty(image);
+  return image;
+}
+
+// Draws a point series. Few dots are vector discs; a cloud of more than
+// kMaxVectorDots distinct cells is one image of the plot area at the
+// surface's device resolution, so what the screen and the PDF receive is
+// bounded by the plot's area rather than by the number of observations.
+void drawPoints(cairo_t* cr, const PointSeries& s, const Frame& f, ChartDetail detail) {
+  if (detail == ChartDetail::Full) {
+    addDots(cr, s, f, 1, true);
+    setColor(cr, kPoint, 0.75);
+    cairo_fill(cr);
+    return;
+  }
+  const double scale = devicePixelsPerPoint(cr);
+  const size_t dots = addDots(cr, s, f, scale, false);
+  const bool raster = detail == ChartDetail::Raster || dots > kMaxVectorDots;
+  if (!raster) {
+    setColor(cr, kPoint, 0.75);
+    cairo_fill(cr);
+    return;
+  }
+  cairo_new_path(cr);
+  cairo_surface_t* image = stampDots(s, f, scale);
+  cairo_save(cr);
+  cairo_translate(cr, f.left, f.top);
+  cairo_scale(cr, 1 / scale, 1 / scale);
+  cairo_set_source_surface(cr, image, 0, 0);
+  cairo_paint(cr);
+  cairo_restore(cr);
+  cairo_surface_destroy(image);
+}
+
+// Adds a line series to the path. With pixelsPerPoint, each run of vertices in
+// one device-pixel column becomes its first, lowest, highest and last vertex
+// in their order (the M4 reduction): the stroke covers the same pixels, and a
+// ROC or a curve through every observation keeps about four vertices per
+// column of the plot.
+void addPolyline(cairo_t* cr, const LineSeries& s, const Frame& f, double pixelsPerPoint) {
+  const size_t n = std::min(s.x.size(), s.y.size());
+  cairo_move_to(cr, f.px(s.x[0]), f.py(s.y[0]));
+  if (pixelsPerPoint <= 0) {
+    for (size_t i = 1; i < n; ++i) cairo_line_to(cr, f.px(s.x[i]), f.py(s.y[i]));
+    return;
+  }
+  size_t first = 0;
+  while (first < n) {
+    const double column = std::floor(f.px(s.x[first]) * pixelsPerPoint);
+    size_t last = first, low = first, high = first;
+    while (last + 1 < n && std::floor(f.px(s.x[last + 1]) * pixelsPerPoint) == column) {
+      ++last;
+      if (f.py(s.y[last]) < f.py(s.y[low])) low = last;
+      if (f.py(s.y[last]) > f.py(s.y[high])) high = last;
+    }
+    size_t keep[] = {first, std::min(low, high), std::max(low, high), last};
+    for (size_t k = 0; k < 4; ++k)
+      if (keep[k] != 0 && (k == 0 || keep[k] != keep[k - 1])) cairo_line_to(cr, f.px(s.x[keep[k]]), f.py(s.y[keep[k]]));
+    first = last + 1;
+  }
+}
+
+void drawXy(cairo_t* cr, const Chart& chart, double width, double height, ChartDetail detail) {
   const bool boxBand = chart.box.has_value() && !chart.bars.empty();
   // Named stacked series get a legend column right of the plot.
   const bool legend = std::any_of(chart.rangeBars.begin(), chart.rangeBars.end(),
@@ -189,27 +362,11 @@ void drawXy(cairo_t* cr, const Chart& chart, double width, double height) {
       const double dash[] = {5, 4};
       cairo_set_dash(cr, dash, 2, 0);
     }
-    cairo_move_to(cr, f.px(s.x[0]), f.py(s.y[0]));
-    for (size_t i = 1; i < s.x.size() && i < s.y.size(); ++i) cairo_line_to(cr, f.px(s.x[i]), f.py(s.y[i]));
+    addPolyline(cr, s, f, detail == ChartDetail::Full ? 0 : devicePixelsPerPoint(cr));
     cairo_stroke(cr);
     cairo_set_dash(cr, nullptr, 0, 0);
   }
-  for (const PointSeries& s : chart.points) {
-    // One path for all the dots. A dot that would land within a fraction of
-    // a point of the last one drawn adds nothing visible: 100,000 sorted Q-Q
-    // points become a few thousand dots, and the PDF and SVG stay small.
-    double lastX = -1e9, lastY = -1e9;
-    for (size_t i = 0; i < s.x.size() && i < s.y.size(); ++i) {
-      double x = f.px(s.x[i]), y = f.py(s.y[i]);
-      if (std::fabs(x - lastX) < 0.6 && std::fabs(y - lastY) < 0.6) continue;
-      lastX = x;
-      lastY = y;
-      cairo_new_sub_path(cr);
-      cairo_arc(cr, x, y, 2.6, 0, 2 * M_PI);
-    }
-    setColor(cr, kPoint, 0.75);
-    cairo_fill(cr);
-  }
+  for (const PointSeries& s : chart.points) drawPoints(cr, s, f, detail);
   if (chart.box) {
     const BoxSeries& b = *chart.box;
     double top = boxBand ? boxTop + 4 : f.top + (f.bottom - f.top) * 0.3;
@@ -326,7 +483,7 @@ cairo_status_t appendToBytes(void* closure, const unsigned char* data, unsigned 
 
 }  // namespace
 
-void drawChart(const Chart& chart, cairo_t* cr, double width, double height) {
+void drawChart(const Chart& chart, cairo_t* cr, double width, double height, ChartDetail detail) {
   cairo_save(cr);
   cairo_rectangle(cr, 0, 0, width, height);
   cairo_set_source_rgb(cr, 1, 1, 1);
@@ -340,7 +497,7 @@ void drawChart(const Chart& chart, cairo_t* cr, double width, double height) {
       drawPie(cr, chart, width, height);
       break;
     case ChartKind::Xy:
-      drawXy(cr, chart, width, height);
+      drawXy(cr, chart, width, height, detail);
       break;
   }
   cairo_restore(cr);

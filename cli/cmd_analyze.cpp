@@ -1,9 +1,9 @@
 // `tabulix analyze W.tbx KIND [--left NAME] [--right NAME] [--columns A,B,...]
 // [--where "NAME OP VALUE"]... [--where2 ...]... [--set FIELD=VALUE]...
-// [--csv FILE|-] [--pdf FILE] [--svg DIR] [--save]`: computes one analysis
-// and prints its result as JSON (or its CSV export with --csv -); --save
-// also stores its definition. `tabulix analyze W.tbx --id ID [outputs]`
-// computes a saved analysis.
+// [--csv FILE|-] [--pdf FILE] [--svg DIR] [--save] [--vectors]`: computes one
+// analysis and prints its result as JSON (or its CSV export with --csv -); --save
+// also stores its definition; --vectors adds the per-observation vectors.
+// `tabulix analyze W.tbx --id ID [outputs]` computes a saved analysis.
 #include <fstream>
 #include <iostream>
 #include <nlohmann/json.hpp>
@@ -27,6 +27,7 @@ struct Options {
   int64_t id = 0;
   std::vector<std::string> wheres, wheres2, sets;
   bool save = false;
+  bool vectors = false;
 };
 
 int32_t variableNumber(Model& model, const std::string& name, const std::string& option) {
@@ -59,6 +60,8 @@ RegisterCommand analyzeCommand{
        app.add_option("--pdf", o->pdf, "Write the PDF report to FILE");
        app.add_option("--svg", o->svg, "Write each chart as an SVG file into DIR");
        app.add_flag("--save", o->save, "Store the definition as a saved analysis");
+       app.add_flag("--vectors", o->vectors,
+                    "Print the per-observation vectors too (residuals, fitted and sorted values)");
        return [o]() {
          if (o->id != 0) {
            if (!o->kind.empty() || !o->left.empty() || !o->right.empty() || !o->columns.empty() ||
@@ -113,6 +116,7 @@ RegisterCommand analyzeCommand{
              throw AnalysisRequestError("--set \"" + s + "\": expected FIELD=VALUE");
            request.settings[s.substr(0, eq)] = s.substr(eq + 1);
          }
+         request.vectors = o->vectors;
          AnalysisOutput out = chosen->run(model, request);
          if (o->save) {
            Analysis* saved = saveAnalysisRequest(model, *chosen, request);

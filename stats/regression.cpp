@@ -201,25 +201,26 @@ double wholeNumber(double x) { return std::trunc(x); }
 
 // --- JSON ------------------------------------------------------------------
 
-void to_json(nlohmann::json& j, const OlsResult& r) {
-  j = nlohmann::json{{"coeffs", r.coeffs},
-                     {"variance", r.standardErrors},
-                     {"t", r.t},
-                     {"p", r.p},
-                     {"residuals", r.residuals},
-                     {"N", r.N},
-                     {"r2", r.r2},
-                     {"r2adj", r.r2adj},
-                     {"rmse", r.rmse}};
-  if (r.N > 0) j["yhat"] = r.yhat;
+nlohmann::json toJson(const OlsResult& r, bool vectors) {
+  nlohmann::json j{{"coeffs", r.coeffs}, {"variance", r.standardErrors}, {"t", r.t}, {"p", r.p},
+                   {"N", r.N},           {"r2", r.r2},
+                   {"r2adj", r.r2adj},   {"rmse", r.rmse}};
+  if (vectors) {
+    j["residuals"] = r.residuals;
+    if (r.N > 0) j["yhat"] = r.yhat;
+  }
+  return j;
 }
 
-void to_json(nlohmann::json& j, const LogitResult& r) {
-  j = nlohmann::json{{"coeffs", r.coeffs},
+void to_json(nlohmann::json& j, const OlsResult& r) { j = toJson(r, true); }
+
+void to_json(nlohmann::json& j, const LogitResult& r) { j = toJson(r, true); }
+
+nlohmann::json toJson(const LogitResult& r, bool vectors) {
+  nlohmann::json j{{"coeffs", r.coeffs},
                      {"variance", r.standardErrors},
                      {"t", r.t},
                      {"p", r.p},
-                     {"residuals", r.residuals},
                      {"N", r.N},
                      {"r2adj", r.r2adj},
                      {"LL0", r.LL0},
@@ -228,11 +229,13 @@ void to_json(nlohmann::json& j, const LogitResult& r) {
                      {"AIC", r.AIC},
                      {"numPerfectPredict", r.numPerfectPredict},
                      {"converged", r.converged}};
+  if (vectors) j["residuals"] = r.residuals;
   if (r.N > 0) {
-    j["yhat"] = r.yhat;
+    if (vectors) j["yhat"] = r.yhat;
     j["roc"] = r.roc;
     j["AUC"] = r.AUC;
   }
+  return j;
 }
 
 void to_json(nlohmann::json& j, const AnovaGroupSummary& r) {

@@ -67,9 +67,15 @@ struct ChiSquareResult {
   double p = 0;
 };
 
-// JSON records keyed as the analyses read them ("coeffs", "variance", "t", ... ).
+// JSON records keyed as the analyses read them ("coeffs", "variance", "t", ... ); the
+// per-observation "residuals" and "yhat" only with vectors.
+nlohmann::json toJson(const OlsResult& r, bool vectors);
+// JSON record of a logistic fit; with N = 0 "yhat", "roc" and "AUC" are left out, and
+// "residuals" and "yhat" are written only with vectors.
+nlohmann::json toJson(const LogitResult& r, bool vectors);
+// The records with every vector.
 void to_json(nlohmann::json& j, const OlsResult& r);
-// JSON record of a logistic fit; with N = 0 "yhat", "roc" and "AUC" are left out.
+// The logistic record with every vector.
 void to_json(nlohmann::json& j, const LogitResult& r);
 // JSON record {"obs", "mean", "sd"}.
 void to_json(nlohmann::json& j, const AnovaGroupSummary& r);

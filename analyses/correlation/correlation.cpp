@@ -79,9 +79,10 @@ CorrelationResult correlationResultsForColumn(Model& model, Column& x, Column& y
   return res;
 }
 
-nlohmann::json toJson(const CorrelationResult& r) {
+nlohmann::json toJson(const CorrelationResult& r, bool vectors) {
   const CorrelationRecord& c = r.correlation;
-  nlohmann::json j = {{"r", c.r}, {"t", c.t}, {"df", c.df}, {"p", c.p}, {"ci", c.ci}, {"data", c.data}};
+  nlohmann::json j = {{"r", c.r}, {"t", c.t}, {"df", c.df}, {"p", c.p}, {"ci", c.ci}};
+  if (vectors) j["data"] = c.data;
   // The fit's keys straight from the record: converting the whole fit
   // record first would also build "y" and copy the long lists twice.
   const auto& fit = std::get<OlsResult>(r.fit.fit);
@@ -93,8 +94,10 @@ nlohmann::json toJson(const CorrelationResult& r) {
   j["r2"] = fit.r2;
   j["r2adj"] = fit.r2adj;
   j["rmse"] = fit.rmse;
-  if (fit.N > 0) j["yhat"] = fit.yhat;
-  j["residuals"] = fit.residuals;
+  if (vectors) {
+    if (fit.N > 0) j["yhat"] = fit.yhat;
+    j["residuals"] = fit.residuals;
+  }
   j["drop"] = r.fit.drop;
   j["dataFit"] = r.dataFit;
   j["names"] = {r.nameX};

@@ -47,6 +47,6 @@ CorrelationResult correlationResultsForColumn(Model& model, Column& x, Column& y
                                               const std::vector<int32_t>* rows);
 
 // The result under its keys ("r", "ci", "coeffs", "reg_t", "dataFit", "spearman", "kendall", ...).
-nlohmann::json toJson(const CorrelationResult& result);
+nlohmann::json toJson(const CorrelationResult& result, bool vectors = false);
 
 }  // namespace tabulix

@@ -23,7 +23,7 @@ AnalysisOutput runCorrelation(Model& model, const AnalysisRequest& request) {
       correlationResultsForColumn(model, *x, *y, rows ? &*rows : nullptr));
   const std::string filterText = stringForWhereSet(model, request.wheres);
   AnalysisOutput out;
-  out.result = toJson(*result);
+  out.result = toJson(*result, request.vectors);
   out.result["filters"] = filterText;
   out.csvLines = [result, filterText](CsvWriter& w) { writeCSVLines(*result, filterText, w); };
   out.screen = correlationLayout(*result, filterText, false);

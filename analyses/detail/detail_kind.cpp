@@ -26,7 +26,7 @@ AnalysisOutput runVariableDetail(Model& model, const AnalysisRequest& request) {
   context.cachedLevels = column->levels.value_or(0);
   context.filterText = stringForWhereSet(model, request.wheres);
   AnalysisOutput out;
-  out.result = toJson(result);
+  out.result = toJson(result, request.vectors);
   out.result["filters"] = context.filterText;
   out.result["name"] = context.name;
   out.csvLines = [result, context](CsvWriter& w) { writeCSVLines(result, context, w); };

@@ -237,7 +237,7 @@ VariableDetailResult varDetailForColumn(Model& model, Column& column, const std:
   return r;
 }
 
-nlohmann::json toJson(const VariableDetailResult& r) {
+nlohmann::json toJson(const VariableDetailResult& r, bool vectors) {
   nlohmann::json j = nlohmann::json::object();
   // NaN and infinities have no JSON form: they are written as null.
   auto num = [](double v) { return std::isfinite(v) ? nlohmann::json(v) : nlohmann::json(); };
@@ -263,8 +263,8 @@ nlohmann::json toJson(const VariableDetailResult& r) {
   if (r.top) j["top"] = freq(*r.top);
   if (r.graphLevels) j["graph"] = freq(*r.graphLevels);
   if (r.graph) j["graph"] = {list((*r.graph)[0]), list((*r.graph)[1])};
-  if (r.sorted) j["sorted"] = list(*r.sorted);
-  if (r.qnorm) j["qnorm"] = list(*r.qnorm);
+  if (vectors && r.sorted) j["sorted"] = list(*r.sorted);
+  if (vectors && r.qnorm) j["qnorm"] = list(*r.qnorm);
   if (r.qqline)
     j["qqline"] = {{num((*r.qqline)[0][0]), num((*r.qqline)[0][1])},
                    {num((*r.qqline)[1][0]), num((*r.qqline)[1][1])}};

@@ -38,8 +38,9 @@ struct VariableDetailResult {
   int64_t shapiroN = 0;                      // the values the normality test saw
 };
 
-// The result under its keys ("obsNumeric", "ciMean", "lower_fence", ...).
-nlohmann::json toJson(const VariableDetailResult& result);
+// The result under its keys ("obsNumeric", "ciMean", "lower_fence", ...); the sorted
+// values and their normal quantiles ("sorted", "qnorm") only with vectors.
+nlohmann::json toJson(const VariableDetailResult& result, bool vectors = false);
 
 // Computes the detail of a column over the given rows (all rows when none).
 // Without rows and with an incomplete cache, the cache is computed and saved.

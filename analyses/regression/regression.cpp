@@ -105,8 +105,8 @@ DependentModels modelsForDependent(const Column& dependent) {
   return m;
 }
 
-nlohmann::json toJson(const RegressionResult& r) {
-  nlohmann::json j = r.fit;
+nlohmann::json toJson(const RegressionResult& r, bool vectors) {
+  nlohmann::json j = toJson(r.fit, vectors);
   j["names"] = r.names;
   j["nameLHS"] = r.nameLHS;
   j["histogram"] = r.histogram;

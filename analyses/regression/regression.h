@@ -59,6 +59,6 @@ DependentModels modelsForDependent(const Column& dependent);
 
 // The result under its keys: the fit's ("coeffs", "r2adj", "AUC", ...),
 // "names", "nameLHS" and "histogram".
-nlohmann::json toJson(const RegressionResult& result);
+nlohmann::json toJson(const RegressionResult& result, bool vectors = false);
 
 }  // namespace tabulix

@@ -76,7 +76,7 @@ AnalysisOutput runRegression(Model& model, const AnalysisRequest& request, bool 
   context.filterText = stringForWhereSet(model, request.wheres);
 
   AnalysisOutput out;
-  out.result = toJson(*result);
+  out.result = toJson(*result, request.vectors);
   out.result["filters"] = context.filterText;
   out.result["distribution"] = logistic ? 2 : 0;
   if (logistic) out.result["leftLevel1"] = level1;
