@@ -6,6 +6,7 @@
 #include <cassert>
 
 #include "engine/cell_access.h"
+#include "engine/level_order.h"
 #include "engine/number_format.h"
 #include "engine/translate.h"
 #include "engine/values.h"
@@ -281,7 +282,7 @@ std::vector<std::string> suggestionsForColumn(Model& model, const Column& column
   std::vector<std::string> out;
   for (auto& [text, count] : frequenciesOfColumn(model, column))
     if (needle.empty() || foldCase(text).find(needle) != std::string::npos) out.push_back(text);
-  std::sort(out.begin(), out.end());
+  sortLevels(model, column, out);
   return out;
 }
 

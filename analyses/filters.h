@@ -78,7 +78,7 @@ bool whereCanBeApplied(Model& model, const WhereClauseObj& where, VariableType t
 // while the condition is incomplete.
 std::string summaryForWhere(Model& model, const WhereClauseObj& where);
 // The distinct values of a column containing the typed text (ignoring case),
-// sorted ascending: the editor's suggestions and its level chooser.
+// in the variable's level order: the editor's suggestions and its level chooser.
 std::vector<std::string> suggestionsForColumn(Model& model, const Column& column, std::string_view typed);
 
 // The browse grid's filter: at most one condition per column, keyed by its number.

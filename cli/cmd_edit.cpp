@@ -1,5 +1,5 @@
 // `tabulix edit W.tbx [--set ROW:NAME=TEXT]... [--rename OLD=NEW]...
-// [--add-rows N] [--add-variable]...`: one editing session. The edits are
+// [--add-rows N] [--add-variable]... [--levels NAME=A,B,...]...`: one editing session. The edits are
 // checked in order against the workspace first, so that a bad one changes
 // nothing; then they are made, and leaving edit mode saves, recomputes the
 // statistics and types of the edited variables and saves again.
@@ -10,9 +10,11 @@
 #include <set>
 
 #include "browse/edit_session.h"
+#include "browse/level_edit.h"
 #include "cli/commands.h"
 #include "cli/variable_json.h"
 #include "cli/workspace_open.h"
+#include "engine/cell_access.h"
 #include "engine/workspace_data.h"
 
 namespace tabulix::cli {
@@ -58,7 +60,11 @@ RegisterCommand editCommand{
        auto* rowsOpt = app.add_option("--add-rows", *addRowsCount, "Add N empty rows");
        auto addVariables = std::make_shared<int>(0);
        auto* varFlag = app.add_flag("--add-variable", *addVariables, "Add an empty variable (repeatable)");
-       return [&app, file, sets, renames, addRowsCount, addVariables, setOpt, renameOpt, rowsOpt, varFlag]() {
+       auto levelOrders = std::make_shared<std::vector<std::string>>();
+       app.add_option("--levels", *levelOrders,
+                      "Order a variable's levels: NAME=A,B,... (levels not named follow; NAME= clears)");
+       return [&app, file, sets, renames, addRowsCount, addVariables, setOpt, renameOpt, rowsOpt, varFlag,
+               levelOrders]() {
          // The steps in the order they were given.
          std::vector<Step> steps;
          size_t nextSet = 0, nextRename = 0;
@@ -129,6 +135,26 @@ RegisterCommand editCommand{
            }
          }
 
+         // Level orders name variables as the other steps leave them and
+         // list texts the variable holds, stored or set by this session.
+         std::vector<std::pair<int32_t, std::vector<std::string>>> orders;
+         for (const std::string& arg : *levelOrders) {
+           size_t eq = arg.find('=');
+           if (eq == std::string::npos) throw EditError("--levels \"" + arg + "\": expected NAME=A,B,...");
+           const std::string name = arg.substr(0, eq);
+           auto it = numOfName.find(name);
+           if (it == numOfName.end()) throw EditError("--levels: no variable named \"" + name + "\"");
+           std::set<std::string, std::less<>> known;
+           if (Column* c = columnNumber(model, static_cast<uint32_t>(it->second)))
+             for (auto& [text, count] : frequenciesOfColumn(model, *c)) known.insert(text);
+           for (const Planned& p : plan)
+             if (p.step.kind == Step::Set && p.colNum == it->second) known.insert(p.step.text);
+           orders.push_back({it->second, splitCommaList(arg.substr(eq + 1))});
+           for (const std::string& l : orders.back().second)
+             if (!known.count(l))
+               throw EditError("--levels: \"" + l + "\" is not a level of \"" + name + "\"");
+         }
+
          // Make the edits: renames and additions are stored at once, cell
          // edits when the session ends.
          EditSession session;
@@ -152,6 +178,10 @@ RegisterCommand editCommand{
            }
          }
          for (int32_t num : endEditing(model, session)) touched.push_back(num);
+         for (const auto& [num, levels] : orders) {
+           setLevelOrder(model, num, levels, false);
+           touched.push_back(num);
+         }
          std::set<int32_t> seen;
          nlohmann::json out = nlohmann::json::array();
          for (int32_t num : touched)

@@ -5,6 +5,7 @@
 #include "cli/commands.h"
 #include "cli/variable_json.h"
 #include "cli/workspace_open.h"
+#include "engine/level_order.h"
 #include "engine/workspace_data.h"
 #include "engine/workspace_status.h"
 
@@ -16,6 +17,8 @@ nlohmann::json variableJson(const Column& c) {
     visitField(f, c, [&](const auto& v) {
       if (v) j[f.name] = *v;
     });
+  // The stored order as a list, not as the JSON text the store keeps.
+  if (c.levelOrder) j["levelOrder"] = storedLevelOrder(c);
   int type = c.type.value_or(0);
   j["type"] = type;
   j["typeName"] = variableTypeName(static_cast<VariableType>(type >= 1 && type <= 4 ? type : 0));

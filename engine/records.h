@@ -95,13 +95,15 @@ inline const std::array<Field<Metadata>, 2> kMetadataFields = {
     {{"key", &Metadata::key}, {"value", &Metadata::value}}};
 
 // One variable; the attributes from obs down cache its summary statistics.
-// `label` is the variable label a statistical file (SPSS, Stata, SAS) gave it.
+// `label` is the variable label a statistical file (SPSS, Stata, SAS) gave it;
+// `levelOrder` the order the user gave its levels, as a JSON list of texts.
 struct Column : Record {
   OptText name;
   OptInt num;
   OptInt order;
   OptInt type;
   OptText label;
+  OptText levelOrder;
   OptInt obs, obsNumeric, obsDate, levels, levelsDate;
   OptReal min, max, mean, sd, pc25, pc50, pc75;
   OptReal minDate, maxDate, meanDate, sdDate, pc25Date, pc50Date, pc75Date;
@@ -110,12 +112,13 @@ struct Column : Record {
 
 // The attributes of Column, in store order; the statistics cache is the
 // part from kColumnFirstStatField on.
-inline const std::array<Field<Column>, 24> kColumnFields = {{
+inline const std::array<Field<Column>, 25> kColumnFields = {{
     {"name", &Column::name},
     {"num", &Column::num},
     {"order", &Column::order},
     {"type", &Column::type},
     {"label", &Column::label},
+    {"levelOrder", &Column::levelOrder},
     {"obs", &Column::obs},
     {"obsNumeric", &Column::obsNumeric},
     {"obsDate", &Column::obsDate},
@@ -136,7 +139,7 @@ inline const std::array<Field<Column>, 24> kColumnFields = {{
     {"pc50Date", &Column::pc50Date},
     {"pc75Date", &Column::pc75Date},
 }};
-inline constexpr size_t kColumnFirstStatField = 5;
+inline constexpr size_t kColumnFirstStatField = 6;
 
 inline bool Column::operator==(const Column& o) const {
   return objectID == o.objectID && sameFields(kColumnFields, *this, o);

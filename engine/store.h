@@ -42,7 +42,7 @@ struct CellChunk;
 // Rows per stored cell chunk.
 inline constexpr int32_t kCellsPerChunk = 4096;
 // The current on-disk format version (SQLite user_version).
-inline constexpr int kStoreFormatVersion = 3;
+inline constexpr int kStoreFormatVersion = 4;
 // The largest workspace the program works with: an import stops there, and
 // a file beyond it is refused when it is opened (every screen would
 // otherwise scan thousands of variables for each request).

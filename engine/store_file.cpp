@@ -30,8 +30,9 @@ namespace {
 // million additions while keeping `num + 1` far from overflow.
 constexpr int32_t kMaxColumnNumber = 1 << 20;
 
-// Tables of the current format (version 3: the columns with `label`);
-// version 1 had `cells` in place of `cell_chunks`, version 2 no `label`.
+// Tables of the current format (version 4: the columns with `levelOrder`);
+// version 1 had `cells` in place of `cell_chunks`, version 2 no `label`,
+// version 3 no `levelOrder`.
 // The record tables take their attributes from the records' field tables,
 // relationships as row ids.
 std::string commonSchema() {
@@ -206,6 +207,19 @@ void upgradeFromVersion2(sqlite3* db) {
   try {
     exec(db, "ALTER TABLE columns ADD COLUMN label TEXT");
     exec(db, "PRAGMA user_version = 3");
+    exec(db, "COMMIT");
+  } catch (...) {
+    sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+    throw;
+  }
+}
+
+// Gives a version 3 file the variables' level orders (none yet), as version 4.
+void upgradeFromVersion3Levels(sqlite3* db) {
+  exec(db, "BEGIN IMMEDIATE");
+  try {
+    exec(db, "ALTER TABLE columns ADD COLUMN levelOrder TEXT");
+    exec(db, "PRAGMA user_version = 4");
     exec(db, "COMMIT");
   } catch (...) {
     sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
@@ -389,6 +403,7 @@ void StoreCoordinator::addStore(const fs::path& file, StoreAccess access) {
       backup = makeUpgradeBackup(file);
       if (version <= 1) upgradeFromVersion1(db);
       if (version <= 2) upgradeFromVersion2(db);
+      if (version <= 3) upgradeFromVersion3Levels(db);
     }
     checkStoredValues(db, file);
     Stmt check(db, "PRAGMA quick_check");

@@ -7,6 +7,7 @@
 
 #include "analyses/fit.h"
 #include "derive/derive.h"
+#include "engine/level_order.h"
 #include "engine/values.h"
 #include "stats/statistics.h"
 #include "stats/sums.h"
@@ -119,7 +120,8 @@ VariableDetailResult varDetailForColumn(Model& model, Column& column, const std:
   if (type == VariableType::Numeric && n == 0) type = VariableType::Categorical;
   if (type != VariableType::Numeric && type != VariableType::DateTime) {
     r.type = type;
-    r.graphLevels = frequenciesOfCells(cells, 10);
+    // The charts show the levels in the variable's order.
+    r.graphLevels = orderedLevels(model, column, frequenciesOfCells(cells), 10);
     if (type == VariableType::Binary) {
       double share = top.cumulative.empty() ? kNaN : top.cumulative.front();
       r.mean = share;

@@ -8,6 +8,7 @@
 #include "analyses/detail/detail_report.h"
 #include "analyses/report_text.h"
 #include "engine/cell_access.h"
+#include "engine/level_order.h"
 #include "engine/number_format.h"
 #include "engine/translate.h"
 #include "engine/values.h"
@@ -52,7 +53,6 @@ nlohmann::json toJson(const TabSummarizeResult& r) {
 TabSummarizeResult tabColumnSummarizing(Model& model, const Column& grouping, const Column& summarized,
                                         uint32_t top, const std::vector<int32_t>* rows, PostHoc postHoc) {
   TabSummarizeResult out;
-  const VariableType groupType = typeOf(grouping);
   const VariableType valueType = typeOf(summarized);
   out.summarizedType = valueType;
   if (!grouping.num || !summarized.num) return out;
@@ -78,10 +78,11 @@ TabSummarizeResult tabColumnSummarizing(Model& model, const Column& grouping, co
         groupOfRow.push_back({row, it->second});
       });
 
-  // Step 2: the levels, the most frequent first, the rest pooled as "Others".
+  // Step 2: the most frequent levels, the rest pooled as "Others", in the
+  // grouping variable's level order ("Others" last).
   FrequencyDict freq;
   for (size_t i = 0; i < texts.size(); ++i) freq[texts[i]] = counts[i];
-  TopFrequencies levels = topFrequencies(freq, top);
+  TopFrequencies levels = orderedLevels(model, grouping, freq, top);
   const bool pooled = freq.size() > top;
   const size_t nLevels = levels.levels.size();
   std::vector<int32_t> groupOfText(texts.size(), pooled ? static_cast<int32_t>(nLevels) - 1 : -1);
@@ -113,20 +114,9 @@ TabSummarizeResult tabColumnSummarizing(Model& model, const Column& grouping, co
                                         if (v) groups[static_cast<size_t>(g)].push_back(*v);
                                       });
 
-  // Step 4: level order by value for numeric and date grouping variables;
-  // a level that does not convert sorts first.
+  // Step 4: the groups are already in level order.
   std::vector<size_t> order(nLevels);
   for (size_t k = 0; k < nLevels; ++k) order[k] = k;
-  if (groupType == VariableType::Numeric || groupType == VariableType::DateTime) {
-    std::vector<std::optional<double>> key(nLevels);
-    for (size_t k = 0; k < nLevels; ++k)
-      key[k] = groupType == VariableType::Numeric ? decimalNumberForString(model, levels.levels[k])
-                                                  : dateForString(model, levels.levels[k]);
-    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
-      if (!key[a] || !key[b]) return !key[a] && key[b];
-      return *key[a] < *key[b];
-    });
-  }
   std::vector<std::vector<double>> ordered;
   ordered.reserve(nLevels);
   for (size_t k : order) ordered.push_back(std::move(groups[k]));

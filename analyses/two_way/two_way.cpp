@@ -7,6 +7,7 @@
 #include "analyses/detail/detail_report.h"
 #include "analyses/report_text.h"
 #include "engine/cell_access.h"
+#include "engine/level_order.h"
 #include "engine/number_format.h"
 #include "engine/translate.h"
 #include "reports/pdf_writer.h"
@@ -27,32 +28,24 @@ struct Coding {
   }
 };
 
-// Step 3: the kept levels by count (ties by text), the last replaced by
-// "Others" with every dropped level's count when there are more than `top`.
-// Returns, per text id, its level index (-1 when pooled).
-std::vector<int32_t> levelsOf(const Coding& coding, const std::vector<int64_t>& counts, uint32_t top,
-                              std::vector<std::string>& levels, std::vector<double>& levelCounts, bool& cut) {
+// Step 3: the most frequent levels, the last place given to "Others" with
+// every dropped level's count when there are more than `top`, in the
+// variable's level order ("Others" last). Returns, per text id, its level
+// index (-1 when pooled).
+std::vector<int32_t> levelsOf(Model& model, const Column& column, const Coding& coding,
+                              const std::vector<int64_t>& counts, uint32_t top, std::vector<std::string>& levels,
+                              std::vector<double>& levelCounts, bool& cut) {
   FrequencyDict f;
-  int64_t total = 0;
-  for (size_t i = 0; i < coding.texts.size(); ++i) {
-    f[coding.texts[i]] = counts[i];
-    total += counts[i];
-  }
-  TopValues kept = dictionary(f, top);
-  cut = f.size() > kept.levels.size();
+  for (size_t i = 0; i < coding.texts.size(); ++i) f[coding.texts[i]] = counts[i];
+  TopFrequencies kept = orderedLevels(model, column, f, top);
+  cut = f.size() > top;
   std::vector<int32_t> index(coding.texts.size(), -1);
-  int64_t named = 0;
   const size_t n = kept.levels.size();
   for (size_t k = 0; k < n; ++k) {
-    if (cut && k + 1 == n) break;
     levels.push_back(kept.levels[k]);
     levelCounts.push_back(static_cast<double>(kept.counts[k]));
-    named += kept.counts[k];
+    if (cut && k + 1 == n) break;
     index[static_cast<size_t>(coding.idOfText.at(kept.levels[k]))] = static_cast<int32_t>(k);
-  }
-  if (cut) {
-    levels.push_back(tr("Others"));
-    levelCounts.push_back(static_cast<double>(total - named));
   }
   return index;
 }
@@ -134,8 +127,8 @@ TwoWayResult twoWayTabOfColumn(Model& model, const Column& rowColumn, const Colu
       keptCountB.push_back(countB[i]);
     }
   bool cutA = false, cutB = false;
-  std::vector<int32_t> levelA = levelsOf(keptA, keptCountA, top, r.levelsA, r.countsA, cutA);
-  std::vector<int32_t> levelB = levelsOf(keptB, keptCountB, top, r.levelsB, r.countsB, cutB);
+  std::vector<int32_t> levelA = levelsOf(model, rowColumn, keptA, keptCountA, top, r.levelsA, r.countsA, cutA);
+  std::vector<int32_t> levelB = levelsOf(model, colColumn, keptB, keptCountB, top, r.levelsB, r.countsB, cutB);
   const size_t na = r.levelsA.size(), nb = r.levelsB.size();
 
   // Step 4: the named pairs' counts.

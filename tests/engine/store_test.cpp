@@ -357,12 +357,42 @@ TEST(Store, UpgradesVersion2FilesWithEmptyVariableLabels) {
   sqlite3_stmt* st = nullptr;
   ASSERT_EQ(sqlite3_prepare_v2(db, "PRAGMA user_version", -1, &st, nullptr), SQLITE_OK);
   ASSERT_EQ(sqlite3_step(st), SQLITE_ROW);
-  EXPECT_EQ(sqlite3_column_int(st, 0), 3);
+  EXPECT_EQ(sqlite3_column_int(st, 0), kStoreFormatVersion);
   sqlite3_finalize(st);
   sqlite3_close(db);
   Model m;
   ASSERT_NO_THROW(m.openStore(file, StoreAccess::ReadOnly));
   EXPECT_EQ(columns(m)[0]->label, OptText("Weight in kg"));
+}
+
+// Version 3 had no level orders: the upgrade adds the empty column, the
+// file's figures and labels stay, and an order then survives a reopen.
+TEST(Store, UpgradesVersion3FilesWithoutLevelOrders) {
+  TempDir dir;
+  fs::path file = dir.path / "v3.tbx";
+  std::string tables = kTablesBeforeLabels;
+  tables.replace(tables.find("type INTEGER,"), 13, "type INTEGER, label TEXT,");
+  sql(file, tables + R"(
+    CREATE TABLE cell_chunks(colNum INTEGER NOT NULL, firstRow INTEGER NOT NULL, cells BLOB NOT NULL,
+      PRIMARY KEY(colNum, firstRow)) WITHOUT ROWID;
+    PRAGMA user_version = 3;
+    INSERT INTO columns(id, name, num, "order", type, label, obs, levels) VALUES (10, 'g', 0, 0, 1, 'Group', 3, 3);
+    INSERT INTO rows(id, num) VALUES (20, 1);
+  )");
+  {
+    Model m;
+    ASSERT_NO_THROW(m.openStore(file));
+    Column* c = columns(m)[0];
+    EXPECT_EQ(c->label, OptText("Group"));
+    EXPECT_EQ(c->levels, OptInt(3));
+    EXPECT_FALSE(c->levelOrder.has_value());
+    c->levelOrder = R"(["low","mid","high"])";
+    m.saveContext();
+  }
+  Model m;
+  ASSERT_NO_THROW(m.openStore(file, StoreAccess::ReadOnly));
+  EXPECT_EQ(columns(m)[0]->levelOrder, OptText(R"(["low","mid","high"])"));
+  EXPECT_EQ(columns(m)[0]->label, OptText("Group"));
 }
 
 TEST(Store, ForeignAndDamagedFilesAreReportedAndLeftUntouched) {
