@@ -178,7 +178,7 @@ TwoWayResult twoWayTabOfColumn(Model& model, const Column& rowColumn, const Colu
   if (!std::isfinite(r.minExpected)) r.minExpected = NAN;
   r.adjustedResiduals = ExactTables::adjustedResiduals(r.freqs);
   r.gTest = ExactTables::gTest(r.freqs);
-  r.fisher = ExactTables::fisher(r.freqs, kFisherBudget);
+  if (fisherFeasible(r.freqs)) r.fisher = ExactTables::fisher(r.freqs, kFisherBudget);
   if (na == 2 && nb == 2) r.oddsRatio = ExactTables::oddsRatio(r.freqs);
   return r;
 }
@@ -304,6 +304,23 @@ void writeExactLines(const TwoWayResult& r, const TwoWayContext& c, CsvWriter& w
 }
 
 }  // namespace
+
+bool fisherFeasible(const std::vector<std::vector<double>>& table) {
+  if (table.empty() || table[0].empty()) return false;
+  std::vector<double> rows(table.size(), 0), cols(table[0].size(), 0);
+  for (size_t i = 0; i < table.size(); ++i)
+    for (size_t j = 0; j < table[i].size() && j < cols.size(); ++j) {
+      rows[i] += table[i][j];
+      cols[j] += table[i][j];
+    }
+  auto margins = [](std::vector<double> totals) {
+    std::sort(totals.begin(), totals.end());
+    double product = 1;
+    for (size_t k = 0; k + 1 < totals.size(); ++k) product *= totals[k] + 1;
+    return product;
+  };
+  return std::min(margins(rows), margins(cols)) <= kFisherMaxMargins;
+}
 
 std::string twoWayExpectedWarning(const TwoWayResult& r) {
   if (!(r.minExpected < 5)) return {};

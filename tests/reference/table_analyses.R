@@ -105,8 +105,18 @@ twoway_of <- function(name, a, b) {
   fp <- tryCatch(fisher.test(tab, workspace = 2e7)$p.value, error = function(err) NA)
   if (!is.na(fp)) put(name, "fisherP", fp)
   if (all(dim(tab) == 2)) {
-    ft <- fisher.test(m)
-    put(name, "or", ft$estimate); put(name, "or/lower", ft$conf.int[1]); put(name, "or/upper", ft$conf.int[2])
+    # fisher.test's conditional MLE and limits, but with the roots found to
+    # 1e-14 on the log scale: its own uniroot calls stop near 1e-4 on the
+    # (0, 1) scale, which can move an upper limit by 0.5%.
+    x <- m[1, 1]; r1 <- sum(m[1, ]); r2 <- sum(m[2, ]); c1 <- sum(m[, 1])
+    support <- max(0, c1 - r2):min(c1, r1)
+    logdc <- dhyper(support, r1, r2, c1, log = TRUE)
+    dn <- function(ncp) { d <- logdc + log(ncp) * support; d <- exp(d - max(d)); d / sum(d) }
+    root <- function(f) exp(uniroot(function(l) f(exp(l)), c(-30, 30), tol = 1e-14)$root)
+    put(name, "or", root(function(t) sum(support * dn(t)) - x))
+    put(name, "or/lower", root(function(t) sum(dn(t)[support >= x]) - 0.025))
+    put(name, "or/upper", root(function(t) sum(dn(t)[support <= x]) - 0.025))
+    stopifnot(abs(fisher.test(m)$estimate / root(function(t) sum(support * dn(t)) - x) - 1) < 1e-3)
   }
   for (i in rownames(tab)) for (j in colnames(tab)) put(name, paste0(i, "|", j), tab[i, j])
 }
