@@ -370,8 +370,7 @@ reports::Element hypothesisLayout(const HypothesisResult& r, const HypothesisCon
     add(std::move(e), role);
     y += size + 8;
   };
-  line(proportions(c) ? tr("Hypothesis Test of Proportions:") : tr("Hypothesis Test of Means: t-test"), 16,
-       true, "title");
+  line(fileNameOutput(c), 16, true, "title");
   line(r.testName, body, false, "subtitle");
   for (const std::string& s : sampleLines(c)) line(s, body, false, "filter");
   y += 6;
@@ -413,11 +412,11 @@ reports::Element hypothesisLayout(const HypothesisResult& r, const HypothesisCon
   add(std::move(d), "note");
   y += 2 * (body + 4) + 10;
   std::vector<charts::Chart> charts = hypothesisCharts(r, c);
-  // Only tables continue on a second page: on paper, five charts (two
-  // samples of means) go three to a row so that all of them fit on the page.
-  const size_t perRow = print && charts.size() > 4 ? 3 : 2;
+  // Two charts a row, wide enough for their axes' ticks; on paper the
+  // charts that do not fit continue on the next page.
+  const size_t perRow = 2;
   const double chartWidth = (width - 40 - 12 * static_cast<double>(perRow - 1)) / static_cast<double>(perRow);
-  const double chartHeight = print ? (perRow == 3 ? 160 : 180) : 240;
+  const double chartHeight = print ? 190 : 240;
   for (size_t i = 0; i < charts.size(); ++i) {
     const double x = 20 + static_cast<double>(i % perRow) * (chartWidth + 12);
     add(chartHost(std::move(charts[i]), {x, y, chartWidth, chartHeight}), "chart");
