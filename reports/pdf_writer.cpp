@@ -176,7 +176,10 @@ std::pair<double, double> fitTable(Element& table, cairo_t* cr) {
       tableWidth = std::max(tableWidth, newX[j] + newWidth[j]);
       if (!isText(cell) || cell.text.empty()) continue;
       PangoLayout* layout = textLayout(cr, cell);
-      pango_layout_set_width(layout, static_cast<int>(cell.frame.w * PANGO_SCALE));
+      // Measured a little narrower than drawn (the right inset and some
+      // rounding of glyph positions), so a text that only just fits on one
+      // line gets a row that also holds it on two.
+      pango_layout_set_width(layout, static_cast<int>((cell.frame.w - 5) * PANGO_SCALE));
       pango_layout_set_wrap(layout, PANGO_WRAP_WORD);
       int lw = 0, lh = 0;
       pango_layout_get_pixel_size(layout, &lw, &lh);
