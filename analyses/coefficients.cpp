@@ -96,7 +96,7 @@ reports::Element coefficientTable(const std::vector<CoefficientRow>& rows, const
       continue;
     }
     texts.push_back({name, stringFromNumber(r.coefficient), stringFromNumber(r.statistic),
-                     stringFromNumber(r.p), significanceStars(r.p), stringFromNumber(r.stdErr)});
+                     stringFromPValue(r.p), significanceStars(r.p), stringFromNumber(r.stdErr)});
   }
   Element t = table(texts, grid, x, y);
   t.role = "coefficients";

@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "engine/number_format.h"
 #include "engine/translate.h"
 
 namespace tabulix {
@@ -14,9 +15,6 @@ std::string significanceMark(double p) {
   return "";
 }
 
-std::string wholePercent(double share) {
-  if (!std::isfinite(share)) return "";
-  return std::to_string(static_cast<long long>(std::llround(share * 100))) + "%";
-}
+std::string wholePercent(double share) { return stringFromPercent(share); }
 
 }  // namespace tabulix

@@ -47,11 +47,17 @@ void text(cairo_t* cr, const std::string& s, double x, double y, double size, Al
   if (bold) pango_font_description_set_weight(font, PANGO_WEIGHT_BOLD);
   pango_layout_set_font_description(layout, font);
   pango_layout_set_text(layout, s.c_str(), static_cast<int>(s.size()));
+  int w = 0, h = 0;
   if (maxWidth > 0) {
+    // A text a little too wide is set smaller (down to 70 %) before it is cut.
+    pango_layout_get_pixel_size(layout, &w, &h);
+    if (w > maxWidth) {
+      pango_font_description_set_absolute_size(font, std::max(0.7, maxWidth / w) * size * PANGO_SCALE);
+      pango_layout_set_font_description(layout, font);
+    }
     pango_layout_set_width(layout, static_cast<int>(maxWidth * PANGO_SCALE));
     pango_layout_set_ellipsize(layout, PANGO_ELLIPSIZE_END);
   }
-  int w = 0, h = 0;
   pango_layout_get_pixel_size(layout, &w, &h);
   double left = align == Align::Left ? x : align == Align::Centre ? x - w / 2.0 : x - w;
   setColor(cr, color);
@@ -59,6 +65,20 @@ void text(cairo_t* cr, const std::string& s, double x, double y, double size, Al
   pango_cairo_show_layout(cr, layout);
   pango_font_description_free(font);
   g_object_unref(layout);
+}
+
+// The width of a text set at the size, unwrapped.
+double textWidth(cairo_t* cr, const std::string& s, double size) {
+  PangoLayout* layout = pango_cairo_create_layout(cr);
+  PangoFontDescription* font = pango_font_description_from_string("DejaVu Sans");
+  pango_font_description_set_absolute_size(font, size * PANGO_SCALE);
+  pango_layout_set_font_description(layout, font);
+  pango_layout_set_text(layout, s.c_str(), static_cast<int>(s.size()));
+  int w = 0, h = 0;
+  pango_layout_get_pixel_size(layout, &w, &h);
+  pango_font_description_free(font);
+  g_object_unref(layout);
+  return w;
 }
 
 void title(cairo_t* cr, const Chart& chart, double width) {
@@ -92,13 +112,27 @@ void drawAxes(cairo_t* cr, const Chart& chart, const Frame& f, double width, dou
     }
   }
   int xTicks = std::max(2, static_cast<int>((f.right - f.left) / 70));
-  for (const Tick& t : ticksOf(chart.x, f.xmin, f.xmax, xTicks)) {
+  const std::vector<Tick> xs = ticksOf(chart.x, f.xmin, f.xmax, xTicks);
+  // Category labels share the axis: each keeps to its slot.
+  const double slot = chart.x.categoryLabels.empty() || xs.empty()
+                          ? 0
+                          : (f.right - f.left) / static_cast<double>(xs.size()) - 2;
+  // Labels wider than their slot alternate between two rows, each then
+  // having two slots' width.
+  bool stagger = false;
+  if (slot > 0)
+    for (const Tick& t : xs) stagger = stagger || textWidth(cr, t.label, 9) > slot;
+  for (size_t i = 0; i < xs.size(); ++i) {
+    const Tick& t = xs[i];
     double x = f.px(t.value);
     setColor(cr, kMuted);
     cairo_move_to(cr, x, f.bottom);
-    cairo_line_to(cr, x, f.bottom + 4);
+    cairo_line_to(cr, x, f.bottom + (stagger && i % 2 ? 14 : 4));
     cairo_stroke(cr);
-    text(cr, t.label, x, f.bottom + 12, 9, Align::Centre, kMuted);
+    if (stagger)
+      text(cr, t.label, x, f.bottom + (i % 2 ? 20 : 10), 8, Align::Centre, kMuted, false, 2 * slot);
+    else
+      text(cr, t.label, x, f.bottom + 12, 9, Align::Centre, kMuted, false, slot);
   }
   setColor(cr, kMuted);
   cairo_move_to(cr, f.left, f.top);

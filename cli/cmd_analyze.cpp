@@ -123,7 +123,8 @@ RegisterCommand analyzeCommand{
            out.result["id"] = saved->objectID.rowid;
          }
          try {
-           if (!o->pdf.empty()) reports::writePdfOfView(out.print, o->pdf);
+           if (!o->pdf.empty())
+             reports::writePdfOfView(out.print, o->pdf, reports::furnitureFor(o->file, out.baseName));
            if (!o->svg.empty()) {
              std::vector<const charts::Chart*> all;
              chartsOf(out.screen, all);

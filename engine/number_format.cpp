@@ -2,11 +2,13 @@
 
 #include <unicode/datefmt.h>
 #include <unicode/locid.h>
+#include <unicode/measunit.h>
 #include <unicode/numberformatter.h>
 #include <unicode/plurrule.h>
 #include <unicode/timezone.h>
 #include <unicode/unistr.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cctype>
@@ -73,6 +75,7 @@ struct NumberFormatters {
   LocalizedNumberFormatter scientific[kCachedDigits + 1];
   LocalizedNumberFormatter decimalBase;
   LocalizedNumberFormatter scientificBase;
+  LocalizedNumberFormatter percent;  // the locale's percent style, whole percents
 };
 
 std::mutex g_formattersMutex;
@@ -90,6 +93,11 @@ std::shared_ptr<const NumberFormatters> buildNumberFormatters(uint64_t generatio
                        .roundingMode(UNUM_ROUND_HALFEVEN)
                        .grouping(UNUM_GROUPING_AUTO);
   f->scientificBase = f->decimalBase.notation(icu::number::Notation::scientific());
+  f->percent = icu::number::NumberFormatter::withLocale(icuLocale(*locale))
+                   .unit(icu::NoUnit::percent())
+                   .scale(icu::number::Scale::powerOfTen(2))
+                   .roundingMode(UNUM_ROUND_HALFEVEN)
+                   .precision(icu::number::Precision::integer());
   for (unsigned d = 1; d <= kCachedDigits; ++d) {
     f->decimal[d] = f->decimalBase.precision(icu::number::Precision::maxSignificantDigits(int32_t(d)));
     f->scientific[d] = f->scientificBase.precision(icu::number::Precision::maxSignificantDigits(int32_t(d)));
@@ -174,6 +182,9 @@ const icu::DateFormat* dateFormatter(DateTimeStyles styles) {
 // bound below which a nonzero value is written in scientific notation and a
 // p-value as "p < 0.0001".
 const double kSmallBound = double(0.0001f);
+// From here on values are written in scientific notation: 10^15, the
+// largest power of ten below which every whole double is exact.
+constexpr double kLargeBound = 1e15;
 
 }  // namespace
 
@@ -227,20 +238,39 @@ void setDeviceTimeZone(const std::string& zoneId) {
   g_generation.fetch_add(1, std::memory_order_acq_rel);
 }
 
+// The digits before the point of a magnitude below 10^15 (1 for 0.5).
+static unsigned integerDigits(double magnitude) {
+  unsigned digits = 1;
+  for (double bound = 10; digits < 16 && magnitude >= bound; bound *= 10) ++digits;
+  return digits;
+}
+
 std::string stringFromNumber(double v, unsigned sigDigits) {
   if (v == 0) v = 0;  // -0.0 is written as 0
   if (std::isnan(v)) v = std::fabs(v);
-  // 10^d is computed in double and rounded to single precision before the
-  // comparison, so for d >= 11 the bound is slightly below 10^d.
-  const double upper = double(float(std::pow(10.0, double(sigDigits))));
   const double magnitude = std::fabs(v);
-  const bool scientific = (v != 0 && magnitude < kSmallBound) || magnitude > upper;
+  // Decimal form from the single-precision 0.0001 up to 10^15: people read
+  // counts and large sums in full. Within it a value keeps its integer
+  // digits however few significant digits are asked for (12,345.6 with 4
+  // is 12,346), so whole numbers are always written in full.
+  const bool scientific = (v != 0 && magnitude < kSmallBound) || magnitude >= kLargeBound;
   unsigned d = sigDigits == 0 ? 1 : (sigDigits > kMaxDigits ? kMaxDigits : sigDigits);
+  if (!scientific && std::isfinite(v)) d = std::max(d, integerDigits(magnitude));
   const NumberFormatters& f = numberFormatters();
   if (d <= kCachedDigits) return formatWith(scientific ? f.scientific[d] : f.decimal[d], v);
   auto precision = icu::number::Precision::maxSignificantDigits(int32_t(d));
   return formatWith(scientific ? f.scientificBase.precision(precision) : f.decimalBase.precision(precision),
                     v);
+}
+
+std::string stringFromPercent(double share, unsigned fractionDigits) {
+  if (!std::isfinite(share)) return "";
+  if (share == 0) share = 0;
+  const NumberFormatters& f = numberFormatters();
+  if (fractionDigits == 0) return formatWith(f.percent, share);
+  return formatWith(
+      f.percent.precision(icu::number::Precision::maxFraction(int32_t(std::min(fractionDigits, 15u)))),
+      share);
 }
 
 std::string stringFromNumber(double v, VariableType type, unsigned sigDigits, double timeScale) {
@@ -272,9 +302,16 @@ std::string stringFromDifferenceNumber(double v, VariableType type, unsigned sig
   return fillPlaceholders(tr("%@ days"), {stringFromNumber(v / 86400.0, dayDigits)});
 }
 
+std::string stringFromPValue(double p) {
+  // Below 0.001 the digits say nothing a reader can use, and a p-value of
+  // exactly 0 (a perfect fit) is never literally true.
+  if (p < 0.001) return "< " + stringFromNumber(0.001, 4);
+  return stringFromNumber(p, 4);
+}
+
 std::string stringFromPNumber(double p) {
-  if (p < kSmallBound) return "p < 0.0001";
-  return "p = " + stringFromNumber(p, 4);
+  if (p < 0.001) return "p " + stringFromPValue(p);
+  return "p = " + stringFromPValue(p);
 }
 
 std::string stringForOperatorType(unsigned op) {

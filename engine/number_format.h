@@ -55,11 +55,12 @@ class LocaleScope {
 // default zone, used by the date formatters and by date detectors made later.
 void setDeviceTimeZone(const std::string& zoneId);
 
-// Writes v with at most sigDigits significant digits (half-even rounding), in
-// scientific notation when v != 0 and |v| < 0.0001 or |v| > 10^sigDigits, both
-// bounds taken in single precision, and in the locale's grouped decimal form
-// otherwise. A sigDigits of 0 writes 1 digit. Negative zero is written as 0 and
-// NaN without a sign.
+// Writes v with at most sigDigits significant digits (half-even rounding) but
+// never fewer than its integer digits, in the locale's grouped decimal form
+// from 0.0001 (taken in single precision) up to 10^15, so whole numbers there
+// are written in full ("100,000"); in scientific notation with sigDigits
+// digits outside that range (v != 0). A sigDigits of 0 writes 1 digit.
+// Negative zero is written as 0 and NaN without a sign.
 std::string stringFromNumber(double v, unsigned sigDigits = 4);
 
 // A value of a variable of the given type: a date (stringFromDateNumber with the
@@ -94,9 +95,18 @@ std::string stringFromDateNumber(double seconds, double timeScale = 0);
 // (1 digit when sigDigits <= 4), in the translated "%@ days".
 std::string stringFromDifferenceNumber(double v, VariableType type, unsigned sigDigits);
 
-// A p-value: "p < 0.0001" below the single-precision 0.0001, else "p = "
-// followed by stringFromNumber(p, 4). The formats are not translated.
+// A p-value as a table cell: "< 0.001" below 0.001, else the value with 4
+// significant digits ("0.04567").
+std::string stringFromPValue(double p);
+
+// A p-value in a sentence: "p < 0.001" below 0.001, else "p = " followed by
+// stringFromPValue ("p = 0.04567"). Every p-value shown goes through these two.
 std::string stringFromPNumber(double p);
+
+// A share (0.125 for 12.5 %) in the locale's percent style, rounded half to
+// even to fractionDigits decimals at most ("12%" in en_US, "31 %" in fr_FR);
+// "" when the share is not a number.
+std::string stringFromPercent(double share, unsigned fractionDigits = 0);
 
 // The symbol of a filter operator code: "<", "≤", ">", "≥", "=", "≠", the
 // translated "IN" (10) and "Contains" (99), and "Unknown op" for any other code.

@@ -22,7 +22,7 @@ void writeCSVOutputAtPath(const std::filesystem::path& path,
 }
 
 ExportedResult exportResult(const std::string& baseName, const std::function<void(CsvWriter&)>& writeCSVLines,
-                            const Element& printLayout) {
+                            const Element& printLayout, const PageFurniture& furniture) {
   std::string tmpl =
       (std::filesystem::temp_directory_path() / ("tabulix-export-" + std::to_string(getpid()) + "-XXXXXX"))
           .string();
@@ -32,7 +32,7 @@ ExportedResult exportResult(const std::string& baseName, const std::function<voi
   try {
     writeCSVOutputAtPath(out.csv, writeCSVLines);
     logLine("Rendering PDF to: " + out.pdf.string());
-    writePdfOfView(printLayout, out.pdf);
+    writePdfOfView(printLayout, out.pdf, furniture);
   } catch (...) {
     removeExport(out);
     throw;

@@ -9,6 +9,7 @@
 
 #include "import/csv_writer.h"
 #include "reports/layout.h"
+#include "reports/pdf_writer.h"
 
 namespace tabulix::reports {
 
@@ -21,10 +22,10 @@ struct ExportedResult {
 };
 
 // Writes results.csv through `writeCSVLines` and export.pdf from the print
-// layout. Throws std::runtime_error when the folder cannot be made and
+// layout with the furniture on every page. Throws std::runtime_error when the folder cannot be made and
 // ExportError when a file cannot be written (the folder is then removed).
 ExportedResult exportResult(const std::string& baseName, const std::function<void(CsvWriter&)>& writeCSVLines,
-                            const Element& printLayout);
+                            const Element& printLayout, const PageFurniture& furniture = {});
 // Writes only the CSV file of a result into `path`; throws ExportError
 // (naming the file and the reason) when it cannot, leaving no partial file.
 void writeCSVOutputAtPath(const std::filesystem::path& path,

@@ -37,6 +37,7 @@ struct KeptResult {
   std::string id;
   std::shared_ptr<AnalysisOutput> output;
   size_t bytes = 0;
+  std::filesystem::path workspace;  // named in the report's page header
 };
 
 struct KeptFile {
@@ -52,10 +53,11 @@ size_t g_keptBytes = 0;
 
 // Keeps a computed result for its files; the oldest go first beyond the
 // count or the bytes.
-void keepResult(const std::string& id, std::shared_ptr<AnalysisOutput> output, size_t bytes) {
+void keepResult(const std::string& id, std::shared_ptr<AnalysisOutput> output, size_t bytes,
+                std::filesystem::path workspace) {
   std::deque<KeptResult> dropped;  // freed outside the lock
   std::lock_guard lock(g_keptMutex);
-  g_kept.push_back({id, std::move(output), bytes});
+  g_kept.push_back({id, std::move(output), bytes, std::move(workspace)});
   g_keptBytes += bytes;
   while (g_kept.size() > kKeptResults || (g_kept.size() > 1 && g_keptBytes > kKeptResultBytes)) {
     g_keptBytes -= g_kept.front().bytes;
@@ -191,7 +193,7 @@ void ServerImpl::routeAnalyze() {
                {"generation", generation}};
         output->result = nullptr;
         output->screen = {};  // drawn already; the files need the print layout only
-        keepResult(id, std::move(output), jsonBytes(out));
+        keepResult(id, std::move(output), jsonBytes(out), worker->currentStore().value_or(""));
       } catch (const AnalysisRequestError& e) {
         out = {{"error", e.what()}, {"generation", generation}};
       }
@@ -205,15 +207,17 @@ void ServerImpl::routeAnalyze() {
   // private temporary folder for this request only, then removed.
   get(R"(/api/analyze/(\w+)/files)", [](const httplib::Request& req) {
     std::shared_ptr<AnalysisOutput> output;
+    std::filesystem::path workspace;
     {
       std::lock_guard lock(g_keptMutex);
       for (const auto& k : g_kept)
-        if (k.id == req.matches[1].str()) output = k.output;
+        if (k.id == req.matches[1].str()) output = k.output, workspace = k.workspace;
     }
     if (!output)
       throw ApiError(404,
                      {{"error", "no such result"}, {"message", tr("The result is gone; show it again.")}});
-    reports::ExportedResult files = reports::exportResult(output->baseName, output->csvLines, output->print);
+    reports::ExportedResult files = reports::exportResult(output->baseName, output->csvLines, output->print,
+                                                          reports::furnitureFor(workspace, output->baseName));
     nlohmann::json out = {{"baseName", output->baseName},
                           {"pdf",
                            {{"name", output->baseName + ".pdf"},

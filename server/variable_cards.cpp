@@ -31,7 +31,7 @@ CardLine line(const char* format, const std::string& value) {
 // rather than rounded to four digits.
 std::string countText(double n) { return stringFromNumber(n, 15); }
 
-std::string percentText(double share) { return stringFromNumber(share * 100.0, 3) + "%"; }
+std::string percentText(double share) { return stringFromPercent(share, 1); }
 
 VariableType typeOf(const Column& c) {
   int32_t t = c.type.value_or(0);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "analyses/detail/detail_report.h"
 #include "analyses/report_text.h"
 #include "engine/number_format.h"
 #include "engine/translate.h"
@@ -48,8 +49,8 @@ std::string correlationInterpretation(const CorrelationRecord& c) {
 
 std::vector<std::string> correlationLines(const CorrelationRecord& c) {
   return {fillPlaceholders(tr("Correlation: %@"), {stringFromNumber(c.r)}),
-          fillPlaceholders(tr("t = %@, df = %@, p = %@"),
-                           {stringFromNumber(c.t), stringFromNumber(c.df), stringFromNumber(c.p)}),
+          fillPlaceholders(tr("t = %@, df = %@, %@"),
+                           {stringFromNumber(c.t), stringFromNumber(c.df), stringFromPNumber(c.p)}),
           fillPlaceholders(tr("95%% Conf Interval: %@ to %@"),
                            {stringFromNumber(c.ci[0]), stringFromNumber(c.ci[1])})};
 }
@@ -161,10 +162,9 @@ reports::Element correlationLayout(const CorrelationResult& r, const std::string
             {20, y, width - 40, 16}, 11),
       "subtitle");
   y += 16;
-  if (!filterText.empty()) {
-    add(label(fillPlaceholders(tr("Filters: %@"), {filterText}), {20, y, width - 40, 16}, 11), "filter");
-    y += 16;
-  }
+  // The filter line is shown, as on every report, also when there is none.
+  add(label(filterLineFor(filterText), {20, y, width - 40, 16}, 11), "filter");
+  y += 16;
   y += 8;
   // Correlation on the left, the regression figures on the right.
   const double half = (width - 40) / 2;

@@ -24,7 +24,7 @@ std::string correlationFileName(const std::string& nameY, const std::string& nam
 // strength of the correlation.
 std::string correlationInterpretation(const CorrelationRecord& c);
 
-// "Correlation: %@", "t = %@, df = %@, p = %@", "95% Conf Interval: %@ to %@".
+// "Correlation: %@", "t = %@, df = %@, %@", "95% Conf Interval: %@ to %@".
 std::vector<std::string> correlationLines(const CorrelationRecord& c);
 
 // "Obs = %@", "R² = %@", "Adjusted R² = %@", "RMSE = %@" and the equation.

@@ -1,5 +1,6 @@
 #include "analyses/detail/detail_report.h"
 
+#include <charconv>
 #include <cmath>
 
 #include "engine/number_format.h"
@@ -10,11 +11,22 @@ namespace tabulix {
 
 namespace {
 
-std::string count(const std::optional<int64_t>& v) { return v ? std::to_string(*v) : std::string(); }
+std::string count(const std::optional<int64_t>& v) {
+  return v ? stringFromNumber(static_cast<double>(*v)) : std::string();
+}
 
-std::string percent(double share) {
-  if (!std::isfinite(share)) return "";
-  return std::to_string(static_cast<long long>(std::llround(share * 100)));
+std::string percent(double share) { return stringFromPercent(share); }
+
+// A share for the CSV file: a fraction to 15 significant digits, so that
+// 1.0000000000000002 is written as 1 (the header line says "fraction").
+void writeFraction(CsvWriter& w, double share) {
+  if (!std::isfinite(share)) {
+    w.writeField(share);
+    return;
+  }
+  char buf[64];
+  auto [end, ec] = std::to_chars(buf, buf + sizeof buf, share, std::chars_format::general, 15);
+  w.writeField(std::string_view(buf, ec == std::errc() ? static_cast<size_t>(end - buf) : 0));
 }
 
 }  // namespace
@@ -127,7 +139,7 @@ std::vector<std::vector<std::string>> frequencyRows(const VariableDetailResult& 
   for (size_t i = 0; i < r.top->levels.size(); ++i) {
     double share =
         cachedObs > 0 ? static_cast<double>(r.top->counts[i]) / static_cast<double>(cachedObs) : NAN;
-    rows.push_back({r.top->levels[i], std::to_string(r.top->counts[i]), percent(share),
+    rows.push_back({r.top->levels[i], stringFromNumber(static_cast<double>(r.top->counts[i])), percent(share),
                     percent(i < r.top->cumulative.size() ? r.top->cumulative[i] : NAN)});
   }
   return rows;
@@ -234,14 +246,15 @@ void writeCSVLines(const VariableDetailResult& r, const DetailContext& c, CsvWri
     value("Standard Deviation", r.sd);
   }
   w.finishLine();
-  w.writeLineOfFields({tr("Value"), tr("Observations"), tr("%"), tr("cum. %")});
+  w.writeLineOfFields({tr("Value"), tr("Observations"), tr("% (fraction)"), tr("cum. % (fraction)")});
   if (r.top)
     for (size_t i = 0; i < r.top->levels.size(); ++i) {
       w.writeField(r.top->levels[i]);
       w.writeField(static_cast<double>(r.top->counts[i]));
-      w.writeField(c.cachedObs > 0 ? static_cast<double>(r.top->counts[i]) / static_cast<double>(c.cachedObs)
-                                   : NAN);
-      w.writeField(i < r.top->cumulative.size() ? r.top->cumulative[i] : NAN);
+      writeFraction(w, c.cachedObs > 0
+                           ? static_cast<double>(r.top->counts[i]) / static_cast<double>(c.cachedObs)
+                           : NAN);
+      writeFraction(w, i < r.top->cumulative.size() ? r.top->cumulative[i] : NAN);
       w.finishLine();
     }
 }
@@ -255,10 +268,11 @@ reports::Element detailLayout(const VariableDetailResult& r, const DetailContext
     e.role = role;
     root.children.push_back(std::move(e));
   };
-  add(label(fillPlaceholders(tr("Variable: %@"), {c.name}), {20, y, width - 40, 22}, 16, TextAlign::Left,
-            true),
-      "title");
+  // The heading is the report's one name, the same as its file's.
+  add(label(fileNameOutput(c), {20, y, width - 40, 22}, 16, TextAlign::Left, true), "title");
   y += 24;
+  add(label(fillPlaceholders(tr("Variable: %@"), {c.name}), {20, y, width - 40, 16}, 11), "subtitle");
+  y += 16;
   add(label(typeLineFor(c.columnType), {20, y, width - 40, 16}, 11), "subtitle");
   y += 16;
   add(label(filterLineFor(c.filterText), {20, y, width - 40, 16}, 11), "filter");

@@ -421,8 +421,7 @@ reports::Element hypothesisLayout(const HypothesisResult& r, const HypothesisCon
     add(std::move(e), role);
     y += size + 8;
   };
-  line(proportions(c) ? tr("Hypothesis Test of Proportions:") : tr("Hypothesis Test of Means: t-test"), 16,
-       true, "title");
+  line(fileNameOutput(c), 16, true, "title");
   line(r.testName, body, false, "subtitle");
   for (const std::string& s : sampleLines(c)) line(s, body, false, "filter");
   y += 6;
@@ -457,10 +456,9 @@ reports::Element hypothesisLayout(const HypothesisResult& r, const HypothesisCon
   line(tr("Significance level to reject the null hypothesis: 0.05"), body, false, "figure", "significance");
   line(tr("Test statistics"), 12, true, "heading", "statistic");
   line(statisticsLine(r), body, false, "figure", "pValue");
-  double effectHeight = 0;
   {
     // On paper the interval and effect size share a line, and the normality
-    // tests another, so that the charts still fit on the page.
+    // tests another, to keep the report short.
     auto lines = effectLines(r, c);
     if (print && lines.size() > 1) {
       std::vector<std::pair<std::string, const char*>> joined;
@@ -474,7 +472,6 @@ reports::Element hypothesisLayout(const HypothesisResult& r, const HypothesisCon
       lines = std::move(joined);
     }
     for (const auto& [text, term] : lines) line(text, body, false, "figure", term);
-    effectHeight = static_cast<double>(lines.size()) * (body + 8);
   }
   // Without a statistic there is no decision: the note says why.
   const auto decision = r.note.empty() ? decisionLines(r.p) : std::array<std::string, 2>{r.note, ""};
@@ -483,14 +480,11 @@ reports::Element hypothesisLayout(const HypothesisResult& r, const HypothesisCon
   add(std::move(d), "note");
   y += 2 * (body + 4) + 10;
   std::vector<charts::Chart> charts = hypothesisCharts(r, c);
-  // Only tables continue on a second page: on paper, five charts (two
-  // samples of means) go three to a row so that all of them fit on the page.
-  const size_t perRow = print && charts.size() > 4 ? 3 : 2;
+  // Two charts a row, wide enough for their axes' ticks; on paper the
+  // charts that do not fit continue on the next page.
+  const size_t perRow = 2;
   const double chartWidth = (width - 40 - 12 * static_cast<double>(perRow - 1)) / static_cast<double>(perRow);
-  // The charts give up the height the interval and effect lines took.
-  const double chartRows = std::ceil(static_cast<double>(charts.size()) / static_cast<double>(perRow));
-  const double chartHeight =
-      print ? (perRow == 3 ? 160 : 180) - (chartRows > 0 ? std::min(effectHeight / chartRows, 30.0) : 0) : 240;
+  const double chartHeight = print ? 190 : 240;
   for (size_t i = 0; i < charts.size(); ++i) {
     const double x = 20 + static_cast<double>(i % perRow) * (chartWidth + 12);
     add(chartHost(std::move(charts[i]), {x, y, chartWidth, chartHeight}), "chart");

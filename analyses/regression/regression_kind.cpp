@@ -70,7 +70,8 @@ AnalysisOutput runRegression(Model& model, const AnalysisRequest& request, bool 
   RegressionContext context;
   context.logistic = logistic;
   context.dependentName = dependent->name.value_or("");
-  context.title = regressionTitle(type == VariableType::Binary, context.dependentName);
+  // One name for the fit that was made: heading, report and file.
+  context.title = regressionTitle(logistic, context.dependentName);
   context.dependentIsDate = type == VariableType::DateTime;
   context.numIndependent = independents.size();
   context.filterText = stringForWhereSet(model, request.wheres);
@@ -83,7 +84,7 @@ AnalysisOutput runRegression(Model& model, const AnalysisRequest& request, bool 
   out.csvLines = [result, context](CsvWriter& w) { writeCSVLines(*result, context, w); };
   out.screen = regressionLayout(*result, context, false);
   out.print = regressionLayout(*result, context, true);
-  out.baseName = regressionTitle(logistic, context.dependentName);
+  out.baseName = context.title;
   return out;
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "analyses/detail/detail_report.h"
 #include "engine/number_format.h"
 #include "engine/translate.h"
 #include "reports/pdf_writer.h"
@@ -171,10 +172,9 @@ reports::Element regressionLayout(const RegressionResult& r, const RegressionCon
             12, TextAlign::Left, true),
       "heading", c.logistic ? "logisticreg" : "linearreg");
   y += 18;
-  if (!c.filterText.empty()) {
-    add(label(fillPlaceholders(tr("Filters: %@"), {c.filterText}), {20, y, width - 40, 16}, 11), "filter");
-    y += 16;
-  }
+  // The filter line is shown, as on every report, also when there is none.
+  add(label(filterLineFor(c.filterText), {20, y, width - 40, 16}, 11), "filter");
+  y += 16;
   y += 6;
   const char* linearTerms[] = {"observations", "r2", "adjustedR2", "rmse"};
   const char* logisticTerms[] = {"observations", "pseudoR2", "loglikelihood", "AUC", "AIC"};

@@ -199,7 +199,7 @@ std::vector<std::vector<std::string>> tabSummarizeRows(const TabSummarizeResult&
     return dates ? stringFromNumber(v, VariableType::DateTime, 4, scale) : stringFromNumber(v);
   };
   for (const auto& l : r.summary) {
-    std::vector<std::string> row = {l.level, std::to_string(l.obs), "", "", ""};
+    std::vector<std::string> row = {l.level, stringFromNumber(static_cast<double>(l.obs)), "", "", ""};
     if (l.median) {
       row[2] = value(l.median->at(0));
       row[3] = value(l.median->at(50));
@@ -325,9 +325,7 @@ reports::Element tabSummarizeLayout(const TabSummarizeResult& r, const TabSummar
     root.children.push_back(std::move(e));
   };
   const double inner = width - 40;
-  add(label(fillPlaceholders(tr("Analysis of variance of %@ by %@"), {c.leftName, c.rightName}),
-            {20, y, inner, 22}, 16, TextAlign::Left, true),
-      "title");
+  add(label(tabSummarizeBaseName(c), {20, y, inner, 22}, 16, TextAlign::Left, true), "title");
   y += 26;
   add(label(tr("One-way ANOVA of:"), {20, y, 130, 16}, 11, TextAlign::Left, true), "heading");
   add(label(c.leftName, {150, y, inner - 130, 16}, 11), "subtitle");
@@ -341,9 +339,7 @@ reports::Element tabSummarizeLayout(const TabSummarizeResult& r, const TabSummar
   y += 18;
   add(label(fillPlaceholders(tr("F = %@"), {stringFromNumber(r.F)}), {20, y, inner, 16}, 11), "figure", "F");
   y += 16;
-  add(label(fillPlaceholders(tr("p = %@%@"), {stringFromNumber(r.p), significanceMark(r.p)}),
-            {20, y, inner, 16}, 11),
-      "figure", "p");
+  add(label(stringFromPNumber(r.p) + significanceMark(r.p), {20, y, inner, 16}, 11), "figure", "p");
   y += 18;
   add(textBlock(tabSummarizeInterpretation(r, c), {20, y, inner, 32}, 11), "interpretation");
   y += 34;

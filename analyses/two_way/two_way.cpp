@@ -52,7 +52,7 @@ std::vector<int32_t> levelsOf(Model& model, const Column& column, const Coding& 
 
 std::string countText(double v) {
   if (!std::isfinite(v)) return stringFromNumber(v);
-  return std::to_string(static_cast<long long>(std::llround(v)));
+  return stringFromNumber(std::round(v));
 }
 
 }  // namespace
@@ -187,10 +187,7 @@ std::string twoWayBaseName(const TwoWayContext& c) {
   return fillPlaceholders(tr("Two way table of frequencies for %@ and %@"), {c.leftName, c.rightName});
 }
 
-std::string twoWayPText(double p) {
-  if (p < 0.001) return tr("p < 0.001***");
-  return fillPlaceholders(tr("p = %@%@"), {stringFromNumber(p), significanceMark(p)});
-}
+std::string twoWayPText(double p) { return stringFromPNumber(p) + significanceMark(p); }
 
 std::string twoWayAssociationText(const TwoWayResult& r) {
   if (r.levelsA.size() == 2 && r.levelsB.size() == 2)

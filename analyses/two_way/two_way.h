@@ -62,7 +62,7 @@ struct TwoWayContext {
   bool showResiduals = false;  // the adjusted standardized residuals' table
 };
 
-// "p < 0.001***" or "p = %@%@".
+// the p-value and its significance mark ("p < 0.001 ***").
 std::string twoWayPText(double p);
 // "Phi = %@" for a 2 x 2 table, else "Cramer's V = %@".
 std::string twoWayAssociationText(const TwoWayResult& result);

@@ -238,7 +238,7 @@ TEST_F(TablesAgainstR, TwoWayTables) {
   TwoWayResult gender =
       twoWayTabOfColumn(w->model, w->col("ucb_admit"), w->col("ucb_gender"), 10, 0, false, nullptr);
   EXPECT_NE(twoWayAssociationText(gender).find("Phi = "), std::string::npos);
-  EXPECT_EQ(twoWayPText(gender.p), "p < 0.001***");
+  EXPECT_EQ(twoWayPText(gender.p), "p < 0.001 ***");
 }
 
 TEST(TabSummarize, LevelOrderEmptyGroupsBinaryCodingAndBandwidth) {
@@ -302,7 +302,7 @@ TEST(TableTexts, SignificanceAtTheBoundary) {
   t.p = 0.0499;
   EXPECT_EQ(twoWayInterpretation(t, tc), "Distribution of a is significantly different by b");
   EXPECT_EQ(twoWayPText(0.0500001), "p = 0.05");
-  EXPECT_EQ(twoWayPText(0.0004), "p < 0.001***");
+  EXPECT_EQ(twoWayPText(0.0004), "p < 0.001 ***");
   EXPECT_EQ(twoWayPText(0.001), "p = 0.001 ***");
   EXPECT_EQ(twoWayPText(0.005), "p = 0.005 **");
 }

@@ -42,7 +42,16 @@ TEST(StringFromNumber, ChoosesDecimalOrScientificWithFourDigits) {
   EXPECT_EQ(stringFromNumber(0.5), "0.5");
   EXPECT_EQ(stringFromNumber(1234.4), "1,234");
   EXPECT_EQ(stringFromNumber(10000), "10,000");
-  EXPECT_EQ(stringFromNumber(10001), "1E4");
+  // Whole numbers in full, others keep their integer digits.
+  EXPECT_EQ(stringFromNumber(10001), "10,001");
+  EXPECT_EQ(stringFromNumber(100000), "100,000");
+  EXPECT_EQ(stringFromNumber(12345.6), "12,346");
+  EXPECT_EQ(stringFromNumber(-98765.43, 2), "-98,765");
+  EXPECT_EQ(stringFromNumber(99999.7), "100,000");
+  EXPECT_EQ(stringFromNumber(999999999999999.0), "999,999,999,999,999");
+  EXPECT_EQ(stringFromNumber(123456789012.345, 4), "123,456,789,012");
+  EXPECT_EQ(stringFromNumber(1e15), "1E15");
+  EXPECT_EQ(stringFromNumber(-2.5e17, 3), "-2.5E17");
   EXPECT_EQ(stringFromNumber(0.00005), "5E-5");
   EXPECT_EQ(stringFromNumber(-0.00002), "-2E-5");
   EXPECT_EQ(stringFromNumber(0), "0");
@@ -54,19 +63,17 @@ TEST(StringFromNumber, ChoosesDecimalOrScientificWithFourDigits) {
   EXPECT_EQ(stringFromNumber(std::numeric_limits<double>::infinity()), "∞");
 }
 
-TEST(StringFromNumber, BoundsAreTakenInSinglePrecision) {
+TEST(StringFromNumber, TheLowerBoundIsTakenInSinglePrecision) {
   // The lower bound is float(0.0001) = 9.999999747378752e-05: the double
   // 0.0001 and the bound itself are not below it.
   EXPECT_EQ(stringFromNumber(0.0001), "0.0001");
   EXPECT_EQ(stringFromNumber(double(0.0001f)), "0.0001");
   EXPECT_EQ(stringFromNumber(9.99999e-05), "1E-4");
   EXPECT_EQ(stringFromNumber(9.9e-05), "9.9E-5");
-  // float(1e11) = 99999997952, so 99,999,999,999 is above the bound with 11
-  // digits although it is below 10^11.
-  EXPECT_EQ(stringFromNumber(99999999999.0, 11), "9.9999999999E10");
-  EXPECT_EQ(stringFromNumber(99999997952.0, 11), "99,999,997,952");
+  EXPECT_EQ(stringFromNumber(0.000123456), "0.0001235");
+  EXPECT_EQ(stringFromNumber(99999999999.0, 11), "99,999,999,999");
   EXPECT_EQ(stringFromNumber(1e10, 10), "10,000,000,000");
-  EXPECT_EQ(stringFromNumber(10000000001.0, 10), "1E10");
+  EXPECT_EQ(stringFromNumber(10000000001.0, 3), "10,000,000,001");
 }
 
 TEST(StringFromNumber, RoundsHalfToEven) {
@@ -90,6 +97,7 @@ TEST(StringFromNumber, FollowsTheDeviceLocale) {
   EXPECT_EQ(stringFromDateNumber(kMarch15), "15/03/2021");
   EXPECT_EQ(stringFromDateNumber(kMarch15, 60), "16:30");
   EXPECT_EQ(stringFromPNumber(0.04567), "p = 0,04567");
+  EXPECT_EQ(stringFromPNumber(0.0002), "p < 0,001");
 }
 
 TEST(LocaleScope, OneThreadWritesInAnotherLanguageWhileTheOthersKeepTheDevices) {
@@ -173,17 +181,34 @@ TEST(StringFromDifferenceNumber, WritesDateDifferencesAsDays) {
   EXPECT_EQ(stringFromDifferenceNumber(216000, VariableType::DateTime, 4), "2 days");  // 2.5 days
   EXPECT_EQ(stringFromDifferenceNumber(129600, VariableType::DateTime, 6), "1.5 days");
   EXPECT_EQ(stringFromDifferenceNumber(-86400 * 10.25, VariableType::DateTime, 7), "-10.2 days");
-  EXPECT_EQ(stringFromDifferenceNumber(129600, VariableType::Numeric, 4), "1.296E5");
+  EXPECT_EQ(stringFromDifferenceNumber(129600, VariableType::Numeric, 4), "129,600");
   EXPECT_EQ(stringFromDifferenceNumber(2.5, VariableType::Numeric, 4), "2.5");
 }
 
-TEST(StringFromPNumber, UsesTheSinglePrecisionBound) {
-  EXPECT_EQ(stringFromPNumber(0.00009), "p < 0.0001");
-  EXPECT_EQ(stringFromPNumber(0.0), "p < 0.0001");
-  EXPECT_EQ(stringFromPNumber(0.0001), "p = 0.0001");
+TEST(StringFromPNumber, WritesSmallPValuesAsBelowOneThousandth) {
+  EXPECT_EQ(stringFromPNumber(0.00009), "p < 0.001");
+  EXPECT_EQ(stringFromPNumber(0.0), "p < 0.001");
+  EXPECT_EQ(stringFromPNumber(4.827e-6), "p < 0.001");
+  EXPECT_EQ(stringFromPNumber(0.000999), "p < 0.001");
+  EXPECT_EQ(stringFromPNumber(0.001), "p = 0.001");
   EXPECT_EQ(stringFromPNumber(0.04567), "p = 0.04567");
   EXPECT_EQ(stringFromPNumber(0.123456), "p = 0.1235");
   EXPECT_EQ(stringFromPNumber(1), "p = 1");
+  EXPECT_EQ(stringFromPValue(1e-300), "< 0.001");
+  EXPECT_EQ(stringFromPValue(0.0012345), "0.001234");  // half to even
+  EXPECT_EQ(stringFromPValue(std::numeric_limits<double>::quiet_NaN()), "NaN");
+}
+
+TEST(StringFromPercent, UsesTheLocalesPercentStyleHalfToEven) {
+  EXPECT_EQ(stringFromPercent(0.125), "12%");
+  EXPECT_EQ(stringFromPercent(0.135), "14%");
+  EXPECT_EQ(stringFromPercent(1), "100%");
+  EXPECT_EQ(stringFromPercent(-0.0), "0%");
+  EXPECT_EQ(stringFromPercent(0.12345, 1), "12.3%");
+  EXPECT_EQ(stringFromPercent(std::numeric_limits<double>::quiet_NaN()), "");
+  LocaleScope french(std::optional<std::string>("fr_FR"));
+  EXPECT_EQ(stringFromPercent(0.3125), "31\u00a0%");  // the locale's no-break space
+  EXPECT_EQ(stringFromNumber(100000), "100\u202f000");
 }
 
 TEST(StringForOperatorType, CoversEveryCode) {

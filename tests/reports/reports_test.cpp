@@ -21,6 +21,8 @@
 #include "reports/output_file.h"
 #include "reports/pdf_writer.h"
 #include "reports/result_export.h"
+#include "tests/pdf_words.h"
+#include "tests/temp_dir.h"
 
 namespace fs = std::filesystem;
 using namespace tabulix;
@@ -31,37 +33,6 @@ namespace {
 std::vector<std::string> labels(const std::vector<charts::Tick>& ticks) {
   std::vector<std::string> out;
   for (const auto& t : ticks) out.push_back(t.label);
-  return out;
-}
-
-std::string run(const std::string& command) {
-  std::string out;
-  FILE* p = popen(command.c_str(), "r");
-  char buf[4096];
-  size_t n;
-  while (p && (n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  if (p) pclose(p);
-  return out;
-}
-
-// Words of a PDF page with their top edge: (page, yMin, text).
-struct Word {
-  int page;
-  double yMin, xMin;
-  std::string text;
-};
-std::vector<Word> pdfWords(const fs::path& pdf) {
-  std::string html = run("pdftotext -bbox '" + pdf.string() + "' - 2>/dev/null");
-  std::vector<Word> out;
-  int page = 0;
-  std::regex word(R"re(<word xMin="([\d.]+)" yMin="([\d.]+)" xMax="[\d.]+" yMax="[\d.]+">([^<]*)</word>)re");
-  std::istringstream in(html);
-  std::string line;
-  std::smatch m;
-  while (std::getline(in, line)) {
-    if (line.find("<page ") != std::string::npos) ++page;
-    if (std::regex_search(line, m, word)) out.push_back({page, std::stod(m[2]), std::stod(m[1]), m[3]});
-  }
   return out;
 }
 
@@ -121,64 +92,72 @@ TEST(Charts, SvgHoldsTheSeries) {
   EXPECT_EQ(png[1], 'P');
 }
 
-TEST(PdfWriter, TablesContinueOnNewPagesAndHiddenElementsAreNotDrawn) {
-  char tmpl[] = "/tmp/tabulix-pdf-XXXXXX";
-  fs::path dir = mkdtemp(tmpl);
-  Element root = container({0, 0, kPageWidth, kPageHeight});
-  root.children.push_back(label("TitleWord", {40, 30, 300, 20}, 14));
+TEST(PdfWriter, LayoutsTallerThanAPageContinueWithHeaderAndPageNumbers) {
+  tabulix::testing::TempDir dir;
+  const PageFurniture furniture{"Class 4B", "Summary of Weekday", "2026-12-07"};
+  Element root = container({0, 0, kPageWidth, 0});
+  root.children.push_back(label("TitleWord", {20, 20, 300, 20}, 14));
   Element hidden = container({0, 100, 200, 50}, {label("SecretWord", {0, 0, 200, 20})});
   hidden.hidden = true;
   root.children.push_back(hidden);
-  // A table starting low on the page: 60 rows of 20 points cannot fit.
-  std::vector<std::vector<std::string>> rows = {{"Head", "Count"}};
-  for (int i = 1; i < 60; ++i) rows.push_back({"row" + std::to_string(i), std::to_string(i)});
+  // Narrow columns that would cut their header and cells: widened to fit.
+  std::vector<std::vector<std::string>> rows = {{"Day", "Observations", "cum. %", "p > | t |"}};
+  for (int i = 1; i < 60; ++i)
+    rows.push_back({(i % 2 ? "Weekday" : "Weekend") + std::to_string(i), "100,000", "100%", "< 0.001"});
   TableColumns grid;
-  grid.columnX = {0, 100};
-  grid.columnWidth = {100, 60};
-  grid.rowHeight = 20;
-  grid.fontSize = 10;
-  // Listed first, drawn last: tables come after every other element.
-  root.children.insert(root.children.begin(), table(rows, grid, 72, 600));
-  root.children.push_back(label("AfterWord", {40, 700, 200, 20}));
-  // A rotated label: drawn about its centre.
-  Element turned = label("TurnedWord", {300, 300, 100, 20});
+  grid.columnX = {0, 30, 60, 90};
+  grid.columnWidth = {30, 30, 30, 30};
+  grid.rowHeight = 15;
+  root.children.push_back(table(rows, grid, 72, 60));
+  const double tableBottom = 60 + 15 * 60;
+  // Below the table: a chart too tall for what is left of page 2 (it goes to
+  // page 3 whole), a text block, a rotated label beside the chart.
+  charts::Chart chart;
+  chart.title = "ChartTitle";
+  chart.x.title = "Xaxis";
+  chart.y.title = "Yaxis";
+  chart.x.min = chart.y.min = 0;
+  chart.x.max = chart.y.max = 10;
+  chart.points.push_back({{1, 5, 9}, {2, 4, 8}});
+  root.children.push_back(chartHost(chart, {20, tableBottom + 10, 300, 500}));
+  root.children.push_back(textBlock("BlockWord and more words", {20, tableBottom + 520, 300, 40}, 11));
+  Element turned = label("TurnedWord", {400, tableBottom + 10, 100, 20});
   turned.transform = {0, -1, 1, 0, 0, 0};
   root.children.push_back(turned);
-  ASSERT_TRUE(pdfOfView(root, dir / "r.pdf"));
-  auto words = pdfWords(dir / "r.pdf");
-  auto find = [&](const std::string& t) {
+  root.frame.h = tableBottom + 570;
+  ASSERT_TRUE(pdfOfView(root, dir.path / "r.pdf", furniture));
+  auto words = tabulix::testing::pdfWords(dir.path / "r.pdf");
+  auto find = [&](const std::string& t, int nth = 0) {
     for (const auto& w : words)
-      if (w.text == t) return w;
-    return Word{0, -1, -1, ""};
+      if (w.text == t && nth-- == 0) return w;
+    return tabulix::testing::Word{0, -1, -1, -1, -1, ""};
   };
+  int pages = 0;
+  for (const auto& w : words) pages = std::max(pages, w.page);
+  EXPECT_EQ(pages, 3);
+  tabulix::testing::expectPagesFurnishedAndNoWordsCollide(words, pages, furniture);
   EXPECT_EQ(find("TitleWord").page, 1);
-  EXPECT_EQ(find("AfterWord").page, 1);
+  EXPECT_NEAR(find("TitleWord").yMin, kContentTop, 4) << "the layout starts below the header";
   EXPECT_EQ(find("SecretWord").page, 0) << "a hidden container's children are not drawn";
-  EXPECT_EQ(find("row1").page, 1);
-  // Rows fit while their bottom stays 20 points above the page's bottom
-  // edge: 600 + 20 k + 20 <= 772 gives rows 0..7 on page 1.
-  EXPECT_EQ(find("row7").page, 1);
-  Word next = find("row8");
-  EXPECT_EQ(next.page, 2);
-  // The continued table starts 20 points below the top, at its own x: row 8
-  // sits where row 1 sat in its row (row 1's top is 600 + 20).
-  EXPECT_NEAR(next.yMin - 20, find("row1").yMin - 620, 0.5);
-  EXPECT_NEAR(next.xMin, find("row1").xMin, 0.5);
-  EXPECT_EQ(find("row59").page, 3);
-  Word turnedWord = find("TurnedWord");
-  EXPECT_EQ(turnedWord.page, 1);
-
-  // From 612 the header and rows 1..7 end exactly 20 points above the
-  // bottom edge: one page, no continuation; one row more starts page 2.
-  for (int last : {7, 8}) {
-    Element page = container({0, 0, kPageWidth, kPageHeight});
-    page.children.push_back(table({rows.begin(), rows.begin() + last + 1}, grid, 72, 612));
-    ASSERT_TRUE(pdfOfView(page, dir / "fit.pdf"));
-    int lastPage = 0;
-    for (const auto& w : pdfWords(dir / "fit.pdf")) lastPage = std::max(lastPage, w.page);
-    EXPECT_EQ(lastPage, last == 7 ? 1 : 2) << last << " rows";
-  }
-  fs::remove_all(dir);
+  EXPECT_EQ(find("Observations").page, 1);
+  // Rows stop above the footer band; the next page starts with the header row again.
+  tabulix::testing::Word last1 = find("Weekday1");
+  for (const auto& w : words)
+    if (w.page == 1 && w.text.rfind("Week", 0) == 0) last1 = w;
+  EXPECT_LE(last1.yMax, kContentBottom);
+  const tabulix::testing::Word again = find("Observations", 1);
+  EXPECT_EQ(again.page, 2);
+  EXPECT_NEAR(again.yMin, find("Observations").yMin - (60 - 20), 1);
+  EXPECT_NEAR(find("Weekday1").xMin, find("Weekend58").xMin, 0.5) << "a continued table keeps its x";
+  // Every part of the chart on one page, below the table's end.
+  const tabulix::testing::Word title = find("ChartTitle"), xAxis = find("Xaxis"), block = find("BlockWord");
+  EXPECT_EQ(title.page, xAxis.page);
+  const tabulix::testing::Word lastRow = find("Weekday59");
+  EXPECT_TRUE(title.page > lastRow.page || title.yMin > lastRow.yMax - 1);
+  EXPECT_EQ(title.page, 3);
+  EXPECT_NEAR(title.yMin, kContentTop, 12) << "a moved chart starts at the top";
+  EXPECT_EQ(block.page, 3);
+  EXPECT_EQ(find("TurnedWord").page, title.page);
 }
 
 TEST(ResultExport, EachRequestWritesItsOwnFiles) {
