@@ -173,15 +173,15 @@ reports::Element correlationLayout(const CorrelationResult& r, const std::string
     add(label(line, {20, ly, half - 10, 16}, 11), "figure");
     ly += 16;
   }
-  add(label(fillPlaceholders(tr("Spearman's ρ = %@, p = %@"),
+  add(label(fillPlaceholders(tr("Spearman's ρ = %@, %@"),
                              {stringFromNumber(r.spearman.estimate),
-                              stringFromNumber(r.spearman.p) + significanceMark(r.spearman.p)}),
+                              stringFromPNumber(r.spearman.p) + significanceMark(r.spearman.p)}),
             {20, ly, half - 10, 16}, 11),
       "figure", "spearman");
   ly += 16;
-  add(label(fillPlaceholders(tr("Kendall's τ-b = %@, p = %@"),
+  add(label(fillPlaceholders(tr("Kendall's τ-b = %@, %@"),
                              {stringFromNumber(r.kendall.estimate),
-                              stringFromNumber(r.kendall.p) + significanceMark(r.kendall.p)}),
+                              stringFromPNumber(r.kendall.p) + significanceMark(r.kendall.p)}),
             {20, ly, half - 10, 16}, 11),
       "figure", "kendall");
   ly += 16;

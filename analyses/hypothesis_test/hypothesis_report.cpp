@@ -398,8 +398,8 @@ std::vector<std::pair<std::string, const char*>> effectLines(const HypothesisRes
                                         {which}),
                        "shapiro"});
     else
-      lines.push_back({fillPlaceholders(tr("Shapiro–Wilk (%@): W = %@, p = %@"),
-                                        {which, stringFromNumber(r.shapiro[i].W, 5), stringFromNumber(r.shapiro[i].p, 4)}),
+      lines.push_back({fillPlaceholders(tr("Shapiro–Wilk (%@): W = %@, %@"),
+                                        {which, stringFromNumber(r.shapiro[i].W, 5), stringFromPNumber(r.shapiro[i].p)}),
                        "shapiro"});
   }
   return lines;

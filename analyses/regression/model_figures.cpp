@@ -140,7 +140,8 @@ void logisticFigures(ModelFigures& m, const FitResult& fit, const LogitResult& l
   m.specificity = tn + fp > 0 ? tn / (tn + fp) : kNaN;
 }
 
-std::string pText(double p) { return stringFromNumber(p) + significanceMark(p); }
+// A p-value after a statistic on a line.
+std::string pLine(double p) { return stringFromPNumber(p) + significanceMark(p); }
 
 }  // namespace
 
@@ -242,8 +243,8 @@ double appendModelFigures(const ModelFigures& m, const std::vector<std::string>&
   std::vector<std::vector<std::string>> rows;
   const char* term = "";
   if (m.logistic) {
-    figure(fillPlaceholders(tr("Likelihood ratio test: χ² = %@, df = %@, p = %@"),
-                            {stringFromNumber(m.lrTest.statistic), stringFromNumber(m.lrTest.df1), pText(m.lrTest.p)}),
+    figure(fillPlaceholders(tr("Likelihood ratio test: χ² = %@, df = %@, %@"),
+                            {stringFromNumber(m.lrTest.statistic), stringFromNumber(m.lrTest.df1), pLine(m.lrTest.p)}),
            "lrTest");
     figure(fillPlaceholders(tr("Nagelkerke R² = %@"), {stringFromNumber(m.nagelkerke)}), "nagelkerke");
     figure(fillPlaceholders(tr("Correctly classified (cut-off 0.5): %@; sensitivity %@, specificity %@"),
@@ -256,9 +257,9 @@ double appendModelFigures(const ModelFigures& m, const std::vector<std::string>&
                       stringFromNumber(m.oddsRatios[j][2])});
     term = "oddsRatio";
   } else {
-    figure(fillPlaceholders(tr("Model F(%@, %@) = %@, p = %@"),
+    figure(fillPlaceholders(tr("Model F(%@, %@) = %@, %@"),
                             {stringFromNumber(m.modelF.df1), stringFromNumber(m.modelF.df2),
-                             stringFromNumber(m.modelF.statistic), pText(m.modelF.p)}),
+                             stringFromNumber(m.modelF.statistic), pLine(m.modelF.p)}),
            "modelF");
     rows.push_back({tr("Variable"), tr("Lower 95%"), tr("Upper 95%"), tr("Standardized"), tr("VIF")});
     for (size_t j = 0; j < m.coeffCI.size(); ++j) {

@@ -60,7 +60,9 @@ const std::string& levelOf(const OneWayTables& t, int index) {
   return index >= 0 && static_cast<size_t>(index) < t.levels.size() ? t.levels[static_cast<size_t>(index)] : none;
 }
 
-std::string pText(double p) { return stringFromNumber(p) + significanceMark(p); }
+// A p-value in a table cell, and after a statistic on a line.
+std::string pText(double p) { return stringFromPValue(p) + significanceMark(p); }
+std::string pLine(double p) { return stringFromPNumber(p) + significanceMark(p); }
 
 std::string comparisonTitle(const OneWayTables& t) {
   return t.postHoc == PostHoc::Tukey ? tr("Tukey's honestly significant differences:")
@@ -179,16 +181,16 @@ double appendOneWayTables(const OneWayTables& t, reports::Element& root, double 
   figure(fillPlaceholders(tr("η² = %@"), {stringFromNumber(a.eta2)}), "eta2");
   figure(fillPlaceholders(tr("ω² = %@"), {stringFromNumber(a.omega2)}), "omega2");
   y += 6;
-  figure(fillPlaceholders(tr("Welch's ANOVA: F(%@, %@) = %@, p = %@"),
+  figure(fillPlaceholders(tr("Welch's ANOVA: F(%@, %@) = %@, %@"),
                           {stringFromNumber(t.welch.df1), stringFromNumber(t.welch.df2), stringFromNumber(t.welch.F),
-                           pText(t.welch.p)}),
+                           pLine(t.welch.p)}),
          "welchAnova");
-  figure(fillPlaceholders(tr("Levene's test (Brown–Forsythe): F(%@, %@) = %@, p = %@"),
+  figure(fillPlaceholders(tr("Levene's test (Brown–Forsythe): F(%@, %@) = %@, %@"),
                           {stringFromNumber(t.levene.df1), stringFromNumber(t.levene.df2),
-                           stringFromNumber(t.levene.F), pText(t.levene.p)}),
+                           stringFromNumber(t.levene.F), pLine(t.levene.p)}),
          "levene");
-  figure(fillPlaceholders(tr("Kruskal–Wallis: H = %@, df = %@, p = %@"),
-                          {stringFromNumber(t.kruskal.H), stringFromNumber(t.kruskal.df), pText(t.kruskal.p)}),
+  figure(fillPlaceholders(tr("Kruskal–Wallis: H = %@, df = %@, %@"),
+                          {stringFromNumber(t.kruskal.H), stringFromNumber(t.kruskal.df), pLine(t.kruskal.p)}),
          "kruskalWallis");
   if (t.proportions) {
     add(label(tr("The summarized variable is Binary: these tables compare the proportions of its second value."),
