@@ -4,6 +4,7 @@
 // width instead of the layout's frames.
 import type { JSX } from "preact";
 import { api } from "../api";
+import { showToast } from "./alerts";
 import { t } from "../i18n";
 
 // One element of a layout, as the server sends it.
@@ -198,6 +199,8 @@ export async function shareResult(id: string): Promise<"shared" | "downloaded"> 
   }
   download(pdf, f.pdf.name);
   download(csv, f.csv.name);
+  // A desktop browser saves without a word: say what arrived where.
+  showToast(t("Saved %@ and %@ to your downloads folder.", f.pdf.name, f.csv.name));
   return "downloaded";
 }
 
