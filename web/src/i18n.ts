@@ -258,6 +258,7 @@ const english: Table = Object.fromEntries(
     "%@ is not a number",
     "%@ is not a date",
     "Value of %@",
+    "Table",
   ].map((s) => [s, s]),
 );
 

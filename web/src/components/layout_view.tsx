@@ -65,7 +65,9 @@ function Table({ e }: { e: LayoutElement }) {
   const rows = e.children ?? [];
   const align = (c: LayoutElement) => (c.align === "right" ? "num" : c.align === "centre" ? "centre" : undefined);
   return (
-    <div class="result-table-scroll">
+    // A table wider than the screen scrolls in this box, which the keyboard
+    // can therefore reach and scroll.
+    <div class="result-table-scroll" tabIndex={0} role="region" aria-label={e.title || t("Table")}>
       <table class="result-table" data-role={e.role}>
         {rows.length > 0 && (
           <thead>
