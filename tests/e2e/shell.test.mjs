@@ -92,7 +92,7 @@ for (const viewport of viewports) {
         const opener = entries.nth(i).locator("button.row-text");
         await opener.click();
         const view = page.locator("[data-testid=analysis-view]");
-        await view.locator(".layout-view").waitFor({ timeout: 30000 });
+        await view.locator(".layout-view .result-title").waitFor({ timeout: 30000 });
         await shot(page, viewport, `shell-result-${i + 1}`);
         await assertNoHorizontalScroll(page);
         await assertChartTextReadable(page, titles[i]);
@@ -156,6 +156,7 @@ for (const viewport of viewports) {
       assert.equal(await sheet.locator("[data-testid=filter-summary]").count(), 0);
       assert.notEqual(await sheet.locator("[data-testid=filter-apply]").evaluate((b) => getComputedStyle(b).color), await sheet.getByRole("button", { name: "Cancel" }).evaluate((b) => getComputedStyle(b).color));
       await shot(page, viewport, "shell-filter-refused");
+      await assertAccessible(page, "the filter sheet");
       await sheet.locator("[data-testid=filter-constant]").fill("15");
       await sheet.locator("[data-testid=filter-summary]").filter({ hasText: "15" }).waitFor();
       assert.equal(await sheet.locator("[data-testid=filter-apply]").isDisabled(), false);
@@ -200,6 +201,33 @@ for (const viewport of viewports) {
       await grid.locator("input.cell-input").first().waitFor({ state: "detached", timeout: 30000 });
     });
 
+    it("passes axe-core on every sheet, each closing with Esc", async () => {
+      // Each: the tab, the button that opens the sheet, the sheet's heading.
+      for (const [tab, opener, heading] of [
+        ["Workspaces", () => page.getByRole("button", { name: "Create a new empty workspace." }), "Create New Workspace"],
+        ["Variables", () => page.getByRole("button", { name: "Add Variable" }), null],
+        ["Analysis", () => page.getByRole("button", { name: "New Analysis" }), "New Analysis"],
+        ["About", () => page.locator("[data-testid=open-glossary]"), null],
+      ]) {
+        const asked = tab === "Workspaces" ? page.waitForResponse((r) => r.url().includes("/api/help/import")) : null;
+        await tabs(page).getByRole("button", { name: tab }).click();
+        if (asked && (await (await asked).json()).show) {
+          await page.getByRole("alertdialog").getByRole("button", { name: "OK", exact: true }).click();
+          await page.getByRole("alertdialog").waitFor({ state: "detached" });
+        }
+        await opener().click();
+        const sheet = page.getByRole("dialog");
+        await sheet.waitFor();
+        if (heading) await sheet.getByRole("heading", { name: heading }).waitFor();
+        await until(() => focusInside(page, "[role=dialog]"), `the ${tab} sheet to take the focus`);
+        await shot(page, viewport, `shell-sheet-${tab.toLowerCase()}`);
+        await assertNoHorizontalScroll(page);
+        await assertAccessible(page, `the ${tab} sheet`);
+        await page.keyboard.press("Escape");
+        await sheet.waitFor({ state: "detached" });
+      }
+    });
+
     it("says what Share saved where the browser cannot share files", async () => {
       await tabs(page).getByRole("button", { name: "Analysis" }).click();
       await page.locator("[data-testid=analysis-entry] button.row-text").first().click();
@@ -218,6 +246,16 @@ for (const viewport of viewports) {
     it("opens the installed shell without its server and says how to start it", async () => {
       await until(() => page.evaluate(() => !!navigator.serviceWorker?.controller), "the service worker to take the page", 30000);
       await server.stop();
+      // The page still open: the requests of a tab change fail together and
+      // say so once.
+      await tabs(page).getByRole("button", { name: "Variables" }).click();
+      const failed = page.getByRole("alertdialog").filter({ hasText: "The server could not be reached." });
+      await failed.waitFor();
+      await page.waitForTimeout(500);
+      await failed.getByRole("button", { name: "OK" }).click();
+      await failed.waitFor({ state: "detached" });
+      await page.waitForTimeout(500);
+      assert.equal(await page.getByRole("alertdialog").count(), 0, "a second alert for the same failure");
       await page.reload();
       const offline = page.locator("[data-testid=offline]");
       await offline.getByRole("heading", { name: "The Tabulix server is not reachable" }).waitFor();
