@@ -81,8 +81,26 @@ void addTestSettings(Model& m, const Analysis& a, nlohmann::json& j) {
   j["wheres2Text"] = stringForWhereClauses(m, a.wheres2);
 }
 
+// Whether an analysis has the variables its kind needs before it means
+// anything: the list leaves out one closed before they were chosen (its title
+// would read "Bivariate analysis of and").
+bool hasItsVariables(const Analysis& a) {
+  switch (a.type.value_or(0)) {
+    case TwoWayTab:
+    case TabSummarize:
+    case Correlation:
+      return a.left && a.right;
+    case Regression:
+      return a.left && !a.columns.empty();
+    default:
+      return a.left != nullptr;
+  }
+}
+
 nlohmann::json summaryJson(Model& m, const Analysis& a) {
   AnalysisSummary s = summaryForAnalysis(m, a);
+  // No conditions, no line: a bare "Filters:" says nothing.
+  if (stringForWhereAnalysis(m, a).empty()) s.filterLine.clear();
   const AnalysisKind* kind = analysisKindForType(a.type.value_or(0), a.distribution);
   return {{"id", a.objectID.rowid},
           {"type", a.type.value_or(0)},
@@ -192,7 +210,7 @@ void ServerImpl::routeAnalyses() {
              {"built", kindIsBuilt(row.type)}});
       nlohmann::json list = nlohmann::json::array();
       for (Analysis* a : searchAnalyses(m, search, containsIgnoringCaseAndDiacritics))
-        list.push_back(summaryJson(m, *a));
+        if (hasItsVariables(*a)) list.push_back(summaryJson(m, *a));
       return nlohmann::json{{"menu", menu}, {"analyses", list}, {"status", statusJson(m)}};
     });
   });

@@ -135,6 +135,17 @@ std::vector<WhereClauseObj> conditions(const nlohmann::json& body, const char* f
   return out;
 }
 
+// The width in drawing units the page wants its charts drawn at: a phone
+// shows a chart narrower than its usual 360 units, and drawing it narrower
+// keeps its 9-unit tick labels at a readable size there. Anything else
+// (no header, not a number, out of range) draws at the usual width.
+double chartWidthFor(const httplib::Request& req) {
+  const std::string h = req.get_header_value("X-Tabulix-Chart-Width");
+  if (h.empty() || h.size() > 4 || h.find_first_not_of("0123456789") != std::string::npos) return 360;
+  const int w = std::stoi(h);
+  return w >= 200 && w <= 360 ? w : 360;
+}
+
 // The charts of a layout, in drawing order.
 void chartsOf(const reports::Element& e, std::vector<const charts::Chart*>& out) {
   if (e.chart) out.push_back(&*e.chart);
@@ -168,7 +179,8 @@ void ServerImpl::routeAnalyze() {
       generation = shared.generation();
     });
     auto run = kind->second.run;
-    auto job = startJob(req, "analyze", [this, request, run, generation](Job& job) {
+    const double chartWidth = chartWidthFor(req);
+    auto job = startJob(req, "analyze", [this, request, run, generation, chartWidth](Job& job) {
       nlohmann::json out;
       // The worker's connection is opened now that the job runs, not while it waits.
       std::shared_ptr<Model> worker = workerFor(generation);
@@ -182,7 +194,7 @@ void ServerImpl::routeAnalyze() {
         std::vector<const charts::Chart*> charts;
         chartsOf(output->screen, charts);
         nlohmann::json svgs = nlohmann::json::array();
-        for (const auto* c : charts) svgs.push_back(charts::toSvg(*c, 360, 260));
+        for (const auto* c : charts) svgs.push_back(charts::toSvg(*c, chartWidth, chartWidth * 260 / 360));
         std::string id = newId();
         // The result goes to the page once; the kept output serves the files only.
         out = {{"result", std::move(output->result)},

@@ -39,7 +39,7 @@ for (const viewport of viewports) {
     let server, page;
     useSession(viewport, (s) => ({ server, page } = s));
     before(async () => {
-      addExample(server);
+      addExample(server, "example.tbx", { analyses: false });
     });
 
     it("creates a one-way ANOVA, filters it, switches views, shares and prints", async () => {

@@ -54,7 +54,7 @@ for (const viewport of viewports) {
       await page.locator("[data-testid=edit-toggle]").click();
       await page.getByRole("heading", { name: "Edit", exact: true }).waitFor();
       assert.ok(await tabs(page).getByRole("button", { name: "Variables" }).isDisabled(), "other tabs are disabled");
-      const cell = page.getByRole("textbox", { name: "Ozone 1", exact: true });
+      const cell = page.getByRole("textbox", { name: "Ozone, row 1", exact: true });
       await cell.fill("4100");
       await cell.press("Enter");
       await page.locator("[data-testid=add-variable]").click();

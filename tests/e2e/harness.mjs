@@ -142,10 +142,20 @@ export function useSession(viewport, ready, { locale } = {}) {
   });
 }
 
-// Copies the example workspace into the server's documents folder as `name`.
-export function addExample(server, name = "example.tbx") {
-  const r = spawnSync(binary, ["example", join(server.documents, name)], { encoding: "utf8" });
+// Copies the example workspace into the server's documents folder as `name`;
+// `{ analyses: false }` leaves out the analyses saved in it, for tests that
+// count the ones they make.
+export function addExample(server, name = "example.tbx", { analyses = true } = {}) {
+  const target = join(server.documents, name);
+  const r = spawnSync(binary, ["example", target], { encoding: "utf8" });
   if (r.status !== 0) throw new Error(`tabulix example failed: ${r.stderr}`);
+  if (analyses) return;
+  const list = spawnSync(binary, ["analyses", target], { encoding: "utf8" });
+  if (list.status !== 0) throw new Error(`tabulix analyses failed: ${list.stderr}`);
+  for (const a of JSON.parse(list.stdout)) {
+    const d = spawnSync(binary, ["analyses", target, "--delete", String(a.id)], { encoding: "utf8" });
+    if (d.status !== 0) throw new Error(`tabulix analyses --delete failed: ${d.stderr}`);
+  }
 }
 
 // Polls `check` (the page's policy forbids evaluated code, so waiting is

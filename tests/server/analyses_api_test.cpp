@@ -56,7 +56,9 @@ TEST_F(AnalysesApi, CreateChooseFilterSetSearchAndDelete) {
 
   json table = postJson("/api/analyses", {{"row", 0}});
   const std::string tid = std::to_string(table["id"].get<int64_t>());
+  // Listed only once it has both its variables ("... for smoker and " is no title).
   postJson("/api/analyses/" + tid + "/variables", {{"position", 1}, {"columns", {3}}});
+  ASSERT_EQ(getJson("/api/analyses")["analyses"].size(), 1u);
   postJson("/api/analyses/" + tid + "/variables", {{"position", 2}, {"columns", {1}}});
   d = postJson("/api/analyses/" + tid + "/settings", {{"twoWayPercAgg", 2}, {"includeMissing", true}});
   EXPECT_EQ(d["settings"]["twoWayPercAgg"], "2");
@@ -68,6 +70,9 @@ TEST_F(AnalysesApi, CreateChooseFilterSetSearchAndDelete) {
   ASSERT_EQ(list["analyses"].size(), 2u);
   EXPECT_EQ(list["analyses"][0]["displayStyle"], "TwoWayTab");
   EXPECT_EQ(list["analyses"][1]["displayStyle"], "TabSummarize");
+  // A filter line only where there are conditions.
+  EXPECT_EQ(list["analyses"][0]["filterLine"], "");
+  EXPECT_EQ(list["analyses"][1]["filterLine"], "Filters: score > 10");
   EXPECT_EQ(getJson("/api/analyses?search=SEXE")["analyses"].size(), 2u);
   json found = getJson("/api/analyses?search=smok")["analyses"];
   ASSERT_EQ(found.size(), 1u);

@@ -37,8 +37,11 @@ export function onServerAlert(sink: (a: Alert) => void): void {
   alertSink = sink;
 }
 
+// Headers the shell adds to every request (the width its charts are drawn at).
+export const shellHeaders: Record<string, string> = {};
+
 async function request<T>(method: string, path: string, body?: unknown, raw?: Blob | File): Promise<T> {
-  const headers: Record<string, string> = {};
+  const headers: Record<string, string> = { ...shellHeaders };
   let payload: BodyInit | undefined;
   if (method !== "GET") headers["X-Tabulix-Request"] = "1";
   if (raw) {

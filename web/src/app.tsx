@@ -1,8 +1,11 @@
 // The application shell: five tabs, the shared status of the open
 // workspace, and the modal screens (new workspace, import progress, alerts).
 import { useCallback, useEffect, useState } from "preact/hooks";
-import { api, ApiError, onServerAlert, type Status } from "./api";
-import { AlertHost, showAlert } from "./components/alerts";
+import { api, ApiError, onServerAlert, shellHeaders, type Status } from "./api";
+import { chartBoxWidth, chartUnits } from "./components/chart_size";
+import { AlertHost, showAlert, showAlertOnce, ToastHost } from "./components/alerts";
+import { installModalFocus } from "./components/modal_focus";
+import { Offline } from "./components/offline";
 import { GlossaryHost } from "./components/glossary";
 import { ChartIcon, FolderIcon, GridIcon, InfoIcon, VariablesIcon } from "./components/icons";
 import { t } from "./i18n";
@@ -48,18 +51,21 @@ function tabFromHash(): Tab {
   return (tabs.find((x) => x.id === h)?.id ?? "workspaces") as Tab;
 }
 
+// Reports a failed request. Requests that fail together (a screen asking
+// for its list and the status at once while the server is down) show one
+// alert: an alert equal to one still open is not queued again.
 export function failAlert(e: unknown): void {
   // The alerts the server raised (the store failure's "Error!") were shown
   // already and say what went wrong.
   if (e instanceof ApiError && Array.isArray(e.body?.alerts) && e.body.alerts.length > 0 && !e.alert) return;
   if (e instanceof ApiError && e.alert) {
-    void showAlert(e.alert);
+    void showAlertOnce(e.alert);
   } else if (e instanceof ApiError && e.status === 0) {
-    void showAlert({ title: t("Request failed"), message: t("The server could not be reached."), buttons: [t("OK")] });
+    void showAlertOnce({ title: t("Request failed"), message: t("The server could not be reached."), buttons: [t("OK")] });
   } else {
     // The server words its refusals through its own translation lookup.
     const msg = e instanceof ApiError ? (e.body?.message ?? e.code) : String(e);
-    void showAlert({ title: t("Request failed"), message: msg, buttons: [t("OK")] });
+    void showAlertOnce({ title: t("Request failed"), message: msg, buttons: [t("OK")] });
   }
 }
 
@@ -69,6 +75,9 @@ export function App() {
   const [sheet, setSheet] = useState<NewWorkspaceRequest | null>(null);
   const [importRun, setImportRun] = useState<ImportRun | null>(null);
   const [editing, setEditing] = useState(false);
+  // The first status request found no server (the installed app opened
+  // from its cache while the server is stopped).
+  const [unreachable, setUnreachable] = useState(false);
   const wide = useWide();
 
   // Answers can arrive out of order (a status request that waited behind an
@@ -86,14 +95,28 @@ export function App() {
   const refreshStatus = useCallback(async () => {
     try {
       acceptStatus(await api.get<Status>("/api/status"));
+      setUnreachable(false);
     } catch (e) {
-      failAlert(e);
+      if (e instanceof ApiError && e.status === 0) setUnreachable(true);
+      else failAlert(e);
     }
   }, []);
   const go = useCallback((next: Tab) => {
     setTab(next);
     if (location.hash !== `#/${next}`) history.replaceState(null, "", `#/${next}`);
   }, []);
+
+  useEffect(() => installModalFocus(), []);
+
+  // Charts are drawn for the width this page shows them at.
+  useEffect(() => {
+    const size = () => {
+      shellHeaders["X-Tabulix-Chart-Width"] = String(chartUnits(chartBoxWidth(window.innerWidth, wide)));
+    };
+    size();
+    window.addEventListener("resize", size);
+    return () => window.removeEventListener("resize", size);
+  }, [wide]);
 
   useEffect(() => {
     onServerAlert((a) => void showAlert(a));
@@ -148,6 +171,8 @@ export function App() {
   };
   const generation = status?.generation ?? 0;
 
+  if (unreachable && !status) return <Offline onRetry={() => location.reload()} />;
+
   return (
     <div class={`app ${wide ? "wide" : "narrow"}`}>
       <nav class="tabbar" aria-label="Tabs">
@@ -180,6 +205,7 @@ export function App() {
       {importRun && <ImportProgress run={importRun} shell={shell} onClose={() => setImportRun(null)} />}
       <GlossaryHost />
       <AlertHost />
+      <ToastHost />
     </div>
   );
 }

@@ -244,6 +244,21 @@ const english: Table = Object.fromEntries(
     "Exact Binomial test",
     "Chi-squared test",
     "McNemar's test",
+    // Shell: tips without a touch screen, the keyboard, the offline page
+    "Click to edit or enter data",
+    "Click to start a new analysis",
+    "Click to create a new variable",
+    "Name of variable %u",
+    "%@, row %u",
+    "The Tabulix server is not reachable",
+    "Tabulix keeps your workspaces on the computer that runs its server. Start the server there with:",
+    "then open the address it prints (or reload this page if the server runs at the same address).",
+    "Reload",
+    "Saved %@ and %@ to your downloads folder.",
+    "%@ is not a number",
+    "%@ is not a date",
+    "Value of %@",
+    "Table",
   ].map((s) => [s, s]),
 );
 
@@ -290,8 +305,23 @@ export function format(text: string, ...args: (string | number)[]): string {
   });
 }
 
+// Whether the user points with a finger: tips say "Tap" then, "Click" otherwise.
+function touchScreen(): boolean {
+  if (typeof window === "undefined") return true;
+  return (navigator.maxTouchPoints ?? 0) > 0 || window.matchMedia?.("(pointer: coarse)").matches === true;
+}
+
+// The wording of a "Tap to ..." text for this device: "Click to ..." where
+// nothing is tapped and the table has that wording.
+export function forPointer(englishText: string, touch = touchScreen()): string {
+  if (touch || !englishText.startsWith("Tap ")) return englishText;
+  const click = "Click " + englishText.slice(4);
+  return click in table ? click : englishText;
+}
+
 // The text shown for an English text, filled with the arguments.
 export function t(englishText: string, ...args: (string | number)[]): string {
+  englishText = forPointer(englishText);
   const found = table[englishText];
   if (found === undefined && import.meta.env?.DEV) console.warn("untranslated text:", englishText);
   return format(found ?? englishText, ...args);

@@ -22,6 +22,20 @@ export function showAlert(alert: Alert, destructive?: number): Promise<number> {
   });
 }
 
+// Shows an alert unless one with the same title and message is open or
+// waiting; then resolves with that one's answer.
+export function showAlertOnce(alert: Alert, destructive?: number): Promise<number> {
+  const same = queue.find((p) => p.alert.title === alert.title && p.alert.message === alert.message);
+  if (!same) return showAlert(alert, destructive);
+  return new Promise((resolve) => {
+    const earlier = same.resolve;
+    same.resolve = (b) => {
+      earlier(b);
+      resolve(b);
+    };
+  });
+}
+
 // Shows a list of choices titled like an alert; resolves with the index
 // chosen, or -1 when dismissed.
 export function AlertHost() {
@@ -45,6 +59,8 @@ export function AlertHost() {
   };
   const { alert } = current;
   const buttons = alert.buttons.length ? alert.buttons : [t("OK")];
+  // Esc answers as the Cancel button would, or the only button.
+  const escape = buttons.length === 1 ? 0 : buttons.indexOf(t("Cancel"));
   return (
     <div class="scrim" role="presentation">
       <div class="alert" role="alertdialog" aria-modal="true" aria-labelledby="alert-title" aria-describedby="alert-message">
@@ -58,6 +74,7 @@ export function AlertHost() {
           {buttons.map((b, i) => (
             <button
               ref={i === 0 ? first : undefined}
+              data-dismiss={i === escape ? "" : undefined}
               class={`alert-button ${current.destructive === i ? "destructive" : ""}`}
               onClick={() => close(i)}
             >
@@ -66,6 +83,42 @@ export function AlertHost() {
           ))}
         </div>
       </div>
+    </div>
+  );
+}
+
+let toastText = "";
+let toastTimer: number | undefined;
+let toastNotify: () => void = () => {};
+
+// A short note that needs no answer ("Saved ... to your downloads folder"):
+// shown at the foot of the page for a few seconds, read out by screen
+// readers, never in the way of a tap.
+export function showToast(text: string): void {
+  toastText = text;
+  window.clearTimeout(toastTimer);
+  toastTimer = window.setTimeout(() => {
+    toastText = "";
+    toastNotify();
+  }, 6000);
+  toastNotify();
+}
+
+export function ToastHost() {
+  const [, setTick] = useState(0);
+  useEffect(() => {
+    toastNotify = () => setTick((n) => n + 1);
+    return () => {
+      toastNotify = () => {};
+    };
+  }, []);
+  return (
+    <div class="toast-region" role="status" aria-live="polite">
+      {toastText && (
+        <p class="toast" data-testid="toast">
+          {toastText}
+        </p>
+      )}
     </div>
   );
 }

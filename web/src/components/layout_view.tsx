@@ -4,6 +4,7 @@
 // width instead of the layout's frames.
 import type { JSX } from "preact";
 import { api } from "../api";
+import { showToast } from "./alerts";
 import { t } from "../i18n";
 
 // One element of a layout, as the server sends it.
@@ -64,7 +65,9 @@ function Table({ e }: { e: LayoutElement }) {
   const rows = e.children ?? [];
   const align = (c: LayoutElement) => (c.align === "right" ? "num" : c.align === "centre" ? "centre" : undefined);
   return (
-    <div class="result-table-scroll">
+    // A table wider than the screen scrolls in this box, which the keyboard
+    // can therefore reach and scroll.
+    <div class="result-table-scroll" tabIndex={0} role="region" aria-label={e.title || t("Table")}>
       <table class="result-table" data-role={e.role}>
         {rows.length > 0 && (
           <thead>
@@ -198,6 +201,8 @@ export async function shareResult(id: string): Promise<"shared" | "downloaded"> 
   }
   download(pdf, f.pdf.name);
   download(csv, f.csv.name);
+  // A desktop browser saves without a word: say what arrived where.
+  showToast(t("Saved %@ and %@ to your downloads folder.", f.pdf.name, f.csv.name));
   return "downloaded";
 }
 

@@ -287,15 +287,75 @@ export function BrowseScreen({ shell }: { shell: Shell }) {
     }
   };
 
-  // Return moves to the next field of the row, then to the next row's first field.
-  const onKey = (e: KeyboardEvent) => {
-    if (e.key !== "Enter") return;
-    e.preventDefault();
-    const inputs = Array.from(document.querySelectorAll<HTMLInputElement>(".grid tbody input.cell-input"));
-    const at = inputs.indexOf(e.currentTarget as HTMLInputElement);
-    const next = inputs[at + 1];
-    if (next) next.focus();
-    else (e.currentTarget as HTMLInputElement).blur();
+  // The cell the keyboard is on: the grid's one tab stop while browsing.
+  const [active, setActive] = useState<{ row: number; col: number }>({ row: 1, col: 0 });
+
+  // Moves the keyboard from the cell at (row, col) by rows and columns. A
+  // row not drawn yet is scrolled to, and focused once its window arrives.
+  const moveFrom = (row: number, col: number, dRow: number, dCol: number): boolean => {
+    if (!win) return false;
+    const at = win.rows.findIndex((r) => r.num === row);
+    const nextCol = col + dCol;
+    if (nextCol < 0 || nextCol >= win.columns.length) return false;
+    // Rows are numbered in the order shown only without a filter: step
+    // through the drawn rows, and beyond them by row height.
+    const drawn = win.rows[at + dRow];
+    const wanted = drawn ? drawn.num : null;
+    const index = win.first + at + dRow;
+    if (index < 0 || index >= win.total) return false;
+    const focusCell = (num: number) => {
+      const el = scroller.current?.querySelector<HTMLElement>(`tr[data-row="${num}"] > [data-col="${nextCol}"]`);
+      if (!el) return false;
+      const target = el.querySelector<HTMLElement>("input") ?? el;
+      target.focus();
+      target.scrollIntoView({ block: "nearest", inline: "nearest" });
+      if (target instanceof HTMLInputElement) target.select();
+      return true;
+    };
+    if (wanted !== null) return focusCell(wanted);
+    const el = scroller.current;
+    if (!el) return false;
+    el.scrollTop = Math.max(0, index * ROW_H - el.clientHeight / 2);
+    // The window for that place is being fetched; focus its row when drawn.
+    let tries = 0;
+    const retry = () => {
+      const row = scroller.current?.querySelectorAll<HTMLElement>("tbody tr[data-row]");
+      const hit = Array.from(row ?? []).find((tr) => Number(tr.dataset.index) === index);
+      if (hit && focusCell(Number(hit.dataset.row))) return;
+      if (++tries < 40) setTimeout(retry, 50);
+    };
+    setTimeout(retry, 50);
+    return true;
+  };
+
+  // Enter moves down, Tab right (Shift back), the arrow keys to the next
+  // cell; while a field is edited, left and right move the caret until it
+  // reaches the field's end.
+  const onGridKey = (e: KeyboardEvent) => {
+    const target = e.target as HTMLElement;
+    const cell = target.closest<HTMLElement>("[data-col]");
+    const tr = target.closest<HTMLElement>("tr[data-row]");
+    if (!cell || !tr) return;
+    const row = Number(tr.dataset.row);
+    const col = Number(cell.dataset.col);
+    const input = target instanceof HTMLInputElement ? target : null;
+    const caretAtStart = !input || (input.selectionStart === 0 && input.selectionEnd === 0);
+    const caretAtEnd = !input || (input.selectionStart === input.value.length && input.selectionEnd === input.value.length);
+    const whole = !!input && input.selectionStart === 0 && input.selectionEnd === input.value.length;
+    let moved = false;
+    if (e.key === "Enter") {
+      moved = moveFrom(row, col, e.shiftKey ? -1 : 1, 0);
+      if (!moved && input) input.blur();
+      e.preventDefault();
+      return;
+    }
+    if (e.key === "Tab") moved = moveFrom(row, col, 0, e.shiftKey ? -1 : 1);
+    else if (e.key === "ArrowDown") moved = moveFrom(row, col, 1, 0);
+    else if (e.key === "ArrowUp") moved = moveFrom(row, col, -1, 0);
+    else if (e.key === "ArrowRight" && (caretAtEnd || whole)) moved = moveFrom(row, col, 0, 1);
+    else if (e.key === "ArrowLeft" && (caretAtStart || whole)) moved = moveFrom(row, col, 0, -1);
+    else return;
+    if (moved || e.key.startsWith("Arrow")) e.preventDefault();
   };
 
   const status = win?.status ?? shell.status;
@@ -304,6 +364,9 @@ export function BrowseScreen({ shell }: { shell: Shell }) {
   const bottom = win ? Math.max(0, win.total - win.first - win.rows.length) * ROW_H : 0;
   const atEnd = win ? win.first + win.rows.length >= win.total : false;
   const hasWorkspace = !!win?.status.workspace;
+  // The tab stop stays on a drawn row: the active one, else the first drawn.
+  const activeRow = win?.rows.some((r) => r.num === active.row) ? active.row : (win?.rows[0]?.num ?? 0);
+  const activeCol = Math.min(active.col, Math.max(0, (win?.columns.length ?? 1) - 1));
   return (
     <section class={`screen browse ${editing ? "editing" : ""}`}>
       <header class="screen-header">
@@ -361,12 +424,12 @@ export function BrowseScreen({ shell }: { shell: Shell }) {
                 <th class="corner" scope="col">
                   <span class="visually-hidden">{t("Row")}</span>
                 </th>
-                {win.columns.map((c) => (
+                {win.columns.map((c, i) => (
                   <th scope="col" class={`col-header ${wheres.has(c.num) ? "filtered" : ""}`} data-num={c.num}>
                     {editing ? (
                       <input
                         class="name-input"
-                        aria-label={t("Variable name")}
+                        aria-label={t("Name of variable %u", i + 1)}
                         value={c.name}
                         onBlur={(e) => void rename(c, e.currentTarget)}
                         onKeyDown={(e) => e.key === "Enter" && (e.currentTarget as HTMLInputElement).blur()}
@@ -394,21 +457,27 @@ export function BrowseScreen({ shell }: { shell: Shell }) {
                 )}
               </tr>
             </thead>
-            <tbody>
+            <tbody
+              onKeyDown={onGridKey}
+              onFocusIn={(e) => {
+                const cell = (e.target as HTMLElement).closest<HTMLElement>("[data-col]");
+                const tr = (e.target as HTMLElement).closest<HTMLElement>("tr[data-row]");
+                if (cell && tr) setActive({ row: Number(tr.dataset.row), col: Number(cell.dataset.col) });
+              }}
+            >
               {top > 0 && <tr class="spacer" style={{ height: `${top}px` }} aria-hidden="true" />}
-              {win.rows.map((r) => (
-                <tr key={r.num} data-row={r.num}>
+              {win.rows.map((r, index) => (
+                <tr key={r.num} data-row={r.num} data-index={win.first + index}>
                   <th scope="row" class="row-header">
                     {r.num}
                   </th>
                   {r.cells.map((c, i) =>
                     editing ? (
-                      <td class="edit-cell">
+                      <td class="edit-cell" data-col={i}>
                         <input
                           class={`cell-input ${numeric[i] ? "num" : ""}`}
-                          aria-label={`${win.columns[i].name} ${r.num}`}
+                          aria-label={t("%@, row %u", win.columns[i].name, r.num)}
                           value={c ?? ""}
-                          onKeyDown={onKey}
                           onBlur={(e) => {
                             const text = e.currentTarget.value;
                             if (text !== (c ?? "")) editCell(win.columns[i].num, r.num, text);
@@ -416,7 +485,13 @@ export function BrowseScreen({ shell }: { shell: Shell }) {
                         />
                       </td>
                     ) : (
-                      <td class={c === null ? "absent" : numeric[i] ? "num" : undefined}>{c ?? ""}</td>
+                      <td
+                        class={c === null ? "absent" : numeric[i] ? "num" : undefined}
+                        data-col={i}
+                        tabIndex={r.num === activeRow && i === activeCol ? 0 : -1}
+                      >
+                        {c ?? ""}
+                      </td>
                     ),
                   )}
                   {editing && <td class="add-column" />}

@@ -75,6 +75,13 @@ export function FilterEditor({
 
   const where: Where = op === IN ? { colNum: column.num, op, levels } : { colNum: column.num, op, constant };
   const canApply = info?.canApply ?? false;
+  // Why Apply is off: the server refuses a constant its type cannot read.
+  const refused = !!info && !info.canApply && op !== IN && constant !== "";
+  const reason = !refused
+    ? ""
+    : info!.type === "DateTime"
+      ? t("%@ is not a date", constant)
+      : t("%@ is not a number", constant);
   return (
     <div class="scrim sheet-scrim" onClick={(e) => e.target === e.currentTarget && onClose()}>
       <div class="sheet filter-sheet" role="dialog" aria-modal="true" aria-labelledby="filter-title">
@@ -83,7 +90,11 @@ export function FilterEditor({
             {t("Cancel")}
           </button>
           <h2 id="filter-title">{t("Filter")}</h2>
-          <button class="text-button primary" data-testid="filter-apply" disabled={!canApply} onClick={() => onApply(where)}>
+          <button class="text-button primary" data-testid="filter-apply" disabled={!canApply}
+            aria-describedby={refused ? "filter-reason" : undefined}
+            title={reason || undefined}
+            onClick={() => onApply(where)}
+          >
             {t("Apply")}
           </button>
         </header>
@@ -109,6 +120,7 @@ export function FilterEditor({
               <input
                 class="text-input"
                 data-testid="filter-constant"
+                aria-label={t("Value of %@", column.name)}
                 placeholder={info.placeholder}
                 inputMode={info.type === "Numeric" ? "decimal" : "text"}
                 value={constant}
@@ -151,9 +163,15 @@ export function FilterEditor({
               )}
             </div>
           )}
-          <p class="filter-summary" data-testid="filter-summary">
-            {info?.summary ?? ""}
-          </p>
+          {refused ? (
+            <p class="apply-reason" id="filter-reason" role="status" data-testid="filter-reason">
+              {reason}
+            </p>
+          ) : (
+            <p class="filter-summary" data-testid="filter-summary">
+              {info?.summary ?? ""}
+            </p>
+          )}
           <button class="text-button destructive" data-testid="filter-clear" onClick={() => onApply(null)}>
             {t("Clear")}
           </button>

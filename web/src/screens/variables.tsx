@@ -5,6 +5,7 @@ import { api, followJob, type Status } from "../api";
 import type { Shell } from "../app";
 import { TermLabel } from "../components/glossary";
 import { PlusIcon, SearchIcon, SparkIcon, TrashIcon } from "../components/icons";
+import { useOneTabStop } from "../components/one_tab_stop";
 import { isSingular, t } from "../i18n";
 import { NoWorkspace } from "./browse";
 import { DeriveEditor, type Created, type DeriveOptions } from "./derive";
@@ -84,8 +85,20 @@ function CardView({
   observe: (el: Element | null) => void;
 }) {
   const [confirming, setConfirming] = useState(false);
+  const stop = useOneTabStop<HTMLElement>(onOpen);
   return (
-    <article class={`card ${typeClass[card.type] ?? "unknown"}`} data-id={card.id} ref={observe} data-testid="variable-card">
+    <article
+      class={`card ${typeClass[card.type] ?? "unknown"}`}
+      data-id={card.id}
+      ref={(el) => {
+        observe(el);
+        stop.ref.current = el;
+      }}
+      tabIndex={0}
+      aria-label={`${card.name}, ${card.typeLine}`}
+      onKeyDown={stop.onKeyDown}
+      data-testid="variable-card"
+    >
       <header class="card-header">
         <h2 class="card-name">
           <button class="card-open" aria-label={t("Open detail of %@", card.name)} onClick={onOpen}>

@@ -213,7 +213,6 @@ export function WorkspacesScreen({ shell, onHandOver }: { shell: Shell; onHandOv
               <li class="list-item">
                 <button
                   class={`row ${w.open ? "current" : ""}`}
-                  aria-label={t("Open workspace %@", w.name)}
                   data-name={w.name}
                   {...rowProps(() => void open(w.name))}
                 >

@@ -1,0 +1,279 @@
+// The shell on every screen at phone and tablet sizes: nothing scrolls
+// sideways, axe-core finds no serious or critical fault, chart text stays
+// readable; sheets take and give back the focus; the grid's keys; the
+// filter sheet's refusal; tips for the pointer in use; the example's saved
+// analyses; Share's note; and the installed shell opening without a server.
+import assert from "node:assert/strict";
+import { readFileSync } from "node:fs";
+import { createRequire } from "node:module";
+import { describe, it } from "node:test";
+import { addExample, assertNoHorizontalScroll, openWorkspace, shot, until, useSession, viewports } from "./harness.mjs";
+
+const axeSource = readFileSync(createRequire(import.meta.url).resolve("axe-core/axe.min.js"), "utf8");
+const tabs = (page) => page.locator("nav.tabbar");
+
+// axe-core's serious and critical findings on the page as it is now.
+async function assertAccessible(page, where) {
+  if (!(await page.evaluate(() => typeof window.axe !== "undefined"))) await page.evaluate(axeSource);
+  const found = await page.evaluate(async () => {
+    const r = await window.axe.run(document, { resultTypes: ["violations"] });
+    return r.violations
+      .filter((v) => v.impact === "serious" || v.impact === "critical")
+      .map((v) => `${v.id}: ${v.nodes.slice(0, 3).map((n) => n.target.join(" ")).join(" | ")}`);
+  });
+  assert.deepEqual(found, [], `axe-core on ${where}`);
+}
+
+// Every chart's tick labels (9 drawing units tall) at least 11 CSS px.
+async function assertChartTextReadable(page, where) {
+  const scales = await page.evaluate(() =>
+    Array.from(document.querySelectorAll(".chart-svg svg")).map((svg) => {
+      const units = svg.viewBox.baseVal?.width || Number.parseFloat(svg.getAttribute("width"));
+      return (svg.getBoundingClientRect().width / units) * 9;
+    }),
+  );
+  for (const px of scales) assert.ok(px >= 10.95, `${where}: chart labels drawn at ${px.toFixed(1)} px`);
+}
+
+// Whether the focus is inside the element `selector` finds.
+const focusInside = (page, selector) =>
+  page.evaluate((s) => !!document.activeElement?.closest(s), selector);
+const focusedLabel = (page) => page.evaluate(() => document.activeElement?.getAttribute("aria-label") ?? "");
+const focusedCell = (page) =>
+  page.evaluate(() => {
+    const el = document.activeElement;
+    return [Number(el?.closest("tr")?.dataset.row), Number(el?.closest("[data-col]")?.dataset.col), el?.tagName];
+  });
+
+for (const viewport of viewports) {
+  const touch = viewport.name === "phone";
+  describe(`The shell at ${viewport.name} size`, () => {
+    let server, page;
+    useSession(viewport, (s) => ({ server, page } = s));
+
+    it("fits every tab and every result, passes axe-core, and words tips for the pointer", async () => {
+      addExample(server);
+      await openWorkspace(page, server.url);
+      // The first visit of Browse shows its tip, worded for this pointer.
+      await page.locator(".tip").filter({ hasText: touch ? "Tap to edit or enter data" : "Click to edit or enter data" }).waitFor();
+      for (const [tab, heading] of [
+        ["Browse", "Browse"],
+        ["Variables", "Variables"],
+        ["Analysis", "Analysis"],
+        ["About", "About"],
+        ["Workspaces", "Workspaces"],
+      ]) {
+        // The Workspaces tab may show its import help by itself: close it.
+        const asked = tab === "Workspaces" ? page.waitForResponse((r) => r.url().includes("/api/help/import")) : null;
+        await tabs(page).getByRole("button", { name: tab }).click();
+        await page.getByRole("heading", { name: heading, exact: true }).waitFor();
+        if (asked && (await (await asked).json()).show) {
+          await page.getByRole("alertdialog").getByRole("button", { name: "OK", exact: true }).click();
+          await page.getByRole("alertdialog").waitFor({ state: "detached" });
+        }
+        if (tab === "Variables") await page.locator("[data-testid=variable-card]").first().waitFor();
+        await shot(page, viewport, `shell-tab-${tab.toLowerCase()}`);
+        await assertNoHorizontalScroll(page);
+        await assertAccessible(page, `the ${tab} tab`);
+      }
+
+      // The example ships analyses of each main kind; each result fits.
+      await tabs(page).getByRole("button", { name: "Analysis" }).click();
+      const entries = page.locator("[data-testid=analysis-entry]");
+      await until(async () => (await entries.count()) === 4, "the example's four analyses");
+      const titles = await entries.locator(".analysis-title").allTextContents();
+      assert.deepEqual(titles, [
+        "Linear regression explaining variation in Temperature",
+        "Bivariate analysis of Temperature and Wind",
+        "One-way ANOVA of Temperature by Month.",
+        "Two way table of frequencies for DayType and Month",
+      ]);
+      for (let i = 0; i < titles.length; i++) {
+        const opener = entries.nth(i).locator("button.row-text");
+        await opener.click();
+        const view = page.locator("[data-testid=analysis-view]");
+        await view.locator(".layout-view .result-title").waitFor({ timeout: 30000 });
+        await shot(page, viewport, `shell-result-${i + 1}`);
+        await assertNoHorizontalScroll(page);
+        await assertChartTextReadable(page, titles[i]);
+        await assertAccessible(page, titles[i]);
+        // A wide table scrolls in its own box with its first column kept.
+        const sticky = await view.locator("table.result-table tbody tr:first-child > :first-child").first().evaluate((c) => getComputedStyle(c).position);
+        assert.equal(sticky, "sticky");
+        // Esc closes the result and gives the focus back to its entry.
+        await page.keyboard.press("Escape");
+        await page.locator("[data-testid=analysis-view]").waitFor({ state: "detached" });
+        assert.equal(await focusInside(page, "[data-testid=analysis-entry]"), true, "focus back on the list");
+      }
+
+      // A variable's detail: its charts and figures fit too.
+      await tabs(page).getByRole("button", { name: "Variables" }).click();
+      const ozone = page.locator("[data-testid=variable-card]").filter({ has: page.getByRole("button", { name: "Open detail of Ozone" }) });
+      await ozone.locator(".card-open").click();
+      await page.locator("[data-testid=detail] .chart-svg svg").first().waitFor({ timeout: 30000 });
+      await shot(page, viewport, "shell-detail");
+      await assertNoHorizontalScroll(page);
+      await assertChartTextReadable(page, "the detail of Ozone");
+      await assertAccessible(page, "the detail of Ozone");
+      await page.keyboard.press("Escape");
+      await page.locator("[data-testid=detail]").waitFor({ state: "detached" });
+    });
+
+    it("gives each variable card one tab stop and opens it with Enter", async () => {
+      await tabs(page).getByRole("button", { name: "Variables" }).click();
+      const cards = page.locator("[data-testid=variable-card]");
+      await cards.nth(1).waitFor();
+      await cards.first().focus();
+      await page.keyboard.press("Tab");
+      // Tab leaves the card for the next card, past its buttons.
+      assert.equal(await page.evaluate(() => document.activeElement?.dataset.testid), "variable-card");
+      assert.equal(await cards.nth(1).evaluate((c) => c === document.activeElement), true);
+      // The arrows walk the card's own controls (its glossary links among them).
+      await page.keyboard.press("ArrowDown");
+      assert.equal(await focusedLabel(page), `Open detail of ${await cards.nth(1).locator(".card-open").textContent()}`);
+      await page.keyboard.press("Escape");
+      await page.keyboard.press("Enter");
+      await page.locator("[data-testid=detail]").waitFor();
+      await page.keyboard.press("Escape");
+      await page.locator("[data-testid=detail]").waitFor({ state: "detached" });
+    });
+
+    it("keeps the focus inside a sheet, closes it with Esc and gives the focus back", async () => {
+      await tabs(page).getByRole("button", { name: "Browse" }).click();
+      const filterButton = page.getByRole("button", { name: "Filter Wind", exact: true });
+      await filterButton.click();
+      const sheet = page.getByRole("dialog").filter({ has: page.locator("#filter-title") });
+      await sheet.waitFor();
+      await until(() => focusInside(page, "[role=dialog]"), "the sheet to take the focus");
+      for (let i = 0; i < 12; i++) {
+        await page.keyboard.press(i % 4 === 3 ? "Shift+Tab" : "Tab");
+        assert.equal(await focusInside(page, "[role=dialog]"), true, `Tab ${i + 1} left the sheet`);
+      }
+      // A constant Wind cannot read: Apply is off and says why; no preview.
+      await sheet.locator("[data-testid=filter-constant]").fill("1,5x");
+      await sheet.locator("[data-testid=filter-reason]").filter({ hasText: "1,5x is not a number" }).waitFor();
+      assert.equal(await sheet.locator("[data-testid=filter-apply]").isDisabled(), true);
+      assert.equal(await sheet.locator("[data-testid=filter-summary]").count(), 0);
+      assert.notEqual(await sheet.locator("[data-testid=filter-apply]").evaluate((b) => getComputedStyle(b).color), await sheet.getByRole("button", { name: "Cancel" }).evaluate((b) => getComputedStyle(b).color));
+      await shot(page, viewport, "shell-filter-refused");
+      await assertAccessible(page, "the filter sheet");
+      await sheet.locator("[data-testid=filter-constant]").fill("15");
+      await sheet.locator("[data-testid=filter-summary]").filter({ hasText: "15" }).waitFor();
+      assert.equal(await sheet.locator("[data-testid=filter-apply]").isDisabled(), false);
+      await page.keyboard.press("Escape");
+      await sheet.waitFor({ state: "detached" });
+      assert.equal(await focusedLabel(page), "Filter Wind");
+    });
+
+    it("moves through the grid with Enter, Tab and the arrow keys, browsing and editing", async () => {
+      const grid = page.locator("[data-testid=grid]");
+      await grid.locator("tbody tr[data-row='1'] > [data-col='1']").click();
+      assert.deepEqual(await focusedCell(page), [1, 1, "TD"]);
+      await page.keyboard.press("ArrowDown");
+      await page.keyboard.press("ArrowRight");
+      assert.deepEqual(await focusedCell(page), [2, 2, "TD"]);
+      await page.keyboard.press("Enter");
+      await page.keyboard.press("ArrowLeft");
+      assert.deepEqual(await focusedCell(page), [3, 1, "TD"]);
+      await page.keyboard.press("ArrowUp");
+      assert.deepEqual(await focusedCell(page), [2, 1, "TD"]);
+
+      await page.locator("[data-testid=edit-toggle]").click();
+      await grid.locator("input.cell-input").first().waitFor();
+      assert.equal(await page.locator("thead input.name-input").nth(2).getAttribute("aria-label"), "Name of variable 3");
+      await grid.locator("tbody tr[data-row='1'] > [data-col='0'] input").focus();
+      assert.equal(await focusedLabel(page), "Date, row 1");
+      await page.keyboard.press("Enter");
+      assert.deepEqual(await focusedCell(page), [2, 0, "INPUT"]);
+      await page.keyboard.press("Tab");
+      assert.deepEqual(await focusedCell(page), [2, 1, "INPUT"]);
+      await page.keyboard.press("ArrowUp");
+      assert.deepEqual(await focusedCell(page), [1, 1, "INPUT"]);
+      // Left and right move the caret inside a field until it reaches an end.
+      await page.keyboard.press("End");
+      await page.keyboard.press("ArrowLeft");
+      assert.deepEqual(await focusedCell(page), [1, 1, "INPUT"]);
+      await page.keyboard.press("End");
+      await page.keyboard.press("ArrowRight");
+      assert.deepEqual(await focusedCell(page), [1, 2, "INPUT"]);
+      await shot(page, viewport, "shell-grid-editing");
+      await page.locator("[data-testid=edit-toggle]").click();
+      await grid.locator("input.cell-input").first().waitFor({ state: "detached", timeout: 30000 });
+    });
+
+    it("passes axe-core on every sheet, each closing with Esc", async () => {
+      // Each: the tab, the button that opens the sheet, the sheet's heading.
+      for (const [tab, opener, heading] of [
+        ["Workspaces", () => page.getByRole("button", { name: "Create a new empty workspace." }), "Create New Workspace"],
+        ["Variables", () => page.getByRole("button", { name: "Add Variable" }), null],
+        ["Analysis", () => page.getByRole("button", { name: "New Analysis" }), "New Analysis"],
+        ["About", () => page.locator("[data-testid=open-glossary]"), null],
+      ]) {
+        const asked = tab === "Workspaces" ? page.waitForResponse((r) => r.url().includes("/api/help/import")) : null;
+        await tabs(page).getByRole("button", { name: tab }).click();
+        if (asked && (await (await asked).json()).show) {
+          await page.getByRole("alertdialog").getByRole("button", { name: "OK", exact: true }).click();
+          await page.getByRole("alertdialog").waitFor({ state: "detached" });
+        }
+        await opener().click();
+        const sheet = page.getByRole("dialog");
+        await sheet.waitFor();
+        if (heading) await sheet.getByRole("heading", { name: heading }).waitFor();
+        await until(() => focusInside(page, "[role=dialog]"), `the ${tab} sheet to take the focus`);
+        await shot(page, viewport, `shell-sheet-${tab.toLowerCase()}`);
+        await assertNoHorizontalScroll(page);
+        await assertAccessible(page, `the ${tab} sheet`);
+        await page.keyboard.press("Escape");
+        await sheet.waitFor({ state: "detached" });
+      }
+    });
+
+    it("says what Share saved where the browser cannot share files", async () => {
+      await tabs(page).getByRole("button", { name: "Analysis" }).click();
+      await page.locator("[data-testid=analysis-entry] button.row-text").first().click();
+      const downloads = [];
+      const listen = (d) => downloads.push(d);
+      page.on("download", listen);
+      await page.locator("[data-testid=analysis-share]:not([disabled])").click({ timeout: 30000 });
+      const note = page.locator("[data-testid=toast]");
+      await note.waitFor({ timeout: 30000 });
+      page.off("download", listen);
+      assert.match(await note.textContent(), /^Saved Linear regression .*\.pdf and .*\.csv to your downloads folder\.$/);
+      await page.keyboard.press("Escape");
+      await page.locator("[data-testid=analysis-view]").waitFor({ state: "detached" });
+    });
+
+    it("opens the installed shell without its server and says how to start it", async () => {
+      await until(() => page.evaluate(() => !!navigator.serviceWorker?.controller), "the service worker to take the page", 30000);
+      await server.stop();
+      // The page still open: the requests of a tab change fail together and
+      // say so once.
+      await tabs(page).getByRole("button", { name: "Variables" }).click();
+      const failed = page.getByRole("alertdialog").filter({ hasText: "The server could not be reached." });
+      await failed.waitFor();
+      await page.waitForTimeout(500);
+      await failed.getByRole("button", { name: "OK" }).click();
+      await failed.waitFor({ state: "detached" });
+      await page.waitForTimeout(500);
+      assert.equal(await page.getByRole("alertdialog").count(), 0, "a second alert for the same failure");
+      await page.reload();
+      const offline = page.locator("[data-testid=offline]");
+      await offline.getByRole("heading", { name: "The Tabulix server is not reachable" }).waitFor();
+      assert.match(await offline.textContent(), /tabulix serve/);
+      // One plain page, no pile of alerts.
+      assert.equal(await page.getByRole("alertdialog").count(), 0);
+      await shot(page, viewport, "shell-offline");
+      await assertNoHorizontalScroll(page);
+      await assertAccessible(page, "the offline page");
+      // API answers were never kept: the status is not served from the cache.
+      const cached = await page.evaluate(async () => {
+        const names = await caches.keys();
+        const urls = [];
+        for (const n of names) for (const r of await (await caches.open(n)).keys()) urls.push(new URL(r.url).pathname);
+        return urls;
+      });
+      assert.ok(cached.includes("/"), "the page is kept");
+      assert.deepEqual(cached.filter((u) => u.startsWith("/api/")), []);
+    });
+  });
+}
