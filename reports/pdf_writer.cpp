@@ -34,6 +34,7 @@ void strokeBorder(const Element& e, cairo_t* cr, double x, double y) {
 
 // Draws text in the rectangle (0, 0, w, h): wrapped at the width, aligned.
 void drawText(cairo_t* cr, const Element& e, bool wrap) {
+  auto fonts = charts::lockFonts();
   PangoLayout* layout = pango_cairo_create_layout(cr);
   PangoFontDescription* font = pango_font_description_from_string("DejaVu Sans");
   pango_font_description_set_absolute_size(font, e.fontSize.value_or(12) * PANGO_SCALE);
@@ -171,6 +172,8 @@ void writePdfOfView(const Element& root, const std::filesystem::path& path) {
   // Rendered in memory, then written through OutputFile: cairo's own file
   // output would leave a partial file and hide a failed write.
   std::string bytes;
+  // Text is laid out and its fonts embedded until the surface is finished.
+  auto fonts = charts::lockFonts();
   cairo_surface_t* surface =
       cairo_pdf_surface_create_for_stream(appendBytes, &bytes, kPageWidth, kPageHeight);
   if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) {
@@ -186,6 +189,7 @@ void writePdfOfView(const Element& root, const std::filesystem::path& path) {
   cairo_surface_finish(surface);
   bool ok = cairo_surface_status(surface) == CAIRO_STATUS_SUCCESS;
   cairo_surface_destroy(surface);
+  fonts.unlock();
   if (!ok)
     throw ExportError(
         fillPlaceholders(tr("Cannot write %@: %@"), {path.string(), tr("the report could not be drawn")}));
