@@ -23,7 +23,7 @@ mkdir -p "$work/docs"
 echo "Generating the workspace..." >&2
 awk 'BEGIN { srand(3); print "x,y,g";
   for (i = 1; i <= 100000; i++) printf "%.4f,%.4f,g%d\n", rand() * 100, rand() * 50 + i / 4000, i % 7 }' >"$work/rows.csv"
-"$bin" --locale en_US import "$work/rows.csv" -o "$work/docs/rows.tbx" --delimiter comma --decimal . >/dev/null
+"$bin" --locale en_US import "$work/rows.csv" -o "$work/docs/rows.tbx" --delimiter comma --decimal . >/dev/null 2>&1
 
 "$bin" serve --documents "$work/docs" --port 0 --locale en_US >"$work/out" 2>"$work/err" &
 pid=$!
@@ -51,6 +51,16 @@ def rss_mb():
             if line.startswith("VmRSS:"):
                 return int(line.split()[1]) / 1024
     return 0.0
+
+def rss_parts():
+    # Anonymous memory (the heap, stacks) apart from mapped file pages (the
+    # workspace under SQLite's mmap, the libraries), which the kernel reclaims.
+    parts = {}
+    with open(f"/proc/{pid}/status") as f:
+        for line in f:
+            if line.startswith(("RssAnon:", "RssFile:")):
+                parts[line.split(":")[0]] = int(line.split()[1]) / 1024
+    return f"anonymous {parts.get('RssAnon', 0):.0f} MB, file {parts.get('RssFile', 0):.0f} MB"
 
 def cpu_s():
     with open(f"/proc/{pid}/stat") as f:
@@ -121,11 +131,12 @@ sampler.join()
 cpu1 = cpu_s()
 time.sleep(40)
 after = rss_mb()
+after_parts = rss_parts()
 latencies.sort()
 q = lambda p: latencies[min(len(latencies) - 1, int(p * len(latencies)))] if latencies else float("nan")
 print(f"clients {clients}, {seconds:.0f} s: {len(latencies)} analyses done; answers by status {statuses}")
 print(f"results without a result: {len(failures)}" + (f" (first: {failures[0]})" if failures else ""))
 print(f"latency of an analysis: p50 {q(0.5) * 1000:.0f} ms, p99 {q(0.99) * 1000:.0f} ms")
 print(f"server CPU time during the load: {cpu1 - cpu0:.1f} s over {seconds:.0f} s of wall time")
-print(f"server RSS: idle {idle:.0f} MB, peak {peak[0]:.0f} MB, 40 s after the load {after:.0f} MB")
+print(f"server RSS: idle {idle:.0f} MB, peak {peak[0]:.0f} MB, 40 s after the load {after:.0f} MB ({after_parts})")
 EOF

@@ -2,6 +2,7 @@
 
 #include <cairo-svg.h>
 #include <cairo.h>
+#include <fontconfig/fontconfig.h>
 #include <pango/pangocairo.h>
 
 #include <algorithm>
@@ -517,7 +518,19 @@ cairo_status_t appendToBytes(void* closure, const unsigned char* data, unsigned 
 
 }  // namespace
 
+std::unique_lock<std::recursive_mutex> lockFonts() {
+  static std::recursive_mutex fonts;
+  std::unique_lock lock(fonts);
+  // pango loads fontconfig's configuration on a thread of its own when it
+  // finds none, while the caller goes on using fontconfig; loading it here
+  // first leaves that thread nothing to write.
+  static const bool configured = FcInit();
+  (void)configured;
+  return lock;
+}
+
 void drawChart(const Chart& chart, cairo_t* cr, double width, double height, ChartDetail detail) {
+  auto fonts = lockFonts();
   cairo_save(cr);
   cairo_rectangle(cr, 0, 0, width, height);
   cairo_set_source_rgb(cr, 1, 1, 1);
@@ -539,17 +552,23 @@ void drawChart(const Chart& chart, cairo_t* cr, double width, double height, Cha
 
 std::string toSvg(const Chart& chart, double width, double height) {
   std::string svg;
-  cairo_surface_t* surface = cairo_svg_surface_create_for_stream(appendToString, &svg, width, height);
-  cairo_t* cr = cairo_create(surface);
-  drawChart(chart, cr, width, height);
-  cairo_destroy(cr);
-  cairo_surface_finish(surface);
-  cairo_surface_destroy(surface);
+  {
+    // Finishing the surface writes the glyphs: still under the lock.
+    auto fonts = lockFonts();
+    cairo_surface_t* surface = cairo_svg_surface_create_for_stream(appendToString, &svg, width, height);
+    cairo_t* cr = cairo_create(surface);
+    drawChart(chart, cr, width, height);
+    cairo_destroy(cr);
+    cairo_surface_finish(surface);
+    cairo_surface_destroy(surface);
+  }
   // cairo names its glyphs and clip paths "glyph0-1", "clip1", ... in every
   // document; several charts inlined in one page would share (and draw with)
   // the first one's definitions. Give each document ids of its own.
   static std::atomic<uint64_t> documents{0};
-  const std::string prefix = "c" + std::to_string(++documents) + "-";
+  std::string prefix = "c";  // appended, not "c" + ...: gcc 12 warns wrongly (-Wrestrict) on that
+  prefix += std::to_string(++documents);
+  prefix += '-';
   std::string out;
   out.reserve(svg.size() + svg.size() / 16);
   for (size_t i = 0; i < svg.size();) {
@@ -569,6 +588,7 @@ std::string toSvg(const Chart& chart, double width, double height) {
 
 std::vector<uint8_t> toPng(const Chart& chart, int width, int height) {
   std::vector<uint8_t> out;
+  auto fonts = lockFonts();
   cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height);
   cairo_t* cr = cairo_create(surface);
   drawChart(chart, cr, width, height);

@@ -57,6 +57,7 @@ int serve(const ServeArgs& args) {
   sigaddset(&signals, SIGTERM);
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
+  server::tuneAllocatorForServing();
   Model& shared = Model::sharedModel();
   server::Server srv(shared, options);
   if (!srv.bind()) {

@@ -61,6 +61,7 @@ double lineHeight(cairo_t* cr, const Element& e) {
 // width from the top; a label on as many lines as its height holds (one,
 // usually), ellipsized past the last and centred vertically.
 void drawText(cairo_t* cr, const Element& e, bool wrap) {
+  auto fonts = charts::lockFonts();
   PangoLayout* layout = textLayout(cr, e);
   // Right-aligned figures keep off the next column's text.
   const double inset = e.align == TextAlign::Right ? std::min(3.0, e.frame.w / 4) : 0;
@@ -463,6 +464,8 @@ void writePdfOfView(const Element& root, const std::filesystem::path& path, cons
   // Rendered in memory, then written through OutputFile: cairo's own file
   // output would leave a partial file and hide a failed write.
   std::string bytes;
+  // Text is laid out and its fonts embedded until the surface is finished.
+  auto fonts = charts::lockFonts();
   cairo_surface_t* surface =
       cairo_pdf_surface_create_for_stream(appendBytes, &bytes, kPageWidth, kPageHeight);
   if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) {
@@ -490,6 +493,7 @@ void writePdfOfView(const Element& root, const std::filesystem::path& path, cons
   cairo_surface_finish(surface);
   bool ok = cairo_surface_status(surface) == CAIRO_STATUS_SUCCESS;
   cairo_surface_destroy(surface);
+  fonts.unlock();
   if (!ok)
     throw ExportError(
         fillPlaceholders(tr("Cannot write %@: %@"), {path.string(), tr("the report could not be drawn")}));

@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <ifaddrs.h>
+#include <malloc.h>
 #include <net/if.h>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -14,6 +15,7 @@
 #include <fstream>
 #include <iostream>
 #include <sstream>
+#include <thread>
 
 #include "engine/log.h"
 #include "engine/number_format.h"
@@ -129,6 +131,19 @@ std::optional<fs::path> findWebRoot(const fs::path& program) {
   for (const auto& c : candidates)
     if (fs::is_regular_file(c / "index.html", ec)) return fs::canonical(c, ec);
   return std::nullopt;
+}
+
+void tuneAllocatorForServing() {
+  // glibc raises its mmap threshold to the size of every large block freed,
+  // so after the first results of a few megabytes the next ones are carved
+  // from the heaps instead, and each of up to eight arenas per core keeps its
+  // own: 50 clients left 400 MB behind where 24 MB were idle. A fixed
+  // threshold maps every large block on its own (returned whole on free), a
+  // low trim threshold returns a heap's free top, and one arena per core
+  // bounds what small allocations can strand between the large ones.
+  ::mallopt(M_MMAP_THRESHOLD, 256 * 1024);
+  ::mallopt(M_TRIM_THRESHOLD, 1024 * 1024);
+  ::mallopt(M_ARENA_MAX, static_cast<int>(std::max(2u, std::thread::hardware_concurrency())));
 }
 
 ServerImpl::ServerImpl(Model& sharedModel, ServerOptions opts)

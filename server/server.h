@@ -75,4 +75,9 @@ class Server {
 // program (../share/tabulix/web, web/), then the source tree's web/dist.
 std::optional<std::filesystem::path> findWebRoot(const std::filesystem::path& program);
 
+// Sets the allocator up for a long-running server whose jobs build results
+// of many megabytes on many threads, so that memory goes back to the system
+// after the load. Call once, before the server's threads start.
+void tuneAllocatorForServing();
+
 }  // namespace tabulix::server

@@ -13,8 +13,10 @@ export default defineConfig({
   server: {
     proxy: { "/api": "http://127.0.0.1:8765", "/share-target": "http://127.0.0.1:8765" },
   },
+  // Pure helpers run in node; component tests ask for a DOM with a
+  // `// @vitest-environment happy-dom` first line (see test/README.md).
   test: {
-    include: ["test/**/*.test.ts"],
+    include: ["test/**/*.test.{ts,tsx}"],
     environment: "node",
   },
 } as any);

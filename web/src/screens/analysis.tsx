@@ -8,6 +8,7 @@ import { api, ApiError, followJob } from "../api";
 import type { Shell } from "../app";
 import { CloseIcon, PlusIcon, SearchIcon } from "../components/icons";
 import { GlossaryButton, openGlossary } from "../components/glossary";
+import { VariableChooser as Chooser, type Choices } from "../components/variable_chooser";
 import { LayoutView, printResult, shareResult, type Computed } from "../components/layout_view";
 import { t } from "../i18n";
 import { NoWorkspace } from "./browse";
@@ -24,14 +25,6 @@ interface MenuRow {
   built: boolean;
 }
 
-
-interface Choices {
-  position: number;
-  multiple: boolean;
-  addAll: boolean;
-  offered: VariableRef[];
-  chosen: VariableRef[];
-}
 
 // The glossary terms the results of the correlation and the regressions link to.
 const resultTerms = [
@@ -457,62 +450,6 @@ function AnalysisView({
           }}
         />
       )}
-    </div>
-  );
-}
-
-// The variable chooser of one position: one choice, or several for position 3.
-function Chooser({
-  choices,
-  onChoose,
-  onClose,
-}: {
-  choices: Choices;
-  onChoose: (nums: number[]) => void;
-  onClose: () => void;
-}) {
-  const [picked, setPicked] = useState<number[]>(choices.chosen.map((c) => c.num));
-  return (
-    <div class="scrim sheet-scrim" onClick={(e) => e.target === e.currentTarget && onClose()}>
-      <div class="sheet" role="dialog" aria-modal="true" aria-labelledby="chooser-title">
-        <header class="sheet-header">
-          <button class="text-button" onClick={onClose}>
-            {t("Cancel")}
-          </button>
-          <h2 id="chooser-title">{t("Choose Variable")}</h2>
-          {choices.multiple ? (
-            <button class="text-button" onClick={() => onChoose(picked)}>
-              {t("Done")}
-            </button>
-          ) : (
-            <span class="header-spacer" />
-          )}
-        </header>
-        {choices.multiple && choices.addAll && (
-          <button class="text-button" onClick={() => onChoose(choices.offered.map((c) => c.num))}>
-            {t("Add All")}
-          </button>
-        )}
-        <ul class="list" data-testid="variable-chooser">
-          {choices.offered.map((v) => (
-            <li class="row">
-              <button
-                class="row-text"
-                aria-pressed={choices.multiple ? picked.includes(v.num) : undefined}
-                onClick={() =>
-                  choices.multiple
-                    ? setPicked(picked.includes(v.num) ? picked.filter((n) => n !== v.num) : [...picked, v.num])
-                    : onChoose([v.num])
-                }
-              >
-                {choices.multiple && picked.includes(v.num) ? "✓ " : ""}
-                {v.name}
-              </button>
-            </li>
-          ))}
-          {choices.offered.length === 0 && <li class="empty-row">{t("No variables of the types this position takes.")}</li>}
-        </ul>
-      </div>
     </div>
   );
 }
