@@ -55,6 +55,7 @@ class FisherNetwork {
     std::sort(rows.begin(), rows.end());
     std::map<std::vector<int>, std::map<double, double>> stage;
     stage[rows][0.0] = 1;
+    bool excluded = false;
     for (std::size_t j = 0; j < cols_.size() && !stage.empty(); ++j) {
       std::map<std::vector<int>, std::map<double, double>> next;
       for (auto& [left, paths] : stage) {
@@ -65,10 +66,15 @@ class FisherNetwork {
             total_.add(count * std::exp(logConst_ - past + logCompletions(left, j)));
           } else if (past + hi >= threshold_) {
             open.emplace_back(past, count);
+          } else {
+            excluded = true;
           }
         }
         if (open.empty()) continue;
-        if (j + 1 == cols_.size()) continue;  // bounds are exact at the last column
+        if (j + 1 == cols_.size()) {  // bounds are exact at the last column
+          excluded = true;
+          continue;
+        }
         bool ok = true;
         std::vector<int> split(left.size());
         splits(left, cols_[j], 0, split, 0.0, [&](double cells) {
@@ -90,6 +96,9 @@ class FisherNetwork {
       }
       stage.swap(next);
     }
+    // Where every table counts, the sum of all their probabilities is 1 but
+    // its rounded logarithms need not give exactly 1 (0.999999999999999).
+    if (!excluded) return 1.0;
     return std::min(1.0, total_.value());
   }
 

@@ -66,11 +66,32 @@ inline double shiftedSum(std::span<const double> values, double shift) {
   return total.value();
 }
 
-// The mean as shift + Σ (x − shift) / n with the first value as the shift; 0 when empty.
+// Σ (x − m) without the rounding of the subtractions: each difference's error comes from Knuth's
+// TwoSum and is added to the compensated total, so that the sum is accurate even when it is far
+// smaller than the differences themselves.
+inline double residualSum(std::span<const double> values, double m) {
+  CompensatedSum total;
+  double errors = 0;
+  for (double x : values) {
+    const double d = x - m;
+    const double back = d - x;
+    errors += (x - (d - back)) + (-m - back);
+    total.add(d);
+  }
+  return total.value() + errors;
+}
+
+// The mean as shift + Σ (x − shift) / n with the first value as the shift, then one refinement
+// m + Σ (x − m) / n with the residuals summed exactly: the first division and addition each round
+// (1, 2, 4 would give one unit in the last place below 7/3), the refinement gives the nearest
+// double to the true mean. 0 when empty.
 inline double shiftedMean(std::span<const double> values) {
   if (values.empty()) return 0;
+  const double n = static_cast<double>(values.size());
   const double shift = values.front();
-  return shift + shiftedSum(values, shift) / static_cast<double>(values.size());
+  const double mean = shift + shiftedSum(values, shift) / n;
+  const double refined = mean + residualSum(values, mean) / n;
+  return std::isfinite(refined) ? refined : mean;
 }
 
 // The mean of the values and the sums of their centred powers, from two passes in the shifted

@@ -158,6 +158,13 @@ TabSummarizeResult tabColumnSummarizing(Model& model, const Column& grouping, co
   std::vector<std::string> levelNames;
   for (const TabSummarizeLevel& l : out.summary) levelNames.push_back(l.level);
   out.tables = oneWayTables(ordered, levelNames, postHoc, valueType == VariableType::Binary);
+  // The table and the headline compute the same F in different orders; the
+  // figure is shown once, so both show the headline's digits.
+  AnovaTable& table = out.tables.anova;
+  if (std::isfinite(out.F) && std::fabs(table.F - out.F) <= 1e-12 * std::fabs(out.F)) {
+    table.F = out.F;
+    table.p = out.p;
+  }
   return out;
 }
 
