@@ -1,5 +1,6 @@
 #include "analyses/analysis_kind.h"
 
+#include <algorithm>
 #include <cmath>
 #include <ctime>
 
@@ -12,20 +13,209 @@
 
 namespace tabulix {
 
-const std::map<std::string, AnalysisKind>& analysisKinds() {
+namespace {
+
+std::map<std::string, AnalysisKind>& kindTable() {
   // Listed here rather than registered from each kind's file: a static
   // library keeps only the objects something refers to.
-  static const std::map<std::string, AnalysisKind> kinds = {
-      {"detail", {"detail", std::nullopt, runVariableDetail}},
-      {"summarize", {"summarize", 2, runTabSummarize}},
-      {"twoway", {"twoway", 1, runTwoWayTab}},
-      {"correlation", {"correlation", 3, runCorrelation}},
-      {"linear", {"linear", 4, runLinearRegression}},
-      {"logistic", {"logistic", 4, runLogisticRegression}},
-      {"means", {"means", 5, runHypothesisTestOfMeans}},
-      {"proportions", {"proportions", 5, runHypothesisTestOfProportions}},
-  };
+  static std::map<std::string, AnalysisKind> kinds = [] {
+    std::map<std::string, AnalysisKind> m;
+    for (AnalysisKind k : {variableDetailKind(), tabSummarizeKind(), twoWayTabKind(), correlationKind(),
+                           linearRegressionKind(), logisticRegressionKind(), hypothesisTestOfMeansKind(),
+                           hypothesisTestOfProportionsKind()})
+      m.emplace(k.name, std::move(k));
+    return m;
+  }();
   return kinds;
+}
+
+std::string joined(const std::vector<std::string>& parts, const char* separator) {
+  std::string out;
+  for (const auto& p : parts) out += (out.empty() ? "" : separator) + p;
+  return out;
+}
+
+const char* settingKindName(SettingKind k) {
+  switch (k) {
+    case SettingKind::Choice:
+      return "choice";
+    case SettingKind::Flag:
+      return "flag";
+    case SettingKind::Text:
+      return "text";
+  }
+  return "text";
+}
+
+// A word of a POSIX shell command: left bare when it holds only characters
+// no shell treats specially, else in single quotes.
+std::string shellWord(const std::string& word) {
+  const bool bare = !word.empty() &&
+                    word.find_first_not_of(
+                        "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOP"
+                        "QRSTUVWXYZ0123456789_-./=:,+@%#") == std::string::npos &&
+                    word[0] != '#';
+  if (bare) return word;
+  std::string out = "'";
+  for (char c : word) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return out + "'";
+}
+
+// How a command line names a variable: its name, unless another variable
+// shares it or it holds a character the options split on.
+std::string variableReference(Model& model, int64_t num) {
+  Column* c = columnNumber(model, static_cast<uint32_t>(num));
+  const std::string name = c && c->name ? *c->name : std::string();
+  bool shared = false;
+  for (Column* other : columns(model))
+    if (other != c && other->name && *other->name == name) shared = true;
+  if (name.empty() || shared || name.find_first_of("=:,") != std::string::npos || name[0] == '#')
+    return "#" + std::to_string(num);
+  return name;
+}
+
+std::string operatorText(uint64_t op) {
+  switch (op) {
+    case kOpLess:
+      return "<";
+    case kOpLessEqual:
+      return "<=";
+    case kOpGreater:
+      return ">";
+    case kOpGreaterEqual:
+      return ">=";
+    case kOpEqual:
+      return "=";
+    case kOpNotEqual:
+      return "!=";
+    case kOpIn:
+      return "in";
+    case kOpContains:
+      return "contains";
+  }
+  return "=";
+}
+
+std::string conditionText(Model& model, const WhereClauseObj& w) {
+  std::string value;
+  if (w.op == kOpIn && w.levels)
+    value = joined(std::vector<std::string>(w.levels->begin(), w.levels->end()), "|");
+  else
+    value = w.constant.value_or("");
+  return variableReference(model, w.colNum) + " " + operatorText(w.op) + " " + value;
+}
+
+}  // namespace
+
+const std::map<std::string, AnalysisKind>& analysisKinds() { return kindTable(); }
+
+void registerAnalysisKind(AnalysisKind kind) {
+  std::string name = kind.name;
+  kindTable().insert_or_assign(std::move(name), std::move(kind));
+}
+
+nlohmann::json describeAnalysisKind(const AnalysisKind& kind) {
+  nlohmann::json positions = nlohmann::json::array(), settings = nlohmann::json::array();
+  for (const PositionDescription& p : kind.positions) {
+    nlohmann::json types = nlohmann::json::array();
+    for (VariableType t : p.types) types.push_back(static_cast<int>(t));
+    positions.push_back({{"key", p.key},
+                         {"option", "--" + p.key},
+                         {"label", tr(p.label)},
+                         {"types", types},
+                         {"minimum", p.minimum},
+                         {"maximum", p.maximum}});
+  }
+  for (const SettingDescription& s : kind.settings) {
+    nlohmann::json d = {{"key", s.key},
+                        {"type", settingKindName(s.kind)},
+                        {"default", s.defaultValue},
+                        {"label", tr(s.label)},
+                        {"help", tr(s.help)}};
+    if (s.kind == SettingKind::Choice) d["values"] = s.values;
+    if (s.kind == SettingKind::Flag) d["values"] = {"0", "1"};
+    if (!s.field.empty()) d["field"] = s.field;
+    settings.push_back(std::move(d));
+  }
+  nlohmann::json out = {{"name", kind.name},
+                        {"title", tr(kind.title)},
+                        {"positions", positions},
+                        {"settings", settings},
+                        {"secondFilter", kind.secondFilter}};
+  out["type"] = kind.type ? nlohmann::json(*kind.type) : nlohmann::json(nullptr);
+  out["saved"] = kind.type.has_value();
+  return out;
+}
+
+nlohmann::json describeAnalysisKinds() {
+  nlohmann::json out = nlohmann::json::array();
+  for (const auto& [name, kind] : analysisKinds()) out.push_back(describeAnalysisKind(kind));
+  return out;
+}
+
+void checkAnalysisRequest(const AnalysisKind& kind, const AnalysisRequest& request) {
+  auto takes = [&](const char* key) -> const PositionDescription* {
+    for (const auto& p : kind.positions)
+      if (p.key == key) return &p;
+    return nullptr;
+  };
+  std::vector<std::string> options;
+  for (const auto& p : kind.positions) options.push_back("--" + p.key);
+  const std::string only =
+      kind.noun + " takes " + (options.empty() ? "no variable" : joined(options, ", ")) + " only";
+  if ((request.left && !takes("left")) || (request.right && !takes("right")) ||
+      (!request.columns.empty() && !takes("columns")))
+    throw AnalysisRequestError(only);
+  if (const auto* p = takes("columns"); p && request.columns.size() > p->maximum)
+    throw AnalysisRequestError(fillPlaceholders(tr("At most %@ variables can be chosen for %@."),
+                                                {std::to_string(p->maximum), tr(p->label)}));
+  if (!request.wheres2.empty() && !kind.secondFilter)
+    throw AnalysisRequestError(kind.noun + " has no second-sample filter");
+  for (const auto& [key, value] : request.settings) {
+    const SettingDescription* d = nullptr;
+    for (const auto& s : kind.settings)
+      if (s.key == key) d = &s;
+    if (!d) throw AnalysisRequestError(kind.noun + " has no setting \"" + key + "\"");
+    std::vector<std::string> allowed = d->values;
+    if (d->kind == SettingKind::Flag) allowed = {"0", "1", "true", "false"};
+    if (d->kind != SettingKind::Text && std::find(allowed.begin(), allowed.end(), value) == allowed.end())
+      throw AnalysisRequestError(fillPlaceholders(tr("The setting %@ (%@) must be one of %@, not \"%@\"."),
+                                                  {key, tr(d->label), joined(allowed, ", "), value}));
+  }
+}
+
+std::string analyzeCommandLine(Model& model, const AnalysisKind& kind, const AnalysisRequest& request,
+                               const std::string& workspace) {
+  std::vector<std::string> words = {"tabulix", "analyze", workspace, kind.name};
+  if (request.left) words.insert(words.end(), {"--left", variableReference(model, *request.left)});
+  if (request.right) words.insert(words.end(), {"--right", variableReference(model, *request.right)});
+  if (!request.columns.empty()) {
+    std::vector<std::string> names;
+    for (int32_t n : request.columns) names.push_back(variableReference(model, n));
+    words.insert(words.end(), {"--columns", joined(names, ",")});
+  }
+  for (const auto& w : request.wheres) words.insert(words.end(), {"--where", conditionText(model, w)});
+  for (const auto& w : request.wheres2) words.insert(words.end(), {"--where2", conditionText(model, w)});
+  for (const auto& [key, value] : request.settings) words.insert(words.end(), {"--set", key + "=" + value});
+  std::string out;
+  for (const auto& w : words) out += (out.empty() ? "" : " ") + shellWord(w);
+  return out;
+}
+
+AnalysisOutput computeAnalysis(Model& model, const AnalysisKind& kind, const AnalysisRequest& request,
+                               const std::string& workspace) {
+  checkAnalysisRequest(kind, request);
+  AnalysisOutput out = kind.run(model, request);
+  const std::string command = analyzeCommandLine(model, kind, request, workspace);
+  out.result["command"] = command;
+  // Printed small under the report, so a reader can recompute it.
+  reports::Element& page = out.print;
+  reports::Element line = reports::textBlock(command, {0, page.frame.h + 6, page.frame.w, 20}, 7);
+  line.textColor = {0.35, 0.38, 0.42, 1};
+  line.role = "command";
+  page.children.push_back(std::move(line));
+  page.frame.h += 26;
+  return out;
 }
 
 const AnalysisKind* analysisKindForType(int32_t type, std::optional<int32_t> distribution) {

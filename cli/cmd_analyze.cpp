@@ -26,10 +26,17 @@ struct Options {
   std::string file, kind, left, right, columns, csv, pdf, svg;
   int64_t id = 0;
   std::vector<std::string> wheres, wheres2, sets;
-  bool save = false;
+  bool save = false, kinds = false;
 };
 
+// The one lookup of a variable named on this command line: "#N" is the
+// variable numbered N, anything else a name.
 int32_t variableNumber(Model& model, const std::string& name, const std::string& option) {
+  if (name.size() > 1 && name[0] == '#' && name.find_first_not_of("0123456789", 1) == std::string::npos) {
+    const Column* c = columnNumber(model, static_cast<uint32_t>(std::stoul(name.substr(1))));
+    if (c && c->num) return *c->num;
+    throw AnalysisRequestError(option + ": no variable numbered " + name.substr(1));
+  }
   for (Column* c : columns(model))
     if (c->name && *c->name == name && c->num) return *c->num;
   throw AnalysisRequestError(option + ": no variable named \"" + name + "\"");
@@ -44,7 +51,8 @@ void chartsOf(const reports::Element& e, std::vector<const charts::Chart*>& out)
 RegisterCommand analyzeCommand{
     {"analyze", "Compute an analysis and print its result", [](CLI::App& app) {
        auto o = std::make_shared<Options>();
-       app.add_option("WORKSPACE", o->file, "Workspace file (.tbx)")->required();
+       app.add_option("WORKSPACE", o->file, "Workspace file (.tbx)");
+       app.add_flag("--kinds", o->kinds, "Print every kind's positions and settings as JSON");
        std::string kinds;
        for (const auto& [name, kind] : analysisKinds()) kinds += (kinds.empty() ? "" : ", ") + name;
        app.add_option("KIND", o->kind, "The analysis: " + kinds + " (none with --id)");
@@ -60,6 +68,11 @@ RegisterCommand analyzeCommand{
        app.add_option("--svg", o->svg, "Write each chart as an SVG file into DIR");
        app.add_flag("--save", o->save, "Store the definition as a saved analysis");
        return [o]() {
+         if (o->kinds) {
+           std::cout << describeAnalysisKinds().dump() << "\n";
+           return 0;
+         }
+         if (o->file.empty()) throw AnalysisRequestError("WORKSPACE is required");
          if (o->id != 0) {
            if (!o->kind.empty() || !o->left.empty() || !o->right.empty() || !o->columns.empty() ||
                !o->wheres.empty() || !o->wheres2.empty() || !o->sets.empty() || o->save)
@@ -113,7 +126,7 @@ RegisterCommand analyzeCommand{
              throw AnalysisRequestError("--set \"" + s + "\": expected FIELD=VALUE");
            request.settings[s.substr(0, eq)] = s.substr(eq + 1);
          }
-         AnalysisOutput out = chosen->run(model, request);
+         AnalysisOutput out = computeAnalysis(model, *chosen, request, o->file);
          if (o->save) {
            Analysis* saved = saveAnalysisRequest(model, *chosen, request);
            out.result["id"] = saved->objectID.rowid;

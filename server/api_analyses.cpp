@@ -177,6 +177,9 @@ int positionOf(const std::string& text) {
 }  // namespace
 
 void ServerImpl::routeAnalyses() {
+  // Every kind's positions and settings, from which the page draws its panels.
+  get("/api/kinds", [](const httplib::Request&) { return describeAnalysisKinds(); });
+
   get("/api/analyses", [this](const httplib::Request& req) {
     const std::string search = req.has_param("search") ? req.get_param_value("search") : "";
     return shared.run([&](Model& m) {

@@ -161,12 +161,14 @@ void ServerImpl::routeAnalyze() {
       for (auto& [k, v] : body["settings"].items())
         request.settings[k] = v.is_string() ? v.get<std::string>() : v.dump();
     uint64_t generation = 0;
+    std::string workspace;
     shared.run([&](Model& m) {
       if (!m.currentStore()) throw ApiError(409, {{"error", "no workspace is open"}});
       generation = shared.generation();
+      workspace = m.currentStore()->filename().string();
     });
-    auto run = kind->second.run;
-    auto job = startJob(req, "analyze", [this, request, run, generation](Job& job) {
+    const AnalysisKind* chosen = &kind->second;
+    auto job = startJob(req, "analyze", [this, request, chosen, workspace, generation](Job& job) {
       nlohmann::json out;
       // The worker's connection is opened now that the job runs, not while it waits.
       std::shared_ptr<Model> worker = workerFor(generation);
@@ -176,7 +178,7 @@ void ServerImpl::routeAnalyze() {
         return;
       }
       try {
-        auto output = std::make_shared<AnalysisOutput>(run(*worker, request));
+        auto output = std::make_shared<AnalysisOutput>(computeAnalysis(*worker, *chosen, request, workspace));
         std::vector<const charts::Chart*> charts;
         chartsOf(output->screen, charts);
         nlohmann::json svgs = nlohmann::json::array();

@@ -6,6 +6,7 @@
 #include <set>
 
 #include "analyses/analysis_kind.h"
+#include "analyses/definitions.h"
 #include "analyses/hypothesis_test/hypothesis_report.h"
 #include "engine/cell_access.h"
 #include "engine/translate.h"
@@ -176,5 +177,68 @@ AnalysisOutput runHypothesisTestOfMeans(Model& model, const AnalysisRequest& req
 AnalysisOutput runHypothesisTestOfProportions(Model& model, const AnalysisRequest& request) {
   return runHypothesisTest(model, request, true);
 }
+
+namespace {
+
+AnalysisKind hypothesisKind(const char* name, bool ofProportions) {
+  AnalysisKind k;
+  k.name = name;
+  k.type = HypothesisTest;
+  k.run = ofProportions ? runHypothesisTestOfProportions : runHypothesisTestOfMeans;
+  k.title = ofProportions ? "Hypothesis test of proportions" : "Hypothesis test of means";
+  k.noun = "the hypothesis test";
+  k.secondFilter = true;
+  const auto left = variableTypesForAnalysisType(HypothesisTest, 1);
+  const std::vector<VariableType> types(left.begin(), left.end());
+  k.positions = {{"left", "Sample 1", types}, {"right", "Sample 2", types, 0, 1}};
+  k.settings = {
+      {"distribution", SettingKind::Choice,
+       ofProportions ? std::vector<std::string>{"2"} : std::vector<std::string>{"0", "1"},
+       ofProportions ? "2" : "0", "distribution", "Distribution", "The distribution the test assumes."},
+      {"samples",
+       SettingKind::Choice,
+       {"1", "2"},
+       "1",
+       "samples",
+       "Samples",
+       "One sample against an expected value, or two samples."},
+      {"isPaired", SettingKind::Flag, {}, "0", "isPaired", "Paired", "Whether two samples are paired."},
+      {"tails",
+       SettingKind::Choice,
+       {"0", "1", "2"},
+       "0",
+       "tails",
+       "Alternative",
+       "Two-sided (0), less than (1) or greater than (2)."},
+      {"test", SettingKind::Choice, {"0", "1", "2", "3", "4"}, "", "test", "Test", "The test computed."},
+      {"expected",
+       SettingKind::Text,
+       {},
+       "",
+       "expected",
+       "Expected value",
+       "The value a single sample is tested against."},
+      {"leftLevel1",
+       SettingKind::Text,
+       {},
+       "",
+       "leftLevel1",
+       "Level of sample 1",
+       "The level counted as a success in sample 1."},
+      {"rightLevel1",
+       SettingKind::Text,
+       {},
+       "",
+       "rightLevel1",
+       "Level of sample 2",
+       "The level counted as a success in sample 2."}};
+  return k;
+}
+
+}  // namespace
+
+AnalysisKind hypothesisTestOfMeansKind() { return hypothesisKind("means", false); }
+
+AnalysisKind hypothesisTestOfProportionsKind() { return hypothesisKind("proportions", true); }
 
 }  // namespace tabulix

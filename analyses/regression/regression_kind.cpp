@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "analyses/analysis_kind.h"
+#include "analyses/definitions.h"
 #include "analyses/regression/regression_report.h"
 #include "engine/workspace_data.h"
 
@@ -96,5 +97,41 @@ AnalysisOutput runLinearRegression(Model& model, const AnalysisRequest& request)
 AnalysisOutput runLogisticRegression(Model& model, const AnalysisRequest& request) {
   return runRegression(model, request, true);
 }
+
+namespace {
+
+std::vector<VariableType> typesAt(int32_t type, int position) {
+  const auto set = variableTypesForAnalysisType(type, position);
+  return {set.begin(), set.end()};
+}
+
+}  // namespace
+
+namespace {
+
+AnalysisKind regressionKind(const char* name, bool logistic) {
+  AnalysisKind k;
+  k.name = name;
+  k.type = Regression;
+  k.run = logistic ? runLogisticRegression : runLinearRegression;
+  k.title = logistic ? "Logistic Regression" : "Linear Regression";
+  k.noun = "a regression";
+  k.positions = {{"left", "Dependent Variable", typesAt(Regression, 1)},
+                 {"columns", "Explanatory Variables", typesAt(Regression, 3), 0, kMaxAnalysisVariables}};
+  k.settings = {{"leftLevel1",
+                 SettingKind::Text,
+                 {},
+                 "",
+                 "leftLevel1",
+                 "Level coded 1",
+                 "The level of the dependent variable counted as 1; the last level when none is chosen."}};
+  return k;
+}
+
+}  // namespace
+
+AnalysisKind linearRegressionKind() { return regressionKind("linear", false); }
+
+AnalysisKind logisticRegressionKind() { return regressionKind("logistic", true); }
 
 }  // namespace tabulix

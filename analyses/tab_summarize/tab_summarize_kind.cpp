@@ -54,4 +54,32 @@ AnalysisOutput runTabSummarize(Model& model, const AnalysisRequest& request) {
   return out;
 }
 
+namespace {
+
+std::vector<VariableType> typesAt(int32_t type, int position) {
+  const auto set = variableTypesForAnalysisType(type, position);
+  return {set.begin(), set.end()};
+}
+
+}  // namespace
+
+AnalysisKind tabSummarizeKind() {
+  AnalysisKind k;
+  k.name = "summarize";
+  k.type = TabSummarize;
+  k.run = runTabSummarize;
+  k.title = "One-way ANOVA";
+  k.noun = "the one-way ANOVA";
+  k.positions = {{"left", "Summarized Variable", typesAt(TabSummarize, 1)},
+                 {"right", "Grouping Variable", typesAt(TabSummarize, 2)}};
+  k.settings = {{"view",
+                 SettingKind::Choice,
+                 {"box", "density"},
+                 "box",
+                 "",
+                 "View",
+                 "Box plots or density curves of the groups."}};
+  return k;
+}
+
 }  // namespace tabulix

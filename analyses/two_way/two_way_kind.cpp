@@ -66,4 +66,45 @@ AnalysisOutput runTwoWayTab(Model& model, const AnalysisRequest& request) {
   return out;
 }
 
+namespace {
+
+std::vector<VariableType> typesAt(int32_t type, int position) {
+  const auto set = variableTypesForAnalysisType(type, position);
+  return {set.begin(), set.end()};
+}
+
+}  // namespace
+
+AnalysisKind twoWayTabKind() {
+  AnalysisKind k;
+  k.name = "twoway";
+  k.type = TwoWayTab;
+  k.run = runTwoWayTab;
+  k.title = "Two way table of frequencies";
+  k.noun = "the two way table";
+  k.positions = {{"left", "Rows", typesAt(TwoWayTab, 1)}, {"right", "Columns", typesAt(TwoWayTab, 2)}};
+  k.settings = {{"twoWayPercAgg",
+                 SettingKind::Choice,
+                 {"0", "1", "2"},
+                 "0",
+                 "twoWayPercAgg",
+                 "Percent of",
+                 "Percentages of the row totals (0), the column totals (1) or the grand total (2)."},
+                {"twoWayPercDisplay",
+                 SettingKind::Flag,
+                 {},
+                 "0",
+                 "twoWayPercDisplay",
+                 "Show percents",
+                 "Show the percentages in the table's cells."},
+                {"includeMissing",
+                 SettingKind::Flag,
+                 {},
+                 "0",
+                 "includeMissing",
+                 "Include missing values",
+                 "Count missing values as a level of their own."}};
+  return k;
+}
+
 }  // namespace tabulix
