@@ -6,7 +6,6 @@
 
 #include "analyses/definitions.h"
 #include "analyses/hypothesis_test/hypothesis_test.h"
-#include "derive/derive.h"
 #include "engine/translate.h"
 #include "engine/values.h"
 #include "engine/workspace_data.h"
@@ -107,6 +106,12 @@ std::string conditionText(Model& model, const WhereClauseObj& w) {
 
 }  // namespace
 
+std::string settingName(const SettingDescription& setting) {
+  std::string name = tr(setting.label);
+  while (!name.empty() && (name.back() == ' ' || name.back() == ':')) name.pop_back();
+  return name;
+}
+
 const std::map<std::string, AnalysisKind>& analysisKinds() { return kindTable(); }
 
 void registerAnalysisKind(AnalysisKind kind) {
@@ -134,6 +139,12 @@ nlohmann::json describeAnalysisKind(const AnalysisKind& kind) {
                         {"help", tr(s.help)}};
     if (s.kind == SettingKind::Choice) d["values"] = s.values;
     if (s.kind == SettingKind::Flag) d["values"] = {"0", "1"};
+    if (!s.valueLabels.empty()) {
+      nlohmann::json labels = nlohmann::json::array();
+      for (const auto& l : s.valueLabels) labels.push_back(tr(l));
+      d["valueLabels"] = labels;
+    }
+    if (s.clearable) d["clearable"] = true;
     if (!s.field.empty()) d["field"] = s.field;
     settings.push_back(std::move(d));
   }
@@ -143,6 +154,7 @@ nlohmann::json describeAnalysisKind(const AnalysisKind& kind) {
                         {"settings", settings},
                         {"secondFilter", kind.secondFilter}};
   out["type"] = kind.type ? nlohmann::json(*kind.type) : nlohmann::json(nullptr);
+  out["distribution"] = kind.distribution ? nlohmann::json(*kind.distribution) : nlohmann::json(nullptr);
   out["saved"] = kind.type.has_value();
   return out;
 }
@@ -172,16 +184,24 @@ void checkAnalysisRequest(const AnalysisKind& kind, const AnalysisRequest& reque
   if (!request.wheres2.empty() && !kind.secondFilter)
     throw AnalysisRequestError(kind.noun + " has no second-sample filter");
   for (const auto& [key, value] : request.settings) {
-    const SettingDescription* d = nullptr;
-    for (const auto& s : kind.settings)
-      if (s.key == key) d = &s;
+    const SettingDescription* d = settingOf(kind, key);
     if (!d) throw AnalysisRequestError(kind.noun + " has no setting \"" + key + "\"");
-    std::vector<std::string> allowed = d->values;
-    if (d->kind == SettingKind::Flag) allowed = {"0", "1", "true", "false"};
-    if (d->kind != SettingKind::Text && std::find(allowed.begin(), allowed.end(), value) == allowed.end())
-      throw AnalysisRequestError(fillPlaceholders(tr("The setting %@ (%@) must be one of %@, not \"%@\"."),
-                                                  {key, tr(d->label), joined(allowed, ", "), value}));
+    checkSettingValue(*d, value);
   }
+}
+
+const SettingDescription* settingOf(const AnalysisKind& kind, const std::string& key) {
+  for (const auto& s : kind.settings)
+    if (s.key == key) return &s;
+  return nullptr;
+}
+
+void checkSettingValue(const SettingDescription& d, const std::string& value) {
+  std::vector<std::string> allowed = d.values;
+  if (d.kind == SettingKind::Flag) allowed = {"0", "1", "true", "false"};
+  if (d.kind != SettingKind::Text && std::find(allowed.begin(), allowed.end(), value) == allowed.end())
+    throw AnalysisRequestError(fillPlaceholders(tr("The setting %@ (%@) must be one of %@, not \"%@\"."),
+                                                {d.key, settingName(d), joined(allowed, ", "), value}));
 }
 
 std::string analyzeCommandLine(Model& model, const AnalysisKind& kind, const AnalysisRequest& request,
@@ -219,24 +239,65 @@ AnalysisOutput computeAnalysis(Model& model, const AnalysisKind& kind, const Ana
 }
 
 const AnalysisKind* analysisKindForType(int32_t type, std::optional<int32_t> distribution) {
-  if (type == Regression) return &analysisKinds().at(distribution.value_or(0) == 2 ? "logistic" : "linear");
-  if (type == HypothesisTest)
-    return &analysisKinds().at(distribution.value_or(0) == 2 ? "proportions" : "means");
+  // Kinds of one type are told apart by their distribution; any other
+  // stored distribution (a test of means by the z-test, 1) is the first kind's.
+  const std::vector<const AnalysisKind*> kinds = kindsOfType(type);
+  for (const AnalysisKind* k : kinds)
+    if (k->distribution && distribution && *k->distribution == *distribution) return k;
+  for (const AnalysisKind* k : kinds)
+    if (!k->distribution || *k->distribution == 0) return k;
+  return kinds.empty() ? nullptr : kinds.front();
+}
+
+std::vector<const AnalysisKind*> kindsOfType(int type) {
+  std::vector<const AnalysisKind*> out;
   for (const auto& [name, kind] : analysisKinds())
-    if (kind.type == type) return &kind;
-  return nullptr;
+    if (kind.type == type) out.push_back(&kind);
+  return out;
 }
 
 namespace {
 
-// A stored date (seconds since 1970 UTC) as text that reads back to the same second.
-std::string isoDateText(double seconds) {
-  const std::time_t t = static_cast<std::time_t>(std::floor(seconds));
-  std::tm tm{};
-  gmtime_r(&t, &tm);
-  char buf[32];
-  std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%SZ", &tm);
-  return buf;
+// A saved field as a request's text: a whole number or flag in digits, a
+// text as it is; a real has no generic text (its setting reads it itself).
+std::optional<std::string> storedText(const Analysis& a, const std::string& field) {
+  for (const auto& f : kAnalysisFields) {
+    if (field != f.name) continue;
+    return visitField(f, a, [](const auto& v) -> std::optional<std::string> {
+      using T = std::decay_t<decltype(v)>;
+      if (!v) return std::nullopt;
+      if constexpr (std::is_same_v<T, OptText>)
+        return *v;
+      else if constexpr (std::is_same_v<T, OptInt>)
+        return std::to_string(*v);
+      else if constexpr (std::is_same_v<T, OptFlag>)
+        return std::string(*v ? "1" : "0");
+      else
+        return std::nullopt;
+    });
+  }
+  return std::nullopt;
+}
+
+// Stores a checked text into a saved field; "" clears it.
+void storeText(Analysis& a, const std::string& field, const std::string& text) {
+  for (const auto& f : kAnalysisFields) {
+    if (field != f.name) continue;
+    visitField(f, a, [&](auto& v) {
+      using T = std::decay_t<decltype(v)>;
+      if (text.empty()) {
+        v.reset();
+      } else if constexpr (std::is_same_v<T, OptText>) {
+        v = text;
+      } else if constexpr (std::is_same_v<T, OptInt>) {
+        v = static_cast<int32_t>(std::stol(text));
+      } else if constexpr (std::is_same_v<T, OptFlag>) {
+        v = text == "1" || text == "true";
+      } else {
+        v = std::stod(text);
+      }
+    });
+  }
 }
 
 }  // namespace
@@ -249,29 +310,19 @@ AnalysisRequest requestForAnalysis(const Analysis& a, char decimalSeparator) {
     if (c->num) r.columns.push_back(*c->num);
   r.wheres = wheresFromWheres(a.wheres);
   r.wheres2 = wheresFromWheres(a.wheres2);
-  if (a.type == TwoWayTab) {
-    if (a.twoWayPercAgg) r.settings["twoWayPercAgg"] = std::to_string(*a.twoWayPercAgg);
-    if (a.twoWayPercDisplay) r.settings["twoWayPercDisplay"] = std::to_string(*a.twoWayPercDisplay);
-    if (a.includeMissing) r.settings["includeMissing"] = *a.includeMissing ? "1" : "0";
-  }
-  if (a.type == Regression && a.distribution == 2 && a.leftLevel1) r.settings["leftLevel1"] = *a.leftLevel1;
-  if (a.type == HypothesisTest) {
-    // Codes outside what the kinds take are left out, so their defaults apply.
-    auto code = [&](const char* key, const OptInt& v, int lo, int hi) {
-      if (v && *v >= lo && *v <= hi) r.settings[key] = std::to_string(*v);
-    };
-    if (a.distribution == 1) r.settings["distribution"] = "1";
-    if (a.samples) r.settings["samples"] = *a.samples == 2 ? "2" : "1";
-    if (a.isPaired) r.settings["isPaired"] = *a.isPaired ? "1" : "0";
-    code("tails", a.tails, 0, 2);
-    code("test", a.test, 0, 4);
-    if (a.expected && std::isfinite(*a.expected)) {
-      const bool date = a.left && a.left->type == static_cast<int32_t>(VariableType::DateTime);
-      r.settings["expected"] =
-          date ? isoDateText(*a.expected) : plainDecimalText(*a.expected, decimalSeparator);
+  const AnalysisKind* kind = analysisKindForType(a.type.value_or(0), a.distribution);
+  if (!kind) return r;
+  for (const SettingDescription& s : kind->settings) {
+    if (s.field.empty() && !s.load) continue;
+    std::optional<std::string> text = s.load ? s.load(a, decimalSeparator) : storedText(a, s.field);
+    if (!text) continue;
+    // A value outside what the kind takes is left out, so its default applies.
+    try {
+      checkSettingValue(s, *text);
+    } catch (const AnalysisRequestError&) {
+      continue;
     }
-    if (a.leftLevel1) r.settings["leftLevel1"] = *a.leftLevel1;
-    if (a.rightLevel1) r.settings["rightLevel1"] = *a.rightLevel1;
+    r.settings[s.key] = *text;
   }
   return r;
 }
@@ -307,6 +358,7 @@ void storeWheres(Model& model, Analysis* a, const std::vector<WhereClauseObj>& w
 
 Analysis* saveAnalysisRequest(Model& model, const AnalysisKind& kind, const AnalysisRequest& request) {
   if (!kind.type) throw AnalysisRequestError("the " + kind.name + " analysis is not saved");
+  checkAnalysisRequest(kind, request);
   auto column = [&](int32_t num) {
     Column* c = columnNumber(model, static_cast<uint32_t>(num));
     if (!c) throw AnalysisRequestError("no variable numbered " + std::to_string(num));
@@ -314,59 +366,43 @@ Analysis* saveAnalysisRequest(Model& model, const AnalysisKind& kind, const Anal
   };
   Analysis* a = addAnalysis(model, tr("New Analysis"));
   a->type = *kind.type;
-  if (*kind.type == Regression) a->distribution = kind.name == "logistic" ? 2 : 0;
-  if (*kind.type == HypothesisTest) a->distribution = kind.name == "proportions" ? 2 : 0;
+  if (kind.distribution) a->distribution = *kind.distribution;
   if (request.left) a->left = column(*request.left);
   if (request.right) a->right = column(*request.right);
   for (int32_t n : request.columns) a->columns.push_back(column(n));
   storeWheres(model, a, request.wheres, false);
   storeWheres(model, a, request.wheres2, true);
-  auto integer = [](const std::string& key, const std::string& value) {
-    try {
-      size_t used = 0;
-      const int v = std::stoi(value, &used);
-      if (used == value.size()) return v;
-    } catch (const std::exception&) {
-    }
-    throw AnalysisRequestError("the setting " + key + " must be a whole number, not \"" + value + "\"");
-  };
-  const bool hypothesis = *kind.type == HypothesisTest;
-  for (const auto& [key, value] : request.settings) {
-    if (key == "twoWayPercAgg")
-      a->twoWayPercAgg = integer(key, value);
-    else if (key == "twoWayPercDisplay")
-      a->twoWayPercDisplay = integer(key, value);
-    else if (key == "includeMissing")
-      a->includeMissing = value == "1" || value == "true";
-    else if (key == "leftLevel1")
-      a->leftLevel1 = value;
-    else if (hypothesis && key == "rightLevel1")
-      a->rightLevel1 = value;
-    else if (hypothesis && key == "samples")
-      a->samples = integer(key, value);
-    else if (hypothesis && key == "isPaired")
-      a->isPaired = integer(key, value) == 1;
-    else if (hypothesis && key == "tails")
-      a->tails = integer(key, value);
-    else if (hypothesis && key == "test")
-      a->test = integer(key, value);
-    else if (hypothesis && key == "distribution")
-      a->distribution = integer(key, value);
-    else if (hypothesis && key == "expected") {
-      // Stored as the number the test uses: a date as seconds since 1970.
-      const bool date = a->left && a->left->type == static_cast<int32_t>(VariableType::DateTime);
-      const auto v = date ? dateForString(model, value) : decimalNumberForString(model, value);
-      if (v) a->expected = *v;
-    }
-  }
-  // A proportions test chosen from the test list stores the samples it implies.
-  if (hypothesis && a->distribution == 2 && a->test && !request.settings.count("samples"))
-    if (const auto implied = samplesForTest(*a->test)) {
-      a->samples = implied->first;
-      a->isPaired = implied->second;
-    }
+  storeAnalysisSettings(model, kind, *a, request.settings);
   (void)model.saveContext();
   return a;
+}
+
+void storeAnalysisSettings(Model& model, const AnalysisKind& kind, Analysis& a,
+                           const std::map<std::string, std::string>& settings) {
+  for (const SettingDescription& s : kind.settings) {
+    auto it = settings.find(s.key);
+    if (it == settings.end()) continue;
+    if (s.store)
+      s.store(model, a, it->second);
+    else if (!s.field.empty())
+      storeText(a, s.field, it->second);
+  }
+  if (kind.settle) kind.settle(a, settings);
+}
+
+std::string savedAnalysesScript(Model& model, const std::string& workspace) {
+  std::string out = "#!/bin/sh\n# " + tr("Recomputes every saved analysis of the workspace.") + "\n";
+  std::vector<Analysis*> saved =
+      searchAnalyses(model, "", [](std::string_view, std::string_view) { return true; });
+  // Oldest first, so the script reads in the order the analyses were made.
+  std::reverse(saved.begin(), saved.end());
+  for (Analysis* a : saved) {
+    const AnalysisKind* kind = analysisKindForType(a->type.value_or(0), a->distribution);
+    if (!kind) continue;
+    out += "# " + summaryForAnalysis(model, *a).title + "\n";
+    out += analyzeCommandLine(model, *kind, requestForAnalysis(model, *a), workspace) + "\n";
+  }
+  return out;
 }
 
 }  // namespace tabulix

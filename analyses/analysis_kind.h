@@ -14,6 +14,7 @@
 
 #include "analyses/filters.h"
 #include "engine/model.h"
+#include "engine/store.h"
 #include "engine/variable_type.h"
 #include "import/csv_writer.h"
 #include "reports/layout.h"
@@ -43,8 +44,8 @@ struct AnalysisOutput {
   std::string baseName;                      // the exported files' name
 };
 
-// The most variables one position of an analysis takes.
-inline constexpr size_t kMaxAnalysisVariables = 500;
+// The most variables one position of an analysis takes: as many as a workspace holds.
+inline constexpr size_t kMaxAnalysisVariables = kMaxWorkspaceColumns;
 
 // One place a kind takes variables: `left`, `right` or `columns`.
 struct PositionDescription {
@@ -75,22 +76,45 @@ enum class SettingKind {
 struct SettingDescription {
   std::string key;  // the request key, also the CLI's --set KEY=...
   SettingKind kind = SettingKind::Choice;
-  std::vector<std::string> values;  // a choice's allowed values
-  std::string defaultValue;         // what applies when it is not given
-  std::string field;                // the Analysis record field it is stored in, if saved
-  std::string label, help;          // the screen's texts (translated on use)
+  std::vector<std::string> values;       // a choice's allowed values
+  std::string defaultValue;              // what applies when it is not given
+  std::string field;                     // the Analysis record field it is stored in, if saved
+  std::string label, help;               // the screen's texts (translated on use)
+  std::vector<std::string> valueLabels;  // the screen's text of each value, if it has one
+  bool clearable = false;                // a saved value may be removed (back to the default)
+  // Reads the saved value as the request's text (none: the default
+  // applies); unset: read from `field` as it is stored.
+  std::function<std::optional<std::string>(const Analysis&, char decimalSeparator)> load;
+  // Stores a checked text ("" clears a clearable setting); unset: into
+  // `field` as it is.
+  std::function<void(Model&, Analysis&, const std::string&)> store;
+
+  // A setting of `kind` under `key`, stored in `field` ("" when not saved).
+  SettingDescription(std::string key, SettingKind kind, std::vector<std::string> values,
+                     std::string defaultValue, std::string field, std::string label, std::string help)
+      : key(std::move(key)),
+        kind(kind),
+        values(std::move(values)),
+        defaultValue(std::move(defaultValue)),
+        field(std::move(field)),
+        label(std::move(label)),
+        help(std::move(help)) {}
 };
 
 // One kind of analysis: what it takes, how it computes and how it is shown.
 struct AnalysisKind {
-  std::string name;         // "detail", "twoway", ...
-  std::optional<int> type;  // the stored Analysis type, if it is saved
+  std::string name;                 // "detail", "twoway", ...
+  std::optional<int> type;          // the stored Analysis type, if it is saved
+  std::optional<int> distribution;  // the stored distribution that tells kinds of one type apart
   std::function<AnalysisOutput(Model&, const AnalysisRequest&)> run;  // throws AnalysisRequestError
   std::string title;                                                  // the menu entry (translated on use)
   std::string noun;                            // how messages name it: "the two way table"
   std::vector<PositionDescription> positions;  // the variables it takes, in screen order
   std::vector<SettingDescription> settings;    // the settings it takes
   bool secondFilter = false;                   // whether it takes a second-sample filter
+  // Run after settings were stored into a saved analysis, with those given:
+  // what one setting implies for another (a test chosen implies its samples).
+  std::function<void(Analysis&, const std::map<std::string, std::string>&)> settle;
 };
 
 // Every kind, by name.
@@ -106,6 +130,22 @@ nlohmann::json describeAnalysisKinds();
 // the second-sample filter, each setting's key and value. Throws
 // AnalysisRequestError naming the setting or option in the user's words.
 void checkAnalysisRequest(const AnalysisKind& kind, const AnalysisRequest& request);
+// A setting's label as messages name it (translated, without a trailing colon).
+std::string settingName(const SettingDescription& setting);
+// The description of a kind's setting, or null.
+const SettingDescription* settingOf(const AnalysisKind& kind, const std::string& key);
+// Checks one setting's text against its description (throws
+// AnalysisRequestError naming the setting by its label and key).
+void checkSettingValue(const SettingDescription& setting, const std::string& value);
+// Stores checked setting texts into a saved analysis, in the order the kind
+// describes them (so that a setting that depends on another comes after it).
+void storeAnalysisSettings(Model& model, const AnalysisKind& kind, Analysis& analysis,
+                           const std::map<std::string, std::string>& settings);
+// The kinds stored with one Analysis type (a regression: linear and logistic).
+std::vector<const AnalysisKind*> kindsOfType(int type);
+// A shell script (POSIX) whose lines recompute every saved analysis of the
+// open workspace with `tabulix analyze`, one line per analysis.
+std::string savedAnalysesScript(Model& model, const std::string& workspace);
 // The `tabulix analyze` command line (POSIX shell quoting) that recomputes
 // the request on the workspace at `workspace`; variables by name, or `#N`
 // where a name is shared or holds "=", ":" or ",".

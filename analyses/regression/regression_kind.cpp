@@ -113,18 +113,28 @@ AnalysisKind regressionKind(const char* name, bool logistic) {
   AnalysisKind k;
   k.name = name;
   k.type = Regression;
+  k.distribution = logistic ? 2 : 0;
   k.run = logistic ? runLogisticRegression : runLinearRegression;
   k.title = logistic ? "Logistic Regression" : "Linear Regression";
   k.noun = "a regression";
-  k.positions = {{"left", "Dependent Variable", typesAt(Regression, 1)},
-                 {"columns", "Explanatory Variables", typesAt(Regression, 3), 0, kMaxAnalysisVariables}};
-  k.settings = {{"leftLevel1",
-                 SettingKind::Text,
-                 {},
-                 "",
-                 "leftLevel1",
-                 "Level coded 1",
-                 "The level of the dependent variable counted as 1; the last level when none is chosen."}};
+  // The dependent may be of any type: the run fits the model it allows.
+  k.positions = {
+      {"left",
+       "Dependent variable:",
+       {VariableType::Categorical, VariableType::Binary, VariableType::Numeric, VariableType::DateTime}},
+      {"columns", "Independent variables:", typesAt(Regression, 3), 0, kMaxAnalysisVariables}};
+  if (logistic) {
+    SettingDescription level{
+        "leftLevel1",
+        SettingKind::Text,
+        {},
+        "",
+        "leftLevel1",
+        "proportion of:",
+        "The level of the dependent variable coded 1; the last level when none is chosen."};
+    level.clearable = true;
+    k.settings = {level};
+  }
   return k;
 }
 

@@ -27,15 +27,10 @@ Column& variableAt(Model& model, int32_t num, int32_t type, int position) {
 AnalysisOutput runTabSummarize(Model& model, const AnalysisRequest& request) {
   if (!request.left || !request.right)
     throw AnalysisRequestError(tr("Please choose two variables to analyze."));
-  if (!request.columns.empty()) throw AnalysisRequestError("the one-way ANOVA takes no --columns");
-  if (!request.wheres2.empty()) throw AnalysisRequestError("the one-way ANOVA has no second-sample filter");
   TabSummarizeContext context;
-  for (const auto& [key, value] : request.settings) {
-    if (key != "view") throw AnalysisRequestError("the one-way ANOVA has no setting \"" + key + "\"");
-    if (value != "box" && value != "density")
-      throw AnalysisRequestError("setting view: expected box or density, not \"" + value + "\"");
-    context.boxPlot = value == "box";
-  }
+  // The description has checked the view (box or density).
+  if (auto view = request.settings.find("view"); view != request.settings.end())
+    context.boxPlot = view->second != "density";
   Column& left = variableAt(model, *request.left, TabSummarize, 1);
   Column& right = variableAt(model, *request.right, TabSummarize, 2);
   auto rows = rowsWhere(model, request.wheres);
@@ -70,15 +65,17 @@ AnalysisKind tabSummarizeKind() {
   k.run = runTabSummarize;
   k.title = "One-way ANOVA";
   k.noun = "the one-way ANOVA";
-  k.positions = {{"left", "Summarized Variable", typesAt(TabSummarize, 1)},
-                 {"right", "Grouping Variable", typesAt(TabSummarize, 2)}};
-  k.settings = {{"view",
-                 SettingKind::Choice,
-                 {"box", "density"},
-                 "box",
-                 "",
-                 "View",
-                 "Box plots or density curves of the groups."}};
+  k.positions = {{"left", "Choose Numeric Variable", typesAt(TabSummarize, 1)},
+                 {"right", "Choose Categorical Variable", typesAt(TabSummarize, 2)}};
+  SettingDescription view{"view",
+                          SettingKind::Choice,
+                          {"box", "density"},
+                          "box",
+                          "",
+                          "View",
+                          "Box plots or density curves of the groups."};
+  view.valueLabels = {"Box Plot", "Density Plot"};
+  k.settings = {view};
   return k;
 }
 

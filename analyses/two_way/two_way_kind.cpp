@@ -20,12 +20,9 @@ Column& variableAt(Model& model, int32_t num, int position) {
   return *c;
 }
 
-int settingCode(const std::string& key, const std::string& value, int highest) {
-  if (value == "true" && highest == 1) return 1;
-  if (value == "false" && highest == 1) return 0;
-  if (value.size() == 1 && value[0] >= '0' && value[0] - '0' <= highest) return value[0] - '0';
-  throw AnalysisRequestError("setting " + key + ": expected 0 to " + std::to_string(highest) + ", not \"" +
-                             value + "\"");
+// A setting's text, checked against the description already: a digit, or true/false for a flag.
+int settingCode(const std::string& value) {
+  return value == "true" ? 1 : value.empty() || value == "false" ? 0 : value[0] - '0';
 }
 
 }  // namespace
@@ -33,19 +30,15 @@ int settingCode(const std::string& key, const std::string& value, int highest) {
 AnalysisOutput runTwoWayTab(Model& model, const AnalysisRequest& request) {
   if (!request.left || !request.right)
     throw AnalysisRequestError(tr("Please choose two variables to analyze."));
-  if (!request.columns.empty()) throw AnalysisRequestError("the two way table takes no --columns");
-  if (!request.wheres2.empty()) throw AnalysisRequestError("the two way table has no second-sample filter");
   int percAgg = 0;
   TwoWayContext context;
   for (const auto& [key, value] : request.settings) {
     if (key == "twoWayPercAgg")
-      percAgg = settingCode(key, value, 2);
+      percAgg = settingCode(value);
     else if (key == "twoWayPercDisplay")
-      context.showPercents = settingCode(key, value, 1) == 1;
+      context.showPercents = settingCode(value) == 1;
     else if (key == "includeMissing")
-      context.includeMissing = settingCode(key, value, 1) == 1;
-    else
-      throw AnalysisRequestError("the two way table has no setting \"" + key + "\"");
+      context.includeMissing = settingCode(value) == 1;
   }
   Column& left = variableAt(model, *request.left, 1);
   Column& right = variableAt(model, *request.right, 2);
@@ -83,17 +76,20 @@ AnalysisKind twoWayTabKind() {
   k.title = "Two way table of frequencies";
   k.noun = "the two way table";
   k.positions = {{"left", "Rows", typesAt(TwoWayTab, 1)}, {"right", "Columns", typesAt(TwoWayTab, 2)}};
-  k.settings = {{"twoWayPercAgg",
-                 SettingKind::Choice,
-                 {"0", "1", "2"},
-                 "0",
-                 "twoWayPercAgg",
-                 "Percent of",
-                 "Percentages of the row totals (0), the column totals (1) or the grand total (2)."},
+  SettingDescription percentOf{
+      "twoWayPercAgg",
+      SettingKind::Choice,
+      {"0", "1", "2"},
+      "0",
+      "twoWayPercAgg",
+      "Calculate percentages by ",
+      "Percentages of the cell's share of the total (0), of its row (1) or column (2)."};
+  percentOf.valueLabels = {"Cell", "Row", "Column"};
+  k.settings = {percentOf,
                 {"twoWayPercDisplay",
                  SettingKind::Flag,
                  {},
-                 "0",
+                 "1",
                  "twoWayPercDisplay",
                  "Show percents",
                  "Show the percentages in the table's cells."},
@@ -102,7 +98,7 @@ AnalysisKind twoWayTabKind() {
                  {},
                  "0",
                  "includeMissing",
-                 "Include missing values",
+                 "Include missing values:",
                  "Count missing values as a level of their own."}};
   return k;
 }
