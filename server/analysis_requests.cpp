@@ -29,6 +29,8 @@ std::optional<std::string> settingText(const SettingDescription& d, const nlohma
   switch (d.kind) {
     case SettingKind::Flag:
       if (v.is_boolean()) return v.get<bool>() ? "1" : "0";
+      // A stored flag's code (0 or 1) reads too; any other number is refused by its values.
+      if (v.is_number_integer()) return std::to_string(v.get<int64_t>());
       return std::nullopt;
     case SettingKind::Choice:
       if (allDigits(d.values)) {
@@ -46,7 +48,7 @@ std::optional<std::string> settingText(const SettingDescription& d, const nlohma
 std::string expectedType(const SettingDescription& d) {
   switch (d.kind) {
     case SettingKind::Flag:
-      return tr("true or false");
+      return tr("true or false (or 0 or 1)");
     case SettingKind::Choice:
       if (allDigits(d.values)) {
         std::string list;
