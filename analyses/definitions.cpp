@@ -144,8 +144,11 @@ std::vector<Column*> columnsToAddToAnalysis(Model& model, const Analysis& analys
 void chooseColumnsForAnalysis(Model& model, Analysis* analysis, int position,
                               const std::vector<Column*>& chosen) {
   if (position == 3) {
+    // One save for the whole list: "Add All" may choose hundreds.
     analysis->columns.clear();
-    for (Column* c : chosen) addColumnToAnalysis(model, c, analysis, 3);
+    std::set<Column*> seen;
+    for (Column* c : chosen)
+      if (seen.insert(c).second) analysis->columns.push_back(c);
     save(model);
   } else if (!chosen.empty()) {
     addColumnToAnalysis(model, chosen.front(), analysis, position);
@@ -182,6 +185,8 @@ void clearInvalidTest(Analysis* a) {
 }
 
 }  // namespace
+
+void clearInvalidHypothesisTest(Analysis* a) { clearInvalidTest(a); }
 
 void setHypothesisSamples(Analysis* a, int samples, bool paired) {
   a->samples = samples;

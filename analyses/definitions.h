@@ -68,6 +68,9 @@ void setHypothesisSamples(Analysis* analysis, int samples, bool paired);
 // Makes a hypothesis test one of means (distribution 0 or 1) or of
 // proportions (2), clearing a stored test the new kind does not allow.
 void setHypothesisDistribution(Analysis* analysis, int distribution);
+// Clears a hypothesis test's stored test when its distribution and samples
+// no longer allow it.
+void clearInvalidHypothesisTest(Analysis* analysis);
 // Stores a hypothesis test's test code (none: "Determined by data"); a test
 // of proportions also takes the sample setting the test is made for.
 void setHypothesisTest(Analysis* analysis, std::optional<int> test);

@@ -1,6 +1,7 @@
 // `tabulix analyses W.tbx [--search TEXT]`: the saved analyses as a JSON
 // list, newest first, each with its id, type, display style, title,
-// description and filter line; `--delete ID` deletes one.
+// description and filter line; `--delete ID` deletes one; `--script`
+// prints a shell script that recomputes every saved analysis.
 #include <iostream>
 #include <nlohmann/json.hpp>
 
@@ -16,6 +17,7 @@ namespace {
 struct Options {
   std::string file, search;
   int64_t remove = 0;
+  bool script = false;
 };
 
 RegisterCommand analysesCommand{
@@ -24,9 +26,16 @@ RegisterCommand analysesCommand{
        app.add_option("WORKSPACE", o->file, "Workspace file (.tbx)")->required();
        app.add_option("--search", o->search, "Keep the analyses whose variables' names contain TEXT");
        app.add_option("--delete", o->remove, "Delete the saved analysis with this id");
+       app.add_flag("--script", o->script, "Print a shell script that recomputes every saved analysis");
        return [o]() {
          Model model;
          openExistingWorkspace(model, o->file);
+         if (o->script) {
+           if (o->remove != 0 || !o->search.empty())
+             throw AnalysisRequestError("--script takes no --delete or --search");
+           std::cout << savedAnalysesScript(model, o->file);
+           return 0;
+         }
          if (o->remove != 0) {
            if (!o->search.empty()) throw AnalysisRequestError("--delete takes no --search");
            Analysis* a = model.context().existingAnalysis(ObjectId{Entity::Analysis, o->remove});

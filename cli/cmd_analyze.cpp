@@ -26,11 +26,18 @@ struct Options {
   std::string file, kind, left, right, columns, csv, pdf, svg;
   int64_t id = 0;
   std::vector<std::string> wheres, wheres2, sets;
-  bool save = false;
+  bool save = false, kinds = false;
   bool vectors = false;
 };
 
+// The one lookup of a variable named on this command line: "#N" is the
+// variable numbered N, anything else a name.
 int32_t variableNumber(Model& model, const std::string& name, const std::string& option) {
+  if (name.size() > 1 && name[0] == '#' && name.find_first_not_of("0123456789", 1) == std::string::npos) {
+    const Column* c = columnNumber(model, static_cast<uint32_t>(std::stoul(name.substr(1))));
+    if (c && c->num) return *c->num;
+    throw AnalysisRequestError(option + ": no variable numbered " + name.substr(1));
+  }
   for (Column* c : columns(model))
     if (c->name && *c->name == name && c->num) return *c->num;
   throw AnalysisRequestError(option + ": no variable named \"" + name + "\"");
@@ -45,7 +52,8 @@ void chartsOf(const reports::Element& e, std::vector<const charts::Chart*>& out)
 RegisterCommand analyzeCommand{
     {"analyze", "Compute an analysis and print its result", [](CLI::App& app) {
        auto o = std::make_shared<Options>();
-       app.add_option("WORKSPACE", o->file, "Workspace file (.tbx)")->required();
+       app.add_option("WORKSPACE", o->file, "Workspace file (.tbx)");
+       app.add_flag("--kinds", o->kinds, "Print every kind's positions and settings as JSON");
        std::string kinds;
        for (const auto& [name, kind] : analysisKinds()) kinds += (kinds.empty() ? "" : ", ") + name;
        app.add_option("KIND", o->kind, "The analysis: " + kinds + " (none with --id)");
@@ -63,6 +71,11 @@ RegisterCommand analyzeCommand{
        app.add_flag("--vectors", o->vectors,
                     "Print the per-observation vectors too (residuals, fitted and sorted values)");
        return [o]() {
+         if (o->kinds) {
+           std::cout << describeAnalysisKinds().dump() << "\n";
+           return 0;
+         }
+         if (o->file.empty()) throw AnalysisRequestError("WORKSPACE is required");
          if (o->id != 0) {
            if (!o->kind.empty() || !o->left.empty() || !o->right.empty() || !o->columns.empty() ||
                !o->wheres.empty() || !o->wheres2.empty() || !o->sets.empty() || o->save)
@@ -117,7 +130,7 @@ RegisterCommand analyzeCommand{
            request.settings[s.substr(0, eq)] = s.substr(eq + 1);
          }
          request.vectors = o->vectors;
-         AnalysisOutput out = chosen->run(model, request);
+         AnalysisOutput out = computeAnalysis(model, *chosen, request, o->file);
          if (o->save) {
            Analysis* saved = saveAnalysisRequest(model, *chosen, request);
            out.result["id"] = saved->objectID.rowid;

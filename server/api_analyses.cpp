@@ -12,6 +12,7 @@
 #include "engine/cell_access.h"
 #include "engine/translate.h"
 #include "engine/workspace_data.h"
+#include "server/analysis_requests.h"
 #include "server/server_impl.h"
 #include "server/text_match.h"
 
@@ -54,11 +55,6 @@ nlohmann::json whereJson(const WhereClauseObj& w) {
 // The kinds whose result screens the web app has: a menu row of another
 // kind opens a screen that says it is not available yet.
 bool kindIsBuilt(int32_t type) { return analysisKindForType(type) != nullptr; }
-
-VariableType typeOfColumn(const Column* c) {
-  const int t = c ? c->type.value_or(0) : 0;
-  return t >= 1 && t <= 4 ? static_cast<VariableType>(t) : VariableType::Numeric;
-}
 
 // The levels a chooser of the level coded 1 lists: a regression's in text
 // order (its last is the default), a test's as the store gives them.
@@ -134,29 +130,6 @@ nlohmann::json definitionJson(Model& m, const Analysis& a) {
   j["includeMissing"] = a.includeMissing.value_or(false);
   addTestSettings(m, a, j);
   return j;
-}
-
-std::vector<WhereClauseObj> conditions(const nlohmann::json& body, const char* field) {
-  std::vector<WhereClauseObj> out;
-  if (!body[field].is_array()) bad(std::string("\"") + field + "\" must be a list");
-  for (const auto& w : body[field]) {
-    if (!w.is_object() || !w.contains("colNum") || !w["colNum"].is_number_integer() || !w.contains("op") ||
-        !w["op"].is_number_unsigned())
-      bad(std::string("\"") + field + "\" holds a condition without colNum and op");
-    WhereClauseObj c;
-    c.colNum = w["colNum"].get<int64_t>();
-    c.op = w["op"].get<uint64_t>();
-    if (w.contains("constant") && w["constant"].is_string()) c.constant = w["constant"].get<std::string>();
-    if (w.contains("levels") && w["levels"].is_array()) {
-      c.levels.emplace();
-      for (const auto& l : w["levels"]) {
-        if (!l.is_string()) bad("\"levels\" must hold texts");
-        c.levels->insert(l.get<std::string>());
-      }
-    }
-    if (whereIsComplete(c)) out.push_back(std::move(c));
-  }
-  return out;
 }
 
 // Replaces one of an analysis's condition lists with the given conditions.
@@ -311,8 +284,8 @@ void ServerImpl::routeAnalyses() {
   post(R"(/api/analyses/(\d+)/filters)", [this](const httplib::Request& req) {
     nlohmann::json body = bodyJson(req);
     std::optional<std::vector<WhereClauseObj>> wheres, wheres2;
-    if (body.contains("wheres")) wheres = conditions(body, "wheres");
-    if (body.contains("wheres2")) wheres2 = conditions(body, "wheres2");
+    if (body.contains("wheres")) wheres = conditionsOfBody(body, "wheres");
+    if (body.contains("wheres2")) wheres2 = conditionsOfBody(body, "wheres2");
     return shared.run([&](Model& m) {
       requireWorkspace(m);
       Analysis* a = analysisById(m, req.matches[1].str());
@@ -323,74 +296,58 @@ void ServerImpl::routeAnalyses() {
     });
   });
 
-  // Stores settings: a two-way table's "twoWayPercAgg" (0-2),
-  // "twoWayPercDisplay" (0-1) and "includeMissing"; a test's "distribution"
-  // (0 means, 1 means by the z-test, 2 proportions), "samples" (1, 2)
-  // with "isPaired", "tails" (0-2), "test" (0-4 or null), "expected" (a text
-  // read by the sample's type, left as it was when it does not read); the
-  // levels coded 1, "leftLevel1" and "rightLevel1" (a text or null).
+  // Stores settings ({"key": value, ...}) as the kind of the analysis
+  // describes them (GET /api/kinds): codes as numbers, flags as true or
+  // false, texts as texts, null clearing a level or the chosen test. A
+  // hypothesis test's distribution makes it one of means or proportions.
+  // Checked before anything changes: a refused request leaves the analysis as it was.
   post(R"(/api/analyses/(\d+)/settings)", [this](const httplib::Request& req) {
     nlohmann::json body = bodyJson(req);
-    auto integer = [&](const std::string& key, const nlohmann::json& value, int low, int high) {
-      if (!value.is_number_integer() || value.get<int64_t>() < low || value.get<int64_t>() > high)
-        bad("\"" + key + "\" must be a whole number from " + std::to_string(low) + " to " +
-            std::to_string(high));
-    };
-    for (auto& [key, value] : body.items()) {
-      if (key == "twoWayPercAgg") {
-        integer(key, value, 0, 2);
-      } else if (key == "twoWayPercDisplay") {
-        integer(key, value, 0, 1);
-      } else if (key == "samples") {
-        integer(key, value, 1, 2);
-      } else if (key == "distribution") {
-        integer(key, value, 0, 2);
-      } else if (key == "tails") {
-        integer(key, value, 0, 2);
-      } else if (key == "test") {
-        if (!value.is_null()) integer(key, value, 0, 4);
-      } else if (key == "includeMissing" || key == "isPaired") {
-        if (!value.is_boolean()) bad("\"" + key + "\" must be true or false");
-      } else if (key == "expected") {
-        if (!value.is_string()) bad("\"expected\" must be a text");
-      } else if (key == "leftLevel1" || key == "rightLevel1") {
-        if (!value.is_string() && !value.is_null()) bad("\"" + key + "\" must be a text or null");
-      } else {
-        bad("no setting \"" + key + "\"");
-      }
-    }
     return shared.run([&](Model& m) {
       requireWorkspace(m);
       Analysis* a = analysisById(m, req.matches[1].str());
-      // Checked before anything changes: a refused request leaves the analysis as it was.
-      if (body.contains("distribution") && a->type != HypothesisTest)
-        bad("only a hypothesis test takes \"distribution\"");
-      if (body.contains("twoWayPercAgg")) a->twoWayPercAgg = body["twoWayPercAgg"].get<int32_t>();
-      if (body.contains("twoWayPercDisplay")) a->twoWayPercDisplay = body["twoWayPercDisplay"].get<int32_t>();
-      if (body.contains("includeMissing")) a->includeMissing = body["includeMissing"].get<bool>();
-      if (body.contains("distribution")) setHypothesisDistribution(a, body["distribution"].get<int>());
-      if (body.contains("samples") || body.contains("isPaired"))
-        setHypothesisSamples(
-            a, body.contains("samples") ? body["samples"].get<int>() : a->samples.value_or(1),
-            body.contains("isPaired") ? body["isPaired"].get<bool>() : a->isPaired.value_or(false));
-      if (body.contains("test"))
-        setHypothesisTest(
-            a, body["test"].is_null() ? std::nullopt : std::optional<int>(body["test"].get<int>()));
-      if (body.contains("tails")) a->tails = body["tails"].get<int32_t>();
-      if (body.contains("expected"))
-        if (auto v = expectedValueForText(m, typeOfColumn(a->left), body["expected"].get<std::string>()))
-          a->expected = *v;
-      for (const char* key : {"leftLevel1", "rightLevel1"})
-        if (body.contains(key)) {
-          OptText& level = std::string_view(key) == "leftLevel1" ? a->leftLevel1 : a->rightLevel1;
-          if (body[key].is_null())
-            level.reset();
-          else
-            level = body[key].get<std::string>();
-        }
+      const AnalysisKind* kind = analysisKindForType(a->type.value_or(0), a->distribution);
+      if (!kind) bad("this analysis has no settings");
+      const std::map<std::string, std::string> texts = settingTextsOfBody(*kind, body);
+      // The kind's own settings in its order, then those only a kind of the
+      // same type takes (a logistic level on a linear regression).
+      storeAnalysisSettings(m, *kind, *a, texts);
+      for (const AnalysisKind* other : kindsOfType(*kind->type)) {
+        if (other == kind) continue;
+        std::map<std::string, std::string> rest;
+        for (const auto& [key, text] : texts)
+          if (!settingOf(*kind, key)) rest[key] = text;
+        storeAnalysisSettings(m, *other, *a, rest);
+      }
       m.saveContext();
       return definitionJson(m, *a);
     });
+  });
+
+  // Computes a saved analysis as stored, with any unsaved settings of the
+  // page laid over it ({"settings": {...}, "page": "..."}); a newer compute
+  // of the same analysis from the same page replaces this one.
+  post(R"(/api/analyses/(\d+)/compute)", [this](const httplib::Request& req) {
+    nlohmann::json body = bodyJson(req);
+    const std::string page = bodyText(body, "page");
+    AnalysisRequest overrides = requestOfBody({{"settings", body.value("settings", nlohmann::json())}});
+    const AnalysisKind* kind = nullptr;
+    AnalysisRequest request;
+    uint64_t generation = 0;
+    std::string workspace;
+    shared.run([&](Model& m) {
+      requireWorkspace(m);
+      Analysis* a = analysisById(m, req.matches[1].str());
+      kind = analysisKindForType(a->type.value_or(0), a->distribution);
+      if (!kind) throw ApiError(422, {{"error", "this analysis cannot be computed yet"}});
+      request = requestForAnalysis(m, *a);
+      generation = shared.generation();
+      workspace = m.currentStore()->filename().string();
+    });
+    for (auto& [key, text] : overrides.settings) request.settings[key] = text;
+    const std::string key = page.empty() ? std::string() : page + "/" + req.matches[1].str();
+    auto job = startAnalysisJob(req, *kind, std::move(request), generation, workspace, key);
+    return nlohmann::json{{"job", job->id()}};
   });
 }
 

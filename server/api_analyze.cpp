@@ -20,6 +20,7 @@
 #include "engine/workspace_data.h"
 #include "reports/dataset_export.h"
 #include "reports/result_export.h"
+#include "server/analysis_requests.h"
 #include "server/server_impl.h"
 
 namespace tabulix::server {
@@ -107,34 +108,6 @@ std::string readFile(const std::filesystem::path& p) {
   throw ApiError(400, {{"error", "bad request"}, {"message", message}});
 }
 
-std::optional<int32_t> optionalNumber(const nlohmann::json& body, const char* field) {
-  if (!body.contains(field) || body[field].is_null()) return std::nullopt;
-  if (!body[field].is_number_integer()) bad(std::string("\"") + field + "\" must be a variable number");
-  return body[field].get<int32_t>();
-}
-
-std::vector<WhereClauseObj> conditions(const nlohmann::json& body, const char* field) {
-  std::vector<WhereClauseObj> out;
-  if (!body.contains(field) || body[field].is_null()) return out;
-  if (!body[field].is_array()) bad(std::string("\"") + field + "\" must be a list");
-  for (const auto& w : body[field]) {
-    if (!w.is_object() || !w.contains("colNum") || !w["colNum"].is_number_integer() || !w.contains("op") ||
-        !w["op"].is_number_unsigned())
-      bad(std::string("\"") + field + "\" holds a condition without colNum and op");
-    WhereClauseObj c;
-    c.colNum = w["colNum"].get<int64_t>();
-    c.op = w["op"].get<uint64_t>();
-    if (w.contains("constant") && w["constant"].is_string()) c.constant = w["constant"].get<std::string>();
-    if (w.contains("levels") && w["levels"].is_array()) {
-      c.levels.emplace();
-      for (const auto& l : w["levels"])
-        if (l.is_string()) c.levels->insert(l.get<std::string>());
-    }
-    if (whereIsComplete(c)) out.push_back(std::move(c));
-  }
-  return out;
-}
-
 // The width in drawing units the page wants its charts drawn at: a phone
 // shows a chart narrower than its usual 360 units, and drawing it narrower
 // keeps its 9-unit tick labels at a readable size there. Anything else
@@ -154,64 +127,77 @@ void chartsOf(const reports::Element& e, std::vector<const charts::Chart*>& out)
 
 }  // namespace
 
+std::shared_ptr<Job> ServerImpl::startAnalysisJob(const httplib::Request& req, const AnalysisKind& kind,
+                                                  AnalysisRequest request, uint64_t generation,
+                                                  const std::string& workspace,
+                                                  const std::string& supersedes) {
+  const AnalysisKind* chosen = &kind;
+  const double chartWidth = chartWidthFor(req);
+  auto superseded = [generation] {
+    return nlohmann::json{{"error", "superseded"}, {"superseded", true}, {"generation", generation}};
+  };
+  return startJob(
+      req, "analyze",
+      [this, request = std::move(request), chosen, workspace, generation, superseded, chartWidth](Job& job) {
+        // A compute replaced while it waited does no work at all.
+        if (job.cancelled()) return job.finish(superseded());
+        // The worker's connection is opened now that the job runs, not while it waits.
+        std::shared_ptr<Model> worker = workerFor(generation);
+        if (!worker) {
+          job.finish({{"error", tr("Another workspace was opened; show the result again.")},
+                      {"generation", generation}});
+          return;
+        }
+        nlohmann::json out;
+        try {
+          auto output =
+              std::make_shared<AnalysisOutput>(computeAnalysis(*worker, *chosen, request, workspace));
+          worker->context().reset();
+          if (job.cancelled()) return job.finish(superseded());
+          std::vector<const charts::Chart*> charts;
+          chartsOf(output->screen, charts);
+          nlohmann::json svgs = nlohmann::json::array();
+          for (const auto* c : charts) svgs.push_back(charts::toSvg(*c, chartWidth, chartWidth * 260 / 360));
+          std::string id = newId();
+          // The result goes to the page once; the kept output serves the files only.
+          out = {{"result", std::move(output->result)},
+                 {"layout", reports::toJson(output->screen)},
+                 {"charts", svgs},
+                 {"baseName", output->baseName},
+                 {"id", id},
+                 {"generation", generation}};
+          output->result = nullptr;
+          output->screen = {};  // drawn already; the files need the print layout only
+          keepResult(id, std::move(output), jsonBytes(out), worker->currentStore().value_or(""));
+        } catch (const AnalysisRequestError& e) {
+          // A validity message is the result the page shows.
+          out = {{"error", e.what()}, {"generation", generation}};
+        }
+        job.finish(out);
+      },
+      supersedes);
+}
+
 void ServerImpl::routeAnalyze() {
+  // Every kind's positions and settings, from which the page draws its panels.
+  get("/api/kinds", [](const httplib::Request&) { return describeAnalysisKinds(); });
+
+  // Computes a request as `tabulix analyze` does: a kind, its variables,
+  // filters and settings.
   post("/api/analyze", [this](const httplib::Request& req) {
     nlohmann::json body = bodyJson(req);
     if (!body.contains("kind") || !body["kind"].is_string()) bad("\"kind\" must name an analysis");
     auto kind = analysisKinds().find(body["kind"].get<std::string>());
     if (kind == analysisKinds().end()) throw ApiError(404, {{"error", "no such analysis kind"}});
-    AnalysisRequest request;
-    request.left = optionalNumber(body, "left");
-    request.right = optionalNumber(body, "right");
-    if (body.contains("columns") && body["columns"].is_array())
-      for (const auto& c : body["columns"]) {
-        if (!c.is_number_integer()) bad("\"columns\" must hold variable numbers");
-        request.columns.push_back(c.get<int32_t>());
-      }
-    request.wheres = conditions(body, "wheres");
-    request.wheres2 = conditions(body, "wheres2");
-    if (body.contains("settings") && body["settings"].is_object())
-      for (auto& [k, v] : body["settings"].items())
-        request.settings[k] = v.is_string() ? v.get<std::string>() : v.dump();
+    AnalysisRequest request = requestOfBody(body);
     uint64_t generation = 0;
+    std::string workspace;
     shared.run([&](Model& m) {
       if (!m.currentStore()) throw ApiError(409, {{"error", "no workspace is open"}});
       generation = shared.generation();
+      workspace = m.currentStore()->filename().string();
     });
-    auto run = kind->second.run;
-    const double chartWidth = chartWidthFor(req);
-    auto job = startJob(req, "analyze", [this, request, run, generation, chartWidth](Job& job) {
-      nlohmann::json out;
-      // The worker's connection is opened now that the job runs, not while it waits.
-      std::shared_ptr<Model> worker = workerFor(generation);
-      if (!worker) {
-        job.finish({{"error", tr("Another workspace was opened; show the result again.")},
-                    {"generation", generation}});
-        return;
-      }
-      try {
-        auto output = std::make_shared<AnalysisOutput>(run(*worker, request));
-        std::vector<const charts::Chart*> charts;
-        chartsOf(output->screen, charts);
-        nlohmann::json svgs = nlohmann::json::array();
-        for (const auto* c : charts) svgs.push_back(charts::toSvg(*c, chartWidth, chartWidth * 260 / 360));
-        std::string id = newId();
-        // The result goes to the page once; the kept output serves the files only.
-        out = {{"result", std::move(output->result)},
-               {"layout", reports::toJson(output->screen)},
-               {"charts", svgs},
-               {"baseName", output->baseName},
-               {"id", id},
-               {"generation", generation}};
-        output->result = nullptr;
-        output->screen = {};  // drawn already; the files need the print layout only
-        keepResult(id, std::move(output), jsonBytes(out), worker->currentStore().value_or(""));
-      } catch (const AnalysisRequestError& e) {
-        out = {{"error", e.what()}, {"generation", generation}};
-      }
-      worker->context().reset();
-      job.finish(out);
-    });
+    auto job = startAnalysisJob(req, kind->second, std::move(request), generation, workspace);
     return nlohmann::json{{"job", job->id()}};
   });
 
@@ -246,7 +232,7 @@ void ServerImpl::routeAnalyze() {
   // The data set export: every row, or the rows the page's filter keeps.
   post("/api/dataset/export", [this](const httplib::Request& req) {
     nlohmann::json body = bodyJson(req);
-    std::vector<WhereClauseObj> wheres = conditions(body, "wheres");
+    std::vector<WhereClauseObj> wheres = conditionsOfBody(body, "wheres");
     std::string name;
     uint64_t generation = 0;
     shared.run([&](Model& m) {

@@ -19,6 +19,8 @@ void Job::post(nlohmann::json event) {
 }
 
 void Job::finish(nlohmann::json result) {
+  if (finished()) return;
+  if (finishing_) finishing_(result);
   {
     std::lock_guard lock(mutex_);
     if (finished_) return;
@@ -103,13 +105,36 @@ size_t JobRegistry::limitFor(const std::string& kind) const {
   return kind == "import" ? workerCount_ - 1 : workerCount_;
 }
 
+void JobRegistry::supersede(const std::string& key) {
+  auto last = latest_.find(key);
+  if (last == latest_.end()) return;
+  std::shared_ptr<Job> old = last->second.lock();
+  latest_.erase(last);
+  if (!old || old->finished()) return;
+  old->cancel();
+  auto queued = std::find_if(queue_.begin(), queue_.end(), [&](const Queued& q) { return q.job == old; });
+  if (queued == queue_.end()) return;  // running: it sees cancelled() and ends early
+  if (!queued->client.empty()) {
+    auto c = queuedByClient_.find(queued->client);
+    if (c != queuedByClient_.end() && --c->second == 0) queuedByClient_.erase(c);
+  }
+  queue_.erase(queued);
+  old->finish({{"error", "superseded"}, {"superseded", true}});
+  if (auto it = jobs_.find(old->id()); it != jobs_.end()) {
+    it->second.bytes = old->keptBytes();
+    keptBytes_ += it->second.bytes;
+  }
+}
+
 std::shared_ptr<Job> JobRegistry::start(const std::string& kind, std::function<void(Job&)> work,
-                                        const std::string& client) {
+                                        const std::string& client, const std::string& supersedes) {
   std::shared_ptr<Job> job;
   size_t freed = 0;
   {
     std::lock_guard lock(mutex_);
     if (stopping_) return nullptr;
+    // The job it replaces goes first, so that it does not count against the caps.
+    if (!supersedes.empty()) supersede(supersedes);
     // A flood of requests is refused here, before its jobs hold anything;
     // each queued job is only its closure until a worker takes it.
     // Imports (one per target file, claimed first) and the end of an editing
@@ -126,6 +151,11 @@ std::shared_ptr<Job> JobRegistry::start(const std::string& kind, std::function<v
     jobs_[id] = {job, std::chrono::steady_clock::now(), 0};
     queue_.push_back({job, std::move(work), client});
     if (!client.empty()) ++queuedByClient_[client];
+    if (!supersedes.empty()) {
+      latest_[supersedes] = job;
+      // Keys of pages gone long ago are dropped with their jobs.
+      std::erase_if(latest_, [](const auto& entry) { return entry.second.expired(); });
+    }
   }
   wake_.notify_all();
   trimIfIdle(freed);
@@ -172,6 +202,10 @@ void JobRegistry::workerLoop() {
     } catch (const std::exception& e) {
       logLine(std::string("Job ") + job.kind() + " failed: " + e.what());
       job.finish({{"error", e.what()}});
+    } catch (...) {
+      // Whatever the work throws ends its job, never the process.
+      logLine("Job " + job.kind() + " failed");
+      job.finish({{"error", "unexpected failure"}});
     }
     job.finish(nullptr);
     next.work = nullptr;  // what the work captured goes now, not with the next job

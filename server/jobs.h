@@ -31,6 +31,9 @@ class Job {
   void post(nlohmann::json event);
   // Marks the job finished with its result and wakes every reader.
   void finish(nlohmann::json result);
+  // Called with the result just before finish keeps it (on the finishing
+  // thread): the request's context adds what the work raised meanwhile.
+  void onFinishing(std::function<void(nlohmann::json&)> f) { finishing_ = std::move(f); }
   // True once finish was called.
   bool finished() const;
   // Asks the work to stop early; the work checks cancelled() where it can.
@@ -60,6 +63,7 @@ class Job {
   std::chrono::steady_clock::time_point finishedAt_;
   size_t keptBytes_ = 0;
   std::atomic<bool> cancelled_{false};
+  std::function<void(nlohmann::json&)> finishing_;  // set before the work runs
 };
 
 // About how many bytes a JSON value takes in memory; walks the value with
@@ -103,8 +107,11 @@ class JobRegistry {
   // unfinished is finished with a null result. Null once shut down. Throws
   // JobsBusy when the queue, or `client`'s share of it, is full (never for
   // "import" and "edit" jobs, which are bounded where they are asked for).
+  // A job started with a `supersedes` key replaces the last job started
+  // with it: that one leaves the queue at once (finished with
+  // {"superseded": true}) or, when running, is cancelled.
   std::shared_ptr<Job> start(const std::string& kind, std::function<void(Job&)> work,
-                             const std::string& client = {});
+                             const std::string& client = {}, const std::string& supersedes = {});
   // The job with this id, or nullptr when unknown or pruned; reading a job
   // makes it the last to be let go of.
   std::shared_ptr<Job> find(const std::string& id);
@@ -138,6 +145,8 @@ class JobRegistry {
   void trimIfIdle(size_t freed);
   void workerLoop();
   size_t limitFor(const std::string& kind) const;
+  // Ends the job last started under `key` (mutex_ held).
+  void supersede(const std::string& key);
 
   std::mutex mutex_;
   std::condition_variable wake_;
@@ -145,9 +154,10 @@ class JobRegistry {
   std::map<std::string, Entry> jobs_;
   std::deque<Queued> queue_;
   std::map<std::string, size_t> queuedByClient_;
-  size_t keptBytes_ = 0;  // of finished jobs in jobs_
-  size_t untrimmed_ = 0;  // bytes let go of since memory was last given back
-  size_t busy_ = 0;       // workers running a job
+  std::map<std::string, std::weak_ptr<Job>> latest_;  // by supersedes key
+  size_t keptBytes_ = 0;                              // of finished jobs in jobs_
+  size_t untrimmed_ = 0;                              // bytes let go of since memory was last given back
+  size_t busy_ = 0;                                   // workers running a job
   std::map<std::string, size_t> runningByKind_;
   std::vector<std::thread> workers_;
   size_t workerCount_;

@@ -476,8 +476,39 @@ nlohmann::json ServerImpl::statusJson(Model& model) {
 }
 
 std::shared_ptr<Job> ServerImpl::startJob(const httplib::Request& req, const std::string& kind,
-                                          std::function<void(Job&)> work) {
-  auto job = jobs.start(kind, std::move(work), req.remote_addr);
+                                          std::function<void(Job&)> work, const std::string& supersedes) {
+  // The job runs in its request's context: the page's language, and an
+  // alert scope of its own whose alerts go with its result to the page that
+  // asked (not to whichever response comes next). Every failure ends the
+  // job through the same boundary as a request's: a store failure with the
+  // "Error!" alert and its reason.
+  auto inContext = [work = std::move(work), locale = requestLocale(req)](Job& job) {
+    LocaleScope localeScope(locale);
+    AlertScope alerts;
+    job.onFinishing([&alerts](nlohmann::json& result) {
+      std::vector<Alert> raised = alerts.take();
+      if (raised.empty() || !(result.is_object() || result.is_null())) return;
+      for (auto& a : raised) result["alerts"].push_back(toJson(a));
+    });
+    try {
+      work(job);
+    } catch (const StoreError& e) {
+      logLine("Unresolved error " + std::string(e.what()) + ", " + e.details());
+      showCoreDataError(e.what());
+      job.finish({{"error", e.what()}});
+    } catch (const ApiError& e) {
+      job.finish({{"error", e.what()}});
+    } catch (const std::exception& e) {
+      logLine("Job " + job.kind() + " failed: " + e.what());
+      job.finish({{"error", e.what()}});
+    } catch (...) {
+      logLine("Job " + job.kind() + " failed");
+      job.finish({{"error", "unexpected failure"}});
+    }
+    job.finish(nullptr);
+    job.onFinishing(nullptr);  // the scope ends with this call
+  };
+  auto job = jobs.start(kind, std::move(inContext), req.remote_addr, supersedes);
   if (!job) throw ApiError(503, {{"error", "the server is stopping"}});
   return job;
 }

@@ -24,6 +24,11 @@
 #include "server/server.h"
 #include "server/shared_model.h"
 
+namespace tabulix {
+struct AnalysisKind;
+struct AnalysisRequest;
+}  // namespace tabulix
+
 namespace tabulix::server {
 
 // A refusal of a request: its HTTP status and the JSON body to send.
@@ -104,8 +109,15 @@ class ServerImpl {
 
   // Queues a job on behalf of the request's client; 503 when the server is
   // stopping or too much work waits (JobsBusy, answered by answerError).
+  // A job started with `supersedes` replaces the last one started with it.
   std::shared_ptr<Job> startJob(const httplib::Request& req, const std::string& kind,
-                                std::function<void(Job&)> work);
+                                std::function<void(Job&)> work, const std::string& supersedes = {});
+  // Queues the computing of an analysis request on the workspace open at
+  // `generation` (the file `workspace`); the job's result is the page's
+  // (result, layout, charts, baseName, id) or {"error": validity message}.
+  std::shared_ptr<Job> startAnalysisJob(const httplib::Request& req, const AnalysisKind& kind,
+                                        AnalysisRequest request, uint64_t generation,
+                                        const std::string& workspace, const std::string& supersedes = {});
   // A Model for a job's worker, made when the job runs (so that a queued job
   // holds no connection): null when the workspace open when the job was
   // asked for is no longer open (`generation` moved on) or none is.

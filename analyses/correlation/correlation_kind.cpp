@@ -2,6 +2,7 @@
 // filter, no settings.
 #include "analyses/analysis_kind.h"
 #include "analyses/correlation/correlation_report.h"
+#include "analyses/definitions.h"
 #include "engine/workspace_data.h"
 
 namespace tabulix {
@@ -30,6 +31,27 @@ AnalysisOutput runCorrelation(Model& model, const AnalysisRequest& request) {
   out.print = correlationLayout(*result, filterText, true);
   out.baseName = correlationFileName(result->nameY, result->nameX);
   return out;
+}
+
+namespace {
+
+std::vector<VariableType> typesAt(int32_t type, int position) {
+  const auto set = variableTypesForAnalysisType(type, position);
+  return {set.begin(), set.end()};
+}
+
+}  // namespace
+
+AnalysisKind correlationKind() {
+  AnalysisKind k;
+  k.name = "correlation";
+  k.type = Correlation;
+  k.run = runCorrelation;
+  k.title = "Bivariate Analysis";
+  k.noun = "the bivariate analysis";
+  k.positions = {{"left", "X Variable", typesAt(Correlation, 1)},
+                 {"right", "Y Variable", typesAt(Correlation, 2)}};
+  return k;
 }
 
 }  // namespace tabulix

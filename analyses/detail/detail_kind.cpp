@@ -1,6 +1,7 @@
 // The variable detail as an analysis kind: one variable (left), an
 // in-memory filter, no settings, never saved.
 #include "analyses/analysis_kind.h"
+#include "analyses/definitions.h"
 #include "analyses/detail/detail_report.h"
 #include "engine/workspace_data.h"
 
@@ -34,6 +35,20 @@ AnalysisOutput runVariableDetail(Model& model, const AnalysisRequest& request) {
   out.print = detailLayout(result, context, true);
   out.baseName = fileNameOutput(context);
   return out;
+}
+
+AnalysisKind variableDetailKind() {
+  AnalysisKind k;
+  k.name = "detail";
+  k.type = std::nullopt;
+  k.run = runVariableDetail;
+  k.title = "Variable Detail";
+  k.noun = "the variable detail";
+  k.positions = {
+      {"left",
+       "Variable",
+       {VariableType::Categorical, VariableType::Binary, VariableType::Numeric, VariableType::DateTime}}};
+  return k;
 }
 
 }  // namespace tabulix

@@ -3,10 +3,14 @@
 // settings arrive as texts; `wheres` filters sample 1 (and a paired test's
 // rows), `wheres2` sample 2.
 #include <algorithm>
+#include <cmath>
+#include <ctime>
 #include <set>
 
 #include "analyses/analysis_kind.h"
+#include "analyses/definitions.h"
 #include "analyses/hypothesis_test/hypothesis_report.h"
+#include "derive/derive.h"
 #include "engine/cell_access.h"
 #include "engine/translate.h"
 #include "engine/values.h"
@@ -176,5 +180,126 @@ AnalysisOutput runHypothesisTestOfMeans(Model& model, const AnalysisRequest& req
 AnalysisOutput runHypothesisTestOfProportions(Model& model, const AnalysisRequest& request) {
   return runHypothesisTest(model, request, true);
 }
+
+namespace {
+
+// A stored date (seconds since 1970 UTC) as text that reads back to the same second.
+std::string isoDateText(double seconds) {
+  const std::time_t t = static_cast<std::time_t>(std::floor(seconds));
+  std::tm tm{};
+  gmtime_r(&t, &tm);
+  char buf[32];
+  std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%SZ", &tm);
+  return buf;
+}
+
+AnalysisKind hypothesisKind(const char* name, bool ofProportions) {
+  AnalysisKind k;
+  k.name = name;
+  k.type = HypothesisTest;
+  k.distribution = ofProportions ? 2 : 0;
+  k.run = ofProportions ? runHypothesisTestOfProportions : runHypothesisTestOfMeans;
+  k.title = ofProportions ? "Hypothesis test of proportions" : "Hypothesis test of means";
+  k.noun = "the hypothesis test";
+  k.secondFilter = true;
+  const std::vector<VariableType> types = {VariableType::Categorical, VariableType::Binary,
+                                           VariableType::Numeric, VariableType::DateTime};
+  k.positions = {{"left", "Sample 1", types}, {"right", "Sample 2", types, 0, 1}};
+  SettingDescription distribution{
+      "distribution",
+      SettingKind::Choice,
+      ofProportions ? std::vector<std::string>{"2"} : std::vector<std::string>{"0", "1"},
+      ofProportions ? "2" : "0",
+      "distribution",
+      "Test of",
+      "Means (0; 1 by the z-test) or proportions (2)."};
+  distribution.valueLabels =
+      ofProportions ? std::vector<std::string>{"Proportions"} : std::vector<std::string>{"Means", "Means"};
+  SettingDescription samples{"samples",
+                             SettingKind::Choice,
+                             {"1", "2"},
+                             "1",
+                             "samples",
+                             "Samples",
+                             "One sample against an expected value, or two samples."};
+  samples.valueLabels = {"One sample", "Two samples"};
+  SettingDescription paired{
+      "isPaired", SettingKind::Flag, {}, "0", "isPaired", "Paired", "Whether two samples are paired."};
+  SettingDescription tails{"tails",
+                           SettingKind::Choice,
+                           {"0", "1", "2"},
+                           "0",
+                           "tails",
+                           "Alternative hypothesis is",
+                           "Two-sided (0), less than (1) or greater than (2)."};
+  tails.valueLabels = {"Two tails", "One tail less", "One tail greater"};
+  SettingDescription test{"test",
+                          SettingKind::Choice,
+                          {"0", "1", "2", "3", "4"},
+                          "",
+                          "test",
+                          "Test:",
+                          "The test computed; determined by the data when none is chosen."};
+  test.clearable = true;
+  SettingDescription expected{"expected",
+                              SettingKind::Text,
+                              {},
+                              "",
+                              "expected",
+                              "to value",
+                              "The value a single sample is tested against."};
+  // Saved as the number the test uses (a date in seconds), handed back in
+  // the decimal separator the workspace reads or as an ISO date.
+  expected.load = [](const Analysis& a, char separator) -> std::optional<std::string> {
+    if (!a.expected || !std::isfinite(*a.expected)) return std::nullopt;
+    const bool date = a.left && a.left->type == static_cast<int32_t>(VariableType::DateTime);
+    return date ? isoDateText(*a.expected) : plainDecimalText(*a.expected, separator);
+  };
+  // A text that does not read leaves the saved value as it was.
+  expected.store = [](Model& model, Analysis& a, const std::string& v) {
+    const VariableType type = a.left && a.left->type == static_cast<int32_t>(VariableType::DateTime)
+                                  ? VariableType::DateTime
+                                  : VariableType::Numeric;
+    if (const auto value = expectedValueForText(model, type, v)) a.expected = *value;
+  };
+  SettingDescription level1{"leftLevel1",
+                            SettingKind::Text,
+                            {},
+                            "",
+                            "leftLevel1",
+                            "proportion of:",
+                            "The level counted as a success in sample 1."};
+  level1.clearable = true;
+  SettingDescription level2{"rightLevel1",
+                            SettingKind::Text,
+                            {},
+                            "",
+                            "rightLevel1",
+                            "proportion of:",
+                            "The level counted as a success in sample 2."};
+  level2.clearable = true;
+  k.settings = {distribution, samples, paired, tails, test, expected, level1, level2};
+  // A test chosen from the list brings the samples it is made for, unless
+  // they were given too; samples or a distribution changed drop a test they
+  // no longer allow (a distribution may make the kind the other one).
+  k.settle = [](Analysis& a, const std::map<std::string, std::string>& given) {
+    auto has = [&](const char* key) { return given.count(key) > 0; };
+    if (has("samples") && a.samples.value_or(1) != 2) a.isPaired = false;
+    if (has("test") && !has("samples") && a.test && a.distribution.value_or(0) == 2)
+      if (const auto implied = samplesForTest(*a.test)) {
+        a.samples = implied->first;
+        a.isPaired = implied->second;
+      }
+    if (!has("test") && (has("samples") || has("isPaired") || has("distribution")))
+      clearInvalidHypothesisTest(&a);
+  };
+  return k;
+}
+
+}  // namespace
+
+AnalysisKind hypothesisTestOfMeansKind() { return hypothesisKind("means", false); }
+
+AnalysisKind hypothesisTestOfProportionsKind() { return hypothesisKind("proportions", true); }
 
 }  // namespace tabulix

@@ -36,23 +36,16 @@ AnalysisOutput runRanks(Model& model, const AnalysisRequest& request) {
   std::string samples = "1";
   bool paired = false;
   std::string expectedText;
+  // The description has checked each setting's value.
   for (const auto& [key, value] : request.settings) {
-    if (key == "samples") {
-      if (value != "1" && value != "2" && value != "related")
-        throw AnalysisRequestError("setting samples: expected 1, 2 or related, not \"" + value + "\"");
+    if (key == "samples")
       samples = value;
-    } else if (key == "isPaired") {
-      if (value != "0" && value != "1") throw AnalysisRequestError("setting isPaired: expected 0 or 1, not \"" + value + "\"");
-      paired = value == "1";
-    } else if (key == "tails") {
-      if (value != "0" && value != "1" && value != "2")
-        throw AnalysisRequestError("setting tails: expected 0, 1 or 2, not \"" + value + "\"");
+    else if (key == "isPaired")
+      paired = value == "1" || value == "true";
+    else if (key == "tails")
       c.tails = value[0] - '0';
-    } else if (key == "expected") {
+    else if (key == "expected")
       expectedText = value;
-    } else {
-      throw AnalysisRequestError("the tests on ranks have no setting \"" + key + "\"");
-    }
   }
   auto rows = rowsWhere(model, request.wheres);
   const std::vector<int32_t>* rows1 = rows ? &*rows : nullptr;
@@ -109,6 +102,41 @@ AnalysisOutput runRanks(Model& model, const AnalysisRequest& request) {
   out.print = ranksLayout(result, c, true);
   out.baseName = ranksBaseName(c);
   return out;
+}
+
+AnalysisKind ranksKind() {
+  AnalysisKind k;
+  k.name = "ranks";
+  k.run = runRanks;
+  k.title = "Tests on Ranks";
+  k.noun = "the tests on ranks";
+  k.secondFilter = true;
+  const std::vector<VariableType> numeric = {VariableType::Numeric};
+  k.positions = {{"left", "Sample 1", numeric, 0, 1},
+                 {"right", "Sample 2", numeric, 0, 1},
+                 {"columns", "Related variables", numeric, 0, kMaxAnalysisVariables}};
+  SettingDescription samples{"samples",
+                             SettingKind::Choice,
+                             {"1", "2", "related"},
+                             "1",
+                             "",
+                             "Samples",
+                             "One sample against an expected value, two samples, or three or more related "
+                             "variables (Friedman)."};
+  samples.valueLabels = {"One sample", "Two samples", "Related samples"};
+  SettingDescription tails{"tails",
+                           SettingKind::Choice,
+                           {"0", "1", "2"},
+                           "0",
+                           "",
+                           "Alternative hypothesis is",
+                           "Two-sided (0), less than (1) or greater than (2)."};
+  tails.valueLabels = {"Two tails", "One tail less", "One tail greater"};
+  k.settings = {samples,
+                {"isPaired", SettingKind::Flag, {}, "0", "", "Paired", "Whether two samples are paired."},
+                tails,
+                {"expected", SettingKind::Text, {}, "", "", "to value", "The median a single sample is tested against."}};
+  return k;
 }
 
 }  // namespace tabulix

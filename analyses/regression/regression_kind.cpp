@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "analyses/analysis_kind.h"
+#include "analyses/definitions.h"
 #include "analyses/regression/regression_report.h"
 #include "engine/workspace_data.h"
 
@@ -97,5 +98,51 @@ AnalysisOutput runLinearRegression(Model& model, const AnalysisRequest& request)
 AnalysisOutput runLogisticRegression(Model& model, const AnalysisRequest& request) {
   return runRegression(model, request, true);
 }
+
+namespace {
+
+std::vector<VariableType> typesAt(int32_t type, int position) {
+  const auto set = variableTypesForAnalysisType(type, position);
+  return {set.begin(), set.end()};
+}
+
+}  // namespace
+
+namespace {
+
+AnalysisKind regressionKind(const char* name, bool logistic) {
+  AnalysisKind k;
+  k.name = name;
+  k.type = Regression;
+  k.distribution = logistic ? 2 : 0;
+  k.run = logistic ? runLogisticRegression : runLinearRegression;
+  k.title = logistic ? "Logistic Regression" : "Linear Regression";
+  k.noun = "a regression";
+  // The dependent may be of any type: the run fits the model it allows.
+  k.positions = {
+      {"left",
+       "Dependent variable:",
+       {VariableType::Categorical, VariableType::Binary, VariableType::Numeric, VariableType::DateTime}},
+      {"columns", "Independent variables:", typesAt(Regression, 3), 0, kMaxAnalysisVariables}};
+  if (logistic) {
+    SettingDescription level{
+        "leftLevel1",
+        SettingKind::Text,
+        {},
+        "",
+        "leftLevel1",
+        "proportion of:",
+        "The level of the dependent variable coded 1; the last level when none is chosen."};
+    level.clearable = true;
+    k.settings = {level};
+  }
+  return k;
+}
+
+}  // namespace
+
+AnalysisKind linearRegressionKind() { return regressionKind("linear", false); }
+
+AnalysisKind logisticRegressionKind() { return regressionKind("logistic", true); }
 
 }  // namespace tabulix

@@ -27,22 +27,14 @@ Column& variableAt(Model& model, int32_t num, int32_t type, int position) {
 AnalysisOutput runTabSummarize(Model& model, const AnalysisRequest& request) {
   if (!request.left || !request.right)
     throw AnalysisRequestError(tr("Please choose two variables to analyze."));
-  if (!request.columns.empty()) throw AnalysisRequestError("the one-way ANOVA takes no --columns");
-  if (!request.wheres2.empty()) throw AnalysisRequestError("the one-way ANOVA has no second-sample filter");
   TabSummarizeContext context;
+  // The description has checked the view (box or density).
+  if (auto view = request.settings.find("view"); view != request.settings.end())
+    context.boxPlot = view->second != "density";
+  // The description has checked the post-hoc choice too.
   PostHoc postHoc = PostHoc::None;
-  for (const auto& [key, value] : request.settings) {
-    if (key == "postHoc") {
-      auto chosen = postHocFromText(value);
-      if (!chosen) throw AnalysisRequestError("setting postHoc: expected none, tukey or gamesHowell, not \"" + value + "\"");
-      postHoc = *chosen;
-      continue;
-    }
-    if (key != "view") throw AnalysisRequestError("the one-way ANOVA has no setting \"" + key + "\"");
-    if (value != "box" && value != "density")
-      throw AnalysisRequestError("setting view: expected box or density, not \"" + value + "\"");
-    context.boxPlot = value == "box";
-  }
+  if (auto chosen = request.settings.find("postHoc"); chosen != request.settings.end())
+    postHoc = postHocFromText(chosen->second).value_or(PostHoc::None);
   Column& left = variableAt(model, *request.left, TabSummarize, 1);
   Column& right = variableAt(model, *request.right, TabSummarize, 2);
   auto rows = rowsWhere(model, request.wheres);
@@ -59,6 +51,44 @@ AnalysisOutput runTabSummarize(Model& model, const AnalysisRequest& request) {
   out.print = tabSummarizeLayout(result, context, true);
   out.baseName = tabSummarizeBaseName(context);
   return out;
+}
+
+namespace {
+
+std::vector<VariableType> typesAt(int32_t type, int position) {
+  const auto set = variableTypesForAnalysisType(type, position);
+  return {set.begin(), set.end()};
+}
+
+}  // namespace
+
+AnalysisKind tabSummarizeKind() {
+  AnalysisKind k;
+  k.name = "summarize";
+  k.type = TabSummarize;
+  k.run = runTabSummarize;
+  k.title = "One-way ANOVA";
+  k.noun = "the one-way ANOVA";
+  k.positions = {{"left", "Choose Numeric Variable", typesAt(TabSummarize, 1)},
+                 {"right", "Choose Categorical Variable", typesAt(TabSummarize, 2)}};
+  SettingDescription view{"view",
+                          SettingKind::Choice,
+                          {"box", "density"},
+                          "box",
+                          "",
+                          "View",
+                          "Box plots or density curves of the groups."};
+  view.valueLabels = {"Box Plot", "Density Plot"};
+  SettingDescription postHoc{"postHoc",
+                             SettingKind::Choice,
+                             {"none", "tukey", "gamesHowell"},
+                             "none",
+                             "",
+                             "Post-hoc comparisons",
+                             "Compare every pair of groups: Tukey's HSD (equal variances) or Games–Howell."};
+  postHoc.valueLabels = {"None", "Tukey", "Games–Howell"};
+  k.settings = {view, postHoc};
+  return k;
 }
 
 }  // namespace tabulix

@@ -20,12 +20,9 @@ Column& variableAt(Model& model, int32_t num, int position) {
   return *c;
 }
 
-int settingCode(const std::string& key, const std::string& value, int highest) {
-  if (value == "true" && highest == 1) return 1;
-  if (value == "false" && highest == 1) return 0;
-  if (value.size() == 1 && value[0] >= '0' && value[0] - '0' <= highest) return value[0] - '0';
-  throw AnalysisRequestError("setting " + key + ": expected 0 to " + std::to_string(highest) + ", not \"" +
-                             value + "\"");
+// A setting's text, checked against the description already: a digit, or true/false for a flag.
+int settingCode(const std::string& value) {
+  return value == "true" ? 1 : value.empty() || value == "false" ? 0 : value[0] - '0';
 }
 
 }  // namespace
@@ -33,21 +30,17 @@ int settingCode(const std::string& key, const std::string& value, int highest) {
 AnalysisOutput runTwoWayTab(Model& model, const AnalysisRequest& request) {
   if (!request.left || !request.right)
     throw AnalysisRequestError(tr("Please choose two variables to analyze."));
-  if (!request.columns.empty()) throw AnalysisRequestError("the two way table takes no --columns");
-  if (!request.wheres2.empty()) throw AnalysisRequestError("the two way table has no second-sample filter");
   int percAgg = 0;
   TwoWayContext context;
   for (const auto& [key, value] : request.settings) {
     if (key == "twoWayPercAgg")
-      percAgg = settingCode(key, value, 2);
+      percAgg = settingCode(value);
     else if (key == "twoWayPercDisplay")
-      context.showPercents = settingCode(key, value, 1) == 1;
+      context.showPercents = settingCode(value) == 1;
     else if (key == "includeMissing")
-      context.includeMissing = settingCode(key, value, 1) == 1;
+      context.includeMissing = settingCode(value) == 1;
     else if (key == "residuals")
-      context.showResiduals = settingCode(key, value, 1) == 1;
-    else
-      throw AnalysisRequestError("the two way table has no setting \"" + key + "\"");
+      context.showResiduals = settingCode(value) == 1;
   }
   Column& left = variableAt(model, *request.left, 1);
   Column& right = variableAt(model, *request.right, 2);
@@ -67,6 +60,57 @@ AnalysisOutput runTwoWayTab(Model& model, const AnalysisRequest& request) {
   out.print = twoWayLayout(result, context, true);
   out.baseName = twoWayBaseName(context);
   return out;
+}
+
+namespace {
+
+std::vector<VariableType> typesAt(int32_t type, int position) {
+  const auto set = variableTypesForAnalysisType(type, position);
+  return {set.begin(), set.end()};
+}
+
+}  // namespace
+
+AnalysisKind twoWayTabKind() {
+  AnalysisKind k;
+  k.name = "twoway";
+  k.type = TwoWayTab;
+  k.run = runTwoWayTab;
+  k.title = "Two way table of frequencies";
+  k.noun = "the two way table";
+  k.positions = {{"left", "Rows", typesAt(TwoWayTab, 1)}, {"right", "Columns", typesAt(TwoWayTab, 2)}};
+  SettingDescription percentOf{
+      "twoWayPercAgg",
+      SettingKind::Choice,
+      {"0", "1", "2"},
+      "0",
+      "twoWayPercAgg",
+      "Calculate percentages by ",
+      "Percentages of the cell's share of the total (0), of its row (1) or column (2)."};
+  percentOf.valueLabels = {"Cell", "Row", "Column"};
+  k.settings = {percentOf,
+                {"twoWayPercDisplay",
+                 SettingKind::Flag,
+                 {},
+                 "1",
+                 "twoWayPercDisplay",
+                 "Show percents",
+                 "Show the percentages in the table's cells."},
+                {"includeMissing",
+                 SettingKind::Flag,
+                 {},
+                 "0",
+                 "includeMissing",
+                 "Include missing values:",
+                 "Count missing values as a level of their own."},
+                {"residuals",
+                 SettingKind::Flag,
+                 {},
+                 "0",
+                 "",
+                 "Show residuals",
+                 "Add each cell's adjusted standardized residual (observed minus expected, over its standard error)."}};
+  return k;
 }
 
 }  // namespace tabulix

@@ -91,7 +91,7 @@ TEST(Ranks, ValidityAndTexts) {
   const auto& kind = analysisKinds().at("ranks");
   auto message = [&](const AnalysisRequest& q) {
     try {
-      kind.run(w.model, q);
+      computeAnalysis(w.model, kind, q, "w.tbx");
     } catch (const AnalysisRequestError& err) {
       return std::string(err.what());
     }

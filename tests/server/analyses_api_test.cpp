@@ -8,14 +8,11 @@ namespace {
 
 class AnalysesApi : public ServerFixture {
  protected:
-  // Computes a definition as the web page does, with its saved settings
-  // (or others given); the job's result.
-  json analyze(const json& d, const json& extra = json::object()) {
-    json body = {{"kind", d["kind"]},
-                 {"left", d["left"].is_null() ? json() : d["left"]["num"]},
-                 {"settings", d["settings"]}};
-    body.update(extra);
-    return waitForJob(postJson("/api/analyze", body)["job"])["result"];
+  // Computes a saved definition as the web page does, by its id, with any
+  // unsaved settings laid over the stored ones; the job's result.
+  json analyze(const json& d, const json& settings = json::object()) {
+    return waitForJob(postJson("/api/analyses/" + std::to_string(d["id"].get<int64_t>()) + "/compute",
+                               {{"settings", settings}})["job"])["result"];
   }
 };
 
@@ -135,7 +132,7 @@ TEST_F(AnalysesApi, TestAndRegressionSettingsAreStoredAndComputed) {
   ASSERT_TRUE(saved.contains("result")) << saved.dump();
   EXPECT_EQ(saved["result"]["testName"], "One sample one tail binomial test");
   EXPECT_EQ(saved["result"]["leftLevel1"], "no");
-  json refused = analyze(d, {{"settings", {{"expected", "2"}}}});
+  json refused = analyze(d, {{"expected", "2"}});
   EXPECT_EQ(refused["error"],
             "Sample is a categorical variable. Expected value must be a proportion between 0 and 1.");
 
@@ -148,7 +145,7 @@ TEST_F(AnalysesApi, TestAndRegressionSettingsAreStoredAndComputed) {
   r = postJson("/api/analyses/" + rid + "/settings", {{"leftLevel1", "no"}});
   EXPECT_EQ(r["settings"]["leftLevel1"], "no");
   r = postJson("/api/analyses/" + rid + "/variables", {{"position", 3}, {"columns", {0, 2}}});
-  json fit = analyze(r, {{"columns", {0, 2}}});
+  json fit = analyze(r);
   ASSERT_TRUE(fit.contains("result")) << fit.dump();
   EXPECT_EQ(fit["result"]["leftLevel1"], "no");
   EXPECT_EQ(fit["result"]["distribution"], 2);

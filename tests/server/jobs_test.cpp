@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <future>
 #include <memory>
 #include <thread>
@@ -42,6 +43,52 @@ TEST(Jobs, ImportsLeaveAWorkerForSummaries) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   EXPECT_EQ(jobs.running(), 0u);
   EXPECT_TRUE(a->finished() && b->finished());
+}
+
+TEST(Jobs, ANewerJobUnderTheSameKeyReplacesTheQueuedOrRunningOne) {
+  JobRegistry jobs(2, {.maxQueued = 256, .maxQueuedPerClient = 2});
+  std::promise<void> release;
+  std::shared_future<void> gate = release.get_future().share();
+  std::atomic<int> started{0}, ran{0};
+  auto hold = [&](Job& j) {
+    ++started;
+    while (!j.cancelled() && gate.wait_for(std::chrono::milliseconds(2)) != std::future_status::ready) {
+    }
+    j.finish({{"cancelled", j.cancelled()}});
+  };
+  auto count = [&](Job& j) { j.finish({{"ran", ++ran}}); };
+  auto waitFor = [](const std::function<bool()>& done) {
+    for (int i = 0; i < 2000 && !done(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    return done();
+  };
+  // Both workers held: what follows waits in the queue, each newer job
+  // taking the older one's place, so the client's cap of two is never met.
+  auto a = jobs.start("analyze", hold, "a"), b = jobs.start("analyze", hold, "b");
+  ASSERT_TRUE(waitFor([&] { return started == 2; }));
+  std::vector<std::shared_ptr<Job>> replaced;
+  std::shared_ptr<Job> last;
+  for (int i = 0; i < 5; ++i) {
+    if (last) replaced.push_back(last);
+    ASSERT_NO_THROW(last = jobs.start("analyze", count, "page", "page/7"));
+  }
+  for (auto& r : replaced) EXPECT_EQ(r->result()["superseded"], true);
+  // Without a key the cap holds.
+  jobs.start("analyze", count, "page");
+  EXPECT_THROW(jobs.start("analyze", count, "page"), JobsBusy);
+  release.set_value();
+  ASSERT_TRUE(waitFor([&] { return last->finished() && ran == 2; }));
+  EXPECT_EQ(a->result()["cancelled"], false);
+
+  // A running job under the key is asked to stop.
+  started = 0;
+  std::promise<void> never;
+  gate = never.get_future().share();
+  auto slow = jobs.start("analyze", hold, "page", "page/8");
+  ASSERT_TRUE(waitFor([&] { return started == 1; }));
+  auto newer = jobs.start("analyze", count, "page", "page/8");
+  ASSERT_TRUE(waitFor([&] { return slow->finished() && newer->finished(); }));
+  EXPECT_EQ(slow->result()["cancelled"], true);
+  EXPECT_EQ(ran, 3);
 }
 
 TEST(Jobs, ShutdownCancelsRunningWorkAndEndsQueuedWork) {

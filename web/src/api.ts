@@ -92,6 +92,8 @@ export function followJob(id: string, handlers: JobHandlers): () => void {
     if (stopped) return;
     stopped = true;
     es?.close();
+    // A job's alerts (a store failure's "Error!") go to the page that asked for it.
+    if (result && Array.isArray(result.alerts)) for (const a of result.alerts) alertSink(a);
     handlers.onEnd(result);
   };
   const poll = async () => {

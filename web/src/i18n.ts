@@ -98,6 +98,8 @@ const english: Table = Object.fromEntries(
     "Drop a file here to import it",
     "Edit",
     "Done",
+    "Copy",
+    "Copied",
     "Help",
     "Search",
     "Search variables",

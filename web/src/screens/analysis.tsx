@@ -13,7 +13,7 @@ import { LayoutView, printResult, shareResult, type Computed } from "../componen
 import { t } from "../i18n";
 import { NoWorkspace } from "./browse";
 import { FilterList, type VariableRef } from "./detail";
-import { requestOf, settingsTexts, SettingsPanel, type Definition, type Levels, type Summary } from "./analysis_settings";
+import { settingsTexts, SettingsPanel, type Definition, type Levels, type Summary } from "./analysis_settings";
 import type { Card } from "./variables";
 
 interface MenuRow {
@@ -25,6 +25,31 @@ interface MenuRow {
   built: boolean;
 }
 
+
+// Tells this page's computes apart from another tab's, so that a newer one
+// replaces only this page's older one on the server.
+const pageId = Math.random().toString(36).slice(2);
+
+// The command line that recomputes the result, with a button that copies it.
+function CommandLine({ command }: { command: string }) {
+  const [copied, setCopied] = useState(false);
+  return (
+    <div class="result-command" data-testid="result-command">
+      <code>{command}</code>
+      <button
+        class="text-button"
+        onClick={() => {
+          void navigator.clipboard
+            ?.writeText(command)
+            .then(() => setCopied(true))
+            .catch(() => {});
+        }}
+      >
+        {copied ? t("Copied") : t("Copy")}
+      </button>
+    </div>
+  );
+}
 
 // The glossary terms the results of the correlation and the regressions link to.
 const resultTerms = [
@@ -46,7 +71,7 @@ const resultTerms = [
 
 // The texts this screen looks up through variables (the tests check them).
 export function analysisTexts(): string[] {
-  return settingsTexts();
+  return [...settingsTexts(), "Copy", "Copied"];
 }
 
 export function AnalysisScreen({ shell }: { shell: Shell }) {
@@ -278,8 +303,14 @@ function AnalysisView({
     };
   }, [levelsKey]);
 
-  const body = def && kind ? requestOf(def, kind, view, typed) : null;
-  const key = body ? JSON.stringify(body) : "";
+  // The server computes the stored definition; the page sends only what it
+  // has not stored: the view shown, and the expected value as typed (so an
+  // unreadable text gets its message).
+  const unsaved: Record<string, string> = {};
+  if (kind === "summarize") unsaved.view = view;
+  if ((kind === "means" || kind === "proportions") && typed !== null) unsaved.expected = typed;
+  const body = def && kind ? { page: pageId, settings: unsaved } : null;
+  const key = body ? JSON.stringify([def, unsaved]) : "";
 
   // Computed again whenever the variables, filters or settings change; an
   // invalid choice comes back as its validity message.
@@ -290,13 +321,13 @@ function AnalysisView({
     setError(null);
     let stop = () => {};
     api
-      .post<{ job: string }>("/api/analyze", body)
+      .post<{ job: string }>(`/api/analyses/${id}/compute`, body)
       .then((r) => {
         if (request !== latest.current) return;
         stop = followJob(r.job, {
           onEvent: () => {},
           onEnd: (result) => {
-            if (request !== latest.current) return;
+            if (request !== latest.current || result?.superseded) return;
             if (result?.error) setError(result.error);
             else setComputed(result as Computed);
           },
@@ -423,6 +454,9 @@ function AnalysisView({
             terms={resultTerms}
             onTerm={linksTerms ? (term) => openGlossary(resultTerms, term) : undefined}
           />
+        )}
+        {built && computed && typeof computed.result?.command === "string" && (
+          <CommandLine command={computed.result.command} />
         )}
         {/* A phone's header has no room left for the glossary action. */}
         {built && computed && linksTerms && !shell.wide && (

@@ -428,20 +428,3 @@ export function SettingsPanel({
     </div>
   );
 }
-
-// The body of the request that computes a definition: the variables its
-// kind takes, its filters and settings; the expected value as typed when
-// the user has typed one (so an unreadable text gets its message), else as
-// stored.
-export function requestOf(def: Definition, kind: string, view: string, typed: string | null): Record<string, unknown> {
-  const settings: Record<string, string> = { ...def.settings };
-  if (kind === "summarize") settings.view = view;
-  const body: Record<string, unknown> = { kind, left: def.left?.num ?? null, wheres: def.wheres, settings };
-  if (kind === "linear" || kind === "logistic") body.columns = def.columns.map((c) => c.num);
-  else body.right = def.right?.num ?? null;
-  if (kind === "means" || kind === "proportions") {
-    body.wheres2 = def.wheres2;
-    if (typed !== null) settings.expected = typed;
-  }
-  return body;
-}
