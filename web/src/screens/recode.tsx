@@ -8,7 +8,7 @@ import type { Shell } from "../app";
 import { showAlert } from "../components/alerts";
 import { ChevronIcon, CloseIcon } from "../components/icons";
 import { t } from "../i18n";
-import type { Created } from "./derive";
+import { readConstant, type Created } from "./derive";
 
 interface RecodeVariable {
   num: number;
@@ -44,14 +44,15 @@ export function recodeBody(
   if (!x) return { status: t("Please choose a variable to recode") };
   const body: Record<string, unknown> = { x: x.num, method };
   if (method === "breaks") {
-    const values = splitList(breaks).map(Number);
-    if (values.length === 0 || values.some((v) => !Number.isFinite(v))) return { status: t("Please enter a numerical constant") };
+    // Read as the derived variables' constant is: a point whatever the locale.
+    const values = splitList(breaks).map(readConstant);
+    if (values.length === 0 || values.some((v) => v === null)) return { status: t("Please enter a numerical constant") };
     body.breaks = values;
   } else if (method === "map") {
     body.map = mapping.map((m) => [m.from, m.to]);
   } else {
-    const k = Number(groups);
-    if (!Number.isInteger(k)) return { status: t("Please enter a numerical constant") };
+    const k = readConstant(groups.trim());
+    if (k === null || !Number.isInteger(k)) return { status: t("Please enter a numerical constant") };
     body.groups = k;
   }
   const names = splitList(labels);
