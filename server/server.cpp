@@ -196,6 +196,7 @@ ServerImpl::ServerImpl(Model& sharedModel, ServerOptions opts)
   routeBrowse();
   routeAnalyze();
   routeDerive();
+  routeRecode();
   routeAnalyses();
   routeGlossary();
   routeFallbacks();

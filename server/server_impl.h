@@ -151,6 +151,7 @@ class ServerImpl {
   void routeBrowse();
   void routeAnalyze();
   void routeDerive();
+  void routeRecode();
   void routeAnalyses();
   void routeGlossary();
   void routeFallbacks();

@@ -7,6 +7,7 @@ import type { Shell } from "../app";
 import { showAlert } from "../components/alerts";
 import { ChevronIcon, CloseIcon } from "../components/icons";
 import { format, t } from "../i18n";
+import { RecodeEditor } from "./recode";
 import type { Card } from "./variables";
 
 export interface Transformation {
@@ -100,6 +101,7 @@ export function DeriveEditor({
   const [cText, setCText] = useState("");
   const [choosing, setChoosing] = useState<"x" | "y" | null>(null);
   const [busy, setBusy] = useState(false);
+  const [recoding, setRecoding] = useState(false);
   const stop = useRef<(() => void) | null>(null);
   // Set at once, before the busy state shows, so that a second tap creates nothing.
   const started = useRef(false);
@@ -188,6 +190,7 @@ export function DeriveEditor({
     </ul>
   );
 
+  if (recoding) return <RecodeEditor proposedName={state.name} shell={shell} onClose={onClose} onCreated={onCreated} />;
   return (
     <div class="scrim sheet-scrim" onClick={(e) => e.target === e.currentTarget && !busy && onClose()}>
       <div class="sheet derive" role="dialog" aria-modal="true" aria-labelledby="derive-title" aria-busy={busy}>
@@ -226,6 +229,10 @@ export function DeriveEditor({
                   onInput={(e) => set({ name: (e.currentTarget as HTMLInputElement).value })}
                 />
               </label>
+
+              <button type="button" class="link-button" data-testid="open-recode" onClick={() => setRecoding(true)}>
+                {t("Recode into categories...")}
+              </button>
 
               <div class="derive-formula" aria-live="polite">
                 <p class="derive-preview" data-testid="derive-preview">

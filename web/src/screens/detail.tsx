@@ -6,6 +6,7 @@ import { api, ApiError, followJob } from "../api";
 import type { Shell } from "../app";
 import { GlossaryButton, openGlossary, variableDetailTerms } from "../components/glossary";
 import { LayoutView, printResult, shareResult, type Computed } from "../components/layout_view";
+import { LevelOrder } from "../components/level_order";
 import { t } from "../i18n";
 import { FilterEditor, type Where } from "./filter_editor";
 import type { Card } from "./variables";
@@ -155,6 +156,7 @@ export function DetailScreen({ card, shell, onClose }: { card: Card; shell: Shel
   const [variables, setVariables] = useState<VariableRef[]>([]);
   const [filtering, setFiltering] = useState(false);
   const [busy, setBusy] = useState(false);
+  const [levelsChanged, setLevelsChanged] = useState(0);
   const latest = useRef(0);
 
   useEffect(() => {
@@ -187,7 +189,7 @@ export function DetailScreen({ card, shell, onClose }: { card: Card; shell: Shel
         if (id === latest.current) setError(e instanceof ApiError ? (e.body?.message ?? e.code) : String(e));
       });
     return () => stop();
-  }, [JSON.stringify(wheres)]);
+  }, [JSON.stringify(wheres), levelsChanged]);
 
   const nameOf = (num: number) => variables.find((v) => v.num === num)?.name ?? "";
   const filterLine = wheres.length
@@ -250,6 +252,9 @@ export function DetailScreen({ card, shell, onClose }: { card: Card; shell: Shel
         )}
         {computed && (
           <LayoutView computed={computed} onTerm={(term) => openGlossary(variableDetailTerms, term)} />
+        )}
+        {(card.type === "Categorical" || card.type === "Binary") && (
+          <LevelOrder num={card.num} shell={shell} onChanged={() => setLevelsChanged((n) => n + 1)} />
         )}
         {/* A phone's header has no room left for the glossary action. */}
         {computed && !shell.wide && (
