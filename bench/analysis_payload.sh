@@ -2,7 +2,7 @@
 # What the user waits for, per analysis kind on a 100,000-row workspace:
 #   - through `tabulix serve` as the page uses it: POST /api/analyze, then the
 #     job's result (polled until finished): bytes the page receives and the
-#     round trip;
+#     round trip's wall time and the server's CPU time;
 #   - the whole `tabulix analyze` process: wall and CPU time, JSON bytes;
 #   - the PDF report: bytes and the whole process's wall and CPU time.
 # The baseline, timed in the same run, is R reading the same CSV's numbers
@@ -64,9 +64,12 @@ url=${url%%\?*}
 api() { curl -sf -b "$work/jar" -H 'X-Tabulix-Request: 1' -H 'Content-Type: application/json' "$@"; }
 api -o /dev/null -d '{"name":"rows.tbx"}' "${url}api/workspaces/open"
 
-# One compute as the page does it: prints "milliseconds bytes".
+# The server's CPU milliseconds so far (user + system, from /proc).
+server_cpu() { awk -v hz="$(getconf CLK_TCK)" '{ printf "%.0f\n", ($14 + $15) * 1000 / hz }' "/proc/$pid/stat"; }
+# One compute as the page does it: prints "milliseconds bytes server-cpu-milliseconds".
 round_trip() {
-  local start id
+  local start id cpu
+  cpu=$(server_cpu)
   start=$(date +%s%N)
   id=$(api -d "$1" "${url}api/analyze" | sed -n 's/.*"job":"\([^"]*\)".*/\1/p')
   [ -n "$id" ] || { echo "analysis_payload: no job for $1" >&2; exit 1; }
@@ -78,11 +81,11 @@ round_trip() {
     fi
     sleep 0.005
   done
-  echo "$((($(date +%s%N) - start) / 1000000)) $(stat -c %s "$work/job")"
+  echo "$((($(date +%s%N) - start) / 1000000)) $(stat -c %s "$work/job") $(($(server_cpu) - cpu))"
 }
 
 echo "load: $(cut -d' ' -f1-3 /proc/loadavg), $(nproc) cores, $runs runs (medians)"
-printf '%-14s %10s %9s %11s %11s %10s %11s %11s\n' kind "page bytes" "round ms" "cli wall" "cli cpu" "cli bytes" "pdf bytes" "pdf wall/cpu"
+printf '%-14s %10s %15s %11s %11s %10s %11s %11s\n' kind "page bytes" "round wall/cpu" "cli wall" "cli cpu" "cli bytes" "pdf bytes" "pdf wall/cpu"
 for k in "${kinds[@]}"; do
   IFS='|' read -r label opts body <<<"$k"
   kind=${label%2}
@@ -97,8 +100,9 @@ for k in "${kinds[@]}"; do
     read -r w c < <(timed "$bin" --locale en_US analyze "$ws" "$kind" $opts --pdf "$work/r.pdf")
     echo "$w" >>"$work/pw"; echo "$c" >>"$work/pc"
   done
-  printf '%-14s %10s %9s %11s %11s %10s %11s %5s/%-5s\n' "$label" \
+  printf '%-14s %10s %9s/%-5s %11s %11s %10s %11s %5s/%-5s\n' "$label" \
     "$(awk '{ print $2 }' "$work/rt" | median)" "$(awk '{ print $1 }' "$work/rt" | median)" \
+    "$(awk '{ print $3 }' "$work/rt" | median)" \
     "$(median <"$work/cw")" "$(median <"$work/cc")" "$cli_bytes" "$(stat -c %s "$work/r.pdf")" \
     "$(median <"$work/pw")" "$(median <"$work/pc")"
 done

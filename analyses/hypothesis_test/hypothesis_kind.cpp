@@ -157,7 +157,7 @@ AnalysisOutput runHypothesisTest(Model& model, const AnalysisRequest& request, b
   result.testName = nameForTest(c.test, c.tails, c.samples, c.paired).value_or("");
 
   AnalysisOutput out;
-  out.result = toJson(result);
+  out.result = toJson(result, request.vectors);
   out.result["filters"] = c.filterText1;
   if (c.samples == 2) out.result["filters2"] = c.filterText2;
   if (ofProportions) {

@@ -301,6 +301,7 @@ HypothesisResult hypothesisForSample(const std::vector<double>& sample, double e
     r.p = binomialP(k, expected, trials, tails);
     const double nullSe = S::sdBinomial(expected) / std::sqrt(n);
     const Spans sp = spans(m, se, expected, nullSe, diff, se, true);
+    r.curvesPerCount = true;
     r.pdfSample1 = binomialCurve(sp.lo, sp.hi, m, trials);
     r.pdfSample2 = binomialCurve(sp.lo, sp.hi, expected, trials);
     r.pdfDiff1 = binomialCurve(sp.dlo + expected, sp.dhi + expected, m, trials);
@@ -549,7 +550,7 @@ std::optional<double> expectedValueForText(Model& model, VariableType type, std:
   return type == VariableType::DateTime ? dateForString(model, text) : decimalNumberForString(model, text);
 }
 
-nlohmann::json toJson(const HypothesisResult& r) {
+nlohmann::json toJson(const HypothesisResult& r, bool vectors) {
   nlohmann::json j = nlohmann::json::object();
   auto put = [&](const char* key, const std::optional<double>& v) {
     if (v) j[key] = *v;
@@ -575,10 +576,12 @@ nlohmann::json toJson(const HypothesisResult& r) {
   };
   curve("densityX", r.densityX);
   curve("densityY", r.densityY);
-  curve("pdfSample1", r.pdfSample1);
-  curve("pdfSample2", r.pdfSample2);
-  curve("pdfDiff1", r.pdfDiff1);
-  curve("pdfDiff2", r.pdfDiff2);
+  if (vectors || !r.curvesPerCount) {
+    curve("pdfSample1", r.pdfSample1);
+    curve("pdfSample2", r.pdfSample2);
+    curve("pdfDiff1", r.pdfDiff1);
+    curve("pdfDiff2", r.pdfDiff2);
+  }
   put("x0y0", r.x0y0);
   put("x0y1", r.x0y1);
   put("x1y0", r.x1y0);

@@ -34,6 +34,7 @@ struct HypothesisResult {
   std::optional<std::array<double, 5>> boxX, boxY;  // percentiles 0, 25, 50, 75, 100
   std::optional<Curve> densityX, densityY;
   std::optional<Curve> pdfSample1, pdfSample2, pdfDiff1, pdfDiff2;
+  bool curvesPerCount = false;  // the pdf curves hold a point per count (binomial), about √n of them
   std::optional<double> x0y0, x0y1, x1y0, x1y1;  // paired proportions
   std::string testName, statName;
   std::string note;  // shown instead of the decision when no statistic can be computed
@@ -46,8 +47,9 @@ struct HypothesisResult {
   std::vector<double> shapiroN;                  // the values each normality test saw
 };
 
-// The result under its keys ("obsX", "seDiff", "boxX", "x0y0", "testName", ...).
-nlohmann::json toJson(const HypothesisResult& result);
+// The result under its keys ("obsX", "seDiff", "boxX", "x0y0", "testName", ...);
+// curves with a point per count only with vectors.
+nlohmann::json toJson(const HypothesisResult& result, bool vectors = false);
 
 // The statistic name of a test: "Z", "t", "χ²", or "!" when none is shown.
 std::string statForTest(int test);
