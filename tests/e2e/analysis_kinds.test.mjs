@@ -128,7 +128,7 @@ for (const viewport of viewports) {
       await shown(page, "Filters: DayType = Weekday", ".result-text.filter");
       assert.equal(await view(page).locator(".chart-svg svg").count(), 3);
       // The coefficient table: Wind and the constant.
-      assert.equal(await view(page).locator("table.result-table tbody tr").count(), 2);
+      assert.equal(await view(page).locator("table.result-table[data-role=coefficients] tbody tr").count(), 2);
       await shot(page, viewport, "kinds-01-correlation");
       await assertNoHorizontalScroll(page);
       await chartsShot(page, viewport, "kinds-01-correlation-charts");
@@ -158,8 +158,8 @@ for (const viewport of viewports) {
       await page.getByRole("button", { name: "Add All" }).click();
       await page.locator("[data-testid=regressors] li").filter({ hasText: "Temperature" }).waitFor();
       // One coefficient row per variable and the constant, once the new result is in.
-      await view(page).locator("table.result-table tbody tr").nth(names.length).waitFor();
-      assert.equal(await view(page).locator("table.result-table tbody tr").count(), names.length + 1);
+      await view(page).locator("table.result-table[data-role=coefficients] tbody tr").nth(names.length).waitFor();
+      assert.equal(await view(page).locator("table.result-table[data-role=coefficients] tbody tr").count(), names.length + 1);
       await shown(page, "Linear Regression Model", ".result-heading");
       assert.equal(await page.locator("[data-testid=regressors] li").count(), names.length);
       await shot(page, viewport, "kinds-02-linear");
@@ -167,10 +167,10 @@ for (const viewport of viewports) {
       // Removing a variable fits the model without it.
       await page.getByRole("button", { name: "Remove Wind", exact: true }).click();
       await page.locator("[data-testid=regressors] li").filter({ hasText: "Wind" }).waitFor({ state: "detached" });
-      const rows = view(page).locator("table.result-table tbody tr");
+      const rows = view(page).locator("table.result-table[data-role=coefficients] tbody tr");
       for (let i = 0; i < 300 && (await rows.count()) !== names.length; i++) await page.waitForTimeout(100);
       assert.equal(await rows.count(), names.length);
-      assert.ok(!(await view(page).locator("table.result-table").textContent()).includes("Wind"));
+      assert.ok(!(await view(page).locator("table.result-table[data-role=coefficients]").textContent()).includes("Wind"));
       await printed(page);
       await close(page);
       await page.locator("[data-testid=analysis-entry]").filter({ hasText: "Linear regression explaining variation in Ozone" }).waitFor();
