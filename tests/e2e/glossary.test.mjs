@@ -49,7 +49,7 @@ for (const viewport of viewports) {
       await expectTitles(page, all, "the whole list again, in its order");
 
       await search.fill("coeff");
-      await expectTitles(page, ["Coeff. Variation", "Coefficient"], "coeff");
+      await expectTitles(page, ["Coeff. Variation", "Coefficient", "95% CI of a Coefficient", "Standardized Coefficient"], "coeff");
       await shot(page, viewport, "glossary-search");
       await sheet(page).getByRole("button", { name: "Coeff. Variation" }).click();
       await sheet(page).getByRole("heading", { name: "Coeff. Variation" }).waitFor();
@@ -60,7 +60,7 @@ for (const viewport of viewports) {
       await shot(page, viewport, "glossary-term");
       // Back to the list as it was searched.
       await sheet(page).getByRole("button", { name: "Back" }).click();
-      await expectTitles(page, ["Coeff. Variation", "Coefficient"], "the searched list after going back");
+      await expectTitles(page, ["Coeff. Variation", "Coefficient", "95% CI of a Coefficient", "Standardized Coefficient"], "the searched list after going back");
       await sheet(page).getByRole("button", { name: "Done" }).click();
       await sheet(page).waitFor({ state: "detached" });
     });
