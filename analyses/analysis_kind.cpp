@@ -91,11 +91,16 @@ std::string operatorText(uint64_t op) {
       return "in";
     case kOpContains:
       return "contains";
+    case kOpIsMissing:
+      return "is missing";
+    case kOpIsNotMissing:
+      return "is not missing";
   }
   return "=";
 }
 
 std::string conditionText(Model& model, const WhereClauseObj& w) {
+  if (opTakesNoConstant(w.op)) return variableReference(model, w.colNum) + " " + operatorText(w.op);
   std::string value;
   if (w.op == kOpIn && w.levels)
     value = joined(std::vector<std::string>(w.levels->begin(), w.levels->end()), "|");

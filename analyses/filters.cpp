@@ -78,7 +78,13 @@ std::vector<int32_t> rowsMeeting(Model& model, const Column& column, const Where
                                  const std::vector<int32_t>* within) {
   std::vector<int32_t> out;
   const VariableType type = typeOf(&column);
-  if (isChronoOrNumeric(type)) {
+  if (opTakesNoConstant(where.op)) {
+    // Missing as every statistic sees it: no text, or a declared code.
+    const bool wantMissing = where.op == kOpIsMissing;
+    forEachValueOfColumn(model, column, within, [&](int32_t row, std::optional<std::string_view> data) {
+      if ((!data || data->empty()) == wantMissing) out.push_back(row);
+    });
+  } else if (isChronoOrNumeric(type)) {
     // Missing and unreadable cells fail every condition. A constant or level
     // that no longer reads (the type changed after the condition was made)
     // matches nothing, or is left out of the IN set.
@@ -91,8 +97,8 @@ std::vector<int32_t> rowsMeeting(Model& model, const Column& column, const Where
       targets.push_back(*v);
     }
     if (targets.empty()) return out;
-    model.context().forEachCellOfColumn(
-        *column.num, within, [&](int32_t row, std::optional<std::string_view> data) {
+    forEachValueOfColumn(model,
+        column, within, [&](int32_t row, std::optional<std::string_view> data) {
           if (!data || data->empty()) return;
           auto v = valueOf(model, type, *data);
           if (!v) return;
@@ -106,8 +112,8 @@ std::vector<int32_t> rowsMeeting(Model& model, const Column& column, const Where
       for (const auto& level : where.levels.value_or(std::set<std::string>{})) levels.insert(foldCase(level));
     const std::string constant = foldCase(where.constant.value_or(""));
     std::string folded;
-    model.context().forEachCellOfColumn(
-        *column.num, within, [&](int32_t row, std::optional<std::string_view> data) {
+    forEachValueOfColumn(model,
+        column, within, [&](int32_t row, std::optional<std::string_view> data) {
           folded = foldCase(data.value_or(std::string_view{}));
           bool hit = where.op == kOpIn ? levels.count(folded) > 0 : compareTexts(where.op, folded, constant);
           if (hit) out.push_back(row);
@@ -201,6 +207,7 @@ std::string operatorText(uint64_t op) {
 }
 
 std::string conditionText(Model& model, const WhereClauseObj& where) {
+  if (opTakesNoConstant(where.op)) return columnName(model, where.colNum) + " " + operatorText(where.op);
   return columnName(model, where.colNum) + " " + operatorText(where.op) + " " +
          (where.op == kOpIn ? joinLevels(where.levels) : where.constant.value_or(""));
 }
@@ -238,11 +245,12 @@ std::vector<uint64_t> operatorsForType(VariableType type) {
   switch (type) {
     case VariableType::Numeric:
     case VariableType::DateTime:
-      return {kOpEqual, kOpGreater, kOpGreaterEqual, kOpLess, kOpLessEqual, kOpNotEqual, kOpIn};
+      return {kOpEqual, kOpGreater, kOpGreaterEqual, kOpLess,      kOpLessEqual,
+              kOpNotEqual, kOpIn,      kOpIsMissing,    kOpIsNotMissing};
     case VariableType::Categorical:
-      return {kOpEqual, kOpContains, kOpNotEqual, kOpIn};
+      return {kOpEqual, kOpContains, kOpNotEqual, kOpIn, kOpIsMissing, kOpIsNotMissing};
     case VariableType::Binary:
-      return {kOpEqual, kOpNotEqual, kOpIn};
+      return {kOpEqual, kOpNotEqual, kOpIn, kOpIsMissing, kOpIsNotMissing};
     default:
       return {};
   }
@@ -255,12 +263,13 @@ std::string placeholderForType(VariableType type) {
 }
 
 bool whereIsComplete(const WhereClauseObj& where) {
+  if (opTakesNoConstant(where.op)) return true;
   if (where.op == kOpIn) return where.levels && !where.levels->empty();
   return where.constant && !where.constant->empty();
 }
 
 bool whereCanBeApplied(Model& model, const WhereClauseObj& where, VariableType type) {
-  if (!isChronoOrNumeric(type)) return true;
+  if (!isChronoOrNumeric(type) || opTakesNoConstant(where.op)) return true;
   if (where.op == kOpIn) {
     for (const auto& level : where.levels.value_or(std::set<std::string>{}))
       if (!valueOf(model, type, level)) return false;
@@ -272,6 +281,8 @@ bool whereCanBeApplied(Model& model, const WhereClauseObj& where, VariableType t
 
 std::string summaryForWhere(Model& model, const WhereClauseObj& where) {
   if (!whereIsComplete(where)) return tr("No filter");
+  if (opTakesNoConstant(where.op))
+    return fillPlaceholders(tr("Browse filter: %@ %@"), {columnName(model, where.colNum), operatorText(where.op)});
   return fillPlaceholders(tr("Browse filter: %@ %@ %@"),
                           {columnName(model, where.colNum), operatorText(where.op),
                            where.op == kOpIn ? joinLevels(where.levels) : where.constant.value_or("")});
@@ -292,7 +303,8 @@ bool BrowseFilter::apply(const WhereClauseObj& where) {
   if (it != byColumn_.end()) {
     const WhereClauseObj& old = it->second;
     bool same = old.op == where.op &&
-                (where.op == kOpIn ? old.levels == where.levels : old.constant == where.constant);
+                (opTakesNoConstant(where.op) ||
+                 (where.op == kOpIn ? old.levels == where.levels : old.constant == where.constant));
     if (same) return false;
   }
   byColumn_[where.colNum] = where;

@@ -25,6 +25,8 @@ enum WhereOp : uint64_t {
   kOpEqual = 4,
   kOpNotEqual = 5,
   kOpIn = 10,
+  kOpIsMissing = 20,     // no constant: the cell is empty or holds a missing-value code
+  kOpIsNotMissing = 21,  // no constant: the cell has a value
   kOpContains = 99,
 };
 
@@ -69,7 +71,8 @@ std::string stringForWhereAnalysis(Model& model, const Analysis& analysis);
 std::vector<uint64_t> operatorsForType(VariableType type);
 // The constant field's placeholder for a variable type.
 std::string placeholderForType(VariableType type);
-// True when the condition has what it needs: IN with a level, or a non-empty constant.
+// True when the condition has what it needs: IN with a level, "is (not)
+// missing" as it is, any other operator a non-empty constant.
 bool whereIsComplete(const WhereClauseObj& where);
 // True when the editor may apply the condition to a column of this type: the
 // constant (or every IN level) reads as the type's value, or the type is textual.
@@ -102,6 +105,9 @@ class BrowseFilter {
  private:
   std::map<int64_t, WhereClauseObj> byColumn_;
 };
+
+// True for the operators that take no constant ("is missing", "is not missing").
+inline bool opTakesNoConstant(uint64_t op) { return op == kOpIsMissing || op == kOpIsNotMissing; }
 
 // Folds a text's case for comparisons that ignore it (full Unicode case folding).
 std::string foldCase(std::string_view text);

@@ -11,6 +11,7 @@
 #include "analyses/analysis_kind.h"
 #include "charts/renderer.h"
 #include "cli/commands.h"
+#include "cli/variable_ref.h"
 #include "cli/where_option.h"
 #include "cli/workspace_open.h"
 #include "engine/translate.h"
@@ -30,17 +31,9 @@ struct Options {
   bool vectors = false;
 };
 
-// The one lookup of a variable named on this command line: "#N" is the
-// variable numbered N, anything else a name.
+// The one lookup of a variable named on this command line (variable_ref.h).
 int32_t variableNumber(Model& model, const std::string& name, const std::string& option) {
-  if (name.size() > 1 && name[0] == '#' && name.find_first_not_of("0123456789", 1) == std::string::npos) {
-    const Column* c = columnNumber(model, static_cast<uint32_t>(std::stoul(name.substr(1))));
-    if (c && c->num) return *c->num;
-    throw AnalysisRequestError(option + ": no variable numbered " + name.substr(1));
-  }
-  for (Column* c : columns(model))
-    if (c->name && *c->name == name && c->num) return *c->num;
-  throw AnalysisRequestError(option + ": no variable named \"" + name + "\"");
+  return *variableNamed(model, name, option)->num;
 }
 
 // Collects the chart hosts of a layout, in drawing order.

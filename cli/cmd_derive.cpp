@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "cli/commands.h"
+#include "cli/variable_ref.h"
 #include "cli/variable_json.h"
 #include "cli/workspace_open.h"
 #include "derive/derive.h"
@@ -19,10 +20,12 @@ struct DeriveOptions {
   std::optional<uint64_t> seed;
 };
 
-// The Numeric variable with exactly this name (the editor lists only those).
+// The Numeric variable a reference names (the editor lists only those).
 Column* numericColumnNamed(Model& model, const std::string& name, const char* option) {
-  for (Column* c : columnsOfTypes(model, {VariableType::Numeric}))
-    if (c->name && *c->name == name) return c;
+  Column* c = findVariable(model, name, option);
+  if (c && c->type == static_cast<int32_t>(VariableType::Numeric)) return c;
+  if (c && isNumberReference(name))
+    throw std::runtime_error(std::string(option) + ": variable " + name + " is not Numeric");
   throw std::runtime_error(std::string(option) + ": no Numeric variable named \"" + name + "\"");
 }
 

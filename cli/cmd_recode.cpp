@@ -7,6 +7,7 @@
 
 #include "browse/level_edit.h"
 #include "cli/commands.h"
+#include "cli/variable_ref.h"
 #include "cli/variable_json.h"
 #include "cli/workspace_open.h"
 #include "derive/recode.h"
@@ -59,13 +60,7 @@ int run(const RecodeOptions& o) {
   if (!nameIsValid(model, o.name))
     throw std::runtime_error(
         fillPlaceholders(tr("Another variable already exists with the name %@"), {o.name}));
-  Column* x = nullptr;
-  for (Column* c : model.context().allColumns())
-    if (c->name && *c->name == o.x) {
-      x = c;
-      break;
-    }
-  if (!x) throw std::runtime_error("--x: no variable named \"" + o.x + "\"");
+  Column* x = variableNamed(model, o.x, "--x");
   RecodeDefinition d = definitionOf(o);
 
   RecodedColumn values;

@@ -6,6 +6,7 @@
 #include "cli/variable_json.h"
 #include "cli/workspace_open.h"
 #include "engine/level_order.h"
+#include "engine/missing_codes.h"
 #include "engine/workspace_data.h"
 #include "engine/workspace_status.h"
 
@@ -19,6 +20,7 @@ nlohmann::json variableJson(const Column& c) {
     });
   // The stored order as a list, not as the JSON text the store keeps.
   if (c.levelOrder) j["levelOrder"] = storedLevelOrder(c);
+  if (c.missingCodes) j["missingCodes"] = storedMissingCodes(c);
   int type = c.type.value_or(0);
   j["type"] = type;
   j["typeName"] = variableTypeName(static_cast<VariableType>(type >= 1 && type <= 4 ? type : 0));

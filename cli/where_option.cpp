@@ -4,6 +4,7 @@
 #include <optional>
 #include <utility>
 
+#include "cli/variable_ref.h"
 #include "engine/workspace_data.h"
 
 namespace tabulix::cli {
@@ -35,26 +36,46 @@ std::vector<std::string> splitLevels(const std::string& value) {
   return out;
 }
 
+// The operator at the front of the text after the variable: its code and
+// how many characters it takes. "is missing" and "is not missing" take the
+// whole rest (they have no value).
+std::optional<std::pair<uint64_t, size_t>> operatorAt(const std::string& rest) {
+  std::string lower = rest;
+  for (char& c : lower)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  if (lower == "is missing") return std::pair<uint64_t, size_t>{kOpIsMissing, rest.size()};
+  if (lower == "is not missing") return std::pair<uint64_t, size_t>{kOpIsNotMissing, rest.size()};
+  std::string token = rest.substr(0, rest.find(' '));
+  if (auto op = operatorCode(token)) return std::pair<uint64_t, size_t>{*op, token.size()};
+  return std::nullopt;
+}
+
 }  // namespace
 
 WhereClauseObj parseWhereOption(Model& model, const std::string& text) {
   const std::string quoted = "--where \"" + text + "\": ";
-  // Variable names may hold spaces: the longest name followed by a space and
-  // an operator wins.
+  // "#N" names a variable by its number; otherwise names may hold spaces:
+  // the longest name followed by a space and an operator wins.
   const Column* column = nullptr;
   size_t nameLength = 0;
-  for (Column* c : columns(model)) {
+  std::string firstToken = text.substr(0, text.find(' '));
+  if (isNumberReference(firstToken) && text.size() > firstToken.size() &&
+      operatorAt(text.substr(firstToken.size() + 1))) {
+    column = variableNamed(model, firstToken, quoted.substr(0, quoted.size() - 2));
+    nameLength = firstToken.size();
+  }
+  for (Column* c : column ? std::vector<Column*>{} : columns(model)) {
     if (!c->name || c->name->empty()) continue;
     const std::string& name = *c->name;
     if (text.size() > name.size() && text.compare(0, name.size(), name) == 0 && text[name.size()] == ' ' &&
-        name.size() > nameLength) {
-      std::string rest = text.substr(name.size() + 1);
-      if (operatorCode(rest.substr(0, rest.find(' ')))) {
-        column = c;
-        nameLength = name.size();
-      }
+        name.size() > nameLength && operatorAt(text.substr(name.size() + 1))) {
+      column = c;
+      nameLength = name.size();
     }
   }
+  // A name two variables share is refused, as in every other option.
+  if (column && !isNumberReference(firstToken))
+    column = variableNamed(model, *column->name, quoted.substr(0, quoted.size() - 2));
   if (!column) {
     // Name what was taken for the variable: the text before the first operator.
     size_t pos = 0;
@@ -62,30 +83,30 @@ WhereClauseObj parseWhereOption(Model& model, const std::string& text) {
     while (pos < text.size()) {
       size_t space = text.find(' ', pos);
       if (space == std::string::npos) break;
-      size_t next = text.find(' ', space + 1);
-      if (operatorCode(
-              text.substr(space + 1, next == std::string::npos ? std::string::npos : next - space - 1))) {
+      if (operatorAt(text.substr(space + 1))) {
         name = text.substr(0, space);
         break;
       }
       pos = space + 1;
     }
     if (name == text) throw WhereOptionError(quoted + "expected NAME OP VALUE");
+    if (isNumberReference(name)) throw WhereOptionError(quoted + "no variable numbered " + name.substr(1));
     throw WhereOptionError(quoted + "no variable named \"" + name + "\"");
   }
   std::string rest = text.substr(nameLength + 1);
-  size_t space = rest.find(' ');
-  std::string opText = rest.substr(0, space);
-  std::string value = space == std::string::npos ? std::string() : rest.substr(space + 1);
+  auto [opCode, opLength] = *operatorAt(rest);
+  std::string opText = rest.substr(0, opLength);
+  std::string value = opLength < rest.size() ? rest.substr(opLength + 1) : std::string();
   WhereClauseObj where;
   where.colNum = *column->num;
-  where.op = *operatorCode(opText);
+  where.op = opCode;
   const int t = column->type.value_or(0);
   const VariableType type = t >= 1 && t <= 4 ? static_cast<VariableType>(t) : static_cast<VariableType>(0);
   auto offered = operatorsForType(type);
   if (std::find(offered.begin(), offered.end(), where.op) == offered.end())
     throw WhereOptionError(quoted + "the operator " + opText + " is not offered for " +
                            variableTypeName(type) + " variable \"" + *column->name + "\"");
+  if (opTakesNoConstant(where.op)) return where;
   if (where.op == kOpIn) {
     where.levels.emplace();
     for (auto& level : splitLevels(value))

@@ -1,6 +1,7 @@
 // The --where option shared by every command that takes a filter:
 // "NAME OP VALUE", OP one of < <= > >= = != contains in (or ≤ ≥ ≠), IN's
-// levels separated by "|".
+// levels separated by "|"; "NAME is missing" and "NAME is not missing". NAME
+// may be "#N", the variable's number.
 #pragma once
 
 #include <stdexcept>

@@ -7,6 +7,7 @@
 #include <memory>
 #include <random>
 
+#include "engine/cell_access.h"
 #include "engine/number_reading.h"
 #include "engine/translate.h"
 #include "engine/values.h"
@@ -328,7 +329,7 @@ DerivedColumn deriveColumnValues(Model& model, const Column* x, const Column* y,
   // row number.
   std::vector<double> xs;
   if (x && x->num) {
-    ctx.forEachCellOfColumn(*x->num, nullptr, [&](int32_t rowNum, std::optional<std::string_view> text) {
+    forEachValueOfColumn(model,*x, nullptr, [&](int32_t rowNum, std::optional<std::string_view> text) {
       out.rowNums.push_back(rowNum);
       xs.push_back(read(text));
     });
@@ -342,7 +343,7 @@ DerivedColumn deriveColumnValues(Model& model, const Column* x, const Column* y,
   std::vector<double> ys(n, kNaN);
   if (y && y->num) {
     size_t j = 0;
-    ctx.forEachCellOfColumn(*y->num, nullptr, [&](int32_t rowNum, std::optional<std::string_view> text) {
+    forEachValueOfColumn(model,*y, nullptr, [&](int32_t rowNum, std::optional<std::string_view> text) {
       while (j < n && out.rowNums[j] < rowNum) ++j;
       if (j < n && out.rowNums[j] == rowNum) ys[j] = read(text);
     });

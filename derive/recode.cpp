@@ -9,6 +9,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "engine/cell_access.h"
 #include "engine/level_order.h"
 #include "engine/number_reading.h"
 #include "engine/translate.h"
@@ -157,7 +158,7 @@ RecodedColumn recodeColumnValues(Model& model, const Column& x, const RecodeDefi
   Context& ctx = model.context();
   std::vector<std::string> texts;
   if (x.num)
-    ctx.forEachCellOfColumn(*x.num, nullptr, [&](int32_t rowNum, std::optional<std::string_view> text) {
+    forEachValueOfColumn(model,x, nullptr, [&](int32_t rowNum, std::optional<std::string_view> text) {
       out.values.rowNums.push_back(rowNum);
       texts.emplace_back(text.value_or(std::string_view()));
     });

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "engine/missing_codes.h"
 #include "engine/number_reading.h"
 #include "engine/translate.h"
 #include "engine/values.h"
@@ -263,12 +264,33 @@ std::vector<Cell> cellsForRow(Model& model, const Row& row, const std::vector<Ce
 
 std::vector<Cell> cellsForColumn(Model& model, const Column& column, const std::vector<CellSort>& sort,
                                  const std::vector<int32_t>* rows) {
-  return model.context().fetchCells(columnFetch(column, sort, rows));
+  std::vector<Cell> cells = model.context().fetchCells(columnFetch(column, sort, rows));
+  MissingCodes codes(column);
+  if (!codes.empty())
+    for (Cell& c : cells)
+      if (c.data && codes.matches(*c.data)) c.data = std::string();
+  return cells;
 }
 
 std::vector<std::string> distinctValuesForColumn(Model& model, const Column* column) {
   if (!column || !column->num) return {};
-  return model.context().distinctCellData(*column->num, true);
+  std::vector<std::string> values = model.context().distinctCellData(*column->num, true);
+  MissingCodes codes(*column);
+  if (!codes.empty()) std::erase_if(values, [&](const std::string& v) { return codes.matches(v); });
+  return values;
+}
+
+void forEachValueOfColumn(Model& model, const Column& column, const std::vector<int32_t>* rows,
+                          const std::function<void(int32_t rowNum, std::optional<std::string_view> data)>& fn) {
+  if (!column.num) return;
+  MissingCodes codes(column);
+  if (codes.empty()) {
+    model.context().forEachCellOfColumn(*column.num, rows, fn);
+    return;
+  }
+  model.context().forEachCellOfColumn(*column.num, rows, [&](int32_t r, std::optional<std::string_view> d) {
+    fn(r, d && codes.matches(*d) ? std::optional<std::string_view>(std::string_view()) : d);
+  });
 }
 
 BasicStats basicStatsForCells(Model& model, const std::vector<Cell>& cells) {
@@ -280,8 +302,7 @@ BasicStats basicStatsForCells(Model& model, const std::vector<Cell>& cells) {
 BasicStats dictBasicStatsForColumn(Model& model, const Column& column) {
   StatsAccumulator acc(model);
   if (column.num)
-    model.context().forEachCellOfColumn(*column.num, nullptr,
-                                        [&](int32_t, std::optional<std::string_view> d) { acc.add(d); });
+    forEachValueOfColumn(model, column, nullptr, [&](int32_t, std::optional<std::string_view> d) { acc.add(d); });
   return acc.result();
 }
 
@@ -380,7 +401,7 @@ std::vector<double> numericOfCells(Model& model, const std::vector<Cell>& cells,
 std::vector<double> numericOfColumn(Model& model, const Column& column) {
   std::vector<double> out;
   if (!column.num) return out;
-  model.context().forEachCellOfColumn(*column.num, nullptr, [&](int32_t, std::optional<std::string_view> d) {
+  forEachValueOfColumn(model, column, nullptr, [&](int32_t, std::optional<std::string_view> d) {
     if (d)
       if (auto v = decimalNumberForString(model, *d)) out.push_back(*v);
   });
@@ -405,7 +426,7 @@ NumericMatrix numericOfColumns(Model& model, const std::vector<Column*>& cols,
     std::optional<std::string> reference;
     bool renamed = false;
     if (col->num)
-      model.context().forEachCellOfColumn(*col->num, rows, [&](int32_t r, std::optional<std::string_view> d) {
+      forEachValueOfColumn(model, *col, rows, [&](int32_t r, std::optional<std::string_view> d) {
         nums.push_back(r);
         std::optional<double> v;
         if (type == VariableType::Binary) {
@@ -468,7 +489,7 @@ FrequencyDict frequenciesOfCells(const std::vector<Cell>& cells) {
 FrequencyDict frequenciesOfColumn(Model& model, const Column& column) {
   FrequencyDict f;
   if (!column.num) return f;
-  model.context().forEachCellOfColumn(*column.num, nullptr, [&](int32_t, std::optional<std::string_view> d) {
+  forEachValueOfColumn(model, column, nullptr, [&](int32_t, std::optional<std::string_view> d) {
     if (d && !d->empty()) ++f[std::string(*d)];
   });
   return f;

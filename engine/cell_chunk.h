@@ -43,6 +43,12 @@ struct CellChunk {
     }
     dirty = true;
   }
+  // Removes the cell (no cell at all, as past the end of a column).
+  void erase(int i) {
+    state[i] = kNoCell;
+    len[i] = 0;
+    dirty = true;
+  }
   std::optional<std::string_view> get(int i) const {
     if (state[i] != kText) return std::nullopt;
     return std::string_view(bytes).substr(start[i], len[i]);

@@ -330,6 +330,10 @@ std::string stringForOperatorType(unsigned op) {
       return "≠";
     case 10:
       return tr("IN");
+    case 20:
+      return tr("is missing");
+    case 21:
+      return tr("is not missing");
     case 99:
       return tr("Contains");
     default:

@@ -96,7 +96,8 @@ inline const std::array<Field<Metadata>, 2> kMetadataFields = {
 
 // One variable; the attributes from obs down cache its summary statistics.
 // `label` is the variable label a statistical file (SPSS, Stata, SAS) gave it;
-// `levelOrder` the order the user gave its levels, as a JSON list of texts.
+// `levelOrder` the order the user gave its levels, as a JSON list of texts;
+// `missingCodes` the texts that mean "missing" in it, as a JSON list.
 struct Column : Record {
   OptText name;
   OptInt num;
@@ -104,6 +105,7 @@ struct Column : Record {
   OptInt type;
   OptText label;
   OptText levelOrder;
+  OptText missingCodes;
   OptInt obs, obsNumeric, obsDate, levels, levelsDate;
   OptReal min, max, mean, sd, pc25, pc50, pc75;
   OptReal minDate, maxDate, meanDate, sdDate, pc25Date, pc50Date, pc75Date;
@@ -112,13 +114,14 @@ struct Column : Record {
 
 // The attributes of Column, in store order; the statistics cache is the
 // part from kColumnFirstStatField on.
-inline const std::array<Field<Column>, 25> kColumnFields = {{
+inline const std::array<Field<Column>, 26> kColumnFields = {{
     {"name", &Column::name},
     {"num", &Column::num},
     {"order", &Column::order},
     {"type", &Column::type},
     {"label", &Column::label},
     {"levelOrder", &Column::levelOrder},
+    {"missingCodes", &Column::missingCodes},
     {"obs", &Column::obs},
     {"obsNumeric", &Column::obsNumeric},
     {"obsDate", &Column::obsDate},
@@ -139,7 +142,7 @@ inline const std::array<Field<Column>, 25> kColumnFields = {{
     {"pc50Date", &Column::pc50Date},
     {"pc75Date", &Column::pc75Date},
 }};
-inline constexpr size_t kColumnFirstStatField = 6;
+inline constexpr size_t kColumnFirstStatField = 7;
 
 inline bool Column::operator==(const Column& o) const {
   return objectID == o.objectID && sameFields(kColumnFields, *this, o);

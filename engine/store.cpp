@@ -229,7 +229,9 @@ std::vector<Row*> Context::allRows() {
 
 size_t Context::countRows() {
   ensureLoaded();
-  return (rowsLoaded_ ? 0 : savedRowCount_) + rows_.size();
+  size_t pending = 0;
+  for (const auto& s : rows_) pending += s.deleted ? 0 : 1;
+  return (rowsLoaded_ ? 0 : savedRowCount_) + pending;
 }
 
 Metadata* Context::insertMetadata() {

@@ -8,14 +8,16 @@
 // by one thread at a time (the shared model's on the main thread, others on
 // their worker).
 //
-// File layout (format version 3): small tables for metadata, columns, rows,
+// File layout (format version 5): small tables for metadata, columns, rows,
 // analyses and filter conditions, and the cells of each column stored in
 // chunks of kCellsPerChunk consecutive rows, one blob per (column number,
 // first row). Chunks make a 100,000-row column a few dozen blob reads.
 // Version 1 kept one SQL row per cell tied to its row and column by
 // relationships; attaching a version 1 file converts it (see store_file.cpp).
 // Version 3 added the variables' labels (columns.label); a version 2 file
-// gets the empty column when it is attached.
+// gets the empty column when it is attached; version 4 the level orders
+// (columns.levelOrder), version 5 the missing-value codes
+// (columns.missingCodes), added the same way.
 #pragma once
 
 #include <algorithm>
@@ -42,7 +44,7 @@ struct CellChunk;
 // Rows per stored cell chunk.
 inline constexpr int32_t kCellsPerChunk = 4096;
 // The current on-disk format version (SQLite user_version).
-inline constexpr int kStoreFormatVersion = 4;
+inline constexpr int kStoreFormatVersion = 5;
 // The largest workspace the program works with: an import stops there, and
 // a file beyond it is refused when it is opened (every screen would
 // otherwise scan thousands of variables for each request).
@@ -220,6 +222,11 @@ class Context {
   void setCellText(int32_t colNum, int32_t rowNum, std::string_view data);
   // The cell at (colNum, rowNum), if it exists.
   std::optional<Cell> cellAt(int32_t colNum, int32_t rowNum);
+  // Deletes the rows with these numbers (ascending, each a row of the
+  // workspace) with their cells. The rows after them move up: the kept rows
+  // take, in order, the smallest row numbers in use, so that rows stay
+  // numbered 1 to R; the records of the largest numbers go. Not saved.
+  void deleteRows(const std::vector<int32_t>& rowNums);
 
   // --- lifecycle ---
   // True when records or cells changed since the last save or reset.

@@ -1,6 +1,8 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <cassert>
+#include <iterator>
 #include <map>
 #include <set>
 
@@ -204,6 +206,41 @@ std::optional<Cell> Context::cellAt(int32_t colNum, int32_t rowNum) {
   cell.colNum = colNum;
   cell.rowNum = rowNum;
   return cell;
+}
+
+void Context::deleteRows(const std::vector<int32_t>& rowNums) {
+  if (rowNums.empty()) return;
+  assert(std::is_sorted(rowNums.begin(), rowNums.end()));
+  std::vector<Row*> all = allRows();
+  std::vector<int32_t> used;
+  used.reserve(all.size());
+  for (Row* r : all)
+    if (r->num) used.push_back(*r->num);
+  std::sort(used.begin(), used.end());
+  std::vector<int32_t> kept;
+  kept.reserve(used.size());
+  std::set_difference(used.begin(), used.end(), rowNums.begin(), rowNums.end(), std::back_inserter(kept));
+  if (kept.size() == used.size()) return;
+  // The i-th kept row becomes row used[i]; cells from used[kept.size()] on go.
+  for (Column* col : allColumns()) {
+    if (!col->num) continue;
+    const int32_t colNum = *col->num;
+    std::vector<std::pair<int32_t, OptText>> moved;
+    forEachCellOfColumn(colNum, nullptr, [&](int32_t r, std::optional<std::string_view> d) {
+      auto at = std::lower_bound(kept.begin(), kept.end(), r);
+      if (at == kept.end() || *at != r) return;  // a deleted row
+      int32_t to = used[static_cast<size_t>(at - kept.begin())];
+      if (to != r) moved.emplace_back(to, d ? OptText(std::string(*d)) : OptText());
+    });
+    for (auto& [to, d] : moved) setCell(colNum, to, std::move(d));
+    for (size_t i = kept.size(); i < used.size(); ++i) {
+      int32_t r = used[i], first = chunkStart(r);
+      chunk(colNum, first).erase(r - first);
+    }
+  }
+  const int32_t firstGone = used[kept.size()];
+  for (auto& slot : rows_)
+    if (!slot.deleted && slot.rec->num && *slot.rec->num >= firstGone) slot.deleted = true;
 }
 
 void Context::releaseCellMemory() {

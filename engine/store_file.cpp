@@ -30,9 +30,9 @@ namespace {
 // million additions while keeping `num + 1` far from overflow.
 constexpr int32_t kMaxColumnNumber = 1 << 20;
 
-// Tables of the current format (version 4: the columns with `levelOrder`);
+// Tables of the current format (version 5: the columns with `missingCodes`);
 // version 1 had `cells` in place of `cell_chunks`, version 2 no `label`,
-// version 3 no `levelOrder`.
+// version 3 no `levelOrder`, version 4 no `missingCodes`.
 // The record tables take their attributes from the records' field tables,
 // relationships as row ids.
 std::string commonSchema() {
@@ -227,6 +227,19 @@ void upgradeFromVersion3Levels(sqlite3* db) {
   }
 }
 
+// Gives a version 4 file the variables' missing-value codes (none yet), as version 5.
+void upgradeFromVersion4MissingCodes(sqlite3* db) {
+  exec(db, "BEGIN IMMEDIATE");
+  try {
+    exec(db, "ALTER TABLE columns ADD COLUMN missingCodes TEXT");
+    exec(db, "PRAGMA user_version = 5");
+    exec(db, "COMMIT");
+  } catch (...) {
+    sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+    throw;
+  }
+}
+
 // Copies a file to be upgraded to the first free backup name; a file that
 // already has the name (the user's own) is never overwritten.
 fs::path makeUpgradeBackup(const fs::path& file) {
@@ -404,6 +417,7 @@ void StoreCoordinator::addStore(const fs::path& file, StoreAccess access) {
       if (version <= 1) upgradeFromVersion1(db);
       if (version <= 2) upgradeFromVersion2(db);
       if (version <= 3) upgradeFromVersion3Levels(db);
+      if (version <= 4) upgradeFromVersion4MissingCodes(db);
     }
     checkStoredValues(db, file);
     Stmt check(db, "PRAGMA quick_check");

@@ -88,6 +88,7 @@ void Context::save() {
     removeDeleted(columns_, "DELETE FROM columns WHERE id=?");
     removeDeleted(analyses_, "DELETE FROM analyses WHERE id=?");
     removeDeleted(wheres_, "DELETE FROM where_clauses WHERE id=?");
+    removeDeleted(rows_, "DELETE FROM rows WHERE id=?");
     {
       Stmt del(db_, "DELETE FROM analysis_columns WHERE \"column\"=?");
       for (auto& s : columns_)
@@ -174,6 +175,7 @@ void Context::save() {
       Stmt ins(db_, ("INSERT INTO rows(" + columnNames(kRowFields) + ") VALUES(?)").c_str());
       Stmt up(db_, ("UPDATE rows SET " + assignments(kRowFields) + " WHERE id=?").c_str());
       for (auto& s : rows_) {
+        if (s.deleted) continue;
         if (s.rec->objectID.isTemporary()) {
           bindFields(ins, kRowFields, *s.rec, 1);
           ins.run();

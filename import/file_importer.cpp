@@ -5,6 +5,7 @@
 #include <mutex>
 #include <thread>
 
+#include "engine/missing_codes.h"
 #include "engine/cell_access.h"
 #include "engine/date_detector.h"
 #include "engine/log.h"
@@ -113,6 +114,8 @@ bool FileImporter::handleLine(uint64_t line, std::span<const std::string> row) {
     for (size_t i = 0; i < columnsForImport_.size() && i < description_.variableLabels.size(); ++i)
       if (!description_.variableLabels[i].empty())
         columnsForImport_[i]->label = description_.variableLabels[i];
+    for (size_t i = 0; i < columnsForImport_.size() && i < description_.variableMissingCodes.size(); ++i)
+      setStoredMissingCodes(*columnsForImport_[i], description_.variableMissingCodes[i]);
     leadingBlankLine_ = row.size() == 1 && row[0].empty();
     if (!importHasHeader_) addRow(model_, 1, row, columnsForImport_);
   } else {

@@ -16,10 +16,13 @@
 namespace tabulix {
 
 // What a file says about itself beside its data (statistical files): the
-// file's label and each variable's label, by position ("" for none).
+// file's label, each variable's label ("" for none) and its declared
+// missing-value codes, by position.
 struct ImportFileDescription {
   std::string fileLabel;
   std::vector<std::string> variableLabels;
+  // Per variable, the texts its file declares missing (SPSS's user-missing values).
+  std::vector<std::vector<std::string>> variableMissingCodes;
 };
 
 // Receives what a reader delivers, in this order: start, description (from

@@ -15,7 +15,8 @@ namespace tabulix {
 // Frame tags.
 enum class StatFrame : uint8_t {
   File = 'F',      // u32 variables in the file, i64 rows (-1 unknown), text file label, text encoding
-  Variable = 'V',  // u32 index, text name, text label, text format, u8 string?, text label set
+  Variable = 'V',  // u32 index, text name, text label, text format, u8 string?, text label set,
+                   // then (optional) u32 user-missing codes, each a u8 kind and its value
   Label = 'L',     // text set, u8 kind (0 number, 1 text, 2 tagged), value, text label
   Row = 'R',       // u32 cells, then per cell u8 kind (0 missing, 1 number, 2 text) and the value
   End = 'E',       // i32 ReadStat's error code (0 none), text message
@@ -23,6 +24,9 @@ enum class StatFrame : uint8_t {
 
 // Cell and label value kinds.
 enum class StatValueKind : uint8_t { Missing = 0, Number = 1, Text = 2, Tagged = 3 };
+
+// A variable passes on at most this many user-missing codes.
+inline constexpr uint32_t kStatMaxMissingCodes = 64;
 
 // Frames larger than this are refused by the reading side.
 inline constexpr uint32_t kStatMaxFrame = 64u << 20;

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -179,6 +180,34 @@ void writeValue(FrameWriter& w, readstat_value_t v) {
 
 const char* orEmpty(const char* s) { return s ? s : ""; }
 
+// True when a missing range is one value (lo = hi), a number or a text.
+bool discreteCode(readstat_value_t lo, readstat_value_t hi) {
+  if (readstat_value_type_class(lo) != readstat_value_type_class(hi)) return false;
+  if (readstat_value_type_class(lo) == READSTAT_TYPE_CLASS_STRING) {
+    const char *a = readstat_string_value(lo), *b = readstat_string_value(hi);
+    return a && b && std::strcmp(a, b) == 0;
+  }
+  double a = readstat_double_value(lo), b = readstat_double_value(hi);
+  return a == b && std::isfinite(a);
+}
+
+// True when a user-missing value is one of its variable's discrete codes.
+bool isDiscreteCode(readstat_value_t value, readstat_variable_t* v) {
+  int ranges = readstat_variable_get_missing_ranges_count(v);
+  for (int i = 0; i < ranges; ++i) {
+    readstat_value_t lo = readstat_variable_get_missing_range_lo(v, i);
+    readstat_value_t hi = readstat_variable_get_missing_range_hi(v, i);
+    if (!discreteCode(lo, hi)) continue;
+    if (readstat_value_type_class(value) == READSTAT_TYPE_CLASS_STRING) {
+      const char* s = readstat_string_value(value);
+      if (s && std::strcmp(s, readstat_string_value(lo)) == 0) return true;
+    } else if (readstat_double_value(value) == readstat_double_value(lo)) {
+      return true;
+    }
+  }
+  return false;
+}
+
 // A text ReadStat hands over, read no further than `max` bytes: some of
 // them point into the file's fixed-width fields, which a damaged file can
 // fill without a terminator.
@@ -219,6 +248,18 @@ int onVariable(int index, readstat_variable_t* v, const char* labelSet, void* ct
   p.out.text(bounded(readstat_variable_get_format(v), sizeof v->format));
   p.out.u8(readstat_variable_get_type_class(v) == READSTAT_TYPE_CLASS_STRING ? 1 : 0);
   p.out.text(bounded(labelSet, p.labelSetWidth));
+  // The user-missing values a variable declares one by one (SPSS's discrete
+  // missing values) travel as codes: their cells keep the value and the
+  // workspace declares it missing. Ranges stay empty cells.
+  std::vector<readstat_value_t> codes;
+  int ranges = readstat_variable_get_missing_ranges_count(v);
+  for (int i = 0; i < ranges && codes.size() < kStatMaxMissingCodes; ++i) {
+    readstat_value_t lo = readstat_variable_get_missing_range_lo(v, i);
+    readstat_value_t hi = readstat_variable_get_missing_range_hi(v, i);
+    if (discreteCode(lo, hi)) codes.push_back(lo);
+  }
+  p.out.u32(static_cast<uint32_t>(codes.size()));
+  for (const readstat_value_t& c : codes) writeValue(p.out, c);
   p.out.finish(at);
   return p.flush(false) ? READSTAT_HANDLER_OK : READSTAT_HANDLER_ABORT;
 }
@@ -242,8 +283,12 @@ int onValue(int row, readstat_variable_t* v, readstat_value_t value, void* ctx) 
     if (!p.flush(false)) return READSTAT_HANDLER_ABORT;
     p.currentRow = row;
   }
-  // User-defined, system and tagged missing values are all one empty cell.
-  if (readstat_value_is_missing(value, v)) return READSTAT_HANDLER_OK;
+  // System and tagged missing values are empty cells, and so are values in
+  // a user-missing range; a discrete user-missing value keeps its value (its
+  // variable declares it as a missing-value code).
+  if (readstat_value_is_system_missing(value) || readstat_value_is_tagged_missing(value))
+    return READSTAT_HANDLER_OK;
+  if (readstat_value_is_defined_missing(value, v) && !isDiscreteCode(value, v)) return READSTAT_HANDLER_OK;
   FrameWriter cell;
   writeValue(cell, value);
   p.cells[static_cast<size_t>(index)] = std::move(cell.bytes);

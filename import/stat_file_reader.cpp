@@ -327,6 +327,18 @@ bool StatFrameDecoder::begin() {
     if (!v.labelSet.empty())
       if (auto it = labelSets_.find(v.labelSet); it != labelSets_.end()) v.labels = &it->second;
     description.variableLabels.push_back(v.label);
+    // A code is written as its cells are: its value label, else its number or text.
+    std::vector<std::string> codes;
+    for (double n : v.missingNumbers) {
+      auto it = v.labels ? v.labels->numbers.find(n) : decltype(v.labels->numbers.end()){};
+      codes.push_back(v.labels && it != v.labels->numbers.end() ? it->second : numberText(v, n));
+    }
+    for (const std::string& t : v.missingTexts) {
+      if (!isUtf8(t)) continue;
+      auto it = v.labels ? v.labels->texts.find(t) : decltype(v.labels->texts.end()){};
+      codes.push_back(v.labels && it != v.labels->texts.end() ? it->second : t);
+    }
+    description.variableMissingCodes.push_back(std::move(codes));
     names.push_back(v.name);
   }
   sink_.readerDidDescribeFile(description);
@@ -357,6 +369,19 @@ bool StatFrameDecoder::frame(char tag, std::string_view payload) {
       v.format = r.text();
       v.isString = r.u8() != 0;
       v.labelSet = r.text();
+      if (!r.rest.empty()) {
+        uint32_t n = r.u32();
+        if (n > kStatMaxMissingCodes) break;
+        for (uint32_t i = 0; i < n && r.ok; ++i) {
+          auto kind = static_cast<StatValueKind>(r.u8());
+          if (kind == StatValueKind::Number)
+            v.missingNumbers.push_back(r.f64());
+          else if (kind == StatValueKind::Text)
+            v.missingTexts.emplace_back(r.text());
+          else
+            r.ok = false;
+        }
+      }
       if (!r.ok || index != variables_.size() || index >= kStatMaxVariables) break;
       if (!isUtf8(v.name) || !isUtf8(v.label))
         return fail("the name or label of variable " + std::to_string(index + 1) +

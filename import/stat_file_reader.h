@@ -74,6 +74,8 @@ class StatFrameDecoder {
     bool isString = false;
     StatTimeFormat time;
     const LabelSet* labels = nullptr;  // found when the data begin
+    std::vector<double> missingNumbers;     // discrete user-missing values
+    std::vector<std::string> missingTexts;  // the same, of a text variable
   };
 
   bool frame(char tag, std::string_view payload);

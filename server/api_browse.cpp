@@ -17,6 +17,7 @@
 #include "engine/number_format.h"
 #include "engine/translate.h"
 #include "engine/variable_type.h"
+#include "browse/variable_edit.h"
 #include "engine/workspace_data.h"
 #include "server/request_locale.h"
 #include "server/server_impl.h"
@@ -303,6 +304,46 @@ void ServerImpl::routeBrowse() {
       if (countRows(m) + static_cast<size_t>(count) > 100000)
         throw ApiError(409, {{"error", "row limit"}, {"message", rowLimitMessage()}});
       addRows(m, static_cast<uint32_t>(count));
+      ++state->version;
+      return nlohmann::json{{"rowCount", countRows(m)}, {"status", statusJson(m)}};
+    });
+  });
+
+  // Deleting rows in edit mode: the session's typed cells are stored first
+  // (they name rows as they were); refused while another session holds
+  // typed cells, whose rows would move under them.
+  post("/api/browse/edit/deleteRows", [this, state, sessionFor](const httplib::Request& req) {
+    nlohmann::json body = bodyJson(req);
+    std::string id = textField(body, "session");
+    if (!body.contains("rows") || !body["rows"].is_array() || body["rows"].empty() ||
+        body["rows"].size() > 100000)
+      badField("rows", "must be a list of row numbers");
+    std::vector<int32_t> rowNums;
+    for (const auto& r : body["rows"]) {
+      if (!r.is_number_integer() || r.get<int64_t>() < 1 || r.get<int64_t>() > INT32_MAX)
+        badField("rows", "must be a list of row numbers");
+      rowNums.push_back(static_cast<int32_t>(r.get<int64_t>()));
+    }
+    std::sort(rowNums.begin(), rowNums.end());
+    rowNums.erase(std::unique(rowNums.begin(), rowNums.end()), rowNums.end());
+    return shared.run([&](Model& m) {
+      auto& session = sessionFor(id, shared.generation());
+      for (const auto& [other, s] : state->sessions)
+        if (other != id && s.edits.size() > 0)
+          throw ApiError(409, {{"error", "unsaved edits"},
+                               {"message", tr("Another page has unsaved edits; rows can be deleted once they are "
+                                              "saved.")}});
+      std::set<int32_t> changed = session.edits.changedColumns();
+      session.edits.applyTo(m);
+      try {
+        deleteRows(m, rowNums);
+      } catch (const EditError& e) {
+        throw ApiError(404, {{"error", "no such row"}, {"message", e.what()}});
+      }
+      for (int32_t num : changed)
+        if (Column* c = columnNumber(m, static_cast<uint32_t>(num)))
+          c->type = static_cast<int32_t>(guessTypeOfColumn(*c));
+      saveOrThrow(m);
       ++state->version;
       return nlohmann::json{{"rowCount", countRows(m)}, {"status", statusJson(m)}};
     });

@@ -3,7 +3,11 @@
 #include <algorithm>
 #include <thread>
 
+#include "analyses/definitions.h"
+#include "browse/edit_session.h"
+#include "browse/variable_edit.h"
 #include "engine/cell_access.h"
+#include "engine/missing_codes.h"
 #include "engine/log.h"
 #include "engine/number_format.h"
 #include "engine/translate.h"
@@ -29,6 +33,22 @@ Alert variableLimitAlert() {
   return {fillPlaceholders(tr("%d Variable Limit Reached"), {std::to_string(kVariableLimit)}),
           tr("To make room for a new variable please delete an existing one."),
           {tr("OK")}};
+}
+
+[[noreturn]] void requestFieldError(const std::string& field, const std::string& what) {
+  throw ApiError(400, {{"error", "bad request"}, {"message", "\"" + field + "\" " + what}});
+}
+
+// What the type picker and the missing-codes editor show: the types the
+// variable may be given (keys and names), its own, its codes and its card.
+nlohmann::json variableSettingsJson(const Column& c) {
+  nlohmann::json types = nlohmann::json::array();
+  for (VariableType t : variableTypesForColumn(c))
+    types.push_back({{"key", variableTypeKey(static_cast<int32_t>(t))}, {"name", variableTypeName(t)}});
+  return {{"types", types},
+          {"type", variableTypeKey(c.type.value_or(0))},
+          {"missingCodes", storedMissingCodes(c)},
+          {"card", toJson(cardFromCache(c))}};
 }
 
 int64_t idParam(const httplib::Request& req, size_t index = 1) {
@@ -221,14 +241,82 @@ void ServerImpl::routeCore() {
     });
   });
 
+  // Deleting a variable that saved analyses use asks first: the page shows
+  // the analyses named in the 409 and sends the request again with force=1.
   del(R"(/api/variables/(\d+))", [this](const httplib::Request& req) {
+    int64_t id = idParam(req);
+    bool force = req.has_param("force") && req.get_param_value("force") == "1";
+    return shared.run([&](Model& m) {
+      requireWorkspace(m);
+      Column* c = m.context().existingColumn({Entity::Column, id});
+      if (!c) throw ApiError(404, {{"error", "no such variable"}});
+      auto users = analysesUsingVariable(m, *c);
+      if (!users.empty() && !force) {
+        nlohmann::json list = nlohmann::json::array();
+        for (Analysis* a : users)
+          list.push_back({{"id", a->objectID.rowid}, {"title", summaryForAnalysis(m, *a).title}});
+        throw ApiError(409, {{"error", "variableInUse"},
+                             {"title", tr("Delete Variable")},
+                             {"message", fillPlaceholders(tr("These saved analyses use %@ and will lose it:"),
+                                                          {c->name.value_or("")})},
+                             {"analyses", list}});
+      }
+      deleteVariable(m, c->num.value_or(-1));
+      return nlohmann::json{{"canAdd", countColumns(m) < kVariableLimit}, {"status", statusJson(m)}};
+    });
+  });
+
+  // The types a variable may be given, its missing-value codes, and its card.
+  get(R"(/api/variables/(\d+)/types)", [this](const httplib::Request& req) {
     int64_t id = idParam(req);
     return shared.run([&](Model& m) {
       requireWorkspace(m);
       Column* c = m.context().existingColumn({Entity::Column, id});
       if (!c) throw ApiError(404, {{"error", "no such variable"}});
-      removeColumn(m, c);
-      return nlohmann::json{{"canAdd", countColumns(m) < kVariableLimit}, {"status", statusJson(m)}};
+      if (needCalcBasicStatsForColumn(*c)) {
+        basicStatsForColumn(m, *c);
+        m.saveContext();
+      }
+      return variableSettingsJson(*c);
+    });
+  });
+
+  post(R"(/api/variables/(\d+)/type)", [this](const httplib::Request& req) {
+    int64_t id = idParam(req);
+    nlohmann::json body = bodyJson(req);
+    VariableType type = body.contains("type") && body["type"].is_string()
+                            ? variableTypeNamed(body["type"].get<std::string>())
+                            : VariableType::Unknown;
+    if (type == VariableType::Unknown) requestFieldError("type", "is not a type");
+    return shared.run([&](Model& m) {
+      requireWorkspace(m);
+      Column* c = m.context().existingColumn({Entity::Column, id});
+      if (!c) throw ApiError(404, {{"error", "no such variable"}});
+      try {
+        changeVariableType(m, c->num.value_or(-1), type);
+      } catch (const EditError& e) {
+        throw ApiError(400, {{"error", "type not allowed"}, {"message", e.what()}});
+      }
+      return variableSettingsJson(*c);
+    });
+  });
+
+  post(R"(/api/variables/(\d+)/missing)", [this](const httplib::Request& req) {
+    int64_t id = idParam(req);
+    nlohmann::json body = bodyJson(req);
+    std::vector<std::string> codes;
+    if (!body.contains("codes") || !body["codes"].is_array()) requestFieldError("codes", "must be a list of texts");
+    for (const auto& e : body["codes"]) {
+      if (!e.is_string()) requestFieldError("codes", "must be a list of texts");
+      codes.push_back(e.get<std::string>());
+    }
+    if (codes.size() > kMaxMissingCodes) requestFieldError("codes", "holds too many codes");
+    return shared.run([&](Model& m) {
+      requireWorkspace(m);
+      Column* c = m.context().existingColumn({Entity::Column, id});
+      if (!c) throw ApiError(404, {{"error", "no such variable"}});
+      setMissingCodes(m, c->num.value_or(-1), codes);
+      return variableSettingsJson(*c);
     });
   });
 

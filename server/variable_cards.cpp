@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "engine/cell_access.h"
+#include "engine/missing_codes.h"
 #include "engine/number_format.h"
 #include "engine/translate.h"
 #include "engine/variable_type.h"
@@ -81,6 +82,7 @@ nlohmann::json toJson(const VariableCard& c) {
                       {"lines", lines},
                       {"cached", c.cached}};
   if (!c.label.empty()) j["label"] = c.label;
+  if (!c.missingCodes.empty()) j["missingCodes"] = c.missingCodes;
   return j;
 }
 
@@ -90,6 +92,7 @@ VariableCard cardFromCache(const Column& c) {
   card.num = c.num.value_or(0);
   card.name = c.name.value_or("");
   card.label = c.label.value_or("");
+  card.missingCodes = storedMissingCodes(c);
   card.type = c.type.value_or(0);
   card.typeLine = typeLine(card.type);
   VariableType type = typeOf(c);

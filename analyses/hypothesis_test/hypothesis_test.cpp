@@ -454,8 +454,8 @@ PairedFactors twoByTwoPairedFactorX(Model& model, const Column& x, const Column&
   for (int k = 0; k < 2; ++k) {
     if (!cols[k]->num) continue;
     auto& map = f.code[k];
-    model.context().forEachCellOfColumn(
-        *cols[k]->num, rows, [&](int32_t row, std::optional<std::string_view> d) {
+    forEachValueOfColumn(model,
+        *cols[k], rows, [&](int32_t row, std::optional<std::string_view> d) {
           if (!d || d->empty()) return;
           std::string text(*d);
           auto it = map.find(text);

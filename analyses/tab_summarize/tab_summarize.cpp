@@ -63,8 +63,8 @@ TabSummarizeResult tabColumnSummarizing(Model& model, const Column& grouping, co
   std::vector<int64_t> counts;
   std::vector<std::pair<int32_t, int32_t>> groupOfRow;  // (row, text id or -1 when missing)
   groupOfRow.reserve(rows ? rows->size() : model.context().countRows());
-  model.context().forEachCellOfColumn(
-      *grouping.num, rows, [&](int32_t row, std::optional<std::string_view> d) {
+  forEachValueOfColumn(model,
+      grouping, rows, [&](int32_t row, std::optional<std::string_view> d) {
         if (!d || d->empty()) {
           groupOfRow.push_back({row, -1});
           return;
@@ -93,7 +93,7 @@ TabSummarizeResult tabColumnSummarizing(Model& model, const Column& grouping, co
   // Step 3: the summarized values, each into its row's group.
   std::optional<std::string> firstBinary;
   size_t at = 0;
-  model.context().forEachCellOfColumn(*summarized.num, rows,
+  forEachValueOfColumn(model,summarized, rows,
                                       [&](int32_t row, std::optional<std::string_view> d) {
                                         while (at < groupOfRow.size() && groupOfRow[at].first < row) ++at;
                                         if (at == groupOfRow.size() || groupOfRow[at].first != row) return;

@@ -90,8 +90,8 @@ TwoWayResult twoWayTabOfColumn(Model& model, const Column& rowColumn, const Colu
   Coding codingA, codingB;
   std::vector<std::pair<int32_t, int32_t>> a;
   a.reserve(rows ? rows->size() : model.context().countRows());
-  model.context().forEachCellOfColumn(
-      *rowColumn.num, rows, [&](int32_t row, std::optional<std::string_view> d) {
+  forEachValueOfColumn(model,
+      rowColumn, rows, [&](int32_t row, std::optional<std::string_view> d) {
         const bool missing = !d || d->empty();
         a.push_back({row, missing && !includeMissing ? -2 : codingA.id(missing ? std::string_view() : *d)});
       });
@@ -99,8 +99,8 @@ TwoWayResult twoWayTabOfColumn(Model& model, const Column& rowColumn, const Colu
   std::unordered_map<int64_t, int64_t> pairs;
   std::vector<int64_t> countA, countB;
   size_t at = 0;
-  model.context().forEachCellOfColumn(
-      *colColumn.num, rows, [&](int32_t row, std::optional<std::string_view> d) {
+  forEachValueOfColumn(model,
+      colColumn, rows, [&](int32_t row, std::optional<std::string_view> d) {
         while (at < a.size() && a[at].first < row) ++at;
         if (at == a.size() || a[at].first != row || a[at].second == -2) return;
         const bool missing = !d || d->empty();

@@ -395,6 +395,35 @@ TEST(Store, UpgradesVersion3FilesWithoutLevelOrders) {
   EXPECT_EQ(columns(m)[0]->label, OptText("Group"));
 }
 
+// Version 4 had no missing-value codes: the upgrade adds the empty column
+// and keeps the level orders; codes then survive a reopen.
+TEST(Store, UpgradesVersion4FilesWithoutMissingCodes) {
+  TempDir dir;
+  fs::path file = dir.path / "v4.tbx";
+  std::string tables = kTablesBeforeLabels;
+  tables.replace(tables.find("type INTEGER,"), 13, "type INTEGER, label TEXT, levelOrder TEXT,");
+  sql(file, tables + R"(
+    CREATE TABLE cell_chunks(colNum INTEGER NOT NULL, firstRow INTEGER NOT NULL, cells BLOB NOT NULL,
+      PRIMARY KEY(colNum, firstRow)) WITHOUT ROWID;
+    PRAGMA user_version = 4;
+    INSERT INTO columns(id, name, num, "order", type, levelOrder, obs) VALUES (10, 'g', 0, 0, 1, '["b","a"]', 3);
+    INSERT INTO rows(id, num) VALUES (20, 1);
+  )");
+  {
+    Model m;
+    ASSERT_NO_THROW(m.openStore(file));
+    Column* c = columns(m)[0];
+    EXPECT_EQ(c->levelOrder, OptText(R"(["b","a"])"));
+    EXPECT_FALSE(c->missingCodes.has_value());
+    c->missingCodes = R"(["999"])";
+    m.saveContext();
+  }
+  Model m;
+  ASSERT_NO_THROW(m.openStore(file, StoreAccess::ReadOnly));
+  EXPECT_EQ(columns(m)[0]->missingCodes, OptText(R"(["999"])"));
+  EXPECT_EQ(columns(m)[0]->obs, OptInt(3));
+}
+
 TEST(Store, ForeignAndDamagedFilesAreReportedAndLeftUntouched) {
   TempDir dir;
   std::vector<std::string> alerts, logs;

@@ -16,6 +16,8 @@ export function useOneTabStop<T extends HTMLElement>(onEnter?: () => void) {
   const onKeyDown = (e: KeyboardEvent) => {
     const group = ref.current;
     if (!group) return;
+    // A picker's own arrows choose its value.
+    if ((e.target as HTMLElement).tagName === "SELECT" && (e.key === "ArrowUp" || e.key === "ArrowDown")) return;
     const items = Array.from(group.querySelectorAll<HTMLElement>(controls)).filter(
       (c) => !(c as HTMLButtonElement).disabled && c.getClientRects().length > 0,
     );

@@ -270,6 +270,8 @@ function AnalysisView({
   const [filtering, setFiltering] = useState<"first" | "second" | null>(null);
   const [choosing, setChoosing] = useState<Choices | null>(null);
   const [view, setView] = useState<"box" | "density">("box");
+  const [extra, setExtraState] = useState<Record<string, string>>({});
+  const setExtra = (key: string, value: string) => setExtraState((e) => ({ ...e, [key]: value }));
   const [busy, setBusy] = useState(false);
   // The expected value as typed (null until the user types), sent once the typing pauses.
   const [typing, setTyping] = useState<string | null>(null);
@@ -308,6 +310,8 @@ function AnalysisView({
   // unreadable text gets its message).
   const unsaved: Record<string, string> = {};
   if (kind === "summarize") unsaved.view = view;
+  if (kind === "summarize" && extra.postHoc) unsaved.postHoc = extra.postHoc;
+  if (kind === "twoway" && extra.residuals) unsaved.residuals = extra.residuals;
   if ((kind === "means" || kind === "proportions") && typed !== null) unsaved.expected = typed;
   const body = def && kind ? { page: pageId, settings: unsaved } : null;
   const key = body ? JSON.stringify([def, unsaved]) : "";
@@ -428,6 +432,8 @@ function AnalysisView({
             levels={levels}
             view={view}
             setView={setView}
+            extra={extra}
+            setExtra={setExtra}
             onExpected={setTyping}
             actions={{
               choose: (position) => void choose(position),

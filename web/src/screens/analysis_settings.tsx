@@ -102,6 +102,12 @@ const viewSegments = [
   { value: "density", label: "Density Plot" },
 ];
 const percentSegments = ["Cell", "Row", "Column", "None"];
+// The one-way ANOVA's pairwise comparisons (computed only when asked for).
+const postHocSegments = [
+  { value: "none", label: "None" },
+  { value: "tukey", label: "Tukey" },
+  { value: "gamesHowell", label: "Games–Howell" },
+];
 // Means (distribution 0; 1 is computed the same way) or proportions (2).
 const distributionSegments = [
   { value: "0", label: "Means" },
@@ -148,7 +154,9 @@ export function settingsTexts(): string[] {
     "Choose variable x...",
     "Choose variable y...",
     ...fixedLabels,
-    ...[viewSegments, distributionSegments, sampleSegments, tailSegments, proportionTests].flatMap((s) =>
+    "Pairwise comparisons:",
+    "Adjusted residuals:",
+    ...[viewSegments, postHocSegments, distributionSegments, sampleSegments, tailSegments, proportionTests].flatMap((s) =>
       s.map((x) => x.label),
     ),
     ...proportionTests.map((x) => x.sub).filter((s) => s),
@@ -264,6 +272,8 @@ export function SettingsPanel({
   levels,
   view,
   setView,
+  extra = {},
+  setExtra = () => {},
   onExpected,
   actions,
 }: {
@@ -272,6 +282,9 @@ export function SettingsPanel({
   levels: Levels | null;
   view: string;
   setView: (v: "box" | "density") => void;
+  // Settings the page sends with each compute but does not store (postHoc, residuals).
+  extra?: Record<string, string>;
+  setExtra?: (key: string, value: string) => void;
   onExpected: (text: string) => void;
   actions: PanelActions;
 }) {
@@ -394,7 +407,19 @@ export function SettingsPanel({
         </div>
       )}
       {kind === "summarize" && (
-        <Segments label={t("View")} options={viewSegments} value={view} onPick={(v) => setView(v as "box" | "density")} />
+        <>
+          <Segments label={t("View")} options={viewSegments} value={view} onPick={(v) => setView(v as "box" | "density")} />
+          <div class="setting-line">
+            <span>{t("Pairwise comparisons:")}</span>
+            <Segments
+              label={t("Pairwise comparisons:")}
+              testid="post-hoc"
+              options={postHocSegments}
+              value={extra.postHoc ?? "none"}
+              onPick={(v) => setExtra("postHoc", v)}
+            />
+          </div>
+        </>
       )}
       {kind === "twoway" && (
         <>
@@ -419,6 +444,18 @@ export function SettingsPanel({
                 data-testid="include-missing"
                 checked={def.includeMissing}
                 onChange={(e) => actions.store({ includeMissing: e.currentTarget.checked })}
+              />
+              <span class="switch-track" />
+            </span>
+          </label>
+          <label class="setting-line">
+            <span>{t("Adjusted residuals:")}</span>
+            <span class="switch">
+              <input
+                type="checkbox"
+                data-testid="residuals"
+                checked={extra.residuals === "1"}
+                onChange={(e) => setExtra("residuals", e.currentTarget.checked ? "1" : "0")}
               />
               <span class="switch-track" />
             </span>

@@ -33,6 +33,23 @@ const ROW_H = 40;
 const WINDOW = 60;
 const AHEAD = 15;
 
+// "3, 7-9" as row numbers; null when any part is not a number or a range.
+export function parseRowList(text: string): number[] | null {
+  const rows = new Set<number>();
+  const parts = text.split(",").map((p) => p.trim());
+  if (!parts.some((p) => p !== "")) return null;
+  for (const p of parts) {
+    if (p === "") continue;
+    const m = /^(\d+)(?:\s*-\s*(\d+))?$/.exec(p);
+    if (!m) return null;
+    const a = Number(m[1]);
+    const b = m[2] === undefined ? a : Number(m[2]);
+    if (a < 1 || b < a || b - a >= 100000) return null;
+    for (let r = a; r <= b; r++) rows.add(r);
+  }
+  return [...rows].sort((x, y) => x - y);
+}
+
 // The filter of this page, kept per open workspace while the page lives.
 const filters = new Map<number, Map<number, Where>>();
 function filterOf(generation: number): Map<number, Where> {
@@ -287,6 +304,22 @@ export function BrowseScreen({ shell }: { shell: Shell }) {
     }
   };
 
+  // Deleting rows in edit mode: "3, 7-9"; the rows after them move up.
+  const [deletingRows, setDeletingRows] = useState(false);
+  const [rowsText, setRowsText] = useState("");
+  const deleteRows = async () => {
+    const rows = parseRowList(rowsText);
+    if (!rows) return;
+    try {
+      await api.post("/api/browse/edit/deleteRows", { session: editing, rows });
+      setDeletingRows(false);
+      setRowsText("");
+      load(firstShown.current, wheres, editing ?? undefined);
+    } catch (e) {
+      shell.fail(e);
+    }
+  };
+
   // The cell the keyboard is on: the grid's one tab stop while browsing.
   const [active, setActive] = useState<{ row: number; col: number }>({ row: 1, col: 0 });
 
@@ -412,7 +445,52 @@ export function BrowseScreen({ shell }: { shell: Shell }) {
               {win.rowsShown}
             </span>
           )}
+          {wheres.size > 0 && (
+            <button
+              class="text-button destructive"
+              data-testid="clear-filters"
+              onClick={() => {
+                filterOf(generation).clear();
+                const none = new Map<number, Where>();
+                setWheres(none);
+                load(0, none, editing ?? undefined);
+              }}
+            >
+              {t("Clear all filters")}
+            </button>
+          )}
+          {editing && (
+            <button class="text-button destructive" data-testid="delete-rows" onClick={() => setDeletingRows(true)}>
+              {t("Delete rows")}
+            </button>
+          )}
         </div>
+      )}
+      {deletingRows && editing && (
+        <form
+          class="delete-rows-form"
+          onSubmit={(e) => {
+            e.preventDefault();
+            void deleteRows();
+          }}
+        >
+          <label for="rows-to-delete">{t("Rows to delete (for example 3, 7-9):")}</label>
+          <input
+            id="rows-to-delete"
+            class="text-input"
+            data-testid="rows-to-delete"
+            value={rowsText}
+            inputMode="numeric"
+            onInput={(e) => setRowsText(e.currentTarget.value)}
+            autoFocus
+          />
+          <button class="text-button" type="button" onClick={() => setDeletingRows(false)}>
+            {t("Cancel")}
+          </button>
+          <button class="text-button destructive" type="submit" disabled={!parseRowList(rowsText)}>
+            {t("Delete")}
+          </button>
+        </form>
       )}
       {!win && <p class="loading">{t("Loading...")}</p>}
       {win && !hasWorkspace && <NoWorkspace shell={shell} />}

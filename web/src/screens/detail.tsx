@@ -7,6 +7,7 @@ import type { Shell } from "../app";
 import { GlossaryButton, openGlossary, variableDetailTerms } from "../components/glossary";
 import { LayoutView, printResult, shareResult, type Computed } from "../components/layout_view";
 import { LevelOrder } from "../components/level_order";
+import { VariableSettings } from "../components/variable_settings";
 import { t } from "../i18n";
 import { FilterEditor, type Where } from "./filter_editor";
 import type { Card } from "./variables";
@@ -28,6 +29,8 @@ const typeLines: Record<string, string> = {
 const opText: Record<number, string> = { 0: "<", 1: "≤", 2: ">", 3: "≥", 4: "=", 5: "≠", 10: "IN", 99: "Contains" };
 
 export function whereText(w: Where, name: string): string {
+  if (w.op === 20) return `${name} ${t("is missing")}`;
+  if (w.op === 21) return `${name} ${t("is not missing")}`;
   const value = w.op === 10 ? [...(w.levels ?? [])].join(", ") : (w.constant ?? "");
   return `${name} ${w.op === 10 ? t("IN") : w.op === 99 ? t("Contains") : opText[w.op] ?? t("Unknown op")} ${value}`;
 }
@@ -94,6 +97,13 @@ export function FilterList({
               </li>
             ))}
             {wheres.length === 0 && <li class="empty-row">{t("No filters")}</li>}
+            {wheres.length > 1 && (
+              <li class="row">
+                <button class="text-button destructive" data-testid="clear-filters" onClick={() => onChange([])}>
+                  {t("Clear all filters")}
+                </button>
+              </li>
+            )}
           </ul>
         )}
         {picking && (
@@ -157,6 +167,8 @@ export function DetailScreen({ card, shell, onClose }: { card: Card; shell: Shel
   const [filtering, setFiltering] = useState(false);
   const [busy, setBusy] = useState(false);
   const [levelsChanged, setLevelsChanged] = useState(0);
+  // The type as last chosen here (the card the detail opened from keeps its own).
+  const [shownType, setShownType] = useState(card.type);
   const latest = useRef(0);
 
   useEffect(() => {
@@ -253,7 +265,17 @@ export function DetailScreen({ card, shell, onClose }: { card: Card; shell: Shel
         {computed && (
           <LayoutView computed={computed} onTerm={(term) => openGlossary(variableDetailTerms, term)} />
         )}
-        {(card.type === "Categorical" || card.type === "Binary") && (
+        <VariableSettings
+          id={card.id}
+          name={card.name}
+          type={shownType}
+          shell={shell}
+          onChanged={(a) => {
+            setShownType(a.type as Card["type"]);
+            setLevelsChanged((n) => n + 1);
+          }}
+        />
+        {(shownType === "Categorical" || shownType === "Binary") && (
           <LevelOrder num={card.num} shell={shell} onChanged={() => setLevelsChanged((n) => n + 1)} />
         )}
         {/* A phone's header has no room left for the glossary action. */}

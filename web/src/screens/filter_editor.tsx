@@ -27,6 +27,8 @@ interface Condition {
 }
 
 const IN = 10;
+// "is missing" and "is not missing" compare with nothing.
+export const noConstant = (op: number) => op === 20 || op === 21;
 
 export function FilterEditor({
   column,
@@ -52,7 +54,7 @@ export function FilterEditor({
   // and the Apply rule; only the latest answer counts.
   useEffect(() => {
     const id = ++latest.current;
-    const draft = op < 0 ? undefined : op === IN ? { op, levels } : { op, constant };
+    const draft = op < 0 ? undefined : op === IN ? { op, levels } : noConstant(op) ? { op } : { op, constant };
     const timer = setTimeout(() => {
       api
         .post<Condition>("/api/browse/condition", {
@@ -73,10 +75,15 @@ export function FilterEditor({
     return () => clearTimeout(timer);
   }, [op, constant, levels.join("\u0000")]);
 
-  const where: Where = op === IN ? { colNum: column.num, op, levels } : { colNum: column.num, op, constant };
+  const where: Where =
+    op === IN
+      ? { colNum: column.num, op, levels }
+      : noConstant(op)
+        ? { colNum: column.num, op }
+        : { colNum: column.num, op, constant };
   const canApply = info?.canApply ?? false;
   // Why Apply is off: the server refuses a constant its type cannot read.
-  const refused = !!info && !info.canApply && op !== IN && constant !== "";
+  const refused = !!info && !info.canApply && op !== IN && !noConstant(op) && constant !== "";
   const reason = !refused
     ? ""
     : info!.type === "DateTime"
@@ -115,7 +122,7 @@ export function FilterEditor({
               </button>
             ))}
           </div>
-          {op !== IN && info && (
+          {op !== IN && !noConstant(op) && info && (
             <div class="field">
               <input
                 class="text-input"

@@ -1,11 +1,13 @@
 // The Variables tab: a card per variable with its type and summary, filled
 // from the cache at once and refreshed by the server's background work.
 import { useEffect, useRef, useState } from "preact/hooks";
-import { api, followJob, type Status } from "../api";
+import { api, ApiError, followJob, type Status } from "../api";
 import type { Shell } from "../app";
+import { showAlert } from "../components/alerts";
 import { TermLabel } from "../components/glossary";
 import { PlusIcon, SearchIcon, SparkIcon, TrashIcon } from "../components/icons";
 import { useOneTabStop } from "../components/one_tab_stop";
+import { TypePicker } from "../components/variable_settings";
 import { isSingular, t } from "../i18n";
 import { NoWorkspace } from "./browse";
 import { DeriveEditor, type Created, type DeriveOptions } from "./derive";
@@ -25,6 +27,8 @@ export interface Card {
   name: string;
   // The variable's label from an SPSS, Stata or SAS file, when it has one.
   label?: string;
+  // The texts declared missing in it.
+  missingCodes?: string[];
   type: "Categorical" | "Binary" | "Numeric" | "DateTime" | "Unknown";
   typeLine: string;
   lines: CardLine[];
@@ -72,6 +76,8 @@ const typeClass: Record<string, string> = {
 function CardView({
   card,
   lines,
+  shell,
+  onTypeChanged,
   onDelete,
   onDerive,
   onOpen,
@@ -79,6 +85,8 @@ function CardView({
 }: {
   card: Card;
   lines: CardLine[];
+  shell: Shell;
+  onTypeChanged: () => void;
   onDelete: () => void;
   onDerive: () => void;
   onOpen: () => void;
@@ -137,8 +145,16 @@ function CardView({
       )}
       <p class="type-line">
         <span class="type-dot" aria-hidden="true" />
-        {card.typeLine}
+        <span class="type-text">{card.typeLine}</span>
+        {card.type !== "Unknown" && (
+          <TypePicker id={card.id} name={card.name} type={card.type} shell={shell} onChanged={onTypeChanged} />
+        )}
       </p>
+      {card.missingCodes && card.missingCodes.length > 0 && (
+        <p class="card-label" data-testid="card-missing">
+          {t("Missing codes: %@", card.missingCodes.join(", "))}
+        </p>
+      )}
       <div class="card-lines">
         {lines.map((l) =>
           l.heading ? (
@@ -264,11 +280,26 @@ export function VariablesScreen({ shell }: { shell: Shell }) {
     if (el && observer.current) observer.current.observe(el);
   };
 
+  // A variable that saved analyses use is deleted only once the user has
+  // seen which analyses lose it.
   const remove = async (card: Card) => {
     try {
       await api.del(`/api/variables/${card.id}`);
     } catch (e) {
-      shell.fail(e);
+      if (e instanceof ApiError && e.code === "variableInUse") {
+        const titles = (e.body.analyses as { title: string }[]).map((a) => `• ${a.title}`).join("\n");
+        const button = await showAlert(
+          { title: e.body.title, message: `${e.body.message}\n${titles}`, buttons: [t("Cancel"), t("Delete")] },
+          1,
+        );
+        if (button === 1) {
+          try {
+            await api.del(`/api/variables/${card.id}?force=1`);
+          } catch (e2) {
+            shell.fail(e2);
+          }
+        }
+      } else shell.fail(e);
     }
     await load(search);
   };
@@ -346,6 +377,8 @@ export function VariablesScreen({ shell }: { shell: Shell }) {
                 card={c}
                 lines={fresh[c.id] ?? c.lines}
                 observe={observe}
+                shell={shell}
+                onTypeChanged={() => void load(search)}
                 onDelete={() => void remove(c)}
                 onDerive={() => void openEditor(c.id)}
                 onOpen={() => setDetail({ ...c, lines: fresh[c.id] ?? c.lines })}
