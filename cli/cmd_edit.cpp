@@ -162,6 +162,7 @@ RegisterCommand editCommand{
            if (r->num) rowNums.push_back(*r->num);
          std::sort(rowNums.begin(), rowNums.end());
          struct Planned {
+           Planned(Step s, int32_t col, int32_t row) : step(std::move(s)), colNum(col), rowNum(row) {}
            Step step;
            int32_t colNum;
            int32_t rowNum;

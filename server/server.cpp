@@ -48,11 +48,11 @@ void sendJson(httplib::Response& res, const nlohmann::json& body, int status = 2
   res.set_content(body.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace), "application/json");
 }
 
-// The body of a refusal: its code, the text a page may show (through the
-// translation lookup), and any alerts raised meanwhile.
+// The body of a refusal: its code, the text a page may show (its own, else
+// the code through the translation lookup), and any alerts raised meanwhile.
 nlohmann::json errorBody(const ApiError& e, AlertScope& scope) {
   nlohmann::json body = e.body();
-  if (body.contains("error") && body["error"].is_string() && !body.contains("alert"))
+  if (body.contains("error") && body["error"].is_string() && !body.contains("alert") && !body.contains("message"))
     body["message"] = tr(body["error"].get<std::string>());
   for (auto& a : scope.take()) body["alerts"].push_back(toJson(a));
   return body;

@@ -102,9 +102,10 @@ TEST(RowFilters, TextsOfConditionsAndTheEditorRules) {
   EXPECT_EQ(stringForWheres(m, ws), "day = 2021-03-15 & n > 2 & n > 10");
   EXPECT_EQ(stringForWhereSet(m, ws), "n > 10 & n > 2 & day = 2021-03-15");
 
-  EXPECT_EQ(operatorsForType(VariableType::Numeric), (std::vector<uint64_t>{4, 2, 3, 0, 1, 5, 10}));
-  EXPECT_EQ(operatorsForType(VariableType::Categorical), (std::vector<uint64_t>{4, 99, 5, 10}));
-  EXPECT_EQ(operatorsForType(VariableType::Binary), (std::vector<uint64_t>{4, 5, 10}));
+  // Every type ends with "is missing" (20) and "is not missing" (21).
+  EXPECT_EQ(operatorsForType(VariableType::Numeric), (std::vector<uint64_t>{4, 2, 3, 0, 1, 5, 10, 20, 21}));
+  EXPECT_EQ(operatorsForType(VariableType::Categorical), (std::vector<uint64_t>{4, 99, 5, 10, 20, 21}));
+  EXPECT_EQ(operatorsForType(VariableType::Binary), (std::vector<uint64_t>{4, 5, 10, 20, 21}));
   EXPECT_TRUE(operatorsForType(static_cast<VariableType>(0)).empty());
   EXPECT_TRUE(whereCanBeApplied(m, cond(0, kOpEqual, ""), VariableType::Numeric));
   EXPECT_FALSE(whereCanBeApplied(m, cond(0, kOpEqual, "1,5x"), VariableType::Numeric));

@@ -51,7 +51,7 @@ TEST_F(Browse, WindowsReachEveryRowFilteredOrNot) {
 
 TEST_F(Browse, TheConditionEditor) {
   json c = postJson("/api/browse/condition", {{"colNum", 1}, {"typed", "R"}});
-  EXPECT_EQ(c["operators"].size(), 3u);  // Binary: =, ≠, IN
+  EXPECT_EQ(c["operators"].size(), 5u);  // Binary: =, ≠, IN, is missing, is not missing
   EXPECT_EQ(c["values"], json({"Red"}));
   c = postJson("/api/browse/condition",
                {{"colNum", 0}, {"typed", ""}, {"where", {{"op", 3}, {"constant", "x"}}}});

@@ -33,7 +33,7 @@ TEST_F(VariablesApi, TypesCodesAndDeletions) {
   EXPECT_EQ(coded["missingCodes"], json({"999"}));
   EXPECT_EQ(coded["card"]["missingCodes"], json({"999"}));
   bool meanWithoutCode = false;
-  for (auto& l : coded["card"]["lines"]) meanWithoutCode |= l["text"] == "Mean: 5.6667";
+  for (auto& l : coded["card"]["lines"]) meanWithoutCode |= l["text"] == "Mean: 5.667";
   EXPECT_TRUE(meanWithoutCode) << coded["card"].dump();
   postJson("/api/variables/" + score + "/missing", {{"codes", "999"}}, 400);
 

@@ -231,6 +231,18 @@ export function VariablesScreen({ shell }: { shell: Shell }) {
       .catch(() => ids.forEach((id) => requested.current.delete(id)));
   };
 
+  // A variable whose type or codes changed: its summary is asked for again.
+  const changed = (id: number) => {
+    setFresh((f) => {
+      const { [id]: _gone, ...rest } = f;
+      return rest;
+    });
+    requested.current.add(id);
+    pending.current.add(id);
+    if (timer.current === null) timer.current = window.setTimeout(flush, 50);
+    void load(search);
+  };
+
   useEffect(() => {
     observer.current = new IntersectionObserver(
       (entries) => {
@@ -378,7 +390,7 @@ export function VariablesScreen({ shell }: { shell: Shell }) {
                 lines={fresh[c.id] ?? c.lines}
                 observe={observe}
                 shell={shell}
-                onTypeChanged={() => void load(search)}
+                onTypeChanged={() => changed(c.id)}
                 onDelete={() => void remove(c)}
                 onDerive={() => void openEditor(c.id)}
                 onOpen={() => setDetail({ ...c, lines: fresh[c.id] ?? c.lines })}
@@ -387,7 +399,17 @@ export function VariablesScreen({ shell }: { shell: Shell }) {
           </div>
         </>
       )}
-      {detail && <DetailScreen card={detail} shell={shell} onClose={() => setDetail(null)} />}
+      {detail && (
+        <DetailScreen
+          card={detail}
+          shell={shell}
+          onClose={() => {
+            setDetail(null);
+            // The detail may have changed the type or the missing-value codes.
+            changed(detail.id);
+          }}
+        />
+      )}
       {editor && (
         <DeriveEditor
           shell={shell}
