@@ -147,6 +147,9 @@ for (const viewport of viewports) {
       await shot(page, viewport, "07-variables-search");
       await card.getByRole("button", { name: `Delete variable ${victim}` }).click();
       await card.getByRole("button", { name: "Delete", exact: true }).click();
+      // The example's saved analyses use it: the alert names them first.
+      const message = await answerAlert(page, "Delete Variable", "Delete");
+      assert.match(message, new RegExp(`These saved analyses use ${victim} and will lose it:`));
       await card.waitFor({ state: "detached" });
       await page.getByRole("searchbox").fill("");
       await until(async () => (await cards.count()) === names.length - 1, "the list without the deleted variable");

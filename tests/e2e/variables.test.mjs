@@ -44,7 +44,7 @@ for (const viewport of viewports) {
       await until(async () => (await picker.locator("option").count()) === 2, "the offered types");
       assert.deepEqual(await picker.locator("option").allTextContents(), ["Numeric", "Categorical"]);
       await picker.selectOption("Categorical");
-      await until(async () => (await temperature.locator(".type-text").textContent()) === "Type: Categorical", "the new type line");
+      await until(async () => (await temperature.locator(".type-line").textContent()) === "Type: Categorical", "the new type line");
       await until(async () => (await temperature.locator(".card-heading").count()) === 1, "the summary of a categorical variable");
       const table = await analyze(page, server.url, { kind: "twoway", left: num("DayType"), right: num("Temperature"), wheres: [] });
       assert.equal(table.error, undefined);

@@ -143,13 +143,15 @@ function CardView({
           {card.label}
         </p>
       )}
-      <p class="type-line">
-        <span class="type-dot" aria-hidden="true" />
-        <span class="type-text">{card.typeLine}</span>
+      <div class="type-row">
+        <p class="type-line">
+          <span class="type-dot" aria-hidden="true" />
+          {card.typeLine}
+        </p>
         {card.type !== "Unknown" && (
           <TypePicker id={card.id} name={card.name} type={card.type} shell={shell} onChanged={onTypeChanged} />
         )}
-      </p>
+      </div>
       {card.missingCodes && card.missingCodes.length > 0 && (
         <p class="card-label" data-testid="card-missing">
           {t("Missing codes: %@", card.missingCodes.join(", "))}
