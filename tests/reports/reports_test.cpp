@@ -287,7 +287,8 @@ TEST(DatasetExport, AllRowsOrTheChosenOnesCellsAsStored) {
   for (std::string l; std::getline(backwards, l);) lines.push_back(l);
   ASSERT_EQ(lines.size(), 5002u);
   misplaced = 1;
-  while (misplaced <= 5000 && lines[misplaced].starts_with(std::to_string(5001 - misplaced) + ",")) ++misplaced;
+  while (misplaced <= 5000 && lines[misplaced].starts_with(std::to_string(5001 - misplaced) + ","))
+    ++misplaced;
   EXPECT_EQ(misplaced, 5001u);
   EXPECT_EQ(lines[5001], "4097,\"a \"\"b\"\"\",2");
   fs::remove_all(dir);

@@ -19,9 +19,8 @@ class AnalysesApi : public ServerFixture {
 TEST_F(AnalysesApi, CreateChooseFilterSetSearchAndDelete) {
   std::vector<std::vector<std::string>> rows;
   for (int r = 1; r <= 30; ++r)
-    rows.push_back(
-        {std::to_string(r % 21), r % 2 ? "Male" : "Female", std::to_string(r * 1.5), r % 3 ? "yes" : "no",
-         std::to_string(r % 20)});
+    rows.push_back({std::to_string(r % 21), r % 2 ? "Male" : "Female", std::to_string(r * 1.5),
+                    r % 3 ? "yes" : "no", std::to_string(r % 20)});
   writeWorkspace(docs / "w.tbx", {"n21", "Sexé", "score", "smoker", "n20"}, rows);
   openWorkspace("w.tbx");
 
