@@ -330,6 +330,13 @@ TEST(TwoWay, MissingValuesCaseAndTable) {
   TwoWayResult byColumn = twoWayTabOfColumn(w.model, w.col("sex"), w.col("smoker"), 10, 2, true, nullptr);
   EXPECT_DOUBLE_EQ(byColumn.percs[0][0], 1.0 / 3);
   EXPECT_DOUBLE_EQ(byColumn.percs[1][1], 0.5);
+  // The margins: the base's own totals are 100%, the other margin is its share of all 6.
+  EXPECT_EQ(byRow.percsA, std::vector<double>(4, 1));
+  EXPECT_DOUBLE_EQ(byRow.percsB[0], 3.0 / 6);
+  EXPECT_EQ(byColumn.percsB, std::vector<double>(3, 1));
+  EXPECT_DOUBLE_EQ(byColumn.percsA[0], 2.0 / 6);
+  EXPECT_DOUBLE_EQ(m.percsA[0], 2.0 / 6);
+  EXPECT_DOUBLE_EQ(m.percsB[1], 2.0 / 6);
   TwoWayContext c{"sex", "smoker", "", true, true};
   auto rows = twoWayRows(m, c);
   EXPECT_EQ(rows[1], (std::vector<std::string>{"Female", "1 17%", "1 17%", "0 0%", "2 33%"}));

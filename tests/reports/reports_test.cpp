@@ -160,6 +160,58 @@ TEST(PdfWriter, LayoutsTallerThanAPageContinueWithHeaderAndPageNumbers) {
   EXPECT_EQ(find("TurnedWord").page, title.page);
 }
 
+// The same rules read off the plan, without the PDF: rows fill a page down
+// to the content bottom; the next page starts with the header row again,
+// then the row that did not fit (also when only the header fitted); an
+// element below moves with the table.
+TEST(PdfWriter, PagePlanRepeatsTheHeaderOfAContinuedTable) {
+  std::vector<std::vector<std::string>> rows = {{"Head"}};
+  for (int i = 1; i < 80; ++i) rows.push_back({std::to_string(i)});
+  TableColumns grid;
+  grid.columnX = {0};
+  grid.columnWidth = {100};
+  grid.rowHeight = 20;
+  // The header ends at the content bottom of page 1 (layout y 0 is page y 40).
+  const double y0 = kContentBottom - kContentTop - 20;
+  Element root = container({0, 0, kPageWidth, y0 + 1630}, {label("Top", {20, 0, 100, 20})});
+  root.children.push_back(table(rows, grid, 20, y0));
+  root.children.push_back(label("After", {20, y0 + 20 * 80 + 10, 100, 20}));
+  const Element& t = root.children[1];
+  std::vector<Placement> plan = pagePlan(root);
+  std::vector<std::vector<const Placement*>> byPage;
+  for (const Placement& p : plan) {
+    if (static_cast<size_t>(p.page) >= byPage.size()) byPage.resize(p.page + 1);
+    byPage[p.page].push_back(&p);
+  }
+  // The header alone, then 34 rows, 34 rows and the last 11.
+  ASSERT_EQ(byPage.size(), 4u);
+  size_t nextRow = 0;
+  for (size_t page = 0; page < byPage.size(); ++page) {
+    const auto& on = byPage[page];
+    for (size_t i = 0; i < on.size(); ++i) {
+      EXPECT_LE(on[i]->y + on[i]->element->frame.h, kContentBottom + 0.01) << page;
+      if (i > 0 && on[i]->rowOfTable && on[i - 1]->rowOfTable) {
+        EXPECT_NEAR(on[i]->y - on[i - 1]->y, 20, 1e-9);
+      }
+    }
+    if (page > 0) {
+      // The header at the top, then the first row the page before left out.
+      EXPECT_EQ(on[0]->element, &t.children[0]) << page;
+      EXPECT_NEAR(on[0]->y, kContentTop, 1e-9);
+      EXPECT_EQ(on[1]->element, &t.children[nextRow]) << page;
+    }
+    for (const Placement* p : on)
+      if (p->rowOfTable && p->element == &t.children[nextRow]) ++nextRow;
+    // A page holds as many rows as fit: the next one would cross the bottom.
+    if (page + 1 < byPage.size()) {
+      EXPECT_GT(on.back()->y + 2 * 20, kContentBottom) << page;
+    }
+  }
+  EXPECT_EQ(nextRow, rows.size());
+  EXPECT_EQ(plan.back().element, &root.children[2]);
+  EXPECT_NEAR(plan.back().y, plan[plan.size() - 2].y + 20 + 10, 1e-9);
+}
+
 TEST(ResultExport, EachRequestWritesItsOwnFiles) {
   Element layout = container({0, 0, kPageWidth, 200}, {label("Hello", {20, 20, 200, 20})});
   auto a = exportResult(
@@ -206,6 +258,11 @@ TEST(DatasetExport, AllRowsOrTheChosenOnesCellsAsStored) {
     EXPECT_EQ(progress.front(), (std::pair<size_t, size_t>{100, 5000}));
     exportDataset(m, dir / "some.csv", std::vector<int32_t>{4999, 7, 12});
     exportDataset(m, dir / "none.csv", std::vector<int32_t>{});
+    // Out of order across batches, a row twice: each line where it was asked for.
+    std::vector<int32_t> backwards;
+    for (int32_t r = 5000; r >= 1; --r) backwards.push_back(r);
+    backwards.push_back(4097);
+    exportDataset(m, dir / "backwards.csv", backwards);
   }
   std::ifstream all(dir / "all.csv");
   std::vector<std::string> lines;
@@ -225,6 +282,15 @@ TEST(DatasetExport, AllRowsOrTheChosenOnesCellsAsStored) {
   EXPECT_EQ(lines, (std::vector<std::string>{"id,\"note, quoted\",x", "4999,\"a \"\"b\"\"\",2",
                                              "7,\"a \"\"b\"\"\", 1.50 ", "12,,2"}));
   EXPECT_EQ(fs::file_size(dir / "none.csv"), std::string("id,\"note, quoted\",x\n").size());
+  std::ifstream backwards(dir / "backwards.csv");
+  lines.clear();
+  for (std::string l; std::getline(backwards, l);) lines.push_back(l);
+  ASSERT_EQ(lines.size(), 5002u);
+  misplaced = 1;
+  while (misplaced <= 5000 && lines[misplaced].starts_with(std::to_string(5001 - misplaced) + ","))
+    ++misplaced;
+  EXPECT_EQ(misplaced, 5001u);
+  EXPECT_EQ(lines[5001], "4097,\"a \"\"b\"\"\",2");
   fs::remove_all(dir);
 }
 

@@ -19,9 +19,9 @@ class AnalysesApi : public ServerFixture {
 TEST_F(AnalysesApi, CreateChooseFilterSetSearchAndDelete) {
   std::vector<std::vector<std::string>> rows;
   for (int r = 1; r <= 30; ++r)
-    rows.push_back(
-        {std::to_string(r % 21), r % 2 ? "Male" : "Female", std::to_string(r * 1.5), r % 3 ? "yes" : "no"});
-  writeWorkspace(docs / "w.tbx", {"n21", "Sexé", "score", "smoker"}, rows);
+    rows.push_back({std::to_string(r % 21), r % 2 ? "Male" : "Female", std::to_string(r * 1.5),
+                    r % 3 ? "yes" : "no", std::to_string(r % 20)});
+  writeWorkspace(docs / "w.tbx", {"n21", "Sexé", "score", "smoker", "n20"}, rows);
   openWorkspace("w.tbx");
 
   json list = getJson("/api/analyses");
@@ -36,11 +36,11 @@ TEST_F(AnalysesApi, CreateChooseFilterSetSearchAndDelete) {
   EXPECT_EQ(anova["type"], 2);
   EXPECT_EQ(anova["kind"], "summarize");
   const std::string id = std::to_string(anova["id"].get<int64_t>());
-  // The grouping position offers no Numeric variable with more than 20 levels (n21, score).
+  // The grouping position offers no Numeric variable with more than 20 levels (n21, score); n20 has 20.
   json choices = getJson("/api/analyses/" + id + "/choices/2");
   std::vector<std::string> offered;
   for (auto& c : choices["offered"]) offered.push_back(c["name"]);
-  EXPECT_EQ(offered, (std::vector<std::string>{"Sexé", "smoker"}));
+  EXPECT_EQ(offered, (std::vector<std::string>{"Sexé", "smoker", "n20"}));
   EXPECT_FALSE(choices["multiple"]);
   postJson("/api/analyses/" + id + "/variables", {{"position", 2}, {"columns", {0}}}, 422);
   postJson("/api/analyses/" + id + "/variables", {{"position", 1}, {"columns", {2}}});

@@ -9,7 +9,8 @@ import type { Shell } from "../app";
 import { CloseIcon, PlusIcon, SearchIcon } from "../components/icons";
 import { GlossaryButton, openGlossary } from "../components/glossary";
 import { VariableChooser as Chooser, type Choices } from "../components/variable_chooser";
-import { LayoutView, printResult, shareResult, type Computed } from "../components/layout_view";
+import { printResult, shareResult, type Computed } from "../components/layout_view";
+import { ResultView } from "../components/result_view";
 import { t } from "../i18n";
 import { NoWorkspace } from "./browse";
 import { FilterList, type VariableRef } from "./detail";
@@ -29,27 +30,6 @@ interface MenuRow {
 // Tells this page's computes apart from another tab's, so that a newer one
 // replaces only this page's older one on the server.
 const pageId = Math.random().toString(36).slice(2);
-
-// The command line that recomputes the result, with a button that copies it.
-function CommandLine({ command }: { command: string }) {
-  const [copied, setCopied] = useState(false);
-  return (
-    <div class="result-command" data-testid="result-command">
-      <code>{command}</code>
-      <button
-        class="text-button"
-        onClick={() => {
-          void navigator.clipboard
-            ?.writeText(command)
-            .then(() => setCopied(true))
-            .catch(() => {});
-        }}
-      >
-        {copied ? t("Copied") : t("Copy")}
-      </button>
-    </div>
-  );
-}
 
 // The glossary terms the results of the correlation and the regressions link to.
 const resultTerms = [
@@ -443,32 +423,14 @@ function AnalysisView({
             }}
           />
         )}
-        {built && !computed && (
-          <div class="layout-view">
-            {error ? (
-              <p class="result-error" data-testid="analysis-error">
-                {error}
-              </p>
-            ) : (
-              <p class="loading">{t("Calculating...")}</p>
-            )}
-          </div>
-        )}
-        {built && computed && (
-          <LayoutView
+        {built && (
+          <ResultView
             computed={computed}
+            error={error}
             terms={resultTerms}
-            onTerm={linksTerms ? (term) => openGlossary(resultTerms, term) : undefined}
+            wide={shell.wide}
+            onGlossary={linksTerms ? (term) => openGlossary(resultTerms, term) : undefined}
           />
-        )}
-        {built && computed && typeof computed.result?.command === "string" && (
-          <CommandLine command={computed.result.command} />
-        )}
-        {/* A phone's header has no room left for the glossary action. */}
-        {built && computed && linksTerms && !shell.wide && (
-          <button class="link-button" onClick={() => openGlossary(resultTerms)}>
-            {t("Glossary of Terms")}
-          </button>
         )}
       </div>
       {filtering && def && (
