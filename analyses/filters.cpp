@@ -97,27 +97,25 @@ std::vector<int32_t> rowsMeeting(Model& model, const Column& column, const Where
       targets.push_back(*v);
     }
     if (targets.empty()) return out;
-    forEachValueOfColumn(model,
-        column, within, [&](int32_t row, std::optional<std::string_view> data) {
-          if (!data || data->empty()) return;
-          auto v = valueOf(model, type, *data);
-          if (!v) return;
-          bool hit = where.op == kOpIn ? std::binary_search(targets.begin(), targets.end(), *v)
-                                       : compareNumbers(where.op, *v, targets.front());
-          if (hit) out.push_back(row);
-        });
+    forEachValueOfColumn(model, column, within, [&](int32_t row, std::optional<std::string_view> data) {
+      if (!data || data->empty()) return;
+      auto v = valueOf(model, type, *data);
+      if (!v) return;
+      bool hit = where.op == kOpIn ? std::binary_search(targets.begin(), targets.end(), *v)
+                                   : compareNumbers(where.op, *v, targets.front());
+      if (hit) out.push_back(row);
+    });
   } else {
     std::set<std::string> levels;
     if (where.op == kOpIn)
       for (const auto& level : where.levels.value_or(std::set<std::string>{})) levels.insert(foldCase(level));
     const std::string constant = foldCase(where.constant.value_or(""));
     std::string folded;
-    forEachValueOfColumn(model,
-        column, within, [&](int32_t row, std::optional<std::string_view> data) {
-          folded = foldCase(data.value_or(std::string_view{}));
-          bool hit = where.op == kOpIn ? levels.count(folded) > 0 : compareTexts(where.op, folded, constant);
-          if (hit) out.push_back(row);
-        });
+    forEachValueOfColumn(model, column, within, [&](int32_t row, std::optional<std::string_view> data) {
+      folded = foldCase(data.value_or(std::string_view{}));
+      bool hit = where.op == kOpIn ? levels.count(folded) > 0 : compareTexts(where.op, folded, constant);
+      if (hit) out.push_back(row);
+    });
   }
   return out;
 }
@@ -245,7 +243,7 @@ std::vector<uint64_t> operatorsForType(VariableType type) {
   switch (type) {
     case VariableType::Numeric:
     case VariableType::DateTime:
-      return {kOpEqual, kOpGreater, kOpGreaterEqual, kOpLess,      kOpLessEqual,
+      return {kOpEqual,    kOpGreater, kOpGreaterEqual, kOpLess,        kOpLessEqual,
               kOpNotEqual, kOpIn,      kOpIsMissing,    kOpIsNotMissing};
     case VariableType::Categorical:
       return {kOpEqual, kOpContains, kOpNotEqual, kOpIn, kOpIsMissing, kOpIsNotMissing};
@@ -282,7 +280,8 @@ bool whereCanBeApplied(Model& model, const WhereClauseObj& where, VariableType t
 std::string summaryForWhere(Model& model, const WhereClauseObj& where) {
   if (!whereIsComplete(where)) return tr("No filter");
   if (opTakesNoConstant(where.op))
-    return fillPlaceholders(tr("Browse filter: %@ %@"), {columnName(model, where.colNum), operatorText(where.op)});
+    return fillPlaceholders(tr("Browse filter: %@ %@"),
+                            {columnName(model, where.colNum), operatorText(where.op)});
   return fillPlaceholders(tr("Browse filter: %@ %@ %@"),
                           {columnName(model, where.colNum), operatorText(where.op),
                            where.op == kOpIn ? joinLevels(where.levels) : where.constant.value_or("")});

@@ -43,8 +43,8 @@ void changeVariableType(Model& model, int32_t colNum, VariableType type) {
   if (std::find(allowed.begin(), allowed.end(), type) == allowed.end()) {
     std::string names;
     for (VariableType t : allowed) names += (names.empty() ? "" : ", ") + variableTypeName(t);
-    throw EditError("\"" + c->name.value_or("") + "\" cannot be " + variableTypeName(type) + ": its types are " +
-                    names);
+    throw EditError("\"" + c->name.value_or("") + "\" cannot be " + variableTypeName(type) +
+                    ": its types are " + names);
   }
   changeColumn(model, c, type);
   saveOrThrow(model);
@@ -103,8 +103,8 @@ std::vector<int32_t> parseRowList(const std::string& text) {
   size_t start = 0;
   while (start <= text.size()) {
     size_t comma = text.find(',', start);
-    std::string_view part = std::string_view(text).substr(start, comma == std::string::npos ? std::string::npos
-                                                                                              : comma - start);
+    std::string_view part =
+        std::string_view(text).substr(start, comma == std::string::npos ? std::string::npos : comma - start);
     while (!part.empty() && part.front() == ' ') part.remove_prefix(1);
     while (!part.empty() && part.back() == ' ') part.remove_suffix(1);
     size_t dash = part.find('-');
@@ -113,7 +113,8 @@ std::vector<int32_t> parseRowList(const std::string& text) {
     } else {
       int32_t a = number(part.substr(0, dash)), b = number(part.substr(dash + 1));
       if (b < a) throw EditError("\"" + std::string(part) + "\" is not a range of rows");
-      if (b - a >= 100000) throw EditError("\"" + std::string(part) + "\" is more rows than a workspace holds");
+      if (b - a >= 100000)
+        throw EditError("\"" + std::string(part) + "\" is more rows than a workspace holds");
       for (int32_t r = a; r <= b; ++r) rows.insert(r);
     }
     if (comma == std::string::npos) break;

@@ -5,8 +5,8 @@
 #include <stdexcept>
 
 #include "cli/commands.h"
-#include "cli/variable_ref.h"
 #include "cli/variable_json.h"
+#include "cli/variable_ref.h"
 #include "cli/workspace_open.h"
 #include "derive/derive.h"
 #include "engine/translate.h"

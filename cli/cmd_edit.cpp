@@ -75,8 +75,8 @@ struct Variables {
     if (found.size() > 1) {
       std::string nums;
       for (int32_t n : found) nums += (nums.empty() ? "#" : ", #") + std::to_string(n);
-      throw EditError(option + ": " + std::to_string(found.size()) + " variables are named \"" + ref + "\" (" +
-                      nums + "): name one by its number");
+      throw EditError(option + ": " + std::to_string(found.size()) + " variables are named \"" + ref +
+                      "\" (" + nums + "): name one by its number");
     }
     return found.front();
   }
@@ -108,8 +108,8 @@ RegisterCommand editCommand{
        auto* deleteRowsOpt =
            app.add_option("--delete-rows", o->rowLists, "Delete rows: numbers and ranges, such as 3,7-9");
        app.add_flag("--force", o->force, "Delete variables that saved analyses use (they lose them)");
-       auto* typeOpt = app.add_option("--type", o->types,
-                                      "Give a variable a type: NAME=Categorical|Binary|Numeric|\"Date / Time\"");
+       auto* typeOpt = app.add_option(
+           "--type", o->types, "Give a variable a type: NAME=Categorical|Binary|Numeric|\"Date / Time\"");
        auto* missingOpt = app.add_option("--missing", o->missing,
                                          "Declare missing-value codes: NAME=999,-1 (NAME= clears them)");
        auto* levelsOpt = app.add_option("--levels", o->levels,
@@ -268,7 +268,8 @@ RegisterCommand editCommand{
                Planned p{s, vars.resolve(s.a, "--missing"), 0};
                p.items = splitCommaList(s.b);
                if (p.items.size() > kMaxMissingCodes)
-                 throw EditError("--missing " + s.a + ": at most " + std::to_string(kMaxMissingCodes) + " codes");
+                 throw EditError("--missing " + s.a + ": at most " + std::to_string(kMaxMissingCodes) +
+                                 " codes");
                plan.push_back(std::move(p));
                break;
              }

@@ -7,8 +7,8 @@
 
 #include "browse/level_edit.h"
 #include "cli/commands.h"
-#include "cli/variable_ref.h"
 #include "cli/variable_json.h"
+#include "cli/variable_ref.h"
 #include "cli/workspace_open.h"
 #include "derive/recode.h"
 #include "engine/translate.h"

@@ -329,7 +329,7 @@ DerivedColumn deriveColumnValues(Model& model, const Column* x, const Column* y,
   // row number.
   std::vector<double> xs;
   if (x && x->num) {
-    forEachValueOfColumn(model,*x, nullptr, [&](int32_t rowNum, std::optional<std::string_view> text) {
+    forEachValueOfColumn(model, *x, nullptr, [&](int32_t rowNum, std::optional<std::string_view> text) {
       out.rowNums.push_back(rowNum);
       xs.push_back(read(text));
     });
@@ -343,7 +343,7 @@ DerivedColumn deriveColumnValues(Model& model, const Column* x, const Column* y,
   std::vector<double> ys(n, kNaN);
   if (y && y->num) {
     size_t j = 0;
-    forEachValueOfColumn(model,*y, nullptr, [&](int32_t rowNum, std::optional<std::string_view> text) {
+    forEachValueOfColumn(model, *y, nullptr, [&](int32_t rowNum, std::optional<std::string_view> text) {
       while (j < n && out.rowNums[j] < rowNum) ++j;
       if (j < n && out.rowNums[j] == rowNum) ys[j] = read(text);
     });

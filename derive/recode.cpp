@@ -158,7 +158,7 @@ RecodedColumn recodeColumnValues(Model& model, const Column& x, const RecodeDefi
   Context& ctx = model.context();
   std::vector<std::string> texts;
   if (x.num)
-    forEachValueOfColumn(model,x, nullptr, [&](int32_t rowNum, std::optional<std::string_view> text) {
+    forEachValueOfColumn(model, x, nullptr, [&](int32_t rowNum, std::optional<std::string_view> text) {
       out.values.rowNums.push_back(rowNum);
       texts.emplace_back(text.value_or(std::string_view()));
     });

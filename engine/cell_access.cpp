@@ -280,8 +280,9 @@ std::vector<std::string> distinctValuesForColumn(Model& model, const Column* col
   return values;
 }
 
-void forEachValueOfColumn(Model& model, const Column& column, const std::vector<int32_t>* rows,
-                          const std::function<void(int32_t rowNum, std::optional<std::string_view> data)>& fn) {
+void forEachValueOfColumn(
+    Model& model, const Column& column, const std::vector<int32_t>* rows,
+    const std::function<void(int32_t rowNum, std::optional<std::string_view> data)>& fn) {
   if (!column.num) return;
   MissingCodes codes(column);
   if (codes.empty()) {
@@ -302,7 +303,8 @@ BasicStats basicStatsForCells(Model& model, const std::vector<Cell>& cells) {
 BasicStats dictBasicStatsForColumn(Model& model, const Column& column) {
   StatsAccumulator acc(model);
   if (column.num)
-    forEachValueOfColumn(model, column, nullptr, [&](int32_t, std::optional<std::string_view> d) { acc.add(d); });
+    forEachValueOfColumn(model, column, nullptr,
+                         [&](int32_t, std::optional<std::string_view> d) { acc.add(d); });
   return acc.result();
 }
 

@@ -97,8 +97,9 @@ StatList cachedStatsForColumn(const Column& column);
 // Visits a column's cells in row order (over `rows`, ascending, when given)
 // as everything that computes reads them: a cell holding one of the
 // variable's missing-value codes arrives as an empty text, i.e. missing.
-void forEachValueOfColumn(Model& model, const Column& column, const std::vector<int32_t>* rows,
-                          const std::function<void(int32_t rowNum, std::optional<std::string_view> data)>& fn);
+void forEachValueOfColumn(
+    Model& model, const Column& column, const std::vector<int32_t>* rows,
+    const std::function<void(int32_t rowNum, std::optional<std::string_view> data)>& fn);
 
 // --- vectors and codes ---
 // The numbers read from the texts, in cell order; other texts are skipped.

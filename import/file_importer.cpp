@@ -5,10 +5,10 @@
 #include <mutex>
 #include <thread>
 
-#include "engine/missing_codes.h"
 #include "engine/cell_access.h"
 #include "engine/date_detector.h"
 #include "engine/log.h"
+#include "engine/missing_codes.h"
 #include "engine/number_format.h"
 #include "engine/translate.h"
 #include "engine/workspace_data.h"

@@ -73,7 +73,7 @@ class StatFrameDecoder {
     std::string name, label, format, labelSet;
     bool isString = false;
     StatTimeFormat time;
-    const LabelSet* labels = nullptr;  // found when the data begin
+    const LabelSet* labels = nullptr;       // found when the data begin
     std::vector<double> missingNumbers;     // discrete user-missing values
     std::vector<std::string> missingTexts;  // the same, of a text variable
   };

@@ -14,10 +14,10 @@
 #include "analyses/filters.h"
 #include "browse/edit_session.h"
 #include "browse/grid_window.h"
+#include "browse/variable_edit.h"
 #include "engine/number_format.h"
 #include "engine/translate.h"
 #include "engine/variable_type.h"
-#include "browse/variable_edit.h"
 #include "engine/workspace_data.h"
 #include "server/request_locale.h"
 #include "server/server_impl.h"
@@ -330,9 +330,10 @@ void ServerImpl::routeBrowse() {
       auto& session = sessionFor(id, shared.generation());
       for (const auto& [other, s] : state->sessions)
         if (other != id && s.edits.size() > 0)
-          throw ApiError(409, {{"error", "unsaved edits"},
-                               {"message", tr("Another page has unsaved edits; rows can be deleted once they are "
-                                              "saved.")}});
+          throw ApiError(409,
+                         {{"error", "unsaved edits"},
+                          {"message", tr("Another page has unsaved edits; rows can be deleted once they are "
+                                         "saved.")}});
       std::set<int32_t> changed = session.edits.changedColumns();
       session.edits.applyTo(m);
       try {

@@ -7,8 +7,8 @@
 #include "browse/edit_session.h"
 #include "browse/variable_edit.h"
 #include "engine/cell_access.h"
-#include "engine/missing_codes.h"
 #include "engine/log.h"
+#include "engine/missing_codes.h"
 #include "engine/number_format.h"
 #include "engine/translate.h"
 #include "engine/workspace_data.h"
@@ -305,7 +305,8 @@ void ServerImpl::routeCore() {
     int64_t id = idParam(req);
     nlohmann::json body = bodyJson(req);
     std::vector<std::string> codes;
-    if (!body.contains("codes") || !body["codes"].is_array()) requestFieldError("codes", "must be a list of texts");
+    if (!body.contains("codes") || !body["codes"].is_array())
+      requestFieldError("codes", "must be a list of texts");
     for (const auto& e : body["codes"]) {
       if (!e.is_string()) requestFieldError("codes", "must be a list of texts");
       codes.push_back(e.get<std::string>());

@@ -52,7 +52,8 @@ void sendJson(httplib::Response& res, const nlohmann::json& body, int status = 2
 // the code through the translation lookup), and any alerts raised meanwhile.
 nlohmann::json errorBody(const ApiError& e, AlertScope& scope) {
   nlohmann::json body = e.body();
-  if (body.contains("error") && body["error"].is_string() && !body.contains("alert") && !body.contains("message"))
+  if (body.contains("error") && body["error"].is_string() && !body.contains("alert") &&
+      !body.contains("message"))
     body["message"] = tr(body["error"].get<std::string>());
   for (auto& a : scope.take()) body["alerts"].push_back(toJson(a));
   return body;

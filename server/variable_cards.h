@@ -25,7 +25,7 @@ struct VariableCard {
   int64_t id = 0;  // the column's stored identity
   int32_t num = 0;
   std::string name;
-  std::string label;  // the variable label of a statistical file; empty for none
+  std::string label;                      // the variable label of a statistical file; empty for none
   std::vector<std::string> missingCodes;  // the texts declared missing in it
   int32_t type = 0;
   std::string typeLine;

@@ -454,14 +454,13 @@ PairedFactors twoByTwoPairedFactorX(Model& model, const Column& x, const Column&
   for (int k = 0; k < 2; ++k) {
     if (!cols[k]->num) continue;
     auto& map = f.code[k];
-    forEachValueOfColumn(model,
-        *cols[k], rows, [&](int32_t row, std::optional<std::string_view> d) {
-          if (!d || d->empty()) return;
-          std::string text(*d);
-          auto it = map.find(text);
-          if (it == map.end()) it = map.emplace(std::move(text), static_cast<int32_t>(map.size())).first;
-          coded[k].push_back({row, it->second});
-        });
+    forEachValueOfColumn(model, *cols[k], rows, [&](int32_t row, std::optional<std::string_view> d) {
+      if (!d || d->empty()) return;
+      std::string text(*d);
+      auto it = map.find(text);
+      if (it == map.end()) it = map.emplace(std::move(text), static_cast<int32_t>(map.size())).first;
+      coded[k].push_back({row, it->second});
+    });
     model.context().releaseCellMemory();
   }
   size_t i = 0, j = 0;

@@ -33,7 +33,7 @@ NumericMatrix numericOfColumns(Model& model, const std::vector<Column*>& cols,
     std::vector<double> values;
     std::vector<int32_t> nums;
     if (col->num)
-      forEachValueOfColumn(model,*col, rows, [&](int32_t r, std::optional<std::string_view> d) {
+      forEachValueOfColumn(model, *col, rows, [&](int32_t r, std::optional<std::string_view> d) {
         nums.push_back(r);
         largestRow = std::max(largestRow, r);
         if (!d) {

@@ -63,20 +63,19 @@ TabSummarizeResult tabColumnSummarizing(Model& model, const Column& grouping, co
   std::vector<int64_t> counts;
   std::vector<std::pair<int32_t, int32_t>> groupOfRow;  // (row, text id or -1 when missing)
   groupOfRow.reserve(rows ? rows->size() : model.context().countRows());
-  forEachValueOfColumn(model,
-      grouping, rows, [&](int32_t row, std::optional<std::string_view> d) {
-        if (!d || d->empty()) {
-          groupOfRow.push_back({row, -1});
-          return;
-        }
-        auto [it, added] = idOfText.try_emplace(std::string(*d), static_cast<int32_t>(texts.size()));
-        if (added) {
-          texts.push_back(it->first);
-          counts.push_back(0);
-        }
-        ++counts[static_cast<size_t>(it->second)];
-        groupOfRow.push_back({row, it->second});
-      });
+  forEachValueOfColumn(model, grouping, rows, [&](int32_t row, std::optional<std::string_view> d) {
+    if (!d || d->empty()) {
+      groupOfRow.push_back({row, -1});
+      return;
+    }
+    auto [it, added] = idOfText.try_emplace(std::string(*d), static_cast<int32_t>(texts.size()));
+    if (added) {
+      texts.push_back(it->first);
+      counts.push_back(0);
+    }
+    ++counts[static_cast<size_t>(it->second)];
+    groupOfRow.push_back({row, it->second});
+  });
 
   // Step 2: the most frequent levels, the rest pooled as "Others", in the
   // grouping variable's level order ("Others" last).
@@ -93,26 +92,25 @@ TabSummarizeResult tabColumnSummarizing(Model& model, const Column& grouping, co
   // Step 3: the summarized values, each into its row's group.
   std::optional<std::string> firstBinary;
   size_t at = 0;
-  forEachValueOfColumn(model,summarized, rows,
-                                      [&](int32_t row, std::optional<std::string_view> d) {
-                                        while (at < groupOfRow.size() && groupOfRow[at].first < row) ++at;
-                                        if (at == groupOfRow.size() || groupOfRow[at].first != row) return;
-                                        const int32_t id = groupOfRow[at].second;
-                                        if (id < 0) return;
-                                        const int32_t g = groupOfText[static_cast<size_t>(id)];
-                                        if (g < 0 || !d || d->empty()) return;
-                                        std::optional<double> v;
-                                        if (valueType == VariableType::DateTime) {
-                                          v = dateForString(model, *d);
-                                        } else if (valueType == VariableType::Binary) {
-                                          if (!firstBinary) firstBinary = std::string(*d);
-                                          v = *d == *firstBinary ? 0.0 : 1.0;
-                                        } else {
-                                          v = decimalNumberForString(model, *d);
-                                          if (v && std::isnan(*v)) v.reset();
-                                        }
-                                        if (v) groups[static_cast<size_t>(g)].push_back(*v);
-                                      });
+  forEachValueOfColumn(model, summarized, rows, [&](int32_t row, std::optional<std::string_view> d) {
+    while (at < groupOfRow.size() && groupOfRow[at].first < row) ++at;
+    if (at == groupOfRow.size() || groupOfRow[at].first != row) return;
+    const int32_t id = groupOfRow[at].second;
+    if (id < 0) return;
+    const int32_t g = groupOfText[static_cast<size_t>(id)];
+    if (g < 0 || !d || d->empty()) return;
+    std::optional<double> v;
+    if (valueType == VariableType::DateTime) {
+      v = dateForString(model, *d);
+    } else if (valueType == VariableType::Binary) {
+      if (!firstBinary) firstBinary = std::string(*d);
+      v = *d == *firstBinary ? 0.0 : 1.0;
+    } else {
+      v = decimalNumberForString(model, *d);
+      if (v && std::isnan(*v)) v.reset();
+    }
+    if (v) groups[static_cast<size_t>(g)].push_back(*v);
+  });
 
   // Step 4: the groups are already in level order.
   std::vector<size_t> order(nLevels);

@@ -33,8 +33,8 @@ struct Coding {
 // variable's level order ("Others" last). Returns, per text id, its level
 // index (-1 when pooled).
 std::vector<int32_t> levelsOf(Model& model, const Column& column, const Coding& coding,
-                              const std::vector<int64_t>& counts, uint32_t top, std::vector<std::string>& levels,
-                              std::vector<double>& levelCounts, bool& cut) {
+                              const std::vector<int64_t>& counts, uint32_t top,
+                              std::vector<std::string>& levels, std::vector<double>& levelCounts, bool& cut) {
   FrequencyDict f;
   for (size_t i = 0; i < coding.texts.size(); ++i) f[coding.texts[i]] = counts[i];
   TopFrequencies kept = orderedLevels(model, column, f, top);
@@ -90,28 +90,26 @@ TwoWayResult twoWayTabOfColumn(Model& model, const Column& rowColumn, const Colu
   Coding codingA, codingB;
   std::vector<std::pair<int32_t, int32_t>> a;
   a.reserve(rows ? rows->size() : model.context().countRows());
-  forEachValueOfColumn(model,
-      rowColumn, rows, [&](int32_t row, std::optional<std::string_view> d) {
-        const bool missing = !d || d->empty();
-        a.push_back({row, missing && !includeMissing ? -2 : codingA.id(missing ? std::string_view() : *d)});
-      });
+  forEachValueOfColumn(model, rowColumn, rows, [&](int32_t row, std::optional<std::string_view> d) {
+    const bool missing = !d || d->empty();
+    a.push_back({row, missing && !includeMissing ? -2 : codingA.id(missing ? std::string_view() : *d)});
+  });
   // Step 2: the pairs, counted by ids.
   std::unordered_map<int64_t, int64_t> pairs;
   std::vector<int64_t> countA, countB;
   size_t at = 0;
-  forEachValueOfColumn(model,
-      colColumn, rows, [&](int32_t row, std::optional<std::string_view> d) {
-        while (at < a.size() && a[at].first < row) ++at;
-        if (at == a.size() || a[at].first != row || a[at].second == -2) return;
-        const bool missing = !d || d->empty();
-        if (missing && !includeMissing) return;
-        const int32_t ia = a[at].second, ib = codingB.id(missing ? std::string_view() : *d);
-        if (countA.size() <= static_cast<size_t>(ia)) countA.resize(static_cast<size_t>(ia) + 1, 0);
-        if (countB.size() <= static_cast<size_t>(ib)) countB.resize(static_cast<size_t>(ib) + 1, 0);
-        ++countA[static_cast<size_t>(ia)];
-        ++countB[static_cast<size_t>(ib)];
-        ++pairs[(static_cast<int64_t>(ia) << 32) | static_cast<uint32_t>(ib)];
-      });
+  forEachValueOfColumn(model, colColumn, rows, [&](int32_t row, std::optional<std::string_view> d) {
+    while (at < a.size() && a[at].first < row) ++at;
+    if (at == a.size() || a[at].first != row || a[at].second == -2) return;
+    const bool missing = !d || d->empty();
+    if (missing && !includeMissing) return;
+    const int32_t ia = a[at].second, ib = codingB.id(missing ? std::string_view() : *d);
+    if (countA.size() <= static_cast<size_t>(ia)) countA.resize(static_cast<size_t>(ia) + 1, 0);
+    if (countB.size() <= static_cast<size_t>(ib)) countB.resize(static_cast<size_t>(ib) + 1, 0);
+    ++countA[static_cast<size_t>(ia)];
+    ++countB[static_cast<size_t>(ib)];
+    ++pairs[(static_cast<int64_t>(ia) << 32) | static_cast<uint32_t>(ib)];
+  });
   // Texts met only in skipped rows have no count and are no level.
   Coding keptA, keptB;
   std::vector<int64_t> keptCountA, keptCountB;
@@ -127,8 +125,10 @@ TwoWayResult twoWayTabOfColumn(Model& model, const Column& rowColumn, const Colu
       keptCountB.push_back(countB[i]);
     }
   bool cutA = false, cutB = false;
-  std::vector<int32_t> levelA = levelsOf(model, rowColumn, keptA, keptCountA, top, r.levelsA, r.countsA, cutA);
-  std::vector<int32_t> levelB = levelsOf(model, colColumn, keptB, keptCountB, top, r.levelsB, r.countsB, cutB);
+  std::vector<int32_t> levelA =
+      levelsOf(model, rowColumn, keptA, keptCountA, top, r.levelsA, r.countsA, cutA);
+  std::vector<int32_t> levelB =
+      levelsOf(model, colColumn, keptB, keptCountB, top, r.levelsB, r.countsB, cutB);
   const size_t na = r.levelsA.size(), nb = r.levelsB.size();
 
   // Step 4: the named pairs' counts.
@@ -266,8 +266,8 @@ charts::Chart twoWayChart(const TwoWayResult& r) {
 namespace {
 
 // A table of per-cell figures under its title line, rows and columns labelled as the counts.
-void writeCellTable(const std::string& title, const std::vector<std::vector<double>>& cells, const TwoWayResult& r,
-                    const TwoWayContext& c, CsvWriter& w) {
+void writeCellTable(const std::string& title, const std::vector<std::vector<double>>& cells,
+                    const TwoWayResult& r, const TwoWayContext& c, CsvWriter& w) {
   w.finishLine();
   w.writeLineOfFields({title});
   w.writeField(c.leftName);
@@ -400,8 +400,9 @@ reports::Element twoWayLayout(const TwoWayResult& r, const TwoWayContext& c, boo
   const bool phi = r.levelsA.size() == 2 && r.levelsB.size() == 2;
   add(label(twoWayAssociationText(r), {20, y, inner, 16}, 11), "figure", phi ? "phi" : "cramersV");
   y += 16;
-  add(label(fillPlaceholders(tr("Likelihood ratio G² = %@, df = %@, %@"),
-                             {stringFromNumber(r.gTest.G2), stringFromNumber(r.gTest.df), twoWayPText(r.gTest.p)}),
+  add(label(fillPlaceholders(
+                tr("Likelihood ratio G² = %@, df = %@, %@"),
+                {stringFromNumber(r.gTest.G2), stringFromNumber(r.gTest.df), twoWayPText(r.gTest.p)}),
             {20, y, inner, 16}, 11),
       "figure", "gTest");
   y += 16;
@@ -467,7 +468,8 @@ reports::Element twoWayLayout(const TwoWayResult& r, const TwoWayContext& c, boo
   t.frame = {20, y, tableWidth, ty};
   y += ty + 16;
   add(std::move(t), "table");
-  auto cellTable = [&](const std::string& title, const std::vector<std::vector<double>>& cells, const char* term) {
+  auto cellTable = [&](const std::string& title, const std::vector<std::vector<double>>& cells,
+                       const char* term) {
     add(label(title, {20, y, inner, 16}, fontSize, TextAlign::Left, true), "heading", term);
     y += 18;
     std::vector<std::vector<std::string>> texts = {{c.leftName}};
@@ -489,7 +491,8 @@ reports::Element twoWayLayout(const TwoWayResult& r, const TwoWayContext& c, boo
     add(std::move(e), "table", term);
   };
   cellTable(tr("Expected counts:"), r.expected, "expected");
-  if (c.showResiduals) cellTable(tr("Adjusted standardized residuals:"), r.adjustedResiduals, "adjustedResiduals");
+  if (c.showResiduals)
+    cellTable(tr("Adjusted standardized residuals:"), r.adjustedResiduals, "adjustedResiduals");
   add(chartHost(twoWayChart(r), {20, y, inner, print ? 240.0 : 300.0}), "chart");
   y += print ? 244 : 304;
   root.frame.h = y + 20;

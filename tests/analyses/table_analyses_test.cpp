@@ -87,8 +87,8 @@ TEST_F(TablesAgainstR, OneWayAnova) {
     // effect sizes and statistics 1e-9 relative; p-values 1e-6 relative;
     // Tukey's differences 1e-10, limits 2e-4 of the half-width and p 1e-6
     // absolute (R's qtukey and ptukey are good to about 1e-4 and 1e-7).
-    TabSummarizeResult t = tabColumnSummarizing(w->model, w->col(c.groups), w->col(c.values), 20, nullptr,
-                                                PostHoc::Tukey);
+    TabSummarizeResult t =
+        tabColumnSummarizing(w->model, w->col(c.groups), w->col(c.values), 20, nullptr, PostHoc::Tukey);
     const OneWayTables& o = t.tables;
     EXPECT_EQ(o.anova.dfBetween, e.at("dfBetween"));
     EXPECT_EQ(o.anova.dfWithin, e.at("dfWithin"));
@@ -108,7 +108,8 @@ TEST_F(TablesAgainstR, OneWayAnova) {
     ASSERT_EQ(o.comparisons.size(), pairs);
     EXPECT_EQ(o.rankComparisons.size(), pairs);
     for (const PairComparison& pc : o.comparisons) {
-      const std::string a = o.levels.at(static_cast<size_t>(pc.a)), b = o.levels.at(static_cast<size_t>(pc.b));
+      const std::string a = o.levels.at(static_cast<size_t>(pc.a)),
+                        b = o.levels.at(static_cast<size_t>(pc.b));
       // R names the pair by its own level order: "a|b" is mean(a) − mean(b).
       const bool same = e.contains("tukey/" + a + "|" + b + "/diff");
       const std::string key = "tukey/" + (same ? a + "|" + b : b + "|" + a);

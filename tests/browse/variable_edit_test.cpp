@@ -39,8 +39,9 @@ TEST(VariableTypes, AChosenTypeIsOneOfTheOfferedAndLastsUntilTheNextEdit) {
   Workspace w({"group", "word"}, {{"0", "yes"}, {"1", "no"}, {"1", "yes"}, {"0", "yes"}});
   ASSERT_EQ(typeOf(w.col(0)), VariableType::Numeric);
   // A 0/1 code may be Numeric, Binary or Categorical, never a date.
-  EXPECT_EQ(variableTypesForColumn(w.col(0)),
-            (std::vector<VariableType>{VariableType::Numeric, VariableType::Binary, VariableType::Categorical}));
+  EXPECT_EQ(
+      variableTypesForColumn(w.col(0)),
+      (std::vector<VariableType>{VariableType::Numeric, VariableType::Binary, VariableType::Categorical}));
   changeVariableType(w.model, 0, VariableType::Categorical);
   EXPECT_EQ(typeOf(w.col(0)), VariableType::Categorical);
   try {
@@ -106,11 +107,12 @@ TEST(MissingCodes, EveryReaderSeesTheCodesAsMissingAndTheCellsKeepTheirText) {
   big.op = kOpGreater;
   big.constant = "7";
   EXPECT_EQ(rowsWhere(w.model, {big}).value(), (std::vector<int32_t>{7}));
-  EXPECT_EQ(stringForWhere(w.model, [] {
-              WhereClauseObj m;
-              m.op = kOpIsMissing;
-              return m;
-            }()),
+  EXPECT_EQ(stringForWhere(w.model,
+                           [] {
+                             WhereClauseObj m;
+                             m.op = kOpIsMissing;
+                             return m;
+                           }()),
             "x is missing");
   // Clearing the codes brings the values back.
   setMissingCodes(w.model, 0, {});
@@ -123,7 +125,8 @@ TEST(MissingCodes, MatchTheSameNumberWrittenOtherwiseButNotOtherTexts) {
   Column c;
   setStoredMissingCodes(c, {"999", "n/a", "."});
   MissingCodes codes(c);
-  for (const char* t : {"999", "999.0", " 999 ", "9.99e2", "+999", "n/a", "."}) EXPECT_TRUE(codes.matches(t)) << t;
+  for (const char* t : {"999", "999.0", " 999 ", "9.99e2", "+999", "n/a", "."})
+    EXPECT_TRUE(codes.matches(t)) << t;
   for (const char* t : {"9990", "N/A", "n/a.", "", "99", "-999", ","}) EXPECT_FALSE(codes.matches(t)) << t;
   c.missingCodes = "not json";
   EXPECT_TRUE(MissingCodes(c).empty());

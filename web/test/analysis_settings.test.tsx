@@ -57,8 +57,14 @@ const lines = (root: HTMLElement) => texts(".setting-line > span:first-child", r
 
 describe("the settings panel shows each kind's controls", () => {
   it.each([
-    ["summarize", {}, ["Choose Numeric Variable", "Choose Categorical Variable"], [], ["View"]],
-    ["twoway", {}, ["Choose Variable", "Choose Variable"], ["Calculate percentages by ", "Include missing values:"], ["Calculate percentages by "]],
+    ["summarize", {}, ["Choose Numeric Variable", "Choose Categorical Variable"], ["Pairwise comparisons:"], ["View", "Pairwise comparisons:"]],
+    [
+      "twoway",
+      {},
+      ["Choose Variable", "Choose Variable"],
+      ["Calculate percentages by ", "Include missing values:", "Adjusted residuals:"],
+      ["Calculate percentages by "],
+    ],
     ["correlation", {}, ["Choose variable x...", "Choose variable y..."], ["x:", "y:"], []],
     ["linear", {}, ["Choose Variable...", "Choose Variables..."], ["Dependent variable:", "Independent variables:"], []],
     ["logistic", {}, ["Choose Variable...", "Choose Variables..."], ["Dependent variable:", "Independent variables:"], []],
@@ -104,6 +110,44 @@ describe("the settings panel shows each kind's controls", () => {
 });
 
 describe("the settings panel stores what the user changes", () => {
+  it("post-hoc comparisons and adjusted residuals go with the compute, not to the store", () => {
+    const setExtra = vi.fn();
+    const anova = mount(
+      <SettingsPanel
+        def={def({ kind: "summarize" })}
+        kind="summarize"
+        levels={null}
+        view="box"
+        setView={() => {}}
+        extra={{ postHoc: "tukey" }}
+        setExtra={setExtra}
+        onExpected={() => {}}
+        actions={{ choose: vi.fn(), setColumns: vi.fn(), store: vi.fn(), filterSecond: vi.fn() }}
+      />,
+    );
+    const g = anova.querySelector("[data-testid=post-hoc]")!;
+    expect([...g.querySelectorAll("button[aria-pressed=true]")].map((b) => b.textContent)).toEqual(["Tukey"]);
+    click([...g.querySelectorAll<HTMLButtonElement>("button")].find((b) => b.textContent === "Games–Howell")!);
+    const table = mount(
+      <SettingsPanel
+        def={def({ kind: "twoway" })}
+        kind="twoway"
+        levels={null}
+        view="box"
+        setView={() => {}}
+        extra={{}}
+        setExtra={setExtra}
+        onExpected={() => {}}
+        actions={{ choose: vi.fn(), setColumns: vi.fn(), store: vi.fn(), filterSecond: vi.fn() }}
+      />,
+    );
+    click("[data-testid=residuals]", table);
+    expect(setExtra.mock.calls).toEqual([
+      ["postHoc", "gamesHowell"],
+      ["residuals", "1"],
+    ]);
+  });
+
   it("two-way table: the percentage base, None, and the missing values switch", () => {
     const { root, actions, group, pick } = panel("twoway", { twoWayPercAgg: 2, twoWayPercDisplay: 1 });
     expect(group("Calculate percentages by ").pressed).toEqual(["Column"]);
