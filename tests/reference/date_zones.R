@@ -51,6 +51,7 @@ cases <- list(
   c("unknown", "en_US", "UTC", "2024-05-13 14:30 XYZ", NA),
   c("unknown", "en_US", "UTC", "13/05/2024 9:00 QQT", NA),
   c("unknown", "en_US", "UTC", "14:30 ABC", NA),
+  c("unknown", "en_US", "UTC", "14:30 XYZ on March 15, 2021", NA),
   c("unknown", "en_US", "UTC", "May 13, 2024 2:30 PM NOON", NA),
   # Without a zone name the date is read as before: what follows the time is
   # not a zone unless it has a zone's shape.
@@ -70,6 +71,7 @@ cases <- list(
   c("offset and name", "en_US", "UTC", "2024-01-13 14:30 UTC Europe/London", "Europe/London|2024-01-13 14:30"),
   c("offset and name", "en_US", "UTC", "2024-05-13T14:30:00+01:00[Europe/Paris]", NA),
   c("offset and name", "en_US", "UTC", "2024-05-13 14:30 +0100 CEST", NA),
+  c("offset and name", "en_US", "UTC", "Jan 13, 2024 14:30 +0200 Europe/Paris", NA),
   c("offset and name", "en_US", "UTC", "2024-05-13 14:30 GMT BST", NA),
   c("offset and name", "en_US", "UTC", "2024-05-13 14:30Z America/New_York", NA)
 )
