@@ -344,7 +344,7 @@ struct TimeOfDay {
   int offset = 0;  // seconds east of UTC, when zoned
   // The tz database zone named after the time, whose offset at the date
   // applies (and must equal `offset` when the text gives one too).
-  std::shared_ptr<const icu::TimeZone> named;
+  const icu::TimeZone* named = nullptr;
   // A zone name followed the time that cannot be applied: an unknown id or
   // abbreviation, or an abbreviation that contradicts the offset.
   bool badZone = false;
@@ -364,12 +364,14 @@ struct DateDetector::Impl {
 
   // The tz database zones named in texts so far, by id, and null for ids ICU
   // does not know: a column repeats its zone on every row, and making an ICU
-  // zone takes microseconds. Bounded, so that texts full of made-up ids
-  // cannot grow it without end.
-  static constexpr size_t kMaxNamedZones = 4096;
+  // zone takes microseconds. Zones are kept for the detector's life (ICU
+  // knows some 600 ids); unknown ids only while there is room, so that texts
+  // full of made-up ids cannot grow it without end.
+  static constexpr size_t kMaxUnknownZones = 4096;
   mutable std::mutex namedZonesMutex;
-  mutable std::unordered_map<std::string, std::shared_ptr<const icu::TimeZone>, StringHash, std::equal_to<>>
+  mutable std::unordered_map<std::string, std::unique_ptr<const icu::TimeZone>, StringHash, std::equal_to<>>
       namedZones;
+  mutable size_t unknownZones = 0;
 
   // The state of one dateForString call.
   struct Call {
@@ -391,17 +393,20 @@ struct DateDetector::Impl {
   int offsetAt(double millis, bool local) const { return offsetAt(*zone, millis, local); }
 
   // The zone of a tz database id, or null when ICU does not know the id.
-  std::shared_ptr<const icu::TimeZone> namedZone(std::string_view id) const {
+  const icu::TimeZone* namedZone(std::string_view id) const {
     {
       std::lock_guard<std::mutex> lock(namedZonesMutex);
-      if (auto it = namedZones.find(id); it != namedZones.end()) return it->second;
+      if (auto it = namedZones.find(id); it != namedZones.end()) return it->second.get();
     }
-    std::shared_ptr<const icu::TimeZone> made(icu::TimeZone::createTimeZone(
+    std::unique_ptr<const icu::TimeZone> made(icu::TimeZone::createTimeZone(
         icu::UnicodeString::fromUTF8(icu::StringPiece(id.data(), int32_t(id.size())))));
     if (made && *made == icu::TimeZone::getUnknown()) made.reset();
     std::lock_guard<std::mutex> lock(namedZonesMutex);
-    if (namedZones.size() < kMaxNamedZones) namedZones.emplace(std::string(id), made);
-    return made;
+    if (!made && unknownZones >= kMaxUnknownZones) return nullptr;
+    // Another thread may have made the same zone meanwhile; the first stays.
+    auto [it, added] = namedZones.emplace(std::string(id), std::move(made));
+    if (added && !it->second) ++unknownZones;
+    return it->second.get();
   }
 
   int64_t today(Call& c) const {
@@ -653,6 +658,10 @@ struct DateDetector::Impl {
   // abbreviation of capitals. Returns its end, j when no name is there, or
   // kFail with t.badZone when the name is unknown or contradicts t's offset.
   size_t zoneNameAfter(std::string_view s, size_t j, TimeOfDay& t) const {
+    // The common case, a time at the end of its text or before digits or
+    // punctuation, stops here.
+    const char next = at(s, j);
+    if (next != ' ' && next != '\t' && next != '[' && !(next & 0x80)) return j;
     size_t k = skipSpaces(s, j);
     const bool bracket = at(s, k) == '[';
     if (bracket) {
@@ -660,8 +669,6 @@ struct DateDetector::Impl {
     } else if (k == j) {
       return j;
     }
-    // The common case, a time at the end of its text or before digits or
-    // punctuation, stops here.
     if (!isAsciiAlpha(at(s, k))) return j;
     size_t e = k, slash = kFail;
     bool capitals = true;
@@ -671,12 +678,12 @@ struct DateDetector::Impl {
     }
     if (slash != kFail) {
       if (!isZoneArea(s.substr(k, slash - k)) || (bracket && at(s, e) != ']')) return j;
-      std::shared_ptr<const icu::TimeZone> z = namedZone(s.substr(k, e - k));
+      const icu::TimeZone* z = namedZone(s.substr(k, e - k));
       if (!z) {
         t.badZone = true;
         return kFail;
       }
-      t.named = std::move(z);
+      t.named = z;
       return bracket ? e + 1 : e;
     }
     // An abbreviation: capitals only, as a lowercase word ("est") is more
