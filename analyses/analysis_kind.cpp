@@ -410,4 +410,18 @@ std::string savedAnalysesScript(Model& model, const std::string& workspace) {
   return out;
 }
 
+std::vector<VariableType> typesAt(int32_t type, int position) {
+  const auto set = variableTypesForAnalysisType(type, position);
+  return {set.begin(), set.end()};
+}
+
+Column& variableAt(Model& model, int32_t num, int32_t type, int position,
+                   const std::function<std::string(const Column&)>& wrongType) {
+  Column* c = columnNumber(model, static_cast<uint32_t>(num));
+  if (!c) throw AnalysisRequestError("no variable numbered " + std::to_string(num));
+  if (!variableTypesForAnalysisType(type, position).contains(static_cast<VariableType>(c->type.value_or(0))))
+    throw AnalysisRequestError(wrongType(*c));
+  return *c;
+}
+
 }  // namespace tabulix

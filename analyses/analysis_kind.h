@@ -178,6 +178,16 @@ AnalysisOutput runHypothesisTestOfProportions(Model& model, const AnalysisReques
 AnalysisOutput runTabSummarize(Model& model, const AnalysisRequest& request);
 AnalysisOutput runTwoWayTab(Model& model, const AnalysisRequest& request);
 
+// The variable types that position `position` of Analysis type `type`
+// takes (variableTypesForAnalysisType), in type order, as a position
+// description holds them.
+std::vector<VariableType> typesAt(int32_t type, int position);
+// The variable numbered `num`, checked for position `position` of Analysis
+// type `type`: throws AnalysisRequestError when there is none, or with
+// `wrongType(variable)` when its type is not one the position takes.
+Column& variableAt(Model& model, int32_t num, int32_t type, int position,
+                   const std::function<std::string(const Column&)>& wrongType);
+
 // The kind that computes a stored Analysis type (a regression by its
 // distribution: 2 logistic, else linear), or none.
 const AnalysisKind* analysisKindForType(int32_t type, std::optional<int32_t> distribution = std::nullopt);

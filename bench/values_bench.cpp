@@ -149,6 +149,16 @@ void BM_DateForString_Dates(benchmark::State& state) {
 }
 BENCHMARK(BM_DateForString_Dates);
 
+// Dates whose time is followed by a zone name: tz database ids (looked up
+// once, then shared) and abbreviations.
+void BM_DateForString_ZoneNames(benchmark::State& state) {
+  static const auto inputs = cycle({"2024-05-13 14:30 Europe/Paris", "May 13, 2024 2:30 PM EST",
+                                    "05/13/2024 9:00 PST", "2024-05-13T14:30:00+02:00[Europe/Paris]",
+                                    "2024-01-13 14:30 America/New_York", "2024-05-13 14:30 CEST"});
+  readDates(state, inputs);
+}
+BENCHMARK(BM_DateForString_ZoneNames);
+
 void BM_NumberReaders_Construct(benchmark::State& state) {
   for (auto _ : state) {
     NumberReaders readers(".");

@@ -9,11 +9,14 @@
 #include <unicode/unistr.h>
 #include <unicode/utf8.h>
 
+#include <algorithm>
 #include <chrono>
 #include <climits>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <mutex>
+#include <unordered_map>
 #include <vector>
 
 namespace tabulix {
@@ -284,10 +287,72 @@ size_t parseOffset(std::string_view s, size_t i, bool shortHours, int& offset) {
   return end;
 }
 
+// A zone abbreviation and its offset in minutes east of UTC.
+struct Abbreviation {
+  std::string_view name;
+  int minutes;
+};
+
+// The abbreviations read after a time, sorted by name. UT, GMT and the North
+// American EST ... PDT are RFC 5322's (its obsolete zones), which fix CST and
+// PST to the United States even though the tz database also writes CST for
+// China and Cuba and PST for the Philippines. The others are every
+// abbreviation of three to five capitals that the tz database uses today with
+// a single offset (tests/reference/date_zones.R lists them from tzdata). IST
+// (India +05:30, Ireland +01:00, Israel +02:00) has no single offset and is
+// left out, so a time followed by it is no date.
+constexpr Abbreviation kAbbreviations[] = {
+    {"ACDT", 630}, {"ACST", 570}, {"ADT", -180}, {"AEDT", 660}, {"AEST", 600}, {"AKDT", -480}, {"AKST", -540},
+    {"AST", -240}, {"AWST", 480}, {"BST", 60},   {"CAT", 120},  {"CDT", -300}, {"CEST", 120},  {"CET", 60},
+    {"CST", -360}, {"EAT", 180},  {"EDT", -240}, {"EEST", 180}, {"EET", 120},  {"EST", -300},  {"GMT", 0},
+    {"HDT", -540}, {"HKT", 480},  {"HST", -600}, {"IDT", 180},  {"JST", 540},  {"KST", 540},   {"MDT", -360},
+    {"MEST", 120}, {"MET", 60},   {"MSK", 180},  {"MST", -420}, {"NDT", -150}, {"NST", -210},  {"NZDT", 780},
+    {"NZST", 720}, {"PDT", -420}, {"PKT", 300},  {"PST", -480}, {"SAST", 120}, {"SST", -660},  {"UT", 0},
+    {"UTC", 0},    {"WAT", 60},   {"WEST", 60},  {"WET", 0},    {"WIB", 420},  {"WIT", 540},   {"WITA", 480}};
+
+const Abbreviation* findAbbreviation(std::string_view name) {
+  const auto* end = std::end(kAbbreviations);
+  const auto* it = std::lower_bound(std::begin(kAbbreviations), end, name,
+                                    [](const Abbreviation& a, std::string_view n) { return a.name < n; });
+  return it != end && it->name == name ? it : nullptr;
+}
+
+// The first part of the tz database's Area/Location ids, and of its legacy
+// Country/Region ids ("US/Eastern"), lowercase.
+constexpr std::string_view kZoneAreas[] = {"africa",    "america", "antarctica", "arctic", "asia", "atlantic",
+                                           "australia", "brazil",  "canada",     "chile",  "etc",  "europe",
+                                           "indian",    "mexico",  "pacific",    "us"};
+
+bool isZoneArea(std::string_view s) {
+  for (std::string_view area : kZoneAreas) {
+    if (area.size() != s.size()) continue;
+    bool same = true;
+    for (size_t i = 0; i < s.size() && same; ++i) same = lower(s[i]) == area[i];
+    if (same) return true;
+  }
+  return false;
+}
+
+// The characters of a tz database id ("America/Port-au-Prince", "Etc/GMT+5").
+bool isZoneIdChar(char c) {
+  return isAsciiAlpha(c) || isDigit(c) || c == '_' || c == '-' || c == '+' || c == '/';
+}
+
 struct TimeOfDay {
   double seconds = 0;  // since midnight
   bool zoned = false;
   int offset = 0;  // seconds east of UTC, when zoned
+  // The tz database zone named after the time, whose offset at the date
+  // applies (and must equal `offset` when the text gives one too).
+  const icu::TimeZone* named = nullptr;
+  // A zone name followed the time that cannot be applied: an unknown id or
+  // abbreviation, or an abbreviation that contradicts the offset.
+  bool badZone = false;
+};
+
+struct StringHash {
+  using is_transparent = void;
+  size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
 };
 
 }  // namespace
@@ -297,19 +362,51 @@ struct DateDetector::Impl {
   WordTable words;
   std::unique_ptr<icu::TimeZone> zone;
 
+  // The tz database zones named in texts so far, by id, and null for ids ICU
+  // does not know: a column repeats its zone on every row, and making an ICU
+  // zone takes microseconds. Zones are kept for the detector's life (ICU
+  // knows some 600 ids); unknown ids only while there is room, so that texts
+  // full of made-up ids cannot grow it without end.
+  static constexpr size_t kMaxUnknownZones = 4096;
+  mutable std::mutex namedZonesMutex;
+  mutable std::unordered_map<std::string, std::unique_ptr<const icu::TimeZone>, StringHash, std::equal_to<>>
+      namedZones;
+  mutable size_t unknownZones = 0;
+
   // The state of one dateForString call.
   struct Call {
     std::string_view s;
     double now;
     bool haveToday = false;
     int64_t today = 0;
+    // A match failed for a reason that makes the whole text no date.
+    bool rejected = false;
   };
 
-  int offsetAt(double millis, bool local) const {
+  static int offsetAt(const icu::TimeZone& z, double millis, bool local) {
     int32_t raw = 0, dst = 0;
     UErrorCode status = U_ZERO_ERROR;
-    zone->getOffset(millis, local, raw, dst, status);
+    z.getOffset(millis, local, raw, dst, status);
     return U_SUCCESS(status) ? (raw + dst) / 1000 : 0;
+  }
+
+  int offsetAt(double millis, bool local) const { return offsetAt(*zone, millis, local); }
+
+  // The zone of a tz database id, or null when ICU does not know the id.
+  const icu::TimeZone* namedZone(std::string_view id) const {
+    {
+      std::lock_guard<std::mutex> lock(namedZonesMutex);
+      if (auto it = namedZones.find(id); it != namedZones.end()) return it->second.get();
+    }
+    std::unique_ptr<const icu::TimeZone> made(icu::TimeZone::createTimeZone(
+        icu::UnicodeString::fromUTF8(icu::StringPiece(id.data(), int32_t(id.size())))));
+    if (made && *made == icu::TimeZone::getUnknown()) made.reset();
+    std::lock_guard<std::mutex> lock(namedZonesMutex);
+    if (!made && unknownZones >= kMaxUnknownZones) return nullptr;
+    // Another thread may have made the same zone meanwhile; the first stays.
+    auto [it, added] = namedZones.emplace(std::string(id), std::move(made));
+    if (added && !it->second) ++unknownZones;
+    return it->second.get();
   }
 
   int64_t today(Call& c) const {
@@ -550,8 +647,63 @@ struct DateDetector::Impl {
     return kFail;
   }
 
-  // Zones after a time ending at j; returns the end of the zone, or j.
+  // The zone after a time ending at j, an offset form then a zone name, each
+  // optional; returns the end of the zone, j when there is none, or kFail
+  // with t.badZone when a name follows that cannot be applied.
   size_t zoneAfter(std::string_view s, size_t j, bool attached, TimeOfDay& t) const {
+    return zoneNameAfter(s, offsetAfter(s, j, attached, t), t);
+  }
+
+  // A zone name at j: ws Area/Location, [ws] "[" Area/Location "]" or ws and an
+  // abbreviation of capitals. Returns its end, j when no name is there, or
+  // kFail with t.badZone when the name is unknown or contradicts t's offset.
+  size_t zoneNameAfter(std::string_view s, size_t j, TimeOfDay& t) const {
+    // The common case, a time at the end of its text or before digits or
+    // punctuation, stops here.
+    const char next = at(s, j);
+    if (next != ' ' && next != '\t' && next != '[' && !(next & 0x80)) return j;
+    size_t k = skipSpaces(s, j);
+    const bool bracket = at(s, k) == '[';
+    if (bracket) {
+      ++k;
+    } else if (k == j) {
+      return j;
+    }
+    if (!isAsciiAlpha(at(s, k))) return j;
+    size_t e = k, slash = kFail;
+    bool capitals = true;
+    for (; e < s.size() && isZoneIdChar(s[e]); ++e) {
+      if (s[e] == '/' && slash == kFail) slash = e;
+      capitals = capitals && s[e] >= 'A' && s[e] <= 'Z';
+    }
+    if (slash != kFail) {
+      if (!isZoneArea(s.substr(k, slash - k)) || (bracket && at(s, e) != ']')) return j;
+      const icu::TimeZone* z = namedZone(s.substr(k, e - k));
+      if (!z) {
+        t.badZone = true;
+        return kFail;
+      }
+      t.named = z;
+      return bracket ? e + 1 : e;
+    }
+    // An abbreviation: capitals only, as a lowercase word ("est") is more
+    // likely a word of the text than a zone.
+    const size_t n = e - k;
+    if (bracket || !capitals || n < 2 || n > 5 || wordCharAt(s, e)) return j;
+    if (n == 2 && s.substr(k, 2) != "UT") return j;
+    if (lookup(s, k, e)) return j;  // a date word after the time ("14:30 TODAY", "9:00 MARCH 15")
+    const Abbreviation* a = findAbbreviation(s.substr(k, n));
+    if (!a || (t.zoned && t.offset != a->minutes * 60)) {
+      t.badZone = true;
+      return kFail;
+    }
+    t.zoned = true;
+    t.offset = a->minutes * 60;
+    return e;
+  }
+
+  // An offset form after a time ending at j; returns its end, or j.
+  size_t offsetAfter(std::string_view s, size_t j, bool attached, TimeOfDay& t) const {
     if (at(s, j) == 'Z' && !wordCharAt(s, j + 1)) {
       t.zoned = true;
       t.offset = 0;
@@ -625,6 +777,7 @@ struct DateDetector::Impl {
     }
     if (h > 23 || minutes > 59 || seconds >= 60) return kFail;
     j = zoneAfter(s, j, attachedZone, t);
+    if (j == kFail) return kFail;
     if (wordCharAt(s, j) || ((at(s, j) == ':' || at(s, j) == '.') && isDigit(at(s, j + 1)))) return kFail;
     t.seconds = h * 3600.0 + minutes * 60.0 + seconds;
     return j;
@@ -664,10 +817,25 @@ struct DateDetector::Impl {
     return dateAt(c, q, days, iso, true);
   }
 
-  double toSeconds(int64_t days, const TimeOfDay& t) const {
+  // The instant of a local date and time; none when the text gives both an
+  // offset and a zone name and the zone has another offset at that instant.
+  std::optional<double> toSeconds(int64_t days, const TimeOfDay& t) const {
     const double local = double(days) * 86400.0 + t.seconds;
+    if (t.named) {
+      if (!t.zoned) return local - offsetAt(*t.named, local * 1000.0, true);
+      const double utc = local - t.offset;
+      if (offsetAt(*t.named, utc * 1000.0, false) != t.offset) return std::nullopt;
+      return utc;
+    }
     if (t.zoned) return local - t.offset;
     return local - offsetAt(local * 1000.0, true);
+  }
+
+  // The instant of a match, or none with the call rejected.
+  std::optional<double> instant(Call& c, int64_t days, const TimeOfDay& t) const {
+    std::optional<double> v = toSeconds(days, t);
+    if (!v) c.rejected = true;
+    return v;
   }
 
   // A match that starts at i, where a word or number starts.
@@ -677,15 +845,24 @@ struct DateDetector::Impl {
     TimeOfDay t;
     const size_t end = dateAt(c, i, days, iso, true);
     if (end != kFail) {
-      if (timeAfterDate(c.s, end, iso, t) == kFail) t = TimeOfDay{};
-      return toSeconds(days, t);
+      if (timeAfterDate(c.s, end, iso, t) == kFail) {
+        // A time whose zone name cannot be applied makes its date no date
+        // either: read without the zone it would be another instant.
+        if (t.badZone) {
+          c.rejected = true;
+          return std::nullopt;
+        }
+        t = TimeOfDay{};
+      }
+      return instant(c, days, t);
     }
     if (isDigit(c.s[i])) {
       const size_t timeEnd = timeAt(c.s, i, false, t);
       if (timeEnd != kFail) {
         if (dateAfterTime(c, timeEnd, days) == kFail) days = today(c);
-        return toSeconds(days, t);
+        return instant(c, days, t);
       }
+      if (t.badZone) c.rejected = true;
     }
     return std::nullopt;
   }
@@ -702,6 +879,7 @@ struct DateDetector::Impl {
             wordCharBefore(s, i) || (i >= 2 && isNumberSeparator(s[i - 1]) && isDigit(s[i - 2]));
         if (!insideNumber && k <= 4) {
           if (auto found = matchAt(c, i)) return found;
+          if (c.rejected) return std::nullopt;
           // A numeric date with an impossible part followed by a time
           // ("31/13/1999 23:59") is no date: its time is not one of today.
           if (const size_t shapeEnd = numericDateShape(s, i); shapeEnd != kFail) {
@@ -719,6 +897,7 @@ struct DateDetector::Impl {
         const size_t w = readWord(s, i);
         if (!wordCharBefore(s, i) && !wordCharAt(s, w)) {
           if (auto found = matchAt(c, i)) return found;
+          if (c.rejected) return std::nullopt;
         }
         i = w;
         // A word that runs into digits ("A12") takes them along.

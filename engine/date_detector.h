@@ -28,8 +28,17 @@
 //   time     := H ":" MM [":" SS [("."|",") fraction]] [[ws] ampm] [zone]
 //             | H [ws] ampm                              "3pm", "11 a.m."
 //   ampm     := am | pm | a.m. | p.m.                    (H then 1-12)
-//   zone     := "Z" | [ws] (UTC|GMT) [("+"|"-") H[H][[:]MM]] | ws ("+"|"-") HHMM
+//   zone     := offset [name] | name
+//   offset   := "Z" | [ws] (UTC|GMT) [("+"|"-") H[H][[:]MM]] | ws ("+"|"-") HHMM
 //             | ("+"|"-") HH[[:]MM]     (directly attached: after an ISO date only)
+//   name     := ws id | [ws] "[" id "]" | ws abbr
+//   id       := a tz database id Area/Location[/...] ("Europe/Paris",
+//               "America/Argentina/Buenos_Aires", "Etc/GMT+5"), Area one of
+//               Africa America Antarctica Arctic Asia Atlantic Australia
+//               Europe Indian Pacific Etc, or of the legacy Brazil Canada
+//               Chile Mexico US
+//   abbr     := two to five capitals: "UT", or three to five that are not
+//               a month, weekday or relative word ("9:00 MARCH 15" stays one)
 //   joiner   := ws | [ws] "," [ws] | ws "at" ws | ws "on" ws (time, then date)
 //   ord      := st | nd | rd | th | er
 //
@@ -45,6 +54,20 @@
 // years before and the 20 years after the current year. A named date without
 // a year is in the current year. Lone years ("2012"), year-month forms
 // ("2021-03") and day-month numerals ("3/15") are not dates.
+//
+// A zone puts the time at its offset. An id's offset is the zone's at that
+// local date and time, daylight saving included (Europe/Paris is +02:00 in
+// May, +01:00 in January). An abbreviation has one fixed offset: UT, GMT and
+// EST EDT CST CDT MST MDT PST PDT as in RFC 5322, and those the tz database
+// uses today with a single offset (CET, CEST, BST, JST, AEST, ...; the list
+// is in the source). A name that cannot be applied makes the whole text no
+// date, as the date read without it would be another instant: an id that
+// ICU does not know (ids are case-sensitive: "Europe/Pariss",
+// "europe/paris"), an abbreviation outside the list ("IST", which stands for
+// three offsets, or "XYZ"), or a name whose offset at that instant differs
+// from an offset also given ("14:30 +0100 CEST"). An offset and a name that
+// agree are one zone ("2024-05-13T14:30+02:00[Europe/Paris]"). Lowercase
+// words after a time ("est") are words of the text, not zones.
 //
 // A date alone is at 00:00. A time alone is today at that time. A date or
 // time without a zone is local time: the process's time zone, which is ICU's

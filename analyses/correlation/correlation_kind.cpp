@@ -33,15 +33,6 @@ AnalysisOutput runCorrelation(Model& model, const AnalysisRequest& request) {
   return out;
 }
 
-namespace {
-
-std::vector<VariableType> typesAt(int32_t type, int position) {
-  const auto set = variableTypesForAnalysisType(type, position);
-  return {set.begin(), set.end()};
-}
-
-}  // namespace
-
 AnalysisKind correlationKind() {
   AnalysisKind k;
   k.name = "correlation";

@@ -101,15 +101,6 @@ AnalysisOutput runLogisticRegression(Model& model, const AnalysisRequest& reques
 
 namespace {
 
-std::vector<VariableType> typesAt(int32_t type, int position) {
-  const auto set = variableTypesForAnalysisType(type, position);
-  return {set.begin(), set.end()};
-}
-
-}  // namespace
-
-namespace {
-
 AnalysisKind regressionKind(const char* name, bool logistic) {
   AnalysisKind k;
   k.name = name;

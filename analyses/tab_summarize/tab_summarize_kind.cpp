@@ -11,15 +11,13 @@ namespace tabulix {
 
 namespace {
 
-Column& variableAt(Model& model, int32_t num, int32_t type, int position) {
-  Column* c = columnNumber(model, static_cast<uint32_t>(num));
-  if (!c) throw AnalysisRequestError("no variable numbered " + std::to_string(num));
-  const int t = c->type.value_or(0);
-  if (!variableTypesForAnalysisType(type, position).contains(static_cast<VariableType>(t)))
-    throw AnalysisRequestError("variable \"" + c->name.value_or("") + "\" has a type (" +
-                               variableTypeName(static_cast<VariableType>(t >= 0 && t <= 4 ? t : 0)) +
-                               ") this position does not accept");
-  return *c;
+Column& variableAt(Model& model, int32_t num, int position) {
+  return tabulix::variableAt(model, num, TabSummarize, position, [](const Column& c) {
+    const int t = c.type.value_or(0);
+    return "variable \"" + c.name.value_or("") + "\" has a type (" +
+           variableTypeName(static_cast<VariableType>(t >= 0 && t <= 4 ? t : 0)) +
+           ") this position does not accept";
+  });
 }
 
 }  // namespace
@@ -35,8 +33,8 @@ AnalysisOutput runTabSummarize(Model& model, const AnalysisRequest& request) {
   PostHoc postHoc = PostHoc::None;
   if (auto chosen = request.settings.find("postHoc"); chosen != request.settings.end())
     postHoc = postHocFromText(chosen->second).value_or(PostHoc::None);
-  Column& left = variableAt(model, *request.left, TabSummarize, 1);
-  Column& right = variableAt(model, *request.right, TabSummarize, 2);
+  Column& left = variableAt(model, *request.left, 1);
+  Column& right = variableAt(model, *request.right, 2);
   auto rows = rowsWhere(model, request.wheres);
   TabSummarizeResult result = tabColumnSummarizing(model, right, left, 20, rows ? &*rows : nullptr, postHoc);
   context.leftName = left.name.value_or("");
@@ -52,15 +50,6 @@ AnalysisOutput runTabSummarize(Model& model, const AnalysisRequest& request) {
   out.baseName = tabSummarizeBaseName(context);
   return out;
 }
-
-namespace {
-
-std::vector<VariableType> typesAt(int32_t type, int position) {
-  const auto set = variableTypesForAnalysisType(type, position);
-  return {set.begin(), set.end()};
-}
-
-}  // namespace
 
 AnalysisKind tabSummarizeKind() {
   AnalysisKind k;

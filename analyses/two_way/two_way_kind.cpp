@@ -11,13 +11,10 @@ namespace tabulix {
 namespace {
 
 Column& variableAt(Model& model, int32_t num, int position) {
-  Column* c = columnNumber(model, static_cast<uint32_t>(num));
-  if (!c) throw AnalysisRequestError("no variable numbered " + std::to_string(num));
-  const int t = c->type.value_or(0);
-  if (!variableTypesForAnalysisType(TwoWayTab, position).contains(static_cast<VariableType>(t)))
-    throw AnalysisRequestError("variable \"" + c->name.value_or("") +
-                               "\" is not Categorical or Binary, which a two way table needs");
-  return *c;
+  return tabulix::variableAt(model, num, TwoWayTab, position, [](const Column& c) {
+    return "variable \"" + c.name.value_or("") +
+           "\" is not Categorical or Binary, which a two way table needs";
+  });
 }
 
 // A setting's text, checked against the description already: a digit, or true/false for a flag.
@@ -61,15 +58,6 @@ AnalysisOutput runTwoWayTab(Model& model, const AnalysisRequest& request) {
   out.baseName = twoWayBaseName(context);
   return out;
 }
-
-namespace {
-
-std::vector<VariableType> typesAt(int32_t type, int position) {
-  const auto set = variableTypesForAnalysisType(type, position);
-  return {set.begin(), set.end()};
-}
-
-}  // namespace
 
 AnalysisKind twoWayTabKind() {
   AnalysisKind k;

@@ -11,6 +11,7 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engine/number_format.h"
@@ -79,6 +80,120 @@ TEST(DateDetector, FindsTheReferenceDatesOfR) {
     }
   }
   EXPECT_GT(checked, 100u);
+}
+
+// The tab-separated rows of a reference table under tests/data/reference;
+// a "# now" line sets `now`.
+std::vector<std::vector<std::string>> referenceRows(const std::string& name, double& now) {
+  std::ifstream in(std::string(TABULIX_SOURCE_DIR) + "/tests/data/reference/" + name);
+  EXPECT_TRUE(in) << name << " missing";
+  std::vector<std::vector<std::string>> rows;
+  for (std::string line; std::getline(in, line);) {
+    std::vector<std::string> fields;
+    std::stringstream ss(line);
+    for (std::string field; std::getline(ss, field, '\t');) fields.push_back(field);
+    if (fields.size() == 2 && fields[0] == "# now") {
+      now = std::stod(fields[1]);
+    } else {
+      rows.push_back(fields);
+    }
+  }
+  return rows;
+}
+
+// tests/data/reference/date_zone_cases.tsv, made by tests/reference/date_zones.R
+// from R's as.POSIXct in the named zones: tz database ids across daylight
+// saving, abbreviations, names that leave the text without a date, texts
+// without a zone, and offsets given with a name.
+TEST(DateDetector, AppliesZoneNamesAsR) {
+  double now = 0;
+  const auto rows = referenceRows("date_zone_cases.tsv", now);
+  ASSERT_GT(now, 0);
+  std::map<std::string, int> perGroup;
+  for (const auto& f : rows) {
+    ASSERT_EQ(f.size(), 5u);
+    SCOPED_TRACE(f[0] + ": " + f[1] + " " + f[2] + " [" + f[3] + "]");
+    ++perGroup[f[0]];
+    Zone zone(f[2]);
+    const DateDetector detector(f[1]);
+    const std::optional<double> got = detector.dateForString(f[3], now);
+    if (f[4] == "NA") {
+      EXPECT_FALSE(got) << std::fixed << *got;
+    } else {
+      ASSERT_TRUE(got);
+      EXPECT_NEAR(*got, std::stod(f[4]), 1e-6);  // whole seconds, written with three decimals
+    }
+  }
+  for (const char* group : {"id", "abbreviation", "unknown", "no zone", "offset and name"})
+    EXPECT_GE(perGroup[group], 4) << group;
+}
+
+// Every abbreviation of capitals in the tz database (zone_abbreviations.tsv,
+// made by tests/reference/date_zones.R): those with one offset read at it,
+// winter and summer alike; those with several read at RFC 5322's (CST, PST)
+// or leave the text without a date (IST).
+TEST(DateDetector, ReadsTheTzDatabaseAbbreviations) {
+  Zone utc("UTC");
+  const DateDetector detector("en_US");
+  double now = 0;
+  const auto rows = referenceRows("zone_abbreviations.tsv", now);
+  EXPECT_GT(rows.size(), 40u);
+  for (const auto& f : rows) {
+    ASSERT_EQ(f.size(), 3u);
+    for (const auto& [text, noon] :
+         {std::pair{"2025-01-15 12:00 ", 1736942400.0}, {"2025-07-15 12:00 ", 1752580800.0}}) {
+      const std::optional<double> got = detector.dateForString(text + f[0], now);
+      if (f[2] == "NA") {
+        EXPECT_FALSE(got) << f[0];
+      } else {
+        EXPECT_EQ(got, noon - std::stod(f[2]) * 60) << f[0] << " (tz database offsets " << f[1] << ")";
+      }
+    }
+  }
+}
+
+// A local time that a change to daylight saving skips or repeats is taken in
+// standard time, in a named zone as in the device's (R takes daylight time
+// for both); an offset or abbreviation given with it settles which one.
+TEST(DateDetector, NamedZonesTakeStandardTimeAcrossTheChange) {
+  Zone utc("UTC");
+  const DateDetector detector("en_US");
+  const double now = 1717200000;
+  EXPECT_EQ(detector.dateForString("2024-03-10 02:30 America/New_York", now), 1710055800.0);  // 07:30 UTC
+  EXPECT_EQ(detector.dateForString("2024-11-03 01:30 America/New_York", now), 1730615400.0);  // 06:30 UTC
+  EXPECT_EQ(detector.dateForString("2024-11-03 01:30 -0400 America/New_York", now), 1730611800.0);
+  EXPECT_EQ(detector.dateForString("2024-11-03 01:30 EDT", now), 1730611800.0);
+}
+
+// Threads share the detector's zones: each thread reads the ids the others
+// read, and every reading equals the one made alone.
+TEST(DateDetector, SharesNamedZonesAcrossThreads) {
+  Zone utc("UTC");
+  const DateDetector detector("en_US");
+  const char* const ids[] = {"Europe/Paris", "Asia/Tokyo", "America/Chicago", "Australia/Perth",
+                             "Europe/Parisx"};
+  std::vector<std::string> texts;
+  std::vector<std::optional<double>> alone;
+  {
+    const DateDetector fresh("en_US");
+    for (int day = 1; day <= 28; ++day)
+      for (const char* id : ids) {
+        texts.push_back("2024-02-" + std::string(day < 10 ? "0" : "") + std::to_string(day) + " 08:00 " + id);
+        alone.push_back(fresh.dateForString(texts.back(), 1717200000));
+      }
+  }
+  std::vector<int> mismatches(2, 0);
+  std::vector<std::thread> threads;
+  for (int k = 0; k < 2; ++k)
+    threads.emplace_back([&, k] {
+      for (int round = 0; round < 20; ++round)
+        for (size_t i = 0; i < texts.size(); ++i)
+          mismatches[k] += detector.dateForString(texts[i], 1717200000) != alone[i];
+    });
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(mismatches, std::vector<int>(2, 0));
+  EXPECT_EQ(alone[4], std::nullopt);
+  EXPECT_EQ(alone[0], 1706770800.0);  // 2024-02-01 08:00 +01:00
 }
 
 TEST(DateDetector, TakesTheNumericOrderFromTheLocale) {
@@ -151,14 +266,52 @@ TEST(DateDetector, ReadsWhatTheFormattersWrite) {
 TEST(DateDetector, SurvivesArbitraryText) {
   // Fragments of every form, cut and glued at random, with stray bytes of
   // broken UTF-8; run under the address sanitizer this checks every index.
-  static const char* const kPieces[] = {
-      "2021",       "-",        "/",     ".",        ":",          "T",
-      "Z",          "+02:00",   " ",     ",",        "12",         "3",
-      "15",         "99",       "March", "mar",      "f\u00e9vr.", "\u00c9T\u00c9",
-      "Monday",     "today",    "at",    "on",       "pm",         "a.m.",
-      "UTC",        "GMT",      "st",    "of",       "de",         "\u202f",
-      "\xC2",       "\xE2\x80", "\xFF",  "\xC3\xA9", "0",          "2:30",
-      "12:00:00.5", "\t",       "1er",   "\u0661"};
+  static const char* const kPieces[] = {"2021",
+                                        "-",
+                                        "/",
+                                        ".",
+                                        ":",
+                                        "T",
+                                        "Z",
+                                        "+02:00",
+                                        " ",
+                                        ",",
+                                        "12",
+                                        "3",
+                                        "15",
+                                        "99",
+                                        "March",
+                                        "mar",
+                                        "f\u00e9vr.",
+                                        "\u00c9T\u00c9",
+                                        "Monday",
+                                        "today",
+                                        "at",
+                                        "on",
+                                        "pm",
+                                        "a.m.",
+                                        "UTC",
+                                        "GMT",
+                                        "st",
+                                        "of",
+                                        "de",
+                                        "\u202f",
+                                        "\xC2",
+                                        "\xE2\x80",
+                                        "\xFF",
+                                        "\xC3\xA9",
+                                        "0",
+                                        "2:30",
+                                        "12:00:00.5",
+                                        "\t",
+                                        "1er",
+                                        "\u0661",
+                                        "Europe/Paris",
+                                        "[",
+                                        "]",
+                                        "CEST",
+                                        "IST",
+                                        "Etc/GMT+5"};
   std::mt19937_64 rng(5);
   DateDetector en("en_US"), fr("fr_FR");
   size_t found = 0;
