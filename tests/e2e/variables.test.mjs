@@ -2,7 +2,7 @@
 // Temperature the Categorical type from its card's picker and see a two-way
 // table take it, declare a missing-value code in Ozone's detail and see its
 // figures leave it out, then delete Wind, which two saved analyses use, after
-// the alert that names them.
+// the alert that names them, and delete a saved analysis after its question.
 import assert from "node:assert/strict";
 import { describe, it } from "node:test";
 import { addExample, answerAlert, assertNoHorizontalScroll, openWorkspace, shot, until, useSession, viewports } from "./harness.mjs";
@@ -76,6 +76,19 @@ for (const viewport of viewports) {
       await wind.getByRole("button", { name: "Delete", exact: true }).click();
       await answerAlert(page, "Delete Variable", "Delete");
       await until(async () => (await wind.count()) === 0, "Wind to be gone");
+
+      // A saved analysis is deleted only after its own question.
+      await tabs(page).getByRole("button", { name: "Analysis" }).click();
+      const entries = page.locator("[data-testid=analysis-entry]");
+      await entries.first().waitFor();
+      const count = await entries.count();
+      const title = await entries.first().locator(".analysis-title").textContent();
+      await entries.first().getByRole("button", { name: `Delete ${title}` }).click();
+      assert.equal(await answerAlert(page, "Delete Analysis", "Cancel"), `Really delete ${title}?`);
+      assert.equal(await entries.count(), count);
+      await entries.first().getByRole("button", { name: `Delete ${title}` }).click();
+      await answerAlert(page, "Delete Analysis", "Delete");
+      await until(async () => (await entries.count()) === count - 1, "the analysis to be gone");
     });
   });
 }

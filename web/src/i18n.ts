@@ -224,6 +224,8 @@ const english: Table = Object.fromEntries(
     "Treated as missing: %@",
     "No missing-value codes: only empty cells are missing.",
     "Clear all filters",
+    "Delete Analysis",
+    "Really delete %@?",
     "Pairwise comparisons:",
     "Adjusted residuals:",
     "Tukey",

@@ -4,6 +4,7 @@
 // its filter, its settings, and its result computed by the server again on
 // every change (only the latest answer shows), with share and print.
 import { useEffect, useRef, useState } from "preact/hooks";
+import { showAlert } from "../components/alerts";
 import { api, ApiError, followJob } from "../api";
 import type { Shell } from "../app";
 import { CloseIcon, PlusIcon, SearchIcon } from "../components/icons";
@@ -114,7 +115,13 @@ export function AnalysisScreen({ shell }: { shell: Shell }) {
     }
   };
 
+  // A saved analysis is deleted only once the user has said so.
   const remove = async (s: Summary) => {
+    const button = await showAlert(
+      { title: t("Delete Analysis"), message: t("Really delete %@?", s.title), buttons: [t("Cancel"), t("Delete")] },
+      1,
+    );
+    if (button !== 1) return;
     try {
       await api.del(`/api/analyses/${s.id}`);
     } catch (e) {
