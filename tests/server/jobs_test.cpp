@@ -76,7 +76,8 @@ TEST(Jobs, ANewerJobUnderTheSameKeyReplacesTheQueuedOrRunningOne) {
   jobs.start("analyze", count, "page");
   EXPECT_THROW(jobs.start("analyze", count, "page"), JobsBusy);
   release.set_value();
-  ASSERT_TRUE(waitFor([&] { return last->finished() && ran == 2; }));
+  // The held jobs must be done before `gate` is given another future: they read it.
+  ASSERT_TRUE(waitFor([&] { return last->finished() && ran == 2 && a->finished() && b->finished(); }));
   EXPECT_EQ(a->result()["cancelled"], false);
 
   // A running job under the key is asked to stop.
