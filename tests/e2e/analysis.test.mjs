@@ -7,7 +7,7 @@ import { spawnSync } from "node:child_process";
 import { readFileSync } from "node:fs";
 import { join } from "node:path";
 import { after, before, describe, it } from "node:test";
-import { addExample, assertNoHorizontalScroll, openWorkspace, shot, useSession, viewports } from "./harness.mjs";
+import { addExample, answerAlert, assertNoHorizontalScroll, openWorkspace, shot, useSession, viewports } from "./harness.mjs";
 
 const tabs = (page) => page.locator("nav.tabbar");
 
@@ -114,7 +114,7 @@ for (const viewport of viewports) {
       await view.locator(".result-text.setting").filter({ hasText: "Calculate percentages by None" }).waitFor();
       assert.match(await view.locator("table.result-table tbody tr").first().locator("td").first().textContent(), /^\d+$/);
       // The switch's track takes the tap; its label toggles the box.
-      await page.locator(".setting-line .switch-track").click();
+      await page.locator(".setting-line").filter({ hasText: "Include missing values:" }).locator(".switch-track").click();
       await view.locator(".result-text.setting").filter({ hasText: "Include missing values: Yes" }).waitFor();
       await shot(page, viewport, "analysis-03-twoway");
       await assertNoHorizontalScroll(page);
@@ -130,6 +130,7 @@ for (const viewport of viewports) {
       assert.match(await entries(page).first().textContent(), /Two way table of frequencies for Month and DayType/);
       await shot(page, viewport, "analysis-04-search");
       await entries(page).first().getByRole("button", { name: /^Delete/ }).click();
+      await answerAlert(page, "Delete Analysis", "Delete");
       await page.locator("[data-testid=analysis-list] .empty-row").filter({ hasText: "No analyses match." }).waitFor();
       await page.getByRole("searchbox").fill("");
       await entryCount(page, 1);
