@@ -35,17 +35,21 @@ VariableType variableTypeNamed(const std::string& name) {
   return VariableType::Unknown;
 }
 
+std::optional<std::string> typeRefusedFor(Model& model, Column& column, VariableType type) {
+  // The offer rests on the cached counts: bring them up to date first.
+  if (needCalcBasicStatsForColumn(column)) basicStatsForColumn(model, column);
+  auto allowed = variableTypesForColumn(column);
+  if (std::find(allowed.begin(), allowed.end(), type) != allowed.end()) return std::nullopt;
+  std::string names;
+  for (VariableType t : allowed) names += (names.empty() ? "" : ", ") + variableTypeName(t);
+  return names;
+}
+
 void changeVariableType(Model& model, int32_t colNum, VariableType type) {
   Column* c = variableOrThrow(model, colNum);
-  // The offer rests on the cached counts: bring them up to date first.
-  if (needCalcBasicStatsForColumn(*c)) basicStatsForColumn(model, *c);
-  auto allowed = variableTypesForColumn(*c);
-  if (std::find(allowed.begin(), allowed.end(), type) == allowed.end()) {
-    std::string names;
-    for (VariableType t : allowed) names += (names.empty() ? "" : ", ") + variableTypeName(t);
+  if (auto allowed = typeRefusedFor(model, *c, type))
     throw EditError("\"" + c->name.value_or("") + "\" cannot be " + variableTypeName(type) +
-                    ": its types are " + names);
-  }
+                    ": its types are " + *allowed);
   changeColumn(model, c, type);
   saveOrThrow(model);
 }
@@ -123,16 +127,24 @@ std::vector<int32_t> parseRowList(const std::string& text) {
   return {rows.begin(), rows.end()};
 }
 
-void deleteRows(Model& model, const std::vector<int32_t>& rowNums) {
+void deleteRows(Model& model, const std::vector<int32_t>& rowNums, EditSession* pending) {
   std::set<int32_t> present;
   for (Row* r : rows(model))
     if (r->num) present.insert(*r->num);
   for (int32_t r : rowNums)
     if (!present.count(r)) throw EditError("no row " + std::to_string(r));
+  std::set<int32_t> edited;
+  if (pending) {
+    edited = pending->changedColumns();
+    pending->applyTo(model);
+  }
   model.context().deleteRows(rowNums);
   // Every variable lost values: its figures change, its type (chosen or
-  // guessed) stays.
-  for (Column* c : columns(model)) basicStatsForColumn(model, *c);
+  // guessed) stays, unless its cells were edited.
+  for (Column* c : columns(model)) {
+    basicStatsForColumn(model, *c);
+    if (c->num && edited.count(*c->num)) c->type = static_cast<int32_t>(guessTypeOfColumn(*c));
+  }
   saveOrThrow(model);
 }
 

@@ -5,13 +5,20 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "browse/edit_session.h"
 #include "engine/model.h"
 #include "engine/variable_type.h"
 
 namespace tabulix {
+
+// When `type` is not one of the types `variableTypesForColumn` offers for
+// the variable (its cached counts brought up to date first), those types'
+// names joined by ", "; nothing when it is.
+std::optional<std::string> typeRefusedFor(Model& model, Column& column, VariableType type);
 
 // Gives a variable one of the types `variableTypesForColumn` offers for it
 // and saves; the figures are computed first when the cache is stale. Throws
@@ -43,8 +50,11 @@ void deleteVariable(Model& model, int32_t colNum);
 std::vector<int32_t> parseRowList(const std::string& text);
 
 // Deletes rows (ascending numbers, each one of the workspace) and saves; the
-// later rows move up. Every variable's figures are computed again; the types
-// stay as they are. Throws EditError naming a row the workspace lacks.
-void deleteRows(Model& model, const std::vector<int32_t>& rowNums);
+// later rows move up. An editing session's pending cell edits, which name
+// rows as they were, are stored first. Every variable's figures are
+// computed again; the types stay as they are, but for the variables the
+// session edited, which are guessed again. Throws EditError naming a row the
+// workspace lacks.
+void deleteRows(Model& model, const std::vector<int32_t>& rowNums, EditSession* pending = nullptr);
 
 }  // namespace tabulix

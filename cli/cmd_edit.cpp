@@ -34,7 +34,7 @@ struct Step {
   uint32_t count = 0;
 };
 
-// Splits "LEFT<sep>RIGHT" at the first separator after `from`.
+// Splits "LEFT<sep>RIGHT" at the first separator.
 std::pair<std::string, std::string> splitAt(const std::string& arg, char sep, const std::string& option,
                                             const char* form) {
   size_t at = arg.find(sep);
@@ -72,12 +72,7 @@ struct Variables {
     for (const auto& [num, name] : nameOf)
       if (name == ref) found.push_back(num);
     if (found.empty()) throw EditError(option + ": no variable named \"" + ref + "\"");
-    if (found.size() > 1) {
-      std::string nums;
-      for (int32_t n : found) nums += (nums.empty() ? "#" : ", #") + std::to_string(n);
-      throw EditError(option + ": " + std::to_string(found.size()) + " variables are named \"" + ref +
-                      "\" (" + nums + "): name one by its number");
-    }
+    if (found.size() > 1) throw EditError(sharedNameMessage(option, ref, found));
     return found.front();
   }
   bool taken(const std::string& name, int32_t except) const {
@@ -251,16 +246,10 @@ RegisterCommand editCommand{
                  return q.step.kind == Step::DeleteRows || q.step.kind == Step::AddVariable ||
                         (q.colNum == p.colNum && (q.step.kind == Step::Set || q.step.kind == Step::Missing));
                });
-               if (Column* c = columnNumber(model, static_cast<uint32_t>(p.colNum)); c && !changedBefore) {
-                 if (needCalcBasicStatsForColumn(*c)) basicStatsForColumn(model, *c);
-                 auto allowed = variableTypesForColumn(*c);
-                 if (std::find(allowed.begin(), allowed.end(), p.type) == allowed.end()) {
-                   std::string names;
-                   for (VariableType t : allowed) names += (names.empty() ? "" : ", ") + variableTypeName(t);
+               if (Column* c = columnNumber(model, static_cast<uint32_t>(p.colNum)); c && !changedBefore)
+                 if (auto allowed = typeRefusedFor(model, *c, p.type))
                    throw EditError("--type " + s.a + ": \"" + vars.nameOf.at(p.colNum) + "\" cannot be " +
-                                   variableTypeName(p.type) + "; its types are " + names);
-                 }
-               }
+                                   variableTypeName(p.type) + "; its types are " + *allowed);
                plan.push_back(std::move(p));
                break;
              }
@@ -323,8 +312,7 @@ RegisterCommand editCommand{
                break;
              case Step::DeleteRows:
                // The held edits name rows as they were before this step.
-               for (int32_t num : endEditing(model, session)) touched.push_back(num);
-               deleteRows(model, p.rows);
+               deleteRows(model, p.rows, &session);
                rowsDeleted = true;
                break;
              default:

@@ -1,11 +1,18 @@
 #include "cli/variable_ref.h"
 
 #include <charconv>
-#include <vector>
 
 #include "engine/workspace_data.h"
 
 namespace tabulix::cli {
+
+std::string sharedNameMessage(const std::string& option, const std::string& name,
+                              const std::vector<int32_t>& nums) {
+  std::string list;
+  for (int32_t n : nums) list += (list.empty() ? "#" : ", #") + std::to_string(n);
+  return option + ": " + std::to_string(nums.size()) + " variables are named \"" + name + "\" (" + list +
+         "): name one by its number";
+}
 
 bool isNumberReference(const std::string& ref) {
   return ref.size() > 1 && ref.size() < 12 && ref[0] == '#' &&
@@ -20,14 +27,13 @@ Column* findVariable(Model& model, const std::string& ref, const std::string& op
     return columnNumber(model, static_cast<uint32_t>(n));
   }
   std::vector<Column*> found;
+  std::vector<int32_t> nums;
   for (Column* c : columns(model))
-    if (c->name && *c->name == ref && c->num) found.push_back(c);
-  if (found.size() > 1) {
-    std::string nums;
-    for (Column* c : found) nums += (nums.empty() ? "#" : ", #") + std::to_string(*c->num);
-    throw VariableRefError(option + ": " + std::to_string(found.size()) + " variables are named \"" + ref +
-                           "\" (" + nums + "): name one by its number");
-  }
+    if (c->name && *c->name == ref && c->num) {
+      found.push_back(c);
+      nums.push_back(*c->num);
+    }
+  if (found.size() > 1) throw VariableRefError(sharedNameMessage(option, ref, nums));
   return found.empty() ? nullptr : found.front();
 }
 

@@ -6,6 +6,7 @@
 
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "engine/model.h"
 
@@ -15,6 +16,10 @@ namespace tabulix::cli {
 struct VariableRefError : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
+
+// The refusal of a name that several variables share, naming their numbers.
+std::string sharedNameMessage(const std::string& option, const std::string& name,
+                              const std::vector<int32_t>& nums);
 
 // True when the text has the form "#N" (N decimal digits).
 bool isNumberReference(const std::string& ref);

@@ -201,38 +201,14 @@ void createWorkspaceFile(const fs::path& file) {
   }
 }
 
-// Gives a version 2 file the variables' labels (none yet), as version 3.
-void upgradeFromVersion2(sqlite3* db) {
+// Gives a file of version `to` - 1 one more text attribute of the variables
+// (none set yet) and marks it as version `to`, in one transaction: version
+// 3 added `label`, 4 `levelOrder`, 5 `missingCodes`.
+void upgradeAddingColumnAttribute(sqlite3* db, const char* attribute, int to) {
   exec(db, "BEGIN IMMEDIATE");
   try {
-    exec(db, "ALTER TABLE columns ADD COLUMN label TEXT");
-    exec(db, "PRAGMA user_version = 3");
-    exec(db, "COMMIT");
-  } catch (...) {
-    sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
-    throw;
-  }
-}
-
-// Gives a version 3 file the variables' level orders (none yet), as version 4.
-void upgradeFromVersion3Levels(sqlite3* db) {
-  exec(db, "BEGIN IMMEDIATE");
-  try {
-    exec(db, "ALTER TABLE columns ADD COLUMN levelOrder TEXT");
-    exec(db, "PRAGMA user_version = 4");
-    exec(db, "COMMIT");
-  } catch (...) {
-    sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
-    throw;
-  }
-}
-
-// Gives a version 4 file the variables' missing-value codes (none yet), as version 5.
-void upgradeFromVersion4MissingCodes(sqlite3* db) {
-  exec(db, "BEGIN IMMEDIATE");
-  try {
-    exec(db, "ALTER TABLE columns ADD COLUMN missingCodes TEXT");
-    exec(db, "PRAGMA user_version = 5");
+    exec(db, (std::string("ALTER TABLE columns ADD COLUMN ") + attribute + " TEXT").c_str());
+    exec(db, ("PRAGMA user_version = " + std::to_string(to)).c_str());
     exec(db, "COMMIT");
   } catch (...) {
     sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
@@ -415,9 +391,9 @@ void StoreCoordinator::addStore(const fs::path& file, StoreAccess access) {
       // then deletes this backup, and only this one.
       backup = makeUpgradeBackup(file);
       if (version <= 1) upgradeFromVersion1(db);
-      if (version <= 2) upgradeFromVersion2(db);
-      if (version <= 3) upgradeFromVersion3Levels(db);
-      if (version <= 4) upgradeFromVersion4MissingCodes(db);
+      if (version <= 2) upgradeAddingColumnAttribute(db, "label", 3);
+      if (version <= 3) upgradeAddingColumnAttribute(db, "levelOrder", 4);
+      if (version <= 4) upgradeAddingColumnAttribute(db, "missingCodes", 5);
     }
     checkStoredValues(db, file);
     Stmt check(db, "PRAGMA quick_check");

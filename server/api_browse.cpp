@@ -62,21 +62,17 @@ std::string newSessionId() {
   return buf;
 }
 
-[[noreturn]] void badField(const std::string& field, const std::string& what) {
-  throw ApiError(400, {{"error", "bad request"}, {"message", "\"" + field + "\" " + what}});
-}
-
 int64_t intField(const nlohmann::json& body, const std::string& field, std::optional<int64_t> fallback = {}) {
   if (!body.contains(field) || body[field].is_null()) {
     if (fallback) return *fallback;
-    badField(field, "is missing");
+    badRequestField(field, "is missing");
   }
-  if (!body[field].is_number_integer()) badField(field, "must be a whole number");
+  if (!body[field].is_number_integer()) badRequestField(field, "must be a whole number");
   return body[field].get<int64_t>();
 }
 
 std::string textField(const nlohmann::json& body, const std::string& field) {
-  if (!body.contains(field) || !body[field].is_string()) badField(field, "must be a text");
+  if (!body.contains(field) || !body[field].is_string()) badRequestField(field, "must be a text");
   return body[field].get<std::string>();
 }
 
@@ -84,20 +80,20 @@ std::string textField(const nlohmann::json& body, const std::string& field) {
 std::vector<WhereClauseObj> wheresFromJson(const nlohmann::json& body) {
   std::vector<WhereClauseObj> out;
   if (!body.contains("wheres") || body["wheres"].is_null()) return out;
-  if (!body["wheres"].is_array()) badField("wheres", "must be a list");
+  if (!body["wheres"].is_array()) badRequestField("wheres", "must be a list");
   for (const auto& w : body["wheres"]) {
-    if (!w.is_object()) badField("wheres", "must hold objects");
+    if (!w.is_object()) badRequestField("wheres", "must hold objects");
     WhereClauseObj c;
     c.colNum = intField(w, "colNum");
     int64_t op = intField(w, "op");
-    if (op < 0) badField("op", "must not be negative");
+    if (op < 0) badRequestField("op", "must not be negative");
     c.op = static_cast<uint64_t>(op);
     if (w.contains("constant") && !w["constant"].is_null()) c.constant = textField(w, "constant");
     if (w.contains("levels") && !w["levels"].is_null()) {
-      if (!w["levels"].is_array()) badField("levels", "must be a list");
+      if (!w["levels"].is_array()) badRequestField("levels", "must be a list");
       c.levels.emplace();
       for (const auto& l : w["levels"]) {
-        if (!l.is_string()) badField("levels", "must hold texts");
+        if (!l.is_string()) badRequestField("levels", "must hold texts");
         c.levels->insert(l.get<std::string>());
       }
     }
@@ -266,7 +262,7 @@ void ServerImpl::routeBrowse() {
     int64_t colNum = intField(body, "colNum"), rowNum = intField(body, "rowNum");
     std::string text = textField(body, "text");
     if (colNum < 0 || colNum > INT32_MAX || rowNum < 0 || rowNum > INT32_MAX)
-      badField("colNum", "is out of range");
+      badRequestField("colNum", "is out of range");
     return shared.run([&](Model& m) {
       auto& session = sessionFor(id, shared.generation());
       try {
@@ -298,7 +294,7 @@ void ServerImpl::routeBrowse() {
     nlohmann::json body = bodyJson(req);
     std::string id = textField(body, "session");
     int64_t count = intField(body, "count", 1);
-    if (count < 1 || count > 10000) badField("count", "must be between 1 and 10000");
+    if (count < 1 || count > 10000) badRequestField("count", "must be between 1 and 10000");
     return shared.run([&](Model& m) {
       sessionFor(id, shared.generation());
       if (countRows(m) + static_cast<size_t>(count) > 100000)
@@ -317,11 +313,11 @@ void ServerImpl::routeBrowse() {
     std::string id = textField(body, "session");
     if (!body.contains("rows") || !body["rows"].is_array() || body["rows"].empty() ||
         body["rows"].size() > 100000)
-      badField("rows", "must be a list of row numbers");
+      badRequestField("rows", "must be a list of row numbers");
     std::vector<int32_t> rowNums;
     for (const auto& r : body["rows"]) {
       if (!r.is_number_integer() || r.get<int64_t>() < 1 || r.get<int64_t>() > INT32_MAX)
-        badField("rows", "must be a list of row numbers");
+        badRequestField("rows", "must be a list of row numbers");
       rowNums.push_back(static_cast<int32_t>(r.get<int64_t>()));
     }
     std::sort(rowNums.begin(), rowNums.end());
@@ -334,17 +330,11 @@ void ServerImpl::routeBrowse() {
                          {{"error", "unsaved edits"},
                           {"message", tr("Another page has unsaved edits; rows can be deleted once they are "
                                          "saved.")}});
-      std::set<int32_t> changed = session.edits.changedColumns();
-      session.edits.applyTo(m);
       try {
-        deleteRows(m, rowNums);
+        deleteRows(m, rowNums, &session.edits);
       } catch (const EditError& e) {
         throw ApiError(404, {{"error", "no such row"}, {"message", e.what()}});
       }
-      for (int32_t num : changed)
-        if (Column* c = columnNumber(m, static_cast<uint32_t>(num)))
-          c->type = static_cast<int32_t>(guessTypeOfColumn(*c));
-      saveOrThrow(m);
       ++state->version;
       return nlohmann::json{{"rowCount", countRows(m)}, {"status", statusJson(m)}};
     });

@@ -35,10 +35,6 @@ Alert variableLimitAlert() {
           {tr("OK")}};
 }
 
-[[noreturn]] void requestFieldError(const std::string& field, const std::string& what) {
-  throw ApiError(400, {{"error", "bad request"}, {"message", "\"" + field + "\" " + what}});
-}
-
 // What the type picker and the missing-codes editor show: the types the
 // variable may be given (keys and names), its own, its codes and its card.
 nlohmann::json variableSettingsJson(const Column& c) {
@@ -287,7 +283,7 @@ void ServerImpl::routeCore() {
     VariableType type = body.contains("type") && body["type"].is_string()
                             ? variableTypeNamed(body["type"].get<std::string>())
                             : VariableType::Unknown;
-    if (type == VariableType::Unknown) requestFieldError("type", "is not a type");
+    if (type == VariableType::Unknown) badRequestField("type", "is not a type");
     return shared.run([&](Model& m) {
       requireWorkspace(m);
       Column* c = m.context().existingColumn({Entity::Column, id});
@@ -306,12 +302,12 @@ void ServerImpl::routeCore() {
     nlohmann::json body = bodyJson(req);
     std::vector<std::string> codes;
     if (!body.contains("codes") || !body["codes"].is_array())
-      requestFieldError("codes", "must be a list of texts");
+      badRequestField("codes", "must be a list of texts");
     for (const auto& e : body["codes"]) {
-      if (!e.is_string()) requestFieldError("codes", "must be a list of texts");
+      if (!e.is_string()) badRequestField("codes", "must be a list of texts");
       codes.push_back(e.get<std::string>());
     }
-    if (codes.size() > kMaxMissingCodes) requestFieldError("codes", "holds too many codes");
+    if (codes.size() > kMaxMissingCodes) badRequestField("codes", "holds too many codes");
     return shared.run([&](Model& m) {
       requireWorkspace(m);
       Column* c = m.context().existingColumn({Entity::Column, id});

@@ -53,6 +53,11 @@ class ApiError : public std::runtime_error {
 // An ApiError with an alert for the page to show.
 ApiError alertError(int status, const std::string& code, const Alert& alert);
 
+// Refuses a request body's field with 400: "\"FIELD\" WHAT".
+[[noreturn]] inline void badRequestField(const std::string& field, const std::string& what) {
+  throw ApiError(400, {{"error", "bad request"}, {"message", "\"" + field + "\" " + what}});
+}
+
 // The cards still to be summarised by one screen's refresh job. A newer
 // refresh of the same screen takes over what is left and cancels the job.
 struct RefreshWork {

@@ -21,21 +21,22 @@ const typeNames: Record<string, string> = {
   DateTime: "Date / Time",
 };
 
-// The type picker: loads the types on first use (a card only knows its own).
-export function TypePicker({
-  id,
-  name,
-  type,
-  shell,
-  onChanged,
-}: {
+// What both controls are given: the variable, its type, and whom to tell of a change.
+interface VariableProps {
   id: number;
   name: string;
   type: string;
   shell: Shell;
   onChanged: (answer: VariableSettingsAnswer) => void;
-}) {
-  const [types, setTypes] = useState<{ key: string; name: string }[] | null>(null);
+}
+
+// The type picker: loads the types on first use unless `known` (a card only
+// knows its own type; the detail's section has asked already).
+export function TypePicker({ id, name, type, shell, onChanged, known }: VariableProps & { known?: VariableSettingsAnswer["types"] }) {
+  const [types, setTypes] = useState<VariableSettingsAnswer["types"] | null>(known ?? null);
+  useEffect(() => {
+    if (known) setTypes(known);
+  }, [known]);
   const load = () => {
     if (types) return;
     api
@@ -71,19 +72,8 @@ export function TypePicker({
 }
 
 // The detail's section: the type and the missing-value codes.
-export function VariableSettings({
-  id,
-  name,
-  type,
-  shell,
-  onChanged,
-}: {
-  id: number;
-  name: string;
-  type: string;
-  shell: Shell;
-  onChanged: (answer: VariableSettingsAnswer) => void;
-}) {
+export function VariableSettings({ id, name, type, shell, onChanged }: VariableProps) {
+  const [types, setTypes] = useState<VariableSettingsAnswer["types"] | undefined>(undefined);
   const [codes, setCodes] = useState<string[]>([]);
   const [text, setText] = useState("");
   const [busy, setBusy] = useState(false);
@@ -91,6 +81,7 @@ export function VariableSettings({
     api
       .get<VariableSettingsAnswer>(`/api/variables/${id}/types`)
       .then((a) => {
+        setTypes(a.types);
         setCodes(a.missingCodes);
         setText(a.missingCodes.join(", "));
       })
@@ -100,6 +91,7 @@ export function VariableSettings({
     setBusy(true);
     try {
       const a = await api.post<VariableSettingsAnswer>(`/api/variables/${id}/missing`, { codes: list });
+      setTypes(a.types);
       setCodes(a.missingCodes);
       setText(a.missingCodes.join(", "));
       onChanged(a);
@@ -116,7 +108,7 @@ export function VariableSettings({
       </h3>
       <label class="settings-row">
         <span>{t("Type:")}</span>
-        <TypePicker id={id} name={name} type={type} shell={shell} onChanged={onChanged} />
+        <TypePicker id={id} name={name} type={type} shell={shell} onChanged={onChanged} known={types} />
       </label>
       <form
         class="settings-row missing-codes"

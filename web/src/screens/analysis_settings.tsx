@@ -190,6 +190,29 @@ function Segments({
   );
 }
 
+// A labelled on/off switch on a line of its own.
+function SwitchLine({
+  label,
+  testid,
+  checked,
+  onSwitch,
+}: {
+  label: string;
+  testid: string;
+  checked: boolean;
+  onSwitch: (on: boolean) => void;
+}) {
+  return (
+    <label class="setting-line">
+      <span>{label}</span>
+      <span class="switch">
+        <input type="checkbox" data-testid={testid} checked={checked} onChange={(e) => onSwitch(e.currentTarget.checked)} />
+        <span class="switch-track" />
+      </span>
+    </label>
+  );
+}
+
 // A button showing the current choice that opens a list of choices.
 function PickButton<V>({
   title,
@@ -436,30 +459,18 @@ export function SettingsPanel({
               }
             />
           </div>
-          <label class="setting-line">
-            <span>{t("Include missing values:")}</span>
-            <span class="switch">
-              <input
-                type="checkbox"
-                data-testid="include-missing"
-                checked={def.includeMissing}
-                onChange={(e) => actions.store({ includeMissing: e.currentTarget.checked })}
-              />
-              <span class="switch-track" />
-            </span>
-          </label>
-          <label class="setting-line">
-            <span>{t("Adjusted residuals:")}</span>
-            <span class="switch">
-              <input
-                type="checkbox"
-                data-testid="residuals"
-                checked={extra.residuals === "1"}
-                onChange={(e) => setExtra("residuals", e.currentTarget.checked ? "1" : "0")}
-              />
-              <span class="switch-track" />
-            </span>
-          </label>
+          <SwitchLine
+            label={t("Include missing values:")}
+            testid="include-missing"
+            checked={def.includeMissing}
+            onSwitch={(on) => actions.store({ includeMissing: on })}
+          />
+          <SwitchLine
+            label={t("Adjusted residuals:")}
+            testid="residuals"
+            checked={extra.residuals === "1"}
+            onSwitch={(on) => setExtra("residuals", on ? "1" : "0")}
+          />
         </>
       )}
     </div>
