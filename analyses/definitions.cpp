@@ -37,6 +37,7 @@ std::vector<AnalysisMenuRow> analysisMenu() {
        0},
       {tr("Hypothesis test of proportions"), tr("1, 2, or paired samples"), "hypothesisTestProportions",
        HypothesisTest, 2},
+      {tr("Tests on Ranks"), tr("Wilcoxon, Mann–Whitney, Friedman"), "ranks", Ranks, {}},
       {tr("Linear Regression"), tr("multi-variate"), "regression", Regression, 0},
       {tr("Logistic Regression"), tr("multi-variate"), "regression", Regression, 2},
       {tr("One-way ANOVA"), tr("table of summary statistics and box plot"), "tabSummarize", TabSummarize, {}},
@@ -92,6 +93,8 @@ std::set<VariableType> variableTypesForAnalysisType(int32_t type, int position) 
       return {Numeric, Binary, DateTime};
     case Regression:
       return {Numeric, Binary};
+    case Ranks:
+      return {Numeric};
     default:
       return {};
   }
@@ -208,6 +211,17 @@ void setHypothesisTest(Analysis* a, std::optional<int> test) {
   }
 }
 
+RankTest rankTestOfAnalysis(const Analysis& a) {
+  switch (a.samples.value_or(1)) {
+    case 3:
+      return RankTest::Friedman;
+    case 2:
+      return a.isPaired.value_or(false) ? RankTest::PairedSignedRank : RankTest::RankSum;
+    default:
+      return RankTest::SignedRank;
+  }
+}
+
 int regressionTypeOfAnalysis(const Analysis& analysis) {
   return analysis.distribution.value_or(0) == 2 ? 1 : 0;
 }
@@ -271,6 +285,33 @@ AnalysisSummary summaryForAnalysis(Model& model, const Analysis& a) {
         s.filterLine =
             fillPlaceholders(tr("to %@ where %@"), {right, stringForWhereClauses(model, a.wheres2)});
       }
+      break;
+    }
+    case Ranks: {
+      s.displayStyle = "Ranks";
+      RanksContext c;
+      c.test = rankTestOfAnalysis(a);
+      c.tails = a.tails.value_or(0);
+      s.title = ranksTestName(c);
+      if (c.test == RankTest::Friedman) {
+        std::string names;
+        for (const Column* col : a.columns) names += (names.empty() ? "" : ", ") + nameOf(col);
+        s.description = names;
+      } else {
+        s.description = left;
+      }
+      // No conditions, no "where" left hanging.
+      s.description = filters.empty() ? fillPlaceholders(tr("Comparing %@"), {s.description})
+                                      : fillPlaceholders(tr("Comparing %@ where %@"), {s.description, filters});
+      if (c.test == RankTest::SignedRank)
+        s.filterLine = fillPlaceholders(
+            tr("to expected value %@"),
+            {a.expected ? stringFromNumber(*a.expected, VariableType::Numeric) : std::string()});
+      else if (c.test == RankTest::PairedSignedRank)
+        s.filterLine = fillPlaceholders(tr("to paired observations of %@"), {right});
+      else if (c.test == RankTest::RankSum)
+        s.filterLine =
+            fillPlaceholders(tr("to %@ where %@"), {right, stringForWhereClauses(model, a.wheres2)});
       break;
     }
     default:

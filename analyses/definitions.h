@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "analyses/hypothesis_test/hypothesis_test.h"  // the tests' names
+#include "analyses/ranks/ranks.h"                      // the rank tests' names
 #include "engine/model.h"
 #include "engine/variable_type.h"
 
@@ -24,6 +25,7 @@ enum AnalysisType : int32_t {
   Correlation = 3,
   Regression = 4,
   HypothesisTest = 5,
+  Ranks = 6,
 };
 
 // One row of the menu of new analyses.
@@ -34,7 +36,7 @@ struct AnalysisMenuRow {
   std::optional<int32_t> distribution;
 };
 
-// The seven rows of the menu, in order.
+// The rows of the menu, in order.
 std::vector<AnalysisMenuRow> analysisMenu();
 
 // A new analysis named `name`, opened now; saves.
@@ -74,6 +76,10 @@ void clearInvalidHypothesisTest(Analysis* analysis);
 // Stores a hypothesis test's test code (none: "Determined by data"); a test
 // of proportions also takes the sample setting the test is made for.
 void setHypothesisTest(Analysis* analysis, std::optional<int> test);
+
+// The rank test a saved tests-on-ranks analysis asks for: samples 3 are
+// related ones (Friedman), 2 paired or not, else one sample.
+RankTest rankTestOfAnalysis(const Analysis& analysis);
 
 // 1 (logistic) when distribution is 2, else 0 (linear).
 int regressionTypeOfAnalysis(const Analysis& analysis);

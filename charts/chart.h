@@ -38,6 +38,7 @@ struct PointSeries {
 struct LineSeries {
   std::vector<double> x, y;
   bool dashed = false;
+  std::string name;  // its legend entry; none when empty
 };
 
 // A horizontal box plot: the box from q1 to q3 split at the median, whiskers

@@ -324,7 +324,9 @@ void drawXy(cairo_t* cr, const Chart& chart, double width, double height, ChartD
   const bool boxBand = chart.box.has_value() && !chart.bars.empty();
   // Named stacked series get a legend column right of the plot.
   const bool legend = std::any_of(chart.rangeBars.begin(), chart.rangeBars.end(),
-                                  [](const RangeBarSeries& s) { return !s.name.empty(); });
+                                  [](const RangeBarSeries& s) { return !s.name.empty(); }) ||
+                      std::any_of(chart.lines.begin(), chart.lines.end(),
+                                  [](const LineSeries& s) { return !s.name.empty(); });
   Frame f{chart.y.title.empty() ? 44.0 : 56.0,
           26,
           width - (legend ? std::min(110.0, width * 0.28) : 14.0),
@@ -446,6 +448,22 @@ void drawXy(cairo_t* cr, const Chart& chart, double width, double height, ChartD
     cairo_rectangle(cr, f.right + 8, ly - 4, 8, 8);
     setColor(cr, colour, 0.85);
     cairo_fill(cr);
+    text(cr, s.name, f.right + 20, ly, 9, Align::Left, kInk, false, width - f.right - 22);
+    ly += 13;
+  }
+  // Named curves: a short stroke in the curve's style beside each name.
+  for (const LineSeries& s : chart.lines) {
+    if (s.name.empty()) continue;
+    setColor(cr, kLine);
+    cairo_set_line_width(cr, 2);
+    if (s.dashed) {
+      const double dash[] = {3, 2};
+      cairo_set_dash(cr, dash, 2, 0);
+    }
+    cairo_move_to(cr, f.right + 4, ly);
+    cairo_line_to(cr, f.right + 16, ly);
+    cairo_stroke(cr);
+    cairo_set_dash(cr, nullptr, 0, 0);
     text(cr, s.name, f.right + 20, ly, 9, Align::Left, kInk, false, width - f.right - 22);
     ly += 13;
   }

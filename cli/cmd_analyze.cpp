@@ -1,14 +1,16 @@
 // `tabulix analyze W.tbx KIND [--left NAME] [--right NAME] [--columns A,B,...]
-// [--where "NAME OP VALUE"]... [--where2 ...]... [--set FIELD=VALUE]...
+// [--where "NAME OP VALUE"]... [--where2 ...]... [--by NAME] [--set FIELD=VALUE]...
 // [--csv FILE|-] [--pdf FILE] [--svg DIR] [--save] [--vectors]`: computes one
 // analysis and prints its result as JSON (or its CSV export with --csv -); --save
-// also stores its definition; --vectors adds the per-observation vectors.
+// also stores its definition; --vectors adds the per-observation vectors;
+// --by compares --left across the two levels of a grouping variable.
 // `tabulix analyze W.tbx --id ID [outputs]` computes a saved analysis.
 #include <fstream>
 #include <iostream>
 #include <nlohmann/json.hpp>
 
 #include "analyses/analysis_kind.h"
+#include "analyses/sample_groups.h"
 #include "charts/renderer.h"
 #include "cli/commands.h"
 #include "cli/variable_ref.h"
@@ -24,7 +26,7 @@ namespace tabulix::cli {
 namespace {
 
 struct Options {
-  std::string file, kind, left, right, columns, csv, pdf, svg;
+  std::string file, kind, left, right, columns, csv, pdf, svg, by;
   int64_t id = 0;
   std::vector<std::string> wheres, wheres2, sets;
   bool save = false, kinds = false;
@@ -56,6 +58,8 @@ RegisterCommand analyzeCommand{
        app.add_option("--columns", o->columns, "Explanatory variables, separated by commas");
        app.add_option("--where", o->wheres, "A filter condition \"NAME OP VALUE\" (repeatable)");
        app.add_option("--where2", o->wheres2, "A condition of the second sample's filter (repeatable)");
+       app.add_option("--by", o->by,
+                      "Two samples of --left, one per level of this two-level variable (sets --right and both filters)");
        app.add_option("--set", o->sets, "A setting FIELD=VALUE (repeatable)");
        app.add_option("--csv", o->csv, "Write the CSV export to FILE (- for standard output)");
        app.add_option("--pdf", o->pdf, "Write the PDF report to FILE");
@@ -71,7 +75,7 @@ RegisterCommand analyzeCommand{
          if (o->file.empty()) throw AnalysisRequestError("WORKSPACE is required");
          if (o->id != 0) {
            if (!o->kind.empty() || !o->left.empty() || !o->right.empty() || !o->columns.empty() ||
-               !o->wheres.empty() || !o->wheres2.empty() || !o->sets.empty() || o->save)
+               !o->wheres.empty() || !o->wheres2.empty() || !o->sets.empty() || o->save || !o->by.empty())
              throw AnalysisRequestError(
                  "--id takes the saved definition as it is: no KIND, variables, filters or settings");
          } else if (o->kind.empty()) {
@@ -115,6 +119,16 @@ RegisterCommand analyzeCommand{
          if (o->id == 0) {
            request.wheres = parseWhereOptions(model, o->wheres);
            request.wheres2 = parseWhereOptions(model, o->wheres2);
+         }
+         if (!o->by.empty()) {
+           if (!o->right.empty() || !o->wheres.empty() || !o->wheres2.empty())
+             throw AnalysisRequestError("--by sets sample 2 and both filters: no --right, --where or --where2 with it");
+           if (!request.left) throw AnalysisRequestError("--by needs the variable it splits (--left)");
+           const auto [first, second] = groupConditions(model, *variableNamed(model, o->by, "--by"));
+           request.right = request.left;
+           request.wheres = {first};
+           request.wheres2 = {second};
+           request.settings["samples"] = "2";
          }
          for (const std::string& s : o->sets) {
            size_t eq = s.find('=');

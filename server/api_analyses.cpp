@@ -9,6 +9,7 @@
 
 #include "analyses/analysis_kind.h"
 #include "analyses/definitions.h"
+#include "analyses/sample_groups.h"
 #include "engine/cell_access.h"
 #include "engine/translate.h"
 #include "engine/workspace_data.h"
@@ -67,7 +68,7 @@ nlohmann::json levelsJson(Model& m, const Column* c, bool sorted) {
 
 // The settings of a regression or a hypothesis test as its screen shows them.
 void addTestSettings(Model& m, const Analysis& a, nlohmann::json& j) {
-  if (a.type != HypothesisTest) return;
+  if (a.type != HypothesisTest && a.type != Ranks) return;
   j["samples"] = a.samples.value_or(1);
   j["isPaired"] = a.samples.value_or(1) == 2 && a.isPaired.value_or(false);
   j["tails"] = a.tails.value_or(0);
@@ -88,6 +89,8 @@ bool hasItsVariables(const Analysis& a) {
       return a.left && a.right;
     case Regression:
       return a.left && !a.columns.empty();
+    case Ranks:
+      return a.samples.value_or(1) == 3 ? a.columns.size() >= 3 : a.left != nullptr;
     default:
       return a.left != nullptr;
   }
@@ -192,9 +195,9 @@ void ServerImpl::routeAnalyses() {
   post("/api/analyses", [this](const httplib::Request& req) {
     nlohmann::json body = bodyJson(req);
     if (!body.contains("row") || !body["row"].is_number_unsigned())
-      bad("\"row\" must be a menu row (0 to 6)");
+      bad("\"row\" must be a menu row (0 to " + std::to_string(analysisMenu().size() - 1) + ")");
     const size_t row = body["row"].get<size_t>();
-    if (row >= analysisMenu().size()) bad("\"row\" must be a menu row (0 to 6)");
+    if (row >= analysisMenu().size()) bad("\"row\" must be a menu row (0 to " + std::to_string(analysisMenu().size() - 1) + ")");
     return shared.run([&](Model& m) {
       requireWorkspace(m);
       Analysis* a = addAnalysisFromMenu(m, row);
@@ -236,6 +239,42 @@ void ServerImpl::routeAnalyses() {
                             {"addAll", position == 3 && a->type == Regression},
                             {"offered", offered},
                             {"chosen", chosen}};
+    });
+  });
+
+  // The grouping variables a two-sample test can compare its sample 1
+  // variable across: those with two levels.
+  get(R"(/api/analyses/(\d+)/groups)", [this](const httplib::Request& req) {
+    return shared.run([&](Model& m) {
+      requireWorkspace(m);
+      (void)analysisById(m, req.matches[1].str());
+      nlohmann::json offered = nlohmann::json::array();
+      for (Column* c : columns(m))
+        if (c->levels.value_or(0) == 2 && c->type != static_cast<int32_t>(VariableType::DateTime))
+          offered.push_back(variableJson(c));
+      return nlohmann::json{{"offered", offered}};
+    });
+  });
+
+  // Sets a two-sample test up as its sample 1 variable by the two levels of
+  // a grouping variable ({"column": num}): sample 2 and both filters follow.
+  post(R"(/api/analyses/(\d+)/group)", [this](const httplib::Request& req) {
+    nlohmann::json body = bodyJson(req);
+    if (!body.contains("column") || !body["column"].is_number_integer()) bad("\"column\" must be a variable number");
+    return shared.run([&](Model& m) {
+      requireWorkspace(m);
+      Analysis* a = analysisById(m, req.matches[1].str());
+      if (a->type != HypothesisTest && a->type != Ranks) bad("only a test of two samples is set up by a group");
+      if (!a->left) bad("choose the variable to compare first");
+      const int64_t num = body["column"].get<int64_t>();
+      Column* g = num >= 0 && num <= INT32_MAX ? columnNumber(m, static_cast<uint32_t>(num)) : nullptr;
+      if (!g) throw ApiError(404, {{"error", "no such variable"}, {"colNum", num}});
+      try {
+        setSamplesByGroup(m, a, g);
+      } catch (const AnalysisRequestError& e) {
+        bad(e.what());
+      }
+      return definitionJson(m, *a);
     });
   });
 

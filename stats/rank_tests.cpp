@@ -56,6 +56,17 @@ double cdfOf(const std::vector<double>& counts, double q) {
   return below / total;
 }
 
+// The confidence an exact interval reaches when its order statistics leave
+// `achieved` outside: the requested one unless that is off by more than half
+// of alpha, then 1 − achieved to two significant digits (as wilcox.test
+// reports it, with its "requested conf.level not achievable").
+double achievedLevel(double achieved, double alpha) {
+  if (achieved - alpha <= alpha / 2) return 1 - alpha;
+  const double scale = std::pow(10.0, 1 - std::floor(std::log10(achieved)));
+  // Ties round to even, as R's signif does (0.125 to 0.12).
+  return 1 - std::nearbyint(achieved * scale) / scale;
+}
+
 // The smallest q with P(X <= q) >= p.
 int quantileOf(const std::vector<double>& counts, double p) {
   double total = 0;
@@ -148,6 +159,7 @@ double rankSumCdf(double q, int m, int n) {
 
 WilcoxonResult signedRankTest(std::span<const double> x, double mu, Tail tail, double level) {
   WilcoxonResult r;
+  r.level = level;
   std::vector<double> d;
   bool zeros = false;
   for (double v : x) {
@@ -156,7 +168,7 @@ WilcoxonResult signedRankTest(std::span<const double> x, double mu, Tail tail, d
   }
   const int n = static_cast<int>(d.size());
   r.n = n;
-  if (n == 0) return {kNaN, kNaN, false, kNaN, kNaN, kNaN, kNaN, kNaN, kNaN, 0};
+  if (n == 0) return {kNaN, kNaN, false, kNaN, kNaN, kNaN, level, kNaN, kNaN, kNaN, 0};
   std::vector<double> absd(d.size());
   for (std::size_t i = 0; i < d.size(); ++i) absd[i] = std::fabs(d[i]);
   const Ranking rk = rankValues(absd);
@@ -189,11 +201,13 @@ WilcoxonResult signedRankTest(std::span<const double> x, double mu, Tail tail, d
       if (qu == 0) qu = 1;
       r.lower = at(qu);
       r.upper = at(top - qu + 1);
+      r.level = achievedLevel(2 * cdfOf(counts, qu - 1), alpha);
     } else {
       int qu = quantileOf(counts, alpha);
       if (qu == 0) qu = 1;
       r.lower = tail == Tail::Greater ? at(qu) : -kInf;
       r.upper = tail == Tail::Less ? at(top - qu + 1) : kInf;
+      r.level = achievedLevel(cdfOf(counts, qu - 1), alpha);
     }
     r.estimate = median(walsh);
     return r;
@@ -224,9 +238,10 @@ WilcoxonResult signedRankTest(std::span<const double> x, double mu, Tail tail, d
 WilcoxonResult rankSumTest(std::span<const double> x, std::span<const double> y, double mu, Tail tail,
                            double level) {
   WilcoxonResult r;
+  r.level = level;
   const int nx = static_cast<int>(x.size()), ny = static_cast<int>(y.size());
   r.n = nx + ny;
-  if (nx == 0 || ny == 0) return {kNaN, kNaN, false, kNaN, kNaN, kNaN, kNaN, kNaN, kNaN, r.n};
+  if (nx == 0 || ny == 0) return {kNaN, kNaN, false, kNaN, kNaN, kNaN, level, kNaN, kNaN, kNaN, r.n};
   std::vector<double> all;
   for (double v : x) all.push_back(v - mu);
   all.insert(all.end(), y.begin(), y.end());
@@ -255,11 +270,13 @@ WilcoxonResult rankSumTest(std::span<const double> x, std::span<const double> y,
       if (qu == 0) qu = 1;
       r.lower = at(qu);
       r.upper = at(top - qu + 1);
+      r.level = achievedLevel(2 * cdfOf(counts, qu - 1), alpha);
     } else {
       int qu = quantileOf(counts, alpha);
       if (qu == 0) qu = 1;
       r.lower = tail == Tail::Greater ? at(qu) : -kInf;
       r.upper = tail == Tail::Less ? at(top - qu + 1) : kInf;
+      r.level = achievedLevel(cdfOf(counts, qu - 1), alpha);
     }
     r.estimate = median(diffs);
     return r;

@@ -198,7 +198,7 @@ std::vector<charts::Chart> detailCharts(const VariableDetailResult& r, const std
     if (r.qqline) {
       // The reference line runs well past the points; the chart clips it.
       qq.lines.push_back(
-          {{(*r.qqline)[0][0], (*r.qqline)[0][1]}, {(*r.qqline)[1][0], (*r.qqline)[1][1]}, false});
+          {{(*r.qqline)[0][0], (*r.qqline)[0][1]}, {(*r.qqline)[1][0], (*r.qqline)[1][1]}, false, ""});
     }
   }
   out.push_back(std::move(qq));

@@ -10,6 +10,7 @@
 #include "analyses/analysis_kind.h"
 #include "analyses/definitions.h"
 #include "analyses/hypothesis_test/hypothesis_report.h"
+#include "analyses/sample_groups.h"
 #include "derive/derive.h"
 #include "engine/cell_access.h"
 #include "engine/translate.h"
@@ -117,6 +118,12 @@ AnalysisOutput runHypothesisTest(Model& model, const AnalysisRequest& request, b
     c.rightType = typeOf(*right);
     if (!ofProportions && c.leftType != c.rightType)
       throw AnalysisRequestError(tr("Samples must be of same variable type."));
+    if (!ofProportions && !c.paired)
+      if (const auto groups = sampleGroupsOf(model, request)) {
+        c.grouped = true;
+        c.leftName = groups->first;
+        c.rightName = groups->second;
+      }
   }
   // A second variable or filter left over from another setting (one sample,
   // paired) is kept with the analysis but not used.

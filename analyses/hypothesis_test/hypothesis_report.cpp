@@ -121,6 +121,18 @@ std::vector<std::string> hypothesisStatement(const HypothesisContext& c) {
     null = n[t];
     alt = h[t];
     b = c.rightName;
+  } else if (c.grouped) {
+    static const char* n[] = {
+        "Null hypothesis, H₀: μ(%@) = μ(%@) (The true mean of %@ is equal to the true mean of %@)",
+        "Null hypothesis, H₀: μ(%@) >= μ(%@) (The true mean of %@ is greater than or equal to the true mean of %@)",
+        "Null hypothesis, H₀: μ(%@) <= μ(%@) (The true mean of %@ is less than or equal to the true mean of %@)"};
+    static const char* h[] = {
+        "Alternative hypothesis, H₁: μ(%@) ≠ μ(%@) (The true mean of %@ is not equal to the true mean of %@)",
+        "Alternative hypothesis, H₁: μ(%@) < μ(%@) (The true mean of %@ is less than the true mean of %@)",
+        "Alternative hypothesis, H₁: μ(%@) > μ(%@) (The true mean of %@ is greater than the true mean of %@)"};
+    null = n[t];
+    alt = h[t];
+    b = c.rightName;
   } else {
     static const char* n[] = {
         "Null hypothesis, H₀: %@ = %@ (The true mean of %@ is equal to the true mean of %@)",
@@ -232,11 +244,21 @@ std::vector<charts::Chart> hypothesisCharts(const HypothesisResult& r, const Hyp
       range(ch);
       out.push_back(std::move(ch));
     }
+    // Two independent samples on one scale, so that their boxes compare at a glance.
+    if (out.size() == 2) {
+      const double lo = std::min(out[0].x.min, out[1].x.min), hi = std::max(out[0].x.max, out[1].x.max);
+      for (charts::Chart& ch : out) {
+        ch.x.min = lo;
+        ch.x.max = hi;
+      }
+    }
     charts::Chart dens;
     dens.title = tr("Kernal Density Plot");
     dens.x.kind = dates ? charts::AxisKind::Date : charts::AxisKind::Number;
-    if (r.densityX) dens.lines.push_back({r.densityX->x, r.densityX->y, false});
-    if (r.densityY) dens.lines.push_back({r.densityY->x, r.densityY->y, true});
+    // Two curves are told apart by a legend naming their samples.
+    const bool named = r.densityX && r.densityY;
+    if (r.densityX) dens.lines.push_back({r.densityX->x, r.densityX->y, false, named ? c.leftName : ""});
+    if (r.densityY) dens.lines.push_back({r.densityY->x, r.densityY->y, true, named ? c.rightName : ""});
     if (!twoSamples(c)) dens.markers.push_back({c.expected, tr("Expected")});
     range(dens);
     out.push_back(std::move(dens));
@@ -259,8 +281,8 @@ std::vector<charts::Chart> hypothesisCharts(const HypothesisResult& r, const Hyp
   dist.title = fillPlaceholders(tr("%@ Distribution"), {stat});
   dist.x.title = proportions(c) ? tr("Proportion") : tr("Mean");
   dist.y.title = tr("Probability");
-  if (r.pdfSample1) dist.lines.push_back({r.pdfSample1->x, r.pdfSample1->y, false});
-  if (r.pdfSample2) dist.lines.push_back({r.pdfSample2->x, r.pdfSample2->y, true});
+  if (r.pdfSample1) dist.lines.push_back({r.pdfSample1->x, r.pdfSample1->y, false, ""});
+  if (r.pdfSample2) dist.lines.push_back({r.pdfSample2->x, r.pdfSample2->y, true, ""});
   // Paired proportions are tested on the share b / (b + c) of the discordant pairs.
   const std::optional<double> observed = r.x0y1 && r.diff ? std::optional<double>(*r.diff + 0.5) : r.meanX;
   if (observed) dist.markers.push_back({*observed, tr(twoSamples(c) ? "Sample 1" : "Sample")});
@@ -271,8 +293,8 @@ std::vector<charts::Chart> hypothesisCharts(const HypothesisResult& r, const Hyp
     diff.title = fillPlaceholders(tr("%@ Distribution"), {stat});
     diff.x.title = tr(twoSamples(c) ? "Sample 1 - Sample 2" : "Sample - Expected");
     diff.y.title = tr("Probability");
-    if (r.pdfDiff1) diff.lines.push_back({r.pdfDiff1->x, r.pdfDiff1->y, false});
-    if (r.pdfDiff2) diff.lines.push_back({r.pdfDiff2->x, r.pdfDiff2->y, true});
+    if (r.pdfDiff1) diff.lines.push_back({r.pdfDiff1->x, r.pdfDiff1->y, false, ""});
+    if (r.pdfDiff2) diff.lines.push_back({r.pdfDiff2->x, r.pdfDiff2->y, true, ""});
     if (r.diff) diff.markers.push_back({*r.diff, tr("Difference")});
     range(diff);
     out.push_back(std::move(diff));

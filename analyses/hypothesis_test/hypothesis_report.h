@@ -25,6 +25,7 @@ struct HypothesisContext {
   VariableType leftType = VariableType::Numeric, rightType = VariableType::Numeric;
   std::string leftLevel1, rightLevel1;  // the success levels used (proportions)
   std::string filterText1, filterText2;
+  bool grouped = false;  // two samples of one variable by a grouping variable's levels (names "Y | G = a")
 };
 
 // "Hypothesis Test of Means" or "Hypothesis Test of Proportions".

@@ -34,6 +34,10 @@ std::string joined(const std::vector<std::string>& names) {
 
 std::string n7(double v) { return stringFromNumber(v, 7); }
 
+// A confidence level as the interval's label gives it: 95, or 88 where an
+// exact interval cannot reach the 95% asked for.
+std::string levelPercent(double level) { return stringFromNumber(std::round(level * 1000) / 10, 3); }
+
 }  // namespace
 
 RanksResult rankTests(const RanksContext& c, const std::vector<std::vector<double>>& samples) {
@@ -99,6 +103,7 @@ nlohmann::json toJson(const RanksResult& r, const RanksContext& c) {
     j["exact"] = w.exact;
     j["estimate"] = w.estimate;
     j["ci"] = {w.lower, w.upper};
+    j["ciLevel"] = w.level;
     j["z"] = w.z;
     j["r"] = w.r;
     j["rankBiserial"] = w.rankBiserial;
@@ -169,7 +174,9 @@ std::vector<std::string> ranksHypothesisStatement(const RanksContext& c) {
           "Alternative hypothesis, H₁: %@ ≠ %@ (One of %@ and %@ tends to larger values than the other)",
           "Alternative hypothesis, H₁: %@ < %@ (%@ tends to smaller values than %@)",
           "Alternative hypothesis, H₁: %@ > %@ (%@ tends to larger values than %@)"};
-      return {fillPlaceholders(tr(n[t]), {a, b, a, b}), fillPlaceholders(tr(h[t]), {a, b, a, b})};
+      // A grouped sample's name ("Y | G = a") is bracketed where it stands in a formula.
+      const std::string fa = c.grouped ? "(" + a + ")" : a, fb = c.grouped ? "(" + b + ")" : b;
+      return {fillPlaceholders(tr(n[t]), {fa, fb, a, b}), fillPlaceholders(tr(h[t]), {fa, fb, a, b})};
     }
     case RankTest::Friedman:
       break;
@@ -222,8 +229,8 @@ std::vector<std::pair<std::string, const char*>> figureLines(const RanksResult& 
                                      w.exact ? tr("exact distribution")
                                              : tr("normal approximation with continuity correction")}),
                    signedRank ? "signedRank" : "rankSum"});
-  lines.push_back({fillPlaceholders(tr("Hodges–Lehmann estimate = %@, 95% CI [%@, %@]"),
-                                    {n7(w.estimate), n7(w.lower), n7(w.upper)}),
+  lines.push_back({fillPlaceholders(tr("Hodges–Lehmann estimate = %@, %@% CI [%@, %@]"),
+                                    {n7(w.estimate), levelPercent(w.level), n7(w.lower), n7(w.upper)}),
                    "hodgesLehmann"});
   lines.push_back({fillPlaceholders(tr("Effect size r = %@ (Z = %@, N = %@)"),
                                     {stringFromNumber(w.r, 4), stringFromNumber(w.z, 4), std::to_string(w.n)}),
@@ -300,8 +307,8 @@ void writeCSVLines(const RanksResult& r, const RanksContext& c, CsvWriter& w) {
     w.writeLineOfFields({tr("p"), x.p});
     w.writeLineOfFields({tr("Exact"), x.exact ? tr("Yes") : tr("No")});
     w.writeLineOfFields({tr("Hodges–Lehmann estimate"), x.estimate});
-    w.writeLineOfFields({tr("95% CI lower bound"), x.lower});
-    w.writeLineOfFields({tr("95% CI upper bound"), x.upper});
+    w.writeLineOfFields({fillPlaceholders(tr("%@% CI lower bound"), {levelPercent(x.level)}), x.lower});
+    w.writeLineOfFields({fillPlaceholders(tr("%@% CI upper bound"), {levelPercent(x.level)}), x.upper});
     w.writeLineOfFields({tr("Z"), x.z});
     w.writeLineOfFields({tr("Effect size r"), x.r});
     w.writeLineOfFields({tr("Rank-biserial correlation"), x.rankBiserial});

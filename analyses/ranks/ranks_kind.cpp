@@ -3,8 +3,13 @@
 // filter (wheres2); or three or more related variables (columns) for
 // Friedman's test. Settings: samples (1, 2 or related), isPaired, tails,
 // expected.
+#include <cmath>
+
 #include "analyses/analysis_kind.h"
+#include "analyses/definitions.h"
 #include "analyses/ranks/ranks.h"
+#include "analyses/sample_groups.h"
+#include "derive/derive.h"
 #include "engine/cell_access.h"
 #include "engine/translate.h"
 #include "engine/values.h"
@@ -61,7 +66,7 @@ AnalysisOutput runRanks(Model& model, const AnalysisRequest& request) {
     }
     values = numericOfColumns(model, cols, rows1).Xmat;
   } else {
-    if (!request.columns.empty()) throw AnalysisRequestError("only related samples take --columns");
+    // Related variables left from another setting are kept with a saved analysis but not used.
     if (!request.left) throw AnalysisRequestError(tr("Choose a variable to sample."));
     Column& left = numericVariable(model, *request.left);
     c.names.push_back(left.name.value_or(""));
@@ -87,6 +92,10 @@ AnalysisOutput runRanks(Model& model, const AnalysisRequest& request) {
         c.filterText2 = stringForWhereSet(model, request.wheres2);
         values.push_back(valuesOf(model, left, rows1));
         values.push_back(valuesOf(model, right, rows2 ? &*rows2 : nullptr));
+        if (const auto groups = sampleGroupsOf(model, request)) {
+          c.grouped = true;
+          c.names = {groups->first, groups->second};
+        }
       }
     }
   }
@@ -107,6 +116,7 @@ AnalysisOutput runRanks(Model& model, const AnalysisRequest& request) {
 AnalysisKind ranksKind() {
   AnalysisKind k;
   k.name = "ranks";
+  k.type = Ranks;
   k.run = runRanks;
   k.title = "Tests on Ranks";
   k.noun = "the tests on ranks";
@@ -119,23 +129,46 @@ AnalysisKind ranksKind() {
                              SettingKind::Choice,
                              {"1", "2", "related"},
                              "1",
-                             "",
+                             "samples",
                              "Samples",
                              "One sample against an expected value, two samples, or three or more related "
                              "variables (Friedman)."};
   samples.valueLabels = {"One sample", "Two samples", "Related samples"};
+  // Related samples are stored as 3 in the samples field the hypothesis tests use for 1 and 2.
+  samples.load = [](const Analysis& a, char) -> std::optional<std::string> {
+    if (!a.samples) return std::nullopt;
+    return *a.samples == 3 ? std::string("related") : std::to_string(*a.samples);
+  };
+  samples.store = [](Model&, Analysis& a, const std::string& v) {
+    a.samples = v == "related" ? 3 : v == "2" ? 2 : 1;
+  };
   SettingDescription tails{"tails",
                            SettingKind::Choice,
                            {"0", "1", "2"},
                            "0",
-                           "",
+                           "tails",
                            "Alternative hypothesis is",
                            "Two-sided (0), less than (1) or greater than (2)."};
   tails.valueLabels = {"Two tails", "One tail less", "One tail greater"};
+  SettingDescription expected{"expected", SettingKind::Text, {}, "", "expected", "to value",
+                              "The median a single sample is tested against."};
+  // Saved as the number it reads as, handed back in the workspace's decimal separator.
+  expected.load = [](const Analysis& a, char separator) -> std::optional<std::string> {
+    if (!a.expected || !std::isfinite(*a.expected)) return std::nullopt;
+    return plainDecimalText(*a.expected, separator);
+  };
+  // A text that does not read leaves the saved value as it was (the compute says why).
+  expected.store = [](Model& model, Analysis& a, const std::string& v) {
+    if (const auto value = decimalNumberForString(model, v); value && std::isfinite(*value)) a.expected = *value;
+  };
   k.settings = {samples,
-                {"isPaired", SettingKind::Flag, {}, "0", "", "Paired", "Whether two samples are paired."},
+                {"isPaired", SettingKind::Flag, {}, "0", "isPaired", "Paired", "Whether two samples are paired."},
                 tails,
-                {"expected", SettingKind::Text, {}, "", "", "to value", "The median a single sample is tested against."}};
+                expected};
+  // Pairing belongs to two samples only.
+  k.settle = [](Analysis& a, const std::map<std::string, std::string>& given) {
+    if (given.count("samples") && a.samples.value_or(1) != 2) a.isPaired = false;
+  };
   return k;
 }
 

@@ -106,7 +106,7 @@ std::vector<charts::Chart> regressionCharts(const RegressionResult& r, const Reg
       curve.x.push_back(point[1]);
       curve.y.push_back(point[0]);
     }
-    roc.lines.push_back({{0, 1}, {0, 1}, true});
+    roc.lines.push_back({{0, 1}, {0, 1}, true, ""});
     roc.lines.push_back(std::move(curve));
     out.push_back(std::move(roc));
     return out;

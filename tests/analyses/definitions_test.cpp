@@ -99,7 +99,7 @@ TEST(Definitions, ChooserRules) {
   EXPECT_EQ(w.names(columnsToAddToAnalysis(w.model, *means, 2)),
             (std::vector<std::string>{"num21", "num20", "when", "y", "x1", "x2"}));
 
-  Analysis* reg = addAnalysisFromMenu(w.model, 4);
+  Analysis* reg = addAnalysisFromMenu(w.model, 5);
   chooseColumnsForAnalysis(w.model, reg, 3, {&w.col("x2"), &w.col("y"), &w.col("x1")});
   chooseColumnsForAnalysis(w.model, reg, 1, {&w.col("y")});
   EXPECT_EQ(w.names(reg->columns), (std::vector<std::string>{"x2", "x1"}));  // left leaves the columns
@@ -113,7 +113,7 @@ TEST(Definitions, ChooserRules) {
 TEST(Definitions, ListSearchAndDelete) {
   Workspace w;
   Analysis* none = addAnalysis(w.model, "New Analysis");
-  Analysis* anova = addAnalysisFromMenu(w.model, 6);
+  Analysis* anova = addAnalysisFromMenu(w.model, 7);
   chooseColumnsForAnalysis(w.model, anova, 1, {&w.col("y")});
   chooseColumnsForAnalysis(w.model, anova, 2, {&w.col("cat50")});
   Analysis* table = addAnalysisFromMenu(w.model, 0);
@@ -199,7 +199,7 @@ TEST(Definitions, TestSettingsAndRegressionPreparation) {
   // A logistic model whose dependent has many numeric levels becomes linear,
   // a linear one on a two-text dependent logistic, and a dependent allowing
   // neither is cleared.
-  Analysis* r = addAnalysisFromMenu(w.model, 5);  // logistic
+  Analysis* r = addAnalysisFromMenu(w.model, 6);  // logistic
   r->left = &w.col("num21");
   EXPECT_TRUE(prepareRegressionAnalysis(r));
   EXPECT_EQ(r->distribution, 0);

@@ -122,6 +122,7 @@ for (const viewport of viewports) {
         "Bivariate Analysis",
         "Hypothesis test of means",
         "Hypothesis test of proportions",
+        "Tests on Ranks",
         "Linear Regression",
         "Logistic Regression",
         "One-way ANOVA",

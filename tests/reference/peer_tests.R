@@ -135,14 +135,17 @@ for (case in names(tables)) {
 
 # Wilcoxon signed-rank and rank-sum tests, as wilcox.test with its defaults and conf.int = TRUE.
 one <- list(small = c(1.83, 0.50, 1.62, 2.48, 1.68, 1.88, 1.55, 3.06, 1.30), ties = c(1, 2, 2, 3, 3, 3, 4, 5, 0, -1),
-  large = rnorm(80, 0.3), zeros = c(0, 0, 1, 2, -1, 3, 4, 2.5, -0.5, 6))
+  large = rnorm(80, 0.3), zeros = c(0, 0, 1, 2, -1, 3, 4, 2.5, -0.5, 6),
+  tiny = c(1.2, 3.4, -0.5, 2.2))
 for (case in names(one)) for (alt in c("two.sided", "less", "greater")) {
   x <- one[[case]]
   w <- suppressWarnings(wilcox.test(x, mu = 0.2 * (case == "large"), alternative = alt, conf.int = TRUE))
   put(paste0("signed_", case, "_", alt), "signedRank", paste(alt, 0.2 * (case == "large")), list(x),
-      list(W = w$statistic, p = w$p.value, estimate = w$estimate, lower = w$conf.int[1], upper = w$conf.int[2]))
+      list(W = w$statistic, p = w$p.value, estimate = w$estimate, lower = w$conf.int[1], upper = w$conf.int[2],
+           level = attr(w$conf.int, "conf.level")))
 }
 two <- list(small = list(c(0.80, 0.83, 1.89, 1.04, 1.45, 1.38, 1.91, 1.64, 0.73, 1.46), c(1.15, 0.88, 0.90, 0.74, 1.21)),
+  tiny = list(c(1.1, 2.3, 0.7), c(3.1, 2.9)),
   ties = list(c(1, 2, 2, 3, 4, 4, 5), c(2, 3, 3, 4, 6, 6, 7, 8)),
   large = list(rnorm(60), rnorm(70, 0.4)),
   sleep = split(sleep$extra, sleep$group))
@@ -150,7 +153,8 @@ for (case in names(two)) for (alt in c("two.sided", "less", "greater")) {
   xy <- two[[case]]
   w <- suppressWarnings(wilcox.test(xy[[1]], xy[[2]], alternative = alt, conf.int = TRUE))
   put(paste0("ranksum_", case, "_", alt), "rankSum", paste(alt, 0), xy,
-      list(W = w$statistic, p = w$p.value, estimate = w$estimate, lower = w$conf.int[1], upper = w$conf.int[2]))
+      list(W = w$statistic, p = w$p.value, estimate = w$estimate, lower = w$conf.int[1], upper = w$conf.int[2],
+           level = attr(w$conf.int, "conf.level")))
 }
 
 # Friedman's test: blocks are the groups of the data (one value per treatment).

@@ -26,7 +26,7 @@ charts::Chart cloud(size_t n, unsigned seed) {
     s.y.push_back(0.6 * a + 0.8 * z(rng));
   }
   c.points.push_back(std::move(s));
-  c.lines.push_back({{-4, 4}, {-2.4, 2.4}, false});
+  c.lines.push_back({{-4, 4}, {-2.4, 2.4}, false, ""});
   // A ROC-like staircase through as many vertices as dots, most of them
   // within a pixel of the last.
   charts::LineSeries stairs;

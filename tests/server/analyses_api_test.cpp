@@ -25,14 +25,14 @@ TEST_F(AnalysesApi, CreateChooseFilterSetSearchAndDelete) {
   openWorkspace("w.tbx");
 
   json list = getJson("/api/analyses");
-  ASSERT_EQ(list["menu"].size(), 7u);
+  ASSERT_EQ(list["menu"].size(), 8u);
   EXPECT_EQ(list["menu"][0]["title"], "Two way table of frequencies");
-  EXPECT_EQ(list["menu"][6]["screen"], "tabSummarize");
-  EXPECT_TRUE(list["menu"][6]["built"]);
+  EXPECT_EQ(list["menu"][7]["screen"], "tabSummarize");
+  EXPECT_TRUE(list["menu"][7]["built"]);
   EXPECT_TRUE(list["menu"][1]["built"]);
   EXPECT_TRUE(list["analyses"].empty());
 
-  json anova = postJson("/api/analyses", {{"row", 6}});
+  json anova = postJson("/api/analyses", {{"row", 7}});
   EXPECT_EQ(anova["type"], 2);
   EXPECT_EQ(anova["kind"], "summarize");
   const std::string id = std::to_string(anova["id"].get<int64_t>());
@@ -137,7 +137,7 @@ TEST_F(AnalysesApi, TestAndRegressionSettingsAreStoredAndComputed) {
             "Sample is a categorical variable. Expected value must be a proportion between 0 and 1.");
 
   // A logistic regression's levels in text order (the last is coded 1 until another is chosen).
-  json r = postJson("/api/analyses", {{"row", 5}});
+  json r = postJson("/api/analyses", {{"row", 6}});
   const std::string rid = std::to_string(r["id"].get<int64_t>());
   r = postJson("/api/analyses/" + rid + "/variables", {{"position", 1}, {"columns", {1}}});
   EXPECT_EQ(getJson("/api/analyses/" + rid + "/levels")["left"], json({"no", "yes"}));
@@ -149,6 +149,59 @@ TEST_F(AnalysesApi, TestAndRegressionSettingsAreStoredAndComputed) {
   ASSERT_TRUE(fit.contains("result")) << fit.dump();
   EXPECT_EQ(fit["result"]["leftLevel1"], "no");
   EXPECT_EQ(fit["result"]["distribution"], 2);
+}
+
+// Tests on ranks are saved as any analysis: their samples (related ones as
+// well), listed by their test's name, and set up by a grouping variable.
+TEST_F(AnalysesApi, RankTestsAreSavedListedAndGrouped) {
+  std::vector<std::vector<std::string>> rows;
+  for (int r = 1; r <= 12; ++r)
+    rows.push_back({std::to_string(r), std::to_string(r * r % 7), std::to_string(r % 5), r % 2 ? "odd" : "even",
+                    r % 3 ? "x" : r % 2 ? "y" : "z"});
+  writeWorkspace(docs / "w.tbx", {"a", "b", "c", "parity", "three"}, rows);
+  openWorkspace("w.tbx");
+
+  json d = postJson("/api/analyses", {{"row", 4}});
+  ASSERT_EQ(d["kind"], "ranks");
+  const std::string base = "/api/analyses/" + std::to_string(d["id"].get<int64_t>());
+  d = postJson(base + "/variables", {{"position", 1}, {"columns", {0}}});
+  d = postJson(base + "/settings", {{"expected", "6"}, {"tails", 2}});
+  json one = analyze(d);
+  ASSERT_TRUE(one.contains("result")) << one.dump();
+  EXPECT_EQ(one["result"]["testName"], "One sample one tail Wilcoxon signed-rank test");
+  // wilcox.test(1:12, mu = 6, alternative = "greater"): V = 38.5 (the zero dropped, ties mid-ranked).
+  EXPECT_EQ(one["result"]["W"], 38.5);
+
+  // Related samples are kept as such and listed under Friedman's name.
+  d = postJson(base + "/settings", {{"samples", "related"}});
+  EXPECT_EQ(d["samples"], 3);
+  EXPECT_EQ(d["settings"]["samples"], "related");
+  d = postJson(base + "/variables", {{"position", 3}, {"columns", {0, 1, 2}}});
+  json related = analyze(d);
+  ASSERT_TRUE(related["result"].contains("friedman")) << related.dump();
+  json list = getJson("/api/analyses");
+  ASSERT_EQ(list["analyses"].size(), 1u);
+  EXPECT_EQ(list["analyses"][0]["title"], "Friedman rank sum test");
+  EXPECT_EQ(list["analyses"][0]["description"], "Comparing a, b, c");
+
+  // Grouped: only two-level variables are offered; sample 2 and both filters follow the choice.
+  json groups = getJson(base + "/groups");
+  ASSERT_EQ(groups["offered"].size(), 1u);
+  EXPECT_EQ(groups["offered"][0]["name"], "parity");
+  postJson(base + "/group", {{"column", 4}}, 400);  // three levels
+  postJson(base + "/settings", {{"tails", 0}});
+  d = postJson(base + "/group", {{"column", 3}});
+  EXPECT_EQ(d["samples"], 2);
+  EXPECT_FALSE(d["isPaired"]);
+  EXPECT_EQ(d["right"]["name"], "a");
+  EXPECT_EQ(d["wheres"].size(), 1u);
+  EXPECT_EQ(d["wheres2Text"], "parity IN odd");
+  json grouped = analyze(d);
+  ASSERT_TRUE(grouped.contains("result")) << grouped.dump();
+  EXPECT_EQ(grouped["result"]["testName"], "Two sample two tail Wilcoxon rank-sum (Mann–Whitney) test");
+  // wilcox.test(c(2, 4, ..., 12), c(1, 3, ..., 11)): W = 21, p = 0.699134199134199 (exact).
+  EXPECT_EQ(grouped["result"]["W"], 21);
+  EXPECT_NEAR(grouped["result"]["p"].get<double>(), 0.699134199134199, 1e-12);
 }
 
 }  // namespace

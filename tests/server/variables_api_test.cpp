@@ -38,7 +38,7 @@ TEST_F(VariablesApi, TypesCodesAndDeletions) {
   postJson("/api/variables/" + score + "/missing", {{"codes", "999"}}, 400);
 
   // An analysis uses score: the first delete names it, force deletes.
-  json anova = postJson("/api/analyses", {{"row", 6}});
+  json anova = postJson("/api/analyses", {{"row", 7}});
   const std::string aid = std::to_string(anova["id"].get<int64_t>());
   postJson("/api/analyses/" + aid + "/variables", {{"position", 1}, {"columns", {1}}});
   json asked = deleteJson("/api/variables/" + score, 409);
