@@ -30,8 +30,9 @@ const std::string* singleLevel(const WhereClauseObj& w) {
 std::pair<WhereClauseObj, WhereClauseObj> groupConditions(Model& model, const Column& group) {
   std::vector<std::string> levels = distinctValuesForColumn(model, &group);
   if (levels.size() != 2)
-    throw AnalysisRequestError(fillPlaceholders(tr("%@ has %@ levels; a grouping variable needs exactly two."),
-                                                {group.name.value_or(""), std::to_string(levels.size())}));
+    throw AnalysisRequestError(
+        fillPlaceholders(tr("%@ has %@ levels; a grouping variable needs exactly two."),
+                         {group.name.value_or(""), std::to_string(levels.size())}));
   sortLevels(model, group, levels);
   return {levelCondition(group, levels[0]), levelCondition(group, levels[1])};
 }
@@ -68,12 +69,13 @@ std::optional<SampleGroups> sampleGroupsOf(Model& model, const AnalysisRequest& 
   const std::string *a = singleLevel(w1), *b = singleLevel(w2);
   if (w1.colNum != w2.colNum || !a || !b || *a == *b) return std::nullopt;
   const Column* y = columnNumber(model, static_cast<uint32_t>(*r.left));
-  const Column* g = w1.colNum >= 0 && w1.colNum <= INT32_MAX ? columnNumber(model, static_cast<uint32_t>(w1.colNum))
-                                                             : nullptr;
+  const Column* g = w1.colNum >= 0 && w1.colNum <= INT32_MAX
+                        ? columnNumber(model, static_cast<uint32_t>(w1.colNum))
+                        : nullptr;
   if (!y || !g) return std::nullopt;
   const std::string yName = y->name.value_or(""), gName = g->name.value_or("");
   return SampleGroups{fillPlaceholders(tr("%@ | %@ = %@"), {yName, gName, *a}),
-                      fillPlaceholders(tr("%@ | %@ = %@"), {yName, gName, *b})};
+                      fillPlaceholders(tr("%@ | %@ = %@"), {yName, gName, *b}), g};
 }
 
 }  // namespace tabulix

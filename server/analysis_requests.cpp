@@ -33,10 +33,9 @@ std::optional<std::string> settingText(const SettingDescription& d, const nlohma
       if (v.is_number_integer()) return std::to_string(v.get<int64_t>());
       return std::nullopt;
     case SettingKind::Choice:
-      if (allDigits(d.values)) {
-        if (v.is_number_integer()) return std::to_string(v.get<int64_t>());
-        return std::nullopt;
-      }
+      // A code reads as a number; a choice that also has words ("related") takes texts too.
+      if (v.is_number_integer()) return std::to_string(v.get<int64_t>());
+      if (allDigits(d.values)) return std::nullopt;
       [[fallthrough]];
     case SettingKind::Text:
       if (v.is_string()) return v.get<std::string>();

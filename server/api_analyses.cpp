@@ -76,6 +76,9 @@ void addTestSettings(Model& m, const Analysis& a, nlohmann::json& j) {
   j["expected"] =
       a.expected && std::isfinite(*a.expected) ? nlohmann::json(*a.expected) : nlohmann::json(nullptr);
   j["wheres2Text"] = stringForWhereClauses(m, a.wheres2);
+  // Two samples of one variable by the levels of another: the screen names the grouping variable.
+  const auto groups = sampleGroupsOf(m, requestForAnalysis(m, a));
+  j["group"] = groups ? variableJson(groups->group) : nlohmann::json(nullptr);
 }
 
 // Whether an analysis has the variables its kind needs before it means
@@ -197,7 +200,8 @@ void ServerImpl::routeAnalyses() {
     if (!body.contains("row") || !body["row"].is_number_unsigned())
       bad("\"row\" must be a menu row (0 to " + std::to_string(analysisMenu().size() - 1) + ")");
     const size_t row = body["row"].get<size_t>();
-    if (row >= analysisMenu().size()) bad("\"row\" must be a menu row (0 to " + std::to_string(analysisMenu().size() - 1) + ")");
+    if (row >= analysisMenu().size())
+      bad("\"row\" must be a menu row (0 to " + std::to_string(analysisMenu().size() - 1) + ")");
     return shared.run([&](Model& m) {
       requireWorkspace(m);
       Analysis* a = addAnalysisFromMenu(m, row);
@@ -260,11 +264,13 @@ void ServerImpl::routeAnalyses() {
   // a grouping variable ({"column": num}): sample 2 and both filters follow.
   post(R"(/api/analyses/(\d+)/group)", [this](const httplib::Request& req) {
     nlohmann::json body = bodyJson(req);
-    if (!body.contains("column") || !body["column"].is_number_integer()) bad("\"column\" must be a variable number");
+    if (!body.contains("column") || !body["column"].is_number_integer())
+      bad("\"column\" must be a variable number");
     return shared.run([&](Model& m) {
       requireWorkspace(m);
       Analysis* a = analysisById(m, req.matches[1].str());
-      if (a->type != HypothesisTest && a->type != Ranks) bad("only a test of two samples is set up by a group");
+      if (a->type != HypothesisTest && a->type != Ranks)
+        bad("only a test of two samples is set up by a group");
       if (!a->left) bad("choose the variable to compare first");
       const int64_t num = body["column"].get<int64_t>();
       Column* g = num >= 0 && num <= INT32_MAX ? columnNumber(m, static_cast<uint32_t>(num)) : nullptr;

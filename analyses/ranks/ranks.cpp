@@ -20,7 +20,6 @@ const double kPercents[] = {0, 25, 50, 75, 100};
 
 Tail tailOf(int tails) { return tails == 1 ? Tail::Less : tails == 2 ? Tail::Greater : Tail::TwoSided; }
 
-
 const std::string& nameAt(const RanksContext& c, size_t i) {
   static const std::string none;
   return i < c.names.size() ? c.names[i] : none;
@@ -81,11 +80,12 @@ RanksResult rankTests(const RanksContext& c, const std::vector<std::vector<doubl
   }
   const double p = r.wilcoxon ? r.wilcoxon->p : r.friedman ? r.friedman->p : kNaN;
   if (std::isnan(p))
-    r.note = c.test == RankTest::Friedman
-                 ? tr("There are too few complete rows, or every row has equal values, so no test statistic can "
-                      "be computed.")
-                 : tr("There are too few observations (or no values differ from the expected one), so no test "
-                      "statistic can be computed.");
+    r.note =
+        c.test == RankTest::Friedman
+            ? tr("There are too few complete rows, or every row has equal values, so no test statistic can "
+                 "be computed.")
+            : tr("There are too few observations (or no values differ from the expected one), so no test "
+                 "statistic can be computed.");
   return r;
 }
 
@@ -150,7 +150,8 @@ std::vector<std::string> ranksHypothesisStatement(const RanksContext& c) {
     }
     case RankTest::PairedSignedRank: {
       static const char* n[] = {
-          "Null hypothesis, H₀: median(%@ - %@) = 0 (The true median of pairwise differences between %@ and %@ "
+          "Null hypothesis, H₀: median(%@ - %@) = 0 (The true median of pairwise differences between %@ and "
+          "%@ "
           "is equal to zero)",
           "Null hypothesis, H₀: median(%@ - %@) >= 0 (The true median of pairwise differences between %@ and "
           "%@ is greater than or equal to zero)",
@@ -166,10 +167,9 @@ std::vector<std::string> ranksHypothesisStatement(const RanksContext& c) {
       return {fillPlaceholders(tr(n[t]), {a, b, a, b}), fillPlaceholders(tr(h[t]), {a, b, a, b})};
     }
     case RankTest::RankSum: {
-      static const char* n[] = {
-          "Null hypothesis, H₀: %@ = %@ (The distributions of %@ and %@ are equal)",
-          "Null hypothesis, H₀: %@ >= %@ (%@ does not tend to smaller values than %@)",
-          "Null hypothesis, H₀: %@ <= %@ (%@ does not tend to larger values than %@)"};
+      static const char* n[] = {"Null hypothesis, H₀: %@ = %@ (The distributions of %@ and %@ are equal)",
+                                "Null hypothesis, H₀: %@ >= %@ (%@ does not tend to smaller values than %@)",
+                                "Null hypothesis, H₀: %@ <= %@ (%@ does not tend to larger values than %@)"};
       static const char* h[] = {
           "Alternative hypothesis, H₁: %@ ≠ %@ (One of %@ and %@ tends to larger values than the other)",
           "Alternative hypothesis, H₁: %@ < %@ (%@ tends to smaller values than %@)",
@@ -183,8 +183,8 @@ std::vector<std::string> ranksHypothesisStatement(const RanksContext& c) {
   }
   const std::string all = joined(c.names);
   return {fillPlaceholders(tr("Null hypothesis, H₀: The distributions of %@ are equal"), {all}),
-          fillPlaceholders(tr("Alternative hypothesis, H₁: At least one of %@ tends to larger or smaller values"),
-                           {all})};
+          fillPlaceholders(
+              tr("Alternative hypothesis, H₁: At least one of %@ tends to larger or smaller values"), {all})};
 }
 
 std::string ranksInterpretation(const RanksResult& r, const RanksContext& c) {
@@ -216,9 +216,10 @@ namespace {
 std::vector<std::pair<std::string, const char*>> figureLines(const RanksResult& r, const RanksContext& c) {
   std::vector<std::pair<std::string, const char*>> lines;
   if (r.friedman) {
-    lines.push_back({fillPlaceholders(tr("Friedman χ² = %@, degrees of freedom = %@, %@"),
-                                      {n7(r.friedman->chisq), n7(r.friedman->df), stringFromPNumber(r.friedman->p)}),
-                     "friedman"});
+    lines.push_back(
+        {fillPlaceholders(tr("Friedman χ² = %@, degrees of freedom = %@, %@"),
+                          {n7(r.friedman->chisq), n7(r.friedman->df), stringFromPNumber(r.friedman->p)}),
+         "friedman"});
     return lines;
   }
   if (!r.wilcoxon) return lines;
@@ -232,18 +233,21 @@ std::vector<std::pair<std::string, const char*>> figureLines(const RanksResult& 
   lines.push_back({fillPlaceholders(tr("Hodges–Lehmann estimate = %@, %@% CI [%@, %@]"),
                                     {n7(w.estimate), levelPercent(w.level), n7(w.lower), n7(w.upper)}),
                    "hodgesLehmann"});
-  lines.push_back({fillPlaceholders(tr("Effect size r = %@ (Z = %@, N = %@)"),
-                                    {stringFromNumber(w.r, 4), stringFromNumber(w.z, 4), std::to_string(w.n)}),
-                   "rankEffect"});
-  lines.push_back({fillPlaceholders(tr("Rank-biserial correlation = %@"), {stringFromNumber(w.rankBiserial, 4)}),
-                   "rankBiserial"});
+  lines.push_back(
+      {fillPlaceholders(tr("Effect size r = %@ (Z = %@, N = %@)"),
+                        {stringFromNumber(w.r, 4), stringFromNumber(w.z, 4), std::to_string(w.n)}),
+       "rankEffect"});
+  lines.push_back(
+      {fillPlaceholders(tr("Rank-biserial correlation = %@"), {stringFromNumber(w.rankBiserial, 4)}),
+       "rankBiserial"});
   return lines;
 }
 
 charts::Chart boxChart(const RanksResult& r, const RanksContext& c) {
   charts::Chart chart;
   chart.title = tr("Box plots of the samples");
-  static const char* ids[] = {"bottomWhisker", "bottomBox", "topBox", "topWhisker", "bottomWhiskerTip", "topWhiskerTip"};
+  static const char* ids[] = {"bottomWhisker", "bottomBox",        "topBox",
+                              "topWhisker",    "bottomWhiskerTip", "topWhiskerTip"};
   for (const char* id : ids) {
     charts::RangeBarSeries s;
     s.id = id;
@@ -257,7 +261,8 @@ charts::Chart boxChart(const RanksResult& r, const RanksContext& c) {
     chart.x.categoryLabels.push_back({static_cast<double>(k), nameAt(c, k)});
     const auto& m = r.boxes[k];
     if (std::isnan(m[0])) continue;
-    const double segments[6][2] = {{m[0], m[1]}, {m[1], m[2]}, {m[2], m[3]}, {m[3], m[4]}, {m[0], m[0]}, {m[4], m[4]}};
+    const double segments[6][2] = {{m[0], m[1]}, {m[1], m[2]}, {m[2], m[3]},
+                                   {m[3], m[4]}, {m[0], m[0]}, {m[4], m[4]}};
     for (size_t s = 0; s < 6; ++s) {
       chart.rangeBars[s].position.push_back(static_cast<double>(k));
       chart.rangeBars[s].from.push_back(segments[s][0]);
@@ -283,6 +288,7 @@ std::string ranksBaseName(const RanksContext& c) {
     case RankTest::PairedSignedRank:
       return fillPlaceholders(tr("Wilcoxon signed-rank test of %@ and %@"), {nameAt(c, 0), nameAt(c, 1)});
     case RankTest::RankSum:
+      if (c.grouped) return fillPlaceholders(tr("Wilcoxon rank-sum test of %@"), {c.groupedName});
       return fillPlaceholders(tr("Wilcoxon rank-sum test of %@ and %@"), {nameAt(c, 0), nameAt(c, 1)});
     case RankTest::Friedman:
       break;
@@ -342,15 +348,17 @@ reports::Element ranksLayout(const RanksResult& r, const RanksContext& c, bool p
   };
   line(tr("Tests on Ranks:") + " " + ranksTestName(c), 16, true, "title");
   if (c.test == RankTest::Friedman) {
-    line(fillPlaceholders(tr("Variables: %@, %@"), {joined(c.names), filterLineFor(c.filterText1)}), 11, false,
-         "filter");
+    line(fillPlaceholders(tr("Variables: %@, %@"), {joined(c.names), filterLineFor(c.filterText1)}), 11,
+         false, "filter");
   } else {
-    line(fillPlaceholders(tr("Sample 1: %@, %@"), {nameAt(c, 0), filterLineFor(c.filterText1)}), 11, false, "filter");
+    line(fillPlaceholders(tr("Sample 1: %@, %@"), {nameAt(c, 0), filterLineFor(c.filterText1)}), 11, false,
+         "filter");
     if (c.test == RankTest::SignedRank)
       line(fillPlaceholders(tr("Expected value: %@"), {n7(c.expected)}), 11, false, "filter");
     else
-      line(fillPlaceholders(tr("Sample 2: %@, %@"),
-                            {nameAt(c, 1), filterLineFor(c.test == RankTest::RankSum ? c.filterText2 : c.filterText1)}),
+      line(fillPlaceholders(
+               tr("Sample 2: %@, %@"),
+               {nameAt(c, 1), filterLineFor(c.test == RankTest::RankSum ? c.filterText2 : c.filterText1)}),
            11, false, "filter");
   }
   y += 6;
@@ -381,8 +389,8 @@ reports::Element ranksLayout(const RanksResult& r, const RanksContext& c, bool p
   chart.role = "chart";
   root.children.push_back(std::move(chart));
   y += (print ? 220 : 280) + 8;
-  line(tr("Box covers 1st quartile to 3rd quartile. Middle line is median. Whiskers are min and max."), 9, false,
-       "note");
+  line(tr("Box covers 1st quartile to 3rd quartile. Middle line is median. Whiskers are min and max."), 9,
+       false, "note");
   root.frame.h = y + 20;
   return root;
 }

@@ -27,7 +27,8 @@ struct RanksContext {
   double expected = 0;
   std::vector<std::string> names;  // the samples' variables (sample 1, sample 2, or the related ones)
   std::string filterText1, filterText2;
-  bool grouped = false;  // two samples of one variable by a grouping variable's levels (names "Y | G = a")
+  bool grouped = false;     // two samples of one variable by a grouping variable's levels (names "Y | G = a")
+  std::string groupedName;  // then "Y by G", as file names give it
 };
 
 // The result of a rank test: the Wilcoxon figures or Friedman's, with the

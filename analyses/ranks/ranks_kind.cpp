@@ -23,13 +23,14 @@ Column& numericVariable(Model& model, int32_t num) {
   Column* c = columnNumber(model, static_cast<uint32_t>(num));
   if (!c) throw AnalysisRequestError("no variable numbered " + std::to_string(num));
   if (c->type.value_or(0) != static_cast<int32_t>(VariableType::Numeric))
-    throw AnalysisRequestError(
-        fillPlaceholders(tr("Tests on ranks need Numeric variables; %@ is not one."), {c->name.value_or("")}));
+    throw AnalysisRequestError(fillPlaceholders(tr("Tests on ranks need Numeric variables; %@ is not one."),
+                                                {c->name.value_or("")}));
   return *c;
 }
 
 std::vector<double> valuesOf(Model& model, const Column& column, const std::vector<int32_t>* rows) {
-  std::vector<double> v = numericOfCells(model, cellsForColumn(model, column, {}, rows), VariableType::Numeric);
+  std::vector<double> v =
+      numericOfCells(model, cellsForColumn(model, column, {}, rows), VariableType::Numeric);
   std::erase_if(v, [](double x) { return std::isnan(x); });
   return v;
 }
@@ -94,6 +95,8 @@ AnalysisOutput runRanks(Model& model, const AnalysisRequest& request) {
         values.push_back(valuesOf(model, right, rows2 ? &*rows2 : nullptr));
         if (const auto groups = sampleGroupsOf(model, request)) {
           c.grouped = true;
+          c.groupedName =
+              fillPlaceholders(tr("%@ by %@"), {left.name.value_or(""), groups->group->name.value_or("")});
           c.names = {groups->first, groups->second};
         }
       }
@@ -150,7 +153,12 @@ AnalysisKind ranksKind() {
                            "Alternative hypothesis is",
                            "Two-sided (0), less than (1) or greater than (2)."};
   tails.valueLabels = {"Two tails", "One tail less", "One tail greater"};
-  SettingDescription expected{"expected", SettingKind::Text, {}, "", "expected", "to value",
+  SettingDescription expected{"expected",
+                              SettingKind::Text,
+                              {},
+                              "",
+                              "expected",
+                              "to value",
                               "The median a single sample is tested against."};
   // Saved as the number it reads as, handed back in the workspace's decimal separator.
   expected.load = [](const Analysis& a, char separator) -> std::optional<std::string> {
@@ -159,12 +167,14 @@ AnalysisKind ranksKind() {
   };
   // A text that does not read leaves the saved value as it was (the compute says why).
   expected.store = [](Model& model, Analysis& a, const std::string& v) {
-    if (const auto value = decimalNumberForString(model, v); value && std::isfinite(*value)) a.expected = *value;
+    if (const auto value = decimalNumberForString(model, v); value && std::isfinite(*value))
+      a.expected = *value;
   };
-  k.settings = {samples,
-                {"isPaired", SettingKind::Flag, {}, "0", "isPaired", "Paired", "Whether two samples are paired."},
-                tails,
-                expected};
+  k.settings = {
+      samples,
+      {"isPaired", SettingKind::Flag, {}, "0", "isPaired", "Paired", "Whether two samples are paired."},
+      tails,
+      expected};
   // Pairing belongs to two samples only.
   k.settle = [](Analysis& a, const std::map<std::string, std::string>& given) {
     if (given.count("samples") && a.samples.value_or(1) != 2) a.isPaired = false;

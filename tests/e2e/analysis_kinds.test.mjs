@@ -9,37 +9,17 @@
 // the screen stores reaches the computation.
 import assert from "node:assert/strict";
 import { spawnSync } from "node:child_process";
-import { mkdtempSync, readFileSync, rmSync } from "node:fs";
+import { mkdtempSync, rmSync } from "node:fs";
 import { tmpdir } from "node:os";
 import { join } from "node:path";
 import { after, before, describe, it } from "node:test";
 import { addExample, assertNoHorizontalScroll, binary, openWorkspace, shot, useSession, viewports } from "./harness.mjs";
+import { chooser, choose, close, message, newAnalysis, segment, sharedCsv, shown, view } from "./analysis_steps.mjs";
 
 async function openExample(page, url) {
   await openWorkspace(page, url);
   await page.locator("nav.tabbar").getByRole("button", { name: "Analysis" }).click();
 }
-
-async function newAnalysis(page, title) {
-  await page.getByRole("button", { name: "New Analysis" }).click();
-  // The title starts the row (another row's description may hold it too).
-  await page.locator("[data-testid=analysis-menu] button.row").filter({ hasText: new RegExp(`^${title}`) }).click();
-  await page.locator("[data-testid=analysis-settings]").waitFor();
-}
-
-const chooser = (page) => page.locator("[data-testid=variable-chooser]");
-
-// Picks one variable for a position (the chooser fills in once its offers arrive).
-async function choose(page, position, name) {
-  await page.locator(`.choose-variable[data-position='${position}']`).click();
-  await chooser(page).getByRole("button", { name, exact: true }).click();
-  await chooser(page).waitFor({ state: "detached" });
-  await page.locator(`.choose-variable[data-position='${position}']`).filter({ hasText: name }).waitFor();
-}
-
-const view = (page) => page.locator("[data-testid=analysis-view]");
-const message = (page, text) => view(page).locator("[data-testid=analysis-error]").filter({ hasText: text }).waitFor();
-const shown = (page, text, selector = ".layout-view") => view(page).locator(selector).filter({ hasText: text }).first().waitFor();
 
 // Adds one "NAME = VALUE" condition through the filter list the button opens.
 async function addFilter(page, button, variable, value) {
@@ -53,27 +33,10 @@ async function addFilter(page, button, variable, value) {
   await page.getByRole("button", { name: "Done", exact: true }).click();
 }
 
-// Shares the result shown (both files downloaded) and returns the CSV text.
-async function sharedCsv(page, baseName) {
-  const downloads = [];
-  const listen = (d) => downloads.push(d);
-  page.on("download", listen);
-  await page.locator("[data-testid=analysis-share]:not([disabled])").click();
-  for (let i = 0; i < 200 && downloads.length < 2; i++) await page.waitForTimeout(100);
-  page.off("download", listen);
-  assert.deepEqual(downloads.map((d) => d.suggestedFilename()).sort(), [`${baseName}.csv`, `${baseName}.pdf`]);
-  return readFileSync(await downloads.find((d) => d.suggestedFilename().endsWith(".csv")).path(), "utf8");
-}
-
 async function printed(page) {
   const files = page.waitForResponse((r) => /\/api\/analyze\/\w+\/files/.test(r.url()));
   await page.locator("[data-testid=analysis-print]:not([disabled])").click();
   assert.equal((await files).status(), 200);
-}
-
-async function close(page) {
-  await page.getByRole("button", { name: "Close", exact: true }).first().click();
-  await page.locator("[data-testid=analysis-view]").waitFor({ state: "detached" });
 }
 
 // The charts fit the width: shown scrolled into view, none wider than the page.
@@ -85,7 +48,6 @@ async function chartsShot(page, viewport, name) {
     assert.ok(box <= viewport.width, `a chart ends at ${box}px`);
 }
 
-const segment = (page, group, name) => page.getByRole("group", { name: group }).getByRole("button", { name, exact: true });
 
 async function pick(page, testid, name) {
   await page.locator(`[data-testid=${testid}]`).click();

@@ -27,7 +27,7 @@ const def = (over: Partial<Definition> = {}): Definition => ({
 
 // Mounts the panel of `kind` with spies for everything it asks of its screen.
 function panel(kind: string, over: Partial<Definition> = {}, levels: Levels | null = null, view = "box") {
-  const actions = { choose: vi.fn(), setColumns: vi.fn(), store: vi.fn(), filterSecond: vi.fn() };
+  const actions = { choose: vi.fn(), setColumns: vi.fn(), store: vi.fn(), filterSecond: vi.fn(), chooseGroup: vi.fn() };
   const setView = vi.fn();
   const onExpected = vi.fn();
   const root = mount(
@@ -122,7 +122,7 @@ describe("the settings panel stores what the user changes", () => {
         extra={{ postHoc: "tukey" }}
         setExtra={setExtra}
         onExpected={() => {}}
-        actions={{ choose: vi.fn(), setColumns: vi.fn(), store: vi.fn(), filterSecond: vi.fn() }}
+        actions={{ choose: vi.fn(), setColumns: vi.fn(), store: vi.fn(), filterSecond: vi.fn(), chooseGroup: vi.fn() }}
       />,
     );
     const g = anova.querySelector("[data-testid=post-hoc]")!;
@@ -138,7 +138,7 @@ describe("the settings panel stores what the user changes", () => {
         extra={{}}
         setExtra={setExtra}
         onExpected={() => {}}
-        actions={{ choose: vi.fn(), setColumns: vi.fn(), store: vi.fn(), filterSecond: vi.fn() }}
+        actions={{ choose: vi.fn(), setColumns: vi.fn(), store: vi.fn(), filterSecond: vi.fn(), chooseGroup: vi.fn() }}
       />,
     );
     click("[data-testid=residuals]", table);
@@ -207,6 +207,23 @@ describe("the settings panel stores what the user changes", () => {
     const paired = panel("means", { samples: 2, isPaired: true });
     expect(paired.group("Samples").pressed).toEqual(["Paired samples"]);
     expect(lines(paired.root)).toEqual(["compare sample 1", "to sample 2", "Alternative hypothesis is"]);
+  });
+
+  it("tests on ranks: related samples take a list, two samples a grouping variable", () => {
+    const related = panel("ranks", { samples: 3 });
+    expect(related.group("Samples").pressed).toEqual(["Related samples"]);
+    // Friedman's test has no direction and no expected value.
+    expect(lines(related.root)).toEqual(["Related variables:"]);
+    const left = { num: 0, name: "breaks", type: 3 };
+    const two = panel("ranks", { samples: 2, left, right: left, group: { num: 1, name: "wool", type: 1 } });
+    expect(texts("[data-testid=group-by]", two.root)).toEqual(["wool"]);
+    click("[data-testid=group-by]", two.root);
+    expect(two.actions.chooseGroup).toHaveBeenCalledTimes(1);
+    two.pick("Samples", "Related samples");
+    two.pick("Samples", "Paired samples");
+    expect(two.actions.store.mock.calls).toEqual([[{ samples: "related" }], [{ samples: 2, isPaired: true }]]);
+    // A test of proportions compares levels, not a grouped variable.
+    expect(panel("proportions", { samples: 2, left }).root.querySelector("[data-testid=group-by]")).toBeNull();
   });
 
   it("test of proportions: the levels coded 1 and the test", () => {

@@ -299,7 +299,7 @@ function AnalysisView({
   if (kind === "summarize") unsaved.view = view;
   if (kind === "summarize" && extra.postHoc) unsaved.postHoc = extra.postHoc;
   if (kind === "twoway" && extra.residuals) unsaved.residuals = extra.residuals;
-  if ((kind === "means" || kind === "proportions") && typed !== null) unsaved.expected = typed;
+  if ((kind === "means" || kind === "proportions" || kind === "ranks") && typed !== null) unsaved.expected = typed;
   const body = def && kind ? { page: pageId, settings: unsaved } : null;
   const key = body ? JSON.stringify([def, unsaved]) : "";
 
@@ -347,6 +347,17 @@ function AnalysisView({
     }, 350);
     return () => window.clearTimeout(h);
   }, [typing]);
+
+  // The grouping variables come in the chooser's form, as position 0.
+  const chooseGroup = async () => {
+    try {
+      const g = await api.get<{ offered: Choices["offered"] }>(`/api/analyses/${id}/groups`);
+      const chosen = def?.group ? [{ num: def.group.num, name: def.group.name }] : [];
+      setChoosing({ position: 0, multiple: false, addAll: false, offered: g.offered, chosen });
+    } catch (e) {
+      shell.fail(e);
+    }
+  };
 
   const choose = async (position: number) => {
     try {
@@ -427,6 +438,7 @@ function AnalysisView({
               setColumns: (nums) => void change("variables", { position: 3, columns: nums }),
               store: (settings) => void change("settings", settings),
               filterSecond: () => setFiltering("second"),
+              chooseGroup: () => void chooseGroup(),
             }}
           />
         )}
@@ -455,7 +467,8 @@ function AnalysisView({
           onClose={() => setChoosing(null)}
           onChoose={(nums) => {
             setChoosing(null);
-            void change("variables", { position: choosing.position, columns: nums });
+            if (choosing.position === 0) void change("group", { column: nums[0] });
+            else void change("variables", { position: choosing.position, columns: nums });
           }}
         />
       )}

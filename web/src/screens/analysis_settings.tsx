@@ -51,6 +51,8 @@ export interface Definition extends Summary {
   test?: number | null;
   expected?: number | null;
   wheres2Text?: string;
+  // The variable whose two levels make the two samples, when they are set up that way.
+  group?: VariableRef | null;
 }
 
 // What the panel asks of its screen.
@@ -59,6 +61,8 @@ export interface PanelActions {
   setColumns: (nums: number[]) => void;
   store: (settings: Record<string, unknown>) => void;
   filterSecond: () => void;
+  // Opens the chooser of a grouping variable whose two levels make the two samples.
+  chooseGroup: () => void;
 }
 
 // The variable buttons of each kind: position, label beside it (if any) and
@@ -89,6 +93,9 @@ function slotsOf(kind: string, def: Definition): Slot[] {
         { position: 3, label: "Independent variables:", button: "Choose Variables..." },
       ];
     default: {
+      // The tests on ranks take related samples as a list.
+      if (kind === "ranks" && def.samples === 3)
+        return [{ position: 3, label: "Related variables:", button: "Choose Variables..." }];
       const two = def.samples === 2;
       const slots: Slot[] = [{ position: 1, label: two ? "compare sample 1" : "compare sample", button: "Choose Variable..." }];
       if (two) slots.push({ position: 2, label: "to sample 2", button: "Choose Variable..." });
@@ -118,6 +125,8 @@ const sampleSegments = [
   { value: "2", label: "Two samples" },
   { value: "paired", label: "Paired samples" },
 ];
+// The tests on ranks take three or more related variables too (Friedman's test).
+const rankSampleSegments = [...sampleSegments, { value: "related", label: "Related samples" }];
 const tailSegments = [
   { value: "1", label: "One tail less" },
   { value: "0", label: "Two tails" },
@@ -141,6 +150,7 @@ const fixedLabels = [
   "compare sample",
   "compare sample 1",
   "to sample 2",
+  "Related variables:",
   "x:",
   "y:",
 ];
@@ -156,7 +166,8 @@ export function settingsTexts(): string[] {
     ...fixedLabels,
     "Pairwise comparisons:",
     "Adjusted residuals:",
-    ...[viewSegments, postHocSegments, distributionSegments, sampleSegments, tailSegments, proportionTests].flatMap((s) =>
+    "Group by",
+    ...[viewSegments, postHocSegments, distributionSegments, rankSampleSegments, tailSegments, proportionTests].flatMap((s) =>
       s.map((x) => x.label),
     ),
     ...proportionTests.map((x) => x.sub).filter((s) => s),
@@ -312,6 +323,9 @@ export function SettingsPanel({
   actions: PanelActions;
 }) {
   const test = kind === "means" || kind === "proportions";
+  const ranks = kind === "ranks";
+  // The settings the hypothesis tests and the tests on ranks share.
+  const samplesOf = test || ranks;
   const chosenName = (slot: Slot): string | null => {
     if (slot.position === 1) return def.left?.name ?? null;
     return slot.position === 2 ? (def.right?.name ?? null) : null;
@@ -341,7 +355,7 @@ export function SettingsPanel({
     );
   };
   const segment = def.twoWayPercDisplay === 0 ? 3 : def.twoWayPercAgg;
-  const samples = def.samples === 2 ? (def.isPaired ? "paired" : "2") : "1";
+  const samples = def.samples === 3 ? "related" : def.samples === 2 ? (def.isPaired ? "paired" : "2") : "1";
   const slots = slotsOf(kind, def);
   return (
     <div class="analysis-settings" data-testid="analysis-settings" data-kind={kind}>
@@ -354,13 +368,17 @@ export function SettingsPanel({
           onPick={(v) => actions.store({ distribution: Number(v) })}
         />
       )}
-      {test && (
+      {samplesOf && (
         <Segments
           label={t("Samples")}
           testid="samples"
-          options={sampleSegments}
+          options={ranks ? rankSampleSegments : sampleSegments}
           value={samples}
-          onPick={(v) => actions.store({ samples: v === "1" ? 1 : 2, isPaired: v === "paired" })}
+          onPick={(v) =>
+            actions.store(
+              v === "related" ? { samples: "related" } : { samples: v === "1" ? 1 : 2, isPaired: v === "paired" },
+            )
+          }
         />
       )}
       {slots.every((s) => !s.label) ? (
@@ -391,13 +409,13 @@ export function SettingsPanel({
           </div>
         ))
       )}
-      {test && samples === "1" && (
+      {samplesOf && samples === "1" && (
         <label class="setting-line">
           <span>{t("to value")}</span>
           <ExpectedField def={def} onText={onExpected} />
         </label>
       )}
-      {test && samples === "2" && (
+      {samplesOf && samples === "2" && (
         <div class="setting-line">
           <span>{t("Sample 2 filter:")}</span>
           <button class="value-button choose-variable" data-testid="second-filter" onClick={actions.filterSecond}>
@@ -405,7 +423,15 @@ export function SettingsPanel({
           </button>
         </div>
       )}
-      {test && (
+      {samplesOf && kind !== "proportions" && samples === "2" && def.left && (
+        <div class="setting-line">
+          <span>{t("Group by")}</span>
+          <button class="value-button choose-variable" data-testid="group-by" onClick={actions.chooseGroup}>
+            {def.group?.name ?? t("Choose Variable...")}
+          </button>
+        </div>
+      )}
+      {samplesOf && samples !== "related" && (
         <div class="setting-line">
           <span>{t("Alternative hypothesis is")}</span>
           <Segments

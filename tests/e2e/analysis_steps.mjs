@@ -1,0 +1,45 @@
+// Steps of the analysis screens the end-to-end tests share: a new analysis
+// from the menu, a variable chosen for a position, a text waited for in the
+// result, a segment, the shared CSV.
+import assert from "node:assert/strict";
+import { readFileSync } from "node:fs";
+
+export async function newAnalysis(page, title) {
+  await page.getByRole("button", { name: "New Analysis" }).click();
+  // The title starts the row (another row's description may hold it too).
+  await page.locator("[data-testid=analysis-menu] button.row").filter({ hasText: new RegExp(`^${title}`) }).click();
+  await page.locator("[data-testid=analysis-settings]").waitFor();
+}
+
+export const chooser = (page) => page.locator("[data-testid=variable-chooser]");
+
+// Picks one variable for a position (the chooser fills in once its offers arrive).
+export async function choose(page, position, name) {
+  await page.locator(`.choose-variable[data-position='${position}']`).click();
+  await chooser(page).getByRole("button", { name, exact: true }).click();
+  await chooser(page).waitFor({ state: "detached" });
+  await page.locator(`.choose-variable[data-position='${position}']`).filter({ hasText: name }).waitFor();
+}
+
+export const view = (page) => page.locator("[data-testid=analysis-view]");
+export const message = (page, text) => view(page).locator("[data-testid=analysis-error]").filter({ hasText: text }).waitFor();
+export const shown = (page, text, selector = ".layout-view") => view(page).locator(selector).filter({ hasText: text }).first().waitFor();
+
+// Shares the result shown (both files downloaded) and returns the CSV text.
+export async function sharedCsv(page, baseName) {
+  const downloads = [];
+  const listen = (d) => downloads.push(d);
+  page.on("download", listen);
+  await page.locator("[data-testid=analysis-share]:not([disabled])").click();
+  for (let i = 0; i < 200 && downloads.length < 2; i++) await page.waitForTimeout(100);
+  page.off("download", listen);
+  assert.deepEqual(downloads.map((d) => d.suggestedFilename()).sort(), [`${baseName}.csv`, `${baseName}.pdf`]);
+  return readFileSync(await downloads.find((d) => d.suggestedFilename().endsWith(".csv")).path(), "utf8");
+}
+
+export async function close(page) {
+  await page.getByRole("button", { name: "Close", exact: true }).first().click();
+  await page.locator("[data-testid=analysis-view]").waitFor({ state: "detached" });
+}
+
+export const segment = (page, group, name) => page.getByRole("group", { name: group }).getByRole("button", { name, exact: true });
