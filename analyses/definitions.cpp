@@ -301,8 +301,9 @@ AnalysisSummary summaryForAnalysis(Model& model, const Analysis& a) {
         s.description = left;
       }
       // No conditions, no "where" left hanging.
-      s.description = filters.empty() ? fillPlaceholders(tr("Comparing %@"), {s.description})
-                                      : fillPlaceholders(tr("Comparing %@ where %@"), {s.description, filters});
+      s.description = filters.empty()
+                          ? fillPlaceholders(tr("Comparing %@"), {s.description})
+                          : fillPlaceholders(tr("Comparing %@ where %@"), {s.description, filters});
       if (c.test == RankTest::SignedRank)
         s.filterLine = fillPlaceholders(
             tr("to expected value %@"),

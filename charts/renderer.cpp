@@ -315,7 +315,8 @@ void addPolyline(cairo_t* cr, const LineSeries& s, const Frame& f, double pixels
     }
     size_t keep[] = {first, std::min(low, high), std::max(low, high), last};
     for (size_t k = 0; k < 4; ++k)
-      if (keep[k] != 0 && (k == 0 || keep[k] != keep[k - 1])) cairo_line_to(cr, f.px(s.x[keep[k]]), f.py(s.y[keep[k]]));
+      if (keep[k] != 0 && (k == 0 || keep[k] != keep[k - 1]))
+        cairo_line_to(cr, f.px(s.x[keep[k]]), f.py(s.y[keep[k]]));
     first = last + 1;
   }
 }

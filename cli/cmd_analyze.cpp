@@ -58,8 +58,9 @@ RegisterCommand analyzeCommand{
        app.add_option("--columns", o->columns, "Explanatory variables, separated by commas");
        app.add_option("--where", o->wheres, "A filter condition \"NAME OP VALUE\" (repeatable)");
        app.add_option("--where2", o->wheres2, "A condition of the second sample's filter (repeatable)");
-       app.add_option("--by", o->by,
-                      "Two samples of --left, one per level of this two-level variable (sets --right and both filters)");
+       app.add_option(
+           "--by", o->by,
+           "Two samples of --left, one per level of this two-level variable (sets --right and both filters)");
        app.add_option("--set", o->sets, "A setting FIELD=VALUE (repeatable)");
        app.add_option("--csv", o->csv, "Write the CSV export to FILE (- for standard output)");
        app.add_option("--pdf", o->pdf, "Write the PDF report to FILE");
@@ -122,7 +123,8 @@ RegisterCommand analyzeCommand{
          }
          if (!o->by.empty()) {
            if (!o->right.empty() || !o->wheres.empty() || !o->wheres2.empty())
-             throw AnalysisRequestError("--by sets sample 2 and both filters: no --right, --where or --where2 with it");
+             throw AnalysisRequestError(
+                 "--by sets sample 2 and both filters: no --right, --where or --where2 with it");
            if (!request.left) throw AnalysisRequestError("--by needs the variable it splits (--left)");
            const auto [first, second] = groupConditions(model, *variableNamed(model, o->by, "--by"));
            request.right = request.left;

@@ -81,8 +81,10 @@ int quantileOf(const std::vector<double>& counts, double p) {
 
 double pExact(const std::vector<double>& counts, double stat, double middle, Tail tail) {
   switch (tail) {
-    case Tail::Greater: return 1 - cdfOf(counts, stat - 1);
-    case Tail::Less: return cdfOf(counts, stat);
+    case Tail::Greater:
+      return 1 - cdfOf(counts, stat - 1);
+    case Tail::Less:
+      return cdfOf(counts, stat);
     case Tail::TwoSided:
     default: {
       const double p = stat > middle ? 1 - cdfOf(counts, stat - 1) : cdfOf(counts, stat);
@@ -93,19 +95,25 @@ double pExact(const std::vector<double>& counts, double stat, double middle, Tai
 
 double correctionOf(double z, Tail tail) {
   switch (tail) {
-    case Tail::Greater: return 0.5;
-    case Tail::Less: return -0.5;
+    case Tail::Greater:
+      return 0.5;
+    case Tail::Less:
+      return -0.5;
     case Tail::TwoSided:
-    default: return z > 0 ? 0.5 : z < 0 ? -0.5 : 0.0;
+    default:
+      return z > 0 ? 0.5 : z < 0 ? -0.5 : 0.0;
   }
 }
 
 double pNormal(double z, Tail tail) {
   switch (tail) {
-    case Tail::Greater: return Distributions::normcdfz(-z);
-    case Tail::Less: return Distributions::normcdfz(z);
+    case Tail::Greater:
+      return Distributions::normcdfz(-z);
+    case Tail::Less:
+      return Distributions::normcdfz(z);
     case Tail::TwoSided:
-    default: return 2 * std::min(Distributions::normcdfz(z), Distributions::normcdfz(-z));
+    default:
+      return 2 * std::min(Distributions::normcdfz(z), Distributions::normcdfz(-z));
   }
 }
 
@@ -152,7 +160,9 @@ double median(std::vector<double> v) {
 
 }  // namespace
 
-double signedRankCdf(double q, int n) { return n < 0 ? kNaN : cdfOf(signedRankCounts(n), std::floor(q + 1e-7)); }
+double signedRankCdf(double q, int n) {
+  return n < 0 ? kNaN : cdfOf(signedRankCounts(n), std::floor(q + 1e-7));
+}
 double rankSumCdf(double q, int m, int n) {
   return m < 0 || n < 0 ? kNaN : cdfOf(rankSumCounts(m, n), std::floor(q + 1e-7));
 }
@@ -163,8 +173,10 @@ WilcoxonResult signedRankTest(std::span<const double> x, double mu, Tail tail, d
   std::vector<double> d;
   bool zeros = false;
   for (double v : x) {
-    if (v - mu == 0) zeros = true;
-    else d.push_back(v - mu);
+    if (v - mu == 0)
+      zeros = true;
+    else
+      d.push_back(v - mu);
   }
   const int n = static_cast<int>(d.size());
   r.n = n;
@@ -230,8 +242,8 @@ WilcoxonResult signedRankTest(std::span<const double> x, double mu, Tail tail, d
     const double sg = std::sqrt(m * (m + 1) * (2 * m + 1) / 24 - q.tieCubes() / 48);
     return (zd - (corrected ? correctionOf(zd, t) : 0.0)) / sg;
   };
-  normalInterval(r, stat, *std::min_element(xs.begin(), xs.end()), *std::max_element(xs.begin(), xs.end()), tail,
-                 level);
+  normalInterval(r, stat, *std::min_element(xs.begin(), xs.end()), *std::max_element(xs.begin(), xs.end()),
+                 tail, level);
   return r;
 }
 
@@ -296,7 +308,8 @@ WilcoxonResult rankSumTest(std::span<const double> x, std::span<const double> y,
     return (d - (corrected ? correctionOf(d, t) : 0.0)) / sg;
   };
   normalInterval(r, stat, *std::min_element(xs.begin(), xs.end()) - *std::max_element(ys.begin(), ys.end()),
-                 *std::max_element(xs.begin(), xs.end()) - *std::min_element(ys.begin(), ys.end()), tail, level);
+                 *std::max_element(xs.begin(), xs.end()) - *std::min_element(ys.begin(), ys.end()), tail,
+                 level);
   return r;
 }
 

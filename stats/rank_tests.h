@@ -19,7 +19,8 @@ struct WilcoxonResult {
   double W = 0, p = 0;
   bool exact = false;
   double estimate = 0, lower = 0, upper = 0;
-  double level = 0.95;  // the interval's confidence: the requested one, or the lower one an exact interval reaches
+  double level =
+      0.95;  // the interval's confidence: the requested one, or the lower one an exact interval reaches
   double z = 0, r = 0, rankBiserial = 0;
   int n = 0;  // values used (nonzero differences, or both samples)
 };

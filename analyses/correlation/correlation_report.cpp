@@ -96,7 +96,8 @@ std::vector<charts::Chart> correlationCharts(const CorrelationResult& r) {
   scatter.points.push_back({data[0], data[1]});
   // The segment runs past the plot on both sides; the chart clips it.
   if (!data[0].empty())
-    scatter.lines.push_back({{r.dataFit[0][0], r.dataFit[0][1]}, {r.dataFit[1][0], r.dataFit[1][1]}, false, ""});
+    scatter.lines.push_back(
+        {{r.dataFit[0][0], r.dataFit[0][1]}, {r.dataFit[1][0], r.dataFit[1][1]}, false, ""});
   out.push_back(std::move(scatter));
 
   charts::Chart residuals;

@@ -91,8 +91,8 @@ DetailBlocks detailBlocks(const VariableDetailResult& r) {
     line(b.right, "Skew: %@", n7(r.skew), "skew");
     line(b.right, "Excess Kurtosis: %@", n7(r.kurtosis), "kurtosis");
     if (r.shapiro && !std::isnan(r.shapiro->W)) {
-      b.right.push_back({fillPlaceholders(tr("Shapiro–Wilk: W = %@, %@"),
-                                          {stringFromNumber(r.shapiro->W, 5), stringFromPNumber(r.shapiro->p)}),
+      b.right.push_back({fillPlaceholders(tr("Shapiro–Wilk: W = %@, %@"), {stringFromNumber(r.shapiro->W, 5),
+                                                                           stringFromPNumber(r.shapiro->p)}),
                          "shapiro"});
     } else if (r.shapiro && r.shapiroN > 5000) {
       b.right.push_back({tr("Shapiro–Wilk: not computed above 5,000 values"), "shapiro"});

@@ -124,12 +124,15 @@ std::vector<std::string> hypothesisStatement(const HypothesisContext& c) {
   } else if (c.grouped) {
     static const char* n[] = {
         "Null hypothesis, H₀: μ(%@) = μ(%@) (The true mean of %@ is equal to the true mean of %@)",
-        "Null hypothesis, H₀: μ(%@) >= μ(%@) (The true mean of %@ is greater than or equal to the true mean of %@)",
-        "Null hypothesis, H₀: μ(%@) <= μ(%@) (The true mean of %@ is less than or equal to the true mean of %@)"};
+        "Null hypothesis, H₀: μ(%@) >= μ(%@) (The true mean of %@ is greater than or equal to the true mean "
+        "of %@)",
+        "Null hypothesis, H₀: μ(%@) <= μ(%@) (The true mean of %@ is less than or equal to the true mean of "
+        "%@)"};
     static const char* h[] = {
         "Alternative hypothesis, H₁: μ(%@) ≠ μ(%@) (The true mean of %@ is not equal to the true mean of %@)",
         "Alternative hypothesis, H₁: μ(%@) < μ(%@) (The true mean of %@ is less than the true mean of %@)",
-        "Alternative hypothesis, H₁: μ(%@) > μ(%@) (The true mean of %@ is greater than the true mean of %@)"};
+        "Alternative hypothesis, H₁: μ(%@) > μ(%@) (The true mean of %@ is greater than the true mean of "
+        "%@)"};
     null = n[t];
     alt = h[t];
     b = c.rightName;
@@ -395,13 +398,16 @@ void writeCSVLines(const HypothesisResult& r, const HypothesisContext& c, CsvWri
           "- very high significance (p<0.001)")});
 }
 
-std::vector<std::pair<std::string, const char*>> effectLines(const HypothesisResult& r, const HypothesisContext& c) {
+std::vector<std::pair<std::string, const char*>> effectLines(const HypothesisResult& r,
+                                                             const HypothesisContext& c) {
   std::vector<std::pair<std::string, const char*>> lines;
   const VariableType type = figureType(c);
   if (r.ci) {
     // A one-sample interval holds the mean; the others a difference.
     const bool ofDifference = twoSamples(c);
-    auto end = [&](double v) { return proportions(c) ? n7(v) : stringFromNumber(v, ofDifference ? VariableType::Numeric : type, 7); };
+    auto end = [&](double v) {
+      return proportions(c) ? n7(v) : stringFromNumber(v, ofDifference ? VariableType::Numeric : type, 7);
+    };
     const char* format = proportions(c) ? (ofDifference ? "95% CI of the difference of proportions: [%@, %@]"
                                                         : "95% CI of the proportion (Wilson): [%@, %@]")
                                         : (ofDifference ? "95% CI of the difference: [%@, %@]"
@@ -409,7 +415,8 @@ std::vector<std::pair<std::string, const char*>> effectLines(const HypothesisRes
     lines.push_back({fillPlaceholders(tr(format), {end((*r.ci)[0]), end((*r.ci)[1])}),
                      ofDifference ? "ciDifference" : "meanCI"});
   }
-  if (r.cohenD) lines.push_back({fillPlaceholders(tr("Cohen's d = %@"), {stringFromNumber(*r.cohenD, 4)}), "cohenD"});
+  if (r.cohenD)
+    lines.push_back({fillPlaceholders(tr("Cohen's d = %@"), {stringFromNumber(*r.cohenD, 4)}), "cohenD"});
   for (size_t i = 0; i < r.shapiro.size(); ++i) {
     const std::string which = r.shapiro.size() == 1 ? tr(c.paired ? "differences" : "sample 1")
                                                     : tr(i == 0 ? "sample 1" : "sample 2");
@@ -420,9 +427,10 @@ std::vector<std::pair<std::string, const char*>> effectLines(const HypothesisRes
                                         {which}),
                        "shapiro"});
     else
-      lines.push_back({fillPlaceholders(tr("Shapiro–Wilk (%@): W = %@, %@"),
-                                        {which, stringFromNumber(r.shapiro[i].W, 5), stringFromPNumber(r.shapiro[i].p)}),
-                       "shapiro"});
+      lines.push_back(
+          {fillPlaceholders(tr("Shapiro–Wilk (%@): W = %@, %@"),
+                            {which, stringFromNumber(r.shapiro[i].W, 5), stringFromPNumber(r.shapiro[i].p)}),
+           "shapiro"});
   }
   return lines;
 }

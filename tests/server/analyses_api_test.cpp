@@ -156,8 +156,11 @@ TEST_F(AnalysesApi, TestAndRegressionSettingsAreStoredAndComputed) {
 TEST_F(AnalysesApi, RankTestsAreSavedListedAndGrouped) {
   std::vector<std::vector<std::string>> rows;
   for (int r = 1; r <= 12; ++r)
-    rows.push_back({std::to_string(r), std::to_string(r * r % 7), std::to_string(r % 5), r % 2 ? "odd" : "even",
-                    r % 3 ? "x" : r % 2 ? "y" : "z"});
+    rows.push_back({std::to_string(r), std::to_string(r * r % 7), std::to_string(r % 5),
+                    r % 2 ? "odd" : "even",
+                    r % 3   ? "x"
+                    : r % 2 ? "y"
+                            : "z"});
   writeWorkspace(docs / "w.tbx", {"a", "b", "c", "parity", "three"}, rows);
   openWorkspace("w.tbx");
 

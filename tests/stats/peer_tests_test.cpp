@@ -92,7 +92,9 @@ struct Comparer {
     }
     EXPECT_NEAR(got, want, std::max(absTol, relTol * std::fabs(want))) << where << " " << key;
   }
-  void all() const { EXPECT_EQ(seen, static_cast<int>(check.expected.size())) << where << ": keys left unchecked"; }
+  void all() const {
+    EXPECT_EQ(seen, static_cast<int>(check.expected.size())) << where << ": keys left unchecked";
+  }
 };
 
 template <class F>
@@ -292,7 +294,7 @@ TEST(RankTests, SignedRankAndRankSumAgreeWithR) {
     EXPECT_LE(std::fabs(w.r), 1);
   });
   // The exact distributions: symmetric, summing to one, and R's values at a few points.
-  EXPECT_NEAR(signedRankCdf(10, 10), 0.0419921875, 1e-15);   // psignrank(10, 10) = 43/1024
+  EXPECT_NEAR(signedRankCdf(10, 10), 0.0419921875, 1e-15);    // psignrank(10, 10) = 43/1024
   EXPECT_NEAR(rankSumCdf(12, 8, 9), 0.0103249691485, 1e-12);  // pwilcox(12, 8, 9)
   EXPECT_NEAR(rankSumCdf(35, 8, 9) + rankSumCdf(36, 8, 9), 1, 1e-12);
   EXPECT_DOUBLE_EQ(signedRankCdf(55, 10), 1);
