@@ -5,14 +5,17 @@
 # 100,000-row workspace (about 7 MB of result JSON, the scatter's points)
 # and a variable detail. Reports the answers by status, the latency of a
 # whole analysis (p50, p99), the server's CPU time, and its resident memory
-# when idle, at its peak and 40 s after the load ended.
+# when idle, at its peak, 40 s after the load ended (the last results still
+# kept for their files) and once they have expired (KEEP seconds after their
+# last use, the server's --keep-results).
 #   bench/server_load.sh [BINARY]   (default build/release/cli/tabulix)
-#   CLIENTS=50 DURATION=60 bench/server_load.sh    (defaults: 50 clients, 20 s)
+#   CLIENTS=50 DURATION=60 KEEP=60 bench/server_load.sh    (defaults: 50 clients, 20 s, 60 s)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bin=${1:-build/release/cli/tabulix}
 clients=${CLIENTS:-50}
 seconds=${DURATION:-20}
+keep=${KEEP:-60}
 [ -x "$bin" ] || { echo "server_load: no binary at $bin" >&2; exit 2; }
 command -v python3 >/dev/null || { echo "server_load: needs python3" >&2; exit 2; }
 work=$(mktemp -d)
@@ -25,7 +28,7 @@ awk 'BEGIN { srand(3); print "x,y,g";
   for (i = 1; i <= 100000; i++) printf "%.4f,%.4f,g%d\n", rand() * 100, rand() * 50 + i / 4000, i % 7 }' >"$work/rows.csv"
 "$bin" --locale en_US import "$work/rows.csv" -o "$work/docs/rows.tbx" --delimiter comma --decimal . >/dev/null 2>&1
 
-"$bin" serve --documents "$work/docs" --port 0 --locale en_US >"$work/out" 2>"$work/err" &
+"$bin" serve --documents "$work/docs" --port 0 --locale en_US --keep-results "$keep" >"$work/out" 2>"$work/err" &
 pid=$!
 url=
 for _ in $(seq 200); do
@@ -35,10 +38,11 @@ for _ in $(seq 200); do
 done
 [ -n "$url" ] || { echo "server_load: the server did not start" >&2; cat "$work/err" >&2; exit 1; }
 
-python3 - "$url" "$pid" "$clients" "$seconds" <<'EOF'
+python3 - "$url" "$pid" "$clients" "$seconds" "$keep" <<'EOF'
 import http.client, json, os, sys, threading, time, urllib.parse
 
 url, pid, clients, seconds = sys.argv[1], int(sys.argv[2]), int(sys.argv[3]), float(sys.argv[4])
+keep = float(sys.argv[5])
 u = urllib.parse.urlparse(url)
 token = urllib.parse.parse_qs(u.query).get("token", [""])[0]
 headers = {"X-Tabulix-Request": "1", "Content-Type": "application/json"}
@@ -132,6 +136,10 @@ cpu1 = cpu_s()
 time.sleep(40)
 after = rss_mb()
 after_parts = rss_parts()
+# An idle worker lets go of expired results every 5 s.
+time.sleep(max(0, keep + 10 - 40))
+expired = rss_mb()
+expired_parts = rss_parts()
 latencies.sort()
 q = lambda p: latencies[min(len(latencies) - 1, int(p * len(latencies)))] if latencies else float("nan")
 print(f"clients {clients}, {seconds:.0f} s: {len(latencies)} analyses done; answers by status {statuses}")
@@ -139,4 +147,5 @@ print(f"results without a result: {len(failures)}" + (f" (first: {failures[0]})"
 print(f"latency of an analysis: p50 {q(0.5) * 1000:.0f} ms, p99 {q(0.99) * 1000:.0f} ms")
 print(f"server CPU time during the load: {cpu1 - cpu0:.1f} s over {seconds:.0f} s of wall time")
 print(f"server RSS: idle {idle:.0f} MB, peak {peak[0]:.0f} MB, 40 s after the load {after:.0f} MB ({after_parts})")
+print(f"server RSS once the kept results expired ({keep + 10:.0f} s after the load): {expired:.0f} MB ({expired_parts})")
 EOF

@@ -32,6 +32,7 @@ struct ServeArgs {
   std::string locale;
   std::string web;
   bool noToken = false;
+  int keepResults = 300;
 };
 
 int serve(const ServeArgs& args) {
@@ -41,6 +42,7 @@ int serve(const ServeArgs& args) {
   options.host = args.host;
   options.port = args.port;
   options.requireToken = !args.noToken;
+  options.keepResultsFor = std::chrono::seconds(args.keepResults);
   if (!args.web.empty()) {
     options.webRoot = args.web;
   } else {
@@ -102,6 +104,10 @@ RegisterCommand serveCommand{
            ->check(CLI::Range(0, 65535));
        app.add_option("--locale", args->locale, "Locale for numbers and dates (e.g. en_US)");
        app.add_option("--web", args->web, "Folder of the built web interface");
+       app.add_option("--keep-results", args->keepResults,
+                      "Seconds a computed result stays ready for its PDF and CSV after its last use")
+           ->capture_default_str()
+           ->check(CLI::Range(1, 86400));
        app.add_flag("--no-token", args->noToken,
                     "On a loopback address, let in every local user without the printed token "
                     "(other addresses always need it)");

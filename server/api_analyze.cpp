@@ -7,6 +7,7 @@
 // the data set export runs as a job of its own.
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <deque>
 #include <fstream>
@@ -39,6 +40,7 @@ struct KeptResult {
   std::shared_ptr<AnalysisOutput> output;
   size_t bytes = 0;
   std::filesystem::path workspace;  // named in the report's page header
+  std::chrono::steady_clock::time_point lastUse;
 };
 
 struct KeptFile {
@@ -51,6 +53,29 @@ std::deque<KeptResult> g_kept;
 std::deque<KeptFile> g_files;
 
 size_t g_keptBytes = 0;
+std::atomic<int64_t> g_keptForSeconds{300};
+
+// Lets go of the results unused for longer than they are kept for; returns
+// about the bytes freed.
+size_t dropIdleResults() {
+  std::deque<KeptResult> dropped;  // freed outside the lock
+  size_t freed = 0;
+  {
+    std::lock_guard lock(g_keptMutex);
+    const auto limit = std::chrono::steady_clock::now() - std::chrono::seconds(g_keptForSeconds.load());
+    for (auto it = g_kept.begin(); it != g_kept.end();) {
+      if (it->lastUse < limit) {
+        freed += it->bytes;
+        g_keptBytes -= it->bytes;
+        dropped.push_back(std::move(*it));
+        it = g_kept.erase(it);
+      } else {
+        ++it;
+      }
+    }
+  }
+  return freed;
+}
 
 // Keeps a computed result for its files; the oldest go first beyond the
 // count or the bytes.
@@ -58,7 +83,7 @@ void keepResult(const std::string& id, std::shared_ptr<AnalysisOutput> output, s
                 std::filesystem::path workspace) {
   std::deque<KeptResult> dropped;  // freed outside the lock
   std::lock_guard lock(g_keptMutex);
-  g_kept.push_back({id, std::move(output), bytes, std::move(workspace)});
+  g_kept.push_back({id, std::move(output), bytes, std::move(workspace), std::chrono::steady_clock::now()});
   g_keptBytes += bytes;
   while (g_kept.size() > kKeptResults || (g_kept.size() > 1 && g_keptBytes > kKeptResultBytes)) {
     g_keptBytes -= g_kept.front().bytes;
@@ -179,6 +204,9 @@ std::shared_ptr<Job> ServerImpl::startAnalysisJob(const httplib::Request& req, c
 }
 
 void ServerImpl::routeAnalyze() {
+  g_keptForSeconds = options.keepResultsFor.count();
+  jobs.setIdleWork(dropIdleResults);
+
   // Every kind's positions and settings, from which the page draws its panels.
   get("/api/kinds", [](const httplib::Request&) { return describeAnalysisKinds(); });
 
@@ -208,8 +236,11 @@ void ServerImpl::routeAnalyze() {
     std::filesystem::path workspace;
     {
       std::lock_guard lock(g_keptMutex);
-      for (const auto& k : g_kept)
-        if (k.id == req.matches[1].str()) output = k.output, workspace = k.workspace;
+      for (auto& k : g_kept)
+        if (k.id == req.matches[1].str()) {
+          output = k.output, workspace = k.workspace;
+          k.lastUse = std::chrono::steady_clock::now();
+        }
     }
     if (!output)
       throw ApiError(404,

@@ -177,6 +177,12 @@ void JobRegistry::workerLoop() {
       while (!wake_.wait_for(lock, std::chrono::seconds(5),
                              [&] { return stopping_ || pick() != queue_.end(); })) {
         size_t freed = prune();
+        if (idleWork_) {
+          const auto work = idleWork_;
+          lock.unlock();
+          freed += work();
+          lock.lock();
+        }
         if (freed > 0 && busy_ == 0 && queue_.empty()) {
           untrimmed_ = 0;
           lock.unlock();
@@ -225,6 +231,11 @@ void JobRegistry::workerLoop() {
     wake_.notify_all();
     trimIfIdle(freed + 1);
   }
+}
+
+void JobRegistry::setIdleWork(std::function<size_t()> work) {
+  std::lock_guard lock(mutex_);
+  idleWork_ = std::move(work);
 }
 
 void JobRegistry::trimIfIdle(size_t freed) {

@@ -124,6 +124,9 @@ class JobRegistry {
   // Finished jobs kept now, and about how many bytes they hold.
   size_t kept();
   size_t keptBytes();
+  // Work an idle worker does now and then besides letting go of expired jobs
+  // (letting go of other expired results); returns about the bytes it freed.
+  void setIdleWork(std::function<size_t()> work);
 
  private:
   struct Queued {
@@ -158,6 +161,7 @@ class JobRegistry {
   size_t keptBytes_ = 0;                              // of finished jobs in jobs_
   size_t untrimmed_ = 0;                              // bytes let go of since memory was last given back
   size_t busy_ = 0;                                   // workers running a job
+  std::function<size_t()> idleWork_;                  // see setIdleWork
   std::map<std::string, size_t> runningByKind_;
   std::vector<std::thread> workers_;
   size_t workerCount_;

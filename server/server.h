@@ -1,6 +1,7 @@
 // `tabulix serve`: the HTTP server with the JSON API and the web UI.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <filesystem>
 #include <functional>
@@ -35,6 +36,9 @@ struct ServerOptions {
   int threads = 32;
   ConnectionLimits limits;  // time and size bounds of every connection
   int jobWorkers = 4;       // threads for imports and variable summaries
+  // A computed result stays ready for its PDF and CSV this long after it was
+  // last used; then its memory goes back (the page says to show it again).
+  std::chrono::seconds keepResultsFor{300};
   // Called on the import's thread with each status it reports, before the
   // page sees it (tests hold an import at a known point with it).
   std::function<void(const std::string& status)> importObserver;

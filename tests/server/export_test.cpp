@@ -50,5 +50,33 @@ TEST_F(DatasetExportApi, AFailedWriteEndsTheJobWithTheReason) {
   EXPECT_TRUE(again["result"].contains("file")) << again.dump();
 }
 
+
+// A computed result stays ready for its files only so long after its last
+// use: then an idle worker lets go of it, and the page is told to show it again.
+class KeptResultsApi : public ServerFixture {
+ protected:
+  void SetUp() override {
+    ServerOptions options;
+    options.keepResultsFor = std::chrono::seconds(1);
+    start(options);
+  }
+};
+
+TEST_F(KeptResultsApi, AnUnusedResultIsLetGoOf) {
+  writeWorkspace(docs / "w.tbx", {"n"}, {{"1"}, {"2"}, {"4"}});
+  openWorkspace("w.tbx");
+  json done = waitForJob(postJson("/api/analyze", {{"kind", "detail"}, {"left", 0}})["job"]);
+  const std::string id = done["result"]["id"];
+  EXPECT_EQ(getJson("/api/analyze/" + id + "/files")["csv"]["name"], "Analysis of variable n.csv");
+  // Idle workers look every 5 s; a busy machine may take longer.
+  json gone;
+  for (int i = 0; i < 300 && !gone.contains("error"); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    auto r = client->Get("/api/analyze/" + id + "/files");
+    if (r && r->status == 404) gone = json::parse(r->body);
+  }
+  EXPECT_EQ(gone.value("message", ""), "The result is gone; show it again.");
+}
+
 }  // namespace
 }  // namespace tabulix::server::testing
