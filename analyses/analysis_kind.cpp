@@ -235,7 +235,9 @@ AnalysisOutput computeAnalysis(Model& model, const AnalysisKind& kind, const Ana
   out.result["command"] = command;
   // Printed small under the report, so a reader can recompute it.
   reports::Element& page = out.print;
-  reports::Element line = reports::textBlock(command, {0, page.frame.h + 6, page.frame.w, 20}, 7);
+  // Inside the same margins as the report's text.
+  reports::Element line =
+      reports::textBlock(command, {20, page.frame.h + 6, std::max(0.0, page.frame.w - 40), 20}, 7);
   line.textColor = {0.35, 0.38, 0.42, 1};
   line.role = "command";
   page.children.push_back(std::move(line));

@@ -75,7 +75,9 @@ std::optional<SampleGroups> sampleGroupsOf(Model& model, const AnalysisRequest& 
   if (!y || !g) return std::nullopt;
   const std::string yName = y->name.value_or(""), gName = g->name.value_or("");
   return SampleGroups{fillPlaceholders(tr("%@ | %@ = %@"), {yName, gName, *a}),
-                      fillPlaceholders(tr("%@ | %@ = %@"), {yName, gName, *b}), g};
+                      fillPlaceholders(tr("%@ | %@ = %@"), {yName, gName, *b}),
+                      fillPlaceholders(tr("%@ = %@"), {gName, *a}),
+                      fillPlaceholders(tr("%@ = %@"), {gName, *b}), g};
 }
 
 }  // namespace tabulix

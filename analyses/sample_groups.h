@@ -27,8 +27,9 @@ void setSamplesByGroup(Model& model, Analysis* analysis, Column* group);
 
 // How a grouped request's samples are named.
 struct SampleGroups {
-  std::string first, second;      // "Y | G = a", "Y | G = b"
-  const Column* group = nullptr;  // G
+  std::string first, second;            // "Y | G = a", "Y | G = b"
+  std::string firstLevel, secondLevel;  // "G = a", "G = b" (a chart's legend)
+  const Column* group = nullptr;        // G
 };
 
 // The samples' names when a two-sample request is set up by a group (one

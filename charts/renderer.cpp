@@ -328,9 +328,18 @@ void drawXy(cairo_t* cr, const Chart& chart, double width, double height, ChartD
                                   [](const RangeBarSeries& s) { return !s.name.empty(); }) ||
                       std::any_of(chart.lines.begin(), chart.lines.end(),
                                   [](const LineSeries& s) { return !s.name.empty(); });
+  // The legend column takes its widest entry (within reason), so that names
+  // differing at their end ("G = Weekday", "G = Weekend") are not cut alike.
+  double legendWidth = 0;
+  if (legend) {
+    double widest = 0;
+    for (const RangeBarSeries& s : chart.rangeBars) widest = std::max(widest, textWidth(cr, s.name, 9));
+    for (const LineSeries& s : chart.lines) widest = std::max(widest, textWidth(cr, s.name, 9));
+    legendWidth = std::clamp(widest + 24, std::min(110.0, width * 0.28), width * 0.42);
+  }
   Frame f{chart.y.title.empty() ? 44.0 : 56.0,
           26,
-          width - (legend ? std::min(110.0, width * 0.28) : 14.0),
+          width - (legend ? legendWidth : 14.0),
           height - (chart.x.title.empty() ? 24.0 : 38.0),
           chart.x.min,
           chart.x.max,

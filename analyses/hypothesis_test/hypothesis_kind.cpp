@@ -123,6 +123,8 @@ AnalysisOutput runHypothesisTest(Model& model, const AnalysisRequest& request, b
         c.grouped = true;
         c.leftName = groups->first;
         c.rightName = groups->second;
+        c.leftLegend = groups->firstLevel;
+        c.rightLegend = groups->secondLevel;
       }
   }
   // A second variable or filter left over from another setting (one sample,

@@ -260,8 +260,10 @@ std::vector<charts::Chart> hypothesisCharts(const HypothesisResult& r, const Hyp
     dens.x.kind = dates ? charts::AxisKind::Date : charts::AxisKind::Number;
     // Two curves are told apart by a legend naming their samples.
     const bool named = r.densityX && r.densityY;
-    if (r.densityX) dens.lines.push_back({r.densityX->x, r.densityX->y, false, named ? c.leftName : ""});
-    if (r.densityY) dens.lines.push_back({r.densityY->x, r.densityY->y, true, named ? c.rightName : ""});
+    if (r.densityX)
+      dens.lines.push_back({r.densityX->x, r.densityX->y, false, named ? tr(c.leftLegend) : ""});
+    if (r.densityY)
+      dens.lines.push_back({r.densityY->x, r.densityY->y, true, named ? tr(c.rightLegend) : ""});
     if (!twoSamples(c)) dens.markers.push_back({c.expected, tr("Expected")});
     range(dens);
     out.push_back(std::move(dens));

@@ -26,6 +26,7 @@ struct HypothesisContext {
   std::string leftLevel1, rightLevel1;  // the success levels used (proportions)
   std::string filterText1, filterText2;
   bool grouped = false;  // two samples of one variable by a grouping variable's levels (names "Y | G = a")
+  std::string leftLegend = "Sample 1", rightLegend = "Sample 2";  // the curves' legend ("G = a" when grouped)
 };
 
 // "Hypothesis Test of Means" or "Hypothesis Test of Proportions".

@@ -42,9 +42,9 @@ struct HypothesisResult {
   // X − Y (two samples; Welch's for the t-test, normal for the z-test); Wilson's interval of a
   // proportion, the normal interval of a difference of proportions.
   std::optional<std::array<double, 2>> ci;
-  std::optional<double> cohenD;                  // tests of means only
-  std::vector<ShapiroWilkResult> shapiro;        // of each sample (of the differences when paired)
-  std::vector<double> shapiroN;                  // the values each normality test saw
+  std::optional<double> cohenD;            // tests of means only
+  std::vector<ShapiroWilkResult> shapiro;  // of each sample (of the differences when paired)
+  std::vector<double> shapiroN;            // the values each normality test saw
 };
 
 // The result under its keys ("obsX", "seDiff", "boxX", "x0y0", "testName", ...);

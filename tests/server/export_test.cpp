@@ -50,7 +50,6 @@ TEST_F(DatasetExportApi, AFailedWriteEndsTheJobWithTheReason) {
   EXPECT_TRUE(again["result"].contains("file")) << again.dump();
 }
 
-
 // A computed result stays ready for its files only so long after its last
 // use: then an idle worker lets go of it, and the page is told to show it again.
 class KeptResultsApi : public ServerFixture {
