@@ -109,8 +109,8 @@ std::string rowLimitMessage() { return tr("A workspace holds at most 100,000 obs
 void addRows(Model& model, uint32_t count) {
   // A workspace beyond the limit would be refused by every later open.
   if (countRows(model) + count > kMaxWorkspaceRows) throw EditError(rowLimitMessage());
-  StepScope step(model.context(), count == 1 ? tr("add a row")
-                                             : fillPlaceholders(tr("add %d rows"), {std::to_string(count)}));
+  StepScope step(model.context(),
+                 count == 1 ? tr("add a row") : fillPlaceholders(tr("add %d rows"), {std::to_string(count)}));
   for (uint32_t i = 0; i < count; ++i) addEmptyRow(model);
   saveOrThrow(model);
 }

@@ -62,7 +62,8 @@ void setMissingCodes(Model& model, int32_t colNum, const std::vector<std::string
   if (codes.size() > kMaxMissingCodes)
     throw EditError("\"" + c->name.value_or("") + "\": at most " + std::to_string(kMaxMissingCodes) +
                     " missing-value codes");
-  StepScope step(model.context(), fillPlaceholders(tr("set the missing-value codes of %@"), {c->name.value_or("")}));
+  StepScope step(model.context(),
+                 fillPlaceholders(tr("set the missing-value codes of %@"), {c->name.value_or("")}));
   setStoredMissingCodes(*c, codes);
   basicStatsForColumn(model, *c);
   c->type = static_cast<int32_t>(guessTypeOfColumn(*c));
@@ -138,9 +139,10 @@ void deleteRows(Model& model, const std::vector<int32_t>& rowNums, EditSession* 
     if (r->num) present.insert(*r->num);
   for (int32_t r : rowNums)
     if (!present.count(r)) throw EditError("no row " + std::to_string(r));
-  StepScope step(model.context(), rowNums.size() == 1
-                                     ? fillPlaceholders(tr("delete row %d"), {std::to_string(rowNums[0])})
-                                     : fillPlaceholders(tr("delete %d rows"), {std::to_string(rowNums.size())}));
+  StepScope step(model.context(),
+                 rowNums.size() == 1
+                     ? fillPlaceholders(tr("delete row %d"), {std::to_string(rowNums[0])})
+                     : fillPlaceholders(tr("delete %d rows"), {std::to_string(rowNums.size())}));
   std::set<int32_t> edited;
   if (pending) {
     edited = pending->changedColumns();

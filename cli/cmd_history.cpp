@@ -33,11 +33,12 @@ CommandResult move(const std::string& file, bool forward) {
   return 0;
 }
 
-RegisterCommand undoCommand{{"undo", "Undo the last change to a workspace's data and print it", [](CLI::App& app) {
-                               auto file = std::make_shared<std::string>();
-                               app.add_option("WORKSPACE", *file, "Workspace file (.tbx)")->required();
-                               return [file]() { return move(*file, false); };
-                             }}};
+RegisterCommand undoCommand{
+    {"undo", "Undo the last change to a workspace's data and print it", [](CLI::App& app) {
+       auto file = std::make_shared<std::string>();
+       app.add_option("WORKSPACE", *file, "Workspace file (.tbx)")->required();
+       return [file]() { return move(*file, false); };
+     }}};
 
 RegisterCommand redoCommand{{"redo", "Redo the last change undone and print it", [](CLI::App& app) {
                                auto file = std::make_shared<std::string>();

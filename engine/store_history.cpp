@@ -36,20 +36,25 @@ constexpr uint64_t kMaxImageBytes = 256u << 20;
 
 const char* tableName(ImageTable t) {
   switch (t) {
-    case ImageTable::Metadata: return "metadata";
-    case ImageTable::Columns: return "columns";
-    case ImageTable::Rows: return "rows";
-    case ImageTable::Analyses: return "analyses";
-    case ImageTable::AnalysisColumns: return "analysis_columns";
-    case ImageTable::WhereClauses: return "where_clauses";
-    case ImageTable::CellChunks: return "cell_chunks";
+    case ImageTable::Metadata:
+      return "metadata";
+    case ImageTable::Columns:
+      return "columns";
+    case ImageTable::Rows:
+      return "rows";
+    case ImageTable::Analyses:
+      return "analyses";
+    case ImageTable::AnalysisColumns:
+      return "analysis_columns";
+    case ImageTable::WhereClauses:
+      return "where_clauses";
+    case ImageTable::CellChunks:
+      return "cell_chunks";
   }
   return "";
 }
 
-bool isRecordTable(ImageTable t) {
-  return t != ImageTable::AnalysisColumns && t != ImageTable::CellChunks;
-}
+bool isRecordTable(ImageTable t) { return t != ImageTable::AnalysisColumns && t != ImageTable::CellChunks; }
 
 [[noreturn]] void damaged(const std::string& what) {
   throw StoreError("The workspace's history is damaged: " + what, "undo and redo refused");
@@ -65,8 +70,8 @@ std::string deflateImage(const std::string& raw) {
   putVarint(out, raw.size());
   size_t head = out.size();
   out.resize(head + size);
-  if (compress2(reinterpret_cast<Bytef*>(out.data() + head), &size, reinterpret_cast<const Bytef*>(raw.data()),
-                static_cast<uLong>(raw.size()), 6) != Z_OK)
+  if (compress2(reinterpret_cast<Bytef*>(out.data() + head), &size,
+                reinterpret_cast<const Bytef*>(raw.data()), static_cast<uLong>(raw.size()), 6) != Z_OK)
     throw StoreError("Cannot store the step in the history", "compression failed");
   out.resize(head + size);
   return out;
@@ -139,7 +144,8 @@ std::string currentImage(sqlite3* db, const ImageKey& key) {
         case SQLITE_TEXT:
         case SQLITE_BLOB: {
           bool text = sqlite3_column_type(st, i) == SQLITE_TEXT;
-          const void* p = text ? static_cast<const void*>(sqlite3_column_text(st, i)) : sqlite3_column_blob(st, i);
+          const void* p =
+              text ? static_cast<const void*>(sqlite3_column_text(st, i)) : sqlite3_column_blob(st, i);
           auto len = static_cast<size_t>(sqlite3_column_bytes(st, i));
           raw += text ? '\3' : '\4';
           putVarint(raw, len);
@@ -269,6 +275,11 @@ int64_t single(sqlite3* db, const char* sql) {
   return s.step() ? s.int64(0) : 0;
 }
 
+double real(sqlite3* db, const char* sql) {
+  Stmt s(db, sql);
+  return s.step() ? s.optReal(0).value_or(0) : 0;
+}
+
 // Drops steps until the history is within its bound; `keep` (the step just
 // written or moved) always stays. The oldest step that is not undone goes
 // first; when only undone ones are left, the last to be redone goes, so
@@ -277,9 +288,11 @@ void applyBound(sqlite3* db, int64_t keep) {
   for (;;) {
     int64_t steps = single(db, "SELECT count(*) FROM history_steps");
     if (steps <= 1) return;
-    int64_t bytes = single(db, "SELECT coalesce(sum(bytes), 0) FROM history_steps");
+    // total() cannot overflow, whatever a damaged file stores.
+    double bytes = real(db, "SELECT total(bytes) FROM history_steps");
     int64_t file = single(db, "PRAGMA page_count") * single(db, "PRAGMA page_size");
-    if (static_cast<size_t>(steps) <= kHistoryMaxSteps && static_cast<double>(bytes) <= kHistoryMaxShare * static_cast<double>(file))
+    if (static_cast<size_t>(steps) <= kHistoryMaxSteps &&
+        bytes <= kHistoryMaxShare * static_cast<double>(file))
       return;
     Stmt pick(db,
               "SELECT id FROM (SELECT id, 0 AS k, id AS o FROM history_steps WHERE undone=0 AND id<>?1"
@@ -425,8 +438,12 @@ std::optional<std::string> Context::moveInHistory(bool forward) {
   // other way round.
   const char* from = forward ? "after" : "before";
   const char* to = forward ? "before" : "after";
-  Stmt get(db_, (std::string("SELECT ") + from + " FROM history_images WHERE step=? AND tbl=? AND k1=? AND k2=?").c_str());
-  Stmt put(db_, (std::string("UPDATE history_images SET ") + to + "=? WHERE step=? AND tbl=? AND k1=? AND k2=?").c_str());
+  Stmt get(db_,
+           (std::string("SELECT ") + from + " FROM history_images WHERE step=? AND tbl=? AND k1=? AND k2=?")
+               .c_str());
+  Stmt put(db_,
+           (std::string("UPDATE history_images SET ") + to + "=? WHERE step=? AND tbl=? AND k1=? AND k2=?")
+               .c_str());
   int64_t bytes = 0;
   for (const ImageKey& key : keys) {
     auto bindKey = [&](Stmt& s, int first) {
@@ -436,7 +453,8 @@ std::optional<std::string> Context::moveInHistory(bool forward) {
       s.bindInt64(first + 3, key.k2);
     };
     bindKey(get, 1);
-    if (!get.step() || get.isNull(0)) damaged("a step without the images to " + std::string(forward ? "redo" : "undo") + " it");
+    if (!get.step() || get.isNull(0))
+      damaged("a step without the images to " + std::string(forward ? "redo" : "undo") + " it");
     std::string image(get.blob(0));
     get.reset();
     std::string present = currentImage(db_, key);

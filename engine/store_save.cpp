@@ -41,7 +41,9 @@ int64_t idOf(const Record* r) { return r ? r->objectID.rowid : 0; }
 // of those that lose a deleted variable, dirty chunks and the chunks of
 // deleted variables. New records are recorded as absent once they have ids.
 void Context::recordBeforeImages(HistoryRecorder& history) {
-  auto touched = [](auto& s) { return !s.rec->objectID.isTemporary() && (s.deleted || !s.saved || !(*s.saved == *s.rec)); };
+  auto touched = [](auto& s) {
+    return !s.rec->objectID.isTemporary() && (s.deleted || !s.saved || !(*s.saved == *s.rec));
+  };
   for (auto& s : metadata_)
     if (touched(s)) history.capture({ImageTable::Metadata, s.rec->objectID.rowid});
   for (auto& s : columns_)
@@ -122,7 +124,8 @@ void Context::save() {
         s.rec->objectID.rowid = next++;
         if (history) {
           history->absent({table, s.rec->objectID.rowid});
-          if (table == ImageTable::Analyses) history->absent({ImageTable::AnalysisColumns, s.rec->objectID.rowid});
+          if (table == ImageTable::Analyses)
+            history->absent({ImageTable::AnalysisColumns, s.rec->objectID.rowid});
         }
       }
     };

@@ -64,7 +64,8 @@ std::string snapshot(Model& m) {
   }
   for (Analysis* a : m.context().allAnalyses()) {
     out += "analysis " + a->name.value_or("") + " left " + (a->left ? a->left->name.value_or("") : "-") +
-           " columns " + std::to_string(a->columns.size()) + " wheres " + std::to_string(a->wheres.size()) + "\n";
+           " columns " + std::to_string(a->columns.size()) + " wheres " + std::to_string(a->wheres.size()) +
+           "\n";
   }
   out += "rows " + std::to_string(countRows(m));
   return out;
@@ -272,7 +273,9 @@ TEST(History, UpgradesVersion5FilesWithAnEmptyHistory) {
   TempDir dir;
   fs::path file = dir.path / "v5.tbx";
   makeWorkspace(file, 3);
-  sql(file, "DROP TABLE history_steps; DROP TABLE history_images; DROP TABLE history_ids; PRAGMA user_version = 5;");
+  sql(file,
+      "DROP TABLE history_steps; DROP TABLE history_images; DROP TABLE history_ids; PRAGMA user_version = "
+      "5;");
   {
     Model m;
     ASSERT_NO_THROW(m.openStore(file, StoreAccess::OpenOrCreate));
