@@ -8,7 +8,7 @@
 // by one thread at a time (the shared model's on the main thread, others on
 // their worker).
 //
-// File layout (format version 5): small tables for metadata, columns, rows,
+// File layout (format version 6): small tables for metadata, columns, rows,
 // analyses and filter conditions, and the cells of each column stored in
 // chunks of kCellsPerChunk consecutive rows, one blob per (column number,
 // first row). Chunks make a 100,000-row column a few dozen blob reads.

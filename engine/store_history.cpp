@@ -98,12 +98,12 @@ std::string currentImage(sqlite3* db, const ImageKey& key) {
     s.bindInt64(1, key.k1);
     s.bindInt64(2, key.k2);
     if (!s.step()) return {};
-    raw = "c";
+    raw.push_back('c');
     raw += s.blob(0);
   } else if (key.table == ImageTable::AnalysisColumns) {
     Stmt s(db, "SELECT \"column\", position FROM analysis_columns WHERE analysis=? ORDER BY position");
     s.bindInt64(1, key.k1);
-    raw = "l";
+    raw.push_back('l');
     std::string body;
     uint64_t n = 0;
     while (s.step()) {
@@ -125,7 +125,7 @@ std::string currentImage(sqlite3* db, const ImageKey& key) {
       fail(db, "step");
     }
     int n = sqlite3_column_count(st);
-    raw = "r";
+    raw.push_back('r');
     putVarint(raw, static_cast<uint64_t>(n));
     for (int i = 0; i < n; ++i) {
       switch (sqlite3_column_type(st, i)) {
