@@ -54,7 +54,12 @@ for (const viewport of viewports) {
       await tabs(page).getByRole("button", { name: "Variables" }).click();
       const wind = page.locator("[data-testid=variable-card]").filter({ has: page.getByText("Wind", { exact: true }) });
       await wind.waitFor();
+      const cards = page.locator("[data-testid=cards]");
+      // Month's frequent values come from the background summaries.
+      const month = page.locator("[data-testid=variable-card]").filter({ has: page.getByText("Month", { exact: true }) });
+      await until(async () => /\d%/.test(await month.textContent()), "Month's frequent values");
       const before = await wind.textContent();
+      const all = await cards.textContent();
       await wind.getByRole("button", { name: "Delete variable Wind" }).click();
       await wind.getByRole("button", { name: "Delete", exact: true }).click();
       await answerAlert(page, "Delete Variable", "Delete");
@@ -67,6 +72,7 @@ for (const viewport of viewports) {
       await toast(page).filter({ hasText: "Undid: delete variable Wind" }).waitFor();
       await until(async () => (await wind.count()) === 1, "Wind to be back");
       await until(async () => (await wind.textContent()) === before, "Wind's card as it was");
+      await until(async () => (await cards.textContent()) === all, "every card as it was");
       assert.equal(await page.locator("[data-testid=redo]").getAttribute("title"), "Redo delete variable Wind");
       await shot(page, viewport, "undo-03-variable-back");
       await assertNoHorizontalScroll(page);

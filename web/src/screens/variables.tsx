@@ -234,11 +234,17 @@ export function VariablesScreen({ shell }: { shell: Shell }) {
       .catch(() => ids.forEach((id) => requested.current.delete(id)));
   };
 
-  // After an undo or redo every card's summary may be another.
+  // After an undo or redo every card's summary may be another: the cards
+  // in view ask for theirs again (observing anew reports what is in view).
   const reloadAll = () => {
     setFresh({});
     requested.current.clear();
-    void load(search);
+    void load(search).then(() => {
+      const o = observer.current;
+      if (!o) return;
+      o.disconnect();
+      document.querySelectorAll("[data-testid=variable-card]").forEach((el) => o.observe(el));
+    });
   };
 
   // A variable whose type or codes changed: its summary is asked for again.
