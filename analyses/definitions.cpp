@@ -53,6 +53,8 @@ Analysis* addAnalysis(Model& model, const std::string& name) {
 }
 
 void removeAnalysis(Model& model, Analysis* analysis) {
+  StepScope step(model.context(),
+                 fillPlaceholders(tr("delete analysis %@"), {summaryForAnalysis(model, *analysis).title}));
   model.context().deleteObject(analysis);
   save(model);
 }

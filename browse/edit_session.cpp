@@ -61,12 +61,31 @@ void EditSession::applyTo(Model& model) {
   edits_.clear();
 }
 
+std::string EditSession::stepName(Model& model) const {
+  if (changed_.size() == 1) {
+    Column* c = columnNumber(model, static_cast<uint32_t>(*changed_.begin()));
+    std::string name = c ? c->name.value_or("") : std::string();
+    if (edits_.size() == 1) return fillPlaceholders(tr("edit a cell of %@"), {name});
+    return fillPlaceholders(tr("edit %d cells of %@"), {std::to_string(edits_.size()), name});
+  }
+  return fillPlaceholders(tr("edit %d cells of %d variables"),
+                          {std::to_string(edits_.size()), std::to_string(changed_.size())});
+}
+
+void storeEdits(Model& model, EditSession& session) {
+  if (session.size() == 0) return;
+  StepScope step(model.context(), session.stepName(model));
+  session.applyTo(model);
+  saveOrThrow(model);
+}
+
 bool renameVariable(Model& model, int32_t colNum, const std::string& name) {
   Column* column = colNum >= 0 ? columnNumber(model, static_cast<uint32_t>(colNum)) : nullptr;
   if (!column) throw EditError("no variable numbered " + std::to_string(colNum));
   if (name.empty()) return false;
   for (Column* c : columns(model))
     if (c != column && c->name && *c->name == name) return false;
+  StepScope step(model.context(), fillPlaceholders(tr("rename %@ to %@"), {column->name.value_or(""), name}));
   column->name = name;
   saveOrThrow(model);
   return true;
@@ -80,6 +99,7 @@ std::string variableLimitMessage() {
 Column* addVariable(Model& model) {
   if (countColumns(model) >= kMaxVariables) throw EditError(variableLimitMessage());
   Column* c = addEmptyColumn(model);
+  StepScope step(model.context(), fillPlaceholders(tr("add variable %@"), {c->name.value_or("")}));
   saveOrThrow(model);
   return c;
 }
@@ -89,6 +109,8 @@ std::string rowLimitMessage() { return tr("A workspace holds at most 100,000 obs
 void addRows(Model& model, uint32_t count) {
   // A workspace beyond the limit would be refused by every later open.
   if (countRows(model) + count > kMaxWorkspaceRows) throw EditError(rowLimitMessage());
+  StepScope step(model.context(),
+                 count == 1 ? tr("add a row") : fillPlaceholders(tr("add %d rows"), {std::to_string(count)}));
   for (uint32_t i = 0; i < count; ++i) addEmptyRow(model);
   saveOrThrow(model);
 }
@@ -107,7 +129,10 @@ std::vector<ColumnStatistics> statisticsForColumns(Model& worker, const std::set
 
 void applyColumnStatistics(Model& model, const ColumnStatistics& result) {
   Column* c = columnNumber(model, static_cast<uint32_t>(result.colNum));
-  if (!c) return;
+  // Figures that are no longer unknown belong to other cells: an undo or
+  // redo since the session stored its edits brought back the cells and
+  // figures of another moment.
+  if (!c || !needCalcBasicStatsForColumn(*c)) return;
   applyBasicStats(result.stats, *c);
   c->type = static_cast<int32_t>(guessTypeOfColumn(*c));
 }
@@ -115,8 +140,7 @@ void applyColumnStatistics(Model& model, const ColumnStatistics& result) {
 std::vector<int32_t> endEditing(Model& model, EditSession& session,
                                 const std::function<void(const std::string&)>& progress) {
   const std::set<int32_t> changed = session.changedColumns();
-  session.applyTo(model);
-  saveOrThrow(model);
+  storeEdits(model, session);
   std::vector<int32_t> done;
   Model worker(model.coordinator());
   for (const ColumnStatistics& r : statisticsForColumns(worker, changed)) {

@@ -48,11 +48,17 @@ class EditSession {
   size_t size() const { return edits_.size(); }
   // Stores every pending edit in the model's context (not saved) and empties the session.
   void applyTo(Model& model);
+  // The name of the history step the pending edits make ("edit 3 cells of Ozone").
+  std::string stepName(Model& model) const;
 
  private:
   std::map<std::pair<int32_t, int32_t>, std::string> edits_;  // (colNum, rowNum) -> text
   std::set<int32_t> changed_;
 };
+
+// Stores the session's edits and saves, as one step of the workspace's
+// history; nothing when none are pending.
+void storeEdits(Model& model, EditSession& session);
 
 // Renames a variable and saves; refused (false, nothing changed) when the
 // name is empty or another variable has it.
@@ -80,7 +86,8 @@ std::vector<ColumnStatistics> statisticsForColumns(
     Model& worker, const std::set<int32_t>& colNums,
     const std::function<bool(const std::string&)>& progress = {});
 // Applies one variable's statistics and guessed type (replacing a type set
-// by hand). Does not save.
+// by hand), unless its figures are known again (an undo or redo since).
+// Does not save.
 void applyColumnStatistics(Model& model, const ColumnStatistics& result);
 
 // Leaving edit mode in one thread (the command line): stores the edits,

@@ -5,6 +5,7 @@
 #include "browse/edit_session.h"
 #include "engine/cell_access.h"
 #include "engine/level_order.h"
+#include "engine/translate.h"
 #include "engine/workspace_data.h"
 
 namespace tabulix {
@@ -19,6 +20,8 @@ void setLevelOrder(Model& model, int32_t colNum, const std::vector<std::string>&
   for (const std::string& l : levels)
     if (check && !known.count(l))
       throw EditError("\"" + l + "\" is not a level of \"" + column->name.value_or("") + "\"");
+  StepScope step(model.context(),
+                 fillPlaceholders(tr("order the levels of %@"), {column->name.value_or("")}));
   setStoredLevelOrder(*column, levels);
   saveOrThrow(model);
 }

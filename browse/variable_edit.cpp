@@ -8,6 +8,7 @@
 #include "browse/edit_session.h"
 #include "engine/cell_access.h"
 #include "engine/missing_codes.h"
+#include "engine/translate.h"
 #include "engine/workspace_data.h"
 
 namespace tabulix {
@@ -50,6 +51,8 @@ void changeVariableType(Model& model, int32_t colNum, VariableType type) {
   if (auto allowed = typeRefusedFor(model, *c, type))
     throw EditError("\"" + c->name.value_or("") + "\" cannot be " + variableTypeName(type) +
                     ": its types are " + *allowed);
+  StepScope step(model.context(),
+                 fillPlaceholders(tr("make %@ %@"), {c->name.value_or(""), variableTypeName(type)}));
   changeColumn(model, c, type);
   saveOrThrow(model);
 }
@@ -59,6 +62,8 @@ void setMissingCodes(Model& model, int32_t colNum, const std::vector<std::string
   if (codes.size() > kMaxMissingCodes)
     throw EditError("\"" + c->name.value_or("") + "\": at most " + std::to_string(kMaxMissingCodes) +
                     " missing-value codes");
+  StepScope step(model.context(),
+                 fillPlaceholders(tr("set the missing-value codes of %@"), {c->name.value_or("")}));
   setStoredMissingCodes(*c, codes);
   basicStatsForColumn(model, *c);
   c->type = static_cast<int32_t>(guessTypeOfColumn(*c));
@@ -91,6 +96,7 @@ std::string analysisNames(Model& model, const std::vector<Analysis*>& list) {
 
 void deleteVariable(Model& model, int32_t colNum) {
   Column* c = variableOrThrow(model, colNum);
+  StepScope step(model.context(), fillPlaceholders(tr("delete variable %@"), {c->name.value_or("")}));
   removeColumn(model, c);
   saveOrThrow(model);
 }
@@ -133,6 +139,10 @@ void deleteRows(Model& model, const std::vector<int32_t>& rowNums, EditSession* 
     if (r->num) present.insert(*r->num);
   for (int32_t r : rowNums)
     if (!present.count(r)) throw EditError("no row " + std::to_string(r));
+  StepScope step(model.context(),
+                 rowNums.size() == 1
+                     ? fillPlaceholders(tr("delete row %d"), {std::to_string(rowNums[0])})
+                     : fillPlaceholders(tr("delete %d rows"), {std::to_string(rowNums.size())}));
   std::set<int32_t> edited;
   if (pending) {
     edited = pending->changedColumns();

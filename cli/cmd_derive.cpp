@@ -81,6 +81,8 @@ int run(const DeriveOptions& o) {
     values = deriveColumnValues(worker, x, y, request.scalarC.value_or(0),
                                 valueFunctionForCode(t.code, figures, seed));
   }
+  // The variable and the seed kept for it are one step.
+  StepScope step(model.context(), fillPlaceholders(tr("derive %@"), {request.nameNewVar}));
   Column* column = applyDerivedColumn(model, request.nameNewVar, values);
   // The seed of random draws is kept with the variable (workspace metadata).
   if (drawsRandomNumbers(t.code))

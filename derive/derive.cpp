@@ -366,6 +366,7 @@ DerivedColumn deriveColumnValues(Model& model, const Column* x, const Column* y,
 
 Column* applyDerivedColumn(Model& model, std::string_view name, const DerivedColumn& values) {
   Context& ctx = model.context();
+  StepScope step(ctx, fillPlaceholders(tr("derive %@"), {std::string(name)}));
   std::vector<Column*> existing = ctx.allColumns();
   int32_t num = 0;
   for (Column* c : existing)

@@ -241,6 +241,9 @@ RecodedColumn recodeColumnValues(Model& model, const Column& x, const RecodeDefi
 
 Column* applyRecodedColumn(Model& model, std::string_view name, const RecodedColumn& values,
                            const RecodeDefinition& d, std::string_view sourceName) {
+  // The derived column, its type, levels and definition are one step.
+  StepScope step(model.context(),
+                 fillPlaceholders(tr("recode %@ into %@"), {std::string(sourceName), std::string(name)}));
   Column* column = applyDerivedColumn(model, name, values.values);
   // Groups are categories whatever their texts look like, in their order.
   column->type = static_cast<int32_t>(VariableType::Categorical);

@@ -8,7 +8,7 @@
 // by one thread at a time (the shared model's on the main thread, others on
 // their worker).
 //
-// File layout (format version 5): small tables for metadata, columns, rows,
+// File layout (format version 6): small tables for metadata, columns, rows,
 // analyses and filter conditions, and the cells of each column stored in
 // chunks of kCellsPerChunk consecutive rows, one blob per (column number,
 // first row). Chunks make a 100,000-row column a few dozen blob reads.
@@ -17,7 +17,9 @@
 // Version 3 added the variables' labels (columns.label); a version 2 file
 // gets the empty column when it is attached; version 4 the level orders
 // (columns.levelOrder), version 5 the missing-value codes
-// (columns.missingCodes), added the same way.
+// (columns.missingCodes), added the same way. Version 6 added the history
+// of undoable steps (history_steps, history_images, history_ids; see
+// store_history.cpp); an older file gets the empty tables.
 #pragma once
 
 #include <algorithm>
@@ -39,17 +41,33 @@ struct sqlite3;
 
 namespace tabulix {
 
+namespace storage {
+class HistoryRecorder;
+}
+
 struct CellChunk;
 
 // Rows per stored cell chunk.
 inline constexpr int32_t kCellsPerChunk = 4096;
 // The current on-disk format version (SQLite user_version).
-inline constexpr int kStoreFormatVersion = 5;
+inline constexpr int kStoreFormatVersion = 6;
 // The largest workspace the program works with: an import stops there, and
 // a file beyond it is refused when it is opened (every screen would
 // otherwise scan thousands of variables for each request).
 inline constexpr size_t kMaxWorkspaceColumns = 500;
 inline constexpr size_t kMaxWorkspaceRows = 100000;
+// The history keeps at most this many steps…
+inline constexpr size_t kHistoryMaxSteps = 50;
+// …and at most this share of the file's size (the newest step is always kept).
+inline constexpr double kHistoryMaxShare = 0.2;
+
+// One step of a workspace's history.
+struct HistoryStep {
+  int64_t id = 0;
+  std::string name;  // what the user did, as "delete variable Wind"
+  bool undone = false;
+  int64_t bytes = 0;  // what its stored images take in the file
+};
 
 // How a workspace file is attached.
 enum class StoreAccess {
@@ -228,6 +246,25 @@ class Context {
   // numbered 1 to R; the records of the largest numbers go. Not saved.
   void deleteRows(const std::vector<int32_t>& rowNums);
 
+  // --- history ---
+  // Opens a step of the workspace's history: every save until endStep() is
+  // recorded as that one step (the first save that changes something
+  // starts it and drops the steps that were undone; later saves add what
+  // they touch). Nested calls join the outer step. Saves outside a step
+  // are not recorded.
+  void beginStep(const std::string& name);
+  // Closes the step beginStep() opened.
+  void endStep();
+  // The steps stored in the file, oldest first (undone ones last).
+  std::vector<HistoryStep> history();
+  // Undoes the newest step that is not undone, in one transaction, and
+  // forgets every fetched record (pointers become invalid). Returns its
+  // name, or nothing when there is no step to undo. Throws StoreError when
+  // the context holds unsaved changes or the store fails (nothing changed).
+  std::optional<std::string> undo();
+  // Redoes the oldest undone step, the same way.
+  std::optional<std::string> redo();
+
   // --- lifecycle ---
   // True when records or cells changed since the last save or reset.
   bool hasChanges();
@@ -287,6 +324,27 @@ class Context {
   std::vector<int32_t> deletedColumnNums_;
 
   std::map<ChunkKey, std::unique_ptr<CellChunk>> chunks_;
+
+  // The open step: its name, nesting depth and, once a save recorded it,
+  // its id in history_steps.
+  std::string stepName_;
+  int stepDepth_ = 0;
+  int64_t stepId_ = 0;
+  std::optional<std::string> moveInHistory(bool forward);
+  void recordBeforeImages(storage::HistoryRecorder& history);
+};
+
+// Opens a history step for the lifetime of the scope.
+class StepScope {
+ public:
+  // Opens a step named `name` on the context (joining an open one).
+  StepScope(Context& context, const std::string& name) : context_(context) { context_.beginStep(name); }
+  ~StepScope() { context_.endStep(); }
+  StepScope(const StepScope&) = delete;
+  StepScope& operator=(const StepScope&) = delete;
+
+ private:
+  Context& context_;
 };
 
 }  // namespace tabulix

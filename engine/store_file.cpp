@@ -17,6 +17,7 @@
 #include "engine/log.h"
 #include "engine/sql.h"
 #include "engine/store.h"
+#include "engine/store_history.h"
 
 namespace tabulix {
 
@@ -30,9 +31,10 @@ namespace {
 // million additions while keeping `num + 1` far from overflow.
 constexpr int32_t kMaxColumnNumber = 1 << 20;
 
-// Tables of the current format (version 5: the columns with `missingCodes`);
-// version 1 had `cells` in place of `cell_chunks`, version 2 no `label`,
-// version 3 no `levelOrder`, version 4 no `missingCodes`.
+// Tables of the current format (version 6: the history tables, in
+// store_history.cpp); version 1 had `cells` in place of `cell_chunks`,
+// version 2 no `label`, version 3 no `levelOrder`, version 4 no
+// `missingCodes`, version 5 no history.
 // The record tables take their attributes from the records' field tables,
 // relationships as row ids.
 std::string commonSchema() {
@@ -130,6 +132,62 @@ void upgradeFromVersion1(sqlite3* db) {
 
 }  // namespace
 
+namespace storage {
+
+// Refuses a workspace beyond the limits the program works with.
+void checkLimits(sqlite3* db, const fs::path& file) {
+  auto count = [&](const char* sql) {
+    Stmt s(db, sql);
+    s.step();
+    return static_cast<uint64_t>(s.int64(0));
+  };
+  uint64_t cols = count("SELECT count(*) FROM columns");
+  uint64_t rows = count("SELECT count(*) FROM rows");
+  if (cols > kMaxWorkspaceColumns || rows > kMaxWorkspaceRows)
+    throw StoreError("The workspace is too large: it has " + std::to_string(cols) + " variables and " +
+                         std::to_string(rows) + " observations; Tabulix opens workspaces of at most " +
+                         std::to_string(kMaxWorkspaceColumns) + " variables and " +
+                         std::to_string(kMaxWorkspaceRows) + " observations",
+                     "file " + file.string());
+}
+
+// Refuses stored keys and counts outside the ranges the program works in, so
+// that no row or column number read later can overflow or index out of
+// bounds: row numbers 1 … kMaxWorkspaceRows, column numbers 0 …
+// kMaxColumnNumber, chunks at chunk boundaries and each stored once.
+void checkStoredValues(sqlite3* db, const fs::path& file) {
+  const std::string rows = std::to_string(kMaxWorkspaceRows), cols = std::to_string(kMaxColumnNumber);
+  auto inRange = [](const std::string& col, const std::string& lo, const std::string& hi) {
+    return "(" + col + " IS NULL OR (typeof(" + col + ")='integer' AND " + col + " BETWEEN " + lo + " AND " +
+           hi + "))";
+  };
+  std::string counts;
+  for (const char* c : {"obs", "obsNumeric", "obsDate", "levels", "levelsDate"})
+    counts += " AND " + inRange(c, "0", rows);
+  const std::string chunk = std::to_string(kCellsPerChunk);
+  const std::pair<std::string, const char*> checks[] = {
+      {"SELECT count(*) FROM columns WHERE NOT (" + inRange("num", "0", cols) + " AND " +
+           inRange("\"order\"", "-" + cols, cols) + counts + ")",
+       "a variable with a number or count out of range"},
+      {"SELECT count(*) FROM rows WHERE NOT " + inRange("num", "1", rows),
+       "an observation number out of range"},
+      {"SELECT count(*) FROM cell_chunks WHERE typeof(colNum)!='integer' OR colNum NOT BETWEEN 0 AND " +
+           cols + " OR typeof(firstRow)!='integer' OR firstRow NOT BETWEEN 1 AND " + rows +
+           " OR (firstRow-1)%" + chunk + "!=0 OR typeof(cells)!='blob'",
+       "cells stored out of range"},
+      {"SELECT count(*) FROM (SELECT 1 FROM cell_chunks GROUP BY colNum, firstRow HAVING count(*)>1)",
+       "cells stored twice"},
+  };
+  for (const auto& [sql, what] : checks) {
+    Stmt s(db, sql.c_str());
+    if (s.step() && s.int64(0) != 0)
+      throw StoreError(std::string("The workspace file is damaged: it holds ") + what,
+                       "file " + file.string());
+  }
+}
+
+}  // namespace storage
+
 fs::path migrationBackupName(const fs::path& file, int n) {
   std::string tilde = n <= 1 ? "~" : "~" + std::to_string(n);
   return file.parent_path() / (file.stem().string() + tilde + file.extension().string());
@@ -176,6 +234,7 @@ void createWorkspaceFile(const fs::path& file) {
     exec(db, "BEGIN IMMEDIATE");
     exec(db, commonSchema().c_str());
     exec(db, kChunkSchema);
+    exec(db, kHistorySchema);
     exec(db, ("PRAGMA user_version = " + std::to_string(kStoreFormatVersion)).c_str());
     exec(db, "COMMIT");
     closeQuietly(db);
@@ -216,6 +275,20 @@ void upgradeAddingColumnAttribute(sqlite3* db, const char* attribute, int to) {
   }
 }
 
+// Gives a version 5 file the empty history tables and marks it as version
+// 6, in one transaction.
+void upgradeAddingHistory(sqlite3* db) {
+  exec(db, "BEGIN IMMEDIATE");
+  try {
+    exec(db, kHistorySchema);
+    exec(db, "PRAGMA user_version = 6");
+    exec(db, "COMMIT");
+  } catch (...) {
+    sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+    throw;
+  }
+}
+
 // Copies a file to be upgraded to the first free backup name; a file that
 // already has the name (the user's own) is never overwritten.
 fs::path makeUpgradeBackup(const fs::path& file) {
@@ -232,30 +305,13 @@ fs::path makeUpgradeBackup(const fs::path& file) {
                    "file " + file.string());
 }
 
-// Refuses a workspace beyond the limits the program works with.
-void checkLimits(sqlite3* db, const fs::path& file) {
-  auto count = [&](const char* sql) {
-    Stmt s(db, sql);
-    s.step();
-    return static_cast<uint64_t>(s.int64(0));
-  };
-  uint64_t cols = count("SELECT count(*) FROM columns");
-  uint64_t rows = count("SELECT count(*) FROM rows");
-  if (cols > kMaxWorkspaceColumns || rows > kMaxWorkspaceRows)
-    throw StoreError("The workspace is too large: it has " + std::to_string(cols) + " variables and " +
-                         std::to_string(rows) + " observations; Tabulix opens workspaces of at most " +
-                         std::to_string(kMaxWorkspaceColumns) + " variables and " +
-                         std::to_string(kMaxWorkspaceRows) + " observations",
-                     "file " + file.string());
-}
-
 // Refuses schema objects the format does not define: a trigger, a view, an
 // index or a table of its own would run or read SQL the program never wrote.
 // `cells` is the version 1 cell table, converted on attach.
 void checkSchema(sqlite3* db, const fs::path& file, int version) {
   static const std::set<std::string, std::less<>> kTables = {
-      "tbx_info", "metadata",         "columns",       "rows",
-      "analyses", "analysis_columns", "where_clauses", "cell_chunks"};
+      "tbx_info",      "metadata",    "columns",       "rows",           "analyses",   "analysis_columns",
+      "where_clauses", "cell_chunks", "history_steps", "history_images", "history_ids"};
   // Tables SQLite itself keeps (ANALYZE statistics, AUTOINCREMENT counters).
   static const std::set<std::string, std::less<>> kInternal = {"sqlite_stat1", "sqlite_stat4",
                                                                "sqlite_sequence"};
@@ -272,41 +328,6 @@ void checkSchema(sqlite3* db, const fs::path& file, int version) {
     if (!known)
       throw StoreError("The file holds a " + type + " \"" + name +
                            "\" that Tabulix workspaces do not have; it is not opened",
-                       "file " + file.string());
-  }
-}
-
-// Refuses stored keys and counts outside the ranges the program works in, so
-// that no row or column number read later can overflow or index out of
-// bounds: row numbers 1 … kMaxWorkspaceRows, column numbers 0 …
-// kMaxColumnNumber, chunks at chunk boundaries and each stored once.
-void checkStoredValues(sqlite3* db, const fs::path& file) {
-  const std::string rows = std::to_string(kMaxWorkspaceRows), cols = std::to_string(kMaxColumnNumber);
-  auto inRange = [](const std::string& col, const std::string& lo, const std::string& hi) {
-    return "(" + col + " IS NULL OR (typeof(" + col + ")='integer' AND " + col + " BETWEEN " + lo + " AND " +
-           hi + "))";
-  };
-  std::string counts;
-  for (const char* c : {"obs", "obsNumeric", "obsDate", "levels", "levelsDate"})
-    counts += " AND " + inRange(c, "0", rows);
-  const std::string chunk = std::to_string(kCellsPerChunk);
-  const std::pair<std::string, const char*> checks[] = {
-      {"SELECT count(*) FROM columns WHERE NOT (" + inRange("num", "0", cols) + " AND " +
-           inRange("\"order\"", "-" + cols, cols) + counts + ")",
-       "a variable with a number or count out of range"},
-      {"SELECT count(*) FROM rows WHERE NOT " + inRange("num", "1", rows),
-       "an observation number out of range"},
-      {"SELECT count(*) FROM cell_chunks WHERE typeof(colNum)!='integer' OR colNum NOT BETWEEN 0 AND " +
-           cols + " OR typeof(firstRow)!='integer' OR firstRow NOT BETWEEN 1 AND " + rows +
-           " OR (firstRow-1)%" + chunk + "!=0 OR typeof(cells)!='blob'",
-       "cells stored out of range"},
-      {"SELECT count(*) FROM (SELECT 1 FROM cell_chunks GROUP BY colNum, firstRow HAVING count(*)>1)",
-       "cells stored twice"},
-  };
-  for (const auto& [sql, what] : checks) {
-    Stmt s(db, sql.c_str());
-    if (s.step() && s.int64(0) != 0)
-      throw StoreError(std::string("The workspace file is damaged: it holds ") + what,
                        "file " + file.string());
   }
 }
@@ -394,6 +415,7 @@ void StoreCoordinator::addStore(const fs::path& file, StoreAccess access) {
       if (version <= 2) upgradeAddingColumnAttribute(db, "label", 3);
       if (version <= 3) upgradeAddingColumnAttribute(db, "levelOrder", 4);
       if (version <= 4) upgradeAddingColumnAttribute(db, "missingCodes", 5);
+      if (version <= 5) upgradeAddingHistory(db);
     }
     checkStoredValues(db, file);
     Stmt check(db, "PRAGMA quick_check");

@@ -6,6 +6,7 @@
 #include "engine/cell_chunk.h"
 #include "engine/sql.h"
 #include "engine/store.h"
+#include "engine/store_history.h"
 
 namespace tabulix {
 
@@ -35,6 +36,43 @@ int64_t idOf(const Record* r) { return r ? r->objectID.rowid : 0; }
 
 }  // namespace
 
+// Keeps the images of every stored key the pending changes will write:
+// changed and deleted records, the variable lists of changed analyses and
+// of those that lose a deleted variable, dirty chunks and the chunks of
+// deleted variables. New records are recorded as absent once they have ids.
+void Context::recordBeforeImages(HistoryRecorder& history) {
+  auto touched = [](auto& s) {
+    return !s.rec->objectID.isTemporary() && (s.deleted || !s.saved || !(*s.saved == *s.rec));
+  };
+  for (auto& s : metadata_)
+    if (touched(s)) history.capture({ImageTable::Metadata, s.rec->objectID.rowid});
+  for (auto& s : columns_)
+    if (touched(s)) {
+      history.capture({ImageTable::Columns, s.rec->objectID.rowid});
+      if (s.deleted) {
+        Stmt users(db_, "SELECT DISTINCT analysis FROM analysis_columns WHERE \"column\"=?");
+        users.bindInt64(1, s.rec->objectID.rowid);
+        while (users.step()) history.capture({ImageTable::AnalysisColumns, users.int64(0)});
+      }
+    }
+  for (auto& s : analyses_)
+    if (touched(s)) {
+      history.capture({ImageTable::Analyses, s.rec->objectID.rowid});
+      history.capture({ImageTable::AnalysisColumns, s.rec->objectID.rowid});
+    }
+  for (auto& s : wheres_)
+    if (touched(s)) history.capture({ImageTable::WhereClauses, s.rec->objectID.rowid});
+  for (auto& s : rows_)
+    if (touched(s)) history.capture({ImageTable::Rows, s.rec->objectID.rowid});
+  for (int32_t n : deletedColumnNums_) {
+    Stmt chunks(db_, "SELECT firstRow FROM cell_chunks WHERE colNum=?");
+    chunks.bindInt64(1, n);
+    while (chunks.step()) history.capture({ImageTable::CellChunks, n, chunks.int64(0)});
+  }
+  for (auto& [k, c] : chunks_)
+    if (c->dirty) history.capture({ImageTable::CellChunks, k.colNum, k.first});
+}
+
 void Context::save() {
   if (!db_) {
     if (hasChanges()) throw StoreError("No workspace is open", "nothing to save to");
@@ -50,31 +88,51 @@ void Context::save() {
   struct Rollback {
     sqlite3* db;
     std::vector<Record*> given;
+    int64_t* stepId;
+    int64_t stepIdBefore;
     bool committed = false;
     ~Rollback() {
       if (committed) return;
       if (!sqlite3_get_autocommit(db)) sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
       for (Record* r : given) r->objectID.rowid = 0;
+      *stepId = stepIdBefore;
     }
-  } guard{db_, {}};
+  } guard{db_, {}, &stepId_, stepId_};
   std::vector<Record*>& given = guard.given;
   {
     exec(db_, "BEGIN IMMEDIATE");
+    // Inside a step, the images of everything this save touches are kept
+    // first, in this transaction: the history and the data stay one.
+    std::optional<HistoryRecorder> history;
+    if (stepDepth_ > 0) {
+      if (!stepId_ || !stepIsNewest(db_, stepId_)) stepId_ = startStep(db_, stepName_);
+      history.emplace(db_, stepId_);
+      recordBeforeImages(*history);
+    }
     // New records first get their row ids, so that relationships can refer
-    // to them below.
-    auto assign = [&](auto& slots, const char* sql) {
+    // to them below. An id is never one the history names: undoing a
+    // deletion must not overwrite a record made since.
+    auto assign = [&](auto& slots, ImageTable table, const char* sql) {
       Stmt ins(db_, sql);
+      int64_t next = 0;
       for (auto& s : slots) {
         if (s.deleted || !s.rec->objectID.isTemporary()) continue;
+        if (!next) next = nextRecordId(db_, table);
+        ins.bindInt64(1, next);
         ins.run();
         given.push_back(s.rec.get());
-        s.rec->objectID.rowid = sqlite3_last_insert_rowid(db_);
+        s.rec->objectID.rowid = next++;
+        if (history) {
+          history->absent({table, s.rec->objectID.rowid});
+          if (table == ImageTable::Analyses)
+            history->absent({ImageTable::AnalysisColumns, s.rec->objectID.rowid});
+        }
       }
     };
-    assign(metadata_, "INSERT INTO metadata(key) VALUES(NULL)");
-    assign(columns_, "INSERT INTO columns(name) VALUES(NULL)");
-    assign(analyses_, "INSERT INTO analyses(name) VALUES(NULL)");
-    assign(wheres_, "INSERT INTO where_clauses(x) VALUES(NULL)");
+    assign(metadata_, ImageTable::Metadata, "INSERT INTO metadata(id, key) VALUES(?, NULL)");
+    assign(columns_, ImageTable::Columns, "INSERT INTO columns(id, name) VALUES(?, NULL)");
+    assign(analyses_, ImageTable::Analyses, "INSERT INTO analyses(id, name) VALUES(?, NULL)");
+    assign(wheres_, ImageTable::WhereClauses, "INSERT INTO where_clauses(id, x) VALUES(?, NULL)");
 
     auto removeDeleted = [&](auto& slots, const char* sql) {
       Stmt del(db_, sql);
@@ -172,15 +230,19 @@ void Context::save() {
       }
     }
     {
-      Stmt ins(db_, ("INSERT INTO rows(" + columnNames(kRowFields) + ") VALUES(?)").c_str());
+      Stmt ins(db_, ("INSERT INTO rows(id, " + columnNames(kRowFields) + ") VALUES(?, ?)").c_str());
       Stmt up(db_, ("UPDATE rows SET " + assignments(kRowFields) + " WHERE id=?").c_str());
+      int64_t next = 0;
       for (auto& s : rows_) {
         if (s.deleted) continue;
         if (s.rec->objectID.isTemporary()) {
-          bindFields(ins, kRowFields, *s.rec, 1);
+          if (!next) next = nextRecordId(db_, ImageTable::Rows);
+          ins.bindInt64(1, next);
+          bindFields(ins, kRowFields, *s.rec, 2);
           ins.run();
           given.push_back(s.rec.get());
-          s.rec->objectID.rowid = sqlite3_last_insert_rowid(db_);
+          s.rec->objectID.rowid = next++;
+          if (history) history->absent({ImageTable::Rows, s.rec->objectID.rowid});
         } else if (s.saved && !(*s.saved == *s.rec)) {
           bindFields(up, kRowFields, *s.rec, 1);
           up.bindInt64(static_cast<int>(kRowFields.size()) + 1, s.rec->objectID.rowid);
@@ -198,6 +260,7 @@ void Context::save() {
         put.run();
       }
     }
+    if (history) history->finish();
     exec(db_, "COMMIT");
     guard.committed = true;
   }

@@ -371,9 +371,8 @@ void ServerImpl::routeBrowse() {
       auto& session = sessionFor(id, shared.generation());
       generation = shared.generation();
       changed = session.edits.changedColumns();
-      session.edits.applyTo(m);
       ++state->version;
-      saveOrThrow(m);
+      storeEdits(m, session.edits);
       state->sessions.erase(id);
     });
     auto locale = requestLocale(req);
@@ -404,6 +403,53 @@ void ServerImpl::routeBrowse() {
     });
     return nlohmann::json{{"job", job->id()}, {"title", tr("Processing Changed Variables")}};
   });
+
+  // --- the history: undo and redo ---
+  get("/api/history", [this](const httplib::Request&) {
+    return shared.run([&](Model& m) {
+      nlohmann::json steps = nlohmann::json::array();
+      if (m.currentStore())
+        for (const HistoryStep& s : m.context().history())
+          steps.push_back({{"name", s.name}, {"undone", s.undone}});
+      return nlohmann::json{{"steps", steps}, {"history", historyJson(m)}};
+    });
+  });
+
+  // Undo and redo change what every page shows, so they wait for typed
+  // cells (which name rows and variables as they are now) to be stored.
+  auto moveInHistory = [this, state](bool forward) {
+    return [this, state, forward](const httplib::Request&) {
+      return shared.run([&](Model& m) {
+        if (!m.currentStore()) throw ApiError(409, {{"error", "no workspace is open"}});
+        size_t pending = 0;
+        for (const auto& [id, session] : state->sessions) pending += session.edits.size();
+        if (pending > 0)
+          throw alertError(
+              409, "editing",
+              {tr("Unsaved Edits"),
+               fillPlaceholders(forward ? tr("Nothing can be redone while %d typed cells wait in "
+                                             "Browse. Tap Done there to save them, then try again.")
+                                        : tr("Nothing can be undone while %d typed cells wait in "
+                                             "Browse. Tap Done there to save them, then try again."),
+                                {std::to_string(pending)}),
+               {tr("OK")}});
+        // A store failure changes nothing and is answered as any other.
+        std::optional<std::string> step = forward ? m.context().redo() : m.context().undo();
+        if (!step)
+          throw ApiError(409, {{"error", forward ? "nothing to redo" : "nothing to undo"},
+                               {"message", forward ? tr("There is nothing to redo.")
+                                                   : tr("There is nothing to undo.")}});
+        // Cached row lists and every page's figures are of the state before.
+        ++state->version;
+        return nlohmann::json{
+            {"step", *step},
+            {"message", fillPlaceholders(forward ? tr("Redid: %@") : tr("Undid: %@"), {*step})},
+            {"status", statusJson(m)}};
+      });
+    };
+  };
+  post("/api/history/undo", moveInHistory(false));
+  post("/api/history/redo", moveInHistory(true));
 }
 
 }  // namespace tabulix::server

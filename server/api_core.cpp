@@ -229,8 +229,7 @@ void ServerImpl::routeCore() {
     return shared.run([&](Model& m) {
       requireWorkspace(m);
       if (countColumns(m) >= kVariableLimit) throw alertError(409, "variableLimit", variableLimitAlert());
-      Column* c = addEmptyColumn(m);
-      m.saveContext();
+      Column* c = addVariable(m);
       return nlohmann::json{{"card", toJson(cardFromCache(*c))},
                             {"canAdd", countColumns(m) < kVariableLimit},
                             {"status", statusJson(m)}};

@@ -124,6 +124,8 @@ void ServerImpl::routeDerive() {
           again.equation = 334;  // the name rules only: c is given below
           again.scalarC = 0;
           if (std::string status = deriveStatus(m, again); !status.empty()) return {{"error", status}};
+          // The variable and the seed kept for it are one step.
+          StepScope step(m.context(), fillPlaceholders(tr("derive %@"), {name}));
           Column* column = applyDerivedColumn(m, name, values);
           // The seed of random draws is kept with the variable, for its detail.
           if (drawsRandomNumbers(code)) {

@@ -474,7 +474,18 @@ nlohmann::json ServerImpl::statusJson(Model& model) {
           {"statusLineTablet", statusLine(model, true)},
           {"generation", shared.generation()},
           {"initialEdit", shared.initialEdit},
-          {"locale", languageTag(deviceLocaleName())}};
+          {"locale", languageTag(deviceLocaleName())},
+          {"history", historyJson(model)}};
+}
+
+nlohmann::json ServerImpl::historyJson(Model& model) {
+  nlohmann::json out = {{"undo", nullptr}, {"redo", nullptr}};
+  if (!model.currentStore()) return out;
+  for (const HistoryStep& s : model.context().history()) {
+    if (!s.undone) out["undo"] = s.name;
+    if (s.undone && out["redo"].is_null()) out["redo"] = s.name;
+  }
+  return out;
 }
 
 std::shared_ptr<Job> ServerImpl::startJob(const httplib::Request& req, const std::string& kind,

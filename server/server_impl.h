@@ -137,6 +137,9 @@ class ServerImpl {
   // Refuses (409 with an alert) to open another workspace while an editing
   // session holds typed cells; call inside shared.run().
   void refuseWhileEditing();
+  // The names of the steps undo and redo would take back and bring back
+  // (null when there is none).
+  nlohmann::json historyJson(Model& model);
 
   // Gives a complete new workspace file its name (replacing what had it)
   // and opens it in the shared Model; answers the status block. The file

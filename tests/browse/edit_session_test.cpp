@@ -109,6 +109,27 @@ TEST(EditSession, RenamesAndAdditions) {
   EXPECT_EQ(countColumns(*w.model), kMaxVariables);
 }
 
+// The figures a worker computed after a session are not applied once an
+// undo has brought back the cells and figures from before it; after a redo
+// they are.
+TEST(EditSession, FiguresComputedBeforeAnUndoAreNotAppliedAfterIt) {
+  Workspace w({"x"}, {{"1"}, {"2"}, {"3"}});
+  Model& m = *w.model;
+  EditSession session;
+  session.editCell(m, 0, 1, "100");
+  const double meanBefore = columns(m)[0]->mean.value_or(0);
+  storeEdits(m, session);
+  Model worker(m.coordinator());
+  auto figures = statisticsForColumns(worker, {0});
+  ASSERT_EQ(m.context().undo(), OptText("edit a cell of x"));
+  applyColumnStatistics(m, figures[0]);
+  EXPECT_FALSE(m.context().hasChanges());
+  EXPECT_EQ(columns(m)[0]->mean, OptReal(meanBefore));
+  ASSERT_EQ(m.context().redo(), OptText("edit a cell of x"));
+  applyColumnStatistics(m, figures[0]);
+  EXPECT_EQ(columns(m)[0]->mean, OptReal(35.0));
+}
+
 TEST(EditSession, EditsSurviveTheStoreReleasingCellMemoryBeforeTheSave) {
   std::vector<std::vector<std::string>> data;
   for (int r = 1; r <= 9000; ++r) data.push_back({std::to_string(r)});  // three cell chunks

@@ -100,5 +100,39 @@ TEST_F(Browse, EditsStayInTheirSessionUntilItEnds) {
   postJson("/api/browse/edit/cell", {{"session", a}, {"colNum", 0}, {"rowNum", 2}, {"text", "x"}}, 404);
 }
 
+// Undo and redo through the API: the step's name in the status and the
+// answer, the grid and the cards as before the step, refused while typed
+// cells wait in a session, 409 when there is nothing.
+TEST_F(Browse, UndoAndRedoWaitForTypedCellsAndNameTheStep) {
+  EXPECT_TRUE(getJson("/api/history")["history"]["undo"].is_null());
+  postJson("/api/history/undo", json::object(), 409);
+  std::string s = postJson("/api/browse/edit/begin", json::object())["session"];
+  postJson("/api/browse/edit/cell", {{"session", s}, {"colNum", 0}, {"rowNum", 1}, {"text", "100"}});
+  postJson("/api/browse/edit/cell", {{"session", s}, {"colNum", 0}, {"rowNum", 2}, {"text", ""}});
+  json refused = postJson("/api/history/undo", json::object(), 409);
+  EXPECT_EQ(refused["error"], "editing");
+  json end = postJson("/api/browse/edit/end", {{"session", s}});
+  waitForJob(end["job"]);
+  json edited = getJson("/api/variables");
+  EXPECT_EQ(edited["cards"][0]["lines"][0]["text"], "Observations: 299");
+  deleteJson("/api/variables/" + std::to_string(edited["cards"][1]["id"].get<int64_t>()));
+  EXPECT_EQ(getJson("/api/history")["history"]["undo"], "delete variable colour");
+
+  json undone = postJson("/api/history/undo", json::object());
+  EXPECT_EQ(undone["message"], "Undid: delete variable colour");
+  EXPECT_EQ(undone["status"]["history"]["undo"], "edit 2 cells of n");
+  EXPECT_EQ(undone["status"]["history"]["redo"], "delete variable colour");
+  EXPECT_EQ(getJson("/api/variables")["cards"], edited["cards"]);
+  EXPECT_EQ(postJson("/api/history/undo", json::object())["step"], "edit 2 cells of n");
+  EXPECT_EQ(window(0, 2)["rows"][1]["cells"], json({"2", "blue"}));
+  EXPECT_EQ(getJson("/api/variables")["cards"][0]["lines"][0]["text"], "Observations: 300");
+  EXPECT_EQ(postJson("/api/history/redo", json::object())["step"], "edit 2 cells of n");
+  EXPECT_EQ(window(0, 2)["rows"][0]["cells"], json({"100", "blue"}));
+  EXPECT_EQ(getJson("/api/variables")["cards"], edited["cards"]);
+  json steps = getJson("/api/history")["steps"];
+  ASSERT_EQ(steps.size(), 2u);
+  EXPECT_TRUE(steps[1]["undone"]);
+}
+
 }  // namespace
 }  // namespace tabulix::server::testing

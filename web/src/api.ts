@@ -15,6 +15,8 @@ export interface Status {
   decimalSeparator?: string;
   // The language the server wrote this page's numbers and dates in (a BCP 47 tag).
   locale?: string;
+  // The steps Undo and Redo would take back and bring back.
+  history?: { undo: string | null; redo: string | null };
 }
 
 // A refused or failed request: the HTTP status, the server's error code and,

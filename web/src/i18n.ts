@@ -308,6 +308,11 @@ const english: Table = Object.fromEntries(
     "%@ is not a date",
     "Value of %@",
     "Table",
+    // Undo and redo (Browse, Variables)
+    "Undo %@",
+    "Redo %@",
+    "Nothing to undo",
+    "Nothing to redo",
   ].map((s) => [s, s]),
 );
 

@@ -117,3 +117,13 @@ export const CloseIcon = (p: Props) => (
     <path d="M6 6l12 12M18 6L6 18" />
   </Icon>
 );
+export const UndoIcon = (p: Props) => (
+  <Icon {...p}>
+    <path d="M9 14L4 9l5-5M4 9h10a6 6 0 0 1 0 12h-3" />
+  </Icon>
+);
+export const RedoIcon = (p: Props) => (
+  <Icon {...p}>
+    <path d="M15 14l5-5-5-5M20 9H10a6 6 0 0 0 0 12h3" />
+  </Icon>
+);

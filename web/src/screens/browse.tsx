@@ -6,6 +6,7 @@ import { useCallback, useEffect, useRef, useState } from "preact/hooks";
 import { api, ApiError, followJob, type Status } from "../api";
 import type { Shell } from "../app";
 import { FilterIcon } from "../components/icons";
+import { UndoRedo } from "../components/undo_redo";
 import { t } from "../i18n";
 import { blobOf, download } from "../components/layout_view";
 import { FilterEditor, type Where } from "./filter_editor";
@@ -406,6 +407,7 @@ export function BrowseScreen({ shell }: { shell: Shell }) {
         <h1>{editing ? t("Edit") : t("Browse")}</h1>
         {hasWorkspace && (
           <div class="header-actions">
+            <UndoRedo shell={shell} onMoved={() => load(firstShown.current, wheres, editing ?? undefined)} />
             <button
               class="text-button"
               data-testid="export-data"

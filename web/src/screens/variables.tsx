@@ -7,6 +7,7 @@ import { showAlert } from "../components/alerts";
 import { TermLabel } from "../components/glossary";
 import { PlusIcon, SearchIcon, SparkIcon, TrashIcon } from "../components/icons";
 import { useOneTabStop } from "../components/one_tab_stop";
+import { UndoRedo } from "../components/undo_redo";
 import { TypePicker } from "../components/variable_settings";
 import { isSingular, t } from "../i18n";
 import { NoWorkspace } from "./browse";
@@ -233,6 +234,19 @@ export function VariablesScreen({ shell }: { shell: Shell }) {
       .catch(() => ids.forEach((id) => requested.current.delete(id)));
   };
 
+  // After an undo or redo every card's summary may be another: the cards
+  // in view ask for theirs again (observing anew reports what is in view).
+  const reloadAll = () => {
+    setFresh({});
+    requested.current.clear();
+    void load(search).then(() => {
+      const o = observer.current;
+      if (!o) return;
+      o.disconnect();
+      document.querySelectorAll("[data-testid=variable-card]").forEach((el) => o.observe(el));
+    });
+  };
+
   // A variable whose type or codes changed: its summary is asked for again.
   const changed = (id: number) => {
     setFresh((f) => {
@@ -349,6 +363,7 @@ export function VariablesScreen({ shell }: { shell: Shell }) {
       <header class="screen-header">
         <h1>{t("Variables")}</h1>
         <div class="header-actions">
+          {open && <UndoRedo shell={shell} onMoved={reloadAll} />}
           {open && (
             <button
               class="icon-button accent"
