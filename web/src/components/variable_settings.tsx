@@ -1,7 +1,7 @@
 // A variable's type picker and its missing-value codes, in the variable
 // detail and (the picker alone) on each card. The picker offers exactly the
 // types the server says the variable may take; each change is stored at once.
-import { useEffect, useState } from "preact/hooks";
+import { useEffect, useRef, useState } from "preact/hooks";
 import { api } from "../api";
 import type { Shell } from "../app";
 import { t } from "../i18n";
@@ -77,13 +77,16 @@ export function VariableSettings({ id, name, type, shell, onChanged }: VariableP
   const [codes, setCodes] = useState<string[]>([]);
   const [text, setText] = useState("");
   const [busy, setBusy] = useState(false);
+  // What the user typed before the stored codes arrived is kept, not replaced by them.
+  const typed = useRef(false);
   useEffect(() => {
+    typed.current = false;
     api
       .get<VariableSettingsAnswer>(`/api/variables/${id}/types`)
       .then((a) => {
         setTypes(a.types);
         setCodes(a.missingCodes);
-        setText(a.missingCodes.join(", "));
+        if (!typed.current) setText(a.missingCodes.join(", "));
       })
       .catch(() => {});
   }, [id]);
@@ -123,7 +126,10 @@ export function VariableSettings({ id, name, type, shell, onChanged }: VariableP
           data-testid="missing-codes"
           value={text}
           placeholder={t("for example 999, -1, n/a")}
-          onInput={(e) => setText((e.target as HTMLInputElement).value)}
+          onInput={(e) => {
+            typed.current = true;
+            setText((e.target as HTMLInputElement).value);
+          }}
         />
         <button class="text-button" type="submit" disabled={busy}>
           {t("Apply")}
