@@ -16,8 +16,8 @@
 #include "engine/model.h"
 #include "engine/store.h"
 #include "engine/variable_type.h"
-#include "import/csv_writer.h"
 #include "reports/layout.h"
+#include "textio/csv_writer.h"
 
 namespace tabulix {
 
@@ -46,7 +46,7 @@ struct AnalysisOutput {
 };
 
 // The most variables one position of an analysis takes: as many as a workspace holds.
-inline constexpr size_t kMaxAnalysisVariables = kMaxWorkspaceColumns;
+inline constexpr size_t kMaxAnalysisVariables = kMaxVariables;
 
 // One place a kind takes variables: `left`, `right` or `columns`.
 struct PositionDescription {

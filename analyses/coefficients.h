@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "analyses/fit.h"
-#include "import/csv_writer.h"
 #include "reports/layout.h"
+#include "textio/csv_writer.h"
 
 namespace tabulix {
 

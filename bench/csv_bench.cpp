@@ -16,7 +16,7 @@
 
 #include "bench/csv_gen.h"
 #include "import/csv_parser.h"
-#include "import/csv_writer.h"
+#include "textio/csv_writer.h"
 
 namespace {
 

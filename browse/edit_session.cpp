@@ -91,11 +91,6 @@ bool renameVariable(Model& model, int32_t colNum, const std::string& name) {
   return true;
 }
 
-std::string variableLimitMessage() {
-  return fillPlaceholders(tr("%d Variable Limit Reached"), {std::to_string(kMaxVariables)}) + ": " +
-         tr("To make room for a new variable please delete an existing one.");
-}
-
 Column* addVariable(Model& model) {
   if (countColumns(model) >= kMaxVariables) throw EditError(variableLimitMessage());
   Column* c = addEmptyColumn(model);

@@ -24,9 +24,6 @@
 
 namespace tabulix {
 
-// A workspace holds at most this many variables.
-inline constexpr size_t kMaxVariables = 500;
-
 // An edit that names a row or variable the workspace does not have, or a
 // refused rename or addition; the message names it.
 struct EditError : std::runtime_error {

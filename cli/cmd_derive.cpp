@@ -39,15 +39,10 @@ const Transformation& transformationFor(const std::string& code) {
   return *t;
 }
 
-std::string limitMessage() {
-  std::string title = fillPlaceholders(tr("%d Variable Limit Reached"), {std::to_string(kVariableLimit)});
-  return title + ": " + tr("To make room for a new variable please delete an existing one.");
-}
-
 int run(const DeriveOptions& o) {
   Model model;
   openExistingWorkspace(model, o.file);
-  if (countColumns(model) >= kVariableLimit) throw std::runtime_error(limitMessage());
+  if (countColumns(model) >= kMaxVariables) throw std::runtime_error(variableLimitMessage());
   const Transformation& t = transformationFor(o.code);
 
   DeriveRequest request;

@@ -10,8 +10,8 @@
 #include "import/documents.h"
 #include "import/file_importer.h"
 #include "import/file_kind.h"
-#include "import/text_encoding.h"
 #include "import/workbook_error.h"
+#include "textio/text_encoding.h"
 
 namespace tabulix::cli {
 namespace {

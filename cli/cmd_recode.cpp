@@ -52,10 +52,7 @@ RecodeDefinition definitionOf(const RecodeOptions& o) {
 int run(const RecodeOptions& o) {
   Model model;
   openExistingWorkspace(model, o.file);
-  if (countColumns(model) >= kVariableLimit)
-    throw std::runtime_error(
-        fillPlaceholders(tr("%d Variable Limit Reached"), {std::to_string(kVariableLimit)}) + ": " +
-        tr("To make room for a new variable please delete an existing one."));
+  if (countColumns(model) >= kMaxVariables) throw std::runtime_error(variableLimitMessage());
   if (o.name.empty()) throw std::runtime_error(tr("Please provide a name for the new variable"));
   if (!nameIsValid(model, o.name))
     throw std::runtime_error(

@@ -8,11 +8,13 @@
 #include <random>
 
 #include "engine/cell_access.h"
+#include "engine/number_format.h"
 #include "engine/number_reading.h"
 #include "engine/translate.h"
 #include "engine/values.h"
 #include "engine/workspace_data.h"
 #include "stats/statistics.h"
+#include "textio/plain_number.h"
 
 namespace tabulix {
 
@@ -202,8 +204,6 @@ uint64_t freshRandomSeed() {
   return (static_cast<uint64_t>(device()) << 32) ^ device();
 }
 
-std::string randomSeedKey(std::string_view variableName) { return "randomSeed:" + std::string(variableName); }
-
 ValueFunction valueFunctionForCode(uint32_t code, const XFigures& f, uint64_t seed) {
   if (!drawsRandomNumbers(code)) return valueFunctionForCode(code, f);
   // One 64-bit Mersenne Twister per derivation; a uniform draw takes the top
@@ -278,31 +278,6 @@ std::optional<double> readConstant(std::string_view text) {
   auto [end, ec] = std::from_chars(plain.data(), plain.data() + plain.size(), v);
   if (ec != std::errc() || end != plain.data() + plain.size() || !std::isfinite(v)) return std::nullopt;
   return v;
-}
-
-std::string plainDecimalText(double v, char separator) {
-  if (!std::isfinite(v)) return "";
-  if (v == 0) return "0";  // -0 too
-  char buf[64];
-  double a = std::fabs(v);
-  std::string out;
-  if (a >= 1e-7 && a < 1e21) {
-    auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed);
-    out.assign(buf, r.ptr);
-  } else {
-    // to_chars writes at least two exponent digits ("1e-08"); written
-    // numbers carry only the digits needed and a sign ("1e-8", "1.5e+21").
-    auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::scientific);
-    std::string s(buf, r.ptr);
-    size_t e = s.find('e');
-    std::string mantissa = s.substr(0, e);
-    char sign = s[e + 1];
-    std::string digits = s.substr(e + 2);
-    digits.erase(0, std::min(digits.find_first_not_of('0'), digits.size() - 1));
-    out = mantissa + "e" + (sign == '-' ? "-" : "+") + digits;
-  }
-  if (separator != '.') std::replace(out.begin(), out.end(), '.', separator);
-  return out;
 }
 
 XFigures xFiguresForColumn(Model& model, const Column* x) {

@@ -21,9 +21,6 @@
 
 namespace tabulix {
 
-// The most variables a workspace holds; adding one is refused at this count.
-inline constexpr size_t kVariableLimit = 500;
-
 // One transformation: its code, category, the English texts of its choice,
 // formula line and note, and the inputs it reads.
 struct Transformation {
@@ -66,8 +63,6 @@ bool drawsRandomNumbers(uint32_t code);
 // A seed from the system's random source (std::random_device), so that two
 // derivations never share a stream, however close in time.
 uint64_t freshRandomSeed();
-// The metadata key under which the seed of a random variable is kept.
-std::string randomSeedKey(std::string_view variableName);
 
 // A standard normal random number: one uniform draw u through
 // sqrt(2) * erfinv(2u - 1), the inverse error function taken from its
@@ -98,10 +93,6 @@ std::string previewLine(const DeriveRequest& request);
 // A constant typed by the user, read with a point as decimal separator
 // whatever the locale; none when the text is not a number.
 std::optional<double> readConstant(std::string_view text);
-// A number as plain decimal text: the shortest digits that read back as the
-// same double, without grouping, in exponent form only below 1e-7 or from
-// 1e21 on (as JavaScript writes numbers), with the given decimal separator.
-std::string plainDecimalText(double v, char decimalSeparator = '.');
 
 // The figures rescale(x) and Z(x) need, from x's cache; when the cache lacks
 // them they are computed from x's cells without touching the cache.

@@ -11,9 +11,11 @@
 
 #include "engine/cell_access.h"
 #include "engine/level_order.h"
+#include "engine/number_format.h"
 #include "engine/number_reading.h"
 #include "engine/translate.h"
 #include "engine/workspace_data.h"
+#include "textio/plain_number.h"
 
 namespace tabulix {
 

@@ -38,7 +38,7 @@ void setStoreErrorHandler(AlertHandler handler) {
   g_alert = std::move(handler);
 }
 
-void showCoreDataError(std::string_view reason) {
+void showStoreError(std::string_view reason) {
   AlertHandler handler;
   {
     std::lock_guard lock(g_mutex);
@@ -63,7 +63,7 @@ void reportStoreError(const std::exception& error) {
   std::string details;
   if (auto* se = dynamic_cast<const StoreError*>(&error)) details = se->details();
   logLine("Unresolved error " + std::string(error.what()) + ", " + details);
-  showCoreDataError(error.what());
+  showStoreError(error.what());
 }
 
 }  // namespace tabulix

@@ -23,7 +23,7 @@ using AlertHandler =
 void setStoreErrorHandler(AlertHandler handler);
 // Shows the store failure alert with the reason of the failure (the store's
 // own wording, looked up by tr()); the program keeps running afterwards.
-void showCoreDataError(std::string_view reason = {});
+void showStoreError(std::string_view reason = {});
 // Where a store failure reaches a front end (the request wrapper, the CLI,
 // a worker's end): logs "Unresolved error <description>, <details>" and
 // shows the store failure alert.

@@ -54,7 +54,7 @@ inline constexpr int kStoreFormatVersion = 6;
 // The largest workspace the program works with: an import stops there, and
 // a file beyond it is refused when it is opened (every screen would
 // otherwise scan thousands of variables for each request).
-inline constexpr size_t kMaxWorkspaceColumns = 500;
+inline constexpr size_t kMaxVariables = 500;
 inline constexpr size_t kMaxWorkspaceRows = 100000;
 // The history keeps at most this many steps…
 inline constexpr size_t kHistoryMaxSteps = 50;

@@ -143,10 +143,10 @@ void checkLimits(sqlite3* db, const fs::path& file) {
   };
   uint64_t cols = count("SELECT count(*) FROM columns");
   uint64_t rows = count("SELECT count(*) FROM rows");
-  if (cols > kMaxWorkspaceColumns || rows > kMaxWorkspaceRows)
+  if (cols > kMaxVariables || rows > kMaxWorkspaceRows)
     throw StoreError("The workspace is too large: it has " + std::to_string(cols) + " variables and " +
                          std::to_string(rows) + " observations; Tabulix opens workspaces of at most " +
-                         std::to_string(kMaxWorkspaceColumns) + " variables and " +
+                         std::to_string(kMaxVariables) + " variables and " +
                          std::to_string(kMaxWorkspaceRows) + " observations",
                      "file " + file.string());
 }

@@ -19,6 +19,18 @@ std::vector<Analysis*> analyses(Model& model) {
   return model.context().fetch(FetchRequest<Analysis>{{}, {sortBy(&Analysis::lastOpened, false)}});
 }
 
+std::pair<std::string, std::string> variableLimitTexts() {
+  return {fillPlaceholders(tr("%d Variable Limit Reached"), {std::to_string(kMaxVariables)}),
+          tr("To make room for a new variable please delete an existing one.")};
+}
+
+std::string randomSeedKey(std::string_view variableName) { return "randomSeed:" + std::string(variableName); }
+
+std::string variableLimitMessage() {
+  auto [title, text] = variableLimitTexts();
+  return title + ": " + text;
+}
+
 size_t countColumns(Model& model) { return model.context().count(FetchRequest<Column>{}); }
 
 size_t countRows(Model& model) { return model.context().countRows(); }
@@ -32,7 +44,9 @@ std::vector<Column*> columnsOfTypes(Model& model, const std::set<VariableType>& 
 
 Column* columnNumber(Model& model, uint32_t n) {
   FetchRequest<Column> req;
-  req.predicate = [n](const Column& c) { return c.num && static_cast<int64_t>(*c.num) == static_cast<int64_t>(n); };
+  req.predicate = [n](const Column& c) {
+    return c.num && static_cast<int64_t>(*c.num) == static_cast<int64_t>(n);
+  };
   auto found = model.context().fetch(req);
   if (found.size() > 1) logLine("More than one column found with same number.");
   return found.empty() ? nullptr : found.front();
@@ -68,7 +82,7 @@ void addColumns(Model& model, const std::vector<std::string>& names) {
     c->name = names[i];
     c->num = static_cast<int32_t>(i);
     c->order = static_cast<int32_t>(i);
-    c->type = 0;
+    c->type = static_cast<int32_t>(VariableType::Unknown);
   }
   model.saveContext();
 }

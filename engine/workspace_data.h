@@ -21,6 +21,12 @@ std::vector<Row*> rows(Model& model);
 std::vector<Analysis*> analyses(Model& model);
 // The number of columns (unsaved ones included).
 size_t countColumns(Model& model);
+// The alert title and text of a workspace that has kMaxVariables variables.
+std::pair<std::string, std::string> variableLimitTexts();
+// The same as one line, "title: text", for errors the command line prints.
+std::string variableLimitMessage();
+// The metadata key under which the seed of a random variable is kept.
+std::string randomSeedKey(std::string_view variableName);
 // The number of rows (unsaved ones included).
 size_t countRows(Model& model);
 // The columns whose type is in the set, in `order`.
@@ -41,7 +47,8 @@ void addColumns(Model& model, const std::vector<std::string>& names);
 // text at the index of the column's num ("" past the end). Does not save.
 void addRow(Model& model, uint32_t num, std::span<const std::string> data, const std::vector<Column*>& cols);
 // The same with the texts in a vector.
-inline void addRow(Model& model, uint32_t num, const std::vector<std::string>& data, const std::vector<Column*>& cols) {
+inline void addRow(Model& model, uint32_t num, const std::vector<std::string>& data,
+                   const std::vector<Column*>& cols) {
   addRow(model, num, std::span<const std::string>(data), cols);
 }
 // Appends an empty row to every column. Does not save.

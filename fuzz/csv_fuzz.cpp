@@ -12,7 +12,7 @@
 
 #include "engine/log.h"
 #include "import/csv_parser.h"
-#include "import/csv_writer.h"
+#include "textio/csv_writer.h"
 
 namespace {
 

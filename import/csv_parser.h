@@ -11,8 +11,8 @@
 #include <string_view>
 #include <vector>
 
-#include "import/byte_stream.h"
-#include "import/text_encoding.h"
+#include "textio/byte_stream.h"
+#include "textio/text_encoding.h"
 
 namespace tabulix {
 

@@ -28,7 +28,7 @@
 #include "import/import_reader.h"
 #include "import/stat_file_reader.h"
 #include "import/text_check.h"
-#include "import/text_encoding.h"
+#include "textio/text_encoding.h"
 
 namespace tabulix {
 

@@ -22,7 +22,7 @@ inline constexpr long kImportLimitReached = 3;
 // Completion code: no reader reads files of this kind.
 inline constexpr long kImportUnreadableKind = 4;
 // At most this many fields are stored per line.
-inline constexpr size_t kMaxImportFields = 500;
+inline constexpr size_t kMaxImportFields = kMaxVariables;
 // The import stops after this data row.
 inline constexpr uint32_t kMaxImportRows = 100000;
 

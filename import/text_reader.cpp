@@ -3,7 +3,7 @@
 #include "engine/log.h"
 #include "engine/translate.h"
 #include "import/file_importer.h"
-#include "import/text_encoding.h"
+#include "textio/text_encoding.h"
 
 namespace tabulix {
 

@@ -6,8 +6,8 @@
 
 #include "engine/translate.h"
 #include "engine/workspace_data.h"
-#include "import/csv_writer.h"
 #include "reports/output_file.h"
+#include "textio/csv_writer.h"
 
 namespace tabulix::reports {
 

@@ -7,9 +7,9 @@
 #include <functional>
 #include <string>
 
-#include "import/csv_writer.h"
 #include "reports/layout.h"
 #include "reports/pdf_writer.h"
+#include "textio/csv_writer.h"
 
 namespace tabulix::reports {
 

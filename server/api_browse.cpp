@@ -345,13 +345,7 @@ void ServerImpl::routeBrowse() {
     std::string id = textField(body, "session");
     return shared.run([&](Model& m) {
       sessionFor(id, shared.generation());
-      if (countColumns(m) >= kMaxVariables) {
-        std::string title =
-            fillPlaceholders(tr("%d Variable Limit Reached"), {std::to_string(kMaxVariables)});
-        throw alertError(
-            409, "variableLimit",
-            {title, tr("To make room for a new variable please delete an existing one."), {tr("OK")}});
-      }
+      if (countColumns(m) >= kMaxVariables) throw variableLimitError();
       Column* c = addVariable(m);
       ++state->version;
       return nlohmann::json{

@@ -24,16 +24,7 @@ namespace tabulix::server {
 
 namespace {
 
-// The most variables a workspace holds.
-constexpr size_t kVariableLimit = 500;
-
 const std::set<std::string> kHelpKeys = {"import", "newVariable", "browse", "newAnalysis"};
-
-Alert variableLimitAlert() {
-  return {fillPlaceholders(tr("%d Variable Limit Reached"), {std::to_string(kVariableLimit)}),
-          tr("To make room for a new variable please delete an existing one."),
-          {tr("OK")}};
-}
 
 // What the type picker and the missing-codes editor show: the types the
 // variable may be given (keys and names), its own, its codes and its card.
@@ -111,7 +102,7 @@ void ServerImpl::routeCore() {
       return nlohmann::json{{"status", statusJson(m)},
                             {"cards", cards},
                             {"total", total},
-                            {"canAdd", m.currentStore() && total < kVariableLimit}};
+                            {"canAdd", m.currentStore() && total < kMaxVariables}};
     });
   });
 
@@ -228,10 +219,10 @@ void ServerImpl::routeCore() {
   post("/api/variables", [this](const httplib::Request&) {
     return shared.run([&](Model& m) {
       requireWorkspace(m);
-      if (countColumns(m) >= kVariableLimit) throw alertError(409, "variableLimit", variableLimitAlert());
+      if (countColumns(m) >= kMaxVariables) throw variableLimitError();
       Column* c = addVariable(m);
       return nlohmann::json{{"card", toJson(cardFromCache(*c))},
-                            {"canAdd", countColumns(m) < kVariableLimit},
+                            {"canAdd", countColumns(m) < kMaxVariables},
                             {"status", statusJson(m)}};
     });
   });
@@ -257,7 +248,7 @@ void ServerImpl::routeCore() {
                              {"analyses", list}});
       }
       deleteVariable(m, c->num.value_or(-1));
-      return nlohmann::json{{"canAdd", countColumns(m) < kVariableLimit}, {"status", statusJson(m)}};
+      return nlohmann::json{{"canAdd", countColumns(m) < kMaxVariables}, {"status", statusJson(m)}};
     });
   });
 

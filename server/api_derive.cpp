@@ -14,14 +14,9 @@ namespace tabulix::server {
 
 namespace {
 
-Alert limitAlert() {
-  std::string title = fillPlaceholders(tr("%d Variable Limit Reached"), {std::to_string(kVariableLimit)});
-  return {title, tr("To make room for a new variable please delete an existing one."), {tr("OK")}};
-}
-
 void requireRoom(Model& m) {
   if (!m.currentStore()) throw ApiError(409, {{"error", "no workspace is open"}});
-  if (countColumns(m) >= kVariableLimit) throw alertError(409, "variableLimit", limitAlert());
+  if (countColumns(m) >= kMaxVariables) throw variableLimitError();
 }
 
 // A chosen variable: absent, or a Numeric variable of the open workspace.
@@ -117,8 +112,7 @@ void ServerImpl::routeDerive() {
           // The workspace may have changed while the values were computed.
           if (shared.generation() != generation || !m.currentStore())
             return {{"error", tr("The workspace was closed before the variable was created.")}};
-          if (countColumns(m) >= kVariableLimit)
-            return {{"error", limitAlert().title}, {"alert", toJson(limitAlert())}};
+          if (countColumns(m) >= kMaxVariables) return variableLimitError().body();
           DeriveRequest again;
           again.nameNewVar = name;
           again.equation = 334;  // the name rules only: c is given below
@@ -138,7 +132,7 @@ void ServerImpl::routeDerive() {
           bool saved = !m.context().hasChanges();
           return {{"card", toJson(cardFromCache(*column))},
                   {"saved", saved},
-                  {"canAdd", countColumns(m) < kVariableLimit},
+                  {"canAdd", countColumns(m) < kMaxVariables},
                   {"status", statusJson(m)}};
         });
       }

@@ -131,9 +131,7 @@ void ServerImpl::routeRecode() {
         body.contains("name") && body["name"].is_string() ? body["name"].get<std::string>() : "";
     return shared.run([&](Model& m) {
       requireOpen(m);
-      if (countColumns(m) >= kVariableLimit)
-        throw ApiError(409,
-                       {{"error", tr("To make room for a new variable please delete an existing one.")}});
+      if (countColumns(m) >= kMaxVariables) throw variableLimitError();
       if (name.empty()) throw ApiError(400, {{"error", tr("Please provide a name for the new variable")}});
       if (!nameIsValid(m, name))
         throw ApiError(
@@ -149,7 +147,7 @@ void ServerImpl::routeRecode() {
       Column* column = applyRecodedColumn(m, name, r, d, x.name.value_or(""));
       return nlohmann::json{{"card", toJson(cardFromCache(*column))},
                             {"saved", !m.context().hasChanges()},
-                            {"canAdd", countColumns(m) < kVariableLimit},
+                            {"canAdd", countColumns(m) < kMaxVariables},
                             {"status", statusJson(m)}};
     });
   });

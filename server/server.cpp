@@ -118,6 +118,11 @@ ApiError alertError(int status, const std::string& code, const Alert& alert) {
   return ApiError(status, {{"error", code}, {"alert", toJson(alert)}});
 }
 
+ApiError variableLimitError() {
+  auto [title, text] = variableLimitTexts();
+  return alertError(409, "variableLimit", {title, text, {tr("OK")}});
+}
+
 std::optional<fs::path> findWebRoot(const fs::path& program) {
   std::vector<fs::path> candidates;
   if (const char* env = std::getenv("TABULIX_WEB_DIR"); env && *env) candidates.emplace_back(env);
@@ -318,7 +323,7 @@ void ServerImpl::answerError(const httplib::Request& req, httplib::Response& res
     // A store failure is reported like every other: logged, and the
     // "Error!" alert for the page; the server goes on.
     logLine("Unresolved error " + std::string(e.what()) + ", " + e.details());
-    showCoreDataError(e.what());
+    showStoreError(e.what());
     sendJson(res, errorBody(ApiError(500, {{"error", e.what()}}), scope), 500);
   } catch (const nlohmann::json::exception& e) {
     // A body whose fields have other types than expected, caught where no
@@ -507,7 +512,7 @@ std::shared_ptr<Job> ServerImpl::startJob(const httplib::Request& req, const std
       work(job);
     } catch (const StoreError& e) {
       logLine("Unresolved error " + std::string(e.what()) + ", " + e.details());
-      showCoreDataError(e.what());
+      showStoreError(e.what());
       job.finish({{"error", e.what()}});
     } catch (const ApiError& e) {
       job.finish({{"error", e.what()}});

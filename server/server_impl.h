@@ -52,6 +52,8 @@ class ApiError : public std::runtime_error {
 
 // An ApiError with an alert for the page to show.
 ApiError alertError(int status, const std::string& code, const Alert& alert);
+// The 409 "variableLimit" alert of a workspace that holds kMaxVariables variables.
+ApiError variableLimitError();
 
 // Refuses a request body's field with 400: "\"FIELD\" WHAT".
 [[noreturn]] inline void badRequestField(const std::string& field, const std::string& what) {

@@ -26,7 +26,7 @@ struct Alert {
 nlohmann::json toJson(const Alert& alert);
 
 // Collects the alerts raised on this thread while it lives (store failures
-// reported through showCoreDataError); alerts raised on threads without a
+// reported through showStoreError); alerts raised on threads without a
 // collector wait in a process-wide list for the next response to carry them.
 class AlertScope {
  public:

@@ -9,8 +9,8 @@
 #include "analyses/coefficients.h"
 #include "analyses/correlation/correlation.h"
 #include "charts/chart.h"
-#include "import/csv_writer.h"
 #include "reports/layout.h"
+#include "textio/csv_writer.h"
 
 namespace tabulix {
 

@@ -19,15 +19,7 @@ std::string percent(double share) { return stringFromPercent(share); }
 
 // A share for the CSV file: a fraction to 15 significant digits, so that
 // 1.0000000000000002 is written as 1 (the header line says "fraction").
-void writeFraction(CsvWriter& w, double share) {
-  if (!std::isfinite(share)) {
-    w.writeField(share);
-    return;
-  }
-  char buf[64];
-  auto [end, ec] = std::to_chars(buf, buf + sizeof buf, share, std::chars_format::general, 15);
-  w.writeField(std::string_view(buf, ec == std::errc() ? static_cast<size_t>(end - buf) : 0));
-}
+void writeFraction(CsvWriter& w, double share) { w.writeRounded(share, 15); }
 
 }  // namespace
 
@@ -69,7 +61,7 @@ DetailBlocks detailBlocks(const VariableDetailResult& r) {
     line(b.left, "Observations: %@", count(r.obsNumeric), "observations");
     line(b.left, "Unique Values: %@", count(r.levels), "levels");
     line(b.left, "Mean: %@", n7(r.mean), "mean");
-    pairLine(b.left, "95%% CI of Mean: [%@,%@]", r.ciMean, w7, "meanCI");
+    pairLine(b.left, "95%% CI of Mean: [%@, %@]", r.ciMean, w7, "meanCI");
     line(b.left, "Median: %@", n7(r.pc50), "median");
     line(b.left, "Root Mean Square: %@", n7(r.rms), "rms");
     line(b.left, "Mode: %@", n7(r.mode), "mode");
@@ -83,9 +75,9 @@ DetailBlocks detailBlocks(const VariableDetailResult& r) {
     line(b.centre, "Range: %@", n7(r.range), "range");
     line(b.centre, "Mid-Range: %@", n7(r.midrange), "midrange");
     line(b.right, "Variance: %@", n7(r.variance), "variance");
-    pairLine(b.right, "95%% CI of Variance: [%@,%@]", r.ciVariance, w7, "varianceCI");
+    pairLine(b.right, "95%% CI of Variance: [%@, %@]", r.ciVariance, w7, "varianceCI");
     line(b.right, "Standard Deviation: %@", n7(r.sd), "sd");
-    pairLine(b.right, "95%% CI of Std Dev: [%@,%@]", r.ciStd, w7, "sdCI");
+    pairLine(b.right, "95%% CI of Std Dev: [%@, %@]", r.ciStd, w7, "sdCI");
     line(b.right, "Mean Abs Dev: %@", n7(r.meanAbsDev), "mad");
     line(b.right, "Coeff. Variation: %@", n7(r.coeffVar), "coeffvar");
     line(b.right, "Skew: %@", n7(r.skew), "skew");
@@ -111,7 +103,7 @@ DetailBlocks detailBlocks(const VariableDetailResult& r) {
     line(b.left, "Unique Values: %@", count(r.levels), "levels");
     line(b.left, "Mean: %@", date(r.mean), "mean");
     pairLine(
-        b.left, "95%% CI of Mean: [%@,%@]", r.ciMean,
+        b.left, "95%% CI of Mean: [%@, %@]", r.ciMean,
         [scale](double v) { return stringFromNumber(v, VariableType::DateTime, 4, scale); }, "meanCI");
     line(b.left, "Median: %@", when(r.pc50), "median");
     line(b.left, "Root Mean Square: %@", date(r.rms), "rms");

@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "analyses/detail/variable_detail.h"
-#include "import/csv_writer.h"
 #include "reports/layout.h"
+#include "textio/csv_writer.h"
 
 namespace tabulix {
 

@@ -6,9 +6,9 @@
 #include <unordered_set>
 
 #include "analyses/fit.h"
-#include "derive/derive.h"
 #include "engine/level_order.h"
 #include "engine/values.h"
+#include "engine/workspace_data.h"
 #include "stats/statistics.h"
 #include "stats/sums.h"
 

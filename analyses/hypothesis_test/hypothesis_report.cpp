@@ -311,7 +311,12 @@ void writeCSVLines(const HypothesisResult& r, const HypothesisContext& c, CsvWri
   const VariableType type = figureType(c);
   auto v = [](const std::optional<double>& x) { return x.value_or(NAN); };
   // Means and differences in the variable's type (dates as dates); standard errors as plain numbers.
-  auto figure = [&](const std::optional<double>& x) { w.writeField(stringFromNumber(v(x), type, 15)); };
+  auto figure = [&](const std::optional<double>& x) {
+    if (type == VariableType::DateTime)
+      w.writeField(stringFromNumber(v(x), type, 15));
+    else
+      w.writeRounded(v(x), 15);  // ungrouped: a CSV cell is read back as a number
+  };
   const std::string title = fileNameOutput(c);
   w.writeLineOfFields({title});
   w.finishLine();
@@ -322,7 +327,9 @@ void writeCSVLines(const HypothesisResult& r, const HypothesisContext& c, CsvWri
     w.writeLineOfFields({tr("Sample 2:"), c.rightName, c.filterText2});
     if (proportions(c)) w.writeLineOfFields({tr("Proportion of"), c.rightLevel1});
   } else {
-    w.writeLineOfFields({tr("Expected value"), stringFromNumber(c.expected, type, 15)});
+    w.writeField(tr("Expected value"));
+    figure(c.expected);
+    w.finishLine();
   }
   w.finishLine();
   w.writeLineOfFields({r.testName});

@@ -8,8 +8,8 @@
 #include "analyses/hypothesis_test/hypothesis_test.h"
 #include "charts/chart.h"
 #include "engine/variable_type.h"
-#include "import/csv_writer.h"
 #include "reports/layout.h"
+#include "textio/csv_writer.h"
 
 namespace tabulix {
 

@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "import/csv_writer.h"
 #include "reports/layout.h"
 #include "stats/group_tests.h"
 #include "stats/rank_tests.h"
+#include "textio/csv_writer.h"
 
 namespace tabulix {
 

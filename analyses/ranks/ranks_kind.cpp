@@ -9,11 +9,12 @@
 #include "analyses/definitions.h"
 #include "analyses/ranks/ranks.h"
 #include "analyses/sample_groups.h"
-#include "derive/derive.h"
 #include "engine/cell_access.h"
+#include "engine/number_format.h"
 #include "engine/translate.h"
 #include "engine/values.h"
 #include "engine/workspace_data.h"
+#include "textio/plain_number.h"
 
 namespace tabulix {
 

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "analyses/fit.h"
-#include "import/csv_writer.h"
 #include "reports/layout.h"
+#include "textio/csv_writer.h"
 
 namespace tabulix {
 
@@ -25,18 +25,19 @@ struct ModelTest {
 struct ModelFigures {
   bool logistic = false;
   // Linear.
-  ModelTest modelF;                                // F, regressors, residual df
-  std::vector<std::array<double, 2>> coeffCI;      // per coefficient, regressors then the constant
-  std::vector<double> beta, vif;                   // per regressor
+  ModelTest modelF;                            // F, regressors, residual df
+  std::vector<std::array<double, 2>> coeffCI;  // per coefficient, regressors then the constant
+  std::vector<double> beta, vif;               // per regressor
   // Logistic.
-  std::vector<std::array<double, 3>> oddsRatios;   // per coefficient: odds ratio, lower, upper
-  ModelTest lrTest;                                // chi-square, df (df2 unused)
+  std::vector<std::array<double, 3>> oddsRatios;  // per coefficient: odds ratio, lower, upper
+  ModelTest lrTest;                               // chi-square, df (df2 unused)
   double nagelkerke = 0;
   double accuracy = 0, sensitivity = 0, specificity = 0;
 };
 
 // The figures of `fit` of `y` on the columns of `x` (as passed to olsY).
-ModelFigures modelFigures(const FitResult& fit, const std::vector<double>& y, const std::vector<std::vector<double>>& x);
+ModelFigures modelFigures(const FitResult& fit, const std::vector<double>& y,
+                          const std::vector<std::vector<double>>& x);
 
 // Adds the figures under their keys ("modelF", "coeffCI", "beta", "vif" or
 // "oddsRatios", "lrTest", "nagelkerke", "classification").
@@ -46,7 +47,7 @@ void addToJson(const ModelFigures& figures, nlohmann::json& result);
 void writeCSVLines(const ModelFigures& figures, const std::vector<std::string>& names, CsvWriter& writer);
 
 // Appends the figures to a layout from `y` in a column `width` wide; returns the next free y.
-double appendModelFigures(const ModelFigures& figures, const std::vector<std::string>& names, reports::Element& root,
-                          double y, double width, bool print);
+double appendModelFigures(const ModelFigures& figures, const std::vector<std::string>& names,
+                          reports::Element& root, double y, double width, bool print);
 
 }  // namespace tabulix

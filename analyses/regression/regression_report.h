@@ -8,8 +8,8 @@
 #include "analyses/coefficients.h"
 #include "analyses/regression/regression.h"
 #include "charts/chart.h"
-#include "import/csv_writer.h"
 #include "reports/layout.h"
+#include "textio/csv_writer.h"
 
 namespace tabulix {
 

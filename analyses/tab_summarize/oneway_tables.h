@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "import/csv_writer.h"
 #include "reports/layout.h"
 #include "stats/group_tests.h"
+#include "textio/csv_writer.h"
 
 namespace tabulix {
 
@@ -29,16 +29,16 @@ struct OneWayTables {
   FTestResult welch, levene;
   KruskalResult kruskal;
   PostHoc postHoc = PostHoc::None;
-  std::vector<PairComparison> comparisons;   // empty unless postHoc is set
+  std::vector<PairComparison> comparisons;      // empty unless postHoc is set
   std::vector<RankComparison> rankComparisons;  // empty unless postHoc is set
-  std::vector<std::string> levels;           // the groups' levels, as the indices refer to them
-  bool proportions = false;                  // the summarized variable is Binary (0/1 values)
+  std::vector<std::string> levels;              // the groups' levels, as the indices refer to them
+  bool proportions = false;                     // the summarized variable is Binary (0/1 values)
 };
 
 // The tables of `groups` (one per level, possibly empty; empty groups are
 // left out of every table) labelled by `levels`.
-OneWayTables oneWayTables(const std::vector<std::vector<double>>& groups, const std::vector<std::string>& levels,
-                          PostHoc postHoc, bool proportions);
+OneWayTables oneWayTables(const std::vector<std::vector<double>>& groups,
+                          const std::vector<std::string>& levels, PostHoc postHoc, bool proportions);
 
 // Adds "anova", "welch", "levene", "kruskal" and, with comparisons,
 // "comparisons" and "rankComparisons" to a result.
@@ -48,6 +48,7 @@ void addToJson(const OneWayTables& tables, nlohmann::json& result);
 void writeCSVLines(const OneWayTables& tables, CsvWriter& writer);
 
 // Appends the tables to a layout from `y` in a column `width` wide; returns the next free y.
-double appendOneWayTables(const OneWayTables& tables, reports::Element& root, double y, double width, bool print);
+double appendOneWayTables(const OneWayTables& tables, reports::Element& root, double y, double width,
+                          bool print);
 
 }  // namespace tabulix

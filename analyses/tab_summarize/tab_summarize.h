@@ -10,12 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "analyses/tab_summarize/oneway_tables.h"
 #include "engine/model.h"
 #include "engine/variable_type.h"
-#include "import/csv_writer.h"
-#include "analyses/tab_summarize/oneway_tables.h"
 #include "reports/layout.h"
 #include "stats/descriptive.h"
+#include "textio/csv_writer.h"
 
 namespace tabulix {
 

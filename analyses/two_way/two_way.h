@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "engine/model.h"
-#include "import/csv_writer.h"
-#include "stats/exact_tables.h"
 #include "reports/layout.h"
+#include "stats/exact_tables.h"
+#include "textio/csv_writer.h"
 
 namespace tabulix {
 
@@ -29,7 +29,7 @@ struct TwoWayResult {
   std::vector<std::vector<double>> expected, adjustedResiduals;  // per cell, in the table's shape
   double minExpected = 0;
   GTestResult gTest;
-  FisherResult fisher;                     // computed = false when over the budget
+  FisherResult fisher;                       // computed = false when over the budget
   std::optional<OddsRatioResult> oddsRatio;  // 2 × 2 tables only, in the displayed level order
 };
 

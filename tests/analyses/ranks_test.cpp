@@ -8,8 +8,8 @@
 #include <map>
 
 #include "analyses/analysis_kind.h"
-#include "import/byte_stream.h"
 #include "test_workspace.h"
+#include "textio/byte_stream.h"
 
 using namespace tabulix;
 using tabulix::testing::kReferenceDir;
@@ -57,7 +57,8 @@ TEST(Ranks, MatchesR) {
     const std::vector<Case> cases = {
         {"paired_sleep", {0, 1, {}, {}, {}, {{"samples", "2"}, {"isPaired", "1"}, {"tails", t}}}},
         {"one_plants", {2, {}, {}, {equals(3, "ctrl")}, {}, {{"expected", "5"}, {"tails", t}}}},
-        {"sum_plants", {2, 2, {}, {equals(3, "ctrl")}, {equals(3, "trt1")}, {{"samples", "2"}, {"tails", t}}}},
+        {"sum_plants",
+         {2, 2, {}, {equals(3, "ctrl")}, {equals(3, "trt1")}, {{"samples", "2"}, {"tails", t}}}},
         {"sum_wool", {4, 4, {}, {equals(5, "A")}, {equals(5, "B")}, {{"samples", "2"}, {"tails", t}}}}};
     for (const Case& c : cases) {
       const std::string name = c.name + "_" + t;
@@ -68,8 +69,9 @@ TEST(Ranks, MatchesR) {
       EXPECT_NEAR(r.at("p").get<double>(), x.at("p"), 1e-9 * x.at("p"));
       EXPECT_EQ(r.at("exact").get<bool>(), x.at("exact") == 1);
       for (const char* key : {"estimate", "lower", "upper"}) {
-        const double got = std::string(key) == "estimate" ? r.at("estimate").get<double>()
-                                                          : r.at("ci")[std::string(key) == "lower" ? 0 : 1].get<double>();
+        const double got = std::string(key) == "estimate"
+                               ? r.at("estimate").get<double>()
+                               : r.at("ci")[std::string(key) == "lower" ? 0 : 1].get<double>();
         if (std::isinf(x.at(key)))
           EXPECT_EQ(got, x.at(key)) << key;
         else
@@ -82,7 +84,8 @@ TEST(Ranks, MatchesR) {
   const nlohmann::json f = kind.run(w.model, {{}, {}, {6, 7, 8}, {}, {}, {{"samples", "related"}}}).result;
   EXPECT_NEAR(f.at("friedman").at("chisq").get<double>(), e.at("friedman").at("chisq"), 1e-12);
   EXPECT_EQ(f.at("friedman").at("df").get<double>(), e.at("friedman").at("df"));
-  EXPECT_NEAR(f.at("friedman").at("p").get<double>(), e.at("friedman").at("p"), 1e-9 * e.at("friedman").at("p"));
+  EXPECT_NEAR(f.at("friedman").at("p").get<double>(), e.at("friedman").at("p"),
+              1e-9 * e.at("friedman").at("p"));
   EXPECT_EQ(f.at("obs").size(), 3u);
 }
 
@@ -101,15 +104,18 @@ TEST(Ranks, ValidityAndTexts) {
   EXPECT_EQ(message({2, {}, {}, {}, {}, {}}), "Enter an expected value.");
   EXPECT_EQ(message({2, {}, {}, {}, {}, {{"samples", "2"}}}),
             "Please define a second sample to perform a two sample test.");
-  EXPECT_EQ(message({{}, {}, {6, 7}, {}, {}, {{"samples", "related"}}}), "Choose three or more related variables.");
+  EXPECT_EQ(message({{}, {}, {6, 7}, {}, {}, {{"samples", "related"}}}),
+            "Choose three or more related variables.");
   EXPECT_NE(message({3, {}, {}, {}, {}, {{"expected", "1"}}}).find("Numeric"), std::string::npos);
-  EXPECT_NE(message({2, {}, {}, {}, {}, {{"expected", "1"}, {"tails", "3"}}}).find("tails"), std::string::npos);
+  EXPECT_NE(message({2, {}, {}, {}, {}, {{"expected", "1"}, {"tails", "3"}}}).find("tails"),
+            std::string::npos);
   // A filter that keeps no row: a result whose note says why, no decision.
   AnalysisOutput empty = kind.run(w.model, {2, {}, {}, {equals(3, "none")}, {}, {{"expected", "5"}}});
   EXPECT_TRUE(empty.result.contains("note"));
   EXPECT_TRUE(std::isnan(empty.result.at("p").get<double>()));
   // The outputs: a one-field title line, a blank line, then "Filters:".
-  AnalysisOutput one = kind.run(w.model, {2, {}, {}, {equals(3, "ctrl")}, {}, {{"expected", "5"}, {"tails", "2"}}});
+  AnalysisOutput one =
+      kind.run(w.model, {2, {}, {}, {equals(3, "ctrl")}, {}, {{"expected", "5"}, {"tails", "2"}}});
   std::string text;
   {
     CsvWriter writer(std::make_unique<StringByteSink>(text), TextEncoding::UTF8, u',');
@@ -118,5 +124,7 @@ TEST(Ranks, ValidityAndTexts) {
   EXPECT_EQ(text.substr(0, text.find('\n')), one.baseName);
   EXPECT_EQ(one.baseName, "Wilcoxon signed-rank test of weight");
   EXPECT_NE(text.find("\n\nFilters:,"), std::string::npos);
-  EXPECT_EQ(one.result.at("hypothesis")[0], "Null hypothesis, H₀: median(weight) <= 5 (The true median of weight is less than or equal to 5)");
+  EXPECT_EQ(
+      one.result.at("hypothesis")[0],
+      "Null hypothesis, H₀: median(weight) <= 5 (The true median of weight is less than or equal to 5)");
 }

@@ -140,4 +140,10 @@ TEST_F(ReportPdf, LongTablesContinueAndEveryReportShowsItsFilterLine) {
   Report d = report("detail", detail);
   EXPECT_NE(d.text().find("Summary of Day"), std::string::npos);
   EXPECT_NE(d.text().find("Observations: 2,000"), std::string::npos);
+  // An interval's ends stay apart from the grouping commas: "[1,234.5, 1,240.2]".
+  detail.left = num("Height");
+  const std::string h = report("detail", detail).text();
+  const size_t ci = h.find("CI of Mean: [");
+  ASSERT_NE(ci, std::string::npos);
+  EXPECT_NE(h.substr(ci, h.find(']', ci) - ci).find(", "), std::string::npos) << h.substr(ci, 40);
 }

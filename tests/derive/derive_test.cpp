@@ -14,10 +14,12 @@
 #include <set>
 #include <sstream>
 
+#include "engine/number_format.h"
 #include "engine/number_reading.h"
 #include "engine/values.h"
 #include "engine/workspace_data.h"
 #include "tests/temp_dir.h"
+#include "textio/plain_number.h"
 
 namespace fs = std::filesystem;
 using namespace tabulix;

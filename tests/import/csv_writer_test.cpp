@@ -1,6 +1,6 @@
 // The delimited-text writer: quoting, line ends, byte-order marks, comments,
 // and the round trip of random fields through the parser.
-#include "import/csv_writer.h"
+#include "textio/csv_writer.h"
 
 #include <gtest/gtest.h>
 
@@ -47,6 +47,23 @@ TEST(CsvWriter, NotANumberIsNaN) {
     w.finishLine();
   });
   EXPECT_EQ(out, "NaN,NaN,0.5\n");
+}
+
+// Numbers are written in plain decimals (the shortest form alone gives
+// "1e+05" for a count of 100000); a rounded figure keeps only its digits.
+TEST(CsvWriter, NumbersArePlainDecimals) {
+  std::string out = written([](CsvWriter& w) {
+    for (double v : {100000.0, 1e-5, 124996.94717023, -2.5e15, 1e21, 1e-8}) w.writeField(v);
+    w.finishLine();
+    w.writeRounded(1.0000000000000002, 15);
+    w.writeRounded(124996.947170230123, 15);
+    w.writeRounded(0.000012345678901234567, 15);
+    w.writeRounded(std::numeric_limits<double>::infinity(), 15);
+    w.finishLine();
+  });
+  EXPECT_EQ(out,
+            "100000,0.00001,124996.94717023,-2500000000000000,1e+21,1e-8\n"
+            "1,124996.94717023,0.0000123456789012346,inf\n");
 }
 
 TEST(CsvWriter, FieldsLinesAndComments) {

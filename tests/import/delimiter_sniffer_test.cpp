@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "import/text_encoding.h"
+#include "textio/text_encoding.h"
 
 namespace tabulix {
 namespace {

@@ -1,4 +1,4 @@
-#include "import/byte_stream.h"
+#include "textio/byte_stream.h"
 
 #include <fcntl.h>
 #include <unistd.h>

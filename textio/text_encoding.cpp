@@ -1,4 +1,4 @@
-#include "import/text_encoding.h"
+#include "textio/text_encoding.h"
 
 #include <unicode/ucnv.h>
 #include <unicode/ucnv_err.h>

@@ -1,7 +1,9 @@
-#include "import/csv_writer.h"
+#include "textio/csv_writer.h"
 
 #include <charconv>
 #include <cmath>
+
+#include "textio/plain_number.h"
 
 namespace tabulix {
 
@@ -126,9 +128,23 @@ void CsvWriter::writeField(double number) {
     writeField(std::string_view("NaN"));
     return;
   }
+  // Plain decimals up to 1e21, as the cells carry them: the shortest form
+  // alone turns 100000 into "1e+05", which a reader takes for a measurement.
+  if (std::isfinite(number)) {
+    writeField(std::string_view(plainDecimalText(number)));
+    return;
+  }
+  writeField(std::string_view(number > 0 ? "inf" : "-inf"));
+}
+
+void CsvWriter::writeRounded(double number, int sigDigits) {
   char buf[64];
-  auto [end, ec] = std::to_chars(buf, buf + sizeof buf, number);
-  writeField(std::string_view(buf, ec == std::errc() ? static_cast<size_t>(end - buf) : 0));
+  double rounded = number;
+  if (std::isfinite(number)) {
+    auto [end, ec] = std::to_chars(buf, buf + sizeof buf, number, std::chars_format::general, sigDigits);
+    if (ec == std::errc()) std::from_chars(buf, end, rounded);
+  }
+  writeField(rounded);
 }
 
 void CsvWriter::writeValue(const CsvValue& value) {

@@ -14,8 +14,8 @@
 #include <variant>
 #include <vector>
 
-#include "import/byte_stream.h"
-#include "import/text_encoding.h"
+#include "textio/byte_stream.h"
+#include "textio/text_encoding.h"
 
 namespace tabulix {
 
@@ -45,8 +45,10 @@ class CsvWriter {
   void writeField(std::u16string_view text);
   // Appends one field (UTF-16 text) to the current line.
   void writeField(const char16_t* text) { writeField(std::u16string_view(text ? text : u"")); }
-  // Appends a number in its plain text form (shortest form that reads back the same).
+  // Appends a number as plain decimal text (plainDecimalText: the shortest digits that read back the same).
   void writeField(double number);
+  // Appends a number rounded to `sigDigits` significant digits, as plain decimal text.
+  void writeRounded(double number, int sigDigits);
   // Appends an integer in decimal.
   template <typename T>
   requires(std::is_integral_v<T> && !std::is_same_v<T, bool> && !std::is_same_v<T, char> &&
