@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <limits>
 #include <numeric>
+#include <utility>
 #include <vector>
 
 #include "stats/distributions.h"
@@ -17,7 +18,8 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 double pearson(const std::vector<double>& a, const std::vector<double>& b) {
   const double n = static_cast<double>(a.size());
-  const double ma = std::accumulate(a.begin(), a.end(), 0.0) / n, mb = std::accumulate(b.begin(), b.end(), 0.0) / n;
+  const double ma = std::accumulate(a.begin(), a.end(), 0.0) / n,
+               mb = std::accumulate(b.begin(), b.end(), 0.0) / n;
   double sab = 0, saa = 0, sbb = 0;
   for (std::size_t i = 0; i < a.size(); ++i) {
     sab += (a[i] - ma) * (b[i] - mb);
@@ -42,7 +44,8 @@ TieSums tieSums(const Ranking& r) {
 }
 
 // Counts the exchanges of a merge sort of v (the discordant pairs when v is y ordered by x).
-std::uint64_t mergeCount(std::vector<double>& v, std::vector<double>& buffer, std::size_t lo, std::size_t hi) {
+std::uint64_t mergeCount(std::vector<double>& v, std::vector<double>& buffer, std::size_t lo,
+                         std::size_t hi) {
   if (hi - lo < 2) return 0;
   const std::size_t mid = lo + (hi - lo) / 2;
   std::uint64_t swaps = mergeCount(v, buffer, lo, mid) + mergeCount(v, buffer, mid, hi);
@@ -57,8 +60,8 @@ std::uint64_t mergeCount(std::vector<double>& v, std::vector<double>& buffer, st
   }
   while (i < mid) buffer[k++] = v[i++];
   while (j < hi) buffer[k++] = v[j++];
-  std::copy(buffer.begin() + static_cast<std::ptrdiff_t>(lo), buffer.begin() + static_cast<std::ptrdiff_t>(hi),
-            v.begin() + static_cast<std::ptrdiff_t>(lo));
+  std::copy(buffer.begin() + static_cast<std::ptrdiff_t>(lo),
+            buffer.begin() + static_cast<std::ptrdiff_t>(hi), v.begin() + static_cast<std::ptrdiff_t>(lo));
   return swaps;
 }
 
@@ -79,20 +82,21 @@ RankCorrelation spearman(std::span<const double> x, std::span<const double> y) {
 RankCorrelation kendall(std::span<const double> x, std::span<const double> y) {
   const std::size_t n = x.size();
   if (n < 2 || y.size() != n) return {kNaN, kNaN};
-  std::vector<std::size_t> order(n);
-  std::iota(order.begin(), order.end(), 0);
-  std::sort(order.begin(), order.end(),
-            [&](std::size_t a, std::size_t b) { return x[a] < x[b] || (x[a] == x[b] && y[a] < y[b]); });
-  // Pairs tied in x, and tied in both.
-  double tiedX = 0, tiedXY = 0;
+  // Knight's O(n log n) algorithm: sort the pairs by x (then y), count the
+  // exchanges a merge sort of the y's needs (the discordant pairs).
+  std::vector<std::pair<double, double>> xy(n);
+  for (std::size_t i = 0; i < n; ++i) xy[i] = {x[i], y[i]};
+  std::sort(xy.begin(), xy.end());
+  // Pairs tied in x, and tied in both; the x tie groups for the variance.
+  double tiedXY = 0;
+  Ranking tiesX, tiesY;
   for (std::size_t i = 0; i < n;) {
     std::size_t j = i + 1;
-    while (j < n && x[order[j]] == x[order[i]]) ++j;
-    const double t = static_cast<double>(j - i);
-    tiedX += t * (t - 1) / 2;
+    while (j < n && xy[j].first == xy[i].first) ++j;
+    if (j - i > 1) tiesX.ties.push_back(static_cast<double>(j - i));
     for (std::size_t a = i; a < j;) {
       std::size_t b = a + 1;
-      while (b < j && y[order[b]] == y[order[a]]) ++b;
+      while (b < j && xy[b].second == xy[a].second) ++b;
       const double u = static_cast<double>(b - a);
       tiedXY += u * (u - 1) / 2;
       a = b;
@@ -100,22 +104,21 @@ RankCorrelation kendall(std::span<const double> x, std::span<const double> y) {
     i = j;
   }
   std::vector<double> ys(n), buffer(n);
-  for (std::size_t i = 0; i < n; ++i) ys[i] = y[order[i]];
+  for (std::size_t i = 0; i < n; ++i) ys[i] = xy[i].second;
+  xy = {};
   const double swaps = static_cast<double>(mergeCount(ys, buffer, 0, n));
-  // Pairs tied in y (ys is now sorted).
-  double tiedY = 0;
+  // The y tie groups (ys is now sorted).
   for (std::size_t i = 0; i < n;) {
     std::size_t j = i + 1;
     while (j < n && ys[j] == ys[i]) ++j;
-    const double t = static_cast<double>(j - i);
-    tiedY += t * (t - 1) / 2;
+    if (j - i > 1) tiesY.ties.push_back(static_cast<double>(j - i));
     i = j;
   }
+  const TieSums tx = tieSums(tiesX), ty = tieSums(tiesY);
   const double nn = static_cast<double>(n), n0 = nn * (nn - 1) / 2;
-  const double s = n0 - tiedX - tiedY + tiedXY - 2 * swaps;  // concordant − discordant
-  const double tau = s / std::sqrt((n0 - tiedX) * (n0 - tiedY));
+  const double s = n0 - tx.pairs - ty.pairs + tiedXY - 2 * swaps;  // concordant − discordant
+  const double tau = s / std::sqrt((n0 - tx.pairs) * (n0 - ty.pairs));
   if (!std::isfinite(tau)) return {kNaN, kNaN};
-  const TieSums tx = tieSums(rankValues(x)), ty = tieSums(rankValues(y));
   const double varS = (nn * (nn - 1) * (2 * nn + 5) - tx.v - ty.v) / 18 +
                       (4 * tx.pairs * ty.pairs) / (2 * nn * (nn - 1)) +
                       (n > 2 ? (tx.triples * ty.triples) / (9 * nn * (nn - 1) * (nn - 2)) : 0.0);
