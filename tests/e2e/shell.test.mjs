@@ -24,15 +24,35 @@ async function assertAccessible(page, where) {
   assert.deepEqual(found, [], `axe-core on ${where}`);
 }
 
-// Every chart's tick labels (9 drawing units tall) at least 11 CSS px.
+// Every text of every chart at least 11 CSS px. The server's SVG draws text
+// as glyph symbols, one set per font size, each set's glyph 0 being the
+// missing-glyph box, 0.8828 em tall in DejaVu Sans (its longer side when
+// the set is turned, as the y axis title is): a set's size in drawing
+// units times the scale its glyphs are drawn at on screen.
 async function assertChartTextReadable(page, where) {
-  const scales = await page.evaluate(() =>
-    Array.from(document.querySelectorAll(".chart-svg svg")).map((svg) => {
-      const units = svg.viewBox.baseVal?.width || Number.parseFloat(svg.getAttribute("width"));
-      return (svg.getBoundingClientRect().width / units) * 9;
-    }),
-  );
-  for (const px of scales) assert.ok(px >= 10.95, `${where}: chart labels drawn at ${px.toFixed(1)} px`);
+  const sizes = await page.evaluate(() => {
+    const found = [];
+    for (const svg of document.querySelectorAll(".chart-svg svg")) {
+      const em = new Map();
+      for (const symbol of svg.querySelectorAll("symbol[id$='-0']")) {
+        const n = (symbol.querySelector("path")?.getAttribute("d") ?? "").match(/-?\d+(\.\d+)?/g)?.map(Number) ?? [];
+        const span = (odd) => {
+          const v = n.filter((_, i) => i % 2 === odd);
+          return Math.max(...v) - Math.min(...v);
+        };
+        em.set(symbol.id.slice(0, -2), Math.max(span(0), span(1)) / 0.8828);
+      }
+      for (const use of svg.querySelectorAll("use")) {
+        const set = (use.getAttribute("xlink:href") ?? use.getAttribute("href") ?? "").slice(1).replace(/-\d+$/, "");
+        const m = use.getScreenCTM();
+        if (em.has(set) && m) found.push(em.get(set) * Math.hypot(m.a, m.b));
+      }
+    }
+    return found;
+  });
+  assert.ok(sizes.length > 0 || !(await page.locator(".chart-svg svg").count()), `${where}: no chart text found`);
+  const least = Math.min(...sizes);
+  assert.ok(least >= 10.95, `${where}: chart text drawn at ${least.toFixed(1)} px`);
 }
 
 // Whether the focus is inside the element `selector` finds.
