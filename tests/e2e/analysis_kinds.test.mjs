@@ -14,7 +14,7 @@ import { tmpdir } from "node:os";
 import { join } from "node:path";
 import { after, before, describe, it } from "node:test";
 import { addExample, assertNoHorizontalScroll, binary, openWorkspace, shot, useSession, viewports } from "./harness.mjs";
-import { chooser, choose, close, message, newAnalysis, segment, sharedCsv, shown, view } from "./analysis_steps.mjs";
+import { chooser, choose, close, message, newAnalysis, openSettings, segment, sharedCsv, shown, view } from "./analysis_steps.mjs";
 
 async function openExample(page, url) {
   await openWorkspace(page, url);
@@ -118,6 +118,9 @@ for (const viewport of viewports) {
       const names = await chooser(page).getByRole("button").allTextContents();
       assert.ok(!names.includes("Ozone") && names.includes("Temperature"), `offered ${names}`);
       await page.getByRole("button", { name: "Add All" }).click();
+      // Their variables chosen, the settings fold to a line.
+      await page.locator("[data-testid=settings-summary]").filter({ hasText: "Ozone, " }).waitFor();
+      await openSettings(page);
       await page.locator("[data-testid=regressors] li").filter({ hasText: "Temperature" }).waitFor();
       // One coefficient row per variable and the constant, once the new result is in.
       await view(page).locator("table.result-table[data-role=coefficients] tbody tr").nth(names.length).waitFor();
@@ -146,6 +149,7 @@ for (const viewport of viewports) {
       await chooser(page).getByRole("button", { name: "Temperature", exact: true }).click();
       await page.getByRole("button", { name: "Done", exact: true }).click();
       await shown(page, "Logistic Regression Model", ".result-heading");
+      await openSettings(page);
       // The last level in text order is coded 1 until another is chosen.
       assert.equal(await page.locator("[data-testid=level-left]").textContent(), "Weekend");
       await pick(page, "level-left", "Weekday");
@@ -180,6 +184,7 @@ for (const viewport of viewports) {
       // Reopened, it shows the stored value, tails and the same result.
       await page.locator("[data-testid=analysis-entry]").filter({ hasText: "One sample one tail t-test" }).click();
       await shown(page, "One sample one tail t-test", ".result-text.subtitle");
+      await openSettings(page);
       assert.equal(await expected.inputValue(), "40");
       assert.equal(await segment(page, "Alternative hypothesis is", "One tail greater").getAttribute("aria-pressed"), "true");
       assert.equal(await sharedCsv(page, "Hypothesis Test of Means"), csv);
@@ -206,6 +211,7 @@ for (const viewport of viewports) {
       await message(page, "Please define a second sample to perform a two sample test.");
       await choose(page, 2, "DayType");
       await addFilter(page, page.locator("[data-testid=analysis-filter]"), "Month", "May");
+      await openSettings(page);
       await addFilter(page, page.locator("[data-testid=second-filter]"), "Month", "June");
       await page.locator("[data-testid=second-filter]").filter({ hasText: "Month = June" }).waitFor();
       await shown(page, "Sample 2: Pr(DayType = Weekend), Filters: Month = June");

@@ -13,12 +13,28 @@ export async function newAnalysis(page, title) {
 
 export const chooser = (page) => page.locator("[data-testid=variable-chooser]");
 
-// Picks one variable for a position (the chooser fills in once its offers arrive).
+export const settingsLine = (page) => page.locator("[data-testid=settings-summary]");
+
+// Opens the analysis settings when they are folded to their line (as they
+// are once the analysis has its variables).
+export async function openSettings(page) {
+  if (!(await settingsLine(page).count())) return;
+  await settingsLine(page).click();
+  await page.locator("[data-testid=analysis-settings]").waitFor();
+}
+
+// Picks one variable for a position (the chooser fills in once its offers
+// arrive); the variable's button, or the folded settings' line, names it.
 export async function choose(page, position, name) {
+  await openSettings(page);
   await page.locator(`.choose-variable[data-position='${position}']`).click();
   await chooser(page).getByRole("button", { name, exact: true }).click();
   await chooser(page).waitFor({ state: "detached" });
-  await page.locator(`.choose-variable[data-position='${position}']`).filter({ hasText: name }).waitFor();
+  await page
+    .locator(`.choose-variable[data-position='${position}']`)
+    .filter({ hasText: name })
+    .or(settingsLine(page).filter({ hasText: name }))
+    .waitFor();
 }
 
 export const view = (page) => page.locator("[data-testid=analysis-view]");

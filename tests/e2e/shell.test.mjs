@@ -55,6 +55,25 @@ async function assertChartTextReadable(page, where) {
   assert.ok(least >= 10.95, `${where}: chart text drawn at ${least.toFixed(1)} px`);
 }
 
+// Each button of the segmented control labelled `label` holds its whole
+// word inside its box, apart from the next one's ("Column", "None").
+async function assertSegmentsApart(page, label, where) {
+  const boxes = await page.locator(`[role=group][aria-label^='${label}']`).evaluate((g) =>
+    Array.from(g.querySelectorAll("button")).map((b) => {
+      const range = document.createRange();
+      range.selectNodeContents(b);
+      const text = range.getBoundingClientRect();
+      const box = b.getBoundingClientRect();
+      return { word: b.textContent, left: text.left, right: text.right, top: text.top, inside: text.left >= box.left && text.right <= box.right, fits: b.scrollWidth <= b.clientWidth };
+    }),
+  );
+  for (const [i, b] of boxes.entries()) {
+    assert.ok(b.inside && b.fits, `${where}: "${b.word}" runs out of its button`);
+    const next = boxes[i + 1];
+    if (next && Math.abs(next.top - b.top) < 2) assert.ok(next.left - b.right >= 8, `${where}: "${b.word}" runs into "${next.word}"`);
+  }
+}
+
 // Whether the focus is inside the element `selector` finds.
 const focusInside = (page, selector) =>
   page.evaluate((s) => !!document.activeElement?.closest(s), selector);
@@ -113,6 +132,10 @@ for (const viewport of viewports) {
         await opener.click();
         const view = page.locator("[data-testid=analysis-view]");
         await view.locator(".layout-view .result-title").waitFor({ timeout: 30000 });
+        // Opened with its variables chosen, its settings are one line above the result.
+        const line = view.locator("[data-testid=settings-summary]");
+        await line.waitFor();
+        assert.equal(await view.locator("[data-testid=analysis-settings]").count(), 0, "the settings folded");
         await shot(page, viewport, `shell-result-${i + 1}`);
         await assertNoHorizontalScroll(page);
         await assertChartTextReadable(page, titles[i]);
@@ -120,11 +143,33 @@ for (const viewport of viewports) {
         // A wide table scrolls in its own box with its first column kept.
         const sticky = await view.locator("table.result-table tbody tr:first-child > :first-child").first().evaluate((c) => getComputedStyle(c).position);
         assert.equal(sticky, "sticky");
+        if (i === 3) {
+          // A tap opens them again, the keyboard on their first control.
+          await line.click();
+          await view.locator("[data-testid=analysis-settings]").waitFor();
+          await until(() => focusInside(page, "[data-testid=analysis-settings]"), "the focus on the opened settings");
+          await assertSegmentsApart(page, "Calculate percentages by", titles[i]);
+          await shot(page, viewport, "shell-result-4-settings");
+          await assertNoHorizontalScroll(page);
+        }
         // Esc closes the result and gives the focus back to its entry.
         await page.keyboard.press("Escape");
         await page.locator("[data-testid=analysis-view]").waitFor({ state: "detached" });
         assert.equal(await focusInside(page, "[data-testid=analysis-entry]"), true, "focus back on the list");
       }
+
+      // A new analysis shows its settings open until its variables are
+      // chosen, and is listed only once they are.
+      await page.getByRole("button", { name: "New Analysis" }).click();
+      await page.locator("[data-testid=analysis-menu] button.row").filter({ hasText: /^Hypothesis test of means/ }).click();
+      await page.locator("[data-testid=analysis-settings]").waitFor();
+      await assertSegmentsApart(page, "Test of", "a new test of means");
+      await assertSegmentsApart(page, "Alternative hypothesis is", "a new test of means");
+      await assertNoHorizontalScroll(page);
+      await page.keyboard.press("Escape");
+      await page.locator("[data-testid=analysis-view]").waitFor({ state: "detached" });
+      await page.waitForTimeout(300);
+      assert.equal(await entries.count(), 4, "an analysis without variables is not listed");
 
       // A variable's detail: its charts and figures fit too.
       await tabs(page).getByRole("button", { name: "Variables" }).click();
