@@ -74,6 +74,27 @@ async function assertSegmentsApart(page, label, where) {
   }
 }
 
+// The tip on screen lies inside the window, points up at the action at the
+// end of the header (its arrow 22 px from its right end) and covers neither
+// the search box nor the grid nor the status line.
+async function assertTipClear(page, where) {
+  const tip = page.locator(".tip");
+  await tip.waitFor();
+  const found = await tip.evaluate((t) => {
+    const r = t.getBoundingClientRect();
+    const actions = t.closest("section").querySelectorAll(".screen-header .header-actions > button, .screen-header .header-actions > * button");
+    const action = actions[actions.length - 1]?.getBoundingClientRect();
+    const covered = [];
+    for (const el of document.querySelectorAll(".search-bar, [data-testid=grid], .status-line")) {
+      const b = el.getBoundingClientRect();
+      if (Math.min(r.right, b.right) > Math.max(r.left, b.left) && Math.min(r.bottom, b.bottom) > Math.max(r.top, b.top)) covered.push(el.className);
+    }
+    const arrow = r.right - 22;
+    return { inside: r.left >= 0 && r.top >= 0 && r.right <= innerWidth && r.bottom <= innerHeight, covered, points: !!action && arrow >= action.left && arrow <= action.right };
+  });
+  assert.deepEqual(found, { inside: true, covered: [], points: true }, `the tip of ${where}`);
+}
+
 // Whether the focus is inside the element `selector` finds.
 const focusInside = (page, selector) =>
   page.evaluate((s) => !!document.activeElement?.closest(s), selector);
@@ -95,6 +116,7 @@ for (const viewport of viewports) {
       await openWorkspace(page, server.url);
       // The first visit of Browse shows its tip, worded for this pointer.
       await page.locator(".tip").filter({ hasText: touch ? "Tap to edit or enter data" : "Click to edit or enter data" }).waitFor();
+      await assertTipClear(page, "Browse");
       for (const [tab, heading] of [
         ["Browse", "Browse"],
         ["Variables", "Variables"],
@@ -111,6 +133,11 @@ for (const viewport of viewports) {
           await page.getByRole("alertdialog").waitFor({ state: "detached" });
         }
         if (tab === "Variables") await page.locator("[data-testid=variable-card]").first().waitFor();
+        // Their first visit shows their tips, worded for this pointer too.
+        if (tab === "Variables" || tab === "Analysis") {
+          await page.locator(".tip").filter({ hasText: touch ? /^Tap to / : /^Click to / }).waitFor();
+          await assertTipClear(page, tab);
+        }
         await shot(page, viewport, `shell-tab-${tab.toLowerCase()}`);
         await assertNoHorizontalScroll(page);
         await assertAccessible(page, `the ${tab} tab`);
