@@ -95,6 +95,17 @@ async function assertTipClear(page, where) {
   assert.deepEqual(found, { inside: true, covered: [], points: true }, `the tip of ${where}`);
 }
 
+// No text on screen ends in "…" for want of room, but the grid's cells and a
+// card's frequent values, which keep their column's width.
+async function assertNothingCutShort(page, where) {
+  const cut = await page.evaluate(() =>
+    Array.from(document.querySelectorAll("body *"))
+      .filter((el) => !el.closest(".grid, .freq-value") && getComputedStyle(el).textOverflow === "ellipsis" && el.scrollWidth > el.clientWidth + 1)
+      .map((el) => el.textContent.slice(0, 40)),
+  );
+  assert.deepEqual(cut, [], `${where}: texts cut short`);
+}
+
 // Whether the focus is inside the element `selector` finds.
 const focusInside = (page, selector) =>
   page.evaluate((s) => !!document.activeElement?.closest(s), selector);
@@ -140,6 +151,7 @@ for (const viewport of viewports) {
         }
         await shot(page, viewport, `shell-tab-${tab.toLowerCase()}`);
         await assertNoHorizontalScroll(page);
+        await assertNothingCutShort(page, `the ${tab} tab`);
         await assertAccessible(page, `the ${tab} tab`);
       }
 
@@ -165,6 +177,7 @@ for (const viewport of viewports) {
         assert.equal(await view.locator("[data-testid=analysis-settings]").count(), 0, "the settings folded");
         await shot(page, viewport, `shell-result-${i + 1}`);
         await assertNoHorizontalScroll(page);
+        await assertNothingCutShort(page, titles[i]);
         await assertChartTextReadable(page, titles[i]);
         await assertAccessible(page, titles[i]);
         // A wide table scrolls in its own box with its first column kept.
@@ -205,6 +218,7 @@ for (const viewport of viewports) {
       await page.locator("[data-testid=detail] .chart-svg svg").first().waitFor({ timeout: 30000 });
       await shot(page, viewport, "shell-detail");
       await assertNoHorizontalScroll(page);
+      await assertNothingCutShort(page, "the detail of Ozone");
       await assertChartTextReadable(page, "the detail of Ozone");
       await assertAccessible(page, "the detail of Ozone");
       await page.keyboard.press("Escape");
@@ -314,6 +328,7 @@ for (const viewport of viewports) {
         await until(() => focusInside(page, "[role=dialog]"), `the ${tab} sheet to take the focus`);
         await shot(page, viewport, `shell-sheet-${tab.toLowerCase()}`);
         await assertNoHorizontalScroll(page);
+        await assertNothingCutShort(page, `the ${tab} sheet`);
         await assertAccessible(page, `the ${tab} sheet`);
         await page.keyboard.press("Escape");
         await sheet.waitFor({ state: "detached" });
