@@ -8,13 +8,9 @@
 // what the command line computes for the same settings, so every setting
 // the screen stores reaches the computation.
 import assert from "node:assert/strict";
-import { spawnSync } from "node:child_process";
-import { mkdtempSync, rmSync } from "node:fs";
-import { tmpdir } from "node:os";
-import { join } from "node:path";
-import { after, before, describe, it } from "node:test";
-import { addExample, assertNoHorizontalScroll, binary, openWorkspace, shot, useSession, viewports } from "./harness.mjs";
-import { chooser, choose, close, message, newAnalysis, openSettings, segment, sharedCsv, shown, view } from "./analysis_steps.mjs";
+import { before, describe, it } from "node:test";
+import { addExample, assertNoHorizontalScroll, openWorkspace, shot, useSession, viewports } from "./harness.mjs";
+import { chooser, choose, close, message, newAnalysis, openSettings, segment, sharedCsv, shown, useReference, view } from "./analysis_steps.mjs";
 
 async function openExample(page, url) {
   await openWorkspace(page, url);
@@ -57,27 +53,14 @@ async function pick(page, testid, name) {
 
 for (const viewport of viewports) {
   describe(`Correlation, regression and test screens at ${viewport.name} size`, () => {
-    let server, page, reference, refDir;
+    let server, page;
     useSession(viewport, (s) => ({ server, page } = s));
-
     // The command line's CSV export of the same analysis, on a copy of the example.
-    const cli = (...args) => {
-      const r = spawnSync(binary, ["analyze", reference, ...args, "--csv", "-"], { encoding: "utf8" });
-      assert.equal(r.status, 0, r.stderr);
-      return r.stdout;
-    };
+    const cli = useReference();
 
     before(async () => {
       addExample(server);
-      refDir = mkdtempSync(join(tmpdir(), "tabulix-e2e-ref-"));
-      reference = join(refDir, "reference.tbx");
-      const r = spawnSync(binary, ["example", reference]);
-      assert.equal(r.status, 0, String(r.stderr));
       await openExample(page, server.url);
-    });
-
-    after(() => {
-      if (refDir) rmSync(refDir, { recursive: true, force: true });
     });
 
     it("computes a bivariate analysis with a filter, links its terms, shares and prints", async () => {

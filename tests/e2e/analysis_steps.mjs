@@ -1,8 +1,35 @@
-// Steps of the analysis screens the end-to-end tests share: a new analysis
-// from the menu, a variable chosen for a position, a text waited for in the
-// result, a segment, the shared CSV.
+// Steps of the analysis screens the end-to-end tests share: the command
+// line's reference results, a new analysis from the menu, the folded
+// settings opened, a variable chosen for a position, a text waited for in
+// the result, a segment, the shared CSV.
 import assert from "node:assert/strict";
-import { readFileSync } from "node:fs";
+import { spawnSync } from "node:child_process";
+import { mkdtempSync, readFileSync, rmSync } from "node:fs";
+import { tmpdir } from "node:os";
+import { join } from "node:path";
+import { after, before } from "node:test";
+import { binary } from "./harness.mjs";
+
+// A copy of the example that the command line computes the same analyses
+// on, made before the tests of a describe block and removed after them.
+// Returns `cli(...args)`: the command line's CSV export of one analysis.
+export function useReference() {
+  let dir, reference;
+  before(() => {
+    dir = mkdtempSync(join(tmpdir(), "tabulix-e2e-ref-"));
+    reference = join(dir, "reference.tbx");
+    const r = spawnSync(binary, ["example", reference], { encoding: "utf8" });
+    assert.equal(r.status, 0, r.stderr);
+  });
+  after(() => {
+    if (dir) rmSync(dir, { recursive: true, force: true });
+  });
+  return (...args) => {
+    const r = spawnSync(binary, ["analyze", reference, ...args, "--csv", "-"], { encoding: "utf8" });
+    assert.equal(r.status, 0, r.stderr);
+    return r.stdout;
+  };
+}
 
 export async function newAnalysis(page, title) {
   await page.getByRole("button", { name: "New Analysis" }).click();
