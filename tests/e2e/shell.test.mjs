@@ -191,6 +191,7 @@ for (const viewport of viewports) {
           await assertSegmentsApart(page, "Calculate percentages by", titles[i]);
           await shot(page, viewport, "shell-result-4-settings");
           await assertNoHorizontalScroll(page);
+          await assertAccessible(page, `the settings of ${titles[i]}`);
         }
         // Esc closes the result and gives the focus back to its entry.
         await page.keyboard.press("Escape");
@@ -206,6 +207,7 @@ for (const viewport of viewports) {
       await assertSegmentsApart(page, "Test of", "a new test of means");
       await assertSegmentsApart(page, "Alternative hypothesis is", "a new test of means");
       await assertNoHorizontalScroll(page);
+      await assertAccessible(page, "a new test of means");
       await page.keyboard.press("Escape");
       await page.locator("[data-testid=analysis-view]").waitFor({ state: "detached" });
       await page.waitForTimeout(300);
