@@ -183,6 +183,22 @@ for (const viewport of viewports) {
         // A wide table scrolls in its own box with its first column kept.
         const sticky = await view.locator("table.result-table tbody tr:first-child > :first-child").first().evaluate((c) => getComputedStyle(c).position);
         assert.equal(sticky, "sticky");
+        // Scrolled sideways, a table too wide for its box keeps its first column where it was.
+        const kept = await view.locator(".result-table-scroll").evaluateAll((boxes) =>
+          boxes
+            .filter((b) => b.scrollWidth > b.clientWidth)
+            .map((b) => {
+              const first = b.querySelector("tbody tr > :first-child");
+              const before = first.getBoundingClientRect().left;
+              b.scrollLeft = 60;
+              const moved = first.getBoundingClientRect().left - before;
+              b.scrollLeft = 0;
+              return b.scrollWidth > b.clientWidth && moved === 0;
+            }),
+        );
+        assert.ok(kept.every((k) => k), `${titles[i]}: a wide table's first column scrolled away`);
+        // On a phone the ANOVA's tables are wider than the screen.
+        if (touch && i === 2) assert.ok(kept.length > 0, "no wide table on the phone");
         if (i === 3) {
           // A tap opens them again, the keyboard on their first control.
           await line.click();

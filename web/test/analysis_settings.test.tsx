@@ -323,6 +323,9 @@ describe("the settings fold to one line once the choices are made", () => {
     expect(settingsLine("means", def({ samples: 1, tails: 2, left: v(1, "Ozone"), settings: { expected: "40" } }), "box")).toBe(
       "Ozone · One sample · to value 40 · One tail greater",
     );
+    expect(settingsLine("ranks", def({ samples: 2, left: v(1, "Ozone"), right: v(1, "Ozone"), group: v(3, "DayType") }), "box")).toBe(
+      "Ozone, DayType · Two samples · Two tails",
+    );
     expect(settingsLine("linear", def({ left: v(1, "Ozone"), columns: [v(2, "Wind"), v(3, "Temp")] }), "box")).toBe("Ozone, Wind, Temp");
   });
 });

@@ -201,8 +201,9 @@ export function hasItsChoices(kind: string, def: Definition): boolean {
 // The settings on one line, as the screen shows them folded: the chosen
 // variables, then the choices that shape the result.
 export function settingsLine(kind: string, def: Definition, view: string, extra: Record<string, string> = {}): string {
+  // Each variable once (a sample grouped by another has the same variable on both sides).
   const names = [def.left, def.right, def.group, ...def.columns].filter((v) => v).map((v) => v!.name);
-  const parts = [names.join(", ")];
+  const parts = [[...new Set(names)].join(", ")];
   const label = (options: { value: string; label: string }[], value: string) =>
     t(options.find((o) => o.value === value)?.label ?? "");
   if (kind === "summarize") {
