@@ -10,7 +10,7 @@
 import assert from "node:assert/strict";
 import { before, describe, it } from "node:test";
 import { addExample, assertNoHorizontalScroll, openWorkspace, shot, useSession, viewports } from "./harness.mjs";
-import { chooser, choose, close, message, newAnalysis, openSettings, segment, sharedCsv, shown, useReference, view } from "./analysis_steps.mjs";
+import { chooser, choose, close, message, newAnalysis, openSettings, segment, settingsLine, sharedCsv, shown, useReference, view } from "./analysis_steps.mjs";
 
 async function openExample(page, url) {
   await openWorkspace(page, url);
@@ -102,7 +102,7 @@ for (const viewport of viewports) {
       assert.ok(!names.includes("Ozone") && names.includes("Temperature"), `offered ${names}`);
       await page.getByRole("button", { name: "Add All" }).click();
       // Their variables chosen, the settings fold to a line.
-      await page.locator("[data-testid=settings-summary]").filter({ hasText: "Ozone, " }).waitFor();
+      await settingsLine(page).filter({ hasText: "Ozone, " }).waitFor();
       await openSettings(page);
       await page.locator("[data-testid=regressors] li").filter({ hasText: "Temperature" }).waitFor();
       // One coefficient row per variable and the constant, once the new result is in.
@@ -131,6 +131,9 @@ for (const viewport of viewports) {
       await chooser(page).getByRole("button", { name: "Ozone", exact: true }).click();
       await chooser(page).getByRole("button", { name: "Temperature", exact: true }).click();
       await page.getByRole("button", { name: "Done", exact: true }).click();
+      // The dependent alone already has a model: the one with both variables
+      // is in once the settings have folded to name them.
+      await settingsLine(page).filter({ hasText: "DayType, Ozone, Temperature" }).waitFor();
       await shown(page, "Logistic Regression Model", ".result-heading");
       await openSettings(page);
       // The last level in text order is coded 1 until another is chosen.
