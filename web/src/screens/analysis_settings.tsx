@@ -1,7 +1,8 @@
 // The settings panel of an analysis screen, one pattern for every kind: the
 // variable buttons of the kind's positions, then its controls (segments,
 // switches, level and test pickers, the expected value, the second
-// sample's filter), each stored with the analysis as soon as it changes.
+// sample's filter), each stored with the analysis as soon as it changes;
+// and the one line the screen folds them to once the choices are made.
 import { useEffect, useState } from "preact/hooks";
 import { CloseIcon } from "../components/icons";
 import { t } from "../i18n";
