@@ -8,6 +8,7 @@ import { readFileSync } from "node:fs";
 import { join } from "node:path";
 import { after, before, describe, it } from "node:test";
 import { addExample, answerAlert, assertNoHorizontalScroll, openWorkspace, shot, useSession, viewports } from "./harness.mjs";
+import { choose, openSettings } from "./analysis_steps.mjs";
 
 const tabs = (page) => page.locator("nav.tabbar");
 
@@ -18,10 +19,6 @@ async function newAnalysis(page, title) {
   await page.locator("[data-testid=analysis-view]").waitFor();
 }
 
-async function choose(page, position, name) {
-  await page.locator(`.choose-variable[data-position='${position}']`).click();
-  await page.locator("[data-testid=variable-chooser]").getByRole("button", { name, exact: true }).click();
-}
 
 const entries = (page) => page.locator("[data-testid=analysis-entry]");
 
@@ -74,6 +71,7 @@ for (const viewport of viewports) {
       await page.getByRole("button", { name: "Done", exact: true }).click();
       await view.locator(".result-text.filter").filter({ hasText: "Filters: DayType = Weekday" }).waitFor();
       // The density view redraws the chart.
+      await openSettings(page);
       await page.getByRole("button", { name: "Density Plot" }).click();
       await view.locator(".result-text.filter").waitFor();
       for (let i = 0; i < 200 && (await view.locator(".chart-svg").innerHTML().catch(() => boxSvg)) === boxSvg; i++)
@@ -108,6 +106,7 @@ for (const viewport of viewports) {
       await view.locator(".result-text.figure").filter({ hasText: "Chi-squared = " }).waitFor();
       const cell = view.locator("table.result-table tbody tr").first().locator("td").first();
       assert.match(await cell.textContent(), /^\d+ \d+%$/);
+      await openSettings(page);
       await page.getByRole("button", { name: "Row", exact: true }).click();
       await view.locator(".result-text.setting").filter({ hasText: "Calculate percentages by Row" }).waitFor();
       await page.getByRole("button", { name: "None", exact: true }).click();

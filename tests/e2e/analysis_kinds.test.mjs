@@ -8,13 +8,9 @@
 // what the command line computes for the same settings, so every setting
 // the screen stores reaches the computation.
 import assert from "node:assert/strict";
-import { spawnSync } from "node:child_process";
-import { mkdtempSync, rmSync } from "node:fs";
-import { tmpdir } from "node:os";
-import { join } from "node:path";
-import { after, before, describe, it } from "node:test";
-import { addExample, assertNoHorizontalScroll, binary, openWorkspace, shot, useSession, viewports } from "./harness.mjs";
-import { chooser, choose, close, message, newAnalysis, segment, sharedCsv, shown, view } from "./analysis_steps.mjs";
+import { before, describe, it } from "node:test";
+import { addExample, assertNoHorizontalScroll, openWorkspace, shot, useSession, viewports } from "./harness.mjs";
+import { chooser, choose, close, message, newAnalysis, openSettings, segment, settingsLine, sharedCsv, shown, useReference, view } from "./analysis_steps.mjs";
 
 async function openExample(page, url) {
   await openWorkspace(page, url);
@@ -57,27 +53,14 @@ async function pick(page, testid, name) {
 
 for (const viewport of viewports) {
   describe(`Correlation, regression and test screens at ${viewport.name} size`, () => {
-    let server, page, reference, refDir;
+    let server, page;
     useSession(viewport, (s) => ({ server, page } = s));
-
     // The command line's CSV export of the same analysis, on a copy of the example.
-    const cli = (...args) => {
-      const r = spawnSync(binary, ["analyze", reference, ...args, "--csv", "-"], { encoding: "utf8" });
-      assert.equal(r.status, 0, r.stderr);
-      return r.stdout;
-    };
+    const cli = useReference();
 
     before(async () => {
       addExample(server);
-      refDir = mkdtempSync(join(tmpdir(), "tabulix-e2e-ref-"));
-      reference = join(refDir, "reference.tbx");
-      const r = spawnSync(binary, ["example", reference]);
-      assert.equal(r.status, 0, String(r.stderr));
       await openExample(page, server.url);
-    });
-
-    after(() => {
-      if (refDir) rmSync(refDir, { recursive: true, force: true });
     });
 
     it("computes a bivariate analysis with a filter, links its terms, shares and prints", async () => {
@@ -118,6 +101,9 @@ for (const viewport of viewports) {
       const names = await chooser(page).getByRole("button").allTextContents();
       assert.ok(!names.includes("Ozone") && names.includes("Temperature"), `offered ${names}`);
       await page.getByRole("button", { name: "Add All" }).click();
+      // Their variables chosen, the settings fold to a line.
+      await settingsLine(page).filter({ hasText: "Ozone, " }).waitFor();
+      await openSettings(page);
       await page.locator("[data-testid=regressors] li").filter({ hasText: "Temperature" }).waitFor();
       // One coefficient row per variable and the constant, once the new result is in.
       await view(page).locator("table.result-table[data-role=coefficients] tbody tr").nth(names.length).waitFor();
@@ -145,7 +131,11 @@ for (const viewport of viewports) {
       await chooser(page).getByRole("button", { name: "Ozone", exact: true }).click();
       await chooser(page).getByRole("button", { name: "Temperature", exact: true }).click();
       await page.getByRole("button", { name: "Done", exact: true }).click();
+      // The dependent alone already has a model: the one with both variables
+      // is in once the settings have folded to name them.
+      await settingsLine(page).filter({ hasText: "DayType, Ozone, Temperature" }).waitFor();
       await shown(page, "Logistic Regression Model", ".result-heading");
+      await openSettings(page);
       // The last level in text order is coded 1 until another is chosen.
       assert.equal(await page.locator("[data-testid=level-left]").textContent(), "Weekend");
       await pick(page, "level-left", "Weekday");
@@ -180,6 +170,7 @@ for (const viewport of viewports) {
       // Reopened, it shows the stored value, tails and the same result.
       await page.locator("[data-testid=analysis-entry]").filter({ hasText: "One sample one tail t-test" }).click();
       await shown(page, "One sample one tail t-test", ".result-text.subtitle");
+      await openSettings(page);
       assert.equal(await expected.inputValue(), "40");
       assert.equal(await segment(page, "Alternative hypothesis is", "One tail greater").getAttribute("aria-pressed"), "true");
       assert.equal(await sharedCsv(page, "Hypothesis Test of Means"), csv);
@@ -206,6 +197,7 @@ for (const viewport of viewports) {
       await message(page, "Please define a second sample to perform a two sample test.");
       await choose(page, 2, "DayType");
       await addFilter(page, page.locator("[data-testid=analysis-filter]"), "Month", "May");
+      await openSettings(page);
       await addFilter(page, page.locator("[data-testid=second-filter]"), "Month", "June");
       await page.locator("[data-testid=second-filter]").filter({ hasText: "Month = June" }).waitFor();
       await shown(page, "Sample 2: Pr(DayType = Weekend), Filters: Month = June");

@@ -1,8 +1,35 @@
-// Steps of the analysis screens the end-to-end tests share: a new analysis
-// from the menu, a variable chosen for a position, a text waited for in the
-// result, a segment, the shared CSV.
+// Steps of the analysis screens the end-to-end tests share: the command
+// line's reference results, a new analysis from the menu, the folded
+// settings opened, a variable chosen for a position, a text waited for in
+// the result, a segment, the shared CSV.
 import assert from "node:assert/strict";
-import { readFileSync } from "node:fs";
+import { spawnSync } from "node:child_process";
+import { mkdtempSync, readFileSync, rmSync } from "node:fs";
+import { tmpdir } from "node:os";
+import { join } from "node:path";
+import { after, before } from "node:test";
+import { binary } from "./harness.mjs";
+
+// A copy of the example that the command line computes the same analyses
+// on, made before the tests of a describe block and removed after them.
+// Returns `cli(...args)`: the command line's CSV export of one analysis.
+export function useReference() {
+  let dir, reference;
+  before(() => {
+    dir = mkdtempSync(join(tmpdir(), "tabulix-e2e-ref-"));
+    reference = join(dir, "reference.tbx");
+    const r = spawnSync(binary, ["example", reference], { encoding: "utf8" });
+    assert.equal(r.status, 0, r.stderr);
+  });
+  after(() => {
+    if (dir) rmSync(dir, { recursive: true, force: true });
+  });
+  return (...args) => {
+    const r = spawnSync(binary, ["analyze", reference, ...args, "--csv", "-"], { encoding: "utf8" });
+    assert.equal(r.status, 0, r.stderr);
+    return r.stdout;
+  };
+}
 
 export async function newAnalysis(page, title) {
   await page.getByRole("button", { name: "New Analysis" }).click();
@@ -13,12 +40,28 @@ export async function newAnalysis(page, title) {
 
 export const chooser = (page) => page.locator("[data-testid=variable-chooser]");
 
-// Picks one variable for a position (the chooser fills in once its offers arrive).
+export const settingsLine = (page) => page.locator("[data-testid=settings-summary]");
+
+// Opens the analysis settings when they are folded to their line (as they
+// are once the analysis has its variables).
+export async function openSettings(page) {
+  if (!(await settingsLine(page).count())) return;
+  await settingsLine(page).click();
+  await page.locator("[data-testid=analysis-settings]").waitFor();
+}
+
+// Picks one variable for a position (the chooser fills in once its offers
+// arrive); the variable's button, or the folded settings' line, names it.
 export async function choose(page, position, name) {
+  await openSettings(page);
   await page.locator(`.choose-variable[data-position='${position}']`).click();
   await chooser(page).getByRole("button", { name, exact: true }).click();
   await chooser(page).waitFor({ state: "detached" });
-  await page.locator(`.choose-variable[data-position='${position}']`).filter({ hasText: name }).waitFor();
+  await page
+    .locator(`.choose-variable[data-position='${position}']`)
+    .filter({ hasText: name })
+    .or(settingsLine(page).filter({ hasText: name }))
+    .waitFor();
 }
 
 export const view = (page) => page.locator("[data-testid=analysis-view]");

@@ -5,44 +5,29 @@
 // the rank correlations, the model F test and the odds ratios. Shared CSV
 // files equal what the command line computes for the same settings.
 import assert from "node:assert/strict";
-import { spawnSync } from "node:child_process";
-import { mkdtempSync, rmSync } from "node:fs";
-import { tmpdir } from "node:os";
-import { join } from "node:path";
-import { after, before, describe, it } from "node:test";
-import { addExample, assertNoHorizontalScroll, binary, openWorkspace, shot, useSession, viewports } from "./harness.mjs";
-import { chooser, choose, close, message, newAnalysis, segment, sharedCsv, shown, view } from "./analysis_steps.mjs";
+import { before, describe, it } from "node:test";
+import { addExample, assertNoHorizontalScroll, openWorkspace, shot, useSession, viewports } from "./harness.mjs";
+import { chooser, choose, close, message, newAnalysis, openSettings, segment, settingsLine, sharedCsv, shown, useReference, view } from "./analysis_steps.mjs";
 
 // Chooses the grouping variable whose two levels make the two samples.
 async function groupBy(page, name) {
+  await openSettings(page);
   await page.locator("[data-testid=group-by]").click();
   await chooser(page).getByRole("button", { name, exact: true }).click();
   await chooser(page).waitFor({ state: "detached" });
-  await page.locator("[data-testid=group-by]").filter({ hasText: name }).waitFor();
+  await page.locator("[data-testid=group-by]").filter({ hasText: name }).or(settingsLine(page).filter({ hasText: name })).waitFor();
 }
 
 for (const viewport of viewports) {
   describe(`Peer figures at ${viewport.name} size`, () => {
-    let server, page, reference, refDir;
+    let server, page;
     useSession(viewport, (s) => ({ server, page } = s));
-
-    const cli = (...args) => {
-      const r = spawnSync(binary, ["analyze", reference, ...args, "--csv", "-"], { encoding: "utf8" });
-      assert.equal(r.status, 0, r.stderr);
-      return r.stdout;
-    };
+    const cli = useReference();
 
     before(async () => {
       addExample(server);
-      refDir = mkdtempSync(join(tmpdir(), "tabulix-e2e-ref-"));
-      reference = join(refDir, "reference.tbx");
-      assert.equal(spawnSync(binary, ["example", reference]).status, 0);
       await openWorkspace(page, server.url);
       await page.locator("nav.tabbar").getByRole("button", { name: "Analysis" }).click();
-    });
-
-    after(() => {
-      if (refDir) rmSync(refDir, { recursive: true, force: true });
     });
 
     it("tests on ranks: one sample, two samples by a grouping variable, related samples", async () => {
@@ -63,6 +48,7 @@ for (const viewport of viewports) {
       await assertNoHorizontalScroll(page);
       assert.equal(await sharedCsv(page, "Wilcoxon rank-sum test of Ozone by DayType"), cli("ranks", "--left", "Ozone", "--by", "DayType"));
       // Related samples take a list of variables: Friedman's test.
+      await openSettings(page);
       await segment(page, "Samples", "Related samples").click();
       await page.locator(".choose-variable[data-position='3']").click();
       for (const name of ["Ozone", "Wind", "Temperature"]) await chooser(page).getByRole("button", { name, exact: true }).click();
@@ -94,6 +80,7 @@ for (const viewport of viewports) {
       await shown(page, "Welch's ANOVA: F(", ".result-text");
       await shown(page, "Levene's test (Brown–Forsythe): ", ".result-text");
       await shown(page, "Kruskal–Wallis: H = ", ".result-text");
+      await openSettings(page);
       await segment(page, "Pairwise comparisons:", "Tukey").click();
       await shown(page, "Tukey's honestly significant differences");
       await shown(page, "Dunn's comparisons of mean ranks");

@@ -24,15 +24,86 @@ async function assertAccessible(page, where) {
   assert.deepEqual(found, [], `axe-core on ${where}`);
 }
 
-// Every chart's tick labels (9 drawing units tall) at least 11 CSS px.
+// Every text of every chart at least 11 CSS px. The server's SVG draws text
+// as glyph symbols, one set per font size, each set's glyph 0 being the
+// missing-glyph box, 0.8828 em tall in DejaVu Sans (its longer side when
+// the set is turned, as the y axis title is): a set's size in drawing
+// units times the scale its glyphs are drawn at on screen.
 async function assertChartTextReadable(page, where) {
-  const scales = await page.evaluate(() =>
-    Array.from(document.querySelectorAll(".chart-svg svg")).map((svg) => {
-      const units = svg.viewBox.baseVal?.width || Number.parseFloat(svg.getAttribute("width"));
-      return (svg.getBoundingClientRect().width / units) * 9;
+  const sizes = await page.evaluate(() => {
+    const found = [];
+    for (const svg of document.querySelectorAll(".chart-svg svg")) {
+      const em = new Map();
+      for (const symbol of svg.querySelectorAll("symbol[id$='-0']")) {
+        const n = (symbol.querySelector("path")?.getAttribute("d") ?? "").match(/-?\d+(\.\d+)?/g)?.map(Number) ?? [];
+        const span = (odd) => {
+          const v = n.filter((_, i) => i % 2 === odd);
+          return Math.max(...v) - Math.min(...v);
+        };
+        em.set(symbol.id.slice(0, -2), Math.max(span(0), span(1)) / 0.8828);
+      }
+      for (const use of svg.querySelectorAll("use")) {
+        const set = (use.getAttribute("xlink:href") ?? use.getAttribute("href") ?? "").slice(1).replace(/-\d+$/, "");
+        const m = use.getScreenCTM();
+        if (em.has(set) && m) found.push(em.get(set) * Math.hypot(m.a, m.b));
+      }
+    }
+    return found;
+  });
+  assert.ok(sizes.length > 0 || !(await page.locator(".chart-svg svg").count()), `${where}: no chart text found`);
+  const least = Math.min(...sizes);
+  assert.ok(least >= 10.95, `${where}: chart text drawn at ${least.toFixed(1)} px`);
+}
+
+// Each button of the segmented control labelled `label` holds its whole
+// word inside its box, apart from the next one's ("Column", "None").
+async function assertSegmentsApart(page, label, where) {
+  const boxes = await page.locator(`[role=group][aria-label^='${label}']`).evaluate((g) =>
+    Array.from(g.querySelectorAll("button")).map((b) => {
+      const range = document.createRange();
+      range.selectNodeContents(b);
+      const text = range.getBoundingClientRect();
+      const box = b.getBoundingClientRect();
+      return { word: b.textContent, left: text.left, right: text.right, top: text.top, inside: text.left >= box.left && text.right <= box.right, fits: b.scrollWidth <= b.clientWidth };
     }),
   );
-  for (const px of scales) assert.ok(px >= 10.95, `${where}: chart labels drawn at ${px.toFixed(1)} px`);
+  for (const [i, b] of boxes.entries()) {
+    assert.ok(b.inside && b.fits, `${where}: "${b.word}" runs out of its button`);
+    const next = boxes[i + 1];
+    if (next && Math.abs(next.top - b.top) < 2) assert.ok(next.left - b.right >= 8, `${where}: "${b.word}" runs into "${next.word}"`);
+  }
+}
+
+// The tip on screen lies inside the window, points up at the action at the
+// end of the header (its arrow 22 px from its right end) and covers neither
+// the search box nor the grid nor the status line.
+async function assertTipClear(page, where) {
+  const tip = page.locator(".tip");
+  await tip.waitFor();
+  const found = await tip.evaluate((t) => {
+    const r = t.getBoundingClientRect();
+    const actions = t.closest("section").querySelectorAll(".screen-header .header-actions > button, .screen-header .header-actions > * button");
+    const action = actions[actions.length - 1]?.getBoundingClientRect();
+    const covered = [];
+    for (const el of document.querySelectorAll(".search-bar, [data-testid=grid], .status-line")) {
+      const b = el.getBoundingClientRect();
+      if (Math.min(r.right, b.right) > Math.max(r.left, b.left) && Math.min(r.bottom, b.bottom) > Math.max(r.top, b.top)) covered.push(el.className);
+    }
+    const arrow = r.right - 22;
+    return { inside: r.left >= 0 && r.top >= 0 && r.right <= innerWidth && r.bottom <= innerHeight, covered, points: !!action && arrow >= action.left && arrow <= action.right };
+  });
+  assert.deepEqual(found, { inside: true, covered: [], points: true }, `the tip of ${where}`);
+}
+
+// No text on screen ends in "…" for want of room, but the grid's cells and a
+// card's frequent values, which keep their column's width.
+async function assertNothingCutShort(page, where) {
+  const cut = await page.evaluate(() =>
+    Array.from(document.querySelectorAll("body *"))
+      .filter((el) => !el.closest(".grid, .freq-value") && getComputedStyle(el).textOverflow === "ellipsis" && el.scrollWidth > el.clientWidth + 1)
+      .map((el) => el.textContent.slice(0, 40)),
+  );
+  assert.deepEqual(cut, [], `${where}: texts cut short`);
 }
 
 // Whether the focus is inside the element `selector` finds.
@@ -56,6 +127,7 @@ for (const viewport of viewports) {
       await openWorkspace(page, server.url);
       // The first visit of Browse shows its tip, worded for this pointer.
       await page.locator(".tip").filter({ hasText: touch ? "Tap to edit or enter data" : "Click to edit or enter data" }).waitFor();
+      await assertTipClear(page, "Browse");
       for (const [tab, heading] of [
         ["Browse", "Browse"],
         ["Variables", "Variables"],
@@ -72,8 +144,14 @@ for (const viewport of viewports) {
           await page.getByRole("alertdialog").waitFor({ state: "detached" });
         }
         if (tab === "Variables") await page.locator("[data-testid=variable-card]").first().waitFor();
+        // Their first visit shows their tips, worded for this pointer too.
+        if (tab === "Variables" || tab === "Analysis") {
+          await page.locator(".tip").filter({ hasText: touch ? /^Tap to / : /^Click to / }).waitFor();
+          await assertTipClear(page, tab);
+        }
         await shot(page, viewport, `shell-tab-${tab.toLowerCase()}`);
         await assertNoHorizontalScroll(page);
+        await assertNothingCutShort(page, `the ${tab} tab`);
         await assertAccessible(page, `the ${tab} tab`);
       }
 
@@ -93,18 +171,63 @@ for (const viewport of viewports) {
         await opener.click();
         const view = page.locator("[data-testid=analysis-view]");
         await view.locator(".layout-view .result-title").waitFor({ timeout: 30000 });
+        // Opened with its variables chosen, its settings are one line above the result.
+        const line = view.locator("[data-testid=settings-summary]");
+        await line.waitFor();
+        assert.equal(await view.locator("[data-testid=analysis-settings]").count(), 0, "the settings folded");
         await shot(page, viewport, `shell-result-${i + 1}`);
         await assertNoHorizontalScroll(page);
+        await assertNothingCutShort(page, titles[i]);
         await assertChartTextReadable(page, titles[i]);
         await assertAccessible(page, titles[i]);
         // A wide table scrolls in its own box with its first column kept.
         const sticky = await view.locator("table.result-table tbody tr:first-child > :first-child").first().evaluate((c) => getComputedStyle(c).position);
         assert.equal(sticky, "sticky");
+        // Scrolled sideways, a table too wide for its box keeps its first column where it was.
+        const kept = await view.locator(".result-table-scroll").evaluateAll((boxes) =>
+          boxes
+            .filter((b) => b.scrollWidth > b.clientWidth)
+            .map((b) => {
+              const first = b.querySelector("tbody tr > :first-child");
+              const before = first.getBoundingClientRect().left;
+              b.scrollLeft = 60;
+              const moved = first.getBoundingClientRect().left - before;
+              b.scrollLeft = 0;
+              return b.scrollWidth > b.clientWidth && moved === 0;
+            }),
+        );
+        assert.ok(kept.every((k) => k), `${titles[i]}: a wide table's first column scrolled away`);
+        // On a phone the ANOVA's tables are wider than the screen.
+        if (touch && i === 2) assert.ok(kept.length > 0, "no wide table on the phone");
+        if (i === 3) {
+          // A tap opens them again, the keyboard on their first control.
+          await line.click();
+          await view.locator("[data-testid=analysis-settings]").waitFor();
+          await until(() => focusInside(page, "[data-testid=analysis-settings]"), "the focus on the opened settings");
+          await assertSegmentsApart(page, "Calculate percentages by", titles[i]);
+          await shot(page, viewport, "shell-result-4-settings");
+          await assertNoHorizontalScroll(page);
+          await assertAccessible(page, `the settings of ${titles[i]}`);
+        }
         // Esc closes the result and gives the focus back to its entry.
         await page.keyboard.press("Escape");
         await page.locator("[data-testid=analysis-view]").waitFor({ state: "detached" });
         assert.equal(await focusInside(page, "[data-testid=analysis-entry]"), true, "focus back on the list");
       }
+
+      // A new analysis shows its settings open until its variables are
+      // chosen, and is listed only once they are.
+      await page.getByRole("button", { name: "New Analysis" }).click();
+      await page.locator("[data-testid=analysis-menu] button.row").filter({ hasText: /^Hypothesis test of means/ }).click();
+      await page.locator("[data-testid=analysis-settings]").waitFor();
+      await assertSegmentsApart(page, "Test of", "a new test of means");
+      await assertSegmentsApart(page, "Alternative hypothesis is", "a new test of means");
+      await assertNoHorizontalScroll(page);
+      await assertAccessible(page, "a new test of means");
+      await page.keyboard.press("Escape");
+      await page.locator("[data-testid=analysis-view]").waitFor({ state: "detached" });
+      await page.waitForTimeout(300);
+      assert.equal(await entries.count(), 4, "an analysis without variables is not listed");
 
       // A variable's detail: its charts and figures fit too.
       await tabs(page).getByRole("button", { name: "Variables" }).click();
@@ -113,6 +236,7 @@ for (const viewport of viewports) {
       await page.locator("[data-testid=detail] .chart-svg svg").first().waitFor({ timeout: 30000 });
       await shot(page, viewport, "shell-detail");
       await assertNoHorizontalScroll(page);
+      await assertNothingCutShort(page, "the detail of Ozone");
       await assertChartTextReadable(page, "the detail of Ozone");
       await assertAccessible(page, "the detail of Ozone");
       await page.keyboard.press("Escape");
@@ -222,6 +346,7 @@ for (const viewport of viewports) {
         await until(() => focusInside(page, "[role=dialog]"), `the ${tab} sheet to take the focus`);
         await shot(page, viewport, `shell-sheet-${tab.toLowerCase()}`);
         await assertNoHorizontalScroll(page);
+        await assertNothingCutShort(page, `the ${tab} sheet`);
         await assertAccessible(page, `the ${tab} sheet`);
         await page.keyboard.press("Escape");
         await sheet.waitFor({ state: "detached" });

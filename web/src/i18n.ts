@@ -282,6 +282,7 @@ const english: Table = Object.fromEntries(
     "compare sample 1",
     "to sample 2",
     "to value",
+    "Change",
     "Sample 2 filter:",
     "Alternative hypothesis is",
     "One tail less",

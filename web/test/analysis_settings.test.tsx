@@ -1,6 +1,6 @@
 // @vitest-environment happy-dom
 import { describe, expect, it, vi } from "vitest";
-import { levelInForce, SettingsPanel, type Definition, type Levels } from "../src/screens/analysis_settings";
+import { hasItsChoices, levelInForce, settingsLine, SettingsPanel, type Definition, type Levels } from "../src/screens/analysis_settings";
 import { click, mount, texts, type } from "./dom";
 
 const def = (over: Partial<Definition> = {}): Definition => ({
@@ -290,5 +290,42 @@ describe("the level coded 1", () => {
     expect(levelInForce(["no", "yes"], undefined)).toBe("yes");
     expect(levelInForce(["no", "yes"], "maybe")).toBe("yes");
     expect(levelInForce([], "no")).toBe("");
+  });
+});
+
+describe("the settings fold to one line once the choices are made", () => {
+  const v = (num: number, name: string) => ({ num, name, type: "Numeric" }) as any;
+  it("only when the kind has every variable it needs, and a one-sample test its expected value", () => {
+    const cases: [string, Partial<Definition>, boolean][] = [
+      ["twoway", { left: v(1, "Month") }, false],
+      ["twoway", { left: v(1, "Month"), right: v(2, "DayType") }, true],
+      ["linear", { left: v(1, "Ozone") }, false],
+      ["linear", { left: v(1, "Ozone"), columns: [v(2, "Wind")] }, true],
+      ["means", { samples: 1, left: v(1, "Ozone") }, false],
+      ["means", { samples: 1, left: v(1, "Ozone"), settings: { expected: "40" } }, true],
+      ["means", { samples: 2, left: v(1, "Ozone") }, false],
+      ["means", { samples: 2, left: v(1, "Ozone"), group: v(3, "DayType") }, true],
+      // Paired samples need the second variable itself.
+      ["means", { samples: 2, isPaired: true, left: v(1, "Ozone"), group: v(3, "DayType") }, false],
+      ["ranks", { samples: 3, columns: [v(1, "a"), v(2, "b")] }, false],
+      ["ranks", { samples: 3, columns: [v(1, "a"), v(2, "b"), v(3, "c")] }, true],
+    ];
+    for (const [kind, over, done] of cases) expect([kind, over, hasItsChoices(kind, def({ kind, ...over }))]).toEqual([kind, over, done]);
+  });
+
+  it("the line names the variables, then the choices that shape the result", () => {
+    expect(settingsLine("summarize", def({ left: v(1, "Ozone"), right: v(2, "Month") }), "density", { postHoc: "tukey" })).toBe(
+      "Ozone, Month · Density Plot · Tukey",
+    );
+    expect(settingsLine("twoway", def({ left: v(1, "Month"), right: v(2, "DayType"), twoWayPercAgg: 2 }), "box")).toBe(
+      "Month, DayType · Calculate percentages by Column",
+    );
+    expect(settingsLine("means", def({ samples: 1, tails: 2, left: v(1, "Ozone"), settings: { expected: "40" } }), "box")).toBe(
+      "Ozone · One sample · to value 40 · One tail greater",
+    );
+    expect(settingsLine("ranks", def({ samples: 2, left: v(1, "Ozone"), right: v(1, "Ozone"), group: v(3, "DayType") }), "box")).toBe(
+      "Ozone, DayType · Two samples · Two tails",
+    );
+    expect(settingsLine("linear", def({ left: v(1, "Ozone"), columns: [v(2, "Wind"), v(3, "Temp")] }), "box")).toBe("Ozone, Wind, Temp");
   });
 });

@@ -1,11 +1,13 @@
 // The width the server draws a result's charts at. Charts are drawn in
-// units with tick labels 9 units tall and scaled to their box on screen; a
-// box narrower than the usual 360 units would shrink that text below 11 CSS
-// px, so the chart is drawn narrower instead and scaled up to its box.
+// units and scaled to their box on screen; their smallest text (category
+// labels crowded into two rows) is 8 units tall, so a box narrower than the
+// usual 360 units would shrink it below 11 CSS px: the chart is drawn
+// narrower instead and scaled up to its box. The server draws no narrower
+// than 200 units, which keeps that text at 11 px in a box of 275 px or more.
 
 const usualUnits = 360;
 const fewestUnits = 200;
-const labelUnits = 9;
+const labelUnits = 8;
 const leastLabelPx = 11;
 
 // The CSS width of one chart box on a page `viewport` px wide: one column of

@@ -15,7 +15,16 @@ import { ResultView } from "../components/result_view";
 import { t } from "../i18n";
 import { NoWorkspace } from "./browse";
 import { FilterList, type VariableRef } from "./detail";
-import { settingsTexts, SettingsPanel, type Definition, type Levels, type Summary } from "./analysis_settings";
+import {
+  hasItsChoices,
+  settingsLine,
+  settingsTexts,
+  SettingsPanel,
+  SettingsSummary,
+  type Definition,
+  type Levels,
+  type Summary,
+} from "./analysis_settings";
 import type { Card } from "./variables";
 
 interface MenuRow {
@@ -148,13 +157,14 @@ export function AnalysisScreen({ shell }: { shell: Shell }) {
               <PlusIcon />
             </button>
           )}
-          {open && tip && (
-            <div class="tip" role="note" onClick={() => setTip(false)}>
-              {t("Tap to start a new analysis")}
-            </div>
-          )}
         </div>
       </header>
+      {/* Under the header, pointing up at its action: it covers nothing. */}
+      {open && tip && (
+        <div class="tip" role="note" onClick={() => setTip(false)}>
+          {t("Tap to start a new analysis")}
+        </div>
+      )}
       {!open && <NoWorkspace shell={shell} />}
       {open && (
         <div class="search-bar">
@@ -264,9 +274,20 @@ function AnalysisView({
   const [typing, setTyping] = useState<string | null>(null);
   const [typed, setTyped] = useState<string | null>(null);
   const latest = useRef(0);
+  // The settings folded to one line so that the result comes first: from the
+  // start when the analysis opens with its choices made, and as soon as a
+  // chosen variable completes them; a tap opens them again.
+  const [folded, setFolded] = useState(false);
+  const viewBody = useRef<HTMLDivElement>(null);
 
   useEffect(() => {
-    api.get<Definition>(`/api/analyses/${id}`).then(setDef).catch(shell.fail);
+    api
+      .get<Definition>(`/api/analyses/${id}`)
+      .then((d) => {
+        setDef(d);
+        setFolded(!!d.kind && hasItsChoices(d.kind, d));
+      })
+      .catch(shell.fail);
     api
       .get<{ cards: Card[] }>("/api/variables")
       .then((v) => setVariables(v.cards.map((c) => ({ num: c.num, name: c.name, type: c.type }))))
@@ -330,9 +351,12 @@ function AnalysisView({
     return () => stop();
   }, [key]);
 
-  const change = async (path: string, payload: unknown) => {
+  // Stores a change; `fold` folds the settings when it completes the choices.
+  const change = async (path: string, payload: unknown, fold = false) => {
     try {
-      setDef(await api.post<Definition>(`/api/analyses/${id}/${path}`, payload));
+      const next = await api.post<Definition>(`/api/analyses/${id}/${path}`, payload);
+      setDef(next);
+      if (fold && next.kind && hasItsChoices(next.kind, next)) setFolded(true);
     } catch (e) {
       shell.fail(e);
     }
@@ -417,13 +441,23 @@ function AnalysisView({
           )}
         </div>
       </header>
-      <div class="overlay-body" data-testid="analysis-view">
+      <div class="overlay-body" data-testid="analysis-view" ref={viewBody}>
         {!built && (
           <p class="empty-row" data-testid="not-built">
             {t("This analysis is not available yet.")}
           </p>
         )}
-        {built && def && kind && (
+        {built && def && kind && folded && (
+          <SettingsSummary
+            line={settingsLine(kind, def, view, extra)}
+            onOpen={() => {
+              setFolded(false);
+              // The keyboard goes on to the first setting the tap opened.
+              window.setTimeout(() => viewBody.current?.querySelector<HTMLElement>(".analysis-settings button, .analysis-settings input")?.focus(), 0);
+            }}
+          />
+        )}
+        {built && def && kind && !folded && (
           <SettingsPanel
             def={def}
             kind={kind}
@@ -467,8 +501,8 @@ function AnalysisView({
           onClose={() => setChoosing(null)}
           onChoose={(nums) => {
             setChoosing(null);
-            if (choosing.position === 0) void change("group", { column: nums[0] });
-            else void change("variables", { position: choosing.position, columns: nums });
+            if (choosing.position === 0) void change("group", { column: nums[0] }, true);
+            else void change("variables", { position: choosing.position, columns: nums }, true);
           }}
         />
       )}

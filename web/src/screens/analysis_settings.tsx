@@ -1,7 +1,8 @@
 // The settings panel of an analysis screen, one pattern for every kind: the
 // variable buttons of the kind's positions, then its controls (segments,
 // switches, level and test pickers, the expected value, the second
-// sample's filter), each stored with the analysis as soon as it changes.
+// sample's filter), each stored with the analysis as soon as it changes;
+// and the one line the screen folds them to once the choices are made.
 import { useEffect, useState } from "preact/hooks";
 import { CloseIcon } from "../components/icons";
 import { t } from "../i18n";
@@ -174,6 +175,61 @@ export function settingsTexts(): string[] {
     ...percentSegments,
     ...Object.values(testTitles),
   ];
+}
+
+// Whether the definition has every choice its result waits for: the
+// variables of its kind and, for a one-sample test, the expected value.
+export function hasItsChoices(kind: string, def: Definition): boolean {
+  switch (kind) {
+    case "summarize":
+    case "twoway":
+    case "correlation":
+      return !!def.left && !!def.right;
+    case "linear":
+    case "logistic":
+      return !!def.left && def.columns.length > 0;
+    case "means":
+    case "proportions":
+    case "ranks":
+      if (def.samples === 3) return def.columns.length >= 3;
+      if (def.samples === 2) return !!def.left && (!!def.right || (!def.isPaired && !!def.group));
+      return !!def.left && (def.settings.expected ?? "") !== "";
+    default:
+      return !!def.left;
+  }
+}
+
+// The settings on one line, as the screen shows them folded: the chosen
+// variables, then the choices that shape the result.
+export function settingsLine(kind: string, def: Definition, view: string, extra: Record<string, string> = {}): string {
+  // Each variable once (a sample grouped by another has the same variable on both sides).
+  const names = [def.left, def.right, def.group, ...def.columns].filter((v) => v).map((v) => v!.name);
+  const parts = [[...new Set(names)].join(", ")];
+  const label = (options: { value: string; label: string }[], value: string) =>
+    t(options.find((o) => o.value === value)?.label ?? "");
+  if (kind === "summarize") {
+    parts.push(label(viewSegments, view));
+    if (extra.postHoc && extra.postHoc !== "none") parts.push(label(postHocSegments, extra.postHoc));
+  } else if (kind === "twoway") {
+    const segment = def.twoWayPercDisplay === 0 ? 3 : def.twoWayPercAgg;
+    parts.push(t("Calculate percentages by ") + t(percentSegments[segment] ?? ""));
+  } else if (kind === "means" || kind === "proportions" || kind === "ranks") {
+    const samples = def.samples === 3 ? "related" : def.samples === 2 ? (def.isPaired ? "paired" : "2") : "1";
+    parts.push(label(rankSampleSegments, samples));
+    if (samples === "1") parts.push(`${t("to value")} ${def.settings.expected ?? ""}`);
+    if (samples !== "related") parts.push(label(tailSegments, String(def.tails ?? 0)));
+  }
+  return parts.filter((p) => p.trim()).join(" · ");
+}
+
+// The settings folded to their line; a tap opens them again.
+export function SettingsSummary({ line, onOpen }: { line: string; onOpen: () => void }) {
+  return (
+    <button class="settings-summary" data-testid="settings-summary" aria-expanded="false" onClick={onOpen}>
+      <span class="settings-summary-text">{line}</span>
+      <span class="settings-summary-action">{t("Change")}</span>
+    </button>
+  );
 }
 
 // A segmented control: one button per choice, the current one pressed.

@@ -374,13 +374,14 @@ export function VariablesScreen({ shell }: { shell: Shell }) {
               <PlusIcon />
             </button>
           )}
-          {open && tip && (
-            <div class="tip" role="note" onClick={() => setTip(false)}>
-              {t("Tap to create a new variable")}
-            </div>
-          )}
         </div>
       </header>
+      {/* Under the header, pointing up at its action: it covers nothing. */}
+      {open && tip && (
+        <div class="tip" role="note" onClick={() => setTip(false)}>
+          {t("Tap to create a new variable")}
+        </div>
+      )}
       {answer && !open && <NoWorkspace shell={shell} />}
       {open && (
         <>
