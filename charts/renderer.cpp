@@ -50,10 +50,12 @@ void text(cairo_t* cr, const std::string& s, double x, double y, double size, Al
   pango_layout_set_text(layout, s.c_str(), static_cast<int>(s.size()));
   int w = 0, h = 0;
   if (maxWidth > 0) {
-    // A text a little too wide is set smaller (down to 70 %) before it is cut.
+    // A text a little too wide is set smaller (down to 70 %, never below 8
+    // units: the page sizes charts so that 8 units read as 11 px) before it is cut.
     pango_layout_get_pixel_size(layout, &w, &h);
     if (w > maxWidth) {
-      pango_font_description_set_absolute_size(font, std::max(0.7, maxWidth / w) * size * PANGO_SCALE);
+      const double smaller = std::max(std::max(0.7, maxWidth / w) * size, std::min(size, 8.0));
+      pango_font_description_set_absolute_size(font, smaller * PANGO_SCALE);
       pango_layout_set_font_description(layout, font);
     }
     pango_layout_set_width(layout, static_cast<int>(maxWidth * PANGO_SCALE));
@@ -115,14 +117,22 @@ void drawAxes(cairo_t* cr, const Chart& chart, const Frame& f, double width, dou
   int xTicks = std::max(2, static_cast<int>((f.right - f.left) / 70));
   const std::vector<Tick> xs = ticksOf(chart.x, f.xmin, f.xmax, xTicks);
   // Category labels share the axis: each keeps to its slot.
-  const double slot = chart.x.categoryLabels.empty() || xs.empty()
-                          ? 0
-                          : (f.right - f.left) / static_cast<double>(xs.size()) - 2;
+  // Its width is the distance between neighbouring labels: the axis may
+  // reach past the first and last category (a box plot's margins).
+  double slot = 0;
+  if (!chart.x.categoryLabels.empty() && !xs.empty()) {
+    slot = f.right - f.left;
+    for (size_t i = 1; i < xs.size(); ++i)
+      slot = std::min(slot, std::fabs(f.px(xs[i].value) - f.px(xs[i - 1].value)));
+    slot -= 2;
+  }
   // Labels wider than their slot alternate between two rows, each then
-  // having two slots' width.
+  // having two slots' width; neighbours keep a gap of a word space or more,
+  // so that "a | g = x" and "a | g = y" never read as one label.
+  constexpr double kGap = 6;
   bool stagger = false;
   if (slot > 0)
-    for (const Tick& t : xs) stagger = stagger || textWidth(cr, t.label, 9) > slot;
+    for (const Tick& t : xs) stagger = stagger || textWidth(cr, t.label, 9) > slot - kGap;
   for (size_t i = 0; i < xs.size(); ++i) {
     const Tick& t = xs[i];
     double x = f.px(t.value);
@@ -131,9 +141,9 @@ void drawAxes(cairo_t* cr, const Chart& chart, const Frame& f, double width, dou
     cairo_line_to(cr, x, f.bottom + (stagger && i % 2 ? 14 : 4));
     cairo_stroke(cr);
     if (stagger)
-      text(cr, t.label, x, f.bottom + (i % 2 ? 20 : 10), 8, Align::Centre, kMuted, false, 2 * slot);
+      text(cr, t.label, x, f.bottom + (i % 2 ? 20 : 10), 8, Align::Centre, kMuted, false, 2 * slot - kGap);
     else
-      text(cr, t.label, x, f.bottom + 12, 9, Align::Centre, kMuted, false, slot);
+      text(cr, t.label, x, f.bottom + 12, 9, Align::Centre, kMuted, false, slot - kGap);
   }
   setColor(cr, kMuted);
   cairo_move_to(cr, f.left, f.top);
