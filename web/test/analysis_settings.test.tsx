@@ -159,6 +159,8 @@ describe("the settings panel stores what the user changes", () => {
     expect(group("Test of").pressed).toEqual(["Means"]);
     expect(group("Samples").pressed).toEqual(["One sample"]);
     expect(group("Alternative hypothesis is").pressed).toEqual(["One tail greater"]);
+    // The alternatives as a number line, whatever the description's order.
+    expect(group("Alternative hypothesis is").buttons.map((b) => b.textContent)).toEqual(["One tail less", "Two tails", "One tail greater"]);
     expect(root.querySelector<HTMLInputElement>("[data-testid=expected-value]")!.value).toBe("3,5");
     pick("Test of", "Proportions");
     pick("Samples", "Paired samples");

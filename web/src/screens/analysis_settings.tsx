@@ -445,16 +445,15 @@ export function SettingsPanel({
   // The segments and switches the description draws, and the panel's own
   // controls that take the place of a description's setting.
   const control = (s: SettingDescription) => {
-    const label = t(screenLabels[s.key] ?? s.label);
-    const value = settingValue(s, stored, extra);
+    const label = () => t(screenLabels[s.key] ?? s.label);
     if (s.key === "twoWayPercAgg") {
       // One segment for the base and None (percentages not shown).
       const segment = def.twoWayPercDisplay === 0 ? 3 : def.twoWayPercAgg;
       return (
         <div class="setting-line">
-          <span>{label}</span>
+          <span>{label()}</span>
           <Segments
-            label={label}
+            label={label()}
             options={percentSegments.map((p, i) => ({ value: String(i), label: p }))}
             value={String(segment)}
             onPick={(v) =>
@@ -470,9 +469,9 @@ export function SettingsPanel({
       if (kind.name !== "proportions") return null;
       return (
         <div class="setting-line">
-          <span>{label}</span>
+          <span>{label()}</span>
           <PickButton
-            title={label}
+            title={label()}
             testid="test-choice"
             current={t(def.test != null && testTitles[def.test] ? testTitles[def.test] : "Determined by data")}
             options={proportionTests.map((o) => ({ value: o.value, label: t(o.label), sub: o.sub && t(o.sub) }))}
@@ -482,21 +481,22 @@ export function SettingsPanel({
       );
     }
     if (ownControls.has(s.key) || !genericSettings(kind, def).includes(s)) return null;
+    const value = settingValue(s, stored, extra);
     if (s.type === "flag")
       return (
         <SwitchLine
-          label={label}
+          label={label()}
           testid={testidOf(s.key)}
           checked={value === (s.values?.[1] ?? "1")}
           onSwitch={(on) => put(s, (on ? s.values?.[1] : s.values?.[0]) ?? (on ? "1" : "0"))}
         />
       );
-    const segments = <Segments label={label} testid={testidOf(s.key)} options={optionsOf(s)} value={value} onPick={(v) => put(s, v)} />;
+    const segments = <Segments label={label()} testid={testidOf(s.key)} options={optionsOf(s)} value={value} onPick={(v) => put(s, v)} />;
     return bareSettings.has(s.key) ? (
       segments
     ) : (
       <div class="setting-line">
-        <span>{label}</span>
+        <span>{label()}</span>
         {segments}
       </div>
     );
