@@ -276,7 +276,16 @@ describe("the settings panel stores what the user changes", () => {
       name: "madeUp",
       positions: [{ key: "left", label: "Outcome:", minimum: 1, maximum: 1, types: [3], option: "--left" }],
       settings: [
-        { key: "method", type: "choice", values: ["0", "1", "2"], valueLabels: ["Plain", "Robust", "Bootstrap"], default: "0", label: "Method", help: "", field: "method" },
+        {
+          key: "method",
+          type: "choice",
+          values: ["0", "1", "2"],
+          valueLabels: ["Plain", "Robust", "Bootstrap"],
+          default: "0",
+          label: "Method",
+          help: "",
+          field: "method",
+        },
         { key: "trim", type: "flag", values: ["0", "1"], default: "1", label: "Trim outliers", help: "", field: "trim" },
         { key: "shade", type: "choice", values: ["light", "dark"], valueLabels: ["Light", "Dark"], default: "dark", label: "Shade", help: "" },
       ],

@@ -6,7 +6,15 @@
 import { useEffect, useState } from "preact/hooks";
 import { CloseIcon } from "../components/icons";
 import { t } from "../i18n";
-import { positionNumber, settingOf, settingValue, storedForm, type KindDescription, type PositionDescription, type SettingDescription } from "../kinds";
+import {
+  positionNumber,
+  settingOf,
+  settingValue,
+  storedForm,
+  type KindDescription,
+  type PositionDescription,
+  type SettingDescription,
+} from "../kinds";
 import type { VariableRef } from "./detail";
 import type { Where } from "./filter_editor";
 
@@ -98,7 +106,14 @@ function slotsOf(kind: KindDescription, def: Definition): Slot[] {
     positions = positions.filter((p) => keys.includes(p.key));
     return positions.map((p) => ({
       position: positionNumber(p.key),
-      label: p.key === "columns" ? "Related variables:" : p.key === "right" ? "to sample 2" : samples === "1" ? "compare sample" : "compare sample 1",
+      label:
+        p.key === "columns"
+          ? "Related variables:"
+          : p.key === "right"
+            ? "to sample 2"
+            : samples === "1"
+              ? "compare sample"
+              : "compare sample 1",
       button: p.maximum > 1 ? "Choose Variables..." : "Choose Variable...",
     }));
   }
@@ -230,7 +245,7 @@ export function settingsLine(kind: KindDescription, def: Definition, extra: Reco
   // Each variable once (a sample grouped by another has the same variable on both sides).
   const names = [def.left, def.right, def.group, ...def.columns].filter((v) => v).map((v) => v!.name);
   const parts = [[...new Set(names)].join(", ")];
-  if (kind.name === "twoway") {
+  if (settingOf(kind, "twoWayPercAgg")) {
     const segment = def.twoWayPercDisplay === 0 ? 3 : def.twoWayPercAgg;
     parts.push(t("Calculate percentages by ") + t(percentSegments[segment] ?? ""));
   }
@@ -491,7 +506,9 @@ export function SettingsPanel({
           onSwitch={(on) => put(s, (on ? s.values?.[1] : s.values?.[0]) ?? (on ? "1" : "0"))}
         />
       );
-    const segments = <Segments label={label()} testid={testidOf(s.key)} options={optionsOf(s)} value={value} onPick={(v) => put(s, v)} />;
+    const segments = (
+      <Segments label={label()} testid={testidOf(s.key)} options={optionsOf(s)} value={value} onPick={(v) => put(s, v)} />
+    );
     return bareSettings.has(s.key) ? (
       segments
     ) : (
