@@ -59,6 +59,29 @@ void removeAnalysis(Model& model, Analysis* analysis) {
   save(model);
 }
 
+bool analysisHasItsVariables(const Analysis& a) {
+  switch (a.type.value_or(0)) {
+    case TwoWayTab:
+    case TabSummarize:
+    case Correlation:
+      return a.left && a.right;
+    case Regression:
+      return a.left && !a.columns.empty();
+    case Ranks:
+      return a.samples.value_or(1) == 3 ? a.columns.size() >= 3 : a.left != nullptr;
+    default:
+      return a.left != nullptr;
+  }
+}
+
+bool dropAnalysisWithoutVariables(Model& model, Analysis* analysis) {
+  if (!analysis || analysisHasItsVariables(*analysis)) return false;
+  // Not a step of the history: creating it was none either.
+  model.context().deleteObject(analysis);
+  save(model);
+  return true;
+}
+
 Analysis* addAnalysisFromMenu(Model& model, size_t row) {
   auto menu = analysisMenu();
   if (row >= menu.size()) return nullptr;
@@ -189,6 +212,18 @@ void clearInvalidTest(Analysis* a) {
   if (std::find(valid.begin(), valid.end(), *a->test) == valid.end()) a->test.reset();
 }
 
+// "Comparing Y where …", without a "where" left hanging when there are no conditions.
+std::string comparing(const std::string& what, const std::string& filters) {
+  return filters.empty() ? fillPlaceholders(tr("Comparing %@"), {what})
+                         : fillPlaceholders(tr("Comparing %@ where %@"), {what, filters});
+}
+
+// "to X where …", the second sample of a test; "to X" without conditions.
+std::string comparedWith(const std::string& right, const std::string& filters) {
+  return filters.empty() ? fillPlaceholders(tr("to %@"), {right})
+                         : fillPlaceholders(tr("to %@ where %@"), {right, filters});
+}
+
 }  // namespace
 
 void clearInvalidHypothesisTest(Analysis* a) { clearInvalidTest(a); }
@@ -233,7 +268,9 @@ AnalysisSummary summaryForAnalysis(Model& model, const Analysis& a) {
   const int32_t type = a.type.value_or(0);
   const std::string left = nameOf(a.left), right = nameOf(a.right);
   const std::string filters = stringForWhereAnalysis(model, a);
-  s.filterLine = fillPlaceholders(tr("Filters: %@"), {filters});
+  // No conditions, no line: a bare "Filters:" says nothing. The tests'
+  // lines below say what the sample is compared with, and stay.
+  if (!filters.empty()) s.filterLine = fillPlaceholders(tr("Filters: %@"), {filters});
   switch (type) {
     case TwoWayTab:
       s.displayStyle = "TwoWayTab";
@@ -276,7 +313,7 @@ AnalysisSummary summaryForAnalysis(Model& model, const Analysis& a) {
       s.title = nameForTest(testForDistribution(distribution, samples, paired, 30), a.tails.value_or(0),
                             samples, paired)
                     .value_or("");
-      s.description = fillPlaceholders(tr("Comparing %@ where %@"), {left, filters});
+      s.description = comparing(left, filters);
       if (samples == 1) {
         const VariableType t = a.left ? typeOf(*a.left) : VariableType::Numeric;
         s.filterLine = fillPlaceholders(tr("to expected value %@"),
@@ -284,8 +321,7 @@ AnalysisSummary summaryForAnalysis(Model& model, const Analysis& a) {
       } else if (paired) {
         s.filterLine = fillPlaceholders(tr("to paired observations of %@"), {right});
       } else {
-        s.filterLine =
-            fillPlaceholders(tr("to %@ where %@"), {right, stringForWhereClauses(model, a.wheres2)});
+        s.filterLine = comparedWith(right, stringForWhereClauses(model, a.wheres2));
       }
       break;
     }
@@ -302,10 +338,7 @@ AnalysisSummary summaryForAnalysis(Model& model, const Analysis& a) {
       } else {
         s.description = left;
       }
-      // No conditions, no "where" left hanging.
-      s.description = filters.empty()
-                          ? fillPlaceholders(tr("Comparing %@"), {s.description})
-                          : fillPlaceholders(tr("Comparing %@ where %@"), {s.description, filters});
+      s.description = comparing(s.description, filters);
       if (c.test == RankTest::SignedRank)
         s.filterLine = fillPlaceholders(
             tr("to expected value %@"),
@@ -313,8 +346,7 @@ AnalysisSummary summaryForAnalysis(Model& model, const Analysis& a) {
       else if (c.test == RankTest::PairedSignedRank)
         s.filterLine = fillPlaceholders(tr("to paired observations of %@"), {right});
       else if (c.test == RankTest::RankSum)
-        s.filterLine =
-            fillPlaceholders(tr("to %@ where %@"), {right, stringForWhereClauses(model, a.wheres2)});
+        s.filterLine = comparedWith(right, stringForWhereClauses(model, a.wheres2));
       break;
     }
     default:

@@ -43,6 +43,13 @@ std::vector<AnalysisMenuRow> analysisMenu();
 Analysis* addAnalysis(Model& model, const std::string& name);
 // Deletes an analysis (and its filter conditions); saves.
 void removeAnalysis(Model& model, Analysis* analysis);
+// Whether an analysis has the variables its kind needs before it means
+// anything (one closed before they were chosen would read "Bivariate analysis
+// of and").
+bool analysisHasItsVariables(const Analysis& analysis);
+// Deletes an analysis left without its variables, as if it had never been
+// made; true when it was deleted.
+bool dropAnalysisWithoutVariables(Model& model, Analysis* analysis);
 // Creates an analysis from a menu row (0-based): named "New Analysis", its type and distribution set; saves.
 Analysis* addAnalysisFromMenu(Model& model, size_t row);
 // Position 3 adds to `columns`, 2 sets `right`, 1 sets `left` (leaving `columns`); saves.

@@ -483,6 +483,7 @@ Factor factorOfCategorical(const std::vector<Cell>& cells, const std::map<std::s
 
 FrequencyDict frequenciesOfCells(const std::vector<Cell>& cells) {
   FrequencyDict f;
+  f.reserve(cells.size() / 4);
   for (const Cell& c : cells)
     if (c.data && !c.data->empty()) ++f[*c.data];
   return f;
@@ -498,17 +499,22 @@ FrequencyDict frequenciesOfColumn(Model& model, const Column& column) {
 }
 
 TopValues dictionary(const FrequencyDict& frequencies, uint32_t top) {
-  std::vector<std::pair<std::string, int64_t>> entries(frequencies.begin(), frequencies.end());
-  auto byCount = [](const auto& a, const auto& b) {
-    return a.second != b.second ? a.second > b.second : a.first < b.first;
+  // The entries are ordered through pointers: a variable of 100,000 distinct
+  // values would otherwise copy every text to keep a few of them.
+  using Entry = const FrequencyDict::value_type*;
+  std::vector<Entry> entries;
+  entries.reserve(frequencies.size());
+  for (const auto& e : frequencies) entries.push_back(&e);
+  auto byCount = [](Entry a, Entry b) {
+    return a->second != b->second ? a->second > b->second : a->first < b->first;
   };
   size_t keep = std::min<size_t>(top, entries.size());
   std::partial_sort(entries.begin(), entries.begin() + static_cast<std::ptrdiff_t>(keep), entries.end(),
                     byCount);
   TopValues t;
   for (size_t i = 0; i < keep; ++i) {
-    t.levels.push_back(entries[i].first);
-    t.counts.push_back(entries[i].second);
+    t.levels.push_back(entries[i]->first);
+    t.counts.push_back(entries[i]->second);
   }
   return t;
 }

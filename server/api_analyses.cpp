@@ -81,28 +81,8 @@ void addTestSettings(Model& m, const Analysis& a, nlohmann::json& j) {
   j["group"] = groups ? variableJson(groups->group) : nlohmann::json(nullptr);
 }
 
-// Whether an analysis has the variables its kind needs before it means
-// anything: the list leaves out one closed before they were chosen (its title
-// would read "Bivariate analysis of and").
-bool hasItsVariables(const Analysis& a) {
-  switch (a.type.value_or(0)) {
-    case TwoWayTab:
-    case TabSummarize:
-    case Correlation:
-      return a.left && a.right;
-    case Regression:
-      return a.left && !a.columns.empty();
-    case Ranks:
-      return a.samples.value_or(1) == 3 ? a.columns.size() >= 3 : a.left != nullptr;
-    default:
-      return a.left != nullptr;
-  }
-}
-
 nlohmann::json summaryJson(Model& m, const Analysis& a) {
   AnalysisSummary s = summaryForAnalysis(m, a);
-  // No conditions, no line: a bare "Filters:" says nothing.
-  if (stringForWhereAnalysis(m, a).empty()) s.filterLine.clear();
   const AnalysisKind* kind = analysisKindForType(a.type.value_or(0), a.distribution);
   return {{"id", a.objectID.rowid},
           {"type", a.type.value_or(0)},
@@ -189,7 +169,7 @@ void ServerImpl::routeAnalyses() {
              {"built", kindIsBuilt(row.type)}});
       nlohmann::json list = nlohmann::json::array();
       for (Analysis* a : searchAnalyses(m, search, containsIgnoringCaseAndDiacritics))
-        if (hasItsVariables(*a)) list.push_back(summaryJson(m, *a));
+        if (analysisHasItsVariables(*a)) list.push_back(summaryJson(m, *a));
       return nlohmann::json{{"menu", menu}, {"analyses", list}, {"status", statusJson(m)}};
     });
   });
@@ -223,6 +203,15 @@ void ServerImpl::routeAnalyses() {
       removeAnalysis(m, analysisById(m, req.matches[1].str()));
       m.saveContext();
       return nlohmann::json{{"deleted", std::stoll(req.matches[1].str())}};
+    });
+  });
+
+  // The page leaves an analysis: one still without its variables is not kept.
+  post(R"(/api/analyses/(\d+)/leave)", [this](const httplib::Request& req) {
+    return shared.run([&](Model& m) {
+      requireWorkspace(m);
+      return nlohmann::json{
+          {"dropped", dropAnalysisWithoutVariables(m, analysisById(m, req.matches[1].str()))}};
     });
   });
 

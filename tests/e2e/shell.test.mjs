@@ -218,7 +218,9 @@ for (const viewport of viewports) {
       // A new analysis shows its settings open until its variables are
       // chosen, and is listed only once they are.
       await page.getByRole("button", { name: "New Analysis" }).click();
+      const created = page.waitForResponse((r) => r.url().endsWith("/api/analyses") && r.request().method() === "POST");
       await page.locator("[data-testid=analysis-menu] button.row").filter({ hasText: /^Hypothesis test of means/ }).click();
+      const createdId = (await (await created).json()).id;
       await page.locator("[data-testid=analysis-settings]").waitFor();
       await assertSegmentsApart(page, "Test of", "a new test of means");
       await assertSegmentsApart(page, "Alternative hypothesis is", "a new test of means");
@@ -228,6 +230,9 @@ for (const viewport of viewports) {
       await page.locator("[data-testid=analysis-view]").waitFor({ state: "detached" });
       await page.waitForTimeout(300);
       assert.equal(await entries.count(), 4, "an analysis without variables is not listed");
+      // Nor kept: closed before its variables were chosen, it is gone from the workspace.
+      const status = () => page.evaluate(async (id) => (await fetch(`/api/analyses/${id}`)).status, createdId);
+      await until(async () => (await status()) === 404, "the analysis left without variables deleted");
 
       // A variable's detail: its charts and figures fit too.
       await tabs(page).getByRole("button", { name: "Variables" }).click();

@@ -80,6 +80,13 @@ TEST_F(AnalysesApi, CreateChooseFilterSetSearchAndDelete) {
   ASSERT_EQ(list["analyses"].size(), 1u);
   EXPECT_EQ(list["analyses"][0]["id"], anova["id"]);
   getJson("/api/analyses/" + tid, 404);
+
+  // Left before its variables were chosen, an analysis is not kept; left with them, it stays.
+  const std::string pid = std::to_string(postJson("/api/analyses", {{"row", 0}})["id"].get<int64_t>());
+  EXPECT_TRUE(postJson("/api/analyses/" + pid + "/leave", json::object())["dropped"]);
+  getJson("/api/analyses/" + pid, 404);
+  EXPECT_FALSE(postJson("/api/analyses/" + id + "/leave", json::object())["dropped"]);
+  getJson("/api/analyses/" + id);
 }
 
 TEST_F(AnalysesApi, TestAndRegressionSettingsAreStoredAndComputed) {
@@ -122,6 +129,15 @@ TEST_F(AnalysesApi, TestAndRegressionSettingsAreStoredAndComputed) {
   d = postJson(settings, {{"expected", "0.25"}});
   EXPECT_EQ(d["expected"], 0.25);
   EXPECT_EQ(d["settings"]["expected"], "0.25");
+  // Its list entry says what the sample is compared with; no "where" hangs
+  // without conditions, for the second sample neither.
+  json entry = getJson("/api/analyses")["analyses"][0];
+  EXPECT_EQ(entry["description"], "Comparing smoker");
+  EXPECT_EQ(entry["filterLine"], "to expected value 0.25");
+  postJson(settings, {{"samples", 2}, {"isPaired", false}});
+  postJson("/api/analyses/" + id + "/variables", {{"position", 2}, {"columns", {1}}});
+  EXPECT_EQ(getJson("/api/analyses")["analyses"][0]["filterLine"], "to smoker");
+  postJson(settings, {{"samples", 1}});
   postJson(settings, {{"tails", 3}}, 400);
   postJson(settings, {{"test", "4"}}, 400);
   postJson(settings, {{"colour", 1}}, 400);

@@ -294,6 +294,8 @@ function AnalysisView({
       .get<{ cards: Card[] }>("/api/variables")
       .then((v) => setVariables(v.cards.map((c) => ({ num: c.num, name: c.name, type: c.type }))))
       .catch(() => {});
+    // Closed before its variables were chosen, the analysis is not kept.
+    return () => void api.post(`/api/analyses/${id}/leave`).catch(() => {});
   }, [id]);
 
   const kind = def?.kind ?? null;
