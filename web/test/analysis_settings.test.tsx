@@ -97,7 +97,11 @@ describe("the settings panel shows each kind's controls", () => {
       ["Test of", "Samples", "Alternative hypothesis is"],
     ],
   ])("%s %o", (kind, over, buttons, labels, segments) => {
+    // Every text the panel looks up, the descriptions' labels too, is in the table.
+    const warn = vi.spyOn(console, "warn");
     const { root } = panel(kind, over);
+    expect(warn.mock.calls.filter((c) => c[0] === "untranslated text:")).toEqual([]);
+    warn.mockRestore();
     expect(texts("button[data-position]", root)).toEqual(buttons);
     expect(lines(root)).toEqual(labels);
     expect(groups(root)).toEqual(segments);
