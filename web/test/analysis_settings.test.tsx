@@ -1,7 +1,13 @@
 // @vitest-environment happy-dom
 import { describe, expect, it, vi } from "vitest";
 import { hasItsChoices, levelInForce, settingsLine, SettingsPanel, type Definition, type Levels } from "../src/screens/analysis_settings";
+import type { KindDescription } from "../src/kinds";
 import { click, mount, texts, type } from "./dom";
+// The kinds as the server describes them (`tabulix analyze W.tbx --kinds`).
+import described from "./kinds.json";
+
+const kinds = described as KindDescription[];
+const kindNamed = (name: string) => kinds.find((k) => k.name === name)!;
 
 const def = (over: Partial<Definition> = {}): Definition => ({
   id: 1,
@@ -25,18 +31,19 @@ const def = (over: Partial<Definition> = {}): Definition => ({
   ...over,
 });
 
-// Mounts the panel of `kind` with spies for everything it asks of its screen.
-function panel(kind: string, over: Partial<Definition> = {}, levels: Levels | null = null, view = "box") {
+// Mounts the panel of `kind` (a name or a description) with spies for everything it asks of its screen.
+function panel(kind: string | KindDescription, over: Partial<Definition> = {}, levels: Levels | null = null, extra: Record<string, string> = {}) {
+  const description = typeof kind === "string" ? kindNamed(kind) : kind;
   const actions = { choose: vi.fn(), setColumns: vi.fn(), store: vi.fn(), filterSecond: vi.fn(), chooseGroup: vi.fn() };
-  const setView = vi.fn();
+  const setExtra = vi.fn();
   const onExpected = vi.fn();
   const root = mount(
     <SettingsPanel
-      def={def({ kind, ...over })}
-      kind={kind}
+      def={def({ kind: description.name, ...over })}
+      kind={description}
       levels={levels}
-      view={view}
-      setView={setView}
+      extra={extra}
+      setExtra={setExtra}
       onExpected={onExpected}
       actions={actions}
     />,
@@ -49,7 +56,7 @@ function panel(kind: string, over: Partial<Definition> = {}, levels: Levels | nu
     return { buttons, pressed: buttons.filter((b) => b.getAttribute("aria-pressed") === "true").map((b) => b.textContent) };
   };
   const pick = (label: string, choice: string) => click(group(label).buttons.find((b) => b.textContent === choice)!);
-  return { root, actions, setView, onExpected, group, pick };
+  return { root, actions, setExtra, onExpected, group, pick };
 }
 
 const groups = (root: HTMLElement) => [...root.querySelectorAll("[role=group]")].map((g) => g.getAttribute("aria-label"));
@@ -90,7 +97,11 @@ describe("the settings panel shows each kind's controls", () => {
       ["Test of", "Samples", "Alternative hypothesis is"],
     ],
   ])("%s %o", (kind, over, buttons, labels, segments) => {
+    // Every text the panel looks up, the descriptions' labels too, is in the table.
+    const warn = vi.spyOn(console, "warn");
     const { root } = panel(kind, over);
+    expect(warn.mock.calls.filter((c) => c[0] === "untranslated text:")).toEqual([]);
+    warn.mockRestore();
     expect(texts("button[data-position]", root)).toEqual(buttons);
     expect(lines(root)).toEqual(labels);
     expect(groups(root)).toEqual(segments);
@@ -111,41 +122,19 @@ describe("the settings panel shows each kind's controls", () => {
 
 describe("the settings panel stores what the user changes", () => {
   it("post-hoc comparisons and adjusted residuals go with the compute, not to the store", () => {
-    const setExtra = vi.fn();
-    const anova = mount(
-      <SettingsPanel
-        def={def({ kind: "summarize" })}
-        kind="summarize"
-        levels={null}
-        view="box"
-        setView={() => {}}
-        extra={{ postHoc: "tukey" }}
-        setExtra={setExtra}
-        onExpected={() => {}}
-        actions={{ choose: vi.fn(), setColumns: vi.fn(), store: vi.fn(), filterSecond: vi.fn(), chooseGroup: vi.fn() }}
-      />,
-    );
-    const g = anova.querySelector("[data-testid=post-hoc]")!;
-    expect([...g.querySelectorAll("button[aria-pressed=true]")].map((b) => b.textContent)).toEqual(["Tukey"]);
-    click([...g.querySelectorAll<HTMLButtonElement>("button")].find((b) => b.textContent === "Games–Howell")!);
-    const table = mount(
-      <SettingsPanel
-        def={def({ kind: "twoway" })}
-        kind="twoway"
-        levels={null}
-        view="box"
-        setView={() => {}}
-        extra={{}}
-        setExtra={setExtra}
-        onExpected={() => {}}
-        actions={{ choose: vi.fn(), setColumns: vi.fn(), store: vi.fn(), filterSecond: vi.fn(), chooseGroup: vi.fn() }}
-      />,
-    );
-    click("[data-testid=residuals]", table);
-    expect(setExtra.mock.calls).toEqual([
+    const anova = panel("summarize", {}, null, { postHoc: "tukey" });
+    expect(anova.group("Pairwise comparisons:").pressed).toEqual(["Tukey"]);
+    anova.pick("Pairwise comparisons:", "Games–Howell");
+    const table = panel("twoway");
+    expect(table.root.querySelector<HTMLInputElement>("[data-testid=residuals]")!.checked).toBe(false);
+    click("[data-testid=residuals]", table.root);
+    expect([...anova.setExtra.mock.calls, ...table.setExtra.mock.calls]).toEqual([
       ["postHoc", "gamesHowell"],
       ["residuals", "1"],
     ]);
+    expect(anova.actions.store).not.toHaveBeenCalled();
+    expect(table.actions.store).not.toHaveBeenCalled();
+    expect(panel("twoway", {}, null, { residuals: "1" }).root.querySelector<HTMLInputElement>("[data-testid=residuals]")!.checked).toBe(true);
   });
 
   it("two-way table: the percentage base, None, and the missing values switch", () => {
@@ -174,6 +163,8 @@ describe("the settings panel stores what the user changes", () => {
     expect(group("Test of").pressed).toEqual(["Means"]);
     expect(group("Samples").pressed).toEqual(["One sample"]);
     expect(group("Alternative hypothesis is").pressed).toEqual(["One tail greater"]);
+    // The alternatives as a number line, whatever the description's order.
+    expect(group("Alternative hypothesis is").buttons.map((b) => b.textContent)).toEqual(["One tail less", "Two tails", "One tail greater"]);
     expect(root.querySelector<HTMLInputElement>("[data-testid=expected-value]")!.value).toBe("3,5");
     pick("Test of", "Proportions");
     pick("Samples", "Paired samples");
@@ -276,11 +267,56 @@ describe("the settings panel stores what the user changes", () => {
   });
 
   it("one-way ANOVA: the view is the screen's, not stored", () => {
-    const { actions, setView, group, pick } = panel("summarize", {}, null, "density");
+    expect(panel("summarize").group("View").pressed).toEqual(["Box Plot"]);
+    const { actions, setExtra, group, pick } = panel("summarize", {}, null, { view: "density" });
     expect(group("View").pressed).toEqual(["Density Plot"]);
     pick("View", "Box Plot");
-    expect(setView).toHaveBeenCalledWith("box");
+    expect(setExtra).toHaveBeenCalledWith("view", "box");
     expect(actions.store).not.toHaveBeenCalled();
+  });
+
+  it("draws a kind it has never heard of from its description alone", () => {
+    const made: KindDescription = {
+      name: "madeUp",
+      positions: [{ key: "left", label: "Outcome:", minimum: 1, maximum: 1, types: [3], option: "--left" }],
+      settings: [
+        {
+          key: "method",
+          type: "choice",
+          values: ["0", "1", "2"],
+          valueLabels: ["Plain", "Robust", "Bootstrap"],
+          default: "0",
+          label: "Method",
+          help: "",
+          field: "method",
+        },
+        { key: "trim", type: "flag", values: ["0", "1"], default: "1", label: "Trim outliers", help: "", field: "trim" },
+        { key: "shade", type: "choice", values: ["light", "dark"], valueLabels: ["Light", "Dark"], default: "dark", label: "Shade", help: "" },
+      ],
+      secondFilter: false,
+      saved: true,
+      type: 9,
+      distribution: null,
+      title: "Made up",
+    };
+    // Stored values come from the definition's field, in its own settings when it has no field of that name.
+    const { root, actions, setExtra, group, pick } = panel(made, { settings: { method: "1", trim: "0" } });
+    expect(texts("button[data-position]", root)).toEqual(["Choose Variable..."]);
+    expect(lines(root)).toEqual(["Outcome:", "Method", "Trim outliers", "Shade"]);
+    expect(group("Method").pressed).toEqual(["Robust"]);
+    expect(group("Shade").pressed).toEqual(["Dark"]);
+    const trim = root.querySelector<HTMLInputElement>("[data-testid=trim]")!;
+    expect(trim.checked).toBe(false);
+    pick("Method", "Bootstrap");
+    click(trim);
+    pick("Shade", "Light");
+    // Codes go to the store as numbers, flags as booleans; a setting without a field stays the page's.
+    expect(actions.store.mock.calls).toEqual([[{ method: 2 }], [{ trim: true }]]);
+    expect(setExtra.mock.calls).toEqual([["shade", "light"]]);
+    // Nothing stored: the description's defaults.
+    const fresh = panel(made);
+    expect(fresh.group("Method").pressed).toEqual(["Plain"]);
+    expect(fresh.root.querySelector<HTMLInputElement>("[data-testid=trim]")!.checked).toBe(true);
   });
 });
 
@@ -314,18 +350,18 @@ describe("the settings fold to one line once the choices are made", () => {
   });
 
   it("the line names the variables, then the choices that shape the result", () => {
-    expect(settingsLine("summarize", def({ left: v(1, "Ozone"), right: v(2, "Month") }), "density", { postHoc: "tukey" })).toBe(
+    expect(settingsLine(kindNamed("summarize"), def({ left: v(1, "Ozone"), right: v(2, "Month") }), { view: "density", postHoc: "tukey" })).toBe(
       "Ozone, Month · Density Plot · Tukey",
     );
-    expect(settingsLine("twoway", def({ left: v(1, "Month"), right: v(2, "DayType"), twoWayPercAgg: 2 }), "box")).toBe(
+    expect(settingsLine(kindNamed("twoway"), def({ left: v(1, "Month"), right: v(2, "DayType"), twoWayPercAgg: 2 }), { residuals: "1" })).toBe(
       "Month, DayType · Calculate percentages by Column",
     );
-    expect(settingsLine("means", def({ samples: 1, tails: 2, left: v(1, "Ozone"), settings: { expected: "40" } }), "box")).toBe(
+    expect(settingsLine(kindNamed("means"), def({ samples: 1, tails: 2, left: v(1, "Ozone"), settings: { expected: "40" } }))).toBe(
       "Ozone · One sample · to value 40 · One tail greater",
     );
-    expect(settingsLine("ranks", def({ samples: 2, left: v(1, "Ozone"), right: v(1, "Ozone"), group: v(3, "DayType") }), "box")).toBe(
+    expect(settingsLine(kindNamed("ranks"), def({ samples: 2, left: v(1, "Ozone"), right: v(1, "Ozone"), group: v(3, "DayType") }))).toBe(
       "Ozone, DayType · Two samples · Two tails",
     );
-    expect(settingsLine("linear", def({ left: v(1, "Ozone"), columns: [v(2, "Wind"), v(3, "Temp")] }), "box")).toBe("Ozone, Wind, Temp");
+    expect(settingsLine(kindNamed("linear"), def({ left: v(1, "Ozone"), columns: [v(2, "Wind"), v(3, "Temp")] }))).toBe("Ozone, Wind, Temp");
   });
 });

@@ -13,6 +13,7 @@ import { VariableChooser as Chooser, type Choices } from "../components/variable
 import { printResult, shareResult, type Computed } from "../components/layout_view";
 import { ResultView } from "../components/result_view";
 import { t } from "../i18n";
+import { loadKinds, type KindDescription } from "../kinds";
 import { NoWorkspace } from "./browse";
 import { FilterList, type VariableRef } from "./detail";
 import {
@@ -266,7 +267,8 @@ function AnalysisView({
   const [variables, setVariables] = useState<VariableRef[]>([]);
   const [filtering, setFiltering] = useState<"first" | "second" | null>(null);
   const [choosing, setChoosing] = useState<Choices | null>(null);
-  const [view, setView] = useState<"box" | "density">("box");
+  // The settings the kind describes without a stored field (the view, the
+  // pairwise comparisons, the residuals): kept by the page, sent with each compute.
   const [extra, setExtraState] = useState<Record<string, string>>({});
   const setExtra = (key: string, value: string) => setExtraState((e) => ({ ...e, [key]: value }));
   const [busy, setBusy] = useState(false);
@@ -297,9 +299,17 @@ function AnalysisView({
   }, [id]);
 
   const kind = def?.kind ?? null;
+  // The kinds' descriptions the settings panel is drawn from, asked for once for the page.
+  const [kinds, setKinds] = useState<KindDescription[] | null>(null);
+  useEffect(() => {
+    loadKinds().then(setKinds).catch(shell.fail);
+  }, []);
+  const description = kinds?.find((k) => k.name === kind) ?? null;
 
   // The levels the level pickers list, fetched again only when the variables change.
   const [levels, setLevels] = useState<Levels | null>(null);
+  // Only these count a level as 1: a test of means shares the proportions'
+  // description, its level settings included, but has no level to pick.
   const picksLevels = kind === "logistic" || kind === "proportions";
   const levelsKey = picksLevels ? `${kind}:${def?.left?.num}:${def?.right?.num}` : "";
   useEffect(() => {
@@ -316,13 +326,11 @@ function AnalysisView({
   }, [levelsKey]);
 
   // The server computes the stored definition; the page sends only what it
-  // has not stored: the view shown, and the expected value as typed (so an
-  // unreadable text gets its message).
+  // has not stored: the settings its kind describes without a field, as
+  // chosen, and the expected value as typed (so an unreadable text gets its message).
   const unsaved: Record<string, string> = {};
-  if (kind === "summarize") unsaved.view = view;
-  if (kind === "summarize" && extra.postHoc) unsaved.postHoc = extra.postHoc;
-  if (kind === "twoway" && extra.residuals) unsaved.residuals = extra.residuals;
-  if ((kind === "means" || kind === "proportions" || kind === "ranks") && typed !== null) unsaved.expected = typed;
+  for (const s of description?.settings ?? []) if (!s.field && extra[s.key] !== undefined) unsaved[s.key] = extra[s.key];
+  if (typed !== null && description?.settings.some((s) => s.key === "expected")) unsaved.expected = typed;
   const body = def && kind ? { page: pageId, settings: unsaved } : null;
   const key = body ? JSON.stringify([def, unsaved]) : "";
 
@@ -449,9 +457,9 @@ function AnalysisView({
             {t("This analysis is not available yet.")}
           </p>
         )}
-        {built && def && kind && folded && (
+        {built && def && description && folded && (
           <SettingsSummary
-            line={settingsLine(kind, def, view, extra)}
+            line={settingsLine(description, def, extra)}
             onOpen={() => {
               setFolded(false);
               // The keyboard goes on to the first setting the tap opened.
@@ -459,13 +467,11 @@ function AnalysisView({
             }}
           />
         )}
-        {built && def && kind && !folded && (
+        {built && def && description && !folded && (
           <SettingsPanel
             def={def}
-            kind={kind}
+            kind={description}
             levels={levels}
-            view={view}
-            setView={setView}
             extra={extra}
             setExtra={setExtra}
             onExpected={setTyping}

@@ -6,6 +6,15 @@
 import { useEffect, useState } from "preact/hooks";
 import { CloseIcon } from "../components/icons";
 import { t } from "../i18n";
+import {
+  positionNumber,
+  settingOf,
+  settingValue,
+  storedForm,
+  type KindDescription,
+  type PositionDescription,
+  type SettingDescription,
+} from "../kinds";
 import type { VariableRef } from "./detail";
 import type { Where } from "./filter_editor";
 
@@ -66,72 +75,116 @@ export interface PanelActions {
   chooseGroup: () => void;
 }
 
-// The variable buttons of each kind: position, label beside it (if any) and
-// the button's text until a variable is chosen.
+// A variable button: its position, the label beside it (if any) and its
+// text until a variable is chosen.
 type Slot = { position: 1 | 2 | 3; label?: string; button: string };
 
-function slotsOf(kind: string, def: Definition): Slot[] {
-  switch (kind) {
-    case "summarize":
-      return [
-        { position: 1, button: "Choose Numeric Variable" },
-        { position: 2, button: "Choose Categorical Variable" },
-      ];
-    case "twoway":
-      return [
-        { position: 1, button: "Choose Variable" },
-        { position: 2, button: "Choose Variable" },
-      ];
-    case "correlation":
-      return [
-        { position: 1, label: "x:", button: "Choose variable x..." },
-        { position: 2, label: "y:", button: "Choose variable y..." },
-      ];
-    case "linear":
-    case "logistic":
-      return [
-        { position: 1, label: "Dependent variable:", button: "Choose Variable..." },
-        { position: 3, label: "Independent variables:", button: "Choose Variables..." },
-      ];
-    default: {
-      // The tests on ranks take related samples as a list.
-      if (kind === "ranks" && def.samples === 3)
-        return [{ position: 3, label: "Related variables:", button: "Choose Variables..." }];
-      const two = def.samples === 2;
-      const slots: Slot[] = [{ position: 1, label: two ? "compare sample 1" : "compare sample", button: "Choose Variable..." }];
-      if (two) slots.push({ position: 2, label: "to sample 2", button: "Choose Variable..." });
-      return slots;
-    }
-  }
+// The screen's texts for the positions of the kinds whose description
+// labels name the positions for the command line rather than the screen.
+const positionTexts: Record<string, Partial<Record<PositionDescription["key"], Omit<Slot, "position">>>> = {
+  summarize: { left: { button: "Choose Numeric Variable" }, right: { button: "Choose Categorical Variable" } },
+  twoway: { left: { button: "Choose Variable" }, right: { button: "Choose Variable" } },
+  correlation: {
+    left: { label: "x:", button: "Choose variable x..." },
+    right: { label: "y:", button: "Choose variable y..." },
+  },
+};
+
+// The samples control's choice: one, two, paired or related samples.
+function samplesChoice(def: Definition): string {
+  return def.samples === 3 ? "related" : def.samples === 2 ? (def.isPaired ? "paired" : "2") : "1";
 }
 
-const viewSegments = [
-  { value: "box", label: "Box Plot" },
-  { value: "density", label: "Density Plot" },
-];
+// The variable buttons the description's positions make.
+function slotsOf(kind: KindDescription, def: Definition): Slot[] {
+  let positions = kind.positions;
+  // A kind with a samples setting shows the positions its samples take:
+  // one sample, two (or the same rows twice, paired), or a list of related ones.
+  if (settingOf(kind, "samples")) {
+    const samples = samplesChoice(def);
+    const keys = samples === "related" ? ["columns"] : samples === "1" ? ["left"] : ["left", "right"];
+    positions = positions.filter((p) => keys.includes(p.key));
+    return positions.map((p) => ({
+      position: positionNumber(p.key),
+      label:
+        p.key === "columns"
+          ? "Related variables:"
+          : p.key === "right"
+            ? "to sample 2"
+            : samples === "1"
+              ? "compare sample"
+              : "compare sample 1",
+      button: p.maximum > 1 ? "Choose Variables..." : "Choose Variable...",
+    }));
+  }
+  return positions.map((p) => ({
+    position: positionNumber(p.key),
+    ...(positionTexts[kind.name]?.[p.key] ?? {
+      label: p.label,
+      button: p.maximum > 1 ? "Choose Variables..." : "Choose Variable...",
+    }),
+  }));
+}
+
+// The screen's labels of settings whose description labels are the command line's.
+const screenLabels: Record<string, string> = {
+  postHoc: "Pairwise comparisons:",
+  residuals: "Adjusted residuals:",
+};
+// Settings whose segments say what they choose: drawn without a label beside them.
+const bareSettings = new Set(["view"]);
+// The alternatives read as a number line on the screen: less, two-sided, greater.
+const valueOrder: Record<string, string[]> = { tails: ["1", "0", "2"] };
+
+// A choice setting's segments in the screen's order, labelled by the description.
+function optionsOf(s: SettingDescription): { value: string; label: string }[] {
+  const values = s.values ?? [];
+  const options = values.map((v, i) => ({ value: v, label: s.valueLabels?.[i] ?? v }));
+  const order = valueOrder[s.key];
+  return order ? order.flatMap((v) => options.filter((o) => o.value === v)) : options;
+}
+
+// The settings drawn by the panel's own controls rather than the generic
+// segments and switches: each needs something no description says.
+const ownControls = new Set([
+  // Means or proportions: its values span two kinds of one type, and a pick changes the kind.
+  "distribution",
+  // One segment folds the number of samples and whether they are paired.
+  "samples",
+  "isPaired",
+  // Typed freely and stored once it reads; shown for one sample only.
+  "expected",
+  // Their values are the variable's levels, fetched by the screen.
+  "leftLevel1",
+  "rightLevel1",
+  // Each test with the sample setting it is for, in a list.
+  "test",
+  // One segment folds the percentage base and whether percentages show (None).
+  "twoWayPercAgg",
+  "twoWayPercDisplay",
+]);
+
+// The settings a kind's panel draws as segments and switches, in the
+// description's order: those the panel has no own control for.
+function genericSettings(kind: KindDescription, def: Definition): SettingDescription[] {
+  const samples = settingOf(kind, "samples") ? samplesChoice(def) : null;
+  return kind.settings.filter(
+    (s) =>
+      !ownControls.has(s.key) &&
+      (s.type === "choice" || s.type === "flag") &&
+      // Friedman's test on related samples has no direction.
+      !(s.key === "tails" && samples === "related"),
+  );
+}
+
+// A setting's test id: its key in lower case with dashes (postHoc: post-hoc).
+const testidOf = (key: string) => key.replace(/[A-Z]/g, (c) => `-${c.toLowerCase()}`);
+
 const percentSegments = ["Cell", "Row", "Column", "None"];
-// The one-way ANOVA's pairwise comparisons (computed only when asked for).
-const postHocSegments = [
-  { value: "none", label: "None" },
-  { value: "tukey", label: "Tukey" },
-  { value: "gamesHowell", label: "Games–Howell" },
-];
 // Means (distribution 0; 1 is computed the same way) or proportions (2).
 const distributionSegments = [
   { value: "0", label: "Means" },
   { value: "2", label: "Proportions" },
-];
-const sampleSegments = [
-  { value: "1", label: "One sample" },
-  { value: "2", label: "Two samples" },
-  { value: "paired", label: "Paired samples" },
-];
-// The tests on ranks take three or more related variables too (Friedman's test).
-const rankSampleSegments = [...sampleSegments, { value: "related", label: "Related samples" }];
-const tailSegments = [
-  { value: "1", label: "One tail less" },
-  { value: "0", label: "Two tails" },
-  { value: "2", label: "One tail greater" },
 ];
 // The test list of a test of proportions: each test with the sample setting it is for.
 const proportionTests = [
@@ -143,35 +196,21 @@ const proportionTests = [
 // The test button's title by the stored test (the binomial one with a capital B).
 const testTitles: Record<number, string> = { 2: "Exact Binomial test", 3: "Chi-squared test", 4: "McNemar's test" };
 
-const fixedLabels = [
-  "Dependent variable:",
-  "Independent variables:",
-  "Choose Variable...",
-  "Choose Variables...",
-  "compare sample",
-  "compare sample 1",
-  "to sample 2",
-  "Related variables:",
-  "x:",
-  "y:",
-];
-
-// The texts this panel looks up through variables (the tests check them).
+// The texts this panel looks up through variables that are its own (the
+// tests check them); the rest come with the kinds' descriptions.
 export function settingsTexts(): string[] {
   return [
-    "Choose Numeric Variable",
-    "Choose Categorical Variable",
-    "Choose Variable",
-    "Choose variable x...",
-    "Choose variable y...",
-    ...fixedLabels,
-    "Pairwise comparisons:",
-    "Adjusted residuals:",
-    "Group by",
-    ...[viewSegments, postHocSegments, distributionSegments, rankSampleSegments, tailSegments, proportionTests].flatMap((s) =>
-      s.map((x) => x.label),
-    ),
-    ...proportionTests.map((x) => x.sub).filter((s) => s),
+    ...Object.values(positionTexts).flatMap((p) => Object.values(p).flatMap((x) => [x!.button, ...(x!.label ? [x!.label] : [])])),
+    "Choose Variable...",
+    "Choose Variables...",
+    "compare sample",
+    "compare sample 1",
+    "to sample 2",
+    "Related variables:",
+    "Paired samples",
+    ...Object.values(screenLabels),
+    ...distributionSegments.map((x) => x.label),
+    ...proportionTests.flatMap((x) => [x.label, x.sub]).filter((s) => s),
     ...percentSegments,
     ...Object.values(testTitles),
   ];
@@ -200,24 +239,25 @@ export function hasItsChoices(kind: string, def: Definition): boolean {
 }
 
 // The settings on one line, as the screen shows them folded: the chosen
-// variables, then the choices that shape the result.
-export function settingsLine(kind: string, def: Definition, view: string, extra: Record<string, string> = {}): string {
+// variables, then the choices that shape the result (a segment's choice
+// unless it is none; switches are left out).
+export function settingsLine(kind: KindDescription, def: Definition, extra: Record<string, string> = {}): string {
   // Each variable once (a sample grouped by another has the same variable on both sides).
   const names = [def.left, def.right, def.group, ...def.columns].filter((v) => v).map((v) => v!.name);
   const parts = [[...new Set(names)].join(", ")];
-  const label = (options: { value: string; label: string }[], value: string) =>
-    t(options.find((o) => o.value === value)?.label ?? "");
-  if (kind === "summarize") {
-    parts.push(label(viewSegments, view));
-    if (extra.postHoc && extra.postHoc !== "none") parts.push(label(postHocSegments, extra.postHoc));
-  } else if (kind === "twoway") {
+  if (settingOf(kind, "twoWayPercAgg")) {
     const segment = def.twoWayPercDisplay === 0 ? 3 : def.twoWayPercAgg;
     parts.push(t("Calculate percentages by ") + t(percentSegments[segment] ?? ""));
-  } else if (kind === "means" || kind === "proportions" || kind === "ranks") {
-    const samples = def.samples === 3 ? "related" : def.samples === 2 ? (def.isPaired ? "paired" : "2") : "1";
-    parts.push(label(rankSampleSegments, samples));
-    if (samples === "1") parts.push(`${t("to value")} ${def.settings.expected ?? ""}`);
-    if (samples !== "related") parts.push(label(tailSegments, String(def.tails ?? 0)));
+  }
+  const samples = settingOf(kind, "samples");
+  if (samples) {
+    const choice = samplesChoice(def);
+    parts.push(t(choice === "paired" ? "Paired samples" : (optionsOf(samples).find((o) => o.value === choice)?.label ?? "")));
+    if (choice === "1") parts.push(`${t("to value")} ${def.settings.expected ?? ""}`);
+  }
+  for (const s of genericSettings(kind, def)) {
+    const value = settingValue(s, def as unknown as Record<string, unknown>, extra);
+    if (s.type === "choice" && value !== "none") parts.push(t(optionsOf(s).find((o) => o.value === value)?.label ?? ""));
   }
   return parts.filter((p) => p.trim()).join(" · ");
 }
@@ -356,32 +396,35 @@ function ExpectedField({ def, onText }: { def: Definition; onText: (text: string
   );
 }
 
+// The panel of one analysis, drawn from its kind's description: the
+// positions' variable buttons, choice settings as segments and flags as
+// switches (stored when the description names the field they are stored
+// in, else kept by the page and sent with each compute), and the panel's
+// own controls where a description cannot say enough.
 export function SettingsPanel({
   def,
   kind,
   levels,
-  view,
-  setView,
   extra = {},
   setExtra = () => {},
   onExpected,
   actions,
 }: {
   def: Definition;
-  kind: string;
+  kind: KindDescription;
   levels: Levels | null;
-  view: string;
-  setView: (v: "box" | "density") => void;
-  // Settings the page sends with each compute but does not store (postHoc, residuals).
+  // Settings the page sends with each compute but does not store (view, postHoc, residuals).
   extra?: Record<string, string>;
   setExtra?: (key: string, value: string) => void;
   onExpected: (text: string) => void;
   actions: PanelActions;
 }) {
-  const test = kind === "means" || kind === "proportions";
-  const ranks = kind === "ranks";
-  // The settings the hypothesis tests and the tests on ranks share.
-  const samplesOf = test || ranks;
+  const has = (key: string) => !!settingOf(kind, key);
+  const stored = def as unknown as Record<string, unknown>;
+  const put = (s: SettingDescription, value: string) =>
+    s.field ? actions.store({ [s.key]: storedForm(s, value) }) : setExtra(s.key, value);
+  const samplesSetting = settingOf(kind, "samples");
+  const samples = samplesSetting ? samplesChoice(def) : null;
   const chosenName = (slot: Slot): string | null => {
     if (slot.position === 1) return def.left?.name ?? null;
     return slot.position === 2 ? (def.right?.name ?? null) : null;
@@ -391,16 +434,19 @@ export function SettingsPanel({
       {chosenName(slot) ?? t(slot.button)}
     </button>
   );
+  // Level pickers: their values are the variable's levels, which the screen fetches.
   const levelPicker = (which: "left" | "right") => {
     const list = levels?.[which];
     const key = which === "left" ? "leftLevel1" : "rightLevel1";
+    const setting = settingOf(kind, key);
     return (
+      setting &&
       list &&
       list.length > 0 && (
         <span class="level-choice">
-          <span>{t("proportion of:")}</span>
+          <span>{t(setting.label)}</span>
           <PickButton
-            title={t("proportion of:")}
+            title={t(setting.label)}
             current={levelInForce(list, def.settings[key])}
             testid={`level-${which}`}
             options={list.map((l) => ({ value: l, label: l }))}
@@ -410,30 +456,92 @@ export function SettingsPanel({
       )
     );
   };
-  const segment = def.twoWayPercDisplay === 0 ? 3 : def.twoWayPercAgg;
-  const samples = def.samples === 3 ? "related" : def.samples === 2 ? (def.isPaired ? "paired" : "2") : "1";
   const slots = slotsOf(kind, def);
+  // The segments and switches the description draws, and the panel's own
+  // controls that take the place of a description's setting.
+  const control = (s: SettingDescription) => {
+    const label = () => t(screenLabels[s.key] ?? s.label);
+    if (s.key === "twoWayPercAgg") {
+      // One segment for the base and None (percentages not shown).
+      const segment = def.twoWayPercDisplay === 0 ? 3 : def.twoWayPercAgg;
+      return (
+        <div class="setting-line">
+          <span>{label()}</span>
+          <Segments
+            label={label()}
+            options={percentSegments.map((p, i) => ({ value: String(i), label: p }))}
+            value={String(segment)}
+            onPick={(v) =>
+              actions.store(v === "3" ? { twoWayPercAgg: 0, twoWayPercDisplay: 0 } : { twoWayPercAgg: Number(v), twoWayPercDisplay: 1 })
+            }
+          />
+        </div>
+      );
+    }
+    if (s.key === "test") {
+      // The proportions' tests each with its samples below it; a test of
+      // means takes its test from the distribution, so it has no list.
+      if (kind.name !== "proportions") return null;
+      return (
+        <div class="setting-line">
+          <span>{label()}</span>
+          <PickButton
+            title={label()}
+            testid="test-choice"
+            current={t(def.test != null && testTitles[def.test] ? testTitles[def.test] : "Determined by data")}
+            options={proportionTests.map((o) => ({ value: o.value, label: t(o.label), sub: o.sub && t(o.sub) }))}
+            onPick={(v) => actions.store({ test: v })}
+          />
+        </div>
+      );
+    }
+    if (ownControls.has(s.key) || !genericSettings(kind, def).includes(s)) return null;
+    const value = settingValue(s, stored, extra);
+    if (s.type === "flag")
+      return (
+        <SwitchLine
+          label={label()}
+          testid={testidOf(s.key)}
+          checked={value === (s.values?.[1] ?? "1")}
+          onSwitch={(on) => put(s, (on ? s.values?.[1] : s.values?.[0]) ?? (on ? "1" : "0"))}
+        />
+      );
+    const segments = (
+      <Segments label={label()} testid={testidOf(s.key)} options={optionsOf(s)} value={value} onPick={(v) => put(s, v)} />
+    );
+    return bareSettings.has(s.key) ? (
+      segments
+    ) : (
+      <div class="setting-line">
+        <span>{label()}</span>
+        {segments}
+      </div>
+    );
+  };
+  const distribution = settingOf(kind, "distribution");
   return (
-    <div class="analysis-settings" data-testid="analysis-settings" data-kind={kind}>
-      {test && (
+    <div class="analysis-settings" data-testid="analysis-settings" data-kind={kind.name}>
+      {distribution && (
+        // Means or proportions: the values span the two kinds of a hypothesis test.
         <Segments
-          label={t("Test of")}
+          label={t(distribution.label)}
           testid="distribution"
           options={distributionSegments}
-          value={kind === "proportions" ? "2" : "0"}
+          value={kind.distribution === 2 ? "2" : "0"}
           onPick={(v) => actions.store({ distribution: Number(v) })}
         />
       )}
-      {samplesOf && (
+      {samplesSetting && (
+        // One segment for the samples and whether two of them are paired.
         <Segments
-          label={t("Samples")}
+          label={t(samplesSetting.label)}
           testid="samples"
-          options={ranks ? rankSampleSegments : sampleSegments}
-          value={samples}
+          options={optionsOf(samplesSetting).flatMap((o) =>
+            o.value === "2" && has("isPaired") ? [o, { value: "paired", label: "Paired samples" }] : [o],
+          )}
+          value={samples!}
           onPick={(v) =>
-            actions.store(
-              v === "related" ? { samples: "related" } : { samples: v === "1" ? 1 : 2, isPaired: v === "paired" },
-            )
+            actions.store(v === "related" ? { samples: "related" } : { samples: v === "1" ? 1 : 2, isPaired: v === "paired" })
           }
         />
       )}
@@ -444,8 +552,8 @@ export function SettingsPanel({
           <div class="setting-line" data-slot={slot.position}>
             <span>{t(slot.label!)}</span>
             {variableButton(slot)}
-            {slot.position === 1 && (kind === "logistic" || kind === "proportions") && levelPicker("left")}
-            {slot.position === 2 && kind === "proportions" && levelPicker("right")}
+            {slot.position === 1 && levelPicker("left")}
+            {slot.position === 2 && levelPicker("right")}
             {slot.position === 3 && (
               <ul class="regressors" data-testid="regressors">
                 {def.columns.map((c) => (
@@ -465,13 +573,14 @@ export function SettingsPanel({
           </div>
         ))
       )}
-      {samplesOf && samples === "1" && (
+      {samples === "1" && has("expected") && (
+        // Typed freely: stored once it reads, its message shown while it does not.
         <label class="setting-line">
-          <span>{t("to value")}</span>
+          <span>{t(settingOf(kind, "expected")!.label)}</span>
           <ExpectedField def={def} onText={onExpected} />
         </label>
       )}
-      {samplesOf && samples === "2" && (
+      {kind.secondFilter && samples === "2" && (
         <div class="setting-line">
           <span>{t("Sample 2 filter:")}</span>
           <button class="value-button choose-variable" data-testid="second-filter" onClick={actions.filterSecond}>
@@ -479,7 +588,9 @@ export function SettingsPanel({
           </button>
         </div>
       )}
-      {samplesOf && kind !== "proportions" && samples === "2" && def.left && (
+      {kind.secondFilter && kind.name !== "proportions" && samples === "2" && def.left && (
+        // Two samples of one variable by another's two levels (a test of
+        // proportions compares levels, not a grouped variable).
         <div class="setting-line">
           <span>{t("Group by")}</span>
           <button class="value-button choose-variable" data-testid="group-by" onClick={actions.chooseGroup}>
@@ -487,74 +598,7 @@ export function SettingsPanel({
           </button>
         </div>
       )}
-      {samplesOf && samples !== "related" && (
-        <div class="setting-line">
-          <span>{t("Alternative hypothesis is")}</span>
-          <Segments
-            label={t("Alternative hypothesis is")}
-            testid="tails"
-            options={tailSegments}
-            value={String(def.tails ?? 0)}
-            onPick={(v) => actions.store({ tails: Number(v) })}
-          />
-        </div>
-      )}
-      {kind === "proportions" && (
-        <div class="setting-line">
-          <span>{t("Test:")}</span>
-          <PickButton
-            title={t("Test:")}
-            testid="test-choice"
-            current={t(def.test != null && testTitles[def.test] ? testTitles[def.test] : "Determined by data")}
-            options={proportionTests.map((o) => ({ value: o.value, label: t(o.label), sub: o.sub && t(o.sub) }))}
-            onPick={(v) => actions.store({ test: v })}
-          />
-        </div>
-      )}
-      {kind === "summarize" && (
-        <>
-          <Segments label={t("View")} options={viewSegments} value={view} onPick={(v) => setView(v as "box" | "density")} />
-          <div class="setting-line">
-            <span>{t("Pairwise comparisons:")}</span>
-            <Segments
-              label={t("Pairwise comparisons:")}
-              testid="post-hoc"
-              options={postHocSegments}
-              value={extra.postHoc ?? "none"}
-              onPick={(v) => setExtra("postHoc", v)}
-            />
-          </div>
-        </>
-      )}
-      {kind === "twoway" && (
-        <>
-          <div class="setting-line">
-            <span>{t("Calculate percentages by ")}</span>
-            <Segments
-              label={t("Calculate percentages by ")}
-              options={percentSegments.map((s, i) => ({ value: String(i), label: s }))}
-              value={String(segment)}
-              onPick={(v) =>
-                actions.store(
-                  v === "3" ? { twoWayPercAgg: 0, twoWayPercDisplay: 0 } : { twoWayPercAgg: Number(v), twoWayPercDisplay: 1 },
-                )
-              }
-            />
-          </div>
-          <SwitchLine
-            label={t("Include missing values:")}
-            testid="include-missing"
-            checked={def.includeMissing}
-            onSwitch={(on) => actions.store({ includeMissing: on })}
-          />
-          <SwitchLine
-            label={t("Adjusted residuals:")}
-            testid="residuals"
-            checked={extra.residuals === "1"}
-            onSwitch={(on) => setExtra("residuals", on ? "1" : "0")}
-          />
-        </>
-      )}
+      {kind.settings.map(control)}
     </div>
   );
 }
