@@ -184,8 +184,9 @@ double devicePixelsPerPoint(cairo_t* cr) {
 // Adds one disc per point to the path, skipping a point whose device-pixel
 // cell already holds one: within one fill the discs are a union, so a disc at
 // most a pixel from a drawn one changes nothing but its edge pixels. Returns
-// how many discs were added.
-size_t addDots(cairo_t* cr, const PointSeries& s, const Frame& f, double pixelsPerPoint, bool allDots) {
+// how many discs were added; stops once more than `limit` were.
+size_t addDots(cairo_t* cr, const PointSeries& s, const Frame& f, double pixelsPerPoint, bool allDots,
+               size_t limit = SIZE_MAX) {
   const size_t n = std::min(s.x.size(), s.y.size());
   const double width = f.right - f.left + 2 * kDotRadius, height = f.bottom - f.top + 2 * kDotRadius;
   const auto columns = static_cast<size_t>(std::ceil(width * pixelsPerPoint)) + 1;
@@ -206,7 +207,7 @@ size_t addDots(cairo_t* cr, const PointSeries& s, const Frame& f, double pixelsP
     }
     cairo_new_sub_path(cr);
     cairo_arc(cr, x, y, kDotRadius, 0, 2 * M_PI);
-    ++added;
+    if (++added > limit) break;
   }
   return added;
 }
@@ -284,7 +285,9 @@ void drawPoints(cairo_t* cr, const PointSeries& s, const Frame& f, ChartDetail d
     return;
   }
   const double scale = devicePixelsPerPoint(cr);
-  const size_t dots = addDots(cr, s, f, scale, false);
+  // Counting stops past the bound: a cloud beyond it becomes an image, and
+  // its discs' outlines would be thrown away.
+  const size_t dots = addDots(cr, s, f, scale, false, kMaxVectorDots);
   const bool raster = detail == ChartDetail::Raster || dots > kMaxVectorDots;
   if (!raster) {
     setColor(cr, kPoint, 0.75);
