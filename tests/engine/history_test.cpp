@@ -16,6 +16,7 @@
 #include "engine/model.h"
 #include "engine/workspace_data.h"
 #include "tests/engine/column_texts.h"
+#include "tests/engine/raw_sqlite.h"
 #include "tests/temp_dir.h"
 
 namespace fs = std::filesystem;
@@ -23,26 +24,11 @@ using namespace tabulix;
 using tabulix::testing::columnTexts;
 using tabulix::testing::TempDir;
 
+using tabulix::testing::killRounds;
+using tabulix::testing::sql;
+using tabulix::testing::sqlNumber;
+
 namespace {
-
-int64_t sqlNumber(const fs::path& file, const std::string& query) {
-  sqlite3* db = nullptr;
-  EXPECT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
-  sqlite3_stmt* st = nullptr;
-  EXPECT_EQ(sqlite3_prepare_v2(db, query.c_str(), -1, &st, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
-  int64_t v = sqlite3_step(st) == SQLITE_ROW ? sqlite3_column_int64(st, 0) : -1;
-  sqlite3_finalize(st);
-  sqlite3_close(db);
-  return v;
-}
-
-void sql(const fs::path& file, const std::string& text) {
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
-  char* err = nullptr;
-  ASSERT_EQ(sqlite3_exec(db, text.c_str(), nullptr, nullptr, &err), SQLITE_OK) << (err ? err : "");
-  sqlite3_close(db);
-}
 
 // A workspace of two variables over `rows` rows, made without history.
 void makeWorkspace(const fs::path& file, int rows) {
@@ -324,16 +310,6 @@ void expectConsistent(const fs::path& file, int round, int rows) {
     for (const std::string& t : columnTexts(m, 0)) ASSERT_EQ(t, before) << "round " << round;
     ASSERT_EQ(m.context().redo(), OptText(newest));
   }
-}
-
-int killRounds(int fallback) {
-  const char* env = std::getenv("TABULIX_KILL_ROUNDS");
-  if (env && std::atoi(env) > 0) return std::atoi(env);
-#ifdef __SANITIZE_ADDRESS__
-  return fallback / 2;
-#else
-  return fallback;
-#endif
 }
 
 }  // namespace

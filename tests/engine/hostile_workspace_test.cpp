@@ -13,10 +13,13 @@
 #include "engine/cell_access.h"
 #include "engine/model.h"
 #include "engine/workspace_data.h"
+#include "tests/engine/raw_sqlite.h"
 #include "tests/temp_dir.h"
 
 namespace fs = std::filesystem;
 using namespace tabulix;
+
+using tabulix::testing::sql;
 
 namespace {
 
@@ -32,14 +35,6 @@ void makeWorkspace(const fs::path& file) {
   addRow(m, 2, {"2", "b"}, cols);
   addRow(m, 3, {"3", "a"}, cols);
   m.saveContext();
-}
-
-void sql(const fs::path& file, const std::string& text) {
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
-  char* err = nullptr;
-  ASSERT_EQ(sqlite3_exec(db, text.c_str(), nullptr, nullptr, &err), SQLITE_OK) << (err ? err : "");
-  sqlite3_close(db);
 }
 
 // Every read a screen or an analysis makes of the variables.

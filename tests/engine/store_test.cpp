@@ -19,10 +19,14 @@
 #include "engine/model.h"
 #include "engine/workspace_data.h"
 #include "tests/engine/column_texts.h"
+#include "tests/engine/raw_sqlite.h"
 #include "tests/temp_dir.h"
 
 namespace fs = std::filesystem;
 using namespace tabulix;
+
+using tabulix::testing::killRounds;
+using tabulix::testing::sql;
 
 namespace {
 
@@ -31,14 +35,6 @@ using tabulix::testing::TempDir;
 std::string slurp(const fs::path& p) {
   std::ifstream in(p, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), {}};
-}
-
-void sql(const fs::path& file, const std::string& text) {
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
-  char* err = nullptr;
-  ASSERT_EQ(sqlite3_exec(db, text.c_str(), nullptr, nullptr, &err), SQLITE_OK) << (err ? err : "");
-  sqlite3_close(db);
 }
 
 }  // namespace
@@ -688,20 +684,6 @@ TEST(Store, WorkspacesBeyondTheLimitsAreRefused) {
     EXPECT_EQ(m.currentStore(), std::nullopt);
     fs::remove(f);
   }
-}
-
-// Rounds of a kill test: the default keeps CI quick; bench/kill_bench.sh
-// raises it through TABULIX_KILL_ROUNDS for the long run.
-// Under AddressSanitizer every round takes several times longer: half the
-// rounds keep that build's run within its time budget too.
-int killRounds(int fallback) {
-  const char* env = std::getenv("TABULIX_KILL_ROUNDS");
-  if (env && std::atoi(env) > 0) return std::atoi(env);
-#ifdef __SANITIZE_ADDRESS__
-  return fallback / 2;
-#else
-  return fallback;
-#endif
 }
 
 // Checks that a file passes SQLite's integrity check.
