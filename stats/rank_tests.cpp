@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <limits>
+#include <utility>
 #include <vector>
 
 #include "stats/distributions.h"
@@ -152,6 +154,73 @@ void normalInterval(WilcoxonResult& r, Stat&& stat, double dmin, double dmax, Ta
   r.estimate = rootOf(0, false);
 }
 
+// The pieces of a rank statistic after a shift: the sum of the ranks that
+// count, how many values were ranked, and the ties' Σ (t³ − t).
+struct ShiftedRanks {
+  double rankSum = 0, count = 0, tieCubes = 0;
+};
+
+// Walks groups of equal values in merged order: `next` yields the smallest
+// value left (false when none) and `take` removes every copy of it from both
+// sides, returning {copies, copies that count}.
+template <class Next, class Take>
+ShiftedRanks rankMerged(Next&& next, Take&& take) {
+  ShiftedRanks r;
+  double v = 0;
+  while (next(v)) {
+    const auto [copies, counted] = take(v);
+    const double t = static_cast<double>(copies);
+    r.rankSum += (2 * r.count + 1 + t) / 2 * static_cast<double>(counted);
+    if (copies > 1) r.tieCubes += t * t * t - t;
+    r.count += t;
+  }
+  return r;
+}
+
+// The signed-rank statistic's pieces for sorted x minus `shift`, in O(n)
+// (the interval's root search evaluates it dozens of times): the absolute
+// differences below the shift, read downwards, and those above it, read
+// upwards, are each ascending, so merging them orders |x − shift| without a
+// sort. Values equal to the shift drop out; the ranks of positive
+// differences count. Each difference is the same double as |x − shift|.
+ShiftedRanks signedRanksShifted(const std::vector<double>& sorted, double shift) {
+  const auto n = static_cast<std::ptrdiff_t>(sorted.size());
+  std::ptrdiff_t i = std::lower_bound(sorted.begin(), sorted.end(), shift) - sorted.begin() - 1;
+  std::ptrdiff_t j = std::upper_bound(sorted.begin(), sorted.end(), shift) - sorted.begin();
+  auto below = [&](std::ptrdiff_t k) { return -(sorted[static_cast<std::size_t>(k)] - shift); };
+  auto above = [&](std::ptrdiff_t k) { return sorted[static_cast<std::size_t>(k)] - shift; };
+  return rankMerged(
+      [&](double& v) {
+        if (i < 0 && j >= n) return false;
+        v = i < 0 ? above(j) : j >= n ? below(i) : std::min(below(i), above(j));
+        return true;
+      },
+      [&](double v) {
+        std::size_t copies = 0, positive = 0;
+        for (; i >= 0 && below(i) == v; --i) ++copies;
+        for (; j < n && above(j) == v; ++j) ++copies, ++positive;
+        return std::pair{copies, positive};
+      });
+}
+
+// The rank-sum statistic's pieces for sorted x minus `shift` against sorted
+// y, in O(n) by merging the two ascending sequences; the ranks of x count.
+ShiftedRanks rankSumShifted(const std::vector<double>& x, const std::vector<double>& y, double shift) {
+  std::size_t i = 0, j = 0;
+  return rankMerged(
+      [&](double& v) {
+        if (i == x.size() && j == y.size()) return false;
+        v = i == x.size() ? y[j] : j == y.size() ? x[i] - shift : std::min(x[i] - shift, y[j]);
+        return true;
+      },
+      [&](double v) {
+        std::size_t copies = 0, fromX = 0;
+        for (; i < x.size() && x[i] - shift == v; ++i) ++copies, ++fromX;
+        for (; j < y.size() && y[j] == v; ++j) ++copies;
+        return std::pair{copies, fromX};
+      });
+}
+
 double median(std::vector<double> v) {
   std::sort(v.begin(), v.end());
   const std::size_t h = v.size() / 2;
@@ -229,17 +298,12 @@ WilcoxonResult signedRankTest(std::span<const double> x, double mu, Tail tail, d
   // The statistic of x − d over the values that differ from mu (zeros of x − d drop out).
   std::vector<double> xs;
   for (double v : d) xs.push_back(v + mu);
+  std::sort(xs.begin(), xs.end());
   auto stat = [&](double shift, Tail t, bool corrected) {
-    std::vector<double> e, ae;
-    for (double vx : xs)
-      if (vx - shift != 0) e.push_back(vx - shift), ae.push_back(std::fabs(vx - shift));
-    const Ranking q = rankValues(ae);
-    double s = 0;
-    for (std::size_t i = 0; i < e.size(); ++i)
-      if (e[i] > 0) s += q.ranks[i];
-    const double m = static_cast<double>(e.size());
-    const double zd = s - m * (m + 1) / 4;
-    const double sg = std::sqrt(m * (m + 1) * (2 * m + 1) / 24 - q.tieCubes() / 48);
+    const ShiftedRanks q = signedRanksShifted(xs, shift);
+    const double m = q.count;
+    const double zd = q.rankSum - m * (m + 1) / 4;
+    const double sg = std::sqrt(m * (m + 1) * (2 * m + 1) / 24 - q.tieCubes / 48);
     return (zd - (corrected ? correctionOf(zd, t) : 0.0)) / sg;
   };
   normalInterval(r, stat, *std::min_element(xs.begin(), xs.end()), *std::max_element(xs.begin(), xs.end()),
@@ -295,16 +359,13 @@ WilcoxonResult rankSumTest(std::span<const double> x, std::span<const double> y,
   }
   const double dz = r.W - mx * my / 2;
   r.p = pNormal((dz - correctionOf(dz, tail)) / sigma, tail);
-  const std::vector<double> xs(x.begin(), x.end()), ys(y.begin(), y.end());
+  std::vector<double> xs(x.begin(), x.end()), ys(y.begin(), y.end());
+  std::sort(xs.begin(), xs.end());
+  std::sort(ys.begin(), ys.end());
   auto stat = [&](double shift, Tail t, bool corrected) {
-    std::vector<double> v;
-    for (double a : xs) v.push_back(a - shift);
-    v.insert(v.end(), ys.begin(), ys.end());
-    const Ranking q = rankValues(v);
-    double s = 0;
-    for (std::size_t i = 0; i < xs.size(); ++i) s += q.ranks[i];
-    const double d = s - mx * (mx + 1) / 2 - mx * my / 2;
-    const double sg = std::sqrt(mx * my / 12 * ((N + 1) - q.tieCubes() / (N * (N - 1))));
+    const ShiftedRanks q = rankSumShifted(xs, ys, shift);
+    const double d = q.rankSum - mx * (mx + 1) / 2 - mx * my / 2;
+    const double sg = std::sqrt(mx * my / 12 * ((N + 1) - q.tieCubes / (N * (N - 1))));
     return (d - (corrected ? correctionOf(d, t) : 0.0)) / sg;
   };
   normalInterval(r, stat, *std::min_element(xs.begin(), xs.end()) - *std::max_element(ys.begin(), ys.end()),
