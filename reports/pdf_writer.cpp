@@ -286,10 +286,40 @@ void drawView(const Element& view, cairo_t* cr) {
   }
 }
 
+namespace {
+
+// How much taller a text's wrapped lines are than its frame: a long
+// variable name wraps onto more lines than the layout reserved, and the
+// next element would be drawn over its last line (a label, cut short).
+double textOverflow(const Element& e, cairo_t* cr) {
+  if (!e.fontSize || e.text.empty() || e.frame.w <= 0) return 0;
+  auto fonts = charts::lockFonts();
+  PangoLayout* layout = textLayout(cr, e);
+  pango_layout_set_width(layout, static_cast<int>(e.frame.w * PANGO_SCALE));
+  pango_layout_set_wrap(layout, PANGO_WRAP_WORD_CHAR);
+  int w = 0, h = 0;
+  pango_layout_get_pixel_size(layout, &w, &h);
+  g_object_unref(layout);
+  return std::max(0.0, h - e.frame.h);
+}
+
+}  // namespace
+
 void fitTables(Element& root, cairo_t* cr) {
   for (size_t i = 0; i < root.children.size(); ++i) {
     Element& child = root.children[i];
     if (child.hidden || child.kind == ElementKind::Other) continue;
+    if (isText(child)) {
+      const Rect before = child.frame;
+      const double taller = textOverflow(child, cr);
+      if (taller <= 0) continue;
+      child.frame.h += taller;
+      for (size_t k = 0; k < root.children.size(); ++k)
+        if (k != i && root.children[k].frame.y >= before.y + before.h - 0.5)
+          root.children[k].frame.y += taller;
+      root.frame.h += taller;
+      continue;
+    }
     if (child.kind != ElementKind::Table) {
       if (child.kind == ElementKind::Container) fitTables(child, cr);
       continue;

@@ -44,7 +44,8 @@ PageFurniture furnitureFor(const std::filesystem::path& workspaceFile, const std
 // Widens the columns of every table in the tree to their widest text (a
 // header may take two lines, a cell as many as its text has) and grows the
 // rows to hold their lines, moving what lies below or to the right of a
-// grown table. `cr` measures the texts with the fonts they are drawn in.
+// grown table; a text block whose wrapped text is taller than its frame
+// grows the same way. `cr` measures the texts with the fonts they are drawn in.
 void fitTables(Element& root, cairo_t* cr);
 
 // Where one element is drawn: its page (0-based), its top-left corner on

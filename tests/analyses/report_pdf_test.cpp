@@ -147,3 +147,31 @@ TEST_F(ReportPdf, LongTablesContinueAndEveryReportShowsItsFilterLine) {
   ASSERT_NE(ci, std::string::npos);
   EXPECT_NE(h.substr(ci, h.find(']', ci) - ci).find(", "), std::string::npos) << h.substr(ci, 40);
 }
+
+// Long names wrap the hypothesis statement onto more lines than the layout
+// reserved: the blocks below move down instead of being drawn over it.
+TEST(ReportPdfText, WrappedStatementsPushWhatFollows) {
+  std::vector<std::vector<std::string>> rows = {
+      {"Ozone concentration in parts per billion", "Kind of day in the week"}};
+  for (int i = 0; i < 60; ++i)
+    rows.push_back({std::to_string(10 + (i * 37) % 23), i % 3 ? "Weekday" : "Weekend"});
+  tt::TestWorkspace w(rows);
+  AnalysisRequest r;
+  r.left = r.right = *w.col("Ozone concentration in parts per billion").num;
+  WhereClauseObj a, b;
+  a.colNum = b.colNum = *w.col("Kind of day in the week").num;
+  a.op = b.op = 4;  // =
+  a.constant = "Weekday";
+  b.constant = "Weekend";
+  r.wheres = {a};
+  r.wheres2 = {b};
+  r.settings = {{"samples", "2"}};
+  AnalysisOutput out = analysisKinds().at("means").run(w.model, r);
+  const reports::PageFurniture furniture{"Class 4B", out.baseName, "2026-12-07"};
+  const auto pdf = w.dir / "long.pdf";
+  reports::writePdfOfView(out.print, pdf, furniture);
+  const auto words = tt::pdfWords(pdf);
+  int pages = 0;
+  for (const tt::Word& word : words) pages = std::max(pages, word.page);
+  tt::expectPagesFurnishedAndNoWordsCollide(words, pages, furniture);
+}
