@@ -168,6 +168,7 @@ for (const viewport of viewports) {
       const bar = page.getByRole("progressbar", { name: "Import progress" });
       await bar.waitFor({ timeout: 30000 });
       assert.match(await page.locator("[data-testid=import-percent]").textContent(), /^\d{1,3}%$/);
+      await shot(page, viewport, "import-progress-bar");
       await page.getByRole("button", { name: "Cancel", exact: true }).click();
       const told = page.getByRole("alertdialog");
       await told.getByRole("heading", { name: "Import cancelled." }).waitFor({ timeout: 30000 });

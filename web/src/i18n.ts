@@ -98,6 +98,7 @@ const english: Table = Object.fromEntries(
     // Texts of this interface
     "Upload File",
     "Drop a file here to import it",
+    "Upload progress",
     "Edit",
     "Done",
     "Copy",
