@@ -344,12 +344,13 @@ class ImportProgress : public FileImporterDelegate {
   }
   bool importerShouldStop(FileImporter&) override { return stop_ && stop_(); }
   void importerDidCompleteDocument(FileImporter&, const std::string&, const CsvError& error) override {
+    code_ = error.code;
+    // A stopped import's file is deleted unsaved.
+    if (code_ == kImportStopped) return;
     // The last save is flushed to disk, and everything written before with it.
     model_.context().setDurable(true);
     save();
-    code_ = error.code;
-    if (code_ != kImportReadToEnd && code_ != kImportLimitReached && code_ != kImportStopped)
-      error_ = error.description;
+    if (code_ != kImportReadToEnd && code_ != kImportLimitReached) error_ = error.description;
   }
 
   long code() const { return code_; }
