@@ -3,9 +3,11 @@
 
 #include <algorithm>
 #include <iostream>
+#include <memory>
 #include <nlohmann/json.hpp>
 
 #include "cli/commands.h"
+#include "engine/translate.h"
 #include "import/delimiter_sniffer.h"
 #include "import/documents.h"
 #include "import/file_importer.h"
@@ -32,14 +34,24 @@ char16_t parseDelimiter(const std::string& d) {
 }
 
 // Status lines on stderr, or one rewritten progress line on a terminal.
-std::function<void(const std::string&)> progressReporter() {
-  bool tty = isatty(STDERR_FILENO);
-  return [tty](const std::string& status) {
+// While the file is read the line says the percent read, once per whole
+// percent; a reader that cannot tell gives its row counts instead.
+ImportProgressFn progressReporter() {
+  const bool tty = isatty(STDERR_FILENO);
+  auto shown = std::make_shared<int>(-1);
+  return [tty, shown](const std::string& status, std::optional<double> fraction) {
+    std::string line = status;
+    if (fraction) {
+      const int percent = static_cast<int>(std::clamp(*fraction, 0.0, 1.0) * 100.0);
+      if (percent == *shown) return;
+      *shown = percent;
+      line = tr("Importing file...") + " " + std::to_string(percent) + "%";
+    }
     if (tty) {
-      std::cerr << "\r\033[K" << status << std::flush;
+      std::cerr << "\r\033[K" << line << std::flush;
       if (status.rfind("Successfully", 0) == 0) std::cerr << "\n";
     } else {
-      std::cerr << status << "\n";
+      std::cerr << line << "\n";
     }
   };
 }

@@ -316,14 +316,14 @@ namespace {
 // Reports the import's progress and keeps the background store small.
 class ImportProgress : public FileImporterDelegate {
  public:
-  ImportProgress(Model& model, const std::function<void(const std::string&)>& progress)
-      : model_(model), progress_(progress) {}
+  ImportProgress(Model& model, const ImportProgressFn& progress, const std::function<bool()>& stop)
+      : model_(model), progress_(progress), stop_(stop) {}
 
   void importerDidStartDocument(FileImporter&, const std::string&) override {
     logLine("Parser started!");
     report(tr("Importing file..."));
   }
-  void importerDidCompleteLineNumber(FileImporter&, uint32_t n, uint32_t) override {
+  void importerDidCompleteLineNumber(FileImporter& importer, uint32_t n, uint32_t) override {
     // Cells are stored in chunks of kCellsPerChunk rows: saving once a chunk
     // is complete releases memory as well as saving every 100 rows would,
     // without writing each chunk again forty times.
@@ -331,7 +331,8 @@ class ImportProgress : public FileImporterDelegate {
       savedChunks_ = n / kCellsPerChunk;
       saveAndRelease();
     }
-    report(fillPlaceholders(tr("Importing file. %u rows read."), {std::to_string(n)}));
+    if (auto f = importer.fractionRead()) fraction_ = std::max(fraction_.value_or(0.0), *f);
+    report(fillPlaceholders(tr("Importing file. %u rows read."), {std::to_string(n)}), fraction_);
   }
   void importerDidCompleteParsing(FileImporter&, const std::string&) override {
     save();
@@ -341,11 +342,14 @@ class ImportProgress : public FileImporterDelegate {
     saveAndRelease();
     report(fillPlaceholders(tr("Processing variable %@"), {name}));
   }
+  bool importerShouldStop(FileImporter&) override { return stop_ && stop_(); }
   void importerDidCompleteDocument(FileImporter&, const std::string&, const CsvError& error) override {
+    code_ = error.code;
+    // A stopped import's file is deleted unsaved.
+    if (code_ == kImportStopped) return;
     // The last save is flushed to disk, and everything written before with it.
     model_.context().setDurable(true);
     save();
-    code_ = error.code;
     if (code_ != kImportReadToEnd && code_ != kImportLimitReached) error_ = error.description;
   }
 
@@ -356,8 +360,8 @@ class ImportProgress : public FileImporterDelegate {
   const std::optional<StoreError>& failure() const { return failure_; }
 
  private:
-  void report(const std::string& status) {
-    if (progress_) progress_(status);
+  void report(const std::string& status, std::optional<double> fraction = std::nullopt) {
+    if (progress_) progress_(status, fraction);
   }
   // The import goes on after a failed save (a later one may still keep
   // what was read); the first failure is what the end of the import reports.
@@ -374,7 +378,9 @@ class ImportProgress : public FileImporterDelegate {
   }
 
   Model& model_;
-  const std::function<void(const std::string&)>& progress_;
+  const ImportProgressFn& progress_;
+  const std::function<bool()>& stop_;
+  std::optional<double> fraction_;  // of the file read, never going back
   uint32_t savedChunks_ = 0;
   long code_ = 0;
   std::string error_;
@@ -479,8 +485,9 @@ std::optional<std::string> whyImportCannotStart(const ImportOptions& options) {
 }
 
 ImportOutcome importDataFile(const ImportOptions& options, const fs::path& documents,
-                             const std::function<void(const std::string&)>& progress,
-                             const std::function<void(const fs::path&, const fs::path&)>& install) {
+                             const ImportProgressFn& progress,
+                             const std::function<void(const fs::path&, const fs::path&)>& install,
+                             const std::function<bool()>& stopRequested) {
   refuseBackupName(options.target);
   ImportOutcome out;
   out.workspace = options.target;
@@ -511,7 +518,7 @@ ImportOutcome importDataFile(const ImportOptions& options, const fs::path& docum
     // A hidden file being filled: a killed import leaves only it, so the
     // intermediate saves skip the disk flushes.
     model.context().setDurable(false);
-    ImportProgress delegate(model, progress);
+    ImportProgress delegate(model, progress, stopRequested);
     FileImporter importer(model, &delegate);
     importer.setDateOrder(options.dateOrder);
     importer.createWorkspaceFromText(out.dataFile, options.hasHeader, options.sheet, options.delimiter,
@@ -535,6 +542,15 @@ ImportOutcome importDataFile(const ImportOptions& options, const fs::path& docum
     model.closeStores();
     removeWithCompanions(built);
     throw;
+  }
+  if (out.code == kImportStopped) {
+    // Stopped on request: what was read goes, the target stays untouched.
+    removeWithCompanions(built);
+    out.cancelled = true;
+    out.saved = false;
+    out.error = tr("Import cancelled.");
+    out.variables = out.observations = 0;
+    return out;
   }
   const bool readToEnd = out.code == kImportReadToEnd || out.code == kImportLimitReached;
   if (out.saved && !isWorkbookKind(fileKindOf(out.dataFile)) && !readToEnd) {
@@ -605,7 +621,7 @@ ImportOutcome importDataFile(const ImportOptions& options, const fs::path& docum
     }
     for (const std::string& note : out.unreadNotes) out.alertMessage += "\n" + note;
   }
-  if (progress) progress(out.status);
+  if (progress) progress(out.status, std::nullopt);
   return out;
 }
 

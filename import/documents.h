@@ -119,11 +119,18 @@ struct ImportOutcome {
   std::string dateOrder;                 // the order dates were read in ("dmy", "mdy", "ymd")
   bool saved = true;                     // false when the store could not save
   std::string storeError;                // the first save failure, when saved is false
+  bool cancelled = false;                // stopped on request: no workspace was made or replaced
   bool refused = false;                  // whyImportCannotStart stopped it (nothing was touched), or a
                                          // statistical file failed on the way (no workspace is left)
   std::string error;                     // why it was refused or not saved, naming the file
   std::string readerError;               // what the reader reported when it failed on the way
 };
+
+// How an import reports its progress: the status text, and with the
+// statuses of the reading, the fraction of the file read so far (0..1,
+// never going back; none in the other phases and from a reader that cannot
+// tell).
+using ImportProgressFn = std::function<void(const std::string& status, std::optional<double> fraction)>;
 
 // Imports a data file into a new workspace on the calling thread, with its
 // own Model and store, reporting each status text as it changes; the success
@@ -133,15 +140,18 @@ struct ImportOutcome {
 // built under a hidden name (buildingNameFor) and takes the target's name
 // only once saved, through `install` (installBuiltWorkspace when empty):
 // a failed save, a statistical file that fails on the way, a killed
-// process, and over an existing workspace a reader that fails on the way
-// or leaves data of the file out (unreadNotes), leave the target as it was. A data file in `documents`' Inbox
-// is moved out first (an empty `documents` moves nothing). A workspace that cannot be created, saved or
-// installed ends in `saved` false, with the reason in `storeError`.
+// process, a stop through `stopRequested` (asked between lines and between
+// variables; the outcome is then `cancelled`), and over an existing
+// workspace a reader that fails on the way or leaves data of the file out
+// (unreadNotes), leave the target as it was. A data file in `documents`'
+// Inbox is moved out first (an empty `documents` moves nothing). A
+// workspace that cannot be created, saved or installed ends in `saved`
+// false, with the reason in `storeError`.
 [[nodiscard]] ImportOutcome importDataFile(
-    const ImportOptions& options, const std::filesystem::path& documents,
-    const std::function<void(const std::string& status)>& progress,
+    const ImportOptions& options, const std::filesystem::path& documents, const ImportProgressFn& progress,
     const std::function<void(const std::filesystem::path& built, const std::filesystem::path& target)>&
-        install = {});
+        install = {},
+    const std::function<bool()>& stopRequested = {});
 
 // The sheet names of a workbook (none for delimited text); throws
 // WorkbookError when the workbook cannot be read.

@@ -66,7 +66,11 @@ void FileImporter::createWorkspaceFromText(const std::filesystem::path& file, bo
   importWith(*reader);
 }
 
-void FileImporter::importWith(ImportReader& reader) { reader.read(importIndexSheet_, *this); }
+void FileImporter::importWith(ImportReader& reader) {
+  reader_ = &reader;
+  reader.read(importIndexSheet_, *this);
+  reader_ = nullptr;
+}
 
 void FileImporter::readerDidNote(const std::string& note) { notes_.push_back(note); }
 
@@ -86,6 +90,10 @@ bool FileImporter::readerDidReadLine(uint64_t line, std::span<const std::string>
 void FileImporter::readerDidFinish(const CsvError& outcome) { finished(outcome); }
 
 bool FileImporter::handleLine(uint64_t line, std::span<const std::string> row) {
+  if (delegate_ && delegate_->importerShouldStop(*this)) {
+    stopped_ = true;
+    return false;
+  }
   uint32_t n = 0;
   if (dateOrder_ == "auto" && !dateEvidence_ && (line > 1 || !importHasHeader_)) {
     for (const std::string& field : row) {
@@ -230,6 +238,12 @@ class ColumnStatsAhead {
 }  // namespace
 
 void FileImporter::finished(const CsvError& reported) {
+  const CsvError stopped{std::string(kImportErrorDomain), kImportStopped, "The import was stopped."};
+  if (stopped_) {
+    // Nothing of a stopped import is kept: no statistics are computed.
+    if (delegate_) delegate_->importerDidCompleteDocument(*this, currentFile_, stopped);
+    return;
+  }
   if (linesCut_ > 0) {
     const std::string lines = std::to_string(linesCut_), first = std::to_string(firstCutLine_);
     std::string note;
@@ -281,6 +295,10 @@ void FileImporter::finished(const CsvError& reported) {
     logLine("Column " + std::to_string(k + 1) + " out of " + std::to_string(count));
     Column* c = columnNumber(model_, static_cast<uint32_t>(k));
     if (!c) continue;
+    if (delegate_ && delegate_->importerShouldStop(*this)) {
+      delegate_->importerDidCompleteDocument(*this, currentFile_, stopped);
+      return;
+    }
     if (delegate_) delegate_->importerWillAnalyzeColumnNamed(*this, c->name.value_or(""));
     // The delegate may have saved and released memory: look the column up again.
     c = columnNumber(model_, static_cast<uint32_t>(k));

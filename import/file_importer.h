@@ -21,6 +21,8 @@ inline constexpr long kImportReadToEnd = -1;
 inline constexpr long kImportLimitReached = 3;
 // Completion code: no reader reads files of this kind.
 inline constexpr long kImportUnreadableKind = 4;
+// Completion code: the delegate asked the import to stop.
+inline constexpr long kImportStopped = 5;
 // At most this many fields are stored per line.
 inline constexpr size_t kMaxImportFields = kMaxVariables;
 // The import stops after this data row.
@@ -44,6 +46,9 @@ class FileImporterDelegate {
   // The import is over; `error.code` is the completion code.
   virtual void importerDidCompleteDocument(FileImporter& /*importer*/, const std::string& /*path*/,
                                            const CsvError& /*error*/) {}
+  // Asked before each line and each variable's statistics: true stops the
+  // import there, and it completes with kImportStopped.
+  virtual bool importerShouldStop(FileImporter& /*importer*/) { return false; }
   // The sheets of a workbook (none for delimited text).
   virtual void importerDidInspectURL(FileImporter& /*importer*/, const std::filesystem::path& /*file*/,
                                      const std::optional<std::vector<std::string>>& /*sheets*/) {}
@@ -87,6 +92,9 @@ class FileImporter : private ImportLineSink {
   bool hitColLimit() const { return hitColLimit_; }
   // The file being imported.
   const std::string& currentFile() const { return currentFile_; }
+  // How much of the file its reader has read, 0..1, while it reads; none
+  // when the reader cannot tell.
+  std::optional<double> fractionRead() const { return reader_ ? reader_->fractionRead() : std::nullopt; }
   // What the import could not store although no reader failed (an unclosed
   // quote, lines cut to the variables), one sentence each.
   const std::vector<std::string>& unreadNotes() const { return notes_; }
@@ -106,6 +114,8 @@ class FileImporter : private ImportLineSink {
 
   Model& model_;
   FileImporterDelegate* delegate_;
+  ImportReader* reader_ = nullptr;  // the one reading, during importWith
+  bool stopped_ = false;            // the delegate asked to stop
   std::string currentFile_;
   bool importHasHeader_ = true;
   int importIndexSheet_ = 0;

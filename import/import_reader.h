@@ -56,6 +56,9 @@ class ImportReader {
   virtual void read(int sheet, ImportLineSink& sink) = 0;
   // Stops the delivery before the next line; may be called from the sink.
   virtual void cancel() = 0;
+  // How much of the file has been read, 0..1, as far as the reader can tell
+  // cheaply (bytes consumed of the file's size); none when it cannot.
+  virtual std::optional<double> fractionRead() const { return std::nullopt; }
 };
 
 // The reader for a file, chosen by its extension compared exactly: "xlsx",

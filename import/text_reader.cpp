@@ -1,5 +1,7 @@
 #include "import/text_reader.h"
 
+#include <algorithm>
+
 #include "engine/log.h"
 #include "engine/translate.h"
 #include "import/file_importer.h"
@@ -19,16 +21,27 @@ void TextReader::read(int, ImportLineSink& sink) {
         CsvError{std::string(kImportErrorDomain), 2, "The file " + file_.string() + " cannot be read."});
     return;
   }
+  std::error_code ec;
+  const auto size = std::filesystem::file_size(file_, ec);
+  fileSize_ = ec ? 0 : size;
+  source_ = source.get();
   CsvParser parser(std::move(source), nullptr, delimiter_);
   parser.setSanitizesFields(true);
   parser.setDelegate(this);
   parser_ = &parser;
   parser.parse();
   parser_ = nullptr;
+  source_ = nullptr;
 }
 
 void TextReader::cancel() {
   if (parser_) parser_->cancelParsing();
+}
+
+std::optional<double> TextReader::fractionRead() const {
+  if (!source_ || fileSize_ == 0) return std::nullopt;
+  // A file that grows while it is read is never more than read whole.
+  return std::min(1.0, static_cast<double>(source_->delivered()) / static_cast<double>(fileSize_));
 }
 
 void TextReader::parserDidBeginDocument(CsvParser&) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "import/import_reader.h"
+#include "textio/byte_stream.h"
 
 namespace tabulix {
 
@@ -24,6 +25,9 @@ class TextReader : public ImportReader, private CsvParserDelegate {
   void read(int sheet, ImportLineSink& sink) override;
   // Stops the parser at its next character.
   void cancel() override;
+  // The bytes the parser has taken from the file, of the size it had when
+  // the read began.
+  std::optional<double> fractionRead() const override;
   // What a finished parse could not deliver as it stands in the file, one
   // sentence each: a first line of `headerFields` fields beyond the limit,
   // unclosed quotes, bytes that are no UTF-8, a NUL, undecodable bytes.
@@ -42,6 +46,8 @@ class TextReader : public ImportReader, private CsvParserDelegate {
   char16_t delimiter_;
   ImportLineSink* sink_ = nullptr;
   CsvParser* parser_ = nullptr;
+  const FileByteSource* source_ = nullptr;  // the parser's, while it parses
+  uint64_t fileSize_ = 0;
   std::vector<std::string> currentRow_;
   size_t fieldsInRow_ = 0;
   uint64_t headerFields_ = 0;  // fields of line 1 when more than are kept

@@ -333,6 +333,16 @@ void ServerImpl::routeCore() {
     return job->toJson();
   });
 
+  // Stops a running import: the workspace it would replace stays as it was.
+  // Other work is cancelled by the server itself when superseded.
+  post(R"(/api/jobs/([\w-]+)/cancel)", [this](const httplib::Request& req) {
+    auto job = jobs.find(req.matches[1].str());
+    if (!job) throw ApiError(404, {{"error", "no such job"}});
+    if (job->kind() != "import") throw ApiError(409, {{"error", "only an import can be cancelled"}});
+    job->cancel();
+    return nlohmann::json{{"job", job->id()}, {"finished", job->finished()}};
+  });
+
   // Server-Sent Events: one "progress" event per event of the job (its id is
   // the event's index, so a reconnecting EventSource resumes after the last
   // one it saw), then one "end" event with the result.

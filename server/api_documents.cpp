@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <fstream>
 #include <optional>
 
@@ -406,11 +407,13 @@ void ServerImpl::routeDocuments() {
       try {
         outcome = importDataFile(
             options, docs,
-            [&job, &observer](const std::string& status) {
+            [&job, &observer](const std::string& status, std::optional<double> fraction) {
               if (observer) observer(status);
-              job.post({{"status", status}});
+              nlohmann::json event = {{"status", status}};
+              if (fraction) event["fraction"] = std::round(*fraction * 1000.0) / 1000.0;
+              job.post(event);
             },
-            install);
+            install, [&job] { return job.cancelled(); });
       } catch (const StoreError& e) {
         // The new workspace could not be made: the job ends with the
         // store's message and the store failure alert.
@@ -418,6 +421,11 @@ void ServerImpl::routeDocuments() {
         nlohmann::json failed = {{"error", e.what()}};
         for (const auto& a : scope.take()) failed["alerts"].push_back(toJson(a));
         job.finish(failed);
+        return;
+      }
+      if (outcome.cancelled) {
+        // Stopped on request: nothing was made or replaced, nothing to alert.
+        job.finish({{"cancelled", true}, {"error", outcome.error}});
         return;
       }
       if (!outcome.saved && !outcome.refused && !installRefused)

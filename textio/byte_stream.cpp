@@ -61,6 +61,7 @@ size_t FileByteSource::read(uint8_t* buffer, size_t maxLength) {
   size_t n = std::min(maxLength, windowLen_ - windowPos_);
   std::memcpy(buffer, window_.data() + windowPos_, n);
   windowPos_ += n;
+  delivered_ += n;
   return n;
 }
 
@@ -70,6 +71,7 @@ bool FileByteSource::rewind() {
   if (!opened_) open();
   if (fd_ < 0 || ::lseek(fd_, 0, SEEK_SET) != 0) return false;
   windowPos_ = windowLen_ = 0;
+  delivered_ = 0;
   atEnd_ = false;
   return true;
 }

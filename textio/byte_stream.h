@@ -61,6 +61,8 @@ class FileByteSource : public ByteSource {
   bool rewind() override;
   // Whether the file could be opened (after open()).
   bool isOpen() const { return fd_ >= 0; }
+  // How many bytes read() has delivered since the open or the last rewind.
+  uint64_t delivered() const { return delivered_; }
 
  private:
   bool fillWindow();
@@ -71,6 +73,7 @@ class FileByteSource : public ByteSource {
   std::vector<uint8_t> window_;
   size_t windowPos_ = 0;
   size_t windowLen_ = 0;
+  uint64_t delivered_ = 0;
 };
 
 // A writable stream of bytes.

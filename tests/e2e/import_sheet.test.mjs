@@ -3,8 +3,27 @@
 // imports as its columns, not as one; a day-first file's dates read in the
 // order chosen there.
 import assert from "node:assert/strict";
+import { readdirSync, readFileSync, writeFileSync } from "node:fs";
+import { join } from "node:path";
 import { after, before, describe, it } from "node:test";
-import { assertNoHorizontalScroll, openWorkspacesTab, shot, until, useSession, viewports } from "./harness.mjs";
+import {
+  addExample,
+  answerAlert,
+  assertNoHorizontalScroll,
+  openWorkspacesTab,
+  shot,
+  until,
+  useSession,
+  viewports,
+} from "./harness.mjs";
+
+// Rows enough that their import takes seconds even on an idle machine.
+function largeCsv() {
+  const cols = 16;
+  const lines = [Array.from({ length: cols }, (_, c) => `c${c}`).join(",")];
+  for (let i = 0; i < 100000; i++) lines.push(Array.from({ length: cols }, (_, c) => (i * (c + 1)) % 1013).join(","));
+  return lines.join("\n") + "\n";
+}
 
 function europeanCsv() {
   const lines = ["name;height;weight;note"];
@@ -134,6 +153,33 @@ for (const viewport of viewports) {
       await until(async () => (await min.count()) > 0 && !/\.\.\./.test(await min.textContent()), "the card's minimum", 30000);
       assert.equal((await min.textContent()).trim(), "Min: 3/5/24");
       await shot(page, viewport, "import-sheet-dates-variables");
+    });
+
+    it("shows how much of the file is read, and Cancel leaves the workspace it would replace", async () => {
+      addExample(server, "big.tbx");
+      const before = readFileSync(join(server.documents, "big.tbx"));
+      writeFileSync(join(server.documents, "big.csv"), largeCsv());
+      await openWorkspacesTab(page, server.url);
+      await page.locator("[data-testid=data-file-list] button.row[data-name='big.csv']").click();
+      const sheet = page.getByRole("dialog");
+      await sheet.getByRole("heading", { name: "Create New Workspace" }).waitFor();
+      await sheet.getByRole("button", { name: "Create", exact: true }).click();
+      await answerAlert(page, "Confirm Replace", "Replace");
+      const bar = page.getByRole("progressbar", { name: "Import progress" });
+      await bar.waitFor({ timeout: 30000 });
+      assert.match(await page.locator("[data-testid=import-percent]").textContent(), /^\d{1,3}%$/);
+      await shot(page, viewport, "import-progress-bar");
+      await page.getByRole("button", { name: "Cancel", exact: true }).click();
+      const told = page.getByRole("alertdialog");
+      await told.getByRole("heading", { name: "Import cancelled." }).waitFor({ timeout: 30000 });
+      await told.getByRole("button", { name: "OK", exact: true }).click();
+      await told.waitFor({ state: "detached" });
+      await page.getByRole("heading", { name: "Workspaces", exact: true }).waitFor();
+      assert.ok(readFileSync(join(server.documents, "big.tbx")).equals(before), "the old workspace is unchanged");
+      await until(
+        async () => readdirSync(server.documents).every((f) => !f.startsWith(".")),
+        "the import's hidden file to go",
+      );
     });
   });
 }

@@ -134,7 +134,8 @@ TEST(StatFile, PsppFilesThroughTheImportGiveTypedVariables) {
     opts.dataFile = data(name);
     opts.target = d.path / "w.tbx";
     std::vector<std::string> statuses;
-    ImportOutcome out = importDataFile(opts, d.path, [&](const std::string& s) { statuses.push_back(s); });
+    ImportOutcome out =
+        importDataFile(opts, d.path, [&](const std::string& s, auto) { statuses.push_back(s); });
     ASSERT_EQ(out.code, kImportReadToEnd) << out.error;
     EXPECT_EQ(out.variables, 6u);
     EXPECT_EQ(out.observations, 4u);

@@ -70,11 +70,41 @@ async function request<T>(method: string, path: string, body?: unknown, raw?: Bl
   return json as T;
 }
 
+// Sends a file's bytes, telling `onProgress` the fraction sent (0..1) as it
+// goes: XMLHttpRequest, since fetch reports no upload progress.
+function uploadWithProgress<T>(path: string, file: Blob | File, onProgress: (fraction: number) => void): Promise<T> {
+  return new Promise<T>((resolve, reject) => {
+    const xhr = new XMLHttpRequest();
+    xhr.open("POST", path);
+    for (const [k, v] of Object.entries(shellHeaders)) xhr.setRequestHeader(k, v);
+    xhr.setRequestHeader("X-Tabulix-Request", "1");
+    xhr.setRequestHeader("Content-Type", "application/octet-stream");
+    xhr.upload.onprogress = (e) => {
+      if (e.lengthComputable && e.total > 0) onProgress(Math.min(1, e.loaded / e.total));
+    };
+    xhr.onerror = () => reject(new ApiError(0, "network"));
+    xhr.onload = () => {
+      let json: any = null;
+      try {
+        json = JSON.parse(xhr.responseText);
+      } catch {
+        json = null;
+      }
+      if (json && Array.isArray(json.alerts)) for (const a of json.alerts) alertSink(a);
+      if (xhr.status < 200 || xhr.status >= 300)
+        reject(new ApiError(xhr.status, json?.error ?? String(xhr.status), json?.alert, json));
+      else resolve(json as T);
+    };
+    xhr.send(file);
+  });
+}
+
 export const api = {
   get: <T>(path: string) => request<T>("GET", path),
   post: <T>(path: string, body: unknown = {}) => request<T>("POST", path, body),
   del: <T>(path: string) => request<T>("DELETE", path),
-  upload: <T>(path: string, file: Blob | File) => request<T>("POST", path, undefined, file),
+  upload: <T>(path: string, file: Blob | File, onProgress?: (fraction: number) => void) =>
+    onProgress ? uploadWithProgress<T>(path, file, onProgress) : request<T>("POST", path, undefined, file),
 };
 
 export interface JobHandlers {

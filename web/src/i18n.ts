@@ -74,6 +74,8 @@ const english: Table = Object.fromEntries(
     "Row Limit Reached",
     "Successfully created new workspace. Importing stopped after 100,000 rows so that we don't run out of memory.",
     "Error While Importing",
+    "Import cancelled.",
+    "Import progress",
     "Some rows and columns may be missing, or wrong delimiter may have been used.",
     // Browse and Variables
     "Tap to edit or enter data",
@@ -96,6 +98,7 @@ const english: Table = Object.fromEntries(
     // Texts of this interface
     "Upload File",
     "Drop a file here to import it",
+    "Upload progress",
     "Edit",
     "Done",
     "Copy",

@@ -1,7 +1,9 @@
-// The import's progress screen: the server's job reports each status text;
-// at the end the alerts of the outcome, then the new workspace in Browse.
+// The import's progress screen: the server's job reports each status text
+// and how much of the file it has read; at the end the alerts of the
+// outcome, then the new workspace in Browse. Cancel stops the import and
+// leaves every workspace as it was.
 import { useEffect, useState } from "preact/hooks";
-import { followJob } from "../api";
+import { api, followJob } from "../api";
 import type { Shell } from "../app";
 import { showAlert } from "../components/alerts";
 import { t } from "../i18n";
@@ -14,14 +16,27 @@ export interface ImportRun {
 export function ImportProgress({ run, shell, onClose }: { run: ImportRun; shell: Shell; onClose: () => void }) {
   const [status, setStatus] = useState(t("Importing file..."));
   const [done, setDone] = useState(false);
+  // Of the file read, 0..1; none until the reader tells.
+  const [fraction, setFraction] = useState<number | null>(null);
+  const [cancelling, setCancelling] = useState(false);
 
   useEffect(() => {
     return followJob(run.job, {
       onEvent: (e) => {
         if (typeof e.status === "string") setStatus(e.status);
+        if (typeof e.fraction === "number") setFraction((f) => Math.max(f ?? 0, Math.min(1, e.fraction)));
+        // Past the reading the whole file has been read.
+        else if (e.status === t("Determining Variable Types...")) setFraction(1);
       },
       onEnd: async (result) => {
         setDone(true);
+        if (result?.cancelled) {
+          await showAlert({ title: t("Import cancelled."), message: "", buttons: [t("OK")] });
+          await shell.refreshStatus();
+          onClose();
+          shell.go("workspaces");
+          return;
+        }
         if (result?.status) setStatus(result.status);
         if (result?.alert) await showAlert(result.alert);
         if (result?.error) {
@@ -39,11 +54,32 @@ export function ImportProgress({ run, shell, onClose }: { run: ImportRun; shell:
   return (
     <div class="scrim">
       <div class="progress-panel" role="status" aria-live="polite">
-        {!done && <div class="spinner" aria-hidden="true" />}
+        {!done && fraction === null && <div class="spinner" aria-hidden="true" />}
         <p class="progress-title">{run.workspace}</p>
+        {fraction !== null && (
+          <div class="progress-bar">
+            <progress max={100} value={Math.floor(fraction * 100)} aria-label={t("Import progress")} />
+            <span data-testid="import-percent">{Math.floor(fraction * 100)}%</span>
+          </div>
+        )}
         <p class="progress-status" data-testid="import-status">
           {status}
         </p>
+        {!done && (
+          <button
+            class="text-button"
+            disabled={cancelling}
+            onClick={() => {
+              setCancelling(true);
+              api.post(`/api/jobs/${encodeURIComponent(run.job)}/cancel`).catch((e) => {
+                setCancelling(false);
+                shell.fail(e);
+              });
+            }}
+          >
+            {t("Cancel")}
+          </button>
+        )}
       </div>
     </div>
   );

@@ -57,6 +57,8 @@ export function WorkspacesScreen({ shell, onHandOver }: { shell: Shell; onHandOv
   const [docs, setDocs] = useState<Documents | null>(null);
   const [deleting, setDeleting] = useState(false);
   const [dragging, setDragging] = useState(false);
+  // The percent of an upload sent so far; none while nothing is uploading.
+  const [uploaded, setUploaded] = useState<number | null>(null);
   const fileInput = useRef<HTMLInputElement>(null);
   const longPress = useLongPress(() => setDeleting(true));
 
@@ -123,10 +125,15 @@ export function WorkspacesScreen({ shell, onHandOver }: { shell: Shell; onHandOv
   };
 
   const upload = async (file: File) => {
+    setUploaded(0);
     try {
-      const r = await api.upload<{ file: string }>(`/api/upload?name=${encodeURIComponent(file.name)}`, file);
+      const r = await api.upload<{ file: string }>(`/api/upload?name=${encodeURIComponent(file.name)}`, file, (f) =>
+        setUploaded((u) => Math.max(u ?? 0, Math.floor(f * 100))),
+      );
+      setUploaded(null);
       onHandOver(r.file);
     } catch (e) {
+      setUploaded(null);
       if (e instanceof ApiError && e.status === 413) {
         void showAlert({ title: t("Request failed"), message: e.body?.message ?? e.code, buttons: [t("OK")] });
       } else {
@@ -260,7 +267,14 @@ export function WorkspacesScreen({ shell, onHandOver }: { shell: Shell; onHandOv
                 <UploadIcon class="row-icon accent" />
                 <span class="row-text">
                   {t("Upload File")}
-                  <span class="row-sub">{t("Drop a file here to import it")}</span>
+                  {uploaded === null ? (
+                    <span class="row-sub">{t("Drop a file here to import it")}</span>
+                  ) : (
+                    <span class="row-sub progress-bar">
+                      <progress max={100} value={uploaded} aria-label={t("Upload progress")} />
+                      <span data-testid="upload-percent">{uploaded}%</span>
+                    </span>
+                  )}
                 </span>
               </button>
               <input
