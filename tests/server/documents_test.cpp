@@ -181,8 +181,8 @@ struct ImportGate {
 
   std::function<void(const std::string&)> observer() {
     return [this](const std::string& status) {
-      if (status != at) return;
       std::unique_lock lock(mutex);
+      if (status != at) return;
       reached = true;
       changed.notify_all();
       changed.wait_for(lock, std::chrono::seconds(60), [&] { return released; });
@@ -191,6 +191,11 @@ struct ImportGate {
   bool waitReached() {
     std::unique_lock lock(mutex);
     return changed.wait_for(lock, std::chrono::seconds(60), [&] { return reached; });
+  }
+  // Moves the gate to another status while imports may be running.
+  void holdAt(const std::string& status) {
+    std::lock_guard lock(mutex);
+    at = status;
   }
   void release() {
     std::lock_guard lock(mutex);
@@ -348,7 +353,7 @@ TEST_F(Documents, ACancelledImportLeavesTheWorkspaceItWouldReplace) {
     EXPECT_NE(e.path().filename().string().front(), '.') << e.path();
 
   // The same import left alone reports fractions that never go back and reach the whole.
-  gate.at = "none";
+  gate.holdAt("none");
   json again = waitForJob(
       postJson("/api/workspaces/create",
                {{"mode", "import"}, {"name", "kept"}, {"file", "big.csv"}, {"replace", true}})["job"]);
