@@ -415,11 +415,22 @@ FastReading NumberReaders::fastNumberForString(std::string_view text, double& va
 
 undecided:
   // Every reader needs a digit (NaN and infinity are not taken); a pure
-  // ASCII text without one cannot be a number.
+  // ASCII text without one cannot be a number. Neither can a date or a
+  // time written in digits: no reader's symbols (signs, separators, percent,
+  // currency) hold a slash or a colon, and without a letter the text holds
+  // no currency symbol that might ("S/"), so the slash is never consumed.
+  bool digit = false, slash = false, other = false;
   for (char c : text) {
-    if ((c & 0x80) || (c >= '0' && c <= '9')) return FastReading::Undecided;
+    if (c & 0x80) return FastReading::Undecided;
+    if (c >= '0' && c <= '9')
+      digit = true;
+    else if (c == '/' || c == ':')
+      slash = true;
+    else if (c != '-' && c != '.' && c != ',' && c != ' ')
+      other = true;
   }
-  return FastReading::NotANumber;
+  if (!digit || (slash && !other)) return FastReading::NotANumber;
+  return FastReading::Undecided;
 }
 
 std::optional<double> NumberReaders::icuNumberForString(std::string_view text) const {

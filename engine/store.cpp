@@ -53,6 +53,7 @@ void Context::reset() {
   wheres_.clear();
   deletedColumnNums_.clear();
   chunks_.clear();
+  recentChunks_.clear();
   loaded_ = false;
   rowsLoaded_ = false;
   savedRowCount_ = 0;
@@ -324,6 +325,7 @@ void Context::deleteObject(Column* column) {
     if (!shared) {
       for (auto it = chunks_.begin(); it != chunks_.end();)
         it = it->first.colNum == num ? chunks_.erase(it) : std::next(it);
+      recentChunks_.clear();
       deletedColumnNums_.push_back(num);
     }
   }

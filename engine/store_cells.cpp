@@ -191,9 +191,16 @@ void Context::setCell(int32_t colNum, int32_t rowNum, OptText data) {
 
 void Context::setCellText(int32_t colNum, int32_t rowNum, std::string_view data) {
   int32_t first = chunkStart(rowNum);
-  auto it = chunks_.find(ChunkKey{colNum, first});
-  CellChunk& c = it != chunks_.end() ? *it->second : chunk(colNum, first);
-  c.set(rowNum - first, data);
+  if (colNum >= 0 && colNum < kRecentChunkColumns) {
+    if (recentChunks_.size() <= static_cast<size_t>(colNum))
+      recentChunks_.resize(static_cast<size_t>(colNum) + 1);
+    RecentChunk& recent = recentChunks_[static_cast<size_t>(colNum)];
+    if (recent.first != first || !recent.chunk) recent = RecentChunk{first, &chunk(colNum, first)};
+    assert(chunks_.find(ChunkKey{colNum, first})->second.get() == recent.chunk);
+    recent.chunk->set(rowNum - first, data);
+    return;
+  }
+  chunk(colNum, first).set(rowNum - first, data);
 }
 
 std::optional<Cell> Context::cellAt(int32_t colNum, int32_t rowNum) {
@@ -246,5 +253,6 @@ void Context::deleteRows(const std::vector<int32_t>& rowNums) {
 void Context::releaseCellMemory() {
   for (auto it = chunks_.begin(); it != chunks_.end();)
     it = it->second->dirty ? std::next(it) : chunks_.erase(it);
+  recentChunks_.clear();
 }
 }  // namespace tabulix

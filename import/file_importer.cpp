@@ -13,6 +13,7 @@
 #include "engine/translate.h"
 #include "engine/workspace_data.h"
 #include "import/file_kind.h"
+#include "import/read_ahead.h"
 
 namespace tabulix {
 
@@ -68,8 +69,19 @@ void FileImporter::createWorkspaceFromText(const std::filesystem::path& file, bo
 
 void FileImporter::importWith(ImportReader& reader) {
   reader_ = &reader;
-  reader.read(importIndexSheet_, *this);
-  reader_ = nullptr;
+  readingAhead_ = !reader.readsAhead();
+  aheadFraction_.reset();
+  struct Done {
+    FileImporter& importer;
+    ~Done() {
+      importer.reader_ = nullptr;
+      importer.readingAhead_ = false;
+    }
+  } done{*this};
+  if (readingAhead_)
+    readAhead(reader, importIndexSheet_, *this, &aheadFraction_);
+  else
+    reader.read(importIndexSheet_, *this);
 }
 
 void FileImporter::readerDidNote(const std::string& note) { notes_.push_back(note); }

@@ -24,6 +24,8 @@ class XlsxReader : public ImportReader {
   void read(int sheet, ImportLineSink& sink) override;
   // Stops the delivery; the parser stops at its next element.
   void cancel() override { cancelled_ = true; }
+  // The sheet's XML is parsed on a thread of its own.
+  bool readsAhead() const override { return true; }
 
  private:
   std::filesystem::path file_;

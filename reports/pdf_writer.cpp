@@ -305,7 +305,7 @@ double textOverflow(const Element& e, cairo_t* cr) {
 
 }  // namespace
 
-void fitTables(Element& root, cairo_t* cr) {
+void fitContent(Element& root, cairo_t* cr) {
   for (size_t i = 0; i < root.children.size(); ++i) {
     Element& child = root.children[i];
     if (child.hidden || child.kind == ElementKind::Other) continue;
@@ -321,7 +321,7 @@ void fitTables(Element& root, cairo_t* cr) {
       continue;
     }
     if (child.kind != ElementKind::Table) {
-      if (child.kind == ElementKind::Container) fitTables(child, cr);
+      if (child.kind == ElementKind::Container) fitContent(child, cr);
       continue;
     }
     const Rect before = child.frame;
@@ -509,7 +509,7 @@ void writePdfOfView(const Element& root, const std::filesystem::path& path, cons
   cairo_t* cr = cairo_create(surface);
   // Measured with the surface the texts are drawn on.
   Element laid = root;
-  fitTables(laid, cr);
+  fitContent(laid, cr);
   std::vector<Placement> plan = pagePlan(laid);
   int pages = 1;
   for (const Placement& p : plan) pages = std::max(pages, p.page + 1);

@@ -46,7 +46,7 @@ PageFurniture furnitureFor(const std::filesystem::path& workspaceFile, const std
 // rows to hold their lines, moving what lies below or to the right of a
 // grown table; a text block whose wrapped text is taller than its frame
 // grows the same way. `cr` measures the texts with the fonts they are drawn in.
-void fitTables(Element& root, cairo_t* cr);
+void fitContent(Element& root, cairo_t* cr);
 
 // Where one element is drawn: its page (0-based), its top-left corner on
 // the page and the scale it is drawn at (below 1 when it is too wide or too

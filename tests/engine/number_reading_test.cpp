@@ -166,6 +166,10 @@ TEST(NumberReaders, FastPathDecidesPlainNumbersAndDigitlessAsciiAlone) {
   EXPECT_EQ(r.fastNumberForString("male", v), FastReading::NotANumber);
   EXPECT_EQ(r.fastNumberForString("N/A", v), FastReading::NotANumber);
   EXPECT_EQ(r.fastNumberForString("NaN", v), FastReading::NotANumber);
+  // Dates and times in digits; a slash beside a letter may be a currency's ("S/ 12").
+  for (const char* text : {"10/16/2009", "2024-03-05 10:30", "12:30:00", "5/3"})
+    EXPECT_EQ(r.fastNumberForString(text, v), FastReading::NotANumber) << text;
+  EXPECT_EQ(r.fastNumberForString("S/ 12", v), FastReading::Undecided);
   // Left to ICU: percent, currency, NaN, grouping out of place, overflow.
   EXPECT_EQ(r.fastNumberForString("-1 234 567", v),
             FastReading::Number);  // ICU's strict reader groups by spaces too
@@ -258,9 +262,10 @@ class TextGenerator {
   }
 
   std::string mutate(std::string s) {
-    static const char* const kPieces[] = {
-        " ", "  ", "-",   "+",      "--",     "e",      "E", "%", "$", "\u20ac", "\u00a0", "\u202f",
-        "'", "a",  "NaN", "\u221e", "\u0661", "\u2212", "(", ")", "0", "00000",  "\t",     "x"};
+    static const char* const kPieces[] = {" ",     "  ",     "-",      "+",      "--",     "e", "E",
+                                          "%",     "$",      "\u20ac", "\u00a0", "\u202f", "'", "a",
+                                          "NaN",   "\u221e", "\u0661", "\u2212", "(",      ")", "0",
+                                          "00000", "\t",     "x",      "/",      ":",      "S/"};
     const int edits = 1 + pick(2);
     for (int e = 0; e < edits; ++e) {
       size_t at = s.empty() ? 0 : size_t(pick(int(s.size()) + 1));

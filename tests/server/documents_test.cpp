@@ -18,7 +18,49 @@
 namespace tabulix::server::testing {
 namespace {
 
-class Documents : public ServerFixture {};
+// Holds an import on its thread at one status until released.
+struct ImportGate {
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool reached = false, released = false;
+  std::string at;
+
+  std::function<void(const std::string&)> observer() {
+    return [this](const std::string& status) {
+      std::unique_lock lock(mutex);
+      if (status != at) return;
+      reached = true;
+      changed.notify_all();
+      changed.wait_for(lock, std::chrono::seconds(60), [&] { return released; });
+    };
+  }
+  bool waitReached() {
+    std::unique_lock lock(mutex);
+    return changed.wait_for(lock, std::chrono::seconds(60), [&] { return reached; });
+  }
+  // Moves the gate to another status while imports may be running.
+  void holdAt(const std::string& status) {
+    std::lock_guard lock(mutex);
+    at = status;
+  }
+  void release() {
+    std::lock_guard lock(mutex);
+    released = true;
+    changed.notify_all();
+  }
+};
+
+class Documents : public ServerFixture {
+ protected:
+  // Restarts the server with its imports held by the gate when they report 100 rows read.
+  void startGated(ImportGate& gate) {
+    gate.at = "Importing file. 100 rows read.";
+    shutdown();
+    ServerOptions o;
+    o.importObserver = gate.observer();
+    start(o);
+  }
+};
 
 std::vector<std::string> names(const json& list) {
   std::vector<std::string> out;
@@ -172,45 +214,9 @@ TEST_F(Documents, AFileSharedIntoTheAppLandsInTheInbox) {
   EXPECT_EQ(files, 1u);  // nothing half-written beside it
 }
 
-// Holds an import on its thread at one status until released.
-struct ImportGate {
-  std::mutex mutex;
-  std::condition_variable changed;
-  bool reached = false, released = false;
-  std::string at;
-
-  std::function<void(const std::string&)> observer() {
-    return [this](const std::string& status) {
-      std::unique_lock lock(mutex);
-      if (status != at) return;
-      reached = true;
-      changed.notify_all();
-      changed.wait_for(lock, std::chrono::seconds(60), [&] { return released; });
-    };
-  }
-  bool waitReached() {
-    std::unique_lock lock(mutex);
-    return changed.wait_for(lock, std::chrono::seconds(60), [&] { return reached; });
-  }
-  // Moves the gate to another status while imports may be running.
-  void holdAt(const std::string& status) {
-    std::lock_guard lock(mutex);
-    at = status;
-  }
-  void release() {
-    std::lock_guard lock(mutex);
-    released = true;
-    changed.notify_all();
-  }
-};
-
 TEST_F(Documents, PagesAreServedWhileALongImportRunsAndItsLimitIsReported) {
   ImportGate gate;
-  gate.at = "Importing file. 100 rows read.";
-  shutdown();
-  ServerOptions o;
-  o.importObserver = gate.observer();
-  start(o);
+  startGated(gate);
   {
     std::ofstream out(docs / "long.csv");
     for (int c = 0; c < 16; ++c) out << (c ? "," : "") << "c" << c;
@@ -317,11 +323,7 @@ TEST_F(Documents, PagesAreServedWhileALongImportRunsAndItsLimitIsReported) {
 // file was read, rising to the whole.
 TEST_F(Documents, ACancelledImportLeavesTheWorkspaceItWouldReplace) {
   ImportGate gate;
-  gate.at = "Importing file. 100 rows read.";
-  shutdown();
-  ServerOptions o;
-  o.importObserver = gate.observer();
-  start(o);
+  startGated(gate);
   {
     std::ofstream out(docs / "big.csv");
     out << "a,b,c\n";

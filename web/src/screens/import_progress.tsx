@@ -54,14 +54,22 @@ export function ImportProgress({ run, shell, onClose }: { run: ImportRun; shell:
   return (
     <div class="scrim">
       <div class="progress-panel" role="status" aria-live="polite">
-        {!done && fraction === null && <div class="spinner" aria-hidden="true" />}
+        {/* One slot of fixed height for the spinner, then the bar: the panel
+            keeps its size as the reader starts telling how far it is, so
+            the Cancel button stays where the finger is. */}
+        <div class="progress-slot">
+          {fraction === null ? (
+            !done && <div class="spinner" aria-hidden="true" />
+          ) : (
+            <div class="progress-bar">
+              <progress max={100} value={Math.floor(fraction * 100)} aria-label={t("Import progress")} />
+              <span data-testid="import-percent" class="progress-percent">
+                {Math.floor(fraction * 100)}%
+              </span>
+            </div>
+          )}
+        </div>
         <p class="progress-title">{run.workspace}</p>
-        {fraction !== null && (
-          <div class="progress-bar">
-            <progress max={100} value={Math.floor(fraction * 100)} aria-label={t("Import progress")} />
-            <span data-testid="import-percent">{Math.floor(fraction * 100)}%</span>
-          </div>
-        )}
         <p class="progress-status" data-testid="import-status">
           {status}
         </p>
