@@ -170,12 +170,11 @@ for (const viewport of viewports) {
       const bar = page.getByRole("progressbar", { name: "Import progress" });
       await bar.waitFor({ timeout: 30000 });
       assert.match(await page.locator("[data-testid=import-percent]").textContent(), /^\d{1,3}%$/);
-      // Pressed at once, while the reader is surely still going; the
-      // picture is of the bar as the stop is asked for.
+      // Pressed at once, while the reader is surely still going.
       await page.getByRole("button", { name: "Cancel", exact: true }).click();
-      await shot(page, viewport, "import-progress-bar");
       const told = page.getByRole("alertdialog");
       await told.getByRole("heading", { name: "Import cancelled." }).waitFor({ timeout: 30000 });
+      await shot(page, viewport, "import-cancelled");
       await told.getByRole("button", { name: "OK", exact: true }).click();
       await told.waitFor({ state: "detached" });
       await page.getByRole("heading", { name: "Workspaces", exact: true }).waitFor();
