@@ -13,7 +13,7 @@ trap 'rm -rf "$work"' EXIT
 
 $bench --generate "$work/mixed20.csv" 100000 20
 echo "== Tabulix import, 100,000 x 20 ($(du -h "$work/mixed20.csv" | cut -f1))"
-IMPORT_BENCH_FILE="$work/mixed20.csv" $bench --benchmark_min_time=3 | grep BM_
+IMPORT_BENCH_FILE="$work/mixed20.csv" $bench --benchmark_min_time=3 2>/dev/null | grep BM_
 
 echo "== R: data.table::fread + mean, sd, quartiles or table per column"
 Rscript -e '

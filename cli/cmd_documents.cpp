@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <charconv>
 #include <iostream>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -33,14 +34,33 @@ char16_t parseDelimiter(const std::string& d) {
       "must be comma, tab, space, semicolon or one character other than a quote or line break: " + d);
 }
 
+// The row count of a "rows read" status, or none for another status.
+std::optional<uint64_t> rowsReadIn(const std::string& status) {
+  const std::string form = tr("Importing file. %u rows read.");
+  const size_t at = form.find("%u");
+  if (at == std::string::npos || status.size() <= form.size() - 2) return std::nullopt;
+  const std::string_view head(form.data(), at), tail(form.data() + at + 2, form.size() - at - 2);
+  if (!status.starts_with(head) || !status.ends_with(tail)) return std::nullopt;
+  uint64_t n = 0;
+  const char* first = status.data() + head.size();
+  const char* last = status.data() + status.size() - tail.size();
+  auto [end, ec] = std::from_chars(first, last, n);
+  if (ec != std::errc() || end != last) return std::nullopt;
+  return n;
+}
+
 // Status lines on stderr, or one rewritten progress line on a terminal.
 // While the file is read the line says the percent read, once per whole
-// percent; a reader that cannot tell gives its row counts instead.
+// percent; a reader that cannot tell gives its row counts instead, every
+// 10,000 rows on a log (every 100 on a terminal, where the line is rewritten).
 ImportProgressFn progressReporter() {
   const bool tty = isatty(STDERR_FILENO);
   auto shown = std::make_shared<int>(-1);
   return [tty, shown](const std::string& status, std::optional<double> fraction) {
     std::string line = status;
+    if (!fraction && !tty) {
+      if (auto rows = rowsReadIn(status); rows && *rows % 10000 != 0) return;
+    }
     if (fraction) {
       const int percent = static_cast<int>(std::clamp(*fraction, 0.0, 1.0) * 100.0);
       if (percent == *shown) return;

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cmath>
@@ -347,12 +348,20 @@ bool StatFrameDecoder::begin() {
   return !stopped_;
 }
 
+std::optional<double> StatFrameDecoder::fractionDelivered() const {
+  if (declaredRows_ <= 0) return std::nullopt;
+  // Line 1 holds the names; a file with more rows than it declared is
+  // never more than read whole.
+  const uint64_t rows = line_ > 0 ? line_ - 1 : 0;
+  return std::min(1.0, static_cast<double>(rows) / static_cast<double>(declaredRows_));
+}
+
 bool StatFrameDecoder::frame(char tag, std::string_view payload) {
   FrameReader r{payload};
   switch (static_cast<StatFrame>(tag)) {
     case StatFrame::File: {
       declaredVariables_ = r.u32();
-      r.i64();
+      declaredRows_ = r.i64();
       std::string_view label = r.text();
       r.text();
       if (!r.ok) break;
@@ -607,6 +616,11 @@ void StatFileReader::read(int, ImportLineSink& sink) {
   logLine("Parser started!");
   sink.readerDidStart();
   StatFrameDecoder decoder(format_, file_.filename().string(), sink);
+  decoder_ = &decoder;
+  struct Forget {
+    const StatFrameDecoder*& decoder;
+    ~Forget() { decoder = nullptr; }
+  } forget{decoder_};
   std::optional<std::string> failure =
       readThroughChild(file_, format_, kMaxImportRows + 1, decoder, &cancelled_);
   if (failure) {

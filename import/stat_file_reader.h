@@ -63,6 +63,9 @@ class StatFrameDecoder {
   const std::optional<std::string>& failure() const { return failure_; }
   // True when the sink asked to stop.
   bool stopped() const { return stopped_; }
+  // The share of the file's declared rows delivered so far, 0..1; none
+  // while the file has not said how many rows it has, or cannot.
+  std::optional<double> fractionDelivered() const;
 
  private:
   struct LabelSet {
@@ -94,6 +97,7 @@ class StatFrameDecoder {
   size_t labelBytes_ = 0;
   bool begun_ = false, ended_ = false, stopped_ = false;
   uint64_t line_ = 0;
+  int64_t declaredRows_ = -1;  // as the file says; only ever shown as a share
   std::optional<std::string> failure_;
   std::vector<std::string> fields_;
 };
@@ -110,11 +114,16 @@ class StatFileReader : public ImportReader {
   void read(int sheet, ImportLineSink& sink) override;
   // Stops the delivery and the child.
   void cancel() override { cancelled_ = true; }
+  // The share of the declared rows delivered; asked on the reading thread.
+  std::optional<double> fractionRead() const override {
+    return decoder_ ? decoder_->fractionDelivered() : std::nullopt;
+  }
 
  private:
   std::filesystem::path file_;
   StatFormat format_;
   std::atomic<bool> cancelled_{false};
+  const StatFrameDecoder* decoder_ = nullptr;  // while read() runs
 };
 
 // Reads a statistical file to its end (at most rowLimit rows) without

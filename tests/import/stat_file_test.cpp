@@ -7,6 +7,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <filesystem>
@@ -194,10 +196,19 @@ TEST(StatFile, LimitsEndWithTheirCode) {
   ImportOptions opts;
   opts.dataFile = data("long.zsav");
   opts.target = d.path / "long.tbx";
-  ImportOutcome out = importDataFile(opts, d.path, nullptr);
+  // The progress is the share of the rows the file declares, rising.
+  std::vector<double> fractions;
+  ImportOutcome out = importDataFile(opts, d.path, [&](const std::string&, std::optional<double> f) {
+    if (f) fractions.push_back(*f);
+  });
   EXPECT_EQ(out.code, kImportLimitReached);
   EXPECT_EQ(out.observations, 100000u);
   EXPECT_EQ(out.alertTitle, "Row Limit Reached");
+  ASSERT_GT(fractions.size(), 10u);
+  EXPECT_TRUE(std::is_sorted(fractions.begin(), fractions.end()));
+  EXPECT_LT(fractions.front(), 0.1);
+  EXPECT_GT(fractions.back(), 0.5);
+  EXPECT_LE(fractions.back(), 1.0);
   opts.dataFile = data("wide.sav");
   opts.target = d.path / "wide.tbx";
   out = importDataFile(opts, d.path, nullptr);
