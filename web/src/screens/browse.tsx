@@ -206,7 +206,12 @@ export function BrowseScreen({ shell }: { shell: Shell }) {
       setEditing(r.session);
       setTip(false);
       load(firstShown.current, wheres, r.session);
-      setTimeout(() => (document.querySelector(".grid input.cell-input") as HTMLInputElement | null)?.focus(), 150);
+      // Once the fields are drawn the first takes the focus, unless the user
+      // has already moved into the grid: a late focus would pull them back.
+      setTimeout(() => {
+        if (document.querySelector(".grid")?.contains(document.activeElement)) return;
+        (document.querySelector(".grid input.cell-input") as HTMLInputElement | null)?.focus();
+      }, 150);
     } catch (e) {
       shell.fail(e);
     }
