@@ -69,19 +69,12 @@ void FileImporter::createWorkspaceFromText(const std::filesystem::path& file, bo
 
 void FileImporter::importWith(ImportReader& reader) {
   reader_ = &reader;
-  readingAhead_ = !reader.readsAhead();
-  aheadFraction_.reset();
+  readFraction_.reset();
   struct Done {
     FileImporter& importer;
-    ~Done() {
-      importer.reader_ = nullptr;
-      importer.readingAhead_ = false;
-    }
+    ~Done() { importer.reader_ = nullptr; }
   } done{*this};
-  if (readingAhead_)
-    readAhead(reader, importIndexSheet_, *this, &aheadFraction_);
-  else
-    reader.read(importIndexSheet_, *this);
+  readAhead(reader, importIndexSheet_, *this, &readFraction_);
 }
 
 void FileImporter::readerDidNote(const std::string& note) { notes_.push_back(note); }

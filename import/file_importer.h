@@ -94,9 +94,7 @@ class FileImporter : private ImportLineSink {
   const std::string& currentFile() const { return currentFile_; }
   // How much of the file its reader has read, 0..1, while it reads; none
   // when the reader cannot tell.
-  std::optional<double> fractionRead() const {
-    return !reader_ ? std::nullopt : readingAhead_ ? aheadFraction_ : reader_->fractionRead();
-  }
+  std::optional<double> fractionRead() const { return reader_ ? readFraction_ : std::nullopt; }
   // What the import could not store although no reader failed (an unclosed
   // quote, lines cut to the variables), one sentence each.
   const std::vector<std::string>& unreadNotes() const { return notes_; }
@@ -117,9 +115,8 @@ class FileImporter : private ImportLineSink {
   Model& model_;
   FileImporterDelegate* delegate_;
   ImportReader* reader_ = nullptr;  // the one reading, during importWith
-  // A reader on its own thread tells its fraction with each batch of lines.
-  bool readingAhead_ = false;
-  std::optional<double> aheadFraction_;
+  // The reader runs on a thread of its own and tells its fraction with each batch of lines.
+  std::optional<double> readFraction_;
   bool stopped_ = false;  // the delegate asked to stop
   std::string currentFile_;
   bool importHasHeader_ = true;

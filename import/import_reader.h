@@ -59,9 +59,6 @@ class ImportReader {
   // How much of the file has been read, 0..1, as far as the reader can tell
   // cheaply (bytes consumed of the file's size); none when it cannot.
   virtual std::optional<double> fractionRead() const { return std::nullopt; }
-  // True for a reader that parses on a thread of its own already; the
-  // others are run on one ahead of the storing (read_ahead.h).
-  virtual bool readsAhead() const { return false; }
 };
 
 // The reader for a file, chosen by its extension compared exactly: "xlsx",

@@ -11,9 +11,7 @@
 
 namespace tabulix {
 
-// Reads one sheet of an .xlsx workbook for the import driver. The sheet is
-// parsed on a thread of its own, a few hundred lines ahead of the thread
-// that stores them, so that reading the XML and storing the rows overlap.
+// Reads one sheet of an .xlsx workbook for the import driver.
 class XlsxReader : public ImportReader {
  public:
   // A reader of `file`.
@@ -24,8 +22,6 @@ class XlsxReader : public ImportReader {
   void read(int sheet, ImportLineSink& sink) override;
   // Stops the delivery; the parser stops at its next element.
   void cancel() override { cancelled_ = true; }
-  // The sheet's XML is parsed on a thread of its own.
-  bool readsAhead() const override { return true; }
 
  private:
   std::filesystem::path file_;
