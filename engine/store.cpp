@@ -37,7 +37,7 @@ void Context::reconnect() {
     // Reads through a memory map instead of a system call per page; the map
     // is capped so that several connections (import workers) on a large
     // workspace stay well under a gigabyte of resident memory.
-    exec(db_, "PRAGMA mmap_size=134217728");
+    exec(db_, "PRAGMA mmap_size=67108864");
   }
 }
 

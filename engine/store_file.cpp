@@ -59,9 +59,13 @@ std::string commonSchema() {
          ", x INTEGER, levels TEXT, whereOfAnalysis INTEGER, where2OfAnalysis INTEGER);";
 }
 
+// A rowid table: a chunk blob of up to a page stays whole in its leaf page.
+// A WITHOUT ROWID row keeps only about a quarter of a page there and puts the
+// rest in an overflow page of its own, which more than doubled the file of a
+// wide import. Older files have that layout; the SQL is the same for both.
 const char* kChunkSchema =
     "CREATE TABLE cell_chunks(colNum INTEGER NOT NULL, firstRow INTEGER NOT NULL, cells BLOB NOT NULL,"
-    " PRIMARY KEY(colNum, firstRow)) WITHOUT ROWID;";
+    " PRIMARY KEY(colNum, firstRow));";
 
 int userVersion(sqlite3* db) {
   Stmt s(db, "PRAGMA user_version");

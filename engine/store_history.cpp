@@ -25,7 +25,7 @@ const char* const kHistorySchema =
     "CREATE TABLE history_steps(id INTEGER PRIMARY KEY, name TEXT NOT NULL, undone INTEGER NOT NULL,"
     " bytes INTEGER NOT NULL);"
     "CREATE TABLE history_images(step INTEGER NOT NULL, tbl INTEGER NOT NULL, k1 INTEGER NOT NULL,"
-    " k2 INTEGER NOT NULL, before BLOB NOT NULL, after BLOB, PRIMARY KEY(step, tbl, k1, k2)) WITHOUT ROWID;"
+    " k2 INTEGER NOT NULL, before BLOB NOT NULL, after BLOB, PRIMARY KEY(step, tbl, k1, k2));"
     "CREATE TABLE history_ids(tbl INTEGER PRIMARY KEY, maxId INTEGER NOT NULL);";
 
 namespace {
