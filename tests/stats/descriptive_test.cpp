@@ -191,8 +191,10 @@ TEST(Descriptive, DegenerateInput) {
 
 // The curve sums only the terms near each grid point: it must stay within
 // 1e-12 of its peak of every term summed in long double, for a large unsorted
-// sample, one with far outliers (narrow windows at most grid points) and a
-// tiny one far from most of the grid (where every term is summed).
+// sample, one with far outliers (narrow windows at most grid points), a
+// tiny one far from most of the grid (where every term is summed), and
+// samples around the offset beyond which the terms are no longer stepped
+// along an even grid.
 TEST(Descriptive, KernelDensityOfTheNearTermsIsTheFullSum) {
   std::vector<std::vector<double>> samples(3);
   unsigned state = 12345;
@@ -206,6 +208,11 @@ TEST(Descriptive, KernelDensityOfTheNearTermsIsTheFullSum) {
     samples[1].push_back(i % 1000 == 0 ? 1e4 * uniform() : z);
   }
   samples[2] = {0, 1e-3, 1000};
+  for (double offset : {20.0, 40.0, 80.0, 1e6}) {
+    std::vector<double> shifted(samples[0].begin(), samples[0].begin() + 10000);
+    for (double& x : shifted) x += offset;
+    samples.push_back(std::move(shifted));
+  }
   for (const auto& v : samples) {
     const double sd = S::sdNormal(v);
     const auto [lo, hi] = std::minmax_element(v.begin(), v.end());
