@@ -8,6 +8,7 @@
 #include "engine/number_reading.h"
 #include "engine/translate.h"
 #include "engine/values.h"
+#include "stats/radix_sort.h"
 #include "stats/statistics.h"
 
 namespace tabulix {
@@ -52,40 +53,6 @@ class HashSet64 {
   size_t count_ = 0;
   bool hasZero_ = false;
 };
-
-// Sorts doubles ascending (NaN last) by LSD radix on their order-preserving
-// bit patterns: 4 passes of 16 bits, linear in the count.
-void radixSort(std::vector<double>& v) {
-  if (v.size() < 256) {
-    std::sort(v.begin(), v.end(),
-              [](double a, double b) { return a < b || (!std::isnan(a) && std::isnan(b)); });
-    return;
-  }
-  std::vector<uint64_t> keys(v.size()), tmp(v.size());
-  for (size_t i = 0; i < v.size(); ++i) {
-    uint64_t b;
-    std::memcpy(&b, &v[i], 8);
-    keys[i] = (b >> 63) ? ~b : (b | 0x8000000000000000ULL);
-  }
-  std::vector<uint32_t> count(65536);
-  for (int shift = 0; shift < 64; shift += 16) {
-    std::fill(count.begin(), count.end(), 0);
-    for (uint64_t k : keys) ++count[(k >> shift) & 0xffff];
-    uint32_t sum = 0;
-    for (auto& c : count) {
-      uint32_t t = c;
-      c = sum;
-      sum += t;
-    }
-    for (uint64_t k : keys) tmp[count[(k >> shift) & 0xffff]++] = k;
-    keys.swap(tmp);
-  }
-  for (size_t i = 0; i < v.size(); ++i) {
-    uint64_t k = keys[i];
-    uint64_t b = (k >> 63) ? (k & 0x7fffffffffffffffULL) : ~k;
-    std::memcpy(&v[i], &b, 8);
-  }
-}
 
 // The numbers (or dates) of a column in cell order, with their running
 // extremes, and the figures the cache keeps of them.
@@ -454,15 +421,21 @@ NumericMatrix numericOfColumns(Model& model, const std::vector<Column*>& cols,
   }
   // Listwise deletion: keep the rows present and non-missing in every column.
   if (m.Xmat.empty()) return m;
-  std::unordered_map<int32_t, int> okCount;
+  // Row numbers are positive and bounded by the workspace's row limit: the
+  // counts are an array indexed by them.
+  int32_t maxRow = 0;
+  for (const auto& nums : rowNums)
+    if (!nums.empty()) maxRow = std::max(maxRow, *std::max_element(nums.begin(), nums.end()));
+  std::vector<int> okCount(static_cast<size_t>(maxRow) + 1, 0);
   for (size_t k = 0; k < m.Xmat.size(); ++k)
     for (size_t i = 0; i < m.Xmat[k].size(); ++i)
-      if (!std::isnan(m.Xmat[k][i])) ++okCount[rowNums[k][i]];
+      if (!std::isnan(m.Xmat[k][i])) ++okCount[static_cast<size_t>(rowNums[k][i])];
   int need = static_cast<int>(m.Xmat.size());
   for (size_t k = 0; k < m.Xmat.size(); ++k) {
     std::vector<double> kept;
+    kept.reserve(m.Xmat[k].size());
     for (size_t i = 0; i < m.Xmat[k].size(); ++i)
-      if (okCount[rowNums[k][i]] == need) kept.push_back(m.Xmat[k][i]);
+      if (okCount[static_cast<size_t>(rowNums[k][i])] == need) kept.push_back(m.Xmat[k][i]);
     m.Xmat[k] = std::move(kept);
   }
   return m;
@@ -498,32 +471,66 @@ FrequencyDict frequenciesOfColumn(Model& model, const Column& column) {
   return f;
 }
 
-TopValues dictionary(const FrequencyDict& frequencies, uint32_t top) {
-  // The entries are ordered through pointers: a variable of 100,000 distinct
-  // values would otherwise copy every text to keep a few of them.
-  using Entry = const FrequencyDict::value_type*;
-  std::vector<Entry> entries;
-  entries.reserve(frequencies.size());
-  for (const auto& e : frequencies) entries.push_back(&e);
-  auto byCount = [](Entry a, Entry b) {
-    return a->second != b->second ? a->second > b->second : a->first < b->first;
-  };
-  size_t keep = std::min<size_t>(top, entries.size());
-  std::partial_sort(entries.begin(), entries.begin() + static_cast<std::ptrdiff_t>(keep), entries.end(),
-                    byCount);
-  TopValues t;
-  for (size_t i = 0; i < keep; ++i) {
-    t.levels.push_back(entries[i]->first);
-    t.counts.push_back(entries[i]->second);
+TextCounts countTexts(const std::vector<Cell>& cells) {
+  // Open addressing with linear probing over indices into `texts`: a column
+  // of 100,000 distinct numbers would otherwise allocate a node and copy a
+  // string per cell.
+  TextCounts t;
+  t.ofCell.assign(cells.size(), -1);
+  size_t capacity = 16;
+  while (capacity < 2 * cells.size()) capacity *= 2;
+  std::vector<int32_t> slots(capacity, -1);
+  std::vector<size_t> hashes;
+  const size_t mask = capacity - 1;
+  const std::hash<std::string_view> hash;
+  for (size_t k = 0; k < cells.size(); ++k) {
+    const OptText& data = cells[k].data;
+    if (!data || data->empty()) continue;
+    const std::string_view text = *data;
+    const size_t h = hash(text);
+    size_t slot = h & mask;
+    // At most cells.size() texts in twice as many slots: a free slot exists.
+    while (slots[slot] >= 0 && (hashes[static_cast<size_t>(slots[slot])] != h ||
+                                t.texts[static_cast<size_t>(slots[slot])] != text))
+      slot = (slot + 1) & mask;
+    if (slots[slot] < 0) {
+      slots[slot] = static_cast<int32_t>(t.texts.size());
+      t.texts.push_back(text);
+      t.counts.push_back(0);
+      hashes.push_back(h);
+    }
+    ++t.counts[static_cast<size_t>(slots[slot])];
+    t.ofCell[k] = slots[slot];
   }
   return t;
 }
 
-TopFrequencies topFrequencies(const FrequencyDict& f, uint32_t top) {
-  uint32_t k = f.size() > top ? (top > 0 ? top - 1 : 0) : top;
-  TopValues t = dictionary(f, k);
-  int64_t total = 0, kept = 0;
-  for (auto& [level, count] : f) total += count;
+namespace {
+
+// The `top` most frequent of n entries (text and count by index), ties by
+// text ascending. They are ordered through indices: a variable of 100,000
+// distinct values would otherwise copy every text to keep a few of them.
+template <class Text, class Count>
+TopValues topOf(size_t n, Text text, Count count, uint32_t top) {
+  std::vector<size_t> entries(n);
+  for (size_t i = 0; i < n; ++i) entries[i] = i;
+  auto byCount = [&](size_t a, size_t b) {
+    return count(a) != count(b) ? count(a) > count(b) : text(a) < text(b);
+  };
+  size_t keep = std::min<size_t>(top, n);
+  std::partial_sort(entries.begin(), entries.begin() + static_cast<std::ptrdiff_t>(keep), entries.end(),
+                    byCount);
+  TopValues t;
+  for (size_t i = 0; i < keep; ++i) {
+    t.levels.emplace_back(text(entries[i]));
+    t.counts.push_back(count(entries[i]));
+  }
+  return t;
+}
+
+// The kept levels with "Others" for the rest of the total, and running shares.
+TopFrequencies withOthers(TopValues t, int64_t total) {
+  int64_t kept = 0;
   for (int64_t c : t.counts) kept += c;
   TopFrequencies out{std::move(t.levels), std::move(t.counts), {}};
   if (total - kept > 0) {
@@ -538,8 +545,39 @@ TopFrequencies topFrequencies(const FrequencyDict& f, uint32_t top) {
   return out;
 }
 
+// The number of levels kept before "Others" when there are more than `top`.
+uint32_t keptBeforeOthers(size_t levels, uint32_t top) {
+  return levels > top ? (top > 0 ? top - 1 : 0) : top;
+}
+
+}  // namespace
+
+TopValues dictionary(const FrequencyDict& frequencies, uint32_t top) {
+  std::vector<const FrequencyDict::value_type*> entries;
+  entries.reserve(frequencies.size());
+  for (const auto& e : frequencies) entries.push_back(&e);
+  return topOf(
+      entries.size(), [&](size_t i) -> const std::string& { return entries[i]->first; },
+      [&](size_t i) { return entries[i]->second; }, top);
+}
+
+TopFrequencies topFrequencies(const FrequencyDict& f, uint32_t top) {
+  int64_t total = 0;
+  for (auto& [level, count] : f) total += count;
+  return withOthers(dictionary(f, keptBeforeOthers(f.size(), top)), total);
+}
+
+TopFrequencies topFrequencies(const TextCounts& counts, uint32_t top) {
+  int64_t total = 0;
+  for (int64_t c : counts.counts) total += c;
+  TopValues t = topOf(
+      counts.texts.size(), [&](size_t i) { return counts.texts[i]; },
+      [&](size_t i) { return counts.counts[i]; }, keptBeforeOthers(counts.texts.size(), top));
+  return withOthers(std::move(t), total);
+}
+
 TopFrequencies frequenciesOfCells(const std::vector<Cell>& cells, uint32_t top) {
-  return topFrequencies(frequenciesOfCells(cells), top);
+  return topFrequencies(countTexts(cells), top);
 }
 
 TopFrequencies frequenciesOfColumn(Model& model, const Column& column, uint32_t top) {

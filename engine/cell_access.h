@@ -142,6 +142,15 @@ struct TopFrequencies {
   std::vector<int64_t> counts;
   std::vector<double> cumulative;
 };
+// The distinct non-empty texts of some cells with their counts, in order of
+// first appearance; the texts are views into the cells, valid while they are.
+struct TextCounts {
+  std::vector<std::string_view> texts;
+  std::vector<int64_t> counts;
+  std::vector<int32_t> ofCell;  // per cell: the index of its text, -1 when it has none
+};
+// Counts the cells' non-empty texts without copying them.
+TextCounts countTexts(const std::vector<Cell>& cells);
 // The frequency dictionary of the cells' non-empty texts.
 FrequencyDict frequenciesOfCells(const std::vector<Cell>& cells);
 // The frequency dictionary of a column.
@@ -154,5 +163,7 @@ TopFrequencies frequenciesOfCells(const std::vector<Cell>& cells, uint32_t top);
 TopFrequencies frequenciesOfColumn(Model& model, const Column& column, uint32_t top);
 // The same over a frequency dictionary already counted.
 TopFrequencies topFrequencies(const FrequencyDict& frequencies, uint32_t top);
+// The same over texts already counted.
+TopFrequencies topFrequencies(const TextCounts& counts, uint32_t top);
 
 }  // namespace tabulix

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "stats/distributions.h"
+#include "stats/radix_sort.h"
 #include "stats/ranks.h"
 
 namespace tabulix {
@@ -84,9 +85,12 @@ RankCorrelation kendall(std::span<const double> x, std::span<const double> y) {
   if (n < 2 || y.size() != n) return {kNaN, kNaN};
   // Knight's O(n log n) algorithm: sort the pairs by x (then y), count the
   // exchanges a merge sort of the y's needs (the discordant pairs).
+  // Stable radix sorts, by y and then by x, order by both.
   std::vector<std::pair<double, double>> xy(n);
-  for (std::size_t i = 0; i < n; ++i) xy[i] = {x[i], y[i]};
-  std::sort(xy.begin(), xy.end());
+  {
+    const std::vector<uint32_t> order = radixOrder(x, radixOrder(y));
+    for (std::size_t i = 0; i < n; ++i) xy[i] = {x[order[i]], y[order[i]]};
+  }
   // Pairs tied in x, and tied in both; the x tie groups for the variance.
   double tiedXY = 0;
   Ranking tiesX, tiesY;

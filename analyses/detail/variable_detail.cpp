@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
-#include <unordered_set>
 
 #include "analyses/fit.h"
 #include "engine/level_order.h"
@@ -32,22 +31,24 @@ struct Pass {
   std::vector<double> sorted;  // the same, ascending
 };
 
-Pass onePass(Model& model, const std::vector<Cell>& cells, VariableType type) {
+Pass onePass(Model& model, const std::vector<Cell>& cells, const TextCounts& counts, VariableType type) {
   Pass p;
-  std::unordered_set<std::string_view> distinct;
-  distinct.reserve(cells.size());
+  // Levels are the distinct texts counted: all of them for a category,
+  // those that read as values otherwise.
+  std::vector<bool> level(counts.texts.size(), false);
   p.values.reserve(cells.size());
   const bool textual = type == VariableType::Categorical || type == VariableType::Binary;
-  for (const Cell& c : cells) {
-    if (!c.data || c.data->empty()) continue;
+  for (size_t k = 0; k < cells.size(); ++k) {
+    const int32_t text = counts.ofCell[k];
+    if (text < 0) continue;
     ++p.obs;
-    std::string_view text = *c.data;
-    if (textual) distinct.insert(text);
+    if (textual) level[static_cast<size_t>(text)] = true;
+    const std::string_view data = counts.texts[static_cast<size_t>(text)];
     std::optional<double> v =
-        type == VariableType::DateTime ? dateForString(model, text) : decimalNumberForString(model, text);
+        type == VariableType::DateTime ? dateForString(model, data) : decimalNumberForString(model, data);
     if (!v) continue;
     ++p.n;
-    distinct.insert(text);
+    level[static_cast<size_t>(text)] = true;
     p.values.push_back(*v);
     if (p.n == 1) {
       p.min = p.max = *v;
@@ -56,7 +57,7 @@ Pass onePass(Model& model, const std::vector<Cell>& cells, VariableType type) {
       p.max = std::max(p.max, *v);
     }
   }
-  p.levels = static_cast<int64_t>(distinct.size());
+  p.levels = std::count(level.begin(), level.end(), true);
   return p;
 }
 
@@ -66,7 +67,8 @@ VariableDetailResult varDetailForColumn(Model& model, Column& column, const std:
   VariableDetailResult r;
   VariableType type = typeOf(column);
   std::vector<Cell> cells = cellsForColumn(model, column, {}, rows);
-  TopFrequencies top = frequenciesOfCells(cells, 20);
+  const TextCounts counts = countTexts(cells);
+  TopFrequencies top = topFrequencies(counts, 20);
 
   // Step 2: the basic figures, from the cache for the whole column when it
   // had to be computed anyway, else from one pass over these cells.
@@ -90,7 +92,7 @@ VariableDetailResult varDetailForColumn(Model& model, Column& column, const std:
     pc50 = get(date ? column.pc50Date : column.pc50);
     pc75 = get(date ? column.pc75Date : column.pc75);
   } else {
-    Pass p = onePass(model, cells, type);
+    Pass p = onePass(model, cells, counts, type);
     pass = std::move(p);
     Pass& q = *pass;
     obs = q.obs;

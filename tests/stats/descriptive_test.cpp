@@ -10,8 +10,8 @@
 #include <cstdlib>
 #include <fstream>
 #include <map>
-#include <numbers>
 #include <nlohmann/json.hpp>
+#include <numbers>
 #include <sstream>
 #include <string>
 #include <vector>

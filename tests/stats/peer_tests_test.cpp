@@ -312,5 +312,44 @@ TEST(RankCorrelations, SpearmanAndKendallAgreeWithR) {
   EXPECT_TRUE(std::isnan(spearman(std::vector<double>{1, 2, 3}, std::vector<double>{4, 4, 4}).estimate));
 }
 
+// Past the sizes sorted by comparison, with heavy ties, negatives and both
+// zeros (-0 == +0 is one tie): tau-b and the average ranks against their
+// definitions over all pairs.
+TEST(RankCorrelations, LargeTiedSamplesMatchTheirDefinitions) {
+  std::vector<double> x, y;
+  unsigned state = 7;
+  const auto next = [&](unsigned m) {
+    state = state * 1103515245u + 12345u;
+    return (state >> 16) % m;
+  };
+  for (int i = 0; i < 700; ++i) {
+    const unsigned a = next(6);
+    x.push_back(a == 2 ? -0.0 : static_cast<double>(a) - 3);
+    y.push_back(static_cast<double>(next(40)) - 20 + (i % 3 == 0 ? 0.5 : 0) + (a == 2 ? 1 : 0));
+  }
+  double concordant = 0, discordant = 0, tiedX = 0, tiedY = 0;
+  const double n = static_cast<double>(x.size());
+  for (size_t i = 0; i < x.size(); ++i)
+    for (size_t j = i + 1; j < x.size(); ++j) {
+      const double s = (x[i] - x[j]) * (y[i] - y[j]);
+      concordant += s > 0;
+      discordant += s < 0;
+      tiedX += x[i] == x[j];
+      tiedY += y[i] == y[j];
+    }
+  const double n0 = n * (n - 1) / 2;
+  EXPECT_NEAR(kendall(x, y).estimate, (concordant - discordant) / std::sqrt((n0 - tiedX) * (n0 - tiedY)),
+              1e-12);
+  const Ranking r = rankValues(x);
+  for (size_t i = 0; i < x.size(); ++i) {
+    double below = 0, equal = 0;
+    for (double v : x) {
+      below += v < x[i];
+      equal += v == x[i];
+    }
+    ASSERT_EQ(r.ranks[i], below + (equal + 1) / 2) << i;
+  }
+}
+
 }  // namespace
 }  // namespace tabulix
