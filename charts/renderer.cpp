@@ -4,6 +4,7 @@
 #include <cairo.h>
 #include <fontconfig/fontconfig.h>
 #include <pango/pangocairo.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <atomic>
@@ -212,6 +213,60 @@ size_t addDots(cairo_t* cr, const PointSeries& s, const Frame& f, double pixelsP
   return added;
 }
 
+// Appends a PNG chunk: its length, type and data, and the CRC of type and data.
+void pngChunk(std::vector<uint8_t>& out, const char* type, const uint8_t* data, size_t size) {
+  const auto be32 = [&](uint32_t v) {
+    for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<uint8_t>(v >> shift));
+  };
+  be32(static_cast<uint32_t>(size));
+  const size_t start = out.size();
+  out.insert(out.end(), type, type + 4);
+  out.insert(out.end(), data, data + size);
+  be32(static_cast<uint32_t>(crc32(0, out.data() + start, static_cast<uInt>(size + 4))));
+}
+
+// An 8-bit palette PNG of a w × h coverage mask: palette entry m is the
+// premultiplied pixel[m] made straight again (its colour and alpha), so the
+// PNG decodes to the same pixels to a unit of rounding. Empty on failure.
+std::vector<uint8_t> palettePng(const std::vector<uint8_t>& mask, int w, int h,
+                                const uint32_t (&pixel)[256]) {
+  std::vector<uint8_t> rows;
+  rows.reserve(static_cast<size_t>(w + 1) * static_cast<size_t>(h));
+  for (int y = 0; y < h; ++y) {
+    rows.push_back(0);  // filter: none
+    const uint8_t* in = &mask[static_cast<size_t>(y) * static_cast<size_t>(w)];
+    rows.insert(rows.end(), in, in + w);
+  }
+  uLongf packed = compressBound(static_cast<uLong>(rows.size()));
+  std::vector<uint8_t> idat(packed);
+  // Level 1: the rows are mostly zeros, which every level packs alike.
+  if (compress2(idat.data(), &packed, rows.data(), static_cast<uLong>(rows.size()), 1) != Z_OK) return {};
+  std::vector<uint8_t> out = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+  uint8_t header[13] = {};
+  for (int i = 0; i < 4; ++i) {
+    header[i] = static_cast<uint8_t>(static_cast<uint32_t>(w) >> (24 - 8 * i));
+    header[4 + i] = static_cast<uint8_t>(static_cast<uint32_t>(h) >> (24 - 8 * i));
+  }
+  header[8] = 8;  // bits per index
+  header[9] = 3;  // palette
+  pngChunk(out, "IHDR", header, sizeof header);
+  uint8_t palette[256 * 3], alpha[256];
+  for (int m = 0; m < 256; ++m) {
+    const uint32_t a = pixel[m] >> 24;
+    for (int c = 0; c < 3; ++c) {
+      const uint32_t premultiplied = (pixel[m] >> (16 - 8 * c)) & 0xff;
+      palette[3 * m + c] =
+          static_cast<uint8_t>(a == 0 ? 0 : std::min<uint32_t>(255, (premultiplied * 255 + a / 2) / a));
+    }
+    alpha[m] = static_cast<uint8_t>(a);
+  }
+  pngChunk(out, "PLTE", palette, sizeof palette);
+  pngChunk(out, "tRNS", alpha, sizeof alpha);
+  pngChunk(out, "IDAT", idat.data(), packed);
+  pngChunk(out, "IEND", nullptr, 0);
+  return out;
+}
+
 // The cloud as an image of the plot area at `scale` pixels per point: each
 // disc's coverage (its radius minus the pixel centre's distance, clamped to a
 // pixel) is stamped from kernels at eighth-pixel offsets and merged as the
@@ -259,17 +314,30 @@ cairo_surface_t* stampDots(const PointSeries& s, const Frame& f, double scale) {
   cairo_surface_flush(image);
   unsigned char* data = cairo_image_surface_get_data(image);
   const int stride = cairo_image_surface_get_stride(image);
+  // Premultiplied: the point colour at three quarters of the coverage, one
+  // pixel value per coverage byte.
+  uint32_t pixel[256];
+  for (int m = 0; m < 256; ++m) {
+    const double alpha = 0.75 * m / 255;
+    const auto channel = [&](double c) { return static_cast<uint32_t>(std::lround(c * alpha * 255)); };
+    pixel[m] = channel(1) << 24 | channel(kPoint.r) << 16 | channel(kPoint.g) << 8 | channel(kPoint.b);
+  }
   for (int y = 0; y < h; ++y) {
     auto* out = reinterpret_cast<uint32_t*>(data + y * stride);
-    for (int x = 0; x < w; ++x) {
-      // Premultiplied: the point colour at three quarters of the coverage.
-      const double alpha =
-          0.75 * mask[static_cast<size_t>(y) * static_cast<size_t>(w) + static_cast<size_t>(x)] / 255;
-      const auto channel = [&](double c) { return static_cast<uint32_t>(std::lround(c * alpha * 255)); };
-      out[x] = channel(1) << 24 | channel(kPoint.r) << 16 | channel(kPoint.g) << 8 | channel(kPoint.b);
-    }
+    const uint8_t* in = &mask[static_cast<size_t>(y) * static_cast<size_t>(w)];
+    for (int x = 0; x < w; ++x) out[x] = pixel[in[x]];
   }
   cairo_surface_mark_dirty(image);
+  // An SVG embeds an image's PNG when it carries one. cairo's own encoder
+  // writes four bytes a pixel at zlib's default level, most of a large
+  // scatter's time; the coverage is one byte a pixel of a single colour,
+  // which is a palette PNG of a quarter of the data.
+  if (std::vector<uint8_t> png = palettePng(mask, w, h, pixel); !png.empty()) {
+    auto* bytes = new std::vector<uint8_t>(std::move(png));
+    cairo_surface_set_mime_data(
+        image, CAIRO_MIME_TYPE_PNG, bytes->data(), bytes->size(),
+        [](void* p) { delete static_cast<std::vector<uint8_t>*>(p); }, bytes);
+  }
   return image;
 }
 

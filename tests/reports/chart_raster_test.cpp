@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <random>
+#include <string_view>
 
 #include "charts/renderer.h"
 
@@ -114,4 +116,59 @@ TEST(ChartRaster, SvgOfALargeCloudIsBoundedByTheArea) {
   EXPECT_LT(big.size(), 400000u);
   // Four times the observations: about the same size.
   EXPECT_LT(bigger.size(), big.size() * 3 / 2);
+}
+
+// The cloud's image travels in the SVG as our own palette PNG: it must
+// decode (libpng checks every chunk's CRC and the zlib stream) to the dot
+// colour at three quarters of its coverage at most, and cover part of the plot.
+TEST(ChartRaster, EmbeddedCloudImageDecodesToTheDotColour) {
+  const std::string svg = charts::toSvg(cloud(100000, 2), 360, 260);
+  const std::string marker = "data:image/png;base64,";
+  const size_t from = svg.find(marker);
+  ASSERT_NE(from, std::string::npos);
+  std::string bytes;
+  uint32_t bits = 0;
+  int held = 0;
+  for (size_t i = from + marker.size(); i < svg.size() && svg[i] != '"'; ++i) {
+    const char c = svg[i];
+    const size_t v =
+        std::string_view("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/").find(c);
+    if (v == std::string_view::npos) continue;  // padding
+    bits = bits << 6 | static_cast<uint32_t>(v);
+    if ((held += 6) >= 8) bytes += static_cast<char>(bits >> (held -= 8));
+  }
+  ASSERT_EQ(bytes.compare(1, 3, "PNG"), 0);
+  EXPECT_EQ(static_cast<uint8_t>(bytes[25]), 3u) << "a palette PNG";
+  std::pair<const std::string*, size_t> reader{&bytes, 0};
+  cairo_surface_t* image = cairo_image_surface_create_from_png_stream(
+      [](void* closure, unsigned char* out, unsigned int length) {
+        auto* r = static_cast<std::pair<const std::string*, size_t>*>(closure);
+        if (r->second + length > r->first->size()) return CAIRO_STATUS_READ_ERROR;
+        std::memcpy(out, r->first->data() + r->second, length);
+        r->second += length;
+        return CAIRO_STATUS_SUCCESS;
+      },
+      &reader);
+  ASSERT_EQ(cairo_surface_status(image), CAIRO_STATUS_SUCCESS);
+  const int w = cairo_image_surface_get_width(image), h = cairo_image_surface_get_height(image);
+  const int stride = cairo_image_surface_get_stride(image);
+  const unsigned char* data = cairo_image_surface_get_data(image);
+  size_t covered = 0;
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      const uint32_t p = reinterpret_cast<const uint32_t*>(data + y * stride)[x];
+      const uint32_t a = p >> 24;
+      if (a == 0) continue;
+      ++covered;
+      ASSERT_LE(a, 192u);
+      // Straight colour 0.1, 0.36, 0.62 of 255, to the rounding of premultiplying.
+      const double r = ((p >> 16) & 255) * 255.0 / a, g = ((p >> 8) & 255) * 255.0 / a,
+                   b = (p & 255) * 255.0 / a;
+      ASSERT_NEAR(r, 25.5, 255.0 / a + 1) << x << "," << y;
+      ASSERT_NEAR(g, 91.8, 255.0 / a + 1) << x << "," << y;
+      ASSERT_NEAR(b, 158.1, 255.0 / a + 1) << x << "," << y;
+    }
+  cairo_surface_destroy(image);
+  EXPECT_GT(covered, static_cast<size_t>(w) * static_cast<size_t>(h) / 20);
+  EXPECT_LT(covered, static_cast<size_t>(w) * static_cast<size_t>(h));
 }
