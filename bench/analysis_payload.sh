@@ -4,7 +4,9 @@
 #     job's result (polled until finished): bytes the page receives and the
 #     round trip's wall time and the server's CPU time;
 #   - the whole `tabulix analyze` process: wall and CPU time, JSON bytes;
-#   - the PDF report: bytes and the whole process's wall and CPU time.
+#   - the PDF report: bytes and the whole process's wall and CPU time;
+#   - the compute alone in-process on the open workspace, without and with
+#     the screen's charts as SVG (bench/kinds_bench).
 # The baseline, timed in the same run, is R reading the same CSV's numbers
 # and fitting the same model (Rscript; skipped when R is absent).
 # Targets: page payload <= 1 MB, round trip <= 300 ms, process <= 100 ms,
@@ -106,6 +108,14 @@ for k in "${kinds[@]}"; do
     "$(median <"$work/cw")" "$(median <"$work/cc")" "$cli_bytes" "$(stat -c %s "$work/r.pdf")" \
     "$(median <"$work/pw")" "$(median <"$work/pc")"
 done
+
+# The compute alone, as the server's job runs it on the open workspace
+# (target 50 ms), and with the screen's charts drawn as SVG.
+kinds_bench=$(dirname "$bin")/../bench/kinds_bench
+if [ -x "$kinds_bench" ]; then
+  echo "in-process, workspace open (ms, real time):"
+  TABULIX_KINDS_BENCH_TBX=$ws "$kinds_bench" 2>/dev/null | awk '/\/real_time/ { split($1, p, "/"); printf "  %-12s %-11s %6.1f\n", p[1], p[2], $2 }'
+fi
 
 if command -v Rscript >/dev/null; then
   read -r w c < <(timed Rscript -e "d <- data.table::fread('$work/rows.csv'); invisible(cor.test(d\$x, d\$y)); invisible(summary(lm(y ~ x + z, d))); invisible(summary(glm(flag ~ x + z, binomial, d))); invisible(t.test(x ~ group, d))")
