@@ -63,13 +63,15 @@ namespace {
 struct SheetLines : XlsxParserDelegate {
   ImportLineSink& sink;
   std::atomic<bool>& stop;
+  std::optional<double>& fraction;
   int sheet;
   bool started = false;
   uint64_t consecutive = 0;
   std::optional<std::string> note;  // columns past the variable limit
 
-  SheetLines(ImportLineSink& s, std::atomic<bool>& stopFlag, int sheetIndex)
-      : sink(s), stop(stopFlag), sheet(sheetIndex) {}
+  SheetLines(ImportLineSink& s, std::atomic<bool>& stopFlag, std::optional<double>& readFraction,
+             int sheetIndex)
+      : sink(s), stop(stopFlag), fraction(readFraction), sheet(sheetIndex) {}
 
   void parserDidInspectDocument(XlsxParser& parser, const std::string& path,
                                 const std::vector<XlsxSheet>& sheets) override {
@@ -90,6 +92,7 @@ struct SheetLines : XlsxParserDelegate {
   }
   void parserDidCompleteLine(XlsxParser& parser, const std::vector<std::string>& line, uint64_t,
                              uint64_t) override {
+    fraction = parser.fractionRead();
     if (!stop && !sink.readerDidReadLine(++consecutive, line)) stop = true;
     if (stop) parser.cancelParsing();
   }
@@ -101,7 +104,7 @@ struct SheetLines : XlsxParserDelegate {
 }  // namespace
 
 void XlsxReader::read(int sheet, ImportLineSink& sink) {
-  SheetLines lines(sink, cancelled_, sheet);
+  SheetLines lines(sink, cancelled_, fraction_, sheet);
   std::optional<CsvError> failure;
   try {
     // The parser reads the sheet list, then the chosen sheet from
@@ -130,11 +133,14 @@ void XlsSheetReader::read(int sheet, ImportLineSink& sink) {
   logLine("Parser started!");
   sink.readerDidStart();
   try {
-    readXlsSheet(file_, sheet, [&](uint64_t line, const std::vector<std::string>& fields) {
-      if (cancelled_) return false;
-      if (!sink.readerDidReadLine(line, fields)) cancelled_ = true;
-      return !cancelled_;
-    });
+    readXlsSheet(
+        file_, sheet,
+        [&](uint64_t line, const std::vector<std::string>& fields) {
+          if (cancelled_) return false;
+          if (!sink.readerDidReadLine(line, fields)) cancelled_ = true;
+          return !cancelled_;
+        },
+        &fraction_);
     logLine("Parser ended document: " + file_.string());
   } catch (const WorkbookError& e) {
     logLine(std::string("Parser failed with error: ") + e.what());

@@ -22,10 +22,13 @@ class XlsxReader : public ImportReader {
   void read(int sheet, ImportLineSink& sink) override;
   // Stops the delivery; the parser stops at its next element.
   void cancel() override { cancelled_ = true; }
+  // How far the sheet is read, as of the last line delivered.
+  std::optional<double> fractionRead() const override { return fraction_; }
 
  private:
   std::filesystem::path file_;
   std::atomic<bool> cancelled_{false};
+  std::optional<double> fraction_;  // set on the reading thread, before each line
 };
 
 // Reads one sheet of an .xls workbook for the import driver.
@@ -39,10 +42,13 @@ class XlsSheetReader : public ImportReader {
   void read(int sheet, ImportLineSink& sink) override;
   // Stops before the next line.
   void cancel() override { cancelled_ = true; }
+  // The share of the sheet's cells delivered, as of the last line.
+  std::optional<double> fractionRead() const override { return fraction_; }
 
  private:
   std::filesystem::path file_;
   std::atomic<bool> cancelled_{false};
+  std::optional<double> fraction_;  // set on the reading thread, before each line
 };
 
 }  // namespace tabulix

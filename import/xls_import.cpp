@@ -81,7 +81,8 @@ void assignNumberText(std::string& out, double v) {
 }
 
 // The sheet conversion: cells to lines, one line's cells held at a time.
-void convertSheet(XlsReader& reader, int sheetIndex, const XlsLineHandler& deliver) {
+void convertSheet(XlsReader& reader, int sheetIndex, const XlsLineHandler& deliver,
+                  std::optional<double>* fraction = nullptr) {
   if (sheetIndex < 0) return;
   reader.startIterator(static_cast<uint32_t>(sheetIndex));
   const bool date1904 = reader.is1904();
@@ -107,6 +108,7 @@ void convertSheet(XlsReader& reader, int sheetIndex, const XlsLineHandler& deliv
     for (auto& f : fields) f.clear();
     for (uint32_t c : filled) fields[c - 1].swap(texts[c - 1]);
     filled.clear();
+    if (fraction) *fraction = reader.fractionIterated();
     return deliver(lines, fields);
   };
 
@@ -177,13 +179,14 @@ void readXlsSheetFromMemory(std::span<const uint8_t> bytes, int sheetIndex, cons
   convertSheet(*reader, sheetIndex, deliver);
 }
 
-void readXlsSheet(const std::filesystem::path& file, int sheetIndex, const XlsLineHandler& deliver) {
+void readXlsSheet(const std::filesystem::path& file, int sheetIndex, const XlsLineHandler& deliver,
+                  std::optional<double>* fraction) {
   std::unique_ptr<XlsReader> reader = guarded(file.filename().string(), [&] {
     auto r = XlsReader::xlsReaderFromFile(file);
     if (sheetIndex >= 0) r->startIterator(static_cast<uint32_t>(sheetIndex));
     return r;
   });
-  convertSheet(*reader, sheetIndex, deliver);
+  convertSheet(*reader, sheetIndex, deliver, fraction);
 }
 
 }  // namespace tabulix

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -30,8 +31,10 @@ std::vector<std::string> xlsSheetNames(const std::filesystem::path& file);
 
 // Reads sheet `sheetIndex` (0-based) and hands its lines to `deliver`; a
 // missing cell is the empty text. An index out of range delivers no line.
-// Throws WorkbookError, before any line, for a damaged workbook.
-void readXlsSheet(const std::filesystem::path& file, int sheetIndex, const XlsLineHandler& deliver);
+// Throws WorkbookError, before any line, for a damaged workbook. `fraction`,
+// when given, is set before each line to the share of the sheet's cells read.
+void readXlsSheet(const std::filesystem::path& file, int sheetIndex, const XlsLineHandler& deliver,
+                  std::optional<double>* fraction = nullptr);
 
 // The same two operations over a workbook in memory; `displayName` stands for
 // the file's name in error messages.

@@ -3,6 +3,7 @@
 // and iterates the non-blank cells of one sheet as XlsCell records.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <map>
@@ -61,6 +62,12 @@ class XlsReader {
   // The next non-blank cell in row-major order; the blank cell (type 0, row 0)
   // once the sheet is exhausted; none when no iteration is running.
   std::optional<XlsCell> nextCell();
+  // The share of the open sheet's cells iterated, 0..1 (0 when none is open).
+  double fractionIterated() const {
+    return iterating_ && !sheet_.cells.empty()
+               ? std::min(1.0, static_cast<double>(cursor_) / static_cast<double>(sheet_.cells.size()))
+               : 0.0;
+  }
 
   // Number-format index to format string.
   const std::map<uint16_t, std::string>& numFmts() const { return globals_.numFmts; }

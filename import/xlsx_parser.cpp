@@ -175,7 +175,10 @@ void XlsxParser::parsePart(Part part, const std::string& name, uint64_t cap) {
     stopped = true;
     return false;
   };
+  partRead_ = 0;
+  partSize_ = zip_->declaredSize(name);
   zip_->read(name, cap, [&](const char* data, size_t len) {
+    partRead_ += len;
     return check(XML_Parse(xml.parser, data, static_cast<int>(len), XML_FALSE));
   });
   if (!stopped) check(XML_Parse(xml.parser, nullptr, 0, XML_TRUE));
@@ -189,6 +192,14 @@ void XlsxParser::parsePart(Part part, const std::string& name, uint64_t cap) {
     fail("its part " + name + " is not well-formed XML: " + XML_ErrorString(XML_GetErrorCode(xml.parser)) +
          " at line " + std::to_string(XML_GetCurrentLineNumber(xml.parser)) + ", column " +
          std::to_string(XML_GetCurrentColumnNumber(xml.parser)));
+}
+
+std::optional<double> XlsxParser::fractionRead() const {
+  if (part_ != Part::Measure && part_ != Part::Sheet) return std::nullopt;
+  // The claimed size may be anything: the share is capped.
+  const double share =
+      std::min(1.0, static_cast<double>(partRead_) / static_cast<double>(std::max<uint64_t>(1, partSize_)));
+  return part_ == Part::Measure ? share / 2 : 0.5 + share / 2;
 }
 
 void XlsxParser::parseSheetNumber(int64_t num) {

@@ -21,6 +21,7 @@
 #include <exception>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -90,6 +91,10 @@ class XlsxParser {
   void parseSheetAtIndex(size_t index);
   // Stops delivery at the next element start; the completion still follows.
   void cancelParsing() { cancelled_ = true; }
+  // How far the chosen sheet is read, from 0 to 1: a sheet is read twice
+  // (its columns measured, then its rows delivered), each reading half;
+  // none before the sheet is reached.
+  std::optional<double> fractionRead() const;
   // The sheets in workbook order, hidden ones included.
   const std::vector<XlsxSheet>& sheets() const { return sheets_; }
   // True when the workbook counts dates from 1904.
@@ -148,6 +153,7 @@ class XlsxParser {
   Xml* xml_ = nullptr;
   std::string partName_;
   Part part_ = Part::Rels;
+  uint64_t partRead_ = 0, partSize_ = 0;  // uncompressed bytes read, and those the directory claims
   std::exception_ptr pending_;
   bool stoppedByCancel_ = false;
   std::string error_;

@@ -134,11 +134,16 @@ void ZipPackage::index() {
     if (unzGetFilePos64(z, &pos) != UNZ_OK) fail("its list of entries is damaged");
     // The first of two entries with the same name is the one read.
     entries_.try_emplace(lower(entry), Entry{pos.pos_in_zip_directory, pos.num_of_file, info.compressed_size,
-                                             (info.flag & 1) != 0});
+                                             (info.flag & 1) != 0, info.uncompressed_size});
   }
 }
 
 bool ZipPackage::contains(const std::string& name) const { return entries_.count(lower(name)) != 0; }
+
+uint64_t ZipPackage::declaredSize(const std::string& name) const {
+  auto it = entries_.find(lower(name));
+  return it == entries_.end() ? 0 : it->second.uncompressed;
+}
 
 void ZipPackage::read(const std::string& name, uint64_t cap,
                       const std::function<bool(const char*, size_t)>& sink) {

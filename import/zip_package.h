@@ -38,6 +38,9 @@ class ZipPackage {
   // Streams the uncompressed bytes of entry `name` to `sink` in chunks until
   // the end or until `sink` returns false; at most `cap` bytes are accepted.
   void read(const std::string& name, uint64_t cap, const std::function<bool(const char*, size_t)>& sink);
+  // The uncompressed size the directory claims for entry `name` (0 when it
+  // has none): only a claim, good for telling progress, never for sizing.
+  uint64_t declaredSize(const std::string& name) const;
   // The name used in error messages.
   const std::string& displayName() const { return displayName_; }
 
@@ -47,6 +50,7 @@ class ZipPackage {
     uint64_t numFile = 0;
     uint64_t compressed = 0;
     bool encrypted = false;
+    uint64_t uncompressed = 0;
   };
   void open();
   void index();

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "engine/cell_access.h"
@@ -119,7 +120,18 @@ TEST(WorkbookImport, LimitsAndFailuresMidSheet) {
   // 100,050 data rows under a header: the import stops after row 100,000.
   opts.dataFile = d.path / "long.xlsx";
   writeZip(opts.dataFile, workbookParts(rows(100051)));
-  ImportOutcome out = importDataFile(opts, d.path, nullptr);
+  // The progress is the share of the sheet read over its two readings; the
+  // lines, and so the fractions, come from the second.
+  std::vector<double> fractions;
+  ImportOutcome out = importDataFile(opts, d.path, [&](const std::string&, std::optional<double> f) {
+    if (f) fractions.push_back(*f);
+  });
+  ASSERT_GT(fractions.size(), 10u);
+  EXPECT_TRUE(std::is_sorted(fractions.begin(), fractions.end()));
+  EXPECT_GE(fractions.front(), 0.5);
+  EXPECT_LT(fractions.front(), 0.6);
+  EXPECT_GT(fractions.back(), 0.95);
+  EXPECT_LE(fractions.back(), 1.0);
   EXPECT_EQ(out.code, kImportLimitReached);
   EXPECT_EQ(out.alertTitle, "Row Limit Reached");
   EXPECT_EQ(out.observations, 100000u);

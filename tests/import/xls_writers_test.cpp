@@ -4,6 +4,7 @@
 #include <unicode/timezone.h>
 #include <unicode/unistr.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -168,6 +169,20 @@ TEST_F(XlsWriters, TheStopRequestIsHonoured) {
     return n < 3;
   });
   EXPECT_EQ(seen, (std::vector<uint64_t>{1, 2, 3}));
+  // The share of the sheet's cells read rises with the lines, to all of them.
+  std::optional<double> fraction;
+  std::vector<double> fractions;
+  readXlsSheet(
+      data("xlwt_long_sst.xls"), 0,
+      [&](uint64_t, const Line&) {
+        fractions.push_back(fraction.value_or(-1));
+        return true;
+      },
+      &fraction);
+  ASSERT_GT(fractions.size(), 2u);
+  EXPECT_TRUE(std::is_sorted(fractions.begin(), fractions.end()));
+  EXPECT_GT(fractions.front(), 0);
+  EXPECT_EQ(fractions.back(), 1);
 }
 
 }  // namespace
