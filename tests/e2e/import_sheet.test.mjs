@@ -184,5 +184,43 @@ for (const viewport of viewports) {
         "the import's hidden file to go",
       );
     });
+
+    it("shows the percent of an upload sent", async () => {
+      await openWorkspacesTab(page, server.url);
+      // A slow uplink (Chromium's own throttling, 256 KB/s) keeps a 1 MB
+      // upload going for seconds, long enough to read its percent.
+      const cdp = await page.context().newCDPSession(page);
+      await cdp.send("Network.enable");
+      await cdp.send("Network.emulateNetworkConditions", {
+        offline: false,
+        latency: 0,
+        downloadThroughput: -1,
+        uploadThroughput: 256 * 1024,
+      });
+      const csv = "a,b\n" + Array.from({ length: 100000 }, (_, i) => `${i},${i % 7}`).join("\n") + "\n";
+      await page.locator("[data-testid=upload-input]").setInputFiles({
+        name: "slow.csv",
+        mimeType: "text/csv",
+        buffer: Buffer.from(csv),
+      });
+      const percent = page.locator("[data-testid=upload-percent]");
+      await until(async () => {
+        const m = /^(\d+)%$/.exec(((await percent.count()) && (await percent.textContent())) || "");
+        return m !== null && Number(m[1]) > 0 && Number(m[1]) < 100 && (await percent.isVisible());
+      }, "a percent between 0 and 100, in view");
+      // Inside the upload row's button, whose content is presentational: found by its element.
+      assert.equal(await page.locator("progress[aria-label='Upload progress']").count(), 1);
+      await shot(page, viewport, "upload-percent");
+      await cdp.send("Network.emulateNetworkConditions", {
+        offline: false,
+        latency: 0,
+        downloadThroughput: -1,
+        uploadThroughput: -1,
+      });
+      await cdp.detach();
+      const sheet = page.getByRole("dialog");
+      await sheet.getByRole("heading", { name: "Create New Workspace" }).waitFor({ timeout: 30000 });
+      await sheet.getByRole("button", { name: "Cancel", exact: true }).click();
+    });
   });
 }

@@ -268,7 +268,7 @@ export function WorkspacesScreen({ shell, onHandOver }: { shell: Shell; onHandOv
                 <span class="row-text">
                   {t("Upload File")}
                   {uploaded === null ? (
-                    <span class="row-sub">{t("Drop a file here to import it")}</span>
+                    <span class="row-sub drop-hint">{t("Drop a file here to import it")}</span>
                   ) : (
                     <span class="row-sub progress-bar">
                       <progress max={100} value={uploaded} aria-label={t("Upload progress")} />
