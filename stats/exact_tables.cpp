@@ -76,9 +76,8 @@ class FisherNetwork {
           continue;
         }
         bool ok = true;
-        std::vector<int> split(left.size());
+        std::vector<int> split(left.size()), rest(left.size());
         splits(left, cols_[j], 0, split, 0.0, [&](double cells) {
-          std::vector<int> rest(left.size());
           for (std::size_t i = 0; i < left.size(); ++i) rest[i] = left[i] - split[i];
           std::sort(rest.begin(), rest.end());
           auto& target = next[rest];
@@ -125,7 +124,8 @@ class FisherNetwork {
     int nonEmptyRows = 0;
     for (int r : left) nonEmptyRows += r > 0;
     const int parts = static_cast<int>(cols_.size() - j);
-    for (std::size_t k = j; k < cols_.size(); ++k) byCols += evenSplit(cols_[k], std::max(1, nonEmptyRows), logFactorial_);
+    for (std::size_t k = j; k < cols_.size(); ++k)
+      byCols += evenSplit(cols_[k], std::max(1, nonEmptyRows), logFactorial_);
     for (int r : left) byRows += evenSplit(r, parts, logFactorial_);
     if (j + 1 == cols_.size()) {  // the last column is forced
       double s = 0;
@@ -245,7 +245,8 @@ GTestResult ExactTables::gTest(const std::vector<std::vector<double>>& table) {
   return r;
 }
 
-std::vector<std::vector<double>> ExactTables::adjustedResiduals(const std::vector<std::vector<double>>& table) {
+std::vector<std::vector<double>> ExactTables::adjustedResiduals(
+    const std::vector<std::vector<double>>& table) {
   const Margins m = marginsOf(table);
   auto out = expected(table);
   for (std::size_t i = 0; i < table.size(); ++i)
