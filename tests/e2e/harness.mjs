@@ -172,8 +172,11 @@ export async function until(check, what, timeout = 15000) {
 // Goes to the Workspaces tab and closes the import help when it shows by
 // itself there (the page asks the server whether to show it on each visit).
 export async function openWorkspacesTab(page, url) {
+  const target = `${url}#/workspaces`;
+  // Going to the URL the page already shows changes nothing: no visit, no question.
+  if (page.url() === target) await page.goto("about:blank");
   const asked = page.waitForResponse((r) => r.url().includes("/api/help/import"));
-  await page.goto(`${url}#/workspaces`);
+  await page.goto(target);
   const help = await (await asked).json();
   await page.getByRole("heading", { name: "Workspaces", exact: true }).waitFor();
   if (help.show) {
