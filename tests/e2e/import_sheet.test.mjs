@@ -17,13 +17,13 @@ import {
   viewports,
 } from "./harness.mjs";
 
-// Rows enough that their import takes seconds even on an idle machine.
-// Large enough (25 MB) that its import is still reading when Cancel is
-// pressed, even on a fast idle machine.
+// Large enough (100,000 rows of 100 variables, 40 MB) that its import is
+// still going when Cancel is pressed, even on a fast idle machine: rows past
+// the 100,000 limit would not be read, so the work is in the width.
 function largeCsv() {
-  const cols = 16;
+  const cols = 100;
   const lines = [Array.from({ length: cols }, (_, c) => `c${c}`).join(",")];
-  for (let i = 0; i < 400000; i++) lines.push(Array.from({ length: cols }, (_, c) => (i * (c + 1)) % 1013).join(","));
+  for (let i = 0; i < 100000; i++) lines.push(Array.from({ length: cols }, (_, c) => (i * (c + 1)) % 1013).join(","));
   return lines.join("\n") + "\n";
 }
 
